@@ -1,0 +1,34 @@
+# Quick start: `make demo` and `make test`. Both install what is missing (Debian 12, as root)
+# and build in ./build; `make test SANITIZE=1` builds and tests with ASan and UBSan in
+# ./build-asan.
+
+SANITIZE ?= 0
+ifeq ($(SANITIZE),1)
+BUILD ?= build-asan
+CMAKE_FLAGS += -DVARNO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+else
+BUILD ?= build
+endif
+JOBS ?= $(shell nproc)
+
+.PHONY: all deps build test demo clean
+
+all: build
+
+deps:
+	@tools/install-deps.sh
+
+$(BUILD)/CMakeCache.txt:
+	cmake -S . -B $(BUILD) $(CMAKE_FLAGS)
+
+build: deps $(BUILD)/CMakeCache.txt
+	cmake --build $(BUILD) -j $(JOBS)
+
+test: build
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+demo: build
+	@tools/demo.sh $(BUILD)
+
+clean:
+	rm -rf build build-asan

@@ -1,0 +1,39 @@
+// Library load and unload, and the setup exports.
+#include <cstdio>
+
+#include "driver/entry/export.h"
+#include "driver/frame/globals.h"
+#include "driver/frame/resources.h"
+
+// Attach: a failed start-up cannot refuse a shared-library load on Linux, so the
+// initialised flag simply stays 0 and every call then answers SQL_ERROR.
+__attribute__((constructor)) static void DrvLibraryLoad() {
+    DrvAttach();
+}
+
+__attribute__((destructor)) static void DrvLibraryUnload() {
+    DrvDetach();
+}
+
+VARNO_EXPORT int LibMain(void*, unsigned short, unsigned short, char*) {
+    return DrvAttach() ? 1 : 0;
+}
+
+VARNO_EXPORT int WEP(int) {
+    DrvDetach();
+    return 1;
+}
+
+VARNO_EXPORT int GetSetupDatabase(char* buffer, int size) {
+    if (buffer != nullptr && size > 0)
+        DrvLoadString(IDS_DESCRIPTION, buffer, static_cast<size_t>(size));
+    return 1;
+}
+
+VARNO_EXPORT int GetSetupRegistry(char* buffer, int size) {
+    char description[128];
+    DrvLoadString(IDS_DESCRIPTION, description, sizeof description);
+    if (buffer != nullptr && size > 0)
+        std::snprintf(buffer, static_cast<size_t>(size), "SOFTWARE\\Tessaryn Software\\%s", description);
+    return 1;
+}

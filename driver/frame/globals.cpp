@@ -1,0 +1,115 @@
+// Driver globals, attach and detach.
+#include "driver/frame/globals.h"
+
+#include <new>
+
+#include "driver/frame/resources.h"
+#include "driver/frame/trace.h"
+#include "driver/objects/envr.h"
+#include "util/log.h"
+
+DRV_GLOBALS& Drv() {
+    // Placement in static storage with no destructor: the locks must outlive any thread
+    // that is still inside a call while the process exits.
+    alignas(DRV_GLOBALS) static unsigned char storage[sizeof(DRV_GLOBALS)];
+    static DRV_GLOBALS* globals = new (storage) DRV_GLOBALS;
+    return *globals;
+}
+
+namespace {
+
+struct TableSetup {
+    HANDLE_TABLE DRV_GLOBALS::*table;
+    uint32_t id;
+};
+
+constexpr TableSetup kTables[] = {
+    {&DRV_GLOBALS::envTable, DRV_ENV_TABLE_ID},
+    {&DRV_GLOBALS::connTable, DRV_CONN_TABLE_ID},
+    {&DRV_GLOBALS::stmtTable, DRV_STMT_TABLE_ID},
+    {&DRV_GLOBALS::descTable, DRV_DESC_TABLE_ID},
+};
+
+void FreeTables(DRV_GLOBALS& g) {
+    // Statements, connections, environments, descriptors: children before parents.
+    hdl_Free(&g.stmtTable);
+    hdl_Free(&g.connTable);
+    hdl_Free(&g.envTable);
+    hdl_Free(&g.descTable);
+}
+
+}  // namespace
+
+int DrvGlobalInit() {
+    DRV_GLOBALS& g = Drv();
+    std::lock_guard<std::recursive_mutex> guard(g.handleLock);
+    if (g.initialised.load())
+        return 0;
+    for (const TableSetup& t : kTables) {
+        if (hdl_Init(&(g.*t.table), t.id) != 0) {
+            FreeTables(g);
+            return -1;
+        }
+        hdl_EnableLock(&(g.*t.table));
+    }
+    g.initialised.store(1, std::memory_order_release);
+    return 0;
+}
+
+int DrvGlobalTerm() {
+    DRV_GLOBALS& g = Drv();
+    std::lock_guard<std::recursive_mutex> guard(g.handleLock);
+    if (!g.initialised.load())
+        return 0;
+    // Refuse new calls first; calls already past the check wait on the handle lock and then
+    // find empty tables.
+    g.initialised.store(0, std::memory_order_release);
+    bool callInside = false;
+    while (ENVR* e = g.envList) {
+        if (EnvrHasBusyConn(e)) {
+            callInside = true;
+            break;
+        }
+        EnvrRelease(e);
+    }
+    // A call still running on some connection may look handles up: keep its tables.
+    if (!callInside)
+        FreeTables(g);
+    return 0;
+}
+
+int DrvMessage(const char* text, const char* caption) {
+    if (Drv().quietWindow.load() == 0)
+        return 0;
+    LOG_MSG(LOG_ERR, "%s: %s", caption, text);
+    return 1;
+}
+
+int DrvResourceMessage(const char* text) {
+    char caption[200];
+    DrvLoadString(IDS_CAPTION, caption, sizeof caption);
+    return DrvMessage(text, caption);
+}
+
+int DrvAttach() {
+    if (DrvGlobalInit() != 0) {
+        char text[200];
+        DrvLoadString(IDS_INIT_FAILED, text, sizeof text);
+        DrvResourceMessage(text);
+        return 0;
+    }
+    TraceOpen(TRACE_ODBC);
+    return 1;
+}
+
+void DrvDetach() {
+    DrvGlobalTerm();
+    TraceClose(TRACE_ODBC);
+}
+
+void DrvSetThreadMode(uint32_t holderState) {
+    DRV_GLOBALS& g = Drv();
+    int expected = 0;
+    if (g.threadModeSet.compare_exchange_strong(expected, 1))
+        g.skipDbLock.store(static_cast<int>(holderState & 2u));
+}

@@ -1,0 +1,60 @@
+// Driver globals: the three process-wide locks, the four handle tables, the thread mode
+// and the process-wide settings; library attach and detach.
+//
+// Everything here lives in static storage for the whole life of the process: unload
+// clears the initialised flag and empties the tables, but never destroys a lock that a
+// thread still inside a call may hold.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+#include "util/handle.h"
+
+struct ENVR;
+
+// Table ids given to hdl_Init; their low 16 bits are the kind tags of the handle ids.
+constexpr uint32_t DRV_ENV_TABLE_ID = 0xDBC0001;
+constexpr uint32_t DRV_CONN_TABLE_ID = 0xDBC0002;
+constexpr uint32_t DRV_STMT_TABLE_ID = 0xDBC0003;
+constexpr uint32_t DRV_DESC_TABLE_ID = 0xDBC0004;
+
+struct DRV_GLOBALS {
+    std::atomic<int> initialised{0};
+    // Lock order, outer to inner: handle lock, a connection's call lock, database lock,
+    // connect lock, trace lock. Objects are unregistered and freed under the handle lock.
+    std::recursive_mutex handleLock;
+    std::recursive_mutex connectLock;
+    std::recursive_mutex dbLock;
+    HANDLE_TABLE envTable;
+    HANDLE_TABLE connTable;
+    HANDLE_TABLE stmtTable;
+    HANDLE_TABLE descTable;
+    // Set once per process by DrvSetThreadMode: 2 skips the database lock.
+    std::atomic<int> threadModeSet{0};
+    std::atomic<int> skipDbLock{0};
+    // SQL_ATTR_QUIET_MODE window: 0 silences start-up messages; -2 means no owner window.
+    std::atomic<int64_t> quietWindow{-2};
+    int traceSinkLevel = 7;
+    ENVR* envList = nullptr;  // head of the global environment list, under the handle lock
+};
+
+DRV_GLOBALS& Drv();
+
+inline bool DrvIsInitialised() { return Drv().initialised.load(std::memory_order_acquire) != 0; }
+
+// Creates the locks and the four tables; 0 on success, -1 when a table cannot be set up
+// (then nothing is left behind and the flag stays 0).
+int DrvGlobalInit();
+// Frees the environments that no call is inside, clears the flag and empties the tables.
+int DrvGlobalTerm();
+// Attach and detach: what the shared-library constructor and destructor run.
+int DrvAttach();
+void DrvDetach();
+// Takes bit 1 of the holder's state word as the skip-database-lock flag, once per process.
+void DrvSetThreadMode(uint32_t holderState);
+// A message meant for a message box: written as an ERROR log line, never blocking.
+// Returns 0 when the quiet-mode window is 0 (nothing shown), else 1.
+int DrvMessage(const char* text, const char* caption);
+int DrvResourceMessage(const char* text);

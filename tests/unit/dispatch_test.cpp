@@ -1,0 +1,280 @@
+// The call dispatcher through test records: handle validation, the busy rules, clearing
+// of diagnostics, locks released on every path, and the trace argument formatter.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <future>
+#include <latch>
+#include <string>
+#include <thread>
+
+#include "driver/frame/dispatch.h"
+#include "driver/frame/globals.h"
+#include "driver/objects/envr.h"
+#include "driver/objects/handles.h"
+#include "util/errcode.h"
+
+namespace {
+
+SQLRETURN Succeed(void*, const CallArgs&) { return SQL_SUCCESS; }
+
+// Sums its arguments into the object's error code, to show what reached the handler.
+SQLRETURN StoreArgs(void* obj, const CallArgs& a) {
+    auto* s = static_cast<STMT*>(obj);
+    s->diag.errCode = a.get<int>(0) * 100 + a.get<int16_t>(1);
+    return a.get<const char*>(2)[0] == 'x' ? SQL_SUCCESS : SQL_ERROR;
+}
+
+// Blocks inside the handler until the test lets it go.
+std::latch* g_entered = nullptr;
+std::latch* g_release = nullptr;
+SQLRETURN Block(void*, const CallArgs&) {
+    g_entered->count_down();
+    g_release->wait();
+    return SQL_SUCCESS;
+}
+
+SQLRETURN FreeConnection(void* obj, const CallArgs&) {
+    auto* c = static_cast<CONN*>(obj);
+    std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
+    for (CONN** p = &c->envr->conns; *p != nullptr; p = &(*p)->next)
+        if (*p == c) {
+            *p = c->next;
+            break;
+        }
+    hdl_Remove(&Drv().connTable, c->id);
+    c->magic = FREED_MAGIC;
+    return SQL_SUCCESS;
+}
+
+SQLRETURN PostError(void* obj, const CallArgs&) {
+    static_cast<CONN*>(obj)->diag.messages.push_back({"Failover completed.", 1});
+    static_cast<CONN*>(obj)->diag.messages.push_back({"other", 2});
+    return SQL_ERROR;
+}
+
+const CALLREC kEnvRec{"EnvCall", "", 1, CALL_KIND_ENV, Succeed};
+const CALLREC kConnRec{"ConnCall", "", 1, CALL_KIND_DBC, Succeed};
+const CALLREC kConnKeepRec{"GetDiagRec", "", 0, CALL_KIND_DBC, Succeed};
+const CALLREC kStmtRec{"StmtCall", "", 1, CALL_KIND_STMT, Succeed};
+const CALLREC kStmtArgsRec{"Args", "a=%d b=%d", 1, CALL_KIND_STMT, StoreArgs};
+const CALLREC kStmtBlockRec{"Block", "", 1, CALL_KIND_STMT, Block};
+const CALLREC kConnBlockRec{"BlockConn", "", 1, CALL_KIND_DBC, Block};
+const CALLREC kDescRec{"DescCall", "", 1, CALL_KIND_DESC, Succeed};
+const CALLREC kFreeConnRec{"FreeConnect", "", 1, CALL_KIND_DBC, FreeConnection};
+const CALLREC kFailoverRec{"Failover", "", 1, CALL_KIND_DBC, PostError};
+const CALLREC kBadKindRec{"Bad", "", 1, 9, Succeed};
+
+int g_failoverAction = 0;
+int RecordFailover(int action, void*, int) {
+    g_failoverAction = action;
+    return 0;
+}
+
+class DispatchTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(DrvGlobalInit(), 0);
+        DRV_GLOBALS& g = Drv();
+        envr = new ENVR;
+        ASSERT_EQ(hdl_Add(&g.envTable, &envr->id, envr), 0);
+        envr->next = g.envList;
+        g.envList = envr;
+        conn = new CONN;
+        conn->envr = envr;
+        envr->conns = conn;
+        ASSERT_EQ(hdl_Add(&g.connTable, &conn->id, conn), 0);
+        for (STMT*& s : stmts) {
+            s = new STMT;
+            s->conn = conn;
+            ASSERT_EQ(hdl_Add(&g.stmtTable, &s->id, s), 0);
+        }
+        desc = new DESC;
+        desc->stmt = stmts[0];
+        ASSERT_EQ(hdl_Add(&g.descTable, &desc->id, desc), 0);
+    }
+
+    void TearDown() override {
+        DRV_GLOBALS& g = Drv();
+        for (STMT* s : stmts) {
+            hdl_Remove(&g.stmtTable, s->id);
+            delete s;
+        }
+        hdl_Remove(&g.descTable, desc->id);
+        delete desc;
+        DrvGlobalTerm();  // releases the environment and its connections
+    }
+
+    // True when another thread can take the handle lock right now.
+    static bool HandleLockFree() {
+        return std::async(std::launch::async, [] {
+                   std::unique_lock<std::recursive_mutex> l(Drv().handleLock, std::try_to_lock);
+                   return l.owns_lock();
+               }).get();
+    }
+
+    ENVR* envr = nullptr;
+    CONN* conn = nullptr;
+    STMT* stmts[2] = {};
+    DESC* desc = nullptr;
+};
+
+TEST_F(DispatchTest, RefusesEveryCallBeforeStartUp) {
+    uint32_t envId = envr->id;
+    uint32_t stmtId = stmts[0]->id;
+    DrvGlobalTerm();  // frees the environment and its connection
+    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envId)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmtId)), SQL_ERROR);
+    ASSERT_EQ(DrvGlobalInit(), 0);
+    // Fresh tables: the old ids name nothing any more.
+    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envId)), SQL_INVALID_HANDLE);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmtId)), SQL_INVALID_HANDLE);
+}
+
+TEST_F(DispatchTest, InvalidHandlesOfEveryKind) {
+    struct Case {
+        const CALLREC* rec;
+        SQLHANDLE handle;
+    } cases[] = {
+        {&kEnvRec, HandleFromId(conn->id)},        // wrong kind
+        {&kConnRec, HandleFromId(envr->id)},
+        {&kStmtRec, HandleFromId(0x00030063)},     // unknown slot
+        {&kDescRec, nullptr},
+        {&kStmtRec, reinterpret_cast<SQLHANDLE>(uintptr_t{0x1'0003'0000})},  // not a 32-bit id
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CallODBC(*c.rec, c.handle), SQL_INVALID_HANDLE) << c.rec->name;
+        EXPECT_TRUE(HandleLockFree());
+    }
+    stmts[1]->magic = FREED_MAGIC;
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id)), SQL_INVALID_HANDLE);
+    stmts[1]->magic = STMT_MAGIC;
+    EXPECT_EQ(CallODBC(kBadKindRec, nullptr), SQL_ERROR);
+}
+
+TEST_F(DispatchTest, ArgumentsReachTheHandlerInOrder) {
+    const char text[] = "x";
+    EXPECT_EQ(CallODBC(kStmtArgsRec, HandleFromId(stmts[0]->id), 7, static_cast<SQLSMALLINT>(-3), text),
+              SQL_SUCCESS);
+    EXPECT_EQ(stmts[0]->diag.errCode, 697);
+    EXPECT_EQ(conn->busy, nullptr);
+}
+
+TEST_F(DispatchTest, ClearFlagDecidesWhetherDiagnosticsSurvive) {
+    conn->diag.errCode = ERR_GENERAL_ERROR;
+    conn->diag.messages.push_back({"queued", 5});
+    EXPECT_EQ(CallODBC(kConnKeepRec, HandleFromId(conn->id)), SQL_SUCCESS);
+    EXPECT_EQ(conn->diag.errCode, ERR_GENERAL_ERROR);
+    EXPECT_EQ(conn->diag.messages.size(), 1u);
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_SUCCESS);
+    EXPECT_EQ(conn->diag.errCode, 0);
+    EXPECT_TRUE(conn->diag.messages.empty());
+}
+
+TEST_F(DispatchTest, BusyConnectionRules) {
+    std::latch entered(1), release(1);
+    g_entered = &entered;
+    g_release = &release;
+    std::thread worker([&] { EXPECT_EQ(CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id)), SQL_SUCCESS); });
+    entered.wait();
+
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[0]->id)), SQL_STILL_EXECUTING);
+    EXPECT_EQ(stmts[0]->diag.errCode, 0);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id)), SQL_ERROR);
+    EXPECT_EQ(stmts[1]->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
+    EXPECT_EQ(CallODBC(kDescRec, HandleFromId(desc->id)), SQL_ERROR);
+    EXPECT_EQ(desc->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
+    // Environment calls do not take part in the rule, and no early return kept a lock.
+    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envr->id)), SQL_SUCCESS);
+    EXPECT_TRUE(HandleLockFree());
+
+    release.count_down();
+    worker.join();
+    EXPECT_EQ(conn->busy, nullptr);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id)), SQL_SUCCESS);
+}
+
+TEST_F(DispatchTest, BusyConnectionRefusesItsOwnSecondCall) {
+    std::latch entered(1), release(1);
+    g_entered = &entered;
+    g_release = &release;
+    std::thread worker([&] { CallODBC(kConnBlockRec, HandleFromId(conn->id)); });
+    entered.wait();
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
+    release.count_down();
+    worker.join();
+}
+
+TEST_F(DispatchTest, UnloadLeavesEnvironmentsWithARunningCall) {
+    std::latch entered(1), release(1);
+    g_entered = &entered;
+    g_release = &release;
+    std::thread worker([&] { CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id)); });
+    entered.wait();
+    DrvGlobalTerm();
+    EXPECT_EQ(Drv().envList, envr);  // not freed under the running call
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id)), SQL_ERROR);  // refused: not initialised
+    release.count_down();
+    worker.join();
+    ASSERT_EQ(DrvGlobalInit(), 0);
+    // Put the survivors back into the fresh tables so that TearDown releases them.
+    DRV_GLOBALS& g = Drv();
+    ASSERT_EQ(hdl_Add(&g.envTable, &envr->id, envr), 0);
+    ASSERT_EQ(hdl_Add(&g.connTable, &conn->id, conn), 0);
+    for (STMT* s : stmts)
+        ASSERT_EQ(hdl_Add(&g.stmtTable, &s->id, s), 0);
+    ASSERT_EQ(hdl_Add(&g.descTable, &desc->id, desc), 0);
+}
+
+TEST_F(DispatchTest, FreedConnectionBecomesAnInvalidHandle) {
+    // Statements belong to the connection; detach them so that TearDown alone frees them.
+    uint32_t id = conn->id;
+    EXPECT_EQ(CallODBC(kFreeConnRec, HandleFromId(id)), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(id)), SQL_INVALID_HANDLE);
+    for (STMT* s : stmts)
+        s->conn = nullptr;
+    desc->stmt = nullptr;
+}
+
+TEST_F(DispatchTest, FailoverCheckRunsAfterAFailedClearingCall) {
+    conn->failover = RecordFailover;
+    g_failoverAction = 0;
+    EXPECT_EQ(CallODBC(kFailoverRec, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(g_failoverAction, 16);
+    conn->diag.messages.clear();
+    conn->diag.errCode = 183;
+    g_failoverAction = 0;
+    const CALLREC keep{"Keep", "", 1, CALL_KIND_DBC, [](void*, const CallArgs&) -> SQLRETURN {
+                           return SQL_SUCCESS_WITH_INFO;
+                       }};
+    // The record clears the code first, so nothing is found.
+    EXPECT_EQ(CallODBC(keep, HandleFromId(conn->id)), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(g_failoverAction, 0);
+}
+
+TEST(TraceArgs, FormatsSlotsAndCutsAtTheBuffer) {
+    const uint64_t slots[] = {static_cast<uint64_t>(-5), 0xFFFFFFFFull, 0xABCDEFull, 'W'};
+    CallArgs args{slots, 4};
+    char buf[250];
+    FormatTraceArgs(buf, sizeof buf, "a=%d b=%u c=%lX d=%c e=%d 100%%", args);
+    EXPECT_STREQ(buf, "a=-5 b=4294967295 c=ABCDEF d=W e=0 100%");
+    std::string longFmt(400, 'x');
+    FormatTraceArgs(buf, sizeof buf, longFmt.c_str(), args);
+    EXPECT_EQ(std::string(buf).size(), 249u);
+    char tiny[4];
+    FormatTraceArgs(tiny, sizeof tiny, "%ld", args);
+    EXPECT_STREQ(tiny, "-5");
+    FormatTraceArgs(tiny, sizeof tiny, "trailing %", args);
+    EXPECT_STREQ(tiny, "tra");
+}
+
+TEST(ReturnCodeNames, CoverTheTraceNames) {
+    EXPECT_STREQ(ReturnCodeName(SQL_NO_DATA), "NO_DATA_FOUND");
+    EXPECT_STREQ(ReturnCodeName(SQL_INVALID_HANDLE), "INVALID_HANDLE");
+    EXPECT_STREQ(ReturnCodeName(42), "UNKNOWN_ERROR");
+}
+
+}  // namespace

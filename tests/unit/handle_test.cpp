@@ -1,0 +1,131 @@
+// Handle tables: ids, growth, the limit, tag checks and slot reuse.
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "util/errcode.h"
+#include "util/handle.h"
+
+namespace {
+
+class HandleTableTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(hdl_Init(&table, 0xDBC0003), 0); }
+    void TearDown() override { hdl_Free(&table); }
+
+    uint32_t Add(void* obj) {
+        uint32_t id = 0xDEAD;
+        EXPECT_EQ(hdl_Add(&table, &id, obj), 0);
+        return id;
+    }
+
+    HANDLE_TABLE table;
+    int objects[16] = {};
+};
+
+TEST_F(HandleTableTest, IdsCarryTagAndSlotAndGrowByFive) {
+    EXPECT_EQ(Add(&objects[0]), 0x00030000u);
+    for (int i = 1; i < 5; ++i)
+        Add(&objects[i]);
+    EXPECT_EQ(table.slotCount, 5);
+    EXPECT_EQ(table.freeCount, 0);
+    EXPECT_EQ(Add(&objects[5]), 0x00030005u);
+    EXPECT_EQ(table.slotCount, 10);
+    EXPECT_EQ(table.freeCount, 4);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(hdl_Lookup(&table, 0x00030000u | i), &objects[i]);
+}
+
+TEST_F(HandleTableTest, LowestFreeSlotIsReusedWithTheSameId) {
+    std::vector<uint32_t> ids;
+    for (int i = 0; i < 7; ++i)
+        ids.push_back(Add(&objects[i]));
+    hdl_Remove(&table, ids[2]);
+    EXPECT_EQ(hdl_Lookup(&table, ids[2]), nullptr);
+    EXPECT_EQ(Add(&objects[9]), ids[2]);
+    EXPECT_EQ(hdl_Lookup(&table, ids[2]), &objects[9]);
+}
+
+TEST_F(HandleTableTest, RemovingTwiceCountsOnce) {
+    uint32_t id = Add(&objects[0]);
+    uint16_t before = table.freeCount;
+    hdl_Remove(&table, id);
+    hdl_Remove(&table, id);
+    EXPECT_EQ(table.freeCount, before + 1);
+}
+
+TEST_F(HandleTableTest, LookupRejectsWrongTagAndOutOfRangeSlot) {
+    uint32_t id = Add(&objects[0]);
+    EXPECT_EQ(hdl_Lookup(&table, (1u << 16) | (id & 0xFFFF)), nullptr);  // an environment id
+    EXPECT_EQ(hdl_Lookup(&table, 0x00030000u | table.slotCount), nullptr);
+    EXPECT_EQ(hdl_Lookup(&table, 0x0003FFFFu), nullptr);
+    EXPECT_EQ(hdl_Lookup(nullptr, id), nullptr);
+    hdl_Remove(&table, (1u << 16) | (id & 0xFFFF));  // wrong tag: nothing happens
+    EXPECT_EQ(hdl_Lookup(&table, id), &objects[0]);
+}
+
+TEST_F(HandleTableTest, FreedTableFindsNothing) {
+    uint32_t id = Add(&objects[0]);
+    hdl_Free(&table);
+    EXPECT_EQ(hdl_Lookup(&table, id), nullptr);
+    uint32_t out = 7;
+    EXPECT_NE(hdl_Add(&table, &out, &objects[1]), 0);
+    EXPECT_EQ(out, 0u);
+}
+
+TEST(HandleTable, ZeroTagBecomesAllOnes) {
+    HANDLE_TABLE t;
+    ASSERT_EQ(hdl_Init(&t, 0xDBC0000), 0);
+    int a = 0, b = 0;
+    uint32_t id1 = 0, id2 = 0;
+    ASSERT_EQ(hdl_Add(&t, &id1, &a), 0);
+    ASSERT_EQ(hdl_Add(&t, &id2, &b), 0);
+    EXPECT_EQ(id1, 0xFFFF0000u);
+    EXPECT_EQ(id2, 0xFFFF0001u);
+    EXPECT_EQ(hdl_Lookup(&t, id2), &b);
+    hdl_Free(&t);
+}
+
+TEST(HandleTable, FullTableRefusesAndStaysUnchanged) {
+    HANDLE_TABLE t;
+    ASSERT_EQ(hdl_Init(&t, 0xDBCCCCC), 0);
+    int obj = 0;
+    uint32_t id = 0;
+    for (uint32_t i = 0; i < HDL_MAX_SLOTS; ++i)
+        ASSERT_EQ(hdl_Add(&t, &id, &obj), 0) << i;
+    EXPECT_EQ(id, 0xCCCCFFFEu);
+    EXPECT_EQ(t.slotCount, 65535);
+    EXPECT_EQ(hdl_Add(&t, &id, &obj), ERR_LIMIT_ON_THE_NUMBER_OF_HANDLES);
+    EXPECT_EQ(id, 0u);
+    EXPECT_EQ(t.slotCount, 65535);
+    EXPECT_EQ(t.freeCount, 0);
+    // A freed slot is taken again even in a full table.
+    hdl_Remove(&t, 0xCCCC0010u);
+    ASSERT_EQ(hdl_Add(&t, &id, &obj), 0);
+    EXPECT_EQ(id, 0xCCCC0010u);
+    hdl_Free(&t);
+}
+
+TEST(HandleTable, LockedTableWorksAcrossThreads) {
+    HANDLE_TABLE t;
+    ASSERT_EQ(hdl_Init(&t, 0xDBC0001), 0);
+    hdl_EnableLock(&t);
+    int obj = 0;
+    std::vector<std::thread> threads;
+    for (int k = 0; k < 4; ++k)
+        threads.emplace_back([&] {
+            for (int i = 0; i < 500; ++i) {
+                uint32_t id = 0;
+                ASSERT_EQ(hdl_Add(&t, &id, &obj), 0);
+                ASSERT_EQ(hdl_Lookup(&t, id), &obj);
+                hdl_Remove(&t, id);
+            }
+        });
+    for (auto& th : threads)
+        th.join();
+    EXPECT_EQ(t.freeCount, t.slotCount);
+    hdl_Free(&t);
+}
+
+}  // namespace

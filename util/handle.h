@@ -1,0 +1,58 @@
+// Handle tables: map 32-bit handle ids to objects.
+//
+// An id carries the table's kind tag in bits 16-31 and the slot number in bits 0-15,
+// so neither the application nor the next layer down ever sees a pointer. A table owns
+// its slot array, never the objects. The driver's four tables switch their own lock on;
+// the agent's run without one and rely on the caller's serialisation.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+struct HDL_SLOT {
+    uint16_t tag;   // 0 = free, else the table's tag
+    void* object;   // null when free
+};
+
+struct HANDLE_TABLE {
+    int32_t tag = 0;           // low 16 bits of the set-up id; 0 becomes 0xFFFF
+    uint16_t slotCount = 0;    // 5, 10, ... 65535
+    uint16_t freeCount = 0;    // slots whose tag is 0
+    HDL_SLOT* slots = nullptr;
+    uint32_t lockEnabled = 0;
+    std::recursive_mutex lock; // used only while lockEnabled
+};
+
+constexpr uint32_t HDL_GROW_BY = 5;
+constexpr uint32_t HDL_MAX_SLOTS = 65535;
+
+// Releases what the table holds, then allocates 5 zeroed slots with the given id's tag.
+// Returns 0, or ERR_MEMORY_ALLOCATION_FAILURE.
+int hdl_Init(HANDLE_TABLE* table, uint32_t id);
+// Switches the table's own lock on; call after hdl_Init. Returns 0.
+int hdl_EnableLock(HANDLE_TABLE* table);
+// Frees the slot array and empties the record; objects are not touched. A lock once
+// enabled stays enabled, as the lock lives as long as the record.
+void hdl_Free(HANDLE_TABLE* table);
+// Registers the object in the lowest free slot, growing by 5 when full. *outId is 0 on
+// entry and stays 0 on failure. Returns 0, ERR_LIMIT_ON_THE_NUMBER_OF_HANDLES or
+// ERR_MEMORY_ALLOCATION_FAILURE.
+int hdl_Add(HANDLE_TABLE* table, uint32_t* outId, void* object);
+// The object under the id, or null for a null table, a slot out of range or a tag mismatch.
+void* hdl_Lookup(HANDLE_TABLE* table, uint32_t id);
+// Clears the id's slot when it names a registered object; otherwise does nothing.
+void hdl_Remove(HANDLE_TABLE* table, uint32_t id);
+// Enter and leave the table's lock (when enabled) around a caller's own walk of the slots.
+void hdl_Lock(HANDLE_TABLE* table);
+void hdl_Unlock(HANDLE_TABLE* table);
+
+// Scoped form of hdl_Lock / hdl_Unlock.
+class HdlTableGuard {
+public:
+    explicit HdlTableGuard(HANDLE_TABLE* t) : t_(t) { hdl_Lock(t_); }
+    ~HdlTableGuard() { hdl_Unlock(t_); }
+    HdlTableGuard(const HdlTableGuard&) = delete;
+    HdlTableGuard& operator=(const HdlTableGuard&) = delete;
+private:
+    HANDLE_TABLE* t_;
+};
