@@ -6,8 +6,11 @@
 
 #include <cstdio>
 #include <cstring>
+#include <algorithm>
 #include <mutex>
+#include <new>
 #include <optional>
+#include <string>
 
 #include "driver/diag/diag.h"
 #include "driver/frame/globals.h"
@@ -94,22 +97,45 @@ Target FindTarget(int kind, uint32_t id) {
     return t;
 }
 
-SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const CallArgs& args) {
+// Runs the handler between the hook's two halves. No exception leaves it: running out of
+// memory becomes the memory-allocation diagnostic, anything else a general error.
+SQLRETURN RunHandler(const CALLREC& rec, void* object, const CallArgs& args, const CallHook* hook) {
+    try {
+        if (hook != nullptr && hook->before != nullptr) {
+            SQLRETURN early = hook->before(hook->context, rec.kind, object);
+            if (early != SQL_SUCCESS)
+                return early;
+        }
+        SQLRETURN rc = rec.handler(object, args);
+        if (hook != nullptr && hook->after != nullptr)
+            rc = hook->after(hook->context, rec.kind, object, rc);
+        return rc;
+    } catch (const std::bad_alloc&) {
+        if (DIAG* diag = ObjectDiag(rec.kind, object))
+            diag->errCode = ERR_MEMORY_ALLOCATION_FAILURE;
+    } catch (...) {
+        if (DIAG* diag = ObjectDiag(rec.kind, object))
+            diag->errCode = ERR_GENERAL_ERROR;
+    }
+    return SQL_ERROR;
+}
+
+SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
     DRV_GLOBALS& g = Drv();
     std::lock_guard<std::recursive_mutex> handleGuard(g.handleLock);
     if (!DrvIsInitialised())
         return SQL_ERROR;
     if (rec.kind == CALL_KIND_NONE)
-        return rec.handler(nullptr, args);
+        return RunHandler(rec, nullptr, args, hook);
     auto* envr = static_cast<ENVR*>(hdl_Lookup(&g.envTable, id));
     if (envr == nullptr || envr->magic != ENVR_MAGIC)
         return SQL_INVALID_HANDLE;
     if (rec.clearDiag)
         ErrListFree(envr->diag);
-    return rec.handler(envr, args);
+    return RunHandler(rec, envr, args, hook);
 }
 
-SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const CallArgs& args) {
+SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
     DRV_GLOBALS& g = Drv();
     Target t;
     bool skipDbLock;
@@ -135,7 +161,7 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const CallArgs& args) {
     SQLRETURN rc;
     {
         HandlerLocks locks(t.conn, skipDbLock);
-        rc = rec.handler(t.object, args);
+        rc = RunHandler(rec, t.object, args, hook);
     }
 
     std::lock_guard<std::recursive_mutex> handleGuard(g.handleLock);
@@ -165,7 +191,19 @@ const char* ReturnCodeName(SQLRETURN rc) {
     }
 }
 
-SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args) {
+DIAG* ObjectDiag(int kind, void* object) {
+    if (object == nullptr)
+        return nullptr;
+    switch (kind) {
+    case CALL_KIND_ENV: return &static_cast<ENVR*>(object)->diag;
+    case CALL_KIND_DBC: return &static_cast<CONN*>(object)->diag;
+    case CALL_KIND_STMT: return &static_cast<STMT*>(object)->diag;
+    case CALL_KIND_DESC: return &static_cast<DESC*>(object)->diag;
+    default: return nullptr;
+    }
+}
+
+SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args, const CallHook* hook) {
     if (!DrvIsInitialised())
         return SQL_ERROR;
     uint32_t id = HandleId(handle);
@@ -177,12 +215,12 @@ SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args) 
     switch (rec.kind) {
     case CALL_KIND_NONE:
     case CALL_KIND_ENV:
-        rc = RunEnvCall(rec, id, args);
+        rc = RunEnvCall(rec, id, args, hook);
         break;
     case CALL_KIND_DBC:
     case CALL_KIND_STMT:
     case CALL_KIND_DESC:
-        rc = RunConnCall(rec, id, args);
+        rc = RunConnCall(rec, id, args, hook);
         break;
     default:
         if (tracing)
@@ -208,7 +246,8 @@ void FormatTraceArgs(char* buf, size_t size, const char* fmt, const CallArgs& ar
         std::memcpy(buf + out, s, n);
         out += n;
     };
-    for (const char* p = fmt; *p != '\0' && out < size - 1;) {
+    const char* p = fmt;
+    while (*p != '\0' && out < size - 1) {
         if (*p != '%') {
             const char* q = std::strchr(p, '%');
             size_t n = q ? static_cast<size_t>(q - p) : std::strlen(p);
@@ -222,13 +261,15 @@ void FormatTraceArgs(char* buf, size_t size, const char* fmt, const CallArgs& ar
             ++p;
             continue;
         }
-        bool isLong = false;
-        bool isShort = false;
+        // Flags and width are kept; the length modifier only decides how much of the
+        // 64-bit slot the conversion shows.
+        std::string spec = "%";
+        while (*p != '\0' && std::strchr("-+ #0123456789", *p) != nullptr && spec.size() < 16)
+            spec += *p++;
+        int longs = 0;
+        int shorts = 0;
         while (*p == 'l' || *p == 'h') {
-            if (*p == 'l')
-                isLong = true;
-            else
-                isShort = true;
+            (*p == 'l' ? longs : shorts)++;
             ++p;
         }
         char conv = *p;
@@ -237,24 +278,22 @@ void FormatTraceArgs(char* buf, size_t size, const char* fmt, const CallArgs& ar
         ++p;
         uint64_t v = next < args.count ? args.slot[next] : 0;
         ++next;
-        char item[64];
+        char item[96];
         int n = 0;
         switch (conv) {
         case 'd':
-        case 'i':
-            if (isLong)
-                n = std::snprintf(item, sizeof item, "%lld", static_cast<long long>(v));
-            else if (isShort)
-                n = std::snprintf(item, sizeof item, "%d", static_cast<int>(static_cast<int16_t>(v)));
-            else
-                n = std::snprintf(item, sizeof item, "%d", static_cast<int>(static_cast<int32_t>(v)));
+        case 'i': {
+            long long sv = longs   ? static_cast<long long>(v)
+                           : shorts ? static_cast<int16_t>(v)
+                                    : static_cast<int32_t>(v);
+            n = std::snprintf(item, sizeof item, (spec + "lld").c_str(), sv);
             break;
+        }
         case 'u':
         case 'x':
         case 'X': {
-            unsigned long long u = isLong ? v : isShort ? (v & 0xFFFFu) : (v & 0xFFFFFFFFu);
-            const char* f = conv == 'u' ? "%llu" : conv == 'x' ? "%llx" : "%llX";
-            n = std::snprintf(item, sizeof item, f, u);
+            unsigned long long uv = longs ? v : shorts ? (v & 0xFFFFu) : (v & 0xFFFFFFFFu);
+            n = std::snprintf(item, sizeof item, (spec + "ll" + conv).c_str(), uv);
             break;
         }
         case 'p':
@@ -269,7 +308,7 @@ void FormatTraceArgs(char* buf, size_t size, const char* fmt, const CallArgs& ar
             break;
         }
         if (n > 0)
-            put(item, static_cast<size_t>(n) < sizeof item ? static_cast<size_t>(n) : sizeof item - 1);
+            put(item, std::min(static_cast<size_t>(n), sizeof item - 1));
     }
     buf[out] = '\0';
 }

@@ -70,14 +70,36 @@ uint64_t ToCallSlot(T v) {
         return static_cast<uint64_t>(v);
 }
 
-SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args);
+struct DIAG;
+
+// Work that an entry needs done around the handler, inside the call's locks (the wide
+// entries report a failed text copy and convert text results back there, so that their
+// diagnostics land on the handle like the handler's own). Each gets the handle's object
+// (null for kind 1). A result of `before` other than SQL_SUCCESS skips the handler and is
+// the call's result; `after` gets the handler's result and returns the call's.
+struct CallHook {
+    SQLRETURN (*before)(void* context, int kind, void* object);
+    SQLRETURN (*after)(void* context, int kind, void* object, SQLRETURN rc);
+    void* context;
+};
+
+SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args, const CallHook* hook);
 
 // For kind 1 the handle is ignored and every argument goes to the handler.
 template <class... A>
 SQLRETURN CallODBC(const CALLREC& rec, SQLHANDLE handle, A... args) {
     const uint64_t slots[sizeof...(A) + 1] = {ToCallSlot(args)...};
-    return CallODBCv(rec, handle, CallArgs{slots, sizeof...(A)});
+    return CallODBCv(rec, handle, CallArgs{slots, sizeof...(A)}, nullptr);
 }
+
+template <class... A>
+SQLRETURN CallODBCHooked(const CALLREC& rec, SQLHANDLE handle, const CallHook& hook, A... args) {
+    const uint64_t slots[sizeof...(A) + 1] = {ToCallSlot(args)...};
+    return CallODBCv(rec, handle, CallArgs{slots, sizeof...(A)}, &hook);
+}
+
+// The diagnostics of a handler's object of the given kind; null for kind 1 or no object.
+DIAG* ObjectDiag(int kind, void* object);
 
 // Name of a return code in the exit trace line ("SUCCESS", "NO_DATA_FOUND", ...).
 const char* ReturnCodeName(SQLRETURN rc);

@@ -70,7 +70,8 @@ int DrvGlobalTerm() {
             callInside = true;
             break;
         }
-        EnvrRelease(e);
+        EnvrClose(e);
+        EnvrFree(e);
     }
     // A call still running on some connection may look handles up: keep its tables.
     if (!callInside)

@@ -1,11 +1,21 @@
-// Environment records: the global environment list and the release of an environment
-// with its connections.
+// Environment records: allocation, the global environment list, open, close and free.
+// Environment handlers run inside the handle lock, so no further lock guards a record.
 #pragma once
+
+#include <optional>
 
 #include "driver/objects/handles.h"
 
+// A new environment at the head of the global list, with the next sequence id; state
+// allocated, ODBC version 2. Null when out of memory. The caller registers it.
+ENVR* EnvrAlloc();
+// Allocated becomes open; any other state is left alone.
+void EnvrOpen(ENVR* envr);
+// Only when open: closes and frees every connection, then back to allocated.
+void EnvrClose(ENVR* envr);
+// Unlinks, drops the queued messages, unregisters and releases the environment.
+void EnvrFree(ENVR* envr);
+// The oldest queued message, removed from the list; nothing when the list is empty.
+std::optional<ERRMSG> EnvrNextError(ENVR* envr);
 // True when a call is running on any connection of the environment. Handle lock held.
 bool EnvrHasBusyConn(const ENVR* envr);
-// Unlinks the environment from the global list and its table, frees its connections and
-// itself. Handle lock held; no call may be inside any of its connections.
-void EnvrRelease(ENVR* envr);

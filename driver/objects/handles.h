@@ -16,13 +16,24 @@ constexpr int32_t FREED_MAGIC = -1;
 
 struct CONN;
 
+// Environment states.
+constexpr int32_t ENVR_FREED = 0;
+constexpr int32_t ENVR_ALLOCATED = 1;
+constexpr int32_t ENVR_OPEN = 2;
+
 struct ENVR {
     int32_t magic = ENVR_MAGIC;
     DIAG diag;
     uint32_t id = 0;
-    int32_t odbcVersion = 2;
-    ENVR* next = nullptr;  // global environment list
-    CONN* conns = nullptr; // this environment's connections
+    int32_t state = ENVR_ALLOCATED;
+    ENVR* next = nullptr;   // global environment list, newest first
+    CONN* conns = nullptr;  // this environment's connections, newest first
+    uint32_t sequenceId = 0;
+    uint32_t connCounter = 0;  // last sequence number given to a connection
+    uint32_t connectionPooling = 0;  // SQL_ATTR_CONNECTION_POOLING
+    uint32_t cpMatch = 0;            // SQL_ATTR_CP_MATCH
+    uint32_t odbcVersion = 2;        // SQL_ATTR_ODBC_VERSION
+    int32_t outputNts = 1;           // SQL_ATTR_OUTPUT_NTS
 };
 
 using FailoverCallback = int (*)(int action, void* context, int reserved);

@@ -77,6 +77,7 @@ protected:
         ASSERT_EQ(DrvGlobalInit(), 0);
         DRV_GLOBALS& g = Drv();
         envr = new ENVR;
+        envr->state = ENVR_OPEN;
         ASSERT_EQ(hdl_Add(&g.envTable, &envr->id, envr), 0);
         envr->next = g.envList;
         g.envList = envr;
@@ -261,6 +262,8 @@ TEST(TraceArgs, FormatsSlotsAndCutsAtTheBuffer) {
     char buf[250];
     FormatTraceArgs(buf, sizeof buf, "a=%d b=%u c=%lX d=%c e=%d 100%%", args);
     EXPECT_STREQ(buf, "a=-5 b=4294967295 c=ABCDEF d=W e=0 100%");
+    FormatTraceArgs(buf, sizeof buf, "v=%08lX h=%hd w=%5u", args);
+    EXPECT_STREQ(buf, "v=FFFFFFFFFFFFFFFB h=-1 w=11259375");
     std::string longFmt(400, 'x');
     FormatTraceArgs(buf, sizeof buf, longFmt.c_str(), args);
     EXPECT_EQ(std::string(buf).size(), 249u);

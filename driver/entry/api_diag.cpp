@@ -1,0 +1,139 @@
+// Entry points of diagnostics. Their records keep the handle's diagnostics in place so
+// that they can be read.
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include "driver/entry/export.h"
+#include "driver/frame/widen.h"
+#include "driver/handlers/pending.h"
+
+namespace {
+
+constexpr int kEnv = CALL_KIND_ENV;
+constexpr int kDbc = CALL_KIND_DBC;
+constexpr int kStmt = CALL_KIND_STMT;
+constexpr int kDesc = CALL_KIND_DESC;
+
+#define VARNO_ERROR_FORMAT "szSqlState=%lX pfNativeError=%lX\nszErrorMsg=%lX cbErrorMsgMax=%d pcbErrorMsg=%lX"
+#define VARNO_DIAGREC_FORMAT \
+    "RecNumber=%d Sqlstate=%lX NativeErrorPtr=%lX MessageText=%lX BufferLength=%d TextLengthPtr=%lX"
+#define VARNO_DIAGFIELD_FORMAT "RecNumber=%d DiagIdentifier=%d\nDiagInfoPtr=%lX BufferLength=%d StringLengthPtr=%lX"
+
+// One record per handle kind of a call, in the order environment, connection, statement,
+// descriptor; null where the call has no such form.
+struct DiagRecords {
+    const CALLREC* byKind[4];
+    const CALLREC* For(SQLSMALLINT handleType) const {
+        return handleType >= SQL_HANDLE_ENV && handleType <= SQL_HANDLE_DESC ? byKind[handleType - 1] : nullptr;
+    }
+};
+
+#define VARNO_DIAG_RECORDS(var, name, format)                              \
+    const CALLREC var##Env{name, format, 0, kEnv, DoNotCapable<kEnv>};     \
+    const CALLREC var##Dbc{name, format, 0, kDbc, DoNotCapable<kDbc>};     \
+    const CALLREC var##Stmt{name, format, 0, kStmt, DoNotCapable<kStmt>};  \
+    const CALLREC var##Desc{name, format, 0, kDesc, DoNotCapable<kDesc>}; \
+    const DiagRecords var{{&var##Env, &var##Dbc, &var##Stmt, &var##Desc}};
+
+VARNO_DIAG_RECORDS(kError, "Error", VARNO_ERROR_FORMAT)
+VARNO_DIAG_RECORDS(kErrorW, "ErrorW", VARNO_ERROR_FORMAT)
+VARNO_DIAG_RECORDS(kGetDiagRec, "GetDiagRec", VARNO_DIAGREC_FORMAT)
+VARNO_DIAG_RECORDS(kGetDiagRecW, "GetDiagRecW", VARNO_DIAGREC_FORMAT)
+VARNO_DIAG_RECORDS(kGetDiagField, "GetDiagField", VARNO_DIAGFIELD_FORMAT)
+VARNO_DIAG_RECORDS(kGetDiagFieldW, "GetDiagFieldW", VARNO_DIAGFIELD_FORMAT)
+
+// SQLError takes the first handle given of statement, connection, environment.
+const CALLREC* ErrorRecord(const DiagRecords& recs, SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLHANDLE* handle) {
+    if (hstmt != nullptr) {
+        *handle = hstmt;
+        return recs.For(SQL_HANDLE_STMT);
+    }
+    if (hdbc != nullptr) {
+        *handle = hdbc;
+        return recs.For(SQL_HANDLE_DBC);
+    }
+    if (henv != nullptr) {
+        *handle = henv;
+        return recs.For(SQL_HANDLE_ENV);
+    }
+    return nullptr;
+}
+
+// The SQLSTATE of a wide diagnostic call: written by the handler into a narrow local, then
+// widened into the application's six characters when the call produced one.
+void WidenState(const SQLCHAR* narrow, SQLWCHAR* app, SQLRETURN rc) {
+    if (app == nullptr)
+        return;
+    if (rc != SQL_SUCCESS && rc != SQL_SUCCESS_WITH_INFO && rc != SQL_NO_DATA) {
+        app[0] = 0;
+        return;
+    }
+    int i = 0;
+    for (; i < 5 && narrow[i] != 0; ++i)
+        app[i] = narrow[i];
+    app[i] = 0;
+}
+
+}  // namespace
+
+VARNO_EXPORT SQLRETURN SQL_API SQLError(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLCHAR* state,
+                                        SQLINTEGER* native, SQLCHAR* msg, SQLSMALLINT cbMax, SQLSMALLINT* pcb) {
+    SQLHANDLE handle = nullptr;
+    const CALLREC* rec = ErrorRecord(kError, henv, hdbc, hstmt, &handle);
+    return rec ? CallODBC(*rec, handle, state, native, msg, cbMax, pcb) : SQL_INVALID_HANDLE;
+}
+
+VARNO_EXPORT SQLRETURN SQL_API SQLErrorW(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLWCHAR* state,
+                                         SQLINTEGER* native, SQLWCHAR* msg, SQLSMALLINT cchMax, SQLSMALLINT* pcch) {
+    SQLHANDLE handle = nullptr;
+    const CALLREC* rec = ErrorRecord(kErrorW, henv, hdbc, hstmt, &handle);
+    if (rec == nullptr)
+        return SQL_INVALID_HANDLE;
+    WideOut o(msg, cchMax, WideCut::ResultOnly);
+    if (!o.ok())
+        return SQL_ERROR;
+    SQLCHAR narrowState[6] = {};
+    WideHook w({}, &o, pcch);
+    SQLRETURN rc = CallODBCHooked(*rec, handle, w.hook(), narrowState, native, o.buffer(), o.size16(),
+                                  o.narrowLen16());
+    WidenState(narrowState, state, rc);
+    return rc;
+}
+
+VARNO_EXPORT SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,
+                                             SQLCHAR* state, SQLINTEGER* native, SQLCHAR* msg, SQLSMALLINT cbMax,
+                                             SQLSMALLINT* pcb) {
+    const CALLREC* rec = kGetDiagRec.For(type);
+    return rec ? CallODBC(*rec, handle, recNumber, state, native, msg, cbMax, pcb) : SQL_INVALID_HANDLE;
+}
+
+VARNO_EXPORT SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,
+                                              SQLWCHAR* state, SQLINTEGER* native, SQLWCHAR* msg,
+                                              SQLSMALLINT cchMax, SQLSMALLINT* pcch) {
+    const CALLREC* rec = kGetDiagRecW.For(type);
+    if (rec == nullptr)
+        return SQL_INVALID_HANDLE;
+    WideOut o(msg, cchMax, WideCut::ResultOnly);
+    if (!o.ok())
+        return SQL_ERROR;
+    SQLCHAR narrowState[6] = {};
+    WideHook w({}, &o, pcch);
+    SQLRETURN rc = CallODBCHooked(*rec, handle, w.hook(), recNumber, narrowState, native, o.buffer(), o.size16(),
+                                  o.narrowLen16());
+    WidenState(narrowState, state, rc);
+    return rc;
+}
+
+VARNO_EXPORT SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,
+                                               SQLSMALLINT field, SQLPOINTER info, SQLSMALLINT cbMax,
+                                               SQLSMALLINT* pcb) {
+    const CALLREC* rec = kGetDiagField.For(type);
+    return rec ? CallODBC(*rec, handle, recNumber, field, info, cbMax, pcb, WIDTH_NARROW) : SQL_INVALID_HANDLE;
+}
+
+VARNO_EXPORT SQLRETURN SQL_API SQLGetDiagFieldW(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,
+                                                SQLSMALLINT field, SQLPOINTER info, SQLSMALLINT cbMax,
+                                                SQLSMALLINT* pcb) {
+    const CALLREC* rec = kGetDiagFieldW.For(type);
+    return rec ? CallODBC(*rec, handle, recNumber, field, info, cbMax, pcb, WIDTH_WIDE) : SQL_INVALID_HANDLE;
+}

@@ -1,0 +1,293 @@
+// What the entry points rest on: the function bitmap made from the export list, the
+// environment handlers, and the wide text handling around a handler.
+#include <gtest/gtest.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "driver/diag/diag.h"
+#include "driver/frame/dispatch.h"
+#include "driver/frame/globals.h"
+#include "driver/frame/widen.h"
+#include "driver/handlers/envattr.h"
+#include "driver/handlers/functions.h"
+#include "driver/handlers/lifecycle.h"
+#include "driver/objects/envr.h"
+#include "util/errcode.h"
+
+namespace {
+
+std::vector<SQLWCHAR> Wide(const std::u16string& s) {
+    std::vector<SQLWCHAR> w(s.begin(), s.end());
+    w.push_back(0);
+    return w;
+}
+
+std::u16string FromWide(const SQLWCHAR* w) {
+    std::u16string s;
+    while (*w)
+        s.push_back(static_cast<char16_t>(*w++));
+    return s;
+}
+
+SQLUSMALLINT Functions(SQLUSMALLINT id) {
+    SQLUSMALLINT v = 0xBEEF;
+    const uint64_t slots[] = {id, reinterpret_cast<uintptr_t>(&v)};
+    EXPECT_EQ(DoGetFunctions(nullptr, CallArgs{slots, 2}), SQL_SUCCESS);
+    return v;
+}
+
+TEST(GetFunctions, ReportsExactlyTheExportedCalls) {
+    // The ODBC ids the driver carries out: every export, nothing the Driver Manager
+    // answers itself (SQLDrivers, SQLDataSources, SQLBrowseConnect, SQLBindParam ...).
+    std::set<int> expected;
+    for (int id = 1; id <= 24; ++id)
+        expected.insert(id);
+    for (int id = 40; id <= 54; ++id)
+        expected.insert(id);
+    for (int id : {56, 58, 59, 60, 61, 62, 63, 64, 65, 66, 67, 68, 70, 72, 1001, 1003, 1004, 1005, 1006, 1007, 1008,
+                   1009, 1010, 1011, 1012, 1014, 1016, 1017, 1018, 1019, 1020, 1021})
+        expected.insert(id);
+
+    SQLUSMALLINT bitmap[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE + 1];
+    bitmap[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE] = 0x5A5A;  // sentinel: exactly 250 words written
+    const uint64_t slots[] = {SQL_API_ODBC3_ALL_FUNCTIONS, reinterpret_cast<uintptr_t>(bitmap)};
+    DoGetFunctions(nullptr, CallArgs{slots, 2});
+    EXPECT_EQ(bitmap[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE], 0x5A5A);
+    std::set<int> got;
+    for (int id = 0; id < SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * 16; ++id)
+        if (SQL_FUNC_EXISTS(bitmap, id))
+            got.insert(id);
+    EXPECT_EQ(got, expected);
+
+    SQLUSMALLINT list[101];
+    list[100] = 0x5A5A;
+    const uint64_t listSlots[] = {SQL_API_ALL_FUNCTIONS, reinterpret_cast<uintptr_t>(list)};
+    DoGetFunctions(nullptr, CallArgs{listSlots, 2});
+    EXPECT_EQ(list[100], 0x5A5A);
+    EXPECT_EQ(list[SQL_API_SQLFETCH], SQL_TRUE);
+    EXPECT_EQ(list[SQL_API_SQLDRIVERS], SQL_FALSE);
+
+    EXPECT_EQ(Functions(SQL_API_SQLCANCEL), SQL_TRUE);
+    EXPECT_EQ(Functions(100), SQL_FALSE);
+    EXPECT_EQ(Functions(SQL_API_SQLALLOCHANDLE), SQL_TRUE);
+    EXPECT_EQ(Functions(SQL_API_SQLFETCHSCROLL), SQL_TRUE);
+    EXPECT_EQ(Functions(SQL_API_SQLBINDPARAM), SQL_FALSE);
+    EXPECT_EQ(Functions(4000), SQL_FALSE);
+    const uint64_t nullSlots[] = {SQL_API_SQLFETCH, 0};
+    EXPECT_EQ(DoGetFunctions(nullptr, CallArgs{nullSlots, 2}), SQL_SUCCESS);
+}
+
+class EnvTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(DrvGlobalInit(), 0); }
+    void TearDown() override { DrvGlobalTerm(); }
+
+    SQLHANDLE Alloc(CallHandler handler) {
+        SQLHANDLE h = reinterpret_cast<SQLHANDLE>(uintptr_t{0x77});
+        const uint64_t slots[] = {reinterpret_cast<uintptr_t>(&h)};
+        std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
+        EXPECT_EQ(handler(nullptr, CallArgs{slots, 1}), SQL_SUCCESS);
+        return h;
+    }
+    ENVR* Env(SQLHANDLE h) { return static_cast<ENVR*>(hdl_Lookup(&Drv().envTable, HandleId(h))); }
+};
+
+TEST_F(EnvTest, AllocationSetsVersionAndSequence) {
+    SQLHANDLE a = Alloc(DoAllocEnv);
+    SQLHANDLE b = Alloc(DoAllocHandleEnv);
+    ASSERT_NE(Env(a), nullptr);
+    ASSERT_NE(Env(b), nullptr);
+    EXPECT_EQ(HandleId(a) >> 16, 1u);
+    EXPECT_EQ(Env(a)->odbcVersion, 2u);
+    EXPECT_EQ(Env(b)->odbcVersion, 3u);
+    EXPECT_EQ(Env(a)->state, ENVR_OPEN);
+    EXPECT_EQ(Env(b)->sequenceId, Env(a)->sequenceId + 1);
+    uint32_t seqB = Env(b)->sequenceId;
+    EXPECT_EQ(DoFreeEnv(Env(a), CallArgs{nullptr, 0}), SQL_SUCCESS);
+    EXPECT_EQ(Env(a), nullptr);
+    SQLHANDLE c = Alloc(DoAllocEnv);
+    EXPECT_EQ(Env(c)->sequenceId, seqB + 1);  // sequence ids are never reused
+}
+
+TEST_F(EnvTest, FreeingIsRefusedWhileAConnectionIsInACall) {
+    ENVR* e = Env(Alloc(DoAllocEnv));
+    CONN* c = new CONN;
+    c->envr = e;
+    e->conns = c;
+    c->busy = c;
+    EXPECT_EQ(DoFreeEnv(e, CallArgs{nullptr, 0}), SQL_ERROR);
+    EXPECT_EQ(e->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
+    const uint64_t commit[] = {SQL_COMMIT};
+    EXPECT_EQ(DoTransactEnv(e, CallArgs{commit, 1}), SQL_ERROR);
+    c->busy = nullptr;
+    EXPECT_EQ(DoFreeEnv(e, CallArgs{nullptr, 0}), SQL_SUCCESS);  // frees the connection too
+}
+
+TEST_F(EnvTest, AttributesKeepOnlyValidValues) {
+    ENVR* e = Env(Alloc(DoAllocHandleEnv));
+    struct Case {
+        SQLINTEGER attr;
+        uint64_t value;
+        SQLUINTEGER expected;
+    } cases[] = {
+        {SQL_ATTR_ODBC_VERSION, 2, 2},       {SQL_ATTR_ODBC_VERSION, 4, 2},
+        {SQL_ATTR_ODBC_VERSION, 3, 3},       {SQL_ATTR_CONNECTION_POOLING, 2, 2},
+        {SQL_ATTR_CONNECTION_POOLING, 3, 2}, {SQL_ATTR_CP_MATCH, 1, 1},
+        {SQL_ATTR_CP_MATCH, 7, 1},           {SQL_ATTR_OUTPUT_NTS, 0, 0},
+        {SQL_ATTR_OUTPUT_NTS, 5, 0},         {1056, 9, 2},
+    };
+    for (const Case& c : cases) {
+        const uint64_t set[] = {static_cast<uint64_t>(c.attr), c.value, 0};
+        EXPECT_EQ(DoSetEnvAttr(e, CallArgs{set, 3}), SQL_SUCCESS);
+        SQLUINTEGER v = 0xFFFF;
+        const uint64_t get[] = {static_cast<uint64_t>(c.attr), reinterpret_cast<uintptr_t>(&v), 4, 0};
+        EXPECT_EQ(DoGetEnvAttr(e, CallArgs{get, 4}), SQL_SUCCESS);
+        EXPECT_EQ(v, c.expected) << c.attr << " " << c.value;
+    }
+}
+
+// A handler that answers a UTF-8 text through (buffer, size, SQLSMALLINT* length) and
+// records what it was given as input.
+std::string g_input;
+int g_inputLength = 0;
+const char* g_answer = "";
+SQLRETURN EchoText(void* object, const CallArgs& a) {
+    auto* stmt = static_cast<STMT*>(object);
+    auto* in = a.get<const char*>(0);
+    g_input = in ? in : "<null>";
+    g_inputLength = a.get<SQLSMALLINT>(1);
+    auto* buf = a.get<char*>(2);
+    auto size = a.get<SQLSMALLINT>(3);
+    auto* len = a.get<SQLSMALLINT*>(4);
+    size_t n = std::strlen(g_answer);
+    *len = static_cast<SQLSMALLINT>(n);
+    if (size < 0) {
+        stmt->diag.errCode = ERR_INVALID_STRING_OR_BUFFER_LENGTH;
+        return SQL_ERROR;
+    }
+    if (buf != nullptr && size > 0) {
+        size_t c = std::min(n, static_cast<size_t>(size - 1));
+        std::memcpy(buf, g_answer, c);
+        buf[c] = 0;
+    }
+    return SQL_SUCCESS;
+}
+const CALLREC kEchoRec{"EchoW", "", 1, CALL_KIND_STMT, EchoText};
+
+class WideTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(DrvGlobalInit(), 0);
+        DRV_GLOBALS& g = Drv();
+        envr = EnvrAlloc();
+        EnvrOpen(envr);
+        ASSERT_EQ(hdl_Add(&g.envTable, &envr->id, envr), 0);
+        conn = new CONN;
+        conn->envr = envr;
+        envr->conns = conn;
+        ASSERT_EQ(hdl_Add(&g.connTable, &conn->id, conn), 0);
+        stmt = new STMT;
+        stmt->conn = conn;
+        ASSERT_EQ(hdl_Add(&g.stmtTable, &stmt->id, stmt), 0);
+    }
+    void TearDown() override {
+        hdl_Remove(&Drv().stmtTable, stmt->id);
+        delete stmt;
+        DrvGlobalTerm();
+    }
+
+    // Calls the echo handler the way a wide entry with one input and one output does.
+    SQLRETURN Call(const SQLWCHAR* in, SQLSMALLINT inLen, SQLWCHAR* out, SQLSMALLINT outChars, SQLSMALLINT* outLen) {
+        WideIn i(in, inLen);
+        WideOut o(out, outChars, WideCut::PostOnHandle);
+        EXPECT_TRUE(o.ok());
+        WideHook w({&i}, &o, outLen);
+        return CallODBCHooked(kEchoRec, HandleFromId(stmt->id), w.hook(), i.text(), i.len16(), o.buffer(),
+                              o.size16(), o.narrowLen16());
+    }
+
+    ENVR* envr = nullptr;
+    CONN* conn = nullptr;
+    STMT* stmt = nullptr;
+};
+
+TEST_F(WideTest, InputBecomesUtf8WithNtsAndNonBmpSurvives) {
+    auto in = Wide(u"na\u00EFve \U0001F600");
+    g_answer = "";
+    SQLSMALLINT len = 0;
+    EXPECT_EQ(Call(in.data(), SQL_NTS, nullptr, 0, &len), SQL_SUCCESS);
+    EXPECT_EQ(g_input, "na\xC3\xAFve \xF0\x9F\x98\x80");
+    EXPECT_EQ(g_inputLength, SQL_NTS);
+    EXPECT_EQ(Call(in.data(), 2, nullptr, 0, &len), SQL_SUCCESS);  // a count of characters
+    EXPECT_EQ(g_input, "na");
+    EXPECT_EQ(Call(nullptr, SQL_NTS, nullptr, 0, &len), SQL_SUCCESS);
+    EXPECT_EQ(g_input, "<null>");
+    EXPECT_EQ(Call(in.data(), -7, nullptr, 0, &len), SQL_SUCCESS);  // reaches the handler as it is
+    EXPECT_EQ(g_inputLength, -7);
+}
+
+TEST_F(WideTest, OutputCountsCharactersAndCutsWithA01004) {
+    g_answer = "col\xC3\xA9";  // "colé": 4 characters, 5 bytes
+    struct Case {
+        SQLSMALLINT chars;
+        SQLRETURN rc;
+        std::u16string text;
+    } cases[] = {
+        {5, SQL_SUCCESS, u"col\u00E9"},           // exact fit with the NUL
+        {4, SQL_SUCCESS_WITH_INFO, u"col"},        // one short: cut to n-1 characters
+        {1, SQL_SUCCESS_WITH_INFO, u""},
+    };
+    auto in = Wide(u"x");
+    for (const Case& c : cases) {
+        SQLWCHAR out[8];
+        std::fill(std::begin(out), std::end(out), SQLWCHAR{0xFFFF});
+        SQLSMALLINT len = -1;
+        stmt->diag.errCode = 0;
+        EXPECT_EQ(Call(in.data(), SQL_NTS, out, c.chars, &len), c.rc) << c.chars;
+        EXPECT_EQ(FromWide(out), c.text);
+        EXPECT_EQ(len, 4);
+        EXPECT_EQ(out[c.chars], 0xFFFF);  // nothing written past the buffer
+        EXPECT_EQ(stmt->diag.errCode, c.rc == SQL_SUCCESS ? 0 : ERR_DATA_WAS_TRUNCATED);
+    }
+    SQLSMALLINT len = -1;
+    EXPECT_EQ(Call(in.data(), SQL_NTS, nullptr, 0, &len), SQL_SUCCESS);  // length only
+    EXPECT_EQ(len, 5);  // an upper bound in characters when nothing was converted
+}
+
+TEST_F(WideTest, NonBmpOutputIsNeverSplit) {
+    g_answer = "a\xF0\x9F\x98\x80";  // 'a' and one character of two units
+    auto in = Wide(u"x");
+    SQLWCHAR out[3];
+    SQLSMALLINT len = 0;
+    EXPECT_EQ(Call(in.data(), SQL_NTS, out, 3, &len), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(FromWide(out), u"a");
+    EXPECT_EQ(len, 3);
+    SQLWCHAR fits[4];
+    EXPECT_EQ(Call(in.data(), SQL_NTS, fits, 4, &len), SQL_SUCCESS);
+    EXPECT_EQ(FromWide(fits), u"a\U0001F600");
+}
+
+TEST_F(WideTest, TruncationKeepsTheHandlersOwnWarning) {
+    DIAG d;
+    d.errCode = ERR_OPTION_VALUE_CHANGED;
+    PostTruncation(&d);
+    EXPECT_EQ(d.errCode, ERR_OPTION_VALUE_CHANGED);
+    ASSERT_EQ(d.messages.size(), 1u);
+    EXPECT_NE(d.messages[0].text.find("[SQLSTATE:01004]"), std::string::npos);
+}
+
+TEST_F(WideTest, NegativeOutputSizeReachesTheHandler) {
+    g_answer = "abc";
+    auto in = Wide(u"x");
+    SQLWCHAR out[4];
+    SQLSMALLINT len = 0;
+    EXPECT_EQ(Call(in.data(), SQL_NTS, out, -2, &len), SQL_ERROR);
+    EXPECT_EQ(stmt->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+}
+
+}  // namespace
