@@ -27,15 +27,6 @@ constexpr int ODBC_V3 = 3;
 
 constexpr std::string_view STATE_MARKER = "[SQLSTATE:";
 
-std::optional<std::string> PopText(DIAG& diag, int32_t* native) {
-    std::optional<ERRMSG> m = ErrListPop(diag);
-    if (!m)
-        return std::nullopt;
-    if (native != nullptr)
-        *native = m->native;
-    return std::move(m->text);
-}
-
 char AsciiUpper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
 // Position of the marker in text, letters compared without regard to case; npos if none.
@@ -153,13 +144,12 @@ const ERRMSG* ErrListNth(const DIAG& diag, int n) {
 }
 
 void EnvrAddError(ENVR* envr, std::string_view text, int32_t native) { ErrListAdd(envr->diag, text, native); }
-std::optional<std::string> EnvrNextError(ENVR* envr, int32_t* native) { return PopText(envr->diag, native); }
 void ConnAddError(CONN* conn, std::string_view text, int32_t native) { ErrListAdd(conn->diag, text, native); }
-std::optional<std::string> ConnNextError(CONN* conn, int32_t* native) { return PopText(conn->diag, native); }
+std::optional<ERRMSG> ConnNextError(CONN* conn) { return ErrListPop(conn->diag); }
 void StmtAddError(STMT* stmt, std::string_view text, int32_t native) { ErrListAdd(stmt->diag, text, native); }
-std::optional<std::string> StmtNextError(STMT* stmt, int32_t* native) { return PopText(stmt->diag, native); }
+std::optional<ERRMSG> StmtNextError(STMT* stmt) { return ErrListPop(stmt->diag); }
 void DescAddError(DESC* desc, std::string_view text, int32_t native) { ErrListAdd(desc->diag, text, native); }
-std::optional<std::string> DescNextError(DESC* desc, int32_t* native) { return PopText(desc->diag, native); }
+std::optional<ERRMSG> DescNextError(DESC* desc) { return ErrListPop(desc->diag); }
 
 // ---- states ----
 

@@ -51,16 +51,15 @@ std::optional<ERRMSG> ErrListPop(DIAG& diag);
 // shorter.
 const ERRMSG* ErrListNth(const DIAG& diag, int n);
 
-// The same per handle kind. The pop operations return the text and store the native code
-// (native may be null).
+// The same per handle kind (the environment's pop is EnvrNextError of
+// driver/objects/envr.h).
 void EnvrAddError(ENVR* envr, std::string_view text, int32_t native);
-std::optional<std::string> EnvrNextError(ENVR* envr, int32_t* native);
 void ConnAddError(CONN* conn, std::string_view text, int32_t native);
-std::optional<std::string> ConnNextError(CONN* conn, int32_t* native);
+std::optional<ERRMSG> ConnNextError(CONN* conn);
 void StmtAddError(STMT* stmt, std::string_view text, int32_t native);
-std::optional<std::string> StmtNextError(STMT* stmt, int32_t* native);
+std::optional<ERRMSG> StmtNextError(STMT* stmt);
 void DescAddError(DESC* desc, std::string_view text, int32_t native);
-std::optional<std::string> DescNextError(DESC* desc, int32_t* native);
+std::optional<ERRMSG> DescNextError(DESC* desc);
 
 // ---- states ----
 

@@ -337,13 +337,15 @@ TEST(DiagLists, AppendAtTailPopAtHead) {
     EXPECT_EQ(ErrListNth(stmt.diag, -1)->text, "a");
     EXPECT_EQ(ErrListNth(stmt.diag, 3)->text, "c");
     EXPECT_EQ(ErrListNth(stmt.diag, 4), nullptr);
-    int32_t native = 0;
-    EXPECT_EQ(StmtNextError(&stmt, &native), "a");
-    EXPECT_EQ(native, 1);
-    EXPECT_EQ(StmtNextError(&stmt, nullptr), "b");
-    EXPECT_EQ(StmtNextError(&stmt, &native), "c");
-    EXPECT_EQ(native, 3);
-    EXPECT_FALSE(StmtNextError(&stmt, &native).has_value());
+    std::optional<ERRMSG> m = StmtNextError(&stmt);
+    ASSERT_TRUE(m);
+    EXPECT_EQ(m->text, "a");
+    EXPECT_EQ(m->native, 1);
+    EXPECT_EQ(StmtNextError(&stmt)->text, "b");
+    m = StmtNextError(&stmt);
+    EXPECT_EQ(m->text, "c");
+    EXPECT_EQ(m->native, 3);
+    EXPECT_FALSE(StmtNextError(&stmt).has_value());
 }
 
 }  // namespace
