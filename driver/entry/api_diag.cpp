@@ -5,7 +5,8 @@
 
 #include "driver/entry/export.h"
 #include "driver/frame/widen.h"
-#include "driver/handlers/pending.h"
+#include "driver/diag/diag.h"
+#include "driver/handlers/diagentry.h"
 
 namespace {
 
@@ -28,19 +29,30 @@ struct DiagRecords {
     }
 };
 
-#define VARNO_DIAG_RECORDS(var, name, format)                              \
-    const CALLREC var##Env{name, format, 0, kEnv, DoNotCapable<kEnv>};     \
-    const CALLREC var##Dbc{name, format, 0, kDbc, DoNotCapable<kDbc>};     \
-    const CALLREC var##Stmt{name, format, 0, kStmt, DoNotCapable<kStmt>};  \
-    const CALLREC var##Desc{name, format, 0, kDesc, DoNotCapable<kDesc>}; \
+#define VARNO_DIAG_RECORDS(var, name, format, env, dbc, stmt, desc)      \
+    const CALLREC var##Env{name, format, 0, kEnv, env};                     \
+    const CALLREC var##Dbc{name, format, 0, kDbc, dbc};                     \
+    const CALLREC var##Stmt{name, format, 0, kStmt, stmt};                  \
+    const CALLREC var##Desc{name, format, 0, kDesc, desc};                  \
     const DiagRecords var{{&var##Env, &var##Dbc, &var##Stmt, &var##Desc}};
 
-VARNO_DIAG_RECORDS(kError, "Error", VARNO_ERROR_FORMAT)
-VARNO_DIAG_RECORDS(kErrorW, "ErrorW", VARNO_ERROR_FORMAT)
-VARNO_DIAG_RECORDS(kGetDiagRec, "GetDiagRec", VARNO_DIAGREC_FORMAT)
-VARNO_DIAG_RECORDS(kGetDiagRecW, "GetDiagRecW", VARNO_DIAGREC_FORMAT)
-VARNO_DIAG_RECORDS(kGetDiagField, "GetDiagField", VARNO_DIAGFIELD_FORMAT)
-VARNO_DIAG_RECORDS(kGetDiagFieldW, "GetDiagFieldW", VARNO_DIAGFIELD_FORMAT)
+// SQLError has no descriptor form.
+const CALLREC kErrorEnv{"Error", VARNO_ERROR_FORMAT, 0, kEnv, DoErrorEnv};
+const CALLREC kErrorDbc{"Error", VARNO_ERROR_FORMAT, 0, kDbc, DoErrorConn};
+const CALLREC kErrorStmt{"Error", VARNO_ERROR_FORMAT, 0, kStmt, DoErrorStmt};
+const DiagRecords kError{{&kErrorEnv, &kErrorDbc, &kErrorStmt, nullptr}};
+const CALLREC kErrorWEnv{"ErrorW", VARNO_ERROR_FORMAT, 0, kEnv, DoErrorEnv};
+const CALLREC kErrorWDbc{"ErrorW", VARNO_ERROR_FORMAT, 0, kDbc, DoErrorConn};
+const CALLREC kErrorWStmt{"ErrorW", VARNO_ERROR_FORMAT, 0, kStmt, DoErrorStmt};
+const DiagRecords kErrorW{{&kErrorWEnv, &kErrorWDbc, &kErrorWStmt, nullptr}};
+VARNO_DIAG_RECORDS(kGetDiagRec, "GetDiagRec", VARNO_DIAGREC_FORMAT, DoGetDiagRecEnv, DoGetDiagRecConn,
+                   DoGetDiagRecStmt, DoGetDiagRecDesc)
+VARNO_DIAG_RECORDS(kGetDiagRecW, "GetDiagRecW", VARNO_DIAGREC_FORMAT, DoGetDiagRecEnv, DoGetDiagRecConn,
+                   DoGetDiagRecStmt, DoGetDiagRecDesc)
+VARNO_DIAG_RECORDS(kGetDiagField, "GetDiagField", VARNO_DIAGFIELD_FORMAT, DoGetDiagFieldEnv, DoGetDiagFieldConn,
+                   DoGetDiagFieldStmt, DoGetDiagFieldDesc)
+VARNO_DIAG_RECORDS(kGetDiagFieldW, "GetDiagFieldW", VARNO_DIAGFIELD_FORMAT, DoGetDiagFieldEnv, DoGetDiagFieldConn,
+                   DoGetDiagFieldStmt, DoGetDiagFieldDesc)
 
 // SQLError takes the first handle given of statement, connection, environment.
 const CALLREC* ErrorRecord(const DiagRecords& recs, SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLHANDLE* handle) {

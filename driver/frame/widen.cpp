@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "driver/diag/diag.h"
+#include "driver/diag/outstr.h"
 #include "util/charset.h"
 #include "util/errcode.h"
 
@@ -67,14 +68,7 @@ SQLRETURN WideOut::Finish(SQLRETURN rc, DIAG* diag, SQLINTEGER* appChars32, SQLS
 }
 
 void PostTruncation(DIAG* diag) {
-    if (diag == nullptr || diag->errCode == ERR_DATA_WAS_TRUNCATED)
-        return;
-    if (diag->errCode == 0) {
-        diag->errCode = ERR_DATA_WAS_TRUNCATED;
-        return;
-    }
-    // The handler's own warning stays the pending code; the cut joins the queue.
-    diag->messages.push_back({"[Driver]Data was truncated[SQLSTATE:01004]", 0});
+    OutStrFinish(OutStrResult{0, true}, diag);
 }
 
 WideHook::WideHook(std::initializer_list<const WideIn*> inputs, WideOut* output, SQLSMALLINT* appChars16,

@@ -75,7 +75,8 @@ private:
     bool ok_ = true;
 };
 
-// Puts 01004 on the handle without losing a warning the handler already left there.
+// Puts 01004 on the handle unless the call already left a code there (the handler's own
+// warning is not overwritten).
 void PostTruncation(DIAG* diag);
 
 // The hook of one wide call: refuses the call when an input copy failed (S1001) and

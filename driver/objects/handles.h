@@ -5,6 +5,9 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
+
+#include <sqltypes.h>
 
 #include "driver/diag/diag.h"
 
@@ -51,6 +54,7 @@ struct CONN {
     std::recursive_mutex secondLock;
     FailoverCallback failover = nullptr;
     void* failoverContext = nullptr;
+    std::string dsn;  // data source name of the connection, empty when none
 };
 
 struct STMT {
@@ -58,6 +62,8 @@ struct STMT {
     DIAG diag;
     uint32_t id = 0;
     CONN* conn = nullptr;
+    SQLLEN rowCount = -1;  // rows of the last execution, -1 when unknown
+    bool isQuery = false;  // the statement text is a SELECT (a cursor specification)
 };
 
 struct DESC {

@@ -1,0 +1,146 @@
+// SQLGetDiagRec and SQLGetDiagField handlers over the records a failed call leaves.
+#include <gtest/gtest.h>
+#include <sqlext.h>
+
+#include <cstring>
+#include <string>
+
+#include "driver/handlers/diagentry.h"
+#include "driver/objects/handles.h"
+#include "util/errcode.h"
+
+namespace {
+
+class DiagEntryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        envr.odbcVersion = 3;
+        conn.envr = &envr;
+        conn.dsn = "sales";
+        stmt.conn = &conn;
+    }
+
+    SQLRETURN Rec(CallHandler h, void* obj, SQLSMALLINT rec, std::string* state, std::string* msg,
+                  SQLSMALLINT bufLen = 256) {
+        SQLCHAR st[6] = "xxxxx";
+        SQLCHAR m[256] = {};
+        SQLINTEGER native = -1;
+        SQLSMALLINT len = -1;
+        const uint64_t slots[] = {static_cast<uint64_t>(rec), reinterpret_cast<uintptr_t>(st),
+                                  reinterpret_cast<uintptr_t>(&native), reinterpret_cast<uintptr_t>(m),
+                                  static_cast<uint64_t>(static_cast<int64_t>(bufLen)),
+                                  reinterpret_cast<uintptr_t>(&len)};
+        SQLRETURN rc = h(obj, CallArgs{slots, 6});
+        *state = reinterpret_cast<char*>(st);
+        *msg = reinterpret_cast<char*>(m);
+        return rc;
+    }
+
+    SQLRETURN Field(CallHandler h, void* obj, SQLSMALLINT rec, SQLSMALLINT id, void* value, SQLSMALLINT bufLen,
+                    SQLSMALLINT* len, int width = 'A') {
+        const uint64_t slots[] = {static_cast<uint64_t>(rec), static_cast<uint64_t>(id),
+                                  reinterpret_cast<uintptr_t>(value), static_cast<uint64_t>(bufLen),
+                                  reinterpret_cast<uintptr_t>(len), static_cast<uint64_t>(width)};
+        return h(obj, CallArgs{slots, 6});
+    }
+
+    std::string TextField(CallHandler h, void* obj, SQLSMALLINT rec, SQLSMALLINT id, SQLRETURN* rc = nullptr) {
+        char buf[128] = {};
+        SQLSMALLINT len = 0;
+        SQLRETURN r = Field(h, obj, rec, id, buf, sizeof buf, &len);
+        if (rc != nullptr)
+            *rc = r;
+        return buf;
+    }
+
+    ENVR envr;
+    CONN conn;
+    STMT stmt;
+};
+
+TEST_F(DiagEntryTest, FreshHandleHasOneEmptyRecord) {
+    SQLINTEGER n = 0;
+    SQLSMALLINT len = 0;
+    EXPECT_EQ(Field(DoGetDiagFieldStmt, &stmt, 0, SQL_DIAG_NUMBER, &n, 0, &len), SQL_SUCCESS);
+    EXPECT_EQ(n, 1);
+    EXPECT_EQ(TextField(DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_SQLSTATE), "00000");
+    std::string state, msg;
+    EXPECT_EQ(Rec(DoGetDiagRecStmt, &stmt, 1, &state, &msg), SQL_NO_DATA);
+    EXPECT_EQ(state, "00000");
+}
+
+TEST_F(DiagEntryTest, RecordsAreReadWithoutBeingConsumed) {
+    stmt.diag.messages.push_back({"[Progress Server]Table not found [SQLSTATE:42S02]", -20005});
+    std::string state, msg;
+    for (int i = 0; i < 2; ++i) {
+        EXPECT_EQ(Rec(DoGetDiagRecStmt, &stmt, 1, &state, &msg), SQL_SUCCESS);
+        EXPECT_EQ(state, "42S02");
+        EXPECT_EQ(msg, "[Tessaryn][ODBC][Progress Server]Table not found ");
+    }
+    EXPECT_EQ(Rec(DoGetDiagRecStmt, &stmt, 2, &state, &msg), SQL_NO_DATA);
+    EXPECT_EQ(state, "00000");
+    EXPECT_EQ(msg, "");
+    EXPECT_EQ(Rec(DoGetDiagRecStmt, &stmt, 1, &state, &msg, -1), SQL_ERROR);
+    EXPECT_EQ(Rec(DoGetDiagRecStmt, &stmt, 0, &state, &msg), SQL_ERROR);
+}
+
+TEST_F(DiagEntryTest, PendingCodeReadsInOdbc3Form) {
+    conn.diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+    std::string state, msg;
+    EXPECT_EQ(Rec(DoGetDiagRecConn, &conn, 1, &state, &msg), SQL_SUCCESS);
+    EXPECT_EQ(state, "HY010");
+    EXPECT_EQ(msg, "[Tessaryn][ODBC][Driver]Function sequence error");
+    EXPECT_EQ(TextField(DoGetDiagFieldConn, &conn, 1, SQL_DIAG_MESSAGE_TEXT), msg);
+    EXPECT_EQ(conn.diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);  // still there
+}
+
+TEST_F(DiagEntryTest, ClassOriginAndConnectionName) {
+    struct Case {
+        int code;
+        const char* origin;
+    } cases[] = {{ERR_DRIVER_DOES_NOT_SUPPORT_THIS_FUNCTION, "ODBC 3.0"}, {ERR_INVALID_CURSOR_STATE, "ISO 9075"}};
+    for (const Case& c : cases) {
+        stmt.diag.errCode = c.code;
+        EXPECT_EQ(TextField(DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_CLASS_ORIGIN), c.origin);
+        EXPECT_EQ(TextField(DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_SUBCLASS_ORIGIN), c.origin);
+    }
+    EXPECT_EQ(TextField(DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_CONNECTION_NAME), "sales");
+    EXPECT_EQ(TextField(DoGetDiagFieldEnv, &envr, 1, SQL_DIAG_SERVER_NAME), "");
+    stmt.diag.errCode = 0;
+    SQLRETURN rc = SQL_SUCCESS;
+    TextField(DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_MESSAGE_TEXT, &rc);
+    EXPECT_EQ(rc, SQL_NO_DATA);
+}
+
+TEST_F(DiagEntryTest, StatementOnlyHeaderFields) {
+    stmt.isQuery = true;
+    SQLINTEGER code = 0;
+    SQLSMALLINT len = 0;
+    EXPECT_EQ(Field(DoGetDiagFieldStmt, &stmt, 0, SQL_DIAG_DYNAMIC_FUNCTION_CODE, &code, 0, &len), SQL_SUCCESS);
+    EXPECT_EQ(code, SQL_DIAG_SELECT_CURSOR);
+    EXPECT_EQ(TextField(DoGetDiagFieldStmt, &stmt, 0, SQL_DIAG_DYNAMIC_FUNCTION), "SELECT CURSOR");
+    EXPECT_EQ(Field(DoGetDiagFieldConn, &conn, 0, SQL_DIAG_DYNAMIC_FUNCTION_CODE, &code, 0, &len), SQL_ERROR);
+    SQLLEN rows = 0;
+    stmt.rowCount = 12;
+    EXPECT_EQ(Field(DoGetDiagFieldStmt, &stmt, 0, SQL_DIAG_ROW_COUNT, &rows, 0, &len), SQL_SUCCESS);
+    EXPECT_EQ(rows, 12);
+    EXPECT_EQ(Field(DoGetDiagFieldStmt, &stmt, 0, SQL_DIAG_SQLSTATE, &rows, 0, &len), SQL_ERROR);
+    EXPECT_EQ(Field(DoGetDiagFieldStmt, &stmt, 3, SQL_DIAG_SQLSTATE, &rows, 0, &len), SQL_NO_DATA);
+}
+
+TEST_F(DiagEntryTest, WideTextFieldsCountBytes) {
+    stmt.diag.errCode = ERR_INVALID_CURSOR_STATE;
+    SQLWCHAR buf[8] = {};
+    SQLSMALLINT len = 0;
+    EXPECT_EQ(Field(DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_SQLSTATE, buf, sizeof buf, &len, 'W'), SQL_SUCCESS);
+    // "07005", the ODBC 3 form of 24000, is 10 bytes wide
+    EXPECT_EQ(len, 10);
+    EXPECT_EQ(buf[0], '0');
+    EXPECT_EQ(buf[4], '5');
+    EXPECT_EQ(buf[5], 0);
+    EXPECT_EQ(Field(DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_SQLSTATE, buf, 6, &len, 'W'), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(len, 10);
+    EXPECT_EQ(buf[2], 0);
+}
+
+}  // namespace
