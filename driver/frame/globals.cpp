@@ -1,6 +1,7 @@
 // Driver globals, attach and detach.
 #include "driver/frame/globals.h"
 
+#include <cstdlib>
 #include <new>
 
 #include "driver/frame/resources.h"
@@ -100,12 +101,35 @@ int DrvAttach() {
         return 0;
     }
     TraceOpen(TRACE_ODBC);
+    if (TraceStreamOf(TRACE_ODBC) != nullptr) {
+        Drv().traceSinkLevel = TraceSinkLevelSetting();
+        DrvOpenLogSinks();
+    }
     return 1;
 }
 
 void DrvDetach() {
     DrvGlobalTerm();
+    // The sink goes before the stream it writes to.
+    DrvCloseLogSinks();
     TraceClose(TRACE_ODBC);
+}
+
+void DrvOpenLogSinks() {
+    DRV_GLOBALS& g = Drv();
+    FILE* stream = TraceStreamOf(TRACE_ODBC);
+    if (stream == nullptr || g.traceSinkLevel < 0 || g.traceSink != nullptr)
+        return;
+    g.traceSink = log_SinkStream(stream, g.traceSinkLevel, -1, LOG_FLAG_DATE | LOG_FLAG_TIME);
+}
+
+void DrvCloseLogSinks() {
+    DRV_GLOBALS& g = Drv();
+    if (LOG_SINK* sink = g.traceSink) {
+        g.traceSink = nullptr;
+        log_SinkRemove(sink);
+        std::free(sink);
+    }
 }
 
 void DrvSetThreadMode(uint32_t holderState) {

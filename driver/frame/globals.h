@@ -13,6 +13,7 @@
 #include "util/handle.h"
 
 struct ENVR;
+struct LOG_SINK;
 
 // Table ids given to hdl_Init; their low 16 bits are the kind tags of the handle ids.
 constexpr uint32_t DRV_ENV_TABLE_ID = 0xDBC0001;
@@ -36,7 +37,9 @@ struct DRV_GLOBALS {
     std::atomic<int> skipDbLock{0};
     // SQL_ATTR_QUIET_MODE window: 0 silences start-up messages; -2 means no owner window.
     std::atomic<int64_t> quietWindow{-2};
+    // Highest level of the log lines copied into the trace (TraceSinkLevelSetting).
     int traceSinkLevel = 7;
+    LOG_SINK* traceSink = nullptr;  // the log sink on the ODBC trace stream, or none
     ENVR* envList = nullptr;  // head of the global environment list, under the handle lock
 };
 
@@ -52,6 +55,11 @@ int DrvGlobalTerm();
 // Attach and detach: what the shared-library constructor and destructor run.
 int DrvAttach();
 void DrvDetach();
+// Attaches a log sink to the open ODBC trace stream at the configured level; none when
+// the trace is off or the level is negative.
+void DrvOpenLogSinks();
+// Removes and frees the trace's log sink; no thread writes to it afterwards.
+void DrvCloseLogSinks();
 // Takes bit 1 of the holder's state word as the skip-database-lock flag, once per process.
 void DrvSetThreadMode(uint32_t holderState);
 // A message meant for a message box: written as an ERROR log line, never blocking.
