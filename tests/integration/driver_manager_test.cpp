@@ -4,6 +4,9 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -14,15 +17,22 @@ namespace {
 const char* const kDriverW = "Tessaryn Vell for Progress 11 SQL-92 (Unicode)";
 const char* const kDriverA = "Tessaryn Vell for Progress 11 SQL-92";
 
+// Replaces the file whole: every test process writes the same files while others may be
+// reading them, and a reader must never see a half-written one.
+void WriteFileAtomically(const std::string& path, const std::string& text) {
+    std::string tmp = path + "." + std::to_string(getpid());
+    std::ofstream(tmp) << text;
+    std::rename(tmp.c_str(), path.c_str());
+}
+
 // Writes the private configuration and points unixODBC at it before its first use.
 class PrivateOdbcConfig : public ::testing::Environment {
 public:
     void SetUp() override {
         std::string dir = VARNO_ODBC_DIR;
-        std::ofstream inst(dir + "/odbcinst.ini");
-        inst << "[" << kDriverW << "]\nDriver = " << VARNO_LIB_W << "\n\n"
-             << "[" << kDriverA << "]\nDriver = " << VARNO_LIB_A << "\n";
-        std::ofstream ini(dir + "/odbc.ini");
+        WriteFileAtomically(dir + "/odbcinst.ini", std::string("[") + kDriverW + "]\nDriver = " VARNO_LIB_W "\n\n" +
+                                                       "[" + kDriverA + "]\nDriver = " VARNO_LIB_A "\n");
+        WriteFileAtomically(dir + "/odbc.ini", "");
         setenv("ODBCSYSINI", dir.c_str(), 1);
         setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
     }

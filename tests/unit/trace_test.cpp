@@ -54,6 +54,7 @@ struct Handles {
         DRV_GLOBALS& g = Drv();
         std::lock_guard<std::recursive_mutex> guard(g.handleLock);
         envr = new ENVR;
+        envr->state = ENVR_OPEN;  // so that detach closes it with its connection
         hdl_Add(&g.envTable, &envr->id, envr);
         envr->next = g.envList;
         g.envList = envr;
