@@ -113,8 +113,12 @@ bool SameLayout(const DATASET_COL& a, const DATASET_COL& b) {
 
 bool HasArrays(const DATASET_COL& c) { return c.data != nullptr && c.indicators != nullptr; }
 
-// Every used column has arrays when rows are allocated.
-bool RowsReachable(const DATASET* ds) {
+// The counts agree (callers may set them themselves) and every used column has arrays
+// when rows are allocated.
+bool Consistent(const DATASET* ds) {
+    if (ds->rowsUsed < 0 || ds->rowsUsed > ds->rowsAllocated ||
+        ds->colsUsed > ds->colsAllocated || (ds->colsUsed != 0 && ds->cols == nullptr))
+        return false;
     if (ds->rowsAllocated == 0)
         return true;
     for (uint16_t c = 0; c < ds->colsUsed; ++c) {
@@ -184,7 +188,7 @@ void NarrowElementZ(unsigned char* e, size_t w, size_t units) {
 
 int ds_InsertRow(DATASET* ds, int32_t pos) {
     if (ds == nullptr || ds->colsUsed == 0 || ds->rowsUsed >= ds->rowsAllocated || pos < 0 ||
-        pos > ds->rowsUsed || !RowsReachable(ds))
+        pos > ds->rowsUsed || !Consistent(ds))
         return ERR_GENERAL_ERROR;
     int32_t last = ds->rowsUsed;  // the spare row that the shift moves into
     for (uint16_t c = 0; c < ds->colsUsed; ++c) {
@@ -206,7 +210,7 @@ int ds_CompareRows(const DATASET* a, int32_t rowA, const DATASET* b, int32_t row
                    int* equal) {
     if (a == nullptr || b == nullptr || equal == nullptr || rowA < 0 || rowB < 0 ||
         rowA >= a->rowsUsed || rowB >= b->rowsUsed || a->colsUsed != b->colsUsed ||
-        !RowsReachable(a) || !RowsReachable(b))
+        !Consistent(a) || !Consistent(b))
         return ERR_GENERAL_ERROR;
     for (uint16_t c = 0; c < a->colsUsed; ++c) {
         if (!SameLayout(a->cols[c], b->cols[c]))
@@ -233,7 +237,7 @@ int ds_CompareRows(const DATASET* a, int32_t rowA, const DATASET* b, int32_t row
 
 int ds_Clone(DATASET** out, const DATASET* src) {
     if (out == nullptr || src == nullptr || src->colsUsed > src->colsAllocated ||
-        !RowsReachable(src))
+        !Consistent(src))
         return ERR_GENERAL_ERROR;
     *out = nullptr;
     DatasetPtr clone(static_cast<DATASET*>(uh_Calloc(1, sizeof(DATASET))));
@@ -260,7 +264,7 @@ int ds_Clone(DATASET** out, const DATASET* src) {
 int ds_CopyRow(DATASET* dst, DATASET* src, int32_t dstRow, int32_t srcRow, int takeOver) {
     if (dst == nullptr || src == nullptr || dst->colsUsed != src->colsUsed ||
         src->rowsUsed <= 0 || srcRow < 0 || srcRow >= src->rowsUsed || dstRow < 0 ||
-        !RowsReachable(dst) || !RowsReachable(src))
+        !Consistent(dst) || !Consistent(src))
         return ERR_GENERAL_ERROR;
     int32_t row = dstRow;
     bool append = false;
@@ -326,7 +330,7 @@ int ds_Append(DATASET* ds, DATASET* other) {
         return ERR_GENERAL_ERROR;
     if (other->rowsUsed == 0)
         return 0;
-    if (ds->colsUsed != other->colsUsed || !RowsReachable(ds) || !RowsReachable(other))
+    if (ds->colsUsed != other->colsUsed || !Consistent(ds) || !Consistent(other))
         return ERR_GENERAL_ERROR;
     uint16_t n = ds->colsUsed;
     for (uint16_t c = 0; c < n; ++c) {
@@ -533,7 +537,7 @@ int ds_CopyColumn(DATASET* dst, int dstCol, const DATASET* src, int srcCol) {
         return ERR_GENERAL_ERROR;
     if (src->rowsUsed == 0)
         return 0;
-    if (!HasArrays(*s) || !RowsReachable(dst))
+    if (!HasArrays(*s) || !Consistent(dst) || !Consistent(src))
         return ERR_GENERAL_ERROR;
     bool takesRows = dst->rowsUsed == 0;
     // A destination without rows can take the source's rows only when no other column of
@@ -562,7 +566,8 @@ int ds_CopyColumn(DATASET* dst, int dstCol, const DATASET* src, int srcCol) {
 
 int ds_GetValue(const DATASET* ds, int col, int32_t row, void* buf, size_t* length) {
     if (ds == nullptr || buf == nullptr || length == nullptr || col < 0 ||
-        col >= ds->colsUsed || row < 0 || row >= ds->rowsUsed || !HasArrays(ds->cols[col]))
+        col >= ds->colsUsed || row < 0 || row >= ds->rowsUsed || !Consistent(ds) ||
+        !HasArrays(ds->cols[col]))
         return ERR_GENERAL_ERROR;
     if (*length == 0)
         return 0;
@@ -582,7 +587,7 @@ int ds_GetValue(const DATASET* ds, int col, int32_t row, void* buf, size_t* leng
 // --- whole-dataset conversions --------------------------------------------------------
 
 int ds_WideToAnsi(DATASET* ds) {
-    if (ds == nullptr || !RowsReachable(ds))
+    if (ds == nullptr || !Consistent(ds))
         return ERR_GENERAL_ERROR;
     for (uint16_t c = 0; c < ds->colsUsed; ++c) {
         DATASET_COL* col = &ds->cols[c];
@@ -636,7 +641,7 @@ int ds_WideToAnsi(DATASET* ds) {
 }
 
 int ds_ApplyMaxLength(DATASET* ds, uint32_t max) {
-    if (ds == nullptr || !RowsReachable(ds))
+    if (ds == nullptr || !Consistent(ds))
         return ERR_GENERAL_ERROR;
     // Fixed-size columns whose values can exceed max get an i32 length before the data.
     for (uint16_t c = 0; c < ds->colsUsed; ++c) {
