@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "drv_pro9/oa_optable.h"
 #include "util/handle.h"
 
 struct ENVR;
@@ -38,6 +39,8 @@ struct DRV_GLOBALS {
     std::atomic<int64_t> quietWindow{-2};
     int traceSinkLevel = 7;
     ENVR* envList = nullptr;  // head of the global environment list, under the handle lock
+    // The process-wide agent operation holder, bound at attach.
+    OA_OPHOLDER opHolder;
 };
 
 DRV_GLOBALS& Drv();
@@ -52,8 +55,9 @@ int DrvGlobalTerm();
 // Attach and detach: what the shared-library constructor and destructor run.
 int DrvAttach();
 void DrvDetach();
-// Takes bit 1 of the holder's state word as the skip-database-lock flag, once per process.
-void DrvSetThreadMode(uint32_t holderState);
+// Takes the holder's OA_HOLDER_SKIP_DB_LOCK bit as the skip-database-lock flag, once per
+// process.
+void DrvSetThreadMode(int32_t holderState);
 // A message meant for a message box: written as an ERROR log line, never blocking.
 // Returns 0 when the quiet-mode window is 0 (nothing shown), else 1.
 int DrvMessage(const char* text, const char* caption);
