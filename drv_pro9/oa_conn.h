@@ -13,6 +13,7 @@
 
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_err.h"
+#include "drv_pro9/oa_stmtflags.h"
 
 struct OA_CONN {
     OA_ERRLIST errors;            // first member: the ESQL layer posts here after connect
@@ -24,13 +25,10 @@ struct OA_CONN {
     uint32_t defaultIsolation = 0;
 };
 
-// Bits of OA_STMT::flags that this layer sets.
-constexpr uint16_t OA_STMT_CURSOR_RESET = 0x0100;  // set up the ESQL cursor again before use
-
 struct OA_STMT {
     OA_ERRLIST errors;
     OA_CONN* conn = nullptr;      // owner
-    uint16_t flags = 0;
+    uint16_t flags = 0;           // OaStmtFlag bits (oa_stmtflags.h)
 };
 
 // The live record behind an id of the agent's connection or statement table, or null.

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "driver/diag/sqlstate.h"
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_conn.h"
 #include "util/errcode.h"
@@ -38,47 +39,15 @@ OA_ERRLIST* FindList(uint32_t handle) {
     return nullptr;
 }
 
-// The rows of the SQLSTATE table that the agent posts.
-struct AgentRow {
-    int code;
-    const char* state;
-    const char* message;
-};
-
-constexpr AgentRow kAgentRows[] = {
-    {ERR_DRIVER_DOES_NOT_SUPPORT_THIS_FUNCTION, "IM001", "Driver does not support this function"},
-    {ERR_GENERAL_ERROR, "S1000", "General error"},
-    {ERR_MEMORY_ALLOCATION_FAILURE, "S1001", "Memory allocation failure"},
-    {ERR_DATA_WAS_TRUNCATED, "01004", "Data was truncated"},
-    {ERR_INVALID_ARGUMENT_VALUE, "S1009", "Invalid argument value"},
-    {ERR_FUNCTION_SEQUENCE_ERROR, "S1010", "Function sequence error"},
-    {ERR_DRIVER_NOT_CAPABLE, "S1C00", "Driver not capable"},
-    {ERR_WRONG_NUMBER_OF_PARAMETERS, "07001", "Wrong number of parameters"},
-    {ERR_CONNECTION_REJECTED_BY_DATA_SOURCE, "08004", "Connection rejected by data source"},
-    {ERR_SYNTAX_ERROR_OR_ACCESS, "37000", "Syntax error or access"},
-    {ERR_NO_MORE_RESULTS, "IM901", "No more results"},
-    {ERR_OPTION_VALUE_CHANGED, "01S02", "Option Value Changed"},
-    {ERR_ONLY_SELECT_STATEMENTS_ARE_ALLOWED_DURING, "IM916",
-     "Only SELECT statements are allowed during a read-only connection."},
-    {ERR_AGENT_NEEDS_DATA_AT_EXEC_DATA, "IM922", "Agent needs DATA_AT_EXEC data."},
-};
-
-const AgentRow* FindRow(int code) {
-    for (const AgentRow& row : kAgentRows)
-        if (row.code == code)
-            return &row;
-    return nullptr;
-}
-
 }  // namespace
 
 const char* oa_ErrState(int code) {
-    const AgentRow* row = FindRow(code);
+    const SQLSTATE_ROW* row = SqlStateRow(code);
     return row != nullptr ? row->state : "";
 }
 
 const char* oa_ErrMessage(int code) {
-    const AgentRow* row = FindRow(code);
+    const SQLSTATE_ROW* row = SqlStateRow(code);
     return row != nullptr ? row->message : "";
 }
 
