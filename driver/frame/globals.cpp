@@ -100,6 +100,8 @@ int DrvAttach() {
         DrvResourceMessage(text);
         return 0;
     }
+    // Also lets the cursor library put its copy of the table in front of the agent's.
+    OA_BindOpTable(&Drv().opHolder);
     TraceOpen(TRACE_ODBC);
     if (TraceStreamOf(TRACE_ODBC) != nullptr) {
         Drv().traceSinkLevel = TraceSinkLevelSetting();
@@ -132,9 +134,9 @@ void DrvCloseLogSinks() {
     }
 }
 
-void DrvSetThreadMode(uint32_t holderState) {
+void DrvSetThreadMode(int32_t holderState) {
     DRV_GLOBALS& g = Drv();
     int expected = 0;
     if (g.threadModeSet.compare_exchange_strong(expected, 1))
-        g.skipDbLock.store(static_cast<int>(holderState & 2u));
+        g.skipDbLock.store(holderState & OA_HOLDER_SKIP_DB_LOCK);
 }

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <mutex>
 
+#include "drv_pro9/oa_optable.h"
 #include "util/handle.h"
 
 struct ENVR;
@@ -41,6 +42,8 @@ struct DRV_GLOBALS {
     int traceSinkLevel = 7;
     LOG_SINK* traceSink = nullptr;  // the log sink on the ODBC trace stream, or none
     ENVR* envList = nullptr;  // head of the global environment list, under the handle lock
+    // The process-wide agent operation holder, bound at attach.
+    OA_OPHOLDER opHolder;
 };
 
 DRV_GLOBALS& Drv();
@@ -60,8 +63,9 @@ void DrvDetach();
 void DrvOpenLogSinks();
 // Removes and frees the trace's log sink; no thread writes to it afterwards.
 void DrvCloseLogSinks();
-// Takes bit 1 of the holder's state word as the skip-database-lock flag, once per process.
-void DrvSetThreadMode(uint32_t holderState);
+// Takes the holder's OA_HOLDER_SKIP_DB_LOCK bit as the skip-database-lock flag, once per
+// process.
+void DrvSetThreadMode(int32_t holderState);
 // A message meant for a message box: written as an ERROR log line, never blocking.
 // Returns 0 when the quiet-mode window is 0 (nothing shown), else 1.
 int DrvMessage(const char* text, const char* caption);

@@ -1,0 +1,172 @@
+// Agent error records: making, queueing and handing over the messages of failures.
+#include "drv_pro9/oa_err.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "driver/diag/sqlstate.h"
+#include "drv_pro9/db_conn.h"
+#include "drv_pro9/oa_conn.h"
+#include "util/errcode.h"
+
+namespace {
+
+constexpr char kTextFormat[] = "[Progress Server]%s[SQLSTATE:%s]";
+
+char* CopyText(const char* text) {
+    size_t n = std::strlen(text);
+    auto* copy = static_cast<char*>(std::malloc(n + 1));
+    if (copy != nullptr)
+        std::memcpy(copy, text, n + 1);
+    return copy;
+}
+
+// Empties the list first unless it keeps its records.
+void PrepareForPost(OA_ERRLIST* list) {
+    if (list->keep == 0)
+        OA_ErrClear(list);
+}
+
+// The error list of an agent handle: statement, connection, then server.
+OA_ERRLIST* FindList(uint32_t handle) {
+    if (OA_STMT* s = oa_FindStmt(handle))
+        return &s->errors;
+    if (OA_CONN* c = oa_FindConn(handle))
+        return &c->errors;
+    if (OA_SERVER* v = oa_FindServer(handle))
+        return &v->errors;
+    return nullptr;
+}
+
+}  // namespace
+
+const char* oa_ErrState(int code) {
+    const SQLSTATE_ROW* row = SqlStateRow(code);
+    return row != nullptr ? row->state : "";
+}
+
+const char* oa_ErrMessage(int code) {
+    const SQLSTATE_ROW* row = SqlStateRow(code);
+    return row != nullptr ? row->message : "";
+}
+
+OA_ERRLIST::~OA_ERRLIST() {
+    OA_ErrClear(this);
+}
+
+OA_ERRREC* OA_ErrRecNew(int32_t native, const char* message, const char* sqlstate) {
+    auto* rec = static_cast<OA_ERRREC*>(std::calloc(1, sizeof(OA_ERRREC)));
+    if (rec == nullptr)
+        return nullptr;
+    rec->sqlstate = CopyText(sqlstate != nullptr ? sqlstate : "");
+    if (rec->sqlstate == nullptr) {
+        std::free(rec);
+        return nullptr;
+    }
+    rec->native = native;
+    if (message != nullptr)
+        std::snprintf(rec->message, sizeof rec->message, "%s", message);
+    return rec;
+}
+
+OA_ERRREC* OA_ErrRecFromCode(int code) {
+    return OA_ErrRecNew(0, oa_ErrMessage(code), oa_ErrState(code));
+}
+
+void OA_ErrRecFree(OA_ERRREC* rec) {
+    if (rec == nullptr)
+        return;
+    std::free(rec->sqlstate);
+    std::free(rec);
+}
+
+void OA_ErrAppend(OA_ERRLIST* list, OA_ERRREC* rec) {
+    if (list == nullptr || rec == nullptr)
+        return;
+    rec->next = nullptr;
+    OA_ERRREC** tail = &list->head;
+    while (*tail != nullptr)
+        tail = &(*tail)->next;
+    *tail = rec;
+}
+
+void OA_ErrClear(OA_ERRLIST* list) {
+    if (list == nullptr)
+        return;
+    OA_ERRREC* rec = list->head;
+    list->head = nullptr;
+    while (rec != nullptr) {
+        OA_ERRREC* next = rec->next;
+        OA_ErrRecFree(rec);
+        rec = next;
+    }
+}
+
+void OA_ErrPost(OA_ERRLIST* list, int code) {
+    if (list == nullptr)
+        return;
+    PrepareForPost(list);
+    OA_ErrAppend(list, OA_ErrRecFromCode(code));
+}
+
+void OA_ErrPostText(OA_ERRLIST* list, const char* message, const char* sqlstate) {
+    if (list == nullptr)
+        return;
+    PrepareForPost(list);
+    OA_ErrAppend(list, OA_ErrRecNew(0, message, sqlstate));
+}
+
+int OA_GetErrors(uint32_t handle, OA_ERRTEXTS* result) {
+    OA_ERRLIST* list = FindList(handle);
+    if (list == nullptr || result == nullptr)
+        return ERR_INVALID_ARGUMENT_VALUE;
+    int32_t count = 0;
+    for (const OA_ERRREC* r = list->head; r != nullptr; r = r->next)
+        count++;
+    result->count = 0;
+    result->texts = nullptr;
+    result->natives = nullptr;
+    if (count == 0)
+        return 0;
+
+    // Build everything first: on no memory the list must stay as it was.
+    OA_ERRTEXTS made{list->head->native, 0, nullptr, nullptr};
+    made.texts = static_cast<char**>(std::calloc(count, sizeof(char*)));
+    made.natives = static_cast<int32_t*>(std::calloc(count, sizeof(int32_t)));
+    bool ok = made.texts != nullptr && made.natives != nullptr;
+    for (const OA_ERRREC* r = list->head; ok && r != nullptr; r = r->next) {
+        const char* state = r->sqlstate != nullptr ? r->sqlstate : "";
+        // An empty message still yields a text: the state and native code travel with it.
+        int n = std::snprintf(nullptr, 0, kTextFormat, r->message, state);
+        auto* text = static_cast<char*>(std::malloc(static_cast<size_t>(n) + 1));
+        if (text == nullptr) {
+            ok = false;
+            break;
+        }
+        std::snprintf(text, static_cast<size_t>(n) + 1, kTextFormat, r->message, state);
+        made.texts[made.count] = text;
+        made.natives[made.count] = r->native;
+        made.count++;
+    }
+    if (!ok) {
+        OA_ErrTextsFree(&made);
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    *result = made;
+    OA_ErrClear(list);
+    return 0;
+}
+
+void OA_ErrTextsFree(OA_ERRTEXTS* result) {
+    if (result == nullptr)
+        return;
+    if (result->texts != nullptr)
+        for (int32_t i = 0; i < result->count; ++i)
+            std::free(result->texts[i]);
+    std::free(result->texts);
+    std::free(result->natives);
+    result->texts = nullptr;
+    result->natives = nullptr;
+    result->count = 0;
+}

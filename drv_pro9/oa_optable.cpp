@@ -1,0 +1,175 @@
+// The agent's own operation table, the binding of holders and the agent's type table.
+#include "drv_pro9/oa_optable.h"
+
+#include "drv_pro9/db_conn.h"
+#include "drv_pro9/oa_conn.h"
+#include "scrs/scr_hook.h"
+#include "util/errcode.h"
+
+const OA_CONVROW OA_CONVTABLE[OA_CONVTABLE_ROWS + 1] = {
+    {1, 0xFFFD, 0x2A31FE},    // SQL_CHAR
+    {-7, 0, 0x2821FE},        // SQL_BIT
+    {-6, 0, 0x2821FE},        // SQL_TINYINT
+    {5, 0, 0x2821FE},         // SQL_SMALLINT
+    {4, 0, 0x2821FE},         // SQL_INTEGER
+    {7, 0, 0x2821FE},         // SQL_REAL
+    {8, 0, 0x2821FE},         // SQL_DOUBLE
+    {-2, 0xFFFD, 0x2A3000},   // SQL_BINARY
+    {11, 0, 0x800},           // SQL_TIMESTAMP
+    {0, 0, 0},
+};
+
+namespace {
+
+// The three fixed answers of statement operations that have nothing to do on this server.
+
+int OA_StmtNotCapable(uint32_t stmt) {
+    return oa_FindStmt(stmt) != nullptr ? ERR_DRIVER_NOT_CAPABLE : ERR_INVALID_ARGUMENT_VALUE;
+}
+
+// Long values are never left at the server, so there is nothing to read in pieces.
+int OA_GetData(uint32_t stmt, uint16_t /*column*/, uint16_t /*row*/, uint32_t /*maxPiece*/, void** outValue,
+               int32_t* outRemaining, int32_t* outType, int32_t* outTotal) {
+    if (oa_FindStmt(stmt) == nullptr || outValue == nullptr || outRemaining == nullptr || outType == nullptr ||
+        outTotal == nullptr)
+        return ERR_INVALID_ARGUMENT_VALUE;
+    return ERR_DRIVER_NOT_CAPABLE;
+}
+
+int OA_Cancel(uint32_t stmt) {
+    return oa_FindStmt(stmt) != nullptr ? 0 : ERR_INVALID_ARGUMENT_VALUE;
+}
+
+// ---------------------------------------------------------------------------------------
+// Operations still to be built. Each slot below holds a stand-in that checks the handle
+// like the real operation will (21 for an unknown one) and answers 43 (driver not
+// capable) for a valid one, so that callers already see the table's final shape. The
+// operations that replace them come with the connection, statement, property,
+// description, native SQL, type information, data-at-execution and catalog work.
+
+enum class HandleKind { Any, Server, Conn, Stmt };
+
+bool IsLive(HandleKind kind, uint32_t handle) {
+    switch (kind) {
+    case HandleKind::Server:
+        return oa_FindServer(handle) != nullptr;
+    case HandleKind::Conn:
+        return oa_FindConn(handle) != nullptr;
+    case HandleKind::Stmt:
+        return oa_FindStmt(handle) != nullptr;
+    case HandleKind::Any:
+        break;
+    }
+    return oa_FindStmt(handle) != nullptr || oa_FindConn(handle) != nullptr || oa_FindServer(handle) != nullptr;
+}
+
+// The argument types after the handle are deduced from the slot it is put in.
+template <HandleKind K, typename... Args>
+int NotYetBuilt(uint32_t handle, Args...) {
+    return IsLive(K, handle) ? ERR_DRIVER_NOT_CAPABLE : ERR_INVALID_ARGUMENT_VALUE;
+}
+
+constexpr auto kServer = HandleKind::Server;
+constexpr auto kStmt = HandleKind::Stmt;
+constexpr auto kConn = HandleKind::Conn;
+constexpr auto kAny = HandleKind::Any;
+
+}  // namespace
+
+const OA_OPTABLE OA_AgentOpTable = {
+    .DRV_GetProperty = NotYetBuilt<kAny>,  // stand-in for OA_GetProperty
+    .DRV_SetProperty = NotYetBuilt<kAny>,  // stand-in for OA_SetProperty
+    .DRV_GetErrors = OA_GetErrors,
+    .DRV_OpenServer = OA_OpenServer,
+    .DRV_CloseServer = OA_CloseServer,
+    .DRV_Connect = NotYetBuilt<kServer>,  // stand-in for OA_Connect
+    .DRV_Disconnect = NotYetBuilt<kConn>,  // stand-in for OA_Disconnect
+    .DRV_AllocStmt = NotYetBuilt<kConn>,  // stand-in for OA_AllocStmt
+    .DRV_FreeStmt = NotYetBuilt<kStmt>,  // stand-in for OA_FreeStmt
+    .DRV_GetCursorName = NotYetBuilt<kStmt>,  // stand-in for OA_GetCursorName
+    .DRV_SetCursorName = NotYetBuilt<kStmt>,  // stand-in for OA_SetCursorName
+    .DRV_Prepare = NotYetBuilt<kStmt>,  // stand-in for OA_Prepare
+    .DRV_SetParamValues = NotYetBuilt<kStmt>,  // stand-in for OA_SetParamValues
+    .DRV_Execute = NotYetBuilt<kStmt>,  // stand-in for OA_Execute
+    .DRV_StmtNotCapable = OA_StmtNotCapable,
+    .DRV_DescribeCols = NotYetBuilt<kStmt>,  // stand-in for OA_DescribeCols
+    .DRV_DescribeParams = NotYetBuilt<kStmt>,  // stand-in for OA_DescribeParams
+    .DRV_NativeSql = NotYetBuilt<kConn>,  // stand-in for OA_NativeSql
+    .DRV_SetParamDescs = NotYetBuilt<kStmt>,  // stand-in for OA_SetParamDescs
+    .DRV_Fetch = NotYetBuilt<kStmt>,  // stand-in for OA_Fetch
+    .DRV_CloseCursor = NotYetBuilt<kStmt>,  // stand-in for OA_CloseCursor
+    .DRV_Commit = NotYetBuilt<kConn>,  // stand-in for OA_Commit
+    .DRV_Rollback = NotYetBuilt<kConn>,  // stand-in for OA_Rollback
+    .GetOpTable = GetOpTable,
+    .DRV_MoreResults = NotYetBuilt<kStmt>,  // stand-in for OA_MoreResults
+    .DRV_DDColumnPrivileges = NotYetBuilt<kStmt>,  // stand-in for OA_DDColumnPrivileges
+    .DRV_DDColumns = NotYetBuilt<kStmt>,  // stand-in for OA_DDColumns
+    .DRV_DDForeignKeys = NotYetBuilt<kStmt>,  // stand-in for OA_DDForeignKeys
+    .DRV_DDPrimaryKeys = NotYetBuilt<kStmt>,  // stand-in for OA_DDPrimaryKeys
+    .DRV_DDProcedureColumns = NotYetBuilt<kStmt>,  // stand-in for OA_DDProcedureColumns
+    .DRV_DDProcedures = NotYetBuilt<kStmt>,  // stand-in for OA_DDProcedures
+    .DRV_DDSpecialColumns = NotYetBuilt<kStmt>,  // stand-in for OA_DDSpecialColumns
+    .DRV_DDStatistics = NotYetBuilt<kStmt>,  // stand-in for OA_DDStatistics
+    .DRV_DDTablePrivileges = NotYetBuilt<kStmt>,  // stand-in for OA_DDTablePrivileges
+    .DRV_DDTables = NotYetBuilt<kStmt>,  // stand-in for OA_DDTables
+    .DRV_GetTypeInfo = NotYetBuilt<kStmt>,  // stand-in for OA_GetTypeInfo
+    .DRV_ScrollFetch = nullptr,
+    .DRV_SetPos = nullptr,
+    .DRV_ParamData = NotYetBuilt<kStmt>,  // stand-in for OA_ParamData
+    .DRV_PutData = NotYetBuilt<kStmt>,  // stand-in for OA_PutData
+    .DRV_GetData = OA_GetData,
+    .DRV_ExtendedFetch = nullptr,
+    .DRV_BulkOperations = nullptr,
+    .DRV_PrepareAndExecute = NotYetBuilt<kStmt>,  // stand-in for OA_PrepareAndExecute
+    .DRV_ExecuteDescribe = nullptr,
+    .DRV_AllocPrepare = nullptr,
+    .DRV_GetRowLayout = nullptr,
+    .DRV_FetchInto = nullptr,
+    .DRV_GetRowData = nullptr,
+    .DRV_ExecuteBatch = nullptr,
+    .unused50 = nullptr,
+    .DRV_DescribeColsEx = NotYetBuilt<kStmt>,  // stand-in for OA_DescribeColsEx
+    .DRV_ExecuteDescribeEx = nullptr,
+    .DRV_Cancel = OA_Cancel,
+    .DRV_PrepareAndExecuteEx = nullptr,
+    .DRV_XaClose = nullptr,
+    .DRV_XaCommit = nullptr,
+    .DRV_XaComplete = nullptr,
+    .DRV_XaEnd = nullptr,
+    .DRV_XaForget = nullptr,
+    .DRV_XaOpen = nullptr,
+    .DRV_XaPrepare = nullptr,
+    .DRV_XaRecover = nullptr,
+    .DRV_XaRollback = nullptr,
+    .DRV_XaStart = nullptr,
+    .DRV_StoreParamDescs = nullptr,
+};
+
+int OA_BindOpTableWith(OA_OPHOLDER* holder, OA_OPTABLE_HOOK hook) {
+    holder->ops = &OA_AgentOpTable;
+    holder->state = 0;
+    if (hook != nullptr)
+        hook(holder);
+    return 0;
+}
+
+int OA_BindOpTable(OA_OPHOLDER* holder) {
+    return OA_BindOpTableWith(holder, SCR_HookOpTable);
+}
+
+int GetOpTable(uint32_t handle, OA_TYPETABLEREQ* req) {
+    // The connection opener asks with its agent connection handle: a connection leads to
+    // the server it was opened on.
+    const OA_SERVER* server = oa_FindServer(handle);
+    if (server == nullptr) {
+        const OA_CONN* conn = oa_FindConn(handle);
+        server = conn != nullptr ? conn->server : nullptr;
+    }
+    if (server == nullptr || req == nullptr)
+        return ERR_INVALID_ARGUMENT_VALUE;
+    if (req->type != 1)
+        return ERR_DRIVER_NOT_CAPABLE;
+    req->rows = OA_CONVTABLE;
+    req->count = OA_CONVTABLE_ROWS;
+    return 0;
+}

@@ -1,0 +1,12 @@
+// The cursor library's hook on the agent operation table.
+//
+// The agent hands every holder it binds (the process-wide one at library load, and one
+// per connection open) to SCR_HookOpTable, through which the cursor library puts its
+// own copy of the table in front of the agent's. Until the cursor library exists the
+// hook installs nothing: the holder keeps the agent's table.
+#pragma once
+
+#include "drv_pro9/oa_optable.h"
+
+// Given a holder bound to the agent's table; returns the same holder.
+OA_OPHOLDER* SCR_HookOpTable(OA_OPHOLDER* holder);
