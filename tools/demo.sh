@@ -3,7 +3,6 @@
 # shows what the driver does today.
 set -euo pipefail
 build=${1:-build}
-root=$(cd "$(dirname "$0")/.." && pwd)
 build=$(cd "$build" && pwd)
 conf="$build/demo"
 mkdir -p "$conf"
@@ -22,17 +21,25 @@ export ODBCSYSINI="$conf" ODBCINI="$conf/odbc.ini"
 echo "== Drivers registered in $conf/odbcinst.ini"
 odbcinst -q -d
 echo
-echo "== Each library loads, starts its driver globals and answers its setup exports"
-python3 - "$build" <<'PY'
-import ctypes, sys
-for name in ("libvarnodw.so", "libvarnod.so"):
-    lib = ctypes.CDLL(f"{sys.argv[1]}/{name}")
-    buf = ctypes.create_string_buffer(128)
-    lib.GetSetupDatabase(buf, 128)
-    desc = buf.value.decode()
-    lib.GetSetupRegistry(buf, 128)
-    print(f"{name:15} {desc!r:52} key {buf.value.decode()!r}")
-PY
+echo "== Each library exports exactly its own list of ODBC entry points"
+for lib in libvarnodw.so libvarnod.so; do
+    printf '%-15s %s names, e.g. %s\n' "$lib" "$(nm -D --defined-only "$build/$lib" | grep -c ' T ')" \
+        "$(nm -D --defined-only "$build/$lib" | awk '/ T SQLConnect/ {print $3}')"
+done
 echo
-echo "== What works today: the build, the driver globals, handle tables and the call"
-echo "   dispatcher. The ODBC entry points come next; connecting is not possible yet."
+echo "== pyodbc through unixODBC, with the driver's trace file on (KVR_DEBUGFILE)"
+trace="$conf/trace.log"
+rm -f "$trace"
+KVR_DEBUGFILE="$trace" /usr/bin/python3 - <<'PY'
+import pyodbc
+print("drivers seen by unixODBC:", [d for d in pyodbc.drivers() if d.startswith("Tessaryn")])
+try:
+    pyodbc.connect("DRIVER={Tessaryn Vell for Progress 11 SQL-92 (Unicode)};DATABASENAME=demo.db")
+except pyodbc.Error as e:
+    print("connect:", e.args[1])
+PY
+echo "-- the driver's trace of those calls:"
+sed -n '1,40p' "$trace"
+echo
+echo "== What works today: both libraries, every ODBC entry point, environments, SQLGetFunctions,"
+echo "   diagnostics and the trace. Connection handles come next, so a connect is refused (IM005)."
