@@ -1,0 +1,829 @@
+// The SQLite back-end of the ESQL-92 client stand-in: the process-wide registry of named
+// connections and the current one, implicit transactions, and cursors keyed by identity with
+// prepare, describe, open, execute, column-wise block fetch and close.
+//
+// Locks: the registry lock guards names, serials and the current connection and is never held
+// while SQLite runs; each connection's own lock serialises the calls on it.
+#include <array>
+#include <cstring>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <unordered_map>
+
+#include "platform/esql92/sqlite_internal.h"
+
+namespace esql::lite {
+
+namespace {
+
+// A connection keeps at most this many compiled statements; the least recently used closed
+// cursors give theirs up and compile again on their next use.
+constexpr size_t kMaxCompiled = 128;
+// ... and at most this many cursor records; a cursor unused while this many others were set
+// up is forgotten (its handle then answers 34000). Without a limit every SQLExecDirect of a
+// long-lived connection would leave a record behind: the agent never frees a cursor.
+constexpr size_t kMaxCursors = 4096;
+constexpr int kBusyTimeoutMs = 5000;
+constexpr uint32_t kParamLength = ESQL_VARCHAR_MAX;
+
+// The file is SQLite's main database, renamed to the server's schema.
+const char kMainSchema[] = "PUB";
+
+using Identity = std::array<unsigned char, ESQL_IDENTITY_SIZE>;
+
+struct IdentityHash {
+    size_t operator()(const Identity& id) const {
+        uint64_t a, b;
+        std::memcpy(&a, id.data(), 8);
+        std::memcpy(&b, id.data() + 8, 8);
+        return static_cast<size_t>(a ^ (b * 0x9E3779B97F4A7C15ull));
+    }
+};
+
+struct Cursor {
+    uint32_t serial = 0;
+    Identity identity{};
+    std::string text;          // as set by tpe_set_cursor
+    std::string name;
+    Translation tr;            // of compiledText
+    std::string compiledText;  // the text that tr and the description belong to
+    sqlite3_stmt* stmt = nullptr;
+    bool prepared = false;     // tpe_sqlprepare ran for the current text
+    std::vector<ColumnDesc> columns;
+    std::vector<ColumnDesc> params;
+    PRO_SQLDA* declared = nullptr;
+    bool open = false;
+    bool rowReady = false;     // open: the statement stands on a row not yet delivered
+    std::list<Cursor*>::iterator lru;
+
+    ~Cursor() { sqlite3_finalize(stmt); }
+};
+
+struct Connection {
+    uint64_t serial = 0;
+    std::string name;
+    std::string user;
+    std::string path;
+    sqlite3* db = nullptr;
+    std::mutex mu;
+    bool closed = false;
+    int level = 1;
+    bool abortMarked = false;
+    uint32_t nextCursor = 1;
+    size_t compiled = 0;
+    std::unordered_map<uint32_t, std::unique_ptr<Cursor>> cursors;
+    std::unordered_map<Identity, Cursor*, IdentityHash> byIdentity;
+    std::list<Cursor*> lru;    // most recently used first
+
+    void closeAll() {
+        lru.clear();
+        byIdentity.clear();
+        cursors.clear();
+        compiled = 0;
+        if (db) {
+            sqlite3_close_v2(db);
+            db = nullptr;
+        }
+        closed = true;
+    }
+    ~Connection() { closeAll(); }
+};
+
+struct Registry {
+    std::mutex mu;
+    uint64_t nextSerial = 1;
+    std::unordered_map<std::string, std::shared_ptr<Connection>> byName;
+    std::unordered_map<uint64_t, std::shared_ptr<Connection>> bySerial;
+    std::shared_ptr<Connection> current;
+};
+
+// Never destroyed: a disconnect from another library's static destructor stays safe.
+Registry& registry() {
+    static Registry* r = new Registry;
+    return *r;
+}
+
+// Handles: the connection serial with a kind tag, and for cursors the cursor serial too.
+enum : uintptr_t { kTagDb = 1, kTagTm = 2, kTagCursor = 3 };
+
+ESQL_DBHDL dbHandle(uint64_t serial) { return reinterpret_cast<ESQL_DBHDL>((serial << 2) | kTagDb); }
+ESQL_TMHDL tmHandle(uint64_t serial) { return reinterpret_cast<ESQL_TMHDL>((serial << 2) | kTagTm); }
+ESQL_CURHDL cursorHandle(uint64_t conn, uint32_t cursor) {
+    return reinterpret_cast<ESQL_CURHDL>((conn << 34) | (static_cast<uint64_t>(cursor) << 2) | kTagCursor);
+}
+
+std::shared_ptr<Connection> findBySerial(uint64_t serial) {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    auto it = r.bySerial.find(serial);
+    return it == r.bySerial.end() ? nullptr : it->second;
+}
+
+// A connection with its lock held for one call.
+struct Held {
+    std::shared_ptr<Connection> conn;
+    std::unique_lock<std::mutex> lock;
+};
+
+bool holdConnection(uint64_t serial, Held& h, Outcome& o, const char* what) {
+    h.conn = findBySerial(serial);
+    if (h.conn) {
+        h.lock = std::unique_lock<std::mutex>(h.conn->mu);
+        if (!h.conn->closed) {
+            o.owner = h.conn->serial;
+            return true;
+        }
+        h.lock.unlock();
+        h.conn.reset();
+    }
+    failWith(o, ESQL_ERR_NO_CONNECTION, std::string("invalid ") + what + ": the connection does not exist");
+    return false;
+}
+
+bool holdByHandles(ESQL_TMHDL tm, ESQL_DBHDL db, Held& h, Outcome& o) {
+    auto d = reinterpret_cast<uintptr_t>(db);
+    auto t = reinterpret_cast<uintptr_t>(tm);
+    if ((d & 3) != kTagDb || d == kTagDb) {
+        failWith(o, ESQL_ERR_NO_CONNECTION, "invalid database handle");
+        return false;
+    }
+    if ((t & 3) != kTagTm || (t >> 2) != (d >> 2)) {
+        failWith(o, ESQL_ERR_NO_CONNECTION, "invalid transaction handle");
+        return false;
+    }
+    return holdConnection(d >> 2, h, o, "database handle");
+}
+
+void touch(Connection& c, Cursor& k) {
+    c.lru.splice(c.lru.begin(), c.lru, k.lru);
+}
+
+Cursor* findCursor(Connection& c, ESQL_CURHDL handle, Outcome& o) {
+    auto v = reinterpret_cast<uintptr_t>(handle);
+    if ((v & 3) == kTagCursor && (v >> 34) == c.serial) {
+        auto it = c.cursors.find(static_cast<uint32_t>((v >> 2) & 0xFFFFFFFFu));
+        if (it != c.cursors.end()) {
+            touch(c, *it->second);
+            return it->second.get();
+        }
+    }
+    failWith(o, ESQL_ERR_CURSOR_HANDLE, "invalid cursor handle");
+    return nullptr;
+}
+
+bool holdCursor(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Held& h, Cursor*& k, Outcome& o) {
+    if (!holdByHandles(tm, db, h, o))
+        return false;
+    k = findCursor(*h.conn, cursor, o);
+    return k != nullptr;
+}
+
+void finalizeStatement(Connection& c, Cursor& k) {
+    if (k.stmt) {
+        sqlite3_finalize(k.stmt);
+        k.stmt = nullptr;
+        --c.compiled;
+    }
+    k.open = false;
+    k.rowReady = false;
+}
+
+void closeCursor(Cursor& k) {
+    if (k.stmt) {
+        sqlite3_reset(k.stmt);
+        sqlite3_clear_bindings(k.stmt);
+    }
+    k.open = false;
+    k.rowReady = false;
+}
+
+// Keeps the connection within its limits of compiled statements and cursor records by
+// releasing the least recently used closed cursors.
+void trim(Connection& c) {
+    if (c.compiled > kMaxCompiled) {
+        for (auto it = c.lru.rbegin(); it != c.lru.rend() && c.compiled > kMaxCompiled; ++it)
+            if (!(*it)->open)
+                finalizeStatement(c, **it);
+    }
+    while (c.cursors.size() > kMaxCursors) {
+        auto it = c.lru.rbegin();
+        while (it != c.lru.rend() && (*it)->open)
+            ++it;
+        if (it == c.lru.rend())
+            break;
+        Cursor* k = *it;
+        finalizeStatement(c, *k);
+        c.lru.erase(std::next(it).base());
+        c.byIdentity.erase(k->identity);
+        c.cursors.erase(k->serial);
+    }
+}
+
+bool execSql(Connection& c, const char* sql, Outcome& o) {
+    int rc = sqlite3_exec(c.db, sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) {
+        failFromSqlite(o, c.db, rc);
+        return false;
+    }
+    return true;
+}
+
+bool beginIfNeeded(Connection& c, Outcome& o) {
+    if (!sqlite3_get_autocommit(c.db))
+        return true;
+    return execSql(c, "BEGIN", o);
+}
+
+bool compile(Connection& c, Cursor& k, Outcome& o) {
+    const char* tail = nullptr;
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v3(c.db, k.tr.sql.c_str(), static_cast<int>(k.tr.sql.size()),
+                                SQLITE_PREPARE_PERSISTENT, &stmt, &tail);
+    if (rc != SQLITE_OK) {
+        failFromSqlite(o, c.db, rc);
+        return false;
+    }
+    if (stmt == nullptr) {
+        failWith(o, ESQL_ERR_STATEMENT, "the statement text is empty");
+        return false;
+    }
+    // One statement per text: only blanks, comments and semicolons may follow.
+    if (tail && !tokenize(tail).empty()) {
+        bool onlySemicolons = true;
+        for (const Token& t : tokenize(tail))
+            if (!(t.kind == Token::Punct && t.len == 1 && tail[t.pos] == ';'))
+                onlySemicolons = false;
+        if (!onlySemicolons) {
+            sqlite3_finalize(stmt);
+            failWith(o, ESQL_ERR_STATEMENT, "the text holds more than one statement");
+            return false;
+        }
+    }
+    k.stmt = stmt;
+    ++c.compiled;
+    return true;
+}
+
+// A prepared cursor whose statement was given up compiles again, and must still describe the
+// same columns (its tables may have changed meanwhile).
+bool ensureCompiled(Connection& c, Cursor& k, Outcome& o) {
+    if (!k.prepared) {
+        failWith(o, ESQL_ERR_SEQUENCE, "the cursor is not prepared");
+        return false;
+    }
+    if (k.stmt == nullptr) {
+        if (!compile(c, k, o))
+            return false;
+        trim(c);
+    }
+    if (static_cast<size_t>(sqlite3_column_count(k.stmt)) != k.columns.size()) {
+        failWith(o, ESQL_ERR_GENERAL, "the tables of the statement changed; prepare it again");
+        return false;
+    }
+    return true;
+}
+
+bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, Outcome& o) {
+    size_t n = k.params.size();
+    if (n == 0)
+        return true;
+    size_t given = in ? sqldaAllocated(in) : 0;
+    if (given < n) {
+        failWith(o, ESQL_ERR_PARAMETERS, "the statement has " + std::to_string(n) +
+                                             " parameter markers and " + std::to_string(given) +
+                                             " values are bound");
+        return false;
+    }
+    const SqldaColumn* cols = sqldaColumns(in);
+    std::string scratch;
+    for (size_t p = 0; p < n; ++p) {
+        Value v;
+        if (!getValue(cols[p], row, static_cast<uint32_t>(p + 1), v, scratch, o))
+            return false;
+        int idx = static_cast<int>(p + 1);
+        int rc = SQLITE_OK;
+        switch (v.kind) {
+        case Value::Null: rc = sqlite3_bind_null(k.stmt, idx); break;
+        case Value::Int: rc = sqlite3_bind_int64(k.stmt, idx, v.i); break;
+        case Value::Real: rc = sqlite3_bind_double(k.stmt, idx, v.d); break;
+        case Value::Text:
+            rc = sqlite3_bind_text64(k.stmt, idx, v.p, v.n, SQLITE_TRANSIENT, SQLITE_UTF8);
+            break;
+        case Value::Blob: rc = sqlite3_bind_blob64(k.stmt, idx, v.p, v.n, SQLITE_TRANSIENT); break;
+        }
+        if (rc != SQLITE_OK) {
+            failFromSqlite(o, c.db, rc);
+            return false;
+        }
+    }
+    return true;
+}
+
+Value columnValue(sqlite3_stmt* stmt, int i) {
+    switch (sqlite3_column_type(stmt, i)) {
+    case SQLITE_INTEGER: return Value::integer(sqlite3_column_int64(stmt, i));
+    case SQLITE_FLOAT: return Value::real(sqlite3_column_double(stmt, i));
+    case SQLITE_TEXT: {
+        auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
+        return Value::text(p, static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+    }
+    case SQLITE_BLOB: {
+        const void* p = sqlite3_column_blob(stmt, i);
+        return Value::blob(p, static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+    }
+    default: return Value::null();
+    }
+}
+
+// ---------------------------------------------------------------------------------------
+// The back-end's calls.
+
+void connect(const char* target, const char* name, const char* user, const char* password, Outcome& o) {
+    (void)password;
+    if (name == nullptr || target == nullptr) {
+        failWith(o, ESQL_ERR_NULL_ARGUMENT, name == nullptr ? "null connection name" : "null connect target");
+        return;
+    }
+    // progress:T:<host>:<service>:<db>; the database name may itself hold ':'.
+    std::string_view t(target);
+    std::vector<std::string_view> parts;
+    for (int k = 0; k < 4; ++k) {
+        size_t colon = t.find(':');
+        if (colon == std::string_view::npos)
+            break;
+        parts.push_back(t.substr(0, colon));
+        t.remove_prefix(colon + 1);
+    }
+    auto equalsNoCase = [](std::string_view a, const char* b) {
+        return a.size() == std::strlen(b) &&
+               std::equal(a.begin(), a.end(), b, [](char x, char y) { return std::tolower(x) == y; });
+    };
+    if (parts.size() != 4 || !equalsNoCase(parts[0], "progress") || !equalsNoCase(parts[1], "t")) {
+        failWith(o, ESQL_ERR_CONNECT, std::string("bad connect target '") + target +
+                                          "': expected progress:T:<host>:<service>:<database>");
+        return;
+    }
+    if (t.empty()) {
+        failWith(o, ESQL_ERR_CONNECT, std::string("no database named in the connect target '") + target + "'");
+        return;
+    }
+    Registry& r = registry();
+    {
+        std::lock_guard<std::mutex> lock(r.mu);
+        if (r.byName.count(name)) {
+            failWith(o, ESQL_ERR_NAME_IN_USE, std::string("connection name ") + name + " is already in use");
+            return;
+        }
+    }
+    auto conn = std::make_shared<Connection>();
+    conn->name = name;
+    conn->user = user ? user : "";
+    conn->path = std::string(t);
+    int rc = sqlite3_open_v2(conn->path.c_str(), &conn->db,
+                             SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    if (rc != SQLITE_OK) {
+        std::string msg = conn->db ? sqlite3_errmsg(conn->db) : "out of memory";
+        int ext = conn->db ? sqlite3_extended_errcode(conn->db) : rc;
+        failFromSqlite(o, ext, ("cannot open database " + conn->path + ": " + msg).c_str(), true);
+        return;
+    }
+    sqlite3_extended_result_codes(conn->db, 1);
+    sqlite3_db_config(conn->db, SQLITE_DBCONFIG_MAINDBNAME, kMainSchema);
+    sqlite3_busy_timeout(conn->db, kBusyTimeoutMs);
+    // The journal mode is read back so that a file that is not a database fails here.
+    rc = sqlite3_exec(conn->db,
+                      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+                      " PRAGMA temp_store=MEMORY;",
+                      nullptr, nullptr, nullptr);
+    std::string error;
+    if (rc != SQLITE_OK) {
+        std::string msg = "cannot open database " + conn->path + ": " + sqlite3_errmsg(conn->db);
+        failFromSqlite(o, sqlite3_extended_errcode(conn->db), msg.c_str(), true);
+        return;
+    }
+    std::string dbName = conn->path;
+    size_t slash = dbName.find_last_of('/');
+    if (slash != std::string::npos)
+        dbName.erase(0, slash + 1);
+    size_t dot = dbName.find_last_of('.');
+    if (dot != std::string::npos && dot > 0)
+        dbName.erase(dot);
+    if (!registerServerFunctions(conn->db, conn->user, dbName, error) ||
+        !createCatalogViews(conn->db, error)) {
+        failWith(o, ESQL_ERR_CONNECT, "cannot set up database " + conn->path + ": " + error);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(r.mu);
+    if (r.byName.count(name)) {
+        failWith(o, ESQL_ERR_NAME_IN_USE, std::string("connection name ") + name + " is already in use");
+        return;
+    }
+    conn->serial = r.nextSerial++;
+    r.byName[conn->name] = conn;
+    r.bySerial[conn->serial] = conn;
+    r.current = conn;
+}
+
+ESQL_DBHDL currentDb() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    return r.current ? dbHandle(r.current->serial) : nullptr;
+}
+
+ESQL_TMHDL currentTm() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    return r.current ? tmHandle(r.current->serial) : nullptr;
+}
+
+void disconnect(int scope, const char* name, Outcome& o) {
+    std::vector<std::shared_ptr<Connection>> gone;
+    {
+        Registry& r = registry();
+        std::lock_guard<std::mutex> lock(r.mu);
+        switch (scope) {
+        case ESQL_DISCONNECT_NAMED: {
+            if (name == nullptr) {
+                failWith(o, ESQL_ERR_NULL_ARGUMENT, "null connection name");
+                return;
+            }
+            auto it = r.byName.find(name);
+            if (it == r.byName.end()) {
+                failWith(o, ESQL_ERR_NO_CONNECTION, std::string("connection ") + name + " does not exist");
+                return;
+            }
+            gone.push_back(it->second);
+            break;
+        }
+        case ESQL_DISCONNECT_CURRENT:
+            if (!r.current) {
+                failWith(o, ESQL_ERR_NO_CONNECTION, "there is no current connection");
+                return;
+            }
+            gone.push_back(r.current);
+            break;
+        case ESQL_DISCONNECT_ALL:
+            for (auto& [serial, conn] : r.bySerial)
+                gone.push_back(conn);
+            break;
+        default:
+            failWith(o, ESQL_ERR_GENERAL, "unknown disconnect scope " + std::to_string(scope));
+            return;
+        }
+        for (auto& conn : gone) {
+            r.byName.erase(conn->name);
+            r.bySerial.erase(conn->serial);
+            if (r.current == conn)
+                r.current.reset();
+        }
+    }
+    for (auto& conn : gone) {
+        std::lock_guard<std::mutex> lock(conn->mu);
+        // Statements first, so that the rollback meets no running statement.
+        conn->lru.clear();
+        conn->byIdentity.clear();
+        conn->cursors.clear();
+        if (conn->db && !sqlite3_get_autocommit(conn->db))
+            sqlite3_exec(conn->db, "ROLLBACK", nullptr, nullptr, nullptr);
+        conn->closeAll();
+        dropPendingMessages(conn->serial);
+    }
+}
+
+void setConnection(const char* name, Outcome& o) {
+    if (name == nullptr) {
+        failWith(o, ESQL_ERR_NULL_ARGUMENT, "null connection name");
+        return;
+    }
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    auto it = r.byName.find(name);
+    if (it == r.byName.end()) {
+        failWith(o, ESQL_ERR_NO_CONNECTION, std::string("connection ") + name + " does not exist");
+        return;
+    }
+    r.current = it->second;
+}
+
+void endTrans(ESQL_TMHDL tm, Outcome& o) {
+    auto t = reinterpret_cast<uintptr_t>(tm);
+    Held h;
+    if ((t & 3) != kTagTm || t == kTagTm) {
+        failWith(o, ESQL_ERR_NO_CONNECTION, "invalid transaction handle");
+        return;
+    }
+    if (!holdConnection(t >> 2, h, o, "transaction handle"))
+        return;
+    Connection& c = *h.conn;
+    bool rollback = c.abortMarked;
+    c.abortMarked = false;
+    if (sqlite3_get_autocommit(c.db))
+        return;
+    if (!rollback && execSql(c, "COMMIT", o))
+        return;
+    // A commit that failed (a busy database) leaves nothing half done: the transaction ends.
+    if (!sqlite3_get_autocommit(c.db))
+        sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
+    if (rollback && !sqlite3_get_autocommit(c.db))
+        failFromSqlite(o, c.db, sqlite3_errcode(c.db));
+}
+
+void markAbort(ESQL_TMHDL tm, Outcome& o) {
+    auto t = reinterpret_cast<uintptr_t>(tm);
+    Held h;
+    if ((t & 3) != kTagTm || t == kTagTm) {
+        failWith(o, ESQL_ERR_NO_CONNECTION, "invalid transaction handle");
+        return;
+    }
+    if (holdConnection(t >> 2, h, o, "transaction handle"))
+        h.conn->abortMarked = true;
+}
+
+std::shared_ptr<Connection> currentConnection() {
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    return r.current;
+}
+
+void setLevel(int level, Outcome& o) {
+    if (level < 0 || level > 3) {
+        failWith(o, ESQL_ERR_LEVEL, "isolation level " + std::to_string(level) + " is not in 0..3");
+        return;
+    }
+    auto conn = currentConnection();
+    if (!conn) {
+        failWith(o, ESQL_ERR_NO_CONNECTION, "there is no current connection");
+        return;
+    }
+    Held h;
+    if (holdConnection(conn->serial, h, o, "connection"))
+        h.conn->level = level;
+}
+
+int getLevel() {
+    auto conn = currentConnection();
+    if (!conn)
+        return -1;
+    std::lock_guard<std::mutex> lock(conn->mu);
+    return conn->closed ? -1 : conn->level;
+}
+
+void setCursor(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL* out, const unsigned char* identity, int kind,
+               const char* text, Outcome& o) {
+    (void)kind;
+    Held h;
+    if (!holdByHandles(tm, db, h, o))
+        return;
+    Connection& c = *h.conn;
+    Identity id;
+    std::memcpy(id.data(), identity, id.size());
+    Cursor* k;
+    auto it = c.byIdentity.find(id);
+    if (it != c.byIdentity.end()) {
+        k = it->second;
+        touch(c, *k);
+        closeCursor(*k);
+    } else {
+        if (c.nextCursor == 0) {
+            failWith(o, ESQL_ERR_GENERAL, "no cursor serials left on this connection");
+            return;
+        }
+        auto fresh = std::make_unique<Cursor>();
+        k = fresh.get();
+        k->serial = c.nextCursor++;
+        k->identity = id;
+        c.lru.push_front(k);
+        k->lru = c.lru.begin();
+        c.byIdentity[id] = k;
+        c.cursors[k->serial] = std::move(fresh);
+    }
+    k->text = text;
+    k->prepared = false;
+    k->declared = nullptr;
+    *out = cursorHandle(c.serial, k->serial);
+    trim(c);
+}
+
+void setCursorName(ESQL_CURHDL cursor, const char* name, Outcome& o) {
+    auto v = reinterpret_cast<uintptr_t>(cursor);
+    Held h;
+    if ((v & 3) != kTagCursor) {
+        failWith(o, ESQL_ERR_CURSOR_HANDLE, "invalid cursor handle");
+        return;
+    }
+    if (!holdConnection(v >> 34, h, o, "cursor handle"))
+        return;
+    if (Cursor* k = findCursor(*h.conn, cursor, o))
+        k->name = name;
+}
+
+void prepare(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Outcome& o) {
+    Held h;
+    Cursor* k;
+    if (!holdCursor(tm, db, cursor, h, k, o))
+        return;
+    Connection& c = *h.conn;
+    closeCursor(*k);
+    k->prepared = false;
+    // Set up again with the same text (after an end of transaction): keep the compiled work.
+    if (k->compiledText == k->text && !k->compiledText.empty()) {
+        k->prepared = true;
+        if (ensureCompiled(c, *k, o))
+            return;
+        k->prepared = false;
+        o = Outcome{};
+        o.owner = c.serial;
+    }
+    finalizeStatement(c, *k);
+    k->compiledText.clear();
+    k->columns.clear();
+    k->params.clear();
+    if (!translate(k->text, k->tr, o))
+        return;
+    if (!compile(c, *k, o))
+        return;
+    describeResult(c.db, k->stmt, k->tr, k->columns);
+    int n = sqlite3_bind_parameter_count(k->stmt);
+    ColumnDesc p = describeType(ESQL_VARCHAR, kParamLength);
+    for (int i = 1; i <= n; ++i) {
+        const char* pname = sqlite3_bind_parameter_name(k->stmt, i);
+        p.name = pname ? pname + 1 : "";
+        k->params.push_back(p);
+    }
+    k->compiledText = k->text;
+    k->prepared = true;
+    trim(c);
+}
+
+void describe(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* sqlda, bool input, Outcome& o) {
+    Held h;
+    Cursor* k;
+    if (!holdCursor(tm, db, cursor, h, k, o))
+        return;
+    if (!k->prepared) {
+        failWith(o, ESQL_ERR_SEQUENCE, "describe of a cursor that is not prepared");
+        return;
+    }
+    fillSqlda(sqlda, input ? k->params : k->columns);
+}
+
+void declare(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outcome& o) {
+    Held h;
+    Cursor* k;
+    if (!holdCursor(tm, db, cursor, h, k, o))
+        return;
+    if (!k->prepared) {
+        failWith(o, ESQL_ERR_SEQUENCE, "declare of a cursor that is not prepared");
+        return;
+    }
+    k->declared = in;
+}
+
+void open(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outcome& o) {
+    Held h;
+    Cursor* k;
+    if (!holdCursor(tm, db, cursor, h, k, o))
+        return;
+    Connection& c = *h.conn;
+    if (k->open) {
+        failWith(o, ESQL_ERR_CURSOR_STATE, "the cursor is already open");
+        return;
+    }
+    if (!ensureCompiled(c, *k, o))
+        return;
+    if (in == nullptr)
+        in = k->declared;
+    if (!beginIfNeeded(c, o))
+        return;
+    if (!bindRow(c, *k, in, 0, o)) {
+        closeCursor(*k);
+        return;
+    }
+    int rc = sqlite3_step(k->stmt);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+        failFromSqlite(o, c.db, rc);
+        closeCursor(*k);
+        return;
+    }
+    k->open = true;
+    k->rowReady = rc == SQLITE_ROW;
+}
+
+void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outcome& o) {
+    Held h;
+    Cursor* k;
+    if (!holdCursor(tm, db, cursor, h, k, o))
+        return;
+    Connection& c = *h.conn;
+    if (k->open) {
+        failWith(o, ESQL_ERR_CURSOR_STATE, "execute of an open cursor");
+        return;
+    }
+    if (!ensureCompiled(c, *k, o))
+        return;
+    if (in == nullptr)
+        in = k->declared;
+    if (!beginIfNeeded(c, o))
+        return;
+    size_t rows = in ? sqldaRows(in) : 1;
+    if (k->params.empty())
+        rows = 1;
+    int64_t affected = 0;
+    for (size_t r = 0; r < rows; ++r) {
+        if (!bindRow(c, *k, in, r, o))
+            break;
+        int rc = sqlite3_step(k->stmt);
+        while (rc == SQLITE_ROW && k->tr.kind != StatementKind::Query)
+            rc = sqlite3_step(k->stmt);
+        if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
+            failFromSqlite(o, c.db, rc);
+            if (rows > 1)
+                o.fail(o.code, o.messages.front().state,
+                       "parameter row " + std::to_string(r + 1) + " of " + std::to_string(rows) +
+                           " failed; the rows before it took effect");
+            break;
+        }
+        if (k->tr.kind == StatementKind::Dml)
+            affected += sqlite3_changes64(c.db);
+        sqlite3_reset(k->stmt);
+    }
+    closeCursor(*k);
+    o.rows = affected;
+}
+
+void fetch(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* out, Outcome& o) {
+    Held h;
+    Cursor* k;
+    if (!holdCursor(tm, db, cursor, h, k, o))
+        return;
+    Connection& c = *h.conn;
+    if (!k->prepared) {
+        failWith(o, ESQL_ERR_SEQUENCE, "fetch from a cursor that is not prepared");
+        return;
+    }
+    if (!k->open) {
+        failWith(o, ESQL_ERR_CURSOR_STATE, "fetch from a cursor that is not open");
+        return;
+    }
+    size_t ncols = k->columns.size();
+    if (sqldaAllocated(out) < ncols) {
+        failWith(o, ESQL_ERR_BINDING, "the SQLDA holds " + std::to_string(sqldaAllocated(out)) +
+                                          " columns and the cursor returns " + std::to_string(ncols));
+        return;
+    }
+    const SqldaColumn* sc = sqldaColumns(out);
+    std::vector<OutColumn> cols(ncols);
+    for (size_t i = 0; i < ncols; ++i) {
+        cols[i] = OutColumn{sc[i].type, sc[i].precision, sc[i].scale, sc[i].length,
+                            static_cast<char*>(sc[i].data), sc[i].indicator};
+        if (!checkOutColumn(cols[i], static_cast<uint32_t>(i + 1), o))
+            return;
+    }
+    size_t want = sqldaRows(out);
+    size_t row = 0;
+    bool truncated = false;
+    sqlite3_stmt* stmt = k->stmt;
+    while (row < want && k->rowReady) {
+        for (size_t i = 0; i < ncols; ++i) {
+            if (!putValue(columnValue(stmt, static_cast<int>(i)), cols[i], row, truncated, o)) {
+                o.rows = static_cast<int64_t>(row);
+                o.truncated = truncated;
+                return;
+            }
+        }
+        ++row;
+        int rc = sqlite3_step(stmt);
+        if (rc == SQLITE_ROW)
+            continue;
+        k->rowReady = false;
+        if (rc != SQLITE_DONE) {
+            failFromSqlite(o, c.db, rc);
+            o.rows = static_cast<int64_t>(row);
+            return;
+        }
+    }
+    o.rows = static_cast<int64_t>(row);
+    o.truncated = truncated;
+    if (!k->rowReady)
+        o.code = ESQL_NOT_FOUND;
+}
+
+void close(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Outcome& o) {
+    Held h;
+    Cursor* k;
+    if (holdCursor(tm, db, cursor, h, k, o))
+        closeCursor(*k);
+}
+
+const Backend kSqlite = {
+    "sqlite", connect, currentDb, currentTm, disconnect, setConnection, endTrans, markAbort,
+    setLevel, getLevel, setCursor, setCursorName, prepare, describe, declare, open, execute,
+    fetch, close,
+};
+
+}  // namespace
+
+}  // namespace esql::lite
+
+const esql::Backend& esql::sqliteBackend() { return esql::lite::kSqlite; }

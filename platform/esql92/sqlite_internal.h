@@ -1,0 +1,74 @@
+// Internals of the SQLite back-end of the ESQL-92 client stand-in, shared by its sources:
+// the SQL text layer (tokens, the translation of the server's dialect, the description of
+// result columns), the server functions and system catalog registered on each connection,
+// and the mapping of SQLite failures to native codes and SQLSTATEs.
+#pragma once
+
+#include <sqlite3.h>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/esql92/internal.h"
+
+namespace esql::lite {
+
+// ----------------------------------------------------------------------------------------
+// SQL text.
+
+struct Token {
+    enum Kind : uint8_t { Ident, Quoted, String, Number, Blob, Param, Punct };
+    Kind kind;
+    uint32_t pos;
+    uint32_t len;
+};
+
+// Splits SQL text into tokens; blanks and comments are dropped.
+std::vector<Token> tokenize(std::string_view sql);
+// The token's text; for Quoted identifiers the name without quotes.
+std::string tokenName(std::string_view sql, const Token& t);
+bool isWord(std::string_view sql, const Token& t, const char* upperWord);
+
+enum class StatementKind { Query, Dml, Other };
+
+struct Translation {
+    std::string sql;               // SQLite's text
+    StatementKind kind = StatementKind::Other;
+    bool usesCatalog = false;      // reads the system catalog views
+};
+
+// Translates the server's dialect into SQLite's: convert(SQL_xxx, v), TOP n, the functions
+// whose names SQLite reserves, bare SYSDATE-like keywords, the catalog schemas, and the column
+// types of CREATE TABLE and ALTER TABLE ADD. Returns false after posting (the (+) marker).
+bool translate(std::string_view text, Translation& out, Outcome& o);
+
+// Describes the result columns of a statement prepared from translated text.
+void describeResult(sqlite3* db, sqlite3_stmt* stmt, const Translation& tr,
+                    std::vector<ColumnDesc>& out);
+
+// The type of a column of the system catalog views by its name ("_Width", "TBL", ...).
+bool catalogColumnType(std::string_view name, ColumnDesc& out);
+
+// ----------------------------------------------------------------------------------------
+// Per-connection set-up: the server's scalar functions, DECODE, the NUMERIC collation and
+// the system catalog views in the temp schema. Returns false with SQLite's message.
+bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName,
+                             std::string& error);
+bool createCatalogViews(sqlite3* db, std::string& error);
+
+// Name of the collation of NUMERIC columns created through the stand-in.
+inline constexpr const char* kDecimalCollation = "ESQL_DECIMAL";
+// Prefixes of the CHECK constraints the stand-in adds, read back from SQLite's messages.
+inline constexpr const char* kLengthCheck = "esql_len:";
+inline constexpr const char* kRangeCheck = "esql_range:";
+
+// ----------------------------------------------------------------------------------------
+// Failures.
+
+// Posts SQLite's current error of db (rc is the failing result code) with its SQLSTATE.
+void failFromSqlite(Outcome& o, sqlite3* db, int rc);
+// The same for a result code and message that did not come from db (open failures).
+void failFromSqlite(Outcome& o, int extendedCode, const char* message, bool connecting);
+
+}  // namespace esql::lite

@@ -1,0 +1,1108 @@
+// The value layer of the ESQL-92 client stand-in: element layouts of the server types, exact
+// decimals and the packed NUMERIC, dates and times in the server's literal forms, and the
+// conversions between plain values and SQLDA elements in both directions. Nothing here
+// depends on the host's locale.
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+
+#include "platform/esql92/internal.h"
+
+namespace esql {
+
+namespace {
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Text longer than room is cut at a UTF-8 character boundary.
+size_t utf8Cut(const char* s, size_t n, size_t room) {
+    if (n <= room)
+        return n;
+    size_t k = room;
+    while (k > 0 && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80)
+        --k;
+    return k;
+}
+
+// A text value as an integer: integer texts exactly, decimal texts truncated toward zero.
+bool textToInt(const char* s, size_t n, int64_t& out, bool& range) {
+    range = false;
+    while (n > 0 && isBlank(*s)) { ++s; --n; }
+    while (n > 0 && isBlank(s[n - 1])) --n;
+    if (n == 0)
+        return false;
+    const char* b = (*s == '+') ? s + 1 : s;
+    auto r = std::from_chars(b, s + n, out);
+    if (r.ptr == s + n) {
+        if (r.ec == std::errc::result_out_of_range)
+            range = true;
+        return r.ec == std::errc();
+    }
+    Decimal d;
+    if (!parseDecimal(s, n, d))
+        return false;
+    int64_t keep = static_cast<int64_t>(d.digits.size()) + d.exp;   // digits before the point
+    if (keep <= 0) {
+        out = 0;
+        return true;
+    }
+    if (keep > 19) {
+        range = true;
+        return false;
+    }
+    std::string whole = d.exp >= 0 ? d.digits + std::string(static_cast<size_t>(d.exp), '0')
+                                   : d.digits.substr(0, static_cast<size_t>(keep));
+    if (d.neg)
+        whole.insert(whole.begin(), '-');
+    auto w = std::from_chars(whole.data(), whole.data() + whole.size(), out);
+    if (w.ec != std::errc()) {
+        range = true;
+        return false;
+    }
+    return true;
+}
+
+bool textToReal(const char* s, size_t n, double& out) {
+    while (n > 0 && isBlank(*s)) { ++s; --n; }
+    while (n > 0 && isBlank(s[n - 1])) --n;
+    if (n > 0 && *s == '+') { ++s; --n; }
+    if (n == 0)
+        return false;
+    auto r = std::from_chars(s, s + n, out);
+    return r.ec == std::errc() && r.ptr == s + n;
+}
+
+bool fitsElement(int64_t v, uint32_t len) {
+    switch (len) {
+    case 1: return v >= INT8_MIN && v <= INT8_MAX;
+    case 2: return v >= INT16_MIN && v <= INT16_MAX;
+    case 4: return v >= INT32_MIN && v <= INT32_MAX;
+    default: return true;
+    }
+}
+
+void storeInt(char* p, uint32_t len, int64_t v) {
+    switch (len) {
+    case 1: { int8_t x = static_cast<int8_t>(v); std::memcpy(p, &x, 1); break; }
+    case 2: { int16_t x = static_cast<int16_t>(v); std::memcpy(p, &x, 2); break; }
+    case 4: { int32_t x = static_cast<int32_t>(v); std::memcpy(p, &x, 4); break; }
+    default: std::memcpy(p, &v, 8); break;
+    }
+}
+
+int64_t loadInt(const char* p, uint32_t len) {
+    switch (len) {
+    case 1: { int8_t x; std::memcpy(&x, p, 1); return x; }
+    case 2: { int16_t x; std::memcpy(&x, p, 2); return x; }
+    case 4: { int32_t x; std::memcpy(&x, p, 4); return x; }
+    default: { int64_t x; std::memcpy(&x, p, 8); return x; }
+    }
+}
+
+const char* typeLabel(int32_t type) {
+    switch (type) {
+    case ESQL_CHARACTER: return "CHARACTER";
+    case ESQL_NUMERIC: return "NUMERIC";
+    case ESQL_INTEGER: return "INTEGER";
+    case ESQL_SMALLINT: return "SMALLINT";
+    case ESQL_REAL: return "REAL";
+    case ESQL_FLOAT: return "FLOAT";
+    case ESQL_VARCHAR: return "VARCHAR";
+    case ESQL_DATE: return "DATE";
+    case ESQL_TIME: return "TIME";
+    case ESQL_TIMESTAMP: return "TIMESTAMP";
+    case ESQL_BINARY: return "BINARY";
+    case ESQL_VARBINARY: return "VARBINARY";
+    case ESQL_TINYINT: return "TINYINT";
+    case ESQL_BIT: return "BIT";
+    case ESQL_BIGINT: return "BIGINT";
+    default: return "unknown type";
+    }
+}
+
+std::string columnText(uint32_t column) { return "column " + std::to_string(column); }
+
+bool packNumeric(const std::string& unscaled, bool neg, int precision, int scale, char* dst) {
+    ESQL_NUMERIC_VALUE n{};
+    n.sign = (neg && !unscaled.empty()) ? 1 : 0;
+    n.precision = static_cast<uint8_t>(precision);
+    n.scale = static_cast<uint8_t>(scale);
+    if (unscaled.size() > 52)
+        return false;
+    n.ndigits = static_cast<uint8_t>(unscaled.size());
+    for (size_t k = 0; k < unscaled.size(); ++k) {
+        uint8_t dgt = static_cast<uint8_t>(unscaled[k] - '0');
+        n.digits[k / 2] |= (k % 2 == 0) ? static_cast<uint8_t>(dgt << 4) : dgt;
+    }
+    std::memcpy(dst, &n, sizeof n);
+    return true;
+}
+
+bool unpackNumeric(const void* src, std::string& text) {
+    ESQL_NUMERIC_VALUE n;
+    std::memcpy(&n, src, sizeof n);
+    if (n.ndigits > 52 || n.scale > ESQL_NUMERIC_DIGITS || n.sign > 1)
+        return false;
+    std::string unscaled;
+    unscaled.reserve(n.ndigits);
+    for (int k = 0; k < n.ndigits; ++k) {
+        uint8_t b = n.digits[k / 2];
+        uint8_t dgt = (k % 2 == 0) ? (b >> 4) : (b & 0x0F);
+        if (dgt > 9)
+            return false;
+        unscaled.push_back(static_cast<char>('0' + dgt));
+    }
+    size_t lead = unscaled.find_first_not_of('0');
+    unscaled.erase(0, lead == std::string::npos ? unscaled.size() : lead);
+    text = decimalText(n.sign == 1, unscaled, n.scale);
+    return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------
+// Numbers as text.
+
+std::string formatInt(int64_t v) {
+    char buf[24];
+    auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+
+std::string formatReal(double d) {
+    if (std::isnan(d))
+        return "NaN";
+    if (std::isinf(d))
+        return d < 0 ? "-Inf" : "Inf";
+    char buf[40];
+    auto r = std::to_chars(buf, buf + sizeof buf, d, std::chars_format::general, 15);
+    std::string s(buf, r.ptr);
+    if (s.find_first_of(".e") == std::string::npos)
+        s += ".0";
+    return s;
+}
+
+// ---------------------------------------------------------------------------------------
+// Exact decimals.
+
+bool parseDecimal(const char* s, size_t n, Decimal& d) {
+    size_t i = 0;
+    while (i < n && isBlank(s[i])) ++i;
+    while (n > i && isBlank(s[n - 1])) --n;
+    d = Decimal{};
+    if (i < n && (s[i] == '+' || s[i] == '-')) {
+        d.neg = s[i] == '-';
+        ++i;
+    }
+    std::string digits;
+    int32_t frac = 0;
+    bool any = false, point = false;
+    for (; i < n; ++i) {
+        char c = s[i];
+        if (c >= '0' && c <= '9') {
+            any = true;
+            if (!(digits.empty() && c == '0'))
+                digits.push_back(c);
+            if (point)
+                ++frac;
+            if (digits.size() > 4000)
+                return false;
+        } else if (c == '.' && !point) {
+            point = true;
+        } else {
+            break;
+        }
+    }
+    if (!any)
+        return false;
+    int64_t e = 0;
+    if (i < n && (s[i] == 'e' || s[i] == 'E')) {
+        ++i;
+        bool eneg = false;
+        if (i < n && (s[i] == '+' || s[i] == '-')) {
+            eneg = s[i] == '-';
+            ++i;
+        }
+        if (i >= n || s[i] < '0' || s[i] > '9')
+            return false;
+        for (; i < n && s[i] >= '0' && s[i] <= '9'; ++i) {
+            e = e * 10 + (s[i] - '0');
+            if (e > 100000)
+                return false;
+        }
+        if (eneg)
+            e = -e;
+    }
+    if (i != n)
+        return false;
+    // Trailing zeros move into the exponent so that equal values compare equal.
+    int64_t exp = e - frac;
+    while (!digits.empty() && digits.back() == '0') {
+        digits.pop_back();
+        ++exp;
+    }
+    if (digits.empty()) {
+        d.neg = false;
+        exp = 0;
+    }
+    d.digits = std::move(digits);
+    d.exp = static_cast<int32_t>(exp);
+    return true;
+}
+
+bool scaleDecimal(const Decimal& d, int precision, int scale, std::string& unscaled) {
+    unscaled.clear();
+    if (d.digits.empty())
+        return true;
+    int64_t shift = static_cast<int64_t>(d.exp) + scale;   // digits * 10^shift
+    std::string u;
+    if (shift >= 0) {
+        if (static_cast<int64_t>(d.digits.size()) + shift > precision)
+            return false;
+        u = d.digits;
+        u.append(static_cast<size_t>(shift), '0');
+    } else {
+        int64_t keep = static_cast<int64_t>(d.digits.size()) + shift;   // digits kept
+        if (keep < 0) {
+            return true;   // far below the last digit: rounds to zero
+        }
+        u = d.digits.substr(0, static_cast<size_t>(keep));
+        bool up = d.digits[static_cast<size_t>(keep)] >= '5';
+        if (up) {
+            int k = static_cast<int>(u.size()) - 1;
+            while (k >= 0 && u[static_cast<size_t>(k)] == '9') {
+                u[static_cast<size_t>(k)] = '0';
+                --k;
+            }
+            if (k < 0)
+                u.insert(u.begin(), '1');
+            else
+                ++u[static_cast<size_t>(k)];
+        }
+        size_t lead = u.find_first_not_of('0');
+        u.erase(0, lead == std::string::npos ? u.size() : lead);
+        if (static_cast<int64_t>(u.size()) > precision)
+            return false;
+    }
+    unscaled = std::move(u);
+    return true;
+}
+
+std::string decimalText(bool neg, const std::string& unscaled, int scale) {
+    std::string s;
+    if (neg && !unscaled.empty())
+        s.push_back('-');
+    if (scale <= 0) {
+        s += unscaled.empty() ? "0" : unscaled;
+        return s;
+    }
+    size_t sc = static_cast<size_t>(scale);
+    if (unscaled.size() <= sc) {
+        s += "0.";
+        s.append(sc - unscaled.size(), '0');
+        s += unscaled;
+    } else {
+        s.append(unscaled, 0, unscaled.size() - sc);
+        s.push_back('.');
+        s.append(unscaled, unscaled.size() - sc, sc);
+    }
+    return s;
+}
+
+int compareDecimalText(const char* a, size_t an, const char* b, size_t bn) {
+    Decimal x, y;
+    bool okx = parseDecimal(a, an, x), oky = parseDecimal(b, bn, y);
+    if (!okx || !oky) {
+        if (okx != oky)
+            return okx ? -1 : 1;
+        int c = std::memcmp(a, b, std::min(an, bn));
+        return c != 0 ? c : (an < bn ? -1 : an > bn ? 1 : 0);
+    }
+    int sx = x.digits.empty() ? 0 : (x.neg ? -1 : 1);
+    int sy = y.digits.empty() ? 0 : (y.neg ? -1 : 1);
+    if (sx != sy)
+        return sx < sy ? -1 : 1;
+    if (sx == 0)
+        return 0;
+    // Same sign: compare magnitudes by the position of the leading digit, then the digits.
+    int64_t ex = static_cast<int64_t>(x.digits.size()) + x.exp;
+    int64_t ey = static_cast<int64_t>(y.digits.size()) + y.exp;
+    int mag;
+    if (ex != ey) {
+        mag = ex < ey ? -1 : 1;
+    } else {
+        int c = x.digits.compare(y.digits);
+        mag = c < 0 ? -1 : c > 0 ? 1 : 0;
+    }
+    return sx > 0 ? mag : -mag;
+}
+
+// ---------------------------------------------------------------------------------------
+// Dates and times.
+
+int daysInMonth(int year, int month) {
+    static const int days[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    if (month == 2 && ((year % 4 == 0 && year % 100 != 0) || year % 400 == 0))
+        return 29;
+    return days[month - 1];
+}
+
+namespace {
+
+// Reads 1..maxDigits digits.
+bool readNum(const char* s, size_t n, size_t& i, int maxDigits, int& out) {
+    int v = 0, k = 0;
+    while (i < n && k < maxDigits && s[i] >= '0' && s[i] <= '9') {
+        v = v * 10 + (s[i] - '0');
+        ++i;
+        ++k;
+    }
+    out = v;
+    return k > 0;
+}
+
+bool readDate(const char* s, size_t n, size_t& i, DateTime& v) {
+    if (!readNum(s, n, i, 4, v.year) || i >= n || (s[i] != '/' && s[i] != '-'))
+        return false;
+    char sep = s[i++];
+    if (!readNum(s, n, i, 2, v.month) || i >= n || s[i] != sep)
+        return false;
+    ++i;
+    if (!readNum(s, n, i, 2, v.day))
+        return false;
+    return v.year >= 1 && v.month >= 1 && v.month <= 12 && v.day >= 1 &&
+           v.day <= daysInMonth(v.year, v.month);
+}
+
+bool readTime(const char* s, size_t n, size_t& i, DateTime& v) {
+    if (!readNum(s, n, i, 2, v.hour) || i >= n || s[i] != ':')
+        return false;
+    ++i;
+    if (!readNum(s, n, i, 2, v.minute))
+        return false;
+    if (i < n && s[i] == ':') {
+        ++i;
+        if (!readNum(s, n, i, 2, v.second))
+            return false;
+        if (i < n && (s[i] == ':' || s[i] == '.')) {
+            bool fraction = s[i] == '.';
+            ++i;
+            size_t start = i;
+            int ms = 0;
+            while (i < n && s[i] >= '0' && s[i] <= '9') {
+                size_t k = i - start;
+                if (fraction) {
+                    if (k < 3)
+                        ms = ms * 10 + (s[i] - '0');
+                } else if (k < 3) {
+                    ms = ms * 10 + (s[i] - '0');
+                } else {
+                    return false;   // ':mmm' holds at most three digits
+                }
+                ++i;
+            }
+            if (i == start)
+                return false;
+            if (fraction)
+                for (size_t k = i - start; k < 3; ++k) ms *= 10;
+            v.millisecond = ms;
+        }
+    }
+    return v.hour <= 23 && v.minute <= 59 && v.second <= 59;
+}
+
+}  // namespace
+
+bool parseDateTime(const char* s, size_t n, DtKind kind, DateTime& out) {
+    out = DateTime{};
+    size_t i = 0;
+    while (i < n && isBlank(s[i])) ++i;
+    while (n > i && isBlank(s[n - 1])) --n;
+    // A time text has its ':' before any date separator.
+    size_t colon = std::string_view(s + i, n - i).find(':');
+    size_t sep = std::string_view(s + i, n - i).find_first_of("/-");
+    bool hasDate = sep != std::string_view::npos && (colon == std::string_view::npos || sep < colon);
+    if (hasDate) {
+        if (!readDate(s, n, i, out))
+            return false;
+        if (i < n && (s[i] == ' ' || s[i] == 'T')) {
+            while (i < n && (s[i] == ' ' || s[i] == 'T')) ++i;
+            if (!readTime(s, n, i, out))
+                return false;
+        } else if (kind == DtKind::Time) {
+            return false;
+        }
+    } else {
+        if (kind != DtKind::Time || !readTime(s, n, i, out))
+            return false;
+    }
+    return i == n;
+}
+
+std::string formatDateTime(const DateTime& v, DtKind kind) {
+    char buf[40];
+    int len = 0;
+    switch (kind) {
+    case DtKind::Date:
+        len = std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", v.year, v.month, v.day);
+        break;
+    case DtKind::Time:
+        len = std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", v.hour, v.minute, v.second);
+        break;
+    case DtKind::Timestamp:
+        len = std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d:%03d", v.year,
+                            v.month, v.day, v.hour, v.minute, v.second, v.millisecond);
+        break;
+    }
+    return std::string(buf, static_cast<size_t>(len));
+}
+
+// ---------------------------------------------------------------------------------------
+// Types.
+
+uint32_t elementLength(int32_t type, uint32_t precision) {
+    switch (type) {
+    case ESQL_CHARACTER:
+    case ESQL_VARCHAR: return precision + 1;
+    case ESQL_NUMERIC: return ESQL_NUMERIC_SIZE;
+    case ESQL_INTEGER: return 4;
+    case ESQL_SMALLINT: return 2;
+    case ESQL_REAL: return 4;
+    case ESQL_FLOAT: return 8;
+    case ESQL_DATE: return 4;
+    case ESQL_TIME: return 6;
+    case ESQL_TIMESTAMP: return 10;
+    case ESQL_BINARY:
+    case ESQL_VARBINARY: return precision;
+    case ESQL_TINYINT:
+    case ESQL_BIT: return 1;
+    case ESQL_BIGINT: return 8;
+    default: return 0;
+    }
+}
+
+ColumnDesc describeType(int32_t type, uint32_t precision, int16_t scale) {
+    ColumnDesc d;
+    d.type = type;
+    switch (type) {
+    case ESQL_INTEGER: precision = 10; scale = 0; break;
+    case ESQL_SMALLINT: precision = 5; scale = 0; break;
+    case ESQL_TINYINT: precision = 3; scale = 0; break;
+    case ESQL_BIT: precision = 1; scale = 0; break;
+    case ESQL_BIGINT: precision = 19; scale = 0; break;
+    case ESQL_REAL: precision = 7; scale = 0; break;
+    case ESQL_FLOAT: precision = 15; scale = 0; break;
+    case ESQL_DATE: precision = 10; scale = 0; break;
+    case ESQL_TIME: precision = 8; scale = 0; break;
+    case ESQL_TIMESTAMP: precision = 23; scale = 3; break;
+    default: break;
+    }
+    d.precision = precision;
+    d.scale = scale;
+    d.length = elementLength(type, precision);
+    return d;
+}
+
+int catalogTypeCode(int32_t type) {
+    switch (type) {
+    case ESQL_VARCHAR: return 1;
+    case ESQL_DATE: return 2;
+    case ESQL_BIT: return 3;
+    case ESQL_INTEGER: return 4;
+    case ESQL_NUMERIC: return 5;
+    case ESQL_VARBINARY: return 8;
+    case ESQL_TINYINT: return 21;
+    case ESQL_SMALLINT: return 22;
+    case ESQL_REAL: return 24;
+    case ESQL_FLOAT: return 25;
+    case ESQL_CHARACTER: return 31;
+    case ESQL_BIGINT: return 32;
+    case ESQL_TIME: return 33;
+    case ESQL_TIMESTAMP: return 34;
+    case ESQL_BINARY: return 35;
+    default: return 1;
+    }
+}
+
+const char* catalogTypeName(int32_t type) {
+    switch (type) {
+    case ESQL_VARCHAR: return "varchar";
+    case ESQL_DATE: return "date";
+    case ESQL_BIT: return "bit";
+    case ESQL_INTEGER: return "integer";
+    case ESQL_NUMERIC: return "numeric";
+    case ESQL_VARBINARY: return "varbinary";
+    case ESQL_TINYINT: return "tinyint";
+    case ESQL_SMALLINT: return "smallint";
+    case ESQL_REAL: return "real";
+    case ESQL_FLOAT: return "float";
+    case ESQL_CHARACTER: return "character";
+    case ESQL_BIGINT: return "bigint";
+    case ESQL_TIME: return "time";
+    case ESQL_TIMESTAMP: return "timestamp";
+    case ESQL_BINARY: return "binary";
+    default: return "varchar";
+    }
+}
+
+namespace {
+
+constexpr uint32_t kDefaultTextLength = 2000;
+
+std::string upperAscii(std::string_view s) {
+    std::string u(s);
+    for (char& c : u)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return u;
+}
+
+}  // namespace
+
+bool parseDeclaredType(std::string_view decl, ColumnDesc& out) {
+    // Words before the first '(' name the type; numbers inside give length or precision
+    // and scale.
+    size_t paren = decl.find('(');
+    std::string words = upperAscii(decl.substr(0, paren));
+    std::vector<std::string> w;
+    {
+        size_t i = 0;
+        while (i < words.size()) {
+            while (i < words.size() && isBlank(words[i])) ++i;
+            size_t j = i;
+            while (j < words.size() && !isBlank(words[j])) ++j;
+            if (j > i)
+                w.push_back(words.substr(i, j - i));
+            i = j;
+        }
+    }
+    if (w.empty())
+        return false;
+    long a = -1, b = -1;
+    if (paren != std::string_view::npos) {
+        std::string args(decl.substr(paren + 1));
+        const char* p = args.c_str();
+        char* end = nullptr;
+        a = std::strtol(p, &end, 10);
+        if (end == p) a = -1;
+        const char* comma = std::strchr(p, ',');
+        if (comma) {
+            b = std::strtol(comma + 1, &end, 10);
+            if (end == comma + 1) b = -1;
+        }
+    }
+    auto len = [&](uint32_t dflt) -> uint32_t {
+        if (a <= 0) return dflt;
+        return static_cast<uint32_t>(std::min<long>(a, ESQL_VARCHAR_MAX));
+    };
+    const std::string& t = w[0];
+    bool varying = w.size() > 1 && w[1] == "VARYING";
+    if (t == "VARCHAR" || t == "NVARCHAR" || t == "VARCHAR2" ||
+        ((t == "CHARACTER" || t == "CHAR") && varying)) {
+        out = describeType(ESQL_VARCHAR, len(kDefaultTextLength));
+    } else if (t == "CHARACTER" || t == "CHAR" || t == "NCHAR") {
+        out = describeType(ESQL_CHARACTER, len(1));
+    } else if (t == "NUMERIC" || t == "DECIMAL" || t == "DEC" || t == "NUMBER") {
+        int p = a > 0 ? static_cast<int>(std::min<long>(a, ESQL_NUMERIC_DIGITS)) : 32;
+        int s = b >= 0 ? static_cast<int>(std::min<long>(b, p)) : (a > 0 ? 0 : 10);
+        out = describeType(ESQL_NUMERIC, static_cast<uint32_t>(p), static_cast<int16_t>(s));
+    } else if (t == "INTEGER" || t == "INT") {
+        out = describeType(ESQL_INTEGER);
+    } else if (t == "SMALLINT") {
+        out = describeType(ESQL_SMALLINT);
+    } else if (t == "TINYINT") {
+        out = describeType(ESQL_TINYINT);
+    } else if (t == "BIT" || t == "BOOLEAN" || t == "LOGICAL") {
+        out = describeType(ESQL_BIT);
+    } else if (t == "BIGINT" || t == "INT64") {
+        out = describeType(ESQL_BIGINT);
+    } else if (t == "REAL") {
+        out = describeType(ESQL_REAL);
+    } else if (t == "FLOAT" || t == "DOUBLE") {
+        out = describeType(ESQL_FLOAT);
+    } else if (t == "DATE") {
+        out = describeType(ESQL_DATE);
+    } else if (t == "TIME") {
+        out = describeType(ESQL_TIME);
+    } else if (t == "TIMESTAMP" || t == "DATETIME") {
+        out = describeType(ESQL_TIMESTAMP);
+    } else if (t == "BINARY") {
+        out = describeType(varying ? ESQL_VARBINARY : ESQL_BINARY,
+                           std::min<uint32_t>(len(1), ESQL_BINARY_ELEMENT - 4));
+    } else if (t == "VARBINARY" || t == "BLOB" || t == "RAW" || t == "LVARBINARY") {
+        out = describeType(ESQL_VARBINARY,
+                           std::min<uint32_t>(len(ESQL_VARCHAR_MAX), ESQL_BINARY_ELEMENT - 4));
+    } else {
+        // SQLite's affinity rules for names of other databases.
+        std::string all = upperAscii(decl);
+        if (all.find("INT") != std::string::npos)
+            out = describeType(ESQL_BIGINT);
+        else if (all.find("CHAR") != std::string::npos || all.find("CLOB") != std::string::npos ||
+                 all.find("TEXT") != std::string::npos)
+            out = describeType(ESQL_VARCHAR, len(ESQL_VARCHAR_MAX));
+        else if (all.find("BLOB") != std::string::npos)
+            out = describeType(ESQL_VARBINARY, ESQL_VARCHAR_MAX);
+        else if (all.find("REAL") != std::string::npos || all.find("FLOA") != std::string::npos ||
+                 all.find("DOUB") != std::string::npos)
+            out = describeType(ESQL_FLOAT);
+        else
+            out = describeType(ESQL_NUMERIC, 32, 10);
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Output: a value into an SQLDA element.
+
+bool checkOutColumn(const OutColumn& c, uint32_t column, Outcome& o) {
+    if (c.data == nullptr) {
+        failWith(o, ESQL_ERR_BINDING, "no data buffer bound for " + columnText(column));
+        return false;
+    }
+    uint32_t need = 1;
+    switch (c.type) {
+    case ESQL_INTEGER:
+    case ESQL_SMALLINT:
+    case ESQL_TINYINT:
+    case ESQL_BIT:
+    case ESQL_BIGINT:
+        if (c.length != 1 && c.length != 2 && c.length != 4 && c.length != 8) {
+            failWith(o, ESQL_ERR_BINDING, "element length " + std::to_string(c.length) +
+                                              " does not hold an integer in " + columnText(column));
+            return false;
+        }
+        return true;
+    case ESQL_REAL:
+    case ESQL_FLOAT:
+        if (c.length != 4 && c.length != 8) {
+            failWith(o, ESQL_ERR_BINDING, "element length " + std::to_string(c.length) +
+                                              " does not hold a float in " + columnText(column));
+            return false;
+        }
+        return true;
+    case ESQL_NUMERIC: need = ESQL_NUMERIC_SIZE; break;
+    case ESQL_DATE: need = 4; break;
+    case ESQL_TIME: need = 6; break;
+    case ESQL_TIMESTAMP: need = 10; break;
+    case ESQL_BINARY:
+    case ESQL_VARBINARY: need = 4; break;
+    case ESQL_CHARACTER:
+    case ESQL_VARCHAR: need = 1; break;
+    default:
+        failWith(o, ESQL_ERR_BINDING, "unknown type " + std::to_string(c.type) + " in " +
+                                          columnText(column));
+        return false;
+    }
+    if (c.length < need) {
+        failWith(o, ESQL_ERR_BINDING, "element length " + std::to_string(c.length) + " too small for " +
+                                          typeLabel(c.type) + " in " + columnText(column));
+        return false;
+    }
+    return true;
+}
+
+bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, Outcome& o) {
+    char* dst = c.data + row * c.length;
+    int32_t* ind = c.indicator ? c.indicator + row : nullptr;
+    if (v.kind == Value::Null) {
+        if (!ind) {
+            failWith(o, ESQL_ERR_NO_INDICATOR, "a NULL value and no indicator array");
+            return false;
+        }
+        *ind = -1;
+        return true;
+    }
+    int32_t indValue = 0;
+    switch (c.type) {
+    case ESQL_INTEGER:
+    case ESQL_SMALLINT:
+    case ESQL_TINYINT:
+    case ESQL_BIT:
+    case ESQL_BIGINT: {
+        int64_t x = 0;
+        if (v.kind == Value::Int) {
+            x = v.i;
+        } else if (v.kind == Value::Real) {
+            if (!(v.d > -9.2233720368547758e18 && v.d < 9.2233720368547758e18)) {
+                failWith(o, ESQL_ERR_OUT_OF_RANGE, formatReal(v.d) + " does not fit " + typeLabel(c.type));
+                return false;
+            }
+            x = static_cast<int64_t>(std::trunc(v.d));
+        } else if (v.kind == Value::Text) {
+            bool range = false;
+            if (!textToInt(v.p, v.n, x, range)) {
+                if (range)
+                    failWith(o, ESQL_ERR_OUT_OF_RANGE,
+                             "'" + std::string(v.p, v.n) + "' does not fit " + typeLabel(c.type));
+                else
+                    failWith(o, ESQL_ERR_BAD_NUMBER,
+                             "'" + std::string(v.p, v.n) + "' is not a number");
+                return false;
+            }
+        } else {
+            failWith(o, ESQL_ERR_BAD_NUMBER, std::string("binary value read as ") + typeLabel(c.type));
+            return false;
+        }
+        if (c.type == ESQL_BIT)
+            x = x != 0;
+        if (!fitsElement(x, c.length)) {
+            failWith(o, ESQL_ERR_OUT_OF_RANGE, formatInt(x) + " does not fit " + typeLabel(c.type));
+            return false;
+        }
+        storeInt(dst, c.length, x);
+        break;
+    }
+    case ESQL_REAL:
+    case ESQL_FLOAT: {
+        double x = 0;
+        if (v.kind == Value::Real)
+            x = v.d;
+        else if (v.kind == Value::Int)
+            x = static_cast<double>(v.i);
+        else if (v.kind == Value::Text) {
+            if (!textToReal(v.p, v.n, x)) {
+                failWith(o, ESQL_ERR_BAD_NUMBER, "'" + std::string(v.p, v.n) + "' is not a number");
+                return false;
+            }
+        } else {
+            failWith(o, ESQL_ERR_BAD_NUMBER, std::string("binary value read as ") + typeLabel(c.type));
+            return false;
+        }
+        if (c.length == 4) {
+            if (std::isfinite(x) && std::fabs(x) > std::numeric_limits<float>::max()) {
+                failWith(o, ESQL_ERR_OUT_OF_RANGE, formatReal(x) + " does not fit REAL");
+                return false;
+            }
+            float f = static_cast<float>(x);
+            std::memcpy(dst, &f, 4);
+        } else {
+            std::memcpy(dst, &x, 8);
+        }
+        break;
+    }
+    case ESQL_NUMERIC: {
+        Decimal d;
+        bool ok = false;
+        if (v.kind == Value::Int) {
+            std::string s = formatInt(v.i);
+            ok = parseDecimal(s.data(), s.size(), d);
+        } else if (v.kind == Value::Real) {
+            if (!std::isfinite(v.d)) {
+                failWith(o, ESQL_ERR_OUT_OF_RANGE, formatReal(v.d) + " does not fit NUMERIC");
+                return false;
+            }
+            char buf[40];
+            auto r = std::to_chars(buf, buf + sizeof buf, v.d);
+            ok = parseDecimal(buf, static_cast<size_t>(r.ptr - buf), d);
+        } else if (v.kind == Value::Text) {
+            ok = parseDecimal(v.p, v.n, d);
+        }
+        if (!ok) {
+            failWith(o, ESQL_ERR_BAD_NUMBER, v.kind == Value::Text
+                                                 ? "'" + std::string(v.p, v.n) + "' is not a number"
+                                                 : std::string("binary value read as NUMERIC"));
+            return false;
+        }
+        int precision = static_cast<int>(std::clamp<uint32_t>(c.precision, 1, ESQL_NUMERIC_DIGITS));
+        int scale = std::clamp<int>(c.scale, 0, precision);
+        std::string unscaled;
+        if (!scaleDecimal(d, precision, scale, unscaled)) {
+            failWith(o, ESQL_ERR_OUT_OF_RANGE, "value does not fit NUMERIC(" + std::to_string(precision) +
+                                                   "," + std::to_string(scale) + ")");
+            return false;
+        }
+        packNumeric(unscaled, d.neg, precision, scale, dst);
+        break;
+    }
+    case ESQL_DATE:
+    case ESQL_TIME:
+    case ESQL_TIMESTAMP: {
+        DtKind kind = c.type == ESQL_DATE ? DtKind::Date
+                      : c.type == ESQL_TIME ? DtKind::Time
+                                            : DtKind::Timestamp;
+        DateTime t;
+        if (v.kind != Value::Text || !parseDateTime(v.p, v.n, kind, t)) {
+            std::string shown = v.kind == Value::Text ? "'" + std::string(v.p, v.n) + "'"
+                                : v.kind == Value::Int ? formatInt(v.i)
+                                : v.kind == Value::Real ? formatReal(v.d)
+                                                        : std::string("binary value");
+            failWith(o, ESQL_ERR_BAD_DATETIME, shown + " is not a valid " + typeLabel(c.type));
+            return false;
+        }
+        if (c.type == ESQL_DATE) {
+            ESQL_DATE_VALUE x{static_cast<int16_t>(t.year), static_cast<uint8_t>(t.month),
+                        static_cast<uint8_t>(t.day)};
+            std::memcpy(dst, &x, sizeof x);
+        } else if (c.type == ESQL_TIME) {
+            ESQL_TIME_VALUE x{static_cast<uint8_t>(t.hour), static_cast<uint8_t>(t.minute),
+                        static_cast<uint8_t>(t.second), {0, 0, 0}};
+            std::memcpy(dst, &x, sizeof x);
+        } else {
+            ESQL_TIMESTAMP_VALUE x{static_cast<int16_t>(t.year), static_cast<uint8_t>(t.month),
+                             static_cast<uint8_t>(t.day), static_cast<uint8_t>(t.hour),
+                             static_cast<uint8_t>(t.minute), static_cast<uint8_t>(t.second), 0,
+                             static_cast<uint16_t>(t.millisecond)};
+            std::memcpy(dst, &x, sizeof x);
+        }
+        break;
+    }
+    case ESQL_CHARACTER:
+    case ESQL_VARCHAR: {
+        std::string tmp;
+        const char* s = v.p;
+        size_t n = v.n;
+        if (v.kind == Value::Int) {
+            tmp = formatInt(v.i);
+            s = tmp.data();
+            n = tmp.size();
+        } else if (v.kind == Value::Real) {
+            tmp = formatReal(v.d);
+            s = tmp.data();
+            n = tmp.size();
+        }
+        size_t room = c.length - 1;
+        size_t k = utf8Cut(s, n, room);
+        std::memcpy(dst, s, k);
+        if (k < n) {
+            truncated = true;
+            indValue = static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));
+        }
+        if (c.type == ESQL_CHARACTER) {
+            size_t pad = std::min<size_t>(c.precision, room);
+            if (k < pad) {
+                std::memset(dst + k, ' ', pad - k);
+                k = pad;
+            }
+        }
+        dst[k] = '\0';
+        break;
+    }
+    case ESQL_BINARY:
+    case ESQL_VARBINARY: {
+        std::string tmp;
+        const char* s = v.p;
+        size_t n = v.n;
+        if (v.kind == Value::Int) {
+            tmp = formatInt(v.i);
+            s = tmp.data();
+            n = tmp.size();
+        } else if (v.kind == Value::Real) {
+            tmp = formatReal(v.d);
+            s = tmp.data();
+            n = tmp.size();
+        }
+        size_t room = c.length - 4;
+        size_t k = std::min(n, room);
+        std::memcpy(dst + 4, s, k);
+        if (k < n) {
+            truncated = true;
+            indValue = static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));
+        }
+        if (c.type == ESQL_BINARY) {
+            size_t pad = std::min<size_t>(c.precision, room);
+            if (k < pad) {
+                std::memset(dst + 4 + k, 0, pad - k);
+                k = pad;
+            }
+        }
+        int32_t count = static_cast<int32_t>(k);
+        std::memcpy(dst, &count, 4);
+        break;
+    }
+    default:
+        failWith(o, ESQL_ERR_BINDING, "unknown type " + std::to_string(c.type));
+        return false;
+    }
+    if (ind)
+        *ind = indValue;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Input: an SQLDA element (a parameter) into a value.
+
+bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::string& scratch,
+              Outcome& o) {
+    if (c.indicator && c.indicator[row] == -1) {
+        v = Value::null();
+        return true;
+    }
+    if (c.data == nullptr) {
+        failWith(o, ESQL_ERR_BINDING, "no data buffer bound for parameter " + std::to_string(column));
+        return false;
+    }
+    const char* src = static_cast<const char*>(c.data) + row * c.length;
+    auto tooSmall = [&](uint32_t need) {
+        if (c.length >= need)
+            return false;
+        failWith(o, ESQL_ERR_BINDING, "element length " + std::to_string(c.length) + " too small for " +
+                                          typeLabel(c.type) + " in parameter " + std::to_string(column));
+        return true;
+    };
+    switch (c.type) {
+    case ESQL_CHARACTER:
+    case ESQL_VARCHAR:
+        v = Value::text(src, strnlen(src, c.length));
+        return true;
+    case ESQL_INTEGER:
+    case ESQL_SMALLINT:
+    case ESQL_TINYINT:
+    case ESQL_BIT:
+    case ESQL_BIGINT:
+        if (c.length != 1 && c.length != 2 && c.length != 4 && c.length != 8) {
+            failWith(o, ESQL_ERR_BINDING, "element length " + std::to_string(c.length) +
+                                              " does not hold an integer in parameter " +
+                                              std::to_string(column));
+            return false;
+        }
+        v = Value::integer(loadInt(src, c.length));
+        if (c.type == ESQL_BIT)
+            v.i = v.i != 0;
+        return true;
+    case ESQL_REAL:
+    case ESQL_FLOAT:
+        if (c.length == 4) {
+            float f;
+            std::memcpy(&f, src, 4);
+            v = Value::real(f);
+        } else if (c.length == 8) {
+            double d;
+            std::memcpy(&d, src, 8);
+            v = Value::real(d);
+        } else {
+            failWith(o, ESQL_ERR_BINDING, "element length " + std::to_string(c.length) +
+                                              " does not hold a float in parameter " + std::to_string(column));
+            return false;
+        }
+        return true;
+    case ESQL_NUMERIC:
+        if (tooSmall(ESQL_NUMERIC_SIZE))
+            return false;
+        if (!unpackNumeric(src, scratch)) {
+            failWith(o, ESQL_ERR_BAD_NUMBER, "malformed NUMERIC in parameter " + std::to_string(column));
+            return false;
+        }
+        v = Value::text(scratch.data(), scratch.size());
+        return true;
+    case ESQL_DATE:
+    case ESQL_TIME:
+    case ESQL_TIMESTAMP: {
+        DateTime t;
+        DtKind kind;
+        if (c.type == ESQL_DATE) {
+            if (tooSmall(4)) return false;
+            ESQL_DATE_VALUE x;
+            std::memcpy(&x, src, sizeof x);
+            t.year = x.year; t.month = x.month; t.day = x.day;
+            kind = DtKind::Date;
+        } else if (c.type == ESQL_TIME) {
+            if (tooSmall(6)) return false;
+            ESQL_TIME_VALUE x;
+            std::memcpy(&x, src, sizeof x);
+            t.hour = x.hour; t.minute = x.minute; t.second = x.second;
+            kind = DtKind::Time;
+        } else {
+            if (tooSmall(10)) return false;
+            ESQL_TIMESTAMP_VALUE x;
+            std::memcpy(&x, src, sizeof x);
+            t.year = x.year; t.month = x.month; t.day = x.day;
+            t.hour = x.hour; t.minute = x.minute; t.second = x.second;
+            t.millisecond = x.millisecond;
+            kind = DtKind::Timestamp;
+        }
+        bool dateOk = kind == DtKind::Time ||
+                      (t.year >= 1 && t.year <= 9999 && t.month >= 1 && t.month <= 12 && t.day >= 1 &&
+                       t.day <= daysInMonth(t.year, t.month));
+        bool timeOk = kind == DtKind::Date ||
+                      (t.hour <= 23 && t.minute <= 59 && t.second <= 59 && t.millisecond <= 999);
+        if (!dateOk || !timeOk) {
+            failWith(o, ESQL_ERR_BAD_DATETIME, std::string("invalid ") + typeLabel(c.type) +
+                                                   " in parameter " + std::to_string(column));
+            return false;
+        }
+        scratch = formatDateTime(t, kind);
+        v = Value::text(scratch.data(), scratch.size());
+        return true;
+    }
+    case ESQL_BINARY:
+    case ESQL_VARBINARY: {
+        if (tooSmall(4))
+            return false;
+        int32_t count;
+        std::memcpy(&count, src, 4);
+        if (count < 0 || static_cast<uint32_t>(count) > c.length - 4) {
+            failWith(o, ESQL_ERR_BINDING, "byte count " + std::to_string(count) +
+                                              " outside the element of parameter " + std::to_string(column));
+            return false;
+        }
+        v = Value::blob(src + 4, static_cast<size_t>(count));
+        return true;
+    }
+    default:
+        failWith(o, ESQL_ERR_BINDING, "unknown type " + std::to_string(c.type) + " in parameter " +
+                                          std::to_string(column));
+        return false;
+    }
+}
+
+std::string renderValue(const Value& v) {
+    switch (v.kind) {
+    case Value::Null: return "NULL";
+    case Value::Int: return formatInt(v.i);
+    case Value::Real: return formatReal(v.d);
+    case Value::Text: {
+        std::string s = "'";
+        for (size_t k = 0; k < v.n; ++k) {
+            if (v.p[k] == '\'')
+                s += "''";
+            else
+                s += v.p[k];
+        }
+        return s + "'";
+    }
+    case Value::Blob: {
+        static const char hex[] = "0123456789abcdef";
+        std::string s = "x'";
+        for (size_t k = 0; k < v.n; ++k) {
+            unsigned char b = static_cast<unsigned char>(v.p[k]);
+            s += hex[b >> 4];
+            s += hex[b & 15];
+        }
+        return s + "'";
+    }
+    }
+    return "?";
+}
+
+}  // namespace esql
+
+// ---------------------------------------------------------------------------------------
+// The client's value-to-text export.
+
+extern "C" int esql92_value_to_text(int type, uint32_t srclen, const void* src, const char* format,
+                                    char* dst, uint32_t dstlen) {
+    if (dst && dstlen > 0)
+        dst[0] = '\0';
+    if (src == nullptr || dst == nullptr || (format != nullptr && format[0] != '\0'))
+        return -1;
+    std::string text;
+    if (type == ESQL_NUMERIC) {
+        if (srclen < ESQL_NUMERIC_SIZE || !esql::unpackNumeric(src, text))
+            return -1;
+    } else if (type == ESQL_BIGINT) {
+        if (srclen < 8)
+            return -1;
+        int64_t v;
+        std::memcpy(&v, src, 8);
+        text = esql::formatInt(v);
+    } else {
+        return -1;
+    }
+    if (text.size() + 1 > dstlen)
+        return -1;
+    std::memcpy(dst, text.c_str(), text.size() + 1);
+    return static_cast<int>(text.size());
+}
