@@ -104,7 +104,6 @@ template <typename F>
 int run(ESQL_SQLCA* sqlca, F&& body) {
     Outcome o;
     try {
-        resetSqlca(sqlca);
         body(o);
     } catch (const std::bad_alloc&) {
         failWith(o, ESQL_ERR_MEMORY, "out of memory");
@@ -167,7 +166,7 @@ void failWith(Outcome& o, int32_t native, std::string text) { o.fail(native, sta
 int report(ESQL_SQLCA* sqlca, Outcome& o) {
     if (sqlca == nullptr)
         return o.code;
-    clearFields(sqlca);
+    resetSqlca(sqlca);
     sqlca->sqlrows = o.rows;
     if (o.truncated) {
         sqlca->sqlwarn[0] = 'W';
@@ -208,6 +207,12 @@ void dropPendingMessages(uint64_t owner) {
     auto own = s.ticketOfOwner.find(owner);
     if (own != s.ticketOfOwner.end())
         s.eraseTicket(own->second);
+}
+
+size_t pendingMessageQueues() {
+    MessageStore& s = store();
+    std::lock_guard<std::mutex> lock(s.mu);
+    return s.byTicket.size();
 }
 
 void installBackend(const Backend* b) { g_backend.store(b, std::memory_order_release); }

@@ -40,6 +40,8 @@ struct Outcome {
 int report(ESQL_SQLCA* sqlca, Outcome& o);
 // Frees the pending messages of a connection's failures (on disconnect).
 void dropPendingMessages(uint64_t owner);
+// Number of failures whose further messages wait in the queue (for tests).
+size_t pendingMessageQueues();
 
 // The SQLSTATE of each of the library's own native codes.
 const char* stateOf(int32_t native);

@@ -608,12 +608,12 @@ void setCursor(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL* out, const unsigned ch
 void setCursorName(ESQL_CURHDL cursor, const char* name, Outcome& o) {
     auto v = reinterpret_cast<uintptr_t>(cursor);
     Held h;
-    if ((v & 3) != kTagCursor) {
+    Outcome ignored;
+    if ((v & 3) != kTagCursor || !holdConnection(v >> 34, h, ignored, "cursor handle")) {
         failWith(o, ESQL_ERR_CURSOR_HANDLE, "invalid cursor handle");
         return;
     }
-    if (!holdConnection(v >> 34, h, o, "cursor handle"))
-        return;
+    o.owner = h.conn->serial;
     if (Cursor* k = findCursor(*h.conn, cursor, o))
         k->name = name;
 }
