@@ -1,6 +1,7 @@
 // Agent error records: making, queueing and handing over the messages of failures.
 #include "drv_pro9/oa_err.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include "driver/diag/sqlstate.h"
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_conn.h"
+#include "platform/esql92/esql92.h"
 #include "util/errcode.h"
 
 namespace {
@@ -72,6 +74,42 @@ OA_ERRREC* OA_ErrRecNew(int32_t native, const char* message, const char* sqlstat
 
 OA_ERRREC* OA_ErrRecFromCode(int code) {
     return OA_ErrRecNew(0, oa_ErrMessage(code), oa_ErrState(code));
+}
+
+// The SQLCA's message, bounded by its text area: the client's length is not trusted.
+void SqlcaMessage(const ESQL_SQLCA* sqlca, char* out, size_t outSize) {
+    size_t n = sqlca->sqlerrml > 0 ? static_cast<size_t>(sqlca->sqlerrml) : 0;
+    n = std::min({n, sizeof sqlca->sqlerrmc, outSize - 1});
+    std::memcpy(out, sqlca->sqlerrmc, n);
+    out[n] = '\0';
+}
+
+OA_ERRREC* OA_ErrRecFromSqlca(esql_sqlca* sqlca) {
+    if (sqlca->sqlcode == 0)
+        return nullptr;
+    char state[sizeof sqlca->sqlstate + 1];
+    std::memcpy(state, sqlca->sqlstate, sizeof sqlca->sqlstate);
+    state[sizeof sqlca->sqlstate] = '\0';
+    OA_ERRREC* rec = OA_ErrRecNew(sqlca->sqlcode, nullptr, state);
+    if (rec != nullptr) {
+        if (sqlca->sqlerrml <= 0)
+            std::snprintf(rec->message, sizeof rec->message, "unknown progress error %ld",
+                          static_cast<long>(sqlca->sqlcode));
+        else
+            SqlcaMessage(sqlca, rec->message, sizeof rec->message);
+    }
+    tpe_sqlc_clear(sqlca);
+    return rec;
+}
+
+void OA_ErrFromSqlca(OA_ERRLIST* list, esql_sqlca* sqlca) {
+    if (list == nullptr)
+        return;
+    PrepareForPost(list);
+    // A record that cannot be made is dropped, but its message is still taken off the
+    // client's queue so that the next one comes up.
+    for (int i = 0; i < OA_SQLCA_MAX_MESSAGES && sqlca->sqlcode != 0; ++i)
+        OA_ErrAppend(list, OA_ErrRecFromSqlca(sqlca));
 }
 
 void OA_ErrRecFree(OA_ERRREC* rec) {

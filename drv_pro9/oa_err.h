@@ -14,7 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct tpe_sqlca;
+struct esql_sqlca;   // ESQL_SQLCA of platform/esql92/esql92.h
 
 // Message buffer of one record: at most 2047 characters and the NUL.
 constexpr size_t OA_ERRMSG_SIZE = 2048;
@@ -69,14 +69,14 @@ OA_ERRREC* OA_ErrRecFromCode(int code);
 // the SQLCA's text area and the record ("unknown progress error %ld" when the length is
 // 0) and the SQLSTATE. The SQLCA is then cleared (tpe_sqlc_clear), which brings up the
 // client's next message or none.
-OA_ERRREC* OA_ErrRecFromSqlca(tpe_sqlca* sqlca);
+OA_ERRREC* OA_ErrRecFromSqlca(esql_sqlca* sqlca);
 // Frees one record that is on no list.
 void OA_ErrRecFree(OA_ERRREC* rec);
 
 // Nothing for a null list; empties it unless its keep flag is set; then appends one
 // record per message of the client (at most OA_SQLCA_MAX_MESSAGES), until the SQLCA's
 // error code is 0. A message that cannot be stored is dropped.
-void OA_ErrFromSqlca(OA_ERRLIST* list, tpe_sqlca* sqlca);
+void OA_ErrFromSqlca(OA_ERRLIST* list, esql_sqlca* sqlca);
 // Nothing for a null list; empties it unless its keep flag is set; appends the code's
 // record (nothing when memory runs out).
 void OA_ErrPost(OA_ERRLIST* list, int code);

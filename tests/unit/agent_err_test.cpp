@@ -2,11 +2,13 @@
 // hands to the ODBC side from each kind of agent handle.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "agent_fixture.h"
 #include "drv_pro9/oa_err.h"
+#include "platform/esql92/esql92.h"
 #include "util/errcode.h"
 
 namespace {
@@ -63,6 +65,32 @@ TEST(AgentErrList, RecordMessageIsCutToTheRecord) {
     EXPECT_EQ(std::string(rec->message), longText.substr(0, OA_ERRMSG_SIZE - 1));
     EXPECT_EQ(rec->native, -7);
     OA_ErrRecFree(rec);
+}
+
+// The client's length field is not trusted: the copy stops at the SQLCA's text area.
+TEST(AgentErrSqlca, MessageIsBoundedAndAMissingOneNamesTheCode) {
+    ESQL_SQLCA ca{};
+    ca.sqlcode = -1234;
+    ca.sqlerrml = 100000;
+    std::memset(ca.sqlerrmc, 'x', sizeof ca.sqlerrmc);   // no NUL anywhere
+    std::memcpy(ca.sqlstate, "HY000", 6);
+    OA_ERRREC* rec = OA_ErrRecFromSqlca(&ca);
+    ASSERT_NE(rec, nullptr);
+    EXPECT_EQ(std::string(rec->message), std::string(sizeof ca.sqlerrmc, 'x'));
+    EXPECT_EQ(rec->native, -1234);
+    EXPECT_STREQ(rec->sqlstate, "HY000");
+    EXPECT_EQ(ca.sqlcode, 0);   // cleared: nothing further pending
+    OA_ErrRecFree(rec);
+
+    for (int32_t length : {0, -5}) {
+        ca.sqlcode = -1234;
+        ca.sqlerrml = length;
+        rec = OA_ErrRecFromSqlca(&ca);
+        ASSERT_NE(rec, nullptr);
+        EXPECT_STREQ(rec->message, "unknown progress error -1234");
+        OA_ErrRecFree(rec);
+    }
+    EXPECT_EQ(OA_ErrRecFromSqlca(&ca), nullptr);   // code 0: no message
 }
 
 using AgentGetErrors = AgentHandles;
