@@ -127,26 +127,7 @@ public:
         return da;
     }
 
-    // Binds every described column with its described type and length for `rows` rows.
-    std::vector<Bound> bind(PRO_SQLDA* da, uint32_t rows) {
-        uint32_t count = 0;
-        PRO_SQLDA_Get_DA_Attribute_dh_u32_t(da, ESQL_DA_COUNT, &count, &ca);
-        std::vector<Bound> cols(count);
-        PRO_SQLDA_Set_DA_Attribute_dh_u32_t(da, ESQL_DA_ROWS, rows, &ca);
-        for (uint32_t c = 1; c <= count; ++c) {
-            Bound& b = cols[c - 1];
-            PRO_SQLDA_Get_Col_Attribute_dh_i32_t(da, ESQL_COL_TYPE, c, &b.type, &ca);
-            PRO_SQLDA_Get_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, c, &b.length, &ca);
-            if (b.type == ESQL_BINARY || b.type == ESQL_VARBINARY)
-                b.length += 4;
-            b.data.assign(static_cast<size_t>(b.length) * rows, '\x7f');
-            b.ind.assign(rows, 77);
-            PRO_SQLDA_Set_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, c, b.length, &ca);
-            PRO_SQLDA_Set_Col_Attribute_void_p(da, ESQL_COL_DATA, c, b.data.data(), &ca);
-            PRO_SQLDA_Set_Col_Attribute_dh_i32_t_p(da, ESQL_COL_INDICATOR, c, b.ind.data(), &ca);
-        }
-        return cols;
-    }
+    std::vector<Bound> bind(PRO_SQLDA* da, uint32_t rows);
 
     // Runs a query and returns every row as text cells ("NULL" for NULL), fetching `block`
     // rows at a time. Types are fetched as described; numbers and dates are rendered.
@@ -161,6 +142,30 @@ private:
     std::string name_;
     uint64_t identities_ = 0;
 };
+
+// Binds every described column of an output SQLDA with its described type and length for
+// `rows` rows (binary columns get room for the byte count).
+inline std::vector<Bound> bindAll(PRO_SQLDA* da, uint32_t rows) {
+    uint32_t count = 0;
+    PRO_SQLDA_Get_DA_Attribute_dh_u32_t(da, ESQL_DA_COUNT, &count, nullptr);
+    std::vector<Bound> cols(count);
+    PRO_SQLDA_Set_DA_Attribute_dh_u32_t(da, ESQL_DA_ROWS, rows, nullptr);
+    for (uint32_t c = 1; c <= count; ++c) {
+        Bound& b = cols[c - 1];
+        PRO_SQLDA_Get_Col_Attribute_dh_i32_t(da, ESQL_COL_TYPE, c, &b.type, nullptr);
+        PRO_SQLDA_Get_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, c, &b.length, nullptr);
+        if (b.type == ESQL_BINARY || b.type == ESQL_VARBINARY)
+            b.length += 4;
+        b.data.assign(static_cast<size_t>(b.length) * rows, '\x7f');
+        b.ind.assign(rows, 77);
+        PRO_SQLDA_Set_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, c, b.length, nullptr);
+        PRO_SQLDA_Set_Col_Attribute_void_p(da, ESQL_COL_DATA, c, b.data.data(), nullptr);
+        PRO_SQLDA_Set_Col_Attribute_dh_i32_t_p(da, ESQL_COL_INDICATOR, c, b.ind.data(), nullptr);
+    }
+    return cols;
+}
+
+inline std::vector<Bound> Conn::bind(PRO_SQLDA* da, uint32_t rows) { return bindAll(da, rows); }
 
 // Renders one fetched element as text.
 inline std::string render(const Bound& b, size_t row) {
