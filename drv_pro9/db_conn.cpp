@@ -3,14 +3,15 @@
 
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
-#include <vector>
 
 #include "drv_pro9/oa_conn.h"
 #include "drv_pro9/oa_optable.h"
 #include "util/errcode.h"
 #include "util/log.h"
+#include "util/ut_string.h"
 
 AGENT_GLOBALS& Agent() {
     // Never destroyed: library detach may still close connections after static
@@ -29,22 +30,6 @@ namespace {
 constexpr char kTargetFormat[] = "progress:T:%s:%s:%s";
 constexpr char kNameFormat[] = "KVRConn-%08X";
 
-// Splits the connect options into words at blanks and tabs.
-std::vector<std::string> SplitWords(const char* text) {
-    std::vector<std::string> words;
-    std::string_view rest(text);
-    while (!rest.empty()) {
-        size_t start = rest.find_first_not_of(" \t");
-        if (start == std::string_view::npos)
-            break;
-        rest.remove_prefix(start);
-        size_t end = rest.find_first_of(" \t");
-        words.emplace_back(rest.substr(0, end));
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
-    }
-    return words;
-}
-
 // Reads -H host, -S service and -N name the way getopt reads "H:S:N:", with every word an
 // option word (no program name in front): a value follows its letter in the same word or
 // is the next word; letters may be grouped; "--" ends the options; other words are
@@ -52,9 +37,12 @@ std::vector<std::string> SplitWords(const char* text) {
 void ParseOptions(const char* options, std::string& host, std::string& service) {
     if (options == nullptr || options[0] == '\0')
         return;
-    std::vector<std::string> words = SplitWords(options);
-    for (size_t i = 0; i < words.size(); ++i) {
-        const std::string& w = words[i];
+    int count = 0;
+    char** argv = nullptr;
+    ut_SplitArgs(options, &count, &argv);
+    std::unique_ptr<char*[], void (*)(char**)> words(argv, ut_FreeArgs);
+    for (int i = 0; i < count; ++i) {
+        std::string_view w(words[i]);
         if (w == "--")
             break;
         if (w.size() < 2 || w[0] != '-')
@@ -65,10 +53,10 @@ void ParseOptions(const char* options, std::string& host, std::string& service) 
                 LOG_MSG(LOG_WARNING, "invalid connect option specified");
                 continue;
             }
-            std::string value;
+            std::string_view value;
             if (k + 1 < w.size()) {
                 value = w.substr(k + 1);
-            } else if (i + 1 < words.size()) {
+            } else if (i + 1 < count) {
                 value = words[++i];
             } else {
                 LOG_MSG(LOG_WARNING, "invalid connect option specified");

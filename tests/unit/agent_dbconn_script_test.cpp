@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "drv_pro9/db_conn.h"
 #include "platform/esql92/esql92_script.h"
 #include "util/errcode.h"
+#include "util/log.h"
 
 namespace {
 
@@ -30,6 +32,30 @@ std::vector<std::string> Records(const OA_ERRLIST& list) {
         out.push_back(std::to_string(r->native) + "|" + r->sqlstate + "|" + r->message);
     return out;
 }
+
+// Collects "level:text" of every log line while it lives.
+class LogCapture {
+public:
+    LogCapture() {
+        sink_ = log_SinkCreate(LOG_DEBUG, -1, 0);
+        sink_->write = [](LOG_SINK*, int level, const char* text) {
+            std::string line(text);
+            if (!line.empty() && line.back() == '\n')
+                line.pop_back();
+            lines_.push_back(std::to_string(level) + ":" + line);
+        };
+        lines_.clear();
+    }
+    ~LogCapture() {
+        log_SinkRemove(sink_);
+        std::free(sink_);
+    }
+    const std::vector<std::string>& lines() const { return lines_; }
+
+private:
+    LOG_SINK* sink_;
+    static inline std::vector<std::string> lines_;
+};
 
 class AgentDbConnScript : public AgentHandles {
 protected:
@@ -66,6 +92,7 @@ TEST_F(AgentDbConnScript, TargetComesFromTheOptions) {
         {nullptr, "progress:T:::mydb"},
         {"-Hfirst -S 1 -H second -N ignored", "progress:T:second:1:mydb"},
         {"-X -S 7", "progress:T::7:mydb"},   // an unknown option is skipped
+        {"-H 'db host' -S", "progress:T:db host::mydb"},   // a quoted value; -S lacks one
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options ? c.options : "(null)");
@@ -76,6 +103,14 @@ TEST_F(AgentDbConnScript, TargetComesFromTheOptions) {
                   (Calls{std::string("tpe_sqlconnect ") + c.target + " " + NameOf(attempt) + " alice secret",
                          "tpe_get_curdbhdl", "tpe_get_curtmhdl"}));
     }
+}
+
+TEST_F(AgentDbConnScript, UnknownOptionIsLoggedAndTheConnectGoesOn) {
+    LogCapture log;
+    Make("-X 1 -H dbhost");
+    ASSERT_EQ(DB_Connect(db), 0);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"4:invalid connect option specified"}));
+    EXPECT_EQ(db->host, "dbhost");
 }
 
 TEST_F(AgentDbConnScript, TakenNameIsRetriedWithTheNextNumber) {
@@ -102,6 +137,7 @@ TEST_F(AgentDbConnScript, RetryOnTakenNamesStopsAtItsLimit) {
 
 TEST_F(AgentDbConnScript, RefusedConnectQueuesEveryMessageOnTheServer) {
     Make("");
+    LogCapture log;
     script.failNext("tpe_sqlconnect", {{-1001, "08001", "cannot open mydb"},
                                        {-1002, "28000", "user alice unknown"}});
     EXPECT_EQ(DB_Connect(db), ERR_CONNECTION_REJECTED_BY_DATA_SOURCE);
@@ -109,6 +145,7 @@ TEST_F(AgentDbConnScript, RefusedConnectQueuesEveryMessageOnTheServer) {
     EXPECT_EQ(Records(server->errors), (std::vector<std::string>{"-1001|08001|cannot open mydb",
                                                                  "-1002|28000|user alice unknown"}));
     EXPECT_EQ(conn.errors.head, nullptr);
+    EXPECT_EQ(log.lines(), (std::vector<std::string>{"3:Progress server rejected connection"}));
 
     OA_ERRTEXTS texts{};
     ASSERT_EQ(OA_GetErrors(serverId, &texts), 0);
