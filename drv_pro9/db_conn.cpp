@@ -71,21 +71,18 @@ void ParseOptions(const char* options, std::string& host, std::string& service) 
     }
 }
 
-// Makes the connection current before a client call. A failure posts the client's
-// messages on the connection's list and gives 15: the call must not run, as it would run
-// on whichever connection is current, perhaps inside another one's transaction.
-int MakeCurrent(DB_CONN* db) {
-    tpe_sql_setconnection(db->name.c_str(), &db->sqlca);
-    if (db->sqlca.sqlcode >= 0)
-        return 0;
-    OA_ErrFromSqlca(db->conn != nullptr ? &db->conn->errors : nullptr, &db->sqlca);
-    return ERR_GENERAL_ERROR;
-}
-
 // Posts the messages of a failed client call on the connection's list; 15.
 int CallFailed(DB_CONN* db) {
     OA_ErrFromSqlca(db->conn != nullptr ? &db->conn->errors : nullptr, &db->sqlca);
     return ERR_GENERAL_ERROR;
+}
+
+// Makes the connection current before a client call. A failure posts the client's
+// messages and gives 15: the call must then not be made, as it would run on whichever
+// connection is current, perhaps inside another one's transaction.
+int MakeCurrent(DB_CONN* db) {
+    tpe_sql_setconnection(db->name.c_str(), &db->sqlca);
+    return db->sqlca.sqlcode < 0 ? CallFailed(db) : 0;
 }
 
 // Marks every statement of the connection to set its ESQL cursor up again.

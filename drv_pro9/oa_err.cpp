@@ -30,6 +30,15 @@ void PrepareForPost(OA_ERRLIST* list) {
         OA_ErrClear(list);
 }
 
+// The SQLCA's message, bounded by its text area and by out: the client's length is not
+// trusted.
+void SqlcaMessage(const ESQL_SQLCA* sqlca, char* out, size_t outSize) {
+    size_t n = sqlca->sqlerrml > 0 ? static_cast<size_t>(sqlca->sqlerrml) : 0;
+    n = std::min({n, sizeof sqlca->sqlerrmc, outSize - 1});
+    std::memcpy(out, sqlca->sqlerrmc, n);
+    out[n] = '\0';
+}
+
 // The error list of an agent handle: statement, connection, then server.
 OA_ERRLIST* FindList(uint32_t handle) {
     if (OA_STMT* s = oa_FindStmt(handle))
@@ -74,14 +83,6 @@ OA_ERRREC* OA_ErrRecNew(int32_t native, const char* message, const char* sqlstat
 
 OA_ERRREC* OA_ErrRecFromCode(int code) {
     return OA_ErrRecNew(0, oa_ErrMessage(code), oa_ErrState(code));
-}
-
-// The SQLCA's message, bounded by its text area: the client's length is not trusted.
-void SqlcaMessage(const ESQL_SQLCA* sqlca, char* out, size_t outSize) {
-    size_t n = sqlca->sqlerrml > 0 ? static_cast<size_t>(sqlca->sqlerrml) : 0;
-    n = std::min({n, sizeof sqlca->sqlerrmc, outSize - 1});
-    std::memcpy(out, sqlca->sqlerrmc, n);
-    out[n] = '\0';
 }
 
 OA_ERRREC* OA_ErrRecFromSqlca(esql_sqlca* sqlca) {
