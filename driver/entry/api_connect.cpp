@@ -4,6 +4,7 @@
 
 #include "driver/entry/export.h"
 #include "driver/frame/widen.h"
+#include "driver/handlers/connect.h"
 #include "driver/handlers/functions.h"
 #include "driver/handlers/pending.h"
 
@@ -18,13 +19,13 @@ constexpr int kDbc = CALL_KIND_DBC;
 #define VARNO_GETINFO_FORMAT "fInfoType=%u rgbInfoValue=%lX cbInfoValueMax=%d pcbInfoValue=%lX"
 #define VARNO_NATIVESQL_FORMAT "szSqlStrIn=%lX cbSqlStrIn=%ld szSqlStr=%lX cbSqlStrMax=%ld pcbSqlStr=%lX"
 
-const CALLREC kConnect{"Connect", VARNO_CONNECT_FORMAT, 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kConnectW{"ConnectW", VARNO_CONNECT_FORMAT, 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kDriverConnect{"DriverConnect", VARNO_DRIVERCONNECT_FORMAT, 1, kDbc, DoNotCapable<kDbc>};
+const CALLREC kConnect{"Connect", VARNO_CONNECT_FORMAT, 1, kDbc, DoConnect};
+const CALLREC kConnectW{"ConnectW", VARNO_CONNECT_FORMAT, 1, kDbc, DoConnect};
+const CALLREC kDriverConnect{"DriverConnect", VARNO_DRIVERCONNECT_FORMAT, 1, kDbc, DoDriverConnect};
 const CALLREC kDriverConnectW{"DriverConnectW",
                               "HWND=%x szConnStrIn=%lX cbConnStrIn=%d szConnStrOut=%lX cbConnStrOutMax=%d "
                               "pcbConnStrOutMax=%lX fDriverCompletion=%u",
-                              1, kDbc, DoNotCapable<kDbc>};
+                              1, kDbc, DoDriverConnect};
 const CALLREC kGetFunctions{"GetFunctions", "fFunction=%u pfExists=%lX", 1, kDbc, DoGetFunctions};
 const CALLREC kGetInfo{"GetInfo", VARNO_GETINFO_FORMAT, 1, kDbc, DoNotCapable<kDbc>};
 const CALLREC kGetInfoW{"GetInfoW", VARNO_GETINFO_FORMAT, 1, kDbc, DoNotCapable<kDbc>};

@@ -19,22 +19,22 @@ constexpr int kDesc = CALL_KIND_DESC;
 
 const CALLREC kAllocEnv{"AllocEnv", "", 1, CALL_KIND_NONE, DoAllocEnv};
 const CALLREC kAllocHandleEnv{"AllocHandle", "handleType=1", 0, CALL_KIND_NONE, DoAllocHandleEnv};
-const CALLREC kAllocHandleConn{"AllocHandle", "handleType=2", 1, kEnv, DoNotCapable<kEnv>};
+const CALLREC kAllocHandleConn{"AllocHandle", "handleType=2", 1, kEnv, DoAllocHandleConn};
 const CALLREC kAllocHandleStmt{"AllocHandle", "handleType=3", 1, kDbc, DoNotCapable<kDbc>};
 const CALLREC kAllocHandleDesc{"AllocHandle", "handleType=4", 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kAllocConnect{"AllocConnect", "phdbc=%lX", 1, kEnv, DoNotCapable<kEnv>};
+const CALLREC kAllocConnect{"AllocConnect", "phdbc=%lX", 1, kEnv, DoAllocConnect};
 const CALLREC kAllocStmt{"AllocStmt", "phstmt=%lX", 1, kDbc, DoNotCapable<kDbc>};
 const CALLREC kFreeEnv{"FreeEnv", "", 1, kEnv, DoFreeEnv};
 const CALLREC kFreeHandleEnv{"FreeHandle", "handleType=1", 1, kEnv, DoFreeHandleEnv};
-const CALLREC kFreeConnect{"FreeConnect", "", 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kFreeHandleConn{"FreeHandle", "handleType=2", 1, kDbc, DoNotCapable<kDbc>};
+const CALLREC kFreeConnect{"FreeConnect", "", 1, kDbc, DoFreeConnect};
+const CALLREC kFreeHandleConn{"FreeHandle", "handleType=2", 1, kDbc, DoFreeHandleConn};
 const CALLREC kFreeHandleStmt{"FreeHandle", "handleType=3", 1, kStmt, DoNotCapable<kStmt>};
 const CALLREC kFreeHandleDesc{"FreeHandle", "handleType=4", 1, kDesc, DoNotCapable<kDesc>};
 const CALLREC kFreeStmt{"FreeStmt", "fOption=%u", 1, kStmt, DoNotCapable<kStmt>};
 const CALLREC kCloseCursor{"CloseCursor", "", 1, kStmt, DoNotCapable<kStmt>};
-const CALLREC kDisconnect{"Disconnect", "", 1, kDbc, DoNotCapable<kDbc>};
+const CALLREC kDisconnect{"Disconnect", "", 1, kDbc, DoDisconnect};
 const CALLREC kTransactEnv{"Transact", "fType=%u", 1, kEnv, DoTransactEnv};
-const CALLREC kTransactConn{"Transact", "fType=%u", 1, kDbc, DoNotCapable<kDbc>};
+const CALLREC kTransactConn{"Transact", "fType=%u", 1, kDbc, DoTransactConn};
 
 // The record of a generic call for the handle type; null for a type outside 1 to 4.
 const CALLREC* ByHandleType(SQLSMALLINT type, const CALLREC* env, const CALLREC* dbc, const CALLREC* stmt,

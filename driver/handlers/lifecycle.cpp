@@ -1,4 +1,4 @@
-// Handle life cycle: environments.
+// Handle life cycle: environments and connections.
 #include "driver/handlers/lifecycle.h"
 
 #include "driver/frame/globals.h"
@@ -32,6 +32,43 @@ SQLRETURN AllocEnvironment(SQLHANDLE* out, uint32_t odbcVersion, const char* fai
     }
     envr->id = id;
     *out = HandleFromId(id);
+    return SQL_SUCCESS;
+}
+
+// Allocates and registers a connection on the environment; the handle id reaches the
+// output only once registration succeeded. Handle lock held.
+SQLRETURN AllocConnection(ENVR* envr, SQLHANDLE* out) {
+    if (out == nullptr) {
+        envr->diag.errCode = ERR_INVALID_ARGUMENT_VALUE;
+        return SQL_ERROR;
+    }
+    *out = nullptr;
+    CONN* conn = ConnAlloc(envr);
+    if (conn == nullptr)
+        return SQL_ERROR;
+    uint32_t id = 0;
+    int rc = hdl_Add(&Drv().connTable, &id, conn);
+    if (rc != 0) {
+        ConnFree(conn);
+        delete conn;
+        envr->diag.errCode = rc;
+        return SQL_ERROR;
+    }
+    conn->id = id;
+    *out = HandleFromId(id);
+    return SQL_SUCCESS;
+}
+
+// Disconnects when needed and frees the connection; the dispatcher releases its memory
+// once the call's locks are down.
+SQLRETURN FreeConnection(CONN* conn) {
+    int rc = ConnClose(conn);
+    if (rc != 0) {
+        conn->diag.errCode = rc;
+        return SQL_ERROR;
+    }
+    std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
+    ConnFree(conn);
     return SQL_SUCCESS;
 }
 
@@ -81,4 +118,38 @@ SQLRETURN DoTransactEnv(void* object, const CallArgs& args) {
         c->diag.errCode = saved;
     }
     return failed ? SQL_ERROR : SQL_SUCCESS;
+}
+
+SQLRETURN DoAllocConnect(void* object, const CallArgs& args) {
+    return AllocConnection(static_cast<ENVR*>(object), args.get<SQLHANDLE*>(0));
+}
+
+SQLRETURN DoAllocHandleConn(void* object, const CallArgs& args) {
+    return AllocConnection(static_cast<ENVR*>(object), args.get<SQLHANDLE*>(0));
+}
+
+SQLRETURN DoFreeConnect(void* object, const CallArgs&) {
+    return FreeConnection(static_cast<CONN*>(object));
+}
+
+SQLRETURN DoFreeHandleConn(void* object, const CallArgs&) {
+    return FreeConnection(static_cast<CONN*>(object));
+}
+
+SQLRETURN DoDisconnect(void* object, const CallArgs&) {
+    auto* conn = static_cast<CONN*>(object);
+    if (conn->state != CONN_CONNECTED) {
+        conn->diag.errCode = ERR_CONNECTION_NOT_OPEN;
+        return SQL_ERROR;
+    }
+    int rc = ConnClose(conn);
+    if (rc != 0) {
+        conn->diag.errCode = rc;
+        return SQL_ERROR;
+    }
+    return SQL_SUCCESS;  // back to allocated
+}
+
+SQLRETURN DoTransactConn(void* object, const CallArgs& args) {
+    return ConnEndTran(static_cast<CONN*>(object), args.get<SQLUSMALLINT>(0));
 }

@@ -1,15 +1,377 @@
 // Connection records.
 #include "driver/objects/conn.h"
 
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
 #include "driver/frame/globals.h"
+#include "driver/frame/trace.h"
+#include "dtc/dtc.h"
 #include "util/errcode.h"
 
-int ConnClose(CONN*) {
-    // No connection can be opened yet, so there is nothing to close.
+namespace {
+
+std::atomic<ConnBindOpTableFn> g_bindOpTable{nullptr};
+
+int BindOpTable(OA_OPHOLDER* holder) {
+    ConnBindOpTableFn bind = g_bindOpTable.load();
+    return bind != nullptr ? bind(holder) : OA_BindOpTable(holder);
+}
+
+// A 32-bit agent property of the agent connection; a missing slot answers as an agent
+// that does not know the property.
+int GetIntProperty(const CONN* conn, uint32_t code, int32_t* value) {
+    const OA_OPTABLE* ops = conn->holder.ops;
+    if (ops == nullptr || ops->DRV_GetProperty == nullptr)
+        return ERR_DRIVER_NOT_CAPABLE;
+    int32_t v = 0;
+    int32_t len = 0;
+    int rc = ops->DRV_GetProperty(conn->agentConn, code, &v, static_cast<int32_t>(sizeof v), &len);
+    if (rc == 0)
+        *value = v;
+    return rc;
+}
+
+int SetIntProperty(const CONN* conn, uint32_t code, int32_t value) {
+    const OA_OPTABLE* ops = conn->holder.ops;
+    if (ops == nullptr || ops->DRV_SetProperty == nullptr)
+        return ERR_DRIVER_NOT_CAPABLE;
+    return ops->DRV_SetProperty(conn->agentConn, code, &value);
+}
+
+// Gives the server handle back to the agent; nothing when there is none.
+void ReleaseServer(CONN* conn) {
+    const OA_OPTABLE* ops = conn->holder.ops;
+    if (conn->agentServer != 0 && ops != nullptr && ops->DRV_CloseServer != nullptr)
+        ops->DRV_CloseServer(conn->agentServer);
+    conn->agentServer = 0;
+}
+
+// A failure of the opening steps before the agent connection exists: the message on the
+// connection and in the trace, and the server handle given back.
+void FailOpen(CONN* conn, const char* message) {
+    ConnAddError(conn, message, 0);
+    TraceLog("ConnOpen: %s", message);
+    ReleaseServer(conn);
+}
+
+// The connect request of slot 5, owning its texts (C heap, as the agent may put its own
+// empty texts in the null members and leaves them to the request's owner).
+class ConnectRequest {
+public:
+    ConnectRequest() { std::memset(&req_, 0, sizeof req_); }
+    ~ConnectRequest() {
+        if (req_.password != nullptr)
+            explicit_bzero(req_.password, std::strlen(req_.password));
+        for (char* p : {req_.host, req_.options, req_.serverType, req_.database, req_.dataSource, req_.dbOptions,
+                        req_.user, req_.password, req_.extra, req_.appName})
+            std::free(p);
+    }
+    ConnectRequest(const ConnectRequest&) = delete;
+    ConnectRequest& operator=(const ConnectRequest&) = delete;
+
+    OA_CONNREQ* get() { return &req_; }
+
+    // False when memory ran out.
+    bool Build(const CONN* conn, int width) {
+        ok_ = true;
+        req_.host = HostText(conn);
+        if (width == 'W') {
+            std::string prefixed(CONN_WIDE_PREFIX, sizeof CONN_WIDE_PREFIX);
+            prefixed += conn->agentOptions;
+            req_.options = Copy(prefixed);
+        } else {
+            req_.options = CopyOrNull(conn->agentOptions);
+        }
+        req_.serverType = CopyOrNull(conn->cn_svtype);
+        req_.database = CopyOrNull(conn->cn_dbpath);
+        req_.dataSource = Copy(conn->dsn.empty() ? std::string("Default") : conn->dsn);
+        req_.dbOptions = Copy(conn->cn_dbopts);
+        req_.readOnly = (conn->flags & CONN_FLAG_READ_ONLY) != 0 ? 1 : 0;
+        req_.user = Copy(conn->user);
+        req_.password = Copy(conn->password);
+        req_.loginTimeout = static_cast<int16_t>(conn->loginTimeout != 0 ? 99 : 0);
+        req_.extra = CopyOrNull(conn->extra);
+        req_.reserved = 0;
+        req_.flag40 = (conn->flags & CONN_FLAG_REQUEST_40) != 0 ? 1 : 0;
+        req_.appName = Copy(conn->appName);
+        return ok_;
+    }
+
+private:
+    char* Copy(const std::string& s) {
+        char* p = static_cast<char*>(std::malloc(s.size() + 1));
+        if (p == nullptr) {
+            ok_ = false;
+            return nullptr;
+        }
+        std::memcpy(p, s.data(), s.size());
+        p[s.size()] = '\0';
+        return p;
+    }
+    char* CopyOrNull(const std::string& s) { return s.empty() ? nullptr : Copy(s); }
+
+    // "host:port" when the port is a number from 1 to 65535 and the two fit in 255 bytes;
+    // the host alone otherwise; null without a host.
+    char* HostText(const CONN* conn) {
+        if (conn->cn_dbhost.empty())
+            return nullptr;
+        const std::string& port = conn->port;
+        bool numeric = !port.empty() && port.size() <= 5 &&
+                       port.find_first_not_of("0123456789") == std::string::npos;
+        long n = numeric ? std::strtol(port.c_str(), nullptr, 10) : 0;
+        if (n >= 1 && n <= 65535 && conn->cn_dbhost.size() + port.size() < 255)
+            return Copy(conn->cn_dbhost + ":" + port);
+        return Copy(conn->cn_dbhost);
+    }
+
+    OA_CONNREQ req_;
+    bool ok_ = true;
+};
+
+// What the agent can do: the capability mask, or one property per flag when the agent
+// cannot answer the mask. Returns the autocommit state the agent reported.
+bool ReadCapabilities(CONN* conn) {
+    conn->cn_needbind = conn->cn_hasMoreRes = conn->cn_hasParamOp = conn->cn_spOutDeferFetch = 0;
+    conn->cn_hasScrlCurs = conn->cn_hasDynMixCurs = conn->cn_hasV2DAE = conn->cn_hasExecute2 = 0;
+    conn->agentConversions = 0;
+    for (int32_t& f : conn->agentCaps)
+        f = 0;
+    bool autocommit = false;
+
+    int32_t mask = 0;
+    if (GetIntProperty(conn, PROP_CAPABILITY_MASK, &mask) == 0) {
+        auto bit = [mask](uint32_t b) { return (static_cast<uint32_t>(mask) & b) != 0 ? 1 : 0; };
+        conn->cn_needbind = bit(CAP_NEEDBIND);
+        conn->cn_hasMoreRes = bit(CAP_HAS_MORE_RESULTS);
+        conn->cn_hasParamOp = bit(CAP_HAS_PARAM_OP);
+        conn->cn_hasScrlCurs = bit(CAP_HAS_SCROLL_CURSORS);
+        conn->cn_hasDynMixCurs = bit(CAP_HAS_DYN_MIX_CURSORS);
+        conn->cn_hasV2DAE = bit(CAP_HAS_V2_DAE);
+        conn->cn_spOutDeferFetch = bit(CAP_SP_OUT_DEFER_FETCH);
+        conn->cn_hasExecute2 = bit(CAP_HAS_EXECUTE2);
+        autocommit = bit(CAP_AUTOCOMMIT) != 0;
+        conn->agentConversions = bit(CAP_AGENT_CONVERSIONS);
+        for (int i = 0; i < 5; ++i)
+            conn->agentCaps[i] = bit(0x400u << i);
+    } else {
+        struct {
+            uint32_t code;
+            int32_t CONN::*flag;
+        } const single[] = {
+            {PROP_NEEDBIND, &CONN::cn_needbind},
+            {PROP_HAS_MORE_RESULTS, &CONN::cn_hasMoreRes},
+            {PROP_HAS_PARAM_OP, &CONN::cn_hasParamOp},
+            {PROP_HAS_SCROLL_CURSORS, &CONN::cn_hasScrlCurs},
+            {PROP_HAS_DYN_MIX_CURSORS, &CONN::cn_hasDynMixCurs},
+            {PROP_HAS_V2_DAE, &CONN::cn_hasV2DAE},
+            {PROP_SP_OUT_DEFER_FETCH, &CONN::cn_spOutDeferFetch},
+            {PROP_HAS_EXECUTE2, &CONN::cn_hasExecute2},
+        };
+        for (const auto& s : single) {
+            int32_t v = 0;
+            if (GetIntProperty(conn, s.code, &v) == 0 && v != 0)
+                conn->*s.flag = 1;
+        }
+        int32_t v = 0;
+        autocommit = GetIntProperty(conn, PROP_AUTOCOMMIT, &v) == 0 && v != 0;
+    }
+    TraceLog("cn_needbind=%d", conn->cn_needbind);
+    TraceLog("cn_hasMoreRes=%d", conn->cn_hasMoreRes);
+    TraceLog("cn_hasParamOp=%d", conn->cn_hasParamOp);
+    TraceLog("cn_hasScrlCurs=%d", conn->cn_hasScrlCurs);
+    TraceLog("cn_hasDynMixCurs=%d", conn->cn_hasDynMixCurs);
+    TraceLog("cn_hasV2DAE=%d", conn->cn_hasV2DAE);
+    TraceLog("cn_spOutDeferFetch=%d", conn->cn_spOutDeferFetch);
+    TraceLog("cn_hasExecute2=%d", conn->cn_hasExecute2);
+    TraceLog("autocommit=%d", autocommit ? 1 : 0);
+    return autocommit;
+}
+
+int MoveAgentErrors(CONN* conn, uint32_t handle, STMT* stmt) {
+    const OA_OPTABLE* ops = conn->holder.ops;
+    if (handle == 0 || ops == nullptr || ops->DRV_GetErrors == nullptr)
+        return 0;
+    OA_ERRTEXTS texts{};
+    if (ops->DRV_GetErrors(handle, &texts) != 0)
+        return 0;
+    for (int32_t i = 0; i < texts.count; ++i) {
+        const char* text = texts.texts != nullptr && texts.texts[i] != nullptr ? texts.texts[i] : "";
+        int32_t native = texts.natives != nullptr ? texts.natives[i] : texts.native;
+        if (stmt != nullptr)
+            StmtAddError(stmt, text, native);
+        else
+            ConnAddError(conn, text, native);
+    }
+    int moved = texts.count;
+    OA_ErrTextsFree(&texts);
+    return moved;
+}
+
+}  // namespace
+
+void ConnSetOpTableBinder(ConnBindOpTableFn bind) {
+    g_bindOpTable.store(bind);
+}
+
+CONN* ConnAlloc(ENVR* envr) {
+    auto* conn = new (std::nothrow) CONN;
+    if (conn == nullptr) {
+        envr->diag.errCode = ERR_MEMORY_ALLOCATION_FAILURE;
+        return nullptr;
+    }
+    conn->envr = envr;
+    conn->next = envr->conns;
+    envr->conns = conn;
+    conn->sequenceId = ++envr->connCounter;
+    ConnResetOptions(conn);
+    return conn;
+}
+
+void ConnResetOptions(CONN* conn) {
+    for (int32_t& v : conn->infoI32)
+        v = -1;
+    for (uint16_t& v : conn->infoU16)
+        v = 0xFFFF;
+    for (auto& t : conn->infoText)
+        t.reset();
+}
+
+void ConnOpen(CONN* conn, int width) {
+    if (conn->state != CONN_ALLOCATED) {
+        conn->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+        return;
+    }
+    conn->agentServer = 0;
+    conn->agentConn = 0;
+    conn->diag.errCode = ERR_CONNECTION_REJECTED_BY_DATA_SOURCE;
+
+    if (BindOpTable(&conn->holder) != 0 || conn->holder.ops == nullptr) {
+        FailOpen(conn, "Unable to initialize driver");
+        return;
+    }
+    DrvSetThreadMode(conn->holder.state);
+    const OA_OPTABLE* ops = conn->holder.ops;
+
+    const OA_SERVERREQ serverReq{conn->agentOptions.empty() ? nullptr : conn->agentOptions.c_str(),
+                                 conn->cn_svtype.empty() ? nullptr : conn->cn_svtype.c_str()};
+    if (ops->DRV_OpenServer == nullptr || ops->DRV_OpenServer(&serverReq, &conn->agentServer) != 0) {
+        conn->agentServer = 0;  // nothing of the agent's to give back
+        FailOpen(conn, "Unable to allocate server handle");
+        return;
+    }
+
+    {
+        ConnectRequest request;
+        if (!request.Build(conn, width)) {
+            FailOpen(conn, "Unable to allocate memory");
+            return;
+        }
+        conn->narrowWidePieces = 0;
+        int rc = ops->DRV_Connect != nullptr ? ops->DRV_Connect(conn->agentServer, request.get(), &conn->agentConn)
+                                             : ERR_DRIVER_NOT_CAPABLE;
+        conn->diag.errCode = rc;
+        if (rc != 0) {
+            TraceLog("ConnOpen: %s", "Unable to allocate connection handle");
+            ConnGetAgentErrors(conn, nullptr);
+            ConnGetServerErrors(conn);
+            conn->agentConn = 0;
+            ReleaseServer(conn);
+            return;
+        }
+    }
+
+    if (width == 'W') {
+        // SQLPutData hands wide pieces over as narrow text unless the agent connection
+        // carries the wide types; an agent that cannot tell is taken not to.
+        int32_t wide = 0;
+        conn->narrowWidePieces = GetIntProperty(conn, PROP_WIDE_TYPES, &wide) != 0 || wide == 0 ? 1 : 0;
+    }
+
+    conn->state = CONN_CONNECTED;
+    conn->diag.errCode = 0;
+    conn->typeTable = CONN_TYPETABLE{};
+    conn->typeTable.valid = 1;
+    if (ops->GetOpTable == nullptr || ops->GetOpTable(conn->agentConn, &conn->typeTable.table) != 0 ||
+        conn->typeTable.table.rows == nullptr) {
+        conn->typeTable.valid = 0;
+        TraceLog("GetOpTable failed for type %d", 0);
+    }
+
+    // The connection's autocommit flag follows what the agent does, whatever a connect
+    // string or an earlier connect left in it.
+    if (ReadCapabilities(conn))
+        conn->flags |= CONN_FLAG_AUTOCOMMIT;
+    else
+        conn->flags &= static_cast<uint16_t>(~CONN_FLAG_AUTOCOMMIT);
+
+    if ((conn->flags & CONN_FLAG_SET_AGENT_0F) != 0)
+        SetIntProperty(conn, PROP_AGENT_0F, 1);
+    if ((conn->flags & CONN_FLAG_SET_AGENT_16) != 0)
+        SetIntProperty(conn, PROP_AGENT_16, 1);
+
+    if (conn->defaultIsolation == 0 ||
+        SetIntProperty(conn, PROP_TXN_ISOLATION, static_cast<int32_t>(conn->defaultIsolation)) != 0) {
+        int32_t iso = 0;
+        if (GetIntProperty(conn, PROP_TXN_ISOLATION, &iso) == 0 && iso != 0)
+            conn->defaultIsolation = static_cast<uint32_t>(iso);
+    }
+
+    // A connection whose agent cannot take the environment's ODBC version would answer in
+    // the wrong version's terms: the connect fails and the agent connection goes again.
+    int rc = SetIntProperty(conn, PROP_ODBC_VERSION,
+                            static_cast<int32_t>(conn->envr != nullptr ? conn->envr->odbcVersion : 2));
+    if (rc != 0) {
+        TraceLog("ConnOpen: setting the ODBC version failed with %d", rc);
+        ConnGetAgentErrors(conn, nullptr);
+        if (ops->DRV_Disconnect != nullptr)
+            ops->DRV_Disconnect(conn->agentConn);
+        conn->agentConn = 0;
+        ReleaseServer(conn);
+        conn->typeTable = CONN_TYPETABLE{};
+        conn->state = CONN_ALLOCATED;
+        conn->diag.errCode = rc;
+    }
+}
+
+int ConnClose(CONN* conn) {
+    if (conn->state == CONN_CONNECTED) {
+        // Everything that can refuse the disconnect comes before the statements go, so
+        // that a refused disconnect leaves the connection as it was. The agent's own
+        // disconnect cannot refuse a live connection; its statements must go before it.
+        if (conn->dtcDispenser != nullptr) {
+            int refs = ReleaseResourceDispenser(conn->dtcDispenser);
+            conn->dtcDispenser = nullptr;
+            conn->dtcEnlisted = 0;
+            if (refs > 0)
+                return ERR_INVALID_TRANSACTION_STATE;  // still enlisted
+        }
+        ConnFreeStatements(conn);
+        const OA_OPTABLE* ops = conn->holder.ops;
+        int rc = ops != nullptr && ops->DRV_Disconnect != nullptr ? ops->DRV_Disconnect(conn->agentConn)
+                                                                 : ERR_DRIVER_NOT_CAPABLE;
+        if (rc != 0) {
+            ConnGetAgentErrors(conn, nullptr);
+            return rc;
+        }
+        conn->agentConn = 0;
+        ReleaseServer(conn);
+        conn->state = CONN_ALLOCATED;
+    }
+    conn->currentCatalog.clear();
+    conn->typeTable = CONN_TYPETABLE{};
+    ConnFreeUserDescs(conn);
+    ConnResetOptions(conn);
     return 0;
 }
 
 void ConnFree(CONN* conn) {
+    ConnFreeSettings(conn);
+    conn->appName.clear();
+    conn->currentCatalog.clear();
     if (ENVR* envr = conn->envr) {
         for (CONN** p = &envr->conns; *p != nullptr; p = &(*p)->next) {
             if (*p == conn) {
@@ -18,12 +380,55 @@ void ConnFree(CONN* conn) {
             }
         }
     }
-    hdl_Remove(&Drv().connTable, conn->id);
+    ErrListFree(conn->diag);
     conn->magic = FREED_MAGIC;
-    delete conn;
+    conn->state = CONN_FREED;
+    if (conn->id != 0)
+        hdl_Remove(&Drv().connTable, conn->id);
 }
 
-SQLRETURN ConnEndTran(CONN* conn, int) {
-    conn->diag.errCode = ERR_DRIVER_NOT_CAPABLE;
-    return SQL_ERROR;
+void ConnFreeSettings(CONN* conn) {
+    for (std::string* s : {&conn->dsn, &conn->user, &conn->password, &conn->cn_dbpath, &conn->cn_dbopts,
+                           &conn->cn_dbhost, &conn->port, &conn->cn_svtype, &conn->agentOptions, &conn->extra}) {
+        if (!s->empty())
+            explicit_bzero(s->data(), s->size());
+        s->clear();
+    }
+}
+
+SQLRETURN ConnEndTran(CONN* conn, int completionType) {
+    TraceLog("%s", completionType == SQL_COMMIT ? "[Commit]" : "[Rollback]");
+    if (conn->state != CONN_CONNECTED) {
+        conn->diag.errCode = ERR_CONNECTION_NOT_OPEN;
+        return SQL_ERROR;
+    }
+    if (completionType != SQL_COMMIT && completionType != SQL_ROLLBACK) {
+        conn->diag.errCode = ERR_INVALID_TRANSACTION_OPERATION_CODE;
+        return SQL_ERROR;
+    }
+    const OA_OPTABLE* ops = conn->holder.ops;
+    auto slot = ops == nullptr ? nullptr : completionType == SQL_COMMIT ? ops->DRV_Commit : ops->DRV_Rollback;
+    int rc = slot != nullptr ? slot(conn->agentConn) : ERR_DRIVER_NOT_CAPABLE;
+    conn->diag.errCode = rc;
+    if (rc != 0) {
+        ConnGetAgentErrors(conn, nullptr);
+        return SQL_ERROR;
+    }
+    return SQL_SUCCESS;
+}
+
+int ConnGetAgentErrors(CONN* conn, STMT* stmt) {
+    return MoveAgentErrors(conn, conn->agentConn, stmt);
+}
+
+int ConnGetServerErrors(CONN* conn) {
+    return MoveAgentErrors(conn, conn->agentServer, nullptr);
+}
+
+void ConnFreeStatements(CONN* /*conn*/) {
+    // No statement hangs on a connection yet.
+}
+
+void ConnFreeUserDescs(CONN* /*conn*/) {
+    // No explicit descriptor can be allocated on a connection yet.
 }

@@ -1,15 +1,89 @@
-// Connection records: what the environment needs of them until the connection object
-// proper is built (close, free and end of transaction).
+// Connection records: allocation, open (connect through the agent), close, free, end of
+// transaction, and the agent's messages moved onto the connection.
+//
+// A connection binds its own agent operation holder when it opens and reaches the agent
+// only through it. Failures leave an internal code in conn->diag.errCode and, where the
+// agent explains them, its messages queued on the connection.
 #pragma once
 
 #include <sql.h>
 
 #include "driver/objects/handles.h"
 
-// Closes the connection's server session, if any. Returns 0 or an internal error code.
+// Agent properties read and set at connect.
+constexpr uint32_t PROP_CAPABILITY_MASK = 0x22010011;
+constexpr uint32_t PROP_NEEDBIND = 0x22010002;
+constexpr uint32_t PROP_HAS_MORE_RESULTS = 0x22010003;
+constexpr uint32_t PROP_HAS_PARAM_OP = 0x22010004;
+constexpr uint32_t PROP_SP_OUT_DEFER_FETCH = 0x22010005;
+constexpr uint32_t PROP_HAS_SCROLL_CURSORS = 0x22010006;
+constexpr uint32_t PROP_HAS_DYN_MIX_CURSORS = 0x22010008;
+constexpr uint32_t PROP_HAS_V2_DAE = 0x2201000A;
+constexpr uint32_t PROP_ODBC_VERSION = 0x2201000C;
+constexpr uint32_t PROP_HAS_EXECUTE2 = 0x2201000E;
+constexpr uint32_t PROP_AGENT_0F = 0x2201000F;
+constexpr uint32_t PROP_WIDE_TYPES = 0x22010013;
+constexpr uint32_t PROP_AGENT_16 = 0x22010016;
+constexpr uint32_t PROP_AUTOCOMMIT = 0x22030000;
+constexpr uint32_t PROP_TXN_ISOLATION = 0x2203006C;
+
+// Bits of the capability mask.
+constexpr uint32_t CAP_NEEDBIND = 0x1;
+constexpr uint32_t CAP_HAS_MORE_RESULTS = 0x2;
+constexpr uint32_t CAP_HAS_PARAM_OP = 0x4;
+constexpr uint32_t CAP_HAS_SCROLL_CURSORS = 0x8;
+constexpr uint32_t CAP_HAS_DYN_MIX_CURSORS = 0x10;
+constexpr uint32_t CAP_HAS_V2_DAE = 0x20;
+constexpr uint32_t CAP_SP_OUT_DEFER_FETCH = 0x40;
+constexpr uint32_t CAP_HAS_EXECUTE2 = 0x80;
+constexpr uint32_t CAP_AUTOCOMMIT = 0x100;
+constexpr uint32_t CAP_AGENT_CONVERSIONS = 0x200;
+
+// The prefix of the agent options text by which the agent knows a wide connect.
+inline constexpr char CONN_WIDE_PREFIX[4] = {'W', 0x7F, 0x01, 0x01};
+
+// A new connection at the head of the environment's list: state allocated, autocommit on,
+// login timeout 120, the next sequence id, the information cache empty. Null when memory
+// runs out (the environment then holds code 16). The caller registers it. Handle lock held.
+CONN* ConnAlloc(ENVR* envr);
+
+// Empties the cache of the agent's SQLGetInfo answers.
+void ConnResetOptions(CONN* conn);
+
+// Connects an allocated connection through the agent; 'W' opens it in wide mode. The
+// outcome is in conn->state (connected or not) and conn->diag.errCode. Whatever the agent
+// gave is given back on every failure.
+void ConnOpen(CONN* conn, int width);
+
+// Disconnects (when connected) and resets the connection. 0, or an internal code with the
+// connection still connected and its statements as they were.
 int ConnClose(CONN* conn);
-// Unlinks the connection from its environment, unregisters and releases it. Handle lock held.
+
+// Unlinks the connection from its environment, drops its settings and messages, marks it
+// freed and unregisters it. The memory and the locks stay for the caller to release once
+// no lock of the connection is held any more. Handle lock held.
 void ConnFree(CONN* conn);
-// Commits (0) or rolls back (1) the connection's transaction; ODBC return code, with the
-// internal code on the connection when it fails.
+
+// Drops the settings that came from the connect string and the data source.
+void ConnFreeSettings(CONN* conn);
+
+// Commits (0) or rolls back (1). SQL_SUCCESS, or SQL_ERROR with the code on the
+// connection.
 SQLRETURN ConnEndTran(CONN* conn, int completionType);
+
+// Moves the agent connection's messages onto the statement, or onto the connection when
+// stmt is null; the agent server's messages always onto the connection. Return how many
+// were moved.
+int ConnGetAgentErrors(CONN* conn, STMT* stmt);
+int ConnGetServerErrors(CONN* conn);
+
+// Closes and frees the connection's statements, first to last; frees the explicit
+// descriptors allocated on it. Statements and descriptors do not hang on connections yet:
+// both do nothing until the statement and descriptor objects fill them in.
+void ConnFreeStatements(CONN* conn);
+void ConnFreeUserDescs(CONN* conn);
+
+// The binding of a connection's operation holder: OA_BindOpTable unless another binder is
+// installed (tests bind scripted tables). Null restores OA_BindOpTable.
+using ConnBindOpTableFn = int (*)(OA_OPHOLDER* holder);
+void ConnSetOpTableBinder(ConnBindOpTableFn bind);

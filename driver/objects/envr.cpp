@@ -33,8 +33,11 @@ void EnvrClose(ENVR* envr) {
     if (envr->state != ENVR_OPEN)
         return;
     while (CONN* c = envr->conns) {
+        // A connection that refuses to disconnect is freed all the same: its environment
+        // is going.
         ConnClose(c);
         ConnFree(c);
+        delete c;
     }
     envr->state = ENVR_ALLOCATED;
 }

@@ -1,0 +1,260 @@
+// Driver connect, connect and the login dialog.
+#include "driver/handlers/connect.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "driver/diag/outstr.h"
+#include "driver/frame/globals.h"
+#include "driver/frame/installer.h"
+#include "driver/frame/trace.h"
+#include "driver/objects/conn.h"
+#include "driver/objects/connconf.h"
+#include "drv_pro9/oa_settings.h"
+#include "platform/dlgkit/dlgkit.h"
+#include "util/errcode.h"
+#include "util/ut_string.h"
+
+namespace {
+
+// A text that may hold a password: wiped when it goes.
+struct SecretText {
+    std::string text;
+    ~SecretText() { ConnWipe(text); }
+};
+
+// The caller's text of the given length (bytes, or SQL_NTS), up to a NUL inside it; null
+// gives "". False for a negative length other than SQL_NTS.
+bool CopyIn(const char* text, int length, std::string* out) {
+    out->clear();
+    if (length < 0 && length != SQL_NTS)
+        return false;
+    if (text == nullptr)
+        return true;
+    out->assign(text, length == SQL_NTS ? std::strlen(text) : strnlen(text, static_cast<size_t>(length)));
+    return true;
+}
+
+// The driver name the dialog shows: the DRIVER value without its braces, else the
+// description the data source list gives for the DSN.
+std::string DialogDriverName(const ConnKeywordValues& kw) {
+    if (!kw.supplied(KW_DRIVER))
+        return GetDsnDriverName(kw);
+    std::string name = kw.text(KW_DRIVER);
+    size_t open = name.find('{');
+    size_t from = open == std::string::npos ? 0 : open + 1;
+    size_t close = name.find('}', from);
+    return name.substr(from, close == std::string::npos ? std::string::npos : close - from);
+}
+
+bool Missing(const ConnKeywordValues& kw, int row) {
+    const char* v = kw.text(row);
+    return v[0] == '\0' || v[0] == ' ';
+}
+
+bool WantsDialog(const ConnKeywordValues& kw, int completion) {
+    switch (completion) {
+    case SQL_DRIVER_PROMPT:
+        return true;
+    case SQL_DRIVER_COMPLETE:
+    case SQL_DRIVER_COMPLETE_REQUIRED:
+        return Missing(kw, KW_UID) || Missing(kw, KW_PWD);
+    default:
+        return false;
+    }
+}
+
+// Asks the user. SQL_SUCCESS with the keywords re-read from the answer, SQL_NO_DATA for a
+// cancel, SQL_ERROR with IM008 when no dialog can be shown.
+SQLRETURN RunDialog(CONN* conn, const DriverConnectArgs& a, const std::string& connStr, ConnKeywordValues& kw) {
+    if (a.window == nullptr) {
+        conn->diag.errCode = ERR_DIALOG_FAILED;
+        return SQL_ERROR;
+    }
+    std::string driverName = DialogDriverName(kw);
+    char* answer = nullptr;
+    int rc = KvrLOGIN(a.window, driverName.c_str(), connStr.c_str(), &answer, a.width);
+    if (rc != KVR_LOGIN_OK) {
+        KvrLOGIN_Free(answer);
+        if (rc == KVR_LOGIN_CANNOT_SHOW) {
+            conn->diag.errCode = ERR_DIALOG_FAILED;
+            return SQL_ERROR;
+        }
+        return SQL_NO_DATA;
+    }
+    SecretText copy{answer != nullptr ? answer : ""};
+    KvrLOGIN_Free(answer);
+    ConnReadKeywords(kw, copy.text.c_str(), a.width);
+    return SQL_SUCCESS;
+}
+
+void FillSettings(CONN* conn, const ConnKeywordValues& kw) {
+    ConnFreeSettings(conn);
+    conn->user = kw.text(KW_UID);
+    conn->password = kw.text(KW_PWD);
+    conn->cn_dbpath = kw.text(KW_DATABASENAME);
+    if (kw.has(KW_HOSTNAME))
+        conn->cn_dbopts = std::string("-H ") + kw.text(KW_HOSTNAME);
+    if (kw.has(KW_PORT))
+        conn->cn_dbopts += std::string(" -S ") + kw.text(KW_PORT);
+    // IV and IA are cleared too: a reconnect without them must not keep an earlier
+    // connect's choice.
+    conn->flags &= static_cast<uint16_t>(~(CONN_FLAG_NO_LOGIN_BOX | CONN_FLAG_READ_ONLY | CONN_FLAG_AUTOCOMMIT |
+                                           CONN_FLAG_RESERVED_10 | CONN_FLAG_INCLUDE_VIEWS | CONN_FLAG_INCLUDE_ALL));
+    if (kw.truth(KW_READONLY))
+        conn->flags |= CONN_FLAG_READ_ONLY;
+    if (kw.truth(KW_IV))
+        conn->flags |= CONN_FLAG_INCLUDE_VIEWS;
+    if (kw.truth(KW_IA))
+        conn->flags |= CONN_FLAG_INCLUDE_ALL;
+    if (kw.has(KW_DSN))
+        conn->dsn = kw.text(KW_DSN);
+    else if (!kw.has(KW_FILEDSN))
+        conn->dsn = CONN_DEFAULT_SECTION;
+    int32_t fbs = ConnDecimal(kw.text(KW_FBS));
+    conn->cn_fetchSize = fbs > 0 ? static_cast<uint32_t>(fbs) : 60;
+    if (conn->appName.empty())
+        conn->appName = ut_ProgramName();
+    conn->defaultIsolation = OA_ConnSettings().defaultIsolation;
+}
+
+void TraceConnect(const CONN* conn, const DriverConnectArgs& a, const std::string& connStr,
+                  const ConnKeywordValues& kw) {
+    if (!TraceIsOn())
+        return;
+    TraceLog("connStr=[%s]", a.in != nullptr ? TraceMaskPassword(connStr).c_str() : "<null>");
+    for (int row = 0; row < KW_COUNT; ++row) {
+        if (CONN_KEYWORDS[row].trace != 1)
+            continue;
+        const auto& v = kw.value(row);
+        TraceLog("  key=[%s] data=[%s] supplied=%d", CONN_KEYWORDS[row].keyword, v ? v->c_str() : "<null>",
+                 kw.supplied(row) ? 1 : 0);
+    }
+    TraceLog("cn_dbpath=[%s] cn_dbopts=[%s] cn_readonly=%d", conn->cn_dbpath.c_str(), conn->cn_dbopts.c_str(),
+             (conn->flags & CONN_FLAG_READ_ONLY) != 0 ? 1 : 0);
+    TraceLog("cn_fetchSize=%d cn_dbhost=[%s] cn_svtype=[%s]", static_cast<int>(conn->cn_fetchSize),
+             conn->cn_dbhost.c_str(), conn->cn_svtype.c_str());
+}
+
+std::string Braced(std::string_view value) {
+    std::string out = "{";
+    for (char c : value) {
+        out += c;
+        if (c == '}')
+            out += '}';
+    }
+    return out + "}";
+}
+
+}  // namespace
+
+std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw) {
+    auto v = [](std::string_view s) { return ConnStrValue(s); };
+    std::string out;
+    if (kw.supplied(KW_DRIVER)) {
+        const OA_CONNSETTINGS& s = OA_ConnSettings();
+        const char* sensitivity = s.dynCursSensitivity == 1 ? "HIGH" : s.dynCursSensitivity == 2 ? "DISABLED" : "LOW";
+        out = "DRIVER=" + Braced(DialogDriverName(kw)) + ";UID=" + v(conn->user) + ";PWD=" + v(conn->password) +
+              ";FBS=" + std::to_string(conn->cn_fetchSize) + ";READONLY=" + v(kw.text(KW_READONLY)) +
+              ";NLB=" + v(kw.text(KW_NLB)) + ";DATABASENAME=" + v(conn->cn_dbpath) +
+              ";NRSSL=" + (s.noRowsetSizeLimit != 0 ? "TRUE" : "FALSE") + ";DYN_CURS_SENSITIVITY=" + sensitivity +
+              ";HOSTNAME=" + v(kw.text(KW_HOSTNAME)) + ";PORT=" + v(kw.text(KW_PORT)) +
+              ";SQLDBMSNAME=" + v(kw.text(KW_SQLDBMSNAME)) + ";DEFTXNISO=" + v(kw.text(KW_DEFTXNISO)) +
+              ";IV=" + v(kw.text(KW_IV)) + ";IA=" + v(kw.text(KW_IA)) + ";Server=Tessaryn";
+    } else {
+        out = "DSN=" + v(conn->dsn) + ";UID=" + v(conn->user) + ";PWD=" + v(conn->password) +
+              ";CONNSTR=" + v(conn->cn_dbpath);
+        // CONNSTR is not read back: a database the connect string named must be named
+        // again for a reconnect with this string to reach it.
+        if (kw.supplied(KW_DATABASENAME))
+            out += ";DATABASENAME=" + v(conn->cn_dbpath);
+    }
+    return out;
+}
+
+SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
+    if (conn->state == CONN_CONNECTED) {
+        conn->diag.errCode = ERR_CONNECTION_IN_USE;
+        return SQL_ERROR;
+    }
+    SecretText connStr;
+    if (!CopyIn(a.in, a.inLength, &connStr.text)) {
+        conn->diag.errCode = ERR_INVALID_STRING_OR_BUFFER_LENGTH;
+        return SQL_ERROR;
+    }
+    // The keyword values, passwords included, are wiped on every way out of here.
+    ConnKeywordValues kw;
+    ConnReadKeywords(kw, connStr.text.c_str(), a.width);
+
+    bool prompt = WantsDialog(kw, a.completion);
+    if ((conn->flags & CONN_FLAG_NO_LOGIN_BOX) != 0 || kw.truth(KW_NLB)) {
+        conn->flags |= CONN_FLAG_NO_LOGIN_BOX;
+        prompt = false;
+        if (!kw.supplied(KW_UID) || kw.text(KW_UID)[0] == '\0') {
+            char uid[129] = {};
+            InstGetPrivateProfileString(ConnIniSection(kw), "UID", "", uid, sizeof uid, CONN_ODBC_INI);
+            kw.Set(KW_UID, uid, true);
+        }
+    }
+    if (prompt) {
+        SQLRETURN rc = RunDialog(conn, a, connStr.text, kw);
+        if (rc != SQL_SUCCESS)
+            return rc;
+    }
+
+    ConnApplyProcessSettings(kw);
+    FillSettings(conn, kw);
+    SecretText outStr{ConnOutString(conn, kw)};
+    TraceConnect(conn, a, connStr.text, kw);
+    kw.Clear();
+    ConnWipe(connStr.text);
+
+    ConnOpen(conn, a.width);
+    if (conn->state != CONN_CONNECTED)
+        return SQL_ERROR;
+    // The wide entry converts this narrow text into the caller's UTF-16 buffer itself.
+    return OutString(outStr.text, a.out, a.outSize, OutUnit::Bytes, WIDTH_NARROW, a.outLength, &conn->diag);
+}
+
+SQLRETURN DoDriverConnect(void* object, const CallArgs& args) {
+    DriverConnectArgs a;
+    a.window = args.get<void*>(0);
+    a.in = args.get<const char*>(1);
+    a.inLength = args.get<SQLSMALLINT>(2);
+    a.out = args.get<char*>(3);
+    a.outSize = args.get<SQLSMALLINT>(4);
+    a.outLength = args.get<SQLSMALLINT*>(5);
+    a.completion = args.get<SQLUSMALLINT>(6);
+    a.width = args.get<int>(7);
+    std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
+    return ConnDriverConnect(static_cast<CONN*>(object), a);
+}
+
+SQLRETURN DoConnect(void* object, const CallArgs& args) {
+    auto* conn = static_cast<CONN*>(object);
+    if (conn->state == CONN_CONNECTED) {
+        conn->diag.errCode = ERR_CONNECTION_IN_USE;
+        return SQL_ERROR;
+    }
+    SecretText dsn, uid, pwd;
+    if (!CopyIn(args.get<const char*>(0), args.get<SQLSMALLINT>(1), &dsn.text) ||
+        !CopyIn(args.get<const char*>(2), args.get<SQLSMALLINT>(3), &uid.text) ||
+        !CopyIn(args.get<const char*>(4), args.get<SQLSMALLINT>(5), &pwd.text)) {
+        conn->diag.errCode = ERR_INVALID_STRING_OR_BUFFER_LENGTH;
+        return SQL_ERROR;
+    }
+    // Each value is one value whatever it holds: a ';' in a user name or password cannot
+    // add a keyword.
+    SecretText connStr{"DSN=" + ConnStrValue(dsn.text) + ";UID=" + ConnStrValue(uid.text) +
+                       ";PWD=" + ConnStrValue(pwd.text)};
+    TraceLog("DSN=%s;UID=%s;PWD=***", ConnStrValue(dsn.text).c_str(), ConnStrValue(uid.text).c_str());
+
+    DriverConnectArgs a;
+    a.in = connStr.text.c_str();
+    a.completion = SQL_DRIVER_NOPROMPT;
+    a.width = args.get<int>(6);
+    // No out string: SQLConnect hands none back, so a long one must not warn.
+    std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
+    return ConnDriverConnect(conn, a);
+}

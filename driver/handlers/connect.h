@@ -1,0 +1,49 @@
+// Connecting: SQLDriverConnect (both text widths, every completion mode, the login dialog)
+// and SQLConnect, which builds a connect string and takes the same road.
+//
+// A connect reads the keywords of the connect string and the configuration
+// (driver/objects/connconf.h), asks the login dialog when the completion mode wants it,
+// rewrites the process-wide settings, fills the connection's settings, opens the
+// connection through the agent and hands back the completed connect string. The whole of
+// it runs inside the connect lock.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <string>
+
+#include "driver/frame/dispatch.h"
+
+struct CONN;
+class ConnKeywordValues;
+
+// Arguments of one driver connect, after the connection handle.
+struct DriverConnectArgs {
+    void* window = nullptr;          // parent of the login dialog; null: no dialog can be shown
+    const char* in = nullptr;        // connect string
+    int inLength = SQL_NTS;          // bytes, or SQL_NTS
+    char* out = nullptr;             // completed connect string, or null
+    int outSize = 0;                 // bytes of out
+    SQLSMALLINT* outLength = nullptr;
+    int completion = SQL_DRIVER_NOPROMPT;
+    int width = WIDTH_NARROW;
+};
+
+// The connect itself; connect lock held. SQL_SUCCESS (or SQL_SUCCESS_WITH_INFO with 01004
+// when the completed string was cut) once connected; SQL_NO_DATA when the user cancelled
+// the dialog, with nothing changed; SQL_ERROR otherwise, with the code on the connection.
+SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& args);
+
+// The completed connect string that a connect hands back, from its keyword values and the
+// connection's settings.
+std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw);
+
+// Handler of "DriverConnect" and "DriverConnectW": (window, in, i16 in length, out, i16 out
+// size, i16* out length, u16 completion, width). The wide entry hands over UTF-8 and a
+// narrow out buffer that it converts back.
+SQLRETURN DoDriverConnect(void* conn, const CallArgs& args);
+
+// Handler of "Connect" and "ConnectW": (dsn, i16 length, uid, i16 length, pwd, i16 length,
+// width); lengths in bytes or SQL_NTS.
+SQLRETURN DoConnect(void* conn, const CallArgs& args);

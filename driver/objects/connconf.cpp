@@ -1,0 +1,282 @@
+// Connection configuration.
+#include "driver/objects/connconf.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "driver/frame/installer.h"
+#include "drv_pro9/oa_settings.h"
+
+const CONN_KEYWORD CONN_KEYWORDS[KW_COUNT] = {
+    {"DSN", nullptr, 1, 0},
+    {"UID", "UID", 1, 129},
+    {"READONLY", "ReadOnly", 1, 5},
+    {"PWD", "PWD", 0, 129},
+    {"FBS", "FetchBufferSize", 1, 5},
+    {"NLB", "NoLoginBox", 1, 5},
+    {"MAXROWS", "MaxRows", 1, 5},
+    {"NOAC", "NoAutoCommit", 1, 6},
+    {"JET", "JET", 1, 6},
+    {"NRSSL", "NoRowsetSizeLimit", 1, 6},
+    {"DRIVER", nullptr, 1, 81},
+    {"FDSN", "File DSN", 0, 5},
+    {"INITSQL", "InitialSQL", 1, 81},
+    {"DYN_CURS_SENSITIVITY", "DynCursSensitivity", 1, 10},
+    {"DATABASENAME", "DatabaseName", 1, 81},
+    {"HOSTNAME", "HostName", 1, 41},
+    {"PORT", "Port", 1, 41},
+    {"SHOWREMARKS", "ShowRemarks", 1, 6},
+    {"FILEDSN", nullptr, 1, 256},
+    {"SQLDBMSNAME", "SqlDbmsName", 1, 41},
+    {"DEFTXNISO", "DefaultTxnIso", 1, 41},
+    {"IV", "IncludeViews", 1, 5},
+    {"IA", "IncludeAll", 1, 5},
+};
+
+namespace {
+
+// Room for any value the installer library keeps (its lines hold at most 1000 bytes).
+constexpr int CONF_READ_SIZE = 1024;
+
+bool IsCont(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+
+// Cuts a configuration answer to the row's length: bytes of single-byte text, or whole
+// UTF-8 characters counted in UTF-16 units (a character beyond the BMP counts two), which
+// bounds the value by four bytes per character.
+void CutToLength(std::string& value, int32_t maxLength, int width) {
+    if (maxLength <= 0)
+        return;
+    size_t limit = static_cast<size_t>(maxLength);
+    if (width != 'W') {
+        if (value.size() > limit)
+            value.resize(limit);
+        return;
+    }
+    size_t units = 0;
+    size_t at = 0;
+    while (at < value.size()) {
+        auto lead = static_cast<unsigned char>(value[at]);
+        size_t len = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : 2;
+        size_t next = at + 1;
+        while (next < value.size() && next < at + len && IsCont(value[next]))
+            ++next;
+        size_t need = len == 4 ? 2 : 1;
+        if (units + need > limit)
+            break;
+        units += need;
+        at = next;
+    }
+    value.resize(at);
+}
+
+std::string ReadIni(const char* section, const char* setting) {
+    std::vector<char> buf(CONF_READ_SIZE, '\0');
+    InstGetPrivateProfileString(section, setting, "", buf.data(), CONF_READ_SIZE, CONN_ODBC_INI);
+    return buf.data();
+}
+
+// The setting of one row from configuration; see ConnReadKeywords for the order.
+//
+// The installer's narrow calls are used for both libraries: they hand back the file's
+// bytes, which are the Unicode library's own UTF-8. unixODBC's wide calls widen each byte
+// on its own (sign-extended), which would turn every non-ASCII value into garbage.
+std::string ReadSetting(const ConnKeywordValues& kw, int row, int width) {
+    const CONN_KEYWORD& k = CONN_KEYWORDS[row];
+    std::string value;
+    if (kw.has(KW_DSN)) {
+        const char* dsn = kw.text(KW_DSN);
+        value = ReadIni(dsn, k.setting);
+        if (row == KW_UID && value.empty())
+            value = ReadIni(dsn, "LastUser");
+    } else if (kw.has(KW_FILEDSN)) {
+        // A File DSN names its values by keyword, not by setting name.
+        std::vector<char> buf(CONF_READ_SIZE, '\0');
+        if (InstReadFileDSN(kw.text(KW_FILEDSN), "ODBC", k.keyword, buf.data(), CONF_READ_SIZE, nullptr))
+            value = buf.data();
+    } else {
+        value = ReadIni(CONN_DEFAULT_SECTION, k.setting);
+    }
+    CutToLength(value, k.maxLength, width);
+    return value;
+}
+
+// The connect string's value that starts at text[at]; at moves past it (to the ';' or the
+// end).
+std::string ParseValue(std::string_view text, size_t& at) {
+    if (at < text.size() && text[at] == '{') {
+        std::string value;
+        size_t i = at + 1;
+        for (; i < text.size(); ++i) {
+            if (text[i] == '}') {
+                if (i + 1 < text.size() && text[i + 1] == '}') {
+                    value += '}';
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+            value += text[i];
+        }
+        // Whatever follows the closing brace up to the next ';' is not part of the value.
+        size_t end = text.find(';', i);
+        at = end == std::string_view::npos ? text.size() : end;
+        return value;
+    }
+    size_t end = text.find(';', at);
+    if (end == std::string_view::npos)
+        end = text.size();
+    std::string value(text.substr(at, end - at));
+    at = end;
+    return value;
+}
+
+int FindKeyword(std::string_view key) {
+    for (int row = 0; row < KW_COUNT; ++row) {
+        const char* k = CONN_KEYWORDS[row].keyword;
+        if (key.size() == std::strlen(k) && strncasecmp(key.data(), k, key.size()) == 0)
+            return row;
+    }
+    return -1;
+}
+
+void ParseConnectString(ConnKeywordValues& kw, std::string_view text) {
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t eq = text.find_first_of("=;", at);
+        if (eq == std::string_view::npos)
+            break;  // a last pair without '='
+        if (text[eq] == ';') {
+            at = eq + 1;  // a pair without '='
+            continue;
+        }
+        int row = FindKeyword(text.substr(at, eq - at));
+        size_t v = eq + 1;
+        std::string value = ParseValue(text, v);
+        if (row >= 0)
+            kw.Set(row, std::move(value), true);
+        else
+            ConnWipe(value);  // may be a password under a keyword we do not know
+        at = v + 1;
+    }
+}
+
+bool EqualsNoCase(const std::string& a, const char* b) {
+    return strcasecmp(a.c_str(), b) == 0;
+}
+
+}  // namespace
+
+bool ConnKeywordValues::truth(int row) const {
+    const auto& v = rows_[row].value;
+    return v && (EqualsNoCase(*v, "TRUE") || EqualsNoCase(*v, "YES"));
+}
+
+void ConnKeywordValues::Set(int row, std::string value, bool supplied) {
+    Row& r = rows_[row];
+    if (r.value)
+        ConnWipe(*r.value);
+    r.value = std::move(value);
+    r.supplied = supplied;
+}
+
+void ConnKeywordValues::Clear() {
+    for (Row& r : rows_) {
+        if (r.value)
+            ConnWipe(*r.value);
+        r.value.reset();
+        r.supplied = false;
+    }
+}
+
+void ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width) {
+    kw.Clear();
+    if (text == nullptr)
+        return;
+    ParseConnectString(kw, text);
+    for (int row = 0; row < KW_COUNT; ++row) {
+        if (kw.supplied(row) || CONN_KEYWORDS[row].setting == nullptr)
+            continue;
+        kw.Set(row, ReadSetting(kw, row, width), false);
+    }
+}
+
+std::string GetDsnDriverName(const ConnKeywordValues& kw) {
+    if (!kw.has(KW_DSN))
+        return std::string();
+    return ReadIni("ODBC Data Sources", kw.text(KW_DSN));
+}
+
+const char* ConnIniSection(const ConnKeywordValues& kw) {
+    // Never a null section: the installer library would then list the section names.
+    return kw.has(KW_DSN) ? kw.text(KW_DSN) : CONN_DEFAULT_SECTION;
+}
+
+void ConnApplyProcessSettings(const ConnKeywordValues& kw) {
+    OA_CONNSETTINGS& s = OA_ConnSettings();
+    s.jet = kw.truth(KW_JET) ? 1 : 0;
+    s.maxRows = ConnDecimal(kw.text(KW_MAXROWS));
+    s.noAutoCommit = kw.truth(KW_NOAC) ? 1 : 0;
+    s.noRowsetSizeLimit = kw.truth(KW_NRSSL) ? 1 : 0;
+    switch (kw.text(KW_DYN_CURS_SENSITIVITY)[0]) {
+    case 'D':
+    case 'd': s.dynCursSensitivity = 2; break;
+    case 'H':
+    case 'h': s.dynCursSensitivity = 1; break;
+    default: s.dynCursSensitivity = 0; break;
+    }
+    if (kw.has(KW_INITSQL))
+        OA_ConnSettingsSetText(&s.initSqlFile, kw.text(KW_INITSQL));
+    s.showRemarks = kw.truth(KW_SHOWREMARKS) ? 1 : 0;
+    if (kw.has(KW_SQLDBMSNAME))
+        OA_ConnSettingsSetText(&s.sqlDbmsName, kw.text(KW_SQLDBMSNAME));
+    if (kw.has(KW_DEFTXNISO)) {
+        // The names as the configuration spells them; any other text is read committed.
+        const char* iso = kw.text(KW_DEFTXNISO);
+        if (std::strcmp(iso, "Read Uncommitted") == 0)
+            s.defaultIsolation = 1;
+        else if (std::strcmp(iso, "Repeatable Read") == 0)
+            s.defaultIsolation = 4;
+        else if (std::strcmp(iso, "Serializable") == 0)
+            s.defaultIsolation = 8;
+        else
+            s.defaultIsolation = 2;
+    }
+}
+
+int32_t ConnDecimal(const char* text) {
+    if (text == nullptr)
+        return 0;
+    const char* p = text;
+    bool negative = false;
+    if (*p == '+' || *p == '-')
+        negative = *p++ == '-';
+    int64_t v = 0;
+    for (; *p >= '0' && *p <= '9'; ++p) {
+        v = v * 10 + (*p - '0');
+        if (v > INT32_MAX)
+            return 0;  // not a number this setting can hold
+    }
+    return static_cast<int32_t>(negative ? -v : v);
+}
+
+std::string ConnStrValue(std::string_view value) {
+    if (value.find(';') == std::string_view::npos && (value.empty() || value.front() != '{'))
+        return std::string(value);
+    std::string out = "{";
+    for (char c : value) {
+        out += c;
+        if (c == '}')
+            out += '}';
+    }
+    out += '}';
+    return out;
+}
+
+void ConnWipe(std::string& text) {
+    if (!text.empty())
+        explicit_bzero(text.data(), text.size());
+    text.clear();
+}

@@ -1,0 +1,125 @@
+// Connection configuration: the connect-string keywords with their data source setting
+// names, the parser that fills one connect's values from the connect string and then from
+// the configuration, the data source's driver name, and the process-wide settings that
+// every connect rewrites.
+//
+// Precedence, highest first: the keyword in the connect string; the setting in the data
+// source's section of "odbc.ini" (when DSN is given); the keyword in the "ODBC" section of
+// the File DSN (when FILEDSN is given instead); the setting in the "Default" section of
+// "odbc.ini". Every read goes through the installer library (driver/frame/installer.h),
+// which reads the user's file, then the system's.
+//
+// The values of one connect live in a ConnKeywordValues owned by that connect; passwords
+// are wiped when it is emptied or goes.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+// Rows of the keyword table, in table order.
+enum ConnKeyword : int {
+    KW_DSN,
+    KW_UID,
+    KW_READONLY,
+    KW_PWD,
+    KW_FBS,
+    KW_NLB,
+    KW_MAXROWS,
+    KW_NOAC,
+    KW_JET,
+    KW_NRSSL,
+    KW_DRIVER,
+    KW_FDSN,
+    KW_INITSQL,
+    KW_DYN_CURS_SENSITIVITY,
+    KW_DATABASENAME,
+    KW_HOSTNAME,
+    KW_PORT,
+    KW_SHOWREMARKS,
+    KW_FILEDSN,
+    KW_SQLDBMSNAME,
+    KW_DEFTXNISO,
+    KW_IV,
+    KW_IA,
+    KW_COUNT
+};
+
+struct CONN_KEYWORD {
+    const char* keyword;    // matched without regard to case
+    const char* setting;    // data source setting name; null: never read from configuration
+    int32_t trace;          // 1: the value may be written to the trace
+    int32_t maxLength;      // longest value taken from configuration, in characters
+};
+
+extern const CONN_KEYWORD CONN_KEYWORDS[KW_COUNT];
+
+// The file name through which the installer library reads data source sections.
+inline constexpr char CONN_ODBC_INI[] = "odbc.ini";
+inline constexpr char CONN_DEFAULT_SECTION[] = "Default";
+
+// One connect's keyword values. A row without a value is null (neither in the connect
+// string nor read from configuration); a row read from configuration and found nowhere
+// holds an empty text.
+class ConnKeywordValues {
+public:
+    ConnKeywordValues() = default;
+    ~ConnKeywordValues() { Clear(); }
+    ConnKeywordValues(const ConnKeywordValues&) = delete;
+    ConnKeywordValues& operator=(const ConnKeywordValues&) = delete;
+
+    const std::optional<std::string>& value(int row) const { return rows_[row].value; }
+    bool supplied(int row) const { return rows_[row].supplied; }
+    // The value, or "" when there is none.
+    const char* text(int row) const { return rows_[row].value ? rows_[row].value->c_str() : ""; }
+    // The value is there and not empty.
+    bool has(int row) const { return rows_[row].value && !rows_[row].value->empty(); }
+    // The value is "TRUE" or "YES", in any case.
+    bool truth(int row) const;
+
+    void Set(int row, std::string value, bool supplied);
+    // Every value wiped and dropped, every row not supplied.
+    void Clear();
+
+private:
+    struct Row {
+        std::optional<std::string> value;
+        bool supplied = false;
+    };
+    std::array<Row, KW_COUNT> rows_;
+};
+
+// Empties the table, then, for a text that is not null, fills it: first the keywords of
+// the connect string, then every row that the string did not give and that has a setting
+// name, from the configuration. width 'W' means the values are UTF-8 (cut at whole
+// characters), else single-byte text.
+//
+// Connect string: pairs separated by ';', each split at its first '='; the keyword is
+// compared with the table without regard to case and without trimming; a value that
+// starts with '{' runs to the matching '}' ("}}" stands for one '}') and may hold ';';
+// pairs without '=' and unknown keywords are ignored; a keyword given twice keeps its
+// last value.
+void ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width);
+
+// The driver description that the data source list ("ODBC Data Sources" of "odbc.ini")
+// gives for the DSN value; empty when there is none.
+std::string GetDsnDriverName(const ConnKeywordValues& kw);
+
+// The section of "odbc.ini" that the connect names: the DSN value, else "Default".
+const char* ConnIniSection(const ConnKeywordValues& kw);
+
+// Rewrites the process-wide settings (drv_pro9/oa_settings.h) from the values; the last
+// connect's values hold. Connect lock held.
+void ConnApplyProcessSettings(const ConnKeywordValues& kw);
+
+// The leading decimal number of a text (optional sign, digits); 0 when there is none.
+int32_t ConnDecimal(const char* text);
+
+// A value as it must be written into a connect string so that it reads back as one
+// value: in braces, with '}' doubled, when it holds ';' or begins with '{'; else as it is.
+std::string ConnStrValue(std::string_view value);
+
+// Overwrites the text's bytes before it is dropped: for passwords.
+void ConnWipe(std::string& text);

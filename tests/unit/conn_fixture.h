@@ -1,0 +1,301 @@
+// A scripted agent operation table for the connection tests, a private odbc.ini for the
+// whole test process, and a fixture with an environment and one connection.
+//
+// The scripted table records every slot call in order ("Connect", "GetProperty 22010011",
+// "SetProperty 2201000C=3", ...) and answers what the test put in FakeAgent. The private
+// configuration is written before anything in the process reads it: the installer library
+// fixes its files at first use.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "driver/frame/dispatch.h"
+#include "driver/frame/globals.h"
+#include "driver/handlers/lifecycle.h"
+#include "driver/objects/conn.h"
+#include "driver/objects/envr.h"
+#include "drv_pro9/oa_optable.h"
+#include "drv_pro9/oa_settings.h"
+#include "platform/dlgkit/dlgkit.h"
+#include "trace_support.h"
+
+namespace conn_fixture {
+
+constexpr uint32_t kFakeServer = 0xAAAA0001;
+constexpr uint32_t kFakeConn = 0xBBBB0001;
+
+// What the scripted agent answers, and what it was asked.
+struct FakeAgent {
+    std::vector<std::string> calls;
+    int openServerRc = 0;
+    int connectRc = 0;
+    int disconnectRc = 0;
+    int commitRc = 0;
+    int rollbackRc = 0;
+    int typeTableRc = 0;
+    // Readable properties: code -> value. Any other code answers 43.
+    std::map<uint32_t, int32_t> props;
+    // Failing property sets: code -> code returned. Any other set answers 0.
+    std::map<uint32_t, int> setFails;
+    // Queued messages per agent handle, taken by slot 2.
+    std::map<uint32_t, std::vector<std::string>> errors;
+    int serversOpen = 0;
+    // Copy of the last connect request; a null member stays nullopt.
+    std::map<std::string, std::optional<std::string>> request;
+    int32_t requestReadOnly = -1;
+    int16_t requestLoginTimeout = -1;
+    std::function<void()> onConnect;  // runs inside slot 5
+};
+
+inline FakeAgent* g_fake = nullptr;
+
+inline std::string Hex(uint32_t v) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%X", v);
+    return buf;
+}
+
+inline std::optional<std::string> Opt(const char* s) {
+    return s != nullptr ? std::optional<std::string>(s) : std::nullopt;
+}
+
+inline int FakeGetProperty(uint32_t, uint32_t code, void* buf, int32_t, int32_t* outLen) {
+    g_fake->calls.push_back("GetProperty " + Hex(code));
+    auto it = g_fake->props.find(code);
+    if (it == g_fake->props.end())
+        return 43;
+    std::memcpy(buf, &it->second, sizeof(int32_t));
+    if (outLen != nullptr)
+        *outLen = 4;
+    return 0;
+}
+
+inline int FakeSetProperty(uint32_t, uint32_t code, const void* value) {
+    int32_t v = 0;
+    std::memcpy(&v, value, sizeof v);
+    g_fake->calls.push_back("SetProperty " + Hex(code) + "=" + std::to_string(v));
+    auto it = g_fake->setFails.find(code);
+    return it == g_fake->setFails.end() ? 0 : it->second;
+}
+
+inline int FakeGetErrors(uint32_t handle, OA_ERRTEXTS* out) {
+    auto& q = g_fake->errors[handle];
+    out->count = static_cast<int32_t>(q.size());
+    out->native = 0;
+    out->texts = q.empty() ? nullptr : static_cast<char**>(std::calloc(q.size(), sizeof(char*)));
+    out->natives = q.empty() ? nullptr : static_cast<int32_t*>(std::calloc(q.size(), sizeof(int32_t)));
+    for (size_t i = 0; i < q.size(); ++i) {
+        out->texts[i] = strdup(q[i].c_str());
+        out->natives[i] = static_cast<int32_t>(100 + i);
+    }
+    q.clear();
+    return 0;
+}
+
+inline int FakeOpenServer(const OA_SERVERREQ*, uint32_t* out) {
+    g_fake->calls.push_back("OpenServer");
+    if (g_fake->openServerRc != 0)
+        return g_fake->openServerRc;
+    ++g_fake->serversOpen;
+    *out = kFakeServer;
+    return 0;
+}
+
+inline int FakeCloseServer(uint32_t server) {
+    g_fake->calls.push_back("CloseServer");
+    if (server == kFakeServer)
+        --g_fake->serversOpen;
+    return 0;
+}
+
+inline int FakeConnect(uint32_t, OA_CONNREQ* req, uint32_t* out) {
+    g_fake->calls.push_back("Connect");
+    FakeAgent& f = *g_fake;
+    f.request = {{"host", Opt(req->host)},           {"options", Opt(req->options)},
+                 {"serverType", Opt(req->serverType)}, {"database", Opt(req->database)},
+                 {"dataSource", Opt(req->dataSource)}, {"dbOptions", Opt(req->dbOptions)},
+                 {"user", Opt(req->user)},           {"password", Opt(req->password)},
+                 {"extra", Opt(req->extra)},         {"appName", Opt(req->appName)}};
+    f.requestReadOnly = req->readOnly;
+    f.requestLoginTimeout = req->loginTimeout;
+    if (f.onConnect)
+        f.onConnect();
+    // As the agent does: missing texts become empty ones of its own, for the owner to free.
+    if (req->database == nullptr)
+        req->database = strdup("");
+    if (f.connectRc != 0)
+        return f.connectRc;
+    *out = kFakeConn;
+    return 0;
+}
+
+inline int FakeDisconnect(uint32_t) {
+    g_fake->calls.push_back("Disconnect");
+    return g_fake->disconnectRc;
+}
+
+inline int FakeCommit(uint32_t) {
+    g_fake->calls.push_back("Commit");
+    return g_fake->commitRc;
+}
+
+inline int FakeRollback(uint32_t) {
+    g_fake->calls.push_back("Rollback");
+    return g_fake->rollbackRc;
+}
+
+inline int FakeTypeTable(uint32_t, OA_TYPETABLEREQ* req) {
+    g_fake->calls.push_back("GetOpTable");
+    if (g_fake->typeTableRc != 0)
+        return g_fake->typeTableRc;
+    req->rows = OA_CONVTABLE;
+    req->count = OA_CONVTABLE_ROWS;
+    return 0;
+}
+
+inline const OA_OPTABLE kFakeTable = [] {
+    OA_OPTABLE t{};
+    t.DRV_GetProperty = FakeGetProperty;
+    t.DRV_SetProperty = FakeSetProperty;
+    t.DRV_GetErrors = FakeGetErrors;
+    t.DRV_OpenServer = FakeOpenServer;
+    t.DRV_CloseServer = FakeCloseServer;
+    t.DRV_Connect = FakeConnect;
+    t.DRV_Disconnect = FakeDisconnect;
+    t.DRV_Commit = FakeCommit;
+    t.DRV_Rollback = FakeRollback;
+    t.GetOpTable = FakeTypeTable;
+    return t;
+}();
+
+inline int g_bindRc = 0;
+inline int FakeBind(OA_OPHOLDER* holder) {
+    holder->state = 0;
+    holder->ops = g_bindRc == 0 ? &kFakeTable : nullptr;
+    return g_bindRc;
+}
+
+// The unit tests' own configuration: written once, before any test reads it.
+inline const char kOdbcIni[] =
+    "[ODBC Data Sources]\n"
+    "Sales = Tessaryn Vell for Progress 11 SQL-92 (Unicode)\n"
+    "\n"
+    "[Sales]\n"
+    "UID = ann\n"
+    "PWD = salespwd\n"
+    "DatabaseName = /data/sales.db\n"
+    "HostName = dbhost\n"
+    "Port = 2500\n"
+    "ReadOnly = Yes\n"
+    "FetchBufferSize = 100\n"
+    "DefaultTxnIso = Serializable\n"
+    "\n"
+    "[NoUser]\n"
+    "UID =\n"
+    "LastUser = lastann\n"
+    "DatabaseName = /data/nouser.db\n"
+    "\n"
+    "[Empty]\n"
+    "DatabaseName = /data/empty.db\n"
+    "\n"
+    "[Quiet]\n"
+    "UID = quietuser\n"
+    "DatabaseName = /data/quiet.db\n"
+    "\n"
+    "[Long]\n"
+    "UID = zo\xc3\xab\xf0\x9f\x98\x80\n"
+    "DatabaseName = /0123456789/0123456789/0123456789/0123456789/0123456789/0123456789/0123456789/"
+    "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9.db\n"
+    "\n"
+    "[Default]\n"
+    "UID = defuser\n"
+    "PWD = defpwd\n"
+    "DatabaseName = /data/default.db\n"
+    "FetchBufferSize = 20\n";
+
+class PrivateOdbcIni : public ::testing::Environment {
+public:
+    void SetUp() override {
+        dir_ = std::make_unique<trace_support::TempDir>();
+        trace_support::WriteFile(*dir_ / "odbc.ini", kOdbcIni);
+        trace_support::WriteFile(*dir_ / "odbcinst.ini", "");
+        setenv("ODBCSYSINI", dir_->path().c_str(), 1);
+        setenv("ODBCINI", (*dir_ / "odbc.ini").c_str(), 1);
+    }
+    void TearDown() override { dir_.reset(); }
+
+private:
+    std::unique_ptr<trace_support::TempDir> dir_;
+};
+
+inline const auto* const kPrivateOdbcIni = ::testing::AddGlobalTestEnvironment(new PrivateOdbcIni);
+
+// An open environment (ODBC 3) with one connection allocated through its handler, bound
+// to the scripted agent; the process-wide settings and the dialog start fresh.
+class ConnTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(DrvGlobalInit(), 0);
+        g_fake = &fake;
+        g_bindRc = 0;
+        ConnSetOpTableBinder(FakeBind);
+        KvrLOGIN_Install(nullptr, nullptr);
+        OA_CONNSETTINGS& s = OA_ConnSettings();
+        std::free(s.initSqlFile);
+        std::free(s.sqlDbmsName);
+        s = OA_CONNSETTINGS{};
+        std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
+        envr = EnvrAlloc();
+        envr->odbcVersion = 3;
+        EnvrOpen(envr);
+        ASSERT_EQ(hdl_Add(&Drv().envTable, &envr->id, envr), 0);
+        conn = NewConn();
+        ASSERT_NE(conn, nullptr);
+    }
+    void TearDown() override {
+        DrvGlobalTerm();  // disconnects and frees what is left
+        ConnSetOpTableBinder(nullptr);
+        KvrLOGIN_Install(nullptr, nullptr);
+        g_fake = nullptr;
+    }
+
+    // A further connection through the allocation handler.
+    CONN* NewConn() {
+        SQLHANDLE h = nullptr;
+        const uint64_t args[] = {reinterpret_cast<uintptr_t>(&h)};
+        if (DoAllocHandleConn(envr, CallArgs{args, 1}) != SQL_SUCCESS)
+            return nullptr;
+        return static_cast<CONN*>(hdl_Lookup(&Drv().connTable, HandleId(h)));
+    }
+
+    // The calls recorded since the last look, then forgotten.
+    std::vector<std::string> TakeCalls() {
+        std::vector<std::string> c;
+        c.swap(fake.calls);
+        return c;
+    }
+
+    FakeAgent fake;
+    ENVR* envr = nullptr;
+    CONN* conn = nullptr;
+};
+
+// The messages queued on a diagnostics record, oldest first.
+inline std::vector<std::string> Messages(const DIAG& d) {
+    std::vector<std::string> out;
+    for (const ERRMSG& m : d.messages)
+        out.push_back(m.text);
+    return out;
+}
+
+}  // namespace conn_fixture

@@ -1,0 +1,166 @@
+// Connection configuration: where each keyword's value comes from (connect string, the
+// data source's section, a File DSN, the "Default" section), braces, repeated keywords,
+// cutting to the setting's length in both text widths, and the process-wide settings.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "conn_fixture.h"
+#include "driver/objects/connconf.h"
+#include "drv_pro9/oa_settings.h"
+
+using namespace conn_fixture;
+using trace_support::TempDir;
+using trace_support::WriteFile;
+
+namespace {
+
+using Expect = std::map<int, std::optional<std::string>>;
+
+struct Case {
+    std::string in;
+    Expect values;
+    std::map<int, bool> supplied = {};
+    int width = 'A';
+};
+
+void Check(const Case& c) {
+    ConnKeywordValues kw;
+    ConnReadKeywords(kw, c.in.c_str(), c.width);
+    for (const auto& [row, value] : c.values)
+        EXPECT_EQ(kw.value(row), value) << "[" << c.in << "] " << CONN_KEYWORDS[row].keyword;
+    for (const auto& [row, supplied] : c.supplied)
+        EXPECT_EQ(kw.supplied(row), supplied) << "[" << c.in << "] " << CONN_KEYWORDS[row].keyword;
+}
+
+TEST(ConnKeywords, ConnectStringThenDataSourceThenDefault) {
+    const Case cases[] = {
+        // The data source's section fills what the string does not give.
+        {"DSN=Sales",
+         {{KW_DSN, "Sales"}, {KW_UID, "ann"}, {KW_PWD, "salespwd"}, {KW_DATABASENAME, "/data/sales.db"},
+          {KW_HOSTNAME, "dbhost"}, {KW_PORT, "2500"}, {KW_FBS, "100"}, {KW_READONLY, "Yes"},
+          {KW_NLB, ""}, {KW_DRIVER, std::nullopt}, {KW_FILEDSN, std::nullopt}},
+         {{KW_DSN, true}, {KW_UID, false}}},
+        // Keywords in any case; the string wins over the section.
+        {"dsn=Sales;uid=bob;DatabaseName=/x.db",
+         {{KW_UID, "bob"}, {KW_PWD, "salespwd"}, {KW_DATABASENAME, "/x.db"}},
+         {{KW_UID, true}, {KW_PWD, false}}},
+        // An empty UID setting gives way to LastUser.
+        {"DSN=NoUser", {{KW_UID, "lastann"}, {KW_DATABASENAME, "/data/nouser.db"}}},
+        // An unknown data source gives empty values, not the Default section's.
+        {"DSN=Nowhere", {{KW_UID, ""}, {KW_DATABASENAME, ""}}},
+        // Without DSN and FILEDSN: the Default section.
+        {"", {{KW_DSN, std::nullopt}, {KW_UID, "defuser"}, {KW_PWD, "defpwd"}, {KW_FBS, "20"},
+              {KW_DATABASENAME, "/data/default.db"}}},
+        {"DRIVER={Tessaryn Vell};UID=u",
+         {{KW_DRIVER, "Tessaryn Vell"}, {KW_UID, "u"}, {KW_PWD, "defpwd"}, {KW_DATABASENAME, "/data/default.db"}}},
+        // Braces keep ';' and '=' inside one value; "}}" is one brace; the last of a
+        // repeated keyword holds; pairs without '=' and unknown keywords are skipped.
+        {"PWD={a;b}}c=d};UID=x;UID=y;FOO=1;NLB;DATABASENAME={/p;q.db}tail;FBS=7",
+         {{KW_PWD, "a;b}c=d"}, {KW_UID, "y"}, {KW_NLB, ""}, {KW_DATABASENAME, "/p;q.db"}, {KW_FBS, "7"}},
+         {{KW_NLB, false}}},
+        {"PWD={a;DSN=Sales", {{KW_PWD, "a;DSN=Sales"}, {KW_DSN, std::nullopt}}},
+        // No trimming: " UID" is not a keyword.
+        {"DSN=Sales; UID=bob", {{KW_UID, "ann"}}},
+        // Values of the data source are cut to the setting's length: bytes for the narrow
+        // library, whole characters for the Unicode one.
+        {"DSN=Long",
+         {{KW_UID, "zo\xc3\xab\xf0\x9f\x98\x80"},
+          {KW_DATABASENAME, "/0123456789/0123456789/0123456789/0123456789/0123456789/0123456789/0123456789/"
+                            "\xc3\xa9\xc3"}}},
+        {"DSN=Long",
+         {{KW_DATABASENAME, "/0123456789/0123456789/0123456789/0123456789/0123456789/0123456789/0123456789/"
+                            "\xc3\xa9\xc3\xa9\xc3\xa9"},
+          {KW_UID, "zo\xc3\xab\xf0\x9f\x98\x80"}},
+         {},
+         'W'},
+    };
+    for (const Case& c : cases)
+        Check(c);
+}
+
+TEST(ConnKeywords, FileDsnIsReadByKeywordNames) {
+    TempDir dir;
+    std::string file = dir / "sales.dsn";
+    WriteFile(file,
+              "[ODBC]\nDRIVER=Tessaryn\nDATABASENAME=/data/file.db\nUID=fileuser\nFBS=33\nFetchBufferSize=44\n");
+    const Case cases[] = {
+        {"FILEDSN=" + file,
+         {{KW_DATABASENAME, "/data/file.db"}, {KW_UID, "fileuser"}, {KW_FBS, "33"}, {KW_PWD, ""},
+          {KW_DRIVER, std::nullopt}}},
+        {"FILEDSN=" + file + ";UID=bob", {{KW_UID, "bob"}, {KW_DATABASENAME, "/data/file.db"}}},
+        // A data source name outranks the File DSN.
+        {"DSN=Sales;FILEDSN=" + file, {{KW_DATABASENAME, "/data/sales.db"}, {KW_UID, "ann"}}},
+        // A File DSN that cannot be read gives empty values.
+        {"FILEDSN=" + (dir / "none.dsn"), {{KW_UID, ""}, {KW_DATABASENAME, ""}}},
+    };
+    for (const Case& c : cases)
+        Check(c);
+}
+
+TEST(ConnKeywords, DriverNameAndSectionOfTheConnect) {
+    ConnKeywordValues kw;
+    ConnReadKeywords(kw, "DSN=Sales", 'A');
+    EXPECT_EQ(GetDsnDriverName(kw), "Tessaryn Vell for Progress 11 SQL-92 (Unicode)");
+    EXPECT_STREQ(ConnIniSection(kw), "Sales");
+    ConnReadKeywords(kw, "FILEDSN=/nowhere.dsn", 'A');
+    EXPECT_EQ(GetDsnDriverName(kw), "");
+    EXPECT_STREQ(ConnIniSection(kw), "Default");  // never a null section
+    ConnReadKeywords(kw, nullptr, 'A');
+    EXPECT_EQ(kw.value(KW_UID), std::nullopt);
+}
+
+TEST(ConnKeywords, ProcessWideSettingsFollowTheLastConnect) {
+    OA_CONNSETTINGS& s = OA_ConnSettings();
+    std::free(s.initSqlFile);
+    std::free(s.sqlDbmsName);
+    s = OA_CONNSETTINGS{};
+    ConnKeywordValues kw;
+    struct Step {
+        const char* in;
+        int32_t jet, maxRows, noAc, nrssl, sensitivity, remarks;
+        uint32_t isolation;
+        const char* initSql;
+        const char* dbms;
+    } steps[] = {
+        {"JET=yes;MAXROWS=250;NOAC=True;NRSSL=1;DYN_CURS_SENSITIVITY=high;SHOWREMARKS=YES;DEFTXNISO=Serializable;"
+         "INITSQL=/init.sql;SQLDBMSNAME=Progress",
+         1, 250, 1, 0, 1, 1, 8, "/init.sql", "Progress"},
+        // Empty texts leave the isolation and the two texts as they were.
+        {"MAXROWS=x;DYN_CURS_SENSITIVITY=Disabled;DEFTXNISO=;INITSQL=", 0, 0, 0, 0, 2, 0, 8, "/init.sql",
+         "Progress"},
+        {"DEFTXNISO=Read Uncommitted;DYN_CURS_SENSITIVITY=low", 0, 0, 0, 0, 0, 0, 1, "/init.sql", "Progress"},
+        {"DEFTXNISO=Repeatable Read", 0, 0, 0, 0, 0, 0, 4, "/init.sql", "Progress"},
+        // Only the names as spelled count; any other text is read committed.
+        {"DEFTXNISO=serializable", 0, 0, 0, 0, 0, 0, 2, "/init.sql", "Progress"},
+    };
+    for (const Step& st : steps) {
+        ConnReadKeywords(kw, st.in, 'A');
+        ConnApplyProcessSettings(kw);
+        EXPECT_EQ(s.jet, st.jet) << st.in;
+        EXPECT_EQ(s.maxRows, st.maxRows) << st.in;
+        EXPECT_EQ(s.noAutoCommit, st.noAc) << st.in;
+        EXPECT_EQ(s.noRowsetSizeLimit, st.nrssl) << st.in;
+        EXPECT_EQ(s.dynCursSensitivity, st.sensitivity) << st.in;
+        EXPECT_EQ(s.showRemarks, st.remarks) << st.in;
+        EXPECT_EQ(s.defaultIsolation, st.isolation) << st.in;
+        EXPECT_STREQ(s.initSqlFile, st.initSql) << st.in;
+        EXPECT_STREQ(s.sqlDbmsName, st.dbms) << st.in;
+    }
+}
+
+TEST(ConnKeywords, ValuesWrittenIntoAConnectStringReadBackWhole) {
+    for (const char* v : {"plain", "a;b", "{x}", "a}b", "", "{", "x;PWD=y"}) {
+        std::string s = "UID=" + ConnStrValue(v) + ";PWD=p";
+        ConnKeywordValues kw;
+        ConnReadKeywords(kw, s.c_str(), 'A');
+        EXPECT_EQ(kw.value(KW_UID), v) << s;
+        EXPECT_EQ(kw.value(KW_PWD), "p") << s;
+    }
+    EXPECT_EQ(ConnStrValue("plain"), "plain");
+    EXPECT_EQ(ConnStrValue("a;}b"), "{a;}}b}");
+}
+
+}  // namespace

@@ -1,0 +1,360 @@
+// SQLDriverConnect and SQLConnect against the scripted agent: every completion mode with
+// fake login dialogs, the completed connect string in both widths and every buffer size,
+// the settings a connect gives the connection, the trace without passwords, and the
+// connect lock.
+#include <gtest/gtest.h>
+
+#include <sqlext.h>
+
+#include <cstring>
+#include <future>
+#include <string>
+
+#include "conn_fixture.h"
+#include "driver/frame/trace.h"
+#include "driver/frame/widen.h"
+#include "driver/handlers/connect.h"
+#include "driver/objects/connconf.h"
+#include "util/errcode.h"
+
+using namespace conn_fixture;
+using trace_support::ReadFile;
+using trace_support::ScopedEnv;
+using trace_support::TempDir;
+
+namespace {
+
+const CALLREC kDriverConnectRec{"DriverConnect", "", 1, CALL_KIND_DBC, DoDriverConnect};
+const CALLREC kDriverConnectWRec{"DriverConnectW", "", 1, CALL_KIND_DBC, DoDriverConnect};
+const CALLREC kConnectRec{"Connect", "", 1, CALL_KIND_DBC, DoConnect};
+
+void* const kWindow = reinterpret_cast<void*>(0x1234);
+
+// The fake dialog: confirms with g_dialogAnswer, or cancels when there is none.
+struct DialogCall {
+    void* window;
+    std::string driver;
+    std::string in;
+    int width;
+};
+std::vector<DialogCall> g_dialogCalls;
+std::optional<std::string> g_dialogAnswer;
+int g_dialogFrees = 0;
+
+int FakeLogin(void* window, const char* driver, const char* in, char** out, int width) {
+    g_dialogCalls.push_back({window, driver, in, width});
+    *out = g_dialogAnswer ? strdup(g_dialogAnswer->c_str()) : strdup("half-typed");
+    return g_dialogAnswer ? KVR_LOGIN_OK : KVR_LOGIN_CANCEL;
+}
+
+void FakeLoginFree(char* text) {
+    ++g_dialogFrees;
+    std::free(text);
+}
+
+class DriverConnectTest : public ConnTest {
+protected:
+    void SetUp() override {
+        ConnTest::SetUp();
+        fake.props = {{PROP_CAPABILITY_MASK, 0x100}};
+        g_dialogCalls.clear();
+        g_dialogAnswer.reset();
+        g_dialogFrees = 0;
+        KvrLOGIN_Install(FakeLogin, FakeLoginFree);
+    }
+
+    // SQLDriverConnect through the dispatcher with a narrow out buffer of 512 bytes.
+    SQLRETURN Connect(const std::string& in, SQLUSMALLINT completion = SQL_DRIVER_NOPROMPT, void* window = kWindow) {
+        out.assign(512, '#');
+        outLen = -1;
+        return CallODBC(kDriverConnectRec, HandleFromId(conn->id), window, in.c_str(), SQLSMALLINT{SQL_NTS},
+                        out.data(), SQLSMALLINT{512}, &outLen, completion, WIDTH_NARROW);
+    }
+    std::string Out() const { return std::string(out.c_str()); }
+    void Disconnect() {
+        if (conn->state == CONN_CONNECTED) {
+            ASSERT_EQ(ConnClose(conn), 0);
+        }
+        ErrListFree(conn->diag);
+        TakeCalls();
+    }
+
+    std::string out;
+    SQLSMALLINT outLen = -1;
+};
+
+TEST_F(DriverConnectTest, CompletionModesAndTheDialog) {
+    enum Dialog { Cancels, Confirms, StandIn };
+    struct Case {
+        const char* name;
+        SQLUSMALLINT completion;
+        std::string in;
+        void* window;
+        Dialog dialog;
+        SQLRETURN rc;
+        bool asked;
+        const char* user;
+        int code;
+    } cases[] = {
+        {"noprompt", SQL_DRIVER_NOPROMPT, "DSN=Empty", kWindow, Cancels, SQL_SUCCESS, false, "", 0},
+        {"complete, both given", SQL_DRIVER_COMPLETE, "DSN=Empty;UID=u;PWD=p", kWindow, Cancels, SQL_SUCCESS, false,
+         "u", 0},
+        {"complete, blank password", SQL_DRIVER_COMPLETE, "DSN=Empty;UID=u;PWD= p", kWindow, Confirms, SQL_SUCCESS,
+         true, "dlg", 0},
+        {"complete, no password", SQL_DRIVER_COMPLETE, "DSN=Empty;UID=u", kWindow, Confirms, SQL_SUCCESS, true,
+         "dlg", 0},
+        {"complete required", SQL_DRIVER_COMPLETE_REQUIRED, "DSN=Empty;PWD=p", kWindow, Confirms, SQL_SUCCESS, true,
+         "dlg", 0},
+        {"prompt", SQL_DRIVER_PROMPT, "DSN=Empty;UID=u;PWD=p", kWindow, Confirms, SQL_SUCCESS, true, "dlg", 0},
+        {"prompt, cancelled", SQL_DRIVER_PROMPT, "DSN=Empty;UID=u;PWD=p;MAXROWS=3", kWindow, Cancels, SQL_NO_DATA,
+         true, "before", 0},
+        // No login box: no dialog, and UID from the data source.
+        {"prompt, no login box", SQL_DRIVER_PROMPT, "DSN=Quiet;NLB=YES;UID=", kWindow, Confirms, SQL_SUCCESS, false,
+         "quietuser", 0},
+        {"prompt, no window", SQL_DRIVER_PROMPT, "DSN=Empty", nullptr, Confirms, SQL_ERROR, false, "before",
+         ERR_DIALOG_FAILED},
+        {"complete, no window", SQL_DRIVER_COMPLETE, "DSN=Empty", nullptr, Confirms, SQL_ERROR, false, "before",
+         ERR_DIALOG_FAILED},
+        {"prompt, stand-in", SQL_DRIVER_PROMPT, "DSN=Empty", kWindow, StandIn, SQL_ERROR, false, "before",
+         ERR_DIALOG_FAILED},
+    };
+    for (const Case& c : cases) {
+        g_dialogCalls.clear();
+        g_dialogFrees = 0;
+        OA_ConnSettings().maxRows = 9;
+        conn->user = "before";
+        if (c.dialog == StandIn)
+            KvrLOGIN_Install(nullptr, nullptr);
+        else
+            KvrLOGIN_Install(FakeLogin, FakeLoginFree);
+        if (c.dialog == Confirms)
+            g_dialogAnswer = "DSN=Empty;UID=dlg;PWD=x";
+        else
+            g_dialogAnswer.reset();
+
+        EXPECT_EQ(Connect(c.in, c.completion, c.window), c.rc) << c.name;
+        EXPECT_EQ(g_dialogCalls.size(), c.asked ? 1u : 0u) << c.name;
+        EXPECT_EQ(g_dialogFrees, c.asked ? 1 : 0) << c.name;  // every answer is given back
+        if (c.asked) {
+            EXPECT_EQ(g_dialogCalls[0].window, kWindow);
+            EXPECT_EQ(g_dialogCalls[0].in, c.in);
+            EXPECT_EQ(g_dialogCalls[0].width, 'A');
+        }
+        EXPECT_EQ(conn->user, c.user) << c.name;
+        EXPECT_EQ(conn->diag.errCode, c.code) << c.name;
+        if (c.rc != SQL_SUCCESS) {
+            // Nothing reached the connection, the agent or the process-wide settings.
+            EXPECT_EQ(conn->state, CONN_ALLOCATED) << c.name;
+            EXPECT_TRUE(fake.calls.empty()) << c.name;
+            EXPECT_EQ(OA_ConnSettings().maxRows, 9) << c.name;
+        }
+        Disconnect();
+    }
+}
+
+TEST_F(DriverConnectTest, DialogGetsTheDriverName) {
+    g_dialogAnswer = "DSN=Sales;UID=u;PWD=p";
+    EXPECT_EQ(Connect("DSN=Sales", SQL_DRIVER_PROMPT), SQL_SUCCESS);
+    Disconnect();
+    EXPECT_EQ(Connect("DRIVER={Tessaryn Vell};UID=u", SQL_DRIVER_PROMPT), SQL_SUCCESS);
+    ASSERT_EQ(g_dialogCalls.size(), 2u);
+    EXPECT_EQ(g_dialogCalls[0].driver, "Tessaryn Vell for Progress 11 SQL-92 (Unicode)");
+    EXPECT_EQ(g_dialogCalls[1].driver, "Tessaryn Vell");
+}
+
+TEST_F(DriverConnectTest, ConnectGivesTheConnectionItsSettings) {
+    ASSERT_EQ(Connect("DSN=Sales;IV=TRUE;FBS=0"), SQL_SUCCESS);
+    EXPECT_EQ(conn->dsn, "Sales");
+    EXPECT_EQ(conn->user, "ann");
+    EXPECT_EQ(conn->password, "salespwd");
+    EXPECT_EQ(conn->cn_dbpath, "/data/sales.db");
+    EXPECT_EQ(conn->cn_dbopts, "-H dbhost -S 2500");
+    EXPECT_EQ(conn->cn_fetchSize, 60u);  // 0 means the default
+    EXPECT_EQ(conn->flags & (CONN_FLAG_READ_ONLY | CONN_FLAG_INCLUDE_VIEWS | CONN_FLAG_INCLUDE_ALL),
+              CONN_FLAG_READ_ONLY | CONN_FLAG_INCLUDE_VIEWS);
+    EXPECT_EQ(conn->flags & CONN_FLAG_AUTOCOMMIT, CONN_FLAG_AUTOCOMMIT);  // as the agent said
+    EXPECT_EQ(conn->defaultIsolation, 8u);                               // DefaultTxnIso of the section
+    EXPECT_EQ(fake.request["database"], "/data/sales.db");
+    EXPECT_EQ(fake.request["dbOptions"], "-H dbhost -S 2500");
+    EXPECT_EQ(fake.request["dataSource"], "Sales");
+    EXPECT_EQ(fake.requestReadOnly, 1);
+    EXPECT_FALSE(conn->appName.empty());
+
+    // A second connect on a connected handle is refused.
+    EXPECT_EQ(Connect("DSN=Sales"), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_CONNECTION_IN_USE);
+    Disconnect();
+
+    // A reconnect without IV or READONLY does not keep the earlier choice.
+    ASSERT_EQ(Connect("DSN=Empty;FBS=250"), SQL_SUCCESS);
+    EXPECT_EQ(conn->flags & (CONN_FLAG_READ_ONLY | CONN_FLAG_INCLUDE_VIEWS), 0);
+    EXPECT_EQ(conn->cn_fetchSize, 250u);
+    EXPECT_EQ(conn->cn_dbopts, "");
+}
+
+TEST_F(DriverConnectTest, CompletedConnectString) {
+    struct Case {
+        std::string in;
+        std::string out;
+    } cases[] = {
+        {"DSN=Sales;PWD={a;b}", "DSN=Sales;UID=ann;PWD={a;b};CONNSTR=/data/sales.db"},
+        // Neither DSN nor FILEDSN: the "Default" section.
+        {"UID=x", "DSN=Default;UID=x;PWD=defpwd;CONNSTR=/data/default.db"},
+        // A database the string named is named again, for a reconnect with this string.
+        {"DSN=Sales;DATABASENAME=/other.db",
+         "DSN=Sales;UID=ann;PWD=salespwd;CONNSTR=/other.db;DATABASENAME=/other.db"},
+        {"DRIVER={Tessaryn Vell};UID=u;PWD=p;HOSTNAME=h;PORT=5;IV=yes;NRSSL=TRUE;DYN_CURS_SENSITIVITY=Disabled;"
+         "READONLY=no",
+         "DRIVER={Tessaryn Vell};UID=u;PWD=p;FBS=20;READONLY=no;NLB=;DATABASENAME=/data/default.db;NRSSL=TRUE;"
+         "DYN_CURS_SENSITIVITY=DISABLED;HOSTNAME=h;PORT=5;SQLDBMSNAME=;DEFTXNISO=;IV=yes;IA=;Server=Tessaryn"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(Connect(c.in), SQL_SUCCESS) << c.in;
+        EXPECT_EQ(Out(), c.out);
+        EXPECT_EQ(outLen, static_cast<SQLSMALLINT>(c.out.size()));
+        // The completed string connects again to the same database.
+        std::string dbpath = conn->cn_dbpath;
+        Disconnect();
+        ASSERT_EQ(Connect(c.out), SQL_SUCCESS) << c.out;
+        EXPECT_EQ(conn->cn_dbpath, dbpath) << c.out;
+        Disconnect();
+    }
+}
+
+// The narrow out buffer over the sizes that matter: none, 0, exact fit, one short.
+TEST_F(DriverConnectTest, NarrowOutBufferSizes) {
+    const std::string full = "DSN=Empty;UID=u;PWD=p;CONNSTR=/data/empty.db";
+    const auto n = static_cast<SQLSMALLINT>(full.size());
+    struct Case {
+        bool buffer;
+        SQLSMALLINT size;
+        SQLRETURN rc;
+        std::string text;
+    } cases[] = {
+        {false, 100, SQL_SUCCESS, ""},
+        {true, 0, SQL_SUCCESS_WITH_INFO, "untouched"},
+        {true, static_cast<SQLSMALLINT>(n + 1), SQL_SUCCESS, full},
+        {true, n, SQL_SUCCESS_WITH_INFO, full.substr(0, full.size() - 1)},
+        {true, 1, SQL_SUCCESS_WITH_INFO, ""},
+    };
+    for (const Case& c : cases) {
+        char buf[128];
+        std::strcpy(buf, "untouched");
+        outLen = -1;
+        SQLRETURN rc = CallODBC(kDriverConnectRec, HandleFromId(conn->id), kWindow, "DSN=Empty;UID=u;PWD=p",
+                                SQLSMALLINT{SQL_NTS}, c.buffer ? buf : nullptr, c.size, &outLen,
+                                SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_NARROW);
+        EXPECT_EQ(rc, c.rc) << c.size;
+        EXPECT_EQ(conn->state, CONN_CONNECTED);  // a cut string still connects
+        EXPECT_EQ(outLen, n) << c.size;          // always the full length
+        if (c.buffer) {
+            EXPECT_EQ(std::string(buf), c.text) << c.size;
+        }
+        EXPECT_EQ(conn->diag.errCode, rc == SQL_SUCCESS_WITH_INFO ? ERR_DATA_WAS_TRUNCATED : 0) << c.size;
+        Disconnect();
+    }
+}
+
+// The wide entry's way: UTF-8 in, a narrow buffer out converted back into characters.
+TEST_F(DriverConnectTest, WideEntryConnectsInWideMode) {
+    auto wide = [](const std::string& s) {
+        std::vector<SQLWCHAR> w(s.begin(), s.end());
+        w.push_back(0);
+        return w;
+    };
+    const std::string full = "DSN=Empty;UID=u;PWD=p;CONNSTR=/data/empty.db";
+    for (SQLSMALLINT chars : {SQLSMALLINT(200), static_cast<SQLSMALLINT>(full.size() + 1),
+                              static_cast<SQLSMALLINT>(full.size()), SQLSMALLINT(0)}) {
+        auto in = wide("DSN=Empty;UID=u;PWD=p");
+        std::vector<SQLWCHAR> outW(256, 0xFFFF);
+        SQLSMALLINT outChars = -1;
+        WideIn i(in.data(), SQL_NTS);
+        WideOut o(outW.data(), chars, WideCut::PostOnHandle);
+        WideHook w({&i}, &o, &outChars);
+        SQLRETURN rc = CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(),
+                                      i.len16(), o.buffer(), o.size16(), o.narrowLen16(),
+                                      SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+        bool fits = chars > static_cast<SQLSMALLINT>(full.size());
+        EXPECT_EQ(rc, fits ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO) << chars;
+        EXPECT_EQ(outChars, static_cast<SQLSMALLINT>(full.size())) << chars;
+        if (chars > 0) {
+            std::string back;
+            for (size_t k = 0; outW[k] != 0; ++k)
+                back.push_back(static_cast<char>(outW[k]));
+            EXPECT_EQ(back, full.substr(0, std::min<size_t>(full.size(), chars - 1))) << chars;
+        }
+        EXPECT_EQ(fake.request["options"], std::string("W\x7F\x01\x01"));
+        Disconnect();
+    }
+}
+
+TEST_F(DriverConnectTest, SQLConnectBuildsAConnectStringThatCannotBeInjected) {
+    auto call = [&](const char* dsn, SQLSMALLINT dl, const char* uid, SQLSMALLINT ul, const char* pwd,
+                    SQLSMALLINT pl) {
+        return CallODBC(kConnectRec, HandleFromId(conn->id), dsn, dl, uid, ul, pwd, pl, WIDTH_NARROW);
+    };
+    ASSERT_EQ(call("Sales", SQL_NTS, "x;DATABASENAME=/evil.db", SQL_NTS, "p;w}", SQL_NTS), SQL_SUCCESS);
+    EXPECT_EQ(conn->user, "x;DATABASENAME=/evil.db");
+    EXPECT_EQ(conn->password, "p;w}");
+    EXPECT_EQ(conn->cn_dbpath, "/data/sales.db");
+    Disconnect();
+
+    // Counted lengths; a null text is an empty value.
+    ASSERT_EQ(call("SalesXX", 5, "bobby", 3, nullptr, 0), SQL_SUCCESS);
+    EXPECT_EQ(conn->dsn, "Sales");
+    EXPECT_EQ(conn->user, "bob");
+    EXPECT_EQ(conn->password, "");
+    EXPECT_EQ(call("Sales", SQL_NTS, "u", SQL_NTS, "p", SQL_NTS), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_CONNECTION_IN_USE);
+    Disconnect();
+
+    EXPECT_EQ(call("Sales", SQL_NTS, "u", -5, "p", SQL_NTS), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+    EXPECT_TRUE(fake.calls.empty());
+}
+
+// Process-wide state is touched only inside the connect lock, which the agent's connect
+// runs in; it is free again afterwards.
+TEST_F(DriverConnectTest, ConnectRunsInsideTheConnectLock) {
+    auto lockFree = [] {
+        return std::async(std::launch::async, [] {
+                   std::unique_lock<std::recursive_mutex> l(Drv().connectLock, std::try_to_lock);
+                   return l.owns_lock();
+               }).get();
+    };
+    int held = 0;
+    fake.onConnect = [&] { held += lockFree() ? 0 : 1; };
+    ASSERT_EQ(Connect("DSN=Empty"), SQL_SUCCESS);
+    Disconnect();
+    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Empty", SQLSMALLINT{SQL_NTS}, "u", SQLSMALLINT{SQL_NTS},
+                       "p", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
+              SQL_SUCCESS);
+    EXPECT_EQ(held, 2);
+    EXPECT_TRUE(lockFree());
+}
+
+TEST_F(DriverConnectTest, TraceNeverShowsAPassword) {
+    TempDir dir;
+    ScopedEnv file("KVR_DEBUGFILE", dir / "trace.log");
+    ASSERT_EQ(DrvAttach(), 1);
+    ASSERT_EQ(Connect("DSN=Sales;PWD=secret1"), SQL_SUCCESS);
+    Disconnect();
+    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Sales", SQLSMALLINT{SQL_NTS}, "bob",
+                       SQLSMALLINT{SQL_NTS}, "secret2", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
+              SQL_SUCCESS);
+    DrvDetach();  // closes the trace (and frees the handles)
+    std::string trace = ReadFile(dir / "trace.log");
+    for (const char* secret : {"secret1", "secret2", "salespwd", "key=[PWD]", "key=[FDSN]"})
+        EXPECT_EQ(trace.find(secret), std::string::npos) << secret << " in\n" << trace;
+    for (const char* line :
+         {"\nconnStr=[DSN=Sales;PWD=***]\n", "\n  key=[UID] data=[ann] supplied=0\n",
+          "\n  key=[DSN] data=[Sales] supplied=1\n",
+          "\ncn_dbpath=[/data/sales.db] cn_dbopts=[-H dbhost -S 2500] cn_readonly=1\n",
+          "\ncn_fetchSize=100 cn_dbhost=[] cn_svtype=[]\n",
+          "\ncn_needbind=0\ncn_hasMoreRes=0\ncn_hasParamOp=0\ncn_hasScrlCurs=0\ncn_hasDynMixCurs=0\ncn_hasV2DAE=0\n"
+          "cn_spOutDeferFetch=0\ncn_hasExecute2=0\nautocommit=1\n",
+          "\nDSN=Sales;UID=bob;PWD=***\n", "\nconnStr=[DSN=Sales;UID=bob;PWD=***]\n"})
+        EXPECT_NE(trace.find(line), std::string::npos) << line << " not in\n" << trace;
+}
+
+}  // namespace
