@@ -41,5 +41,6 @@ PY
 echo "-- the driver's trace of those calls:"
 sed -n '1,40p' "$trace"
 echo
-echo "== What works today: both libraries, every ODBC entry point, environments, SQLGetFunctions,"
-echo "   diagnostics and the trace. Connection handles come next, so a connect is refused (IM005)."
+echo "== What works today: both libraries, every ODBC entry point, environments, connection handles,"
+echo "   SQLGetFunctions, diagnostics and the trace. A connect reads its configuration and reaches the"
+echo "   database agent, whose connection operations come next: until then it answers HYC00."

@@ -91,7 +91,8 @@ struct CONN {
     std::string password;
     std::string cn_dbpath;  // DATABASENAME; also the current catalog
     std::string cn_dbopts;  // "-H host -S port", each part only when given
-    // No connect sets these five; the wide connect puts its prefix in front of agentOptions.
+    // No connect sets these five; a wide connect puts its prefix in front of agentOptions
+    // in the request it hands the agent.
     std::string cn_dbhost;
     std::string port;
     std::string cn_svtype;
