@@ -1,7 +1,6 @@
 // Driver connect, connect and the login dialog.
 #include "driver/handlers/connect.h"
 
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
