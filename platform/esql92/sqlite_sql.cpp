@@ -108,9 +108,9 @@ const char* convertTarget(std::string_view odbcType) {
         {"SQL_REAL", "REAL"}, {"SQL_FLOAT", "FLOAT"}, {"SQL_DOUBLE", "FLOAT"},
         {"SQL_DECIMAL", "NUMERIC"}, {"SQL_NUMERIC", "NUMERIC"}, {"SQL_CHAR", "VARCHAR"},
         {"SQL_VARCHAR", "VARCHAR"}, {"SQL_LONGVARCHAR", "VARCHAR"}, {"SQL_WCHAR", "VARCHAR"},
-        {"SQL_WVARCHAR", "VARCHAR"}, {"SQL_WLONGVARCHAR", "VARCHAR"}, {"SQL_DATE", "DATE"},
-        {"SQL_TYPE_DATE", "DATE"}, {"SQL_TIME", "TIME"}, {"SQL_TYPE_TIME", "TIME"},
-        {"SQL_TIMESTAMP", "TIMESTAMP"}, {"SQL_TYPE_TIMESTAMP", "TIMESTAMP"},
+        {"SQL_WVARCHAR", "VARCHAR"}, {"SQL_WLONGVARCHAR", "VARCHAR"}, {"SQL_DATE", "DATE TEXT"},
+        {"SQL_TYPE_DATE", "DATE TEXT"}, {"SQL_TIME", "TIME TEXT"}, {"SQL_TYPE_TIME", "TIME TEXT"},
+        {"SQL_TIMESTAMP", "TIMESTAMP TEXT"}, {"SQL_TYPE_TIMESTAMP", "TIMESTAMP TEXT"},
     };
     for (const auto& [name, target] : table)
         if (equalsNoCase(odbcType, name))
@@ -493,15 +493,21 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
             }
         }
         if (call && word == "CAST" && match[i + 1] > 0) {
-            // CAST(x AS [VAR]BINARY(n)): SQLite casts to bytes only with BLOB in the name.
+            // SQLite casts by the affinity of the type's name: [VAR]BINARY needs BLOB in it to
+            // give bytes, and DATE, TIME, TIMESTAMP need TEXT in it to stay text (a numeric
+            // cast would keep the year of '2012/03/04' and drop the rest).
             size_t close = static_cast<size_t>(match[i + 1]);
             int depth = 0;
             for (size_t x = i + 2; x < close; ++x) {
                 if (isPunct(text, t[x], '(')) ++depth;
                 else if (isPunct(text, t[x], ')')) --depth;
-                else if (depth == 0 && isWord(text, t[x], "AS") && x + 1 < close &&
-                         (isWord(text, t[x + 1], "BINARY") || isWord(text, t[x + 1], "VARBINARY")))
-                    edits.push_back({t[x + 1].pos + t[x + 1].len, 0, " BLOB"});
+                else if (depth == 0 && isWord(text, t[x], "AS") && x + 1 < close) {
+                    const Token& ty = t[x + 1];
+                    if (isWord(text, ty, "BINARY") || isWord(text, ty, "VARBINARY"))
+                        edits.push_back({ty.pos + ty.len, 0, " BLOB"});
+                    else if (isWord(text, ty, "DATE") || isWord(text, ty, "TIME") || isWord(text, ty, "TIMESTAMP"))
+                        edits.push_back({ty.pos + ty.len, 0, " TEXT"});
+                }
             }
             continue;
         }
