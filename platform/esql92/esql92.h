@@ -32,6 +32,16 @@
  * table; the system catalog (SYSPROGRESS.* and PUB."_File", "_Field", "_Index",
  * "_Index-Field") is read from SQLite's own schema. The file runs in WAL mode with a busy
  * timeout, so that several connections, in this process or others, share it.
+ *
+ * The SQLite back-end speaks the server's dialect: its scalar functions and DECODE,
+ * convert(SQL_xxx, v), TOP n, SYSDATE / SYSTIME / SYSTIMESTAMP, and dates and times as text in
+ * the literal forms below. CREATE TABLE and ALTER TABLE ADD keep the server's column types:
+ * every write checks the lengths of CHARACTER, VARCHAR, BINARY and VARBINARY (in bytes, 22001)
+ * and the ranges of the integer types and of NUMERIC (22003); NUMERIC columns hold exact
+ * decimal text compared by value; CHARACTER columns compare without trailing blanks. Not
+ * supported: the (+) outer-join marker (42000; write LEFT OUTER JOIN), WHERE CURRENT OF,
+ * stored procedures, arithmetic on dates (use the date functions), and case mapping beyond
+ * ASCII in ucase and lcase.
  */
 #ifndef VARNO_ESQL92_H
 #define VARNO_ESQL92_H
@@ -49,7 +59,7 @@ extern "C" {
 #define ESQL_SQLCA_SIZE    1552
 #define ESQL_MESSAGE_MAX    880 /* bytes of sqlerrmc, the terminating NUL included */
 
-typedef struct esql_sqlca {
+typedef struct tpe_sqlca {   /* the agent may name it struct tpe_sqlca */
     char     sqlcaid[8];                  /*   0: "SQLCA   " */
     int32_t  sqlcabc;                     /*   8: ESQL_SQLCA_SIZE */
     int32_t  sqlcode;                     /*  12: 0 ok, 100 no more rows, < 0 native error code */
@@ -156,7 +166,11 @@ typedef struct esql_curhdl* ESQL_CURHDL;   /* one cursor (one statement) of a co
 
 /* Creates the cursor with this identity on the connection, or sets up the existing one again
  * (the agent does so after an end of transaction): the cursor is closed and takes the text,
- * and its handle stays the same. kind must be ESQL_CURSOR_DYNAMIC. The text is copied. */
+ * and its handle stays the same. kind must be ESQL_CURSOR_DYNAMIC. The text is copied.
+ * There is no call that frees a cursor: a connection frees its cursors when it disconnects,
+ * and keeps at most 4096 of them, so that a cursor unused while 4096 others were set up is
+ * freed and its handle answers 34000. (Of those, the 128 most recently used keep SQLite's
+ * compiled statement; the others compile again when used.) */
 int tpe_set_cursor(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL* cursor,
                    const unsigned char identity[ESQL_IDENTITY_SIZE], int kind,
                    const char* text, ESQL_SQLCA* sqlca);

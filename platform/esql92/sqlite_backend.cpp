@@ -520,13 +520,16 @@ void endTrans(ESQL_TMHDL tm, Outcome& o) {
     c.abortMarked = false;
     if (sqlite3_get_autocommit(c.db))
         return;
-    if (!rollback && execSql(c, "COMMIT", o))
+    if (rollback) {
+        execSql(c, "ROLLBACK", o);
         return;
-    // A commit that failed (a busy database) leaves nothing half done: the transaction ends.
+    }
+    if (execSql(c, "COMMIT", o))
+        return;
+    // A commit that failed (the busy timeout ran out) is reported and leaves nothing half
+    // done: the transaction ends rolled back, so the next statement begins a new one.
     if (!sqlite3_get_autocommit(c.db))
         sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
-    if (rollback && !sqlite3_get_autocommit(c.db))
-        failFromSqlite(o, c.db, sqlite3_errcode(c.db));
 }
 
 void markAbort(ESQL_TMHDL tm, Outcome& o) {

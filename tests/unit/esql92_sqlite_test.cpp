@@ -207,6 +207,34 @@ TEST(Esql92Transactions, TwoConnectionsShareOneFile) {
     EXPECT_EQ(b.query("SELECT count(*) FROM t"), (Rows{{"4"}}));
 }
 
+TEST(Esql92Transactions, OpenCursorsSurviveTheEndOfATransaction) {
+    // The agent's autocommit: a statement of the same connection commits while a query still
+    // has rows to deliver.
+    TempDb f;
+    Conn c(f.target(), "tx-open-cursor");
+    ASSERT_EQ(c.exec("CREATE TABLE t (id INTEGER)"), 0);
+    ASSERT_EQ(c.exec("INSERT INTO t VALUES (1), (2), (3)"), 0);
+    ASSERT_EQ(c.commit(), 0);
+    ESQL_CURHDL cur;
+    ASSERT_EQ(c.prepare("SELECT id FROM t ORDER BY id", cur), 0);
+    PRO_SQLDA* da = c.describe(cur);
+    auto cols = c.bind(da, 1);
+    ASSERT_EQ(tpe_sqlopen(c.tm, c.db, cur, nullptr, &c.ca), 0);
+    ASSERT_EQ(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), 0);
+    ASSERT_EQ(c.exec("INSERT INTO t VALUES (4)"), 0);
+    ASSERT_EQ(c.commit(), 0) << message(c.ca);
+    ASSERT_EQ(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), 0) << message(c.ca);
+    EXPECT_EQ(cols[0].get<int32_t>(0), 2);
+    ASSERT_EQ(c.exec("INSERT INTO t VALUES (5)"), 0);
+    ASSERT_EQ(c.rollback(), 0) << message(c.ca);
+    ASSERT_GE(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), 0) << message(c.ca);
+    EXPECT_EQ(c.ca.sqlrows, 1);
+    EXPECT_EQ(cols[0].get<int32_t>(0), 3);
+    tpe_sqlclose(c.tm, c.db, cur, &c.ca);
+    PRO_SQLDA_Deallocate(da);
+    EXPECT_EQ(c.query("SELECT count(*) FROM t"), (Rows{{"4"}}));
+}
+
 TEST(Esql92Cursor, SetUpAgainAfterTheEndOfATransaction) {
     TempDb f;
     Conn c(f.target(), "setup-again");
