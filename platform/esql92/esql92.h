@@ -31,7 +31,9 @@
  * ignored; a missing file is created. The file is the schema PUB, so PUB.t and t name the same
  * table; the system catalog (SYSPROGRESS.* and PUB."_File", "_Field", "_Index",
  * "_Index-Field") is read from SQLite's own schema. The file runs in WAL mode with a busy
- * timeout, so that several connections, in this process or others, share it.
+ * timeout of 5 seconds, so that several connections, in this process or others, share it:
+ * readers never wait for a writer; a writer waits for another writer's transaction, and a
+ * transaction whose snapshot another connection has changed meanwhile fails with 40001.
  *
  * The SQLite back-end speaks the server's dialect: its scalar functions and DECODE,
  * convert(SQL_xxx, v), TOP n, SYSDATE / SYSTIME / SYSTIMESTAMP, and dates and times as text in

@@ -419,6 +419,20 @@ bool readTime(const char* s, size_t n, size_t& i, DateTime& v) {
 
 bool parseDateTime(const char* s, size_t n, DtKind kind, DateTime& out) {
     out = DateTime{};
+    // The stored form of a DATE, read once per fetched row: straight to its fields.
+    if (n == 10 && kind != DtKind::Time && (s[4] == '/' || s[4] == '-') && s[7] == s[4]) {
+        auto d = [&](size_t k) { return static_cast<unsigned>(s[k] - '0'); };
+        bool digits = true;
+        for (size_t k : {0, 1, 2, 3, 5, 6, 8, 9})
+            digits = digits && d(k) <= 9;
+        if (digits) {
+            out.year = static_cast<int>(d(0) * 1000 + d(1) * 100 + d(2) * 10 + d(3));
+            out.month = static_cast<int>(d(5) * 10 + d(6));
+            out.day = static_cast<int>(d(8) * 10 + d(9));
+            return out.year >= 1 && out.month >= 1 && out.month <= 12 && out.day >= 1 &&
+                   out.day <= daysInMonth(out.year, out.month);
+        }
+    }
     size_t i = 0;
     while (i < n && isBlank(s[i])) ++i;
     while (n > i && isBlank(s[n - 1])) --n;
@@ -864,6 +878,11 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
             n = tmp.size();
         }
         size_t room = c.length - 1;
+        // CHARACTER(n) ignores blanks after its n bytes (the column took 'ab   ' into
+        // CHARACTER(3)); they are padding, not data to report as cut.
+        if (c.type == ESQL_CHARACTER)
+            while (n > c.precision && s[n - 1] == ' ')
+                --n;
         size_t k = utf8Cut(s, n, room);
         std::memcpy(dst, s, k);
         if (k < n) {

@@ -650,6 +650,19 @@ TEST(Esql92Types, ValuesThatDoNotFitFail) {
         EXPECT_EQ(state(c.ca), k.state) << k.sql << ": " << message(c.ca);
         EXPECT_EQ(rc < 0, std::string(k.state) != "00000") << k.sql;
     }
+    // Blanks beyond a CHARACTER column's length are padding: no cut is reported.
+    ESQL_CURHDL cur;
+    ASSERT_EQ(c.prepare("SELECT c FROM t WHERE c IS NOT NULL", cur), 0);
+    PRO_SQLDA* da = c.describe(cur);
+    auto cols = c.bind(da, 2);
+    ASSERT_EQ(tpe_sqlopen(c.tm, c.db, cur, nullptr, &c.ca), 0);
+    EXPECT_EQ(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), ESQL_NOT_FOUND);
+    EXPECT_EQ(c.ca.sqlrows, 1);
+    EXPECT_EQ(cols[0].text(0), "ab ");
+    EXPECT_EQ(cols[0].ind[0], 0);
+    EXPECT_EQ(c.ca.sqlwarn[1], ' ');
+    PRO_SQLDA_Deallocate(da);
+
     // A value the column's type cannot take fails when it is fetched.
     ASSERT_EQ(c.exec("DELETE FROM t"), 0);
     ASSERT_EQ(c.exec("INSERT INTO t (d, k) VALUES ('2012/02/30', 'abc')"), 0);
