@@ -184,7 +184,6 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
     std::string colName = tokenName(sql, t[b]);
     std::string colRef(sql.substr(t[b].pos, t[b].len));
     size_t k = b + 1;
-    size_t firstWord = k;
     std::vector<std::string> words;
     while (k < e && t[k].kind == Token::Ident && !isColumnConstraintWord(sql, t[k])) {
         words.push_back(upper(sql.substr(t[k].pos, t[k].len)));
@@ -242,7 +241,6 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
     } else if (w == "BIT") {
         range("0", "1");
     }
-    (void)firstWord;
     if (!suffix.empty())
         edits.push_back({t[e - 1].pos + t[e - 1].len, 0, suffix});
 }
@@ -265,22 +263,16 @@ void rewriteTableDefinition(std::string_view sql, const std::vector<Token>& t, c
             return;
         size_t close = static_cast<size_t>(match[i]);
         size_t b = i + 1;
+        int depth = 0;
+        // Only commas at the top level of the list separate definitions.
         for (size_t k = i + 1; k <= close; ++k) {
-            if (k == close || (isPunct(sql, t[k], ',') && true)) {
-                // Only commas at the top level of the list separate definitions.
-                bool top = true;
-                if (k != close) {
-                    int depth = 0;
-                    for (size_t x = i + 1; x < k; ++x) {
-                        if (isPunct(sql, t[x], '(')) ++depth;
-                        else if (isPunct(sql, t[x], ')')) --depth;
-                    }
-                    top = depth == 0;
-                }
-                if (top) {
-                    rewriteColumnDef(sql, t, match, b, k, edits);
-                    b = k + 1;
-                }
+            if (k < close && isPunct(sql, t[k], '(')) {
+                ++depth;
+            } else if (k < close && isPunct(sql, t[k], ')')) {
+                --depth;
+            } else if (k == close || (depth == 0 && isPunct(sql, t[k], ','))) {
+                rewriteColumnDef(sql, t, match, b, k, edits);
+                b = k + 1;
             }
         }
     } else if (isWord(sql, t[0], "ALTER") && isWord(sql, t[1], "TABLE")) {
@@ -1125,7 +1117,6 @@ private:
         i_ = close + 1;
         auto args = arguments(open, close);
         auto arg = [&](size_t n) { return n < args.size() ? sub(args[n].first, args[n].second) : unknownType(); };
-        auto argType = [&](size_t n) { TypeInfo a = arg(n); return a; };
         auto integer = [](bool nullable = true) { return known(describeType(ESQL_INTEGER), nullable); };
         auto floating = [] { return known(describeType(ESQL_FLOAT)); };
 
@@ -1159,7 +1150,7 @@ private:
         if (fn == "COUNT")
             return integer(false);
         if (fn == "SUM") {
-            TypeInfo a = argType(0);
+            TypeInfo a = arg(0);
             int r = a.known ? numericRank(a.d.type) : 0;
             if (r >= 1 && r <= 4) return known(describeType(ESQL_BIGINT));
             if (r == 5) { int p, s; exactShape(a, p, s); return numeric(p + 10, s, true); }
@@ -1169,7 +1160,7 @@ private:
             return floating();
         if (fn == "MIN" || fn == "MAX") {
             if (args.size() == 1) {
-                TypeInfo a = argType(0);
+                TypeInfo a = arg(0);
                 if (a.known) a.d.nullable = 1;
                 return a;
             }
@@ -1191,16 +1182,16 @@ private:
             return common(all);
         }
         if (fn == "NULLIF")
-            return argType(0);
+            return arg(0);
         if (fn == "ABS" || fn == "ROUND" || fn == "FLOOR" || fn == "CEILING" || fn == "CEIL" || fn == "TRUNC") {
-            TypeInfo a = argType(0);
+            TypeInfo a = arg(0);
             if (!a.known || numericRank(a.d.type) == 0) return floating();
             if ((fn == "FLOOR" || fn == "CEILING" || fn == "CEIL") && a.d.type == ESQL_NUMERIC)
                 return numeric(static_cast<int>(a.d.precision), 0, a.d.nullable != 0);
             return a;
         }
         if (fn == "MOD") {
-            TypeInfo a = argType(0), b = argType(1);
+            TypeInfo a = arg(0), b = arg(1);
             if (a.known && b.known && numericRank(a.d.type) >= 1 && numericRank(a.d.type) <= 4 &&
                 numericRank(b.d.type) >= 1 && numericRank(b.d.type) <= 4)
                 return arithmetic(a, b, '%');
@@ -1224,7 +1215,7 @@ private:
                                                 "SUBSTR", "SUBSTRING", "ESQL_LEFT", "ESQL_RIGHT", "SOUNDEX"};
         for (const char* f : sameWidth)
             if (fn == f) {
-                TypeInfo a = argType(0);
+                TypeInfo a = arg(0);
                 return varchar(displayWidth(a), !a.known || a.d.nullable != 0);
             }
         if (fn == "CONCAT") {
@@ -1233,7 +1224,7 @@ private:
             return varchar(w);
         }
         if (fn == "ESQL_INSERT")
-            return varchar(displayWidth(argType(0)) + displayWidth(argType(3)));
+            return varchar(displayWidth(arg(0)) + displayWidth(arg(3)));
         if (fn == "CHAR")
             return varchar(static_cast<uint32_t>(4 * std::max<size_t>(args.size(), 1)));
         if (fn == "SYSDATE" || fn == "CURDATE")
