@@ -61,7 +61,7 @@ extern "C" {
 #define ESQL_SQLCA_SIZE    1552
 #define ESQL_MESSAGE_MAX    880 /* bytes of sqlerrmc, the terminating NUL included */
 
-typedef struct tpe_sqlca {   /* the agent may name it struct tpe_sqlca */
+typedef struct esql_sqlca {
     char     sqlcaid[8];                  /*   0: "SQLCA   " */
     int32_t  sqlcabc;                     /*   8: ESQL_SQLCA_SIZE */
     int32_t  sqlcode;                     /*  12: 0 ok, 100 no more rows, < 0 native error code */
