@@ -1,0 +1,85 @@
+// Value conversion between the server's element layouts (what an SQLDA buffer holds, one
+// element per row) and the dataset's internal types, in both directions.
+//
+// Server layouts (esql92.h): DATE {i16 year; u8 month; u8 day} (4 bytes), TIME {u8 hour,
+// minute, second; 3 zero bytes} (6), TIMESTAMP {i16 year; u8 month, day, hour, minute,
+// second; u8 0; u16 milliseconds} (10), NUMERIC the client's packed form (30), BIGINT an
+// int64 (8), BINARY and VARBINARY {i32 length; bytes} in 32000-byte elements, CHARACTER and
+// VARCHAR NUL-terminated text (UTF-8).
+//
+// Every write into a dataset element or a server element is bounded by that element's
+// width: a value that does not fit is cut (text at a character boundary), never written
+// past its element. Whatever the server left in a source element is read only within the
+// element's length.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+
+#include "util/charset.h"
+
+struct DATASET_COL;
+struct OA_ERRLIST;
+
+// The value part of a binary element: 32000 bytes less the i32 length.
+constexpr uint32_t DB_BINARY_ELEMENT = 32000;
+constexpr uint32_t DB_BINARY_MAX = DB_BINARY_ELEMENT - 4;
+
+// A buffer of rows elements of the server's layout, bound to one SQLDA column: the
+// intermediate buffer of a result column or the built values of a parameter. The client
+// library reads and writes its bytes, so it stays a plain block.
+struct DB_VALBUF {
+    std::unique_ptr<unsigned char[], UtFree> data;
+    uint32_t elemSize = 0;
+    int32_t rows = 0;
+
+    unsigned char* elem(int32_t row) const {
+        return data.get() + static_cast<size_t>(row) * elemSize;
+    }
+    void reset() {
+        data.reset();
+        elemSize = 0;
+        rows = 0;
+    }
+    // Frees the previous block and takes rows zeroed elements (at least one byte in all).
+    // false when out of memory (the buffer is then empty).
+    bool alloc(uint32_t elemSize, int32_t rows);
+};
+
+// Element size of a server type for a result column, from its described length: types 1
+// and 12 the length itself, NUMERIC 30, DATE 4, TIME 6, TIMESTAMP 10, BIGINT 8, INTEGER 4,
+// SMALLINT 2, BINARY and VARBINARY 32000. 0 for a type without an intermediate layout.
+uint32_t db_ServerElemSize(int32_t serverType, uint32_t length);
+
+// Converts the value at *src (an element of srcLen bytes of the given server type) into
+// row `row` of the dataset column, by the column's type, and advances *src by one element
+// (srcLen bytes):
+//   1, 17   text; NUMERIC and BIGINT through the client's value-to-text conversion;
+//   24, 25  UCS-2 from the UTF-8 text, or from the text of a NUMERIC or BIGINT;
+//   11-13   the datetime layouts, milliseconds x 1000000 as the fraction;
+//   14      the bytes of a {length; bytes} element, zero-padded to the width;
+//   16      a heap copy of those bytes as {length; pointer}, owned by the dataset.
+// Returns 0; 16 when the copy cannot be allocated; 15 (after the ERROR line
+// "db_ConvDBMSToKVR: Unhandled conversion") for another internal type, or when the source
+// is too short for its layout or the client cannot render the number.
+int db_ConvDBMSToKVR(const unsigned char** src, DATASET_COL* col, int32_t row, uint32_t srcLen,
+                     int32_t serverType);
+
+// Element size in the server's layout of a parameter of the given internal type and
+// dataset element width: the size of the layout for numbers, datetimes and binary values;
+// for text the bytes its longest UTF-8 form and the NUL need. By-reference text, whose
+// length depends on the values, takes the longest VARCHAR. 0 for a type without a
+// conversion.
+uint32_t db_ParamElemSize(int32_t dsType, uint32_t width);
+
+// Builds a parameter's values in the server's layout from rows [first, first + rows) of the
+// dataset column into out (rows elements), for a column whose type db_DsCTypeToDbmsType
+// marks for conversion. Rows whose indicator is negative (NULL) stay zeroed. Text elements
+// hold each value and its NUL (by-reference text: the longest value's length + 1). Refusals are posted on errors
+// (may be null) with the parameter's number (from 1):
+//   119 (22007) a DATE or TIMESTAMP of year, month and day 0, which has no value;
+//   60 (22008) a datetime field too large for the server's layout;
+//   57 (22001) a binary value longer than DB_BINARY_MAX bytes.
+// 16 on no memory; 15 for an internal type without a conversion.
+int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VALBUF* out,
+                     uint32_t paramNo, OA_ERRLIST* errors);
