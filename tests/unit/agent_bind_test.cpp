@@ -345,6 +345,7 @@ TEST_F(ScriptedCursor, ParametersOfEveryInternalTypeReachTheServer) {
         {DS_BINARY, 2, "\x01\xff", -1, "x'01ff'"},
         {DS_LONGCHAR, 16, "hello", 5, "'hello'"},
         {DS_LONGBINARY, 16, "xyz", 3, "x'78797a'"},
+        {DS_LONGBINARY, 16, "", 0, "x''"},
         {DS_CHARZ, 6, "hi", -1, "'hi'"},
         {DS_VARCHAR8, 4, "\x02" "ab", -1, "'ab'"},
         {DS_VARBINARY32, 8, Prefixed(int32_t{1}, "z"), -1, "x'7a'"},
