@@ -19,29 +19,11 @@
 
 namespace {
 
-// Moves the SQLCA's messages to the list (emptied first unless it keeps its records) and
-// takes them off the client's queue.
-void PostSqlca(OA_ERRLIST* list, ESQL_SQLCA* ca) {
-    if (list != nullptr && list->keep == 0)
-        OA_ErrClear(list);
-    for (int i = 0; i < OA_SQLCA_MAX_MESSAGES && ca->sqlcode != 0; ++i) {
-        if (list != nullptr) {
-            char state[sizeof ca->sqlstate + 1] = {};
-            std::memcpy(state, ca->sqlstate, sizeof ca->sqlstate);
-            char message[sizeof ca->sqlerrmc + 1] = {};
-            size_t n = ca->sqlerrml > 0 ? static_cast<size_t>(ca->sqlerrml) : 0;
-            std::memcpy(message, ca->sqlerrmc, std::min(n, sizeof ca->sqlerrmc));
-            OA_ErrAppend(list, OA_ErrRecNew(ca->sqlcode, message, state));
-        }
-        tpe_sqlc_clear(ca);
-    }
-}
-
 // The outcome of one SQLDA call: 0, or 15 with the messages posted.
 int Checked(DB_SQLDABIND* b) {
     if (b->sqlca->sqlcode >= 0)
         return 0;
-    PostSqlca(b->errors, b->sqlca);
+    OA_ErrFromSqlca(b->errors, b->sqlca);
     return ERR_GENERAL_ERROR;
 }
 
