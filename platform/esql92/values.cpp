@@ -915,7 +915,8 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
         }
         size_t room = c.length - 4;
         size_t k = std::min(n, room);
-        std::memcpy(dst + 4, s, k);
+        if (k != 0)  // SQLite answers an empty blob with a null pointer
+            std::memcpy(dst + 4, s, k);
         if (k < n) {
             truncated = true;
             indValue = static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));

@@ -149,9 +149,7 @@ TEST_F(SqliteBinding, EveryServerTypeRoundTripsThroughParametersAndResults) {
     Put(&c[8], 2, Bytes(SQL_TIME_STRUCT{23, 59, 59}));
     Put(&c[9], 2, Bytes(SQL_TIMESTAMP_STRUCT{1999, 12, 31, 23, 59, 59, 999000000}));
     Put(&c[10], 2, std::string("\0\0\0\x01", 4));
-    // Not the empty value: the client's SQLite back-end copies a zero-length blob from a null
-    // pointer (undefined behaviour that the sanitizer build stops on).
-    PutRef(&c[11], 2, std::string(1, '\0'), 1);
+    PutRef(&c[11], 2, std::string(), 0);  // an empty VARBINARY: SQLite hands it back as a null pointer
     Put(&c[12], 2, "\x7f");
     Put(&c[13], 2, "\x00");
     Put(&c[14], 2, Bytes(uint32_t{0}));
@@ -166,7 +164,7 @@ TEST_F(SqliteBinding, EveryServerTypeRoundTripsThroughParametersAndResults) {
          "4:01020304", "2:abcd", "-100", "1", "4000000000"},
         row1,
         {"3", "abcde", "", "999999999.999", "32767", "-0.25", "1e+300", "1999-12-31", "23:59:59",
-         "1999-12-31 23:59:59.999000000", "4:00000001", "1:00", "127", "0", "0"},
+         "1999-12-31 23:59:59.999000000", "4:00000001", "0:", "127", "0", "0"},
     };
     for (bool wide : {false, true}) {
         for (int32_t block : {1, 2, 4}) {
