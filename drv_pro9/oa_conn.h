@@ -1,34 +1,120 @@
-// Agent connection and agent statement records, and their look-up by handle.
+// Agent connections and agent statements: their records, their look-up by handle, and the
+// operations that open and close a connection, end its transactions, and allocate, free and
+// name its statements.
 //
 // An OA_CONN is what the ODBC side's connection holds through its agent connection
-// handle: its ESQL connection (DB_CONN), its settings and its transaction state. An
-// OA_STMT is one agent statement on it. Both live in the agent's handle tables
-// (db_conn.h) and carry the error list on which their failures are queued.
+// handle: its ESQL connection (DB_CONN), the settings the data source configuration gave
+// it, and its transaction state. An OA_STMT is one agent statement on it. Both live in the
+// agent's handle tables (db_conn.h) and carry the error list on which their failures are
+// queued. Every operation returns 0 or an internal code (util/errcode.h); an unknown
+// handle gives 21.
 //
-// The records hold what the server connection layer and the error records use; the
-// connection and statement operations add their own fields here.
+// Transactions are implicit on the server: a statement begins one and only an end of
+// transaction ends it. OA_TransState keeps the connection's view of it (open or not,
+// autocommit on or off) and decides when the client is asked to end it.
 #pragma once
 
 #include <cstdint>
+#include <cstdlib>
+#include <memory>
+#include <string>
 
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_err.h"
+#include "drv_pro9/oa_sqltext.h"
 #include "drv_pro9/oa_stmtflags.h"
+
+struct DB_CURSOR;
+struct OA_CONNREQ;
+
+// Frees a C-heap text.
+struct OaFreeText {
+    void operator()(char* text) const { std::free(text); }
+};
+using OaOwnedText = std::unique_ptr<char, OaFreeText>;
+
+// Bit of OA_CONN::transFlags.
+constexpr uint16_t OA_TRANS_OPEN = 0x1;
+
+// Steps of OA_TransState.
+constexpr int OA_TRANS_BEGIN = 1;
+constexpr int OA_TRANS_COMMIT = 2;
+constexpr int OA_TRANS_ROLLBACK = 3;
+constexpr int OA_TRANS_AUTOCOMMIT_ON = 4;
+constexpr int OA_TRANS_AUTOCOMMIT_OFF = 5;
+
+// The bytes in front of the connect request's options text that ask for a wide connection.
+constexpr char OA_WIDE_PREFIX[4] = {'W', 0x7F, 0x01, 0x01};
 
 struct OA_CONN {
     OA_ERRLIST errors;            // first member: the ESQL layer posts here after connect
     OA_SERVER* server = nullptr;
     uint32_t handle = 0;          // own id in the connection table
-    DB_CONN* db = nullptr;        // owned
+    // Read-only as last set by the ODBC side (reported only), and as given at connect: the
+    // latter governs transactions and the refusal of statements other than SELECT, so that
+    // switching it later cannot leave work without its commit.
+    int32_t readOnly = 0;
+    int32_t readOnlyAtConnect = 0;
+    int32_t autocommit = 0;       // 1 on
+    std::string user;
+    std::string database;
+    uint16_t transFlags = 0;      // OA_TRANS_OPEN
+    DB_CONN* db = nullptr;        // owned; freed by OA_Disconnect
+    int32_t odbcVersion = 2;      // 3 once the ODBC side says so
+    int32_t selectOpensTransaction = 0;
+    // Settings copied at connect from the process-wide block (oa_settings.h).
+    int32_t dynCursSensitivity = 0;   // 0 low, 1 high, 2 disabled
+    int32_t jet = 0;
+    int32_t noAutoCommit = 0;
+    int32_t maxRows = 0;              // 0: no limit
+    int32_t noRowsetSizeLimit = 0;
+    OaOwnedText initSqlFile;          // null when none
+    int32_t showRemarks = 0;
+    OaOwnedText sqlDbmsName;          // null when none
     // Isolation configured for the connection (ODBC value 1, 2, 4 or 8; 0 when not
     // configured); answered when the client cannot tell the current one.
     uint32_t defaultIsolation = 0;
+    int32_t wide = 0;             // opened in wide mode
+    int32_t cursorLibrary = 0;    // the cursor library asked for its capabilities
+};
+
+// Bits of OA_CURSOROPTS::setFlags: the application set the value itself.
+constexpr uint16_t OA_CURSOR_TYPE_SET = 0x1;
+constexpr uint16_t OA_KEYSET_SIZE_SET = 0x2;
+constexpr uint16_t OA_ROWSET_SIZE_SET = 0x4;
+// Bits of OA_CURSOROPTS::auxFlags that a new rowset size invalidates.
+constexpr uint16_t OA_CURSOR_AUX_ROWSET_BITS = 0x30;
+
+// The statement attributes that govern cursors, kept with the agent statement for the
+// cursor library (statement options 6 to 12).
+struct OA_CURSOROPTS {
+    int32_t rowsetSize = 1;
+    int32_t keysetSize = 0;
+    int32_t cursorType = 0;       // 0 forward-only, 1 keyset-driven, 2 dynamic, 3 static
+    int32_t concurrency = 1;      // 1 read-only, 2 lock, 3 row versions, 4 values
+    int32_t simulateCursor = 0;   // option 10
+    int32_t retrieveData = 1;     // option 11
+    int32_t useBookmarks = 0;     // option 12
+    uint16_t setFlags = 0;        // OA_*_SET
+    uint16_t auxFlags = 0;
 };
 
 struct OA_STMT {
     OA_ERRLIST errors;
     OA_CONN* conn = nullptr;      // owner
+    uint32_t handle = 0;          // own id in the statement table
     uint16_t flags = 0;           // OaStmtFlag bits (oa_stmtflags.h)
+    std::string cursorName;
+    DB_CURSOR* cursor = nullptr;  // owned: the statement's ESQL cursor (oa_exec.h)
+    int16_t type = 0;             // OaSqlTextKind of the prepared text (1 SELECT)
+    int32_t maxRows = 0;          // rows a result may deliver; 0 no limit
+    int32_t noScan = 0;           // prepare without escape translation
+    int32_t maxLength = 0;        // statement option 3
+    int64_t rowCount = 0;         // rows affected by the last execute
+    OA_CURSOROPTS cursorOpts;
+    int32_t option41A = 0;        // driver statement options 0x41A, 0x41C and 0x41E
+    int32_t option41C = 0;
+    int32_t option41E = 0;
 };
 
 // The live record behind an id of the agent's connection or statement table, or null.
@@ -38,3 +124,54 @@ inline OA_CONN* oa_FindConn(uint32_t handle) {
 inline OA_STMT* oa_FindStmt(uint32_t handle) {
     return static_cast<OA_STMT*>(hdl_Lookup(&Agent().stmts, handle));
 }
+
+// Copies text into buf (bufLen bytes), cut to bufLen - 1 bytes and NUL-terminated, and its
+// full length into *outLen (when given). Nothing is copied into a null buffer or one of
+// no bytes. True when the text was cut.
+bool oa_CopyOut(const char* text, char* buf, int32_t bufLen, int32_t* outLen);
+
+// Moves the connection's transaction state one step; makes the client calls the step
+// needs (through DB_EndTrans) and returns 0 or their code:
+//   OA_TRANS_BEGIN: marks a transaction open (nothing when one is) and makes the ESQL
+//     connection current; 15 when it cannot, and the transaction is not open.
+//   OA_TRANS_COMMIT / OA_TRANS_ROLLBACK: ends the open transaction (nothing when none
+//     is); a failed end leaves it open, so that the next end reaches the server again.
+//     A rollback in autocommit mode gives 43 and ends nothing.
+//   OA_TRANS_AUTOCOMMIT_ON: commits the open transaction first (a failure leaves
+//     autocommit off), then switches autocommit on.
+//   OA_TRANS_AUTOCOMMIT_OFF: switches autocommit off and rolls the open transaction back
+//     (a failure leaves autocommit on).
+//   Any other step: 15.
+// A connection opened read-only does no transaction handling: no client call, 0; the
+// autocommit steps only record the setting.
+int OA_TransState(OA_CONN* conn, int step);
+
+// Slot 5. Opens an agent connection on the server for the request: copies the process-wide
+// settings (taking over their texts), sets the wide flag from the options prefix, puts
+// empty C-heap texts in the request's missing user, password and database, opens the
+// ESQL connection on the database options, sets autocommit and the configured isolation,
+// and registers the connection. 0; 21 (bad arguments), 16, 53 (refused; the server's
+// messages on the server's list), or the code of the failing step; nothing is left open
+// on failure. A full connection table gives its code with the message on the server's list.
+int OA_Connect(uint32_t server, OA_CONNREQ* req, uint32_t* outConn);
+// Slot 6. Frees the connection's remaining statements, rolls back an open transaction
+// (its result is ignored), closes the ESQL connection (a failure is logged at DEBUG and
+// the close goes on) and frees the record. 0 for every live connection.
+int OA_Disconnect(uint32_t conn);
+// Slots 21 and 22: end the open transaction. 0, or the failing end's code with the
+// server's messages on the connection's list. A rollback in autocommit mode ends nothing
+// and gives 0.
+int OA_Commit(uint32_t conn);
+int OA_Rollback(uint32_t conn);
+// Slot 7. A new statement named "CN" and a per-process number in hexadecimal, with the
+// connection's maximum rows. 0, 16, or the table's code (with its message on the
+// connection's list) when the statement cannot be registered; nothing is left made.
+int OA_AllocStmt(uint32_t conn, uint32_t* outStmt);
+// Slot 8. Resets the statement (closing its cursor) and frees it. 0.
+int OA_FreeStmt(uint32_t stmt);
+// Slot 9. Copies the cursor name as oa_CopyOut does; 19 when it was cut, else 0.
+int OA_GetCursorName(uint32_t stmt, char* buf, int32_t bufLen, int32_t* outLen);
+// Slot 10. Replaces the cursor name; a cursor that already exists at the server is renamed
+// at once. 21 for a null name; 16, or 15 with the client's messages on the statement, keep
+// the old name.
+int OA_SetCursorName(uint32_t stmt, const char* name);

@@ -3,6 +3,8 @@
 
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_conn.h"
+#include "drv_pro9/oa_exec.h"
+#include "drv_pro9/oa_props.h"
 #include "scrs/scr_hook.h"
 #include "util/errcode.h"
 
@@ -44,8 +46,8 @@ int OA_Cancel(uint32_t stmt) {
 // Operations still to be built. Each slot below holds a stand-in that checks the handle
 // like the real operation will (21 for an unknown one) and answers 43 (driver not
 // capable) for a valid one, so that callers already see the table's final shape. The
-// operations that replace them come with the connection, statement, property,
-// description, native SQL, type information, data-at-execution and catalog work.
+// operations that replace them come with the statement, description, native SQL, type
+// information, data-at-execution and catalog work.
 
 enum class HandleKind { Any, Server, Conn, Stmt };
 
@@ -69,25 +71,23 @@ int NotYetBuilt(uint32_t handle, Args...) {
     return IsLive(K, handle) ? ERR_DRIVER_NOT_CAPABLE : ERR_INVALID_ARGUMENT_VALUE;
 }
 
-constexpr auto kServer = HandleKind::Server;
 constexpr auto kStmt = HandleKind::Stmt;
 constexpr auto kConn = HandleKind::Conn;
-constexpr auto kAny = HandleKind::Any;
 
 }  // namespace
 
 const OA_OPTABLE OA_AgentOpTable = {
-    .DRV_GetProperty = NotYetBuilt<kAny>,  // stand-in for OA_GetProperty
-    .DRV_SetProperty = NotYetBuilt<kAny>,  // stand-in for OA_SetProperty
+    .DRV_GetProperty = OA_GetProperty,
+    .DRV_SetProperty = OA_SetProperty,
     .DRV_GetErrors = OA_GetErrors,
     .DRV_OpenServer = OA_OpenServer,
     .DRV_CloseServer = OA_CloseServer,
-    .DRV_Connect = NotYetBuilt<kServer>,  // stand-in for OA_Connect
-    .DRV_Disconnect = NotYetBuilt<kConn>,  // stand-in for OA_Disconnect
-    .DRV_AllocStmt = NotYetBuilt<kConn>,  // stand-in for OA_AllocStmt
-    .DRV_FreeStmt = NotYetBuilt<kStmt>,  // stand-in for OA_FreeStmt
-    .DRV_GetCursorName = NotYetBuilt<kStmt>,  // stand-in for OA_GetCursorName
-    .DRV_SetCursorName = NotYetBuilt<kStmt>,  // stand-in for OA_SetCursorName
+    .DRV_Connect = OA_Connect,
+    .DRV_Disconnect = OA_Disconnect,
+    .DRV_AllocStmt = OA_AllocStmt,
+    .DRV_FreeStmt = OA_FreeStmt,
+    .DRV_GetCursorName = OA_GetCursorName,
+    .DRV_SetCursorName = OA_SetCursorName,
     .DRV_Prepare = NotYetBuilt<kStmt>,  // stand-in for OA_Prepare
     .DRV_SetParamValues = NotYetBuilt<kStmt>,  // stand-in for OA_SetParamValues
     .DRV_Execute = NotYetBuilt<kStmt>,  // stand-in for OA_Execute
@@ -97,9 +97,9 @@ const OA_OPTABLE OA_AgentOpTable = {
     .DRV_NativeSql = NotYetBuilt<kConn>,  // stand-in for OA_NativeSql
     .DRV_SetParamDescs = NotYetBuilt<kStmt>,  // stand-in for OA_SetParamDescs
     .DRV_Fetch = NotYetBuilt<kStmt>,  // stand-in for OA_Fetch
-    .DRV_CloseCursor = NotYetBuilt<kStmt>,  // stand-in for OA_CloseCursor
-    .DRV_Commit = NotYetBuilt<kConn>,  // stand-in for OA_Commit
-    .DRV_Rollback = NotYetBuilt<kConn>,  // stand-in for OA_Rollback
+    .DRV_CloseCursor = OA_CloseCursor,
+    .DRV_Commit = OA_Commit,
+    .DRV_Rollback = OA_Rollback,
     .GetOpTable = GetOpTable,
     .DRV_MoreResults = NotYetBuilt<kStmt>,  // stand-in for OA_MoreResults
     .DRV_DDColumnPrivileges = NotYetBuilt<kStmt>,  // stand-in for OA_DDColumnPrivileges

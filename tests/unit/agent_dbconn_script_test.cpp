@@ -18,44 +18,14 @@
 namespace {
 
 using Calls = std::vector<std::string>;
+using agenttest::LogCapture;
+using agenttest::Records;
 
 std::string NameOf(uint32_t attempt) {
     char name[32];
     std::snprintf(name, sizeof name, "KVRConn-%08X", attempt);
     return name;
 }
-
-// "native|state|message" per record, in order.
-std::vector<std::string> Records(const OA_ERRLIST& list) {
-    std::vector<std::string> out;
-    for (const OA_ERRREC* r = list.head; r != nullptr; r = r->next)
-        out.push_back(std::to_string(r->native) + "|" + r->sqlstate + "|" + r->message);
-    return out;
-}
-
-// Collects "level:text" of every log line while it lives.
-class LogCapture {
-public:
-    LogCapture() {
-        sink_ = log_SinkCreate(LOG_DEBUG, -1, 0);
-        sink_->write = [](LOG_SINK*, int level, const char* text) {
-            std::string line(text);
-            if (!line.empty() && line.back() == '\n')
-                line.pop_back();
-            lines_.push_back(std::to_string(level) + ":" + line);
-        };
-        lines_.clear();
-    }
-    ~LogCapture() {
-        log_SinkRemove(sink_);
-        std::free(sink_);
-    }
-    const std::vector<std::string>& lines() const { return lines_; }
-
-private:
-    LOG_SINK* sink_;
-    static inline std::vector<std::string> lines_;
-};
 
 class AgentDbConnScript : public AgentHandles {
 protected:
