@@ -42,5 +42,6 @@ echo "-- the driver's trace of those calls:"
 sed -n '1,40p' "$trace"
 echo
 echo "== What works today: both libraries, every ODBC entry point, environments, connection handles,"
-echo "   SQLGetFunctions, diagnostics and the trace. A connect reads its configuration and reaches the"
-echo "   database agent, whose connection operations come next: until then it answers HYC00."
+echo "   SQLGetFunctions, diagnostics and the trace. A connect reads its configuration and opens the"
+echo "   database file through the agent (created when missing); SQLSetConnectAttr, which pyodbc calls"
+echo "   right after, comes with the connection options: until then it answers HYC00."
