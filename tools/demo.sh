@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Registers both drivers in a private unixODBC configuration under the build folder and
-# shows what the driver does today.
+# Registers both drivers in a private unixODBC configuration under the build folder, creates
+# the sample database through the driver, and shows what the driver does today.
 set -euo pipefail
 build=${1:-build}
 build=$(cd "$build" && pwd)
@@ -15,33 +15,52 @@ Driver = $build/libvarnodw.so
 Description = Tessaryn ODBC driver, ANSI entry points
 Driver = $build/libvarnod.so
 INI
-: > "$conf/odbc.ini"
-export ODBCSYSINI="$conf" ODBCINI="$conf/odbc.ini"
+cat > "$conf/odbc.ini" <<INI
+[ODBC Data Sources]
+sample = Tessaryn Vell for Progress 11 SQL-92 (Unicode)
+sample_ansi = Tessaryn Vell for Progress 11 SQL-92
 
-echo "== Drivers registered in $conf/odbcinst.ini"
+[sample]
+Driver = Tessaryn Vell for Progress 11 SQL-92 (Unicode)
+DatabaseName = $conf/sample.db
+
+[sample_ansi]
+Driver = Tessaryn Vell for Progress 11 SQL-92
+DatabaseName = $conf/sample.db
+INI
+export ODBCSYSINI="$conf" ODBCINI="$conf/odbc.ini"
+rm -f "$conf/sample.db" "$conf"/sample.db-* "$conf/trace.log"
+
+echo "== Drivers and data sources in the private configuration ($conf)"
 odbcinst -q -d
+odbcinst -q -s
 echo
-echo "== Each library exports exactly its own list of ODBC entry points"
-for lib in libvarnodw.so libvarnod.so; do
-    printf '%-15s %s names, e.g. %s\n' "$lib" "$(nm -D --defined-only "$build/$lib" | grep -c ' T ')" \
-        "$(nm -D --defined-only "$build/$lib" | awk '/ T SQLConnect/ {print $3}')"
+echo "== isql and iusql connect to the data sources through unixODBC"
+for client in "isql sample_ansi" "iusql sample"; do
+    set -- $client
+    if echo "quit" | "$1" -v "$2" | grep -q "Connected!"; then
+        echo "$1 $2: connected and disconnected"
+    else
+        echo "$1 $2: FAILED"
+    fi
 done
+echo "the connect created the sample database: $(ls "$conf/sample.db")"
 echo
-echo "== pyodbc through unixODBC, with the driver's trace file on (KVR_DEBUGFILE)"
-trace="$conf/trace.log"
-rm -f "$trace"
-KVR_DEBUGFILE="$trace" /usr/bin/python3 - <<'PY'
-import pyodbc
+echo "== pyodbc connects with a connect string, with the driver's trace on (KVR_DEBUGFILE)"
+KVR_DEBUGFILE="$conf/trace.log" /usr/bin/python3 - "$conf" <<'PY'
+import sys, pyodbc
+conf = sys.argv[1]
 print("drivers seen by unixODBC:", [d for d in pyodbc.drivers() if d.startswith("Tessaryn")])
-try:
-    pyodbc.connect("DRIVER={Tessaryn Vell for Progress 11 SQL-92 (Unicode)};DATABASENAME=demo.db")
-except pyodbc.Error as e:
-    print("connect:", e.args[1])
+conn = pyodbc.connect("DRIVER={Tessaryn Vell for Progress 11 SQL-92 (Unicode)};DATABASENAME=%s/sample.db;"
+                      "UID=demo;PWD=secret" % conf, autocommit=True)
+print("connected; closing")
+conn.close()
 PY
-echo "-- the driver's trace of those calls:"
-sed -n '1,40p' "$trace"
+echo "-- the driver's trace of the connect (passwords are written as ***):"
+grep -A2 'SQLDriverConnectW hDbc' "$conf/trace.log" | head -3
+grep 'SQLDriverConnectW: returning\|SQLDisconnect: returning' "$conf/trace.log" | head -2
 echo
-echo "== What works today: both libraries, every ODBC entry point, environments, connection handles,"
-echo "   SQLGetFunctions, diagnostics and the trace. A connect reads its configuration and opens the"
-echo "   database file through the agent (created when missing); SQLSetConnectAttr, which pyodbc calls"
-echo "   right after, comes with the connection options: until then it answers HYC00."
+echo "== What works today: both libraries with every ODBC entry point, environments, connections"
+echo "   (SQLDriverConnect, SQLConnect, SQLDisconnect, transactions), configuration from connect"
+echo "   strings, odbc.ini and File DSNs, SQLGetFunctions, diagnostics and the trace. Statements"
+echo "   through ODBC come next: today their calls answer HYC00 (driver not capable)."

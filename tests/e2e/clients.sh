@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# End to end with real clients through unixODBC: isql and pyodbc connect to the embedded
+# server through each library and disconnect. Usage: clients.sh BUILD_DIR
+set -euo pipefail
+build=$1
+work=$(mktemp -d "${TMPDIR:-/tmp}/varno-e2e.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+cat > "$work/odbcinst.ini" <<INI
+[Tessaryn Vell for Progress 11 SQL-92 (Unicode)]
+Driver = $build/libvarnodw.so
+
+[Tessaryn Vell for Progress 11 SQL-92]
+Driver = $build/libvarnod.so
+INI
+cat > "$work/odbc.ini" <<INI
+[wide]
+Driver = Tessaryn Vell for Progress 11 SQL-92 (Unicode)
+DatabaseName = $work/wide.db
+
+[narrow]
+Driver = Tessaryn Vell for Progress 11 SQL-92
+DatabaseName = $work/narrow.db
+INI
+export ODBCSYSINI="$work" ODBCINI="$work/odbc.ini"
+
+failures=0
+check() {  # name, then the command; passes when the command succeeds
+    local name=$1
+    shift
+    if "$@" > "$work/out.txt" 2>&1; then
+        echo "ok: $name"
+    else
+        echo "FAILED: $name"
+        sed 's/^/    /' "$work/out.txt"
+        failures=$((failures + 1))
+    fi
+}
+
+isql_connects() {  # client, DSN, database file
+    echo "quit" | "$1" -v "$2" | grep -q "Connected!" && test -f "$3"
+}
+check "isql connects through libvarnod (DSN narrow)" isql_connects isql narrow "$work/narrow.db"
+check "iusql connects through libvarnodw (DSN wide)" isql_connects iusql wide "$work/wide.db"
+
+check "pyodbc connects and disconnects through both libraries" /usr/bin/python3 - "$work" <<'PY'
+import os, sys, pyodbc
+work = sys.argv[1]
+for driver in ("Tessaryn Vell for Progress 11 SQL-92 (Unicode)", "Tessaryn Vell for Progress 11 SQL-92"):
+    db = os.path.join(work, "py-%d.db" % len(driver))
+    conn = pyodbc.connect("DRIVER={%s};DATABASENAME=%s" % (driver, db), autocommit=True)
+    conn.close()
+    assert os.path.exists(db), db
+for dsn in ("wide", "narrow"):
+    pyodbc.connect("DSN=%s" % dsn, autocommit=True).close()
+try:
+    pyodbc.connect("DRIVER={Tessaryn Vell for Progress 11 SQL-92};DATABASENAME=%s/x.db;PWD={a;b" % work,
+                   autocommit=True)
+except pyodbc.Error:
+    pass
+PY
+
+echo "$((3 - failures)) passed, $failures failed"
+[ "$failures" -eq 0 ]
