@@ -38,7 +38,7 @@ echo
 echo "== isql and iusql connect to the data sources through unixODBC"
 for client in "isql sample_ansi" "iusql sample"; do
     set -- $client
-    if echo "quit" | "$1" -v "$2" | grep -q "Connected!"; then
+    if [[ "$(echo "quit" | "$1" -v "$2")" == *"Connected!"* ]]; then
         echo "$1 $2: connected and disconnected"
     else
         echo "$1 $2: FAILED"

@@ -38,7 +38,10 @@ check() {  # name, then the command; passes when the command succeeds
 }
 
 isql_connects() {  # client, DSN, database file
-    echo "quit" | "$1" -v "$2" | grep -q "Connected!" && test -f "$3"
+    local out
+    out=$(echo "quit" | "$1" -v "$2")
+    echo "$out"
+    [[ "$out" == *"Connected!"* ]] && test -f "$3"
 }
 check "isql connects through libvarnod (DSN narrow)" isql_connects isql narrow "$work/narrow.db"
 check "iusql connects through libvarnodw (DSN wide)" isql_connects iusql wide "$work/wide.db"
