@@ -186,6 +186,22 @@ std::string formatReal(double d) {
     return s;
 }
 
+namespace {
+
+// The bytes of a value stored in a text or binary column: numbers as their text (kept in
+// tmp), text and blobs as they are.
+std::string_view valueBytes(const Value& v, std::string& tmp) {
+    if (v.kind == Value::Int)
+        tmp = formatInt(v.i);
+    else if (v.kind == Value::Real)
+        tmp = formatReal(v.d);
+    else
+        return std::string_view(v.p, v.n);
+    return tmp;
+}
+
+}  // namespace
+
 // ---------------------------------------------------------------------------------------
 // Exact decimals.
 
@@ -866,17 +882,9 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
     case ESQL_CHARACTER:
     case ESQL_VARCHAR: {
         std::string tmp;
-        const char* s = v.p;
-        size_t n = v.n;
-        if (v.kind == Value::Int) {
-            tmp = formatInt(v.i);
-            s = tmp.data();
-            n = tmp.size();
-        } else if (v.kind == Value::Real) {
-            tmp = formatReal(v.d);
-            s = tmp.data();
-            n = tmp.size();
-        }
+        std::string_view bytes = valueBytes(v, tmp);
+        const char* s = bytes.data();
+        size_t n = bytes.size();
         size_t room = c.length - 1;
         // CHARACTER(n) ignores blanks after its n bytes (the column took 'ab   ' into
         // CHARACTER(3)); they are padding, not data to report as cut.
@@ -902,17 +910,9 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
     case ESQL_BINARY:
     case ESQL_VARBINARY: {
         std::string tmp;
-        const char* s = v.p;
-        size_t n = v.n;
-        if (v.kind == Value::Int) {
-            tmp = formatInt(v.i);
-            s = tmp.data();
-            n = tmp.size();
-        } else if (v.kind == Value::Real) {
-            tmp = formatReal(v.d);
-            s = tmp.data();
-            n = tmp.size();
-        }
+        std::string_view bytes = valueBytes(v, tmp);
+        const char* s = bytes.data();
+        size_t n = bytes.size();
         size_t room = c.length - 4;
         size_t k = std::min(n, room);
         if (k != 0)  // SQLite answers an empty blob with a null pointer
