@@ -86,6 +86,23 @@ void WidenState(const SQLCHAR* narrow, SQLWCHAR* app, SQLRETURN rc) {
     app[i] = 0;
 }
 
+// SQLErrorW and SQLGetDiagRecW: the handler writes the message into a narrow buffer that is
+// converted inside the call, and the state into a narrow local widened afterwards. Lead
+// holds the arguments that come before the state (SQLGetDiagRecW's record number).
+template <class... Lead>
+SQLRETURN WideRecord(const CALLREC& rec, SQLHANDLE handle, SQLWCHAR* state, SQLINTEGER* native, SQLWCHAR* msg,
+                     SQLSMALLINT cchMax, SQLSMALLINT* pcch, Lead... lead) {
+    WideOut o(msg, cchMax, WideCut::ResultOnly);
+    if (!o.ok())
+        return SQL_ERROR;
+    SQLCHAR narrowState[6] = {};
+    WideHook w({}, &o, pcch);
+    SQLRETURN rc = CallODBCHooked(rec, handle, w.hook(), lead..., narrowState, native, o.buffer(), o.size16(),
+                                  o.narrowLen16());
+    WidenState(narrowState, state, rc);
+    return rc;
+}
+
 }  // namespace
 
 VARNO_EXPORT SQLRETURN SQL_API SQLError(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hstmt, SQLCHAR* state,
@@ -99,17 +116,7 @@ VARNO_EXPORT SQLRETURN SQL_API SQLErrorW(SQLHENV henv, SQLHDBC hdbc, SQLHSTMT hs
                                          SQLINTEGER* native, SQLWCHAR* msg, SQLSMALLINT cchMax, SQLSMALLINT* pcch) {
     SQLHANDLE handle = nullptr;
     const CALLREC* rec = ErrorRecord(kErrorW, henv, hdbc, hstmt, &handle);
-    if (rec == nullptr)
-        return SQL_INVALID_HANDLE;
-    WideOut o(msg, cchMax, WideCut::ResultOnly);
-    if (!o.ok())
-        return SQL_ERROR;
-    SQLCHAR narrowState[6] = {};
-    WideHook w({}, &o, pcch);
-    SQLRETURN rc = CallODBCHooked(*rec, handle, w.hook(), narrowState, native, o.buffer(), o.size16(),
-                                  o.narrowLen16());
-    WidenState(narrowState, state, rc);
-    return rc;
+    return rec ? WideRecord(*rec, handle, state, native, msg, cchMax, pcch) : SQL_INVALID_HANDLE;
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetDiagRec(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,
@@ -123,17 +130,7 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetDiagRecW(SQLSMALLINT type, SQLHANDLE handle
                                               SQLWCHAR* state, SQLINTEGER* native, SQLWCHAR* msg,
                                               SQLSMALLINT cchMax, SQLSMALLINT* pcch) {
     const CALLREC* rec = kGetDiagRecW.For(type);
-    if (rec == nullptr)
-        return SQL_INVALID_HANDLE;
-    WideOut o(msg, cchMax, WideCut::ResultOnly);
-    if (!o.ok())
-        return SQL_ERROR;
-    SQLCHAR narrowState[6] = {};
-    WideHook w({}, &o, pcch);
-    SQLRETURN rc = CallODBCHooked(*rec, handle, w.hook(), recNumber, narrowState, native, o.buffer(), o.size16(),
-                                  o.narrowLen16());
-    WidenState(narrowState, state, rc);
-    return rc;
+    return rec ? WideRecord(*rec, handle, state, native, msg, cchMax, pcch, recNumber) : SQL_INVALID_HANDLE;
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetDiagField(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT recNumber,

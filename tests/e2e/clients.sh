@@ -55,7 +55,15 @@ for driver in ("Tessaryn Vell for Progress 11 SQL-92 (Unicode)", "Tessaryn Vell 
     conn.close()
     assert os.path.exists(db), db
 for dsn in ("wide", "narrow"):
-    pyodbc.connect("DSN=%s" % dsn, autocommit=True).close()
+    conn = pyodbc.connect("DSN=%s" % dsn, autocommit=True)
+    # Statements are not built yet: the driver's own diagnostic must come back through
+    # unixODBC (wide or narrow diagnostic calls), state and text intact.
+    try:
+        conn.cursor()
+        raise AssertionError("a statement handle was allocated")
+    except pyodbc.Error as e:
+        assert e.args[0] == "HYC00" and "[Tessaryn][ODBC][Driver]Driver not capable" in e.args[1], e.args
+    conn.close()
 try:
     pyodbc.connect("DRIVER={Tessaryn Vell for Progress 11 SQL-92};DATABASENAME=%s/x.db;PWD={a;b" % work,
                    autocommit=True)
