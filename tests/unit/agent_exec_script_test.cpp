@@ -15,6 +15,7 @@
 #include "drv_pro9/db_types.h"
 #include "drv_pro9/oa_initsql.h"
 #include "drv_pro9/oa_proc.h"
+#include "drv_pro9/oa_settings.h"
 #include "platform/esql92/esql92_script.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "util/errcode.h"
@@ -452,6 +453,22 @@ TEST_F(AgentInitSqlScript, FileNameGainsTheExtensionWhenItHasNone) {
         EXPECT_EQ(OA_RunInitialSql(connId, (dir + "/" + c.setting).c_str()), 0);
         EXPECT_EQ(SetUpText(script.takeCalls()), std::string("DELETE FROM ") + c.setting);
     }
+}
+
+// The file named by the data source is the one the connection took over at connect.
+TEST_F(AgentInitSqlScript, TheConnectionsOwnSettingIsRun) {
+    EXPECT_EQ(OA_RunConnInitialSql(connId), 0);
+    EXPECT_EQ(script.takeCalls(), Calls{});
+
+    std::string path = Write("dsn.sql", "UPDATE t SET k = 1");
+    OA_ConnSettingsSetText(&OA_ConnSettings().initSqlFile, (dir + "/dsn").c_str());
+    Session other;
+    other.Open("scripted.db");
+    script.takeCalls();
+    EXPECT_EQ(OA_RunConnInitialSql(other.connId), 0);
+    EXPECT_EQ(SetUpText(script.takeCalls()), "UPDATE t SET k = 1");
+    other.Close();
+    EXPECT_EQ(OA_RunConnInitialSql(other.connId), -1);
 }
 
 TEST_F(AgentInitSqlScript, RunsAsOneStatementAndCommitsInAutocommit) {
