@@ -382,24 +382,6 @@ TEST_F(AgentProcScript, OutputParametersDeferTheCommitToTheClose) {
     EXPECT_EQ(stmt->flags & STMT_OUT_PENDING, 0);
 }
 
-TEST(AgentColAttrTemplate, ColumnsAndCodes) {
-    OA_COLATTRREQ* reqs = nullptr;
-    uint32_t count = 0;
-    ASSERT_EQ(OA_ColAttrTemplate(2, &reqs, &count), 0);
-    ASSERT_EQ(count, 30u);
-    const int16_t codes[] = {11, 12, -13, 10, 14, 27, 28, 1053, 35, 1055};
-    for (uint32_t i = 0; i < count; ++i) {
-        EXPECT_EQ(reqs[i].column, static_cast<int16_t>(i / 10));
-        EXPECT_EQ(reqs[i].attribute, codes[i % 10]);
-        EXPECT_EQ(reqs[i].kind, codes[i % 10] == 14 || codes[i % 10] == 27 || codes[i % 10] == 28
-                                    ? OA_COLATTR_TEXT
-                                    : OA_COLATTR_NUMBER);
-        EXPECT_EQ(reqs[i].number, codes[i % 10] == 10 ? 2 : 0);
-        EXPECT_EQ(reqs[i].text, nullptr);
-    }
-    OA_ColAttrFree(reqs, count);
-}
-
 TEST(AgentMarkToQuestion, ReplacesEveryMark) {
     char text[] = "CALL p(\x01, 'a', \x01)";
     db_MarkToQuestion(text);
