@@ -13,6 +13,7 @@
 
 #include "drv_pro9/oa_initsql.h"
 #include "tests/unit/agent_exec_fixture.h"
+#include "tests/unit/conn_fixture.h"
 #include "tests/unit/esql92_fixture.h"
 #include "util/errcode.h"
 
@@ -243,6 +244,31 @@ TEST_F(AgentExecSqlite, InitialSqlFileIsCommittedOrLeftToTheApplication) {
     EXPECT_EQ(Count(b), "1");
     ASSERT_EQ(OA_Commit(a.connId), 0);
     EXPECT_EQ(Count(b), "2");
+    std::remove(path.c_str());
+}
+
+// The ODBC side's connection open runs the data source's file once the connection is up.
+class ConnOpenInitialSql : public conn_fixture::ConnTest {
+protected:
+    void SetUp() override {
+        ConnTest::SetUp();
+        ConnSetOpTableBinder(nullptr);   // the agent itself, on the embedded server
+    }
+};
+
+TEST_F(ConnOpenInitialSql, RunsOnTheNewConnection) {
+    esqltest::TempDb file;
+    std::string path = file.path() + "-init.sql";
+    std::ofstream(path) << "CREATE TABLE t (k INTEGER)";
+    conn->cn_dbpath = file.path();
+    OA_ConnSettingsSetText(&OA_ConnSettings().initSqlFile, path.c_str());
+    ConnOpen(conn, 'A');
+    ASSERT_EQ(conn->state, CONN_CONNECTED);
+    uint32_t stmt = 0;
+    ASSERT_EQ(OA_AllocStmt(conn->agentConn, &stmt), 0);
+    EXPECT_EQ(OA_PrepareAndExecute(stmt, "SELECT k FROM t", nullptr, 0, nullptr), 0);
+    EXPECT_EQ(OA_FreeStmt(stmt), 0);
+    EXPECT_EQ(ConnClose(conn), 0);
     std::remove(path.c_str());
 }
 
