@@ -9,6 +9,7 @@
 
 #include "drv_pro9/oa_conn.h"
 #include "drv_pro9/oa_optable.h"
+#include "drv_pro9/oa_proc.h"
 #include "util/errcode.h"
 #include "util/log.h"
 #include "util/ut_string.h"
@@ -85,16 +86,6 @@ int MakeCurrent(DB_CONN* db) {
     return db->sqlca.sqlcode < 0 ? CallFailed(db) : 0;
 }
 
-// Marks every statement of the connection to set its ESQL cursor up again.
-void MarkStatements(OA_CONN* conn) {
-    HANDLE_TABLE& t = Agent().stmts;
-    HdlTableGuard guard(&t);
-    for (uint32_t i = 0; t.slots != nullptr && i < t.slotCount; ++i) {
-        auto* stmt = static_cast<OA_STMT*>(t.slots[i].object);
-        if (t.slots[i].tag != 0 && stmt != nullptr && stmt->conn == conn)
-            stmt->flags |= STMT_CURSOR_RESET;
-    }
-}
 
 void FreeTables(AGENT_GLOBALS& a) {
     // Statements, connections, then servers: children before parents.
@@ -241,7 +232,7 @@ int DB_EndTrans(DB_CONN* db, int type) {
     tpe_tm_end_trans(db->tmHandle, &db->sqlca);
     if (db->sqlca.sqlcode < 0)
         rc = CallFailed(db);
-    MarkStatements(db->conn);
+    OA_MarkConnStmts(db->conn);
     return rc;
 }
 

@@ -21,6 +21,7 @@
 
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_err.h"
+#include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_sqltext.h"
 #include "drv_pro9/oa_stmtflags.h"
 
@@ -115,6 +116,29 @@ struct OA_STMT {
     int32_t option41A = 0;        // driver statement options 0x41A, 0x41C and 0x41E
     int32_t option41C = 0;
     int32_t option41E = 0;
+
+    // ---- Statement execution and procedure calls (drv_pro9/oa_exec.h, oa_proc.h) ----
+    OA_SQLTEXT request;                  // the analysed text of the last prepare
+    uint16_t kind = 0;                   // OaSqlTextFlag bits of the prepared text
+    OA_ROWCALLBACK rowCallback = nullptr;  // called with each fetched dataset; cleared by prepare
+    uint32_t executions = 0;             // parameter sets run since the last execute
+    int64_t totalRows = 0;               // rows fetched since the last execute
+    DatasetPtr paramValues;              // parameter values (agent operation 12)
+    std::unique_ptr<PARAM_DESC[], OaCFree> paramDescs;   // the application's (operation 18)
+    uint16_t paramDescCount = 0;
+    uint16_t inCount = 0;                // parameter kinds of paramDescs
+    uint16_t inOutCount = 0;
+    uint16_t outCount = 0;
+    OA_DESCARRAY cols;                   // result-column descriptions
+    OA_DESCARRAY params;                 // described parameters
+    OA_DESCARRAY outDescs;               // descriptions of the output parameters
+    OA_COLATTRS colAttrs;                // (columns + 1) x 10 attribute requests
+    std::unique_ptr<int32_t[], OaCFree> updatable;   // per result column, as described
+    DatasetPtr kept;                     // handed out by the next fetch of 0 rows
+    int32_t staticResult = 0;            // 2: the rows come from the type catalog
+    int32_t paramMode = 0;               // 1: the statement runs one current parameter row
+    int32_t currentParamRow = 0;
+    // ---- end of statement execution ----
 };
 
 // The live record behind an id of the agent's connection or statement table, or null.

@@ -28,4 +28,8 @@ enum OaStmtFlag : uint16_t {
     // Output parameters await their values. It has a bit of its own: sharing one with
     // "cursor open" would let an open cursor suppress the autocommit after execute.
     STMT_OUT_PENDING = 0x0400,
+    // In autocommit, the transaction that this statement's SELECT (or call with pending
+    // output) opened is still to be committed: at the end of the data, or at the close of
+    // a cursor left before its end.
+    STMT_COMMIT_OWED = 0x0800,
 };

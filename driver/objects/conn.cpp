@@ -9,6 +9,7 @@
 
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
+#include "drv_pro9/oa_initsql.h"
 #include "dtc/dtc.h"
 #include "util/errcode.h"
 
@@ -334,7 +335,12 @@ void ConnOpen(CONN* conn, int width) {
         conn->typeTable = CONN_TYPETABLE{};
         conn->state = CONN_ALLOCATED;
         conn->diag.errCode = rc;
+        return;
     }
+
+    // The data source's initial SQL file runs on the new connection; its outcome, which
+    // the agent logs, never changes the connect's.
+    OA_RunConnInitialSql(conn->agentConn);
 }
 
 int ConnClose(CONN* conn) {
