@@ -157,7 +157,7 @@ struct STMT {
     uint32_t id = 0;
     CONN* conn = nullptr;
     SQLLEN rowCount = -1;  // rows of the last execution, -1 when unknown
-    bool isQuery = false;  // the statement text is a SELECT (a cursor specification)
+    bool isQuery = false;  // the statement text is a SELECT, which opens a cursor
 };
 
 struct DESC {

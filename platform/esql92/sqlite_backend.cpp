@@ -683,21 +683,27 @@ void declare(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     k->declared = in;
 }
 
+// What open and execute share: the cursor is closed, compiled for its current text, has its
+// parameter area (the declared one unless the call gives one) and runs in a transaction.
+bool readyToRun(Connection& c, Cursor& k, PRO_SQLDA*& in, const char* whenOpen, Outcome& o) {
+    if (k.open) {
+        failWith(o, ESQL_ERR_CURSOR_STATE, whenOpen);
+        return false;
+    }
+    if (!ensureCompiled(c, k, o))
+        return false;
+    if (in == nullptr)
+        in = k.declared;
+    return beginIfNeeded(c, o);
+}
+
 void open(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outcome& o) {
     Held h;
     Cursor* k;
     if (!holdCursor(tm, db, cursor, h, k, o))
         return;
     Connection& c = *h.conn;
-    if (k->open) {
-        failWith(o, ESQL_ERR_CURSOR_STATE, "the cursor is already open");
-        return;
-    }
-    if (!ensureCompiled(c, *k, o))
-        return;
-    if (in == nullptr)
-        in = k->declared;
-    if (!beginIfNeeded(c, o))
+    if (!readyToRun(c, *k, in, "the cursor is already open", o))
         return;
     if (!bindRow(c, *k, in, 0, o)) {
         closeCursor(*k);
@@ -719,15 +725,7 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     if (!holdCursor(tm, db, cursor, h, k, o))
         return;
     Connection& c = *h.conn;
-    if (k->open) {
-        failWith(o, ESQL_ERR_CURSOR_STATE, "execute of an open cursor");
-        return;
-    }
-    if (!ensureCompiled(c, *k, o))
-        return;
-    if (in == nullptr)
-        in = k->declared;
-    if (!beginIfNeeded(c, o))
+    if (!readyToRun(c, *k, in, "execute of an open cursor", o))
         return;
     size_t rows = in ? sqldaRows(in) : 1;
     if (k->params.empty())
