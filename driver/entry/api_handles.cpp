@@ -100,7 +100,9 @@ VARNO_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLTransact(SQLHENV henv, SQLHDBC hdbc, SQLUSMALLINT type) {
-    if (hdbc != nullptr && IsRegistered(Drv().connTable, hdbc))
+    // A connection handle given is the one ended, valid or not: a stale one must not end
+    // every other connection of the environment.
+    if (hdbc != nullptr)
         return CallODBC(kTransactConn, hdbc, type);
     return CallODBC(kTransactEnv, henv, type);
 }

@@ -80,3 +80,26 @@ TEST(Library, LoadsRunsItsSetupExportsAndUnloads) {
 }
 
 }  // namespace
+
+// SQLTransact with a connection handle that is no longer valid must not fall back to the
+// environment: that would end the transactions of every other connection on it.
+TEST(Library, TransactWithAStaleConnectionIsAnInvalidHandle) {
+    void* h = dlopen(VARNO_LIB_A, RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(h, nullptr) << dlerror();
+    using AllocFn = short (*)(short, void*, void**);
+    using FreeFn = short (*)(short, void*);
+    using TransactFn = short (*)(void*, void*, unsigned short);
+    auto alloc = reinterpret_cast<AllocFn>(dlsym(h, "SQLAllocHandle"));
+    auto freeHandle = reinterpret_cast<FreeFn>(dlsym(h, "SQLFreeHandle"));
+    auto transact = reinterpret_cast<TransactFn>(dlsym(h, "SQLTransact"));
+    ASSERT_TRUE(alloc && freeHandle && transact);
+    void* env = nullptr;
+    void* dbc = nullptr;
+    ASSERT_EQ(alloc(1, nullptr, &env), 0);
+    ASSERT_EQ(alloc(2, env, &dbc), 0);
+    ASSERT_EQ(freeHandle(2, dbc), 0);
+    EXPECT_EQ(transact(env, dbc, 0), -2);      // SQL_INVALID_HANDLE
+    EXPECT_EQ(transact(env, nullptr, 0), 0);   // no connection: the environment's, nothing to end
+    EXPECT_EQ(freeHandle(1, env), 0);
+    EXPECT_EQ(dlclose(h), 0);
+}
