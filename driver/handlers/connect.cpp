@@ -178,7 +178,9 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
         return SQL_ERROR;
     }
     SecretText connStr;
-    if (!CopyIn(a.in, a.inLength, &connStr.text)) {
+    // A negative out size is refused before the connect: reported after it, the caller
+    // would hold an open connection behind a call it takes for failed or cut.
+    if (a.outSize < 0 || !CopyIn(a.in, a.inLength, &connStr.text)) {
         conn->diag.errCode = ERR_INVALID_STRING_OR_BUFFER_LENGTH;
         return SQL_ERROR;
     }

@@ -255,6 +255,30 @@ TEST_F(DriverConnectTest, NarrowOutBufferSizes) {
     }
 }
 
+// A negative out size is the caller's mistake: refused before anything reaches the
+// agent, in both widths.
+TEST_F(DriverConnectTest, NegativeOutSizeIsRefusedBeforeConnecting) {
+    char buf[16] = "untouched";
+    SQLRETURN rc = CallODBC(kDriverConnectRec, HandleFromId(conn->id), kWindow, "DSN=Empty;UID=u;PWD=p",
+                            SQLSMALLINT{SQL_NTS}, buf, SQLSMALLINT{-1}, &outLen, SQLUSMALLINT{SQL_DRIVER_NOPROMPT},
+                            WIDTH_NARROW);
+    EXPECT_EQ(rc, SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+    EXPECT_STREQ(buf, "untouched");
+
+    std::vector<SQLWCHAR> in = {'D', 'S', 'N', '=', 'E', 'm', 'p', 't', 'y', 0};
+    SQLWCHAR outW[8] = {};
+    WideIn i(in.data(), SQL_NTS);
+    WideOut o(outW, -5, WideCut::PostOnHandle);
+    WideHook w({&i}, &o, &outLen);
+    rc = CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(), i.len16(),
+                        o.buffer(), o.size16(), o.narrowLen16(), SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+    EXPECT_EQ(rc, SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+    EXPECT_EQ(conn->state, CONN_ALLOCATED);
+    EXPECT_TRUE(TakeCalls().empty());
+}
+
 // The wide entry's way: UTF-8 in, a narrow buffer out converted back into characters.
 TEST_F(DriverConnectTest, WideEntryConnectsInWideMode) {
     auto wide = [](const std::string& s) {
