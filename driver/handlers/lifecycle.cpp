@@ -107,6 +107,9 @@ SQLRETURN DoTransactEnv(void* object, const CallArgs& args) {
     }
     bool failed = false;
     for (CONN* c = envr->conns; c != nullptr; c = c->next) {
+        // A connection not yet connected has no transaction to end.
+        if (c->state != CONN_CONNECTED)
+            continue;
         // Each connection keeps its own earlier diagnostics; only the environment learns
         // of this call's failure.
         int saved = c->diag.errCode;

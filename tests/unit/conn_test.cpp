@@ -296,6 +296,32 @@ TEST_F(ConnTest, EndTransaction) {
     }
 }
 
+// Ending the environment's transactions ends them on each connected connection; one
+// merely allocated has none and is no failure. A failing one does not stop the walk, and
+// each connection keeps the diagnostics it had.
+TEST_F(ConnTest, EnvironmentTransactionWalksTheConnectedConnections) {
+    fake.props = {{PROP_CAPABILITY_MASK, 0}};
+    CONN* idle = NewConn();
+    CONN* second = NewConn();
+    ConnOpen(conn, 'A');
+    ConnOpen(second, 'A');
+    conn->diag.errCode = ERR_DATA_WAS_TRUNCATED;  // left by an earlier call
+    TakeCalls();
+    const uint64_t commit[] = {SQL_COMMIT};
+    std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
+    EXPECT_EQ(DoTransactEnv(envr, CallArgs{commit, 1}), SQL_SUCCESS);
+    EXPECT_EQ(envr->diag.errCode, 0);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Commit", "Commit"}));
+
+    fake.commitRc = 70;
+    EXPECT_EQ(DoTransactEnv(envr, CallArgs{commit, 1}), SQL_ERROR);
+    EXPECT_EQ(envr->diag.errCode, 70);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Commit", "Commit"}));
+    EXPECT_EQ(conn->diag.errCode, ERR_DATA_WAS_TRUNCATED);
+    EXPECT_EQ(second->diag.errCode, 0);
+    EXPECT_EQ(idle->diag.errCode, 0);
+}
+
 // Freeing the environment disconnects every connection it still has.
 TEST_F(ConnTest, FreeingTheEnvironmentDisconnectsItsConnections) {
     fake.props = {{PROP_CAPABILITY_MASK, 0}};
