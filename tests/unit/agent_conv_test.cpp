@@ -19,6 +19,11 @@ namespace {
 
 using namespace convtest;
 
+bool IsNotTextParam(int32_t t) {
+    return t == DS_BINARY || t == DS_VARBINARY8 || t == DS_VARBINARY16 || t == DS_VARBINARY32 ||
+           t == DS_UTINYINT || t == DS_USHORT || t == DS_ULONG || t == DS_TIME;
+}
+
 struct FetchCase {
     const char* what;
     int32_t server;
@@ -267,5 +272,56 @@ TEST(AgentConv, ParameterConversionFailures) {
     dsfix::FailAfter none(0);
     EXPECT_EQ(db_ConvKVRToDBMS(&dates->cols[0], 0, 4, &out, 1, nullptr), ERR_MEMORY_ALLOCATION_FAILURE);
 }
+
+// Whatever bytes the server leaves in an element, and whatever a parameter element holds,
+// a conversion stays inside both elements (the sanitizer build sees every stray byte).
+TEST(AgentConv, ArbitraryElementsStayInsideTheirElements) {
+    uint32_t seed = 777;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    auto noise = [&](size_t n) {
+        std::string s(n, '\0');
+        for (char& c : s)
+            c = static_cast<char>(next(4) == 0 ? 0 : next(256));
+        return s;
+    };
+    const int32_t servers[] = {ESQL_CHARACTER, ESQL_VARCHAR, ESQL_NUMERIC, ESQL_BIGINT, ESQL_DATE,
+                               ESQL_TIME,      ESQL_TIMESTAMP, ESQL_BINARY, ESQL_VARBINARY};
+    for (int iter = 0; iter < 600; ++iter) {
+        for (bool wide : {false, true}) {
+            int32_t server = servers[next(sizeof servers / sizeof servers[0])];
+            int32_t ds = db_DbmsTypeToDsCType(server, wide, nullptr, nullptr);
+            uint32_t srcLen = std::max<uint32_t>(db_ServerElemSize(server, 1 + next(40)), 1);
+            if (server == ESQL_BINARY || server == ESQL_VARBINARY)
+                srcLen = 4 + next(64);   // a short element: the count must not lead past it
+            std::string src = noise(srcLen);
+            uint32_t width = ds_TypeWidth(ds, next(30));
+            auto set = dsfix::Make({{ds, width}}, 1);
+            const unsigned char* cursor = reinterpret_cast<const unsigned char*>(src.data());
+            int rc = db_ConvDBMSToKVR(&cursor, &set->cols[0], 0, srcLen, server);
+            ASSERT_TRUE(rc == 0 || rc == ERR_GENERAL_ERROR) << server << " " << ds << " " << width;
+        }
+    }
+    const int32_t params[] = {DS_UTINYINT,   DS_USHORT,      DS_ULONG,       DS_TIME,       DS_BINARY,
+                              DS_VARCHAR8,   DS_VARCHAR16,   DS_VARCHAR32,   DS_VARBINARY8, DS_VARBINARY16,
+                              DS_VARBINARY32, DS_WCHAR,      DS_WCHARZ,      DS_WVARCHAR32};
+    for (int iter = 0; iter < 600; ++iter) {
+        int32_t ds = params[next(sizeof params / sizeof params[0])];
+        uint32_t width = ds_TypeWidth(ds, next(40));
+        auto set = dsfix::Make({{ds, width}}, 2);
+        for (int32_t r = 0; r < 2; ++r)
+            Put(&set->cols[0], r, noise(width));
+        DB_VALBUF out;
+        int rc = db_ConvKVRToDBMS(&set->cols[0], 0, 2, &out, 1, nullptr);
+        ASSERT_TRUE(rc == 0 || rc == ERR_DATE_OVERFLOW || rc == ERR_STRING_DATA_RIGHT_TRUNCATION) << ds;
+        if (rc == 0 && !IsNotTextParam(ds)) {
+            for (int32_t r = 0; r < 2; ++r)   // text elements keep their NUL
+                ASSERT_EQ(out.elem(r)[out.elemSize - 1], 0) << ds << " " << width;
+        }
+    }
+}
+
 
 }  // namespace

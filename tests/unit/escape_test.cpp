@@ -2,6 +2,7 @@
 // escape, quoting and blocks, outer joins, and the statement-text record.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -219,6 +220,36 @@ TEST(EscLookup, CaseBlindAndAbsentRows) {
     EXPECT_EQ(db_EscLookup(db_EscFnTable, "zzz", 3), nullptr);
     EXPECT_STREQ(db_EscLookup(db_EscConvertTable, "sql_varchar", 11), "convert(SQL_VARCHAR, %)");
     EXPECT_EQ(db_EscLookup(db_EscConvertTable, "SQL_BIGINT", 10), nullptr);
+}
+
+
+// Statement texts made of the pieces the scanner reacts to, cut anywhere: unbalanced
+// quotes and braces, escapes cut off at the end, nested and long-form escapes. Every
+// one translates, and no marker is invented.
+TEST(SqlText, PiecedTextsAlwaysTranslate) {
+    static const char* const pieces[] = {
+        "{", "}", "'", "\"", "''", "--(*", "*)--", "--*", "fn ", "oj ", "d ", "ts ", "t ", "call ",
+        "? = call ", "?", "=", "a RIGHT OUTER JOIN b ON ", "a.k = b.k", " WHERE ", ")", "(", "\r\n",
+        "\nBEGIN ", "\nEND ", "@1", "@", "vendor(x),product(y) ", "convert(", ", SQL_CHAR", ",", "2012-03-04",
+        "05:06:07.", "ucase(", "\x01", ";", " ORDER BY 1", "x"};
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t n) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 16) % n;
+    };
+    for (int iter = 0; iter < 4000; ++iter) {
+        std::string in;
+        for (uint32_t k = 0, n = 1 + next(14); k < n; ++k)
+            in += pieces[next(sizeof pieces / sizeof pieces[0])];
+        OA_SQLTEXT rec;
+        ASSERT_EQ(ut_SqlTextTranslate(nullptr, &rec, in.c_str()), 0) << in;
+        ASSERT_NE(rec.translated, nullptr) << in;
+        uint32_t marks = static_cast<uint32_t>(std::count(in.begin(), in.end(), '?'));
+        EXPECT_LE(rec.paramCount, marks) << in;
+        EXPECT_EQ((rec.flags & SQLT_HAS_PARAMS) != 0, rec.paramCount != 0) << in;
+        ASSERT_EQ(ut_SqlTextCopy(&rec, in.c_str()), 0) << in;
+        EXPECT_LE(rec.paramCount, marks) << in;
+    }
 }
 
 }  // namespace
