@@ -8,6 +8,7 @@
 #include <sqlucode.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 #include <memory>
 
@@ -32,10 +33,14 @@ public:
     bool ok() const { return ok_; }
 
 private:
-    struct Free {
-        void operator()(char* p) const { std::free(p); }
+    // The copy may hold a password: wiped before its memory goes back to the heap.
+    struct WipeAndFree {
+        void operator()(char* p) const {
+            explicit_bzero(p, std::strlen(p));
+            std::free(p);
+        }
     };
-    std::unique_ptr<char, Free> copy_;
+    std::unique_ptr<char, WipeAndFree> copy_;
     SQLINTEGER length_ = SQL_NTS;
     bool ok_ = true;
 };
