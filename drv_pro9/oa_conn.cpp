@@ -111,8 +111,10 @@ bool oa_CopyOut(const char* text, char* buf, int32_t bufLen, int32_t* outLen) {
     size_t n = std::strlen(text);
     if (outLen != nullptr)
         *outLen = static_cast<int32_t>(n);
-    if (buf == nullptr || bufLen <= 0)
+    if (buf == nullptr)
         return false;
+    if (bufLen <= 0)
+        return true;   // not even the NUL fits: the buffer holds nothing of the text
     size_t room = static_cast<size_t>(bufLen) - 1;
     size_t copied = n < room ? n : room;
     std::memcpy(buf, text, copied);

@@ -150,8 +150,8 @@ inline OA_STMT* oa_FindStmt(uint32_t handle) {
 }
 
 // Copies text into buf (bufLen bytes), cut to bufLen - 1 bytes and NUL-terminated, and its
-// full length into *outLen (when given). Nothing is copied into a null buffer or one of
-// no bytes. True when the text was cut.
+// full length into *outLen (when given). Nothing is copied into a null buffer (a length
+// query) or one of no bytes. True when the text was cut, and for a buffer of no bytes.
 bool oa_CopyOut(const char* text, char* buf, int32_t bufLen, int32_t* outLen);
 
 // Moves the connection's transaction state one step; makes the client calls the step

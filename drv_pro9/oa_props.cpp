@@ -211,7 +211,8 @@ int SetConnProperty(OA_CONN* conn, uint32_t code, const void* value) {
 Answer StmtAnswer(const OA_STMT* s, uint32_t code) {
     const OA_CURSOROPTS& c = s->cursorOpts;
     switch (code) {
-    case OA_PROP_ROW_COUNT: return Num(s->rowCount);
+    // The answer is 32-bit: a larger count must not wrap to a small or negative one.
+    case OA_PROP_ROW_COUNT: return Num(static_cast<int32_t>(std::clamp<int64_t>(s->rowCount, INT32_MIN, INT32_MAX)));
     case OA_PROP_MAX_ROWS: return Num(s->maxRows);
     case OA_PROP_NOSCAN: return Num(s->noScan != 0 ? 1 : 0);
     case OA_PROP_MAX_LENGTH: return Num(s->maxLength);

@@ -428,6 +428,17 @@ TEST_F(AgentConnScript, CursorNameIsCopiedOutWithTruncation) {
         EXPECT_EQ(buf[c.bufLen], 'x');
         EXPECT_EQ(len, 8);
     }
+    // A buffer with no room at all holds nothing of the name: that is a cut too, or the
+    // caller would take its untouched buffer for the name.
+    for (int32_t bufLen : {0, -5}) {
+        SCOPED_TRACE(bufLen);
+        char buf[4] = {'x', 'x', 'x', 'x'};
+        int32_t len = -1;
+        EXPECT_EQ(OA_GetCursorName(stmt, buf, bufLen, &len), ERR_DATA_WAS_TRUNCATED);
+        EXPECT_EQ(buf[0], 'x');
+        EXPECT_EQ(len, 8);
+    }
+    // A null buffer only asks for the length.
     int32_t len = -1;
     EXPECT_EQ(OA_GetCursorName(stmt, nullptr, 0, &len), 0);
     EXPECT_EQ(len, 8);

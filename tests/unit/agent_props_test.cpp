@@ -295,6 +295,14 @@ TEST_F(AgentProps, StatementOptionsAreStoredAndAnswered) {
         EXPECT_EQ(IntProperty(stmt, c.code), c.answer);
     }
     EXPECT_EQ(IntProperty(stmt, OA_PROP_ROW_COUNT), 0);
+    // A count beyond the 32-bit answer is answered as the largest one, never wrapped to a
+    // negative or a small count.
+    OA_STMT* record = oa_FindStmt(stmt);
+    for (int64_t rows : {int64_t{3000000000}, int64_t{4294967297}}) {
+        record->rowCount = rows;
+        EXPECT_EQ(IntProperty(stmt, OA_PROP_ROW_COUNT), INT32_MAX) << rows;
+    }
+    record->rowCount = 0;
     EXPECT_EQ(IntProperty(stmt, 0x3203000D), 0);
     EXPECT_EQ(IntProperty(stmt, 0x3203000E), 0);
     EXPECT_EQ(SetInt(stmt, 0x3203041A, 2), 0);
