@@ -207,9 +207,23 @@ int db_TxnBegin(OA_STMT* stmt) {
     return 0;
 }
 
-void db_TxnEndStatement(OA_STMT* stmt) {
-    if (Autocommit(stmt))
-        OA_TransState(stmt->conn, OA_TRANS_COMMIT);
+int db_TxnEndStatement(OA_STMT* stmt, int runRc) {
+    if (!Autocommit(stmt))
+        return 0;
+    int rc = OA_TransState(stmt->conn, OA_TRANS_COMMIT);
+    if (rc == 0)
+        return 0;
+    // The failure is the statement's: its caller reads the statement's list, so the
+    // server's messages move there from the connection's, after those of a failed run.
+    OA_ERRLIST& from = stmt->conn->errors;
+    if (runRc == 0 && stmt->errors.keep == 0)
+        OA_ErrClear(&stmt->errors);
+    while (OA_ERRREC* rec = from.head) {
+        from.head = rec->next;
+        rec->next = nullptr;
+        OA_ErrAppend(&stmt->errors, rec);
+    }
+    return rc;
 }
 
 void db_CommitOwed(OA_STMT* stmt) {
@@ -527,7 +541,9 @@ int OA_Execute(uint32_t handle) {
         // A failed statement does not end the transaction at the server; in autocommit it
         // is ended here all the same, or it would stay open (to be committed later by
         // accident) with its locks.
-        db_TxnEndStatement(stmt);
+        int end = db_TxnEndStatement(stmt, rc);
+        if (rc == 0)
+            rc = end;
         if (rc != 0)
             return rc;
     }

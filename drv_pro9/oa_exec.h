@@ -157,10 +157,11 @@ int db_BindInputParams(OA_STMT* stmt, int32_t paramRow);
 // The transaction steps of a statement run. db_TxnBegin begins a transaction (for a
 // SELECT only when the connection's select-opens-transaction flag is set, and then, in
 // autocommit, the SELECT owes its commit). db_TxnEndStatement commits in autocommit after
-// a statement other than SELECT. db_CommitOwed pays the commit that a SELECT (or a call
-// with pending output) owes. Nothing on a read-only connection.
+// a statement other than SELECT: 0, or the failed commit's code with the server's messages
+// moved to the statement (after those of the run, when runRc says it failed). db_CommitOwed pays the commit that a SELECT (or a call with
+// pending output) owes. Nothing on a read-only connection.
 int db_TxnBegin(OA_STMT* stmt);
-void db_TxnEndStatement(OA_STMT* stmt);
+int db_TxnEndStatement(OA_STMT* stmt, int runRc);
 void db_CommitOwed(OA_STMT* stmt);
 
 // Slot 11: resets the statement, analyses the text (with escape translation unless the

@@ -76,7 +76,9 @@ int OA_RunInitialSql(uint32_t connHandle, const char* fileName) {
         DB_CURSOR* cursor = stmt->cursor;
         rc = DB_ExecImmediate(cursor->db, cursor->handle, cursor->paramCount != 0 ? cursor->bind.input : nullptr,
                               &stmt->errors);
-        db_TxnEndStatement(stmt);
+        int end = db_TxnEndStatement(stmt, rc);
+        if (rc == 0)
+            rc = end;
     }
     if (rc != 0) {
         LOG_MSG(LOG_ERR, "execution of %s failed", name.c_str());

@@ -186,7 +186,7 @@ int OA_ExecuteCursor(OA_STMT* stmt) {
     if (int rc = db_TxnBegin(stmt); rc != 0)
         return rc;
     if (int rc = db_CursorRun(stmt, DbParams::None, 0); rc != 0) {
-        db_TxnEndStatement(stmt);
+        db_TxnEndStatement(stmt, rc);
         return rc;
     }
     SetFlags(stmt, STMT_EXECUTED);
@@ -199,8 +199,7 @@ int OA_ExecuteCursor(OA_STMT* stmt) {
             SetFlags(stmt, STMT_COMMIT_OWED);
         return 0;
     }
-    db_TxnEndStatement(stmt);
-    return 0;
+    return db_TxnEndStatement(stmt, 0);
 }
 
 // ---- Column attributes -----------------------------------------------------------------

@@ -241,6 +241,28 @@ TEST_F(AgentExecScript, FailedFetchFreesTheBlockAndEndsTheTransaction) {
     ExpectCalls({"S", "tpe_sqlfetch #1 2", "S", kEnd});
 }
 
+// In autocommit a statement is done only when its commit is: a refused commit is the
+// statement's failure, with the server's words on the statement, not a success.
+TEST_F(AgentExecScript, RefusedAutocommitCommitFailsTheStatement) {
+    ASSERT_EQ(OA_Prepare(stmtId, "INSERT INTO t VALUES (1)"), 0);
+    script.addAffected(1);
+    script.failNext(kEnd, {{-4001, "40001", "serialization failure"}});
+    EXPECT_EQ(OA_Execute(stmtId), ERR_GENERAL_ERROR);
+    EXPECT_EQ(Records(stmt->errors), (std::vector<std::string>{"40001|serialization failure"}));
+    EXPECT_NE(conn->transFlags & OA_TRANS_OPEN, 0);
+    // The next commit reaches the server again.
+    script.addAffected(1);
+    EXPECT_EQ(OA_Execute(stmtId), 0);
+    EXPECT_EQ(conn->transFlags & OA_TRANS_OPEN, 0);
+
+    // A run that fails keeps its own words ahead of the commit's.
+    script.failNext("tpe_sqlexecute", {{-20001, "23000", "duplicate key"}});
+    script.failNext(kEnd, {{-4001, "40001", "serialization failure"}});
+    EXPECT_EQ(OA_Execute(stmtId), ERR_GENERAL_ERROR);
+    EXPECT_EQ(Records(stmt->errors),
+              (std::vector<std::string>{"23000|duplicate key", "40001|serialization failure"}));
+}
+
 TEST_F(AgentExecScript, RefusedPrepareGives37000) {
     script.failNext("tpe_sqlprepare", {{-20003, "42000", "syntax error"}});
     EXPECT_EQ(OA_Prepare(stmtId, "SELEC x"), ERR_SYNTAX_ERROR_OR_ACCESS);
