@@ -12,6 +12,7 @@
 
 #include "drv_pro9/db_types.h"
 #include "drv_pro9/oa_err.h"
+#include "util/charset.h"
 #include "util/dataset.h"
 #include "util/errcode.h"
 #include "util/log.h"
@@ -34,12 +35,7 @@ int Post(DB_SQLDABIND* b, int code, const char* text) {
 
 // The server's name cut to fit the record (47 bytes and the NUL), at a character boundary.
 void CopyName(char (&dst)[48], const char* name) {
-    size_t n = std::strlen(name);
-    if (n >= sizeof dst) {
-        n = sizeof dst - 1;
-        while (n > 0 && (static_cast<unsigned char>(name[n]) & 0xC0) == 0x80)
-            --n;
-    }
+    size_t n = ut_Utf8CutLen(name, std::strlen(name), sizeof dst - 1);
     std::memcpy(dst, name, n);
     dst[n] = '\0';
 }

@@ -11,6 +11,7 @@
 
 #include "drv_pro9/oa_err.h"
 #include "platform/esql92/esql92.h"
+#include "util/charset.h"
 #include "util/dataset.h"
 #include "util/errcode.h"
 #include "util/log.h"
@@ -35,16 +36,6 @@ int Unhandled() {
 
 bool IsNumberText(int32_t serverType) {
     return serverType == ESQL_NUMERIC || serverType == ESQL_BIGINT;
-}
-
-// Bytes of the first n that form whole UTF-8 characters within room.
-size_t Utf8Cut(const char* s, size_t n, size_t room) {
-    if (n <= room)
-        return n;
-    size_t k = room;
-    while (k > 0 && (static_cast<unsigned char>(s[k]) & 0xC0) == 0x80)
-        --k;
-    return k;
 }
 
 // The text of a NUMERIC or BIGINT element through the client's conversion.
@@ -77,7 +68,7 @@ bool SourceText(int32_t serverType, const unsigned char* src, uint32_t srcLen, c
 void PutText(unsigned char* dst, uint32_t width, const char* text, size_t len, bool terminated) {
     std::memset(dst, 0, width);
     size_t room = terminated ? (width > 0 ? width - 1 : 0) : width;
-    std::memcpy(dst, text, Utf8Cut(text, len, room));
+    std::memcpy(dst, text, ut_Utf8CutLen(text, len, room));
 }
 
 // UTF-8 text into an element of UCS-2 units: at most width / 2 units, one of them the

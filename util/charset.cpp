@@ -192,13 +192,8 @@ char* FoldInPlace(char* buf, size_t size, const UT_CASE_ENTRY* table, size_t cou
     }
     try {
         std::string folded = Fold(buf, len, table, count);
-        size_t keep = folded.size();
-        if (keep > size - 1) {
-            // Cut before the character that would cross the end.
-            keep = size - 1;
-            while (keep > 0 && IsCont(static_cast<unsigned char>(folded[keep])))
-                --keep;
-        }
+        // Cut before the character that would cross the end.
+        size_t keep = ut_Utf8CutLen(folded.data(), folded.size(), size - 1);
         std::memcpy(buf, folded.data(), keep);
         buf[keep] = '\0';
     } catch (const std::bad_alloc&) {
@@ -270,6 +265,15 @@ char* ut_Ucs2ToUtf8Dup(const SQLWCHAR* text, SQLLEN count) {
 }
 
 // ---- UTF-8 to UTF-16 ----
+
+size_t ut_Utf8CutLen(const char* s, size_t n, size_t room) {
+    if (n <= room)
+        return n;
+    size_t k = room;
+    while (k > 0 && IsCont(static_cast<unsigned char>(s[k])))
+        --k;
+    return k;
+}
 
 SQLLEN ut_Utf8CharCount(const char* text, SQLLEN bytes) {
     if (text == nullptr)

@@ -68,6 +68,9 @@ SQLLEN ut_Utf8CharCount(const char* text, SQLLEN bytes);
 SQLLEN ut_Utf8Decode(const char* text, SQLWCHAR* dest, SQLLEN maxUnits);
 // As ut_Utf8Decode over the first bytes bytes of a text that need not end in a NUL.
 SQLLEN ut_Utf8DecodeN(const char* text, SQLLEN bytes, SQLWCHAR* dest, SQLLEN maxUnits);
+// Bytes of the first n bytes of s that form whole UTF-8 characters within room bytes: n
+// when it fits, else room moved back to the start of the character it would split.
+size_t ut_Utf8CutLen(const char* s, size_t n, size_t room);
 // Heap UTF-16 copy with a NUL unit; null for a null text.
 SQLWCHAR* ut_Utf8ToUcs2Dup(const char* text);
 // Into dest of size characters: null text or dest: -1; all and NUL, *chars = count, 0;

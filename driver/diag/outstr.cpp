@@ -13,8 +13,6 @@
 
 namespace {
 
-bool IsCont(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-
 OutStrResult WriteNarrow(std::string_view text, char* buf, SQLLEN size, TextCode code) {
     OutStrResult r{static_cast<SQLLEN>(text.size()), false};
     if (buf == nullptr)
@@ -26,10 +24,8 @@ OutStrResult WriteNarrow(std::string_view text, char* buf, SQLLEN size, TextCode
     size_t keep = text.size();
     if (keep >= static_cast<size_t>(size)) {
         keep = static_cast<size_t>(size) - 1;
-        if (code == TextCode::Utf8) {
-            while (keep > 0 && IsCont(text[keep]))
-                --keep;
-        }
+        if (code == TextCode::Utf8)
+            keep = ut_Utf8CutLen(text.data(), text.size(), keep);
         r.truncated = true;
     }
     std::memcpy(buf, text.data(), keep);

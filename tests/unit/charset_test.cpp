@@ -421,3 +421,13 @@ TEST(CharsetAnsi, ToAndFromUtf16) {
 }
 
 }  // namespace
+
+TEST(Utf8CutLen, NeverSplitsACharacter) {
+    const char* text = "a\xC3\xA9\xF0\x9F\x98\x80z";  // a, e-acute (2 bytes), an emoji (4 bytes), z
+    struct Case {
+        size_t room;
+        size_t expected;
+    } cases[] = {{0, 0}, {1, 1}, {2, 1}, {3, 3}, {4, 3}, {6, 3}, {7, 7}, {8, 8}, {20, 8}};
+    for (const Case& c : cases)
+        EXPECT_EQ(ut_Utf8CutLen(text, 8, c.room), c.expected) << c.room;
+}
