@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <mutex>
 #include <new>
-#include <optional>
 #include <string>
 
 #include "driver/diag/diag.h"
@@ -48,17 +47,30 @@ void TraceEntry(const CALLREC& rec, uint32_t id, const CallArgs& args) {
     }
 }
 
+// Whether the handler running on this thread holds the database lock (DbLockRelease).
+thread_local bool t_handlerHoldsDbLock = false;
+
 // Holds a connection's call lock and, unless the thread mode skips it, the database lock,
 // for the duration of one handler.
 class HandlerLocks {
 public:
     explicit HandlerLocks(CONN* conn, bool skipDbLock) : call_(conn->callLock) {
-        if (!skipDbLock)
-            db_.emplace(Drv().dbLock);
+        if (!skipDbLock) {
+            Drv().dbLock.lock();
+            t_handlerHoldsDbLock = true;
+        }
     }
+    ~HandlerLocks() {
+        if (t_handlerHoldsDbLock) {
+            t_handlerHoldsDbLock = false;
+            Drv().dbLock.unlock();
+        }
+    }
+    HandlerLocks(const HandlerLocks&) = delete;
+    HandlerLocks& operator=(const HandlerLocks&) = delete;
+
 private:
     std::lock_guard<std::recursive_mutex> call_;
-    std::optional<std::lock_guard<std::recursive_mutex>> db_;
 };
 
 // The object behind the handle of a connection-level call, with its connection and
@@ -177,6 +189,21 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const CallArgs& args, con
 }
 
 }  // namespace
+
+DbLockRelease::DbLockRelease() {
+    if (t_handlerHoldsDbLock) {
+        t_handlerHoldsDbLock = false;
+        released_ = true;
+        Drv().dbLock.unlock();
+    }
+}
+
+DbLockRelease::~DbLockRelease() {
+    if (released_) {
+        Drv().dbLock.lock();
+        t_handlerHoldsDbLock = true;
+    }
+}
 
 const char* ReturnCodeName(SQLRETURN rc) {
     switch (rc) {

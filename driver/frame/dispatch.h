@@ -98,6 +98,22 @@ SQLRETURN CallODBCHooked(const CALLREC& rec, SQLHANDLE handle, const CallHook& h
     return CallODBCv(rec, handle, CallArgs{slots, sizeof...(A)}, &hook);
 }
 
+// Inside a connection, statement or descriptor handler: gives up the database lock that
+// the dispatcher took for the handler until the scope ends, for work that reaches no agent
+// and may wait (reading configuration files), so that it stalls no other connection. The
+// connection stays claimed and its call lock held. Does nothing where the handler runs
+// without the database lock.
+class DbLockRelease {
+public:
+    DbLockRelease();
+    ~DbLockRelease();
+    DbLockRelease(const DbLockRelease&) = delete;
+    DbLockRelease& operator=(const DbLockRelease&) = delete;
+
+private:
+    bool released_ = false;
+};
+
 // The diagnostics of a handler's object of the given kind; null for kind 1 or no object.
 DIAG* ObjectDiag(int kind, void* object);
 
