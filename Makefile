@@ -1,11 +1,14 @@
 # Quick start: `make demo` and `make test`. Both install what is missing (Debian 12, as root)
 # and build in ./build; `make test SANITIZE=1` builds and tests with ASan and UBSan in
-# ./build-asan.
+# ./build-asan, `make test SANITIZE=thread` with ThreadSanitizer in ./build-tsan.
 
 SANITIZE ?= 0
 ifeq ($(SANITIZE),1)
 BUILD ?= build-asan
 CMAKE_FLAGS += -DVARNO_SANITIZE=ON -DCMAKE_BUILD_TYPE=Debug
+else ifeq ($(SANITIZE),thread)
+BUILD ?= build-tsan
+CMAKE_FLAGS += -DVARNO_TSAN=ON -DCMAKE_BUILD_TYPE=Debug
 else
 BUILD ?= build
 endif
@@ -31,4 +34,4 @@ demo: build
 	@tools/demo.sh $(BUILD)
 
 clean:
-	rm -rf build build-asan
+	rm -rf build build-asan build-tsan

@@ -200,9 +200,11 @@ int LogLine(int level, const char* file, int line, int32_t category, const char*
     char message[LOG_LINE_SIZE];
     bool formatted = false;
     for (LOG_SINK* s = list.head.next; s != &list.head; s = s->next) {
-        if (s->write == nullptr)
-            continue;
+        // The masks first: they are set before a sink is listed, while its writer may
+        // still be being filled in for a sink that does not take this line.
         if (category != 0 && (s->masks[level] & category) == 0)
+            continue;
+        if (s->write == nullptr)
             continue;
         if (!formatted) {
             ExpandFormat(format, sizeof format, fmt, file, line, savedErrno);

@@ -58,8 +58,6 @@ VARNO_EXPORT SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC hdbc, SQLHWND hwnd, SQL
                                                  SQLUSMALLINT completion) {
     WideIn i(in, cbIn);
     WideOut o(out, cbOutMax, WideCut::PostOnHandle);
-    if (!o.ok())
-        return SQL_ERROR;
     WideHook w({&i}, &o, pcbOut);
     return CallODBCHooked(kDriverConnectW, hdbc, w.hook(), hwnd, i.text(), i.len16(), o.buffer(), o.size16(),
                           o.narrowLen16(), completion, WIDTH_WIDE);
@@ -88,8 +86,6 @@ VARNO_EXPORT SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC hdbc, SQLWCHAR* in, SQLINTE
                                              SQLINTEGER cbOutMax, SQLINTEGER* pcbOut) {
     WideIn i(in, cbIn);
     WideOut o(out, cbOutMax, WideCut::PostOnHandle);
-    if (!o.ok())
-        return SQL_ERROR;
     WideHook w({&i}, &o, nullptr, pcbOut);
     return CallODBCHooked(kNativeSqlW, hdbc, w.hook(), i.text(), i.len32(), o.buffer(), o.size32(),
                           o.narrowLen32());

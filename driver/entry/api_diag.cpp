@@ -93,8 +93,6 @@ template <class... Lead>
 SQLRETURN WideRecord(const CALLREC& rec, SQLHANDLE handle, SQLWCHAR* state, SQLINTEGER* native, SQLWCHAR* msg,
                      SQLSMALLINT cchMax, SQLSMALLINT* pcch, Lead... lead) {
     WideOut o(msg, cchMax, WideCut::ResultOnly);
-    if (!o.ok())
-        return SQL_ERROR;
     SQLCHAR narrowState[6] = {};
     WideHook w({}, &o, pcch);
     SQLRETURN rc = CallODBCHooked(rec, handle, w.hook(), lead..., narrowState, native, o.buffer(), o.size16(),

@@ -35,6 +35,8 @@ const CALLREC kCloseCursor{"CloseCursor", "", 1, kStmt, DoNotCapable<kStmt>};
 const CALLREC kDisconnect{"Disconnect", "", 1, kDbc, DoDisconnect};
 const CALLREC kTransactEnv{"Transact", "fType=%u", 1, kEnv, DoTransactEnv};
 const CALLREC kTransactConn{"Transact", "fType=%u", 1, kDbc, DoTransactConn};
+const CALLREC kTransactStmt{"Transact", "fType=%u", 1, kStmt, DoTransactStmt};
+const CALLREC kTransactDesc{"Transact", "fType=%u", 1, kDesc, DoTransactDesc};
 
 // The record of a generic call for the handle type; null for a type outside 1 to 4.
 const CALLREC* ByHandleType(SQLSMALLINT type, const CALLREC* env, const CALLREC* dbc, const CALLREC* stmt,
@@ -118,8 +120,12 @@ VARNO_EXPORT SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQ
         if (!IsRegistered(Drv().connTable, handle))
             return SQL_INVALID_HANDLE;
         return CallODBC(kTransactConn, handle, completionType);
+    case SQL_HANDLE_STMT:
+        return CallODBC(kTransactStmt, handle, completionType);
+    case SQL_HANDLE_DESC:
+        return CallODBC(kTransactDesc, handle, completionType);
     default:
-        return SQL_SUCCESS;  // statements and descriptors end no transaction
+        return SQL_INVALID_HANDLE;  // no table to find the handle in, nowhere to post HY092
     }
 }
 

@@ -124,8 +124,6 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT hstmt, SQLCHAR* name, S
 VARNO_EXPORT SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT hstmt, SQLWCHAR* name, SQLSMALLINT cchMax,
                                                  SQLSMALLINT* pcch) {
     WideOut o(name, cchMax, WideCut::PostOnHandle);
-    if (!o.ok())
-        return SQL_ERROR;
     WideHook w({}, &o, pcch);
     return CallODBCHooked(kGetCursorNameW, hstmt, w.hook(), o.buffer(), o.size16(), o.narrowLen16());
 }
@@ -171,8 +169,6 @@ VARNO_EXPORT SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT hstmt, SQLUSMALLINT icol
                                                SQLSMALLINT cchMax, SQLSMALLINT* pcchName, SQLSMALLINT* sqlType,
                                                SQLULEN* colDef, SQLSMALLINT* scale, SQLSMALLINT* nullable) {
     WideOut o(name, cchMax, WideCut::PostOnHandle);
-    if (!o.ok())
-        return SQL_ERROR;
     WideHook w({}, &o, pcchName);
     return CallODBCHooked(kDescribeColW, hstmt, w.hook(), icol, o.buffer(), o.size16(), o.narrowLen16(), sqlType,
                           colDef, scale, nullable);

@@ -7,13 +7,18 @@
 #include <cstdio>
 #include <cstring>
 #include <algorithm>
+#include <atomic>
+#include <cassert>
+#include <condition_variable>
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "driver/diag/diag.h"
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
+#include "driver/objects/conn.h"
 #include "driver/objects/handles.h"
 #include "util/errcode.h"
 
@@ -132,9 +137,62 @@ SQLRETURN RunHandler(const CALLREC& rec, void* object, const CallArgs& args, con
     return SQL_ERROR;
 }
 
+// The handle lock of the environment call running on this thread: ForEachEnvConnection
+// gives it up while it waits and works. Null outside environment calls.
+thread_local std::unique_lock<std::recursive_mutex>* t_envCallLock = nullptr;
+
+// The connection this thread has claimed, if any: a callback of the running call (the
+// failover callback) may read its diagnostics without waiting for itself.
+thread_local const CONN* t_claimedConn = nullptr;
+
+// Woken whenever a claim ends; waited on with the handle lock, held exactly once by the
+// waiter (the dispatcher's own guard). Lives as long as the process, like the locks.
+std::condition_variable_any& ClaimEnded() {
+    static auto* cv = new std::condition_variable_any;
+    return *cv;
+}
+std::atomic<int> g_claimWaiters{0};
+
+// Waits, handle lock held, until a claim ends somewhere.
+void WaitForClaimEnd(std::unique_lock<std::recursive_mutex>& handleLock) {
+    ++g_claimWaiters;
+    ClaimEnded().wait(handleLock);
+    --g_claimWaiters;
+}
+
+// Claims a connection for a call on object: the busy marker, and this thread's claim.
+// Handle lock held; the connection is not busy.
+const CONN* Claim(CONN* conn, const void* object) {
+    assert(conn->busy == nullptr);
+    conn->busy = object;
+    const CONN* previous = t_claimedConn;
+    t_claimedConn = conn;
+    return previous;
+}
+
+// Ends a claim: a connection whose handler closed it for good is unregistered and
+// deleted, any other loses its busy marker; waiters are woken. Handle lock held.
+void EndClaim(CONN* conn, const CONN* previous) {
+    t_claimedConn = previous;
+    if (conn->releaseAfterCall) {
+        ConnFree(conn);
+        delete conn;
+    } else {
+        conn->busy = nullptr;
+    }
+    if (g_claimWaiters.load() != 0)
+        ClaimEnded().notify_all();
+}
+
+// The records that keep the handle's diagnostics on a connection, statement or
+// descriptor are the diagnostic calls (SQLError, SQLGetDiagRec, SQLGetDiagField).
+bool IsDiagnosticCall(const CALLREC& rec) {
+    return rec.clearDiag == 0 && rec.kind != CALL_KIND_NONE && rec.kind != CALL_KIND_ENV;
+}
+
 SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
     DRV_GLOBALS& g = Drv();
-    std::lock_guard<std::recursive_mutex> handleGuard(g.handleLock);
+    std::unique_lock<std::recursive_mutex> handleLock(g.handleLock);
     if (!DrvIsInitialised())
         return SQL_ERROR;
     if (rec.kind == CALL_KIND_NONE)
@@ -144,13 +202,36 @@ SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const CallArgs& args, cons
         return SQL_INVALID_HANDLE;
     if (rec.clearDiag)
         ErrListFree(envr->diag);
-    return RunHandler(rec, envr, args, hook);
+    auto* outer = t_envCallLock;
+    t_envCallLock = &handleLock;
+    SQLRETURN rc = RunHandler(rec, envr, args, hook);
+    t_envCallLock = outer;
+    return rc;
+}
+
+// A diagnostic call: waits until no call runs on the connection (unless the running call
+// is this thread's own, calling back), then runs its handler under the handle lock, which
+// every claim needs: no handler writes the diagnostics meanwhile.
+SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
+    DRV_GLOBALS& g = Drv();
+    std::unique_lock<std::recursive_mutex> handleLock(g.handleLock);
+    for (;;) {
+        if (!DrvIsInitialised())
+            return SQL_ERROR;
+        Target t = FindTarget(rec.kind, id);
+        if (t.object == nullptr)
+            return SQL_INVALID_HANDLE;
+        if (t.conn->busy == nullptr || t.conn == t_claimedConn)
+            return RunHandler(rec, t.object, args, hook);
+        WaitForClaimEnd(handleLock);  // the handle may be gone after: looked up again
+    }
 }
 
 SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
     DRV_GLOBALS& g = Drv();
     Target t;
     bool skipDbLock;
+    const CONN* previousClaim;
     {
         std::lock_guard<std::recursive_mutex> handleGuard(g.handleLock);
         if (!DrvIsInitialised())
@@ -158,15 +239,29 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const CallArgs& args, con
         t = FindTarget(rec.kind, id);
         if (t.object == nullptr)
             return SQL_INVALID_HANDLE;
-        if (t.conn->busy != nullptr) {
-            if (t.conn->busy == t.object && rec.kind != CALL_KIND_DBC)
+        if (const void* busy = t.conn->busy) {
+            if (busy == t.object && rec.kind != CALL_KIND_DBC)
                 return SQL_STILL_EXECUTING;
-            t.diag->errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+            // The running call owns its own handle's diagnostics: the refusal is written
+            // only into another handle's, or where the claim is this thread's own.
+            if (busy != t.object || t_claimedConn == t.conn)
+                t.diag->errCode = ERR_FUNCTION_SEQUENCE_ERROR;
             return SQL_ERROR;
         }
-        t.conn->busy = t.object;
+        previousClaim = Claim(t.conn, t.object);
         skipDbLock = g.skipDbLock.load() != 0;
     }
+
+    // Whatever happens below, the claim ends: a connection left busy would refuse every
+    // later call.
+    struct ClaimGuard {
+        CONN* conn;
+        const CONN* previous;
+        ~ClaimGuard() {
+            std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
+            EndClaim(conn, previous);
+        }
+    } claim{t.conn, previousClaim};
 
     if (rec.clearDiag)
         ErrListFree(*t.diag);
@@ -175,20 +270,87 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const CallArgs& args, con
         HandlerLocks locks(t.conn, skipDbLock);
         rc = RunHandler(rec, t.object, args, hook);
     }
-
-    std::lock_guard<std::recursive_mutex> handleGuard(g.handleLock);
-    if (rec.kind == CALL_KIND_DBC && t.conn->magic == FREED_MAGIC) {
-        // The handler freed the connection and left only its memory to us.
-        delete t.conn;
-        return rc;
-    }
-    if (rc != SQL_SUCCESS && rec.clearDiag)
+    // The application's failover callback runs with the claim still held (it reads the
+    // called handle's diagnostics) but outside every lock.
+    if (!t.conn->releaseAfterCall && rc != SQL_SUCCESS && rec.clearDiag)
         rc = static_cast<SQLRETURN>(CheckFailover(t.conn, rec.kind, rc));
-    t.conn->busy = nullptr;
     return rc;
 }
 
+SQLRETURN Dispatch(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
+    switch (rec.kind) {
+    case CALL_KIND_NONE:
+    case CALL_KIND_ENV:
+        return RunEnvCall(rec, id, args, hook);
+    case CALL_KIND_DBC:
+    case CALL_KIND_STMT:
+    case CALL_KIND_DESC:
+        return IsDiagnosticCall(rec) ? RunDiagnosticCall(rec, id, args, hook) : RunConnCall(rec, id, args, hook);
+    default:
+        if (TraceIsOn())
+            TraceLog("CallODBC: internal error");
+        return SQL_ERROR;
+    }
+}
+
 }  // namespace
+
+int ForEachEnvConnection(ENVR* envr, EnvConnWork work, void* context) {
+    DRV_GLOBALS& g = Drv();
+    std::unique_lock<std::recursive_mutex>* handleLock = t_envCallLock;
+    // Ids, not pointers: while the handle lock is given up connections may come and go.
+    std::vector<uint32_t> ids;
+    for (const CONN* c = envr->conns; c != nullptr; c = c->next)
+        ids.push_back(c->id);
+    int passedOver = 0;
+    struct Walk {
+        ENVR* envr;
+        explicit Walk(ENVR* e) : envr(e) { ++envr->connWalks; }
+        ~Walk() { --envr->connWalks; }
+    } walk(envr);
+    for (uint32_t id : ids) {
+        CONN* conn = nullptr;
+        for (;;) {
+            conn = static_cast<CONN*>(hdl_Lookup(&g.connTable, id));
+            if (conn == nullptr || conn->magic != CONN_MAGIC || conn->envr != envr) {
+                conn = nullptr;  // freed meanwhile
+                break;
+            }
+            if (conn->busy == nullptr)
+                break;
+            if (handleLock == nullptr) {
+                ++passedOver;
+                conn = nullptr;
+                break;
+            }
+            WaitForClaimEnd(*handleLock);
+        }
+        if (conn == nullptr)
+            continue;
+        const bool skipDbLock = g.skipDbLock.load() != 0;
+        // The claim names the environment: a call refused on the connection meanwhile
+        // posts its refusal there, since the walk's work leaves the connection's
+        // diagnostics alone. The claim ends, and the handle lock is back, however work
+        // leaves.
+        struct Step {
+            std::unique_lock<std::recursive_mutex>* handleLock;
+            CONN* conn;
+            const CONN* previous;
+            bool release = false;
+            ~Step() {
+                if (handleLock != nullptr && !handleLock->owns_lock())
+                    handleLock->lock();
+                conn->releaseAfterCall = release;
+                EndClaim(conn, previous);
+            }
+        } step{handleLock, conn, Claim(conn, envr)};
+        if (handleLock != nullptr)
+            handleLock->unlock();
+        HandlerLocks locks(conn, skipDbLock);
+        step.release = work(conn, context);
+    }
+    return passedOver;
+}
 
 DbLockRelease::DbLockRelease() {
     if (t_handlerHoldsDbLock) {
@@ -233,32 +395,20 @@ DIAG* ObjectDiag(int kind, void* object) {
 SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args, const CallHook* hook) {
     if (!DrvIsInitialised())
         return SQL_ERROR;
-    uint32_t id = HandleId(handle);
-    const bool tracing = TraceIsOn();
-    if (tracing)
-        TraceEntry(rec, id, args);
-
-    SQLRETURN rc;
-    switch (rec.kind) {
-    case CALL_KIND_NONE:
-    case CALL_KIND_ENV:
-        rc = RunEnvCall(rec, id, args, hook);
-        break;
-    case CALL_KIND_DBC:
-    case CALL_KIND_STMT:
-    case CALL_KIND_DESC:
-        rc = RunConnCall(rec, id, args, hook);
-        break;
-    default:
-        if (tracing)
-            TraceLog("CallODBC: internal error");
-        rc = SQL_ERROR;
-        break;
+    // No exception crosses into the caller: the trace lines allocate too. The handler's
+    // own failures are posted on its handle by RunHandler; what fails out here has no
+    // handle to post on.
+    try {
+        uint32_t id = HandleId(handle);
+        if (TraceIsOn())
+            TraceEntry(rec, id, args);
+        SQLRETURN rc = Dispatch(rec, id, args, hook);
+        if (TraceIsOn())
+            TraceLog("[%lX] SQL%s: returning SQL_%s", CurrentThreadId(), rec.name, ReturnCodeName(rc));
+        return rc;
+    } catch (...) {
+        return SQL_ERROR;
     }
-
-    if (TraceIsOn())
-        TraceLog("[%lX] SQL%s: returning SQL_%s", CurrentThreadId(), rec.name, ReturnCodeName(rc));
-    return rc;
 }
 
 void FormatTraceArgs(char* buf, size_t size, const char* fmt, const CallArgs& args) {

@@ -2,6 +2,22 @@
 // CallODBC with the call's static record. The dispatcher owns refusal before start-up, the
 // trace lines, handle validation, the one-call-per-connection rule, clearing diagnostics,
 // the locks around the handler and the release of a connection its handler freed.
+//
+// Lock order, outer to inner, on every path:
+//   handle lock -> a connection's call lock -> database lock -> connect lock -> trace lock
+// (a handle table's own lock is taken only inside one table operation). The handle lock is
+// never held while waiting for another lock or for a running call: a call claims its
+// connection (the busy marker) under the handle lock, gives it up, and only then takes the
+// call lock and the database lock. Environment handlers run inside the handle lock; those
+// that reach connections do so through ForEachEnvConnection, which claims each connection
+// and takes its locks as a call on it would, with the handle lock given up meanwhile.
+//
+// Claims: a connection, statement or descriptor call claims the connection for its whole
+// handler; another call on the connection is then refused (S1010, or SQL_STILL_EXECUTING
+// on the same statement or descriptor) and writes its refusal only into diagnostics that
+// the running call does not own. Diagnostic calls (the records that keep diagnostics) are
+// never refused and claim nothing: they wait until no call runs on the connection, then
+// read under the handle lock.
 #pragma once
 
 #include <sql.h>
@@ -71,6 +87,8 @@ uint64_t ToCallSlot(T v) {
 }
 
 struct DIAG;
+struct ENVR;
+struct CONN;
 
 // Work that an entry needs done around the handler, inside the call's locks (the wide
 // entries report a failed text copy and convert text results back there, so that their
@@ -113,6 +131,20 @@ public:
 private:
     bool released_ = false;
 };
+
+// For environment handlers that reach their connections' agents (ending transactions,
+// closing the environment): runs work on each connection the environment holds when it is
+// called, one at a time, holding what a call on that connection holds: the connection
+// claimed (its busy marker holds the environment), its call lock and the database lock.
+// work must leave the connection's diagnostics alone: a call refused on the connection
+// meanwhile posts there. Inside an environment call it waits for a
+// connection's running call to end and gives up the handle lock while it waits and while
+// work runs; called with the handle lock held elsewhere (library detach, tests) it keeps
+// that lock and passes over a connection with a running call. When work answers true the
+// connection is freed (ConnFree) and deleted after it. Handle lock held on entry and on
+// return. Returns the number of connections passed over.
+using EnvConnWork = bool (*)(CONN* conn, void* context);
+int ForEachEnvConnection(ENVR* envr, EnvConnWork work, void* context);
 
 // The diagnostics of a handler's object of the given kind; null for kind 1 or no object.
 DIAG* ObjectDiag(int kind, void* object);

@@ -67,7 +67,7 @@ int DrvGlobalTerm() {
     g.initialised.store(0, std::memory_order_release);
     bool callInside = false;
     while (ENVR* e = g.envList) {
-        if (EnvrHasBusyConn(e)) {
+        if (EnvrInUse(e)) {
             callInside = true;
             break;
         }

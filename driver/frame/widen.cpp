@@ -75,14 +75,18 @@ WideHook::WideHook(std::initializer_list<const WideIn*> inputs, WideOut* output,
                    SQLINTEGER* appChars32)
     : output_(output), appChars16_(appChars16), appChars32_(appChars32), hook_{Before, After, this} {
     for (const WideIn* in : inputs)
-        inputsOk_ = inputsOk_ && in->ok();
+        copiesOk_ = copiesOk_ && in->ok();
+    if (output != nullptr)
+        copiesOk_ = copiesOk_ && output->ok();
 }
 
 SQLRETURN WideHook::Before(void* self, int kind, void* object) {
     auto* h = static_cast<WideHook*>(self);
-    if (h->inputsOk_)
+    if (h->copiesOk_)
         return SQL_SUCCESS;
-    if (DIAG* diag = ObjectDiag(kind, object))
+    // The diagnostic calls read the handle's records: they never write one.
+    bool diagnosticCall = h->output_ != nullptr && !h->output_->postsOnHandle();
+    if (DIAG* diag = ObjectDiag(kind, object); diag != nullptr && !diagnosticCall)
         diag->errCode = ERR_MEMORY_ALLOCATION_FAILURE;
     return SQL_ERROR;
 }

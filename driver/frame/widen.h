@@ -56,6 +56,7 @@ class WideOut {
 public:
     WideOut(SQLWCHAR* app, SQLINTEGER appChars, WideCut cut);
     bool ok() const { return ok_; }
+    bool postsOnHandle() const { return cut_ == WideCut::PostOnHandle; }
     SQLCHAR* buffer() const { return reinterpret_cast<SQLCHAR*>(narrow_.get()); }
     SQLSMALLINT size16() const { return static_cast<SQLSMALLINT>(narrowSize_); }
     SQLINTEGER size32() const { return narrowSize_; }
@@ -84,7 +85,8 @@ private:
 // warning is not overwritten).
 void PostTruncation(DIAG* diag);
 
-// The hook of one wide call: refuses the call when an input copy failed (S1001) and
+// The hook of one wide call: refuses the call when an input copy or the output's staging
+// buffer could not be made (S1001 on the handle, but for the diagnostic calls) and
 // finishes the output, if any, after the handler.
 class WideHook {
 public:
@@ -95,7 +97,7 @@ public:
 private:
     static SQLRETURN Before(void* self, int kind, void* object);
     static SQLRETURN After(void* self, int kind, void* object, SQLRETURN rc);
-    bool inputsOk_ = true;
+    bool copiesOk_ = true;
     WideOut* output_;
     SQLSMALLINT* appChars16_;
     SQLINTEGER* appChars32_;

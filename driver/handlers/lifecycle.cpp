@@ -59,17 +59,40 @@ SQLRETURN AllocConnection(ENVR* envr, SQLHANDLE* out) {
     return SQL_SUCCESS;
 }
 
-// Disconnects when needed and frees the connection; the dispatcher releases its memory
-// once the call's locks are down.
+// Frees a connection that is not connected: ODBC frees only a disconnected one, since an
+// open one would lose its transaction without a word. The dispatcher unregisters and
+// deletes it once the call's locks are down.
 SQLRETURN FreeConnection(CONN* conn) {
+    if (conn->state == CONN_CONNECTED) {
+        conn->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+        return SQL_ERROR;
+    }
     int rc = ConnClose(conn);
     if (rc != 0) {
         conn->diag.errCode = rc;
         return SQL_ERROR;
     }
-    std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
-    ConnFree(conn);
+    conn->releaseAfterCall = true;
     return SQL_SUCCESS;
+}
+
+struct EnvTransaction {
+    int completion = SQL_COMMIT;
+    int failure = 0;  // internal code of the last connection that failed
+    DIAG messages;    // what the agent said of the failures
+};
+
+// Ends the transaction of one connection of an environment; one merely allocated has
+// none. Only the environment learns of a failure: the connection's diagnostics belong to
+// it, and a call refused on it meanwhile may write them.
+bool EndConnTransaction(CONN* conn, void* context) {
+    auto* t = static_cast<EnvTransaction*>(context);
+    if (conn->state != CONN_CONNECTED)
+        return false;
+    TraceLog("%s", t->completion == SQL_COMMIT ? "[Commit]" : "[Rollback]");
+    if (int rc = ConnEndTranOn(conn, t->completion, t->messages); rc != 0)
+        t->failure = rc;
+    return false;
 }
 
 }  // namespace
@@ -84,12 +107,19 @@ SQLRETURN DoAllocHandleEnv(void*, const CallArgs& args) {
 
 SQLRETURN DoFreeEnv(void* object, const CallArgs&) {
     auto* envr = static_cast<ENVR*>(object);
-    // A call still running on one of its connections would find its objects gone.
-    if (EnvrHasBusyConn(envr)) {
+    // A call still running on one of its connections, or another thread's walk over
+    // them, would find its objects gone.
+    if (EnvrInUse(envr)) {
         envr->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
         return SQL_ERROR;
     }
     EnvrClose(envr);
+    // Closing gave up the handle lock while it worked: another thread may have added a
+    // connection or started a walk meanwhile.
+    if (envr->conns != nullptr || EnvrInUse(envr)) {
+        envr->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+        return SQL_ERROR;
+    }
     EnvrFree(envr);
     return SQL_SUCCESS;
 }
@@ -100,27 +130,21 @@ SQLRETURN DoFreeHandleEnv(void* object, const CallArgs& args) {
 
 SQLRETURN DoTransactEnv(void* object, const CallArgs& args) {
     auto* envr = static_cast<ENVR*>(object);
-    int completion = args.get<SQLUSMALLINT>(0);
-    if (EnvrHasBusyConn(envr)) {
-        envr->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+    EnvTransaction t;
+    t.completion = args.get<SQLUSMALLINT>(0);
+    if (t.completion != SQL_COMMIT && t.completion != SQL_ROLLBACK) {
+        envr->diag.errCode = ERR_INVALID_TRANSACTION_OPERATION_CODE;
         return SQL_ERROR;
     }
-    bool failed = false;
-    for (CONN* c = envr->conns; c != nullptr; c = c->next) {
-        // A connection not yet connected has no transaction to end.
-        if (c->state != CONN_CONNECTED)
-            continue;
-        // Each connection keeps its own earlier diagnostics; only the environment learns
-        // of this call's failure.
-        int saved = c->diag.errCode;
-        c->diag.errCode = 0;
-        if (ConnEndTran(c, completion) == SQL_ERROR) {
-            envr->diag.errCode = c->diag.errCode;
-            failed = true;
-        }
-        c->diag.errCode = saved;
+    // Waits for a call running on a connection rather than failing on it.
+    ForEachEnvConnection(envr, EndConnTransaction, &t);
+    for (ERRMSG& m : t.messages.messages)
+        EnvrAddError(envr, m.text, m.native);
+    if (t.failure != 0) {
+        envr->diag.errCode = t.failure;
+        return SQL_ERROR;
     }
-    return failed ? SQL_ERROR : SQL_SUCCESS;
+    return SQL_SUCCESS;
 }
 
 SQLRETURN DoAllocConnect(void* object, const CallArgs& args) {
@@ -155,4 +179,14 @@ SQLRETURN DoDisconnect(void* object, const CallArgs&) {
 
 SQLRETURN DoTransactConn(void* object, const CallArgs& args) {
     return ConnEndTran(static_cast<CONN*>(object), args.get<SQLUSMALLINT>(0));
+}
+
+SQLRETURN DoTransactStmt(void* object, const CallArgs&) {
+    static_cast<STMT*>(object)->diag.errCode = ERR_OPTION_TYPE_OUT_OF_RANGE;
+    return SQL_ERROR;
+}
+
+SQLRETURN DoTransactDesc(void* object, const CallArgs&) {
+    static_cast<DESC*>(object)->diag.errCode = ERR_OPTION_TYPE_OUT_OF_RANGE;
+    return SQL_ERROR;
 }

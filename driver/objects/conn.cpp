@@ -192,7 +192,8 @@ bool ReadCapabilities(CONN* conn) {
     return autocommit;
 }
 
-int MoveAgentErrors(CONN* conn, uint32_t handle, STMT* stmt) {
+// Moves the messages the agent keeps for one of its handles into diag; how many.
+int MoveAgentErrors(const CONN* conn, uint32_t handle, DIAG& diag) {
     const OA_OPTABLE* ops = conn->holder.ops;
     if (handle == 0 || ops == nullptr || ops->DRV_GetErrors == nullptr)
         return 0;
@@ -202,10 +203,7 @@ int MoveAgentErrors(CONN* conn, uint32_t handle, STMT* stmt) {
     for (int32_t i = 0; i < texts.count; ++i) {
         const char* text = texts.texts != nullptr && texts.texts[i] != nullptr ? texts.texts[i] : "";
         int32_t native = texts.natives != nullptr ? texts.natives[i] : texts.native;
-        if (stmt != nullptr)
-            StmtAddError(stmt, text, native);
-        else
-            ConnAddError(conn, text, native);
+        ErrListAdd(diag, text, native);
     }
     int moved = texts.count;
     OA_ErrTextsFree(&texts);
@@ -343,7 +341,12 @@ void ConnOpen(CONN* conn, int width) {
     OA_RunConnInitialSql(conn->agentConn);
 }
 
-int ConnClose(CONN* conn) {
+namespace {
+
+// Disconnects (when connected) and resets the connection. Unless forced, the first refusal
+// leaves the connection connected and its statements as they were; forced, every step runs
+// whatever an earlier one answered, so that nothing the connection holds is left behind.
+int CloseConnection(CONN* conn, bool force) {
     if (conn->state == CONN_CONNECTED) {
         // Everything that can refuse the disconnect comes before the statements go, so
         // that a refused disconnect leaves the connection as it was. The agent's own
@@ -352,7 +355,7 @@ int ConnClose(CONN* conn) {
             int refs = ReleaseResourceDispenser(conn->dtcDispenser);
             conn->dtcDispenser = nullptr;
             conn->dtcEnlisted = 0;
-            if (refs > 0)
+            if (refs > 0 && !force)
                 return ERR_INVALID_TRANSACTION_STATE;  // still enlisted
         }
         ConnFreeStatements(conn);
@@ -361,7 +364,9 @@ int ConnClose(CONN* conn) {
                                                                  : ERR_DRIVER_NOT_CAPABLE;
         if (rc != 0) {
             ConnGetAgentErrors(conn, nullptr);
-            return rc;
+            if (!force)
+                return rc;
+            TraceLog("ConnClose: the agent refused the disconnect (%d); the connection is dropped", rc);
         }
         conn->agentConn = 0;
         ReleaseServer(conn);
@@ -372,6 +377,16 @@ int ConnClose(CONN* conn) {
     ConnFreeUserDescs(conn);
     ConnResetOptions(conn);
     return 0;
+}
+
+}  // namespace
+
+int ConnClose(CONN* conn) {
+    return CloseConnection(conn, false);
+}
+
+void ConnCloseForGood(CONN* conn) {
+    CloseConnection(conn, true);
 }
 
 void ConnFree(CONN* conn) {
@@ -412,23 +427,25 @@ SQLRETURN ConnEndTran(CONN* conn, int completionType) {
         conn->diag.errCode = ERR_INVALID_TRANSACTION_OPERATION_CODE;
         return SQL_ERROR;
     }
+    conn->diag.errCode = ConnEndTranOn(conn, completionType, conn->diag);
+    return conn->diag.errCode != 0 ? SQL_ERROR : SQL_SUCCESS;
+}
+
+int ConnEndTranOn(CONN* conn, int completionType, DIAG& messages) {
     const OA_OPTABLE* ops = conn->holder.ops;
     auto slot = ops == nullptr ? nullptr : completionType == SQL_COMMIT ? ops->DRV_Commit : ops->DRV_Rollback;
     int rc = slot != nullptr ? slot(conn->agentConn) : ERR_DRIVER_NOT_CAPABLE;
-    conn->diag.errCode = rc;
-    if (rc != 0) {
-        ConnGetAgentErrors(conn, nullptr);
-        return SQL_ERROR;
-    }
-    return SQL_SUCCESS;
+    if (rc != 0)
+        MoveAgentErrors(conn, conn->agentConn, messages);
+    return rc;
 }
 
 int ConnGetAgentErrors(CONN* conn, STMT* stmt) {
-    return MoveAgentErrors(conn, conn->agentConn, stmt);
+    return MoveAgentErrors(conn, conn->agentConn, stmt != nullptr ? stmt->diag : conn->diag);
 }
 
 int ConnGetServerErrors(CONN* conn) {
-    return MoveAgentErrors(conn, conn->agentServer, nullptr);
+    return MoveAgentErrors(conn, conn->agentServer, conn->diag);
 }
 
 void ConnFreeStatements(CONN* /*conn*/) {

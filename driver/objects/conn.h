@@ -59,6 +59,11 @@ void ConnOpen(CONN* conn, int width);
 // connection still connected and its statements as they were.
 int ConnClose(CONN* conn);
 
+// Closes a connection whose environment is going: as ConnClose, but a refusal (an agent
+// that will not disconnect, a transaction still enlisted) stops nothing, so that the agent
+// connection and the server reference are given back all the same.
+void ConnCloseForGood(CONN* conn);
+
 // Unlinks the connection from its environment, drops its settings and messages, marks it
 // freed and unregisters it. The memory and the locks stay for the caller to release once
 // no lock of the connection is held any more. Handle lock held.
@@ -70,6 +75,11 @@ void ConnFreeSettings(CONN* conn);
 // Commits (0) or rolls back (1). SQL_SUCCESS, or SQL_ERROR with the code on the
 // connection.
 SQLRETURN ConnEndTran(CONN* conn, int completionType);
+
+// The agent's commit (SQL_COMMIT) or rollback of a connected connection, for an
+// environment's end of transactions: the agent's messages on a failure go to messages,
+// and the connection's own diagnostics stay as they are. 0 or an internal code.
+int ConnEndTranOn(CONN* conn, int completionType, DIAG& messages);
 
 // Moves the agent connection's messages onto the statement, or onto the connection when
 // stmt is null; the agent server's messages always onto the connection. Return how many

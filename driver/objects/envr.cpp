@@ -3,6 +3,7 @@
 
 #include <new>
 
+#include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
 #include "driver/objects/conn.h"
 
@@ -29,15 +30,26 @@ void EnvrOpen(ENVR* envr) {
         envr->state = ENVR_OPEN;
 }
 
+namespace {
+
+// Closes one connection of a closing environment for good and has it freed.
+bool CloseForGood(CONN* conn, void* closed) {
+    ConnCloseForGood(conn);
+    ++*static_cast<int*>(closed);
+    return true;
+}
+
+}  // namespace
+
 void EnvrClose(ENVR* envr) {
     if (envr->state != ENVR_OPEN)
         return;
-    while (CONN* c = envr->conns) {
-        // A connection that refuses to disconnect is freed all the same: its environment
-        // is going.
-        ConnClose(c);
-        ConnFree(c);
-        delete c;
+    // Each round closes the connections the environment had when it began; one added while
+    // a round had the handle lock given up is closed by the next.
+    int closed = 1;
+    while (envr->conns != nullptr && closed != 0) {
+        closed = 0;
+        ForEachEnvConnection(envr, CloseForGood, &closed);
     }
     envr->state = ENVR_ALLOCATED;
 }
@@ -66,7 +78,9 @@ std::optional<ERRMSG> EnvrNextError(ENVR* envr) {
     return m;
 }
 
-bool EnvrHasBusyConn(const ENVR* envr) {
+bool EnvrInUse(const ENVR* envr) {
+    if (envr->connWalks != 0)
+        return true;
     for (const CONN* c = envr->conns; c != nullptr; c = c->next)
         if (c->busy != nullptr)
             return true;

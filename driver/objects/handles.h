@@ -40,6 +40,9 @@ struct ENVR {
     uint32_t cpMatch = 0;            // SQL_ATTR_CP_MATCH
     uint32_t odbcVersion = 2;        // SQL_ATTR_ODBC_VERSION
     int32_t outputNts = 1;           // SQL_ATTR_OUTPUT_NTS
+    // Environment calls now walking the connections with the handle lock given up
+    // (ForEachEnvConnection): while not 0 the record must not be freed. Handle lock.
+    int32_t connWalks = 0;
 };
 
 using FailoverCallback = int (*)(int action, void* context, int reserved);
@@ -113,8 +116,14 @@ struct CONN {
     CONN_TYPETABLE typeTable;
 
     // The handle whose call is running on this connection (the connection, a statement
-    // or a descriptor), or null. Read and written under the handle lock.
+    // or a descriptor), or null. Read and written under the handle lock. While it is null
+    // no handler runs on the connection, so its diagnostics can be read under the handle
+    // lock alone.
     const void* busy = nullptr;
+    // Set by a handler that has closed the connection for good (SQLFreeConnect): the
+    // dispatcher unregisters and deletes it once the call's locks are down. Only the
+    // thread holding the claim reads or writes it.
+    bool releaseAfterCall = false;
 
     // What the agent said it can do, read at connect.
     int32_t cn_needbind = 0;

@@ -247,14 +247,21 @@ TEST_F(ConnTest, CloseDisconnectsOrStaysConnected) {
     EXPECT_TRUE(TakeCalls().empty());
 }
 
-TEST_F(ConnTest, FreeDisconnectsFirstAndUnregisters) {
+// A connected connection is not freed: that would end its transaction without a word.
+TEST_F(ConnTest, FreeRefusesAConnectedConnectionAndUnregistersADisconnectedOne) {
     const CALLREC freeRec{"FreeHandle", "", 1, CALL_KIND_DBC, DoFreeHandleConn};
+    const CALLREC disconnectRec{"Disconnect", "", 1, CALL_KIND_DBC, DoDisconnect};
     fake.props = {{PROP_CAPABILITY_MASK, 0}};
     ConnOpen(conn, 'A');
     uint32_t id = conn->id;
     TakeCalls();
-    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id)), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id)), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
+    EXPECT_EQ(conn->state, CONN_CONNECTED);
+    EXPECT_TRUE(TakeCalls().empty());
+    EXPECT_EQ(CallODBC(disconnectRec, HandleFromId(id)), SQL_SUCCESS);
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Disconnect", "CloseServer"}));
+    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id)), SQL_SUCCESS);
     EXPECT_EQ(hdl_Lookup(&Drv().connTable, id), nullptr);
     EXPECT_EQ(envr->conns, nullptr);
     EXPECT_EQ(CallODBC(freeRec, HandleFromId(id)), SQL_INVALID_HANDLE);
@@ -333,6 +340,23 @@ TEST_F(ConnTest, FreeingTheEnvironmentDisconnectsItsConnections) {
     std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
     EXPECT_EQ(DoFreeHandleEnv(envr, CallArgs{none, 0}), SQL_SUCCESS);
     EXPECT_EQ(fake.serversOpen, 0);
+}
+
+// An environment that goes takes its connections with it even when the agent refuses a
+// disconnect: the server reference is given back all the same.
+TEST_F(ConnTest, FreeingTheEnvironmentGivesBackWhatARefusingConnectionHolds) {
+    fake.props = {{PROP_CAPABILITY_MASK, 0}};
+    ConnOpen(conn, 'A');
+    ASSERT_EQ(conn->state, CONN_CONNECTED);
+    fake.disconnectRc = 70;
+    TakeCalls();
+    const uint64_t none[] = {0};
+    std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
+    EXPECT_EQ(DoFreeHandleEnv(envr, CallArgs{none, 0}), SQL_SUCCESS);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Disconnect", "CloseServer"}));
+    EXPECT_EQ(fake.serversOpen, 0);
+    envr = nullptr;
+    conn = nullptr;
 }
 
 }  // namespace

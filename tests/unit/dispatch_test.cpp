@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <future>
 #include <latch>
 #include <string>
+#include <stdexcept>
 #include <thread>
 
 #include "driver/frame/dispatch.h"
@@ -34,16 +36,9 @@ SQLRETURN Block(void*, const CallArgs&) {
     return SQL_SUCCESS;
 }
 
+// Closes the connection for good: the dispatcher unregisters and deletes it after the call.
 SQLRETURN FreeConnection(void* obj, const CallArgs&) {
-    auto* c = static_cast<CONN*>(obj);
-    std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
-    for (CONN** p = &c->envr->conns; *p != nullptr; p = &(*p)->next)
-        if (*p == c) {
-            *p = c->next;
-            break;
-        }
-    hdl_Remove(&Drv().connTable, c->id);
-    c->magic = FREED_MAGIC;
+    static_cast<CONN*>(obj)->releaseAfterCall = true;
     return SQL_SUCCESS;
 }
 
@@ -53,7 +48,57 @@ SQLRETURN PostError(void* obj, const CallArgs&) {
     return SQL_ERROR;
 }
 
+// Blocks until released, then leaves code 77 on the connection.
+SQLRETURN BlockThenPost(void* obj, const CallArgs& a) {
+    Block(obj, a);
+    static_cast<CONN*>(obj)->diag.errCode = 77;
+    return SQL_ERROR;
+}
+
+// A diagnostic handler: hands the connection's code out through its argument.
+SQLRETURN ReadCode(void* obj, const CallArgs& a) {
+    *a.get<int*>(0) = static_cast<CONN*>(obj)->diag.errCode;
+    return SQL_SUCCESS;
+}
+
+// True when another thread can take the lock right now.
+template <class Mutex>
+bool FreeForOthers(Mutex& m) {
+    return std::async(std::launch::async, [&m] {
+               std::unique_lock<Mutex> l(m, std::try_to_lock);
+               return l.owns_lock();
+           }).get();
+}
+
+// What an environment walk saw of each connection it worked on.
+struct WalkSeen {
+    int visits = 0;
+    bool claimed = false, callLocked = false, dbLocked = false, handleLockFree = false;
+    std::atomic<bool>* runningCallDone = nullptr;
+    bool afterRunningCall = false;
+};
+
+bool Observe(CONN* c, void* context) {
+    auto* seen = static_cast<WalkSeen*>(context);
+    ++seen->visits;
+    seen->claimed = c->busy == c->envr;
+    seen->callLocked = !FreeForOthers(c->callLock);
+    seen->dbLocked = !FreeForOthers(Drv().dbLock);
+    seen->handleLockFree = FreeForOthers(Drv().handleLock);
+    seen->afterRunningCall = seen->runningCallDone->load();
+    return false;
+}
+
+WalkSeen* g_walkSeen = nullptr;
+SQLRETURN Walk(void* obj, const CallArgs&) {
+    ForEachEnvConnection(static_cast<ENVR*>(obj), Observe, g_walkSeen);
+    return SQL_SUCCESS;
+}
+
 const CALLREC kEnvRec{"EnvCall", "", 1, CALL_KIND_ENV, Succeed};
+const CALLREC kEnvWalkRec{"Walk", "", 1, CALL_KIND_ENV, Walk};
+const CALLREC kConnBlockPostRec{"BlockPost", "", 1, CALL_KIND_DBC, BlockThenPost};
+const CALLREC kReadCodeRec{"GetDiagField", "", 0, CALL_KIND_DBC, ReadCode};
 const CALLREC kConnRec{"ConnCall", "", 1, CALL_KIND_DBC, Succeed};
 const CALLREC kConnKeepRec{"GetDiagRec", "", 0, CALL_KIND_DBC, Succeed};
 const CALLREC kStmtRec{"StmtCall", "", 1, CALL_KIND_STMT, Succeed};
@@ -204,9 +249,93 @@ TEST_F(DispatchTest, BusyConnectionRefusesItsOwnSecondCall) {
     std::thread worker([&] { CallODBC(kConnBlockRec, HandleFromId(conn->id)); });
     entered.wait();
     EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_ERROR);
-    EXPECT_EQ(conn->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
+    // The running call owns the connection's diagnostics: the refusal leaves them alone.
+    EXPECT_EQ(conn->diag.errCode, 0);
     release.count_down();
     worker.join();
+}
+
+// A diagnostic call is never refused: made while a call runs on the connection, it waits
+// for that call and then reads what the call left.
+TEST_F(DispatchTest, DiagnosticCallWaitsForTheRunningCall) {
+    std::latch entered(1), release(1);
+    g_entered = &entered;
+    g_release = &release;
+    std::thread worker([&] { EXPECT_EQ(CallODBC(kConnBlockPostRec, HandleFromId(conn->id)), SQL_ERROR); });
+    entered.wait();
+    int code = -1;
+    std::thread reader([&] { EXPECT_EQ(CallODBC(kReadCodeRec, HandleFromId(conn->id), &code), SQL_SUCCESS); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the reader reach its wait
+    release.count_down();
+    worker.join();
+    reader.join();
+    EXPECT_EQ(code, 77);
+    EXPECT_EQ(conn->busy, nullptr);
+}
+
+// The failover callback runs with the call's claim held and no lock: it can read the
+// diagnostics of its own connection without waiting for itself.
+TEST_F(DispatchTest, FailoverCallbackReadsItsConnectionsDiagnostics) {
+    static int code = -1;
+    static uint32_t id = 0;
+    id = conn->id;
+    conn->failover = [](int, void*, int) {
+        EXPECT_TRUE(FreeForOthers(Drv().handleLock));
+        EXPECT_EQ(CallODBC(kReadCodeRec, HandleFromId(id), &code), SQL_SUCCESS);
+        return 0;
+    };
+    EXPECT_EQ(CallODBC(kFailoverRec, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(code, 0);  // read: the handler left messages, no code
+}
+
+// An environment call that works on its connections waits for a call running on one, and
+// then holds what a call on it holds (claim, call lock, database lock) with the handle lock
+// given up.
+TEST_F(DispatchTest, EnvironmentWalkWaitsForTheRunningCallAndTakesItsLocks) {
+    std::latch entered(1), release(1);
+    g_entered = &entered;
+    g_release = &release;
+    std::atomic<bool> done{false};
+    WalkSeen seen;
+    seen.runningCallDone = &done;
+    g_walkSeen = &seen;
+    std::thread worker([&] {
+        CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id));
+        done = true;
+    });
+    entered.wait();
+    std::thread walker([&] { EXPECT_EQ(CallODBC(kEnvWalkRec, HandleFromId(envr->id)), SQL_SUCCESS); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the walk reach its wait
+    EXPECT_TRUE(HandleLockFree());  // the waiting walk holds nothing
+    release.count_down();
+    worker.join();
+    walker.join();
+    EXPECT_EQ(seen.visits, 1);
+    EXPECT_TRUE(seen.afterRunningCall);
+    EXPECT_TRUE(seen.claimed);
+    EXPECT_TRUE(seen.callLocked);
+    EXPECT_TRUE(seen.dbLocked);
+    EXPECT_TRUE(seen.handleLockFree);
+    EXPECT_EQ(conn->busy, nullptr);
+    EXPECT_EQ(envr->connWalks, 0);
+}
+
+// No exception leaves the dispatcher: a throwing handler becomes a diagnostic on its
+// handle, and the connection is free for the next call.
+TEST_F(DispatchTest, HandlerExceptionsBecomeDiagnostics) {
+    const CALLREC outOfMemory{"Throw", "", 1, CALL_KIND_DBC,
+                              [](void*, const CallArgs&) -> SQLRETURN { throw std::bad_alloc(); }};
+    const CALLREC failing{"Throw", "", 1, CALL_KIND_STMT,
+                          [](void*, const CallArgs&) -> SQLRETURN { throw std::runtime_error("x"); }};
+    EXPECT_EQ(CallODBC(outOfMemory, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_MEMORY_ALLOCATION_FAILURE);
+    EXPECT_EQ(CallODBC(failing, HandleFromId(stmts[0]->id)), SQL_ERROR);
+    EXPECT_EQ(stmts[0]->diag.errCode, ERR_GENERAL_ERROR);
+    EXPECT_EQ(conn->busy, nullptr);
+    EXPECT_TRUE(HandleLockFree());
+    EXPECT_TRUE(FreeForOthers(conn->callLock));
+    EXPECT_TRUE(FreeForOthers(Drv().dbLock));
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_SUCCESS);
 }
 
 TEST_F(DispatchTest, UnloadLeavesEnvironmentsWithARunningCall) {

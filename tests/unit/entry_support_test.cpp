@@ -119,13 +119,14 @@ TEST_F(EnvTest, FreeingIsRefusedWhileAConnectionIsInACall) {
     CONN* c = new CONN;
     c->envr = e;
     e->conns = c;
+    ASSERT_EQ(hdl_Add(&Drv().connTable, &c->id, c), 0);
     c->busy = c;
     EXPECT_EQ(DoFreeEnv(e, CallArgs{nullptr, 0}), SQL_ERROR);
     EXPECT_EQ(e->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
-    const uint64_t commit[] = {SQL_COMMIT};
-    EXPECT_EQ(DoTransactEnv(e, CallArgs{commit, 1}), SQL_ERROR);
     c->busy = nullptr;
+    uint32_t id = c->id;
     EXPECT_EQ(DoFreeEnv(e, CallArgs{nullptr, 0}), SQL_SUCCESS);  // frees the connection too
+    EXPECT_EQ(hdl_Lookup(&Drv().connTable, id), nullptr);
 }
 
 TEST_F(EnvTest, AttributesKeepOnlyValidValues) {

@@ -141,9 +141,11 @@ TEST(Alloc, NeverNull) {
 
 // The child must see a failed allocation rather than the sanitizer's own report.
 void AllowNullAllocations() {
-    const char* old = std::getenv("ASAN_OPTIONS");
-    std::string opts = old != nullptr ? std::string(old) + ":" : std::string();
-    setenv("ASAN_OPTIONS", (opts + "allocator_may_return_null=1").c_str(), 1);
+    for (const char* name : {"ASAN_OPTIONS", "TSAN_OPTIONS"}) {
+        const char* old = std::getenv(name);
+        std::string opts = old != nullptr ? std::string(old) + ":" : std::string();
+        setenv(name, (opts + "allocator_may_return_null=1").c_str(), 1);
+    }
 }
 
 TEST(Alloc, OutOfMemoryLogsFileAndLineAndExits) {
