@@ -30,7 +30,12 @@ build: deps $(BUILD)/CMakeCache.txt
 test: build
 	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
-demo: build
+# The demo shows the build's output (kept in $(BUILD)/build.log) only when the build fails.
+demo: deps
+	@mkdir -p $(BUILD)
+	@echo "== Building the drivers in $(BUILD)/"
+	@{ $(MAKE) --no-print-directory $(BUILD)/CMakeCache.txt && cmake --build $(BUILD) -j $(JOBS); } \
+		>$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; echo "build failed"; exit 1; }
 	@tools/demo.sh $(BUILD)
 
 clean:

@@ -207,14 +207,15 @@ int db_TxnBegin(OA_STMT* stmt) {
     return 0;
 }
 
-int db_TxnEndStatement(OA_STMT* stmt, int runRc) {
-    if (!Autocommit(stmt))
-        return 0;
+namespace {
+
+// Commits for the statement that the commit belongs to. 0, or the failed commit's code
+// with the server's messages moved to the statement: its caller reads the statement's
+// list. They follow those of a step that failed before (runRc), else replace the list.
+int CommitForStatement(OA_STMT* stmt, int runRc) {
     int rc = OA_TransState(stmt->conn, OA_TRANS_COMMIT);
     if (rc == 0)
         return 0;
-    // The failure is the statement's: its caller reads the statement's list, so the
-    // server's messages move there from the connection's, after those of a failed run.
     OA_ERRLIST& from = stmt->conn->errors;
     if (runRc == 0 && stmt->errors.keep == 0)
         OA_ErrClear(&stmt->errors);
@@ -226,19 +227,32 @@ int db_TxnEndStatement(OA_STMT* stmt, int runRc) {
     return rc;
 }
 
-void db_CommitOwed(OA_STMT* stmt) {
+}  // namespace
+
+int db_TxnEndStatement(OA_STMT* stmt, int runRc) {
+    if (!Autocommit(stmt))
+        return 0;
+    return CommitForStatement(stmt, runRc);
+}
+
+int db_CommitOwed(OA_STMT* stmt, int runRc) {
     if ((stmt->flags & STMT_COMMIT_OWED) == 0)
-        return;
+        return 0;
     ClearFlags(stmt, STMT_COMMIT_OWED);
     // Autocommit may have been switched off meanwhile: the transaction is then the
     // application's to end.
-    if (Autocommit(stmt))
-        OA_TransState(stmt->conn, OA_TRANS_COMMIT);
+    if (!Autocommit(stmt))
+        return 0;
+    return CommitForStatement(stmt, runRc);
 }
 
 // ---- Cursor operations -----------------------------------------------------------------
 
-int db_CursorClose(OA_STMT* stmt) {
+namespace {
+
+// Closes the server's cursor and clears the flags of a run, leaving an owed commit owed.
+// 0, or 15 with the client's messages on the statement.
+int CloseServerCursor(OA_STMT* stmt) {
     DB_CURSOR* cursor = Cursor(stmt);
     bool ran = IsSelect(stmt) || (stmt->flags & STMT_EXECUTED) != 0;
     int rc = 0;
@@ -254,10 +268,17 @@ int db_CursorClose(OA_STMT* stmt) {
         }
     }
     ClearFlags(stmt, STMT_CURSOR_OPEN | STMT_EXECUTED | STMT_OUT_PENDING);
+    return rc;
+}
+
+}  // namespace
+
+int db_CursorClose(OA_STMT* stmt) {
+    int rc = CloseServerCursor(stmt);
     // A SELECT left before its end, or output values that nobody reads: without this
     // the transaction would stay open with its locks in autocommit.
-    db_CommitOwed(stmt);
-    return rc;
+    int commit = db_CommitOwed(stmt, rc);
+    return rc != 0 ? rc : commit;
 }
 
 int db_CursorSetUp(OA_STMT* stmt) {
@@ -533,7 +554,7 @@ int OA_Execute(uint32_t handle) {
     int rc = db_CursorRun(stmt, DbParams::Current, 0);
     if (IsSelect(stmt)) {
         if (rc != 0) {
-            db_CommitOwed(stmt);
+            db_CommitOwed(stmt, rc);
             return rc;
         }
         SetFlags(stmt, STMT_CURSOR_OPEN);
@@ -565,7 +586,10 @@ int OA_Fetch(uint32_t handle, uint16_t rows, DATASET* block) {
         DATASET* kept = stmt->kept.release();
         *block = *kept;
         uh_Free(kept);
-        db_CommitOwed(stmt);
+        if (int rc = db_CommitOwed(stmt, 0); rc != 0) {
+            ds_Free(block);
+            return rc;
+        }
         return 0;
     }
 
@@ -597,16 +621,17 @@ int OA_Fetch(uint32_t handle, uint16_t rows, DATASET* block) {
         for (uint16_t c = 0; c < block->colsUsed && rc == 0; ++c)
             rc = db_ConvFetchedRows(&cursor->bind, block, c, fetched);
     }
+    // The maximum row count ends the result as the end of the data does, transaction
+    // included. Rows read in a transaction that the server refuses to commit are not
+    // handed out.
+    if (rc == 0 && (end || (stmt->maxRows > 0 && stmt->totalRows >= stmt->maxRows))) {
+        SetFlags(stmt, STMT_NO_MORE_ROWS);
+        rc = db_CommitOwed(stmt, 0);
+    }
     if (rc != 0) {
         ds_Free(block);
-        db_CommitOwed(stmt);
+        db_CommitOwed(stmt, rc);
         return rc;
-    }
-    // The maximum row count ends the result as the end of the data does, transaction
-    // included.
-    if (end || (stmt->maxRows > 0 && stmt->totalRows >= stmt->maxRows)) {
-        SetFlags(stmt, STMT_NO_MORE_ROWS);
-        db_CommitOwed(stmt);
     }
     if (stmt->rowCallback != nullptr)
         stmt->rowCallback(cursor, block);
@@ -617,8 +642,10 @@ int OA_CloseCursor(uint32_t handle) {
     OA_STMT* stmt = oa_FindStmt(handle);
     if (stmt == nullptr)
         return ERR_INVALID_ARGUMENT_VALUE;
-    db_CursorClose(stmt);
-    return 0;
+    // The cursor is gone whatever the server answered to its close; a refused commit that
+    // the statement owed is another matter: its work is not done.
+    int closed = CloseServerCursor(stmt);
+    return db_CommitOwed(stmt, closed);
 }
 
 int OA_MoreResults(uint32_t handle) {
@@ -637,7 +664,7 @@ int OA_MoreResults(uint32_t handle) {
         if (int rc = db_TxnBegin(stmt); rc != 0)
             return rc;
         if (int rc = db_CursorRun(stmt, DbParams::Current, static_cast<int32_t>(stmt->executions)); rc != 0) {
-            db_CommitOwed(stmt);
+            db_CommitOwed(stmt, rc);
             return rc;
         }
         stmt->executions++;

@@ -125,7 +125,8 @@ void oa_StmtFreeContents(OA_STMT* stmt);
 // Closes the statement's ESQL cursor: makes the connection current and calls tpe_sqlclose
 // when the cursor is not marked for set-up again and the statement is a SELECT or has been
 // executed. Clears the cursor-open and executed flags; a SELECT or call that still owes its
-// autocommit commit gets it now. 0, or 15 with the client's messages on the statement.
+// autocommit commit gets it now. 0, or the code of the close or else of the commit, with
+// the messages on the statement.
 int db_CursorClose(OA_STMT* stmt);
 
 // Sets the cursor up for the statement's translated text under a new identity: creates
@@ -157,12 +158,13 @@ int db_BindInputParams(OA_STMT* stmt, int32_t paramRow);
 // The transaction steps of a statement run. db_TxnBegin begins a transaction (for a
 // SELECT only when the connection's select-opens-transaction flag is set, and then, in
 // autocommit, the SELECT owes its commit). db_TxnEndStatement commits in autocommit after
-// a statement other than SELECT: 0, or the failed commit's code with the server's messages
-// moved to the statement (after those of the run, when runRc says it failed). db_CommitOwed pays the commit that a SELECT (or a call with
-// pending output) owes. Nothing on a read-only connection.
+// a statement other than SELECT; db_CommitOwed pays the commit that a SELECT (or a call
+// with pending output) owes. Both answer 0, or the failed commit's code with the server's
+// messages moved to the statement (after those of the step, when runRc says it failed).
+// Nothing on a read-only connection.
 int db_TxnBegin(OA_STMT* stmt);
 int db_TxnEndStatement(OA_STMT* stmt, int runRc);
-void db_CommitOwed(OA_STMT* stmt);
+int db_CommitOwed(OA_STMT* stmt, int runRc);
 
 // Slot 11: resets the statement, analyses the text (with escape translation unless the
 // no-scan flag is set), refuses a statement other than SELECT on a read-only connection
@@ -178,9 +180,11 @@ int OA_SetParamDescs(uint32_t stmt, uint16_t count, const PARAM_DESC* descs);
 // Slot 19: up to rows rows into block (which the statement sets up from its result
 // descriptions); 0 rows describes the columns without rows. 22 before execute or without
 // an open cursor. The end of the data leaves block with the rows that were left (maybe
-// none) and sets STMT_NO_MORE_ROWS.
+// none) and sets STMT_NO_MORE_ROWS. The fetch that ends a SELECT pays its owed commit;
+// when the server refuses it (or the fetch fails) block is freed and the code returned.
 int OA_Fetch(uint32_t stmt, uint16_t rows, DATASET* block);
-// Slot 20: closes the cursor; 0 whatever the close gave.
+// Slot 20: closes the cursor; 0 whatever the close gave, but the code of a refused commit
+// that the statement owed (its messages on the statement).
 int OA_CloseCursor(uint32_t stmt);
 // Slot 24: opens the SELECT for its next parameter set (0), or 73 when there is none.
 int OA_MoreResults(uint32_t stmt);

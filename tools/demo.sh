@@ -36,14 +36,22 @@ odbcinst -q -d
 odbcinst -q -s
 echo
 echo "== isql and iusql connect to the data sources through unixODBC"
+failed=()
 for client in "isql sample_ansi" "iusql sample"; do
     set -- $client
-    if [[ "$(echo "quit" | "$1" -v "$2")" == *"Connected!"* ]]; then
+    out=$(echo "quit" | "$1" -v "$2" 2>&1) || true
+    if [[ "$out" == *"Connected!"* ]]; then
         echo "$1 $2: connected and disconnected"
     else
         echo "$1 $2: FAILED"
+        sed 's/^/    /' <<<"$out"
+        failed+=("$1 $2")
     fi
 done
+if [ ${#failed[@]} -gt 0 ]; then
+    echo "demo failed: ${failed[*]} could not connect" >&2
+    exit 1
+fi
 echo "the connect created the sample database: $(ls "$conf/sample.db")"
 echo
 echo "== pyodbc connects with a connect string, with the driver's trace on (KVR_DEBUGFILE)"

@@ -48,6 +48,7 @@ struct Record {
     std::string text;   // prefix included
     char state[6] = "S1000";
     int32_t native = 0;
+    bool queued = false;  // from a queued message, not from an internal code
 };
 
 // A queued message: the server's "[SQLSTATE:xxxxx]" is cut from the text and becomes the
@@ -69,6 +70,7 @@ Record FromMessage(const ERRMSG& m) {
     r.text.reserve(sizeof DIAG_PREFIX + text.size());
     r.text.append(DIAG_PREFIX).append(text);
     r.native = m.native;
+    r.queued = true;
     return r;
 }
 
@@ -237,7 +239,12 @@ SQLRETURN GetErrorRec(ENVR* envr, CONN* conn, STMT* stmt, DESC* desc, SQLCHAR* s
     SQLRETURN rc = static_cast<SQLLEN>(rec.text.size()) < bufLen ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO;
     if (rc == SQL_SUCCESS_WITH_INFO)
         LOG_MSG(LOG_DEBUG, "returning SUCCESS_WITH_INFO");
-    LOG_MSG(LOG_DEBUG, "Returning %s", rec.text.c_str());
+    // The two kinds of record have always been logged with differently cased lines, and
+    // trace readers search for them as they are.
+    if (rec.queued)
+        LOG_MSG(LOG_DEBUG, "Returning %s", rec.text.c_str());
+    else
+        LOG_MSG(LOG_DEBUG, "returning %s", rec.text.c_str());
     if (native != nullptr)
         *native = rec.native;
     PutState(state, rec.state, t.version);

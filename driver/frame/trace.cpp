@@ -191,7 +191,10 @@ void TraceOpen(int stream) {
         std::string file = TraceExpandPath(path);
         if (stream == TRACE_XA)
             file += "-xa";
-        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        // Each process starts its trace anew. A link at the path is refused, not followed
+        // (the path is often predictable, and the link's target would be truncated), and
+        // the trace may show data, so it is the user's alone.
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (fd < 0)
             return;
         FILE* f = fdopen(fd, "w");

@@ -80,6 +80,44 @@ SQLRETURN GetDiagRec(int kind, void* object, const CallArgs& a) {
 // Room for a record's message when a field of it is asked for.
 constexpr SQLINTEGER kFieldMessageRoom = 511;
 
+// The fields SQLGetDiagField knows: of the header (the record number is then ignored) or
+// of a record, and whether the answer is text.
+struct DiagFieldKind {
+    SQLSMALLINT id;
+    bool header;
+    bool text;
+};
+
+constexpr DiagFieldKind kDiagFields[] = {
+    {SQL_DIAG_RETURNCODE, true, false},
+    {SQL_DIAG_NUMBER, true, false},
+    {SQL_DIAG_ROW_COUNT, true, false},
+    {SQL_DIAG_CURSOR_ROW_COUNT, true, false},
+    {SQL_DIAG_DYNAMIC_FUNCTION, true, true},
+    {SQL_DIAG_DYNAMIC_FUNCTION_CODE, true, false},
+    {SQL_DIAG_SQLSTATE, false, true},
+    {SQL_DIAG_NATIVE, false, false},
+    {SQL_DIAG_MESSAGE_TEXT, false, true},
+    {SQL_DIAG_CLASS_ORIGIN, false, true},
+    {SQL_DIAG_SUBCLASS_ORIGIN, false, true},
+    {SQL_DIAG_CONNECTION_NAME, false, true},
+    {SQL_DIAG_SERVER_NAME, false, true},
+    {SQL_DIAG_ROW_NUMBER, false, false},
+    {SQL_DIAG_COLUMN_NUMBER, false, false},
+};
+
+const DiagFieldKind* FindDiagField(SQLSMALLINT id) {
+    for (const DiagFieldKind& f : kDiagFields)
+        if (f.id == id)
+            return &f;
+    return nullptr;
+}
+
+// A diagnostic call reports its own faults by its result alone and posts no record: one
+// posted here would replace the pending code, or be queued among the records, of the call
+// whose diagnostics the application is reading. Hence SQL_ERROR with nothing written for
+// an unknown identifier (what HY024 would say), a string field with a negative buffer
+// length (HY090), and a record field asked of the header or of a negative record.
 SQLRETURN GetDiagField(int kind, void* object, const CallArgs& a) {
     DiagTarget t = DiagTarget::Of(kind, object);
     if (t.diag == nullptr)
@@ -94,10 +132,15 @@ SQLRETURN GetDiagField(int kind, void* object, const CallArgs& a) {
         return OutString(s, value, bufLen, OutUnit::Bytes, width, length, nullptr);
     };
 
-    if (recNumber > t.RecordCount())
-        return SQL_NO_DATA;
+    const DiagFieldKind* field = FindDiagField(id);
+    if (field == nullptr || (field->text && bufLen < 0))
+        return SQL_ERROR;
 
-    if (recNumber > 0) {
+    if (!field->header) {
+        if (recNumber <= 0)
+            return SQL_ERROR;
+        if (recNumber > t.RecordCount())
+            return SQL_NO_DATA;
         t.diag->recNumber = recNumber;
         SQLCHAR state[6] = {};
         SQLINTEGER native = 0;
@@ -138,7 +181,7 @@ SQLRETURN GetDiagField(int kind, void* object, const CallArgs& a) {
                 *static_cast<SQLINTEGER*>(value) = SQL_COLUMN_NUMBER_UNKNOWN;
             return SQL_SUCCESS;
         default:
-            return SQL_SUCCESS;
+            return SQL_ERROR;
         }
     }
 

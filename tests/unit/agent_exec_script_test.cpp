@@ -263,6 +263,59 @@ TEST_F(AgentExecScript, RefusedAutocommitCommitFailsTheStatement) {
               (std::vector<std::string>{"23000|duplicate key", "40001|serialization failure"}));
 }
 
+// The commit that a SELECT owes is paid by whichever step ends it; when the server refuses
+// it, that step fails with the server's words on the statement (after its own), and a
+// fetch hands out no rows.
+TEST_F(AgentExecScript, RefusedOwedCommitFailsTheStepThatEndsTheSelect) {
+    const std::string kRefused = "40001|serialization failure";
+    struct Case {
+        const char* what;
+        const char* failingCall;   // another call that fails before the commit, or null
+        int (*ends)(uint32_t stmt, DATASET* block);
+        std::vector<std::string> records;
+    } cases[] = {
+        {"fetch that reaches the end", nullptr,
+         [](uint32_t s, DATASET* b) { return OA_Fetch(s, 5, b); }, {kRefused}},
+        {"close before the end", nullptr, [](uint32_t s, DATASET*) { return OA_CloseCursor(s); }, {kRefused}},
+        {"close refused by the server too", "tpe_sqlclose",
+         [](uint32_t s, DATASET*) { return OA_CloseCursor(s); }, {"HY000|it broke", kRefused}},
+        {"failed fetch", "tpe_sqlfetch", [](uint32_t s, DATASET* b) { return OA_Fetch(s, 5, b); },
+         {"HY000|it broke", kRefused}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        ds_Free(&block);
+        script.addResult(kThreeRows);
+        ASSERT_EQ(Exec("SELECT a, b FROM t"), 0);
+        ASSERT_NE(stmt->flags & STMT_COMMIT_OWED, 0);
+        if (c.failingCall != nullptr)
+            script.failNext(c.failingCall, {{-20001, "HY000", "it broke"}});
+        script.failNext(kEnd, {{-4001, "40001", "serialization failure"}});
+        EXPECT_EQ(c.ends(stmtId, &block), ERR_GENERAL_ERROR);
+        EXPECT_EQ(Records(stmt->errors), c.records);
+        EXPECT_EQ(block.rowsUsed, 0);
+        EXPECT_EQ(block.cols, nullptr);
+        // The server still holds the transaction; the next end that reaches it settles it.
+        EXPECT_NE(conn->transFlags & OA_TRANS_OPEN, 0);
+        ASSERT_EQ(OA_TransState(conn, OA_TRANS_COMMIT), 0);
+        ASSERT_EQ(OA_CloseCursor(stmtId), 0);
+    }
+}
+
+// Output values hold the call's commit back until the close: a refused commit there is
+// the call's work undone, and the close says so.
+TEST_F(AgentExecScript, RefusedCommitOfACallFailsItsClose) {
+    script.addResult({{}, {}, {{"", ESQL_INTEGER}, {"", ESQL_VARCHAR, 10}}});
+    ASSERT_EQ(OA_Prepare(stmtId, "{call p(?, ?)}"), 0);
+    PARAM_DESC descs[] = {Desc(1), Desc(4, 12)};
+    ASSERT_EQ(OA_PrepareAndExecute(stmtId, nullptr, Params({{5}}), 2, descs), 0);
+    ASSERT_NE(stmt->flags & STMT_COMMIT_OWED, 0);
+    script.failNext(kEnd, {{-4001, "40001", "serialization failure"}});
+    EXPECT_EQ(OA_CloseCursor(stmtId), ERR_GENERAL_ERROR);
+    EXPECT_EQ(Records(stmt->errors), (std::vector<std::string>{"40001|serialization failure"}));
+    EXPECT_NE(conn->transFlags & OA_TRANS_OPEN, 0);
+}
+
 TEST_F(AgentExecScript, RefusedPrepareGives37000) {
     script.failNext("tpe_sqlprepare", {{-20003, "42000", "syntax error"}});
     EXPECT_EQ(OA_Prepare(stmtId, "SELEC x"), ERR_SYNTAX_ERROR_OR_ACCESS);

@@ -4,6 +4,7 @@
 // SQLError handlers.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +16,7 @@
 #include "driver/frame/dispatch.h"
 #include "driver/objects/handles.h"
 #include "util/errcode.h"
+#include "util/log.h"
 
 namespace {
 
@@ -275,6 +277,31 @@ TEST_F(DiagRecords, DescriptorIsReadInRecordModeWithItsEnvironmentsVersion) {
     desc.conn = nullptr;
     Odbc(2);
     EXPECT_EQ(Read(&desc.diag, DIAG_MODE_RECORD).state, "07009");
+}
+
+// The debug log shows each record returned; the two kinds have always been logged with
+// differently cased lines, and trace readers search for them as they are.
+TEST_F(DiagRecords, DebugLogShowsTheRecordReturned) {
+    std::vector<std::string> lines;
+    LOG_SINK* sink = log_SinkCreate(LOG_DEBUG, -1, 0);
+    ASSERT_NE(sink, nullptr);
+    sink->stream = reinterpret_cast<FILE*>(&lines);
+    sink->write = [](LOG_SINK* s, int, const char* text) {
+        std::string line(text);
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        reinterpret_cast<std::vector<std::string>*>(s->stream)->push_back(line);
+    };
+    StmtAddError(&stmt, "queued [SQLSTATE:42S02]", 1);
+    stmt.diag.errCode = ERR_GENERAL_ERROR;
+    Error();
+    Error(&stmt.diag, 10);
+    Error();
+    log_SinkRemove(sink);
+    std::free(sink);
+    EXPECT_EQ(lines, (std::vector<std::string>{"Returning [Tessaryn][ODBC]queued ", "returning SUCCESS_WITH_INFO",
+                                               "returning [Tessaryn][ODBC][Driver]General error",
+                                               "returning NO_DATA_FOUND"}));
 }
 
 TEST_F(DiagRecords, NullOutputsAreAllowed) {

@@ -128,6 +128,59 @@ TEST_F(DiagEntryTest, StatementOnlyHeaderFields) {
     EXPECT_EQ(Field(DoGetDiagFieldStmt, &stmt, 3, SQL_DIAG_SQLSTATE, &rows, 0, &len), SQL_NO_DATA);
 }
 
+// A diagnostic call reports its own faults by its result alone: it posts no record, so
+// the records of the call that failed stay as they were for the next read.
+TEST_F(DiagEntryTest, RefusedFieldRequestsFailAndKeepTheRecords) {
+    stmt.diag.errCode = ERR_INVALID_CURSOR_STATE;
+    conn.diag.messages.push_back({"queued", 1});
+    struct Case {
+        const char* what;
+        CallHandler handler;
+        void* object;
+        SQLSMALLINT rec, id, bufLen;
+    } cases[] = {
+        {"negative length, state", DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_SQLSTATE, -1},
+        {"negative length, message", DoGetDiagFieldConn, &conn, 1, SQL_DIAG_MESSAGE_TEXT, -5},
+        {"negative length, class origin", DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_CLASS_ORIGIN, -1},
+        {"negative length, subclass origin", DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_SUBCLASS_ORIGIN, -1},
+        {"negative length, connection name", DoGetDiagFieldConn, &conn, 1, SQL_DIAG_CONNECTION_NAME, -1},
+        {"negative length, server name", DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_SERVER_NAME, -32768},
+        {"negative length, dynamic function", DoGetDiagFieldStmt, &stmt, 0, SQL_DIAG_DYNAMIC_FUNCTION, -1},
+        {"unknown record field", DoGetDiagFieldStmt, &stmt, 1, 99, 64},
+        {"unknown field of a record past the end", DoGetDiagFieldConn, &conn, 5, -1, 64},
+        {"unknown header field", DoGetDiagFieldStmt, &stmt, 0, 99, 64},
+        {"record field of the header", DoGetDiagFieldStmt, &stmt, 0, SQL_DIAG_NATIVE, 64},
+        {"record field of a negative record", DoGetDiagFieldStmt, &stmt, -1, SQL_DIAG_SQLSTATE, 64},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        char buf[64];
+        std::memset(buf, 'Z', sizeof buf);
+        SQLSMALLINT len = -7;
+        EXPECT_EQ(Field(c.handler, c.object, c.rec, c.id, buf, c.bufLen, &len), SQL_ERROR);
+        EXPECT_EQ(buf[0], 'Z');
+        EXPECT_EQ(len, -7);
+    }
+    EXPECT_EQ(stmt.diag.errCode, ERR_INVALID_CURSOR_STATE);
+    EXPECT_TRUE(stmt.diag.messages.empty());
+    EXPECT_EQ(conn.diag.errCode, 0);
+    EXPECT_EQ(conn.diag.messages.size(), 1u);
+    EXPECT_EQ(TextField(DoGetDiagFieldStmt, &stmt, 1, SQL_DIAG_SQLSTATE), "07005");
+}
+
+// The record number is ignored for a header field.
+TEST_F(DiagEntryTest, HeaderFieldsAnswerWhateverTheRecordNumber) {
+    conn.diag.messages.push_back({"one", 1});
+    conn.diag.messages.push_back({"two", 2});
+    for (SQLSMALLINT rec : {0, 1, 7}) {
+        SCOPED_TRACE(rec);
+        SQLINTEGER n = 0;
+        SQLSMALLINT len = 0;
+        EXPECT_EQ(Field(DoGetDiagFieldConn, &conn, rec, SQL_DIAG_NUMBER, &n, 0, &len), SQL_SUCCESS);
+        EXPECT_EQ(n, 2);
+    }
+}
+
 TEST_F(DiagEntryTest, WideTextFieldsCountBytes) {
     stmt.diag.errCode = ERR_INVALID_CURSOR_STATE;
     SQLWCHAR buf[8] = {};

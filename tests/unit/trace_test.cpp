@@ -3,6 +3,7 @@
 // the trace, "stderr" as a path, and password masking.
 #include <gtest/gtest.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -205,6 +206,35 @@ TEST(Trace, UnopenablePathsLeaveTracingOff) {
         EXPECT_EQ(TraceStreamOf(TRACE_ODBC), nullptr);
         TraceLog("nothing %d", 1);  // harmless while off
         TraceClose(TRACE_ODBC);
+    }
+}
+
+// The trace path is often predictable: a link planted there must not make the driver
+// truncate and write the link's target, and the trace (which may show data) is the
+// user's alone.
+TEST(Trace, FileIsPrivateAndALinkAtItsPathIsNotFollowed) {
+    TempDir dir;
+    WriteFile(dir / "victim", "keep me\n");
+    ASSERT_EQ(symlink((dir / "victim").c_str(), (dir / "link.log").c_str()), 0);
+    {
+        ScopedEnv file("KVR_DEBUGFILE", dir / "link.log");
+        TraceOpen(TRACE_ODBC);
+        EXPECT_FALSE(TraceIsOn());
+        TraceLog("not written");
+        TraceClose(TRACE_ODBC);
+    }
+    EXPECT_EQ(ReadFile(dir / "victim"), "keep me\n");
+
+    ScopedEnv file("KVR_DEBUGFILE", dir / "t.log");
+    TraceOpen(TRACE_ODBC);
+    TraceOpen(TRACE_XA);
+    EXPECT_TRUE(TraceIsOn());
+    TraceClose(TRACE_XA);
+    TraceClose(TRACE_ODBC);
+    for (const char* name : {"t.log", "t.log-xa"}) {
+        struct stat st {};
+        ASSERT_EQ(stat((dir / name).c_str(), &st), 0) << name;
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << name;
     }
 }
 
