@@ -15,7 +15,9 @@
 // handler never needs another connection's lock (its owner may be the one waiting); the handler
 // takes the registry lock only, which nobody holds while SQLite runs. A commit or rollback
 // publishes the end before it runs: a writer meeting the lock meanwhile waits rather than
-// giving up.
+// giving up. SQLite answers SQLITE_BUSY to the connect-time set-up (the creation of the file,
+// the switch to WAL) without calling the busy handler; the set-up retries on its own, within
+// the same timeout.
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -195,6 +197,26 @@ int onBusy(void* arg, int count) {
         return 0;
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     return 1;
+}
+
+// Runs one step of the connect-time set-up (answers SQLite's result code), again after a
+// short sleep while it answers that the file is locked, until the busy timeout runs out.
+// SQLite gives that answer to the creation of the file and to the switch to WAL of a file
+// that other processes open at the same time, without calling the busy handler.
+template <typename Step>
+int retryWhileLocked(const Connection& c, Step step) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (size_t attempt = 0;; ++attempt) {
+        int rc = step();
+        int primary = rc & 0xFF;
+        if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED)
+            return rc;
+        auto delay = std::chrono::milliseconds(
+            kLockRetryDelaysMs[std::min(attempt, std::size(kLockRetryDelaysMs) - 1)]);
+        if (std::chrono::steady_clock::now() + delay > deadline || writerInThisProcess(c))
+            return rc;
+        std::this_thread::sleep_for(delay);
+    }
 }
 
 bool holdConnection(uint64_t serial, Held& h, Outcome& o, const char* what) {
@@ -464,11 +486,14 @@ void connect(const char* target, const char* name, const char* user, const char*
     const char* file = sqlite3_db_filename(conn->db, kMainSchema);
     conn->file = file ? file : "";
     sqlite3_busy_handler(conn->db, onBusy, conn.get());
-    // The journal mode is read back so that a file that is not a database fails here.
-    rc = sqlite3_exec(conn->db,
-                      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
-                      " PRAGMA temp_store=MEMORY;",
-                      nullptr, nullptr, nullptr);
+    // The journal mode is read back so that a file that is not a database fails here. The
+    // pragma reads the schema too, so the set-up after it touches the temp schema only.
+    rc = retryWhileLocked(*conn, [&] {
+        return sqlite3_exec(conn->db,
+                            "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+                            " PRAGMA temp_store=MEMORY;",
+                            nullptr, nullptr, nullptr);
+    });
     std::string error;
     if (rc != SQLITE_OK) {
         std::string msg = "cannot open database " + conn->path + ": " + sqlite3_errmsg(conn->db);

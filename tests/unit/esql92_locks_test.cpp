@@ -1,12 +1,15 @@
 // Lock waits of the embedded server: a lock held by another connection of this process is a
-// conflict answered at once, one held by another process is waited for.
+// conflict answered at once, one held by another process is waited for; and many processes
+// connecting at once to a file that does not exist yet all get in.
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "tests/unit/esql92_fixture.h"
 
@@ -145,6 +148,42 @@ TEST(Esql92Locks, AWriteLockHeldByAnotherProcessIsWaitedFor) {
     EXPECT_EQ(exitStatus(child), 0);
     EXPECT_EQ(c.query("SELECT id FROM t ORDER BY id"), (Rows{{"1"}, {"2"}}));
     EXPECT_EQ(elsewhere.commit(), 0);
+}
+
+// Processes that connect at once to a file that does not exist yet meet SQLite's lock on its
+// creation and on the switch to WAL, which SQLite reports without waiting: every one of them
+// must get in and run a statement.
+TEST(Esql92Locks, ProcessesConnectingAtOnceToANewFileAllGetIn) {
+    constexpr int kRounds = 20;
+    constexpr int kProcesses = 12;
+    int failed = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        TempDb f;
+        Gate start;
+        ASSERT_TRUE(start.valid());
+        std::vector<pid_t> children;
+        for (int p = 0; p < kProcesses; ++p) {
+            pid_t pid = spawn([&, p] {
+                start.wait();
+                Conn c(f.target(), "locks-race");
+                if (c.rc != 0) {
+                    std::fprintf(stderr, "connect: %s %s\n", state(c.ca).c_str(), message(c.ca).c_str());
+                    return 1;
+                }
+                if (c.exec("CREATE TABLE t" + std::to_string(p) + " (id INTEGER)") != 0 || c.commit() != 0) {
+                    std::fprintf(stderr, "statement: %s %s\n", state(c.ca).c_str(), message(c.ca).c_str());
+                    return 2;
+                }
+                return 0;
+            });
+            ASSERT_GT(pid, 0);
+            children.push_back(pid);
+        }
+        start.open();
+        for (pid_t pid : children)
+            failed += exitStatus(pid) != 0;
+    }
+    EXPECT_EQ(failed, 0);
 }
 
 }  // namespace
