@@ -32,8 +32,10 @@
  * table; the system catalog (SYSPROGRESS.* and PUB."_File", "_Field", "_Index",
  * "_Index-Field") is read from SQLite's own schema. The file runs in WAL mode with a busy
  * timeout of 5 seconds, so that several connections, in this process or others, share it:
- * readers never wait for a writer; a writer waits for another writer's transaction, and a
- * transaction whose snapshot another connection has changed meanwhile fails with 40001.
+ * readers never wait for a writer; a writer waits for another process's write transaction,
+ * while one held by another connection of this process fails it at once with 40001 (that
+ * holder could not commit while a caller that serialises its calls waits); and a transaction
+ * whose snapshot another connection has changed meanwhile fails with 40001.
  *
  * The SQLite back-end speaks the server's dialect: its scalar functions and DECODE,
  * convert(SQL_xxx, v), TOP n, SYSDATE / SYSTIME / SYSTIMESTAMP, and dates and times as text in

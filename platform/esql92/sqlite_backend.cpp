@@ -4,11 +4,30 @@
 //
 // Locks: the registry lock guards names, serials and the current connection and is never held
 // while SQLite runs; each connection's own lock serialises the calls on it.
+//
+// Lock waits: every file runs in WAL mode, where only a writer waits, for the one write
+// transaction of the file. When the holder is another connection of this process, waiting is
+// worse than useless: the driver makes every call of the process under one lock, so the holder
+// cannot commit while this connection waits for it. So the busy handler answers the lock
+// conflict (SQLITE_BUSY, 40001) at once when a connection of the registry on the same file
+// holds a write transaction, and waits up to the busy timeout only for other processes. Each
+// connection publishes its transaction state in an atomic when a call on it ends, so that the
+// handler never needs another connection's lock (its owner may be the one waiting); the handler
+// takes the registry lock only, which nobody holds while SQLite runs. A commit or rollback
+// publishes the end before it runs: a writer meeting the lock meanwhile waits rather than
+// giving up. SQLite answers SQLITE_BUSY to the connect-time set-up (the creation of the file,
+// the switch to WAL) without calling the busy handler; the set-up retries on its own, within
+// the same timeout.
+#include <algorithm>
 #include <array>
+#include <atomic>
+#include <chrono>
 #include <cstring>
+#include <iterator>
 #include <list>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <unordered_map>
 
 #include "platform/esql92/sqlite_internal.h"
@@ -25,6 +44,9 @@ constexpr size_t kMaxCompiled = 128;
 // long-lived connection would leave a record behind: the agent never frees a cursor.
 constexpr size_t kMaxCursors = 4096;
 constexpr int kBusyTimeoutMs = 5000;
+// The sleeps between attempts to take a lock, as SQLite's own busy timeout makes them: short
+// ones first, for a holder about to finish, then the last one again and again.
+constexpr int kLockRetryDelaysMs[] = {1, 2, 5, 10, 15, 20, 25, 25, 25, 50, 50, 100};
 constexpr uint32_t kParamLength = ESQL_VARCHAR_MAX;
 
 // The file is SQLite's main database, renamed to the server's schema.
@@ -65,7 +87,11 @@ struct Connection {
     std::string name;
     std::string user;
     std::string path;
+    std::string file;          // SQLite's full path of the file; empty for a memory database
     sqlite3* db = nullptr;
+    // The transaction state of the file (SQLITE_TXN_*) as of the end of the last call, for
+    // the busy handlers of other connections.
+    std::atomic<int> txnState{SQLITE_TXN_NONE};
     std::mutex mu;
     bool closed = false;
     int level = 1;
@@ -120,11 +146,78 @@ std::shared_ptr<Connection> findBySerial(uint64_t serial) {
     return it == r.bySerial.end() ? nullptr : it->second;
 }
 
-// A connection with its lock held for one call.
+// Called with the connection's lock held, after SQLite ran on it.
+void publishTxnState(Connection& c) {
+    c.txnState.store(c.db ? sqlite3_txn_state(c.db, kMainSchema) : SQLITE_TXN_NONE);
+}
+
+// A connection with its lock held for one call; the call's transaction state is published
+// when it ends.
 struct Held {
     std::shared_ptr<Connection> conn;
     std::unique_lock<std::mutex> lock;
+
+    Held() = default;
+    Held(const Held&) = delete;
+    Held& operator=(const Held&) = delete;
+    ~Held() {
+        if (conn && lock.owns_lock())
+            publishTxnState(*conn);
+    }
 };
+
+// Whether another connection of this process holds a write transaction on c's file. Takes
+// the registry lock: the caller may be inside SQLite, holding c's lock only.
+bool writerInThisProcess(const Connection& c) {
+    if (c.file.empty())
+        return false;
+    Registry& r = registry();
+    std::lock_guard<std::mutex> lock(r.mu);
+    for (const auto& [serial, other] : r.bySerial)
+        if (other.get() != &c && other->txnState.load() == SQLITE_TXN_WRITE && other->file == c.file)
+            return true;
+    return false;
+}
+
+// SQLite's busy handler of every connection (arg: the Connection): gives up at once on a
+// holder in this process, else sleeps before attempt count + 1 while the busy timeout lasts.
+// SQLite starts count at 0 for each statement step.
+int onBusy(void* arg, int count) {
+    const auto& c = *static_cast<const Connection*>(arg);
+    if (writerInThisProcess(c))
+        return 0;
+    constexpr int kSteps = static_cast<int>(std::size(kLockRetryDelaysMs));
+    int step = std::min(count, kSteps - 1);
+    long long waited = 0;
+    for (int i = 0; i < step; ++i)
+        waited += kLockRetryDelaysMs[i];
+    waited += static_cast<long long>(count - step) * kLockRetryDelaysMs[kSteps - 1];
+    long long delay = std::min<long long>(kLockRetryDelaysMs[step], kBusyTimeoutMs - waited);
+    if (delay <= 0)
+        return 0;
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    return 1;
+}
+
+// Runs one step of the connect-time set-up (answers SQLite's result code), again after a
+// short sleep while it answers that the file is locked, until the busy timeout runs out.
+// SQLite gives that answer to the creation of the file and to the switch to WAL of a file
+// that other processes open at the same time, without calling the busy handler.
+template <typename Step>
+int retryWhileLocked(const Connection& c, Step step) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBusyTimeoutMs);
+    for (size_t attempt = 0;; ++attempt) {
+        int rc = step();
+        int primary = rc & 0xFF;
+        if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED)
+            return rc;
+        auto delay = std::chrono::milliseconds(
+            kLockRetryDelaysMs[std::min(attempt, std::size(kLockRetryDelaysMs) - 1)]);
+        if (std::chrono::steady_clock::now() + delay > deadline || writerInThisProcess(c))
+            return rc;
+        std::this_thread::sleep_for(delay);
+    }
+}
 
 bool holdConnection(uint64_t serial, Held& h, Outcome& o, const char* what) {
     h.conn = findBySerial(serial);
@@ -390,12 +483,17 @@ void connect(const char* target, const char* name, const char* user, const char*
     }
     sqlite3_extended_result_codes(conn->db, 1);
     sqlite3_db_config(conn->db, SQLITE_DBCONFIG_MAINDBNAME, kMainSchema);
-    sqlite3_busy_timeout(conn->db, kBusyTimeoutMs);
-    // The journal mode is read back so that a file that is not a database fails here.
-    rc = sqlite3_exec(conn->db,
-                      "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
-                      " PRAGMA temp_store=MEMORY;",
-                      nullptr, nullptr, nullptr);
+    const char* file = sqlite3_db_filename(conn->db, kMainSchema);
+    conn->file = file ? file : "";
+    sqlite3_busy_handler(conn->db, onBusy, conn.get());
+    // The journal mode is read back so that a file that is not a database fails here. The
+    // pragma reads the schema too, so the set-up after it touches the temp schema only.
+    rc = retryWhileLocked(*conn, [&] {
+        return sqlite3_exec(conn->db,
+                            "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+                            " PRAGMA temp_store=MEMORY;",
+                            nullptr, nullptr, nullptr);
+    });
     std::string error;
     if (rc != SQLITE_OK) {
         std::string msg = "cannot open database " + conn->path + ": " + sqlite3_errmsg(conn->db);
@@ -520,6 +618,8 @@ void endTrans(ESQL_TMHDL tm, Outcome& o) {
     c.abortMarked = false;
     if (sqlite3_get_autocommit(c.db))
         return;
+    // Published as ended first: a writer that meets the lock meanwhile waits for it.
+    c.txnState.store(SQLITE_TXN_NONE);
     if (rollback) {
         execSql(c, "ROLLBACK", o);
         return;
