@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/diag/sqlstate.h"
+#include "util/sqlstate.h"
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_conn.h"
 #include "platform/esql92/esql92.h"

@@ -1,6 +1,6 @@
 // Internal error codes: every internal operation returns 0 or one of these.
-// A code is the row number of the SQLSTATE and message table that the diagnostics
-// module owns; the agent and the ODBC layer share the numbering. The names follow
+// A code is the row number of the SQLSTATE and message table (util/sqlstate.h); the agent
+// and the ODBC layer share the numbering and the table. The names follow
 // the row's message so that a reader can grep either way.
 #pragma once
 

@@ -8,7 +8,7 @@
 #include <new>
 
 #include "driver/diag/outstr.h"
-#include "driver/diag/sqlstate.h"
+#include "util/sqlstate.h"
 #include "driver/frame/dispatch.h"
 #include "driver/objects/handles.h"
 #include "util/errcode.h"

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "driver/diag/diag.h"
-#include "driver/diag/sqlstate.h"
+#include "util/sqlstate.h"
 #include "driver/frame/dispatch.h"
 #include "driver/objects/handles.h"
 #include "util/errcode.h"
