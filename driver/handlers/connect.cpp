@@ -64,8 +64,19 @@ bool WantsDialog(const ConnKeywordValues& kw, int completion) {
     }
 }
 
+// The connect string's keywords and the configuration; SQL_ERROR with 08001 and a message
+// that names the fault for a string that cannot be read as meant.
+SQLRETURN ReadKeywords(CONN* conn, ConnKeywordValues& kw, const char* text, int width) {
+    std::string fault;
+    if (ConnReadKeywords(kw, text, width, &fault))
+        return SQL_SUCCESS;
+    ConnAddError(conn, fault + "[SQLSTATE:08001]", 0);
+    return SQL_ERROR;
+}
+
 // Asks the user. SQL_SUCCESS with the keywords re-read from the answer, SQL_NO_DATA for a
-// cancel, SQL_ERROR with IM008 when no dialog can be shown.
+// cancel, SQL_ERROR with IM008 when no dialog can be shown or 08001 for an answer that
+// cannot be read.
 SQLRETURN RunDialog(CONN* conn, const DriverConnectArgs& a, const std::string& connStr, ConnKeywordValues& kw) {
     if (a.window == nullptr) {
         conn->diag.errCode = ERR_DIALOG_FAILED;
@@ -84,8 +95,7 @@ SQLRETURN RunDialog(CONN* conn, const DriverConnectArgs& a, const std::string& c
     }
     SecretText copy{answer != nullptr ? answer : ""};
     KvrLOGIN_Free(answer);
-    ConnReadKeywords(kw, copy.text.c_str(), a.width);
-    return SQL_SUCCESS;
+    return ReadKeywords(conn, kw, copy.text.c_str(), a.width);
 }
 
 void FillSettings(CONN* conn, const ConnKeywordValues& kw) {
@@ -186,7 +196,8 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
     }
     // The keyword values, passwords included, are wiped on every way out of here.
     ConnKeywordValues kw;
-    ConnReadKeywords(kw, connStr.text.c_str(), a.width);
+    if (SQLRETURN rc = ReadKeywords(conn, kw, connStr.text.c_str(), a.width); rc != SQL_SUCCESS)
+        return rc;
 
     bool prompt = WantsDialog(kw, a.completion);
     if ((conn->flags & CONN_FLAG_NO_LOGIN_BOX) != 0 || kw.truth(KW_NLB)) {

@@ -103,36 +103,6 @@ std::string ReadSetting(const ConnKeywordValues& kw, int row, int width) {
     return value;
 }
 
-// The connect string's value that starts at text[at]; at moves past it (to the ';' or the
-// end).
-std::string ParseValue(std::string_view text, size_t& at) {
-    if (at < text.size() && text[at] == '{') {
-        std::string value;
-        size_t i = at + 1;
-        for (; i < text.size(); ++i) {
-            if (text[i] == '}') {
-                if (i + 1 < text.size() && text[i + 1] == '}') {
-                    value += '}';
-                    ++i;
-                    continue;
-                }
-                break;
-            }
-            value += text[i];
-        }
-        // Whatever follows the closing brace up to the next ';' is not part of the value.
-        size_t end = text.find(';', i);
-        at = end == std::string_view::npos ? text.size() : end;
-        return value;
-    }
-    size_t end = text.find(';', at);
-    if (end == std::string_view::npos)
-        end = text.size();
-    std::string value(text.substr(at, end - at));
-    at = end;
-    return value;
-}
-
 int FindKeyword(std::string_view key) {
     for (int row = 0; row < KW_COUNT; ++row) {
         const char* k = CONN_KEYWORDS[row].keyword;
@@ -140,27 +110,6 @@ int FindKeyword(std::string_view key) {
             return row;
     }
     return -1;
-}
-
-void ParseConnectString(ConnKeywordValues& kw, std::string_view text) {
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t eq = text.find_first_of("=;", at);
-        if (eq == std::string_view::npos)
-            break;  // a last pair without '='
-        if (text[eq] == ';') {
-            at = eq + 1;  // a pair without '='
-            continue;
-        }
-        int row = FindKeyword(text.substr(at, eq - at));
-        size_t v = eq + 1;
-        std::string value = ParseValue(text, v);
-        if (row >= 0)
-            kw.Set(row, std::move(value), true);
-        else
-            ConnWipe(value);  // may be a password under a keyword we do not know
-        at = v + 1;
-    }
 }
 
 bool EqualsNoCase(const std::string& a, const char* b) {
@@ -191,16 +140,95 @@ void ConnKeywordValues::Clear() {
     }
 }
 
-void ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width) {
+std::vector<ConnStrPair> ConnStrSplit(std::string_view text) {
+    std::vector<ConnStrPair> pairs;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t eq = text.find_first_of("=;", at);
+        if (eq == std::string_view::npos)
+            break;  // a last piece without '='
+        if (text[eq] == ';') {
+            at = eq + 1;  // a piece without '='
+            continue;
+        }
+        ConnStrPair pair;
+        pair.key = text.substr(at, eq - at);
+        size_t v = eq + 1;
+        size_t end = v;
+        if (v < text.size() && text[v] == '{') {
+            for (end = v + 1; end < text.size(); ++end) {
+                if (text[end] != '}')
+                    continue;
+                if (end + 1 < text.size() && text[end + 1] == '}') {
+                    ++end;
+                    continue;
+                }
+                break;
+            }
+            pair.unterminated = end >= text.size();
+        }
+        end = text.find(';', end);
+        if (end == std::string_view::npos)
+            end = text.size();
+        pair.raw = text.substr(v, end - v);
+        pairs.push_back(pair);
+        at = end + 1;
+    }
+    return pairs;
+}
+
+std::string ConnStrDecode(std::string_view raw) {
+    std::string value;
+    // Room for the whole value at once: a growing copy would leave parts of a password in
+    // the blocks it outgrew.
+    value.reserve(raw.size());
+    if (raw.empty() || raw.front() != '{')
+        return value.append(raw);
+    for (size_t i = 1; i < raw.size(); ++i) {
+        if (raw[i] == '}') {
+            if (i + 1 < raw.size() && raw[i + 1] == '}') {
+                value += '}';
+                ++i;
+                continue;
+            }
+            break;
+        }
+        value += raw[i];
+    }
+    return value;
+}
+
+bool ConnParseString(ConnKeywordValues& kw, std::string_view text, std::string* fault) {
+    for (const ConnStrPair& pair : ConnStrSplit(text)) {
+        int row = FindKeyword(pair.key);
+        if (pair.unterminated) {
+            // Read on, the rest of the string would silently become this value: a path
+            // with the keywords after it in its name, or a password with them.
+            if (fault != nullptr) {
+                *fault = "Invalid connection string: the value of ";
+                *fault += row >= 0 ? CONN_KEYWORDS[row].keyword : "a keyword";
+                *fault += " opens a brace that is never closed";
+            }
+            return false;
+        }
+        if (row >= 0)
+            kw.Set(row, ConnStrDecode(pair.raw), true);
+    }
+    return true;
+}
+
+bool ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width, std::string* fault) {
     kw.Clear();
     if (text == nullptr)
-        return;
-    ParseConnectString(kw, text);
+        return true;
+    if (!ConnParseString(kw, text, fault))
+        return false;
     for (int row = 0; row < KW_COUNT; ++row) {
         if (kw.supplied(row) || CONN_KEYWORDS[row].setting == nullptr)
             continue;
         kw.Set(row, ReadSetting(kw, row, width), false);
     }
+    return true;
 }
 
 std::string GetDsnDriverName(const ConnKeywordValues& kw) {
@@ -263,16 +291,38 @@ int32_t ConnDecimal(const char* text) {
 }
 
 std::string ConnStrValue(std::string_view value) {
-    if (value.find(';') == std::string_view::npos && (value.empty() || value.front() != '{'))
-        return std::string(value);
-    std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}')
-            out += '}';
-    }
-    out += '}';
+    std::string out;
+    ConnStrAppendValue(out, value);
     return out;
+}
+
+void ConnStrAppend(std::string& out, std::string_view text) {
+    if (out.size() + text.size() > out.capacity()) {
+        std::string larger;
+        larger.reserve(2 * (out.size() + text.size()));
+        larger.append(out);
+        ConnWipe(out);
+        out.swap(larger);
+    }
+    out.append(text);
+}
+
+void ConnStrAppendValue(std::string& out, std::string_view value) {
+    if (value.find(';') == std::string_view::npos && (value.empty() || value.front() != '{')) {
+        ConnStrAppend(out, value);
+        return;
+    }
+    ConnStrAppend(out, "{");
+    size_t from = 0;
+    while (from < value.size()) {
+        size_t close = value.find('}', from);
+        size_t to = close == std::string_view::npos ? value.size() : close + 1;
+        ConnStrAppend(out, value.substr(from, to - from));
+        if (close != std::string_view::npos)
+            ConnStrAppend(out, "}");  // doubled
+        from = to;
+    }
+    ConnStrAppend(out, "}");
 }
 
 void ConnWipe(std::string& text) {

@@ -18,6 +18,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // Rows of the keyword table, in table order.
 enum ConnKeyword : int {
@@ -91,17 +92,36 @@ private:
     std::array<Row, KW_COUNT> rows_;
 };
 
+// One "keyword=value" pair of a connect string, as views into the text.
+struct ConnStrPair {
+    std::string_view key;       // as written: nothing trimmed
+    std::string_view raw;       // the value as written, braces included, up to the ';' or the end
+    bool unterminated = false;  // the value opens a brace that it never closes; raw runs to the end
+};
+
+// The pairs of a connect string. This is the one reading of the syntax: the parser and
+// everything that writes a connect string into a trace use it, so that both agree on
+// where a password begins and ends. Pairs are separated by ';' and split at their first
+// '='; a value that starts with '{' runs to the matching '}' ("}}" stands for one '}') and
+// may hold ';' and '='; what follows the closing brace up to the next ';' belongs to no
+// value; a piece without '=' is no pair.
+std::vector<ConnStrPair> ConnStrSplit(std::string_view text);
+
+// The value a pair's raw text stands for: without its braces, "}}" read as one '}'.
+std::string ConnStrDecode(std::string_view raw);
+
+// Fills the rows that the connect string gives (keywords compared with the table without
+// regard to case and without trimming; unknown keywords are ignored; a keyword given twice
+// keeps its last value). False when a value opens a brace that it never closes: the string
+// cannot be read as its writer meant it, and *fault (when given) then says which value.
+bool ConnParseString(ConnKeywordValues& kw, std::string_view text, std::string* fault = nullptr);
+
 // Empties the table, then, for a text that is not null, fills it: first the keywords of
-// the connect string, then every row that the string did not give and that has a setting
-// name, from the configuration. width 'W' means the values are UTF-8 (cut at whole
-// characters), else single-byte text.
-//
-// Connect string: pairs separated by ';', each split at its first '='; the keyword is
-// compared with the table without regard to case and without trimming; a value that
-// starts with '{' runs to the matching '}' ("}}" stands for one '}') and may hold ';';
-// pairs without '=' and unknown keywords are ignored; a keyword given twice keeps its
-// last value.
-void ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width);
+// the connect string (ConnParseString), then every row that the string did not give and
+// that has a setting name, from the configuration. width 'W' means the values are UTF-8
+// (cut at whole characters), else single-byte text. False, with nothing read from the
+// configuration, when the connect string is refused (see ConnParseString).
+bool ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width, std::string* fault = nullptr);
 
 // The driver description that the data source list ("ODBC Data Sources" of "odbc.ini")
 // gives for the DSN value; empty when there is none.
@@ -120,6 +140,10 @@ int32_t ConnDecimal(const char* text);
 // A value as it must be written into a connect string so that it reads back as one
 // value: in braces, with '}' doubled, when it holds ';' or begins with '{'; else as it is.
 std::string ConnStrValue(std::string_view value);
+// The same appended to out. Out never moves to a larger buffer without wiping the one it
+// leaves, so that a connect string holding a password leaves no copy of it behind.
+void ConnStrAppend(std::string& out, std::string_view text);
+void ConnStrAppendValue(std::string& out, std::string_view value);
 
 // Overwrites the text's bytes before it is dropped: for passwords.
 void ConnWipe(std::string& text);

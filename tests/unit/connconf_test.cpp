@@ -2,12 +2,15 @@
 // data source's section, a File DSN, the "Default" section), braces, repeated keywords,
 // cutting to the setting's length in both text widths, and the process-wide settings.
 #include <gtest/gtest.h>
+#include <strings.h>
 
 #include <map>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "conn_fixture.h"
+#include "driver/frame/trace.h"
 #include "driver/objects/connconf.h"
 #include "drv_pro9/oa_settings.h"
 
@@ -61,7 +64,6 @@ TEST(ConnKeywords, ConnectStringThenDataSourceThenDefault) {
         {"PWD={a;b}}c=d};UID=x;UID=y;FOO=1;NLB;DATABASENAME={/p;q.db}tail;FBS=7",
          {{KW_PWD, "a;b}c=d"}, {KW_UID, "y"}, {KW_NLB, ""}, {KW_DATABASENAME, "/p;q.db"}, {KW_FBS, "7"}},
          {{KW_NLB, false}}},
-        {"PWD={a;DSN=Sales", {{KW_PWD, "a;DSN=Sales"}, {KW_DSN, std::nullopt}}},
         // No trimming: " UID" is not a keyword.
         {"DSN=Sales; UID=bob", {{KW_UID, "ann"}}},
         // Values of the data source are cut to the setting's length: bytes for the narrow
@@ -79,6 +81,24 @@ TEST(ConnKeywords, ConnectStringThenDataSourceThenDefault) {
     };
     for (const Case& c : cases)
         Check(c);
+}
+
+// A brace that never closes would swallow the rest of the string into one value: the
+// string is refused, and nothing is read from the configuration.
+TEST(ConnKeywords, UnclosedBraceRefusesTheString) {
+    for (const char* in : {"DATABASENAME={/tmp/b.db;UID=u", "PWD={a;DSN=Sales", "FOO={x", "UID=u;DSN={Sales}}"}) {
+        ConnKeywordValues kw;
+        std::string fault;
+        EXPECT_FALSE(ConnReadKeywords(kw, in, 'A', &fault)) << in;
+        EXPECT_EQ(kw.value(KW_DATABASENAME), std::nullopt) << in;
+        EXPECT_NE(fault.find("opens a brace that is never closed"), std::string::npos) << in;
+    }
+    std::string fault;
+    ConnKeywordValues kw;
+    ConnReadKeywords(kw, "UID=u;DATABASENAME={/tmp/b.db", 'A', &fault);
+    EXPECT_EQ(fault, "Invalid connection string: the value of DATABASENAME opens a brace that is never closed");
+    EXPECT_TRUE(ConnReadKeywords(kw, "UID={u}}};DSN={Sales}", 'A', &fault));
+    EXPECT_EQ(kw.value(KW_UID), "u}");
 }
 
 TEST(ConnKeywords, FileDsnIsReadByKeywordNames) {
@@ -161,6 +181,54 @@ TEST(ConnKeywords, ValuesWrittenIntoAConnectStringReadBackWhole) {
     }
     EXPECT_EQ(ConnStrValue("plain"), "plain");
     EXPECT_EQ(ConnStrValue("a;}b"), "{a;}}b}");
+}
+
+// Generated connect strings: whatever the parser takes as the password never shows in
+// the masked text that a trace writes. Every secret fragment is numbered, so a secret
+// can only reach the masked text through a fault of the masking.
+TEST(ConnStrMask, MaskedTextNeverHoldsTheParsedPassword) {
+    const std::vector<std::string> pieces = {
+        "PWD=", "pwd=", "Pwd=", " PWD=", "PWD =", "UID=", "uid= ", "DSN=x", "DRIVER=", "DATABASENAME=", "FOO=",
+        "=", ";", ";", "{", "{", "}", "}}", " ", "  {", "a", "b=c", "PWD", "PWD={", "UID= {",
+    };
+    std::mt19937 rng(20240611);
+    std::uniform_int_distribution<size_t> pick(0, pieces.size() + 5);  // beyond the pieces: a secret
+    std::uniform_int_distribution<int> length(1, 14);
+    int checked = 0;
+    for (int round = 0; round < 100000; ++round) {
+        std::string text;
+        int secrets = 0;
+        for (int n = length(rng); n > 0; --n) {
+            size_t k = pick(rng);
+            text += k < pieces.size() ? pieces[k] : "S" + std::to_string(secrets++) + "X";
+        }
+        // A string the parser refuses (an unclosed brace) is still traced: its password is
+        // the value of the last PWD pair all the same.
+        std::optional<std::string> pwd;
+        for (const ConnStrPair& pair : ConnStrSplit(text))
+            if (pair.key.size() == 3 && strncasecmp(pair.key.data(), "PWD", 3) == 0)
+                pwd = ConnStrDecode(pair.raw);
+        ConnKeywordValues kw;
+        if (ConnParseString(kw, text)) {
+            ASSERT_EQ(kw.value(KW_PWD), pwd) << text;
+        }
+        std::vector<std::string> held;  // the secrets inside the password
+        for (int i = 0; pwd && i < secrets; ++i) {
+            std::string secret = "S" + std::to_string(i) + "X";
+            if (pwd->find(secret) != std::string::npos)
+                held.push_back(secret);
+        }
+        if (held.empty())
+            continue;
+        std::string masked = TraceMaskPassword(text);
+        EXPECT_EQ(masked.find(*pwd), std::string::npos) << "[" << text << "] -> [" << masked << "]";
+        for (const std::string& secret : held)
+            EXPECT_EQ(masked.find(secret), std::string::npos) << "[" << text << "] -> [" << masked << "]";
+        if (HasFailure())
+            break;
+        ++checked;
+    }
+    EXPECT_GT(checked, 5000);  // the generator does reach passwords
 }
 
 }  // namespace

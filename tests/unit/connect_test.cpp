@@ -11,6 +11,7 @@
 #include <string>
 
 #include "conn_fixture.h"
+#include "driver/diag/diag.h"
 #include "driver/frame/trace.h"
 #include "driver/frame/widen.h"
 #include "driver/handlers/connect.h"
@@ -221,6 +222,30 @@ TEST_F(DriverConnectTest, CompletedConnectString) {
     }
 }
 
+// An unclosed brace is refused before anything is read, opened or created, from the
+// application's string and from the dialog's answer alike.
+TEST_F(DriverConnectTest, UnclosedBraceIsAnInvalidConnectString) {
+    g_dialogAnswer = "DSN=Empty;UID=dlg;PWD={x";
+    const std::pair<const char*, SQLUSMALLINT> cases[] = {{"DATABASENAME={/tmp/b.db;UID=u", SQL_DRIVER_NOPROMPT},
+                                                          {"DSN=Empty", SQL_DRIVER_PROMPT}};
+    for (const auto& [in, completion] : cases) {
+        EXPECT_EQ(Connect(in, completion), SQL_ERROR) << in;
+        EXPECT_EQ(conn->state, CONN_ALLOCATED);
+        EXPECT_TRUE(TakeCalls().empty()) << in;
+        SQLCHAR state[6] = {};
+        SQLCHAR text[256] = {};
+        ASSERT_EQ(GetErrorRec(nullptr, conn, nullptr, nullptr, state, nullptr, text, sizeof text, nullptr,
+                              DIAG_MODE_CONSUME),
+                  SQL_SUCCESS);
+        EXPECT_STREQ(reinterpret_cast<char*>(state), "08001");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(text)),
+                  std::string("[Tessaryn][ODBC]Invalid connection string: the value of ") +
+                      (completion == SQL_DRIVER_PROMPT ? "PWD" : "DATABASENAME") +
+                      " opens a brace that is never closed");
+        Disconnect();
+    }
+}
+
 // The narrow out buffer over the sizes that matter: none, 0, exact fit, one short.
 TEST_F(DriverConnectTest, NarrowOutBufferSizes) {
     const std::string full = "DSN=Empty;UID=u;PWD=p;CONNSTR=/data/empty.db";
@@ -366,9 +391,18 @@ TEST_F(DriverConnectTest, TraceNeverShowsAPassword) {
     ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Sales", SQLSMALLINT{SQL_NTS}, "bob",
                        SQLSMALLINT{SQL_NTS}, "secret2", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
               SQL_SUCCESS);
+    Disconnect();
+    // A user name that looks like the start of a braced value to a careless reader.
+    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Sales", SQLSMALLINT{SQL_NTS}, " {bob",
+                       SQLSMALLINT{SQL_NTS}, "secret3", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
+              SQL_SUCCESS);
+    EXPECT_EQ(conn->password, "secret3");
+    Disconnect();
+    ASSERT_EQ(Connect("DSN=Sales;UID= {bob;PWD=secret4"), SQL_SUCCESS);
+    EXPECT_EQ(conn->password, "secret4");
     DrvDetach();  // closes the trace (and frees the handles)
     std::string trace = ReadFile(dir / "trace.log");
-    for (const char* secret : {"secret1", "secret2", "salespwd", "key=[PWD]", "key=[FDSN]"})
+    for (const char* secret : {"secret1", "secret2", "secret3", "secret4", "salespwd", "key=[PWD]", "key=[FDSN]"})
         EXPECT_EQ(trace.find(secret), std::string::npos) << secret << " in\n" << trace;
     for (const char* line :
          {"\nconnStr=[DSN=Sales;PWD=***]\n", "\n  key=[UID] data=[ann] supplied=0\n",
