@@ -59,6 +59,18 @@ void FailOpen(CONN* conn, const char* message) {
     ReleaseServer(conn);
 }
 
+// Undoes an open once the agent connection exists: disconnects it, gives the server handle
+// back and leaves the connection allocated.
+void AbandonOpen(CONN* conn) {
+    const OA_OPTABLE* ops = conn->holder.ops;
+    if (conn->agentConn != 0 && ops != nullptr && ops->DRV_Disconnect != nullptr)
+        ops->DRV_Disconnect(conn->agentConn);
+    conn->agentConn = 0;
+    ReleaseServer(conn);
+    conn->typeTable = CONN_TYPETABLE{};
+    conn->state = CONN_ALLOCATED;
+}
+
 // The connect request of slot 5, owning its texts (C heap, as the agent may put its own
 // empty texts in the null members and leaves them to the request's owner).
 class ConnectRequest {
@@ -285,6 +297,17 @@ void ConnOpen(CONN* conn, int width) {
         }
     }
 
+    // From here on every way out but the last line gives the agent connection back,
+    // exceptions included: a connect that fails leaves nothing connected.
+    struct OpenGuard {
+        CONN* conn;
+        bool done = false;
+        ~OpenGuard() {
+            if (!done)
+                AbandonOpen(conn);
+        }
+    } guard{conn};
+
     if (width == 'W') {
         // SQLPutData hands wide pieces over as narrow text unless the agent connection
         // carries the wide types; an agent that cannot tell is taken not to.
@@ -328,12 +351,6 @@ void ConnOpen(CONN* conn, int width) {
     if (rc != 0) {
         TraceLog("ConnOpen: setting the ODBC version failed with %d", rc);
         ConnGetAgentErrors(conn, nullptr);
-        if (ops->DRV_Disconnect != nullptr)
-            ops->DRV_Disconnect(conn->agentConn);
-        conn->agentConn = 0;
-        ReleaseServer(conn);
-        conn->typeTable = CONN_TYPETABLE{};
-        conn->state = CONN_ALLOCATED;
         conn->diag.errCode = rc;
         return;
     }
@@ -341,6 +358,7 @@ void ConnOpen(CONN* conn, int width) {
     // The data source's initial SQL file runs on the new connection; its outcome, which
     // the agent logs, never changes the connect's.
     OA_RunConnInitialSql(conn->agentConn);
+    guard.done = true;
 }
 
 int ConnClose(CONN* conn) {

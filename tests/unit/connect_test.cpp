@@ -222,6 +222,22 @@ TEST_F(DriverConnectTest, CompletedConnectString) {
     }
 }
 
+// Whatever fails once the agent connection exists, an exception included, gives it back:
+// the call fails and leaves nothing connected, so that a retry can connect.
+TEST_F(DriverConnectTest, FailureAfterTheAgentConnectedLeavesNothingOpen) {
+    fake.onTypeTable = [] { throw std::bad_alloc(); };
+    EXPECT_EQ(Connect("DSN=Empty;UID=u;PWD=p"), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_MEMORY_ALLOCATION_FAILURE);
+    EXPECT_EQ(conn->state, CONN_ALLOCATED);
+    EXPECT_EQ(conn->agentConn, 0u);
+    EXPECT_EQ(fake.serversOpen, 0);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"OpenServer", "Connect", "GetOpTable", "Disconnect",
+                                                     "CloseServer"}));
+    fake.onTypeTable = nullptr;
+    EXPECT_EQ(Connect("DSN=Empty;UID=u;PWD=p"), SQL_SUCCESS);
+    EXPECT_EQ(conn->state, CONN_CONNECTED);
+}
+
 // An unclosed brace is refused before anything is read, opened or created, from the
 // application's string and from the dialog's answer alike.
 TEST_F(DriverConnectTest, UnclosedBraceIsAnInvalidConnectString) {
