@@ -159,25 +159,46 @@ std::string Braced(std::string_view value) {
 }  // namespace
 
 std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw) {
-    auto v = [](std::string_view s) { return ConnStrValue(s); };
+    // Built in place: the text holds the password, and ConnStrAppend wipes every buffer it
+    // outgrows.
     std::string out;
+    auto text = [&out](std::string_view t) { ConnStrAppend(out, t); };
+    auto pair = [&out](std::string_view key, std::string_view value) {
+        ConnStrAppend(out, key);
+        ConnStrAppendValue(out, value);
+    };
     if (kw.supplied(KW_DRIVER)) {
         const OA_CONNSETTINGS& s = OA_ConnSettings();
         const char* sensitivity = s.dynCursSensitivity == 1 ? "HIGH" : s.dynCursSensitivity == 2 ? "DISABLED" : "LOW";
-        out = "DRIVER=" + Braced(DialogDriverName(kw)) + ";UID=" + v(conn->user) + ";PWD=" + v(conn->password) +
-              ";FBS=" + std::to_string(conn->cn_fetchSize) + ";READONLY=" + v(kw.text(KW_READONLY)) +
-              ";NLB=" + v(kw.text(KW_NLB)) + ";DATABASENAME=" + v(conn->cn_dbpath) +
-              ";NRSSL=" + (s.noRowsetSizeLimit != 0 ? "TRUE" : "FALSE") + ";DYN_CURS_SENSITIVITY=" + sensitivity +
-              ";HOSTNAME=" + v(kw.text(KW_HOSTNAME)) + ";PORT=" + v(kw.text(KW_PORT)) +
-              ";SQLDBMSNAME=" + v(kw.text(KW_SQLDBMSNAME)) + ";DEFTXNISO=" + v(kw.text(KW_DEFTXNISO)) +
-              ";IV=" + v(kw.text(KW_IV)) + ";IA=" + v(kw.text(KW_IA)) + ";Server=Tessaryn";
+        text("DRIVER=");
+        text(Braced(DialogDriverName(kw)));
+        pair(";UID=", conn->user);
+        pair(";PWD=", conn->password);
+        text(";FBS=" + std::to_string(conn->cn_fetchSize));
+        pair(";READONLY=", kw.text(KW_READONLY));
+        pair(";NLB=", kw.text(KW_NLB));
+        pair(";DATABASENAME=", conn->cn_dbpath);
+        text(s.noRowsetSizeLimit != 0 ? ";NRSSL=TRUE" : ";NRSSL=FALSE");
+        text(";DYN_CURS_SENSITIVITY=");
+        text(sensitivity);
+        pair(";HOSTNAME=", kw.text(KW_HOSTNAME));
+        pair(";PORT=", kw.text(KW_PORT));
+        pair(";SQLDBMSNAME=", kw.text(KW_SQLDBMSNAME));
+        pair(";DEFTXNISO=", kw.text(KW_DEFTXNISO));
+        pair(";IV=", kw.text(KW_IV));
+        pair(";IA=", kw.text(KW_IA));
+        text(";Server=Tessaryn");
     } else {
-        out = "DSN=" + v(conn->dsn) + ";UID=" + v(conn->user) + ";PWD=" + v(conn->password) +
-              ";CONNSTR=" + v(conn->cn_dbpath);
-        // CONNSTR is not read back: a database the connect string named must be named
-        // again for a reconnect with this string to reach it.
+        pair("DSN=", conn->dsn);
+        pair(";UID=", conn->user);
+        pair(";PWD=", conn->password);
+        pair(";CONNSTR=", conn->cn_dbpath);
+        // CONNSTR is not read back: a reconnect with this string must be told again where
+        // the settings came from, or it reaches the Default section's database.
         if (kw.supplied(KW_DATABASENAME))
-            out += ";DATABASENAME=" + v(conn->cn_dbpath);
+            pair(";DATABASENAME=", conn->cn_dbpath);
+        if (!kw.has(KW_DSN) && kw.has(KW_FILEDSN))
+            pair(";FILEDSN=", kw.text(KW_FILEDSN));
     }
     return out;
 }

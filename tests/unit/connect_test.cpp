@@ -194,10 +194,15 @@ TEST_F(DriverConnectTest, ConnectGivesTheConnectionItsSettings) {
 }
 
 TEST_F(DriverConnectTest, CompletedConnectString) {
+    TempDir dir;
+    const std::string fileDsn = dir / "ok.dsn";
+    trace_support::WriteFile(fileDsn, "[ODBC]\nDATABASENAME=/data/file.db\nUID=fileuser\nHOSTNAME=filehost\n");
     struct Case {
         std::string in;
         std::string out;
     } cases[] = {
+        // The File DSN is named again: without it a reconnect would reach the Default section.
+        {"FILEDSN=" + fileDsn, "DSN=;UID=fileuser;PWD=;CONNSTR=/data/file.db;FILEDSN=" + fileDsn},
         {"DSN=Sales;PWD={a;b}", "DSN=Sales;UID=ann;PWD={a;b};CONNSTR=/data/sales.db"},
         // Neither DSN nor FILEDSN: the "Default" section.
         {"UID=x", "DSN=Default;UID=x;PWD=defpwd;CONNSTR=/data/default.db"},
@@ -213,11 +218,13 @@ TEST_F(DriverConnectTest, CompletedConnectString) {
         ASSERT_EQ(Connect(c.in), SQL_SUCCESS) << c.in;
         EXPECT_EQ(Out(), c.out);
         EXPECT_EQ(outLen, static_cast<SQLSMALLINT>(c.out.size()));
-        // The completed string connects again to the same database.
+        // The completed string connects again to the same database, on the same host.
         std::string dbpath = conn->cn_dbpath;
+        std::string dbopts = conn->cn_dbopts;
         Disconnect();
         ASSERT_EQ(Connect(c.out), SQL_SUCCESS) << c.out;
         EXPECT_EQ(conn->cn_dbpath, dbpath) << c.out;
+        EXPECT_EQ(conn->cn_dbopts, dbopts) << c.out;
         Disconnect();
     }
 }
