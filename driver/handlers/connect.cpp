@@ -246,8 +246,8 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
     ConnOpen(conn, a.width);
     if (conn->state != CONN_CONNECTED)
         return SQL_ERROR;
-    // The wide entry converts this narrow text into the caller's UTF-16 buffer itself.
-    return OutString(outStr.text, a.out, a.outSize, OutUnit::Bytes, WIDTH_NARROW, a.outLength, &conn->diag);
+    OutUnit unit = a.width == WIDTH_WIDE ? OutUnit::Chars : OutUnit::Bytes;
+    return OutString(outStr.text, a.out, a.outSize, unit, a.width, a.outLength, &conn->diag);
 }
 
 SQLRETURN DoDriverConnect(void* object, const CallArgs& args) {
@@ -255,7 +255,7 @@ SQLRETURN DoDriverConnect(void* object, const CallArgs& args) {
     a.window = args.get<void*>(0);
     a.in = args.get<const char*>(1);
     a.inLength = args.get<SQLSMALLINT>(2);
-    a.out = args.get<char*>(3);
+    a.out = args.get<void*>(3);
     a.outSize = args.get<SQLSMALLINT>(4);
     a.outLength = args.get<SQLSMALLINT*>(5);
     a.completion = args.get<SQLUSMALLINT>(6);

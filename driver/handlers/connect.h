@@ -21,11 +21,11 @@ class ConnKeywordValues;
 // Arguments of one driver connect, after the connection handle.
 struct DriverConnectArgs {
     void* window = nullptr;          // parent of the login dialog; null: no dialog can be shown
-    const char* in = nullptr;        // connect string
+    const char* in = nullptr;        // connect string (UTF-8 for the wide entry)
     int inLength = SQL_NTS;          // bytes, or SQL_NTS
-    char* out = nullptr;             // completed connect string, or null
-    int outSize = 0;                 // bytes of out
-    SQLSMALLINT* outLength = nullptr;
+    void* out = nullptr;             // completed connect string (UTF-16 for the wide entry), or null
+    int outSize = 0;                 // bytes of out; characters for the wide entry
+    SQLSMALLINT* outLength = nullptr;  // in the unit of outSize
     int completion = SQL_DRIVER_NOPROMPT;
     int width = WIDTH_NARROW;
 };
@@ -40,8 +40,8 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& args);
 std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw);
 
 // Handler of "DriverConnect" and "DriverConnectW": (window, in, i16 in length, out, i16 out
-// size, i16* out length, u16 completion, width). The wide entry hands over UTF-8 and a
-// narrow out buffer that it converts back.
+// size, i16* out length, u16 completion, width). The wide entry hands over UTF-8 and its
+// caller's UTF-16 out buffer, with size and length in characters.
 SQLRETURN DoDriverConnect(void* conn, const CallArgs& args);
 
 // Handler of "Connect" and "ConnectW": (dsn, i16 length, uid, i16 length, pwd, i16 length,

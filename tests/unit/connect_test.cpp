@@ -16,6 +16,7 @@
 #include "driver/frame/widen.h"
 #include "driver/handlers/connect.h"
 #include "driver/objects/connconf.h"
+#include "util/charset.h"
 #include "util/errcode.h"
 
 using namespace conn_fixture;
@@ -30,6 +31,14 @@ const CALLREC kDriverConnectWRec{"DriverConnectW", "", 1, CALL_KIND_DBC, DoDrive
 const CALLREC kConnectRec{"Connect", "", 1, CALL_KIND_DBC, DoConnect};
 
 void* const kWindow = reinterpret_cast<void*>(0x1234);
+
+// UTF-8 text as NUL-terminated UTF-16.
+std::vector<SQLWCHAR> Wide(const std::string& s) {
+    std::vector<SQLWCHAR> w(s.size() + 1);
+    w.resize(static_cast<size_t>(ut_Utf8Decode(s.c_str(), w.data(), static_cast<SQLLEN>(s.size()))));
+    w.push_back(0);
+    return w;
+}
 
 // The fake dialog: confirms with g_dialogAnswer, or cancels when there is none.
 struct DialogCall {
@@ -72,6 +81,15 @@ protected:
                         out.data(), SQLSMALLINT{512}, &outLen, completion, WIDTH_NARROW);
     }
     std::string Out() const { return std::string(out.c_str()); }
+
+    // SQLDriverConnectW as its entry makes the call: the input as UTF-8, the caller's UTF-16
+    // buffer, its size in characters and the length pointer handed through.
+    SQLRETURN ConnectW(const std::vector<SQLWCHAR>& in, SQLWCHAR* buf, SQLSMALLINT chars, SQLSMALLINT* length) {
+        WideIn i(in.data(), SQL_NTS);
+        WideHook w({&i});
+        return CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(), i.len16(),
+                              buf, chars, length, SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+    }
     void Disconnect() {
         if (conn->state == CONN_CONNECTED) {
             ASSERT_EQ(ConnClose(conn), 0);
@@ -314,38 +332,23 @@ TEST_F(DriverConnectTest, NegativeOutSizeIsRefusedBeforeConnecting) {
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     EXPECT_STREQ(buf, "untouched");
 
-    std::vector<SQLWCHAR> in = {'D', 'S', 'N', '=', 'E', 'm', 'p', 't', 'y', 0};
     SQLWCHAR outW[8] = {};
-    WideIn i(in.data(), SQL_NTS);
-    WideOut o(outW, -5, WideCut::PostOnHandle);
-    WideHook w({&i}, &o, &outLen);
-    rc = CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(), i.len16(),
-                        o.buffer(), o.size16(), o.narrowLen16(), SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+    rc = ConnectW(Wide("DSN=Empty"), outW, -5, &outLen);
     EXPECT_EQ(rc, SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     EXPECT_EQ(conn->state, CONN_ALLOCATED);
     EXPECT_TRUE(TakeCalls().empty());
 }
 
-// The wide entry's way: UTF-8 in, a narrow buffer out converted back into characters.
+// The wide entry's way: UTF-8 in; the completed string written straight into the
+// caller's UTF-16 buffer, its length counted in characters whatever its size in UTF-8.
 TEST_F(DriverConnectTest, WideEntryConnectsInWideMode) {
-    auto wide = [](const std::string& s) {
-        std::vector<SQLWCHAR> w(s.begin(), s.end());
-        w.push_back(0);
-        return w;
-    };
     const std::string full = "DSN=Empty;UID=u;PWD=p;CONNSTR=/data/empty.db";
     for (SQLSMALLINT chars : {SQLSMALLINT(200), static_cast<SQLSMALLINT>(full.size() + 1),
                               static_cast<SQLSMALLINT>(full.size()), SQLSMALLINT(0)}) {
-        auto in = wide("DSN=Empty;UID=u;PWD=p");
         std::vector<SQLWCHAR> outW(256, 0xFFFF);
         SQLSMALLINT outChars = -1;
-        WideIn i(in.data(), SQL_NTS);
-        WideOut o(outW.data(), chars, WideCut::PostOnHandle);
-        WideHook w({&i}, &o, &outChars);
-        SQLRETURN rc = CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(),
-                                      i.len16(), o.buffer(), o.size16(), o.narrowLen16(),
-                                      SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+        SQLRETURN rc = ConnectW(Wide("DSN=Empty;UID=u;PWD=p"), outW.data(), chars, &outChars);
         bool fits = chars > static_cast<SQLSMALLINT>(full.size());
         EXPECT_EQ(rc, fits ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO) << chars;
         EXPECT_EQ(outChars, static_cast<SQLSMALLINT>(full.size())) << chars;
@@ -354,8 +357,33 @@ TEST_F(DriverConnectTest, WideEntryConnectsInWideMode) {
             for (size_t k = 0; outW[k] != 0; ++k)
                 back.push_back(static_cast<char>(outW[k]));
             EXPECT_EQ(back, full.substr(0, std::min<size_t>(full.size(), chars - 1))) << chars;
+        } else {
+            EXPECT_EQ(outW[0], 0xFFFF);
         }
         EXPECT_EQ(fake.request["options"], std::string("W\x7F\x01\x01"));
+        Disconnect();
+    }
+
+    // Beyond 32,767 bytes of UTF-8 the string still arrives whole, counted in characters:
+    // 'é' is two bytes and one character, U+1F600 four bytes and two characters.
+    std::string user, pwd;
+    for (int k = 0; k < 14000; ++k)
+        user += "\xc3\xa9";
+    for (int k = 0; k < 2000; ++k)
+        pwd += "\xf0\x9f\x98\x80";
+    const std::vector<SQLWCHAR> in = Wide("DSN=Empty;UID=" + user + ";PWD=" + pwd);
+    const std::vector<SQLWCHAR> want = Wide("DSN=Empty;UID=" + user + ";PWD=" + pwd + ";CONNSTR=/data/empty.db");
+    const auto wantChars = static_cast<SQLSMALLINT>(want.size() - 1);
+    ASSERT_EQ(wantChars, 14000 + 2 * 2000 + 42);  // 36,042 bytes of UTF-8
+    for (SQLSMALLINT chars : {SQLSMALLINT(30000), SQLSMALLINT(0), SQLSMALLINT(100)}) {
+        std::vector<SQLWCHAR> outW(30000, 0xFFFF);
+        SQLSMALLINT outChars = -1;
+        SQLRETURN rc = ConnectW(in, outW.data(), chars, &outChars);
+        EXPECT_EQ(rc, chars == 30000 ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO) << chars;
+        EXPECT_EQ(outChars, wantChars) << chars;
+        if (chars == 30000) {
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), outW.begin()));
+        }
         Disconnect();
     }
 }
