@@ -236,6 +236,9 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
             return rc;
     }
 
+    ConnInitialSql initSql;
+    ConnReadInitialSql(kw, &initSql);
+
     ConnApplyProcessSettings(kw);
     FillSettings(conn, kw);
     SecretText outStr{ConnOutString(conn, kw)};
@@ -243,11 +246,12 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
     kw.Clear();
     ConnWipe(connStr.text);
 
-    ConnOpen(conn, a.width);
-    if (conn->state != CONN_CONNECTED)
+    SQLRETURN open = ConnOpen(conn, a.width, &initSql);
+    if (open == SQL_ERROR)
         return SQL_ERROR;
     OutUnit unit = a.width == WIDTH_WIDE ? OutUnit::Chars : OutUnit::Bytes;
-    return OutString(outStr.text, a.out, a.outSize, unit, a.width, a.outLength, &conn->diag);
+    SQLRETURN rc = OutString(outStr.text, a.out, a.outSize, unit, a.width, a.outLength, &conn->diag);
+    return rc == SQL_SUCCESS ? open : rc;
 }
 
 SQLRETURN DoDriverConnect(void* object, const CallArgs& args) {

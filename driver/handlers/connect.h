@@ -30,9 +30,11 @@ struct DriverConnectArgs {
     int width = WIDTH_NARROW;
 };
 
-// The connect itself; connect lock held. SQL_SUCCESS (or SQL_SUCCESS_WITH_INFO with 01004
-// when the completed string was cut) once connected; SQL_NO_DATA when the user cancelled
-// the dialog, with nothing changed; SQL_ERROR otherwise, with the code on the connection.
+// The connect itself; connect lock held. SQL_SUCCESS once connected, or
+// SQL_SUCCESS_WITH_INFO with 01004 when the completed string was cut, or with the
+// messages of an initial SQL file that could not be read or run; SQL_NO_DATA when the user
+// cancelled the dialog, with nothing changed; SQL_ERROR otherwise, with the code on the
+// connection.
 SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& args);
 
 // The completed connect string that a connect hands back, from its keyword values and the

@@ -1,14 +1,21 @@
 // Connection configuration.
 #include "driver/objects/connconf.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <vector>
 
 #include "driver/frame/installer.h"
 #include "drv_pro9/oa_settings.h"
+#include "util/log.h"
+#include "util/utalloc.h"
 
 const CONN_KEYWORD CONN_KEYWORDS[KW_COUNT] = {
     {"DSN", nullptr, 1, 0},
@@ -231,6 +238,72 @@ bool ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width, std::s
     return true;
 }
 
+bool ConnReadFile(const std::string& path, size_t maxBytes, std::string* contents, std::string* why) {
+    contents->clear();
+    auto fail = [&](std::string reason) {
+        ConnWipe(*contents);
+        *why = std::move(reason);
+        return false;
+    };
+    // Non-blocking: opening a FIFO would otherwise wait for a writer that may never come.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(std::strerror(errno));
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return fail("not a regular file");
+    if (static_cast<uint64_t>(st.st_size) > maxBytes)
+        return fail("larger than " + std::to_string(maxBytes) + " bytes");
+    // Room for the whole file at once: its bytes may be a password, and a growing buffer
+    // would leave copies of them behind.
+    contents->resize(static_cast<size_t>(st.st_size) + 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(CONN_FILE_READ_SECONDS);
+    size_t have = 0;
+    for (;;) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return fail("reading took too long");
+        ssize_t n = read(fd, contents->data() + have, contents->size() - have);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return fail(std::strerror(errno));
+        }
+        if (n == 0)
+            break;
+        have += static_cast<size_t>(n);
+        if (have == contents->size()) {
+            // It grew since fstat: read on only within the limit.
+            if (have > maxBytes)
+                return fail("larger than " + std::to_string(maxBytes) + " bytes");
+            std::string larger;
+            larger.resize(std::min(maxBytes + 1, 2 * have));
+            std::memcpy(larger.data(), contents->data(), have);
+            ConnWipe(*contents);
+            contents->swap(larger);
+        }
+    }
+    contents->resize(have);
+    return true;
+}
+
+void ConnReadInitialSql(const ConnKeywordValues& kw, ConnInitialSql* out) {
+    *out = ConnInitialSql{};
+    if (!kw.has(KW_INITSQL))
+        return;
+    out->name = ut_FileExt(kw.text(KW_INITSQL), "sql", UT_EXT_ADD);
+    std::string why;
+    if (!ConnReadFile(out->name, CONN_INITSQL_MAX_BYTES, &out->text, &why)) {
+        LOG_MSG(LOG_ERR, "unable to read from initial SQL file %s (%s)", out->name.c_str(), why.c_str());
+        out->failure = why;
+    }
+}
+
 std::string GetDsnDriverName(const ConnKeywordValues& kw) {
     if (!kw.has(KW_DSN))
         return std::string();
@@ -255,8 +328,6 @@ void ConnApplyProcessSettings(const ConnKeywordValues& kw) {
     case 'h': s.dynCursSensitivity = 1; break;
     default: s.dynCursSensitivity = 0; break;
     }
-    if (kw.has(KW_INITSQL))
-        OA_ConnSettingsSetText(&s.initSqlFile, kw.text(KW_INITSQL));
     s.showRemarks = kw.truth(KW_SHOWREMARKS) ? 1 : 0;
     if (kw.has(KW_SQLDBMSNAME))
         OA_ConnSettingsSetText(&s.sqlDbmsName, kw.text(KW_SQLDBMSNAME));

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -129,6 +130,29 @@ std::string GetDsnDriverName(const ConnKeywordValues& kw);
 
 // The section of "odbc.ini" that the connect names: the DSN value, else "Default".
 const char* ConnIniSection(const ConnKeywordValues& kw);
+
+// Limits of the files a connect reads itself. A File DSN holds a few dozen entries.
+inline constexpr size_t CONN_FILEDSN_MAX_BYTES = 64 * 1024;
+inline constexpr size_t CONN_INITSQL_MAX_BYTES = 1024 * 1024;
+inline constexpr int CONN_FILE_READ_SECONDS = 10;
+
+// Reads a whole file that a connect names: opened without waiting, read only when it is a
+// regular file (a FIFO, device or directory is refused, never waited on), at most maxBytes,
+// giving up after CONN_FILE_READ_SECONDS. True with the contents; false with *why saying
+// what went wrong, and contents empty.
+bool ConnReadFile(const std::string& path, size_t maxBytes, std::string* contents, std::string* why);
+
+// The initial SQL file one connect names, read before the connect takes its locks.
+struct ConnInitialSql {
+    std::string name;     // the file's final name; "" when the connect names none
+    std::string text;     // its contents
+    std::string failure;  // why it could not be read; "" when it was
+};
+
+// Reads the file that the INITSQL value names; the name gains ".sql" when its last
+// component has no extension. A failure is logged (ERROR "unable to read from initial SQL
+// file %s (%s)") and kept in failure.
+void ConnReadInitialSql(const ConnKeywordValues& kw, ConnInitialSql* out);
 
 // Rewrites the process-wide settings (drv_pro9/oa_settings.h) from the values; the last
 // connect's values hold. Connect lock held.

@@ -254,7 +254,6 @@ protected:
         ConnSetOpTableBinder(FakeBind);
         KvrLOGIN_Install(nullptr, nullptr);
         OA_CONNSETTINGS& s = OA_ConnSettings();
-        std::free(s.initSqlFile);
         std::free(s.sqlDbmsName);
         s = OA_CONNSETTINGS{};
         std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);

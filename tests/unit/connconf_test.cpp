@@ -3,6 +3,8 @@
 // cutting to the setting's length in both text widths, and the process-wide settings.
 #include <gtest/gtest.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <map>
 #include <optional>
@@ -120,6 +122,45 @@ TEST(ConnKeywords, FileDsnIsReadByKeywordNames) {
         Check(c);
 }
 
+// The initial SQL file is read whole before the connect; the name gains ".sql" when its
+// last component has none. What is not a regular file is refused without waiting, and so
+// is a file beyond the limit.
+TEST(ConnKeywords, InitialSqlFile) {
+    TempDir dir;
+    WriteFile(dir / "init.sql", "DELETE FROM init");
+    WriteFile(dir / "init.txt", "DELETE FROM txt");
+    WriteFile(dir / ".profile.sql", "DELETE FROM profile");
+    ASSERT_EQ(mkfifo((dir / "pipe.sql").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir((dir / "folder.sql").c_str(), 0700), 0);
+    WriteFile(dir / "big.sql", "");
+    ASSERT_EQ(truncate((dir / "big.sql").c_str(), CONN_INITSQL_MAX_BYTES + 1), 0);
+    struct Case {
+        std::string setting, name, text, failure;
+    } cases[] = {
+        {"init", "init.sql", "DELETE FROM init", ""},
+        {"init.txt", "init.txt", "DELETE FROM txt", ""},
+        {".profile", ".profile.sql", "DELETE FROM profile", ""},
+        {"missing", "missing.sql", "", "No such file or directory"},
+        {"pipe", "pipe.sql", "", "not a regular file"},
+        {"folder", "folder.sql", "", "not a regular file"},
+        {"big", "big.sql", "", "larger than 1048576 bytes"},
+    };
+    for (const Case& c : cases) {
+        ConnKeywordValues kw;
+        ASSERT_TRUE(ConnReadKeywords(kw, ("INITSQL=" + (dir / c.setting)).c_str(), 'A'));
+        ConnInitialSql init;
+        ConnReadInitialSql(kw, &init);
+        EXPECT_EQ(init.name, dir / c.name) << c.setting;
+        EXPECT_EQ(init.text, c.text) << c.setting;
+        EXPECT_EQ(init.failure, c.failure) << c.setting;
+    }
+    ConnKeywordValues none;
+    ConnReadKeywords(none, "DSN=Sales", 'A');
+    ConnInitialSql init;
+    ConnReadInitialSql(none, &init);
+    EXPECT_EQ(init.name, "");
+}
+
 TEST(ConnKeywords, DriverNameAndSectionOfTheConnect) {
     ConnKeywordValues kw;
     ConnReadKeywords(kw, "DSN=Sales", 'A');
@@ -134,7 +175,6 @@ TEST(ConnKeywords, DriverNameAndSectionOfTheConnect) {
 
 TEST(ConnKeywords, ProcessWideSettingsFollowTheLastConnect) {
     OA_CONNSETTINGS& s = OA_ConnSettings();
-    std::free(s.initSqlFile);
     std::free(s.sqlDbmsName);
     s = OA_CONNSETTINGS{};
     ConnKeywordValues kw;
@@ -142,19 +182,17 @@ TEST(ConnKeywords, ProcessWideSettingsFollowTheLastConnect) {
         const char* in;
         int32_t jet, maxRows, noAc, nrssl, sensitivity, remarks;
         uint32_t isolation;
-        const char* initSql;
         const char* dbms;
     } steps[] = {
         {"JET=yes;MAXROWS=250;NOAC=True;NRSSL=1;DYN_CURS_SENSITIVITY=high;SHOWREMARKS=YES;DEFTXNISO=Serializable;"
          "INITSQL=/init.sql;SQLDBMSNAME=Progress",
-         1, 250, 1, 0, 1, 1, 8, "/init.sql", "Progress"},
-        // Empty texts leave the isolation and the two texts as they were.
-        {"MAXROWS=x;DYN_CURS_SENSITIVITY=Disabled;DEFTXNISO=;INITSQL=", 0, 0, 0, 0, 2, 0, 8, "/init.sql",
-         "Progress"},
-        {"DEFTXNISO=Read Uncommitted;DYN_CURS_SENSITIVITY=low", 0, 0, 0, 0, 0, 0, 1, "/init.sql", "Progress"},
-        {"DEFTXNISO=Repeatable Read", 0, 0, 0, 0, 0, 0, 4, "/init.sql", "Progress"},
+         1, 250, 1, 0, 1, 1, 8, "Progress"},
+        // Empty texts leave the isolation and the DBMS name as they were.
+        {"MAXROWS=x;DYN_CURS_SENSITIVITY=Disabled;DEFTXNISO=;SQLDBMSNAME=", 0, 0, 0, 0, 2, 0, 8, "Progress"},
+        {"DEFTXNISO=Read Uncommitted;DYN_CURS_SENSITIVITY=low", 0, 0, 0, 0, 0, 0, 1, "Progress"},
+        {"DEFTXNISO=Repeatable Read", 0, 0, 0, 0, 0, 0, 4, "Progress"},
         // Only the names as spelled count; any other text is read committed.
-        {"DEFTXNISO=serializable", 0, 0, 0, 0, 0, 0, 2, "/init.sql", "Progress"},
+        {"DEFTXNISO=serializable", 0, 0, 0, 0, 0, 0, 2, "Progress"},
     };
     for (const Step& st : steps) {
         ConnReadKeywords(kw, st.in, 'A');
@@ -166,7 +204,6 @@ TEST(ConnKeywords, ProcessWideSettingsFollowTheLastConnect) {
         EXPECT_EQ(s.dynCursSensitivity, st.sensitivity) << st.in;
         EXPECT_EQ(s.showRemarks, st.remarks) << st.in;
         EXPECT_EQ(s.defaultIsolation, st.isolation) << st.in;
-        EXPECT_STREQ(s.initSqlFile, st.initSql) << st.in;
         EXPECT_STREQ(s.sqlDbmsName, st.dbms) << st.in;
     }
 }
