@@ -98,6 +98,32 @@ SQLRETURN RunDialog(CONN* conn, const DriverConnectArgs& a, const std::string& c
     return ReadKeywords(conn, kw, copy.text.c_str(), a.width);
 }
 
+// Everything a connect reads before it takes a lock: the connect string, the data
+// source's settings, the File DSN, the login dialog's answer and the initial SQL file.
+// SQL_SUCCESS, or what ends the connect here (a refused string, a cancelled or failed
+// dialog). Only the connection's own call lock is held.
+SQLRETURN ReadConfiguration(CONN* conn, const DriverConnectArgs& a, const std::string& connStr,
+                            ConnKeywordValues& kw, ConnInitialSql* initSql) {
+    if (SQLRETURN rc = ReadKeywords(conn, kw, connStr.c_str(), a.width); rc != SQL_SUCCESS)
+        return rc;
+    bool prompt = WantsDialog(kw, a.completion);
+    if ((conn->flags & CONN_FLAG_NO_LOGIN_BOX) != 0 || kw.truth(KW_NLB)) {
+        conn->flags |= CONN_FLAG_NO_LOGIN_BOX;
+        prompt = false;
+        if (!kw.supplied(KW_UID) || kw.text(KW_UID)[0] == '\0') {
+            char uid[129] = {};
+            InstGetPrivateProfileString(ConnIniSection(kw), "UID", "", uid, sizeof uid, CONN_ODBC_INI);
+            kw.Set(KW_UID, uid, true);
+        }
+    }
+    if (prompt) {
+        if (SQLRETURN rc = RunDialog(conn, a, connStr, kw); rc != SQL_SUCCESS)
+            return rc;
+    }
+    ConnReadInitialSql(kw, initSql);
+    return SQL_SUCCESS;
+}
+
 void FillSettings(CONN* conn, const ConnKeywordValues& kw) {
     ConnFreeSettings(conn);
     conn->user = kw.text(KW_UID);
@@ -217,28 +243,17 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
     }
     // The keyword values, passwords included, are wiped on every way out of here.
     ConnKeywordValues kw;
-    if (SQLRETURN rc = ReadKeywords(conn, kw, connStr.text.c_str(), a.width); rc != SQL_SUCCESS)
-        return rc;
-
-    bool prompt = WantsDialog(kw, a.completion);
-    if ((conn->flags & CONN_FLAG_NO_LOGIN_BOX) != 0 || kw.truth(KW_NLB)) {
-        conn->flags |= CONN_FLAG_NO_LOGIN_BOX;
-        prompt = false;
-        if (!kw.supplied(KW_UID) || kw.text(KW_UID)[0] == '\0') {
-            char uid[129] = {};
-            InstGetPrivateProfileString(ConnIniSection(kw), "UID", "", uid, sizeof uid, CONN_ODBC_INI);
-            kw.Set(KW_UID, uid, true);
-        }
-    }
-    if (prompt) {
-        SQLRETURN rc = RunDialog(conn, a, connStr.text, kw);
-        if (rc != SQL_SUCCESS)
+    ConnInitialSql initSql;
+    {
+        // Configuration files may be slow or never answer, and the dialog waits for a
+        // user: none of it may hold a lock that every other connection needs.
+        DbLockRelease unlocked;
+        if (SQLRETURN rc = ReadConfiguration(conn, a, connStr.text, kw, &initSql); rc != SQL_SUCCESS)
             return rc;
     }
 
-    ConnInitialSql initSql;
-    ConnReadInitialSql(kw, &initSql);
-
+    // Process-wide settings and the open follow one another for one connect at a time.
+    std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
     ConnApplyProcessSettings(kw);
     FillSettings(conn, kw);
     SecretText outStr{ConnOutString(conn, kw)};
@@ -264,7 +279,6 @@ SQLRETURN DoDriverConnect(void* object, const CallArgs& args) {
     a.outLength = args.get<SQLSMALLINT*>(5);
     a.completion = args.get<SQLUSMALLINT>(6);
     a.width = args.get<int>(7);
-    std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
     return ConnDriverConnect(static_cast<CONN*>(object), a);
 }
 
@@ -292,6 +306,5 @@ SQLRETURN DoConnect(void* object, const CallArgs& args) {
     a.completion = SQL_DRIVER_NOPROMPT;
     a.width = args.get<int>(6);
     // No out string: SQLConnect hands none back, so a long one must not warn.
-    std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
     return ConnDriverConnect(conn, a);
 }

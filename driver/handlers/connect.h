@@ -2,10 +2,11 @@
 // and SQLConnect, which builds a connect string and takes the same road.
 //
 // A connect reads the keywords of the connect string and the configuration
-// (driver/objects/connconf.h), asks the login dialog when the completion mode wants it,
+// (driver/objects/connconf.h), asks the login dialog when the completion mode wants it and
+// reads the initial SQL file, all of it without the database lock and before the connect
+// lock, since files and users may keep it waiting; then, inside the connect lock, it
 // rewrites the process-wide settings, fills the connection's settings, opens the
-// connection through the agent and hands back the completed connect string. The whole of
-// it runs inside the connect lock.
+// connection through the agent and hands back the completed connect string.
 #pragma once
 
 #include <sql.h>
@@ -30,7 +31,8 @@ struct DriverConnectArgs {
     int width = WIDTH_NARROW;
 };
 
-// The connect itself; connect lock held. SQL_SUCCESS once connected, or
+// The connect itself, inside a connection handler (it gives up the database lock for the
+// configuration and takes the connect lock after it). SQL_SUCCESS once connected, or
 // SQL_SUCCESS_WITH_INFO with 01004 when the completed string was cut, or with the
 // messages of an initial SQL file that could not be read or run; SQL_NO_DATA when the user
 // cancelled the dialog, with nothing changed; SQL_ERROR otherwise, with the code on the

@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -85,12 +87,87 @@ std::string ReadIni(const char* section, const char* setting) {
     return buf.data();
 }
 
+// The "ODBC" section of a File DSN, read once per connect.
+class FileDsn {
+public:
+    FileDsn() = default;
+    FileDsn(const FileDsn&) = delete;
+    FileDsn& operator=(const FileDsn&) = delete;
+    ~FileDsn() {
+        for (auto& [key, value] : entries_) {
+            ConnWipe(key);
+            ConnWipe(value);
+        }
+    }
+
+    // Reads and parses the file the name stands for; a file that cannot be read is logged
+    // and gives no entries, as a missing one does.
+    void Load(const char* name) {
+        std::string path = ConnFileDsnPath(name);
+        std::string text;
+        std::string why;
+        if (!ConnReadFile(path, CONN_FILEDSN_MAX_BYTES, &text, &why)) {
+            LOG_MSG(LOG_ERR, "unable to read File DSN %s (%s)", path.c_str(), why.c_str());
+            return;
+        }
+        Parse(text);
+        ConnWipe(text);
+    }
+
+    // The first value of the key in the "ODBC" section; false when there is none.
+    bool Find(const char* key, std::string* value) const {
+        for (const auto& [k, v] : entries_) {
+            if (strcasecmp(k.c_str(), key) == 0) {
+                *value = v;
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static std::string_view Trim(std::string_view s) {
+        while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+            s.remove_prefix(1);
+        while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+            s.remove_suffix(1);
+        return s;
+    }
+
+    // As the installer library reads an ini file: lines trimmed of blanks; ';' or '#'
+    // begins a comment line; "[name]" begins a section; "key = value" splits at the first
+    // '=' and both sides are trimmed; names are compared without regard to case.
+    void Parse(std::string_view text) {
+        bool inOdbc = false;
+        while (!text.empty()) {
+            size_t eol = text.find('\n');
+            std::string_view line = Trim(text.substr(0, eol));
+            text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+            if (line.empty() || line.front() == ';' || line.front() == '#')
+                continue;
+            if (line.front() == '[') {
+                std::string_view name = line.substr(1, line.find(']') == std::string_view::npos
+                                                           ? std::string_view::npos
+                                                           : line.find(']') - 1);
+                inOdbc = name.size() == 4 && strncasecmp(name.data(), "ODBC", 4) == 0;
+                continue;
+            }
+            size_t eq = line.find('=');
+            if (!inOdbc || eq == std::string_view::npos)
+                continue;
+            entries_.emplace_back(std::string(Trim(line.substr(0, eq))), std::string(Trim(line.substr(eq + 1))));
+        }
+    }
+
+    std::vector<std::pair<std::string, std::string>> entries_;
+};
+
 // The setting of one row from configuration; see ConnReadKeywords for the order.
 //
 // The installer's narrow calls are used for both libraries: they hand back the file's
 // bytes, which are the Unicode library's own UTF-8. unixODBC's wide calls widen each byte
 // on its own (sign-extended), which would turn every non-ASCII value into garbage.
-std::string ReadSetting(const ConnKeywordValues& kw, int row, int width) {
+std::string ReadSetting(const ConnKeywordValues& kw, const FileDsn& fileDsn, int row, int width) {
     const CONN_KEYWORD& k = CONN_KEYWORDS[row];
     std::string value;
     if (kw.has(KW_DSN)) {
@@ -100,9 +177,7 @@ std::string ReadSetting(const ConnKeywordValues& kw, int row, int width) {
             value = ReadIni(dsn, "LastUser");
     } else if (kw.has(KW_FILEDSN)) {
         // A File DSN names its values by keyword, not by setting name.
-        std::vector<char> buf(CONF_READ_SIZE, '\0');
-        if (InstReadFileDSN(kw.text(KW_FILEDSN), "ODBC", k.keyword, buf.data(), CONF_READ_SIZE, nullptr))
-            value = buf.data();
+        fileDsn.Find(k.keyword, &value);
     } else {
         value = ReadIni(CONN_DEFAULT_SECTION, k.setting);
     }
@@ -230,10 +305,13 @@ bool ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width, std::s
         return true;
     if (!ConnParseString(kw, text, fault))
         return false;
+    FileDsn fileDsn;
+    if (!kw.has(KW_DSN) && kw.has(KW_FILEDSN))
+        fileDsn.Load(kw.text(KW_FILEDSN));
     for (int row = 0; row < KW_COUNT; ++row) {
         if (kw.supplied(row) || CONN_KEYWORDS[row].setting == nullptr)
             continue;
-        kw.Set(row, ReadSetting(kw, row, width), false);
+        kw.Set(row, ReadSetting(kw, fileDsn, row, width), false);
     }
     return true;
 }
@@ -290,6 +368,25 @@ bool ConnReadFile(const std::string& path, size_t maxBytes, std::string* content
     }
     contents->resize(have);
     return true;
+}
+
+std::string ConnFileDsnPath(const char* name) {
+    std::string path = name != nullptr ? name : "";
+    if (path.empty() || path.front() != '/') {
+        char folder[1024] = {};
+        InstGetPrivateProfileString("ODBC", "FILEDSNPATH", "", folder, sizeof folder, "odbcinst.ini");
+        std::string dir = folder;
+        if (dir.empty()) {
+            // The installer library's system folder: ODBCSYSINI, else where it was built
+            // to look (/etc on Debian).
+            const char* sys = std::getenv("ODBCSYSINI");
+            dir = std::string(sys != nullptr && *sys != '\0' ? sys : "/etc") + "/ODBCDataSources";
+        }
+        path = dir + "/" + path;
+    }
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".dsn") != 0)
+        path += ".dsn";
+    return path;
 }
 
 void ConnReadInitialSql(const ConnKeywordValues& kw, ConnInitialSql* out) {

@@ -6,8 +6,9 @@
 // Precedence, highest first: the keyword in the connect string; the setting in the data
 // source's section of "odbc.ini" (when DSN is given); the keyword in the "ODBC" section of
 // the File DSN (when FILEDSN is given instead); the setting in the "Default" section of
-// "odbc.ini". Every read goes through the installer library (driver/frame/installer.h),
-// which reads the user's file, then the system's.
+// "odbc.ini". Every read of "odbc.ini" goes through the installer library
+// (driver/frame/installer.h), which reads the user's file, then the system's; a File DSN
+// is read by the driver itself, once per connect and within limits (ConnFileDsnPath).
 //
 // The values of one connect live in a ConnKeywordValues owned by that connect; passwords
 // are wiped when it is emptied or goes.
@@ -142,6 +143,13 @@ inline constexpr int CONN_FILE_READ_SECONDS = 10;
 // what went wrong, and contents empty.
 bool ConnReadFile(const std::string& path, size_t maxBytes, std::string* contents, std::string* why);
 
+// The file that a File DSN name stands for, as the installer library resolves it: ".dsn"
+// appended unless the name ends in it; a relative name taken in the File DSN folder
+// (FILEDSNPATH of the "ODBC" section of odbcinst.ini, else "ODBCDataSources" in the
+// installer's system folder). The driver reads the file itself, once per connect, with the
+// limits of ConnReadFile, so that no read of the installer's can wait on it.
+std::string ConnFileDsnPath(const char* name);
+
 // The initial SQL file one connect names, read before the connect takes its locks.
 struct ConnInitialSql {
     std::string name;     // the file's final name; "" when the connect names none
@@ -155,7 +163,8 @@ struct ConnInitialSql {
 void ConnReadInitialSql(const ConnKeywordValues& kw, ConnInitialSql* out);
 
 // Rewrites the process-wide settings (drv_pro9/oa_settings.h) from the values; the last
-// connect's values hold. Connect lock held.
+// connect's values hold. Connect lock held. The initial SQL file is no such setting: it
+// travels with its connect (ConnReadInitialSql).
 void ConnApplyProcessSettings(const ConnKeywordValues& kw);
 
 // The leading decimal number of a text (optional sign, digits); 0 when there is none.

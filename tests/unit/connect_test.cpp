@@ -2,10 +2,14 @@
 // fake login dialogs, the completed connect string in both widths and every buffer size,
 // the settings a connect gives the connection, the trace without passwords, and the
 // connect lock.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sqlext.h>
 
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
@@ -411,6 +415,69 @@ TEST_F(DriverConnectTest, SQLConnectBuildsAConnectStringThatCannotBeInjected) {
     EXPECT_EQ(call("Sales", SQL_NTS, "u", -5, "p", SQL_NTS), SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     EXPECT_TRUE(fake.calls.empty());
+}
+
+// True when another thread can take both process-wide locks now.
+bool ProcessLocksFree() {
+    return std::async(std::launch::async, [] {
+               std::unique_lock<std::recursive_mutex> db(Drv().dbLock, std::try_to_lock);
+               std::unique_lock<std::recursive_mutex> connect(Drv().connectLock, std::try_to_lock);
+               return db.owns_lock() && connect.owns_lock();
+           }).get();
+}
+
+bool g_locksFreeInDialog = false;
+int LockCheckingLogin(void*, const char*, const char*, char** out, int) {
+    g_locksFreeInDialog = ProcessLocksFree();
+    *out = strdup("DSN=Empty;UID=dlg;PWD=x");
+    return KVR_LOGIN_OK;
+}
+
+// The dialog waits for a user: no other connection may wait with it.
+TEST_F(DriverConnectTest, DialogRunsWithoutTheProcessWideLocks) {
+    KvrLOGIN_Install(LockCheckingLogin, FakeLoginFree);
+    ASSERT_EQ(Connect("DSN=Empty", SQL_DRIVER_PROMPT), SQL_SUCCESS);
+    EXPECT_TRUE(g_locksFreeInDialog);
+    EXPECT_EQ(conn->user, "dlg");
+}
+
+// Files a connect reads itself are refused, not waited on, when they are not regular files
+// or are too large: the connect goes on without them.
+TEST_F(DriverConnectTest, FilesThatCouldKeepAConnectWaitingAreRefused) {
+    TempDir dir;
+    const std::string pipe = dir / "pipe.dsn";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // 300,000 entries: far beyond what a File DSN holds.
+    std::string huge = "[ODBC]\nUID=hugeuser\n";
+    for (int k = 0; k < 300000; ++k)
+        huge += "K" + std::to_string(k) + "=v\n";
+    trace_support::WriteFile(dir / "huge.dsn", huge);
+    struct Case {
+        std::string in;
+        SQLRETURN rc;
+        const char* user;
+    } cases[] = {
+        {"FILEDSN=" + pipe, SQL_SUCCESS, ""},
+        {"FILEDSN=" + (dir / "huge.dsn"), SQL_SUCCESS, ""},
+        {"DSN=Empty;UID=u;INITSQL=" + pipe, SQL_SUCCESS_WITH_INFO, "u"},
+    };
+    for (const Case& c : cases) {
+        auto done = std::async(std::launch::async, [&] { return Connect(c.in); });
+        if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);  // let the waiting reader go
+            close(fd);
+            done.wait();
+            ADD_FAILURE() << c.in << " waited";
+        }
+        EXPECT_EQ(done.get(), c.rc) << c.in;
+        EXPECT_EQ(conn->user, c.user) << c.in;
+        if (c.rc == SQL_SUCCESS_WITH_INFO) {
+            EXPECT_EQ(Messages(conn->diag),
+                      std::vector<std::string>{"Unable to read the initial SQL file " + pipe +
+                                               ": not a regular file[SQLSTATE:01000]"});
+        }
+        Disconnect();
+    }
 }
 
 // Process-wide state is touched only inside the connect lock, which the agent's connect
