@@ -195,9 +195,15 @@ int OA_Connect(uint32_t serverId, OA_CONNREQ* req, uint32_t* outConn) {
                             req->dbOptions);
         rc != 0)
         return rc;
-    if (int rc = DB_Connect(db); rc != 0) {
+    int connected = DB_Connect(db);
+    // The server has the password now; no copy stays with the connection, to be freed at
+    // disconnect with its bytes still in the block.
+    if (!db->password.empty())
+        explicit_bzero(db->password.data(), db->password.size());
+    db->password.clear();
+    if (connected != 0) {
         DB_ConnFree(db);
-        return rc;
+        return connected;
     }
     conn->db = db;
 

@@ -297,8 +297,12 @@ SQLRETURN DoConnect(void* object, const CallArgs& args) {
     }
     // Each value is one value whatever it holds: a ';' in a user name or password cannot
     // add a keyword.
-    SecretText connStr{"DSN=" + ConnStrValue(dsn.text) + ";UID=" + ConnStrValue(uid.text) +
-                       ";PWD=" + ConnStrValue(pwd.text)};
+    SecretText connStr;
+    for (auto [key, value] : {std::pair<const char*, const std::string*>{"DSN=", &dsn.text},
+                              {";UID=", &uid.text}, {";PWD=", &pwd.text}}) {
+        ConnStrAppend(connStr.text, key);
+        ConnStrAppendValue(connStr.text, *value);  // wipes what it outgrows
+    }
     TraceLog("DSN=%s;UID=%s;PWD=***", ConnStrValue(dsn.text).c_str(), ConnStrValue(uid.text).c_str());
 
     DriverConnectArgs a;

@@ -84,7 +84,9 @@ void CutToLength(std::string& value, int32_t maxLength, int width) {
 std::string ReadIni(const char* section, const char* setting) {
     std::vector<char> buf(CONF_READ_SIZE, '\0');
     InstGetPrivateProfileString(section, setting, "", buf.data(), CONF_READ_SIZE, CONN_ODBC_INI);
-    return buf.data();
+    std::string value = buf.data();
+    explicit_bzero(buf.data(), buf.size());  // it may be a password
+    return value;
 }
 
 // The "ODBC" section of a File DSN, read once per connect.
