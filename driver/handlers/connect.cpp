@@ -172,16 +172,6 @@ void TraceConnect(const CONN* conn, const DriverConnectArgs& a, const std::strin
              conn->cn_dbhost.c_str(), conn->cn_svtype.c_str());
 }
 
-std::string Braced(std::string_view value) {
-    std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}')
-            out += '}';
-    }
-    return out + "}";
-}
-
 }  // namespace
 
 std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw) {
@@ -197,7 +187,7 @@ std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw) {
         const OA_CONNSETTINGS& s = OA_ConnSettings();
         const char* sensitivity = s.dynCursSensitivity == 1 ? "HIGH" : s.dynCursSensitivity == 2 ? "DISABLED" : "LOW";
         text("DRIVER=");
-        text(Braced(DialogDriverName(kw)));
+        text(kw.given(KW_DRIVER));  // as the caller wrote it
         pair(";UID=", conn->user);
         pair(";PWD=", conn->password);
         text(";FBS=" + std::to_string(conn->cn_fetchSize));

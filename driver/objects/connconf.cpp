@@ -207,18 +207,21 @@ bool ConnKeywordValues::truth(int row) const {
     return v && (EqualsNoCase(*v, "TRUE") || EqualsNoCase(*v, "YES"));
 }
 
-void ConnKeywordValues::Set(int row, std::string value, bool supplied) {
+void ConnKeywordValues::Set(int row, std::string value, bool supplied, std::string_view given) {
     Row& r = rows_[row];
     if (r.value)
         ConnWipe(*r.value);
+    ConnWipe(r.given);
     r.value = std::move(value);
     r.supplied = supplied;
+    r.given.assign(given);
 }
 
 void ConnKeywordValues::Clear() {
     for (Row& r : rows_) {
         if (r.value)
             ConnWipe(*r.value);
+        ConnWipe(r.given);
         r.value.reset();
         r.supplied = false;
     }
@@ -296,7 +299,7 @@ bool ConnParseString(ConnKeywordValues& kw, std::string_view text, std::string* 
             return false;
         }
         if (row >= 0)
-            kw.Set(row, ConnStrDecode(pair.raw), true);
+            kw.Set(row, ConnStrDecode(pair.raw), true, pair.raw);
     }
     return true;
 }

@@ -82,7 +82,11 @@ public:
     // The value is "TRUE" or "YES", in any case.
     bool truth(int row) const;
 
-    void Set(int row, std::string value, bool supplied);
+    // The value as the connect string wrote it (braces included); "" for a row it did not
+    // give.
+    const std::string& given(int row) const { return rows_[row].given; }
+
+    void Set(int row, std::string value, bool supplied, std::string_view given = {});
     // Every value wiped and dropped, every row not supplied.
     void Clear();
 
@@ -90,6 +94,7 @@ private:
     struct Row {
         std::optional<std::string> value;
         bool supplied = false;
+        std::string given;
     };
     std::array<Row, KW_COUNT> rows_;
 };

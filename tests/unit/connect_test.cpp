@@ -231,6 +231,10 @@ TEST_F(DriverConnectTest, CompletedConnectString) {
         // A database the string named is named again, for a reconnect with this string.
         {"DSN=Sales;DATABASENAME=/other.db",
          "DSN=Sales;UID=ann;PWD=salespwd;CONNSTR=/other.db;DATABASENAME=/other.db"},
+        // The DRIVER value as the caller wrote it, braced or not.
+        {"DRIVER=/opt/varno/libvarnod.so;UID=u;PWD={p;q}",
+         "DRIVER=/opt/varno/libvarnod.so;UID=u;PWD={p;q};FBS=20;READONLY=;NLB=;DATABASENAME=/data/default.db;"
+         "NRSSL=FALSE;DYN_CURS_SENSITIVITY=LOW;HOSTNAME=;PORT=;SQLDBMSNAME=;DEFTXNISO=;IV=;IA=;Server=Tessaryn"},
         {"DRIVER={Tessaryn Vell};UID=u;PWD=p;HOSTNAME=h;PORT=5;IV=yes;NRSSL=TRUE;DYN_CURS_SENSITIVITY=Disabled;"
          "READONLY=no",
          "DRIVER={Tessaryn Vell};UID=u;PWD=p;FBS=20;READONLY=no;NLB=;DATABASENAME=/data/default.db;NRSSL=TRUE;"
