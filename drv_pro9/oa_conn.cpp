@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "drv_pro9/oa_exec.h"
+#include "drv_pro9/oa_initsql.h"
 #include "drv_pro9/oa_optable.h"
 #include "drv_pro9/oa_settings.h"
 #include "util/errcode.h"
@@ -44,8 +45,8 @@ int EndOpen(OA_CONN* conn, int type) {
     return rc;
 }
 
-// Takes the process-wide settings into the new connection. The two texts move: the next
-// connect gets them only when its own configuration names them again.
+// Takes the process-wide settings into the new connection. The DBMS name moves: the next
+// connect gets it only when its own configuration names it again.
 void TakeSettings(OA_CONN* conn) {
     OA_CONNSETTINGS& s = OA_ConnSettings();
     conn->dynCursSensitivity = s.dynCursSensitivity;
@@ -53,8 +54,6 @@ void TakeSettings(OA_CONN* conn) {
     conn->noAutoCommit = s.noAutoCommit;
     conn->maxRows = s.maxRows;
     conn->noRowsetSizeLimit = s.noRowsetSizeLimit;
-    conn->initSqlFile.reset(s.initSqlFile);
-    s.initSqlFile = nullptr;
     conn->showRemarks = s.showRemarks;
     conn->sqlDbmsName.reset(s.sqlDbmsName);
     s.sqlDbmsName = nullptr;
@@ -196,9 +195,15 @@ int OA_Connect(uint32_t serverId, OA_CONNREQ* req, uint32_t* outConn) {
                             req->dbOptions);
         rc != 0)
         return rc;
-    if (int rc = DB_Connect(db); rc != 0) {
+    int connected = DB_Connect(db);
+    // The server has the password now; no copy stays with the connection, to be freed at
+    // disconnect with its bytes still in the block.
+    if (!db->password.empty())
+        explicit_bzero(db->password.data(), db->password.size());
+    db->password.clear();
+    if (connected != 0) {
         DB_ConnFree(db);
-        return rc;
+        return connected;
     }
     conn->db = db;
 
@@ -223,7 +228,18 @@ int OA_Connect(uint32_t serverId, OA_CONNREQ* req, uint32_t* outConn) {
     conn->server = server;
     conn->handle = id;
     *outConn = id;
-    conn.release();
+    OA_CONN* opened = conn.release();
+    req->initSqlResult = 0;
+    if (req->initSqlText != nullptr) {
+        // Its failure is the ODBC side's warning, never the connect's failure; nothing
+        // may escape from here, or the registered connection would be lost to its owner.
+        try {
+            req->initSqlResult = OA_RunInitialSql(id, req->initSqlName, req->initSqlText);
+        } catch (...) {
+            OA_ErrPost(&opened->errors, ERR_MEMORY_ALLOCATION_FAILURE);
+            req->initSqlResult = -1;
+        }
+    }
     return 0;
 }
 

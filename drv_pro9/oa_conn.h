@@ -69,7 +69,6 @@ struct OA_CONN {
     int32_t noAutoCommit = 0;
     int32_t maxRows = 0;              // 0: no limit
     int32_t noRowsetSizeLimit = 0;
-    OaOwnedText initSqlFile;          // null when none
     int32_t showRemarks = 0;
     OaOwnedText sqlDbmsName;          // null when none
     // Isolation configured for the connection (ODBC value 1, 2, 4 or 8; 0 when not
@@ -171,12 +170,13 @@ bool oa_CopyOut(const char* text, char* buf, int32_t bufLen, int32_t* outLen);
 int OA_TransState(OA_CONN* conn, int step);
 
 // Slot 5. Opens an agent connection on the server for the request: copies the process-wide
-// settings (taking over their texts), sets the wide flag from the options prefix, puts
+// settings (taking over the DBMS name), sets the wide flag from the options prefix, puts
 // empty C-heap texts in the request's missing user, password and database, opens the
 // ESQL connection on the database options, sets autocommit and the configured isolation,
-// and registers the connection. 0; 21 (bad arguments), 16, 53 (refused; the server's
-// messages on the server's list), or the code of the failing step; nothing is left open
-// on failure. A full connection table gives its code with the message on the server's list.
+// registers the connection, and runs the request's initial SQL on it (its outcome in
+// req->initSqlResult). 0; 21 (bad arguments), 16, 53 (refused; the server's messages on
+// the server's list), or the code of the failing step; nothing is left open on failure. A
+// full connection table gives its code with the message on the server's list.
 int OA_Connect(uint32_t server, OA_CONNREQ* req, uint32_t* outConn);
 // Slot 6. Frees the connection's remaining statements, rolls back an open transaction
 // (its result is ignored), closes the ESQL connection (a failure is logged at DEBUG and

@@ -38,9 +38,15 @@ struct OA_SERVERREQ {
 
 // Slot 5's connect request, built by the ODBC side's connection opener. The agent reads
 // the options text (which may carry the wide-mode prefix), the database path, the
-// database options ("-H host -S service"), the read-only flag, the user and the password.
-// The agent may replace a null user, password or database path by an empty string of its
-// own allocation (C heap); the request's owner frees those with the rest.
+// database options ("-H host -S service"), the read-only flag, the user, the password and
+// the initial SQL. The agent may replace a null user, password or database path by an
+// empty string of its own allocation (C heap); the request's owner frees those with the
+// rest.
+//
+// The initial SQL travels with the request, never through process state, so that it runs
+// on the connection of the connect that named it and on no other: the ODBC side reads the
+// file before the connect and hands over its name (for the log) and contents; the agent
+// runs the contents once on the new connection and answers the outcome in initSqlResult.
 struct OA_CONNREQ {
     char* host;
     char* options;
@@ -56,6 +62,10 @@ struct OA_CONNREQ {
     int32_t reserved;
     int32_t flag40;
     char* appName;
+    const char* initSqlName;  // null when the connect names no initial SQL file
+    const char* initSqlText;  // its contents, run as one statement; null: nothing to run
+    int32_t initSqlResult;    // out: 0 ran or nothing to run; -1 failed, with the server's
+                              // messages on the new connection's list
 };
 
 // One row of the agent's type table: an SQL type, a second value that no operation of

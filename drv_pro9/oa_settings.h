@@ -14,10 +14,9 @@ struct OA_CONNSETTINGS {
     int32_t noAutoCommit = 0;
     int32_t maxRows = 0;             // 0: no limit
     int32_t noRowsetSizeLimit = 0;
-    // Owned (C heap) or null. The agent connection that copies the block takes both texts
-    // over and leaves null here, so that a later connect without them gets none.
-    char* initSqlFile = nullptr;
     int32_t showRemarks = 0;
+    // Owned (C heap) or null. The agent connection that copies the block takes the text
+    // over and leaves null here, so that a later connect without it gets none.
     char* sqlDbmsName = nullptr;
     uint32_t defaultIsolation = 0;   // ODBC value 1, 2, 4 or 8; 0 when not configured
 };

@@ -56,11 +56,12 @@ VARNO_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLC
 VARNO_EXPORT SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC hdbc, SQLHWND hwnd, SQLWCHAR* in, SQLSMALLINT cbIn,
                                                  SQLWCHAR* out, SQLSMALLINT cbOutMax, SQLSMALLINT* pcbOut,
                                                  SQLUSMALLINT completion) {
+    // The handler writes the completed string straight into the caller's buffer, counted
+    // in characters: no narrow staging to cap its length or hold a copy of the password.
     WideIn i(in, cbIn);
-    WideOut o(out, cbOutMax, WideCut::PostOnHandle);
-    WideHook w({&i}, &o, pcbOut);
-    return CallODBCHooked(kDriverConnectW, hdbc, w.hook(), hwnd, i.text(), i.len16(), o.buffer(), o.size16(),
-                          o.narrowLen16(), completion, WIDTH_WIDE);
+    WideHook w({&i});
+    return CallODBCHooked(kDriverConnectW, hdbc, w.hook(), hwnd, i.text(), i.len16(), out, cbOutMax, pcbOut,
+                          completion, WIDTH_WIDE);
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetFunctions(SQLHDBC hdbc, SQLUSMALLINT function, SQLUSMALLINT* supported) {

@@ -14,6 +14,7 @@
 
 #include "driver/frame/installer.h"
 #include "driver/frame/resources.h"
+#include "driver/objects/connconf.h"
 #include "util/log.h"
 #include "util/ut_string.h"
 
@@ -266,55 +267,25 @@ FILE* TraceStreamOf(int stream) {
 }
 
 std::string TraceMaskPassword(std::string_view s) {
+    // The pairs as the connect's own parser reads them: a second reading of the text could
+    // end a password where the parser does not, and show the rest of it.
     std::string out;
-    size_t i = 0;
-    while (i < s.size()) {
-        size_t eq = s.find_first_of("=;", i);
-        if (eq == std::string_view::npos || s[eq] == ';') {
-            // No value: copied as it stands, with its ';'.
-            size_t end = eq == std::string_view::npos ? s.size() : eq + 1;
-            out.append(s.substr(i, end - i));
-            i = end;
-            continue;
-        }
-        // The value: a braced one may hold ';' ("}}" is a literal brace); it then runs to
-        // the next ';' as any other.
-        size_t v = eq + 1;
-        while (v < s.size() && s[v] == ' ')
-            ++v;
-        size_t end = v;
-        if (end < s.size() && s[end] == '{') {
-            for (++end; end < s.size(); ++end) {
-                if (s[end] != '}')
-                    continue;
-                if (end + 1 < s.size() && s[end + 1] == '}') {
-                    ++end;
-                    continue;
-                }
-                ++end;
-                break;
-            }
-        }
-        end = s.find(';', end);
-        if (end == std::string_view::npos)
-            end = s.size();
-
-        std::string_view key = s.substr(i, eq - i);
+    size_t copied = 0;
+    for (const ConnStrPair& pair : ConnStrSplit(s)) {
+        std::string_view key = pair.key;
+        // Blanks around the keyword are trimmed here, though the parser does not: masking
+        // one value too many costs nothing.
         while (!key.empty() && (key.front() == ' ' || key.front() == '\t'))
             key.remove_prefix(1);
         while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
             key.remove_suffix(1);
-        if (IsPasswordKey(key)) {
-            out.append(s.substr(i, eq + 1 - i));
-            out += "***";
-        } else {
-            out.append(s.substr(i, end - i));
-        }
-        if (end < s.size()) {
-            out.push_back(';');
-            ++end;
-        }
-        i = end;
+        if (!IsPasswordKey(key))
+            continue;
+        size_t at = static_cast<size_t>(pair.raw.data() - s.data());
+        out.append(s.substr(copied, at - copied));
+        out += "***";
+        copied = at + pair.raw.size();
     }
+    out.append(s.substr(copied));
     return out;
 }

@@ -46,5 +46,6 @@ std::string TraceExpandPath(std::string_view path);
 int TraceSinkLevelSetting();
 
 // The connect string with the value of every PWD keyword written as "***", for any text
-// that carries a connect string into a trace or log line.
+// that carries a connect string into a trace or log line. The pairs are those the
+// connect's parser reads (ConnStrSplit), so the mask ends where the parser's password does.
 std::string TraceMaskPassword(std::string_view connStr);

@@ -64,8 +64,19 @@ bool WantsDialog(const ConnKeywordValues& kw, int completion) {
     }
 }
 
+// The connect string's keywords and the configuration; SQL_ERROR with 08001 and a message
+// that names the fault for a string that cannot be read as meant.
+SQLRETURN ReadKeywords(CONN* conn, ConnKeywordValues& kw, const char* text, int width) {
+    std::string fault;
+    if (ConnReadKeywords(kw, text, width, &fault))
+        return SQL_SUCCESS;
+    ConnAddError(conn, fault + "[SQLSTATE:08001]", 0);
+    return SQL_ERROR;
+}
+
 // Asks the user. SQL_SUCCESS with the keywords re-read from the answer, SQL_NO_DATA for a
-// cancel, SQL_ERROR with IM008 when no dialog can be shown.
+// cancel, SQL_ERROR with IM008 when no dialog can be shown or 08001 for an answer that
+// cannot be read.
 SQLRETURN RunDialog(CONN* conn, const DriverConnectArgs& a, const std::string& connStr, ConnKeywordValues& kw) {
     if (a.window == nullptr) {
         conn->diag.errCode = ERR_DIALOG_FAILED;
@@ -84,7 +95,32 @@ SQLRETURN RunDialog(CONN* conn, const DriverConnectArgs& a, const std::string& c
     }
     SecretText copy{answer != nullptr ? answer : ""};
     KvrLOGIN_Free(answer);
-    ConnReadKeywords(kw, copy.text.c_str(), a.width);
+    return ReadKeywords(conn, kw, copy.text.c_str(), a.width);
+}
+
+// Everything a connect reads before it takes a lock: the connect string, the data
+// source's settings, the File DSN, the login dialog's answer and the initial SQL file.
+// SQL_SUCCESS, or what ends the connect here (a refused string, a cancelled or failed
+// dialog). Only the connection's own call lock is held.
+SQLRETURN ReadConfiguration(CONN* conn, const DriverConnectArgs& a, const std::string& connStr,
+                            ConnKeywordValues& kw, ConnInitialSql* initSql) {
+    if (SQLRETURN rc = ReadKeywords(conn, kw, connStr.c_str(), a.width); rc != SQL_SUCCESS)
+        return rc;
+    bool prompt = WantsDialog(kw, a.completion);
+    if ((conn->flags & CONN_FLAG_NO_LOGIN_BOX) != 0 || kw.truth(KW_NLB)) {
+        conn->flags |= CONN_FLAG_NO_LOGIN_BOX;
+        prompt = false;
+        if (!kw.supplied(KW_UID) || kw.text(KW_UID)[0] == '\0') {
+            char uid[129] = {};
+            InstGetPrivateProfileString(ConnIniSection(kw), "UID", "", uid, sizeof uid, CONN_ODBC_INI);
+            kw.Set(KW_UID, uid, true);
+        }
+    }
+    if (prompt) {
+        if (SQLRETURN rc = RunDialog(conn, a, connStr, kw); rc != SQL_SUCCESS)
+            return rc;
+    }
+    ConnReadInitialSql(kw, initSql);
     return SQL_SUCCESS;
 }
 
@@ -136,38 +172,49 @@ void TraceConnect(const CONN* conn, const DriverConnectArgs& a, const std::strin
              conn->cn_dbhost.c_str(), conn->cn_svtype.c_str());
 }
 
-std::string Braced(std::string_view value) {
-    std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}')
-            out += '}';
-    }
-    return out + "}";
-}
-
 }  // namespace
 
 std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw) {
-    auto v = [](std::string_view s) { return ConnStrValue(s); };
+    // Built in place: the text holds the password, and ConnStrAppend wipes every buffer it
+    // outgrows.
     std::string out;
+    auto text = [&out](std::string_view t) { ConnStrAppend(out, t); };
+    auto pair = [&out](std::string_view key, std::string_view value) {
+        ConnStrAppend(out, key);
+        ConnStrAppendValue(out, value);
+    };
     if (kw.supplied(KW_DRIVER)) {
         const OA_CONNSETTINGS& s = OA_ConnSettings();
         const char* sensitivity = s.dynCursSensitivity == 1 ? "HIGH" : s.dynCursSensitivity == 2 ? "DISABLED" : "LOW";
-        out = "DRIVER=" + Braced(DialogDriverName(kw)) + ";UID=" + v(conn->user) + ";PWD=" + v(conn->password) +
-              ";FBS=" + std::to_string(conn->cn_fetchSize) + ";READONLY=" + v(kw.text(KW_READONLY)) +
-              ";NLB=" + v(kw.text(KW_NLB)) + ";DATABASENAME=" + v(conn->cn_dbpath) +
-              ";NRSSL=" + (s.noRowsetSizeLimit != 0 ? "TRUE" : "FALSE") + ";DYN_CURS_SENSITIVITY=" + sensitivity +
-              ";HOSTNAME=" + v(kw.text(KW_HOSTNAME)) + ";PORT=" + v(kw.text(KW_PORT)) +
-              ";SQLDBMSNAME=" + v(kw.text(KW_SQLDBMSNAME)) + ";DEFTXNISO=" + v(kw.text(KW_DEFTXNISO)) +
-              ";IV=" + v(kw.text(KW_IV)) + ";IA=" + v(kw.text(KW_IA)) + ";Server=Tessaryn";
+        text("DRIVER=");
+        text(kw.given(KW_DRIVER));  // as the caller wrote it
+        pair(";UID=", conn->user);
+        pair(";PWD=", conn->password);
+        text(";FBS=" + std::to_string(conn->cn_fetchSize));
+        pair(";READONLY=", kw.text(KW_READONLY));
+        pair(";NLB=", kw.text(KW_NLB));
+        pair(";DATABASENAME=", conn->cn_dbpath);
+        text(s.noRowsetSizeLimit != 0 ? ";NRSSL=TRUE" : ";NRSSL=FALSE");
+        text(";DYN_CURS_SENSITIVITY=");
+        text(sensitivity);
+        pair(";HOSTNAME=", kw.text(KW_HOSTNAME));
+        pair(";PORT=", kw.text(KW_PORT));
+        pair(";SQLDBMSNAME=", kw.text(KW_SQLDBMSNAME));
+        pair(";DEFTXNISO=", kw.text(KW_DEFTXNISO));
+        pair(";IV=", kw.text(KW_IV));
+        pair(";IA=", kw.text(KW_IA));
+        text(";Server=Tessaryn");
     } else {
-        out = "DSN=" + v(conn->dsn) + ";UID=" + v(conn->user) + ";PWD=" + v(conn->password) +
-              ";CONNSTR=" + v(conn->cn_dbpath);
-        // CONNSTR is not read back: a database the connect string named must be named
-        // again for a reconnect with this string to reach it.
+        pair("DSN=", conn->dsn);
+        pair(";UID=", conn->user);
+        pair(";PWD=", conn->password);
+        pair(";CONNSTR=", conn->cn_dbpath);
+        // CONNSTR is not read back: a reconnect with this string must be told again where
+        // the settings came from, or it reaches the Default section's database.
         if (kw.supplied(KW_DATABASENAME))
-            out += ";DATABASENAME=" + v(conn->cn_dbpath);
+            pair(";DATABASENAME=", conn->cn_dbpath);
+        if (!kw.has(KW_DSN) && kw.has(KW_FILEDSN))
+            pair(";FILEDSN=", kw.text(KW_FILEDSN));
     }
     return out;
 }
@@ -186,24 +233,17 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
     }
     // The keyword values, passwords included, are wiped on every way out of here.
     ConnKeywordValues kw;
-    ConnReadKeywords(kw, connStr.text.c_str(), a.width);
-
-    bool prompt = WantsDialog(kw, a.completion);
-    if ((conn->flags & CONN_FLAG_NO_LOGIN_BOX) != 0 || kw.truth(KW_NLB)) {
-        conn->flags |= CONN_FLAG_NO_LOGIN_BOX;
-        prompt = false;
-        if (!kw.supplied(KW_UID) || kw.text(KW_UID)[0] == '\0') {
-            char uid[129] = {};
-            InstGetPrivateProfileString(ConnIniSection(kw), "UID", "", uid, sizeof uid, CONN_ODBC_INI);
-            kw.Set(KW_UID, uid, true);
-        }
-    }
-    if (prompt) {
-        SQLRETURN rc = RunDialog(conn, a, connStr.text, kw);
-        if (rc != SQL_SUCCESS)
+    ConnInitialSql initSql;
+    {
+        // Configuration files may be slow or never answer, and the dialog waits for a
+        // user: none of it may hold a lock that every other connection needs.
+        DbLockRelease unlocked;
+        if (SQLRETURN rc = ReadConfiguration(conn, a, connStr.text, kw, &initSql); rc != SQL_SUCCESS)
             return rc;
     }
 
+    // Process-wide settings and the open follow one another for one connect at a time.
+    std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
     ConnApplyProcessSettings(kw);
     FillSettings(conn, kw);
     SecretText outStr{ConnOutString(conn, kw)};
@@ -211,11 +251,12 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
     kw.Clear();
     ConnWipe(connStr.text);
 
-    ConnOpen(conn, a.width);
-    if (conn->state != CONN_CONNECTED)
+    SQLRETURN open = ConnOpen(conn, a.width, &initSql);
+    if (open == SQL_ERROR)
         return SQL_ERROR;
-    // The wide entry converts this narrow text into the caller's UTF-16 buffer itself.
-    return OutString(outStr.text, a.out, a.outSize, OutUnit::Bytes, WIDTH_NARROW, a.outLength, &conn->diag);
+    OutUnit unit = a.width == WIDTH_WIDE ? OutUnit::Chars : OutUnit::Bytes;
+    SQLRETURN rc = OutString(outStr.text, a.out, a.outSize, unit, a.width, a.outLength, &conn->diag);
+    return rc == SQL_SUCCESS ? open : rc;
 }
 
 SQLRETURN DoDriverConnect(void* object, const CallArgs& args) {
@@ -223,12 +264,11 @@ SQLRETURN DoDriverConnect(void* object, const CallArgs& args) {
     a.window = args.get<void*>(0);
     a.in = args.get<const char*>(1);
     a.inLength = args.get<SQLSMALLINT>(2);
-    a.out = args.get<char*>(3);
+    a.out = args.get<void*>(3);
     a.outSize = args.get<SQLSMALLINT>(4);
     a.outLength = args.get<SQLSMALLINT*>(5);
     a.completion = args.get<SQLUSMALLINT>(6);
     a.width = args.get<int>(7);
-    std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
     return ConnDriverConnect(static_cast<CONN*>(object), a);
 }
 
@@ -247,8 +287,12 @@ SQLRETURN DoConnect(void* object, const CallArgs& args) {
     }
     // Each value is one value whatever it holds: a ';' in a user name or password cannot
     // add a keyword.
-    SecretText connStr{"DSN=" + ConnStrValue(dsn.text) + ";UID=" + ConnStrValue(uid.text) +
-                       ";PWD=" + ConnStrValue(pwd.text)};
+    SecretText connStr;
+    for (auto [key, value] : {std::pair<const char*, const std::string*>{"DSN=", &dsn.text},
+                              {";UID=", &uid.text}, {";PWD=", &pwd.text}}) {
+        ConnStrAppend(connStr.text, key);
+        ConnStrAppendValue(connStr.text, *value);  // wipes what it outgrows
+    }
     TraceLog("DSN=%s;UID=%s;PWD=***", ConnStrValue(dsn.text).c_str(), ConnStrValue(uid.text).c_str());
 
     DriverConnectArgs a;
@@ -256,6 +300,5 @@ SQLRETURN DoConnect(void* object, const CallArgs& args) {
     a.completion = SQL_DRIVER_NOPROMPT;
     a.width = args.get<int>(6);
     // No out string: SQLConnect hands none back, so a long one must not warn.
-    std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
     return ConnDriverConnect(conn, a);
 }

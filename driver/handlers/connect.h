@@ -2,10 +2,11 @@
 // and SQLConnect, which builds a connect string and takes the same road.
 //
 // A connect reads the keywords of the connect string and the configuration
-// (driver/objects/connconf.h), asks the login dialog when the completion mode wants it,
+// (driver/objects/connconf.h), asks the login dialog when the completion mode wants it and
+// reads the initial SQL file, all of it without the database lock and before the connect
+// lock, since files and users may keep it waiting; then, inside the connect lock, it
 // rewrites the process-wide settings, fills the connection's settings, opens the
-// connection through the agent and hands back the completed connect string. The whole of
-// it runs inside the connect lock.
+// connection through the agent and hands back the completed connect string.
 #pragma once
 
 #include <sql.h>
@@ -21,18 +22,21 @@ class ConnKeywordValues;
 // Arguments of one driver connect, after the connection handle.
 struct DriverConnectArgs {
     void* window = nullptr;          // parent of the login dialog; null: no dialog can be shown
-    const char* in = nullptr;        // connect string
+    const char* in = nullptr;        // connect string (UTF-8 for the wide entry)
     int inLength = SQL_NTS;          // bytes, or SQL_NTS
-    char* out = nullptr;             // completed connect string, or null
-    int outSize = 0;                 // bytes of out
-    SQLSMALLINT* outLength = nullptr;
+    void* out = nullptr;             // completed connect string (UTF-16 for the wide entry), or null
+    int outSize = 0;                 // bytes of out; characters for the wide entry
+    SQLSMALLINT* outLength = nullptr;  // in the unit of outSize
     int completion = SQL_DRIVER_NOPROMPT;
     int width = WIDTH_NARROW;
 };
 
-// The connect itself; connect lock held. SQL_SUCCESS (or SQL_SUCCESS_WITH_INFO with 01004
-// when the completed string was cut) once connected; SQL_NO_DATA when the user cancelled
-// the dialog, with nothing changed; SQL_ERROR otherwise, with the code on the connection.
+// The connect itself, inside a connection handler (it gives up the database lock for the
+// configuration and takes the connect lock after it). SQL_SUCCESS once connected, or
+// SQL_SUCCESS_WITH_INFO with 01004 when the completed string was cut, or with the
+// messages of an initial SQL file that could not be read or run; SQL_NO_DATA when the user
+// cancelled the dialog, with nothing changed; SQL_ERROR otherwise, with the code on the
+// connection.
 SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& args);
 
 // The completed connect string that a connect hands back, from its keyword values and the
@@ -40,8 +44,8 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& args);
 std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw);
 
 // Handler of "DriverConnect" and "DriverConnectW": (window, in, i16 in length, out, i16 out
-// size, i16* out length, u16 completion, width). The wide entry hands over UTF-8 and a
-// narrow out buffer that it converts back.
+// size, i16* out length, u16 completion, width). The wide entry hands over UTF-8 and its
+// caller's UTF-16 out buffer, with size and length in characters.
 SQLRETURN DoDriverConnect(void* conn, const CallArgs& args);
 
 // Handler of "Connect" and "ConnectW": (dsn, i16 length, uid, i16 length, pwd, i16 length,

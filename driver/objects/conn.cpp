@@ -9,7 +9,7 @@
 
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
-#include "drv_pro9/oa_initsql.h"
+#include "driver/objects/connconf.h"
 #include "dtc/dtc.h"
 #include "util/errcode.h"
 
@@ -59,6 +59,18 @@ void FailOpen(CONN* conn, const char* message) {
     ReleaseServer(conn);
 }
 
+// Undoes an open once the agent connection exists: disconnects it, gives the server handle
+// back and leaves the connection allocated.
+void AbandonOpen(CONN* conn) {
+    const OA_OPTABLE* ops = conn->holder.ops;
+    if (conn->agentConn != 0 && ops != nullptr && ops->DRV_Disconnect != nullptr)
+        ops->DRV_Disconnect(conn->agentConn);
+    conn->agentConn = 0;
+    ReleaseServer(conn);
+    conn->typeTable = CONN_TYPETABLE{};
+    conn->state = CONN_ALLOCATED;
+}
+
 // The connect request of slot 5, owning its texts (C heap, as the agent may put its own
 // empty texts in the null members and leaves them to the request's owner).
 class ConnectRequest {
@@ -76,8 +88,8 @@ public:
 
     OA_CONNREQ* get() { return &req_; }
 
-    // False when memory ran out.
-    bool Build(const CONN* conn, int width) {
+    // False when memory ran out. The initial SQL's texts stay the caller's.
+    bool Build(const CONN* conn, int width, const ConnInitialSql* initSql) {
         ok_ = true;
         req_.host = HostText(conn);
         if (width == 'W') {
@@ -99,6 +111,10 @@ public:
         req_.reserved = 0;
         req_.flag40 = (conn->flags & CONN_FLAG_REQUEST_40) != 0 ? 1 : 0;
         req_.appName = Copy(conn->appName);
+        if (initSql != nullptr && !initSql->name.empty() && initSql->failure.empty()) {
+            req_.initSqlName = initSql->name.c_str();
+            req_.initSqlText = initSql->text.c_str();
+        }
         return ok_;
     }
 
@@ -239,10 +255,10 @@ void ConnResetOptions(CONN* conn) {
         t.reset();
 }
 
-void ConnOpen(CONN* conn, int width) {
+SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {
     if (conn->state != CONN_ALLOCATED) {
         conn->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
-        return;
+        return SQL_ERROR;
     }
     conn->agentServer = 0;
     conn->agentConn = 0;
@@ -250,7 +266,7 @@ void ConnOpen(CONN* conn, int width) {
 
     if (BindOpTable(&conn->holder) != 0 || conn->holder.ops == nullptr) {
         FailOpen(conn, "Unable to initialize driver");
-        return;
+        return SQL_ERROR;
     }
     DrvSetThreadMode(conn->holder.state);
     const OA_OPTABLE* ops = conn->holder.ops;
@@ -260,14 +276,15 @@ void ConnOpen(CONN* conn, int width) {
     if (ops->DRV_OpenServer == nullptr || ops->DRV_OpenServer(&serverReq, &conn->agentServer) != 0) {
         conn->agentServer = 0;  // nothing of the agent's to give back
         FailOpen(conn, "Unable to allocate server handle");
-        return;
+        return SQL_ERROR;
     }
 
+    int initSqlResult = 0;
     {
         ConnectRequest request;
-        if (!request.Build(conn, width)) {
+        if (!request.Build(conn, width, initSql)) {
             FailOpen(conn, "Unable to allocate memory");
-            return;
+            return SQL_ERROR;
         }
         conn->narrowWidePieces = 0;
         int rc = ops->DRV_Connect != nullptr ? ops->DRV_Connect(conn->agentServer, request.get(), &conn->agentConn)
@@ -279,8 +296,33 @@ void ConnOpen(CONN* conn, int width) {
             ConnGetServerErrors(conn);
             conn->agentConn = 0;
             ReleaseServer(conn);
-            return;
+            return SQL_ERROR;
         }
+        initSqlResult = request.get()->initSqlResult;
+    }
+
+    // From here on every way out but the last line gives the agent connection back,
+    // exceptions included: a connect that fails leaves nothing connected.
+    struct OpenGuard {
+        CONN* conn;
+        bool done = false;
+        ~OpenGuard() {
+            if (!done)
+                AbandonOpen(conn);
+        }
+    } guard{conn};
+
+    // The initial SQL's outcome, taken before a later step can post on the agent
+    // connection's list: a warning of the connect, never its failure.
+    bool warned = false;
+    if (initSql != nullptr && !initSql->failure.empty()) {
+        ConnAddError(conn, "Unable to read the initial SQL file " + initSql->name + ": " + initSql->failure +
+                               "[SQLSTATE:01000]", 0);
+        warned = true;
+    } else if (initSql != nullptr && initSqlResult != 0) {
+        if (ConnGetAgentErrors(conn, nullptr) == 0)
+            ConnAddError(conn, "The initial SQL file " + initSql->name + " could not be run[SQLSTATE:01000]", 0);
+        warned = true;
     }
 
     if (width == 'W') {
@@ -326,19 +368,11 @@ void ConnOpen(CONN* conn, int width) {
     if (rc != 0) {
         TraceLog("ConnOpen: setting the ODBC version failed with %d", rc);
         ConnGetAgentErrors(conn, nullptr);
-        if (ops->DRV_Disconnect != nullptr)
-            ops->DRV_Disconnect(conn->agentConn);
-        conn->agentConn = 0;
-        ReleaseServer(conn);
-        conn->typeTable = CONN_TYPETABLE{};
-        conn->state = CONN_ALLOCATED;
         conn->diag.errCode = rc;
-        return;
+        return SQL_ERROR;
     }
-
-    // The data source's initial SQL file runs on the new connection; its outcome, which
-    // the agent logs, never changes the connect's.
-    OA_RunConnInitialSql(conn->agentConn);
+    guard.done = true;
+    return warned ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
 }
 
 namespace {

@@ -10,6 +10,8 @@
 
 #include "driver/objects/handles.h"
 
+struct ConnInitialSql;
+
 // Agent properties read and set at connect.
 constexpr uint32_t PROP_CAPABILITY_MASK = 0x22010011;
 constexpr uint32_t PROP_NEEDBIND = 0x22010002;
@@ -51,9 +53,12 @@ CONN* ConnAlloc(ENVR* envr);
 void ConnResetOptions(CONN* conn);
 
 // Connects an allocated connection through the agent; 'W' opens it in wide mode. The
-// outcome is in conn->state (connected or not) and conn->diag.errCode. Whatever the agent
-// gave is given back on every failure.
-void ConnOpen(CONN* conn, int width);
+// agent runs the initial SQL, when given, on the new connection. The outcome is in
+// conn->state (connected or not) and conn->diag.errCode; whatever the agent gave is given
+// back on every failure. Returns SQL_ERROR when not connected, SQL_SUCCESS_WITH_INFO when
+// connected but the initial SQL could not be read or run (the server's messages, or a
+// 01000 message saying why, queued on the connection), else SQL_SUCCESS.
+SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql = nullptr);
 
 // Disconnects (when connected) and resets the connection. 0, or an internal code with the
 // connection still connected and its statements as they were.

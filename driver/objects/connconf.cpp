@@ -1,14 +1,23 @@
 // Connection configuration.
 #include "driver/objects/connconf.h"
 
+#include <fcntl.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
 #include "driver/frame/installer.h"
 #include "drv_pro9/oa_settings.h"
+#include "util/log.h"
+#include "util/utalloc.h"
 
 const CONN_KEYWORD CONN_KEYWORDS[KW_COUNT] = {
     {"DSN", nullptr, 1, 0},
@@ -75,15 +84,92 @@ void CutToLength(std::string& value, int32_t maxLength, int width) {
 std::string ReadIni(const char* section, const char* setting) {
     std::vector<char> buf(CONF_READ_SIZE, '\0');
     InstGetPrivateProfileString(section, setting, "", buf.data(), CONF_READ_SIZE, CONN_ODBC_INI);
-    return buf.data();
+    std::string value = buf.data();
+    explicit_bzero(buf.data(), buf.size());  // it may be a password
+    return value;
 }
+
+// The "ODBC" section of a File DSN, read once per connect.
+class FileDsn {
+public:
+    FileDsn() = default;
+    FileDsn(const FileDsn&) = delete;
+    FileDsn& operator=(const FileDsn&) = delete;
+    ~FileDsn() {
+        for (auto& [key, value] : entries_) {
+            ConnWipe(key);
+            ConnWipe(value);
+        }
+    }
+
+    // Reads and parses the file the name stands for; a file that cannot be read is logged
+    // and gives no entries, as a missing one does.
+    void Load(const char* name) {
+        std::string path = ConnFileDsnPath(name);
+        std::string text;
+        std::string why;
+        if (!ConnReadFile(path, CONN_FILEDSN_MAX_BYTES, &text, &why)) {
+            LOG_MSG(LOG_ERR, "unable to read File DSN %s (%s)", path.c_str(), why.c_str());
+            return;
+        }
+        Parse(text);
+        ConnWipe(text);
+    }
+
+    // The first value of the key in the "ODBC" section; false when there is none.
+    bool Find(const char* key, std::string* value) const {
+        for (const auto& [k, v] : entries_) {
+            if (strcasecmp(k.c_str(), key) == 0) {
+                *value = v;
+                return true;
+            }
+        }
+        return false;
+    }
+
+private:
+    static std::string_view Trim(std::string_view s) {
+        while (!s.empty() && std::isspace(static_cast<unsigned char>(s.front())))
+            s.remove_prefix(1);
+        while (!s.empty() && std::isspace(static_cast<unsigned char>(s.back())))
+            s.remove_suffix(1);
+        return s;
+    }
+
+    // As the installer library reads an ini file: lines trimmed of blanks; ';' or '#'
+    // begins a comment line; "[name]" begins a section; "key = value" splits at the first
+    // '=' and both sides are trimmed; names are compared without regard to case.
+    void Parse(std::string_view text) {
+        bool inOdbc = false;
+        while (!text.empty()) {
+            size_t eol = text.find('\n');
+            std::string_view line = Trim(text.substr(0, eol));
+            text.remove_prefix(eol == std::string_view::npos ? text.size() : eol + 1);
+            if (line.empty() || line.front() == ';' || line.front() == '#')
+                continue;
+            if (line.front() == '[') {
+                std::string_view name = line.substr(1, line.find(']') == std::string_view::npos
+                                                           ? std::string_view::npos
+                                                           : line.find(']') - 1);
+                inOdbc = name.size() == 4 && strncasecmp(name.data(), "ODBC", 4) == 0;
+                continue;
+            }
+            size_t eq = line.find('=');
+            if (!inOdbc || eq == std::string_view::npos)
+                continue;
+            entries_.emplace_back(std::string(Trim(line.substr(0, eq))), std::string(Trim(line.substr(eq + 1))));
+        }
+    }
+
+    std::vector<std::pair<std::string, std::string>> entries_;
+};
 
 // The setting of one row from configuration; see ConnReadKeywords for the order.
 //
 // The installer's narrow calls are used for both libraries: they hand back the file's
 // bytes, which are the Unicode library's own UTF-8. unixODBC's wide calls widen each byte
 // on its own (sign-extended), which would turn every non-ASCII value into garbage.
-std::string ReadSetting(const ConnKeywordValues& kw, int row, int width) {
+std::string ReadSetting(const ConnKeywordValues& kw, const FileDsn& fileDsn, int row, int width) {
     const CONN_KEYWORD& k = CONN_KEYWORDS[row];
     std::string value;
     if (kw.has(KW_DSN)) {
@@ -93,43 +179,11 @@ std::string ReadSetting(const ConnKeywordValues& kw, int row, int width) {
             value = ReadIni(dsn, "LastUser");
     } else if (kw.has(KW_FILEDSN)) {
         // A File DSN names its values by keyword, not by setting name.
-        std::vector<char> buf(CONF_READ_SIZE, '\0');
-        if (InstReadFileDSN(kw.text(KW_FILEDSN), "ODBC", k.keyword, buf.data(), CONF_READ_SIZE, nullptr))
-            value = buf.data();
+        fileDsn.Find(k.keyword, &value);
     } else {
         value = ReadIni(CONN_DEFAULT_SECTION, k.setting);
     }
     CutToLength(value, k.maxLength, width);
-    return value;
-}
-
-// The connect string's value that starts at text[at]; at moves past it (to the ';' or the
-// end).
-std::string ParseValue(std::string_view text, size_t& at) {
-    if (at < text.size() && text[at] == '{') {
-        std::string value;
-        size_t i = at + 1;
-        for (; i < text.size(); ++i) {
-            if (text[i] == '}') {
-                if (i + 1 < text.size() && text[i + 1] == '}') {
-                    value += '}';
-                    ++i;
-                    continue;
-                }
-                break;
-            }
-            value += text[i];
-        }
-        // Whatever follows the closing brace up to the next ';' is not part of the value.
-        size_t end = text.find(';', i);
-        at = end == std::string_view::npos ? text.size() : end;
-        return value;
-    }
-    size_t end = text.find(';', at);
-    if (end == std::string_view::npos)
-        end = text.size();
-    std::string value(text.substr(at, end - at));
-    at = end;
     return value;
 }
 
@@ -140,27 +194,6 @@ int FindKeyword(std::string_view key) {
             return row;
     }
     return -1;
-}
-
-void ParseConnectString(ConnKeywordValues& kw, std::string_view text) {
-    size_t at = 0;
-    while (at < text.size()) {
-        size_t eq = text.find_first_of("=;", at);
-        if (eq == std::string_view::npos)
-            break;  // a last pair without '='
-        if (text[eq] == ';') {
-            at = eq + 1;  // a pair without '='
-            continue;
-        }
-        int row = FindKeyword(text.substr(at, eq - at));
-        size_t v = eq + 1;
-        std::string value = ParseValue(text, v);
-        if (row >= 0)
-            kw.Set(row, std::move(value), true);
-        else
-            ConnWipe(value);  // may be a password under a keyword we do not know
-        at = v + 1;
-    }
 }
 
 bool EqualsNoCase(const std::string& a, const char* b) {
@@ -174,32 +207,202 @@ bool ConnKeywordValues::truth(int row) const {
     return v && (EqualsNoCase(*v, "TRUE") || EqualsNoCase(*v, "YES"));
 }
 
-void ConnKeywordValues::Set(int row, std::string value, bool supplied) {
+void ConnKeywordValues::Set(int row, std::string value, bool supplied, std::string_view given) {
     Row& r = rows_[row];
     if (r.value)
         ConnWipe(*r.value);
+    ConnWipe(r.given);
     r.value = std::move(value);
     r.supplied = supplied;
+    r.given.assign(given);
 }
 
 void ConnKeywordValues::Clear() {
     for (Row& r : rows_) {
         if (r.value)
             ConnWipe(*r.value);
+        ConnWipe(r.given);
         r.value.reset();
         r.supplied = false;
     }
 }
 
-void ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width) {
+std::vector<ConnStrPair> ConnStrSplit(std::string_view text) {
+    std::vector<ConnStrPair> pairs;
+    size_t at = 0;
+    while (at < text.size()) {
+        size_t eq = text.find_first_of("=;", at);
+        if (eq == std::string_view::npos)
+            break;  // a last piece without '='
+        if (text[eq] == ';') {
+            at = eq + 1;  // a piece without '='
+            continue;
+        }
+        ConnStrPair pair;
+        pair.key = text.substr(at, eq - at);
+        size_t v = eq + 1;
+        size_t end = v;
+        if (v < text.size() && text[v] == '{') {
+            for (end = v + 1; end < text.size(); ++end) {
+                if (text[end] != '}')
+                    continue;
+                if (end + 1 < text.size() && text[end + 1] == '}') {
+                    ++end;
+                    continue;
+                }
+                break;
+            }
+            pair.unterminated = end >= text.size();
+        }
+        end = text.find(';', end);
+        if (end == std::string_view::npos)
+            end = text.size();
+        pair.raw = text.substr(v, end - v);
+        pairs.push_back(pair);
+        at = end + 1;
+    }
+    return pairs;
+}
+
+std::string ConnStrDecode(std::string_view raw) {
+    std::string value;
+    // Room for the whole value at once: a growing copy would leave parts of a password in
+    // the blocks it outgrew.
+    value.reserve(raw.size());
+    if (raw.empty() || raw.front() != '{')
+        return value.append(raw);
+    for (size_t i = 1; i < raw.size(); ++i) {
+        if (raw[i] == '}') {
+            if (i + 1 < raw.size() && raw[i + 1] == '}') {
+                value += '}';
+                ++i;
+                continue;
+            }
+            break;
+        }
+        value += raw[i];
+    }
+    return value;
+}
+
+bool ConnParseString(ConnKeywordValues& kw, std::string_view text, std::string* fault) {
+    for (const ConnStrPair& pair : ConnStrSplit(text)) {
+        int row = FindKeyword(pair.key);
+        if (pair.unterminated) {
+            // Read on, the rest of the string would silently become this value: a path
+            // with the keywords after it in its name, or a password with them.
+            if (fault != nullptr) {
+                *fault = "Invalid connection string: the value of ";
+                *fault += row >= 0 ? CONN_KEYWORDS[row].keyword : "a keyword";
+                *fault += " opens a brace that is never closed";
+            }
+            return false;
+        }
+        if (row >= 0)
+            kw.Set(row, ConnStrDecode(pair.raw), true, pair.raw);
+    }
+    return true;
+}
+
+bool ConnReadKeywords(ConnKeywordValues& kw, const char* text, int width, std::string* fault) {
     kw.Clear();
     if (text == nullptr)
-        return;
-    ParseConnectString(kw, text);
+        return true;
+    if (!ConnParseString(kw, text, fault))
+        return false;
+    FileDsn fileDsn;
+    if (!kw.has(KW_DSN) && kw.has(KW_FILEDSN))
+        fileDsn.Load(kw.text(KW_FILEDSN));
     for (int row = 0; row < KW_COUNT; ++row) {
         if (kw.supplied(row) || CONN_KEYWORDS[row].setting == nullptr)
             continue;
-        kw.Set(row, ReadSetting(kw, row, width), false);
+        kw.Set(row, ReadSetting(kw, fileDsn, row, width), false);
+    }
+    return true;
+}
+
+bool ConnReadFile(const std::string& path, size_t maxBytes, std::string* contents, std::string* why) {
+    contents->clear();
+    auto fail = [&](std::string reason) {
+        ConnWipe(*contents);
+        *why = std::move(reason);
+        return false;
+    };
+    // Non-blocking: opening a FIFO would otherwise wait for a writer that may never come.
+    int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(std::strerror(errno));
+    struct FdCloser {
+        int fd;
+        ~FdCloser() { close(fd); }
+    } closer{fd};
+    struct stat st {};
+    if (fstat(fd, &st) != 0)
+        return fail(std::strerror(errno));
+    if (!S_ISREG(st.st_mode))
+        return fail("not a regular file");
+    if (static_cast<uint64_t>(st.st_size) > maxBytes)
+        return fail("larger than " + std::to_string(maxBytes) + " bytes");
+    // Room for the whole file at once: its bytes may be a password, and a growing buffer
+    // would leave copies of them behind.
+    contents->resize(static_cast<size_t>(st.st_size) + 1);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(CONN_FILE_READ_SECONDS);
+    size_t have = 0;
+    for (;;) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return fail("reading took too long");
+        ssize_t n = read(fd, contents->data() + have, contents->size() - have);
+        if (n < 0) {
+            if (errno == EINTR || errno == EAGAIN)
+                continue;
+            return fail(std::strerror(errno));
+        }
+        if (n == 0)
+            break;
+        have += static_cast<size_t>(n);
+        if (have == contents->size()) {
+            // It grew since fstat: read on only within the limit.
+            if (have > maxBytes)
+                return fail("larger than " + std::to_string(maxBytes) + " bytes");
+            std::string larger;
+            larger.resize(std::min(maxBytes + 1, 2 * have));
+            std::memcpy(larger.data(), contents->data(), have);
+            ConnWipe(*contents);
+            contents->swap(larger);
+        }
+    }
+    contents->resize(have);
+    return true;
+}
+
+std::string ConnFileDsnPath(const char* name) {
+    std::string path = name != nullptr ? name : "";
+    if (path.empty() || path.front() != '/') {
+        char folder[1024] = {};
+        InstGetPrivateProfileString("ODBC", "FILEDSNPATH", "", folder, sizeof folder, "odbcinst.ini");
+        std::string dir = folder;
+        if (dir.empty()) {
+            // The installer library's system folder: ODBCSYSINI, else where it was built
+            // to look (/etc on Debian).
+            const char* sys = std::getenv("ODBCSYSINI");
+            dir = std::string(sys != nullptr && *sys != '\0' ? sys : "/etc") + "/ODBCDataSources";
+        }
+        path = dir + "/" + path;
+    }
+    if (path.size() < 4 || path.compare(path.size() - 4, 4, ".dsn") != 0)
+        path += ".dsn";
+    return path;
+}
+
+void ConnReadInitialSql(const ConnKeywordValues& kw, ConnInitialSql* out) {
+    *out = ConnInitialSql{};
+    if (!kw.has(KW_INITSQL))
+        return;
+    out->name = ut_FileExt(kw.text(KW_INITSQL), "sql", UT_EXT_ADD);
+    std::string why;
+    if (!ConnReadFile(out->name, CONN_INITSQL_MAX_BYTES, &out->text, &why)) {
+        LOG_MSG(LOG_ERR, "unable to read from initial SQL file %s (%s)", out->name.c_str(), why.c_str());
+        out->failure = why;
     }
 }
 
@@ -227,8 +430,6 @@ void ConnApplyProcessSettings(const ConnKeywordValues& kw) {
     case 'h': s.dynCursSensitivity = 1; break;
     default: s.dynCursSensitivity = 0; break;
     }
-    if (kw.has(KW_INITSQL))
-        OA_ConnSettingsSetText(&s.initSqlFile, kw.text(KW_INITSQL));
     s.showRemarks = kw.truth(KW_SHOWREMARKS) ? 1 : 0;
     if (kw.has(KW_SQLDBMSNAME))
         OA_ConnSettingsSetText(&s.sqlDbmsName, kw.text(KW_SQLDBMSNAME));
@@ -263,16 +464,38 @@ int32_t ConnDecimal(const char* text) {
 }
 
 std::string ConnStrValue(std::string_view value) {
-    if (value.find(';') == std::string_view::npos && (value.empty() || value.front() != '{'))
-        return std::string(value);
-    std::string out = "{";
-    for (char c : value) {
-        out += c;
-        if (c == '}')
-            out += '}';
-    }
-    out += '}';
+    std::string out;
+    ConnStrAppendValue(out, value);
     return out;
+}
+
+void ConnStrAppend(std::string& out, std::string_view text) {
+    if (out.size() + text.size() > out.capacity()) {
+        std::string larger;
+        larger.reserve(2 * (out.size() + text.size()));
+        larger.append(out);
+        ConnWipe(out);
+        out.swap(larger);
+    }
+    out.append(text);
+}
+
+void ConnStrAppendValue(std::string& out, std::string_view value) {
+    if (value.find(';') == std::string_view::npos && (value.empty() || value.front() != '{')) {
+        ConnStrAppend(out, value);
+        return;
+    }
+    ConnStrAppend(out, "{");
+    size_t from = 0;
+    while (from < value.size()) {
+        size_t close = value.find('}', from);
+        size_t to = close == std::string_view::npos ? value.size() : close + 1;
+        ConnStrAppend(out, value.substr(from, to - from));
+        if (close != std::string_view::npos)
+            ConnStrAppend(out, "}");  // doubled
+        from = to;
+    }
+    ConnStrAppend(out, "}");
 }
 
 void ConnWipe(std::string& text) {

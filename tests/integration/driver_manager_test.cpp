@@ -216,6 +216,33 @@ TEST(DriverManagerConnect, SQLConnectWithDataSourceUserAndPassword) {
     }
 }
 
+// The wide completed string is counted in characters, beyond 32,767 bytes of UTF-8 too:
+// 16,000 'é' are 32,000 bytes.
+TEST(DriverManagerConnect, WideOutStringIsCountedInCharacters) {
+    const Library lib = Libraries()[1];
+    std::vector<SQLWCHAR> in = Wide(std::string("DSN=") + lib.dsn + ";PWD=x;UID=");
+    in.pop_back();
+    in.insert(in.end(), 16000, SQLWCHAR{0xE9});
+    in.push_back(0);
+    const std::string tail = ";PWD=x;CONNSTR=" + lib.dsnDb;
+    const auto chars = static_cast<SQLSMALLINT>(std::string("DSN=VarnoW;UID=").size() + 16000 + tail.size());
+    for (SQLSMALLINT size : {SQLSMALLINT(30000), SQLSMALLINT(0)}) {
+        Dbc c;
+        std::vector<SQLWCHAR> buf(30000, 0xFFFF);
+        SQLSMALLINT outLen = -1;
+        SQLRETURN rc = SQLDriverConnectW(c.hdbc, nullptr, in.data(), SQL_NTS, size != 0 ? buf.data() : nullptr, size,
+                                         &outLen, SQL_DRIVER_NOPROMPT);
+        ASSERT_TRUE(SQL_SUCCEEDED(rc)) << DiagText(SQL_HANDLE_DBC, c.hdbc);
+        EXPECT_EQ(rc, SQL_SUCCESS) << size;
+        EXPECT_EQ(outLen, chars) << size;
+        if (size != 0) {
+            EXPECT_EQ(buf[15 + 15999], 0xE9);
+            EXPECT_EQ(Narrow(buf.data() + 15 + 16000, 30000), tail);
+        }
+        EXPECT_EQ(SQLDisconnect(c.hdbc), SQL_SUCCESS);
+    }
+}
+
 // No login dialog can be shown: without a window (completion asked for, the Driver
 // Manager lets it through), or with one (the stand-in has nothing to draw on).
 TEST(DriverManagerConnect, DialogThatCannotBeShownFails) {

@@ -61,7 +61,6 @@ private:
 // Empties the process-wide connection settings.
 inline void ResetConnSettings() {
     OA_CONNSETTINGS& s = OA_ConnSettings();
-    std::free(s.initSqlFile);
     std::free(s.sqlDbmsName);
     s = OA_CONNSETTINGS{};
 }

@@ -110,15 +110,12 @@ TEST_F(AgentConnScript, ProcessWideSettingsAreCopiedAndTheirTextsTakenOver) {
     s.dynCursSensitivity = 2;
     s.maxRows = 100;
     OA_ConnSettingsSetText(&s.sqlDbmsName, "SALESDB");
-    OA_ConnSettingsSetText(&s.initSqlFile, "init");
     uint32_t first = Connect();
     ASSERT_EQ(lastRc, 0);
     EXPECT_EQ(s.sqlDbmsName, nullptr);
-    EXPECT_EQ(s.initSqlFile, nullptr);
     EXPECT_EQ(TextProperty(first, oa_InfoTextCode(17)), "SALESDB");
     EXPECT_EQ(IntProperty(first, OA_PROP_AUTOCOMMIT), 0);
     EXPECT_EQ(IntProperty(first, oa_InfoIntCode(44)), 17);
-    EXPECT_STREQ(oa_FindConn(first)->initSqlFile.get(), "init");
 
     // The next connect without a name of its own answers the default.
     uint32_t second = Connect();

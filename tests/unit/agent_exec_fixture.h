@@ -134,7 +134,11 @@ public:
         req.readOnly = readOnly;
         req.user = user_;
         req.password = password_;
+        req.initSqlName = initSqlText != nullptr ? "init.sql" : nullptr;
+        req.initSqlText = initSqlText;
+        req.initSqlResult = 99;
         ASSERT_EQ(OA_Connect(server, &req, &connId), 0);
+        initSqlResult = req.initSqlResult;
         conn = oa_FindConn(connId);
         ASSERT_EQ(OA_AllocStmt(connId, &stmtId), 0);
         stmt = oa_FindStmt(stmtId);
@@ -153,6 +157,10 @@ public:
         stmt = nullptr;
         conn = nullptr;
     }
+    // The initial SQL that Open hands the connect, and the outcome it answered.
+    const char* initSqlText = nullptr;
+    int32_t initSqlResult = 0;
+
     // The ESQL connection name, as the client's calls show it.
     std::string SetConn() const { return "tpe_sql_setconnection " + conn->db->name; }
 

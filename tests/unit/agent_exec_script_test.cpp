@@ -464,29 +464,11 @@ TEST(AgentMarkToQuestion, ReplacesEveryMark) {
     db_MarkToQuestion(nullptr);
 }
 
-// ---- Initial SQL file ---------------------------------------------------------------------
+// ---- Initial SQL ---------------------------------------------------------------------
 
+// The ODBC side reads the file; the agent gets its name and contents.
 class AgentInitSqlScript : public AgentExecScript {
 protected:
-    void SetUp() override {
-        AgentExecScript::SetUp();
-        char pattern[] = "/tmp/initsql-XXXXXX";
-        const char* tmp = std::getenv("TMPDIR");
-        dir = (tmp != nullptr && *tmp != '\0') ? std::string(tmp) + "/initsql-XXXXXX" : pattern;
-        ASSERT_NE(mkdtemp(dir.data()), nullptr);
-    }
-    void TearDown() override {
-        for (const std::string& f : files)
-            std::remove(f.c_str());
-        rmdir(dir.c_str());
-        AgentExecScript::TearDown();
-    }
-    std::string Write(const std::string& name, const std::string& text) {
-        std::string path = dir + "/" + name;
-        std::ofstream(path, std::ios::binary) << text;
-        files.push_back(path);
-        return path;
-    }
     // The text of the statement that the run set up, or "" when none.
     static std::string SetUpText(const Calls& calls) {
         for (const std::string& c : calls)
@@ -494,45 +476,29 @@ protected:
                 return c.substr(c.find(' ', c.find(' ', 16) + 1) + 3);
         return "";
     }
-
-    std::string dir;
-    std::vector<std::string> files;
 };
 
-TEST_F(AgentInitSqlScript, FileNameGainsTheExtensionWhenItHasNone) {
-    struct Case {
-        const char* setting;
-        const char* file;
-    } cases[] = {{"init", "init.sql"}, {"init.txt", "init.txt"}, {".profile", ".profile.sql"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.setting);
-        Write(c.file, std::string("DELETE FROM ") + c.setting);
-        EXPECT_EQ(OA_RunInitialSql(connId, (dir + "/" + c.setting).c_str()), 0);
-        EXPECT_EQ(SetUpText(script.takeCalls()), std::string("DELETE FROM ") + c.setting);
-    }
-}
-
-// The file named by the data source is the one the connection took over at connect.
-TEST_F(AgentInitSqlScript, TheConnectionsOwnSettingIsRun) {
-    EXPECT_EQ(OA_RunConnInitialSql(connId), 0);
-    EXPECT_EQ(script.takeCalls(), Calls{});
-
-    std::string path = Write("dsn.sql", "UPDATE t SET k = 1");
-    OA_ConnSettingsSetText(&OA_ConnSettings().initSqlFile, (dir + "/dsn").c_str());
+// The text runs on the connection whose connect request carries it, and on no other.
+TEST_F(AgentInitSqlScript, RunsWithTheConnectThatCarriesIt) {
     Session other;
+    other.initSqlText = "UPDATE t SET k = 1";
     other.Open("scripted.db");
-    script.takeCalls();
-    EXPECT_EQ(OA_RunConnInitialSql(other.connId), 0);
+    EXPECT_EQ(other.initSqlResult, 0);
     EXPECT_EQ(SetUpText(script.takeCalls()), "UPDATE t SET k = 1");
     other.Close();
-    EXPECT_EQ(OA_RunConnInitialSql(other.connId), -1);
+
+    Session plain;
+    plain.Open("scripted.db");
+    EXPECT_EQ(plain.initSqlResult, 0);
+    EXPECT_EQ(SetUpText(script.takeCalls()), "");
+    plain.Close();
 }
 
 TEST_F(AgentInitSqlScript, RunsAsOneStatementAndCommitsInAutocommit) {
-    std::string path = Write("two.sql", "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)");
-    ASSERT_EQ(OA_RunInitialSql(connId, path.c_str()), 0);
+    const char* text = "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)";
+    ASSERT_EQ(OA_RunInitialSql(connId, "two.sql", text), 0);
     Calls calls = script.takeCalls();
-    EXPECT_EQ(SetUpText(calls), "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)");
+    EXPECT_EQ(SetUpText(calls), text);
     ASSERT_GE(calls.size(), 4u);
     // The run, its commit, and the close of the freed statement.
     EXPECT_EQ(Calls(calls.end() - 4, calls.end()), (Calls{"tpe_sqlexecute #1", SetConn(), kEnd, SetConn()}));
@@ -540,7 +506,7 @@ TEST_F(AgentInitSqlScript, RunsAsOneStatementAndCommitsInAutocommit) {
 
     // Without autocommit the transaction stays open for the application, and is known.
     AutocommitOff();
-    ASSERT_EQ(OA_RunInitialSql(connId, path.c_str()), 0);
+    ASSERT_EQ(OA_RunInitialSql(connId, "two.sql", text), 0);
     for (const std::string& c : script.takeCalls())
         EXPECT_NE(c, kEnd);
     EXPECT_NE(conn->transFlags & OA_TRANS_OPEN, 0);
@@ -548,31 +514,32 @@ TEST_F(AgentInitSqlScript, RunsAsOneStatementAndCommitsInAutocommit) {
 
 TEST_F(AgentInitSqlScript, EscapesAreTranslatedOnce) {
     LogCapture warnings(LOG_WARNING);
-    std::string path = Write("esc.sql", "SELECT {fn nosuchfn(1)} FROM t");
-    ASSERT_EQ(OA_RunInitialSql(connId, path.c_str()), 0);
+    ASSERT_EQ(OA_RunInitialSql(connId, "esc.sql", "SELECT {fn nosuchfn(1)} FROM t"), 0);
     EXPECT_EQ(warnings.matching("unknown escape function nosuchfn called").size(), 1u);
 }
 
-TEST_F(AgentInitSqlScript, FailuresLeaveALogLineAndAWorkingConnection) {
-    std::string missing = dir + "/missing";
-    std::string bad = Write("bad.sql", "SELEC 1");
-    std::string failing = Write("failing.sql", "DELETE FROM t");
+// A failure leaves its log line, the server's messages on the connection for the ODBC
+// side's warning, and a working connection.
+TEST_F(AgentInitSqlScript, FailuresLeaveALogLineTheMessagesAndAWorkingConnection) {
     script.failNext("tpe_sqlprepare", {{-20003, "42000", "syntax error"}});
     script.failNext("tpe_sqlexecute", {{-20004, "42S02", "no table t"}});
     LogCapture errors(LOG_ERR);
-    EXPECT_EQ(OA_RunInitialSql(connId, missing.c_str()), -1);
-    EXPECT_EQ(OA_RunInitialSql(connId, bad.c_str()), -1);
-    EXPECT_EQ(OA_RunInitialSql(connId, failing.c_str()), -1);
-    const std::vector<std::string> want = {
-        "3:unable to read from initial SQL file " + missing + ".sql (No such file or directory)",
-        "3:preparation of " + bad + " failed",
-        "3:execution of " + failing + " failed",
-    };
+    struct Case {
+        const char* name;
+        const char* text;
+        const char* state;
+    } cases[] = {{"bad.sql", "SELEC 1", "42000"}, {"failing.sql", "DELETE FROM t", "42S02"}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(OA_RunInitialSql(connId, c.name, c.text), -1);
+        ASSERT_NE(conn->errors.head, nullptr) << c.name;
+        EXPECT_STREQ(conn->errors.head->sqlstate, c.state);
+        OA_ErrClear(&conn->errors);
+    }
+    const std::vector<std::string> want = {"3:preparation of bad.sql failed", "3:execution of failing.sql failed"};
     EXPECT_EQ(errors.lines, want);
     // The failed run's transaction was ended all the same, and the connection still works.
     EXPECT_EQ(conn->transFlags & OA_TRANS_OPEN, 0);
-    script.addResult(kThreeRows);
-    EXPECT_EQ(Exec("SELECT a, b FROM t"), 0);
+    EXPECT_EQ(OA_RunInitialSql(connId, "good.sql", "DELETE FROM t"), 0);
 }
 
 }  // namespace

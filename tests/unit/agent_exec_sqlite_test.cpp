@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "driver/diag/diag.h"
+#include "driver/handlers/connect.h"
 #include "drv_pro9/oa_initsql.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "tests/unit/conn_fixture.h"
@@ -233,43 +235,92 @@ TEST_F(AgentExecSqlite, FailingRowInAutocommitEndsTheTransaction) {
 
 TEST_F(AgentExecSqlite, InitialSqlFileIsCommittedOrLeftToTheApplication) {
     ASSERT_EQ(a.Exec("CREATE TABLE t (k INTEGER)"), 0);
-    std::string path = file.path() + "-init.sql";
-    std::ofstream(path) << "INSERT INTO t VALUES (1)\n";
-    ASSERT_EQ(OA_RunInitialSql(a.connId, path.c_str()), 0);
+    const char* text = "INSERT INTO t VALUES (1)\n";
+    ASSERT_EQ(OA_RunInitialSql(a.connId, "init.sql", text), 0);
     EXPECT_EQ(Count(b), "1");
 
     // Without autocommit the run's transaction is the application's: it commits it.
     ASSERT_EQ(OA_TransState(a.conn, OA_TRANS_AUTOCOMMIT_OFF), 0);
-    ASSERT_EQ(OA_RunInitialSql(a.connId, path.c_str()), 0);
+    ASSERT_EQ(OA_RunInitialSql(a.connId, "init.sql", text), 0);
     EXPECT_EQ(Count(b), "1");
     ASSERT_EQ(OA_Commit(a.connId), 0);
     EXPECT_EQ(Count(b), "2");
-    std::remove(path.c_str());
 }
 
-// The ODBC side's connection open runs the data source's file once the connection is up.
-class ConnOpenInitialSql : public conn_fixture::ConnTest {
+// A connect runs the initial SQL file it names on its new connection, and reports a file
+// that cannot be read or run as a warning, with the server's messages where there are some.
+class ConnectInitialSql : public conn_fixture::ConnTest {
 protected:
     void SetUp() override {
         ConnTest::SetUp();
         ConnSetOpTableBinder(nullptr);   // the agent itself, on the embedded server
+        init = db.path() + "-init.sql";
     }
+    void TearDown() override {
+        std::remove(init.c_str());
+        ConnTest::TearDown();
+    }
+    SQLRETURN Connect(const std::string& in) {
+        static const CALLREC rec{"DriverConnect", "", 1, CALL_KIND_DBC, DoDriverConnect};
+        char out[512];
+        SQLSMALLINT outLen = 0;
+        return CallODBC(rec, HandleFromId(conn->id), nullptr, in.c_str(), SQLSMALLINT{SQL_NTS}, out,
+                        SQLSMALLINT{sizeof out}, &outLen, SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_NARROW);
+    }
+    // Runs a statement on the connection; 0 or the agent's code.
+    int Exec(const char* sql) {
+        uint32_t stmt = 0;
+        EXPECT_EQ(OA_AllocStmt(conn->agentConn, &stmt), 0);
+        int rc = OA_PrepareAndExecute(stmt, sql, nullptr, 0, nullptr);
+        EXPECT_EQ(OA_FreeStmt(stmt), 0);
+        return rc;
+    }
+    // The state and text of every diagnostic record of the connection, one line each.
+    std::string Diagnostics() {
+        std::string all;
+        SQLCHAR state[6], text[512];
+        while (GetErrorRec(nullptr, conn, nullptr, nullptr, state, nullptr, text, sizeof text, nullptr,
+                           DIAG_MODE_CONSUME) == SQL_SUCCESS)
+            all += std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(text) + "\n";
+        return all;
+    }
+    void Disconnect() { ASSERT_EQ(ConnClose(conn), 0); }
+
+    esqltest::TempDb db;
+    std::string init;
 };
 
-TEST_F(ConnOpenInitialSql, RunsOnTheNewConnection) {
-    esqltest::TempDb file;
-    std::string path = file.path() + "-init.sql";
-    std::ofstream(path) << "CREATE TABLE t (k INTEGER)";
-    conn->cn_dbpath = file.path();
-    OA_ConnSettingsSetText(&OA_ConnSettings().initSqlFile, path.c_str());
-    ConnOpen(conn, 'A');
-    ASSERT_EQ(conn->state, CONN_CONNECTED);
-    uint32_t stmt = 0;
-    ASSERT_EQ(OA_AllocStmt(conn->agentConn, &stmt), 0);
-    EXPECT_EQ(OA_PrepareAndExecute(stmt, "SELECT k FROM t", nullptr, 0, nullptr), 0);
-    EXPECT_EQ(OA_FreeStmt(stmt), 0);
-    EXPECT_EQ(ConnClose(conn), 0);
-    std::remove(path.c_str());
+TEST_F(ConnectInitialSql, RunsOnTheNewConnectionOfTheConnectThatNamesIt) {
+    std::ofstream(init) << "CREATE TABLE t (k INTEGER)";
+    ASSERT_EQ(Connect("DATABASENAME=" + db.path() + ";INITSQL=" + init), SQL_SUCCESS) << Diagnostics();
+    EXPECT_EQ(Exec("SELECT k FROM t"), 0);
+    EXPECT_EQ(Exec("DROP TABLE t"), 0);
+    Disconnect();
+
+    // A connect that fails before the agent connects leaves nothing behind for the next
+    // connect, which names no file.
+    std::ofstream(init) << "CREATE TABLE u (k INTEGER)";
+    ConnSetOpTableBinder([](OA_OPHOLDER*) { return 15; });
+    ASSERT_EQ(Connect("DATABASENAME=" + db.path() + ";INITSQL=" + init), SQL_ERROR);
+    ConnSetOpTableBinder(nullptr);
+    ASSERT_EQ(Connect("DATABASENAME=" + db.path()), SQL_SUCCESS) << Diagnostics();
+    EXPECT_NE(Exec("SELECT k FROM u"), 0);
+    Disconnect();
+}
+
+TEST_F(ConnectInitialSql, FailureIsAWarningOfTheConnect) {
+    std::ofstream(init) << "SELEC 1";
+    ASSERT_EQ(Connect("DATABASENAME=" + db.path() + ";INITSQL=" + init), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(Diagnostics().substr(0, 30), "42000 [Tessaryn][ODBC][Progres") << Diagnostics();
+    EXPECT_EQ(conn->state, CONN_CONNECTED);
+    Disconnect();
+
+    std::remove(init.c_str());
+    ASSERT_EQ(Connect("DATABASENAME=" + db.path() + ";INITSQL=" + init), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(Diagnostics(), "01000 [Tessaryn][ODBC]Unable to read the initial SQL file " + init +
+                                 ": No such file or directory\n");
+    EXPECT_EQ(Exec("CREATE TABLE v (k INTEGER)"), 0);  // a working connection
+    Disconnect();
 }
 
 }  // namespace

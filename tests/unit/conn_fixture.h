@@ -54,7 +54,8 @@ struct FakeAgent {
     std::map<std::string, std::optional<std::string>> request;
     int32_t requestReadOnly = -1;
     int16_t requestLoginTimeout = -1;
-    std::function<void()> onConnect;  // runs inside slot 5
+    std::function<void()> onConnect;    // runs inside slot 5
+    std::function<void()> onTypeTable;  // runs inside slot 23, once the connection is up
 };
 
 inline FakeAgent* g_fake = nullptr;
@@ -156,6 +157,8 @@ inline int FakeRollback(uint32_t) {
 
 inline int FakeTypeTable(uint32_t, OA_TYPETABLEREQ* req) {
     g_fake->calls.push_back("GetOpTable");
+    if (g_fake->onTypeTable)
+        g_fake->onTypeTable();
     if (g_fake->typeTableRc != 0)
         return g_fake->typeTableRc;
     req->rows = OA_CONVTABLE;
@@ -251,7 +254,6 @@ protected:
         ConnSetOpTableBinder(FakeBind);
         KvrLOGIN_Install(nullptr, nullptr);
         OA_CONNSETTINGS& s = OA_ConnSettings();
-        std::free(s.initSqlFile);
         std::free(s.sqlDbmsName);
         s = OA_CONNSETTINGS{};
         std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);

@@ -2,19 +2,25 @@
 // fake login dialogs, the completed connect string in both widths and every buffer size,
 // the settings a connect gives the connection, the trace without passwords, and the
 // connect lock.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <sqlext.h>
 
+#include <chrono>
 #include <cstring>
 #include <future>
 #include <string>
 
 #include "conn_fixture.h"
+#include "driver/diag/diag.h"
 #include "driver/frame/trace.h"
 #include "driver/frame/widen.h"
 #include "driver/handlers/connect.h"
 #include "driver/objects/connconf.h"
+#include "util/charset.h"
 #include "util/errcode.h"
 
 using namespace conn_fixture;
@@ -29,6 +35,14 @@ const CALLREC kDriverConnectWRec{"DriverConnectW", "", 1, CALL_KIND_DBC, DoDrive
 const CALLREC kConnectRec{"Connect", "", 1, CALL_KIND_DBC, DoConnect};
 
 void* const kWindow = reinterpret_cast<void*>(0x1234);
+
+// UTF-8 text as NUL-terminated UTF-16.
+std::vector<SQLWCHAR> Wide(const std::string& s) {
+    std::vector<SQLWCHAR> w(s.size() + 1);
+    w.resize(static_cast<size_t>(ut_Utf8Decode(s.c_str(), w.data(), static_cast<SQLLEN>(s.size()))));
+    w.push_back(0);
+    return w;
+}
 
 // The fake dialog: confirms with g_dialogAnswer, or cancels when there is none.
 struct DialogCall {
@@ -71,6 +85,15 @@ protected:
                         out.data(), SQLSMALLINT{512}, &outLen, completion, WIDTH_NARROW);
     }
     std::string Out() const { return std::string(out.c_str()); }
+
+    // SQLDriverConnectW as its entry makes the call: the input as UTF-8, the caller's UTF-16
+    // buffer, its size in characters and the length pointer handed through.
+    SQLRETURN ConnectW(const std::vector<SQLWCHAR>& in, SQLWCHAR* buf, SQLSMALLINT chars, SQLSMALLINT* length) {
+        WideIn i(in.data(), SQL_NTS);
+        WideHook w({&i});
+        return CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(), i.len16(),
+                              buf, chars, length, SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+    }
     void Disconnect() {
         if (conn->state == CONN_CONNECTED) {
             ASSERT_EQ(ConnClose(conn), 0);
@@ -193,16 +216,25 @@ TEST_F(DriverConnectTest, ConnectGivesTheConnectionItsSettings) {
 }
 
 TEST_F(DriverConnectTest, CompletedConnectString) {
+    TempDir dir;
+    const std::string fileDsn = dir / "ok.dsn";
+    trace_support::WriteFile(fileDsn, "[ODBC]\nDATABASENAME=/data/file.db\nUID=fileuser\nHOSTNAME=filehost\n");
     struct Case {
         std::string in;
         std::string out;
     } cases[] = {
+        // The File DSN is named again: without it a reconnect would reach the Default section.
+        {"FILEDSN=" + fileDsn, "DSN=;UID=fileuser;PWD=;CONNSTR=/data/file.db;FILEDSN=" + fileDsn},
         {"DSN=Sales;PWD={a;b}", "DSN=Sales;UID=ann;PWD={a;b};CONNSTR=/data/sales.db"},
         // Neither DSN nor FILEDSN: the "Default" section.
         {"UID=x", "DSN=Default;UID=x;PWD=defpwd;CONNSTR=/data/default.db"},
         // A database the string named is named again, for a reconnect with this string.
         {"DSN=Sales;DATABASENAME=/other.db",
          "DSN=Sales;UID=ann;PWD=salespwd;CONNSTR=/other.db;DATABASENAME=/other.db"},
+        // The DRIVER value as the caller wrote it, braced or not.
+        {"DRIVER=/opt/varno/libvarnod.so;UID=u;PWD={p;q}",
+         "DRIVER=/opt/varno/libvarnod.so;UID=u;PWD={p;q};FBS=20;READONLY=;NLB=;DATABASENAME=/data/default.db;"
+         "NRSSL=FALSE;DYN_CURS_SENSITIVITY=LOW;HOSTNAME=;PORT=;SQLDBMSNAME=;DEFTXNISO=;IV=;IA=;Server=Tessaryn"},
         {"DRIVER={Tessaryn Vell};UID=u;PWD=p;HOSTNAME=h;PORT=5;IV=yes;NRSSL=TRUE;DYN_CURS_SENSITIVITY=Disabled;"
          "READONLY=no",
          "DRIVER={Tessaryn Vell};UID=u;PWD=p;FBS=20;READONLY=no;NLB=;DATABASENAME=/data/default.db;NRSSL=TRUE;"
@@ -212,11 +244,53 @@ TEST_F(DriverConnectTest, CompletedConnectString) {
         ASSERT_EQ(Connect(c.in), SQL_SUCCESS) << c.in;
         EXPECT_EQ(Out(), c.out);
         EXPECT_EQ(outLen, static_cast<SQLSMALLINT>(c.out.size()));
-        // The completed string connects again to the same database.
+        // The completed string connects again to the same database, on the same host.
         std::string dbpath = conn->cn_dbpath;
+        std::string dbopts = conn->cn_dbopts;
         Disconnect();
         ASSERT_EQ(Connect(c.out), SQL_SUCCESS) << c.out;
         EXPECT_EQ(conn->cn_dbpath, dbpath) << c.out;
+        EXPECT_EQ(conn->cn_dbopts, dbopts) << c.out;
+        Disconnect();
+    }
+}
+
+// Whatever fails once the agent connection exists, an exception included, gives it back:
+// the call fails and leaves nothing connected, so that a retry can connect.
+TEST_F(DriverConnectTest, FailureAfterTheAgentConnectedLeavesNothingOpen) {
+    fake.onTypeTable = [] { throw std::bad_alloc(); };
+    EXPECT_EQ(Connect("DSN=Empty;UID=u;PWD=p"), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, ERR_MEMORY_ALLOCATION_FAILURE);
+    EXPECT_EQ(conn->state, CONN_ALLOCATED);
+    EXPECT_EQ(conn->agentConn, 0u);
+    EXPECT_EQ(fake.serversOpen, 0);
+    EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"OpenServer", "Connect", "GetOpTable", "Disconnect",
+                                                     "CloseServer"}));
+    fake.onTypeTable = nullptr;
+    EXPECT_EQ(Connect("DSN=Empty;UID=u;PWD=p"), SQL_SUCCESS);
+    EXPECT_EQ(conn->state, CONN_CONNECTED);
+}
+
+// An unclosed brace is refused before anything is read, opened or created, from the
+// application's string and from the dialog's answer alike.
+TEST_F(DriverConnectTest, UnclosedBraceIsAnInvalidConnectString) {
+    g_dialogAnswer = "DSN=Empty;UID=dlg;PWD={x";
+    const std::pair<const char*, SQLUSMALLINT> cases[] = {{"DATABASENAME={/tmp/b.db;UID=u", SQL_DRIVER_NOPROMPT},
+                                                          {"DSN=Empty", SQL_DRIVER_PROMPT}};
+    for (const auto& [in, completion] : cases) {
+        EXPECT_EQ(Connect(in, completion), SQL_ERROR) << in;
+        EXPECT_EQ(conn->state, CONN_ALLOCATED);
+        EXPECT_TRUE(TakeCalls().empty()) << in;
+        SQLCHAR state[6] = {};
+        SQLCHAR text[256] = {};
+        ASSERT_EQ(GetErrorRec(nullptr, conn, nullptr, nullptr, state, nullptr, text, sizeof text, nullptr,
+                              DIAG_MODE_CONSUME),
+                  SQL_SUCCESS);
+        EXPECT_STREQ(reinterpret_cast<char*>(state), "08001");
+        EXPECT_EQ(std::string(reinterpret_cast<char*>(text)),
+                  std::string("[Tessaryn][ODBC]Invalid connection string: the value of ") +
+                      (completion == SQL_DRIVER_PROMPT ? "PWD" : "DATABASENAME") +
+                      " opens a brace that is never closed");
         Disconnect();
     }
 }
@@ -266,38 +340,23 @@ TEST_F(DriverConnectTest, NegativeOutSizeIsRefusedBeforeConnecting) {
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     EXPECT_STREQ(buf, "untouched");
 
-    std::vector<SQLWCHAR> in = {'D', 'S', 'N', '=', 'E', 'm', 'p', 't', 'y', 0};
     SQLWCHAR outW[8] = {};
-    WideIn i(in.data(), SQL_NTS);
-    WideOut o(outW, -5, WideCut::PostOnHandle);
-    WideHook w({&i}, &o, &outLen);
-    rc = CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(), i.len16(),
-                        o.buffer(), o.size16(), o.narrowLen16(), SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+    rc = ConnectW(Wide("DSN=Empty"), outW, -5, &outLen);
     EXPECT_EQ(rc, SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     EXPECT_EQ(conn->state, CONN_ALLOCATED);
     EXPECT_TRUE(TakeCalls().empty());
 }
 
-// The wide entry's way: UTF-8 in, a narrow buffer out converted back into characters.
+// The wide entry's way: UTF-8 in; the completed string written straight into the
+// caller's UTF-16 buffer, its length counted in characters whatever its size in UTF-8.
 TEST_F(DriverConnectTest, WideEntryConnectsInWideMode) {
-    auto wide = [](const std::string& s) {
-        std::vector<SQLWCHAR> w(s.begin(), s.end());
-        w.push_back(0);
-        return w;
-    };
     const std::string full = "DSN=Empty;UID=u;PWD=p;CONNSTR=/data/empty.db";
     for (SQLSMALLINT chars : {SQLSMALLINT(200), static_cast<SQLSMALLINT>(full.size() + 1),
                               static_cast<SQLSMALLINT>(full.size()), SQLSMALLINT(0)}) {
-        auto in = wide("DSN=Empty;UID=u;PWD=p");
         std::vector<SQLWCHAR> outW(256, 0xFFFF);
         SQLSMALLINT outChars = -1;
-        WideIn i(in.data(), SQL_NTS);
-        WideOut o(outW.data(), chars, WideCut::PostOnHandle);
-        WideHook w({&i}, &o, &outChars);
-        SQLRETURN rc = CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(),
-                                      i.len16(), o.buffer(), o.size16(), o.narrowLen16(),
-                                      SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+        SQLRETURN rc = ConnectW(Wide("DSN=Empty;UID=u;PWD=p"), outW.data(), chars, &outChars);
         bool fits = chars > static_cast<SQLSMALLINT>(full.size());
         EXPECT_EQ(rc, fits ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO) << chars;
         EXPECT_EQ(outChars, static_cast<SQLSMALLINT>(full.size())) << chars;
@@ -306,8 +365,33 @@ TEST_F(DriverConnectTest, WideEntryConnectsInWideMode) {
             for (size_t k = 0; outW[k] != 0; ++k)
                 back.push_back(static_cast<char>(outW[k]));
             EXPECT_EQ(back, full.substr(0, std::min<size_t>(full.size(), chars - 1))) << chars;
+        } else {
+            EXPECT_EQ(outW[0], 0xFFFF);
         }
         EXPECT_EQ(fake.request["options"], std::string("W\x7F\x01\x01"));
+        Disconnect();
+    }
+
+    // Beyond 32,767 bytes of UTF-8 the string still arrives whole, counted in characters:
+    // 'é' is two bytes and one character, U+1F600 four bytes and two characters.
+    std::string user, pwd;
+    for (int k = 0; k < 14000; ++k)
+        user += "\xc3\xa9";
+    for (int k = 0; k < 2000; ++k)
+        pwd += "\xf0\x9f\x98\x80";
+    const std::vector<SQLWCHAR> in = Wide("DSN=Empty;UID=" + user + ";PWD=" + pwd);
+    const std::vector<SQLWCHAR> want = Wide("DSN=Empty;UID=" + user + ";PWD=" + pwd + ";CONNSTR=/data/empty.db");
+    const auto wantChars = static_cast<SQLSMALLINT>(want.size() - 1);
+    ASSERT_EQ(wantChars, 14000 + 2 * 2000 + 42);  // 36,042 bytes of UTF-8
+    for (SQLSMALLINT chars : {SQLSMALLINT(30000), SQLSMALLINT(0), SQLSMALLINT(100)}) {
+        std::vector<SQLWCHAR> outW(30000, 0xFFFF);
+        SQLSMALLINT outChars = -1;
+        SQLRETURN rc = ConnectW(in, outW.data(), chars, &outChars);
+        EXPECT_EQ(rc, chars == 30000 ? SQL_SUCCESS : SQL_SUCCESS_WITH_INFO) << chars;
+        EXPECT_EQ(outChars, wantChars) << chars;
+        if (chars == 30000) {
+            EXPECT_TRUE(std::equal(want.begin(), want.end(), outW.begin()));
+        }
         Disconnect();
     }
 }
@@ -335,6 +419,69 @@ TEST_F(DriverConnectTest, SQLConnectBuildsAConnectStringThatCannotBeInjected) {
     EXPECT_EQ(call("Sales", SQL_NTS, "u", -5, "p", SQL_NTS), SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     EXPECT_TRUE(fake.calls.empty());
+}
+
+// True when another thread can take both process-wide locks now.
+bool ProcessLocksFree() {
+    return std::async(std::launch::async, [] {
+               std::unique_lock<std::recursive_mutex> db(Drv().dbLock, std::try_to_lock);
+               std::unique_lock<std::recursive_mutex> connect(Drv().connectLock, std::try_to_lock);
+               return db.owns_lock() && connect.owns_lock();
+           }).get();
+}
+
+bool g_locksFreeInDialog = false;
+int LockCheckingLogin(void*, const char*, const char*, char** out, int) {
+    g_locksFreeInDialog = ProcessLocksFree();
+    *out = strdup("DSN=Empty;UID=dlg;PWD=x");
+    return KVR_LOGIN_OK;
+}
+
+// The dialog waits for a user: no other connection may wait with it.
+TEST_F(DriverConnectTest, DialogRunsWithoutTheProcessWideLocks) {
+    KvrLOGIN_Install(LockCheckingLogin, FakeLoginFree);
+    ASSERT_EQ(Connect("DSN=Empty", SQL_DRIVER_PROMPT), SQL_SUCCESS);
+    EXPECT_TRUE(g_locksFreeInDialog);
+    EXPECT_EQ(conn->user, "dlg");
+}
+
+// Files a connect reads itself are refused, not waited on, when they are not regular files
+// or are too large: the connect goes on without them.
+TEST_F(DriverConnectTest, FilesThatCouldKeepAConnectWaitingAreRefused) {
+    TempDir dir;
+    const std::string pipe = dir / "pipe.dsn";
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    // 300,000 entries: far beyond what a File DSN holds.
+    std::string huge = "[ODBC]\nUID=hugeuser\n";
+    for (int k = 0; k < 300000; ++k)
+        huge += "K" + std::to_string(k) + "=v\n";
+    trace_support::WriteFile(dir / "huge.dsn", huge);
+    struct Case {
+        std::string in;
+        SQLRETURN rc;
+        const char* user;
+    } cases[] = {
+        {"FILEDSN=" + pipe, SQL_SUCCESS, ""},
+        {"FILEDSN=" + (dir / "huge.dsn"), SQL_SUCCESS, ""},
+        {"DSN=Empty;UID=u;INITSQL=" + pipe, SQL_SUCCESS_WITH_INFO, "u"},
+    };
+    for (const Case& c : cases) {
+        auto done = std::async(std::launch::async, [&] { return Connect(c.in); });
+        if (done.wait_for(std::chrono::seconds(20)) != std::future_status::ready) {
+            int fd = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);  // let the waiting reader go
+            close(fd);
+            done.wait();
+            ADD_FAILURE() << c.in << " waited";
+        }
+        EXPECT_EQ(done.get(), c.rc) << c.in;
+        EXPECT_EQ(conn->user, c.user) << c.in;
+        if (c.rc == SQL_SUCCESS_WITH_INFO) {
+            EXPECT_EQ(Messages(conn->diag),
+                      std::vector<std::string>{"Unable to read the initial SQL file " + pipe +
+                                               ": not a regular file[SQLSTATE:01000]"});
+        }
+        Disconnect();
+    }
 }
 
 // Process-wide state is touched only inside the connect lock, which the agent's connect
@@ -366,9 +513,18 @@ TEST_F(DriverConnectTest, TraceNeverShowsAPassword) {
     ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Sales", SQLSMALLINT{SQL_NTS}, "bob",
                        SQLSMALLINT{SQL_NTS}, "secret2", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
               SQL_SUCCESS);
+    Disconnect();
+    // A user name that looks like the start of a braced value to a careless reader.
+    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Sales", SQLSMALLINT{SQL_NTS}, " {bob",
+                       SQLSMALLINT{SQL_NTS}, "secret3", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
+              SQL_SUCCESS);
+    EXPECT_EQ(conn->password, "secret3");
+    Disconnect();
+    ASSERT_EQ(Connect("DSN=Sales;UID= {bob;PWD=secret4"), SQL_SUCCESS);
+    EXPECT_EQ(conn->password, "secret4");
     DrvDetach();  // closes the trace (and frees the handles)
     std::string trace = ReadFile(dir / "trace.log");
-    for (const char* secret : {"secret1", "secret2", "salespwd", "key=[PWD]", "key=[FDSN]"})
+    for (const char* secret : {"secret1", "secret2", "secret3", "secret4", "salespwd", "key=[PWD]", "key=[FDSN]"})
         EXPECT_EQ(trace.find(secret), std::string::npos) << secret << " in\n" << trace;
     for (const char* line :
          {"\nconnStr=[DSN=Sales;PWD=***]\n", "\n  key=[UID] data=[ann] supplied=0\n",

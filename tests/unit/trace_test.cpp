@@ -338,6 +338,10 @@ TEST(TraceMask, PasswordsNeverReachATrace) {
         {"DRIVER={x;PWD=y};PWD=z", "DRIVER={x;PWD=y};PWD=***"},
         {"PWD=", "PWD=***"},
         {"DSN=a;;PWD", "DSN=a;;PWD"},
+        // A blank before '{' makes no braced value: the parser's password starts after ';'.
+        {"UID= {bob;PWD=LeakSecret2", "UID= {bob;PWD=***"},
+        // An unclosed brace runs to the end, password and all.
+        {"UID=u;PWD={se;cret", "UID=u;PWD=***"},
         {"", ""},
     };
     for (const Case& c : cases)
