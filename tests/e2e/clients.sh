@@ -64,13 +64,19 @@ for dsn in ("wide", "narrow"):
     except pyodbc.Error as e:
         assert e.args[0] == "HYC00" and "[Tessaryn][ODBC][Driver]Driver not capable" in e.args[1], e.args
     conn.close()
-# A braced password is one value, closed or not: the ';' and the keyword inside it do not
-# reach the driver as a setting, so the data source's database is the one opened (the
-# embedded server accepts any password).
-for pwd in ("{a;DATABASENAME=%s/wrong.db}" % work, "{a;b}", "{a;DATABASENAME=%s/wrong.db" % work):
+# A braced password is one value: the ';' and the keyword inside it do not reach the
+# driver as a setting, so the data source's database is the one opened (the embedded
+# server accepts any password). A brace never closed is refused before anything opens.
+for pwd in ("{a;DATABASENAME=%s/wrong.db}" % work, "{a;b}"):
     conn = pyodbc.connect("DSN=wide;PWD=%s" % pwd, autocommit=True)
     conn.close()
     assert not os.path.exists(os.path.join(work, "wrong.db")), pwd
+try:
+    pyodbc.connect("DSN=wide;PWD={a;DATABASENAME=%s/wrong.db" % work, autocommit=True)
+    raise AssertionError("a connect string with an unclosed brace was accepted")
+except pyodbc.Error as e:
+    assert e.args[0] == "08001" and "never closed" in e.args[1], e.args
+assert not os.path.exists(os.path.join(work, "wrong.db"))
 PY
 
 echo "$((3 - failures)) passed, $failures failed"
