@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int kStmt = CALL_KIND_STMT;
-constexpr auto Pending = DoNotCapable<kStmt>;
 
 #define VARNO_TABLE3_FORMAT \
     "szTableQualifier=%lX cbTableQualifier=%d szTableOwner=%lX cbTableOwner=%d szTableName=%lX cbTableName=%d"
@@ -23,35 +22,33 @@ constexpr auto Pending = DoNotCapable<kStmt>;
     "fColType=%u szTableQual=%lX cbTableQual=%d szTableOwner=%lX cbTableOwner=%d szTableName=%lX "        \
     "cbTableName=%d fScope=%u fNullable==%u"
 
-const CALLREC kColumnPrivileges{"ColumnPrivileges", VARNO_COLUMNS_FORMAT, 1, kStmt, Pending};
-const CALLREC kColumnPrivilegesW{"ColumnPrivilegesW", VARNO_COLUMNS_FORMAT, 1, kStmt, Pending};
-const CALLREC kColumns{"Columns", VARNO_COLUMNS_FORMAT, 1, kStmt, Pending};
-const CALLREC kColumnsW{"ColumnsW", VARNO_COLUMNS_FORMAT, 1, kStmt, Pending};
-const CALLREC kForeignKeys{"ForeignKeys", VARNO_FOREIGNKEYS_FORMAT, 1, kStmt, Pending};
-const CALLREC kForeignKeysW{"ForeignKeysW", VARNO_FOREIGNKEYS_FORMAT, 1, kStmt, Pending};
-const CALLREC kPrimaryKeys{"PrimaryKeys", VARNO_TABLE3_FORMAT, 1, kStmt, Pending};
-const CALLREC kPrimaryKeysW{"PrimaryKeysW", VARNO_TABLE3_FORMAT, 1, kStmt, Pending};
-const CALLREC kProcedureColumns{"ProcedureColumns", VARNO_PROC3_FORMAT " szColumnName=%lX cbColumnName=%d", 1,
-                                kStmt, Pending};
-const CALLREC kProcedureColumnsW{"ProcedureColumnsW", VARNO_PROC3_FORMAT " szColumnName=%lX cbColumnName=%d", 1,
-                                 kStmt, Pending};
-const CALLREC kProcedures{"Procedures", VARNO_PROC3_FORMAT, 1, kStmt, Pending};
-const CALLREC kProceduresW{"ProceduresW", VARNO_PROC3_FORMAT, 1, kStmt, Pending};
-const CALLREC kSpecialColumns{"SpecialColumns", VARNO_SPECIALCOLUMNS_FORMAT, 1, kStmt, Pending};
-const CALLREC kSpecialColumnsW{"SpecialColumnsW", VARNO_SPECIALCOLUMNS_FORMAT, 1, kStmt, Pending};
-const CALLREC kStatistics{"Statistics", VARNO_TABLE3_FORMAT " fUnique=%u fAccuracy=%u", 1, kStmt, Pending};
-const CALLREC kStatisticsW{"StatisticsW", VARNO_TABLE3_FORMAT " fUnique=%u fAccuracy=%u", 1, kStmt, Pending};
-const CALLREC kTablePrivileges{"TablePrivileges", VARNO_TABLE3_FORMAT, 1, kStmt, Pending};
-const CALLREC kTablePrivilegesW{"TablePrivilegesW", VARNO_TABLE3_FORMAT, 1, kStmt, Pending};
-const CALLREC kTables{"Tables", VARNO_TABLE3_FORMAT " szTableType=%lX cbTableType=%d", 1, kStmt, Pending};
-const CALLREC kTablesW{"TablesW", VARNO_TABLE3_FORMAT " szTableType=%lX cbTableType=%d", 1, kStmt, Pending};
+constexpr auto kColumnPrivileges = MakePendingCall("ColumnPrivileges", VARNO_COLUMNS_FORMAT, kStmt);
+constexpr auto kColumnPrivilegesW = MakePendingCall("ColumnPrivilegesW", VARNO_COLUMNS_FORMAT, kStmt);
+constexpr auto kColumns = MakePendingCall("Columns", VARNO_COLUMNS_FORMAT, kStmt);
+constexpr auto kColumnsW = MakePendingCall("ColumnsW", VARNO_COLUMNS_FORMAT, kStmt);
+constexpr auto kForeignKeys = MakePendingCall("ForeignKeys", VARNO_FOREIGNKEYS_FORMAT, kStmt);
+constexpr auto kForeignKeysW = MakePendingCall("ForeignKeysW", VARNO_FOREIGNKEYS_FORMAT, kStmt);
+constexpr auto kPrimaryKeys = MakePendingCall("PrimaryKeys", VARNO_TABLE3_FORMAT, kStmt);
+constexpr auto kPrimaryKeysW = MakePendingCall("PrimaryKeysW", VARNO_TABLE3_FORMAT, kStmt);
+constexpr auto kProcedureColumns = MakePendingCall("ProcedureColumns", VARNO_PROC3_FORMAT " szColumnName=%lX cbColumnName=%d", kStmt);
+constexpr auto kProcedureColumnsW = MakePendingCall("ProcedureColumnsW", VARNO_PROC3_FORMAT " szColumnName=%lX cbColumnName=%d", kStmt);
+constexpr auto kProcedures = MakePendingCall("Procedures", VARNO_PROC3_FORMAT, kStmt);
+constexpr auto kProceduresW = MakePendingCall("ProceduresW", VARNO_PROC3_FORMAT, kStmt);
+constexpr auto kSpecialColumns = MakePendingCall("SpecialColumns", VARNO_SPECIALCOLUMNS_FORMAT, kStmt);
+constexpr auto kSpecialColumnsW = MakePendingCall("SpecialColumnsW", VARNO_SPECIALCOLUMNS_FORMAT, kStmt);
+constexpr auto kStatistics = MakePendingCall("Statistics", VARNO_TABLE3_FORMAT " fUnique=%u fAccuracy=%u", kStmt);
+constexpr auto kStatisticsW = MakePendingCall("StatisticsW", VARNO_TABLE3_FORMAT " fUnique=%u fAccuracy=%u", kStmt);
+constexpr auto kTablePrivileges = MakePendingCall("TablePrivileges", VARNO_TABLE3_FORMAT, kStmt);
+constexpr auto kTablePrivilegesW = MakePendingCall("TablePrivilegesW", VARNO_TABLE3_FORMAT, kStmt);
+constexpr auto kTables = MakePendingCall("Tables", VARNO_TABLE3_FORMAT " szTableType=%lX cbTableType=%d", kStmt);
+constexpr auto kTablesW = MakePendingCall("TablesW", VARNO_TABLE3_FORMAT " szTableType=%lX cbTableType=%d", kStmt);
 
 }  // namespace
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
                                                    SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab,
                                                    SQLCHAR* col, SQLSMALLINT cbCol) {
-    return CallODBC(kColumnPrivileges, h, cat, cbCat, sch, cbSch, tab, cbTab, col, cbCol);
+    return CallODBC(kColumnPrivileges, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab, col, cbCol));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
@@ -59,14 +56,13 @@ VARNO_EXPORT SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT h, SQLWCHAR* cat, S
                                                     SQLWCHAR* col, SQLSMALLINT cbCol) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab), k(col, cbCol);
     WideHook w({&c, &s, &t, &k});
-    return CallODBCHooked(kColumnPrivilegesW, h, w.hook(), c.text(), c.len16(), s.text(), s.len16(), t.text(),
-                          t.len16(), k.text(), k.len16());
+    return CallODBC(kColumnPrivilegesW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), k.text(), k.len16()), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColumns(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
                                           SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab, SQLCHAR* col,
                                           SQLSMALLINT cbCol) {
-    return CallODBC(kColumns, h, cat, cbCat, sch, cbSch, tab, cbTab, col, cbCol);
+    return CallODBC(kColumns, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab, col, cbCol));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColumnsW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
@@ -74,16 +70,15 @@ VARNO_EXPORT SQLRETURN SQL_API SQLColumnsW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLIN
                                            SQLSMALLINT cbCol) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab), k(col, cbCol);
     WideHook w({&c, &s, &t, &k});
-    return CallODBCHooked(kColumnsW, h, w.hook(), c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(),
-                          k.text(), k.len16());
+    return CallODBC(kColumnsW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), k.text(), k.len16()), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT h, SQLCHAR* pkCat, SQLSMALLINT cbPkCat, SQLCHAR* pkSch,
                                               SQLSMALLINT cbPkSch, SQLCHAR* pkTab, SQLSMALLINT cbPkTab,
                                               SQLCHAR* fkCat, SQLSMALLINT cbFkCat, SQLCHAR* fkSch,
                                               SQLSMALLINT cbFkSch, SQLCHAR* fkTab, SQLSMALLINT cbFkTab) {
-    return CallODBC(kForeignKeys, h, pkCat, cbPkCat, pkSch, cbPkSch, pkTab, cbPkTab, fkCat, cbFkCat, fkSch,
-                    cbFkSch, fkTab, cbFkTab);
+    return CallODBC(kForeignKeys, h, Pending(pkCat, cbPkCat, pkSch, cbPkSch, pkTab, cbPkTab, fkCat, cbFkCat, fkSch,
+                    cbFkSch, fkTab, cbFkTab));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT h, SQLWCHAR* pkCat, SQLSMALLINT cbPkCat, SQLWCHAR* pkSch,
@@ -93,27 +88,25 @@ VARNO_EXPORT SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT h, SQLWCHAR* pkCat, SQLS
     WideIn pc(pkCat, cbPkCat), ps(pkSch, cbPkSch), pt(pkTab, cbPkTab);
     WideIn fc(fkCat, cbFkCat), fs(fkSch, cbFkSch), ft(fkTab, cbFkTab);
     WideHook w({&pc, &ps, &pt, &fc, &fs, &ft});
-    return CallODBCHooked(kForeignKeysW, h, w.hook(), pc.text(), pc.len16(), ps.text(), ps.len16(), pt.text(),
-                          pt.len16(), fc.text(), fc.len16(), fs.text(), fs.len16(), ft.text(), ft.len16());
+    return CallODBC(kForeignKeysW, h, Pending(pc.text(), pc.len16(), ps.text(), ps.len16(), pt.text(), pt.len16(), fc.text(), fc.len16(), fs.text(), fs.len16(), ft.text(), ft.len16()), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
                                               SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab) {
-    return CallODBC(kPrimaryKeys, h, cat, cbCat, sch, cbSch, tab, cbTab);
+    return CallODBC(kPrimaryKeys, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
                                                SQLSMALLINT cbSch, SQLWCHAR* tab, SQLSMALLINT cbTab) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab);
     WideHook w({&c, &s, &t});
-    return CallODBCHooked(kPrimaryKeysW, h, w.hook(), c.text(), c.len16(), s.text(), s.len16(), t.text(),
-                          t.len16());
+    return CallODBC(kPrimaryKeysW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16()), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
                                                    SQLSMALLINT cbSch, SQLCHAR* proc, SQLSMALLINT cbProc,
                                                    SQLCHAR* col, SQLSMALLINT cbCol) {
-    return CallODBC(kProcedureColumns, h, cat, cbCat, sch, cbSch, proc, cbProc, col, cbCol);
+    return CallODBC(kProcedureColumns, h, Pending(cat, cbCat, sch, cbSch, proc, cbProc, col, cbCol));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
@@ -121,27 +114,25 @@ VARNO_EXPORT SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT h, SQLWCHAR* cat, S
                                                     SQLWCHAR* col, SQLSMALLINT cbCol) {
     WideIn c(cat, cbCat), s(sch, cbSch), p(proc, cbProc), k(col, cbCol);
     WideHook w({&c, &s, &p, &k});
-    return CallODBCHooked(kProcedureColumnsW, h, w.hook(), c.text(), c.len16(), s.text(), s.len16(), p.text(),
-                          p.len16(), k.text(), k.len16());
+    return CallODBC(kProcedureColumnsW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), p.text(), p.len16(), k.text(), k.len16()), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLProcedures(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
                                              SQLSMALLINT cbSch, SQLCHAR* proc, SQLSMALLINT cbProc) {
-    return CallODBC(kProcedures, h, cat, cbCat, sch, cbSch, proc, cbProc);
+    return CallODBC(kProcedures, h, Pending(cat, cbCat, sch, cbSch, proc, cbProc));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLProceduresW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
                                               SQLSMALLINT cbSch, SQLWCHAR* proc, SQLSMALLINT cbProc) {
     WideIn c(cat, cbCat), s(sch, cbSch), p(proc, cbProc);
     WideHook w({&c, &s, &p});
-    return CallODBCHooked(kProceduresW, h, w.hook(), c.text(), c.len16(), s.text(), s.len16(), p.text(),
-                          p.len16());
+    return CallODBC(kProceduresW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), p.text(), p.len16()), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT h, SQLUSMALLINT type, SQLCHAR* cat, SQLSMALLINT cbCat,
                                                  SQLCHAR* sch, SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab,
                                                  SQLUSMALLINT scope, SQLUSMALLINT nullable) {
-    return CallODBC(kSpecialColumns, h, type, cat, cbCat, sch, cbSch, tab, cbTab, scope, nullable);
+    return CallODBC(kSpecialColumns, h, Pending(type, cat, cbCat, sch, cbSch, tab, cbTab, scope, nullable));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT h, SQLUSMALLINT type, SQLWCHAR* cat,
@@ -150,14 +141,13 @@ VARNO_EXPORT SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT h, SQLUSMALLINT type,
                                                   SQLUSMALLINT nullable) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab);
     WideHook w({&c, &s, &t});
-    return CallODBCHooked(kSpecialColumnsW, h, w.hook(), type, c.text(), c.len16(), s.text(), s.len16(),
-                          t.text(), t.len16(), scope, nullable);
+    return CallODBC(kSpecialColumnsW, h, Pending(type, c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), scope, nullable), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLStatistics(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
                                              SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab,
                                              SQLUSMALLINT unique, SQLUSMALLINT accuracy) {
-    return CallODBC(kStatistics, h, cat, cbCat, sch, cbSch, tab, cbTab, unique, accuracy);
+    return CallODBC(kStatistics, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab, unique, accuracy));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
@@ -165,27 +155,25 @@ VARNO_EXPORT SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT h, SQLWCHAR* cat, SQLSMAL
                                               SQLUSMALLINT unique, SQLUSMALLINT accuracy) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab);
     WideHook w({&c, &s, &t});
-    return CallODBCHooked(kStatisticsW, h, w.hook(), c.text(), c.len16(), s.text(), s.len16(), t.text(),
-                          t.len16(), unique, accuracy);
+    return CallODBC(kStatisticsW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), unique, accuracy), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
                                                   SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab) {
-    return CallODBC(kTablePrivileges, h, cat, cbCat, sch, cbSch, tab, cbTab);
+    return CallODBC(kTablePrivileges, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
                                                    SQLSMALLINT cbSch, SQLWCHAR* tab, SQLSMALLINT cbTab) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab);
     WideHook w({&c, &s, &t});
-    return CallODBCHooked(kTablePrivilegesW, h, w.hook(), c.text(), c.len16(), s.text(), s.len16(), t.text(),
-                          t.len16());
+    return CallODBC(kTablePrivilegesW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16()), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLTables(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
                                          SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab, SQLCHAR* type,
                                          SQLSMALLINT cbType) {
-    return CallODBC(kTables, h, cat, cbCat, sch, cbSch, tab, cbTab, type, cbType);
+    return CallODBC(kTables, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab, type, cbType));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLTablesW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
@@ -193,6 +181,5 @@ VARNO_EXPORT SQLRETURN SQL_API SQLTablesW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT
                                           SQLSMALLINT cbType) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab), y(type, cbType);
     WideHook w({&c, &s, &t, &y});
-    return CallODBCHooked(kTablesW, h, w.hook(), c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(),
-                          y.text(), y.len16());
+    return CallODBC(kTablesW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), y.text(), y.len16()), w.hook());
 }

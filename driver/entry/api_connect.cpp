@@ -19,38 +19,43 @@ constexpr int kDbc = CALL_KIND_DBC;
 #define VARNO_GETINFO_FORMAT "fInfoType=%u rgbInfoValue=%lX cbInfoValueMax=%d pcbInfoValue=%lX"
 #define VARNO_NATIVESQL_FORMAT "szSqlStrIn=%lX cbSqlStrIn=%ld szSqlStr=%lX cbSqlStrMax=%ld pcbSqlStr=%lX"
 
-const CALLREC kConnect{"Connect", VARNO_CONNECT_FORMAT, 1, kDbc, DoConnect};
-const CALLREC kConnectW{"ConnectW", VARNO_CONNECT_FORMAT, 1, kDbc, DoConnect};
-const CALLREC kDriverConnect{"DriverConnect", VARNO_DRIVERCONNECT_FORMAT, 1, kDbc, DoDriverConnect};
-const CALLREC kDriverConnectW{"DriverConnectW",
-                              "HWND=%x szConnStrIn=%lX cbConnStrIn=%d szConnStrOut=%lX cbConnStrOutMax=%d "
-                              "pcbConnStrOutMax=%lX fDriverCompletion=%u",
-                              1, kDbc, DoDriverConnect};
-const CALLREC kGetFunctions{"GetFunctions", "fFunction=%u pfExists=%lX", 1, kDbc, DoGetFunctions};
-const CALLREC kGetInfo{"GetInfo", VARNO_GETINFO_FORMAT, 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kGetInfoW{"GetInfoW", VARNO_GETINFO_FORMAT, 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kNativeSql{"NativeSql", VARNO_NATIVESQL_FORMAT, 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kNativeSqlW{"NativeSqlW", VARNO_NATIVESQL_FORMAT, 1, kDbc, DoNotCapable<kDbc>};
+constexpr auto kConnect = MakeCall<DoConnect>("Connect", VARNO_CONNECT_FORMAT, 1, kDbc);
+constexpr auto kConnectW = MakeCall<DoConnect>("ConnectW", VARNO_CONNECT_FORMAT, 1, kDbc);
+constexpr auto kDriverConnect = MakeCall<DoDriverConnect>("DriverConnect", VARNO_DRIVERCONNECT_FORMAT, 1, kDbc);
+constexpr auto kDriverConnectW = MakeCall<DoDriverConnect>("DriverConnectW",
+                                                           "HWND=%x szConnStrIn=%lX cbConnStrIn=%d szConnStrOut=%lX "
+                                                           "cbConnStrOutMax=%d pcbConnStrOutMax=%lX "
+                                                           "fDriverCompletion=%u",
+                                                           1, kDbc);
+constexpr auto kGetFunctions = MakeCall<DoGetFunctions>("GetFunctions", "fFunction=%u pfExists=%lX", 1, kDbc);
+constexpr auto kGetInfo = MakePendingCall("GetInfo", VARNO_GETINFO_FORMAT, kDbc);
+constexpr auto kGetInfoW = MakePendingCall("GetInfoW", VARNO_GETINFO_FORMAT, kDbc);
+constexpr auto kNativeSql = MakePendingCall("NativeSql", VARNO_NATIVESQL_FORMAT, kDbc);
+constexpr auto kNativeSqlW = MakePendingCall("NativeSqlW", VARNO_NATIVESQL_FORMAT, kDbc);
 
 }  // namespace
 
 VARNO_EXPORT SQLRETURN SQL_API SQLConnect(SQLHDBC hdbc, SQLCHAR* dsn, SQLSMALLINT cbDsn, SQLCHAR* uid,
                                           SQLSMALLINT cbUid, SQLCHAR* pwd, SQLSMALLINT cbPwd) {
-    return CallODBC(kConnect, hdbc, dsn, cbDsn, uid, cbUid, pwd, cbPwd, WIDTH_NARROW);
+    return CallODBC(kConnect, hdbc,
+                    ConnectArgs{reinterpret_cast<const char*>(dsn), cbDsn, reinterpret_cast<const char*>(uid), cbUid,
+                                reinterpret_cast<const char*>(pwd), cbPwd, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLConnectW(SQLHDBC hdbc, SQLWCHAR* dsn, SQLSMALLINT cbDsn, SQLWCHAR* uid,
                                            SQLSMALLINT cbUid, SQLWCHAR* pwd, SQLSMALLINT cbPwd) {
     WideIn d(dsn, cbDsn), u(uid, cbUid), p(pwd, cbPwd);
     WideHook w({&d, &u, &p});
-    return CallODBCHooked(kConnectW, hdbc, w.hook(), d.text(), d.len16(), u.text(), u.len16(), p.text(),
-                          p.len16(), WIDTH_WIDE);
+    return CallODBC(kConnectW, hdbc,
+                    ConnectArgs{d.text(), d.len16(), u.text(), u.len16(), p.text(), p.len16(), WIDTH_WIDE}, w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLDriverConnect(SQLHDBC hdbc, SQLHWND hwnd, SQLCHAR* in, SQLSMALLINT cbIn,
                                                 SQLCHAR* out, SQLSMALLINT cbOutMax, SQLSMALLINT* pcbOut,
                                                 SQLUSMALLINT completion) {
-    return CallODBC(kDriverConnect, hdbc, hwnd, in, cbIn, out, cbOutMax, pcbOut, completion, WIDTH_NARROW);
+    return CallODBC(kDriverConnect, hdbc,
+                    DriverConnectArgs{hwnd, reinterpret_cast<const char*>(in), cbIn, out, cbOutMax, pcbOut, completion,
+                                      WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC hdbc, SQLHWND hwnd, SQLWCHAR* in, SQLSMALLINT cbIn,
@@ -60,34 +65,33 @@ VARNO_EXPORT SQLRETURN SQL_API SQLDriverConnectW(SQLHDBC hdbc, SQLHWND hwnd, SQL
     // in characters: no narrow staging to cap its length or hold a copy of the password.
     WideIn i(in, cbIn);
     WideHook w({&i});
-    return CallODBCHooked(kDriverConnectW, hdbc, w.hook(), hwnd, i.text(), i.len16(), out, cbOutMax, pcbOut,
-                          completion, WIDTH_WIDE);
+    return CallODBC(kDriverConnectW, hdbc,
+                    DriverConnectArgs{hwnd, i.text(), i.len16(), out, cbOutMax, pcbOut, completion, WIDTH_WIDE},
+                    w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetFunctions(SQLHDBC hdbc, SQLUSMALLINT function, SQLUSMALLINT* supported) {
-    return CallODBC(kGetFunctions, hdbc, function, supported);
+    return CallODBC(kGetFunctions, hdbc, GetFunctionsArgs{function, supported});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC hdbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT cbMax,
                                           SQLSMALLINT* pcb) {
-    return CallODBC(kGetInfo, hdbc, type, value, cbMax, pcb, WIDTH_NARROW);
+    return CallODBC(kGetInfo, hdbc, Pending(type, value, cbMax, pcb, WIDTH_NARROW));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetInfoW(SQLHDBC hdbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT cbMax,
                                            SQLSMALLINT* pcb) {
-    return CallODBC(kGetInfoW, hdbc, type, value, cbMax, pcb, WIDTH_WIDE);
+    return CallODBC(kGetInfoW, hdbc, Pending(type, value, cbMax, pcb, WIDTH_WIDE));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* in, SQLINTEGER cbIn, SQLCHAR* out,
                                             SQLINTEGER cbOutMax, SQLINTEGER* pcbOut) {
-    return CallODBC(kNativeSql, hdbc, in, cbIn, out, cbOutMax, pcbOut);
+    return CallODBC(kNativeSql, hdbc, Pending(in, cbIn, out, cbOutMax, pcbOut));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC hdbc, SQLWCHAR* in, SQLINTEGER cbIn, SQLWCHAR* out,
                                              SQLINTEGER cbOutMax, SQLINTEGER* pcbOut) {
     WideIn i(in, cbIn);
-    WideOut o(out, cbOutMax, WideCut::PostOnHandle);
-    WideHook w({&i}, &o, nullptr, pcbOut);
-    return CallODBCHooked(kNativeSqlW, hdbc, w.hook(), i.text(), i.len32(), o.buffer(), o.size32(),
-                          o.narrowLen32());
+    WideHook w({&i});
+    return CallODBC(kNativeSqlW, hdbc, Pending(i.text(), i.len32(), out, cbOutMax, pcbOut), w.hook());
 }

@@ -9,7 +9,6 @@
 namespace {
 
 constexpr int kDesc = CALL_KIND_DESC;
-constexpr auto Pending = DoNotCapable<kDesc>;
 
 #define VARNO_GETDESCFIELD_FORMAT "RecNumber=%d FieldIdentifier=%d\nValuePtr=%lX BufferLength=%d StringLengthPtr=%lX"
 #define VARNO_SETDESCFIELD_FORMAT "RecNumber=%d FieldIdentifier=%d\nValuePtr=%lX StringLength=%d"
@@ -17,62 +16,61 @@ constexpr auto Pending = DoNotCapable<kDesc>;
     "RecNumber=%d\nName=%lX BufferLength=%d StringLengthPtr=%lX\nTypePtr=%lX SubTypePtr=%lX " \
     "LengthPtr=%lX\nPrecisionPtr=%lX ScalePtr=%lX NullablePtr=%lX"
 
-const CALLREC kGetDescField{"GetDescField", VARNO_GETDESCFIELD_FORMAT, 1, kDesc, Pending};
-const CALLREC kGetDescFieldW{"GetDescFieldW", VARNO_GETDESCFIELD_FORMAT, 1, kDesc, Pending};
-const CALLREC kSetDescField{"SetDescField", VARNO_SETDESCFIELD_FORMAT, 1, kDesc, Pending};
-const CALLREC kSetDescFieldW{"SetDescFieldW", VARNO_SETDESCFIELD_FORMAT, 1, kDesc, Pending};
-const CALLREC kGetDescRec{"GetDescRec", VARNO_GETDESCREC_FORMAT, 1, kDesc, Pending};
-const CALLREC kGetDescRecW{"GetDescRecW", VARNO_GETDESCREC_FORMAT, 1, kDesc, Pending};
-const CALLREC kSetDescRec{"SetDescRec",
+constexpr auto kGetDescField = MakePendingCall("GetDescField", VARNO_GETDESCFIELD_FORMAT, kDesc);
+constexpr auto kGetDescFieldW = MakePendingCall("GetDescFieldW", VARNO_GETDESCFIELD_FORMAT, kDesc);
+constexpr auto kSetDescField = MakePendingCall("SetDescField", VARNO_SETDESCFIELD_FORMAT, kDesc);
+constexpr auto kSetDescFieldW = MakePendingCall("SetDescFieldW", VARNO_SETDESCFIELD_FORMAT, kDesc);
+constexpr auto kGetDescRec = MakePendingCall("GetDescRec", VARNO_GETDESCREC_FORMAT, kDesc);
+constexpr auto kGetDescRecW = MakePendingCall("GetDescRecW", VARNO_GETDESCREC_FORMAT, kDesc);
+constexpr auto kSetDescRec = MakePendingCall("SetDescRec",
                           "RecNumber=%d\nType=%d SubType=%d Length=%d Precision=%d Scale=%d\nDataPtr=%lX "
-                          "StringLengthPtr=%lX IndicatorPtr=%lX",
-                          1, kDesc, Pending};
-const CALLREC kCopyDesc{"CopyDesc", "TargetDescHandle=%lX", 1, kDesc, Pending};
+                          "StringLengthPtr=%lX IndicatorPtr=%lX", kDesc);
+constexpr auto kCopyDesc = MakePendingCall("CopyDesc", "TargetDescHandle=%lX", kDesc);
 
 }  // namespace
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetDescField(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT field, SQLPOINTER value,
                                                SQLINTEGER cbMax, SQLINTEGER* pcb) {
-    return CallODBC(kGetDescField, h, rec, field, value, cbMax, pcb, WIDTH_NARROW);
+    return CallODBC(kGetDescField, h, Pending(rec, field, value, cbMax, pcb, WIDTH_NARROW));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetDescFieldW(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT field, SQLPOINTER value,
                                                 SQLINTEGER cbMax, SQLINTEGER* pcb) {
-    return CallODBC(kGetDescFieldW, h, rec, field, value, cbMax, pcb, WIDTH_WIDE);
+    return CallODBC(kGetDescFieldW, h, Pending(rec, field, value, cbMax, pcb, WIDTH_WIDE));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetDescField(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT field, SQLPOINTER value,
                                                SQLINTEGER len) {
-    return CallODBC(kSetDescField, h, rec, field, value, len, WIDTH_NARROW);
+    return CallODBC(kSetDescField, h, Pending(rec, field, value, len, WIDTH_NARROW));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetDescFieldW(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT field, SQLPOINTER value,
                                                 SQLINTEGER len) {
-    return CallODBC(kSetDescFieldW, h, rec, field, value, len, WIDTH_WIDE);
+    return CallODBC(kSetDescFieldW, h, Pending(rec, field, value, len, WIDTH_WIDE));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetDescRec(SQLHDESC h, SQLSMALLINT rec, SQLCHAR* name, SQLSMALLINT cbMax,
                                              SQLSMALLINT* pcbName, SQLSMALLINT* type, SQLSMALLINT* subType,
                                              SQLLEN* length, SQLSMALLINT* precision, SQLSMALLINT* scale,
                                              SQLSMALLINT* nullable) {
-    return CallODBC(kGetDescRec, h, rec, name, cbMax, pcbName, type, subType, length, precision, scale, nullable,
-                    WIDTH_NARROW);
+    return CallODBC(kGetDescRec, h, Pending(rec, name, cbMax, pcbName, type, subType, length, precision, scale, nullable,
+                    WIDTH_NARROW));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetDescRecW(SQLHDESC h, SQLSMALLINT rec, SQLWCHAR* name, SQLSMALLINT cbMax,
                                               SQLSMALLINT* pcbName, SQLSMALLINT* type, SQLSMALLINT* subType,
                                               SQLLEN* length, SQLSMALLINT* precision, SQLSMALLINT* scale,
                                               SQLSMALLINT* nullable) {
-    return CallODBC(kGetDescRecW, h, rec, name, cbMax, pcbName, type, subType, length, precision, scale, nullable,
-                    WIDTH_WIDE);
+    return CallODBC(kGetDescRecW, h, Pending(rec, name, cbMax, pcbName, type, subType, length, precision, scale, nullable,
+                    WIDTH_WIDE));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetDescRec(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT type, SQLSMALLINT subType,
                                              SQLLEN length, SQLSMALLINT precision, SQLSMALLINT scale,
                                              SQLPOINTER data, SQLLEN* stringLength, SQLLEN* indicator) {
-    return CallODBC(kSetDescRec, h, rec, type, subType, length, precision, scale, data, stringLength, indicator);
+    return CallODBC(kSetDescRec, h, Pending(rec, type, subType, length, precision, scale, data, stringLength, indicator));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLCopyDesc(SQLHDESC source, SQLHDESC target) {
-    return CallODBC(kCopyDesc, source, target);
+    return CallODBC(kCopyDesc, source, Pending(target));
 }

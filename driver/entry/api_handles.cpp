@@ -8,7 +8,6 @@
 #include "driver/frame/trace.h"
 #include "driver/handlers/lifecycle.h"
 #include "driver/handlers/pending.h"
-#include "driver/objects/handles.h"
 
 namespace {
 
@@ -17,38 +16,26 @@ constexpr int kDbc = CALL_KIND_DBC;
 constexpr int kStmt = CALL_KIND_STMT;
 constexpr int kDesc = CALL_KIND_DESC;
 
-const CALLREC kAllocEnv{"AllocEnv", "", 1, CALL_KIND_NONE, DoAllocEnv};
-const CALLREC kAllocHandleEnv{"AllocHandle", "handleType=1", 0, CALL_KIND_NONE, DoAllocHandleEnv};
-const CALLREC kAllocHandleConn{"AllocHandle", "handleType=2", 1, kEnv, DoAllocHandleConn};
-const CALLREC kAllocHandleStmt{"AllocHandle", "handleType=3", 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kAllocHandleDesc{"AllocHandle", "handleType=4", 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kAllocConnect{"AllocConnect", "phdbc=%lX", 1, kEnv, DoAllocConnect};
-const CALLREC kAllocStmt{"AllocStmt", "phstmt=%lX", 1, kDbc, DoNotCapable<kDbc>};
-const CALLREC kFreeEnv{"FreeEnv", "", 1, kEnv, DoFreeEnv};
-const CALLREC kFreeHandleEnv{"FreeHandle", "handleType=1", 1, kEnv, DoFreeHandleEnv};
-const CALLREC kFreeConnect{"FreeConnect", "", 1, kDbc, DoFreeConnect};
-const CALLREC kFreeHandleConn{"FreeHandle", "handleType=2", 1, kDbc, DoFreeHandleConn};
-const CALLREC kFreeHandleStmt{"FreeHandle", "handleType=3", 1, kStmt, DoNotCapable<kStmt>};
-const CALLREC kFreeHandleDesc{"FreeHandle", "handleType=4", 1, kDesc, DoNotCapable<kDesc>};
-const CALLREC kFreeStmt{"FreeStmt", "fOption=%u", 1, kStmt, DoNotCapable<kStmt>};
-const CALLREC kCloseCursor{"CloseCursor", "", 1, kStmt, DoNotCapable<kStmt>};
-const CALLREC kDisconnect{"Disconnect", "", 1, kDbc, DoDisconnect};
-const CALLREC kTransactEnv{"Transact", "fType=%u", 1, kEnv, DoTransactEnv};
-const CALLREC kTransactConn{"Transact", "fType=%u", 1, kDbc, DoTransactConn};
-const CALLREC kTransactStmt{"Transact", "fType=%u", 1, kStmt, DoTransactStmt};
-const CALLREC kTransactDesc{"Transact", "fType=%u", 1, kDesc, DoTransactDesc};
-
-// The record of a generic call for the handle type; null for a type outside 1 to 4.
-const CALLREC* ByHandleType(SQLSMALLINT type, const CALLREC* env, const CALLREC* dbc, const CALLREC* stmt,
-                            const CALLREC* desc) {
-    switch (type) {
-    case SQL_HANDLE_ENV: return env;
-    case SQL_HANDLE_DBC: return dbc;
-    case SQL_HANDLE_STMT: return stmt;
-    case SQL_HANDLE_DESC: return desc;
-    default: return nullptr;
-    }
-}
+constexpr auto kAllocEnv = MakeCall<DoAllocEnv>("AllocEnv", "", 1, CALL_KIND_NONE);
+constexpr auto kAllocHandleEnv = MakeCall<DoAllocHandleEnv>("AllocHandle", "handleType=1", 0, CALL_KIND_NONE);
+constexpr auto kAllocHandleConn = MakeCall<DoAllocConnect>("AllocHandle", "handleType=2", 1, kEnv);
+constexpr auto kAllocHandleStmt = MakePendingCall("AllocHandle", "handleType=3", kDbc);
+constexpr auto kAllocHandleDesc = MakePendingCall("AllocHandle", "handleType=4", kDbc);
+constexpr auto kAllocConnect = MakeCall<DoAllocConnect>("AllocConnect", "phdbc=%lX", 1, kEnv);
+constexpr auto kAllocStmt = MakePendingCall("AllocStmt", "phstmt=%lX", kDbc);
+constexpr auto kFreeEnv = MakeCall<DoFreeEnv>("FreeEnv", "", 1, kEnv);
+constexpr auto kFreeHandleEnv = MakeCall<DoFreeEnv>("FreeHandle", "handleType=1", 1, kEnv);
+constexpr auto kFreeConnect = MakeCall<DoFreeConnect>("FreeConnect", "", 1, kDbc);
+constexpr auto kFreeHandleConn = MakeCall<DoFreeConnect>("FreeHandle", "handleType=2", 1, kDbc);
+constexpr auto kFreeHandleStmt = MakePendingCall("FreeHandle", "handleType=3", kStmt);
+constexpr auto kFreeHandleDesc = MakePendingCall("FreeHandle", "handleType=4", kDesc);
+constexpr auto kFreeStmt = MakePendingCall("FreeStmt", "fOption=%u", kStmt);
+constexpr auto kCloseCursor = MakePendingCall("CloseCursor", "", kStmt);
+constexpr auto kDisconnect = MakeCall<DoDisconnect>("Disconnect", "", 1, kDbc);
+constexpr auto kTransactEnv = MakeCall<DoTransactEnv>("Transact", "fType=%u", 1, kEnv);
+constexpr auto kTransactConn = MakeCall<DoTransactConn>("Transact", "fType=%u", 1, kDbc);
+constexpr auto kTransactStmt = MakeCall<DoTransactRefused>("Transact", "fType=%u", 1, kStmt);
+constexpr auto kTransactDesc = MakeCall<DoTransactRefused>("Transact", "fType=%u", 1, kDesc);
 
 bool IsRegistered(HANDLE_TABLE& table, SQLHANDLE handle) {
     uint32_t id = HandleId(handle);
@@ -58,72 +45,80 @@ bool IsRegistered(HANDLE_TABLE& table, SQLHANDLE handle) {
 }  // namespace
 
 VARNO_EXPORT SQLRETURN SQL_API SQLAllocEnv(SQLHENV* phenv) {
-    return CallODBC(kAllocEnv, nullptr, phenv);
+    return CallODBC(kAllocEnv, nullptr, OutHandleArgs{phenv});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLAllocConnect(SQLHENV henv, SQLHDBC* phdbc) {
-    return CallODBC(kAllocConnect, henv, phdbc);
+    return CallODBC(kAllocConnect, henv, OutHandleArgs{phdbc});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLAllocStmt(SQLHDBC hdbc, SQLHSTMT* phstmt) {
-    return CallODBC(kAllocStmt, hdbc, phstmt);
+    return CallODBC(kAllocStmt, hdbc, Pending(phstmt));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
-    if (type == SQL_HANDLE_ENV)
-        return CallODBC(kAllocHandleEnv, nullptr, output);
-    const CALLREC* rec = ByHandleType(type, nullptr, &kAllocHandleConn, &kAllocHandleStmt, &kAllocHandleDesc);
-    return rec ? CallODBC(*rec, input, output) : SQL_INVALID_HANDLE;
+    switch (type) {
+    case SQL_HANDLE_ENV: return CallODBC(kAllocHandleEnv, nullptr, OutHandleArgs{output});
+    case SQL_HANDLE_DBC: return CallODBC(kAllocHandleConn, input, OutHandleArgs{output});
+    case SQL_HANDLE_STMT: return CallODBC(kAllocHandleStmt, input, Pending(output));
+    case SQL_HANDLE_DESC: return CallODBC(kAllocHandleDesc, input, Pending(output));
+    default: return SQL_INVALID_HANDLE;
+    }
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFreeEnv(SQLHENV henv) {
-    return CallODBC(kFreeEnv, henv);
+    return CallODBC(kFreeEnv, henv, NoArgs{});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFreeConnect(SQLHDBC hdbc) {
-    return CallODBC(kFreeConnect, hdbc);
+    return CallODBC(kFreeConnect, hdbc, NoArgs{});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT hstmt, SQLUSMALLINT option) {
-    return CallODBC(kFreeStmt, hstmt, option);
+    return CallODBC(kFreeStmt, hstmt, Pending(option));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
-    const CALLREC* rec = ByHandleType(type, &kFreeHandleEnv, &kFreeHandleConn, &kFreeHandleStmt, &kFreeHandleDesc);
-    return rec ? CallODBC(*rec, handle) : SQL_INVALID_HANDLE;
+    switch (type) {
+    case SQL_HANDLE_ENV: return CallODBC(kFreeHandleEnv, handle, NoArgs{});
+    case SQL_HANDLE_DBC: return CallODBC(kFreeHandleConn, handle, NoArgs{});
+    case SQL_HANDLE_STMT: return CallODBC(kFreeHandleStmt, handle, Pending());
+    case SQL_HANDLE_DESC: return CallODBC(kFreeHandleDesc, handle, Pending());
+    default: return SQL_INVALID_HANDLE;
+    }
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT hstmt) {
-    return CallODBC(kCloseCursor, hstmt);
+    return CallODBC(kCloseCursor, hstmt, Pending());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
-    return CallODBC(kDisconnect, hdbc);
+    return CallODBC(kDisconnect, hdbc, NoArgs{});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLTransact(SQLHENV henv, SQLHDBC hdbc, SQLUSMALLINT type) {
     // A connection handle given is the one ended, valid or not: a stale one must not end
     // every other connection of the environment.
     if (hdbc != nullptr)
-        return CallODBC(kTransactConn, hdbc, type);
-    return CallODBC(kTransactEnv, henv, type);
+        return CallODBC(kTransactConn, hdbc, TransactArgs{type});
+    return CallODBC(kTransactEnv, henv, TransactArgs{type});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQLSMALLINT completion) {
-    auto completionType = static_cast<SQLUSMALLINT>(completion);
+    const TransactArgs args{static_cast<SQLUSMALLINT>(completion)};
     switch (type) {
     case SQL_HANDLE_ENV:
         if (!IsRegistered(Drv().envTable, handle))
             return SQL_INVALID_HANDLE;
-        return CallODBC(kTransactEnv, handle, completionType);
+        return CallODBC(kTransactEnv, handle, args);
     case SQL_HANDLE_DBC:
         if (!IsRegistered(Drv().connTable, handle))
             return SQL_INVALID_HANDLE;
-        return CallODBC(kTransactConn, handle, completionType);
+        return CallODBC(kTransactConn, handle, args);
     case SQL_HANDLE_STMT:
-        return CallODBC(kTransactStmt, handle, completionType);
+        return CallODBC(kTransactStmt, handle, args);
     case SQL_HANDLE_DESC:
-        return CallODBC(kTransactDesc, handle, completionType);
+        return CallODBC(kTransactDesc, handle, args);
     default:
         return SQL_INVALID_HANDLE;  // no table to find the handle in, nowhere to post HY092
     }
@@ -139,7 +134,7 @@ VARNO_EXPORT SQLRETURN SQL_API SQLCancel(SQLHSTMT hstmt) {
         TraceLog("\nSQLCancel hStmt=%lX", static_cast<unsigned long>(HandleId(hstmt)));
     DRV_GLOBALS& g = Drv();
     std::lock_guard<std::recursive_mutex> guard(g.handleLock);
-    auto* stmt = static_cast<STMT*>(hdl_Lookup(&g.stmtTable, HandleId(hstmt)));
+    auto* stmt = static_cast<HANDLE_HDR*>(hdl_Lookup(&g.stmtTable, HandleId(hstmt)));
     if (stmt == nullptr || stmt->magic != STMT_MAGIC) {
         if (TraceIsOn())
             TraceLog("SQLCancel: returning SQL_INVALID_HANDLE");

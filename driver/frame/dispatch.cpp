@@ -4,22 +4,18 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#include <cstdio>
-#include <cstring>
 #include <algorithm>
 #include <atomic>
 #include <cassert>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
-#include <vector>
 
-#include "driver/diag/diag.h"
 #include "driver/frame/globals.h"
-#include "driver/frame/trace.h"
-#include "driver/objects/conn.h"
-#include "driver/objects/handles.h"
 #include "util/errcode.h"
 
 namespace {
@@ -39,7 +35,7 @@ const char* HandleLabel(int kind) {
     }
 }
 
-void TraceEntry(const CALLREC& rec, uint32_t id, const CallArgs& args) {
+void TraceEntry(const CALLREC& rec, uint32_t id, const TraceSlots* args) {
     const char* label = HandleLabel(rec.kind);
     if (label == nullptr)
         TraceLog("\n[%lX] SQL%s", CurrentThreadId(), rec.name);
@@ -47,7 +43,7 @@ void TraceEntry(const CALLREC& rec, uint32_t id, const CallArgs& args) {
         TraceLog("\n[%lX] SQL%s %s=%lX", CurrentThreadId(), rec.name, label, static_cast<unsigned long>(id));
     if (rec.traceFormat != nullptr && rec.traceFormat[0] != '\0') {
         char line[TRACE_ARGS_SIZE];
-        FormatTraceArgs(line, sizeof line, rec.traceFormat, args);
+        FormatTraceArgs(line, sizeof line, rec.traceFormat, args != nullptr ? *args : TraceSlots{});
         TraceLog("%s", line);
     }
 }
@@ -59,7 +55,7 @@ thread_local bool t_handlerHoldsDbLock = false;
 // for the duration of one handler.
 class HandlerLocks {
 public:
-    explicit HandlerLocks(CONN* conn, bool skipDbLock) : call_(conn->callLock) {
+    HandlerLocks(CALL_GATE* gate, bool skipDbLock) : call_(gate->callLock) {
         if (!skipDbLock) {
             Drv().dbLock.lock();
             t_handlerHoldsDbLock = true;
@@ -78,72 +74,62 @@ private:
     std::lock_guard<std::recursive_mutex> call_;
 };
 
-// The object behind the handle of a connection-level call, with its connection and
-// diagnostics. Found under the handle lock.
-struct Target {
-    void* object = nullptr;
-    CONN* conn = nullptr;
-    DIAG* diag = nullptr;
-};
-
-Target FindTarget(int kind, uint32_t id) {
+HANDLE_TABLE* TableOf(int kind) {
     DRV_GLOBALS& g = Drv();
-    Target t;
     switch (kind) {
-    case CALL_KIND_DBC: {
-        auto* c = static_cast<CONN*>(hdl_Lookup(&g.connTable, id));
-        if (c != nullptr && c->magic == CONN_MAGIC)
-            t = {c, c, &c->diag};
-        break;
+    case CALL_KIND_ENV: return &g.envTable;
+    case CALL_KIND_DBC: return &g.connTable;
+    case CALL_KIND_STMT: return &g.stmtTable;
+    case CALL_KIND_DESC: return &g.descTable;
+    default: return nullptr;
     }
-    case CALL_KIND_STMT: {
-        auto* s = static_cast<STMT*>(hdl_Lookup(&g.stmtTable, id));
-        if (s != nullptr && s->magic == STMT_MAGIC && s->conn != nullptr)
-            t = {s, s->conn, &s->diag};
-        break;
-    }
-    case CALL_KIND_DESC: {
-        auto* d = static_cast<DESC*>(hdl_Lookup(&g.descTable, id));
-        if (d != nullptr && d->magic == DESC_MAGIC && DescConn(d) != nullptr)
-            t = {d, DescConn(d), &d->diag};
-        break;
-    }
-    default:
-        break;
-    }
-    return t;
+}
+
+// The live record of the kind behind the id, or null. Handle lock held.
+HANDLE_HDR* FindHandle(int kind, uint32_t id) {
+    HANDLE_TABLE* table = TableOf(kind);
+    if (table == nullptr)
+        return nullptr;
+    auto* h = static_cast<HANDLE_HDR*>(hdl_Lookup(table, id));
+    if (h == nullptr || h->magic != MagicOf(kind))
+        return nullptr;
+    // A statement or descriptor runs on its connection's gate; without one it is not live.
+    if (kind != CALL_KIND_ENV && h->gate == nullptr)
+        return nullptr;
+    assert(h->kind == kind);
+    return h;
 }
 
 // Runs the handler between the hook's two halves. No exception leaves it: running out of
 // memory becomes the memory-allocation diagnostic, anything else a general error.
-SQLRETURN RunHandler(const CALLREC& rec, void* object, const CallArgs& args, const CallHook* hook) {
+SQLRETURN RunHandler(const CALLREC& rec, HANDLE_HDR* object, const void* args, const CallHook* hook) {
     try {
         if (hook != nullptr && hook->before != nullptr) {
-            SQLRETURN early = hook->before(hook->context, rec.kind, object);
+            SQLRETURN early = hook->before(hook->context, object);
             if (early != SQL_SUCCESS)
                 return early;
         }
         SQLRETURN rc = rec.handler(object, args);
         if (hook != nullptr && hook->after != nullptr)
-            rc = hook->after(hook->context, rec.kind, object, rc);
+            rc = hook->after(hook->context, object, rc);
         return rc;
     } catch (const std::bad_alloc&) {
-        if (DIAG* diag = ObjectDiag(rec.kind, object))
-            diag->errCode = ERR_MEMORY_ALLOCATION_FAILURE;
+        if (object != nullptr)
+            object->diag.errCode = ERR_MEMORY_ALLOCATION_FAILURE;
     } catch (...) {
-        if (DIAG* diag = ObjectDiag(rec.kind, object))
-            diag->errCode = ERR_GENERAL_ERROR;
+        if (object != nullptr)
+            object->diag.errCode = ERR_GENERAL_ERROR;
     }
     return SQL_ERROR;
 }
 
-// The handle lock of the environment call running on this thread: ForEachEnvConnection
-// gives it up while it waits and works. Null outside environment calls.
+// The handle lock of the environment call running on this thread: RunOnConnection gives
+// it up while it waits and works. Null outside environment calls.
 thread_local std::unique_lock<std::recursive_mutex>* t_envCallLock = nullptr;
 
-// The connection this thread has claimed, if any: a callback of the running call (the
-// failover callback) may read its diagnostics without waiting for itself.
-thread_local const CONN* t_claimedConn = nullptr;
+// The gate this thread has claimed, if any: a callback of the running call (the failover
+// callback) may read its diagnostics without waiting for itself.
+thread_local const CALL_GATE* t_claimedGate = nullptr;
 
 // Woken whenever a claim ends; waited on with the handle lock, held exactly once by the
 // waiter (the dispatcher's own guard). Lives as long as the process, like the locks.
@@ -160,29 +146,45 @@ void WaitForClaimEnd(std::unique_lock<std::recursive_mutex>& handleLock) {
     --g_claimWaiters;
 }
 
-// Claims a connection for a call on object: the busy marker, and this thread's claim.
-// Handle lock held; the connection is not busy.
-const CONN* Claim(CONN* conn, const void* object) {
-    assert(conn->busy == nullptr);
-    conn->busy = object;
-    const CONN* previous = t_claimedConn;
-    t_claimedConn = conn;
-    return previous;
-}
-
-// Ends a claim: a connection whose handler closed it for good is unregistered and
-// deleted, any other loses its busy marker; waiters are woken. Handle lock held.
-void EndClaim(CONN* conn, const CONN* previous) {
-    t_claimedConn = previous;
-    if (conn->releaseAfterCall) {
-        ConnFree(conn);
-        delete conn;
-    } else {
-        conn->busy = nullptr;
+// A claim of a connection's gate for one call (or one environment's work on it): set under
+// the handle lock on a gate that is free, ended under the handle lock however the call
+// leaves. At its end a connection that its handler closed for good is destroyed, any other
+// loses its busy marker, and waiters are woken.
+class Claim {
+public:
+    Claim(CALL_GATE* gate, const HANDLE_HDR* by) : gate_(gate), previous_(t_claimedGate) {
+        assert(gate->busy == nullptr);
+        gate->busy = by;
+        t_claimedGate = gate;
     }
-    if (g_claimWaiters.load() != 0)
-        ClaimEnded().notify_all();
-}
+    // Ends the claim; handle lock held.
+    void End() {
+        if (gate_ == nullptr)
+            return;
+        t_claimedGate = previous_;
+        if (gate_->releaseAfterCall) {
+            HandleDestroy(gate_->owner);
+        } else {
+            assert(gate_->busy != nullptr);
+            gate_->busy = nullptr;
+        }
+        gate_ = nullptr;
+        if (g_claimWaiters.load() != 0)
+            ClaimEnded().notify_all();
+    }
+    ~Claim() {
+        if (gate_ != nullptr) {
+            std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
+            End();
+        }
+    }
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+
+private:
+    CALL_GATE* gate_;
+    const CALL_GATE* previous_;
+};
 
 // The records that keep the handle's diagnostics on a connection, statement or
 // descriptor are the diagnostic calls (SQLError, SQLGetDiagRec, SQLGetDiagField).
@@ -190,15 +192,15 @@ bool IsDiagnosticCall(const CALLREC& rec) {
     return rec.clearDiag == 0 && rec.kind != CALL_KIND_NONE && rec.kind != CALL_KIND_ENV;
 }
 
-SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
+SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
     DRV_GLOBALS& g = Drv();
     std::unique_lock<std::recursive_mutex> handleLock(g.handleLock);
     if (!DrvIsInitialised())
         return SQL_ERROR;
     if (rec.kind == CALL_KIND_NONE)
         return RunHandler(rec, nullptr, args, hook);
-    auto* envr = static_cast<ENVR*>(hdl_Lookup(&g.envTable, id));
-    if (envr == nullptr || envr->magic != ENVR_MAGIC)
+    HANDLE_HDR* envr = FindHandle(CALL_KIND_ENV, id);
+    if (envr == nullptr)
         return SQL_INVALID_HANDLE;
     if (rec.clearDiag)
         ErrListFree(envr->diag);
@@ -212,72 +214,61 @@ SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const CallArgs& args, cons
 // A diagnostic call: waits until no call runs on the connection (unless the running call
 // is this thread's own, calling back), then runs its handler under the handle lock, which
 // every claim needs: no handler writes the diagnostics meanwhile.
-SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
-    DRV_GLOBALS& g = Drv();
-    std::unique_lock<std::recursive_mutex> handleLock(g.handleLock);
+SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
+    std::unique_lock<std::recursive_mutex> handleLock(Drv().handleLock);
     for (;;) {
         if (!DrvIsInitialised())
             return SQL_ERROR;
-        Target t = FindTarget(rec.kind, id);
-        if (t.object == nullptr)
+        HANDLE_HDR* h = FindHandle(rec.kind, id);
+        if (h == nullptr)
             return SQL_INVALID_HANDLE;
-        if (t.conn->busy == nullptr || t.conn == t_claimedConn)
-            return RunHandler(rec, t.object, args, hook);
+        if (h->gate->busy == nullptr || h->gate == t_claimedGate)
+            return RunHandler(rec, h, args, hook);
         WaitForClaimEnd(handleLock);  // the handle may be gone after: looked up again
     }
 }
 
-SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
+SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
     DRV_GLOBALS& g = Drv();
-    Target t;
+    HANDLE_HDR* h;
     bool skipDbLock;
-    const CONN* previousClaim;
+    std::optional<Claim> claim;
     {
         std::lock_guard<std::recursive_mutex> handleGuard(g.handleLock);
         if (!DrvIsInitialised())
             return SQL_ERROR;
-        t = FindTarget(rec.kind, id);
-        if (t.object == nullptr)
+        h = FindHandle(rec.kind, id);
+        if (h == nullptr)
             return SQL_INVALID_HANDLE;
-        if (const void* busy = t.conn->busy) {
-            if (busy == t.object && rec.kind != CALL_KIND_DBC)
+        if (const HANDLE_HDR* busy = h->gate->busy) {
+            if (busy == h && rec.kind != CALL_KIND_DBC)
                 return SQL_STILL_EXECUTING;
             // The running call owns its own handle's diagnostics: the refusal is written
             // only into another handle's, or where the claim is this thread's own.
-            if (busy != t.object || t_claimedConn == t.conn)
-                t.diag->errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+            if (busy != h || t_claimedGate == h->gate)
+                h->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
             return SQL_ERROR;
         }
-        previousClaim = Claim(t.conn, t.object);
+        claim.emplace(h->gate, h);
         skipDbLock = g.skipDbLock.load() != 0;
     }
 
-    // Whatever happens below, the claim ends: a connection left busy would refuse every
-    // later call.
-    struct ClaimGuard {
-        CONN* conn;
-        const CONN* previous;
-        ~ClaimGuard() {
-            std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
-            EndClaim(conn, previous);
-        }
-    } claim{t.conn, previousClaim};
-
     if (rec.clearDiag)
-        ErrListFree(*t.diag);
+        ErrListFree(h->diag);
     SQLRETURN rc;
     {
-        HandlerLocks locks(t.conn, skipDbLock);
-        rc = RunHandler(rec, t.object, args, hook);
+        HandlerLocks locks(h->gate, skipDbLock);
+        rc = RunHandler(rec, h, args, hook);
     }
     // The application's failover callback runs with the claim still held (it reads the
     // called handle's diagnostics) but outside every lock.
-    if (!t.conn->releaseAfterCall && rc != SQL_SUCCESS && rec.clearDiag)
-        rc = static_cast<SQLRETURN>(CheckFailover(t.conn, rec.kind, rc));
+    CALL_GATE* gate = h->gate;
+    if (!gate->releaseAfterCall && rc != SQL_SUCCESS && rec.clearDiag && gate->failover != nullptr)
+        rc = static_cast<SQLRETURN>(CheckFailover(h->diag, gate->failover, gate->failoverContext, rc));
     return rc;
 }
 
-SQLRETURN Dispatch(const CALLREC& rec, uint32_t id, const CallArgs& args, const CallHook* hook) {
+SQLRETURN Dispatch(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
     switch (rec.kind) {
     case CALL_KIND_NONE:
     case CALL_KIND_ENV:
@@ -295,61 +286,43 @@ SQLRETURN Dispatch(const CALLREC& rec, uint32_t id, const CallArgs& args, const 
 
 }  // namespace
 
-int ForEachEnvConnection(ENVR* envr, EnvConnWork work, void* context) {
+ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, void* context) {
     DRV_GLOBALS& g = Drv();
     std::unique_lock<std::recursive_mutex>* handleLock = t_envCallLock;
-    // Ids, not pointers: while the handle lock is given up connections may come and go.
-    std::vector<uint32_t> ids;
-    for (const CONN* c = envr->conns; c != nullptr; c = c->next)
-        ids.push_back(c->id);
-    int passedOver = 0;
-    struct Walk {
-        ENVR* envr;
-        explicit Walk(ENVR* e) : envr(e) { ++envr->connWalks; }
-        ~Walk() { --envr->connWalks; }
-    } walk(envr);
-    for (uint32_t id : ids) {
-        CONN* conn = nullptr;
-        for (;;) {
-            conn = static_cast<CONN*>(hdl_Lookup(&g.connTable, id));
-            if (conn == nullptr || conn->magic != CONN_MAGIC || conn->envr != envr) {
-                conn = nullptr;  // freed meanwhile
-                break;
-            }
-            if (conn->busy == nullptr)
-                break;
-            if (handleLock == nullptr) {
-                ++passedOver;
-                conn = nullptr;
-                break;
-            }
-            WaitForClaimEnd(*handleLock);
-        }
+    HANDLE_HDR* conn;
+    for (;;) {
+        conn = FindHandle(CALL_KIND_DBC, connId);
         if (conn == nullptr)
-            continue;
-        const bool skipDbLock = g.skipDbLock.load() != 0;
-        // The claim names the environment: a call refused on the connection meanwhile
-        // posts its refusal there, since the walk's work leaves the connection's
-        // diagnostics alone. The claim ends, and the handle lock is back, however work
-        // leaves.
-        struct Step {
-            std::unique_lock<std::recursive_mutex>* handleLock;
-            CONN* conn;
-            const CONN* previous;
-            bool release = false;
-            ~Step() {
-                if (handleLock != nullptr && !handleLock->owns_lock())
-                    handleLock->lock();
-                conn->releaseAfterCall = release;
-                EndClaim(conn, previous);
-            }
-        } step{handleLock, conn, Claim(conn, envr)};
-        if (handleLock != nullptr)
-            handleLock->unlock();
-        HandlerLocks locks(conn, skipDbLock);
-        step.release = work(conn, context);
+            return ConnRun::Gone;
+        if (conn->gate->busy == nullptr)
+            break;
+        if (handleLock == nullptr)
+            return ConnRun::PassedOver;
+        WaitForClaimEnd(*handleLock);
     }
-    return passedOver;
+    const bool skipDbLock = g.skipDbLock.load() != 0;
+    Claim claim(conn->gate, envr);
+    bool release = false;
+    {
+        // The handle lock is given up while work runs and is back however work leaves; the
+        // call lock and the database lock go first.
+        struct HandleLockGivenUp {
+            std::unique_lock<std::recursive_mutex>* lock;
+            explicit HandleLockGivenUp(std::unique_lock<std::recursive_mutex>* l) : lock(l) {
+                if (lock != nullptr)
+                    lock->unlock();
+            }
+            ~HandleLockGivenUp() {
+                if (lock != nullptr)
+                    lock->lock();
+            }
+        } givenUp(handleLock);
+        HandlerLocks locks(conn->gate, skipDbLock);
+        release = work(conn, context);
+    }
+    conn->gate->releaseAfterCall = release;
+    claim.End();
+    return ConnRun::Done;
 }
 
 DbLockRelease::DbLockRelease() {
@@ -380,19 +353,8 @@ const char* ReturnCodeName(SQLRETURN rc) {
     }
 }
 
-DIAG* ObjectDiag(int kind, void* object) {
-    if (object == nullptr)
-        return nullptr;
-    switch (kind) {
-    case CALL_KIND_ENV: return &static_cast<ENVR*>(object)->diag;
-    case CALL_KIND_DBC: return &static_cast<CONN*>(object)->diag;
-    case CALL_KIND_STMT: return &static_cast<STMT*>(object)->diag;
-    case CALL_KIND_DESC: return &static_cast<DESC*>(object)->diag;
-    default: return nullptr;
-    }
-}
-
-SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args, const CallHook* hook) {
+SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const void* args, const TraceSlots* trace,
+                    const CallHook* hook) {
     if (!DrvIsInitialised())
         return SQL_ERROR;
     // No exception crosses into the caller: the trace lines allocate too. The handler's
@@ -401,7 +363,7 @@ SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args, 
     try {
         uint32_t id = HandleId(handle);
         if (TraceIsOn())
-            TraceEntry(rec, id, args);
+            TraceEntry(rec, id, trace);
         SQLRETURN rc = Dispatch(rec, id, args, hook);
         if (TraceIsOn())
             TraceLog("[%lX] SQL%s: returning SQL_%s", CurrentThreadId(), rec.name, ReturnCodeName(rc));
@@ -411,7 +373,7 @@ SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args, 
     }
 }
 
-void FormatTraceArgs(char* buf, size_t size, const char* fmt, const CallArgs& args) {
+void FormatTraceArgs(char* buf, size_t size, const char* fmt, const TraceSlots& args) {
     if (size == 0)
         return;
     size_t out = 0;

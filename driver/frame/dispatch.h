@@ -9,8 +9,8 @@
 // never held while waiting for another lock or for a running call: a call claims its
 // connection (the busy marker) under the handle lock, gives it up, and only then takes the
 // call lock and the database lock. Environment handlers run inside the handle lock; those
-// that reach connections do so through ForEachEnvConnection, which claims each connection
-// and takes its locks as a call on it would, with the handle lock given up meanwhile.
+// that reach connections do so through RunOnConnection, which claims each connection and
+// takes its locks as a call on it would, with the handle lock given up meanwhile.
 //
 // Claims: a connection, statement or descriptor call claims the connection for its whole
 // handler; another call on the connection is then refused (S1010, or SQL_STILL_EXECUTING
@@ -24,57 +24,30 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <tuple>
 #include <type_traits>
 
-enum CallKind : int {
-    CALL_KIND_NONE = 1,
-    CALL_KIND_ENV = 2,
-    CALL_KIND_DBC = 3,
-    CALL_KIND_STMT = 4,
-    CALL_KIND_DESC = 5,
-};
+#include "driver/frame/trace.h"
+#include "driver/objects/handle.h"
 
-// Width marker passed last by the entries that serve both text widths.
+// Width marker of the calls that serve both text widths.
 constexpr int WIDTH_NARROW = 'A';
 constexpr int WIDTH_WIDE = 'W';
 
-// The arguments after the handle, each widened to a 64-bit slot: signed integers are
-// sign-extended, unsigned ones and pointers zero-extended.
-struct CallArgs {
-    const uint64_t* slot;
-    size_t count;
+// ---- call arguments ----
+//
+// Every call has one argument struct: its entry fills it, its handler reads it by name
+// (driver/handlers/*.h define them by family). A struct's TraceFields() gives the values
+// that the trace line shows, in the order of the call record's trace format; a format that
+// names fewer shows the first ones.
 
-    // Argument i converted back to T; 0 (or null) past the end, never a read beyond it.
-    template <class T>
-    T get(size_t i) const {
-        uint64_t v = i < count ? slot[i] : 0;
-        if constexpr (std::is_pointer_v<T>)
-            return reinterpret_cast<T>(static_cast<uintptr_t>(v));
-        else
-            return static_cast<T>(v);
-    }
+// The trace's view of a call's arguments: each widened to a 64-bit slot (signed integers
+// sign-extended, unsigned ones and pointers zero-extended).
+constexpr size_t TRACE_SLOTS_MAX = 16;
+struct TraceSlots {
+    uint64_t slot[TRACE_SLOTS_MAX] = {};
+    size_t count = 0;
 };
-
-// Kind 1 handlers get a null object; the others the ENVR, CONN, STMT or DESC.
-using CallHandler = SQLRETURN (*)(void* object, const CallArgs& args);
-
-struct CALLREC {
-    const char* name;         // ODBC name without "SQL"
-    const char* traceFormat;  // printf format of the arguments after the handle, or ""
-    int clearDiag;            // 1: clear the handle's diagnostics first; enables failover
-    int kind;                 // CallKind
-    CallHandler handler;
-};
-
-// The handle id carried in an ODBC handle; 0 (never a valid id) when the value does not
-// fit in 32 bits.
-inline uint32_t HandleId(SQLHANDLE h) {
-    auto v = reinterpret_cast<uintptr_t>(h);
-    return v > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(v);
-}
-inline SQLHANDLE HandleFromId(uint32_t id) {
-    return reinterpret_cast<SQLHANDLE>(static_cast<uintptr_t>(id));
-}
 
 template <class T>
 uint64_t ToCallSlot(T v) {
@@ -86,34 +59,109 @@ uint64_t ToCallSlot(T v) {
         return static_cast<uint64_t>(v);
 }
 
-struct DIAG;
-struct ENVR;
-struct CONN;
+template <class... T>
+TraceSlots MakeTraceSlots(const T&... v) {
+    static_assert(sizeof...(T) <= TRACE_SLOTS_MAX, "more arguments than a trace line shows");
+    TraceSlots s;
+    ((s.slot[s.count++] = ToCallSlot(v)), ...);
+    return s;
+}
 
-// Work that an entry needs done around the handler, inside the call's locks (the wide
-// entries report a failed text copy and convert text results back there, so that their
-// diagnostics land on the handle like the handler's own). Each gets the handle's object
-// (null for kind 1). A result of `before` other than SQL_SUCCESS skips the handler and is
-// the call's result; `after` gets the handler's result and returns the call's.
+template <class Args>
+TraceSlots TraceOf(const Args& args) {
+    return std::apply([](const auto&... v) { return MakeTraceSlots(v...); }, args.TraceFields());
+}
+
+// The arguments of a call without any after its handle.
+struct NoArgs {
+    std::tuple<> TraceFields() const { return {}; }
+};
+
+// The arguments of a call whose work this build does not do yet: its handler reads none,
+// the trace shows them all.
+struct PendingArgs {
+    TraceSlots trace;
+};
+inline TraceSlots TraceOf(const PendingArgs& args) {
+    return args.trace;
+}
+template <class... T>
+PendingArgs Pending(T... v) {
+    return PendingArgs{MakeTraceSlots(v...)};
+}
+
+// ---- call records ----
+
+// The handler of a record: kind 1 handlers get a null object; the others the header of the
+// environment, connection, statement or descriptor. args is the call's argument struct.
+using CallHandler = SQLRETURN (*)(HANDLE_HDR* object, const void* args);
+
+struct CALLREC {
+    const char* name;         // ODBC name without "SQL"
+    const char* traceFormat;  // printf format of the arguments after the handle, or ""
+    int clearDiag;            // 1: clear the handle's diagnostics first; enables failover
+    int kind;                 // CallKind
+    CallHandler handler;
+};
+
+// A record with the type of its calls' arguments: an entry can hand it no other struct.
+template <class A>
+struct CallRec {
+    using Args = A;
+    CALLREC rec;
+};
+
+template <class Args, SQLRETURN (*Handler)(HANDLE_HDR*, const Args&)>
+SQLRETURN RunTypedHandler(HANDLE_HDR* object, const void* args) {
+    return Handler(object, *static_cast<const Args*>(args));
+}
+
+template <class F>
+struct HandlerTraits;
+template <class A>
+struct HandlerTraits<SQLRETURN (*)(HANDLE_HDR*, const A&)> {
+    using Args = A;
+};
+
+// The record of the calls that Handler serves.
+template <auto Handler>
+constexpr auto MakeCall(const char* name, const char* traceFormat, int clearDiag, int kind) {
+    using Args = typename HandlerTraits<decltype(Handler)>::Args;
+    return CallRec<Args>{{name, traceFormat, clearDiag, kind, &RunTypedHandler<Args, Handler>}};
+}
+
+// The handle id carried in an ODBC handle; 0 (never a valid id) when the value does not
+// fit in 32 bits.
+inline uint32_t HandleId(SQLHANDLE h) {
+    auto v = reinterpret_cast<uintptr_t>(h);
+    return v > 0xFFFFFFFFu ? 0 : static_cast<uint32_t>(v);
+}
+inline SQLHANDLE HandleFromId(uint32_t id) {
+    return reinterpret_cast<SQLHANDLE>(static_cast<uintptr_t>(id));
+}
+
+// Work that an entry needs done around the handler, inside the call's locks (a wide entry
+// reports a failed text copy there, so that its diagnostic lands on the handle like the
+// handler's own). Each gets the handle's object (null for kind 1). A result of `before`
+// other than SQL_SUCCESS skips the handler and is the call's result; `after` gets the
+// handler's result and returns the call's.
 struct CallHook {
-    SQLRETURN (*before)(void* context, int kind, void* object);
-    SQLRETURN (*after)(void* context, int kind, void* object, SQLRETURN rc);
+    SQLRETURN (*before)(void* context, HANDLE_HDR* object);
+    SQLRETURN (*after)(void* context, HANDLE_HDR* object, SQLRETURN rc);
     void* context;
 };
 
-SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const CallArgs& args, const CallHook* hook);
+// The dispatcher proper; trace is null while tracing is off.
+SQLRETURN CallODBCv(const CALLREC& rec, SQLHANDLE handle, const void* args, const TraceSlots* trace,
+                    const CallHook* hook);
 
-// For kind 1 the handle is ignored and every argument goes to the handler.
-template <class... A>
-SQLRETURN CallODBC(const CALLREC& rec, SQLHANDLE handle, A... args) {
-    const uint64_t slots[sizeof...(A) + 1] = {ToCallSlot(args)...};
-    return CallODBCv(rec, handle, CallArgs{slots, sizeof...(A)}, nullptr);
-}
-
-template <class... A>
-SQLRETURN CallODBCHooked(const CALLREC& rec, SQLHANDLE handle, const CallHook& hook, A... args) {
-    const uint64_t slots[sizeof...(A) + 1] = {ToCallSlot(args)...};
-    return CallODBCv(rec, handle, CallArgs{slots, sizeof...(A)}, &hook);
+// For kind 1 the handle is ignored.
+template <class Args>
+SQLRETURN CallODBC(const CallRec<Args>& r, SQLHANDLE handle, const Args& args, const CallHook* hook = nullptr) {
+    if (!TraceIsOn())
+        return CallODBCv(r.rec, handle, &args, nullptr, hook);
+    const TraceSlots trace = TraceOf(args);
+    return CallODBCv(r.rec, handle, &args, &trace, hook);
 }
 
 // Inside a connection, statement or descriptor handler: gives up the database lock that
@@ -132,27 +180,24 @@ private:
     bool released_ = false;
 };
 
-// For environment handlers that reach their connections' agents (ending transactions,
-// closing the environment): runs work on each connection the environment holds when it is
-// called, one at a time, holding what a call on that connection holds: the connection
-// claimed (its busy marker holds the environment), its call lock and the database lock.
-// work must leave the connection's diagnostics alone: a call refused on the connection
-// meanwhile posts there. Inside an environment call it waits for a
-// connection's running call to end and gives up the handle lock while it waits and while
-// work runs; called with the handle lock held elsewhere (library detach, tests) it keeps
-// that lock and passes over a connection with a running call. When work answers true the
-// connection is freed (ConnFree) and deleted after it. Handle lock held on entry and on
-// return. Returns the number of connections passed over.
-using EnvConnWork = bool (*)(CONN* conn, void* context);
-int ForEachEnvConnection(ENVR* envr, EnvConnWork work, void* context);
-
-// The diagnostics of a handler's object of the given kind; null for kind 1 or no object.
-DIAG* ObjectDiag(int kind, void* object);
+// For environment handlers that reach a connection's agent (ending transactions, closing
+// the environment; see EnvrForEachConnection): runs work on the connection with handle id
+// connId holding what a call on it holds: the connection claimed (its busy marker holds
+// the environment), its call lock and the database lock. work must leave the connection's
+// diagnostics alone: a call refused on the connection meanwhile posts there. Inside an
+// environment call it waits for a call running on the connection to end, and gives up the
+// handle lock while it waits and while work runs; called with the handle lock held
+// elsewhere (library detach, tests) it keeps that lock and passes a busy connection over.
+// When work answers true the connection is destroyed after it (HandleDestroy). Handle lock
+// held on entry and on return.
+using ConnWork = bool (*)(HANDLE_HDR* conn, void* context);
+enum class ConnRun { Done, Gone, PassedOver };
+ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, void* context);
 
 // Name of a return code in the exit trace line ("SUCCESS", "NO_DATA_FOUND", ...).
 const char* ReturnCodeName(SQLRETURN rc);
 
-// Formats the arguments with a trace format into buf (cut to size). Conversions read one
+// Formats the trace slots with a trace format into buf (cut to size). Conversions read one
 // slot each: %d %i %u %x %X %c with an optional l or h, and %p (%s prints the address
 // too); "%%" is a percent sign. Never reads a slot that is not there.
-void FormatTraceArgs(char* buf, size_t size, const char* fmt, const CallArgs& args);
+void FormatTraceArgs(char* buf, size_t size, const char* fmt, const TraceSlots& args);

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "driver/diag/outstr.h"
+#include "driver/outstr/outstr.h"
 #include "driver/frame/globals.h"
 #include "driver/frame/installer.h"
 #include "driver/frame/trace.h"
@@ -259,29 +259,19 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& a) {
     return rc == SQL_SUCCESS ? open : rc;
 }
 
-SQLRETURN DoDriverConnect(void* object, const CallArgs& args) {
-    DriverConnectArgs a;
-    a.window = args.get<void*>(0);
-    a.in = args.get<const char*>(1);
-    a.inLength = args.get<SQLSMALLINT>(2);
-    a.out = args.get<void*>(3);
-    a.outSize = args.get<SQLSMALLINT>(4);
-    a.outLength = args.get<SQLSMALLINT*>(5);
-    a.completion = args.get<SQLUSMALLINT>(6);
-    a.width = args.get<int>(7);
-    return ConnDriverConnect(static_cast<CONN*>(object), a);
+SQLRETURN DoDriverConnect(HANDLE_HDR* conn, const DriverConnectArgs& a) {
+    return ConnDriverConnect(static_cast<CONN*>(conn), a);
 }
 
-SQLRETURN DoConnect(void* object, const CallArgs& args) {
-    auto* conn = static_cast<CONN*>(object);
+SQLRETURN DoConnect(HANDLE_HDR* h, const ConnectArgs& args) {
+    auto* conn = static_cast<CONN*>(h);
     if (conn->state == CONN_CONNECTED) {
         conn->diag.errCode = ERR_CONNECTION_IN_USE;
         return SQL_ERROR;
     }
     SecretText dsn, uid, pwd;
-    if (!CopyIn(args.get<const char*>(0), args.get<SQLSMALLINT>(1), &dsn.text) ||
-        !CopyIn(args.get<const char*>(2), args.get<SQLSMALLINT>(3), &uid.text) ||
-        !CopyIn(args.get<const char*>(4), args.get<SQLSMALLINT>(5), &pwd.text)) {
+    if (!CopyIn(args.dsn, args.dsnLength, &dsn.text) || !CopyIn(args.uid, args.uidLength, &uid.text) ||
+        !CopyIn(args.pwd, args.pwdLength, &pwd.text)) {
         conn->diag.errCode = ERR_INVALID_STRING_OR_BUFFER_LENGTH;
         return SQL_ERROR;
     }
@@ -298,7 +288,7 @@ SQLRETURN DoConnect(void* object, const CallArgs& args) {
     DriverConnectArgs a;
     a.in = connStr.text.c_str();
     a.completion = SQL_DRIVER_NOPROMPT;
-    a.width = args.get<int>(6);
+    a.width = args.width;
     // No out string: SQLConnect hands none back, so a long one must not warn.
     return ConnDriverConnect(conn, a);
 }

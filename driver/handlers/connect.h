@@ -13,6 +13,7 @@
 #include <sqlext.h>
 
 #include <string>
+#include <tuple>
 
 #include "driver/frame/dispatch.h"
 
@@ -29,6 +30,20 @@ struct DriverConnectArgs {
     SQLSMALLINT* outLength = nullptr;  // in the unit of outSize
     int completion = SQL_DRIVER_NOPROMPT;
     int width = WIDTH_NARROW;
+    auto TraceFields() const { return std::tuple(window, in, inLength, out, outSize, outLength, completion); }
+};
+
+// Arguments of SQLConnect: texts of the given byte length or SQL_NTS (UTF-8 for the wide
+// entry).
+struct ConnectArgs {
+    const char* dsn;
+    SQLSMALLINT dsnLength;
+    const char* uid;
+    SQLSMALLINT uidLength;
+    const char* pwd;
+    SQLSMALLINT pwdLength;
+    int width;
+    auto TraceFields() const { return std::tuple(dsn, dsnLength, uid, uidLength, pwd, pwdLength); }
 };
 
 // The connect itself, inside a connection handler (it gives up the database lock for the
@@ -43,11 +58,9 @@ SQLRETURN ConnDriverConnect(CONN* conn, const DriverConnectArgs& args);
 // connection's settings.
 std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw);
 
-// Handler of "DriverConnect" and "DriverConnectW": (window, in, i16 in length, out, i16 out
-// size, i16* out length, u16 completion, width). The wide entry hands over UTF-8 and its
+// Handler of "DriverConnect" and "DriverConnectW". The wide entry hands over UTF-8 and its
 // caller's UTF-16 out buffer, with size and length in characters.
-SQLRETURN DoDriverConnect(void* conn, const CallArgs& args);
+SQLRETURN DoDriverConnect(HANDLE_HDR* conn, const DriverConnectArgs& a);
 
-// Handler of "Connect" and "ConnectW": (dsn, i16 length, uid, i16 length, pwd, i16 length,
-// width); lengths in bytes or SQL_NTS.
-SQLRETURN DoConnect(void* conn, const CallArgs& args);
+// Handler of "Connect" and "ConnectW".
+SQLRETURN DoConnect(HANDLE_HDR* conn, const ConnectArgs& a);

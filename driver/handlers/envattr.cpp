@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "driver/objects/handles.h"
+#include "driver/objects/envr.h"
 
 namespace {
 
@@ -13,10 +13,10 @@ constexpr SQLINTEGER kAttrUnknown1056 = 1056;  // answered with the constant 2
 
 }  // namespace
 
-SQLRETURN DoSetEnvAttr(void* object, const CallArgs& args) {
-    auto* envr = static_cast<ENVR*>(object);
-    SQLINTEGER attr = args.get<SQLINTEGER>(0);
-    uint64_t value = args.get<uint64_t>(1);
+SQLRETURN DoSetEnvAttr(HANDLE_HDR* h, const SetEnvAttrArgs& a) {
+    auto* envr = static_cast<ENVR*>(h);
+    SQLINTEGER attr = a.attribute;
+    auto value = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(a.value));
     switch (attr) {
     case SQL_ATTR_ODBC_VERSION:
         if (value == 2 || value == 3)
@@ -40,10 +40,10 @@ SQLRETURN DoSetEnvAttr(void* object, const CallArgs& args) {
     return SQL_SUCCESS;
 }
 
-SQLRETURN DoGetEnvAttr(void* object, const CallArgs& args) {
-    auto* envr = static_cast<ENVR*>(object);
-    SQLINTEGER attr = args.get<SQLINTEGER>(0);
-    auto* value = args.get<SQLUINTEGER*>(1);
+SQLRETURN DoGetEnvAttr(HANDLE_HDR* h, const GetEnvAttrArgs& a) {
+    auto* envr = static_cast<ENVR*>(h);
+    SQLINTEGER attr = a.attribute;
+    auto* value = static_cast<SQLUINTEGER*>(a.value);
     if (value == nullptr)
         return SQL_SUCCESS;
     switch (attr) {

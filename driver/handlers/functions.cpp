@@ -32,9 +32,9 @@ constexpr FunctionTables kTables = MakeTables();
 
 }  // namespace
 
-SQLRETURN DoGetFunctions(void*, const CallArgs& args) {
-    auto id = args.get<SQLUSMALLINT>(0);
-    auto* result = args.get<SQLUSMALLINT*>(1);
+SQLRETURN DoGetFunctions(HANDLE_HDR*, const GetFunctionsArgs& a) {
+    auto id = a.function;
+    auto* result = a.supported;
     if (result == nullptr)
         return SQL_SUCCESS;
     if (id == SQL_API_ALL_FUNCTIONS) {

@@ -2,7 +2,14 @@
 // the export list, so what is exported and what is reported cannot drift apart.
 #pragma once
 
+#include <tuple>
+
 #include "driver/frame/dispatch.h"
 
-// (u16 function id, u16* result); always SQL_SUCCESS.
-SQLRETURN DoGetFunctions(void* conn, const CallArgs& args);
+struct GetFunctionsArgs {
+    SQLUSMALLINT function;
+    SQLUSMALLINT* supported;
+    auto TraceFields() const { return std::tuple(function, supported); }
+};
+// Always SQL_SUCCESS.
+SQLRETURN DoGetFunctions(HANDLE_HDR* conn, const GetFunctionsArgs& a);

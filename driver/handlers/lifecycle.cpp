@@ -26,7 +26,7 @@ SQLRETURN AllocEnvironment(SQLHANDLE* out, uint32_t odbcVersion, const char* fai
         return SQL_ERROR;
     }
     uint32_t id = 0;
-    if (hdl_Add(&Drv().envTable, &id, envr) != 0) {
+    if (hdl_Add(&Drv().envTable, &id, static_cast<HANDLE_HDR*>(envr)) != 0) {
         EnvrFree(envr);
         return SQL_ERROR;
     }
@@ -47,10 +47,9 @@ SQLRETURN AllocConnection(ENVR* envr, SQLHANDLE* out) {
     if (conn == nullptr)
         return SQL_ERROR;
     uint32_t id = 0;
-    int rc = hdl_Add(&Drv().connTable, &id, conn);
+    int rc = hdl_Add(&Drv().connTable, &id, static_cast<HANDLE_HDR*>(conn));
     if (rc != 0) {
-        ConnFree(conn);
-        delete conn;
+        ConnDestroy(conn);
         envr->diag.errCode = rc;
         return SQL_ERROR;
     }
@@ -72,7 +71,7 @@ SQLRETURN FreeConnection(CONN* conn) {
         conn->diag.errCode = rc;
         return SQL_ERROR;
     }
-    conn->releaseAfterCall = true;
+    conn->callGate.releaseAfterCall = true;
     return SQL_SUCCESS;
 }
 
@@ -97,16 +96,16 @@ bool EndConnTransaction(CONN* conn, void* context) {
 
 }  // namespace
 
-SQLRETURN DoAllocEnv(void*, const CallArgs& args) {
-    return AllocEnvironment(args.get<SQLHANDLE*>(0), 2, "SQLAllocEnv: EnvrOpen failed");
+SQLRETURN DoAllocEnv(HANDLE_HDR*, const OutHandleArgs& a) {
+    return AllocEnvironment(a.out, 2, "SQLAllocEnv: EnvrOpen failed");
 }
 
-SQLRETURN DoAllocHandleEnv(void*, const CallArgs& args) {
-    return AllocEnvironment(args.get<SQLHANDLE*>(0), 3, "SQLAllocHandle (SQL_HANDLE_ENV): EnvrOpen failed");
+SQLRETURN DoAllocHandleEnv(HANDLE_HDR*, const OutHandleArgs& a) {
+    return AllocEnvironment(a.out, 3, "SQLAllocHandle (SQL_HANDLE_ENV): EnvrOpen failed");
 }
 
-SQLRETURN DoFreeEnv(void* object, const CallArgs&) {
-    auto* envr = static_cast<ENVR*>(object);
+SQLRETURN DoFreeEnv(HANDLE_HDR* h, const NoArgs&) {
+    auto* envr = static_cast<ENVR*>(h);
     // A call still running on one of its connections, or another thread's walk over
     // them, would find its objects gone.
     if (EnvrInUse(envr)) {
@@ -124,20 +123,16 @@ SQLRETURN DoFreeEnv(void* object, const CallArgs&) {
     return SQL_SUCCESS;
 }
 
-SQLRETURN DoFreeHandleEnv(void* object, const CallArgs& args) {
-    return DoFreeEnv(object, args);
-}
-
-SQLRETURN DoTransactEnv(void* object, const CallArgs& args) {
-    auto* envr = static_cast<ENVR*>(object);
+SQLRETURN DoTransactEnv(HANDLE_HDR* h, const TransactArgs& a) {
+    auto* envr = static_cast<ENVR*>(h);
     EnvTransaction t;
-    t.completion = args.get<SQLUSMALLINT>(0);
+    t.completion = a.completion;
     if (t.completion != SQL_COMMIT && t.completion != SQL_ROLLBACK) {
         envr->diag.errCode = ERR_INVALID_TRANSACTION_OPERATION_CODE;
         return SQL_ERROR;
     }
     // Waits for a call running on a connection rather than failing on it.
-    ForEachEnvConnection(envr, EndConnTransaction, &t);
+    EnvrForEachConnection(envr, EndConnTransaction, &t);
     for (ERRMSG& m : t.messages.messages)
         EnvrAddError(envr, m.text, m.native);
     if (t.failure != 0) {
@@ -147,24 +142,16 @@ SQLRETURN DoTransactEnv(void* object, const CallArgs& args) {
     return SQL_SUCCESS;
 }
 
-SQLRETURN DoAllocConnect(void* object, const CallArgs& args) {
-    return AllocConnection(static_cast<ENVR*>(object), args.get<SQLHANDLE*>(0));
+SQLRETURN DoAllocConnect(HANDLE_HDR* envr, const OutHandleArgs& a) {
+    return AllocConnection(static_cast<ENVR*>(envr), a.out);
 }
 
-SQLRETURN DoAllocHandleConn(void* object, const CallArgs& args) {
-    return AllocConnection(static_cast<ENVR*>(object), args.get<SQLHANDLE*>(0));
+SQLRETURN DoFreeConnect(HANDLE_HDR* conn, const NoArgs&) {
+    return FreeConnection(static_cast<CONN*>(conn));
 }
 
-SQLRETURN DoFreeConnect(void* object, const CallArgs&) {
-    return FreeConnection(static_cast<CONN*>(object));
-}
-
-SQLRETURN DoFreeHandleConn(void* object, const CallArgs&) {
-    return FreeConnection(static_cast<CONN*>(object));
-}
-
-SQLRETURN DoDisconnect(void* object, const CallArgs&) {
-    auto* conn = static_cast<CONN*>(object);
+SQLRETURN DoDisconnect(HANDLE_HDR* h, const NoArgs&) {
+    auto* conn = static_cast<CONN*>(h);
     if (conn->state != CONN_CONNECTED) {
         conn->diag.errCode = ERR_CONNECTION_NOT_OPEN;
         return SQL_ERROR;
@@ -177,16 +164,11 @@ SQLRETURN DoDisconnect(void* object, const CallArgs&) {
     return SQL_SUCCESS;  // back to allocated
 }
 
-SQLRETURN DoTransactConn(void* object, const CallArgs& args) {
-    return ConnEndTran(static_cast<CONN*>(object), args.get<SQLUSMALLINT>(0));
+SQLRETURN DoTransactConn(HANDLE_HDR* conn, const TransactArgs& a) {
+    return ConnEndTran(static_cast<CONN*>(conn), a.completion);
 }
 
-SQLRETURN DoTransactStmt(void* object, const CallArgs&) {
-    static_cast<STMT*>(object)->diag.errCode = ERR_OPTION_TYPE_OUT_OF_RANGE;
-    return SQL_ERROR;
-}
-
-SQLRETURN DoTransactDesc(void* object, const CallArgs&) {
-    static_cast<DESC*>(object)->diag.errCode = ERR_OPTION_TYPE_OUT_OF_RANGE;
+SQLRETURN DoTransactRefused(HANDLE_HDR* h, const TransactArgs&) {
+    h->diag.errCode = ERR_OPTION_TYPE_OUT_OF_RANGE;
     return SQL_ERROR;
 }

@@ -10,6 +10,8 @@
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/connconf.h"
+#include "driver/objects/envr.h"
+#include "driver/objects/stmt.h"
 #include "dtc/dtc.h"
 #include "util/errcode.h"
 
@@ -440,6 +442,11 @@ void ConnFree(CONN* conn) {
     conn->state = CONN_FREED;
     if (conn->id != 0)
         hdl_Remove(&Drv().connTable, conn->id);
+}
+
+void ConnDestroy(CONN* conn) {
+    ConnFree(conn);
+    delete conn;
 }
 
 void ConnFreeSettings(CONN* conn) {

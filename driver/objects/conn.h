@@ -8,9 +8,119 @@
 
 #include <sql.h>
 
-#include "driver/objects/handles.h"
+#include <cstdint>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "driver/objects/handle.h"
+#include "drv_pro9/oa_optable.h"
 
 struct ConnInitialSql;
+struct ENVR;
+struct STMT;
+
+// Connection states.
+constexpr int32_t CONN_FREED = 0;
+constexpr int32_t CONN_ALLOCATED = 1;
+constexpr int32_t CONN_CONNECTED = 2;
+
+// Bits of CONN::flags.
+constexpr uint16_t CONN_FLAG_NO_LOGIN_BOX = 0x1;
+constexpr uint16_t CONN_FLAG_READ_ONLY = 0x2;     // cn_readonly
+constexpr uint16_t CONN_FLAG_AUTOCOMMIT = 0x4;
+constexpr uint16_t CONN_FLAG_ASYNC = 0x8;         // ODBC 2 asynchronous execution
+constexpr uint16_t CONN_FLAG_RESERVED_10 = 0x10;  // cleared by every connect; no reader here
+constexpr uint16_t CONN_FLAG_SET_AGENT_0F = 0x20; // connect sets agent property 0x2201000F to 1
+constexpr uint16_t CONN_FLAG_REQUEST_40 = 0x40;   // passed in the agent connect request
+constexpr uint16_t CONN_FLAG_SET_AGENT_16 = 0x80; // connect sets agent property 0x22010016 to 1
+constexpr uint16_t CONN_FLAG_INCLUDE_VIEWS = 0x100;
+constexpr uint16_t CONN_FLAG_INCLUDE_ALL = 0x200;
+
+// Sizes of the cache of answers the agent gave to SQLGetInfo.
+constexpr int CONN_INFO_I32 = 120;
+constexpr int CONN_INFO_U16 = 40;
+constexpr int CONN_INFO_TEXT = 40;
+
+// The agent's conversion table (slot 23, type 1). The table belongs to the agent: it is
+// forgotten, never freed.
+struct CONN_TYPETABLE {
+    int32_t valid = 0;
+    OA_TYPETABLEREQ table{1, 0, nullptr};
+};
+
+// The connection record. Texts are empty when not set. Everything here is read and
+// written under the connection's call lock, except the gate's claim (handle lock) and the
+// list link (handle lock, environment calls).
+struct CONN : HANDLE_HDR {
+    int32_t state = CONN_ALLOCATED;
+    ENVR* envr = nullptr;
+    CONN* next = nullptr;   // next connection of the environment
+    STMT* stmts = nullptr;  // the connection's statements, first to last
+
+    // Settings from the connect string and the data source.
+    std::string dsn;  // data source name of the connection, empty when none
+    std::string user;
+    std::string password;
+    std::string cn_dbpath;  // DATABASENAME; also the current catalog
+    std::string cn_dbopts;  // "-H host -S port", each part only when given
+    // No connect sets these five; a wide connect puts its prefix in front of agentOptions
+    // in the request it hands the agent.
+    std::string cn_dbhost;
+    std::string port;
+    std::string cn_svtype;
+    std::string agentOptions;
+    std::string extra;
+    uint16_t flags = CONN_FLAG_AUTOCOMMIT;  // CONN_FLAG_* bits
+    std::string appName;                    // program name given to the agent
+    uint32_t loginTimeout = 120;            // SQL_ATTR_LOGIN_TIMEOUT
+    std::string currentCatalog;             // cache of SQL_ATTR_CURRENT_CATALOG
+    uint32_t defaultIsolation = 0;          // isolation to set at connect, or the agent's answer
+    uint32_t cn_fetchSize = 60;             // FBS
+
+    // The agent.
+    OA_OPHOLDER holder;
+    uint32_t agentServer = 0;  // from slot 3; 0 when none
+    uint32_t agentConn = 0;    // from slot 5; 0 when none
+    uint32_t sequenceId = 0;
+    CONN_TYPETABLE typeTable;
+
+    // What the agent said it can do, read at connect.
+    int32_t cn_needbind = 0;
+    int32_t cn_hasMoreRes = 0;
+    int32_t cn_hasParamOp = 0;
+    int32_t cn_spOutDeferFetch = 0;
+    int32_t cn_hasScrlCurs = 0;
+    int32_t cn_hasDynMixCurs = 0;
+    int32_t cn_hasV2DAE = 0;
+    int32_t narrowWidePieces = 0;  // SQLPutData hands wide pieces over as narrow text
+    int32_t cn_hasExecute2 = 0;
+    int32_t agentConversions = 0;  // mask bit 0x200: SQLGetInfo conversions from the agent
+    int32_t agentCaps[5] = {};     // mask bits 0x400, 0x800, 0x1000, 0x2000, 0x4000
+
+    void* dtcDispenser = nullptr;  // distributed-transaction dispenser, when enlisted
+    int32_t dtcEnlisted = 0;
+
+    std::recursive_mutex secondLock;
+    CALL_GATE callGate;  // the claim of the running call and the call lock; HANDLE_HDR::gate
+
+
+    // Answers already asked of the agent: -1, 0xFFFF and none when empty.
+    int32_t infoI32[CONN_INFO_I32];
+    uint16_t infoU16[CONN_INFO_U16];
+    std::optional<std::string> infoText[CONN_INFO_TEXT];
+
+    CONN() : HANDLE_HDR(CALL_KIND_DBC) {
+        conn = this;
+        callGate.owner = this;
+        gate = &callGate;
+        for (int32_t& v : infoI32)
+            v = -1;
+        for (uint16_t& v : infoU16)
+            v = 0xFFFF;
+    }
+};
 
 // Agent properties read and set at connect.
 constexpr uint32_t PROP_CAPABILITY_MASK = 0x22010011;
@@ -73,6 +183,18 @@ void ConnCloseForGood(CONN* conn);
 // freed and unregisters it. The memory and the locks stay for the caller to release once
 // no lock of the connection is held any more. Handle lock held.
 void ConnFree(CONN* conn);
+
+// The one place a connection goes: ConnFree, then its memory and locks. No lock of the
+// connection may be held; handle lock held.
+void ConnDestroy(CONN* conn);
+
+// Queues a message on the connection's diagnostics; takes the oldest one off.
+inline void ConnAddError(CONN* conn, std::string_view text, int32_t native) {
+    ErrListAdd(conn->diag, text, native);
+}
+inline std::optional<ERRMSG> ConnNextError(CONN* conn) {
+    return ErrListPop(conn->diag);
+}
 
 // Drops the settings that came from the connect string and the data source.
 void ConnFreeSettings(CONN* conn);

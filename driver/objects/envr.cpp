@@ -2,6 +2,7 @@
 #include "driver/objects/envr.h"
 
 #include <new>
+#include <vector>
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
@@ -32,14 +33,46 @@ void EnvrOpen(ENVR* envr) {
 
 namespace {
 
-// Closes one connection of a closing environment for good and has it freed.
+// Closes one connection of a closing environment for good and has it destroyed.
 bool CloseForGood(CONN* conn, void* closed) {
     ConnCloseForGood(conn);
     ++*static_cast<int*>(closed);
     return true;
 }
 
+struct EnvrWalk {
+    ENVR* envr;
+    EnvrConnWork work;
+    void* context;
+};
+
+// A connection id may have been given to another environment's connection since the walk
+// took it: only this environment's are worked on.
+bool WorkOnOwnConnection(HANDLE_HDR* h, void* walk) {
+    auto* w = static_cast<EnvrWalk*>(walk);
+    auto* conn = static_cast<CONN*>(h);
+    return conn->envr == w->envr && w->work(conn, w->context);
+}
+
 }  // namespace
+
+int EnvrForEachConnection(ENVR* envr, EnvrConnWork work, void* context) {
+    // Ids, not pointers: while the handle lock is given up connections may come and go.
+    std::vector<uint32_t> ids;
+    for (const CONN* c = envr->conns; c != nullptr; c = c->next)
+        ids.push_back(c->id);
+    struct Counted {
+        ENVR* envr;
+        explicit Counted(ENVR* e) : envr(e) { ++envr->connWalks; }
+        ~Counted() { --envr->connWalks; }
+    } counted(envr);
+    EnvrWalk walk{envr, work, context};
+    int passedOver = 0;
+    for (uint32_t id : ids)
+        if (RunOnConnection(envr, id, WorkOnOwnConnection, &walk) == ConnRun::PassedOver)
+            ++passedOver;
+    return passedOver;
+}
 
 void EnvrClose(ENVR* envr) {
     if (envr->state != ENVR_OPEN)
@@ -49,7 +82,7 @@ void EnvrClose(ENVR* envr) {
     int closed = 1;
     while (envr->conns != nullptr && closed != 0) {
         closed = 0;
-        ForEachEnvConnection(envr, CloseForGood, &closed);
+        EnvrForEachConnection(envr, CloseForGood, &closed);
     }
     envr->state = ENVR_ALLOCATED;
 }
@@ -70,6 +103,10 @@ void EnvrFree(ENVR* envr) {
     delete envr;
 }
 
+void EnvrAddError(ENVR* envr, std::string_view text, int32_t native) {
+    ErrListAdd(envr->diag, text, native);
+}
+
 std::optional<ERRMSG> EnvrNextError(ENVR* envr) {
     if (envr->diag.messages.empty())
         return std::nullopt;
@@ -82,7 +119,7 @@ bool EnvrInUse(const ENVR* envr) {
     if (envr->connWalks != 0)
         return true;
     for (const CONN* c = envr->conns; c != nullptr; c = c->next)
-        if (c->busy != nullptr)
+        if (c->callGate.busy != nullptr)
             return true;
     return false;
 }

@@ -13,6 +13,7 @@
 
 #include "driver/diag/diag.h"
 #include "driver/handlers/connect.h"
+#include "driver/handlers/diagentry.h"
 #include "drv_pro9/oa_initsql.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "tests/unit/conn_fixture.h"
@@ -261,11 +262,12 @@ protected:
         ConnTest::TearDown();
     }
     SQLRETURN Connect(const std::string& in) {
-        static const CALLREC rec{"DriverConnect", "", 1, CALL_KIND_DBC, DoDriverConnect};
+        static constexpr auto rec = MakeCall<DoDriverConnect>("DriverConnect", "", 1, CALL_KIND_DBC);
         char out[512];
         SQLSMALLINT outLen = 0;
-        return CallODBC(rec, HandleFromId(conn->id), nullptr, in.c_str(), SQLSMALLINT{SQL_NTS}, out,
-                        SQLSMALLINT{sizeof out}, &outLen, SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_NARROW);
+        return CallODBC(rec, HandleFromId(conn->id),
+                        DriverConnectArgs{nullptr, in.c_str(), SQL_NTS, out, sizeof out, &outLen, SQL_DRIVER_NOPROMPT,
+                                          WIDTH_NARROW});
     }
     // Runs a statement on the connection; 0 or the agent's code.
     int Exec(const char* sql) {

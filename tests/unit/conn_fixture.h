@@ -24,6 +24,7 @@
 #include "driver/handlers/lifecycle.h"
 #include "driver/objects/conn.h"
 #include "driver/objects/envr.h"
+#include "driver/objects/stmt.h"
 #include "drv_pro9/oa_optable.h"
 #include "drv_pro9/oa_settings.h"
 #include "platform/dlgkit/dlgkit.h"
@@ -274,8 +275,7 @@ protected:
     // A further connection through the allocation handler.
     CONN* NewConn() {
         SQLHANDLE h = nullptr;
-        const uint64_t args[] = {reinterpret_cast<uintptr_t>(&h)};
-        if (DoAllocHandleConn(envr, CallArgs{args, 1}) != SQL_SUCCESS)
+        if (DoAllocConnect(envr, OutHandleArgs{&h}) != SQL_SUCCESS)
             return nullptr;
         return static_cast<CONN*>(hdl_Lookup(&Drv().connTable, HandleId(h)));
     }

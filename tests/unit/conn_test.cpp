@@ -31,8 +31,7 @@ TEST_F(ConnTest, NewConnectionDefaults) {
     EXPECT_EQ(envr->conns, second);  // newest first
     EXPECT_EQ(second->next, conn);
 
-    const uint64_t none[] = {0};
-    EXPECT_EQ(DoAllocHandleConn(envr, CallArgs{none, 1}), SQL_ERROR);
+    EXPECT_EQ(DoAllocConnect(envr, OutHandleArgs{nullptr}), SQL_ERROR);
     EXPECT_EQ(envr->diag.errCode, ERR_INVALID_ARGUMENT_VALUE);
 }
 
@@ -226,13 +225,12 @@ TEST_F(ConnTest, CloseDisconnectsOrStaysConnected) {
     EXPECT_EQ(fake.serversOpen, 1);
     EXPECT_EQ(Messages(conn->diag), std::vector<std::string>{"link down"});
     EXPECT_EQ(conn->currentCatalog, "cat");
-    const uint64_t none[] = {0};
-    EXPECT_EQ(DoDisconnect(conn, CallArgs{none, 0}), SQL_ERROR);
+    EXPECT_EQ(DoDisconnect(conn, NoArgs{}), SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, 54);
 
     fake.disconnectRc = 0;
     TakeCalls();
-    EXPECT_EQ(DoDisconnect(conn, CallArgs{none, 0}), SQL_SUCCESS);
+    EXPECT_EQ(DoDisconnect(conn, NoArgs{}), SQL_SUCCESS);
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Disconnect", "CloseServer"}));
     EXPECT_EQ(conn->state, CONN_ALLOCATED);
     EXPECT_EQ(conn->agentServer, 0u);
@@ -242,29 +240,29 @@ TEST_F(ConnTest, CloseDisconnectsOrStaysConnected) {
     EXPECT_EQ(fake.serversOpen, 0);
 
     // Not connected: refused, and the agent is not asked.
-    EXPECT_EQ(DoDisconnect(conn, CallArgs{none, 0}), SQL_ERROR);
+    EXPECT_EQ(DoDisconnect(conn, NoArgs{}), SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_CONNECTION_NOT_OPEN);
     EXPECT_TRUE(TakeCalls().empty());
 }
 
 // A connected connection is not freed: that would end its transaction without a word.
 TEST_F(ConnTest, FreeRefusesAConnectedConnectionAndUnregistersADisconnectedOne) {
-    const CALLREC freeRec{"FreeHandle", "", 1, CALL_KIND_DBC, DoFreeHandleConn};
-    const CALLREC disconnectRec{"Disconnect", "", 1, CALL_KIND_DBC, DoDisconnect};
+    const auto freeRec = MakeCall<DoFreeConnect>("FreeHandle", "", 1, CALL_KIND_DBC);
+    const auto disconnectRec = MakeCall<DoDisconnect>("Disconnect", "", 1, CALL_KIND_DBC);
     fake.props = {{PROP_CAPABILITY_MASK, 0}};
     ConnOpen(conn, 'A');
     uint32_t id = conn->id;
     TakeCalls();
-    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id), NoArgs{}), SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
     EXPECT_EQ(conn->state, CONN_CONNECTED);
     EXPECT_TRUE(TakeCalls().empty());
-    EXPECT_EQ(CallODBC(disconnectRec, HandleFromId(id)), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(disconnectRec, HandleFromId(id), NoArgs{}), SQL_SUCCESS);
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Disconnect", "CloseServer"}));
-    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id)), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id), NoArgs{}), SQL_SUCCESS);
     EXPECT_EQ(hdl_Lookup(&Drv().connTable, id), nullptr);
     EXPECT_EQ(envr->conns, nullptr);
-    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id)), SQL_INVALID_HANDLE);
+    EXPECT_EQ(CallODBC(freeRec, HandleFromId(id), NoArgs{}), SQL_INVALID_HANDLE);
 }
 
 TEST_F(ConnTest, EndTransaction) {
@@ -295,8 +293,7 @@ TEST_F(ConnTest, EndTransaction) {
         fake.commitRc = fake.rollbackRc = c.agentRc;
         if (c.agentRc != 0)
             fake.errors[kFakeConn] = {"serialization failure"};
-        const uint64_t args[] = {static_cast<uint64_t>(c.type)};
-        EXPECT_EQ(DoTransactConn(conn, CallArgs{args, 1}), c.rc) << c.type;
+        EXPECT_EQ(DoTransactConn(conn, TransactArgs{static_cast<SQLUSMALLINT>(c.type)}), c.rc) << c.type;
         EXPECT_EQ(conn->diag.errCode, c.code) << c.type;
         EXPECT_EQ(TakeCalls(), c.calls) << c.type;
         EXPECT_EQ(conn->diag.messages.size(), c.agentRc != 0 ? 1u : 0u);
@@ -314,14 +311,13 @@ TEST_F(ConnTest, EnvironmentTransactionWalksTheConnectedConnections) {
     ConnOpen(second, 'A');
     conn->diag.errCode = ERR_DATA_WAS_TRUNCATED;  // left by an earlier call
     TakeCalls();
-    const uint64_t commit[] = {SQL_COMMIT};
     std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
-    EXPECT_EQ(DoTransactEnv(envr, CallArgs{commit, 1}), SQL_SUCCESS);
+    EXPECT_EQ(DoTransactEnv(envr, TransactArgs{SQL_COMMIT}), SQL_SUCCESS);
     EXPECT_EQ(envr->diag.errCode, 0);
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Commit", "Commit"}));
 
     fake.commitRc = 70;
-    EXPECT_EQ(DoTransactEnv(envr, CallArgs{commit, 1}), SQL_ERROR);
+    EXPECT_EQ(DoTransactEnv(envr, TransactArgs{SQL_COMMIT}), SQL_ERROR);
     EXPECT_EQ(envr->diag.errCode, 70);
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Commit", "Commit"}));
     EXPECT_EQ(conn->diag.errCode, ERR_DATA_WAS_TRUNCATED);
@@ -336,9 +332,8 @@ TEST_F(ConnTest, FreeingTheEnvironmentDisconnectsItsConnections) {
     ConnOpen(conn, 'A');
     ConnOpen(second, 'A');
     EXPECT_EQ(fake.serversOpen, 2);
-    const uint64_t none[] = {0};
     std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
-    EXPECT_EQ(DoFreeHandleEnv(envr, CallArgs{none, 0}), SQL_SUCCESS);
+    EXPECT_EQ(DoFreeEnv(envr, NoArgs{}), SQL_SUCCESS);
     EXPECT_EQ(fake.serversOpen, 0);
 }
 
@@ -350,9 +345,8 @@ TEST_F(ConnTest, FreeingTheEnvironmentGivesBackWhatARefusingConnectionHolds) {
     ASSERT_EQ(conn->state, CONN_CONNECTED);
     fake.disconnectRc = 70;
     TakeCalls();
-    const uint64_t none[] = {0};
     std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
-    EXPECT_EQ(DoFreeHandleEnv(envr, CallArgs{none, 0}), SQL_SUCCESS);
+    EXPECT_EQ(DoFreeEnv(envr, NoArgs{}), SQL_SUCCESS);
     EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"Disconnect", "CloseServer"}));
     EXPECT_EQ(fake.serversOpen, 0);
     envr = nullptr;

@@ -15,6 +15,7 @@
 #include <string>
 
 #include "conn_fixture.h"
+#include "driver/handlers/diagentry.h"
 #include "driver/diag/diag.h"
 #include "driver/frame/trace.h"
 #include "driver/frame/widen.h"
@@ -30,9 +31,9 @@ using trace_support::TempDir;
 
 namespace {
 
-const CALLREC kDriverConnectRec{"DriverConnect", "", 1, CALL_KIND_DBC, DoDriverConnect};
-const CALLREC kDriverConnectWRec{"DriverConnectW", "", 1, CALL_KIND_DBC, DoDriverConnect};
-const CALLREC kConnectRec{"Connect", "", 1, CALL_KIND_DBC, DoConnect};
+constexpr auto kDriverConnectRec = MakeCall<DoDriverConnect>("DriverConnect", "", 1, CALL_KIND_DBC);
+constexpr auto kDriverConnectWRec = MakeCall<DoDriverConnect>("DriverConnectW", "", 1, CALL_KIND_DBC);
+constexpr auto kConnectRec = MakeCall<DoConnect>("Connect", "", 1, CALL_KIND_DBC);
 
 void* const kWindow = reinterpret_cast<void*>(0x1234);
 
@@ -81,8 +82,8 @@ protected:
     SQLRETURN Connect(const std::string& in, SQLUSMALLINT completion = SQL_DRIVER_NOPROMPT, void* window = kWindow) {
         out.assign(512, '#');
         outLen = -1;
-        return CallODBC(kDriverConnectRec, HandleFromId(conn->id), window, in.c_str(), SQLSMALLINT{SQL_NTS},
-                        out.data(), SQLSMALLINT{512}, &outLen, completion, WIDTH_NARROW);
+        return CallODBC(kDriverConnectRec, HandleFromId(conn->id), DriverConnectArgs{window, in.c_str(), SQL_NTS,
+                        out.data(), 512, &outLen, completion, WIDTH_NARROW});
     }
     std::string Out() const { return std::string(out.c_str()); }
 
@@ -91,8 +92,10 @@ protected:
     SQLRETURN ConnectW(const std::vector<SQLWCHAR>& in, SQLWCHAR* buf, SQLSMALLINT chars, SQLSMALLINT* length) {
         WideIn i(in.data(), SQL_NTS);
         WideHook w({&i});
-        return CallODBCHooked(kDriverConnectWRec, HandleFromId(conn->id), w.hook(), kWindow, i.text(), i.len16(),
-                              buf, chars, length, SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_WIDE);
+        return CallODBC(kDriverConnectWRec, HandleFromId(conn->id),
+                        DriverConnectArgs{kWindow, i.text(), i.len16(), buf, chars, length, SQL_DRIVER_NOPROMPT,
+                                          WIDTH_WIDE},
+                        w.hook());
     }
     void Disconnect() {
         if (conn->state == CONN_CONNECTED) {
@@ -315,9 +318,9 @@ TEST_F(DriverConnectTest, NarrowOutBufferSizes) {
         char buf[128];
         std::strcpy(buf, "untouched");
         outLen = -1;
-        SQLRETURN rc = CallODBC(kDriverConnectRec, HandleFromId(conn->id), kWindow, "DSN=Empty;UID=u;PWD=p",
-                                SQLSMALLINT{SQL_NTS}, c.buffer ? buf : nullptr, c.size, &outLen,
-                                SQLUSMALLINT{SQL_DRIVER_NOPROMPT}, WIDTH_NARROW);
+        SQLRETURN rc = CallODBC(kDriverConnectRec, HandleFromId(conn->id),
+                                DriverConnectArgs{kWindow, "DSN=Empty;UID=u;PWD=p", SQL_NTS, c.buffer ? buf : nullptr,
+                                                  c.size, &outLen, SQL_DRIVER_NOPROMPT, WIDTH_NARROW});
         EXPECT_EQ(rc, c.rc) << c.size;
         EXPECT_EQ(conn->state, CONN_CONNECTED);  // a cut string still connects
         EXPECT_EQ(outLen, n) << c.size;          // always the full length
@@ -333,9 +336,9 @@ TEST_F(DriverConnectTest, NarrowOutBufferSizes) {
 // agent, in both widths.
 TEST_F(DriverConnectTest, NegativeOutSizeIsRefusedBeforeConnecting) {
     char buf[16] = "untouched";
-    SQLRETURN rc = CallODBC(kDriverConnectRec, HandleFromId(conn->id), kWindow, "DSN=Empty;UID=u;PWD=p",
-                            SQLSMALLINT{SQL_NTS}, buf, SQLSMALLINT{-1}, &outLen, SQLUSMALLINT{SQL_DRIVER_NOPROMPT},
-                            WIDTH_NARROW);
+    SQLRETURN rc = CallODBC(kDriverConnectRec, HandleFromId(conn->id),
+                            DriverConnectArgs{kWindow, "DSN=Empty;UID=u;PWD=p", SQL_NTS, buf, -1, &outLen,
+                                              SQL_DRIVER_NOPROMPT, WIDTH_NARROW});
     EXPECT_EQ(rc, SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     EXPECT_STREQ(buf, "untouched");
@@ -399,7 +402,7 @@ TEST_F(DriverConnectTest, WideEntryConnectsInWideMode) {
 TEST_F(DriverConnectTest, SQLConnectBuildsAConnectStringThatCannotBeInjected) {
     auto call = [&](const char* dsn, SQLSMALLINT dl, const char* uid, SQLSMALLINT ul, const char* pwd,
                     SQLSMALLINT pl) {
-        return CallODBC(kConnectRec, HandleFromId(conn->id), dsn, dl, uid, ul, pwd, pl, WIDTH_NARROW);
+        return CallODBC(kConnectRec, HandleFromId(conn->id), ConnectArgs{dsn, dl, uid, ul, pwd, pl, WIDTH_NARROW});
     };
     ASSERT_EQ(call("Sales", SQL_NTS, "x;DATABASENAME=/evil.db", SQL_NTS, "p;w}", SQL_NTS), SQL_SUCCESS);
     EXPECT_EQ(conn->user, "x;DATABASENAME=/evil.db");
@@ -497,8 +500,8 @@ TEST_F(DriverConnectTest, ConnectRunsInsideTheConnectLock) {
     fake.onConnect = [&] { held += lockFree() ? 0 : 1; };
     ASSERT_EQ(Connect("DSN=Empty"), SQL_SUCCESS);
     Disconnect();
-    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Empty", SQLSMALLINT{SQL_NTS}, "u", SQLSMALLINT{SQL_NTS},
-                       "p", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
+    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), ConnectArgs{"Empty", SQL_NTS, "u", SQL_NTS,
+                       "p", SQL_NTS, WIDTH_NARROW}),
               SQL_SUCCESS);
     EXPECT_EQ(held, 2);
     EXPECT_TRUE(lockFree());
@@ -510,13 +513,13 @@ TEST_F(DriverConnectTest, TraceNeverShowsAPassword) {
     ASSERT_EQ(DrvAttach(), 1);
     ASSERT_EQ(Connect("DSN=Sales;PWD=secret1"), SQL_SUCCESS);
     Disconnect();
-    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Sales", SQLSMALLINT{SQL_NTS}, "bob",
-                       SQLSMALLINT{SQL_NTS}, "secret2", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
+    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), ConnectArgs{"Sales", SQL_NTS, "bob",
+                       SQL_NTS, "secret2", SQL_NTS, WIDTH_NARROW}),
               SQL_SUCCESS);
     Disconnect();
     // A user name that looks like the start of a braced value to a careless reader.
-    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), "Sales", SQLSMALLINT{SQL_NTS}, " {bob",
-                       SQLSMALLINT{SQL_NTS}, "secret3", SQLSMALLINT{SQL_NTS}, WIDTH_NARROW),
+    ASSERT_EQ(CallODBC(kConnectRec, HandleFromId(conn->id), ConnectArgs{"Sales", SQL_NTS, " {bob",
+                       SQL_NTS, "secret3", SQL_NTS, WIDTH_NARROW}),
               SQL_SUCCESS);
     EXPECT_EQ(conn->password, "secret3");
     Disconnect();

@@ -14,7 +14,9 @@
 #include "driver/diag/diag.h"
 #include "util/sqlstate.h"
 #include "driver/frame/dispatch.h"
-#include "driver/objects/handles.h"
+#include "driver/handlers/diagentry.h"
+#include "driver/objects/desc.h"
+#include "driver/objects/envr.h"
 #include "util/errcode.h"
 #include "util/log.h"
 
@@ -61,8 +63,6 @@ class DiagRecords : public ::testing::Test {
 protected:
     void SetUp() override {
         conn.envr = &envr;
-        stmt.conn = &conn;
-        desc.stmt = &stmt;
         Odbc(2);
     }
     void Odbc(int version) { envr.odbcVersion = version; }
@@ -99,8 +99,8 @@ protected:
 
     ENVR envr;
     CONN conn;
-    STMT stmt;
-    DESC desc;
+    STMT stmt{&conn};
+    DESC desc{nullptr, &stmt};
 };
 
 TEST_F(DiagRecords, ServerMessageStateIsCutOutOfTheText) {
@@ -314,27 +314,24 @@ TEST_F(DiagRecords, NullOutputsAreAllowed) {
               SQL_INVALID_HANDLE);
 }
 
-// The handlers take SQLError's arguments after the handle; the buffer length is read as
-// 32 bits so that a wide entry can pass a buffer of 4n bytes beyond 32767.
-TEST_F(DiagRecords, ErrorHandlersReadTheirArguments) {
+// The handler takes SQLError's arguments after the handle, on any kind of handle.
+TEST_F(DiagRecords, ErrorHandlerReadsItsArguments) {
     std::string longText(20000, 'x');
     StmtAddError(&stmt, longText, 42);
-    std::vector<SQLCHAR> msg(40000);
+    std::vector<SQLCHAR> msg(32767);
     SQLCHAR state[6];
     SQLINTEGER native = 0;
     SQLSMALLINT length = 0;
-    const uint64_t slots[] = {ToCallSlot(state), ToCallSlot(&native), ToCallSlot(msg.data()),
-                              ToCallSlot(static_cast<SQLINTEGER>(msg.size())), ToCallSlot(&length)};
-    CallArgs args{slots, 5};
-    EXPECT_EQ(DoErrorStmt(&stmt, args), SQL_SUCCESS);
+    const ErrorArgs args{state, &native, msg.data(), 32767, &length, WIDTH_NARROW};
+    EXPECT_EQ(DoError(&stmt, args), SQL_SUCCESS);
     EXPECT_EQ(native, 42);
     EXPECT_EQ(length, static_cast<SQLSMALLINT>(16 + longText.size()));
     EXPECT_EQ(std::strlen(reinterpret_cast<char*>(msg.data())), 16 + longText.size());
 
     conn.diag.errCode = ERR_CONNECTION_NOT_OPEN;
-    EXPECT_EQ(DoErrorConn(&conn, args), SQL_SUCCESS);
+    EXPECT_EQ(DoError(&conn, args), SQL_SUCCESS);
     EXPECT_STREQ(reinterpret_cast<char*>(state), "08003");
-    EXPECT_EQ(DoErrorEnv(&envr, args), SQL_NO_DATA);
+    EXPECT_EQ(DoError(&envr, args), SQL_NO_DATA);
 }
 
 TEST(DiagStates, Odbc3Mapping) {
@@ -357,7 +354,7 @@ TEST(DiagStates, Odbc3Mapping) {
 }
 
 TEST(DiagLists, AppendAtTailPopAtHead) {
-    STMT stmt;
+    STMT stmt(nullptr);
     StmtAddError(&stmt, "a", 1);
     StmtAddError(&stmt, "b", 2);
     StmtAddError(&stmt, "c", 3);

@@ -9,55 +9,69 @@
 #include <string>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
 #include "driver/objects/envr.h"
-#include "driver/objects/handles.h"
+#include "driver/objects/desc.h"
 #include "util/errcode.h"
 
 namespace {
 
-SQLRETURN Succeed(void*, const CallArgs&) { return SQL_SUCCESS; }
+SQLRETURN Succeed(HANDLE_HDR*, const NoArgs&) { return SQL_SUCCESS; }
+SQLRETURN SucceedWithInfo(HANDLE_HDR*, const NoArgs&) { return SQL_SUCCESS_WITH_INFO; }
+SQLRETURN ThrowOutOfMemory(HANDLE_HDR*, const NoArgs&) { throw std::bad_alloc(); }
+SQLRETURN ThrowOther(HANDLE_HDR*, const NoArgs&) { throw std::runtime_error("x"); }
 
+// Arguments of the test call that shows what reached the handler.
+struct StoreArgsArgs {
+    int a;
+    int16_t b;
+    const char* text;
+    auto TraceFields() const { return std::tuple(a, b, text); }
+};
 // Sums its arguments into the object's error code, to show what reached the handler.
-SQLRETURN StoreArgs(void* obj, const CallArgs& a) {
-    auto* s = static_cast<STMT*>(obj);
-    s->diag.errCode = a.get<int>(0) * 100 + a.get<int16_t>(1);
-    return a.get<const char*>(2)[0] == 'x' ? SQL_SUCCESS : SQL_ERROR;
+SQLRETURN StoreArgs(HANDLE_HDR* h, const StoreArgsArgs& a) {
+    h->diag.errCode = a.a * 100 + a.b;
+    return a.text[0] == 'x' ? SQL_SUCCESS : SQL_ERROR;
 }
 
 // Blocks inside the handler until the test lets it go.
 std::latch* g_entered = nullptr;
 std::latch* g_release = nullptr;
-SQLRETURN Block(void*, const CallArgs&) {
+SQLRETURN Block(HANDLE_HDR*, const NoArgs&) {
     g_entered->count_down();
     g_release->wait();
     return SQL_SUCCESS;
 }
 
 // Closes the connection for good: the dispatcher unregisters and deletes it after the call.
-SQLRETURN FreeConnection(void* obj, const CallArgs&) {
-    static_cast<CONN*>(obj)->releaseAfterCall = true;
+SQLRETURN FreeConnection(HANDLE_HDR* h, const NoArgs&) {
+    static_cast<CONN*>(h)->callGate.releaseAfterCall = true;
     return SQL_SUCCESS;
 }
 
-SQLRETURN PostError(void* obj, const CallArgs&) {
-    static_cast<CONN*>(obj)->diag.messages.push_back({"Failover completed.", 1});
-    static_cast<CONN*>(obj)->diag.messages.push_back({"other", 2});
+SQLRETURN PostError(HANDLE_HDR* h, const NoArgs&) {
+    h->diag.messages.push_back({"Failover completed.", 1});
+    h->diag.messages.push_back({"other", 2});
     return SQL_ERROR;
 }
 
 // Blocks until released, then leaves code 77 on the connection.
-SQLRETURN BlockThenPost(void* obj, const CallArgs& a) {
-    Block(obj, a);
-    static_cast<CONN*>(obj)->diag.errCode = 77;
+SQLRETURN BlockThenPost(HANDLE_HDR* h, const NoArgs& a) {
+    Block(h, a);
+    h->diag.errCode = 77;
     return SQL_ERROR;
 }
 
 // A diagnostic handler: hands the connection's code out through its argument.
-SQLRETURN ReadCode(void* obj, const CallArgs& a) {
-    *a.get<int*>(0) = static_cast<CONN*>(obj)->diag.errCode;
+struct ReadCodeArgs {
+    int* code;
+    auto TraceFields() const { return std::tuple(code); }
+};
+SQLRETURN ReadCode(HANDLE_HDR* h, const ReadCodeArgs& a) {
+    *a.code = h->diag.errCode;
     return SQL_SUCCESS;
 }
 
@@ -81,8 +95,8 @@ struct WalkSeen {
 bool Observe(CONN* c, void* context) {
     auto* seen = static_cast<WalkSeen*>(context);
     ++seen->visits;
-    seen->claimed = c->busy == c->envr;
-    seen->callLocked = !FreeForOthers(c->callLock);
+    seen->claimed = c->callGate.busy == c->envr;
+    seen->callLocked = !FreeForOthers(c->callGate.callLock);
     seen->dbLocked = !FreeForOthers(Drv().dbLock);
     seen->handleLockFree = FreeForOthers(Drv().handleLock);
     seen->afterRunningCall = seen->runningCallDone->load();
@@ -90,25 +104,25 @@ bool Observe(CONN* c, void* context) {
 }
 
 WalkSeen* g_walkSeen = nullptr;
-SQLRETURN Walk(void* obj, const CallArgs&) {
-    ForEachEnvConnection(static_cast<ENVR*>(obj), Observe, g_walkSeen);
+SQLRETURN Walk(HANDLE_HDR* h, const NoArgs&) {
+    EnvrForEachConnection(static_cast<ENVR*>(h), Observe, g_walkSeen);
     return SQL_SUCCESS;
 }
 
-const CALLREC kEnvRec{"EnvCall", "", 1, CALL_KIND_ENV, Succeed};
-const CALLREC kEnvWalkRec{"Walk", "", 1, CALL_KIND_ENV, Walk};
-const CALLREC kConnBlockPostRec{"BlockPost", "", 1, CALL_KIND_DBC, BlockThenPost};
-const CALLREC kReadCodeRec{"GetDiagField", "", 0, CALL_KIND_DBC, ReadCode};
-const CALLREC kConnRec{"ConnCall", "", 1, CALL_KIND_DBC, Succeed};
-const CALLREC kConnKeepRec{"GetDiagRec", "", 0, CALL_KIND_DBC, Succeed};
-const CALLREC kStmtRec{"StmtCall", "", 1, CALL_KIND_STMT, Succeed};
-const CALLREC kStmtArgsRec{"Args", "a=%d b=%d", 1, CALL_KIND_STMT, StoreArgs};
-const CALLREC kStmtBlockRec{"Block", "", 1, CALL_KIND_STMT, Block};
-const CALLREC kConnBlockRec{"BlockConn", "", 1, CALL_KIND_DBC, Block};
-const CALLREC kDescRec{"DescCall", "", 1, CALL_KIND_DESC, Succeed};
-const CALLREC kFreeConnRec{"FreeConnect", "", 1, CALL_KIND_DBC, FreeConnection};
-const CALLREC kFailoverRec{"Failover", "", 1, CALL_KIND_DBC, PostError};
-const CALLREC kBadKindRec{"Bad", "", 1, 9, Succeed};
+constexpr auto kEnvRec = MakeCall<Succeed>("EnvCall", "", 1, CALL_KIND_ENV);
+constexpr auto kEnvWalkRec = MakeCall<Walk>("Walk", "", 1, CALL_KIND_ENV);
+constexpr auto kConnBlockPostRec = MakeCall<BlockThenPost>("BlockPost", "", 1, CALL_KIND_DBC);
+constexpr auto kReadCodeRec = MakeCall<ReadCode>("GetDiagField", "", 0, CALL_KIND_DBC);
+constexpr auto kConnRec = MakeCall<Succeed>("ConnCall", "", 1, CALL_KIND_DBC);
+constexpr auto kConnKeepRec = MakeCall<Succeed>("GetDiagRec", "", 0, CALL_KIND_DBC);
+constexpr auto kStmtRec = MakeCall<Succeed>("StmtCall", "", 1, CALL_KIND_STMT);
+constexpr auto kStmtArgsRec = MakeCall<StoreArgs>("Args", "a=%d b=%d", 1, CALL_KIND_STMT);
+constexpr auto kStmtBlockRec = MakeCall<Block>("Block", "", 1, CALL_KIND_STMT);
+constexpr auto kConnBlockRec = MakeCall<Block>("BlockConn", "", 1, CALL_KIND_DBC);
+constexpr auto kDescRec = MakeCall<Succeed>("DescCall", "", 1, CALL_KIND_DESC);
+constexpr auto kFreeConnRec = MakeCall<FreeConnection>("FreeConnect", "", 1, CALL_KIND_DBC);
+constexpr auto kFailoverRec = MakeCall<PostError>("Failover", "", 1, CALL_KIND_DBC);
+constexpr auto kBadKindRec = MakeCall<Succeed>("Bad", "", 1, 9);
 
 int g_failoverAction = 0;
 int RecordFailover(int action, void*, int) {
@@ -123,21 +137,19 @@ protected:
         DRV_GLOBALS& g = Drv();
         envr = new ENVR;
         envr->state = ENVR_OPEN;
-        ASSERT_EQ(hdl_Add(&g.envTable, &envr->id, envr), 0);
+        ASSERT_EQ(hdl_Add(&g.envTable, &envr->id, static_cast<HANDLE_HDR*>(envr)), 0);
         envr->next = g.envList;
         g.envList = envr;
         conn = new CONN;
         conn->envr = envr;
         envr->conns = conn;
-        ASSERT_EQ(hdl_Add(&g.connTable, &conn->id, conn), 0);
+        ASSERT_EQ(hdl_Add(&g.connTable, &conn->id, static_cast<HANDLE_HDR*>(conn)), 0);
         for (STMT*& s : stmts) {
-            s = new STMT;
-            s->conn = conn;
-            ASSERT_EQ(hdl_Add(&g.stmtTable, &s->id, s), 0);
+            s = new STMT(conn);
+            ASSERT_EQ(hdl_Add(&g.stmtTable, &s->id, static_cast<HANDLE_HDR*>(s)), 0);
         }
-        desc = new DESC;
-        desc->stmt = stmts[0];
-        ASSERT_EQ(hdl_Add(&g.descTable, &desc->id, desc), 0);
+        desc = new DESC(nullptr, stmts[0]);
+        ASSERT_EQ(hdl_Add(&g.descTable, &desc->id, static_cast<HANDLE_HDR*>(desc)), 0);
     }
 
     void TearDown() override {
@@ -169,17 +181,17 @@ TEST_F(DispatchTest, RefusesEveryCallBeforeStartUp) {
     uint32_t envId = envr->id;
     uint32_t stmtId = stmts[0]->id;
     DrvGlobalTerm();  // frees the environment and its connection
-    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envId)), SQL_ERROR);
-    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmtId)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envId), NoArgs{}), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmtId), NoArgs{}), SQL_ERROR);
     ASSERT_EQ(DrvGlobalInit(), 0);
     // Fresh tables: the old ids name nothing any more.
-    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envId)), SQL_INVALID_HANDLE);
-    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmtId)), SQL_INVALID_HANDLE);
+    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envId), NoArgs{}), SQL_INVALID_HANDLE);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmtId), NoArgs{}), SQL_INVALID_HANDLE);
 }
 
 TEST_F(DispatchTest, InvalidHandlesOfEveryKind) {
     struct Case {
-        const CALLREC* rec;
+        const CallRec<NoArgs>* rec;
         SQLHANDLE handle;
     } cases[] = {
         {&kEnvRec, HandleFromId(conn->id)},        // wrong kind
@@ -189,30 +201,29 @@ TEST_F(DispatchTest, InvalidHandlesOfEveryKind) {
         {&kStmtRec, reinterpret_cast<SQLHANDLE>(uintptr_t{0x1'0003'0000})},  // not a 32-bit id
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(CallODBC(*c.rec, c.handle), SQL_INVALID_HANDLE) << c.rec->name;
+        EXPECT_EQ(CallODBC(*c.rec, c.handle, NoArgs{}), SQL_INVALID_HANDLE) << c.rec->rec.name;
         EXPECT_TRUE(HandleLockFree());
     }
     stmts[1]->magic = FREED_MAGIC;
-    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id)), SQL_INVALID_HANDLE);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id), NoArgs{}), SQL_INVALID_HANDLE);
     stmts[1]->magic = STMT_MAGIC;
-    EXPECT_EQ(CallODBC(kBadKindRec, nullptr), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kBadKindRec, nullptr, NoArgs{}), SQL_ERROR);
 }
 
 TEST_F(DispatchTest, ArgumentsReachTheHandlerInOrder) {
     const char text[] = "x";
-    EXPECT_EQ(CallODBC(kStmtArgsRec, HandleFromId(stmts[0]->id), 7, static_cast<SQLSMALLINT>(-3), text),
-              SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kStmtArgsRec, HandleFromId(stmts[0]->id), StoreArgsArgs{7, -3, text}), SQL_SUCCESS);
     EXPECT_EQ(stmts[0]->diag.errCode, 697);
-    EXPECT_EQ(conn->busy, nullptr);
+    EXPECT_EQ(conn->callGate.busy, nullptr);
 }
 
 TEST_F(DispatchTest, ClearFlagDecidesWhetherDiagnosticsSurvive) {
     conn->diag.errCode = ERR_GENERAL_ERROR;
     conn->diag.messages.push_back({"queued", 5});
-    EXPECT_EQ(CallODBC(kConnKeepRec, HandleFromId(conn->id)), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kConnKeepRec, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS);
     EXPECT_EQ(conn->diag.errCode, ERR_GENERAL_ERROR);
     EXPECT_EQ(conn->diag.messages.size(), 1u);
-    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS);
     EXPECT_EQ(conn->diag.errCode, 0);
     EXPECT_TRUE(conn->diag.messages.empty());
 }
@@ -221,34 +232,34 @@ TEST_F(DispatchTest, BusyConnectionRules) {
     std::latch entered(1), release(1);
     g_entered = &entered;
     g_release = &release;
-    std::thread worker([&] { EXPECT_EQ(CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id)), SQL_SUCCESS); });
+    std::thread worker([&] { EXPECT_EQ(CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id), NoArgs{}), SQL_SUCCESS); });
     entered.wait();
 
-    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[0]->id)), SQL_STILL_EXECUTING);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[0]->id), NoArgs{}), SQL_STILL_EXECUTING);
     EXPECT_EQ(stmts[0]->diag.errCode, 0);
-    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id), NoArgs{}), SQL_ERROR);
     EXPECT_EQ(stmts[1]->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
-    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id), NoArgs{}), SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
-    EXPECT_EQ(CallODBC(kDescRec, HandleFromId(desc->id)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kDescRec, HandleFromId(desc->id), NoArgs{}), SQL_ERROR);
     EXPECT_EQ(desc->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
     // Environment calls do not take part in the rule, and no early return kept a lock.
-    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envr->id)), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kEnvRec, HandleFromId(envr->id), NoArgs{}), SQL_SUCCESS);
     EXPECT_TRUE(HandleLockFree());
 
     release.count_down();
     worker.join();
-    EXPECT_EQ(conn->busy, nullptr);
-    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id)), SQL_SUCCESS);
+    EXPECT_EQ(conn->callGate.busy, nullptr);
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id), NoArgs{}), SQL_SUCCESS);
 }
 
 TEST_F(DispatchTest, BusyConnectionRefusesItsOwnSecondCall) {
     std::latch entered(1), release(1);
     g_entered = &entered;
     g_release = &release;
-    std::thread worker([&] { CallODBC(kConnBlockRec, HandleFromId(conn->id)); });
+    std::thread worker([&] { CallODBC(kConnBlockRec, HandleFromId(conn->id), NoArgs{}); });
     entered.wait();
-    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id), NoArgs{}), SQL_ERROR);
     // The running call owns the connection's diagnostics: the refusal leaves them alone.
     EXPECT_EQ(conn->diag.errCode, 0);
     release.count_down();
@@ -261,16 +272,16 @@ TEST_F(DispatchTest, DiagnosticCallWaitsForTheRunningCall) {
     std::latch entered(1), release(1);
     g_entered = &entered;
     g_release = &release;
-    std::thread worker([&] { EXPECT_EQ(CallODBC(kConnBlockPostRec, HandleFromId(conn->id)), SQL_ERROR); });
+    std::thread worker([&] { EXPECT_EQ(CallODBC(kConnBlockPostRec, HandleFromId(conn->id), NoArgs{}), SQL_ERROR); });
     entered.wait();
     int code = -1;
-    std::thread reader([&] { EXPECT_EQ(CallODBC(kReadCodeRec, HandleFromId(conn->id), &code), SQL_SUCCESS); });
+    std::thread reader([&] { EXPECT_EQ(CallODBC(kReadCodeRec, HandleFromId(conn->id), ReadCodeArgs{&code}), SQL_SUCCESS); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the reader reach its wait
     release.count_down();
     worker.join();
     reader.join();
     EXPECT_EQ(code, 77);
-    EXPECT_EQ(conn->busy, nullptr);
+    EXPECT_EQ(conn->callGate.busy, nullptr);
 }
 
 // The failover callback runs with the call's claim held and no lock: it can read the
@@ -279,12 +290,12 @@ TEST_F(DispatchTest, FailoverCallbackReadsItsConnectionsDiagnostics) {
     static int code = -1;
     static uint32_t id = 0;
     id = conn->id;
-    conn->failover = [](int, void*, int) {
+    conn->callGate.failover = [](int, void*, int) {
         EXPECT_TRUE(FreeForOthers(Drv().handleLock));
-        EXPECT_EQ(CallODBC(kReadCodeRec, HandleFromId(id), &code), SQL_SUCCESS);
+        EXPECT_EQ(CallODBC(kReadCodeRec, HandleFromId(id), ReadCodeArgs{&code}), SQL_SUCCESS);
         return 0;
     };
-    EXPECT_EQ(CallODBC(kFailoverRec, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kFailoverRec, HandleFromId(conn->id), NoArgs{}), SQL_ERROR);
     EXPECT_EQ(code, 0);  // read: the handler left messages, no code
 }
 
@@ -300,11 +311,11 @@ TEST_F(DispatchTest, EnvironmentWalkWaitsForTheRunningCallAndTakesItsLocks) {
     seen.runningCallDone = &done;
     g_walkSeen = &seen;
     std::thread worker([&] {
-        CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id));
+        CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id), NoArgs{});
         done = true;
     });
     entered.wait();
-    std::thread walker([&] { EXPECT_EQ(CallODBC(kEnvWalkRec, HandleFromId(envr->id)), SQL_SUCCESS); });
+    std::thread walker([&] { EXPECT_EQ(CallODBC(kEnvWalkRec, HandleFromId(envr->id), NoArgs{}), SQL_SUCCESS); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the walk reach its wait
     EXPECT_TRUE(HandleLockFree());  // the waiting walk holds nothing
     release.count_down();
@@ -316,37 +327,35 @@ TEST_F(DispatchTest, EnvironmentWalkWaitsForTheRunningCallAndTakesItsLocks) {
     EXPECT_TRUE(seen.callLocked);
     EXPECT_TRUE(seen.dbLocked);
     EXPECT_TRUE(seen.handleLockFree);
-    EXPECT_EQ(conn->busy, nullptr);
+    EXPECT_EQ(conn->callGate.busy, nullptr);
     EXPECT_EQ(envr->connWalks, 0);
 }
 
 // No exception leaves the dispatcher: a throwing handler becomes a diagnostic on its
 // handle, and the connection is free for the next call.
 TEST_F(DispatchTest, HandlerExceptionsBecomeDiagnostics) {
-    const CALLREC outOfMemory{"Throw", "", 1, CALL_KIND_DBC,
-                              [](void*, const CallArgs&) -> SQLRETURN { throw std::bad_alloc(); }};
-    const CALLREC failing{"Throw", "", 1, CALL_KIND_STMT,
-                          [](void*, const CallArgs&) -> SQLRETURN { throw std::runtime_error("x"); }};
-    EXPECT_EQ(CallODBC(outOfMemory, HandleFromId(conn->id)), SQL_ERROR);
+    constexpr auto outOfMemory = MakeCall<ThrowOutOfMemory>("Throw", "", 1, CALL_KIND_DBC);
+    constexpr auto failing = MakeCall<ThrowOther>("Throw", "", 1, CALL_KIND_STMT);
+    EXPECT_EQ(CallODBC(outOfMemory, HandleFromId(conn->id), NoArgs{}), SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_MEMORY_ALLOCATION_FAILURE);
-    EXPECT_EQ(CallODBC(failing, HandleFromId(stmts[0]->id)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(failing, HandleFromId(stmts[0]->id), NoArgs{}), SQL_ERROR);
     EXPECT_EQ(stmts[0]->diag.errCode, ERR_GENERAL_ERROR);
-    EXPECT_EQ(conn->busy, nullptr);
+    EXPECT_EQ(conn->callGate.busy, nullptr);
     EXPECT_TRUE(HandleLockFree());
-    EXPECT_TRUE(FreeForOthers(conn->callLock));
+    EXPECT_TRUE(FreeForOthers(conn->callGate.callLock));
     EXPECT_TRUE(FreeForOthers(Drv().dbLock));
-    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id)), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS);
 }
 
 TEST_F(DispatchTest, UnloadLeavesEnvironmentsWithARunningCall) {
     std::latch entered(1), release(1);
     g_entered = &entered;
     g_release = &release;
-    std::thread worker([&] { CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id)); });
+    std::thread worker([&] { CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id), NoArgs{}); });
     entered.wait();
     DrvGlobalTerm();
     EXPECT_EQ(Drv().envList, envr);  // not freed under the running call
-    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id)), SQL_ERROR);  // refused: not initialised
+    EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id), NoArgs{}), SQL_ERROR);  // refused: not initialised
     release.count_down();
     worker.join();
     ASSERT_EQ(DrvGlobalInit(), 0);
@@ -362,32 +371,29 @@ TEST_F(DispatchTest, UnloadLeavesEnvironmentsWithARunningCall) {
 TEST_F(DispatchTest, FreedConnectionBecomesAnInvalidHandle) {
     // Statements belong to the connection; detach them so that TearDown alone frees them.
     uint32_t id = conn->id;
-    EXPECT_EQ(CallODBC(kFreeConnRec, HandleFromId(id)), SQL_SUCCESS);
-    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(id)), SQL_INVALID_HANDLE);
+    EXPECT_EQ(CallODBC(kFreeConnRec, HandleFromId(id), NoArgs{}), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kConnRec, HandleFromId(id), NoArgs{}), SQL_INVALID_HANDLE);
     for (STMT* s : stmts)
         s->conn = nullptr;
     desc->stmt = nullptr;
 }
 
 TEST_F(DispatchTest, FailoverCheckRunsAfterAFailedClearingCall) {
-    conn->failover = RecordFailover;
+    conn->callGate.failover = RecordFailover;
     g_failoverAction = 0;
-    EXPECT_EQ(CallODBC(kFailoverRec, HandleFromId(conn->id)), SQL_ERROR);
+    EXPECT_EQ(CallODBC(kFailoverRec, HandleFromId(conn->id), NoArgs{}), SQL_ERROR);
     EXPECT_EQ(g_failoverAction, 16);
     conn->diag.messages.clear();
     conn->diag.errCode = 183;
     g_failoverAction = 0;
-    const CALLREC keep{"Keep", "", 1, CALL_KIND_DBC, [](void*, const CallArgs&) -> SQLRETURN {
-                           return SQL_SUCCESS_WITH_INFO;
-                       }};
+    constexpr auto keep = MakeCall<SucceedWithInfo>("Keep", "", 1, CALL_KIND_DBC);
     // The record clears the code first, so nothing is found.
-    EXPECT_EQ(CallODBC(keep, HandleFromId(conn->id)), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(CallODBC(keep, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(g_failoverAction, 0);
 }
 
 TEST(TraceArgs, FormatsSlotsAndCutsAtTheBuffer) {
-    const uint64_t slots[] = {static_cast<uint64_t>(-5), 0xFFFFFFFFull, 0xABCDEFull, 'W'};
-    CallArgs args{slots, 4};
+    const TraceSlots args = MakeTraceSlots(-5, 0xFFFFFFFFu, 0xABCDEFu, 'W');
     char buf[250];
     FormatTraceArgs(buf, sizeof buf, "a=%d b=%u c=%lX d=%c e=%d 100%%", args);
     EXPECT_STREQ(buf, "a=-5 b=4294967295 c=ABCDEF d=W e=0 100%");

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "driver/diag/diag.h"
@@ -17,6 +18,8 @@
 #include "driver/handlers/functions.h"
 #include "driver/handlers/lifecycle.h"
 #include "driver/objects/envr.h"
+#include "driver/objects/stmt.h"
+#include "driver/outstr/outstr.h"
 #include "util/errcode.h"
 
 namespace {
@@ -36,8 +39,7 @@ std::u16string FromWide(const SQLWCHAR* w) {
 
 SQLUSMALLINT Functions(SQLUSMALLINT id) {
     SQLUSMALLINT v = 0xBEEF;
-    const uint64_t slots[] = {id, reinterpret_cast<uintptr_t>(&v)};
-    EXPECT_EQ(DoGetFunctions(nullptr, CallArgs{slots, 2}), SQL_SUCCESS);
+    EXPECT_EQ(DoGetFunctions(nullptr, GetFunctionsArgs{id, &v}), SQL_SUCCESS);
     return v;
 }
 
@@ -55,8 +57,7 @@ TEST(GetFunctions, ReportsExactlyTheExportedCalls) {
 
     SQLUSMALLINT bitmap[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE + 1];
     bitmap[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE] = 0x5A5A;  // sentinel: exactly 250 words written
-    const uint64_t slots[] = {SQL_API_ODBC3_ALL_FUNCTIONS, reinterpret_cast<uintptr_t>(bitmap)};
-    DoGetFunctions(nullptr, CallArgs{slots, 2});
+    DoGetFunctions(nullptr, GetFunctionsArgs{SQL_API_ODBC3_ALL_FUNCTIONS, bitmap});
     EXPECT_EQ(bitmap[SQL_API_ODBC3_ALL_FUNCTIONS_SIZE], 0x5A5A);
     std::set<int> got;
     for (int id = 0; id < SQL_API_ODBC3_ALL_FUNCTIONS_SIZE * 16; ++id)
@@ -66,8 +67,7 @@ TEST(GetFunctions, ReportsExactlyTheExportedCalls) {
 
     SQLUSMALLINT list[101];
     list[100] = 0x5A5A;
-    const uint64_t listSlots[] = {SQL_API_ALL_FUNCTIONS, reinterpret_cast<uintptr_t>(list)};
-    DoGetFunctions(nullptr, CallArgs{listSlots, 2});
+    DoGetFunctions(nullptr, GetFunctionsArgs{SQL_API_ALL_FUNCTIONS, list});
     EXPECT_EQ(list[100], 0x5A5A);
     EXPECT_EQ(list[SQL_API_SQLFETCH], SQL_TRUE);
     EXPECT_EQ(list[SQL_API_SQLDRIVERS], SQL_FALSE);
@@ -78,8 +78,7 @@ TEST(GetFunctions, ReportsExactlyTheExportedCalls) {
     EXPECT_EQ(Functions(SQL_API_SQLFETCHSCROLL), SQL_TRUE);
     EXPECT_EQ(Functions(SQL_API_SQLBINDPARAM), SQL_FALSE);
     EXPECT_EQ(Functions(4000), SQL_FALSE);
-    const uint64_t nullSlots[] = {SQL_API_SQLFETCH, 0};
-    EXPECT_EQ(DoGetFunctions(nullptr, CallArgs{nullSlots, 2}), SQL_SUCCESS);
+    EXPECT_EQ(DoGetFunctions(nullptr, GetFunctionsArgs{SQL_API_SQLFETCH, nullptr}), SQL_SUCCESS);
 }
 
 class EnvTest : public ::testing::Test {
@@ -87,14 +86,15 @@ protected:
     void SetUp() override { ASSERT_EQ(DrvGlobalInit(), 0); }
     void TearDown() override { DrvGlobalTerm(); }
 
-    SQLHANDLE Alloc(CallHandler handler) {
+    SQLHANDLE Alloc(SQLRETURN (*handler)(HANDLE_HDR*, const OutHandleArgs&)) {
         SQLHANDLE h = reinterpret_cast<SQLHANDLE>(uintptr_t{0x77});
-        const uint64_t slots[] = {reinterpret_cast<uintptr_t>(&h)};
         std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
-        EXPECT_EQ(handler(nullptr, CallArgs{slots, 1}), SQL_SUCCESS);
+        EXPECT_EQ(handler(nullptr, OutHandleArgs{&h}), SQL_SUCCESS);
         return h;
     }
-    ENVR* Env(SQLHANDLE h) { return static_cast<ENVR*>(hdl_Lookup(&Drv().envTable, HandleId(h))); }
+    ENVR* Env(SQLHANDLE h) {
+        return static_cast<ENVR*>(static_cast<HANDLE_HDR*>(hdl_Lookup(&Drv().envTable, HandleId(h))));
+    }
 };
 
 TEST_F(EnvTest, AllocationSetsVersionAndSequence) {
@@ -108,7 +108,7 @@ TEST_F(EnvTest, AllocationSetsVersionAndSequence) {
     EXPECT_EQ(Env(a)->state, ENVR_OPEN);
     EXPECT_EQ(Env(b)->sequenceId, Env(a)->sequenceId + 1);
     uint32_t seqB = Env(b)->sequenceId;
-    EXPECT_EQ(DoFreeEnv(Env(a), CallArgs{nullptr, 0}), SQL_SUCCESS);
+    EXPECT_EQ(DoFreeEnv(Env(a), NoArgs{}), SQL_SUCCESS);
     EXPECT_EQ(Env(a), nullptr);
     SQLHANDLE c = Alloc(DoAllocEnv);
     EXPECT_EQ(Env(c)->sequenceId, seqB + 1);  // sequence ids are never reused
@@ -119,13 +119,13 @@ TEST_F(EnvTest, FreeingIsRefusedWhileAConnectionIsInACall) {
     CONN* c = new CONN;
     c->envr = e;
     e->conns = c;
-    ASSERT_EQ(hdl_Add(&Drv().connTable, &c->id, c), 0);
-    c->busy = c;
-    EXPECT_EQ(DoFreeEnv(e, CallArgs{nullptr, 0}), SQL_ERROR);
+    ASSERT_EQ(hdl_Add(&Drv().connTable, &c->id, static_cast<HANDLE_HDR*>(c)), 0);
+    c->callGate.busy = c;
+    EXPECT_EQ(DoFreeEnv(e, NoArgs{}), SQL_ERROR);
     EXPECT_EQ(e->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
-    c->busy = nullptr;
+    c->callGate.busy = nullptr;
     uint32_t id = c->id;
-    EXPECT_EQ(DoFreeEnv(e, CallArgs{nullptr, 0}), SQL_SUCCESS);  // frees the connection too
+    EXPECT_EQ(DoFreeEnv(e, NoArgs{}), SQL_SUCCESS);  // frees the connection too
     EXPECT_EQ(hdl_Lookup(&Drv().connTable, id), nullptr);
 }
 
@@ -143,42 +143,36 @@ TEST_F(EnvTest, AttributesKeepOnlyValidValues) {
         {SQL_ATTR_OUTPUT_NTS, 5, 0},         {1056, 9, 2},
     };
     for (const Case& c : cases) {
-        const uint64_t set[] = {static_cast<uint64_t>(c.attr), c.value, 0};
-        EXPECT_EQ(DoSetEnvAttr(e, CallArgs{set, 3}), SQL_SUCCESS);
+        EXPECT_EQ(DoSetEnvAttr(e, SetEnvAttrArgs{c.attr, reinterpret_cast<SQLPOINTER>(c.value), 0}), SQL_SUCCESS);
         SQLUINTEGER v = 0xFFFF;
-        const uint64_t get[] = {static_cast<uint64_t>(c.attr), reinterpret_cast<uintptr_t>(&v), 4, 0};
-        EXPECT_EQ(DoGetEnvAttr(e, CallArgs{get, 4}), SQL_SUCCESS);
+        EXPECT_EQ(DoGetEnvAttr(e, GetEnvAttrArgs{c.attr, &v, 4, nullptr}), SQL_SUCCESS);
         EXPECT_EQ(v, c.expected) << c.attr << " " << c.value;
     }
 }
 
-// A handler that answers a UTF-8 text through (buffer, size, SQLSMALLINT* length) and
-// records what it was given as input.
+// A handler that answers a UTF-8 text through the one output writer, in the call's width
+// and counted in characters, and records what it was given as input.
 std::string g_input;
 int g_inputLength = 0;
 const char* g_answer = "";
-SQLRETURN EchoText(void* object, const CallArgs& a) {
-    auto* stmt = static_cast<STMT*>(object);
-    auto* in = a.get<const char*>(0);
-    g_input = in ? in : "<null>";
-    g_inputLength = a.get<SQLSMALLINT>(1);
-    auto* buf = a.get<char*>(2);
-    auto size = a.get<SQLSMALLINT>(3);
-    auto* len = a.get<SQLSMALLINT*>(4);
-    size_t n = std::strlen(g_answer);
-    *len = static_cast<SQLSMALLINT>(n);
-    if (size < 0) {
+struct EchoArgs {
+    const char* in;
+    SQLSMALLINT inLength;
+    void* out;
+    SQLSMALLINT outChars;
+    SQLSMALLINT* outLength;
+    auto TraceFields() const { return std::tuple(in, inLength, out, outChars, outLength); }
+};
+SQLRETURN EchoText(HANDLE_HDR* stmt, const EchoArgs& a) {
+    g_input = a.in ? a.in : "<null>";
+    g_inputLength = a.inLength;
+    if (a.outChars < 0) {
         stmt->diag.errCode = ERR_INVALID_STRING_OR_BUFFER_LENGTH;
         return SQL_ERROR;
     }
-    if (buf != nullptr && size > 0) {
-        size_t c = std::min(n, static_cast<size_t>(size - 1));
-        std::memcpy(buf, g_answer, c);
-        buf[c] = 0;
-    }
-    return SQL_SUCCESS;
+    return OutString(g_answer, a.out, a.outChars, OutUnit::Chars, WIDTH_WIDE, a.outLength, &stmt->diag);
 }
-const CALLREC kEchoRec{"EchoW", "", 1, CALL_KIND_STMT, EchoText};
+constexpr auto kEchoRec = MakeCall<EchoText>("EchoW", "", 1, CALL_KIND_STMT);
 
 class WideTest : public ::testing::Test {
 protected:
@@ -187,14 +181,13 @@ protected:
         DRV_GLOBALS& g = Drv();
         envr = EnvrAlloc();
         EnvrOpen(envr);
-        ASSERT_EQ(hdl_Add(&g.envTable, &envr->id, envr), 0);
+        ASSERT_EQ(hdl_Add(&g.envTable, &envr->id, static_cast<HANDLE_HDR*>(envr)), 0);
         conn = new CONN;
         conn->envr = envr;
         envr->conns = conn;
-        ASSERT_EQ(hdl_Add(&g.connTable, &conn->id, conn), 0);
-        stmt = new STMT;
-        stmt->conn = conn;
-        ASSERT_EQ(hdl_Add(&g.stmtTable, &stmt->id, stmt), 0);
+        ASSERT_EQ(hdl_Add(&g.connTable, &conn->id, static_cast<HANDLE_HDR*>(conn)), 0);
+        stmt = new STMT(conn);
+        ASSERT_EQ(hdl_Add(&g.stmtTable, &stmt->id, static_cast<HANDLE_HDR*>(stmt)), 0);
     }
     void TearDown() override {
         hdl_Remove(&Drv().stmtTable, stmt->id);
@@ -205,11 +198,9 @@ protected:
     // Calls the echo handler the way a wide entry with one input and one output does.
     SQLRETURN Call(const SQLWCHAR* in, SQLSMALLINT inLen, SQLWCHAR* out, SQLSMALLINT outChars, SQLSMALLINT* outLen) {
         WideIn i(in, inLen);
-        WideOut o(out, outChars, WideCut::PostOnHandle);
-        EXPECT_TRUE(o.ok());
-        WideHook w({&i}, &o, outLen);
-        return CallODBCHooked(kEchoRec, HandleFromId(stmt->id), w.hook(), i.text(), i.len16(), o.buffer(),
-                              o.size16(), o.narrowLen16());
+        WideHook w({&i});
+        return CallODBC(kEchoRec, HandleFromId(stmt->id), EchoArgs{i.text(), i.len16(), out, outChars, outLen},
+                        w.hook());
     }
 
     ENVR* envr = nullptr;
@@ -257,7 +248,7 @@ TEST_F(WideTest, OutputCountsCharactersAndCutsWithA01004) {
     }
     SQLSMALLINT len = -1;
     EXPECT_EQ(Call(in.data(), SQL_NTS, nullptr, 0, &len), SQL_SUCCESS);  // length only
-    EXPECT_EQ(len, 5);  // an upper bound in characters when nothing was converted
+    EXPECT_EQ(len, 4);  // exact, in characters
 }
 
 TEST_F(WideTest, NonBmpOutputIsNeverSplit) {
@@ -276,10 +267,10 @@ TEST_F(WideTest, NonBmpOutputIsNeverSplit) {
 TEST_F(WideTest, TruncationKeepsTheHandlersOwnWarning) {
     DIAG d;
     d.errCode = ERR_OPTION_VALUE_CHANGED;
-    PostTruncation(&d);
+    OutStrFinish(OutStrResult{0, true}, &d);
     EXPECT_EQ(d.errCode, ERR_OPTION_VALUE_CHANGED);
     DIAG clean;
-    PostTruncation(&clean);
+    OutStrFinish(OutStrResult{0, true}, &clean);
     EXPECT_EQ(clean.errCode, ERR_DATA_WAS_TRUNCATED);
 }
 

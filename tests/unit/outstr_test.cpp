@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "driver/diag/diag.h"
-#include "driver/diag/outstr.h"
+#include "driver/outstr/outstr.h"
 #include "util/errcode.h"
 
 namespace {
@@ -149,6 +149,42 @@ TEST(OutStr, OdbcFacePostsTruncationAndStoresLengths) {
     std::string big(40000, 'x');
     EXPECT_EQ(OutString(big, nullptr, 0, OutUnit::Bytes, 'A', &len16, nullptr), SQL_SUCCESS);
     EXPECT_EQ(len16, 32767);
+}
+
+// Wide output of 32-bit size (SQLNativeSqlW, attribute values): texts beyond 32,767 units
+// are written whole or cut at the buffer, with exact lengths in characters, over a grid
+// of sizes around the fit.
+TEST(OutStr, WideBeyondSixteenBitLengths) {
+    std::string text;
+    for (int i = 0; i < 20000; ++i)
+        text += "\xC3\xA9";  // 20,000 characters, 40,000 bytes of UTF-8
+    text += "\xF0\x9F\x98\x80";  // and one of two units: 20,002 units
+    const SQLINTEGER units = 20002;
+    struct Cell {
+        SQLINTEGER chars;
+        SQLRETURN rc;
+        SQLINTEGER written;  // units before the NUL
+    } cells[] = {
+        {units + 1, SQL_SUCCESS, units},               // exact fit with the NUL
+        {units, SQL_SUCCESS_WITH_INFO, units - 2},      // the pair is never split
+        {units - 1, SQL_SUCCESS_WITH_INFO, units - 2},
+        {40000, SQL_SUCCESS, units},
+        {1, SQL_SUCCESS_WITH_INFO, 0},
+    };
+    for (const Cell& c : cells) {
+        SCOPED_TRACE(c.chars);
+        std::vector<SQLWCHAR> buf(static_cast<size_t>(c.chars) + 1, 0xFFFF);
+        SQLINTEGER len = -1;
+        DIAG diag;
+        EXPECT_EQ(OutString(text, buf.data(), c.chars, OutUnit::Chars, 'W', &len, &diag), c.rc);
+        EXPECT_EQ(len, units);
+        EXPECT_EQ(buf[static_cast<size_t>(c.written)], 0);
+        if (c.written > 0) {
+            EXPECT_EQ(buf[static_cast<size_t>(c.written) - 1], c.written == units ? 0xDE00 : 0x00E9);
+        }
+        EXPECT_EQ(buf[static_cast<size_t>(c.chars)], 0xFFFF);  // nothing past the buffer
+        EXPECT_EQ(diag.errCode, c.rc == SQL_SUCCESS ? 0 : ERR_DATA_WAS_TRUNCATED);
+    }
 }
 
 }  // namespace

@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/envr.h"
-#include "driver/objects/handles.h"
+#include "driver/objects/envr.h"
+#include "driver/objects/stmt.h"
 #include "trace_support.h"
 #include "util/log.h"
 
@@ -31,23 +33,32 @@ std::string Hex(unsigned long v) {
 
 unsigned long ThisThread() { return static_cast<unsigned long>(syscall(SYS_gettid)); }
 
-SQLRETURN Succeed(void*, const CallArgs&) { return SQL_SUCCESS; }
+SQLRETURN Succeed(HANDLE_HDR*, const NoArgs&) { return SQL_SUCCESS; }
 
-SQLRETURN LogAndFail(void*, const CallArgs& a) {
-    LOG_MSG(LOG_DEBUG, "statement at %lX", a.get<unsigned long>(0));
+struct SqlTextArgs {
+    SQLCHAR* text;
+    SQLINTEGER length;
+    auto TraceFields() const { return std::tuple(text, length); }
+};
+SQLRETURN LogAndFail(HANDLE_HDR*, const SqlTextArgs& a) {
+    LOG_MSG(LOG_DEBUG, "statement at %lX", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(a.text)));
     return SQL_ERROR;
 }
 
-SQLRETURN TraceConnectString(void*, const CallArgs& a) {
-    TraceLog("szConnStrIn=%s", TraceMaskPassword(a.get<const char*>(0)).c_str());
+struct ConnStrArgs {
+    const char* in;
+    std::tuple<> TraceFields() const { return {}; }
+};
+SQLRETURN TraceConnectString(HANDLE_HDR*, const ConnStrArgs& a) {
+    TraceLog("szConnStrIn=%s", TraceMaskPassword(a.in).c_str());
     return SQL_SUCCESS_WITH_INFO;
 }
 
-const CALLREC kAllocEnv{"AllocEnv", "", 1, CALL_KIND_NONE, Succeed};
-const CALLREC kAllocConnect{"AllocConnect", "", 1, CALL_KIND_ENV, Succeed};
-const CALLREC kDriverConnect{"DriverConnect", "", 1, CALL_KIND_DBC, TraceConnectString};
-const CALLREC kExecDirect{"ExecDirect", "szSqlStr=%lX cbSqlStr=%ld", 1, CALL_KIND_STMT, LogAndFail};
-const CALLREC kFetch{"Fetch", "", 1, CALL_KIND_STMT, Succeed};
+constexpr auto kAllocEnv = MakeCall<Succeed>("AllocEnv", "", 1, CALL_KIND_NONE);
+constexpr auto kAllocConnect = MakeCall<Succeed>("AllocConnect", "", 1, CALL_KIND_ENV);
+constexpr auto kDriverConnect = MakeCall<TraceConnectString>("DriverConnect", "", 1, CALL_KIND_DBC);
+constexpr auto kExecDirect = MakeCall<LogAndFail>("ExecDirect", "szSqlStr=%lX cbSqlStr=%ld", 1, CALL_KIND_STMT);
+constexpr auto kFetch = MakeCall<Succeed>("Fetch", "", 1, CALL_KIND_STMT);
 
 // An environment with one connection and one statement, registered in the driver's tables.
 struct Handles {
@@ -56,16 +67,15 @@ struct Handles {
         std::lock_guard<std::recursive_mutex> guard(g.handleLock);
         envr = new ENVR;
         envr->state = ENVR_OPEN;  // so that detach closes it with its connection
-        hdl_Add(&g.envTable, &envr->id, envr);
+        hdl_Add(&g.envTable, &envr->id, static_cast<HANDLE_HDR*>(envr));
         envr->next = g.envList;
         g.envList = envr;
         conn = new CONN;
         conn->envr = envr;
         envr->conns = conn;
-        hdl_Add(&g.connTable, &conn->id, conn);
-        stmt = new STMT;
-        stmt->conn = conn;
-        hdl_Add(&g.stmtTable, &stmt->id, stmt);
+        hdl_Add(&g.connTable, &conn->id, static_cast<HANDLE_HDR*>(conn));
+        stmt = new STMT(conn);
+        hdl_Add(&g.stmtTable, &stmt->id, static_cast<HANDLE_HDR*>(stmt));
     }
     // The statement goes here; detach releases the environment and its connection.
     void DropStatement() {
@@ -117,14 +127,14 @@ TEST(Trace, GoldenTraceOfCallsThroughTheDispatcher) {
     const std::string envHex = Hex(h.envr->id);
     const std::string dbcHex = Hex(h.conn->id);
     const std::string stmtHex = Hex(h.stmt->id);
-    EXPECT_EQ(CallODBC(kAllocEnv, nullptr), SQL_SUCCESS);
-    EXPECT_EQ(CallODBC(kAllocConnect, HandleFromId(h.envr->id)), SQL_SUCCESS);
-    EXPECT_EQ(CallODBC(kDriverConnect, HandleFromId(h.conn->id), "DSN=sales;UID=ann;PWD={se;cret};"),
+    EXPECT_EQ(CallODBC(kAllocEnv, nullptr, NoArgs{}), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kAllocConnect, HandleFromId(h.envr->id), NoArgs{}), SQL_SUCCESS);
+    EXPECT_EQ(CallODBC(kDriverConnect, HandleFromId(h.conn->id), ConnStrArgs{"DSN=sales;UID=ann;PWD={se;cret};"}),
               SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(CallODBC(kExecDirect, HandleFromId(h.stmt->id), reinterpret_cast<SQLCHAR*>(uintptr_t{0x1234}),
-                       SQLINTEGER{SQL_NTS}),
+    EXPECT_EQ(CallODBC(kExecDirect, HandleFromId(h.stmt->id),
+                       SqlTextArgs{reinterpret_cast<SQLCHAR*>(uintptr_t{0x1234}), SQL_NTS}),
               SQL_ERROR);
-    EXPECT_EQ(CallODBC(kFetch, HandleFromId(0x3FFFF)), SQL_INVALID_HANDLE);
+    EXPECT_EQ(CallODBC(kFetch, HandleFromId(0x3FFFF), NoArgs{}), SQL_INVALID_HANDLE);
     h.DropStatement();
     DrvDetach();
     EXPECT_FALSE(TraceIsOn());

@@ -1,5 +1,5 @@
 // The one writer of output strings.
-#include "driver/diag/outstr.h"
+#include "driver/outstr/outstr.h"
 
 #include <cstdint>
 #include <cstring>

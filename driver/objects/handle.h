@@ -1,0 +1,80 @@
+// What every handle record starts with, and all that the dispatcher and the diagnostics
+// read of one: the kind and magic that validate it, its diagnostics, its owning connection
+// and that connection's call gate (the claim of the running call and the call lock).
+//
+// The four records (driver/objects/envr.h, conn.h, stmt.h, desc.h) derive from HANDLE_HDR;
+// the handle tables hold HANDLE_HDR pointers, so an object is registered, looked up and
+// handed to its handler as its header, and only its own module casts it further.
+#pragma once
+
+#include <cstdint>
+#include <mutex>
+
+#include "driver/diag/diag.h"
+
+// The handle kinds of the call records (1 none, then one per ODBC handle type).
+enum CallKind : int {
+    CALL_KIND_NONE = 1,
+    CALL_KIND_ENV = 2,
+    CALL_KIND_DBC = 3,
+    CALL_KIND_STMT = 4,
+    CALL_KIND_DESC = 5,
+};
+
+constexpr int32_t ENVR_MAGIC = 0x3144;
+constexpr int32_t CONN_MAGIC = 0x3244;
+constexpr int32_t STMT_MAGIC = 0x3344;
+constexpr int32_t DESC_MAGIC = 0x3444;
+constexpr int32_t FREED_MAGIC = -1;
+
+// The magic of a live record of the kind; 0 for a kind without records.
+constexpr int32_t MagicOf(int kind) {
+    switch (kind) {
+    case CALL_KIND_ENV: return ENVR_MAGIC;
+    case CALL_KIND_DBC: return CONN_MAGIC;
+    case CALL_KIND_STMT: return STMT_MAGIC;
+    case CALL_KIND_DESC: return DESC_MAGIC;
+    default: return 0;
+    }
+}
+
+struct CONN;
+struct HANDLE_HDR;
+
+// What the calls on one connection share, kept in the connection: the dispatcher claims it
+// for one call at a time and runs the handler under its call lock.
+struct CALL_GATE {
+    HANDLE_HDR* owner = nullptr;  // the connection
+    // The handle whose call is running on the connection (the connection, one of its
+    // statements or descriptors, or an environment working on it), or null. Read and
+    // written under the handle lock. While it is null no handler runs on the connection,
+    // so its diagnostics can be read under the handle lock alone.
+    const HANDLE_HDR* busy = nullptr;
+    // Set by a handler that has closed the connection for good (SQLFreeConnect): the
+    // dispatcher destroys it once the call's locks are down. Claim holder only.
+    bool releaseAfterCall = false;
+    std::recursive_mutex callLock;  // taken by the dispatcher around every handler
+    FailoverCallback failover = nullptr;
+    void* failoverContext = nullptr;
+};
+
+struct HANDLE_HDR {
+    int32_t magic;  // first in every record; FREED_MAGIC once the object is freed
+    int32_t kind;   // CallKind
+    uint32_t id = 0;
+    DIAG diag;
+    CONN* conn = nullptr;        // owning connection (itself for a connection); null for an environment
+    CALL_GATE* gate = nullptr;   // the owning connection's gate; null for an environment
+
+protected:
+    explicit HANDLE_HDR(int32_t k) : magic(MagicOf(k)), kind(k) {}
+    ~HANDLE_HDR() = default;
+};
+
+// Destroys an object that its handler closed for good (CALL_GATE::releaseAfterCall):
+// unregisters it, unlinks it from its owner and releases it. Handle lock held.
+void HandleDestroy(HANDLE_HDR* h);
+
+// The ODBC version (2 or 3) a handle's diagnostics answer in: that of its environment; 3
+// for a handle without one.
+int HandleOdbcVersion(const HANDLE_HDR* h);
