@@ -50,12 +50,16 @@ void TraceEntry(const CALLREC& rec, uint32_t id, const TraceSlots* args) {
 
 // Whether the handler running on this thread holds the database lock (DbLockRelease).
 thread_local bool t_handlerHoldsDbLock = false;
+// How many connections' call locks this thread holds for handlers: the handle lock comes
+// before them in the lock order, so no call may start (and take it) while one is held.
+thread_local int t_callLocksHeld = 0;
 
 // Holds a connection's call lock and, unless the thread mode skips it, the database lock,
 // for the duration of one handler.
 class HandlerLocks {
 public:
     HandlerLocks(CALL_GATE* gate, bool skipDbLock) : call_(gate->callLock) {
+        ++t_callLocksHeld;
         if (!skipDbLock) {
             Drv().dbLock.lock();
             t_handlerHoldsDbLock = true;
@@ -66,6 +70,7 @@ public:
             t_handlerHoldsDbLock = false;
             Drv().dbLock.unlock();
         }
+        --t_callLocksHeld;
     }
     HandlerLocks(const HandlerLocks&) = delete;
     HandlerLocks& operator=(const HandlerLocks&) = delete;
@@ -163,7 +168,8 @@ public:
             return;
         t_claimedGate = previous_;
         if (gate_->releaseAfterCall) {
-            HandleDestroy(gate_->owner);
+            assert(gate_->destroy != nullptr);
+            gate_->destroy(gate_->owner);
         } else {
             assert(gate_->busy != nullptr);
             gate_->busy = nullptr;
@@ -269,6 +275,7 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
 }
 
 SQLRETURN Dispatch(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
+    assert(t_callLocksHeld == 0 && "a call started inside a handler would take the handle lock out of order");
     switch (rec.kind) {
     case CALL_KIND_NONE:
     case CALL_KIND_ENV:

@@ -28,7 +28,7 @@
 #include <type_traits>
 
 #include "driver/frame/trace.h"
-#include "driver/objects/handle.h"
+#include "driver/frame/handle.h"
 
 // Width marker of the calls that serve both text widths.
 constexpr int WIDTH_NARROW = 'A';
@@ -188,7 +188,7 @@ private:
 // environment call it waits for a call running on the connection to end, and gives up the
 // handle lock while it waits and while work runs; called with the handle lock held
 // elsewhere (library detach, tests) it keeps that lock and passes a busy connection over.
-// When work answers true the connection is destroyed after it (HandleDestroy). Handle lock
+// When work answers true the connection is destroyed after it (CALL_GATE::destroy). Handle lock
 // held on entry and on return.
 using ConnWork = bool (*)(HANDLE_HDR* conn, void* context);
 enum class ConnRun { Done, Gone, PassedOver };

@@ -14,7 +14,6 @@
 
 #include "driver/frame/installer.h"
 #include "driver/frame/resources.h"
-#include "driver/objects/connconf.h"
 #include "util/log.h"
 #include "util/ut_string.h"
 
@@ -90,11 +89,6 @@ void WriteLine(FILE* stream, const char* prefix, const char* fmt, va_list ap) {
     std::fputc('\n', stream);
     std::fflush(stream);
     funlockfile(stream);
-}
-
-bool IsPasswordKey(std::string_view key) {
-    auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
-    return key.size() == 3 && upper(key[0]) == 'P' && upper(key[1]) == 'W' && upper(key[2]) == 'D';
 }
 
 void WriteBanner(int stream) {
@@ -264,28 +258,4 @@ FILE* TraceStreamOf(int stream) {
     TraceState& st = State();
     std::lock_guard<std::recursive_mutex> guard(st.lock);
     return st.streams[stream];
-}
-
-std::string TraceMaskPassword(std::string_view s) {
-    // The pairs as the connect's own parser reads them: a second reading of the text could
-    // end a password where the parser does not, and show the rest of it.
-    std::string out;
-    size_t copied = 0;
-    for (const ConnStrPair& pair : ConnStrSplit(s)) {
-        std::string_view key = pair.key;
-        // Blanks around the keyword are trimmed here, though the parser does not: masking
-        // one value too many costs nothing.
-        while (!key.empty() && (key.front() == ' ' || key.front() == '\t'))
-            key.remove_prefix(1);
-        while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
-            key.remove_suffix(1);
-        if (!IsPasswordKey(key))
-            continue;
-        size_t at = static_cast<size_t>(pair.raw.data() - s.data());
-        out.append(s.substr(copied, at - copied));
-        out += "***";
-        copied = at + pair.raw.size();
-    }
-    out.append(s.substr(copied));
-    return out;
 }

@@ -44,8 +44,3 @@ std::string TraceExpandPath(std::string_view path);
 // Highest level of the log lines copied into the trace: KVR_DEBUGLEVEL when set, else
 // DebugLevel of the driver's odbcinst.ini section, else 7 (DEBUG). Negative: none.
 int TraceSinkLevelSetting();
-
-// The connect string with the value of every PWD keyword written as "***", for any text
-// that carries a connect string into a trace or log line. The pairs are those the
-// connect's parser reads (ConnStrSplit), so the mask ends where the parser's password does.
-std::string TraceMaskPassword(std::string_view connStr);

@@ -158,7 +158,7 @@ void TraceConnect(const CONN* conn, const DriverConnectArgs& a, const std::strin
                   const ConnKeywordValues& kw) {
     if (!TraceIsOn())
         return;
-    TraceLog("connStr=[%s]", a.in != nullptr ? TraceMaskPassword(connStr).c_str() : "<null>");
+    TraceLog("connStr=[%s]", a.in != nullptr ? ConnMaskPassword(connStr).c_str() : "<null>");
     for (int row = 0; row < KW_COUNT; ++row) {
         if (CONN_KEYWORDS[row].trace != 1)
             continue;

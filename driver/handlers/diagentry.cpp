@@ -45,7 +45,7 @@ SQLRETURN GetErrorRec(HANDLE_HDR* h, const DiagRecordOut& out, int mode) {
     if (out.bufLen < 0) {
         // Nothing is read, so nothing is lost; the state tells the caller why.
         char state[6] = "S1090";
-        if (HandleOdbcVersion(h) == 3)
+        if (EnvrOdbcVersionOf(h) == 3)
             MapSqlState3(state);
         PutState(out.state, state, out.width);
         if (out.native != nullptr)
@@ -54,7 +54,7 @@ SQLRETURN GetErrorRec(HANDLE_HDR* h, const DiagRecordOut& out, int mode) {
     }
     std::optional<DiagRecord> rec;
     try {
-        rec = DiagTakeRecord(h->diag, HandleOdbcVersion(h), mode);
+        rec = DiagTakeRecord(h->diag, EnvrOdbcVersionOf(h), mode);
     } catch (const std::bad_alloc&) {
         return SQL_ERROR;
     }

@@ -14,12 +14,17 @@
 #include <string>
 #include <string_view>
 
-#include "driver/objects/handle.h"
+#include "driver/frame/handle.h"
 #include "drv_pro9/oa_optable.h"
 
 struct ConnInitialSql;
+struct CONN;
 struct ENVR;
 struct STMT;
+
+// The one place a connection goes: ConnFree, then its memory and locks. No lock of the
+// connection may be held; handle lock held.
+void ConnDestroy(CONN* conn);
 
 // Connection states.
 constexpr int32_t CONN_FREED = 0;
@@ -114,6 +119,7 @@ struct CONN : HANDLE_HDR {
     CONN() : HANDLE_HDR(CALL_KIND_DBC) {
         conn = this;
         callGate.owner = this;
+        callGate.destroy = [](HANDLE_HDR* h) { ConnDestroy(static_cast<CONN*>(h)); };
         gate = &callGate;
         for (int32_t& v : infoI32)
             v = -1;
@@ -183,10 +189,6 @@ void ConnCloseForGood(CONN* conn);
 // freed and unregisters it. The memory and the locks stay for the caller to release once
 // no lock of the connection is held any more. Handle lock held.
 void ConnFree(CONN* conn);
-
-// The one place a connection goes: ConnFree, then its memory and locks. No lock of the
-// connection may be held; handle lock held.
-void ConnDestroy(CONN* conn);
 
 // Queues a message on the connection's diagnostics; takes the oldest one off.
 inline void ConnAddError(CONN* conn, std::string_view text, int32_t native) {

@@ -503,3 +503,28 @@ void ConnWipe(std::string& text) {
         explicit_bzero(text.data(), text.size());
     text.clear();
 }
+
+std::string ConnMaskPassword(std::string_view s) {
+    // The pairs as the connect's own parser reads them: a second reading of the text could
+    // end a password where the parser does not, and show the rest of it.
+    std::string out;
+    size_t copied = 0;
+    for (const ConnStrPair& pair : ConnStrSplit(s)) {
+        std::string_view key = pair.key;
+        // Blanks around the keyword are trimmed here, though the parser does not: masking
+        // one value too many costs nothing.
+        while (!key.empty() && (key.front() == ' ' || key.front() == '\t'))
+            key.remove_prefix(1);
+        while (!key.empty() && (key.back() == ' ' || key.back() == '\t'))
+            key.remove_suffix(1);
+        auto upper = [](char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; };
+        if (key.size() != 3 || upper(key[0]) != 'P' || upper(key[1]) != 'W' || upper(key[2]) != 'D')
+            continue;
+        size_t at = static_cast<size_t>(pair.raw.data() - s.data());
+        out.append(s.substr(copied, at - copied));
+        out += "***";
+        copied = at + pair.raw.size();
+    }
+    out.append(s.substr(copied));
+    return out;
+}

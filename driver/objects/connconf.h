@@ -185,3 +185,8 @@ void ConnStrAppendValue(std::string& out, std::string_view value);
 
 // Overwrites the text's bytes before it is dropped: for passwords.
 void ConnWipe(std::string& text);
+
+// The connect string with the value of every PWD keyword written as "***", for any text
+// that carries a connect string into a trace or log line. The pairs are those the
+// connect's parser reads (ConnStrSplit), so the mask ends where the parser's password does.
+std::string ConnMaskPassword(std::string_view connStr);

@@ -103,6 +103,15 @@ void EnvrFree(ENVR* envr) {
     delete envr;
 }
 
+int EnvrOdbcVersionOf(const HANDLE_HDR* h) {
+    const ENVR* envr = nullptr;
+    if (h != nullptr && h->kind == CALL_KIND_ENV)
+        envr = static_cast<const ENVR*>(h);
+    else if (h != nullptr && h->conn != nullptr)
+        envr = h->conn->envr;
+    return envr != nullptr ? static_cast<int>(envr->odbcVersion) : 3;
+}
+
 void EnvrAddError(ENVR* envr, std::string_view text, int32_t native) {
     ErrListAdd(envr->diag, text, native);
 }

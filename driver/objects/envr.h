@@ -8,7 +8,7 @@
 #include <optional>
 #include <string_view>
 
-#include "driver/objects/handle.h"
+#include "driver/frame/handle.h"
 
 struct CONN;
 
@@ -43,6 +43,10 @@ void EnvrOpen(ENVR* envr);
 void EnvrClose(ENVR* envr);
 // Unlinks, drops the queued messages, unregisters and releases the environment.
 void EnvrFree(ENVR* envr);
+// The ODBC version (2 or 3) a handle's diagnostics answer in: that of its environment; 3
+// for a handle without one.
+int EnvrOdbcVersionOf(const HANDLE_HDR* h);
+
 // Queues a message on the environment's diagnostics.
 void EnvrAddError(ENVR* envr, std::string_view text, int32_t native);
 // The oldest queued message, removed from the list; nothing when the list is empty.

@@ -257,7 +257,7 @@ TEST(ConnStrMask, MaskedTextNeverHoldsTheParsedPassword) {
         }
         if (held.empty())
             continue;
-        std::string masked = TraceMaskPassword(text);
+        std::string masked = ConnMaskPassword(text);
         EXPECT_EQ(masked.find(*pwd), std::string::npos) << "[" << text << "] -> [" << masked << "]";
         for (const std::string& secret : held)
             EXPECT_EQ(masked.find(secret), std::string::npos) << "[" << text << "] -> [" << masked << "]";

@@ -15,7 +15,9 @@
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
+#include "driver/objects/connconf.h"
 #include "driver/objects/envr.h"
+#include "driver/objects/connconf.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
 #include "trace_support.h"
@@ -50,7 +52,7 @@ struct ConnStrArgs {
     std::tuple<> TraceFields() const { return {}; }
 };
 SQLRETURN TraceConnectString(HANDLE_HDR*, const ConnStrArgs& a) {
-    TraceLog("szConnStrIn=%s", TraceMaskPassword(a.in).c_str());
+    TraceLog("szConnStrIn=%s", ConnMaskPassword(a.in).c_str());
     return SQL_SUCCESS_WITH_INFO;
 }
 
@@ -355,7 +357,7 @@ TEST(TraceMask, PasswordsNeverReachATrace) {
         {"", ""},
     };
     for (const Case& c : cases)
-        EXPECT_EQ(TraceMaskPassword(c.in), c.out) << c.in;
+        EXPECT_EQ(ConnMaskPassword(c.in), c.out) << c.in;
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 //
 // The four records (driver/objects/envr.h, conn.h, stmt.h, desc.h) derive from HANDLE_HDR;
 // the handle tables hold HANDLE_HDR pointers, so an object is registered, looked up and
-// handed to its handler as its header, and only its own module casts it further.
+// handed to its handler as its header, and only the objects' modules cast it further.
 #pragma once
 
 #include <cstdint>
@@ -51,9 +51,12 @@ struct CALL_GATE {
     // so its diagnostics can be read under the handle lock alone.
     const HANDLE_HDR* busy = nullptr;
     // Set by a handler that has closed the connection for good (SQLFreeConnect): the
-    // dispatcher destroys it once the call's locks are down. Claim holder only.
+    // dispatcher destroys it (destroy) once the call's locks are down. Claim holder only.
     bool releaseAfterCall = false;
     std::recursive_mutex callLock;  // taken by the dispatcher around every handler
+    // Destroys the owner once its call has closed it for good; set by the owner's module,
+    // the one place its kind of record goes. Handle lock held.
+    void (*destroy)(HANDLE_HDR* owner) = nullptr;
     FailoverCallback failover = nullptr;
     void* failoverContext = nullptr;
 };
@@ -70,11 +73,3 @@ protected:
     explicit HANDLE_HDR(int32_t k) : magic(MagicOf(k)), kind(k) {}
     ~HANDLE_HDR() = default;
 };
-
-// Destroys an object that its handler closed for good (CALL_GATE::releaseAfterCall):
-// unregisters it, unlinks it from its owner and releases it. Handle lock held.
-void HandleDestroy(HANDLE_HDR* h);
-
-// The ODBC version (2 or 3) a handle's diagnostics answer in: that of its environment; 3
-// for a handle without one.
-int HandleOdbcVersion(const HANDLE_HDR* h);
