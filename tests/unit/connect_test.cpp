@@ -70,7 +70,7 @@ class DriverConnectTest : public ConnTest {
 protected:
     void SetUp() override {
         ConnTest::SetUp();
-        fake.props = {{PROP_CAPABILITY_MASK, 0x100}};
+        fake.props = {{OA_PROP_CAPABILITIES, 0x100}};
         g_dialogCalls.clear();
         g_dialogAnswer.reset();
         g_dialogFrees = 0;
@@ -144,7 +144,7 @@ TEST_F(DriverConnectTest, CompletionModesAndTheDialog) {
     for (const Case& c : cases) {
         g_dialogCalls.clear();
         g_dialogFrees = 0;
-        OA_ConnSettings().maxRows = 9;
+        ConnProcessSettings().maxRows = 9;
         conn->user = "before";
         if (c.dialog == StandIn)
             KvrLOGIN_Install(nullptr, nullptr);
@@ -169,7 +169,7 @@ TEST_F(DriverConnectTest, CompletionModesAndTheDialog) {
             // Nothing reached the connection, the agent or the process-wide settings.
             EXPECT_EQ(conn->state, CONN_ALLOCATED) << c.name;
             EXPECT_TRUE(fake.calls.empty()) << c.name;
-            EXPECT_EQ(OA_ConnSettings().maxRows, 9) << c.name;
+            EXPECT_EQ(ConnProcessSettings().maxRows, 9) << c.name;
         }
         Disconnect();
     }
@@ -183,6 +183,30 @@ TEST_F(DriverConnectTest, DialogGetsTheDriverName) {
     ASSERT_EQ(g_dialogCalls.size(), 2u);
     EXPECT_EQ(g_dialogCalls[0].driver, "Tessaryn Vell for Progress 11 SQL-92 (Unicode)");
     EXPECT_EQ(g_dialogCalls[1].driver, "Tessaryn Vell");
+}
+
+// The agent learns the connect's settings from the request alone; a DBMS name goes to the
+// one connect whose configuration names it, an isolation holds until a connect names another.
+TEST_F(DriverConnectTest, ConnectRequestCarriesTheSettings) {
+    ASSERT_EQ(Connect("DSN=Empty;JET=yes;MAXROWS=25;NOAC=true;NRSSL=yes;DYN_CURS_SENSITIVITY=High;"
+                      "SHOWREMARKS=yes;SQLDBMSNAME=SalesDB;DEFTXNISO=Repeatable Read"),
+              SQL_SUCCESS);
+    const OA_CONNSETTINGS& s = fake.requestSettings;
+    EXPECT_EQ(s.jet, 1);
+    EXPECT_EQ(s.maxRows, 25);
+    EXPECT_EQ(s.noAutoCommit, 1);
+    EXPECT_EQ(s.noRowsetSizeLimit, 1);
+    EXPECT_EQ(s.dynCursSensitivity, 1);
+    EXPECT_EQ(s.showRemarks, 1);
+    EXPECT_EQ(s.defaultIsolation, 4u);
+    EXPECT_EQ(fake.requestDbmsName, "SalesDB");
+    Disconnect();
+
+    ASSERT_EQ(Connect("DSN=Empty"), SQL_SUCCESS);
+    EXPECT_EQ(fake.requestSettings.maxRows, 0);
+    EXPECT_EQ(fake.requestSettings.jet, 0);
+    EXPECT_EQ(fake.requestSettings.defaultIsolation, 4u);
+    EXPECT_EQ(fake.requestDbmsName, std::nullopt);
 }
 
 TEST_F(DriverConnectTest, ConnectGivesTheConnectionItsSettings) {
