@@ -184,9 +184,11 @@ int OA_Connect(uint32_t serverId, OA_CONNREQ* req, uint32_t* outConn) {
         if (*text == nullptr && (*text = static_cast<char*>(std::calloc(1, 1))) == nullptr)
             return ERR_MEMORY_ALLOCATION_FAILURE;
     }
+    conn->unicodeLibrary = req->unicodeLibrary != 0 ? 1 : 0;
     try {
         conn->user = req->user;
         conn->database = req->database;
+        conn->driverFile = req->driverFile != nullptr ? req->driverFile : "";
     } catch (const std::bad_alloc&) {
         return ERR_MEMORY_ALLOCATION_FAILURE;
     }

@@ -72,6 +72,9 @@ struct OA_CONN {
     // configured); answered when the client cannot tell the current one.
     uint32_t defaultIsolation = 0;
     int32_t wide = 0;             // opened in wide mode
+    // The library the connection was opened through (OA_CONNREQ).
+    std::string driverFile;
+    int32_t unicodeLibrary = 0;
     int32_t cursorLibrary = 0;    // the cursor library asked for its capabilities
 };
 
@@ -167,7 +170,7 @@ bool oa_CopyOut(const char* text, char* buf, int32_t bufLen, int32_t* outLen);
 int OA_TransState(OA_CONN* conn, int step);
 
 // Slot 5. Opens an agent connection on the server for the request: copies the request's
-// settings (the DBMS name included), sets the wide flag from the options prefix, puts
+// settings (the DBMS name included) and the library's facts, sets the wide flag from the options prefix, puts
 // empty C-heap texts in the request's missing user, password and database, opens the
 // ESQL connection on the database options, sets autocommit and the configured isolation,
 // registers the connection, and runs the request's initial SQL on it (its outcome in

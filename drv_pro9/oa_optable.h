@@ -5,7 +5,9 @@
 // OA_OPTABLE has 66 slots in a fixed order. The agent's own table (OA_AgentOpTable)
 // fills 42 of them; the other 24 are null and every caller tests a slot before calling
 // it. The cursor library may put a copy of the table in front of the agent's, in which
-// some slots lead into its own code first (SCR_HookOpTable, scrs/scr_hook.h). Each user
+// some slots lead into its own code first: the ODBC side binds a holder to the agent's
+// table (OA_BindOpTable) and then hands it to the cursor library's hook
+// (SCR_HookOpTable, scrs/scr_hook.h), so that the library sits between the two. Each user
 // reaches the table in force through an OA_OPHOLDER.
 //
 // Every slot takes the agent handle (server, connection or statement id of the agent's
@@ -153,7 +155,8 @@ struct OA_SERVERREQ {
 // Slot 5's connect request, built by the ODBC side's connection opener. The agent reads
 // the options text (which may carry OA_WIDE_PREFIX), the database path, the database
 // options ("-H host -S service"), the read-only flag, the user, the password, the
-// connection settings and the initial SQL. It copies what it keeps: nothing of the
+// connection settings, the facts of the library the request comes from and the initial
+// SQL. It copies what it keeps: nothing of the
 // request's belongs to the connection once slot 5 returns. The agent may replace a null user, password or database path by an
 // empty string of its own allocation (C heap); the request's owner frees those with the
 // rest.
@@ -182,6 +185,11 @@ struct OA_CONNREQ {
     int32_t initSqlResult;    // out: 0 ran or nothing to run; -1 failed, with the server's
                               // messages on the new connection's list
     OA_CONNSETTINGS settings;
+    // The library the connect comes through: the agent answers from these, never from the
+    // library's own resources.
+    const char* driverFile;   // its file name, answered for SQL_DRIVER_NAME; null: ""
+    int32_t unicodeLibrary;   // 1: the Unicode library, whose wide connections carry the
+                              // wide SQL types
 };
 
 // One row of the agent's type table: an SQL type, a second value that no operation of
@@ -364,16 +372,13 @@ struct OA_OPHOLDER {
     const OA_OPTABLE* ops = nullptr;    // the table in force
 };
 
-// What the cursor library installs through: given a holder bound to the agent's table,
-// may point it at another table. Returns the holder.
+// What the cursor library installs through (SCR_HookOpTable, scrs/scr_hook.h): given a
+// holder bound to the agent's table, may point it at another table. Returns the holder.
+// The ODBC side hands each holder it binds to the hook; the agent knows nothing of it.
 using OA_OPTABLE_HOOK = OA_OPHOLDER* (*)(OA_OPHOLDER* holder);
 
-// Binds the holder to the agent's table with state 0, then hands it to the cursor
-// library's hook (SCR_HookOpTable). Returns 0.
+// Binds the holder to the agent's own table with state 0. Returns 0.
 int OA_BindOpTable(OA_OPHOLDER* holder);
-// As OA_BindOpTable with the given hook in place of the cursor library's (none when
-// null): the seam through which the interposition is exercised.
-int OA_BindOpTableWith(OA_OPHOLDER* holder, OA_OPTABLE_HOOK hook);
 
 // Slot 23. The handle may be the server or an agent connection on it. Unknown handle or
 // null request: 21. Type 1: rows = OA_CONVTABLE, count = 9, 0. Any other type: 43, and

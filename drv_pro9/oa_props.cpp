@@ -6,7 +6,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "driver/frame/resources.h"
 #include "drv_pro9/oa_conn.h"
 #include "util/errcode.h"
 
@@ -115,7 +114,7 @@ Answer InfoAnswer(const OA_CONN* conn, uint32_t code) {
     case InfoKind::Text:
         return asText ? Txt(e->text) : Answer{};
     case InfoKind::DriverFile:
-        return asText ? Txt(DrvVariant().fileName) : Answer{};
+        return asText ? Txt(conn->driverFile.c_str()) : Answer{};
     case InfoKind::DatabaseName:
         return asText ? Txt(conn->database.c_str()) : Answer{};
     }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "driver/frame/globals.h"
+#include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/connconf.h"
 #include "dtc/dtc.h"
@@ -19,7 +20,7 @@ std::atomic<ConnBindOpTableFn> g_bindOpTable{nullptr};
 
 int BindOpTable(OA_OPHOLDER* holder) {
     ConnBindOpTableFn bind = g_bindOpTable.load();
-    return bind != nullptr ? bind(holder) : OA_BindOpTable(holder);
+    return bind != nullptr ? bind(holder) : DrvBindOpTable(holder);
 }
 
 // A 32-bit agent property of the agent connection; a missing slot answers as an agent
@@ -113,6 +114,8 @@ public:
         req_.reserved = 0;
         req_.flag40 = (conn->flags & CONN_FLAG_REQUEST_40) != 0 ? 1 : 0;
         req_.appName = Copy(conn->appName);
+        req_.driverFile = DrvVariant().fileName;
+        req_.unicodeLibrary = DrvVariant().unicode ? 1 : 0;
         if (initSql != nullptr && !initSql->name.empty() && initSql->failure.empty()) {
             req_.initSqlName = initSql->name.c_str();
             req_.initSqlText = initSql->text.c_str();

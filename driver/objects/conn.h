@@ -67,7 +67,8 @@ int ConnGetServerErrors(CONN* conn);
 void ConnFreeStatements(CONN* conn);
 void ConnFreeUserDescs(CONN* conn);
 
-// The binding of a connection's operation holder: OA_BindOpTable unless another binder is
-// installed (tests bind scripted tables). Null restores OA_BindOpTable.
+// The binding of a connection's operation holder: DrvBindOpTable (the agent's table with
+// the cursor library's hook) unless another binder is installed (tests bind scripted
+// tables). Null restores DrvBindOpTable.
 using ConnBindOpTableFn = int (*)(OA_OPHOLDER* holder);
 void ConnSetOpTableBinder(ConnBindOpTableFn bind);

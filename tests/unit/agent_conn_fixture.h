@@ -70,10 +70,12 @@ protected:
         EXPECT_EQ(Agent().serverRefs, 0);
     }
 
-    // A connection for the request, which carries the fixture's settings; 0 when the
-    // connect failed (its code in lastRc).
+    // A connection for the request, which carries the fixture's settings and library; 0
+    // when the connect failed (its code in lastRc).
     uint32_t Connect(ConnRequest& req) {
         req.get()->settings = settings;
+        req.get()->driverFile = driverFile;
+        req.get()->unicodeLibrary = unicodeLibrary;
         uint32_t id = 0;
         lastRc = OA_Connect(serverId, req.get(), &id);
         if (lastRc == 0)
@@ -99,6 +101,9 @@ protected:
     int SetInt(uint32_t handle, uint32_t code, int32_t value) { return OA_SetProperty(handle, code, &value); }
 
     OA_CONNSETTINGS settings{};   // what the next connects are configured with
+    // The library the next connects come through: the Unicode one unless a test says.
+    const char* driverFile = "libvarnodw.so";
+    int32_t unicodeLibrary = 1;
     uint32_t serverId = 0;
     std::vector<uint32_t> opened;
     int lastRc = 0;

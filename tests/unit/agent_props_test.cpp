@@ -149,6 +149,7 @@ TEST_F(AgentProps, AnswersTakenFromTheConnection) {
     settings.dynCursSensitivity = 2;
     settings.defaultIsolation = 8;
     settings.sqlDbmsName = "SALES";
+    driverFile = "/opt/varno/libvarnod.so";   // the library's file name comes with the request
     ConnRequest req;
     req.user("bob").password("pw").database("/srv/db/orders.db").readOnly(true).options(std::string("W\x7F\x01\x01", 4));
     uint32_t ro = Connect(req);
@@ -163,6 +164,7 @@ TEST_F(AgentProps, AnswersTakenFromTheConnection) {
         {ro, oa_InfoTextCode(17), "SALES"},             {conn, oa_InfoTextCode(17), "PROGRESS"},
         {ro, oa_InfoTextCode(25), "Y"},                 {conn, oa_InfoTextCode(25), "N"},
         {ro, oa_InfoTextCode(47), "bob"},               {conn, oa_InfoTextCode(47), "alice"},
+        {ro, oa_InfoTextCode(6), "/opt/varno/libvarnod.so"}, {conn, oa_InfoTextCode(6), "libvarnodw.so"},
     };
     for (const auto& t : texts) {
         SCOPED_TRACE(testing::Message() << std::hex << t.code << (t.handle == ro ? " read-only" : ""));

@@ -58,6 +58,8 @@ struct FakeAgent {
     int32_t requestReadOnly = -1;
     int16_t requestLoginTimeout = -1;
     OA_CONNSETTINGS requestSettings{};
+    std::optional<std::string> requestDriverFile;
+    int32_t requestUnicodeLibrary = -1;
     std::optional<std::string> requestDbmsName;
     std::function<void()> onConnect;    // runs inside slot 5
     std::function<void()> onTypeTable;  // runs inside slot 23, once the connection is up
@@ -146,6 +148,8 @@ inline int FakeConnect(uint32_t, OA_CONNREQ* req, uint32_t* out) {
     f.requestReadOnly = req->readOnly;
     f.requestLoginTimeout = req->loginTimeout;
     f.requestSettings = req->settings;
+    f.requestDriverFile = Opt(req->driverFile);
+    f.requestUnicodeLibrary = req->unicodeLibrary;
     f.requestDbmsName = Opt(req->settings.sqlDbmsName);
     f.requestSettings.sqlDbmsName = nullptr;  // the request's own text goes with it
     if (f.onConnect)

@@ -16,6 +16,7 @@
 
 #include "conn_fixture.h"
 #include "driver/diag/diag.h"
+#include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/frame/widen.h"
 #include "driver/handlers/connect.h"
@@ -185,9 +186,10 @@ TEST_F(DriverConnectTest, DialogGetsTheDriverName) {
     EXPECT_EQ(g_dialogCalls[1].driver, "Tessaryn Vell");
 }
 
-// The agent learns the connect's settings from the request alone; a DBMS name goes to the
-// one connect whose configuration names it, an isolation holds until a connect names another.
-TEST_F(DriverConnectTest, ConnectRequestCarriesTheSettings) {
+// The agent learns the connect's settings and the library's facts from the request alone;
+// a DBMS name goes to the one connect whose configuration names it, an isolation holds
+// until a connect names another.
+TEST_F(DriverConnectTest, ConnectRequestCarriesTheSettingsAndTheLibrary) {
     ASSERT_EQ(Connect("DSN=Empty;JET=yes;MAXROWS=25;NOAC=true;NRSSL=yes;DYN_CURS_SENSITIVITY=High;"
                       "SHOWREMARKS=yes;SQLDBMSNAME=SalesDB;DEFTXNISO=Repeatable Read"),
               SQL_SUCCESS);
@@ -200,6 +202,8 @@ TEST_F(DriverConnectTest, ConnectRequestCarriesTheSettings) {
     EXPECT_EQ(s.showRemarks, 1);
     EXPECT_EQ(s.defaultIsolation, 4u);
     EXPECT_EQ(fake.requestDbmsName, "SalesDB");
+    EXPECT_EQ(fake.requestDriverFile, DrvVariant().fileName);
+    EXPECT_EQ(fake.requestUnicodeLibrary, DrvVariant().unicode ? 1 : 0);
     Disconnect();
 
     ASSERT_EQ(Connect("DSN=Empty"), SQL_SUCCESS);
