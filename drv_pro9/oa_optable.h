@@ -115,8 +115,9 @@ constexpr uint32_t OA_PROP_DYNAMIC_SENSITIVE = 0x2201000B;
 constexpr uint32_t OA_PROP_ODBC_VERSION = 0x2201000C;       // set: 2 or 3
 constexpr uint32_t OA_PROP_HAS_EXECUTE2 = 0x2201000E;
 constexpr uint32_t OA_PROP_AGENT_0F = 0x2201000F;           // set to 1 at connect when asked
-constexpr uint32_t OA_PROP_CAPABILITIES = 0x22010011;       // the mask; also marks the cursor library
-constexpr uint32_t OA_PROP_WIDE = 0x22010013;               // the connection carries the wide types
+// The capability mask (OA_CAP_* bits); asking also marks the cursor library.
+constexpr uint32_t OA_PROP_CAPABILITIES = 0x22010011;
+constexpr uint32_t OA_PROP_WIDE = 0x22010013;               // the connection was opened wide
 constexpr uint32_t OA_PROP_AGENT_16 = 0x22010016;           // set to 1 at connect when asked
 constexpr uint32_t OA_PROP_AUTOCOMMIT = 0x22030000;
 constexpr uint32_t OA_PROP_ACCESS_MODE = 0x22030001;

@@ -22,11 +22,12 @@ void ConnResetOptions(CONN* conn);
 
 // Connects an allocated connection through the agent; 'W' opens it in wide mode. The
 // request carries the process-wide settings (ConnProcessSettings, connconf.h), so the
-// connect lock is held. The agent runs the initial SQL, when given, on the new connection. The outcome is in
-// conn->state (connected or not) and conn->diag.errCode; whatever the agent gave is given
-// back on every failure. Returns SQL_ERROR when not connected, SQL_SUCCESS_WITH_INFO when
-// connected but the initial SQL could not be read or run (the server's messages, or a
-// 01000 message saying why, queued on the connection), else SQL_SUCCESS.
+// connect lock is held. The agent runs the initial SQL, when given, on the new
+// connection. The outcome is in conn->state (connected or not) and conn->diag.errCode;
+// whatever the agent gave is given back on every failure. Returns SQL_ERROR when not
+// connected, SQL_SUCCESS_WITH_INFO when connected but the initial SQL could not be read or
+// run (the server's messages, or a 01000 message saying why, queued on the connection),
+// else SQL_SUCCESS.
 SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql = nullptr);
 
 // Disconnects (when connected) and resets the connection. 0, or an internal code with the

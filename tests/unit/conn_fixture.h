@@ -23,9 +23,9 @@
 #include "driver/frame/globals.h"
 #include "driver/handlers/lifecycle.h"
 #include "driver/objects/conn.h"
+#include "driver/objects/connconf.h"
 #include "driver/objects/envr.h"
 #include "drv_pro9/oa_optable.h"
-#include "driver/objects/connconf.h"
 #include "platform/dlgkit/dlgkit.h"
 #include "trace_support.h"
 
