@@ -8,7 +8,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "driver/frame/resources.h"
 #include "platform/esql92/esql92.h"
 #include "util/dataset.h"
 #include "util/utalloc.h"
@@ -200,8 +199,8 @@ void Apply(DATASET* ds, int index, int32_t row, int32_t rule, int64_t dataType, 
 
 }  // namespace
 
-bool db_WideTypes(bool connWide) {
-    return connWide && DrvVariant().unicode;
+bool db_WideTypes(bool connWide, bool unicodeLibrary) {
+    return connWide && unicodeLibrary;
 }
 
 int32_t db_DbmsTypeToDsCType(int32_t serverType, bool wide, int16_t* key, bool* convert) {

@@ -10,7 +10,7 @@
 // the wide SQL types and UCS-2 dataset columns (db_WideTypes).
 //
 // Nothing here touches the client library or locks; everything is a pure function of its
-// arguments, except db_WideTypes, which reads the library's variant.
+// arguments.
 #pragma once
 
 #include <cstdint>
@@ -22,8 +22,8 @@ struct DATASET;
 constexpr int32_t DB_TYPE_NONE = -9999;
 
 // Whether character data travels as the wide types: the connection's wide flag, honoured
-// only by the Unicode library.
-bool db_WideTypes(bool connWide);
+// only by the Unicode library (as the connect request said, OA_CONN::unicodeLibrary).
+bool db_WideTypes(bool connWide, bool unicodeLibrary);
 
 // Server type to internal type. Returns the DS_CTYPE, or DB_TYPE_NONE for a type the
 // server does not have. *key (may be null) receives the type the value is carried as (the

@@ -12,7 +12,6 @@
 #include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_initsql.h"
 #include "drv_pro9/oa_optable.h"
-#include "drv_pro9/oa_settings.h"
 #include "util/errcode.h"
 #include "util/log.h"
 
@@ -45,19 +44,21 @@ int EndOpen(OA_CONN* conn, int type) {
     return rc;
 }
 
-// Takes the process-wide settings into the new connection. The DBMS name moves: the next
-// connect gets it only when its own configuration names it again.
-void TakeSettings(OA_CONN* conn) {
-    OA_CONNSETTINGS& s = OA_ConnSettings();
+// Copies the request's settings into the new connection. False when memory runs out.
+bool TakeSettings(OA_CONN* conn, const OA_CONNSETTINGS& s) {
     conn->dynCursSensitivity = s.dynCursSensitivity;
     conn->jet = s.jet;
     conn->noAutoCommit = s.noAutoCommit;
     conn->maxRows = s.maxRows;
     conn->noRowsetSizeLimit = s.noRowsetSizeLimit;
     conn->showRemarks = s.showRemarks;
-    conn->sqlDbmsName.reset(s.sqlDbmsName);
-    s.sqlDbmsName = nullptr;
     conn->defaultIsolation = s.defaultIsolation;
+    if (s.sqlDbmsName != nullptr) {
+        conn->sqlDbmsName.reset(strdup(s.sqlDbmsName));
+        if (conn->sqlDbmsName == nullptr)
+            return false;
+    }
+    return true;
 }
 
 bool HasWidePrefix(const char* options) {
@@ -173,7 +174,8 @@ int OA_Connect(uint32_t serverId, OA_CONNREQ* req, uint32_t* outConn) {
     std::unique_ptr<OA_CONN> conn(new (std::nothrow) OA_CONN);
     if (conn == nullptr)
         return ERR_MEMORY_ALLOCATION_FAILURE;
-    TakeSettings(conn.get());
+    if (!TakeSettings(conn.get(), req->settings))
+        return ERR_MEMORY_ALLOCATION_FAILURE;
     // The prefix only marks the mode; the options text goes nowhere else.
     conn->wide = HasWidePrefix(req->options) ? 1 : 0;
     conn->odbcVersion = 2;
@@ -182,9 +184,11 @@ int OA_Connect(uint32_t serverId, OA_CONNREQ* req, uint32_t* outConn) {
         if (*text == nullptr && (*text = static_cast<char*>(std::calloc(1, 1))) == nullptr)
             return ERR_MEMORY_ALLOCATION_FAILURE;
     }
+    conn->unicodeLibrary = req->unicodeLibrary != 0 ? 1 : 0;
     try {
         conn->user = req->user;
         conn->database = req->database;
+        conn->driverFile = req->driverFile != nullptr ? req->driverFile : "";
     } catch (const std::bad_alloc&) {
         return ERR_MEMORY_ALLOCATION_FAILURE;
     }

@@ -44,9 +44,6 @@ constexpr int OA_TRANS_ROLLBACK = 3;
 constexpr int OA_TRANS_AUTOCOMMIT_ON = 4;
 constexpr int OA_TRANS_AUTOCOMMIT_OFF = 5;
 
-// The bytes in front of the connect request's options text that ask for a wide connection.
-constexpr char OA_WIDE_PREFIX[4] = {'W', 0x7F, 0x01, 0x01};
-
 struct OA_CONN {
     OA_ERRLIST errors;            // first member: the ESQL layer posts here after connect
     OA_SERVER* server = nullptr;
@@ -63,7 +60,7 @@ struct OA_CONN {
     DB_CONN* db = nullptr;        // owned; freed by OA_Disconnect
     int32_t odbcVersion = 2;      // 3 once the ODBC side says so
     int32_t selectOpensTransaction = 0;
-    // Settings copied at connect from the process-wide block (oa_settings.h).
+    // Settings copied at connect from the request (OA_CONNREQ::settings).
     int32_t dynCursSensitivity = 0;   // 0 low, 1 high, 2 disabled
     int32_t jet = 0;
     int32_t noAutoCommit = 0;
@@ -75,6 +72,9 @@ struct OA_CONN {
     // configured); answered when the client cannot tell the current one.
     uint32_t defaultIsolation = 0;
     int32_t wide = 0;             // opened in wide mode
+    // The library the connection was opened through (OA_CONNREQ).
+    std::string driverFile;
+    int32_t unicodeLibrary = 0;
     int32_t cursorLibrary = 0;    // the cursor library asked for its capabilities
 };
 
@@ -169,8 +169,8 @@ bool oa_CopyOut(const char* text, char* buf, int32_t bufLen, int32_t* outLen);
 // autocommit steps only record the setting.
 int OA_TransState(OA_CONN* conn, int step);
 
-// Slot 5. Opens an agent connection on the server for the request: copies the process-wide
-// settings (taking over the DBMS name), sets the wide flag from the options prefix, puts
+// Slot 5. Opens an agent connection on the server for the request: copies the request's
+// settings (the DBMS name included) and the library's facts, sets the wide flag from the options prefix, puts
 // empty C-heap texts in the request's missing user, password and database, opens the
 // ESQL connection on the database options, sets autocommit and the configured isolation,
 // registers the connection, and runs the request's initial SQL on it (its outcome in

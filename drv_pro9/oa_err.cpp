@@ -166,11 +166,12 @@ int OA_GetErrors(uint32_t handle, OA_ERRTEXTS* result) {
     result->count = 0;
     result->texts = nullptr;
     result->natives = nullptr;
+    result->release = OA_ErrTextsFree;
     if (count == 0)
         return 0;
 
     // Build everything first: on no memory the list must stay as it was.
-    OA_ERRTEXTS made{list->head->native, 0, nullptr, nullptr};
+    OA_ERRTEXTS made{list->head->native, 0, nullptr, nullptr, OA_ErrTextsFree};
     made.texts = static_cast<char**>(std::calloc(count, sizeof(char*)));
     made.natives = static_cast<int32_t*>(std::calloc(count, sizeof(int32_t)));
     bool ok = made.texts != nullptr && made.natives != nullptr;

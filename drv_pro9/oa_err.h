@@ -14,6 +14,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "drv_pro9/oa_optable.h"
+
 struct esql_sqlca;   // ESQL_SQLCA of platform/esql92/esql92.h
 
 // Message buffer of one record: at most 2047 characters and the NUL.
@@ -43,15 +45,6 @@ struct OA_ERRLIST {
     ~OA_ERRLIST();
     OA_ERRLIST(const OA_ERRLIST&) = delete;
     OA_ERRLIST& operator=(const OA_ERRLIST&) = delete;
-};
-
-// What slot 2 hands over. The texts and the two arrays are C heap; the caller owns them
-// and may release them with OA_ErrTextsFree.
-struct OA_ERRTEXTS {
-    int32_t native;     // native code of the first record
-    int32_t count;      // number of texts
-    char** texts;       // count texts "[Progress Server]<message>[SQLSTATE:<state>]"
-    int32_t* natives;   // count native codes, one per text, in the same order
 };
 
 // The SQLSTATE text and message of an internal code; empty texts for code 0 and for a
@@ -90,7 +83,8 @@ void OA_ErrClear(OA_ERRLIST* list);
 // Slot 2: takes the queued messages of an agent statement, connection or server handle
 // (looked up in that order). Unknown handle or null result: 21. An empty list: count 0,
 // null arrays, native untouched, 0. Otherwise the texts in arrival order and 0; the list
-// is then empty. No memory: 16, and the list stays as it was.
+// is then empty. No memory: 16, and the list stays as it was. Whenever it answers 0 the
+// record's release is OA_ErrTextsFree.
 int OA_GetErrors(uint32_t handle, OA_ERRTEXTS* result);
-// Frees what OA_GetErrors handed out and empties the record.
+// Frees what OA_GetErrors handed out (C heap) and empties the record.
 void OA_ErrTextsFree(OA_ERRTEXTS* result);

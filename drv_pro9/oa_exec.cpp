@@ -34,6 +34,9 @@ bool Autocommit(const OA_STMT* stmt) {
 bool SelectOpensTransaction(const OA_STMT* stmt) {
     return stmt->conn->selectOpensTransaction != 0;
 }
+bool WideTypes(const OA_STMT* stmt) {
+    return db_WideTypes(stmt->conn->wide != 0, stmt->conn->unicodeLibrary != 0);
+}
 DB_CURSOR* Cursor(OA_STMT* stmt) {
     return stmt->cursor;
 }
@@ -308,8 +311,8 @@ int db_DescribeOutput(OA_STMT* stmt) {
         return ERR_MEMORY_ALLOCATION_FAILURE;
     Cursor(stmt)->colCount = n;
     for (uint16_t i = 0; i < n; ++i) {
-        int rc = db_DescribeCol(bind, true, i + 1u, db_WideTypes(stmt->conn->wide != 0), stmt->conn->odbcVersion,
-                                &stmt->cols.items[i], &stmt->updatable[i]);
+        int rc = db_DescribeCol(bind, true, i + 1u, WideTypes(stmt), stmt->conn->odbcVersion, &stmt->cols.items[i],
+                                &stmt->updatable[i]);
         if (rc != 0)
             return rc;
     }
@@ -343,7 +346,7 @@ int db_DescribeInput(OA_STMT* stmt, bool named) {
                 return CallFailed(stmt);
             oa_StmtNameParam(stmt, static_cast<uint16_t>(i + 1), direction != OA_PARAM_INPUT);
         }
-        int rc = db_DescribeCol(bind, false, i + 1u, db_WideTypes(stmt->conn->wide != 0), stmt->conn->odbcVersion,
+        int rc = db_DescribeCol(bind, false, i + 1u, WideTypes(stmt), stmt->conn->odbcVersion,
                                 &stmt->params.items[i], nullptr);
         if (rc != 0)
             return rc;

@@ -5,7 +5,6 @@
 #include "drv_pro9/oa_conn.h"
 #include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_props.h"
-#include "scrs/scr_hook.h"
 #include "util/errcode.h"
 
 const OA_CONVROW OA_CONVTABLE[OA_CONVTABLE_ROWS + 1] = {
@@ -145,16 +144,10 @@ const OA_OPTABLE OA_AgentOpTable = {
     .DRV_StoreParamDescs = nullptr,
 };
 
-int OA_BindOpTableWith(OA_OPHOLDER* holder, OA_OPTABLE_HOOK hook) {
+int OA_BindOpTable(OA_OPHOLDER* holder) {
     holder->ops = &OA_AgentOpTable;
     holder->state = 0;
-    if (hook != nullptr)
-        hook(holder);
     return 0;
-}
-
-int OA_BindOpTable(OA_OPHOLDER* holder) {
-    return OA_BindOpTableWith(holder, SCR_HookOpTable);
 }
 
 int GetOpTable(uint32_t handle, OA_TYPETABLEREQ* req) {

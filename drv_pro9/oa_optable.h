@@ -5,7 +5,9 @@
 // OA_OPTABLE has 66 slots in a fixed order. The agent's own table (OA_AgentOpTable)
 // fills 42 of them; the other 24 are null and every caller tests a slot before calling
 // it. The cursor library may put a copy of the table in front of the agent's, in which
-// some slots lead into its own code first (SCR_HookOpTable, scrs/scr_hook.h). Each user
+// some slots lead into its own code first: the ODBC side binds a holder to the agent's
+// table (OA_BindOpTable) and then hands it to the cursor library's hook
+// (SCR_HookOpTable, scrs/scr_hook.h), so that the library sits between the two. Each user
 // reaches the table in force through an OA_OPHOLDER.
 //
 // Every slot takes the agent handle (server, connection or statement id of the agent's
@@ -13,11 +15,15 @@
 // internal code: 0, or a row of the SQLSTATE table (util/errcode.h). The detail of a
 // failure waits on the handle's error list and is read through slot 2. A handle of the
 // wrong kind or no longer registered gives 21 (ERR_INVALID_ARGUMENT_VALUE).
+//
+// This header is the whole interface: the records that pass through the slots, the
+// property codes of slots 0 and 1 and the wide-mode prefix are defined here once, for
+// the agent and its callers alike. The ODBC side reaches the agent through the table
+// alone, so that a table put in front of the agent's (the cursor library's, or a test's
+// scripted one) sees every call.
 #pragma once
 
 #include <cstdint>
-
-#include "drv_pro9/oa_err.h"
 
 // Records of other layers that pass through the slots; each is defined by its owner.
 struct COLDESC;            // column or parameter description
@@ -30,6 +36,117 @@ struct OA_CATARGS;         // argument record of a catalog call
 struct OA_BATCHSTMT;       // one statement of a statement batch
 struct XID;                // X/Open transaction branch identifier
 
+// What slot 2 hands over. The slot that fills the record also fills release, with which
+// the caller gives the texts back once it has read them: the texts are released by the
+// code that made them, whichever table answered. The arrays and texts belong to that code.
+struct OA_ERRTEXTS {
+    int32_t native;     // native code of the first record
+    int32_t count;      // number of texts
+    char** texts;       // count texts "[Progress Server]<message>[SQLSTATE:<state>]"
+    int32_t* natives;   // count native codes, one per text, in the same order
+    // Frees texts and natives and empties the record; set by every slot 2 that answers 0.
+    // Null: there is nothing to give back.
+    void (*release)(OA_ERRTEXTS* texts);
+};
+
+// The bytes in front of the connect request's options text that ask for a wide
+// connection.
+inline constexpr char OA_WIDE_PREFIX[4] = {'W', 0x7F, 0x01, 0x01};
+
+// The connection settings of a connect, from the connect string and the data source's
+// configuration; the agent copies them into the new connection, so that each connection
+// keeps the values of its own connect.
+struct OA_CONNSETTINGS {
+    int32_t dynCursSensitivity;  // 0 low, 1 high, 2 disabled
+    int32_t jet;                 // JET mode
+    int32_t noAutoCommit;
+    int32_t maxRows;             // 0: no limit
+    int32_t noRowsetSizeLimit;
+    int32_t showRemarks;
+    const char* sqlDbmsName;     // the DBMS name to answer; null: the agent's own
+    uint32_t defaultIsolation;   // ODBC value 1, 2, 4 or 8; 0 when not configured
+};
+
+// ---------------------------------------------------------------------------------------
+// Property codes of slots 0 and 1.
+//
+// A property is named by a 32-bit code:
+//   bits 28-31 level: 1 server, 2 connection, 3 statement (the handle must be of it);
+//   bits 24-27 value kind: 1 text, 2 32-bit integer;
+//   bits 16-23 group: 0x01 flags and capabilities, 0x03 options (item = ODBC connection or
+//              statement attribute), 0x04 information (item = ODBC information type);
+//   bits 0-15  item.
+constexpr uint32_t OA_PROP_LEVEL_SERVER = 1;
+constexpr uint32_t OA_PROP_LEVEL_CONN = 2;
+constexpr uint32_t OA_PROP_LEVEL_STMT = 3;
+constexpr uint32_t OA_PROP_KIND_TEXT = 1;
+constexpr uint32_t OA_PROP_KIND_INT = 2;
+constexpr uint32_t OA_PROP_GROUP_FLAGS = 0x01;
+constexpr uint32_t OA_PROP_GROUP_OPTION = 0x03;
+constexpr uint32_t OA_PROP_GROUP_INFO = 0x04;
+
+constexpr uint32_t oa_PropLevel(uint32_t code) { return code >> 28; }
+constexpr uint32_t oa_PropKind(uint32_t code) { return (code >> 24) & 0xF; }
+constexpr uint32_t oa_PropGroup(uint32_t code) { return (code >> 16) & 0xFF; }
+constexpr uint32_t oa_PropItem(uint32_t code) { return code & 0xFFFF; }
+constexpr uint32_t oa_PropCode(uint32_t level, uint32_t kind, uint32_t group, uint32_t item) {
+    return level << 28 | kind << 24 | group << 16 | item;
+}
+// The code that asks for an information type as an integer or as a text.
+constexpr uint32_t oa_InfoIntCode(uint32_t infoType) {
+    return oa_PropCode(OA_PROP_LEVEL_CONN, OA_PROP_KIND_INT, OA_PROP_GROUP_INFO, infoType);
+}
+constexpr uint32_t oa_InfoTextCode(uint32_t infoType) {
+    return oa_PropCode(OA_PROP_LEVEL_CONN, OA_PROP_KIND_TEXT, OA_PROP_GROUP_INFO, infoType);
+}
+
+// Codes with a meaning of their own.
+constexpr uint32_t OA_PROP_SERVER_TYPE = 0x11010000;        // server: "progress11"
+// What the connection can do, one flag each; the ODBC side asks them one by one when the
+// agent cannot answer the capability mask.
+constexpr uint32_t OA_PROP_NEEDBIND = 0x22010002;
+constexpr uint32_t OA_PROP_HAS_MORE_RESULTS = 0x22010003;
+constexpr uint32_t OA_PROP_HAS_PARAM_OP = 0x22010004;
+constexpr uint32_t OA_PROP_SP_OUT_DEFER_FETCH = 0x22010005;
+constexpr uint32_t OA_PROP_HAS_SCROLL_CURSORS = 0x22010006;
+constexpr uint32_t OA_PROP_DYN_MIX_CURSORS = 0x22010008;    // also marks the cursor library
+constexpr uint32_t OA_PROP_HAS_V2_DAE = 0x2201000A;
+constexpr uint32_t OA_PROP_DYNAMIC_SENSITIVE = 0x2201000B;
+constexpr uint32_t OA_PROP_ODBC_VERSION = 0x2201000C;       // set: 2 or 3
+constexpr uint32_t OA_PROP_HAS_EXECUTE2 = 0x2201000E;
+constexpr uint32_t OA_PROP_AGENT_0F = 0x2201000F;           // set to 1 at connect when asked
+// The capability mask (OA_CAP_* bits); asking also marks the cursor library.
+constexpr uint32_t OA_PROP_CAPABILITIES = 0x22010011;
+constexpr uint32_t OA_PROP_WIDE = 0x22010013;               // the connection was opened wide
+constexpr uint32_t OA_PROP_AGENT_16 = 0x22010016;           // set to 1 at connect when asked
+constexpr uint32_t OA_PROP_AUTOCOMMIT = 0x22030000;
+constexpr uint32_t OA_PROP_ACCESS_MODE = 0x22030001;
+constexpr uint32_t OA_PROP_TXN_ISOLATION = 0x2203006C;
+constexpr uint32_t OA_PROP_CURRENT_CATALOG = 0x2103006D;
+constexpr uint32_t OA_PROP_ROW_COUNT = 0x32010000;
+constexpr uint32_t OA_PROP_MAX_ROWS = 0x32030001;
+constexpr uint32_t OA_PROP_NOSCAN = 0x32030002;
+constexpr uint32_t OA_PROP_MAX_LENGTH = 0x32030003;
+constexpr uint32_t OA_PROP_CURSOR_TYPE = 0x32030006;
+constexpr uint32_t OA_PROP_CONCURRENCY = 0x32030007;
+constexpr uint32_t OA_PROP_KEYSET_SIZE = 0x32030008;
+constexpr uint32_t OA_PROP_ROWSET_SIZE = 0x32030009;
+constexpr uint32_t OA_PROP_DESCRIBE_PARAMS = 0x3203000F;
+
+// Bits of the capability mask (OA_PROP_CAPABILITIES).
+constexpr uint32_t OA_CAP_NEEDBIND = 0x1;
+constexpr uint32_t OA_CAP_HAS_MORE_RESULTS = 0x2;
+constexpr uint32_t OA_CAP_HAS_PARAM_OP = 0x4;
+constexpr uint32_t OA_CAP_HAS_SCROLL_CURSORS = 0x8;
+constexpr uint32_t OA_CAP_HAS_DYN_MIX_CURSORS = 0x10;
+constexpr uint32_t OA_CAP_HAS_V2_DAE = 0x20;
+constexpr uint32_t OA_CAP_SP_OUT_DEFER_FETCH = 0x40;
+constexpr uint32_t OA_CAP_HAS_EXECUTE2 = 0x80;
+constexpr uint32_t OA_CAP_AUTOCOMMIT = 0x100;         // set while autocommit is on
+constexpr uint32_t OA_CAP_AGENT_CONVERSIONS = 0x200;  // SQLGetInfo conversions from the agent
+constexpr uint32_t OA_CAP_AGENT_FIRST = 0x400;        // 0x400 to 0x4000: five further agent flags
+constexpr int OA_CAP_AGENT_COUNT = 5;
+
 // Slot 3's argument record, built by the ODBC side's connection opener.
 struct OA_SERVERREQ {
     const char* options;      // agent options text
@@ -37,9 +154,11 @@ struct OA_SERVERREQ {
 };
 
 // Slot 5's connect request, built by the ODBC side's connection opener. The agent reads
-// the options text (which may carry the wide-mode prefix), the database path, the
-// database options ("-H host -S service"), the read-only flag, the user, the password and
-// the initial SQL. The agent may replace a null user, password or database path by an
+// the options text (which may carry OA_WIDE_PREFIX), the database path, the database
+// options ("-H host -S service"), the read-only flag, the user, the password, the
+// connection settings, the facts of the library the request comes from and the initial
+// SQL. It copies what it keeps: nothing of the
+// request's belongs to the connection once slot 5 returns. The agent may replace a null user, password or database path by an
 // empty string of its own allocation (C heap); the request's owner frees those with the
 // rest.
 //
@@ -66,6 +185,12 @@ struct OA_CONNREQ {
     const char* initSqlText;  // its contents, run as one statement; null: nothing to run
     int32_t initSqlResult;    // out: 0 ran or nothing to run; -1 failed, with the server's
                               // messages on the new connection's list
+    OA_CONNSETTINGS settings;
+    // The library the connect comes through: the agent answers from these, never from the
+    // library's own resources.
+    const char* driverFile;   // its file name, answered for SQL_DRIVER_NAME; null: ""
+    int32_t unicodeLibrary;   // 1: the Unicode library, whose wide connections carry the
+                              // wide SQL types
 };
 
 // One row of the agent's type table: an SQL type, a second value that no operation of
@@ -248,16 +373,13 @@ struct OA_OPHOLDER {
     const OA_OPTABLE* ops = nullptr;    // the table in force
 };
 
-// What the cursor library installs through: given a holder bound to the agent's table,
-// may point it at another table. Returns the holder.
+// What the cursor library installs through (SCR_HookOpTable, scrs/scr_hook.h): given a
+// holder bound to the agent's table, may point it at another table. Returns the holder.
+// The ODBC side hands each holder it binds to the hook; the agent knows nothing of it.
 using OA_OPTABLE_HOOK = OA_OPHOLDER* (*)(OA_OPHOLDER* holder);
 
-// Binds the holder to the agent's table with state 0, then hands it to the cursor
-// library's hook (SCR_HookOpTable). Returns 0.
+// Binds the holder to the agent's own table with state 0. Returns 0.
 int OA_BindOpTable(OA_OPHOLDER* holder);
-// As OA_BindOpTable with the given hook in place of the cursor library's (none when
-// null): the seam through which the interposition is exercised.
-int OA_BindOpTableWith(OA_OPHOLDER* holder, OA_OPTABLE_HOOK hook);
 
 // Slot 23. The handle may be the server or an agent connection on it. Unknown handle or
 // null request: 21. Type 1: rows = OA_CONVTABLE, count = 9, 0. Any other type: 43, and

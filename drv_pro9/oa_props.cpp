@@ -6,7 +6,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "driver/frame/resources.h"
 #include "drv_pro9/oa_conn.h"
 #include "util/errcode.h"
 
@@ -115,7 +114,7 @@ Answer InfoAnswer(const OA_CONN* conn, uint32_t code) {
     case InfoKind::Text:
         return asText ? Txt(e->text) : Answer{};
     case InfoKind::DriverFile:
-        return asText ? Txt(DrvVariant().fileName) : Answer{};
+        return asText ? Txt(conn->driverFile.c_str()) : Answer{};
     case InfoKind::DatabaseName:
         return asText ? Txt(conn->database.c_str()) : Answer{};
     }
@@ -131,9 +130,10 @@ constexpr uint32_t kServerDefaultIsolation = 2;
 
 Answer ConnAnswer(OA_CONN* conn, uint32_t code) {
     switch (code) {
-    case 0x22010002: case 0x22010004: case 0x22010006: case 0x22010007: case 0x2201000A: case 0x2201000E:
+    case OA_PROP_NEEDBIND: case OA_PROP_HAS_PARAM_OP: case OA_PROP_HAS_SCROLL_CURSORS: case 0x22010007:
+    case OA_PROP_HAS_V2_DAE: case OA_PROP_HAS_EXECUTE2:
         return Num(1);
-    case 0x22010003: case 0x22010005:
+    case OA_PROP_HAS_MORE_RESULTS: case OA_PROP_SP_OUT_DEFER_FETCH:
         return Num(0);
     case OA_PROP_DYN_MIX_CURSORS:
         conn->cursorLibrary = 1;
@@ -144,7 +144,7 @@ Answer ConnAnswer(OA_CONN* conn, uint32_t code) {
         return Num(conn->dynCursSensitivity == 1 ? 1 : 0);
     case OA_PROP_CAPABILITIES:
         conn->cursorLibrary = 1;
-        return Num(OA_CAPABILITIES | (conn->autocommit != 0 ? OA_CAPABILITY_AUTOCOMMIT : 0));
+        return Num(OA_CAPABILITIES | (conn->autocommit != 0 ? static_cast<int32_t>(OA_CAP_AUTOCOMMIT) : 0));
     case OA_PROP_WIDE:
         return Num(conn->wide != 0 ? 1 : 0);
     case 0x2101000D:

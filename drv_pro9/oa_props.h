@@ -2,67 +2,18 @@
 // depends on the database (driver and data-source information, connection and statement
 // options, capabilities), through operation slots 0 and 1.
 //
-// A property is named by a 32-bit code:
-//   bits 28-31 level: 1 server, 2 connection, 3 statement (the handle must be of it);
-//   bits 24-27 value kind: 1 text, 2 32-bit integer;
-//   bits 16-23 group: 0x01 flags and capabilities, 0x03 options (item = ODBC connection or
-//              statement attribute), 0x04 information (item = ODBC information type);
-//   bits 0-15  item.
+// Property codes and the capability bits are the table's (drv_pro9/oa_optable.h).
 // Answers come from the agent's records, from the connection's settings, or from a static
 // information table.
 #pragma once
 
 #include <cstdint>
 
-constexpr uint32_t OA_PROP_LEVEL_SERVER = 1;
-constexpr uint32_t OA_PROP_LEVEL_CONN = 2;
-constexpr uint32_t OA_PROP_LEVEL_STMT = 3;
-constexpr uint32_t OA_PROP_KIND_TEXT = 1;
-constexpr uint32_t OA_PROP_KIND_INT = 2;
-constexpr uint32_t OA_PROP_GROUP_FLAGS = 0x01;
-constexpr uint32_t OA_PROP_GROUP_OPTION = 0x03;
-constexpr uint32_t OA_PROP_GROUP_INFO = 0x04;
+#include "drv_pro9/oa_optable.h"
 
-constexpr uint32_t oa_PropLevel(uint32_t code) { return code >> 28; }
-constexpr uint32_t oa_PropKind(uint32_t code) { return (code >> 24) & 0xF; }
-constexpr uint32_t oa_PropGroup(uint32_t code) { return (code >> 16) & 0xFF; }
-constexpr uint32_t oa_PropItem(uint32_t code) { return code & 0xFFFF; }
-constexpr uint32_t oa_PropCode(uint32_t level, uint32_t kind, uint32_t group, uint32_t item) {
-    return level << 28 | kind << 24 | group << 16 | item;
-}
-// The code that asks for an information type as an integer or as a text.
-constexpr uint32_t oa_InfoIntCode(uint32_t infoType) {
-    return oa_PropCode(OA_PROP_LEVEL_CONN, OA_PROP_KIND_INT, OA_PROP_GROUP_INFO, infoType);
-}
-constexpr uint32_t oa_InfoTextCode(uint32_t infoType) {
-    return oa_PropCode(OA_PROP_LEVEL_CONN, OA_PROP_KIND_TEXT, OA_PROP_GROUP_INFO, infoType);
-}
-
-// Codes with a meaning of their own.
-constexpr uint32_t OA_PROP_SERVER_TYPE = 0x11010000;        // server: "progress11"
-constexpr uint32_t OA_PROP_DYN_MIX_CURSORS = 0x22010008;    // also marks the cursor library
-constexpr uint32_t OA_PROP_ODBC_VERSION = 0x2201000C;       // set: 2 or 3
-constexpr uint32_t OA_PROP_DYNAMIC_SENSITIVE = 0x2201000B;
-constexpr uint32_t OA_PROP_CAPABILITIES = 0x22010011;       // also marks the cursor library
-constexpr uint32_t OA_PROP_WIDE = 0x22010013;
-constexpr uint32_t OA_PROP_AUTOCOMMIT = 0x22030000;
-constexpr uint32_t OA_PROP_ACCESS_MODE = 0x22030001;
-constexpr uint32_t OA_PROP_TXN_ISOLATION = 0x2203006C;
-constexpr uint32_t OA_PROP_CURRENT_CATALOG = 0x2103006D;
-constexpr uint32_t OA_PROP_ROW_COUNT = 0x32010000;
-constexpr uint32_t OA_PROP_MAX_ROWS = 0x32030001;
-constexpr uint32_t OA_PROP_NOSCAN = 0x32030002;
-constexpr uint32_t OA_PROP_MAX_LENGTH = 0x32030003;
-constexpr uint32_t OA_PROP_CURSOR_TYPE = 0x32030006;
-constexpr uint32_t OA_PROP_CONCURRENCY = 0x32030007;
-constexpr uint32_t OA_PROP_KEYSET_SIZE = 0x32030008;
-constexpr uint32_t OA_PROP_ROWSET_SIZE = 0x32030009;
-constexpr uint32_t OA_PROP_DESCRIBE_PARAMS = 0x3203000F;
-
-// The capability mask (OA_PROP_CAPABILITIES): what the agent can do (bits 0x1 to 0x20,
-// 0x80, 0x400 and 0x1000), and 0x100 while autocommit is on.
+// The capability mask this agent answers (OA_PROP_CAPABILITIES): what it can do (bits
+// 0x1 to 0x20, 0x80, 0x400 and 0x1000); OA_CAP_AUTOCOMMIT is added while autocommit is on.
 constexpr int32_t OA_CAPABILITIES = 0x14BF;
-constexpr int32_t OA_CAPABILITY_AUTOCOMMIT = 0x100;
 
 // Largest keyset size, and rowset size while the connection keeps the rowset limit.
 constexpr int32_t OA_KEYSET_SIZE_MAX = 5000;

@@ -12,6 +12,7 @@
 
 #include "util/errcode.h"
 #include "util/log.h"
+#include "util/utheap.h"
 
 namespace {
 
@@ -247,8 +248,11 @@ uint32_t CountMarkers(std::string_view s, bool trackBlocks) {
     return n;
 }
 
+// A NUL-terminated C-heap copy (uh_Malloc), or null when memory runs out.
 char* CopyText(std::string_view s) {
-    char* p = new char[s.size() + 1];
+    auto* p = static_cast<char*>(uh_Malloc(s.size() + 1));
+    if (p == nullptr)
+        return nullptr;
     std::memcpy(p, s.data(), s.size());
     p[s.size()] = '\0';
     return p;
@@ -956,24 +960,33 @@ OA_SQLTEXT::~OA_SQLTEXT() { ut_SqlTextFree(this); }
 void ut_SqlTextFree(OA_SQLTEXT* rec) {
     if (!rec)
         return;
-    delete[] rec->text;
-    delete[] rec->translated;
+    uh_Free(rec->text);
+    uh_Free(rec->translated);
     rec->text = nullptr;
     rec->translated = nullptr;
 }
 
 namespace {
 
-// Empties rec and stores the input without its leading white space.
-std::string_view Begin(OA_SQLTEXT* rec, const char* text) {
+// Empties rec and stores the input without its leading white space. False when memory
+// runs out, with rec left empty.
+bool Begin(OA_SQLTEXT* rec, std::string_view in) {
     ut_SqlTextFree(rec);
     rec->flags = 0;
     rec->paramCount = 0;
     rec->reserved = 0;
     rec->kind = 0;
-    std::string_view in = TrimLeft(text);
     rec->text = CopyText(in);
-    return in;
+    return rec->text != nullptr;
+}
+
+// Stores the text that goes to the server. False when memory runs out, with rec left empty.
+bool Finish(OA_SQLTEXT* rec, std::string_view translated) {
+    rec->translated = CopyText(translated);
+    if (rec->translated != nullptr)
+        return true;
+    ut_SqlTextFree(rec);
+    return false;
 }
 
 }  // namespace
@@ -982,10 +995,13 @@ int ut_SqlTextTranslate(db_EscContext* ctx, OA_SQLTEXT* rec, const char* text) {
     (void)ctx;
     if (!rec || !text)
         return ERR_GENERAL_ERROR;
-    std::string_view in = Begin(rec, text);
+    std::string_view in = TrimLeft(text);
+    if (!Begin(rec, in))
+        return ERR_MEMORY_ALLOCATION_FAILURE;
     EscScanner scan(in);
     scan.Run();
-    rec->translated = CopyText(scan.Out());
+    if (!Finish(rec, scan.Out()))
+        return ERR_MEMORY_ALLOCATION_FAILURE;
     rec->flags = scan.Flags();
     rec->paramCount = scan.Params();
     return ut_SqlTextClassify(rec);
@@ -994,8 +1010,9 @@ int ut_SqlTextTranslate(db_EscContext* ctx, OA_SQLTEXT* rec, const char* text) {
 int ut_SqlTextCopy(OA_SQLTEXT* rec, const char* text) {
     if (!rec || !text)
         return ERR_GENERAL_ERROR;
-    std::string_view in = Begin(rec, text);
-    rec->translated = CopyText(in);
+    std::string_view in = TrimLeft(text);
+    if (!Begin(rec, in) || !Finish(rec, in))
+        return ERR_MEMORY_ALLOCATION_FAILURE;
     rec->paramCount = CountMarkers(in, true);
     if (rec->paramCount)
         rec->flags |= SQLT_HAS_PARAMS;

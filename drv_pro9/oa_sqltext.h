@@ -12,8 +12,10 @@
 
 #include "drv_pro9/oa_stmtflags.h"
 
-// One statement text, as given and as translated. The record owns both texts; they
-// are released by ut_SqlTextFree or when the record goes.
+// One statement text, as given and as translated. The record owns both texts, C heap
+// made with the agent's heap calls (util/utheap.h) like every other text of the agent;
+// they are released by ut_SqlTextFree or when the record goes, and a text taken out of
+// the record is released with free().
 struct OA_SQLTEXT {
     char* text = nullptr;         // the input without its leading white space
     char* translated = nullptr;   // what goes to the server
@@ -57,13 +59,13 @@ const char* db_EscLookup(const DB_ESCROW* table, const char* name, size_t nameLe
 
 // Builds rec from text with escape translation: white space before the text is skipped,
 // the text is copied, translated and classified. rec's earlier texts are freed first.
-// Returns 0, or ERR_GENERAL_ERROR for a null text. Unknown escapes are logged at
-// WARNING and passed on for the server to judge.
+// Returns 0, ERR_GENERAL_ERROR for a null text, or ERR_MEMORY_ALLOCATION_FAILURE with rec
+// left empty. Unknown escapes are logged at WARNING and passed on for the server to judge.
 int ut_SqlTextTranslate(db_EscContext* ctx, OA_SQLTEXT* rec, const char* text);
 
 // As ut_SqlTextTranslate without translation (the statement's no-scan option): both
 // texts are copies of the input. Parameter markers are still counted, since the
-// statement's parameters are bound by their count.
+// statement's parameters are bound by their count. Returns as ut_SqlTextTranslate.
 int ut_SqlTextCopy(OA_SQLTEXT* rec, const char* text);
 
 // Sets rec->kind from the translated text: after any leading "(" a prefix of SELECT is 1;

@@ -1,9 +1,10 @@
 // The cursor library's hook on the agent operation table.
 //
-// The agent hands every holder it binds (the process-wide one at library load, and one
-// per connection open) to SCR_HookOpTable, through which the cursor library puts its
-// own copy of the table in front of the agent's. Until the cursor library exists the
-// hook installs nothing: the holder keeps the agent's table.
+// The ODBC side binds every holder to the agent's table (the process-wide one at library
+// load, and one per connection open) and then hands it to SCR_HookOpTable
+// (DrvBindOpTable, driver/frame/globals.h), through which the cursor library puts its own
+// copy of the table in front of the agent's. The agent never calls the hook. Until the
+// cursor library exists the hook installs nothing: the holder keeps the agent's table.
 #pragma once
 
 #include "drv_pro9/oa_optable.h"

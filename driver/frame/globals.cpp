@@ -7,6 +7,7 @@
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/envr.h"
+#include "scrs/scr_hook.h"
 #include "util/log.h"
 
 DRV_GLOBALS& Drv() {
@@ -93,6 +94,17 @@ int DrvResourceMessage(const char* text) {
     return DrvMessage(text, caption);
 }
 
+int DrvBindOpTableWith(OA_OPHOLDER* holder, OA_OPTABLE_HOOK hook) {
+    int rc = OA_BindOpTable(holder);
+    if (rc == 0 && hook != nullptr)
+        hook(holder);
+    return rc;
+}
+
+int DrvBindOpTable(OA_OPHOLDER* holder) {
+    return DrvBindOpTableWith(holder, SCR_HookOpTable);
+}
+
 int DrvAttach() {
     if (DrvGlobalInit() != 0) {
         char text[200];
@@ -100,8 +112,7 @@ int DrvAttach() {
         DrvResourceMessage(text);
         return 0;
     }
-    // Also lets the cursor library put its copy of the table in front of the agent's.
-    OA_BindOpTable(&Drv().opHolder);
+    DrvBindOpTable(&Drv().opHolder);
     TraceOpen(TRACE_ODBC);
     if (TraceStreamOf(TRACE_ODBC) != nullptr) {
         Drv().traceSinkLevel = TraceSinkLevelSetting();

@@ -63,6 +63,14 @@ void DrvDetach();
 void DrvOpenLogSinks();
 // Removes and frees the trace's log sink; no thread writes to it afterwards.
 void DrvCloseLogSinks();
+// Binds a holder of the ODBC side: to the agent's table (OA_BindOpTable), then handed to
+// the cursor library's hook (SCR_HookOpTable), which may put its copy of the table in front
+// of the agent's. The process holder at attach and each connection's holder at open are
+// bound so. Returns what OA_BindOpTable returns.
+int DrvBindOpTable(OA_OPHOLDER* holder);
+// As DrvBindOpTable with the given hook in place of the cursor library's (none when null):
+// the seam through which the interposition is exercised.
+int DrvBindOpTableWith(OA_OPHOLDER* holder, OA_OPTABLE_HOOK hook);
 // Takes the holder's OA_HOLDER_SKIP_DB_LOCK bit as the skip-database-lock flag, once per
 // process.
 void DrvSetThreadMode(int32_t holderState);

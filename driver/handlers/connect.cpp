@@ -10,7 +10,6 @@
 #include "driver/frame/trace.h"
 #include "driver/objects/conn.h"
 #include "driver/objects/connconf.h"
-#include "drv_pro9/oa_settings.h"
 #include "platform/dlgkit/dlgkit.h"
 #include "util/errcode.h"
 #include "util/ut_string.h"
@@ -151,7 +150,7 @@ void FillSettings(CONN* conn, const ConnKeywordValues& kw) {
     conn->cn_fetchSize = fbs > 0 ? static_cast<uint32_t>(fbs) : 60;
     if (conn->appName.empty())
         conn->appName = ut_ProgramName();
-    conn->defaultIsolation = OA_ConnSettings().defaultIsolation;
+    conn->defaultIsolation = ConnProcessSettings().defaultIsolation;
 }
 
 void TraceConnect(const CONN* conn, const DriverConnectArgs& a, const std::string& connStr,
@@ -184,7 +183,7 @@ std::string ConnOutString(const CONN* conn, const ConnKeywordValues& kw) {
         ConnStrAppendValue(out, value);
     };
     if (kw.supplied(KW_DRIVER)) {
-        const OA_CONNSETTINGS& s = OA_ConnSettings();
+        const CONN_PROCESS_SETTINGS& s = ConnProcessSettings();
         const char* sensitivity = s.dynCursSensitivity == 1 ? "HIGH" : s.dynCursSensitivity == 2 ? "DISABLED" : "LOW";
         text("DRIVER=");
         text(kw.given(KW_DRIVER));  // as the caller wrote it

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "driver/frame/globals.h"
+#include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/connconf.h"
 #include "driver/objects/envr.h"
@@ -21,7 +22,7 @@ std::atomic<ConnBindOpTableFn> g_bindOpTable{nullptr};
 
 int BindOpTable(OA_OPHOLDER* holder) {
     ConnBindOpTableFn bind = g_bindOpTable.load();
-    return bind != nullptr ? bind(holder) : OA_BindOpTable(holder);
+    return bind != nullptr ? bind(holder) : DrvBindOpTable(holder);
 }
 
 // A 32-bit agent property of the agent connection; a missing slot answers as an agent
@@ -74,7 +75,9 @@ void AbandonOpen(CONN* conn) {
 }
 
 // The connect request of slot 5, owning its texts (C heap, as the agent may put its own
-// empty texts in the null members and leaves them to the request's owner).
+// empty texts in the null members and leaves them to the request's owner). The settings
+// are the process-wide ones of the connect (ConnProcessSettings); the DBMS name leaves
+// the block for the request.
 class ConnectRequest {
 public:
     ConnectRequest() { std::memset(&req_, 0, sizeof req_); }
@@ -82,7 +85,7 @@ public:
         if (req_.password != nullptr)
             explicit_bzero(req_.password, std::strlen(req_.password));
         for (char* p : {req_.host, req_.options, req_.serverType, req_.database, req_.dataSource, req_.dbOptions,
-                        req_.user, req_.password, req_.extra, req_.appName})
+                        req_.user, req_.password, req_.extra, req_.appName, dbmsName_})
             std::free(p);
     }
     ConnectRequest(const ConnectRequest&) = delete;
@@ -95,7 +98,7 @@ public:
         ok_ = true;
         req_.host = HostText(conn);
         if (width == 'W') {
-            std::string prefixed(CONN_WIDE_PREFIX, sizeof CONN_WIDE_PREFIX);
+            std::string prefixed(OA_WIDE_PREFIX, sizeof OA_WIDE_PREFIX);
             prefixed += conn->agentOptions;
             req_.options = Copy(prefixed);
         } else {
@@ -113,10 +116,24 @@ public:
         req_.reserved = 0;
         req_.flag40 = (conn->flags & CONN_FLAG_REQUEST_40) != 0 ? 1 : 0;
         req_.appName = Copy(conn->appName);
+        req_.driverFile = DrvVariant().fileName;
+        req_.unicodeLibrary = DrvVariant().unicode ? 1 : 0;
         if (initSql != nullptr && !initSql->name.empty() && initSql->failure.empty()) {
             req_.initSqlName = initSql->name.c_str();
             req_.initSqlText = initSql->text.c_str();
         }
+        CONN_PROCESS_SETTINGS& s = ConnProcessSettings();
+        OA_CONNSETTINGS& out = req_.settings;
+        out.dynCursSensitivity = s.dynCursSensitivity;
+        out.jet = s.jet;
+        out.noAutoCommit = s.noAutoCommit;
+        out.maxRows = s.maxRows;
+        out.noRowsetSizeLimit = s.noRowsetSizeLimit;
+        out.showRemarks = s.showRemarks;
+        out.defaultIsolation = s.defaultIsolation;
+        dbmsName_ = CopyOrNull(s.sqlDbmsName);
+        out.sqlDbmsName = dbmsName_;
+        s.sqlDbmsName.clear();
         return ok_;
     }
 
@@ -148,6 +165,7 @@ private:
     }
 
     OA_CONNREQ req_;
+    char* dbmsName_ = nullptr;
     bool ok_ = true;
 };
 
@@ -162,33 +180,33 @@ bool ReadCapabilities(CONN* conn) {
     bool autocommit = false;
 
     int32_t mask = 0;
-    if (GetIntProperty(conn, PROP_CAPABILITY_MASK, &mask) == 0) {
+    if (GetIntProperty(conn, OA_PROP_CAPABILITIES, &mask) == 0) {
         auto bit = [mask](uint32_t b) { return (static_cast<uint32_t>(mask) & b) != 0 ? 1 : 0; };
-        conn->cn_needbind = bit(CAP_NEEDBIND);
-        conn->cn_hasMoreRes = bit(CAP_HAS_MORE_RESULTS);
-        conn->cn_hasParamOp = bit(CAP_HAS_PARAM_OP);
-        conn->cn_hasScrlCurs = bit(CAP_HAS_SCROLL_CURSORS);
-        conn->cn_hasDynMixCurs = bit(CAP_HAS_DYN_MIX_CURSORS);
-        conn->cn_hasV2DAE = bit(CAP_HAS_V2_DAE);
-        conn->cn_spOutDeferFetch = bit(CAP_SP_OUT_DEFER_FETCH);
-        conn->cn_hasExecute2 = bit(CAP_HAS_EXECUTE2);
-        autocommit = bit(CAP_AUTOCOMMIT) != 0;
-        conn->agentConversions = bit(CAP_AGENT_CONVERSIONS);
-        for (int i = 0; i < 5; ++i)
-            conn->agentCaps[i] = bit(0x400u << i);
+        conn->cn_needbind = bit(OA_CAP_NEEDBIND);
+        conn->cn_hasMoreRes = bit(OA_CAP_HAS_MORE_RESULTS);
+        conn->cn_hasParamOp = bit(OA_CAP_HAS_PARAM_OP);
+        conn->cn_hasScrlCurs = bit(OA_CAP_HAS_SCROLL_CURSORS);
+        conn->cn_hasDynMixCurs = bit(OA_CAP_HAS_DYN_MIX_CURSORS);
+        conn->cn_hasV2DAE = bit(OA_CAP_HAS_V2_DAE);
+        conn->cn_spOutDeferFetch = bit(OA_CAP_SP_OUT_DEFER_FETCH);
+        conn->cn_hasExecute2 = bit(OA_CAP_HAS_EXECUTE2);
+        autocommit = bit(OA_CAP_AUTOCOMMIT) != 0;
+        conn->agentConversions = bit(OA_CAP_AGENT_CONVERSIONS);
+        for (int i = 0; i < OA_CAP_AGENT_COUNT; ++i)
+            conn->agentCaps[i] = bit(OA_CAP_AGENT_FIRST << i);
     } else {
         struct {
             uint32_t code;
             int32_t CONN::*flag;
         } const single[] = {
-            {PROP_NEEDBIND, &CONN::cn_needbind},
-            {PROP_HAS_MORE_RESULTS, &CONN::cn_hasMoreRes},
-            {PROP_HAS_PARAM_OP, &CONN::cn_hasParamOp},
-            {PROP_HAS_SCROLL_CURSORS, &CONN::cn_hasScrlCurs},
-            {PROP_HAS_DYN_MIX_CURSORS, &CONN::cn_hasDynMixCurs},
-            {PROP_HAS_V2_DAE, &CONN::cn_hasV2DAE},
-            {PROP_SP_OUT_DEFER_FETCH, &CONN::cn_spOutDeferFetch},
-            {PROP_HAS_EXECUTE2, &CONN::cn_hasExecute2},
+            {OA_PROP_NEEDBIND, &CONN::cn_needbind},
+            {OA_PROP_HAS_MORE_RESULTS, &CONN::cn_hasMoreRes},
+            {OA_PROP_HAS_PARAM_OP, &CONN::cn_hasParamOp},
+            {OA_PROP_HAS_SCROLL_CURSORS, &CONN::cn_hasScrlCurs},
+            {OA_PROP_DYN_MIX_CURSORS, &CONN::cn_hasDynMixCurs},
+            {OA_PROP_HAS_V2_DAE, &CONN::cn_hasV2DAE},
+            {OA_PROP_SP_OUT_DEFER_FETCH, &CONN::cn_spOutDeferFetch},
+            {OA_PROP_HAS_EXECUTE2, &CONN::cn_hasExecute2},
         };
         for (const auto& s : single) {
             int32_t v = 0;
@@ -196,7 +214,7 @@ bool ReadCapabilities(CONN* conn) {
                 conn->*s.flag = 1;
         }
         int32_t v = 0;
-        autocommit = GetIntProperty(conn, PROP_AUTOCOMMIT, &v) == 0 && v != 0;
+        autocommit = GetIntProperty(conn, OA_PROP_AUTOCOMMIT, &v) == 0 && v != 0;
     }
     TraceLog("cn_needbind=%d", conn->cn_needbind);
     TraceLog("cn_hasMoreRes=%d", conn->cn_hasMoreRes);
@@ -224,7 +242,8 @@ int MoveAgentErrors(const CONN* conn, uint32_t handle, DIAG& diag) {
         ErrListAdd(diag, text, native);
     }
     int moved = texts.count;
-    OA_ErrTextsFree(&texts);
+    if (texts.release != nullptr)
+        texts.release(&texts);
     return moved;
 }
 
@@ -331,7 +350,7 @@ SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {
         // SQLPutData hands wide pieces over as narrow text unless the agent connection
         // carries the wide types; an agent that cannot tell is taken not to.
         int32_t wide = 0;
-        conn->narrowWidePieces = GetIntProperty(conn, PROP_WIDE_TYPES, &wide) != 0 || wide == 0 ? 1 : 0;
+        conn->narrowWidePieces = GetIntProperty(conn, OA_PROP_WIDE, &wide) != 0 || wide == 0 ? 1 : 0;
     }
 
     conn->state = CONN_CONNECTED;
@@ -352,20 +371,20 @@ SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {
         conn->flags &= static_cast<uint16_t>(~CONN_FLAG_AUTOCOMMIT);
 
     if ((conn->flags & CONN_FLAG_SET_AGENT_0F) != 0)
-        SetIntProperty(conn, PROP_AGENT_0F, 1);
+        SetIntProperty(conn, OA_PROP_AGENT_0F, 1);
     if ((conn->flags & CONN_FLAG_SET_AGENT_16) != 0)
-        SetIntProperty(conn, PROP_AGENT_16, 1);
+        SetIntProperty(conn, OA_PROP_AGENT_16, 1);
 
     if (conn->defaultIsolation == 0 ||
-        SetIntProperty(conn, PROP_TXN_ISOLATION, static_cast<int32_t>(conn->defaultIsolation)) != 0) {
+        SetIntProperty(conn, OA_PROP_TXN_ISOLATION, static_cast<int32_t>(conn->defaultIsolation)) != 0) {
         int32_t iso = 0;
-        if (GetIntProperty(conn, PROP_TXN_ISOLATION, &iso) == 0 && iso != 0)
+        if (GetIntProperty(conn, OA_PROP_TXN_ISOLATION, &iso) == 0 && iso != 0)
             conn->defaultIsolation = static_cast<uint32_t>(iso);
     }
 
     // A connection whose agent cannot take the environment's ODBC version would answer in
     // the wrong version's terms: the connect fails and the agent connection goes again.
-    int rc = SetIntProperty(conn, PROP_ODBC_VERSION,
+    int rc = SetIntProperty(conn, OA_PROP_ODBC_VERSION,
                             static_cast<int32_t>(conn->envr != nullptr ? conn->envr->odbcVersion : 2));
     if (rc != 0) {
         TraceLog("ConnOpen: setting the ODBC version failed with %d", rc);

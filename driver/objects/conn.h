@@ -128,38 +128,6 @@ struct CONN : HANDLE_HDR {
     }
 };
 
-// Agent properties read and set at connect.
-constexpr uint32_t PROP_CAPABILITY_MASK = 0x22010011;
-constexpr uint32_t PROP_NEEDBIND = 0x22010002;
-constexpr uint32_t PROP_HAS_MORE_RESULTS = 0x22010003;
-constexpr uint32_t PROP_HAS_PARAM_OP = 0x22010004;
-constexpr uint32_t PROP_SP_OUT_DEFER_FETCH = 0x22010005;
-constexpr uint32_t PROP_HAS_SCROLL_CURSORS = 0x22010006;
-constexpr uint32_t PROP_HAS_DYN_MIX_CURSORS = 0x22010008;
-constexpr uint32_t PROP_HAS_V2_DAE = 0x2201000A;
-constexpr uint32_t PROP_ODBC_VERSION = 0x2201000C;
-constexpr uint32_t PROP_HAS_EXECUTE2 = 0x2201000E;
-constexpr uint32_t PROP_AGENT_0F = 0x2201000F;
-constexpr uint32_t PROP_WIDE_TYPES = 0x22010013;
-constexpr uint32_t PROP_AGENT_16 = 0x22010016;
-constexpr uint32_t PROP_AUTOCOMMIT = 0x22030000;
-constexpr uint32_t PROP_TXN_ISOLATION = 0x2203006C;
-
-// Bits of the capability mask.
-constexpr uint32_t CAP_NEEDBIND = 0x1;
-constexpr uint32_t CAP_HAS_MORE_RESULTS = 0x2;
-constexpr uint32_t CAP_HAS_PARAM_OP = 0x4;
-constexpr uint32_t CAP_HAS_SCROLL_CURSORS = 0x8;
-constexpr uint32_t CAP_HAS_DYN_MIX_CURSORS = 0x10;
-constexpr uint32_t CAP_HAS_V2_DAE = 0x20;
-constexpr uint32_t CAP_SP_OUT_DEFER_FETCH = 0x40;
-constexpr uint32_t CAP_HAS_EXECUTE2 = 0x80;
-constexpr uint32_t CAP_AUTOCOMMIT = 0x100;
-constexpr uint32_t CAP_AGENT_CONVERSIONS = 0x200;
-
-// The prefix of the agent options text by which the agent knows a wide connect.
-inline constexpr char CONN_WIDE_PREFIX[4] = {'W', 0x7F, 0x01, 0x01};
-
 // A new connection at the head of the environment's list: state allocated, autocommit on,
 // login timeout 120, the next sequence id, the information cache empty. Null when memory
 // runs out (the environment then holds code 16). The caller registers it. Handle lock held.
@@ -169,11 +137,13 @@ CONN* ConnAlloc(ENVR* envr);
 void ConnResetOptions(CONN* conn);
 
 // Connects an allocated connection through the agent; 'W' opens it in wide mode. The
-// agent runs the initial SQL, when given, on the new connection. The outcome is in
-// conn->state (connected or not) and conn->diag.errCode; whatever the agent gave is given
-// back on every failure. Returns SQL_ERROR when not connected, SQL_SUCCESS_WITH_INFO when
-// connected but the initial SQL could not be read or run (the server's messages, or a
-// 01000 message saying why, queued on the connection), else SQL_SUCCESS.
+// request carries the process-wide settings (ConnProcessSettings, connconf.h), so the
+// connect lock is held. The agent runs the initial SQL, when given, on the new
+// connection. The outcome is in conn->state (connected or not) and conn->diag.errCode;
+// whatever the agent gave is given back on every failure. Returns SQL_ERROR when not
+// connected, SQL_SUCCESS_WITH_INFO when connected but the initial SQL could not be read or
+// run (the server's messages, or a 01000 message saying why, queued on the connection),
+// else SQL_SUCCESS.
 SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql = nullptr);
 
 // Disconnects (when connected) and resets the connection. 0, or an internal code with the
@@ -222,7 +192,8 @@ int ConnGetServerErrors(CONN* conn);
 void ConnFreeStatements(CONN* conn);
 void ConnFreeUserDescs(CONN* conn);
 
-// The binding of a connection's operation holder: OA_BindOpTable unless another binder is
-// installed (tests bind scripted tables). Null restores OA_BindOpTable.
+// The binding of a connection's operation holder: DrvBindOpTable (the agent's table with
+// the cursor library's hook) unless another binder is installed (tests bind scripted
+// tables). Null restores DrvBindOpTable.
 using ConnBindOpTableFn = int (*)(OA_OPHOLDER* holder);
 void ConnSetOpTableBinder(ConnBindOpTableFn bind);

@@ -12,10 +12,10 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "driver/frame/installer.h"
-#include "drv_pro9/oa_settings.h"
 #include "util/log.h"
 #include "util/utalloc.h"
 
@@ -417,8 +417,15 @@ const char* ConnIniSection(const ConnKeywordValues& kw) {
     return kw.has(KW_DSN) ? kw.text(KW_DSN) : CONN_DEFAULT_SECTION;
 }
 
+CONN_PROCESS_SETTINGS& ConnProcessSettings() {
+    // Never destroyed: a connection may still be opened while the process exits.
+    alignas(CONN_PROCESS_SETTINGS) static unsigned char storage[sizeof(CONN_PROCESS_SETTINGS)];
+    static CONN_PROCESS_SETTINGS* settings = new (storage) CONN_PROCESS_SETTINGS;
+    return *settings;
+}
+
 void ConnApplyProcessSettings(const ConnKeywordValues& kw) {
-    OA_CONNSETTINGS& s = OA_ConnSettings();
+    CONN_PROCESS_SETTINGS& s = ConnProcessSettings();
     s.jet = kw.truth(KW_JET) ? 1 : 0;
     s.maxRows = ConnDecimal(kw.text(KW_MAXROWS));
     s.noAutoCommit = kw.truth(KW_NOAC) ? 1 : 0;
@@ -432,7 +439,7 @@ void ConnApplyProcessSettings(const ConnKeywordValues& kw) {
     }
     s.showRemarks = kw.truth(KW_SHOWREMARKS) ? 1 : 0;
     if (kw.has(KW_SQLDBMSNAME))
-        OA_ConnSettingsSetText(&s.sqlDbmsName, kw.text(KW_SQLDBMSNAME));
+        s.sqlDbmsName = kw.text(KW_SQLDBMSNAME);
     if (kw.has(KW_DEFTXNISO)) {
         // The names as the configuration spells them; any other text is read committed.
         const char* iso = kw.text(KW_DEFTXNISO);

@@ -1,7 +1,7 @@
 // Connection configuration: the connect-string keywords with their data source setting
 // names, the parser that fills one connect's values from the connect string and then from
 // the configuration, the data source's driver name, and the process-wide settings that
-// every connect rewrites.
+// every connect rewrites and hands to the agent with its connect request.
 //
 // Precedence, highest first: the keyword in the connect string; the setting in the data
 // source's section of "odbc.ini" (when DSN is given); the keyword in the "ODBC" section of
@@ -167,9 +167,27 @@ struct ConnInitialSql {
 // file %s (%s)") and kept in failure.
 void ConnReadInitialSql(const ConnKeywordValues& kw, ConnInitialSql* out);
 
-// Rewrites the process-wide settings (drv_pro9/oa_settings.h) from the values; the last
-// connect's values hold. Connect lock held. The initial SQL file is no such setting: it
-// travels with its connect (ConnReadInitialSql).
+// The settings that every connect rewrites from its keyword values, so that the last
+// connect's values hold; a connect whose DEFTXNISO or SQLDBMSNAME is empty keeps the
+// earlier value. The connection opener copies them into the agent's connect request
+// (OA_CONNREQ::settings) and the DBMS name goes with it: a later connect answers it only
+// when its own configuration names it again. The agent never reads this block.
+struct CONN_PROCESS_SETTINGS {
+    int32_t dynCursSensitivity = 0;  // 0 low, 1 high, 2 disabled
+    int32_t jet = 0;                 // JET mode
+    int32_t noAutoCommit = 0;
+    int32_t maxRows = 0;             // 0: no limit
+    int32_t noRowsetSizeLimit = 0;
+    int32_t showRemarks = 0;
+    std::string sqlDbmsName;         // "" when none
+    uint32_t defaultIsolation = 0;   // ODBC value 1, 2, 4 or 8; 0 when not configured
+};
+
+// The one block of the process. Read and written under the connect lock.
+CONN_PROCESS_SETTINGS& ConnProcessSettings();
+
+// Rewrites the process-wide settings from the values. Connect lock held. The initial SQL
+// file is no such setting: it travels with its connect (ConnReadInitialSql).
 void ConnApplyProcessSettings(const ConnKeywordValues& kw);
 
 // The leading decimal number of a text (optional sign, digits); 0 when there is none.

@@ -1,6 +1,6 @@
 // Agent connections opened through OA_Connect for tests: a connect request that owns its
-// texts as the ODBC side's does, the process-wide settings put back after each test, and a
-// fixture with an open server that disconnects what a test left open.
+// texts as the ODBC side's does, and a fixture with an open server that disconnects what a
+// test left open and hands its connection settings to every connect.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -15,7 +15,6 @@
 #include "drv_pro9/oa_conn.h"
 #include "drv_pro9/oa_optable.h"
 #include "drv_pro9/oa_props.h"
-#include "drv_pro9/oa_settings.h"
 
 namespace agenttest {
 
@@ -58,18 +57,10 @@ private:
     OA_CONNREQ req_;
 };
 
-// Empties the process-wide connection settings.
-inline void ResetConnSettings() {
-    OA_CONNSETTINGS& s = OA_ConnSettings();
-    std::free(s.sqlDbmsName);
-    s = OA_CONNSETTINGS{};
-}
-
 // An open server; connections made through Connect are closed at the end.
 class AgentConnections : public ::testing::Test {
 protected:
     void SetUp() override {
-        ResetConnSettings();
         ASSERT_EQ(OA_OpenServer(nullptr, &serverId), 0);
     }
     void TearDown() override {
@@ -77,11 +68,14 @@ protected:
             OA_Disconnect(id);   // 21 for those a test closed itself
         EXPECT_EQ(OA_CloseServer(serverId), 0);
         EXPECT_EQ(Agent().serverRefs, 0);
-        ResetConnSettings();
     }
 
-    // A connection for the request; 0 when the connect failed (its code in lastRc).
+    // A connection for the request, which carries the fixture's settings and library; 0
+    // when the connect failed (its code in lastRc).
     uint32_t Connect(ConnRequest& req) {
+        req.get()->settings = settings;
+        req.get()->driverFile = driverFile;
+        req.get()->unicodeLibrary = unicodeLibrary;
         uint32_t id = 0;
         lastRc = OA_Connect(serverId, req.get(), &id);
         if (lastRc == 0)
@@ -106,6 +100,10 @@ protected:
     }
     int SetInt(uint32_t handle, uint32_t code, int32_t value) { return OA_SetProperty(handle, code, &value); }
 
+    OA_CONNSETTINGS settings{};   // what the next connects are configured with
+    // The library the next connects come through: the Unicode one unless a test says.
+    const char* driverFile = "libvarnodw.so";
+    int32_t unicodeLibrary = 1;
     uint32_t serverId = 0;
     std::vector<uint32_t> opened;
     int lastRc = 0;

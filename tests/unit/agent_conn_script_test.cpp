@@ -47,7 +47,7 @@ protected:
 TEST_F(AgentConnScript, SettingsOfTheRequestReachTheServer) {
     ConnRequest req;
     req.user("alice").password("secret").database("/data/sales.db").dbOptions("-H dbhost -S 5000");
-    OA_ConnSettings().defaultIsolation = 8;
+    settings.defaultIsolation = 8;
     uint32_t attempt = Agent().connectAttempts;
     uint32_t id = Connect(req);
     ASSERT_EQ(lastRc, 0);
@@ -63,7 +63,7 @@ TEST_F(AgentConnScript, SettingsOfTheRequestReachTheServer) {
 TEST_F(AgentConnScript, IsolationIsSetAtConnectUnlessRepeatableReadOrNone) {
     for (uint32_t iso : {0u, 4u}) {
         SCOPED_TRACE(iso);
-        OA_ConnSettings().defaultIsolation = iso;
+        settings.defaultIsolation = iso;
         Connect();
         ASSERT_EQ(lastRc, 0);
         EXPECT_EQ(script.takeCalls().size(), 3u);   // connect and the two handles only
@@ -104,15 +104,16 @@ TEST_F(AgentConnScript, WidePrefixSetsTheWideFlagAndGoesNowhere) {
     }
 }
 
-TEST_F(AgentConnScript, ProcessWideSettingsAreCopiedAndTheirTextsTakenOver) {
-    OA_CONNSETTINGS& s = OA_ConnSettings();
-    s.noAutoCommit = 1;
-    s.dynCursSensitivity = 2;
-    s.maxRows = 100;
-    OA_ConnSettingsSetText(&s.sqlDbmsName, "SALESDB");
+TEST_F(AgentConnScript, SettingsOfTheRequestAreCopiedIntoTheConnection) {
+    settings.noAutoCommit = 1;
+    settings.dynCursSensitivity = 2;
+    settings.maxRows = 100;
+    std::string name = "SALESDB";
+    settings.sqlDbmsName = name.c_str();
     uint32_t first = Connect();
     ASSERT_EQ(lastRc, 0);
-    EXPECT_EQ(s.sqlDbmsName, nullptr);
+    name.assign("OVERWRITTEN");   // the request's text: the connection keeps its own copy
+    settings.sqlDbmsName = nullptr;
     EXPECT_EQ(TextProperty(first, oa_InfoTextCode(17)), "SALESDB");
     EXPECT_EQ(IntProperty(first, OA_PROP_AUTOCOMMIT), 0);
     EXPECT_EQ(IntProperty(first, oa_InfoIntCode(44)), 17);
@@ -379,7 +380,7 @@ TEST_F(AgentConnScript, DisconnectThatTheClientRefusesStillCloses) {
 // --- statements and cursor names ---------------------------------------------------------
 
 TEST_F(AgentConnScript, StatementsGetDistinctCursorNamesAndTheConnectionsRowLimit) {
-    OA_ConnSettings().maxRows = 100;
+    settings.maxRows = 100;
     Open();
     uint32_t a = 0, b = 0;
     ASSERT_EQ(OA_AllocStmt(connId, &a), 0);

@@ -112,7 +112,7 @@ TEST_F(AgentConnSqlite, ConnectEndTransactionsAndDisconnect) {
 }
 
 TEST_F(AgentConnSqlite, IsolationIsSetOnTheServer) {
-    OA_ConnSettings().defaultIsolation = 8;
+    settings.defaultIsolation = 8;
     ConnRequest req;
     req.database(file.path().c_str());
     uint32_t id = Connect(req);

@@ -21,7 +21,7 @@ struct Taken {
 };
 
 Taken Take(uint32_t handle) {
-    OA_ERRTEXTS r{-99, -1, nullptr, nullptr};
+    OA_ERRTEXTS r{-99, -1, nullptr, nullptr, nullptr};
     Taken t{OA_GetErrors(handle, &r), r.native, {}, {}};
     for (int32_t i = 0; i < r.count; ++i) {
         EXPECT_NE(r.texts[i], nullptr);
@@ -31,7 +31,12 @@ Taken Take(uint32_t handle) {
     if (r.count == 0) {
         EXPECT_EQ(r.texts, nullptr);
     }
-    OA_ErrTextsFree(&r);
+    // Given back as the ODBC side does: through the function the answer names.
+    if (t.rc == 0) {
+        EXPECT_NE(r.release, nullptr);
+    }
+    if (r.release != nullptr)
+        r.release(&r);
     return t;
 }
 

@@ -15,7 +15,6 @@
 #include "drv_pro9/db_types.h"
 #include "drv_pro9/oa_initsql.h"
 #include "drv_pro9/oa_proc.h"
-#include "drv_pro9/oa_settings.h"
 #include "platform/esql92/esql92_script.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "util/errcode.h"

@@ -97,7 +97,7 @@ TEST(AgentOpTable, BindingResetsTheHolderAndLetsAHookInstallItsCopy) {
     EXPECT_EQ(holder.ops, &OA_AgentOpTable);  // no cursor library yet
     EXPECT_EQ(holder.state, 0);
 
-    ASSERT_EQ(OA_BindOpTableWith(&holder, CopyingHook), 0);
+    ASSERT_EQ(DrvBindOpTableWith(&holder, CopyingHook), 0);
     ASSERT_EQ(holder.ops, &g_libraryTable);
     EXPECT_EQ(holder.ops->DRV_ScrollFetch, LibraryScrollFetch);
     EXPECT_EQ(holder.ops->DRV_Prepare, LibraryPrepare);

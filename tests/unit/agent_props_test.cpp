@@ -136,7 +136,7 @@ TEST_F(AgentProps, CapabilityMaskFollowsAutocommitAndMarksTheCursorLibrary) {
     EXPECT_EQ(IntProperty(conn, OA_PROP_AUTOCOMMIT), 0);
 
     // A connection configured without autocommit reports so from the start.
-    OA_ConnSettings().noAutoCommit = 1;
+    settings.noAutoCommit = 1;
     uint32_t other = Connect();
     EXPECT_EQ(IntProperty(other, OA_PROP_CAPABILITIES), 0x14BF);
 
@@ -146,10 +146,10 @@ TEST_F(AgentProps, CapabilityMaskFollowsAutocommitAndMarksTheCursorLibrary) {
 }
 
 TEST_F(AgentProps, AnswersTakenFromTheConnection) {
-    OA_CONNSETTINGS& s = OA_ConnSettings();
-    s.dynCursSensitivity = 2;
-    s.defaultIsolation = 8;
-    OA_ConnSettingsSetText(&s.sqlDbmsName, "SALES");
+    settings.dynCursSensitivity = 2;
+    settings.defaultIsolation = 8;
+    settings.sqlDbmsName = "SALES";
+    driverFile = "/opt/varno/libvarnod.so";   // the library's file name comes with the request
     ConnRequest req;
     req.user("bob").password("pw").database("/srv/db/orders.db").readOnly(true).options(std::string("W\x7F\x01\x01", 4));
     uint32_t ro = Connect(req);
@@ -164,6 +164,7 @@ TEST_F(AgentProps, AnswersTakenFromTheConnection) {
         {ro, oa_InfoTextCode(17), "SALES"},             {conn, oa_InfoTextCode(17), "PROGRESS"},
         {ro, oa_InfoTextCode(25), "Y"},                 {conn, oa_InfoTextCode(25), "N"},
         {ro, oa_InfoTextCode(47), "bob"},               {conn, oa_InfoTextCode(47), "alice"},
+        {ro, oa_InfoTextCode(6), "/opt/varno/libvarnod.so"}, {conn, oa_InfoTextCode(6), "libvarnodw.so"},
     };
     for (const auto& t : texts) {
         SCOPED_TRACE(testing::Message() << std::hex << t.code << (t.handle == ro ? " read-only" : ""));
@@ -183,7 +184,7 @@ TEST_F(AgentProps, AnswersTakenFromTheConnection) {
         SCOPED_TRACE(testing::Message() << std::hex << n.code << (n.handle == ro ? " read-only" : ""));
         EXPECT_EQ(IntProperty(n.handle, n.code), n.value);
     }
-    s.dynCursSensitivity = 1;
+    settings.dynCursSensitivity = 1;
     EXPECT_EQ(IntProperty(Connect(), OA_PROP_DYNAMIC_SENSITIVE), 1);
 }
 
@@ -316,7 +317,7 @@ TEST_F(AgentProps, StatementOptionsAreStoredAndAnswered) {
 }
 
 TEST_F(AgentProps, ConnectionRowLimitCapsTheStatements) {
-    OA_ConnSettings().maxRows = 100;
+    settings.maxRows = 100;
     uint32_t limited = Connect();
     uint32_t s = 0;
     ASSERT_EQ(OA_AllocStmt(limited, &s), 0);
@@ -334,7 +335,7 @@ TEST_F(AgentProps, ConnectionRowLimitCapsTheStatements) {
 }
 
 TEST_F(AgentProps, CursorTypeAndConcurrencyFallBackToWhatIsOffered) {
-    OA_ConnSettings().dynCursSensitivity = 2;   // scroll options 17: forward-only and static
+    settings.dynCursSensitivity = 2;   // scroll options 17: forward-only and static
     uint32_t disabled = Connect();
     uint32_t ds = 0;
     ASSERT_EQ(OA_AllocStmt(disabled, &ds), 0);
@@ -398,7 +399,7 @@ TEST_F(AgentProps, KeysetAndRowsetSizesAreBounded) {
     EXPECT_EQ(s->cursorOpts.auxFlags, 0x0F);
     EXPECT_NE(s->cursorOpts.setFlags & OA_ROWSET_SIZE_SET, 0);
 
-    OA_ConnSettings().noRowsetSizeLimit = 1;
+    settings.noRowsetSizeLimit = 1;
     uint32_t unlimited = Connect();
     uint32_t us = 0;
     ASSERT_EQ(OA_AllocStmt(unlimited, &us), 0);

@@ -53,9 +53,10 @@ TEST(AgentTypes, ServerTypesMapToInternalTypesInBothModes) {
     EXPECT_EQ(db_DbmsTypeToDsCType(-1, true, &key, &conv), DB_TYPE_NONE);
     EXPECT_EQ(key, DB_TYPE_NONE);
     EXPECT_FALSE(conv);
-    // The unit tests run as the Unicode library: its wide flag decides.
-    EXPECT_TRUE(db_WideTypes(true));
-    EXPECT_FALSE(db_WideTypes(false));
+    // In the Unicode library the connection's wide flag decides; the ANSI one has none.
+    EXPECT_TRUE(db_WideTypes(true, true));
+    EXPECT_FALSE(db_WideTypes(false, true));
+    EXPECT_FALSE(db_WideTypes(true, false));
 }
 
 TEST(AgentTypes, InternalTypesMapToParameterServerTypes) {

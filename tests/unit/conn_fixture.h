@@ -23,10 +23,10 @@
 #include "driver/frame/globals.h"
 #include "driver/handlers/lifecycle.h"
 #include "driver/objects/conn.h"
+#include "driver/objects/connconf.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
 #include "drv_pro9/oa_optable.h"
-#include "drv_pro9/oa_settings.h"
 #include "platform/dlgkit/dlgkit.h"
 #include "trace_support.h"
 
@@ -48,13 +48,20 @@ struct FakeAgent {
     std::map<uint32_t, int32_t> props;
     // Failing property sets: code -> code returned. Any other set answers 0.
     std::map<uint32_t, int> setFails;
-    // Queued messages per agent handle, taken by slot 2.
+    // Queued messages per agent handle, taken by slot 2; the sets of texts slot 2 handed
+    // out and those given back through their release function.
     std::map<uint32_t, std::vector<std::string>> errors;
+    int errorSetsOut = 0;
+    int errorSetsReleased = 0;
     int serversOpen = 0;
     // Copy of the last connect request; a null member stays nullopt.
     std::map<std::string, std::optional<std::string>> request;
     int32_t requestReadOnly = -1;
     int16_t requestLoginTimeout = -1;
+    OA_CONNSETTINGS requestSettings{};
+    std::optional<std::string> requestDriverFile;
+    int32_t requestUnicodeLibrary = -1;
+    std::optional<std::string> requestDbmsName;
     std::function<void()> onConnect;    // runs inside slot 5
     std::function<void()> onTypeTable;  // runs inside slot 23, once the connection is up
 };
@@ -90,7 +97,18 @@ inline int FakeSetProperty(uint32_t, uint32_t code, const void* value) {
     return it == g_fake->setFails.end() ? 0 : it->second;
 }
 
+inline void FakeReleaseErrors(OA_ERRTEXTS* texts) {
+    ++g_fake->errorSetsReleased;
+    for (int32_t i = 0; i < texts->count; ++i)
+        std::free(texts->texts[i]);
+    std::free(texts->texts);
+    std::free(texts->natives);
+    *texts = OA_ERRTEXTS{};
+}
+
 inline int FakeGetErrors(uint32_t handle, OA_ERRTEXTS* out) {
+    ++g_fake->errorSetsOut;
+    out->release = FakeReleaseErrors;
     auto& q = g_fake->errors[handle];
     out->count = static_cast<int32_t>(q.size());
     out->native = 0;
@@ -130,6 +148,11 @@ inline int FakeConnect(uint32_t, OA_CONNREQ* req, uint32_t* out) {
                  {"extra", Opt(req->extra)},         {"appName", Opt(req->appName)}};
     f.requestReadOnly = req->readOnly;
     f.requestLoginTimeout = req->loginTimeout;
+    f.requestSettings = req->settings;
+    f.requestDriverFile = Opt(req->driverFile);
+    f.requestUnicodeLibrary = req->unicodeLibrary;
+    f.requestDbmsName = Opt(req->settings.sqlDbmsName);
+    f.requestSettings.sqlDbmsName = nullptr;  // the request's own text goes with it
     if (f.onConnect)
         f.onConnect();
     // As the agent does: missing texts become empty ones of its own, for the owner to free.
@@ -254,9 +277,7 @@ protected:
         g_bindRc = 0;
         ConnSetOpTableBinder(FakeBind);
         KvrLOGIN_Install(nullptr, nullptr);
-        OA_CONNSETTINGS& s = OA_ConnSettings();
-        std::free(s.sqlDbmsName);
-        s = OA_CONNSETTINGS{};
+        ConnProcessSettings() = CONN_PROCESS_SETTINGS{};
         std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
         envr = EnvrAlloc();
         envr->odbcVersion = 3;
@@ -267,6 +288,8 @@ protected:
     }
     void TearDown() override {
         DrvGlobalTerm();  // disconnects and frees what is left
+        // Every set of messages the agent handed out was given back through it.
+        EXPECT_EQ(fake.errorSetsReleased, fake.errorSetsOut);
         ConnSetOpTableBinder(nullptr);
         KvrLOGIN_Install(nullptr, nullptr);
         g_fake = nullptr;

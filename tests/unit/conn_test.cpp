@@ -36,7 +36,7 @@ TEST_F(ConnTest, NewConnectionDefaults) {
 }
 
 TEST_F(ConnTest, OpenAsksTheAgentInOrder) {
-    fake.props = {{PROP_CAPABILITY_MASK, 0x1FF}, {PROP_TXN_ISOLATION, 2}};
+    fake.props = {{OA_PROP_CAPABILITIES, 0x1FF}, {OA_PROP_TXN_ISOLATION, 2}};
     conn->user = "ann";
     conn->cn_dbpath = "/data/x.db";
     conn->cn_dbopts = "-H h -S 1";
@@ -77,9 +77,9 @@ TEST_F(ConnTest, WideOpenPrefixesTheAgentOptionsAndAsksForWideTypes) {
         int32_t narrowPieces;
     } cases[] = {{1, 0}, {0, 1}, {std::nullopt, 1}};
     for (const Case& c : cases) {
-        fake.props = {{PROP_CAPABILITY_MASK, 0}};
+        fake.props = {{OA_PROP_CAPABILITIES, 0}};
         if (c.wideTypes)
-            fake.props[PROP_WIDE_TYPES] = *c.wideTypes;
+            fake.props[OA_PROP_WIDE] = *c.wideTypes;
         conn->agentOptions = "opt";
         ConnOpen(conn, 'W');
         ASSERT_EQ(conn->state, CONN_CONNECTED);
@@ -96,15 +96,15 @@ TEST_F(ConnTest, CapabilitiesFromTheMaskOrOnePropertyEach) {
         std::vector<std::string> reads;
         int32_t scrl, execute2, autocommit;
     } cases[] = {
-        {{{PROP_CAPABILITY_MASK, 0x108}}, kMaskCalls, 1, 0, 1},
-        {{{PROP_CAPABILITY_MASK, 0x80}}, kMaskCalls, 0, 1, 0},
+        {{{OA_PROP_CAPABILITIES, 0x108}}, kMaskCalls, 1, 0, 1},
+        {{{OA_PROP_CAPABILITIES, 0x80}}, kMaskCalls, 0, 1, 0},
         // Without a mask: one question per flag, autocommit from the attribute.
-        {{{PROP_HAS_SCROLL_CURSORS, 1}, {PROP_AUTOCOMMIT, 1}},
+        {{{OA_PROP_HAS_SCROLL_CURSORS, 1}, {OA_PROP_AUTOCOMMIT, 1}},
          {"GetProperty 22010011", "GetProperty 22010002", "GetProperty 22010003", "GetProperty 22010004",
           "GetProperty 22010006", "GetProperty 22010008", "GetProperty 2201000A", "GetProperty 22010005",
           "GetProperty 2201000E", "GetProperty 22030000"},
          1, 0, 1},
-        {{{PROP_HAS_EXECUTE2, 7}}, {}, 0, 1, 0},
+        {{{OA_PROP_HAS_EXECUTE2, 7}}, {}, 0, 1, 0},
     };
     for (const Case& c : cases) {
         fake.props = c.props;
@@ -139,10 +139,10 @@ TEST_F(ConnTest, RequestedAgentFlagsAndIsolation) {
         {0, 0, false, {"GetProperty 2203006C", "SetProperty 2201000C=3"}, 4},
     };
     for (const Case& c : cases) {
-        fake.props = {{PROP_CAPABILITY_MASK, 0}, {PROP_TXN_ISOLATION, 4}};
+        fake.props = {{OA_PROP_CAPABILITIES, 0}, {OA_PROP_TXN_ISOLATION, 4}};
         fake.setFails.clear();
         if (c.setFails)
-            fake.setFails[PROP_TXN_ISOLATION] = 15;
+            fake.setFails[OA_PROP_TXN_ISOLATION] = 15;
         conn->flags = c.flags;
         conn->defaultIsolation = c.isolation;
         ConnOpen(conn, 'A');
@@ -177,7 +177,7 @@ TEST_F(ConnTest, FailedOpenGivesEverythingBack) {
          50, {"[Progress Server]no such database[SQLSTATE:08001]"}, {"OpenServer", "Connect", "CloseServer"}},
         {"version",
          [](FakeAgent& f) {
-             f.setFails[PROP_ODBC_VERSION] = 43;
+             f.setFails[OA_PROP_ODBC_VERSION] = 43;
              f.errors[kFakeConn] = {"version refused"};
          },
          43, {"version refused"},
@@ -186,7 +186,7 @@ TEST_F(ConnTest, FailedOpenGivesEverythingBack) {
     };
     for (const Case& c : cases) {
         fake = FakeAgent{};
-        fake.props = {{PROP_CAPABILITY_MASK, 0}};
+        fake.props = {{OA_PROP_CAPABILITIES, 0}};
         g_bindRc = 0;
         ErrListFree(conn->diag);
         c.script(fake);
@@ -209,7 +209,7 @@ TEST_F(ConnTest, FailedOpenGivesEverythingBack) {
 }
 
 TEST_F(ConnTest, CloseDisconnectsOrStaysConnected) {
-    fake.props = {{PROP_CAPABILITY_MASK, 0}};
+    fake.props = {{OA_PROP_CAPABILITIES, 0}};
     ConnOpen(conn, 'A');
     ASSERT_EQ(conn->state, CONN_CONNECTED);
     conn->currentCatalog = "cat";
@@ -249,7 +249,7 @@ TEST_F(ConnTest, CloseDisconnectsOrStaysConnected) {
 TEST_F(ConnTest, FreeRefusesAConnectedConnectionAndUnregistersADisconnectedOne) {
     const auto freeRec = MakeCall<DoFreeConnect>("FreeHandle", "", 1, CALL_KIND_DBC);
     const auto disconnectRec = MakeCall<DoDisconnect>("Disconnect", "", 1, CALL_KIND_DBC);
-    fake.props = {{PROP_CAPABILITY_MASK, 0}};
+    fake.props = {{OA_PROP_CAPABILITIES, 0}};
     ConnOpen(conn, 'A');
     uint32_t id = conn->id;
     TakeCalls();
@@ -281,7 +281,7 @@ TEST_F(ConnTest, EndTransaction) {
         {false, SQL_COMMIT, 0, SQL_ERROR, ERR_CONNECTION_NOT_OPEN, {}},
         {false, 2, 0, SQL_ERROR, ERR_CONNECTION_NOT_OPEN, {}},
     };
-    fake.props = {{PROP_CAPABILITY_MASK, 0}};
+    fake.props = {{OA_PROP_CAPABILITIES, 0}};
     for (const Case& c : cases) {
         if (c.connected && conn->state != CONN_CONNECTED)
             ConnOpen(conn, 'A');
@@ -304,7 +304,7 @@ TEST_F(ConnTest, EndTransaction) {
 // merely allocated has none and is no failure. A failing one does not stop the walk, and
 // each connection keeps the diagnostics it had.
 TEST_F(ConnTest, EnvironmentTransactionWalksTheConnectedConnections) {
-    fake.props = {{PROP_CAPABILITY_MASK, 0}};
+    fake.props = {{OA_PROP_CAPABILITIES, 0}};
     CONN* idle = NewConn();
     CONN* second = NewConn();
     ConnOpen(conn, 'A');
@@ -327,7 +327,7 @@ TEST_F(ConnTest, EnvironmentTransactionWalksTheConnectedConnections) {
 
 // Freeing the environment disconnects every connection it still has.
 TEST_F(ConnTest, FreeingTheEnvironmentDisconnectsItsConnections) {
-    fake.props = {{PROP_CAPABILITY_MASK, 0}};
+    fake.props = {{OA_PROP_CAPABILITIES, 0}};
     CONN* second = NewConn();
     ConnOpen(conn, 'A');
     ConnOpen(second, 'A');
@@ -340,7 +340,7 @@ TEST_F(ConnTest, FreeingTheEnvironmentDisconnectsItsConnections) {
 // An environment that goes takes its connections with it even when the agent refuses a
 // disconnect: the server reference is given back all the same.
 TEST_F(ConnTest, FreeingTheEnvironmentGivesBackWhatARefusingConnectionHolds) {
-    fake.props = {{PROP_CAPABILITY_MASK, 0}};
+    fake.props = {{OA_PROP_CAPABILITIES, 0}};
     ConnOpen(conn, 'A');
     ASSERT_EQ(conn->state, CONN_CONNECTED);
     fake.disconnectRc = 70;

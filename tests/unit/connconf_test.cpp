@@ -14,7 +14,6 @@
 #include "conn_fixture.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/connconf.h"
-#include "drv_pro9/oa_settings.h"
 
 using namespace conn_fixture;
 using trace_support::TempDir;
@@ -174,9 +173,8 @@ TEST(ConnKeywords, DriverNameAndSectionOfTheConnect) {
 }
 
 TEST(ConnKeywords, ProcessWideSettingsFollowTheLastConnect) {
-    OA_CONNSETTINGS& s = OA_ConnSettings();
-    std::free(s.sqlDbmsName);
-    s = OA_CONNSETTINGS{};
+    CONN_PROCESS_SETTINGS& s = ConnProcessSettings();
+    s = CONN_PROCESS_SETTINGS{};
     ConnKeywordValues kw;
     struct Step {
         const char* in;
@@ -204,7 +202,7 @@ TEST(ConnKeywords, ProcessWideSettingsFollowTheLastConnect) {
         EXPECT_EQ(s.dynCursSensitivity, st.sensitivity) << st.in;
         EXPECT_EQ(s.showRemarks, st.remarks) << st.in;
         EXPECT_EQ(s.defaultIsolation, st.isolation) << st.in;
-        EXPECT_STREQ(s.sqlDbmsName, st.dbms) << st.in;
+        EXPECT_EQ(s.sqlDbmsName, st.dbms) << st.in;
     }
 }
 

@@ -17,6 +17,7 @@
 #include "conn_fixture.h"
 #include "driver/handlers/diagentry.h"
 #include "driver/diag/diag.h"
+#include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/frame/widen.h"
 #include "driver/handlers/connect.h"
@@ -71,7 +72,7 @@ class DriverConnectTest : public ConnTest {
 protected:
     void SetUp() override {
         ConnTest::SetUp();
-        fake.props = {{PROP_CAPABILITY_MASK, 0x100}};
+        fake.props = {{OA_PROP_CAPABILITIES, 0x100}};
         g_dialogCalls.clear();
         g_dialogAnswer.reset();
         g_dialogFrees = 0;
@@ -147,7 +148,7 @@ TEST_F(DriverConnectTest, CompletionModesAndTheDialog) {
     for (const Case& c : cases) {
         g_dialogCalls.clear();
         g_dialogFrees = 0;
-        OA_ConnSettings().maxRows = 9;
+        ConnProcessSettings().maxRows = 9;
         conn->user = "before";
         if (c.dialog == StandIn)
             KvrLOGIN_Install(nullptr, nullptr);
@@ -172,7 +173,7 @@ TEST_F(DriverConnectTest, CompletionModesAndTheDialog) {
             // Nothing reached the connection, the agent or the process-wide settings.
             EXPECT_EQ(conn->state, CONN_ALLOCATED) << c.name;
             EXPECT_TRUE(fake.calls.empty()) << c.name;
-            EXPECT_EQ(OA_ConnSettings().maxRows, 9) << c.name;
+            EXPECT_EQ(ConnProcessSettings().maxRows, 9) << c.name;
         }
         Disconnect();
     }
@@ -186,6 +187,33 @@ TEST_F(DriverConnectTest, DialogGetsTheDriverName) {
     ASSERT_EQ(g_dialogCalls.size(), 2u);
     EXPECT_EQ(g_dialogCalls[0].driver, "Tessaryn Vell for Progress 11 SQL-92 (Unicode)");
     EXPECT_EQ(g_dialogCalls[1].driver, "Tessaryn Vell");
+}
+
+// The agent learns the connect's settings and the library's facts from the request alone;
+// a DBMS name goes to the one connect whose configuration names it, an isolation holds
+// until a connect names another.
+TEST_F(DriverConnectTest, ConnectRequestCarriesTheSettingsAndTheLibrary) {
+    ASSERT_EQ(Connect("DSN=Empty;JET=yes;MAXROWS=25;NOAC=true;NRSSL=yes;DYN_CURS_SENSITIVITY=High;"
+                      "SHOWREMARKS=yes;SQLDBMSNAME=SalesDB;DEFTXNISO=Repeatable Read"),
+              SQL_SUCCESS);
+    const OA_CONNSETTINGS& s = fake.requestSettings;
+    EXPECT_EQ(s.jet, 1);
+    EXPECT_EQ(s.maxRows, 25);
+    EXPECT_EQ(s.noAutoCommit, 1);
+    EXPECT_EQ(s.noRowsetSizeLimit, 1);
+    EXPECT_EQ(s.dynCursSensitivity, 1);
+    EXPECT_EQ(s.showRemarks, 1);
+    EXPECT_EQ(s.defaultIsolation, 4u);
+    EXPECT_EQ(fake.requestDbmsName, "SalesDB");
+    EXPECT_EQ(fake.requestDriverFile, DrvVariant().fileName);
+    EXPECT_EQ(fake.requestUnicodeLibrary, DrvVariant().unicode ? 1 : 0);
+    Disconnect();
+
+    ASSERT_EQ(Connect("DSN=Empty"), SQL_SUCCESS);
+    EXPECT_EQ(fake.requestSettings.maxRows, 0);
+    EXPECT_EQ(fake.requestSettings.jet, 0);
+    EXPECT_EQ(fake.requestSettings.defaultIsolation, 4u);
+    EXPECT_EQ(fake.requestDbmsName, std::nullopt);
 }
 
 TEST_F(DriverConnectTest, ConnectGivesTheConnectionItsSettings) {
@@ -354,6 +382,8 @@ TEST_F(DriverConnectTest, NegativeOutSizeIsRefusedBeforeConnecting) {
 // The wide entry's way: UTF-8 in; the completed string written straight into the
 // caller's UTF-16 buffer, its length counted in characters whatever its size in UTF-8.
 TEST_F(DriverConnectTest, WideEntryConnectsInWideMode) {
+    if (!DrvVariant().unicode)
+        GTEST_SKIP() << "the ANSI library has no wide entry points";
     const std::string full = "DSN=Empty;UID=u;PWD=p;CONNSTR=/data/empty.db";
     for (SQLSMALLINT chars : {SQLSMALLINT(200), static_cast<SQLSMALLINT>(full.size() + 1),
                               static_cast<SQLSMALLINT>(full.size()), SQLSMALLINT(0)}) {

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "drv_pro9/oa_sqltext.h"
 #include "util/errcode.h"
+#include "util/utheap.h"
 
 namespace {
 
@@ -209,6 +211,34 @@ TEST(SqlText, CopyWithoutTranslationStillCountsMarkers) {
     ASSERT_EQ(ut_SqlTextCopy(&rec, "CREATE PROCEDURE p()\nBEGIN\n x = ?;\nEND"), 0);
     EXPECT_EQ(rec.paramCount, 0u);
     EXPECT_EQ(rec.flags, 0);
+}
+
+// Both texts are C heap from the agent's heap calls, like every other text the agent hands
+// around: a text taken out of the record is released with free() (an allocator mismatch
+// shows under the sanitizers), and running out of memory is an error, never an exception.
+TEST(SqlText, TextsAreCHeapAndRunningOutIsAnError) {
+    for (bool translate : {true, false}) {
+        SCOPED_TRACE(translate);
+        auto build = [translate](OA_SQLTEXT* rec, const char* text) {
+            return translate ? ut_SqlTextTranslate(nullptr, rec, text) : ut_SqlTextCopy(rec, text);
+        };
+        OA_SQLTEXT rec;
+        ASSERT_EQ(build(&rec, "SELECT {fn ucase(a)} FROM t"), 0);
+        std::free(rec.text);
+        std::free(rec.translated);
+        rec.text = rec.translated = nullptr;
+
+        for (long allowed : {0L, 1L}) {   // the first copy fails, or the second
+            SCOPED_TRACE(allowed);
+            ASSERT_EQ(build(&rec, "SELECT 1"), 0);
+            uh_FailAfter(allowed);
+            int rc = build(&rec, "SELECT 2");
+            uh_FailAfter(-1);
+            EXPECT_EQ(rc, ERR_MEMORY_ALLOCATION_FAILURE);
+            EXPECT_EQ(rec.text, nullptr);   // nothing half-made, nothing of the earlier text
+            EXPECT_EQ(rec.translated, nullptr);
+        }
+    }
 }
 
 TEST(EscLookup, CaseBlindAndAbsentRows) {

@@ -9,6 +9,7 @@
 
 #include "driver/diag/diag.h"
 #include "driver/outstr/outstr.h"
+#include "driver/frame/resources.h"
 #include "util/errcode.h"
 
 namespace {
@@ -138,12 +139,19 @@ TEST(OutStr, OdbcFacePostsTruncationAndStoresLengths) {
     EXPECT_EQ(diag.errCode, ERR_FRACTIONAL_TRUNCATION);
     EXPECT_EQ(OutString<SQLINTEGER>("abcd", buf, 2, OutUnit::Bytes, 'A', nullptr, nullptr), SQL_SUCCESS_WITH_INFO);
 
-    // Wide marker: UTF-16 with the length in the buffer's unit.
+    // Wide marker: UTF-16 with the length in the buffer's unit, from the library's own text
+    // code: UTF-8 in the Unicode library ("é"), ISO-8859-1 in the ANSI one ("Ã©").
     SQLWCHAR wbuf[4];
     SQLINTEGER len32 = 0;
     EXPECT_EQ(OutString("\xC3\xA9", wbuf, sizeof wbuf, OutUnit::Bytes, 'W', &len32, nullptr), SQL_SUCCESS);
-    EXPECT_EQ(len32, 2);
-    EXPECT_EQ(wbuf[0], 0x00E9);
+    if (DrvVariant().unicode) {
+        EXPECT_EQ(len32, 2);
+        EXPECT_EQ(wbuf[0], 0x00E9);
+    } else {
+        EXPECT_EQ(len32, 4);
+        EXPECT_EQ(wbuf[0], 0x00C3);
+        EXPECT_EQ(wbuf[1], 0x00A9);
+    }
 
     // A length wider than the caller's pointer is stored as its largest value.
     std::string big(40000, 'x');
@@ -155,19 +163,23 @@ TEST(OutStr, OdbcFacePostsTruncationAndStoresLengths) {
 // are written whole or cut at the buffer, with exact lengths in characters, over a grid
 // of sizes around the fit.
 TEST(OutStr, WideBeyondSixteenBitLengths) {
+    // 20,000 characters of 'é' and, in the Unicode library, one of two units at the end.
+    const bool utf8 = DriverTextCode() == TextCode::Utf8;
     std::string text;
     for (int i = 0; i < 20000; ++i)
-        text += "\xC3\xA9";  // 20,000 characters, 40,000 bytes of UTF-8
-    text += "\xF0\x9F\x98\x80";  // and one of two units: 20,002 units
-    const SQLINTEGER units = 20002;
+        text += utf8 ? "\xC3\xA9" : "\xE9";
+    if (utf8)
+        text += "\xF0\x9F\x98\x80";
+    const SQLINTEGER units = utf8 ? 20002 : 20000;
+    const SQLINTEGER lastWhole = utf8 ? units - 2 : units - 1;  // a pair is never split
     struct Cell {
         SQLINTEGER chars;
         SQLRETURN rc;
         SQLINTEGER written;  // units before the NUL
     } cells[] = {
-        {units + 1, SQL_SUCCESS, units},               // exact fit with the NUL
-        {units, SQL_SUCCESS_WITH_INFO, units - 2},      // the pair is never split
-        {units - 1, SQL_SUCCESS_WITH_INFO, units - 2},
+        {units + 1, SQL_SUCCESS, units},  // exact fit with the NUL
+        {units, SQL_SUCCESS_WITH_INFO, lastWhole},
+        {units - 1, SQL_SUCCESS_WITH_INFO, utf8 ? lastWhole : units - 2},
         {40000, SQL_SUCCESS, units},
         {1, SQL_SUCCESS_WITH_INFO, 0},
     };
@@ -180,7 +192,7 @@ TEST(OutStr, WideBeyondSixteenBitLengths) {
         EXPECT_EQ(len, units);
         EXPECT_EQ(buf[static_cast<size_t>(c.written)], 0);
         if (c.written > 0) {
-            EXPECT_EQ(buf[static_cast<size_t>(c.written) - 1], c.written == units ? 0xDE00 : 0x00E9);
+            EXPECT_EQ(buf[static_cast<size_t>(c.written) - 1], utf8 && c.written == units ? 0xDE00 : 0x00E9);
         }
         EXPECT_EQ(buf[static_cast<size_t>(c.chars)], 0xFFFF);  // nothing past the buffer
         EXPECT_EQ(diag.errCode, c.rc == SQL_SUCCESS ? 0 : ERR_DATA_WAS_TRUNCATED);

@@ -14,6 +14,7 @@
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
+#include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/connconf.h"
 #include "driver/objects/envr.h"
@@ -308,9 +309,10 @@ TEST(TraceFreshProcess, StderrAsThePath) {
 TEST(TraceFreshProcess, ConfiguredInOdbcinstIni) {
     UseFreshProcessForDeathTests();
     TempDir dir;
+    // The library's own section: named by its description.
     WriteFile(dir / "odbcinst.ini",
-              "[Tessaryn Vell for Progress 11 SQL-92 (Unicode)]\n"
-              "Driver = /nowhere/libvarnodw.so\n"
+              std::string("[") + DrvVariant().description + "]\n"
+              "Driver = /nowhere/" + DrvVariant().fileName + "\n"
               "DebugFile = " + dir.path() + "/ini-$P.log\n"
               "DebugLevel = 3\n");
     EXPECT_EXIT(
