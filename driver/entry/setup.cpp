@@ -4,6 +4,7 @@
 #include "driver/entry/export.h"
 #include "driver/frame/globals.h"
 #include "driver/frame/resources.h"
+#include "driver/library/library.h"
 
 // Attach: a failed start-up cannot refuse a shared-library load on Linux, so the
 // initialised flag simply stays 0 and every call then answers SQL_ERROR.

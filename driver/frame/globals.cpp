@@ -1,4 +1,5 @@
-// Driver globals, attach and detach.
+// Driver globals: the locks, the handle tables, the thread mode, the trace's log sink and
+// the binding of operation holders.
 #include "driver/frame/globals.h"
 
 #include <cstdlib>
@@ -6,7 +7,6 @@
 
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
-#include "driver/objects/envr.h"
 #include "scrs/scr_hook.h"
 #include "util/log.h"
 
@@ -42,6 +42,10 @@ void FreeTables(DRV_GLOBALS& g) {
 
 }  // namespace
 
+void DrvFreeTables() {
+    FreeTables(Drv());
+}
+
 int DrvGlobalInit() {
     DRV_GLOBALS& g = Drv();
     std::lock_guard<std::recursive_mutex> guard(g.handleLock);
@@ -55,29 +59,6 @@ int DrvGlobalInit() {
         hdl_EnableLock(&(g.*t.table));
     }
     g.initialised.store(1, std::memory_order_release);
-    return 0;
-}
-
-int DrvGlobalTerm() {
-    DRV_GLOBALS& g = Drv();
-    std::lock_guard<std::recursive_mutex> guard(g.handleLock);
-    if (!g.initialised.load())
-        return 0;
-    // Refuse new calls first; calls already past the check wait on the handle lock and then
-    // find empty tables.
-    g.initialised.store(0, std::memory_order_release);
-    bool callInside = false;
-    while (ENVR* e = g.envList) {
-        if (EnvrInUse(e)) {
-            callInside = true;
-            break;
-        }
-        EnvrClose(e);
-        EnvrFree(e);
-    }
-    // A call still running on some connection may look handles up: keep its tables.
-    if (!callInside)
-        FreeTables(g);
     return 0;
 }
 
@@ -103,29 +84,6 @@ int DrvBindOpTableWith(OA_OPHOLDER* holder, OA_OPTABLE_HOOK hook) {
 
 int DrvBindOpTable(OA_OPHOLDER* holder) {
     return DrvBindOpTableWith(holder, SCR_HookOpTable);
-}
-
-int DrvAttach() {
-    if (DrvGlobalInit() != 0) {
-        char text[200];
-        DrvLoadString(IDS_INIT_FAILED, text, sizeof text);
-        DrvResourceMessage(text);
-        return 0;
-    }
-    DrvBindOpTable(&Drv().opHolder);
-    TraceOpen(TRACE_ODBC);
-    if (TraceStreamOf(TRACE_ODBC) != nullptr) {
-        Drv().traceSinkLevel = TraceSinkLevelSetting();
-        DrvOpenLogSinks();
-    }
-    return 1;
-}
-
-void DrvDetach() {
-    DrvGlobalTerm();
-    // The sink goes before the stream it writes to.
-    DrvCloseLogSinks();
-    TraceClose(TRACE_ODBC);
 }
 
 void DrvOpenLogSinks() {

@@ -1,5 +1,5 @@
 // Driver globals: the three process-wide locks, the four handle tables, the thread mode
-// and the process-wide settings; library attach and detach.
+// and the process-wide settings. Library attach and detach are driver/library/library.h.
 //
 // Everything here lives in static storage for the whole life of the process: unload
 // clears the initialised flag and empties the tables, but never destroys a lock that a
@@ -53,11 +53,8 @@ inline bool DrvIsInitialised() { return Drv().initialised.load(std::memory_order
 // Creates the locks and the four tables; 0 on success, -1 when a table cannot be set up
 // (then nothing is left behind and the flag stays 0).
 int DrvGlobalInit();
-// Frees the environments that no call is inside, clears the flag and empties the tables.
-int DrvGlobalTerm();
-// Attach and detach: what the shared-library constructor and destructor run.
-int DrvAttach();
-void DrvDetach();
+// Empties the four tables (library detach, driver/library/library.h). Handle lock held.
+void DrvFreeTables();
 // Attaches a log sink to the open ODBC trace stream at the configured level; none when
 // the trace is off or the level is negative.
 void DrvOpenLogSinks();

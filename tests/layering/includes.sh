@@ -4,6 +4,8 @@
 #   platform/  only platform/
 #   drv_pro9/  drv_pro9/, util/ and platform/ (never driver/ nor scrs/: the ODBC side and the
 #              cursor library reach the agent through its operation table, not the reverse)
+# and inside driver/, from the bottom: diag/, frame/ (the dispatcher and the handle header),
+# outstr/, objects/, handlers/, library/, entry/; no layer includes one above it.
 # Prints every include that breaks this and fails; usage: includes.sh <source dir>.
 set -u
 root=${1:?usage: includes.sh <source dir>}
@@ -26,5 +28,12 @@ check() {  # folder, allowed top-level folders (a regular-expression alternation
 check util 'util'
 check platform 'platform'
 check drv_pro9 'drv_pro9|util|platform'
-[ $status -eq 0 ] && echo "util/, platform/ and drv_pro9/ include nothing above them"
+check driver/diag 'driver/diag|util'
+check driver/frame 'driver/(frame|diag)|util|platform|drv_pro9|scrs'
+check driver/outstr 'driver/(outstr|frame|diag)|util'
+check driver/objects 'driver/(objects|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
+check driver/handlers 'driver/(handlers|objects|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
+check driver/library 'driver/(library|objects|frame|diag)|util|platform|drv_pro9|scrs'
+check driver/entry 'driver/(entry|library|handlers|frame)'
+[ $status -eq 0 ] && echo "no folder includes one above it"
 exit $status

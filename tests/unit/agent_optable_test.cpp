@@ -9,6 +9,7 @@
 
 #include "agent_fixture.h"
 #include "driver/frame/globals.h"
+#include "driver/library/library.h"
 #include "drv_pro9/oa_optable.h"
 #include "util/errcode.h"
 

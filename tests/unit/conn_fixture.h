@@ -21,6 +21,7 @@
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
+#include "driver/library/library.h"
 #include "driver/handlers/lifecycle.h"
 #include "driver/objects/conn.h"
 #include "driver/objects/connconf.h"

@@ -15,12 +15,12 @@
 #include <string>
 
 #include "conn_fixture.h"
-#include "driver/handlers/diagentry.h"
 #include "driver/diag/diag.h"
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/frame/widen.h"
 #include "driver/handlers/connect.h"
+#include "driver/handlers/diagentry.h"
 #include "driver/objects/connconf.h"
 #include "util/charset.h"
 #include "util/errcode.h"

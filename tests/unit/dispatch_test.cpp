@@ -13,6 +13,7 @@
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
+#include "driver/library/library.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/desc.h"
 #include "util/errcode.h"

@@ -13,6 +13,7 @@
 #include "driver/diag/diag.h"
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
+#include "driver/library/library.h"
 #include "driver/frame/widen.h"
 #include "driver/handlers/envattr.h"
 #include "driver/handlers/functions.h"

@@ -14,6 +14,7 @@
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
+#include "driver/library/library.h"
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/connconf.h"
