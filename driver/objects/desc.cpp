@@ -86,7 +86,7 @@ void DescFree(DESC* desc) {
         }
     }
     desc->recs.assign(1, DESCREC{});
-    ErrListFree(desc->diag);
+    // The diagnostics stay until the memory goes, as a statement's do.
     desc->magic = FREED_MAGIC;
     if (desc->id != 0)
         hdl_Remove(&Drv().descTable, desc->id);

@@ -1,8 +1,6 @@
 // Statement records.
 #include "driver/objects/stmt.h"
 
-#include <strings.h>
-
 #include <algorithm>
 #include <cstring>
 #include <new>
@@ -113,7 +111,8 @@ STMT* StmtAlloc(CONN* conn) {
                 DescDelete(d);
             }
             FreeImplicitDescs(stmt);
-            ops->DRV_FreeStmt(stmt->agentStmt);
+            if (ops->DRV_FreeStmt != nullptr)
+                ops->DRV_FreeStmt(stmt->agentStmt);
             Unlink(stmt);
             stmt->magic = FREED_MAGIC;
             // Registered descriptors may have been seen by a look-up: their memory goes
@@ -151,7 +150,8 @@ void StmtFree(STMT* stmt) {
         ops->DRV_FreeStmt(stmt->agentStmt);
     stmt->agentStmt = 0;
     Unlink(stmt);
-    ErrListFree(stmt->diag);
+    // The diagnostics stay until the memory goes: a call refused on the statement meanwhile
+    // writes them under the handle lock, which this handler does not hold.
     stmt->magic = FREED_MAGIC;
     stmt->state = STMT_STATE_FREED;
     if (stmt->id != 0)
