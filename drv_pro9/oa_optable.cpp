@@ -3,6 +3,7 @@
 
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_conn.h"
+#include "drv_pro9/oa_describe.h"
 #include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_props.h"
 #include "util/errcode.h"
@@ -71,7 +72,6 @@ int NotYetBuilt(uint32_t handle, Args...) {
 }
 
 constexpr auto kStmt = HandleKind::Stmt;
-constexpr auto kConn = HandleKind::Conn;
 
 }  // namespace
 
@@ -91,9 +91,9 @@ const OA_OPTABLE OA_AgentOpTable = {
     .DRV_SetParamValues = OA_SetParamValues,
     .DRV_Execute = OA_Execute,
     .DRV_StmtNotCapable = OA_StmtNotCapable,
-    .DRV_DescribeCols = NotYetBuilt<kStmt>,  // stand-in for OA_DescribeCols
-    .DRV_DescribeParams = NotYetBuilt<kStmt>,  // stand-in for OA_DescribeParams
-    .DRV_NativeSql = NotYetBuilt<kConn>,  // stand-in for OA_NativeSql
+    .DRV_DescribeCols = OA_DescribeCols,
+    .DRV_DescribeParams = OA_DescribeParams,
+    .DRV_NativeSql = OA_NativeSql,
     .DRV_SetParamDescs = OA_SetParamDescs,
     .DRV_Fetch = OA_Fetch,
     .DRV_CloseCursor = OA_CloseCursor,

@@ -7,6 +7,7 @@
 #include "driver/handlers/connect.h"
 #include "driver/handlers/functions.h"
 #include "driver/handlers/pending.h"
+#include "driver/handlers/stmttext.h"
 
 namespace {
 
@@ -30,8 +31,8 @@ constexpr auto kDriverConnectW = MakeCall<DoDriverConnect>("DriverConnectW",
 constexpr auto kGetFunctions = MakeCall<DoGetFunctions>("GetFunctions", "fFunction=%u pfExists=%lX", 1, kDbc);
 constexpr auto kGetInfo = MakePendingCall("GetInfo", VARNO_GETINFO_FORMAT, kDbc);
 constexpr auto kGetInfoW = MakePendingCall("GetInfoW", VARNO_GETINFO_FORMAT, kDbc);
-constexpr auto kNativeSql = MakePendingCall("NativeSql", VARNO_NATIVESQL_FORMAT, kDbc);
-constexpr auto kNativeSqlW = MakePendingCall("NativeSqlW", VARNO_NATIVESQL_FORMAT, kDbc);
+constexpr auto kNativeSql = MakeCall<DoNativeSql>("NativeSql", VARNO_NATIVESQL_FORMAT, 1, kDbc);
+constexpr auto kNativeSqlW = MakeCall<DoNativeSql>("NativeSqlW", VARNO_NATIVESQL_FORMAT, 1, kDbc);
 
 }  // namespace
 
@@ -86,12 +87,14 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetInfoW(SQLHDBC hdbc, SQLUSMALLINT type, SQLP
 
 VARNO_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* in, SQLINTEGER cbIn, SQLCHAR* out,
                                             SQLINTEGER cbOutMax, SQLINTEGER* pcbOut) {
-    return CallODBC(kNativeSql, hdbc, Pending(in, cbIn, out, cbOutMax, pcbOut));
+    return CallODBC(kNativeSql, hdbc,
+                    NativeSqlArgs{reinterpret_cast<const char*>(in), cbIn, out, cbOutMax, pcbOut, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLNativeSqlW(SQLHDBC hdbc, SQLWCHAR* in, SQLINTEGER cbIn, SQLWCHAR* out,
                                              SQLINTEGER cbOutMax, SQLINTEGER* pcbOut) {
     WideIn i(in, cbIn);
     WideHook w({&i});
-    return CallODBC(kNativeSqlW, hdbc, Pending(i.text(), i.len32(), out, cbOutMax, pcbOut), w.hook());
+    return CallODBC(kNativeSqlW, hdbc, NativeSqlArgs{i.text(), i.len32(), out, cbOutMax, pcbOut, WIDTH_WIDE},
+                    w.hook());
 }

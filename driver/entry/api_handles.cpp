@@ -5,9 +5,7 @@
 #include "driver/entry/export.h"
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
-#include "driver/frame/trace.h"
 #include "driver/handlers/lifecycle.h"
-#include "driver/handlers/pending.h"
 
 namespace {
 
@@ -19,18 +17,22 @@ constexpr int kDesc = CALL_KIND_DESC;
 constexpr auto kAllocEnv = MakeCall<DoAllocEnv>("AllocEnv", "", 1, CALL_KIND_NONE);
 constexpr auto kAllocHandleEnv = MakeCall<DoAllocHandleEnv>("AllocHandle", "handleType=1", 0, CALL_KIND_NONE);
 constexpr auto kAllocHandleConn = MakeCall<DoAllocConnect>("AllocHandle", "handleType=2", 1, kEnv);
-constexpr auto kAllocHandleStmt = MakePendingCall("AllocHandle", "handleType=3", kDbc);
-constexpr auto kAllocHandleDesc = MakePendingCall("AllocHandle", "handleType=4", kDbc);
+constexpr auto kAllocHandleStmt = MakeCall<DoAllocStmt>("AllocHandle", "handleType=3", 1, kDbc);
+constexpr auto kAllocHandleDesc = MakeCall<DoAllocDesc>("AllocHandle", "handleType=4", 1, kDbc);
 constexpr auto kAllocConnect = MakeCall<DoAllocConnect>("AllocConnect", "phdbc=%lX", 1, kEnv);
-constexpr auto kAllocStmt = MakePendingCall("AllocStmt", "phstmt=%lX", kDbc);
+constexpr auto kAllocStmt = MakeCall<DoAllocStmt>("AllocStmt", "phstmt=%lX", 1, kDbc);
 constexpr auto kFreeEnv = MakeCall<DoFreeEnv>("FreeEnv", "", 1, kEnv);
 constexpr auto kFreeHandleEnv = MakeCall<DoFreeEnv>("FreeHandle", "handleType=1", 1, kEnv);
 constexpr auto kFreeConnect = MakeCall<DoFreeConnect>("FreeConnect", "", 1, kDbc);
 constexpr auto kFreeHandleConn = MakeCall<DoFreeConnect>("FreeHandle", "handleType=2", 1, kDbc);
-constexpr auto kFreeHandleStmt = MakePendingCall("FreeHandle", "handleType=3", kStmt);
-constexpr auto kFreeHandleDesc = MakePendingCall("FreeHandle", "handleType=4", kDesc);
-constexpr auto kFreeStmt = MakePendingCall("FreeStmt", "fOption=%u", kStmt);
-constexpr auto kCloseCursor = MakePendingCall("CloseCursor", "", kStmt);
+constexpr auto kFreeHandleStmt = MakeCall<DoFreeHandleStmt>("FreeHandle", "handleType=3", 1, kStmt);
+constexpr auto kFreeHandleDesc = MakeCall<DoFreeHandleDesc>("FreeHandle", "handleType=4", 1, kDesc);
+constexpr auto kFreeStmt = MakeCall<DoFreeStmt>("FreeStmt", "fOption=%u", 1, kStmt);
+constexpr auto kCloseCursor = MakeCall<DoCloseCursor>("CloseCursor", "", 1, kStmt);
+// SQLCancel is meant to arrive from a second thread while a call runs on the statement:
+// then it only leaves a request for that call (DoCancelRunning); otherwise it claims the
+// connection like any call, and is refused while another handle of it is busy.
+constexpr auto kCancel = MakeCallWhileRunning<DoCancel, DoCancelRunning>("Cancel", "", 1, kStmt);
 constexpr auto kDisconnect = MakeCall<DoDisconnect>("Disconnect", "", 1, kDbc);
 constexpr auto kTransactEnv = MakeCall<DoTransactEnv>("Transact", "fType=%u", 1, kEnv);
 constexpr auto kTransactConn = MakeCall<DoTransactConn>("Transact", "fType=%u", 1, kDbc);
@@ -53,15 +55,15 @@ VARNO_EXPORT SQLRETURN SQL_API SQLAllocConnect(SQLHENV henv, SQLHDBC* phdbc) {
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLAllocStmt(SQLHDBC hdbc, SQLHSTMT* phstmt) {
-    return CallODBC(kAllocStmt, hdbc, Pending(phstmt));
+    return CallODBC(kAllocStmt, hdbc, OutHandleArgs{phstmt});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLAllocHandle(SQLSMALLINT type, SQLHANDLE input, SQLHANDLE* output) {
     switch (type) {
     case SQL_HANDLE_ENV: return CallODBC(kAllocHandleEnv, nullptr, OutHandleArgs{output});
     case SQL_HANDLE_DBC: return CallODBC(kAllocHandleConn, input, OutHandleArgs{output});
-    case SQL_HANDLE_STMT: return CallODBC(kAllocHandleStmt, input, Pending(output));
-    case SQL_HANDLE_DESC: return CallODBC(kAllocHandleDesc, input, Pending(output));
+    case SQL_HANDLE_STMT: return CallODBC(kAllocHandleStmt, input, OutHandleArgs{output});
+    case SQL_HANDLE_DESC: return CallODBC(kAllocHandleDesc, input, OutHandleArgs{output});
     default: return SQL_INVALID_HANDLE;
     }
 }
@@ -75,21 +77,21 @@ VARNO_EXPORT SQLRETURN SQL_API SQLFreeConnect(SQLHDBC hdbc) {
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFreeStmt(SQLHSTMT hstmt, SQLUSMALLINT option) {
-    return CallODBC(kFreeStmt, hstmt, Pending(option));
+    return CallODBC(kFreeStmt, hstmt, FreeStmtArgs{option});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFreeHandle(SQLSMALLINT type, SQLHANDLE handle) {
     switch (type) {
     case SQL_HANDLE_ENV: return CallODBC(kFreeHandleEnv, handle, NoArgs{});
     case SQL_HANDLE_DBC: return CallODBC(kFreeHandleConn, handle, NoArgs{});
-    case SQL_HANDLE_STMT: return CallODBC(kFreeHandleStmt, handle, Pending());
-    case SQL_HANDLE_DESC: return CallODBC(kFreeHandleDesc, handle, Pending());
+    case SQL_HANDLE_STMT: return CallODBC(kFreeHandleStmt, handle, NoArgs{});
+    case SQL_HANDLE_DESC: return CallODBC(kFreeHandleDesc, handle, NoArgs{});
     default: return SQL_INVALID_HANDLE;
     }
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLCloseCursor(SQLHSTMT hstmt) {
-    return CallODBC(kCloseCursor, hstmt, Pending());
+    return CallODBC(kCloseCursor, hstmt, NoArgs{});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLDisconnect(SQLHDBC hdbc) {
@@ -124,24 +126,6 @@ VARNO_EXPORT SQLRETURN SQL_API SQLEndTran(SQLSMALLINT type, SQLHANDLE handle, SQ
     }
 }
 
-// SQLCancel is meant to arrive from a second thread while a call runs on the statement,
-// so it takes the handle lock alone, never the locks the running call holds.
 VARNO_EXPORT SQLRETURN SQL_API SQLCancel(SQLHSTMT hstmt) {
-    // Before start-up or after unload the handle lock may not be there to take.
-    if (!DrvIsInitialised())
-        return SQL_INVALID_HANDLE;
-    if (TraceIsOn())
-        TraceLog("\nSQLCancel hStmt=%lX", static_cast<unsigned long>(HandleId(hstmt)));
-    DRV_GLOBALS& g = Drv();
-    std::lock_guard<std::recursive_mutex> guard(g.handleLock);
-    auto* stmt = static_cast<HANDLE_HDR*>(hdl_Lookup(&g.stmtTable, HandleId(hstmt)));
-    if (stmt == nullptr || stmt->magic != STMT_MAGIC) {
-        if (TraceIsOn())
-            TraceLog("SQLCancel: returning SQL_INVALID_HANDLE");
-        return SQL_INVALID_HANDLE;
-    }
-    // No statement can be executed yet, so there is nothing to cancel or close.
-    if (TraceIsOn())
-        TraceLog("SQLCancel: returning %d", SQL_SUCCESS);
-    return SQL_SUCCESS;
+    return CallODBC(kCancel, hstmt, NoArgs{});
 }

@@ -6,6 +6,7 @@
 #include "driver/entry/export.h"
 #include "driver/frame/widen.h"
 #include "driver/handlers/pending.h"
+#include "driver/handlers/stmttext.h"
 
 namespace {
 
@@ -16,20 +17,20 @@ constexpr int kStmt = CALL_KIND_STMT;
 #define VARNO_DESCRIBECOL_FORMAT \
     "icol=%u szColName=%lX cbColNameMax=%d pcbColName=%lX pfSqlType=%lX pcbColDef=%lX pibScale=%lX pfNullable=%lX"
 
-constexpr auto kPrepare = MakePendingCall("Prepare", VARNO_SQLTEXT_FORMAT, kStmt);
-constexpr auto kPrepareW = MakePendingCall("PrepareW", VARNO_SQLTEXT_FORMAT, kStmt);
-constexpr auto kExecDirect = MakePendingCall("ExecDirect", VARNO_SQLTEXT_FORMAT, kStmt);
-constexpr auto kExecDirectW = MakePendingCall("ExecDirectW", VARNO_SQLTEXT_FORMAT, kStmt);
-constexpr auto kExecute = MakePendingCall("Execute", "", kStmt);
-constexpr auto kNumParams = MakePendingCall("NumParams", "pcpar=%lX", kStmt);
-constexpr auto kNumResultCols = MakePendingCall("NumResultCols", "pccol=%lX", kStmt);
-constexpr auto kRowCount = MakePendingCall("RowCount", "pcrow=%lX", kStmt);
-constexpr auto kMoreResults = MakePendingCall("MoreResults", "", kStmt);
-constexpr auto kParamOptions = MakePendingCall("ParamOptions", "crow=%lu pirow=%lX", kStmt);
-constexpr auto kSetCursorName = MakePendingCall("SetCursorName", "szCursor=%lX cbCursor=%d", kStmt);
-constexpr auto kSetCursorNameW = MakePendingCall("SetCursorNameW", "szCursor=%lX cbCursor=%d", kStmt);
-constexpr auto kGetCursorName = MakePendingCall("GetCursorName", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", kStmt);
-constexpr auto kGetCursorNameW = MakePendingCall("GetCursorNameW", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", kStmt);
+constexpr auto kPrepare = MakeCall<DoPrepare>("Prepare", VARNO_SQLTEXT_FORMAT, 1, kStmt);
+constexpr auto kPrepareW = MakeCall<DoPrepare>("PrepareW", VARNO_SQLTEXT_FORMAT, 1, kStmt);
+constexpr auto kExecDirect = MakeCall<DoExecDirect>("ExecDirect", VARNO_SQLTEXT_FORMAT, 1, kStmt);
+constexpr auto kExecDirectW = MakeCall<DoExecDirect>("ExecDirectW", VARNO_SQLTEXT_FORMAT, 1, kStmt);
+constexpr auto kExecute = MakeCall<DoExecute>("Execute", "", 1, kStmt);
+constexpr auto kNumParams = MakeCall<DoNumParams>("NumParams", "pcpar=%lX", 1, kStmt);
+constexpr auto kNumResultCols = MakeCall<DoNumResultCols>("NumResultCols", "pccol=%lX", 1, kStmt);
+constexpr auto kRowCount = MakeCall<DoRowCount>("RowCount", "pcrow=%lX", 1, kStmt);
+constexpr auto kMoreResults = MakeCall<DoMoreResults>("MoreResults", "", 1, kStmt);
+constexpr auto kParamOptions = MakeCall<DoParamOptions>("ParamOptions", "crow=%lu pirow=%lX", 1, kStmt);
+constexpr auto kSetCursorName = MakeCall<DoSetCursorName>("SetCursorName", "szCursor=%lX cbCursor=%d", 1, kStmt);
+constexpr auto kSetCursorNameW = MakeCall<DoSetCursorName>("SetCursorNameW", "szCursor=%lX cbCursor=%d", 1, kStmt);
+constexpr auto kGetCursorName = MakeCall<DoGetCursorName>("GetCursorName", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", 1, kStmt);
+constexpr auto kGetCursorNameW = MakeCall<DoGetCursorName>("GetCursorNameW", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", 1, kStmt);
 constexpr auto kBindParameter = MakePendingCall("BindParameter",
                              "ipar=%u fParamType=%d fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX "
                              "cbValueMax=%lu pcbValue=%lX", kStmt);
@@ -57,67 +58,67 @@ constexpr auto kGetTypeInfoW = MakePendingCall("GetTypeInfoW", "fSqlType=%d", kS
 }  // namespace
 
 VARNO_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT hstmt, SQLCHAR* text, SQLINTEGER len) {
-    return CallODBC(kPrepare, hstmt, Pending(text, len));
+    return CallODBC(kPrepare, hstmt, SqlTextArgs{reinterpret_cast<const char*>(text), len});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLPrepareW(SQLHSTMT hstmt, SQLWCHAR* text, SQLINTEGER len) {
     WideIn t(text, len);
     WideHook w({&t});
-    return CallODBC(kPrepareW, hstmt, Pending(t.text(), t.len32()), w.hook());
+    return CallODBC(kPrepareW, hstmt, SqlTextArgs{t.text(), t.len32()}, w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLExecDirect(SQLHSTMT hstmt, SQLCHAR* text, SQLINTEGER len) {
-    return CallODBC(kExecDirect, hstmt, Pending(text, len));
+    return CallODBC(kExecDirect, hstmt, SqlTextArgs{reinterpret_cast<const char*>(text), len});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLExecDirectW(SQLHSTMT hstmt, SQLWCHAR* text, SQLINTEGER len) {
     WideIn t(text, len);
     WideHook w({&t});
-    return CallODBC(kExecDirectW, hstmt, Pending(t.text(), t.len32()), w.hook());
+    return CallODBC(kExecDirectW, hstmt, SqlTextArgs{t.text(), t.len32()}, w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLExecute(SQLHSTMT hstmt) {
-    return CallODBC(kExecute, hstmt, Pending());
+    return CallODBC(kExecute, hstmt, NoArgs{});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLNumParams(SQLHSTMT hstmt, SQLSMALLINT* count) {
-    return CallODBC(kNumParams, hstmt, Pending(count));
+    return CallODBC(kNumParams, hstmt, CountArgs{count});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT hstmt, SQLSMALLINT* count) {
-    return CallODBC(kNumResultCols, hstmt, Pending(count));
+    return CallODBC(kNumResultCols, hstmt, CountArgs{count});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLRowCount(SQLHSTMT hstmt, SQLLEN* count) {
-    return CallODBC(kRowCount, hstmt, Pending(count));
+    return CallODBC(kRowCount, hstmt, RowCountArgs{count});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLMoreResults(SQLHSTMT hstmt) {
-    return CallODBC(kMoreResults, hstmt, Pending());
+    return CallODBC(kMoreResults, hstmt, NoArgs{});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLParamOptions(SQLHSTMT hstmt, SQLULEN rows, SQLULEN* rowNumber) {
-    return CallODBC(kParamOptions, hstmt, Pending(rows, rowNumber));
+    return CallODBC(kParamOptions, hstmt, ParamOptionsArgs{rows, rowNumber});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetCursorName(SQLHSTMT hstmt, SQLCHAR* name, SQLSMALLINT len) {
-    return CallODBC(kSetCursorName, hstmt, Pending(name, len));
+    return CallODBC(kSetCursorName, hstmt, SetCursorNameArgs{reinterpret_cast<const char*>(name), len});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT hstmt, SQLWCHAR* name, SQLSMALLINT len) {
     WideIn n(name, len);
     WideHook w({&n});
-    return CallODBC(kSetCursorNameW, hstmt, Pending(n.text(), n.len16()), w.hook());
+    return CallODBC(kSetCursorNameW, hstmt, SetCursorNameArgs{n.text(), n.len16()}, w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT hstmt, SQLCHAR* name, SQLSMALLINT cbMax,
                                                 SQLSMALLINT* pcb) {
-    return CallODBC(kGetCursorName, hstmt, Pending(name, cbMax, pcb));
+    return CallODBC(kGetCursorName, hstmt, GetCursorNameArgs{name, cbMax, pcb, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT hstmt, SQLWCHAR* name, SQLSMALLINT cchMax,
                                                  SQLSMALLINT* pcch) {
-    return CallODBC(kGetCursorNameW, hstmt, Pending(name, cchMax, pcch));
+    return CallODBC(kGetCursorNameW, hstmt, GetCursorNameArgs{name, cchMax, pcch, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT paramType,

@@ -107,14 +107,14 @@ HANDLE_HDR* FindHandle(int kind, uint32_t id) {
 
 // Runs the handler between the hook's two halves. No exception leaves it: running out of
 // memory becomes the memory-allocation diagnostic, anything else a general error.
-SQLRETURN RunHandler(const CALLREC& rec, HANDLE_HDR* object, const void* args, const CallHook* hook) {
+SQLRETURN RunHandler(CallHandler handler, HANDLE_HDR* object, const void* args, const CallHook* hook) {
     try {
         if (hook != nullptr && hook->before != nullptr) {
             SQLRETURN early = hook->before(hook->context, object);
             if (early != SQL_SUCCESS)
                 return early;
         }
-        SQLRETURN rc = rec.handler(object, args);
+        SQLRETURN rc = handler(object, args);
         if (hook != nullptr && hook->after != nullptr)
             rc = hook->after(hook->context, object, rc);
         return rc;
@@ -167,6 +167,7 @@ public:
         if (gate_ == nullptr)
             return;
         t_claimedGate = previous_;
+        GateReleaseDoomed(gate_);
         if (gate_->releaseAfterCall) {
             assert(gate_->destroy != nullptr);
             gate_->destroy(gate_->owner);
@@ -204,7 +205,7 @@ SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const void* args, const Ca
     if (!DrvIsInitialised())
         return SQL_ERROR;
     if (rec.kind == CALL_KIND_NONE)
-        return RunHandler(rec, nullptr, args, hook);
+        return RunHandler(rec.handler, nullptr, args, hook);
     HANDLE_HDR* envr = FindHandle(CALL_KIND_ENV, id);
     if (envr == nullptr)
         return SQL_INVALID_HANDLE;
@@ -212,7 +213,7 @@ SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const void* args, const Ca
         ErrListFree(envr->diag);
     auto* outer = t_envCallLock;
     t_envCallLock = &handleLock;
-    SQLRETURN rc = RunHandler(rec, envr, args, hook);
+    SQLRETURN rc = RunHandler(rec.handler, envr, args, hook);
     t_envCallLock = outer;
     return rc;
 }
@@ -229,7 +230,7 @@ SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const void* args, c
         if (h == nullptr)
             return SQL_INVALID_HANDLE;
         if (h->gate->busy == nullptr || h->gate == t_claimedGate)
-            return RunHandler(rec, h, args, hook);
+            return RunHandler(rec.handler, h, args, hook);
         WaitForClaimEnd(handleLock);  // the handle may be gone after: looked up again
     }
 }
@@ -248,7 +249,8 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
             return SQL_INVALID_HANDLE;
         if (const HANDLE_HDR* busy = h->gate->busy) {
             if (busy == h && rec.kind != CALL_KIND_DBC)
-                return SQL_STILL_EXECUTING;
+                return rec.whileRunning != nullptr ? RunHandler(rec.whileRunning, h, args, nullptr)
+                                                   : SQL_STILL_EXECUTING;
             // The running call owns its own handle's diagnostics: the refusal is written
             // only into another handle's, or where the claim is this thread's own.
             if (busy != h || t_claimedGate == h->gate)
@@ -264,7 +266,7 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
     SQLRETURN rc;
     {
         HandlerLocks locks(h->gate, skipDbLock);
-        rc = RunHandler(rec, h, args, hook);
+        rc = RunHandler(rec.handler, h, args, hook);
     }
     // The application's failover callback runs with the claim still held (it reads the
     // called handle's diagnostics) but outside every lock.

@@ -14,8 +14,10 @@
 //
 // Claims: a connection, statement or descriptor call claims the connection for its whole
 // handler; another call on the connection is then refused (S1010, or SQL_STILL_EXECUTING
-// on the same statement or descriptor) and writes its refusal only into diagnostics that
-// the running call does not own. Diagnostic calls (the records that keep diagnostics) are
+// on the same statement or descriptor, unless its record has a whileRunning handler) and
+// writes its refusal only into diagnostics that the running call does not own. A handler
+// that frees a statement or descriptor unregisters it and hands it to the gate
+// (GateDefer, handle.h); the claim's end destroys it under the handle lock. Diagnostic calls (the records that keep diagnostics) are
 // never refused and claim nothing: they wait until no call runs on the connection, then
 // read under the handle lock.
 #pragma once
@@ -102,6 +104,10 @@ struct CALLREC {
     int clearDiag;            // 1: clear the handle's diagnostics first; enables failover
     int kind;                 // CallKind
     CallHandler handler;
+    // Run instead of refusing the call when the handle's own call is running on another
+    // thread (SQLCancel): under the handle lock, without a claim or the call's locks, and
+    // without clearing diagnostics. Null: such a call answers SQL_STILL_EXECUTING.
+    CallHandler whileRunning = nullptr;
 };
 
 // A record with the type of its calls' arguments: an entry can hand it no other struct.
@@ -128,6 +134,15 @@ template <auto Handler>
 constexpr auto MakeCall(const char* name, const char* traceFormat, int clearDiag, int kind) {
     using Args = typename HandlerTraits<decltype(Handler)>::Args;
     return CallRec<Args>{{name, traceFormat, clearDiag, kind, &RunTypedHandler<Args, Handler>}};
+}
+
+// As MakeCall, with the handler that serves the call while the handle's own call runs.
+template <auto Handler, auto WhileRunning>
+constexpr auto MakeCallWhileRunning(const char* name, const char* traceFormat, int clearDiag, int kind) {
+    using Args = typename HandlerTraits<decltype(Handler)>::Args;
+    static_assert(std::is_same_v<Args, typename HandlerTraits<decltype(WhileRunning)>::Args>);
+    return CallRec<Args>{{name, traceFormat, clearDiag, kind, &RunTypedHandler<Args, Handler>,
+                          &RunTypedHandler<Args, WhileRunning>}};
 }
 
 // The handle id carried in an ODBC handle; 0 (never a valid id) when the value does not

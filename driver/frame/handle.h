@@ -7,8 +7,10 @@
 // handed to its handler as its header, and only the objects' modules cast it further.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <vector>
 
 #include "driver/diag/diag.h"
 
@@ -41,6 +43,14 @@ constexpr int32_t MagicOf(int kind) {
 struct CONN;
 struct HANDLE_HDR;
 
+// A statement or descriptor record that a handler has freed: unregistered and marked
+// FREED_MAGIC inside the handler, its memory released by destroy (its module's function)
+// once the call's claim ends, under the handle lock.
+struct DOOMED_RECORD {
+    HANDLE_HDR* record;
+    void (*destroy)(HANDLE_HDR* record);
+};
+
 // What the calls on one connection share, kept in the connection: the dispatcher claims it
 // for one call at a time and runs the handler under its call lock.
 struct CALL_GATE {
@@ -57,12 +67,19 @@ struct CALL_GATE {
     // Destroys the owner once its call has closed it for good; set by the owner's module,
     // the one place its kind of record goes. Handle lock held.
     void (*destroy)(HANDLE_HDR* owner) = nullptr;
+    // Statements and descriptors freed by the running call (GateDefer). Another thread may
+    // be between looking one up under the handle lock and reading its magic, so their
+    // memory goes only under the handle lock: at the end of the claim, or when the
+    // connection itself goes. Claim holder only.
+    std::vector<DOOMED_RECORD> doomed;
     FailoverCallback failover = nullptr;
     void* failoverContext = nullptr;
 };
 
 struct HANDLE_HDR {
-    int32_t magic;  // first in every record; FREED_MAGIC once the object is freed
+    // First in every record; FREED_MAGIC once the object is freed. Atomic: a handler sets
+    // it without the handle lock while the dispatcher may read it under that lock.
+    std::atomic<int32_t> magic;
     int32_t kind;   // CallKind
     uint32_t id = 0;
     DIAG diag;
@@ -73,3 +90,17 @@ protected:
     explicit HANDLE_HDR(int32_t k) : magic(MagicOf(k)), kind(k) {}
     ~HANDLE_HDR() = default;
 };
+
+// Hands a freed record (already unregistered, magic FREED_MAGIC) to the gate: it is
+// destroyed when the running call's claim ends. Inside a handler on the gate's connection.
+inline void GateDefer(CALL_GATE* gate, HANDLE_HDR* record, void (*destroy)(HANDLE_HDR*)) {
+    gate->doomed.push_back(DOOMED_RECORD{record, destroy});
+}
+
+// Destroys the records handed to GateDefer. Handle lock held, no call running on them.
+inline void GateReleaseDoomed(CALL_GATE* gate) {
+    std::vector<DOOMED_RECORD> doomed;
+    doomed.swap(gate->doomed);
+    for (const DOOMED_RECORD& d : doomed)
+        d.destroy(d.record);
+}

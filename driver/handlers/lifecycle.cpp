@@ -1,10 +1,12 @@
-// Handle life cycle: environments and connections.
+// Handle life cycle.
 #include "driver/handlers/lifecycle.h"
 
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/conn.h"
+#include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
+#include "driver/objects/stmt.h"
 #include "util/errcode.h"
 
 namespace {
@@ -171,4 +173,125 @@ SQLRETURN DoTransactConn(HANDLE_HDR* conn, const TransactArgs& a) {
 SQLRETURN DoTransactRefused(HANDLE_HDR* h, const TransactArgs&) {
     h->diag.errCode = ERR_OPTION_TYPE_OUT_OF_RANGE;
     return SQL_ERROR;
+}
+
+namespace {
+
+// The checks every statement or descriptor allocation makes first. False with the code
+// on the connection.
+bool MayAllocateOn(CONN* conn, SQLHANDLE* out) {
+    if (out == nullptr) {
+        conn->diag.errCode = ERR_INVALID_ARGUMENT_VALUE;
+        return false;
+    }
+    *out = nullptr;
+    if (conn->state != CONN_CONNECTED) {
+        conn->diag.errCode = ERR_CONNECTION_NOT_OPEN;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+SQLRETURN DoAllocStmt(HANDLE_HDR* h, const OutHandleArgs& a) {
+    auto* conn = static_cast<CONN*>(h);
+    if (!MayAllocateOn(conn, a.out))
+        return SQL_ERROR;
+    STMT* stmt = StmtAlloc(conn);
+    if (stmt == nullptr)
+        return SQL_ERROR;
+    uint32_t id = 0;
+    if (int rc = hdl_Add(&Drv().stmtTable, &id, static_cast<HANDLE_HDR*>(stmt)); rc != 0) {
+        StmtFree(stmt);
+        conn->diag.errCode = rc;
+        return SQL_ERROR;
+    }
+    stmt->id = id;
+    *a.out = HandleFromId(id);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN DoAllocDesc(HANDLE_HDR* h, const OutHandleArgs& a) {
+    auto* conn = static_cast<CONN*>(h);
+    if (!MayAllocateOn(conn, a.out))
+        return SQL_ERROR;
+    DESC* desc = DescAlloc(DESC_USER, DESC_ALLOC_USER, nullptr, conn);
+    if (desc == nullptr)
+        return SQL_ERROR;
+    uint32_t id = 0;
+    if (int rc = hdl_Add(&Drv().descTable, &id, static_cast<HANDLE_HDR*>(desc)); rc != 0) {
+        DescFree(desc);
+        conn->diag.errCode = rc;
+        return SQL_ERROR;
+    }
+    desc->id = id;
+    *a.out = HandleFromId(id);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN DoFreeHandleStmt(HANDLE_HDR* h, const NoArgs&) {
+    auto* stmt = static_cast<STMT*>(h);
+    StmtClose(stmt);
+    StmtFree(stmt);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN DoFreeHandleDesc(HANDLE_HDR* h, const NoArgs&) {
+    auto* desc = static_cast<DESC*>(h);
+    // Its statement still points at it and would use freed memory.
+    if (desc->allocKind != DESC_ALLOC_USER) {
+        desc->diag.errCode = ERR_INVALID_USE_OF_AN_AUTOMATICALLY_ALLOCATED;
+        return SQL_ERROR;
+    }
+    DescFree(desc);
+    return SQL_SUCCESS;
+}
+
+SQLRETURN DoFreeStmt(HANDLE_HDR* h, const FreeStmtArgs& a) {
+    auto* stmt = static_cast<STMT*>(h);
+    switch (a.option) {
+    case SQL_CLOSE:
+        StmtClose(stmt);
+        break;
+    case SQL_DROP:
+        StmtClose(stmt);
+        StmtFree(stmt);
+        return SQL_SUCCESS;
+    case SQL_UNBIND:
+        StmtUnbindAll(stmt);
+        break;
+    case SQL_RESET_PARAMS:
+        StmtResetParams(stmt);
+        break;
+    default:
+        stmt->diag.errCode = ERR_OPTION_TYPE_OUT_OF_RANGE;
+        return SQL_ERROR;
+    }
+    return stmt->diag.errCode != 0 ? SQL_ERROR : SQL_SUCCESS;
+}
+
+SQLRETURN DoCloseCursor(HANDLE_HDR* h, const NoArgs&) {
+    auto* stmt = static_cast<STMT*>(h);
+    if ((stmt->flags & STMT_FLAG_CURSOR_OPEN) == 0) {
+        stmt->diag.errCode = ERR_INVALID_CURSOR_STATE;
+        return SQL_ERROR;
+    }
+    StmtClose(stmt);
+    return stmt->diag.errCode != 0 ? SQL_ERROR : SQL_SUCCESS;
+}
+
+SQLRETURN DoCancel(HANDLE_HDR* h, const NoArgs&) {
+    auto* stmt = static_cast<STMT*>(h);
+    stmt->cancelRequested = false;  // nothing runs that could read it
+    StmtClose(stmt);
+    stmt->diag.errCode = ERR_SQLCANCEL_CLOSED_THE_STATEMENT;
+    return SQL_SUCCESS_WITH_INFO;
+}
+
+SQLRETURN DoCancelRunning(HANDLE_HDR* h, const NoArgs&) {
+    // The running call owns the statement and its diagnostics, and holds the locks the
+    // agent needs: the request is all that may be touched from here.
+    static_cast<STMT*>(h)->cancelRequested = true;
+    return SQL_SUCCESS;
 }

@@ -36,3 +36,24 @@ SQLRETURN DoTransactConn(HANDLE_HDR* conn, const TransactArgs& a);
 // SQLEndTran with a statement or descriptor handle: only environments and connections end
 // transactions (S1092, HY092).
 SQLRETURN DoTransactRefused(HANDLE_HDR* h, const TransactArgs& a);
+
+// Statements and descriptors. Allocation needs a connected connection (08003) and a
+// non-null output (S1009); the output holds 0 until the new handle is registered.
+SQLRETURN DoAllocStmt(HANDLE_HDR* conn, const OutHandleArgs& a);
+SQLRETURN DoAllocDesc(HANDLE_HDR* conn, const OutHandleArgs& a);
+SQLRETURN DoFreeHandleStmt(HANDLE_HDR* stmt, const NoArgs&);
+// An implicit descriptor is its statement's: freeing it is refused (S1017, HY017).
+SQLRETURN DoFreeHandleDesc(HANDLE_HDR* desc, const NoArgs&);
+
+// SQLFreeStmt: the option (SQL_CLOSE, SQL_DROP, SQL_UNBIND, SQL_RESET_PARAMS).
+struct FreeStmtArgs {
+    SQLUSMALLINT option;
+    auto TraceFields() const { return std::tuple(option); }
+};
+SQLRETURN DoFreeStmt(HANDLE_HDR* stmt, const FreeStmtArgs& a);
+// SQLCloseCursor: 24000 without an open cursor.
+SQLRETURN DoCloseCursor(HANDLE_HDR* stmt, const NoArgs&);
+// SQLCancel of a statement no call runs on: closes it (01S05). DoCancelRunning serves a
+// cancel that arrives while a call runs on the statement: it only asks that call to stop.
+SQLRETURN DoCancel(HANDLE_HDR* stmt, const NoArgs&);
+SQLRETURN DoCancelRunning(HANDLE_HDR* stmt, const NoArgs&);

@@ -11,6 +11,7 @@
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/connconf.h"
+#include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
 #include "dtc/dtc.h"
@@ -228,8 +229,9 @@ bool ReadCapabilities(CONN* conn) {
     return autocommit;
 }
 
-// Moves the messages the agent keeps for one of its handles into diag; how many.
-int MoveAgentErrors(const CONN* conn, uint32_t handle, DIAG& diag) {
+}  // namespace
+
+int ConnMoveAgentErrors(const CONN* conn, uint32_t handle, DIAG& diag) {
     const OA_OPTABLE* ops = conn->holder.ops;
     if (handle == 0 || ops == nullptr || ops->DRV_GetErrors == nullptr)
         return 0;
@@ -246,8 +248,6 @@ int MoveAgentErrors(const CONN* conn, uint32_t handle, DIAG& diag) {
         texts.release(&texts);
     return moved;
 }
-
-}  // namespace
 
 void ConnSetOpTableBinder(ConnBindOpTableFn bind) {
     g_bindOpTable.store(bind);
@@ -465,6 +465,7 @@ void ConnFree(CONN* conn) {
 
 void ConnDestroy(CONN* conn) {
     ConnFree(conn);
+    GateReleaseDoomed(&conn->callGate);
     delete conn;
 }
 
@@ -496,22 +497,26 @@ int ConnEndTranOn(CONN* conn, int completionType, DIAG& messages) {
     auto slot = ops == nullptr ? nullptr : completionType == SQL_COMMIT ? ops->DRV_Commit : ops->DRV_Rollback;
     int rc = slot != nullptr ? slot(conn->agentConn) : ERR_DRIVER_NOT_CAPABLE;
     if (rc != 0)
-        MoveAgentErrors(conn, conn->agentConn, messages);
+        ConnMoveAgentErrors(conn, conn->agentConn, messages);
     return rc;
 }
 
 int ConnGetAgentErrors(CONN* conn, STMT* stmt) {
-    return MoveAgentErrors(conn, conn->agentConn, stmt != nullptr ? stmt->diag : conn->diag);
+    return ConnMoveAgentErrors(conn, conn->agentConn, stmt != nullptr ? stmt->diag : conn->diag);
 }
 
 int ConnGetServerErrors(CONN* conn) {
-    return MoveAgentErrors(conn, conn->agentServer, conn->diag);
+    return ConnMoveAgentErrors(conn, conn->agentServer, conn->diag);
 }
 
-void ConnFreeStatements(CONN* /*conn*/) {
-    // No statement hangs on a connection yet.
+void ConnFreeStatements(CONN* conn) {
+    while (STMT* stmt = conn->stmts) {
+        StmtClose(stmt);
+        StmtFree(stmt);
+    }
 }
 
-void ConnFreeUserDescs(CONN* /*conn*/) {
-    // No explicit descriptor can be allocated on a connection yet.
+void ConnFreeUserDescs(CONN* conn) {
+    while (DESC* desc = conn->descs)
+        DescFree(desc);
 }

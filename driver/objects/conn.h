@@ -19,6 +19,7 @@
 
 struct ConnInitialSql;
 struct CONN;
+struct DESC;
 struct ENVR;
 struct STMT;
 
@@ -62,7 +63,9 @@ struct CONN : HANDLE_HDR {
     int32_t state = CONN_ALLOCATED;
     ENVR* envr = nullptr;
     CONN* next = nullptr;   // next connection of the environment
-    STMT* stmts = nullptr;  // the connection's statements, first to last
+    STMT* stmts = nullptr;  // the connection's statements, newest first
+    DESC* descs = nullptr;  // the explicit descriptors allocated on it, newest first
+    uint32_t stmtCounter = 0;  // statements allocated so far
 
     // Settings from the connect string and the data source.
     std::string dsn;  // data source name of the connection, empty when none
@@ -185,10 +188,13 @@ int ConnEndTranOn(CONN* conn, int completionType, DIAG& messages);
 // were moved.
 int ConnGetAgentErrors(CONN* conn, STMT* stmt);
 int ConnGetServerErrors(CONN* conn);
+// Moves the messages the agent keeps for one of its handles into diag, each with its own
+// native code; how many.
+int ConnMoveAgentErrors(const CONN* conn, uint32_t handle, DIAG& diag);
 
-// Closes and frees the connection's statements, first to last; frees the explicit
-// descriptors allocated on it. Statements and descriptors do not hang on connections yet:
-// both do nothing until the statement and descriptor objects fill them in.
+// Closes and frees the connection's statements (their agent statements first: before the
+// agent connection goes); frees the explicit descriptors allocated on it. Their memory
+// goes when the running call's claim ends, or with the connection.
 void ConnFreeStatements(CONN* conn);
 void ConnFreeUserDescs(CONN* conn);
 

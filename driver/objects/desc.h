@@ -1,9 +1,46 @@
-// Descriptor records. The descriptor object itself (its records and fields) comes with the
-// descriptor calls; today a descriptor is the record that the dispatcher and the
-// diagnostics read.
+// Descriptor records: the four implicit descriptors of a statement and the explicit ones
+// an application allocates on a connection, their records (record 0 is the bookmark
+// record and always exists), their defaults, and the carrying of an application
+// descriptor's records into the statement's own bindings.
+//
+// A statement owns its implicit descriptors; a connection owns its explicit ones
+// (CONN::descs). As for statements, a freed descriptor is unregistered and marked inside
+// the call and its memory goes when the claim ends.
 #pragma once
 
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
+
+#include <string>
+#include <vector>
+
 #include "driver/objects/stmt.h"
+
+// Descriptor types.
+constexpr int16_t DESC_USER = 0;
+constexpr int16_t DESC_IRD = 1;
+constexpr int16_t DESC_ARD = 2;
+constexpr int16_t DESC_IPD = 3;
+constexpr int16_t DESC_APD = 4;
+
+// How a descriptor came to be.
+constexpr int16_t DESC_ALLOC_AUTO = 1;  // with its statement
+constexpr int16_t DESC_ALLOC_USER = 2;  // by the application, on a connection
+
+struct DESCREC {
+    int16_t conciseType = 0;
+    void* data = nullptr;
+    SQLLEN* indicator = nullptr;
+    SQLULEN length = 0;
+    std::string name;
+    SQLLEN octetLength = 0;
+    SQLLEN* octetLengthPtr = nullptr;
+    int16_t paramType = 0;
+    int16_t precision = 0;
+    int16_t scale = 0;
+    int16_t type = 0;  // verbose type
+};
 
 struct DESC : HANDLE_HDR {
     // An explicit descriptor belongs to its connection; an implicit one to its statement,
@@ -12,8 +49,30 @@ struct DESC : HANDLE_HDR {
         conn = implicitOwner != nullptr ? implicitOwner->conn : owner;
         gate = conn != nullptr ? &conn->callGate : nullptr;
     }
-    STMT* stmt = nullptr;  // owning statement of an implicit descriptor
+    STMT* stmt = nullptr;   // owning statement of an implicit descriptor
+    DESC* next = nullptr;   // next explicit descriptor of the connection
+    int16_t type = DESC_USER;
+    int16_t allocKind = DESC_ALLOC_USER;
+    SQLULEN arraySize = 1;
+    SQLUSMALLINT* arrayStatus = nullptr;
+    SQLLEN* bindOffset = nullptr;
+    int32_t bindType = 0;
+    SQLULEN* rowsProcessed = nullptr;
+    std::vector<DESCREC> recs = std::vector<DESCREC>(1);  // record 0, then 1 to count
 };
+
+// A new descriptor. Implicit (kind DESC_ALLOC_AUTO, on stmt) ARD, APD, IRD or IPD becomes
+// the statement's (the application ones also current); an explicit one (DESC_USER on
+// conn) joins the connection's list. Null with 16 on the owner. The caller registers it.
+DESC* DescAlloc(int16_t type, int16_t allocKind, STMT* stmt, CONN* conn);
+
+// Frees the descriptor: a statement using an explicit one as current ARD or APD gets its
+// implicit one back (its bindings with it); unregistered and marked freed, its memory
+// goes when the call's claim ends (or with its statement, for an implicit one).
+void DescFree(DESC* desc);
+
+// Releases an implicit descriptor's memory with its statement's. Handle lock held.
+void DescDelete(DESC* desc);
 
 // Queues a message on the descriptor's diagnostics; takes the oldest one off.
 inline void DescAddError(DESC* desc, std::string_view text, int32_t native) {
@@ -22,3 +81,21 @@ inline void DescAddError(DESC* desc, std::string_view text, int32_t native) {
 inline std::optional<ERRMSG> DescNextError(DESC* desc) {
     return ErrListPop(desc->diag);
 }
+
+// Records after record 0.
+inline int DescRecCount(const DESC* desc) {
+    return static_cast<int>(desc->recs.size()) - 1;
+}
+// Record n (0 the bookmark record), or null.
+DESCREC* DescGetRec(DESC* desc, int n);
+// Appends records with their defaults until there are n. 0.
+int DescGrowRecs(DESC* desc, int n);
+// Clears the pointers and the name of a record.
+void DescRecClear(DESCREC* rec);
+// The defaults of a new record of the descriptor's type.
+void DescRecDefaults(const DESC* desc, DESCREC* rec);
+
+// Make the statement's parameter or column bindings exactly those of the application
+// descriptor: what it does not bind is unbound. 0 or an internal code.
+int StmtApplyAPD(STMT* stmt, DESC* apd);
+int StmtApplyARD(STMT* stmt, DESC* ard);

@@ -1,23 +1,197 @@
-// Statement records. The statement object itself (its descriptors, bindings, states and
-// cursor) comes with the statement calls; today a statement is the record that the
-// dispatcher and the diagnostics read.
+// Statement records: allocation with the agent statement and the four implicit
+// descriptors, close, free, the statement's messages, its bound-column list, its parameter
+// array, the cached result-column and parameter descriptions, and the cores of
+// SQLParamOptions, SQLRowCount, SQLNumResultCols and SQLNumParams.
+//
+// A connection owns its statements (CONN::stmts, newest first); a statement owns its
+// agent statement and its implicit descriptors. Everything here runs inside a call on the
+// statement's connection (its call lock and the database lock held) and takes no handle
+// lock: a freed statement is unregistered and marked here, and its memory goes when the
+// call's claim ends (GateDefer, driver/frame/handle.h). Failures leave an internal code in
+// stmt->diag.errCode (or the connection's, for allocation) and the agent's messages queued
+// on the statement.
 #pragma once
 
-#include <sqltypes.h>
+#include <sql.h>
+#include <sqlext.h>
+#include <sqlucode.h>
 
+#include <atomic>
+#include <cstdint>
+#include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "driver/objects/conn.h"
+#include "util/dataset.h"
+
+struct DESC;
+
+// Statement states.
+constexpr int32_t STMT_STATE_FREED = 0;
+constexpr int32_t STMT_STATE_ALLOCATED = 1;  // allocated or closed
+constexpr int32_t STMT_STATE_PREPARED = 2;   // prepared or holding a result
+
+// Bits of STMT::flags.
+constexpr uint16_t STMT_FLAG_PREPARED = 0x1;
+constexpr uint16_t STMT_FLAG_CURSOR_OPEN = 0x2;
+constexpr uint16_t STMT_FLAG_NEEDBIND = 0x4;       // the connection's cn_needbind at allocation
+constexpr uint16_t STMT_FLAG_PARAMS_SEEN = 0x8;    // the agent has the current parameter bindings
+
+// Largest parameter number.
+constexpr uint16_t STMT_MAX_PARAMS = 1024;
+
+// Data-at-execution values accumulated by SQLPutData: one buffer per row. Empty when the
+// agent takes the pieces itself (cn_hasV2DAE).
+using PIECES = std::vector<std::string>;
+
+// One bound column (SQLBindCol), in binding order.
+struct BINDCOL {
+    uint16_t column = 0;  // 0: bookmark
+    int16_t cType = 0;
+    void* data = nullptr;
+    SQLLEN bufferLength = 0;
+    SQLLEN* indicator = nullptr;
+    SQLLEN* octetLength = nullptr;
+    PIECES pieces;
+};
+
+// One bound parameter (SQLBindParameter), at index number - 1.
+struct PARAMREC {
+    uint16_t number = 0;  // 0: not bound
+    int16_t cType = 0;
+    SQLLEN fixedCSize = 0;  // SQL_NTS for variable-length C types
+    int16_t sqlType = 0;
+    SQLULEN columnSize = 0;
+    int16_t scale = 0;
+    void* data = nullptr;
+    SQLLEN* indicator = nullptr;
+    SQLLEN* octetLength = nullptr;
+    SQLLEN bufferLength = 0;
+    int16_t paramType = SQL_PARAM_INPUT;
+    PIECES pieces;
+};
+
+// What the agent last saw of a parameter: a change of any of these clears
+// STMT_FLAG_PARAMS_SEEN.
+struct PARAMSHADOW {
+    int16_t sqlType = 0;
+    int16_t cType = 0;
+    int32_t columnSize = 0;  // low 32 bits
+    int16_t scale = 0;
+    int16_t paramType = 0;
+    bool operator==(const PARAMSHADOW&) const = default;
+};
+
+// The statement's cursor settings: requested and current cursor type and concurrency (the
+// agent may take others at prepare), bookmarks and the rowset size.
+struct STMT_CURSOR {
+    uint32_t requestedType = SQL_CURSOR_FORWARD_ONLY;
+    uint32_t currentType = SQL_CURSOR_FORWARD_ONLY;
+    uint32_t requestedConcurrency = SQL_CONCUR_READ_ONLY;
+    uint32_t currentConcurrency = SQL_CONCUR_READ_ONLY;
+    bool attrsChanged = false;  // the requested values are still to be given to the agent
+    bool bookmarks = false;     // column 0 is described and bound
+    SQLULEN rowsetSize = 1;
+};
+
+// Descriptions owned by the statement: an array from the agent (freed with the C heap,
+// each entry's four texts too).
+struct COLDESC_ARRAY {
+    COLDESC* items = nullptr;
+    uint16_t count = 0;
+    COLDESC_ARRAY() = default;
+    ~COLDESC_ARRAY() { reset(); }
+    COLDESC_ARRAY(const COLDESC_ARRAY&) = delete;
+    COLDESC_ARRAY& operator=(const COLDESC_ARRAY&) = delete;
+    void reset();
+    // Takes over an array the agent handed out.
+    void adopt(COLDESC* descs, uint16_t n) {
+        reset();
+        items = descs;
+        count = n;
+    }
+};
 
 struct STMT : HANDLE_HDR {
     explicit STMT(CONN* owner) : HANDLE_HDR(CALL_KIND_STMT) {
         conn = owner;
         gate = owner != nullptr ? &owner->callGate : nullptr;
     }
+
+    int32_t state = STMT_STATE_ALLOCATED;
+    uint16_t flags = 0;        // STMT_FLAG_*
+    STMT* next = nullptr;      // next statement of the connection
+    uint32_t sequence = 0;     // the connection's statement counter at allocation
+    uint32_t agentStmt = 0;    // from agent slot 7
+
+    // Statement options, from the connection's defaults.
+    int32_t queryTimeout = 0;
+    SQLULEN maxLength = 0;
+    SQLULEN maxRows = 0;
+    int32_t bindType = 0;  // 0 column-wise, else the row size
+    int32_t noScan = 0;
+    uint32_t asyncEnable = 0;
+
+    // Descriptions of the prepared statement, loaded on first use.
+    bool paramDescsLoaded = false;
+    COLDESC_ARRAY paramDescs;
+    bool resultDescsLoaded = false;
+    COLDESC_ARRAY resultDescs;
+    std::unique_ptr<COLDESC> bookmarkDesc;  // column 0, made once per statement
+    uint16_t rowsPerFetch = 0;
+    uint16_t blockPos = 0;
+
+    // Parameter kinds of the prepared text: input, output, input-output, and whether the
+    // agent could not tell.
+    uint16_t inParams = 0;
+    uint16_t outParams = 0;
+    uint16_t inOutParams = 0;
+    bool paramKindsUnknown = false;
+
+    std::vector<BINDCOL> boundCols;
+    std::vector<PARAMREC> params;       // capacity = size
+    std::vector<PARAMSHADOW> shadows;   // one per entry of params
+
+    int16_t daeState = 0;               // data at execution: 0 none
+    uint32_t paramSetSize = 1;          // SQLParamOptions / SQL_ATTR_PARAMSET_SIZE
+    SQLULEN* rowsProcessed = nullptr;
+
+    STMT_CURSOR cursor;
+
+    // Descriptors: the implicit four, and the current application ones (an explicit
+    // descriptor of the connection, or the implicit one).
+    DESC* implicitArd = nullptr;
+    DESC* implicitApd = nullptr;
+    DESC* ard = nullptr;
+    DESC* apd = nullptr;
+    DESC* ird = nullptr;
+    DESC* ipd = nullptr;
+
     SQLLEN rowCount = -1;  // rows of the last execution, -1 when unknown
-    bool isQuery = false;  // the statement text is a SELECT, which opens a cursor
+    bool isQuery = false;  // the prepared text begins as a SELECT, which opens a cursor
+
+    // Set by SQLCancel from another thread while a call runs on the statement; the running
+    // execution reads and clears it.
+    std::atomic<bool> cancelRequested{false};
 };
+
+// A new statement at the head of the connection's list, with its agent statement and its
+// implicit descriptors registered; the caller registers the statement. Null with the code
+// on the connection (08003 when not connected, the agent's code, 16, or the handle
+// table's).
+STMT* StmtAlloc(CONN* conn);
+
+// Closes the cursor: data at execution off, and when a result is held the agent's cursor
+// closed and the state back to allocated.
+void StmtClose(STMT* stmt);
+
+// Frees everything the statement holds, its agent statement and its implicit descriptors
+// (a current explicit descriptor stays: it is the connection's), unlinks and unregisters
+// it and marks it freed; its memory goes when the call's claim ends.
+void StmtFree(STMT* stmt);
 
 // Queues a message on the statement's diagnostics; takes the oldest one off.
 inline void StmtAddError(STMT* stmt, std::string_view text, int32_t native) {
@@ -26,3 +200,46 @@ inline void StmtAddError(STMT* stmt, std::string_view text, int32_t native) {
 inline std::optional<ERRMSG> StmtNextError(STMT* stmt) {
     return ErrListPop(stmt->diag);
 }
+// Moves the agent statement's messages, then the agent connection's, onto the statement,
+// each with its own native code. True when any came.
+bool StmtGetAgentErrors(STMT* stmt);
+
+// Binds a column, replacing a binding of the same column in its place. 0.
+int StmtBindColAdd(STMT* stmt, BINDCOL col);
+// Unbinds a column; no binding is no error.
+void StmtBindColRemove(STMT* stmt, uint16_t column);
+// The binding of a column, or null.
+BINDCOL* StmtGetBoundCol(STMT* stmt, uint16_t column);
+
+// Stores a parameter at its number (1 to 1024, else -1 with code 28); growing the array
+// by ten past the number. A change of its types clears STMT_FLAG_PARAMS_SEEN.
+int StmtSetParam(STMT* stmt, PARAMREC param);
+// The parameter n, or null when n is 0 or beyond the array.
+PARAMREC* StmtGetParam(STMT* stmt, uint16_t n);
+
+// SQLFreeStmt(SQL_UNBIND): no column binding, the current ARD without records.
+void StmtUnbindAll(STMT* stmt);
+// SQLFreeStmt(SQL_RESET_PARAMS): no parameter binding; the APD and IPD keep their records.
+void StmtResetParams(STMT* stmt);
+
+// Drop the description caches (the result's also drops the parameters').
+void StmtFreeParamDescs(STMT* stmt);
+void StmtFreeResultDescs(STMT* stmt);
+
+// Whether a result column is one the agent added (a name beginning "*I", "*O", "*B" or
+// "*U"), which applications are not shown.
+bool StmtIsHiddenColumn(const COLDESC& d);
+// The result-column descriptions, loaded on first use; null on failure (code on the
+// statement). The array holds the hidden columns too.
+const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt);
+// Column n as the application counts (hidden columns skipped); 0 is the bookmark column
+// when bookmarks are on. Null with 17 (S1002) for any other number, or on failure.
+const COLDESC* StmtGetColDesc(STMT* stmt, uint16_t column);
+// Parameter n (from 1), loading the descriptions first; null with 28 (S1093) out of range.
+const COLDESC* StmtGetParamDesc(STMT* stmt, uint16_t n);
+
+// Cores of the small statement calls: 0 or an internal code.
+int StmtParamOptions(STMT* stmt, SQLULEN rows, SQLULEN* rowsProcessed);
+int StmtRowCount(STMT* stmt, SQLLEN* out);
+int StmtNumResultCols(STMT* stmt, SQLSMALLINT* out);
+int StmtNumParams(STMT* stmt, SQLSMALLINT* out);

@@ -56,13 +56,16 @@ for driver in ("Tessaryn Vell for Progress 11 SQL-92 (Unicode)", "Tessaryn Vell 
     assert os.path.exists(db), db
 for dsn in ("wide", "narrow"):
     conn = pyodbc.connect("DSN=%s" % dsn, autocommit=True)
-    # Statements are not built yet: the driver's own diagnostic must come back through
-    # unixODBC (wide or narrow diagnostic calls), state and text intact.
+    # Execution is not built yet: the statement is allocated and prepared, and the
+    # driver's own diagnostic comes back through unixODBC (wide or narrow diagnostic
+    # calls), state and text intact.
+    cursor = conn.cursor()
     try:
-        conn.cursor()
-        raise AssertionError("a statement handle was allocated")
+        cursor.execute("select 1")
+        raise AssertionError("a statement was executed")
     except pyodbc.Error as e:
         assert e.args[0] == "HYC00" and "[Tessaryn][ODBC][Driver]Driver not capable" in e.args[1], e.args
+    cursor.close()
     conn.close()
 # A braced password is one value: the ';' and the keyword inside it do not reach the
 # driver as a setting, so the data source's database is the one opened (the embedded

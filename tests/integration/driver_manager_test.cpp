@@ -275,3 +275,105 @@ TEST(DriverManagerConnect, DialogThatCannotBeShownFails) {
 }
 
 }  // namespace
+
+namespace {
+
+// A statement of a connection to a database of this process's own that holds t(a, b):
+// its first connect runs the initial SQL that creates the table.
+struct Statement {
+    Dbc c;
+    SQLHSTMT hstmt = SQL_NULL_HSTMT;
+    std::string db;
+    Statement(const Library& lib) {
+        db = Unique(lib.wide ? "stmt-w" : "stmt-a", "db");
+        std::string sql = Unique(lib.wide ? "stmt-w" : "stmt-a", "sql");
+        std::filesystem::remove(db);
+        WriteFileAtomically(sql, "create table t (a integer, b varchar(20))");
+        std::string out;
+        SQLRETURN rc = DriverConnect(lib, c.hdbc, std::string("DRIVER={") + lib.driver + "};DATABASENAME=" + db +
+                                                      ";INITSQL=" + sql, &out);
+        std::filesystem::remove(sql);
+        EXPECT_EQ(rc, SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, c.hdbc);
+        EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, c.hdbc, &hstmt), SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, c.hdbc);
+    }
+    ~Statement() {
+        SQLFreeHandle(SQL_HANDLE_STMT, hstmt);
+        SQLDisconnect(c.hdbc);
+        std::filesystem::remove(db);
+    }
+};
+
+SQLRETURN Prepare(const Library& lib, SQLHSTMT h, const std::string& text) {
+    if (lib.wide)
+        return SQLPrepareW(h, Wide(text).data(), SQL_NTS);
+    return SQLPrepare(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
+}
+
+}  // namespace
+
+TEST(DriverManagerStatement, PreparedSelectAndInsertAreDescribed) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        ASSERT_EQ(Prepare(lib, s.hstmt, "select a, b, a * 2 from t"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        SQLSMALLINT n = -1;
+        EXPECT_EQ(SQLNumResultCols(s.hstmt, &n), SQL_SUCCESS);
+        EXPECT_EQ(n, 3);
+        ASSERT_EQ(Prepare(lib, s.hstmt, "insert into t (a, b) values (?, ?)"), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        EXPECT_EQ(SQLNumParams(s.hstmt, &n), SQL_SUCCESS);
+        EXPECT_EQ(n, 2);
+        EXPECT_EQ(SQLNumResultCols(s.hstmt, &n), SQL_SUCCESS);
+        EXPECT_EQ(n, 0);
+    }
+}
+
+TEST(DriverManagerStatement, NativeSqlShowsTheEscapeTranslation) {
+    const std::string in = "select {fn ucase(b)} from t";
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        std::string out;
+        SQLINTEGER len = 0;
+        SQLRETURN rc;
+        if (lib.wide) {
+            SQLWCHAR buf[256] = {};
+            rc = SQLNativeSqlW(s.c.hdbc, Wide(in).data(), SQL_NTS, buf, 256, &len);
+            out = Narrow(buf, 256);
+        } else {
+            SQLCHAR buf[256] = {};
+            rc = SQLNativeSql(s.c.hdbc, reinterpret_cast<SQLCHAR*>(const_cast<char*>(in.c_str())), SQL_NTS, buf,
+                              sizeof buf, &len);
+            out = reinterpret_cast<char*>(buf);
+        }
+        ASSERT_EQ(rc, SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, s.c.hdbc);
+        EXPECT_EQ(out.find('{'), std::string::npos) << out;
+        EXPECT_NE(out.find("(b)"), std::string::npos) << out;
+        EXPECT_EQ(len, static_cast<SQLINTEGER>(out.size()));
+    }
+}
+
+TEST(DriverManagerStatement, CursorNamesRoundTrip) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        std::string name;
+        SQLSMALLINT len = 0;
+        if (lib.wide) {
+            ASSERT_EQ(SQLSetCursorNameW(s.hstmt, Wide("orders_cur").data(), SQL_NTS), SQL_SUCCESS)
+                << DiagText(SQL_HANDLE_STMT, s.hstmt);
+            SQLWCHAR buf[64] = {};
+            EXPECT_EQ(SQLGetCursorNameW(s.hstmt, buf, 64, &len), SQL_SUCCESS);
+            name = Narrow(buf, 64);
+        } else {
+            ASSERT_EQ(SQLSetCursorName(s.hstmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>("orders_cur")), SQL_NTS),
+                      SQL_SUCCESS)
+                << DiagText(SQL_HANDLE_STMT, s.hstmt);
+            SQLCHAR buf[64] = {};
+            EXPECT_EQ(SQLGetCursorName(s.hstmt, buf, sizeof buf, &len), SQL_SUCCESS);
+            name = reinterpret_cast<char*>(buf);
+        }
+        EXPECT_EQ(name, "orders_cur");
+        EXPECT_EQ(len, 10);
+    }
+}
