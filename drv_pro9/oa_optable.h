@@ -157,10 +157,9 @@ struct OA_SERVERREQ {
 // the options text (which may carry OA_WIDE_PREFIX), the database path, the database
 // options ("-H host -S service"), the read-only flag, the user, the password, the
 // connection settings, the facts of the library the request comes from and the initial
-// SQL. It copies what it keeps: nothing of the
-// request's belongs to the connection once slot 5 returns. The agent may replace a null user, password or database path by an
-// empty string of its own allocation (C heap); the request's owner frees those with the
-// rest.
+// SQL. It copies what it keeps: nothing of the request's belongs to the connection once
+// slot 5 returns. The agent may replace a null user, password or database path by an empty
+// string of its own allocation (C heap); the request's owner frees those with the rest.
 //
 // The initial SQL travels with the request, never through process state, so that it runs
 // on the connection of the connect that named it and on no other: the ODBC side reads the

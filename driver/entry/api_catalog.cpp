@@ -15,11 +15,11 @@ constexpr int kStmt = CALL_KIND_STMT;
 #define VARNO_COLUMNS_FORMAT VARNO_TABLE3_FORMAT " szColumnName=%lX cbColumnName=%d"
 #define VARNO_PROC3_FORMAT \
     "szProcQualifier=%lX cbProcQualifier=%d szProcOwner=%lX cbProcOwner=%d szProcName=%lX cbProcName=%d"
-#define VARNO_FOREIGNKEYS_FORMAT                                                                            \
-    "szPkTQual=%lX cbPkTQual=%d szPkTOwn=%lX cbPkTOwn=%d szPkTName=%lX cbPkTName=%d szFkTQual=%lX "      \
+#define VARNO_FOREIGNKEYS_FORMAT                                                                    \
+    "szPkTQual=%lX cbPkTQual=%d szPkTOwn=%lX cbPkTOwn=%d szPkTName=%lX cbPkTName=%d szFkTQual=%lX " \
     "cbFkTQual=%d szFkTOwn=%lX cbFkTOwn=%d szFkTName=%lX cbFkTName=%d"
-#define VARNO_SPECIALCOLUMNS_FORMAT                                                                          \
-    "fColType=%u szTableQual=%lX cbTableQual=%d szTableOwner=%lX cbTableOwner=%d szTableName=%lX "        \
+#define VARNO_SPECIALCOLUMNS_FORMAT                                                                \
+    "fColType=%u szTableQual=%lX cbTableQual=%d szTableOwner=%lX cbTableOwner=%d szTableName=%lX " \
     "cbTableName=%d fScope=%u fNullable==%u"
 
 constexpr auto kColumnPrivileges = MakePendingCall("ColumnPrivileges", VARNO_COLUMNS_FORMAT, kStmt);
@@ -30,8 +30,10 @@ constexpr auto kForeignKeys = MakePendingCall("ForeignKeys", VARNO_FOREIGNKEYS_F
 constexpr auto kForeignKeysW = MakePendingCall("ForeignKeysW", VARNO_FOREIGNKEYS_FORMAT, kStmt);
 constexpr auto kPrimaryKeys = MakePendingCall("PrimaryKeys", VARNO_TABLE3_FORMAT, kStmt);
 constexpr auto kPrimaryKeysW = MakePendingCall("PrimaryKeysW", VARNO_TABLE3_FORMAT, kStmt);
-constexpr auto kProcedureColumns = MakePendingCall("ProcedureColumns", VARNO_PROC3_FORMAT " szColumnName=%lX cbColumnName=%d", kStmt);
-constexpr auto kProcedureColumnsW = MakePendingCall("ProcedureColumnsW", VARNO_PROC3_FORMAT " szColumnName=%lX cbColumnName=%d", kStmt);
+constexpr auto kProcedureColumns =
+    MakePendingCall("ProcedureColumns", VARNO_PROC3_FORMAT " szColumnName=%lX cbColumnName=%d", kStmt);
+constexpr auto kProcedureColumnsW =
+    MakePendingCall("ProcedureColumnsW", VARNO_PROC3_FORMAT " szColumnName=%lX cbColumnName=%d", kStmt);
 constexpr auto kProcedures = MakePendingCall("Procedures", VARNO_PROC3_FORMAT, kStmt);
 constexpr auto kProceduresW = MakePendingCall("ProceduresW", VARNO_PROC3_FORMAT, kStmt);
 constexpr auto kSpecialColumns = MakePendingCall("SpecialColumns", VARNO_SPECIALCOLUMNS_FORMAT, kStmt);
@@ -46,22 +48,23 @@ constexpr auto kTablesW = MakePendingCall("TablesW", VARNO_TABLE3_FORMAT " szTab
 }  // namespace
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColumnPrivileges(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
-                                                   SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab,
-                                                   SQLCHAR* col, SQLSMALLINT cbCol) {
+                                                   SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab, SQLCHAR* col,
+                                                   SQLSMALLINT cbCol) {
     return CallODBC(kColumnPrivileges, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab, col, cbCol));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColumnPrivilegesW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
-                                                    SQLSMALLINT cbSch, SQLWCHAR* tab, SQLSMALLINT cbTab,
-                                                    SQLWCHAR* col, SQLSMALLINT cbCol) {
+                                                    SQLSMALLINT cbSch, SQLWCHAR* tab, SQLSMALLINT cbTab, SQLWCHAR* col,
+                                                    SQLSMALLINT cbCol) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab), k(col, cbCol);
     WideHook w({&c, &s, &t, &k});
-    return CallODBC(kColumnPrivilegesW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), k.text(), k.len16()), w.hook());
+    return CallODBC(kColumnPrivilegesW, h,
+                    Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), k.text(), k.len16()),
+                    w.hook());
 }
 
-VARNO_EXPORT SQLRETURN SQL_API SQLColumns(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
-                                          SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab, SQLCHAR* col,
-                                          SQLSMALLINT cbCol) {
+VARNO_EXPORT SQLRETURN SQL_API SQLColumns(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch, SQLSMALLINT cbSch,
+                                          SQLCHAR* tab, SQLSMALLINT cbTab, SQLCHAR* col, SQLSMALLINT cbCol) {
     return CallODBC(kColumns, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab, col, cbCol));
 }
 
@@ -70,15 +73,18 @@ VARNO_EXPORT SQLRETURN SQL_API SQLColumnsW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLIN
                                            SQLSMALLINT cbCol) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab), k(col, cbCol);
     WideHook w({&c, &s, &t, &k});
-    return CallODBC(kColumnsW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), k.text(), k.len16()), w.hook());
+    return CallODBC(kColumnsW, h,
+                    Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), k.text(), k.len16()),
+                    w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLForeignKeys(SQLHSTMT h, SQLCHAR* pkCat, SQLSMALLINT cbPkCat, SQLCHAR* pkSch,
-                                              SQLSMALLINT cbPkSch, SQLCHAR* pkTab, SQLSMALLINT cbPkTab,
-                                              SQLCHAR* fkCat, SQLSMALLINT cbFkCat, SQLCHAR* fkSch,
-                                              SQLSMALLINT cbFkSch, SQLCHAR* fkTab, SQLSMALLINT cbFkTab) {
-    return CallODBC(kForeignKeys, h, Pending(pkCat, cbPkCat, pkSch, cbPkSch, pkTab, cbPkTab, fkCat, cbFkCat, fkSch,
-                    cbFkSch, fkTab, cbFkTab));
+                                              SQLSMALLINT cbPkSch, SQLCHAR* pkTab, SQLSMALLINT cbPkTab, SQLCHAR* fkCat,
+                                              SQLSMALLINT cbFkCat, SQLCHAR* fkSch, SQLSMALLINT cbFkSch, SQLCHAR* fkTab,
+                                              SQLSMALLINT cbFkTab) {
+    return CallODBC(
+        kForeignKeys, h,
+        Pending(pkCat, cbPkCat, pkSch, cbPkSch, pkTab, cbPkTab, fkCat, cbFkCat, fkSch, cbFkSch, fkTab, cbFkTab));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT h, SQLWCHAR* pkCat, SQLSMALLINT cbPkCat, SQLWCHAR* pkSch,
@@ -88,7 +94,10 @@ VARNO_EXPORT SQLRETURN SQL_API SQLForeignKeysW(SQLHSTMT h, SQLWCHAR* pkCat, SQLS
     WideIn pc(pkCat, cbPkCat), ps(pkSch, cbPkSch), pt(pkTab, cbPkTab);
     WideIn fc(fkCat, cbFkCat), fs(fkSch, cbFkSch), ft(fkTab, cbFkTab);
     WideHook w({&pc, &ps, &pt, &fc, &fs, &ft});
-    return CallODBC(kForeignKeysW, h, Pending(pc.text(), pc.len16(), ps.text(), ps.len16(), pt.text(), pt.len16(), fc.text(), fc.len16(), fs.text(), fs.len16(), ft.text(), ft.len16()), w.hook());
+    return CallODBC(kForeignKeysW, h,
+                    Pending(pc.text(), pc.len16(), ps.text(), ps.len16(), pt.text(), pt.len16(), fc.text(), fc.len16(),
+                            fs.text(), fs.len16(), ft.text(), ft.len16()),
+                    w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLPrimaryKeys(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
@@ -104,8 +113,8 @@ VARNO_EXPORT SQLRETURN SQL_API SQLPrimaryKeysW(SQLHSTMT h, SQLWCHAR* cat, SQLSMA
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLProcedureColumns(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
-                                                   SQLSMALLINT cbSch, SQLCHAR* proc, SQLSMALLINT cbProc,
-                                                   SQLCHAR* col, SQLSMALLINT cbCol) {
+                                                   SQLSMALLINT cbSch, SQLCHAR* proc, SQLSMALLINT cbProc, SQLCHAR* col,
+                                                   SQLSMALLINT cbCol) {
     return CallODBC(kProcedureColumns, h, Pending(cat, cbCat, sch, cbSch, proc, cbProc, col, cbCol));
 }
 
@@ -114,7 +123,9 @@ VARNO_EXPORT SQLRETURN SQL_API SQLProcedureColumnsW(SQLHSTMT h, SQLWCHAR* cat, S
                                                     SQLWCHAR* col, SQLSMALLINT cbCol) {
     WideIn c(cat, cbCat), s(sch, cbSch), p(proc, cbProc), k(col, cbCol);
     WideHook w({&c, &s, &p, &k});
-    return CallODBC(kProcedureColumnsW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), p.text(), p.len16(), k.text(), k.len16()), w.hook());
+    return CallODBC(kProcedureColumnsW, h,
+                    Pending(c.text(), c.len16(), s.text(), s.len16(), p.text(), p.len16(), k.text(), k.len16()),
+                    w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLProcedures(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
@@ -135,27 +146,29 @@ VARNO_EXPORT SQLRETURN SQL_API SQLSpecialColumns(SQLHSTMT h, SQLUSMALLINT type, 
     return CallODBC(kSpecialColumns, h, Pending(type, cat, cbCat, sch, cbSch, tab, cbTab, scope, nullable));
 }
 
-VARNO_EXPORT SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT h, SQLUSMALLINT type, SQLWCHAR* cat,
-                                                  SQLSMALLINT cbCat, SQLWCHAR* sch, SQLSMALLINT cbSch,
-                                                  SQLWCHAR* tab, SQLSMALLINT cbTab, SQLUSMALLINT scope,
-                                                  SQLUSMALLINT nullable) {
+VARNO_EXPORT SQLRETURN SQL_API SQLSpecialColumnsW(SQLHSTMT h, SQLUSMALLINT type, SQLWCHAR* cat, SQLSMALLINT cbCat,
+                                                  SQLWCHAR* sch, SQLSMALLINT cbSch, SQLWCHAR* tab, SQLSMALLINT cbTab,
+                                                  SQLUSMALLINT scope, SQLUSMALLINT nullable) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab);
     WideHook w({&c, &s, &t});
-    return CallODBC(kSpecialColumnsW, h, Pending(type, c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), scope, nullable), w.hook());
+    return CallODBC(kSpecialColumnsW, h,
+                    Pending(type, c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), scope, nullable),
+                    w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLStatistics(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
-                                             SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab,
-                                             SQLUSMALLINT unique, SQLUSMALLINT accuracy) {
+                                             SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab, SQLUSMALLINT unique,
+                                             SQLUSMALLINT accuracy) {
     return CallODBC(kStatistics, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab, unique, accuracy));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLStatisticsW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT cbCat, SQLWCHAR* sch,
-                                              SQLSMALLINT cbSch, SQLWCHAR* tab, SQLSMALLINT cbTab,
-                                              SQLUSMALLINT unique, SQLUSMALLINT accuracy) {
+                                              SQLSMALLINT cbSch, SQLWCHAR* tab, SQLSMALLINT cbTab, SQLUSMALLINT unique,
+                                              SQLUSMALLINT accuracy) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab);
     WideHook w({&c, &s, &t});
-    return CallODBC(kStatisticsW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), unique, accuracy), w.hook());
+    return CallODBC(kStatisticsW, h,
+                    Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), unique, accuracy), w.hook());
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLTablePrivileges(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
@@ -167,12 +180,12 @@ VARNO_EXPORT SQLRETURN SQL_API SQLTablePrivilegesW(SQLHSTMT h, SQLWCHAR* cat, SQ
                                                    SQLSMALLINT cbSch, SQLWCHAR* tab, SQLSMALLINT cbTab) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab);
     WideHook w({&c, &s, &t});
-    return CallODBC(kTablePrivilegesW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16()), w.hook());
+    return CallODBC(kTablePrivilegesW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16()),
+                    w.hook());
 }
 
-VARNO_EXPORT SQLRETURN SQL_API SQLTables(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch,
-                                         SQLSMALLINT cbSch, SQLCHAR* tab, SQLSMALLINT cbTab, SQLCHAR* type,
-                                         SQLSMALLINT cbType) {
+VARNO_EXPORT SQLRETURN SQL_API SQLTables(SQLHSTMT h, SQLCHAR* cat, SQLSMALLINT cbCat, SQLCHAR* sch, SQLSMALLINT cbSch,
+                                         SQLCHAR* tab, SQLSMALLINT cbTab, SQLCHAR* type, SQLSMALLINT cbType) {
     return CallODBC(kTables, h, Pending(cat, cbCat, sch, cbSch, tab, cbTab, type, cbType));
 }
 
@@ -181,5 +194,7 @@ VARNO_EXPORT SQLRETURN SQL_API SQLTablesW(SQLHSTMT h, SQLWCHAR* cat, SQLSMALLINT
                                           SQLSMALLINT cbType) {
     WideIn c(cat, cbCat), s(sch, cbSch), t(tab, cbTab), y(type, cbType);
     WideHook w({&c, &s, &t, &y});
-    return CallODBC(kTablesW, h, Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), y.text(), y.len16()), w.hook());
+    return CallODBC(kTablesW, h,
+                    Pending(c.text(), c.len16(), s.text(), s.len16(), t.text(), t.len16(), y.text(), y.len16()),
+                    w.hook());
 }

@@ -12,7 +12,7 @@ constexpr int kDesc = CALL_KIND_DESC;
 
 #define VARNO_GETDESCFIELD_FORMAT "RecNumber=%d FieldIdentifier=%d\nValuePtr=%lX BufferLength=%d StringLengthPtr=%lX"
 #define VARNO_SETDESCFIELD_FORMAT "RecNumber=%d FieldIdentifier=%d\nValuePtr=%lX StringLength=%d"
-#define VARNO_GETDESCREC_FORMAT                                                          \
+#define VARNO_GETDESCREC_FORMAT                                                               \
     "RecNumber=%d\nName=%lX BufferLength=%d StringLengthPtr=%lX\nTypePtr=%lX SubTypePtr=%lX " \
     "LengthPtr=%lX\nPrecisionPtr=%lX ScalePtr=%lX NullablePtr=%lX"
 
@@ -22,9 +22,11 @@ constexpr auto kSetDescField = MakePendingCall("SetDescField", VARNO_SETDESCFIEL
 constexpr auto kSetDescFieldW = MakePendingCall("SetDescFieldW", VARNO_SETDESCFIELD_FORMAT, kDesc);
 constexpr auto kGetDescRec = MakePendingCall("GetDescRec", VARNO_GETDESCREC_FORMAT, kDesc);
 constexpr auto kGetDescRecW = MakePendingCall("GetDescRecW", VARNO_GETDESCREC_FORMAT, kDesc);
-constexpr auto kSetDescRec = MakePendingCall("SetDescRec",
-                          "RecNumber=%d\nType=%d SubType=%d Length=%d Precision=%d Scale=%d\nDataPtr=%lX "
-                          "StringLengthPtr=%lX IndicatorPtr=%lX", kDesc);
+constexpr auto kSetDescRec =
+    MakePendingCall("SetDescRec",
+                    "RecNumber=%d\nType=%d SubType=%d Length=%d Precision=%d Scale=%d\nDataPtr=%lX "
+                    "StringLengthPtr=%lX IndicatorPtr=%lX",
+                    kDesc);
 constexpr auto kCopyDesc = MakePendingCall("CopyDesc", "TargetDescHandle=%lX", kDesc);
 
 }  // namespace
@@ -53,22 +55,24 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetDescRec(SQLHDESC h, SQLSMALLINT rec, SQLCHA
                                              SQLSMALLINT* pcbName, SQLSMALLINT* type, SQLSMALLINT* subType,
                                              SQLLEN* length, SQLSMALLINT* precision, SQLSMALLINT* scale,
                                              SQLSMALLINT* nullable) {
-    return CallODBC(kGetDescRec, h, Pending(rec, name, cbMax, pcbName, type, subType, length, precision, scale, nullable,
-                    WIDTH_NARROW));
+    return CallODBC(
+        kGetDescRec, h,
+        Pending(rec, name, cbMax, pcbName, type, subType, length, precision, scale, nullable, WIDTH_NARROW));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetDescRecW(SQLHDESC h, SQLSMALLINT rec, SQLWCHAR* name, SQLSMALLINT cbMax,
                                               SQLSMALLINT* pcbName, SQLSMALLINT* type, SQLSMALLINT* subType,
                                               SQLLEN* length, SQLSMALLINT* precision, SQLSMALLINT* scale,
                                               SQLSMALLINT* nullable) {
-    return CallODBC(kGetDescRecW, h, Pending(rec, name, cbMax, pcbName, type, subType, length, precision, scale, nullable,
-                    WIDTH_WIDE));
+    return CallODBC(kGetDescRecW, h,
+                    Pending(rec, name, cbMax, pcbName, type, subType, length, precision, scale, nullable, WIDTH_WIDE));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetDescRec(SQLHDESC h, SQLSMALLINT rec, SQLSMALLINT type, SQLSMALLINT subType,
-                                             SQLLEN length, SQLSMALLINT precision, SQLSMALLINT scale,
-                                             SQLPOINTER data, SQLLEN* stringLength, SQLLEN* indicator) {
-    return CallODBC(kSetDescRec, h, Pending(rec, type, subType, length, precision, scale, data, stringLength, indicator));
+                                             SQLLEN length, SQLSMALLINT precision, SQLSMALLINT scale, SQLPOINTER data,
+                                             SQLLEN* stringLength, SQLLEN* indicator) {
+    return CallODBC(kSetDescRec, h,
+                    Pending(rec, type, subType, length, precision, scale, data, stringLength, indicator));
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLCopyDesc(SQLHDESC source, SQLHDESC target) {

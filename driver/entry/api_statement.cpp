@@ -29,17 +29,23 @@ constexpr auto kMoreResults = MakeCall<DoMoreResults>("MoreResults", "", 1, kStm
 constexpr auto kParamOptions = MakeCall<DoParamOptions>("ParamOptions", "crow=%lu pirow=%lX", 1, kStmt);
 constexpr auto kSetCursorName = MakeCall<DoSetCursorName>("SetCursorName", "szCursor=%lX cbCursor=%d", 1, kStmt);
 constexpr auto kSetCursorNameW = MakeCall<DoSetCursorName>("SetCursorNameW", "szCursor=%lX cbCursor=%d", 1, kStmt);
-constexpr auto kGetCursorName = MakeCall<DoGetCursorName>("GetCursorName", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", 1, kStmt);
-constexpr auto kGetCursorNameW = MakeCall<DoGetCursorName>("GetCursorNameW", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", 1, kStmt);
-constexpr auto kBindParameter = MakePendingCall("BindParameter",
-                             "ipar=%u fParamType=%d fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX "
-                             "cbValueMax=%lu pcbValue=%lX", kStmt);
-constexpr auto kSetParam = MakePendingCall("SetParam",
-                        "ipar=%u fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX pcbValue=%lX", kStmt);
+constexpr auto kGetCursorName =
+    MakeCall<DoGetCursorName>("GetCursorName", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", 1, kStmt);
+constexpr auto kGetCursorNameW =
+    MakeCall<DoGetCursorName>("GetCursorNameW", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", 1, kStmt);
+constexpr auto kBindParameter =
+    MakePendingCall("BindParameter",
+                    "ipar=%u fParamType=%d fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX "
+                    "cbValueMax=%lu pcbValue=%lX",
+                    kStmt);
+constexpr auto kSetParam = MakePendingCall(
+    "SetParam", "ipar=%u fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX pcbValue=%lX", kStmt);
 constexpr auto kParamData = MakePendingCall("ParamData", "prgbValue=%lX", kStmt);
 constexpr auto kPutData = MakePendingCall("PutData", "rgbValue=%lX cbValue=%ld", kStmt);
-constexpr auto kDescribeParam = MakePendingCall("DescribeParam", "ipar=%u pfSqlType=%lX pcbColDef=%lX pibScale=%lX pfNullable=%lX", kStmt);
-constexpr auto kBindCol = MakePendingCall("BindCol", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", kStmt);
+constexpr auto kDescribeParam =
+    MakePendingCall("DescribeParam", "ipar=%u pfSqlType=%lX pcbColDef=%lX pibScale=%lX pfNullable=%lX", kStmt);
+constexpr auto kBindCol =
+    MakePendingCall("BindCol", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", kStmt);
 constexpr auto kDescribeCol = MakePendingCall("DescribeCol", VARNO_DESCRIBECOL_FORMAT, kStmt);
 constexpr auto kDescribeColW = MakePendingCall("DescribeColW", VARNO_DESCRIBECOL_FORMAT, kStmt);
 constexpr auto kColAttribute = MakePendingCall("ColAttribute", VARNO_COLATTR_FORMAT, kStmt);
@@ -48,8 +54,10 @@ constexpr auto kColAttributes = MakePendingCall("ColAttributes", VARNO_COLATTR_F
 constexpr auto kColAttributesW = MakePendingCall("ColAttributesW", VARNO_COLATTR_FORMAT, kStmt);
 constexpr auto kFetch = MakePendingCall("Fetch", "", kStmt);
 constexpr auto kFetchScroll = MakePendingCall("FetchScroll", "fOrient=%d, fOffset=%ld", kStmt);
-constexpr auto kExtendedFetch = MakePendingCall("ExtendedFetch", "fFetchType=%u irow=%ld pcrow=%lX rgfRowStatus=%lX", kStmt);
-constexpr auto kGetData = MakePendingCall("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", kStmt);
+constexpr auto kExtendedFetch =
+    MakePendingCall("ExtendedFetch", "fFetchType=%u irow=%ld pcrow=%lX rgfRowStatus=%lX", kStmt);
+constexpr auto kGetData =
+    MakePendingCall("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", kStmt);
 constexpr auto kSetPos = MakePendingCall("SetPos", "irow=%lu fOption=%u fLock=%u", kStmt);
 constexpr auto kBulkOperations = MakePendingCall("BulkOperations", "op=%u", kStmt);
 constexpr auto kGetTypeInfo = MakePendingCall("GetTypeInfo", "fSqlType=%d", kStmt);
@@ -111,8 +119,7 @@ VARNO_EXPORT SQLRETURN SQL_API SQLSetCursorNameW(SQLHSTMT hstmt, SQLWCHAR* name,
     return CallODBC(kSetCursorNameW, hstmt, SetCursorNameArgs{n.text(), n.len16()}, w.hook());
 }
 
-VARNO_EXPORT SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT hstmt, SQLCHAR* name, SQLSMALLINT cbMax,
-                                                SQLSMALLINT* pcb) {
+VARNO_EXPORT SQLRETURN SQL_API SQLGetCursorName(SQLHSTMT hstmt, SQLCHAR* name, SQLSMALLINT cbMax, SQLSMALLINT* pcb) {
     return CallODBC(kGetCursorName, hstmt, GetCursorNameArgs{name, cbMax, pcb, WIDTH_NARROW});
 }
 
@@ -123,14 +130,13 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetCursorNameW(SQLHSTMT hstmt, SQLWCHAR* name,
 
 VARNO_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT paramType,
                                                 SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN colDef,
-                                                SQLSMALLINT scale, SQLPOINTER value, SQLLEN cbMax,
-                                                SQLLEN* pcbValue) {
-    return CallODBC(kBindParameter, hstmt, Pending(ipar, paramType, cType, sqlType, colDef, scale, value, cbMax, pcbValue));
+                                                SQLSMALLINT scale, SQLPOINTER value, SQLLEN cbMax, SQLLEN* pcbValue) {
+    return CallODBC(kBindParameter, hstmt,
+                    Pending(ipar, paramType, cType, sqlType, colDef, scale, value, cbMax, pcbValue));
 }
 
-VARNO_EXPORT SQLRETURN SQL_API SQLSetParam(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT cType,
-                                           SQLSMALLINT sqlType, SQLULEN colDef, SQLSMALLINT scale,
-                                           SQLPOINTER value, SQLLEN* pcbValue) {
+VARNO_EXPORT SQLRETURN SQL_API SQLSetParam(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT cType, SQLSMALLINT sqlType,
+                                           SQLULEN colDef, SQLSMALLINT scale, SQLPOINTER value, SQLLEN* pcbValue) {
     return CallODBC(kSetParam, hstmt, Pending(ipar, cType, sqlType, colDef, scale, value, pcbValue));
 }
 
@@ -152,15 +158,15 @@ VARNO_EXPORT SQLRETURN SQL_API SQLBindCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQL
     return CallODBC(kBindCol, hstmt, Pending(icol, cType, value, cbMax, pcbValue));
 }
 
-VARNO_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLCHAR* name,
-                                              SQLSMALLINT cbMax, SQLSMALLINT* pcbName, SQLSMALLINT* sqlType,
-                                              SQLULEN* colDef, SQLSMALLINT* scale, SQLSMALLINT* nullable) {
+VARNO_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLCHAR* name, SQLSMALLINT cbMax,
+                                              SQLSMALLINT* pcbName, SQLSMALLINT* sqlType, SQLULEN* colDef,
+                                              SQLSMALLINT* scale, SQLSMALLINT* nullable) {
     return CallODBC(kDescribeCol, hstmt, Pending(icol, name, cbMax, pcbName, sqlType, colDef, scale, nullable));
 }
 
-VARNO_EXPORT SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLWCHAR* name,
-                                               SQLSMALLINT cchMax, SQLSMALLINT* pcchName, SQLSMALLINT* sqlType,
-                                               SQLULEN* colDef, SQLSMALLINT* scale, SQLSMALLINT* nullable) {
+VARNO_EXPORT SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLWCHAR* name, SQLSMALLINT cchMax,
+                                               SQLSMALLINT* pcchName, SQLSMALLINT* sqlType, SQLULEN* colDef,
+                                               SQLSMALLINT* scale, SQLSMALLINT* nullable) {
     return CallODBC(kDescribeColW, hstmt, Pending(icol, name, cchMax, pcchName, sqlType, colDef, scale, nullable));
 }
 
@@ -178,15 +184,13 @@ VARNO_EXPORT SQLRETURN SQL_API SQLColAttributeW(SQLHSTMT hstmt, SQLUSMALLINT ico
 
 // Exists in both libraries but is exported by neither: the Driver Manager maps the ODBC 2
 // call onto SQLColAttribute.
-VARNO_EXPORT SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT field,
-                                                SQLPOINTER desc, SQLSMALLINT cbMax, SQLSMALLINT* pcb,
-                                                SQLLEN* numAttr) {
+VARNO_EXPORT SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT field, SQLPOINTER desc,
+                                                SQLSMALLINT cbMax, SQLSMALLINT* pcb, SQLLEN* numAttr) {
     return CallODBC(kColAttributes, hstmt, Pending(icol, field, desc, cbMax, pcb, numAttr, WIDTH_NARROW));
 }
 
-VARNO_EXPORT SQLRETURN SQL_API SQLColAttributesW(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT field,
-                                                 SQLPOINTER desc, SQLSMALLINT cbMax, SQLSMALLINT* pcb,
-                                                 SQLLEN* numAttr) {
+VARNO_EXPORT SQLRETURN SQL_API SQLColAttributesW(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT field, SQLPOINTER desc,
+                                                 SQLSMALLINT cbMax, SQLSMALLINT* pcb, SQLLEN* numAttr) {
     return CallODBC(kColAttributesW, hstmt, Pending(icol, field, desc, cbMax, pcb, numAttr, WIDTH_WIDE));
 }
 

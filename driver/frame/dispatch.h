@@ -16,10 +16,10 @@
 // handler; another call on the connection is then refused (S1010, or SQL_STILL_EXECUTING
 // on the same statement or descriptor, unless its record has a whileRunning handler) and
 // writes its refusal only into diagnostics that the running call does not own. A handler
-// that frees a statement or descriptor unregisters it and hands it to the gate
-// (GateDefer, handle.h); the claim's end destroys it under the handle lock. Diagnostic calls (the records that keep diagnostics) are
-// never refused and claim nothing: they wait until no call runs on the connection, then
-// read under the handle lock.
+// that frees a statement or descriptor unregisters it and hands it to the gate (GateDefer,
+// handle.h); the claim's end destroys it under the handle lock. Diagnostic calls (the
+// records that keep diagnostics) are never refused and claim nothing: they wait until no
+// call runs on the connection, then read under the handle lock.
 #pragma once
 
 #include <sql.h>

@@ -280,7 +280,9 @@ SQLRETURN DoNativeSql(HANDLE_HDR* h, const NativeSqlArgs& a) {
     auto slot = conn->holder.ops->DRV_NativeSql;
     int rc = 0;
     std::optional<std::string> out = ReadAgentText(
-        [&](char* buf, int32_t size, int32_t* len) { return CallSlot(slot, conn->agentConn, in->c_str(), buf, size, len); },
+        [&](char* buf, int32_t size, int32_t* len) {
+            return CallSlot(slot, conn->agentConn, in->c_str(), buf, size, len);
+        },
         &rc);
     if (!out) {
         conn->diag.errCode = rc;

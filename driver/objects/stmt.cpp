@@ -263,7 +263,8 @@ const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt) {
     }
     stmt->resultDescs.adopt(descs, count);
     stmt->resultDescsLoaded = true;
-    stmt->rowsPerFetch = static_cast<uint16_t>(std::min<uint32_t>(RowsPerFetch(descs, count), stmt->conn->cn_fetchSize));
+    stmt->rowsPerFetch =
+        static_cast<uint16_t>(std::min<uint32_t>(RowsPerFetch(descs, count), stmt->conn->cn_fetchSize));
     return &stmt->resultDescs;
 }
 

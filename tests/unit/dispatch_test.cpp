@@ -276,7 +276,8 @@ TEST_F(DispatchTest, DiagnosticCallWaitsForTheRunningCall) {
     std::thread worker([&] { EXPECT_EQ(CallODBC(kConnBlockPostRec, HandleFromId(conn->id), NoArgs{}), SQL_ERROR); });
     entered.wait();
     int code = -1;
-    std::thread reader([&] { EXPECT_EQ(CallODBC(kReadCodeRec, HandleFromId(conn->id), ReadCodeArgs{&code}), SQL_SUCCESS); });
+    std::thread reader(
+        [&] { EXPECT_EQ(CallODBC(kReadCodeRec, HandleFromId(conn->id), ReadCodeArgs{&code}), SQL_SUCCESS); });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));  // lets the reader reach its wait
     release.count_down();
     worker.join();
