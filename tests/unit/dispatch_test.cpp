@@ -13,6 +13,7 @@
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
+#include "driver/handlers/lifecycle.h"
 #include "driver/library/library.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/desc.h"
@@ -123,6 +124,7 @@ constexpr auto kConnBlockRec = MakeCall<Block>("BlockConn", "", 1, CALL_KIND_DBC
 constexpr auto kDescRec = MakeCall<Succeed>("DescCall", "", 1, CALL_KIND_DESC);
 constexpr auto kFreeConnRec = MakeCall<FreeConnection>("FreeConnect", "", 1, CALL_KIND_DBC);
 constexpr auto kFailoverRec = MakeCall<PostError>("Failover", "", 1, CALL_KIND_DBC);
+constexpr auto kCancelRec = MakeCallWhileRunning<DoCancel, DoCancelRunning>("Cancel", "", 1, CALL_KIND_STMT);
 constexpr auto kBadKindRec = MakeCall<Succeed>("Bad", "", 1, 9);
 
 int g_failoverAction = 0;
@@ -252,6 +254,33 @@ TEST_F(DispatchTest, BusyConnectionRules) {
     worker.join();
     EXPECT_EQ(conn->callGate.busy, nullptr);
     EXPECT_EQ(CallODBC(kStmtRec, HandleFromId(stmts[1]->id), NoArgs{}), SQL_SUCCESS);
+}
+
+// SQLCancel of the statement a call runs on only leaves the request for that call and
+// returns at once, touching neither its data-at-execution state nor its diagnostics; a
+// cancel of another statement of the busy connection is refused (HY010).
+TEST_F(DispatchTest, CancelWhileTheStatementRunsOnlyRequests) {
+    std::latch entered(1), release(1);
+    g_entered = &entered;
+    g_release = &release;
+    stmts[0]->daeState = 3;
+    std::thread worker([&] { EXPECT_EQ(CallODBC(kStmtBlockRec, HandleFromId(stmts[0]->id), NoArgs{}), SQL_SUCCESS); });
+    entered.wait();
+
+    EXPECT_EQ(CallODBC(kCancelRec, HandleFromId(stmts[0]->id), NoArgs{}), SQL_SUCCESS);
+    EXPECT_TRUE(stmts[0]->cancelRequested.load());
+    EXPECT_EQ(stmts[0]->daeState, 3);
+    EXPECT_EQ(stmts[0]->diag.errCode, 0);
+    EXPECT_EQ(CallODBC(kCancelRec, HandleFromId(stmts[1]->id), NoArgs{}), SQL_ERROR);
+    EXPECT_EQ(stmts[1]->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
+    EXPECT_TRUE(HandleLockFree());
+
+    release.count_down();
+    worker.join();
+    // Once idle, a cancel closes the statement and drops the stale request.
+    EXPECT_EQ(CallODBC(kCancelRec, HandleFromId(stmts[0]->id), NoArgs{}), SQL_SUCCESS_WITH_INFO);
+    EXPECT_FALSE(stmts[0]->cancelRequested.load());
+    EXPECT_EQ(stmts[0]->daeState, 0);
 }
 
 TEST_F(DispatchTest, BusyConnectionRefusesItsOwnSecondCall) {
