@@ -4,6 +4,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -39,7 +40,7 @@ template <class Read>
 std::optional<std::string> ReadAgentText(Read read, int* rc) {
     int32_t len = 0;
     *rc = read(nullptr, 0, &len);
-    if (*rc != 0 || len < 0)
+    if (*rc != 0 || len < 0 || len == INT32_MAX)  // room for the NUL must fit in the size
         return std::nullopt;
     std::string text(static_cast<size_t>(len) + 1, '\0');
     *rc = read(text.data(), len + 1, &len);

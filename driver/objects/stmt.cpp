@@ -96,7 +96,8 @@ STMT* StmtAlloc(CONN* conn) {
     // The implicit descriptors, each registered as it is made; a failure undoes the lot.
     for (int16_t type : {DESC_ARD, DESC_APD, DESC_IRD, DESC_IPD}) {
         DESC* d = DescAlloc(type, DESC_ALLOC_AUTO, stmt, conn);
-        rc = d == nullptr ? ERR_MEMORY_ALLOCATION_FAILURE : hdl_Add(&Drv().descTable, &d->id, d);
+        rc = d == nullptr ? ERR_MEMORY_ALLOCATION_FAILURE
+                          : hdl_Add(&Drv().descTable, &d->id, static_cast<HANDLE_HDR*>(d));
         if (rc != 0) {
             if (d != nullptr && d->id == 0) {
                 // Made but not registered: not yet the statement's to free.
