@@ -5,7 +5,8 @@
 #   drv_pro9/  drv_pro9/, util/ and platform/ (never driver/ nor scrs/: the ODBC side and the
 #              cursor library reach the agent through its operation table, not the reverse)
 # and inside driver/, from the bottom: diag/, frame/ (the dispatcher and the handle header),
-# outstr/, objects/, handlers/, library/, entry/; no layer includes one above it.
+# outstr/, exec/convert/ (value conversion: pure, util/ only), objects/, exec/ (execution and
+# fetching), handlers/, library/, entry/; no layer includes one above it.
 # Prints every include that breaks this and fails; usage: includes.sh <source dir>.
 set -u
 root=${1:?usage: includes.sh <source dir>}
@@ -31,8 +32,10 @@ check drv_pro9 'drv_pro9|util|platform'
 check driver/diag 'driver/diag|util'
 check driver/frame 'driver/(frame|diag)|util|platform|drv_pro9|scrs'
 check driver/outstr 'driver/(outstr|frame|diag)|util'
-check driver/objects 'driver/(objects|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
-check driver/handlers 'driver/(handlers|objects|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
+check driver/exec/convert 'driver/exec/convert|util'
+check driver/objects 'driver/(objects|exec/convert|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
+check driver/exec 'driver/(exec|objects|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
+check driver/handlers 'driver/(handlers|exec|objects|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
 check driver/library 'driver/(library|objects|frame|diag)|util|platform|drv_pro9|scrs'
 check driver/entry 'driver/(entry|library|handlers|frame)'
 [ $status -eq 0 ] && echo "no folder includes one above it"

@@ -1,0 +1,61 @@
+// The vocabulary of value conversion shared by both directions: the default C type of an
+// SQL type, the fixed sizes and log names of C types, hexadecimal text, powers and
+// doubles as text; and the application-to-internal side: the internal type (DS_CTYPE) a
+// C type travels as, date/time escape text to DATE, TIME or TIMESTAMP structures, the
+// numeric structure to a double and the GUID structure to text.
+//
+// Pure functions: no handle, no lock, no allocation except ParseDateTimeEscapeW's copy.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "util/dataset.h"
+
+// The C type used for SQL_C_DEFAULT under the environment's ODBC version (2 or 3).
+int16_t DefaultCType(int32_t sqlType, int32_t odbcVersion);
+
+// The fixed size of a C type's buffer; 0 for the variable kinds (CHAR, WCHAR, BINARY) and
+// unknown codes.
+SQLLEN CTypeOctetLength(int32_t cType);
+
+// The constant name of a C type for log lines, "(unknown type)" for any other code.
+const char* CTypeName(int32_t cType);
+
+// 0-9 and a-f/A-F give their value, any other character 0.
+int HexDigitValue(char ch);
+// Writes len / 2 bytes from hexadecimal text (an odd last character is ignored).
+void HexToBinary(unsigned char* dst, const char* src, size_t len);
+
+// base multiplied n times (n >= 0), or 1 divided |n| times by base.
+double PowerOf(double base, int n);
+// value by "%.*g" with digits significant digits into buf (size bytes, NUL-terminated).
+void FormatDouble(char* buf, size_t size, double value, int digits);
+
+// The internal type a C type's values travel as, and (when asked) its element width; 0
+// for the variable kinds, whose callers set the width from the values.
+int32_t CTypeToDsCType(int32_t cType, uint32_t* width = nullptr);
+
+// Date/time escape text ("{d '...'}", "{t '...'}", "{ts '...'}"; the callers test the
+// opening brace) into the DATE, TIME or TIMESTAMP structure of sqlType (0: the escape's
+// own), written into dest (destSize bytes, at least the structure's size); a given column
+// takes that type and width. Anything else (another keyword, an SQL type that is not a
+// date or time, a text too short) is copied unchanged, at most destSize bytes. Answers
+// the internal type written (DS_DATE, DS_TIME, DS_TIMESTAMP), or DS_NONE for a copy.
+int32_t ParseDateTimeEscape(void* dest, size_t destSize, const char* text, size_t length, DATASET_COL* col,
+                            int32_t sqlType);
+// The same for UTF-16 text of length bytes; a copy copies the UTF-16 value. DS_NONE also
+// when the UTF-8 copy cannot be made (the value is then copied).
+int32_t ParseDateTimeEscapeW(void* dest, size_t destSize, const SQLWCHAR* text, size_t length, DATASET_COL* col,
+                             int32_t sqlType);
+
+// SQL_NUMERIC_STRUCT to a double, of which the first length bytes (at most 8) are
+// written; a given column becomes a double column.
+void NumericToDouble(void* dest, const SQL_NUMERIC_STRUCT* numeric, size_t length, DATASET_COL* col);
+
+// The 36 characters of a GUID, upper-case with hyphens; no terminator.
+constexpr size_t GUID_TEXT_LENGTH = 36;
+void GuidToText(char* dest, const SQLGUID* guid);

@@ -1,0 +1,190 @@
+// Value types shared by the conversions, and application values to internal values.
+#include "driver/exec/convert/valtypes.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+namespace {
+
+TEST(ValTypes, DefaultCTypeByVersion) {
+    struct Case {
+        int32_t sqlType;
+        int16_t v2;
+        int16_t v3;
+    };
+    const Case cases[] = {
+        {SQL_INTEGER, SQL_C_LONG, SQL_C_LONG},         {SQL_FLOAT, SQL_C_DOUBLE, SQL_C_DOUBLE},
+        {SQL_REAL, SQL_C_FLOAT, SQL_C_FLOAT},          {SQL_DATE, SQL_C_DATE, SQL_C_TYPE_DATE},
+        {SQL_TIMESTAMP, SQL_C_TIMESTAMP, SQL_C_TYPE_TIMESTAMP},
+        {SQL_TYPE_TIME, SQL_C_TYPE_TIME, SQL_C_TYPE_TIME},
+        {SQL_WVARCHAR, SQL_C_WCHAR, SQL_C_WCHAR},      {SQL_BIGINT, SQL_C_CHAR, SQL_C_SBIGINT},
+        {SQL_DECIMAL, SQL_C_CHAR, SQL_C_CHAR},         {SQL_GUID, SQL_C_CHAR, SQL_C_CHAR},
+        {SQL_VARBINARY, SQL_C_BINARY, SQL_C_BINARY},   {SQL_BIT, SQL_C_BIT, SQL_C_BIT},
+        {SQL_TINYINT, SQL_C_TINYINT, SQL_C_TINYINT},   {12345, 12345, 12345},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DefaultCType(c.sqlType, SQL_OV_ODBC2), c.v2) << c.sqlType;
+        EXPECT_EQ(DefaultCType(c.sqlType, SQL_OV_ODBC3), c.v3) << c.sqlType;
+    }
+}
+
+TEST(ValTypes, FixedSizesAndInternalTypes) {
+    struct Case {
+        int32_t cType;
+        SQLLEN octets;
+        int32_t dsType;
+        uint32_t width;
+    };
+    const Case cases[] = {
+        {SQL_C_NUMERIC, 19, DS_DOUBLE, 8},    {SQL_C_SLONG, 4, DS_SLONG, 4},
+        {SQL_C_USHORT, 2, DS_USHORT, 2},      {SQL_C_SBIGINT, 8, DS_CHAR, 32},
+        {SQL_C_UBIGINT, 8, DS_CHAR, 32},      {SQL_C_TYPE_DATE, 6, DS_DATE, 6},
+        {SQL_C_TIME, 6, DS_TIME, 6},          {SQL_C_TYPE_TIMESTAMP, 16, DS_TIMESTAMP, 16},
+        {SQL_C_GUID, 16, DS_CHAR, 36},        {SQL_C_BIT, 1, DS_BIT, 1},
+        {SQL_C_STINYINT, 1, DS_STINYINT, 1},  {SQL_C_UTINYINT, 1, DS_UTINYINT, 1},
+        {SQL_C_ULONG, 4, DS_ULONG, 4},        {SQL_C_FLOAT, 4, DS_FLOAT, 4},
+        {SQL_C_CHAR, 0, DS_CHAR, 0},          {SQL_C_WCHAR, 0, DS_WCHAR, 0},
+        {SQL_C_BINARY, 0, DS_BINARY, 0},      {777, 0, DS_CHAR, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CTypeOctetLength(c.cType), c.octets) << c.cType;
+        uint32_t width = 99;
+        EXPECT_EQ(CTypeToDsCType(c.cType, &width), c.dsType) << c.cType;
+        EXPECT_EQ(width, c.width) << c.cType;
+    }
+    EXPECT_STREQ(CTypeName(SQL_C_SBIGINT), "SQL_C_SBIGINT");
+    EXPECT_STREQ(CTypeName(777), "(unknown type)");
+}
+
+TEST(ValTypes, HexPowersAndDoubles) {
+    unsigned char out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    HexToBinary(out, "1F2", 3);
+    EXPECT_EQ(out[0], 0x1F);
+    EXPECT_EQ(out[1], 0xAA);  // the odd last digit writes nothing
+    HexToBinary(out, "zz", 2);
+    EXPECT_EQ(out[0], 0x00);
+    HexToBinary(out, "aBc0", 4);
+    EXPECT_EQ(out[0], 0xAB);
+    EXPECT_EQ(out[1], 0xC0);
+
+    EXPECT_DOUBLE_EQ(PowerOf(10, 3), 1000);
+    EXPECT_DOUBLE_EQ(PowerOf(10, -2), 0.01);
+    EXPECT_DOUBLE_EQ(PowerOf(7, 0), 1);
+    char buf[32];
+    FormatDouble(buf, sizeof buf, 0.1, 17);
+    EXPECT_STREQ(buf, "0.10000000000000001");
+    FormatDouble(buf, sizeof buf, 1.5f, 8);
+    EXPECT_STREQ(buf, "1.5");
+}
+
+struct EscapeCase {
+    std::string text;
+    int32_t sqlType;
+    int32_t written;  // DS_NONE: copied unchanged
+    SQL_TIMESTAMP_STRUCT ts;
+};
+
+TEST(ValTypes, DateTimeEscapes) {
+    const EscapeCase cases[] = {
+        {"{ts '2024-02-29 23:59:58.5'}", SQL_TYPE_TIMESTAMP, DS_TIMESTAMP, {2024, 2, 29, 23, 59, 58, 5}},
+        {"{d '2024/02/29'}", SQL_TYPE_DATE, DS_DATE, {2024, 2, 29, 0, 0, 0, 0}},
+        {"{d '2024-02-29'}", 0, DS_DATE, {2024, 2, 29, 0, 0, 0, 0}},
+        {"{t '12:34:56'}", SQL_TIME, DS_TIME, {0, 0, 0, 12, 34, 56, 0}},
+        {"{t '12:34:56'}", 0, DS_TIME, {0, 0, 0, 12, 34, 56, 0}},
+        // A time escape for a date column: the date fields were never read.
+        {"{t '12:34:56'}", SQL_TYPE_DATE, DS_DATE, {0, 0, 0, 0, 0, 0, 0}},
+        {"{ts '2024-01-02 03:04:05'}", 0, DS_TIMESTAMP, {2024, 1, 2, 3, 4, 5, 0}},
+        {"{fn now()}", SQL_TYPE_TIMESTAMP, DS_NONE, {}},
+        {"{d '2024-02-29'}", SQL_VARCHAR, DS_NONE, {}},
+        {"{ts '2024-1-2'}", SQL_TYPE_TIMESTAMP, DS_NONE, {}},  // 15 characters: too short
+        {"{", SQL_TYPE_DATE, DS_NONE, {}},
+    };
+    for (const EscapeCase& c : cases) {
+        SCOPED_TRACE(c.text + " as " + std::to_string(c.sqlType));
+        unsigned char dest[64];
+        std::memset(dest, 0xCD, sizeof dest);
+        DATASET_COL col;
+        int32_t got = ParseDateTimeEscape(dest, sizeof dest, c.text.data(), c.text.size(), &col, c.sqlType);
+        ASSERT_EQ(got, c.written);
+        if (got == DS_NONE) {
+            EXPECT_EQ(std::memcmp(dest, c.text.data(), c.text.size()), 0);
+            EXPECT_EQ(dest[c.text.size()], 0xCD);
+            EXPECT_EQ(col.type, DS_NONE);
+            continue;
+        }
+        EXPECT_EQ(col.type, got);
+        SQL_TIMESTAMP_STRUCT ts{};
+        std::memcpy(&ts, dest, col.width);
+        if (got == DS_TIME) {
+            EXPECT_EQ(col.width, 6u);
+            std::memcpy(&ts.hour, dest, 6);
+            ts.year = 0;
+            ts.month = ts.day = 0;
+        }
+        EXPECT_EQ(ts.year, c.ts.year);
+        EXPECT_EQ(ts.month, c.ts.month);
+        EXPECT_EQ(ts.day, c.ts.day);
+        if (got != DS_DATE) {
+            EXPECT_EQ(ts.hour, c.ts.hour);
+            EXPECT_EQ(ts.minute, c.ts.minute);
+            EXPECT_EQ(ts.second, c.ts.second);
+        }
+        if (got == DS_TIMESTAMP) {
+            EXPECT_EQ(ts.fraction, c.ts.fraction);
+        }
+    }
+}
+
+TEST(ValTypes, DateTimeEscapeCopyNeverPassesTheDestination) {
+    const std::string text = "{fn a rather long function escape that does not fit}";
+    char dest[16];
+    EXPECT_EQ(ParseDateTimeEscape(dest, sizeof dest, text.data(), text.size(), nullptr, SQL_TYPE_DATE), DS_NONE);
+    EXPECT_EQ(std::string(dest, sizeof dest), text.substr(0, sizeof dest));
+}
+
+TEST(ValTypes, WideDateTimeEscape) {
+    const char16_t wide[] = u"{ts '2024-02-29 23:59:58.5'}";
+    SQL_TIMESTAMP_STRUCT ts{};
+    DATASET_COL col;
+    ASSERT_EQ(ParseDateTimeEscapeW(&ts, sizeof ts, reinterpret_cast<const SQLWCHAR*>(wide), sizeof wide - 2, &col,
+                                   SQL_TYPE_TIMESTAMP),
+              DS_TIMESTAMP);
+    EXPECT_EQ(ts.year, 2024);
+    EXPECT_EQ(ts.second, 58);
+    EXPECT_EQ(ts.fraction, 5u);
+    // Not an escape: the UTF-16 value is copied as it is.
+    const char16_t other[] = u"{x}";
+    char16_t dest[4] = {};
+    EXPECT_EQ(ParseDateTimeEscapeW(dest, sizeof dest, reinterpret_cast<const SQLWCHAR*>(other), 6, nullptr, 0),
+              DS_NONE);
+    EXPECT_EQ(std::u16string(dest, 3), u"{x}");
+}
+
+TEST(ValTypes, NumericAndGuid) {
+    SQL_NUMERIC_STRUCT n{};
+    n.precision = 5;
+    n.scale = 2;
+    n.sign = 0;
+    n.val[0] = 0x39;
+    n.val[1] = 0x30;
+    double d = 0;
+    DATASET_COL col;
+    NumericToDouble(&d, &n, sizeof d, &col);
+    EXPECT_DOUBLE_EQ(d, -123.45);
+    EXPECT_EQ(col.type, DS_DOUBLE);
+    n.sign = 1;
+    n.scale = -2;
+    NumericToDouble(&d, &n, sizeof d, nullptr);
+    EXPECT_DOUBLE_EQ(d, 1234500);
+
+    SQLGUID g{0x0123ABCD, 0x45EF, 0x6789, {0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5, 0x06, 0x17}};
+    char text[GUID_TEXT_LENGTH + 1];
+    text[GUID_TEXT_LENGTH] = '#';
+    GuidToText(text, &g);
+    EXPECT_EQ(std::string(text, GUID_TEXT_LENGTH), "0123ABCD-45EF-6789-A0B1-C2D3E4F50617");
+    EXPECT_EQ(text[GUID_TEXT_LENGTH], '#');
+}
+
+}  // namespace
