@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "util/errcode.h"
+
 namespace {
 
 TEST(ValTypes, DefaultCTypeByVersion) {
@@ -60,12 +62,13 @@ TEST(ValTypes, FixedSizesAndInternalTypes) {
 
 TEST(ValTypes, HexPowersAndDoubles) {
     unsigned char out[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-    HexToBinary(out, "1F2", 3);
+    EXPECT_EQ(HexToBinary(out, "1F2", 3), 0);
     EXPECT_EQ(out[0], 0x1F);
     EXPECT_EQ(out[1], 0xAA);  // the odd last digit writes nothing
-    HexToBinary(out, "zz", 2);
-    EXPECT_EQ(out[0], 0x00);
-    HexToBinary(out, "aBc0", 4);
+    // A character that is no digit is refused, not read as 0.
+    EXPECT_EQ(HexToBinary(out, "zz", 2), ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+    EXPECT_EQ(out[0], 0x1F);
+    EXPECT_EQ(HexToBinary(out, "aBc0", 4), 0);
     EXPECT_EQ(out[0], 0xAB);
     EXPECT_EQ(out[1], 0xC0);
 
@@ -82,56 +85,73 @@ TEST(ValTypes, HexPowersAndDoubles) {
 struct EscapeCase {
     std::string text;
     int32_t sqlType;
-    int32_t written;  // DS_NONE: copied unchanged
+    int rc;
+    int32_t written;  // DS_NONE: copied unchanged (or nothing, on an error)
     SQL_TIMESTAMP_STRUCT ts;
 };
 
 TEST(ValTypes, DateTimeEscapes) {
     const EscapeCase cases[] = {
-        {"{ts '2024-02-29 23:59:58.5'}", SQL_TYPE_TIMESTAMP, DS_TIMESTAMP, {2024, 2, 29, 23, 59, 58, 5}},
-        {"{d '2024/02/29'}", SQL_TYPE_DATE, DS_DATE, {2024, 2, 29, 0, 0, 0, 0}},
-        {"{d '2024-02-29'}", 0, DS_DATE, {2024, 2, 29, 0, 0, 0, 0}},
-        {"{t '12:34:56'}", SQL_TIME, DS_TIME, {0, 0, 0, 12, 34, 56, 0}},
-        {"{t '12:34:56'}", 0, DS_TIME, {0, 0, 0, 12, 34, 56, 0}},
-        // A time escape for a date column: the date fields were never read.
-        {"{t '12:34:56'}", SQL_TYPE_DATE, DS_DATE, {0, 0, 0, 0, 0, 0, 0}},
-        {"{ts '2024-01-02 03:04:05'}", 0, DS_TIMESTAMP, {2024, 1, 2, 3, 4, 5, 0}},
-        {"{fn now()}", SQL_TYPE_TIMESTAMP, DS_NONE, {}},
-        {"{d '2024-02-29'}", SQL_VARCHAR, DS_NONE, {}},
-        {"{ts '2024-1-2'}", SQL_TYPE_TIMESTAMP, DS_NONE, {}},  // 15 characters: too short
-        {"{", SQL_TYPE_DATE, DS_NONE, {}},
+        {"{ts '2024-02-29 23:59:58.5'}", SQL_TYPE_TIMESTAMP, 0, DS_TIMESTAMP, {2024, 2, 29, 23, 59, 58, 500000000}},
+        {"{ts '2024-02-29 23:59:58.1234567891'}", 0, 0, DS_TIMESTAMP, {2024, 2, 29, 23, 59, 58, 123456789}},
+        {"{ts '2024-01-02 03:04:05'}", 0, 0, DS_TIMESTAMP, {2024, 1, 2, 3, 4, 5, 0}},
+        {"{d '2024/02/29'}", SQL_TYPE_DATE, 0, DS_DATE, {2024, 2, 29, 0, 0, 0, 0}},
+        {"{d '2024-02-29'}", 0, 0, DS_DATE, {2024, 2, 29, 0, 0, 0, 0}},
+        {"{t '12:34:56'}", SQL_TIME, 0, DS_TIME, {0, 0, 0, 12, 34, 56, 0}},
+        {"{t '12:34:56'}", 0, 0, DS_TIME, {0, 0, 0, 12, 34, 56, 0}},
+        // A time escape for a date column: the date fields were never given.
+        {"{t '12:34:56'}", SQL_TYPE_DATE, 0, DS_DATE, {0, 0, 0, 0, 0, 0, 0}},
+        {"{fn now()}", SQL_TYPE_TIMESTAMP, 0, DS_NONE, {}},
+        {"{d '2024-02-29'}", SQL_VARCHAR, 0, DS_NONE, {}},
+        {"{ts '2024-1-2'}", SQL_TYPE_TIMESTAMP, 0, DS_NONE, {}},  // 15 characters: too short
+        {"{", SQL_TYPE_DATE, 0, DS_NONE, {}},
+        // Values that are no date or time are refused, not turned into 0-0-0.
+        {"{d 'abc'}", SQL_TYPE_DATE, ERR_INVALID_DATETIME_FORMAT, DS_NONE, {}},
+        {"{d '2024-02-29", SQL_TYPE_DATE, ERR_INVALID_DATETIME_FORMAT, DS_NONE, {}},
+        {"{t '12:34'}", SQL_TIME, ERR_INVALID_DATETIME_FORMAT, DS_NONE, {}},
+        {"{ts '2024-02-29 23:59:58.'}", 0, ERR_INVALID_DATETIME_FORMAT, DS_NONE, {}},
+        {"{d '-2024-01-01'}", 0, ERR_DATE_OVERFLOW, DS_NONE, {}},
+        {"{d '2023-02-29'}", 0, ERR_DATE_OVERFLOW, DS_NONE, {}},
+        {"{d '2024-13-01'}", 0, ERR_DATE_OVERFLOW, DS_NONE, {}},
+        {"{t '24:00:00'}", 0, ERR_DATE_OVERFLOW, DS_NONE, {}},
     };
     for (const EscapeCase& c : cases) {
         SCOPED_TRACE(c.text + " as " + std::to_string(c.sqlType));
         unsigned char dest[64];
         std::memset(dest, 0xCD, sizeof dest);
         DATASET_COL col;
-        int32_t got = ParseDateTimeEscape(dest, sizeof dest, c.text.data(), c.text.size(), &col, c.sqlType);
-        ASSERT_EQ(got, c.written);
-        if (got == DS_NONE) {
+        int32_t written = -1;
+        ASSERT_EQ(ParseDateTimeEscape(dest, sizeof dest, c.text.data(), c.text.size(), &col, c.sqlType, &written),
+                  c.rc);
+        ASSERT_EQ(written, c.written);
+        if (c.rc != 0) {
+            EXPECT_EQ(dest[0], 0xCD);
+            EXPECT_EQ(col.type, DS_NONE);
+            continue;
+        }
+        if (written == DS_NONE) {
             EXPECT_EQ(std::memcmp(dest, c.text.data(), c.text.size()), 0);
             EXPECT_EQ(dest[c.text.size()], 0xCD);
             EXPECT_EQ(col.type, DS_NONE);
             continue;
         }
-        EXPECT_EQ(col.type, got);
+        EXPECT_EQ(col.type, written);
         SQL_TIMESTAMP_STRUCT ts{};
-        std::memcpy(&ts, dest, col.width);
-        if (got == DS_TIME) {
+        if (written == DS_TIME) {
             EXPECT_EQ(col.width, 6u);
             std::memcpy(&ts.hour, dest, 6);
-            ts.year = 0;
-            ts.month = ts.day = 0;
+        } else {
+            std::memcpy(&ts, dest, col.width);
         }
         EXPECT_EQ(ts.year, c.ts.year);
         EXPECT_EQ(ts.month, c.ts.month);
         EXPECT_EQ(ts.day, c.ts.day);
-        if (got != DS_DATE) {
+        if (written != DS_DATE) {
             EXPECT_EQ(ts.hour, c.ts.hour);
             EXPECT_EQ(ts.minute, c.ts.minute);
             EXPECT_EQ(ts.second, c.ts.second);
         }
-        if (got == DS_TIMESTAMP) {
+        if (written == DS_TIMESTAMP) {
             EXPECT_EQ(ts.fraction, c.ts.fraction);
         }
     }
@@ -140,7 +160,9 @@ TEST(ValTypes, DateTimeEscapes) {
 TEST(ValTypes, DateTimeEscapeCopyNeverPassesTheDestination) {
     const std::string text = "{fn a rather long function escape that does not fit}";
     char dest[16];
-    EXPECT_EQ(ParseDateTimeEscape(dest, sizeof dest, text.data(), text.size(), nullptr, SQL_TYPE_DATE), DS_NONE);
+    int32_t written = -1;
+    EXPECT_EQ(ParseDateTimeEscape(dest, sizeof dest, text.data(), text.size(), nullptr, SQL_TYPE_DATE, &written), 0);
+    EXPECT_EQ(written, DS_NONE);
     EXPECT_EQ(std::string(dest, sizeof dest), text.substr(0, sizeof dest));
 }
 
@@ -148,17 +170,21 @@ TEST(ValTypes, WideDateTimeEscape) {
     const char16_t wide[] = u"{ts '2024-02-29 23:59:58.5'}";
     SQL_TIMESTAMP_STRUCT ts{};
     DATASET_COL col;
+    int32_t written = -1;
     ASSERT_EQ(ParseDateTimeEscapeW(&ts, sizeof ts, reinterpret_cast<const SQLWCHAR*>(wide), sizeof wide - 2, &col,
-                                   SQL_TYPE_TIMESTAMP),
-              DS_TIMESTAMP);
+                                   SQL_TYPE_TIMESTAMP, &written),
+              0);
+    EXPECT_EQ(written, DS_TIMESTAMP);
     EXPECT_EQ(ts.year, 2024);
     EXPECT_EQ(ts.second, 58);
-    EXPECT_EQ(ts.fraction, 5u);
+    EXPECT_EQ(ts.fraction, 500000000u);
     // Not an escape: the UTF-16 value is copied as it is.
     const char16_t other[] = u"{x}";
     char16_t dest[4] = {};
-    EXPECT_EQ(ParseDateTimeEscapeW(dest, sizeof dest, reinterpret_cast<const SQLWCHAR*>(other), 6, nullptr, 0),
-              DS_NONE);
+    EXPECT_EQ(ParseDateTimeEscapeW(dest, sizeof dest, reinterpret_cast<const SQLWCHAR*>(other), 6, nullptr, 0,
+                                   &written),
+              0);
+    EXPECT_EQ(written, DS_NONE);
     EXPECT_EQ(std::u16string(dest, 3), u"{x}");
 }
 

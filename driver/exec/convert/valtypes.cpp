@@ -2,13 +2,13 @@
 #include "driver/exec/convert/valtypes.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
 #include "util/charset.h"
+#include "util/errcode.h"
 
 int16_t DefaultCType(int32_t sqlType, int32_t odbcVersion) {
     const bool v3 = odbcVersion == SQL_OV_ODBC3;
@@ -86,9 +86,18 @@ int HexDigitValue(char ch) {
     return 0;
 }
 
-void HexToBinary(unsigned char* dst, const char* src, size_t len) {
+bool IsHexDigit(char ch) {
+    return (ch >= '0' && ch <= '9') || (ch >= 'a' && ch <= 'f') || (ch >= 'A' && ch <= 'F');
+}
+
+int HexToBinary(unsigned char* dst, const char* src, size_t len) {
+    // A character that is not a digit would silently become a zero nibble.
+    for (size_t i = 0; i < len / 2 * 2; ++i)
+        if (!IsHexDigit(src[i]))
+            return ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION;
     for (size_t i = 0; i < len / 2; ++i)
         dst[i] = static_cast<unsigned char>(HexDigitValue(src[2 * i]) * 16 + HexDigitValue(src[2 * i + 1]));
+    return 0;
 }
 
 double PowerOf(double base, int n) {
@@ -136,37 +145,6 @@ int32_t CTypeToDsCType(int32_t cType, uint32_t* width) {
 
 namespace {
 
-// Tokens of an escape's value, split as strtok splits them: leading delimiters skipped,
-// the token ending at the next delimiter, which is consumed.
-class Tokens {
-public:
-    explicit Tokens(std::string_view text) : rest_(text) {}
-    std::string_view Next(std::string_view delims) {
-        size_t start = rest_.find_first_not_of(delims);
-        if (start == std::string_view::npos) {
-            rest_ = {};
-            return {};
-        }
-        rest_.remove_prefix(start);
-        size_t end = rest_.find_first_of(delims);
-        std::string_view token = rest_.substr(0, end);
-        rest_.remove_prefix(end == std::string_view::npos ? rest_.size() : end + 1);
-        return token;
-    }
-
-private:
-    std::string_view rest_;
-};
-
-// The leading decimal number of a token as atol reads it, held to 32 bits.
-long Number(std::string_view token) {
-    char buf[24] = {};
-    token.copy(buf, std::min(token.size(), sizeof buf - 1));
-    errno = 0;
-    long v = std::strtol(buf, nullptr, 10);
-    return std::clamp(v, static_cast<long>(INT32_MIN), static_cast<long>(INT32_MAX));
-}
-
 enum class Escape { None, Date, Time, Timestamp };
 
 constexpr size_t kEscapeChars = 49;  // characters after the brace that are read
@@ -182,87 +160,169 @@ bool IsDateTimeSqlType(int32_t sqlType) {
     }
 }
 
-// Parses the characters after the brace; DS_NONE when nothing is written.
-int32_t ParseEscapeBody(void* dest, size_t destSize, std::string_view body, size_t length, DATASET_COL* col,
-                        int32_t sqlType) {
-    if (!IsDateTimeSqlType(sqlType))
-        return DS_NONE;
-    Escape kind = Escape::None;
-    if (body.starts_with("d ")) {
-        kind = Escape::Date;
-        body.remove_prefix(std::min<size_t>(3, body.size()));
-    } else if (body.starts_with("t ")) {
-        kind = Escape::Time;
-        body.remove_prefix(std::min<size_t>(3, body.size()));
-    } else if (body.starts_with("ts ")) {
-        kind = Escape::Timestamp;
-        body.remove_prefix(std::min<size_t>(4, body.size()));
-    } else {
-        return DS_NONE;
+// Reads the quoted value of a date/time escape field by field.
+class ValueReader {
+public:
+    explicit ValueReader(std::string_view text) : rest_(text) {}
+    // Up to maxDigits decimal digits, at least one; false otherwise.
+    bool Digits(size_t maxDigits, unsigned long* out, size_t* count = nullptr) {
+        size_t n = 0;
+        unsigned long v = 0;
+        while (n < rest_.size() && n < maxDigits && rest_[n] >= '0' && rest_[n] <= '9')
+            v = v * 10 + static_cast<unsigned long>(rest_[n++] - '0');
+        rest_.remove_prefix(n);
+        *out = v;
+        if (count != nullptr)
+            *count = n;
+        return n > 0;
     }
+    bool Char(std::string_view set) {
+        if (rest_.empty() || set.find(rest_.front()) == std::string_view::npos)
+            return false;
+        rest_.remove_prefix(1);
+        return true;
+    }
+    void SkipBlanks() {
+        while (!rest_.empty() && rest_.front() == ' ')
+            rest_.remove_prefix(1);
+    }
+    char Peek() const { return rest_.empty() ? '\0' : rest_.front(); }
+    bool AtEnd() const { return rest_.empty(); }
 
-    SQL_TIMESTAMP_STRUCT ts{};
-    Tokens tokens(body);
+private:
+    std::string_view rest_;
+};
+
+bool IsLeapYear(unsigned long y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+// The escape's quoted value into ts. 0, 22007 for a value that is not a date or time, or
+// 22008 for one out of range (a negative year among them: the structures cannot say
+// "before year 0" in a way the server reads).
+int ReadEscapeValue(Escape kind, std::string_view value, SQL_TIMESTAMP_STRUCT* ts) {
+    ValueReader r(value);
+    unsigned long year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, fraction = 0;
     if (kind != Escape::Time) {
-        ts.year = static_cast<SQLSMALLINT>(Number(tokens.Next("-/")));
-        ts.month = static_cast<SQLUSMALLINT>(Number(tokens.Next("-/")));
-        ts.day = static_cast<SQLUSMALLINT>(Number(tokens.Next("-/ ")));
+        if (r.Peek() == '-')
+            return ERR_DATE_OVERFLOW;
+        if (!r.Digits(4, &year) || !r.Char("-/") || !r.Digits(2, &month) || !r.Char("-/") || !r.Digits(2, &day))
+            return ERR_INVALID_DATETIME_FORMAT;
+    }
+    if (kind == Escape::Timestamp) {
+        if (!r.Char(" "))
+            return ERR_INVALID_DATETIME_FORMAT;
+        r.SkipBlanks();
     }
     if (kind != Escape::Date) {
-        ts.hour = static_cast<SQLUSMALLINT>(Number(tokens.Next(":")));
-        ts.minute = static_cast<SQLUSMALLINT>(Number(tokens.Next(":")));
-        ts.second = static_cast<SQLUSMALLINT>(Number(tokens.Next(":.")));
+        if (!r.Digits(2, &hour) || !r.Char(":") || !r.Digits(2, &minute) || !r.Char(":") || !r.Digits(2, &second))
+            return ERR_INVALID_DATETIME_FORMAT;
     }
-    // The fraction's digits are kept as written, not scaled to nanoseconds.
-    if (kind == Escape::Timestamp)
-        ts.fraction = static_cast<SQLUINTEGER>(Number(tokens.Next(":.")));
+    if (kind == Escape::Timestamp && r.Char(".")) {
+        // Fraction digits are of a second: ".5" is 500000000 ns; beyond nine are dropped.
+        size_t n = 0;
+        if (!r.Digits(9, &fraction, &n))
+            return ERR_INVALID_DATETIME_FORMAT;
+        for (; n < 9; ++n)
+            fraction *= 10;
+        unsigned long ignored = 0;
+        r.Digits(SIZE_MAX, &ignored);
+    }
+    if (!r.AtEnd())
+        return ERR_INVALID_DATETIME_FORMAT;
+    if (kind != Escape::Time) {
+        static constexpr unsigned kDays[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+        if (month < 1 || month > 12 || day < 1 || day > kDays[month - 1] ||
+            (month == 2 && day == 29 && !IsLeapYear(year)))
+            return ERR_DATE_OVERFLOW;
+    }
+    if (kind != Escape::Date && (hour > 23 || minute > 59 || second > 61))
+        return ERR_DATE_OVERFLOW;
+    *ts = SQL_TIMESTAMP_STRUCT{static_cast<SQLSMALLINT>(year),   static_cast<SQLUSMALLINT>(month),
+                               static_cast<SQLUSMALLINT>(day),    static_cast<SQLUSMALLINT>(hour),
+                               static_cast<SQLUSMALLINT>(minute), static_cast<SQLUSMALLINT>(second),
+                               static_cast<SQLUINTEGER>(fraction)};
+    return 0;
+}
 
+// Parses the characters after the brace; *written stays DS_NONE when nothing is written.
+int ParseEscapeBody(void* dest, size_t destSize, std::string_view body, size_t length, DATASET_COL* col,
+                    int32_t sqlType, int32_t* written) {
+    *written = DS_NONE;
+    if (!IsDateTimeSqlType(sqlType))
+        return 0;
+    Escape kind = Escape::None;
+    size_t skip = 0;
+    if (body.starts_with("d '")) {
+        kind = Escape::Date;
+        skip = 3;
+    } else if (body.starts_with("t '")) {
+        kind = Escape::Time;
+        skip = 3;
+    } else if (body.starts_with("ts '")) {
+        kind = Escape::Timestamp;
+        skip = 4;
+    } else {
+        return 0;
+    }
     if (sqlType == 0)
         sqlType = kind == Escape::Date ? SQL_DATE : kind == Escape::Time ? SQL_TIME : SQL_TIMESTAMP;
     int32_t type = DS_NONE;
     uint32_t width = 0;
     if ((sqlType == SQL_DATE || sqlType == SQL_TYPE_DATE) && length >= 6) {
-        SQL_DATE_STRUCT d{ts.year, ts.month, ts.day};
         type = DS_DATE;
-        width = sizeof d;
-        if (destSize >= sizeof d)
-            std::memcpy(dest, &d, sizeof d);
+        width = sizeof(SQL_DATE_STRUCT);
     } else if ((sqlType == SQL_TIME || sqlType == SQL_TYPE_TIME) && length >= 6) {
-        SQL_TIME_STRUCT t{ts.hour, ts.minute, ts.second};
         type = DS_TIME;
-        width = sizeof t;
-        if (destSize >= sizeof t)
-            std::memcpy(dest, &t, sizeof t);
+        width = sizeof(SQL_TIME_STRUCT);
     } else if ((sqlType == SQL_TIMESTAMP || sqlType == SQL_TYPE_TIMESTAMP) && length > 15) {
         type = DS_TIMESTAMP;
-        width = sizeof ts;
-        if (destSize >= sizeof ts)
-            std::memcpy(dest, &ts, sizeof ts);
+        width = sizeof(SQL_TIMESTAMP_STRUCT);
     }
     if (type == DS_NONE || destSize < width)
-        return DS_NONE;
+        return 0;
+
+    body.remove_prefix(skip);
+    size_t close = body.find("'}");
+    if (close == std::string_view::npos)
+        return ERR_INVALID_DATETIME_FORMAT;
+    SQL_TIMESTAMP_STRUCT ts{};
+    if (int rc = ReadEscapeValue(kind, body.substr(0, close), &ts); rc != 0)
+        return rc;
+    // The date fields of a DATE and the time fields of a TIME come from what the escape
+    // gave: a time escape for a date column gives the date 0-0-0.
+    if (type == DS_DATE) {
+        SQL_DATE_STRUCT d{ts.year, ts.month, ts.day};
+        std::memcpy(dest, &d, sizeof d);
+    } else if (type == DS_TIME) {
+        SQL_TIME_STRUCT t{ts.hour, ts.minute, ts.second};
+        std::memcpy(dest, &t, sizeof t);
+    } else {
+        std::memcpy(dest, &ts, sizeof ts);
+    }
     if (col != nullptr) {
         col->type = type;
         col->width = width;
     }
-    return type;
+    *written = type;
+    return 0;
 }
 
 }  // namespace
 
-int32_t ParseDateTimeEscape(void* dest, size_t destSize, const char* text, size_t length, DATASET_COL* col,
-                            int32_t sqlType) {
+int ParseDateTimeEscape(void* dest, size_t destSize, const char* text, size_t length, DATASET_COL* col,
+                        int32_t sqlType, int32_t* written) {
     std::string_view body;
     if (length > 1)
         body = std::string_view(text + 1, std::min(length - 1, kEscapeChars));
-    int32_t type = ParseEscapeBody(dest, destSize, body, length, col, sqlType);
-    if (type == DS_NONE)
+    int rc = ParseEscapeBody(dest, destSize, body, length, col, sqlType, written);
+    if (rc == 0 && *written == DS_NONE)
         std::memcpy(dest, text, std::min(length, destSize));
-    return type;
+    return rc;
 }
 
-int32_t ParseDateTimeEscapeW(void* dest, size_t destSize, const SQLWCHAR* text, size_t length, DATASET_COL* col,
-                             int32_t sqlType) {
+int ParseDateTimeEscapeW(void* dest, size_t destSize, const SQLWCHAR* text, size_t length, DATASET_COL* col,
+                         int32_t sqlType, int32_t* written) {
     // The escape is read from its first characters only: a small UTF-8 copy serves.
     char body[kEscapeChars * 4 + 1] = {};
     SQLLEN units = static_cast<SQLLEN>(length / sizeof(SQLWCHAR));
@@ -270,11 +330,11 @@ int32_t ParseDateTimeEscapeW(void* dest, size_t destSize, const SQLWCHAR* text, 
     if (units > 1)
         bytes = ut_Ucs2ToUtf8N(text + 1, std::min<SQLLEN>(units - 1, kEscapeChars), body, sizeof body - 1, nullptr);
     std::string_view view(body, static_cast<size_t>(bytes));
-    int32_t type = ParseEscapeBody(dest, destSize, view.substr(0, kEscapeChars), static_cast<size_t>(units), col,
-                                   sqlType);
-    if (type == DS_NONE)
+    int rc = ParseEscapeBody(dest, destSize, view.substr(0, kEscapeChars), static_cast<size_t>(units), col, sqlType,
+                             written);
+    if (rc == 0 && *written == DS_NONE)
         std::memcpy(dest, text, std::min(length, destSize));
-    return type;
+    return rc;
 }
 
 void NumericToDouble(void* dest, const SQL_NUMERIC_STRUCT* numeric, size_t length, DATASET_COL* col) {

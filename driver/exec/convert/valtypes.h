@@ -27,8 +27,10 @@ const char* CTypeName(int32_t cType);
 
 // 0-9 and a-f/A-F give their value, any other character 0.
 int HexDigitValue(char ch);
-// Writes len / 2 bytes from hexadecimal text (an odd last character is ignored).
-void HexToBinary(unsigned char* dst, const char* src, size_t len);
+bool IsHexDigit(char ch);
+// Writes len / 2 bytes from hexadecimal text (an odd last character is ignored). 0, or
+// 121 (22018) for a character that is not a hexadecimal digit, with nothing written.
+int HexToBinary(unsigned char* dst, const char* src, size_t len);
 
 // base multiplied n times (n >= 0), or 1 divided |n| times by base.
 double PowerOf(double base, int n);
@@ -39,18 +41,20 @@ void FormatDouble(char* buf, size_t size, double value, int digits);
 // for the variable kinds, whose callers set the width from the values.
 int32_t CTypeToDsCType(int32_t cType, uint32_t* width = nullptr);
 
-// Date/time escape text ("{d '...'}", "{t '...'}", "{ts '...'}"; the callers test the
-// opening brace) into the DATE, TIME or TIMESTAMP structure of sqlType (0: the escape's
-// own), written into dest (destSize bytes, at least the structure's size); a given column
-// takes that type and width. Anything else (another keyword, an SQL type that is not a
-// date or time, a text too short) is copied unchanged, at most destSize bytes. Answers
-// the internal type written (DS_DATE, DS_TIME, DS_TIMESTAMP), or DS_NONE for a copy.
-int32_t ParseDateTimeEscape(void* dest, size_t destSize, const char* text, size_t length, DATASET_COL* col,
-                            int32_t sqlType);
-// The same for UTF-16 text of length bytes; a copy copies the UTF-16 value. DS_NONE also
-// when the UTF-8 copy cannot be made (the value is then copied).
-int32_t ParseDateTimeEscapeW(void* dest, size_t destSize, const SQLWCHAR* text, size_t length, DATASET_COL* col,
-                             int32_t sqlType);
+// Date/time escape text ("{d '...'}", "{t '...'}", "{ts '...'}" of length bytes; the
+// callers test the opening brace) into the DATE, TIME or TIMESTAMP structure of sqlType
+// (0: the escape's own), written into dest (destSize bytes, at least the structure's
+// size); a given column takes that type and width, and *written the internal type
+// (DS_DATE, DS_TIME, DS_TIMESTAMP). Anything else (another keyword, an SQL type that is
+// not a date or time, a text too short) is copied unchanged, at most destSize bytes, with
+// *written DS_NONE. 0, or for an escape whose value is not a date or time 119 (22007), or
+// out of range (a negative year too) 60 (22008), with nothing written. Fraction digits
+// are of a second (".5" is 500000000 ns), nine at most.
+int ParseDateTimeEscape(void* dest, size_t destSize, const char* text, size_t length, DATASET_COL* col,
+                        int32_t sqlType, int32_t* written);
+// The same for UTF-16 text of length bytes; a copy copies the UTF-16 value.
+int ParseDateTimeEscapeW(void* dest, size_t destSize, const SQLWCHAR* text, size_t length, DATASET_COL* col,
+                         int32_t sqlType, int32_t* written);
 
 // SQL_NUMERIC_STRUCT to a double, of which the first length bytes (at most 8) are
 // written; a given column becomes a double column.
