@@ -424,7 +424,8 @@ int db_CursorRun(OA_STMT* stmt, DbParams params, int32_t paramRow) {
 void oa_StmtReset(OA_STMT* stmt) {
     db_CursorClose(stmt);
     ClearFlags(stmt, STMT_PREPARED | STMT_NO_MORE_ROWS | STMT_EXECUTED | STMT_DESCRIBED | STMT_CURSOR_OPEN |
-                         STMT_RETURN_SETTLED | STMT_OUT_BOUND | STMT_OUT_READY | STMT_OUT_PENDING);
+                         STMT_RETURN_SETTLED | STMT_OUT_BOUND | STMT_OUT_READY | STMT_OUT_PENDING |
+                         STMT_PARAMS_DESCRIBED);
     stmt->executions = 0;
     stmt->totalRows = 0;
     stmt->rowCount = 0;

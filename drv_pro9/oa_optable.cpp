@@ -47,8 +47,7 @@ int OA_Cancel(uint32_t stmt) {
 // Operations still to be built. Each slot below holds a stand-in that checks the handle
 // like the real operation will (21 for an unknown one) and answers 43 (driver not
 // capable) for a valid one, so that callers already see the table's final shape. The
-// operations that replace them come with the statement, description, native SQL, type
-// information and catalog work.
+// operations that replace them come with the type information and catalog work.
 
 enum class HandleKind { Any, Server, Conn, Stmt };
 
@@ -128,7 +127,7 @@ const OA_OPTABLE OA_AgentOpTable = {
     .DRV_GetRowData = nullptr,
     .DRV_ExecuteBatch = nullptr,
     .unused50 = nullptr,
-    .DRV_DescribeColsEx = NotYetBuilt<kStmt>,  // stand-in for OA_DescribeColsEx
+    .DRV_DescribeColsEx = OA_DescribeColsEx,
     .DRV_ExecuteDescribeEx = nullptr,
     .DRV_Cancel = OA_Cancel,
     .DRV_PrepareAndExecuteEx = nullptr,
