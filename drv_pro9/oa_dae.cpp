@@ -383,7 +383,7 @@ int DAEDatasetColReplace(DATASET_COL* col, int32_t rowsAllocated, DAE_COL* dae) 
     rebuilt.type = type;
     // Fixed text and binary keep at least one byte, so that every row has an element.
     rebuilt.width = std::max<uint32_t>(ds_TypeWidth(type, static_cast<uint32_t>(longest)), 1);
-    if (int rc = ds_ColAllocRows(&rebuilt, rowsAllocated); rc != 0)
+    if (ds_ColAllocRows(&rebuilt, rowsAllocated) != 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;
     const bool refs = ds_ColHoldsRefs(col);
     for (int32_t r = 0; r < rowsAllocated; ++r) {

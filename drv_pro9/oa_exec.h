@@ -116,7 +116,8 @@ void DB_CursorFree(DB_CURSOR* cursor);
 // cursor (settling the transaction of a SELECT or call that still owes its commit),
 // clears the prepared, executed, no-more-rows and cursor-open flags and the counters,
 // frees the SQLDA areas, the binding buffers, the result and parameter descriptions, the
-// column-attribute table and a kept result, and empties the analysed text.
+// column-attribute table and a kept result, ends a data-at-execution exchange with its
+// pieces, and empties the analysed text.
 void oa_StmtReset(OA_STMT* stmt);
 // Frees what the statement holds beyond the reset: the parameter values and descriptions
 // and its cursor record. For the statement's free operation, after oa_StmtReset.
