@@ -20,6 +20,7 @@
 #include <string>
 
 #include "drv_pro9/db_conn.h"
+#include "drv_pro9/oa_dae.h"
 #include "drv_pro9/oa_err.h"
 #include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_sqltext.h"
@@ -138,6 +139,9 @@ struct OA_STMT {
     int32_t paramMode = 0;               // 1: the statement runs one current parameter row
     int32_t currentParamRow = 0;
     // ---- end of statement execution ----
+
+    OA_DAE dae;                          // data at execution (drv_pro9/oa_dae.h)
+    OA_SETPOS setPos;                    // the cursor library's positioned operation
 };
 
 // The live record behind an id of the agent's connection or statement table, or null.

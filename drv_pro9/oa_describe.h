@@ -1,10 +1,15 @@
-// The agent's copies of a prepared statement's descriptions (slots 15 and 16) and the
-// escape translation of a text on its own (slot 17, SQLNativeSql).
+// The agent's copies of a prepared statement's descriptions (slots 15, 16 and 51), the
+// refinement of its parameter descriptions by probing the server, and the escape
+// translation of a text on its own (slot 17, SQLNativeSql).
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
+struct COLATTR;
 struct COLDESC;
+struct OA_STMT;
 
 // The result-column (slot 15) or parameter (slot 16) descriptions of a statement: the
 // count (when asked for; zeroed first) and, when asked for, a new array the caller owns
@@ -12,6 +17,48 @@ struct COLDESC;
 // handle that is not a live statement, or 16.
 int OA_DescribeCols(uint32_t stmt, uint16_t* outCount, COLDESC** outDescs);
 int OA_DescribeParams(uint32_t stmt, uint16_t* outCount, COLDESC** outDescs);
+
+// Slot 51: the result descriptions as OA_DescribeCols gives them, and the statement's
+// column-attribute table compacted (ut_ColAttrCompact): per attribute its every-column
+// entry and the columns whose value differs from it. Every out is required (21 otherwise)
+// and zeroed first. The caller owns both arrays: the descriptions go with ds_ColDescFree,
+// the attributes with ut_ColAttrFree on each entry (their texts are copies) and uh_Free.
+// 0, 21, 15 for more attributes than the count can state, or 16 (nothing handed out).
+int OA_DescribeColsEx(uint32_t stmt, uint16_t* outColCount, uint16_t* outAttrCount, COLDESC** outCols,
+                      COLATTR** outAttrs);
+
+// What the SQL analyser (the cursor library's SCR_ParamDescAnalyse) makes of a statement
+// for the refinement: SELECT statements that return no rows and whose result columns stand
+// for the statement's parameter markers.
+struct OA_PARAMPROBES {
+    std::vector<std::string> probes;
+    // One character per result column over all probes in order; '?' marks a column that
+    // stands for the next parameter. Empty: there is no map, and every column stands for
+    // the next parameter.
+    std::string markerMap;
+    // How many parameters the probes stand for; without a map they must cover them all.
+    uint32_t markers = 0;
+};
+
+// Analyses sql into probes, starting each probe's select list from templ. 0, or a code
+// when it cannot (the refinement then leaves the descriptions as the prepare made them).
+using OA_PARAMPROBER = int (*)(const char* templ, const char* sql, OA_PARAMPROBES* out);
+// The analyser the refinement asks. Until the cursor library installs its own, a stand-in
+// that answers 43: there is no SQL analyser.
+extern OA_PARAMPROBER oa_ParamProber;
+
+// The select-list template the analyser starts from.
+inline constexpr const char OA_PARAMPROBE_TEMPLATE[] = "cast (null as varchar)";
+
+// The describe-parameters refinement (statement property OA_PROP_DESCRIBE_PARAMS), once
+// per prepare: each probe is prepared on a scratch statement of the same connection and
+// the SQL type and sizes of its marked columns go to the next parameter description (the
+// names, server and internal types stay the prepare's). 0 when refined, when already
+// refined, for a statement without markers, when the analyser cannot help, and after
+// execute (with the WARNING "Describe params work only before Execute", nothing
+// changes); 22 (WARNING "execute without prior prepare") before a prepare; a failing
+// probe's code with its messages on the statement, the descriptions left as they were.
+int OA_DescribeParamsRefine(OA_STMT* stmt);
 
 // The text as the server would be given it: escapes translated, copied into buf (cut and
 // NUL-terminated; a null buffer asks for the length) with its full length in *outLen.

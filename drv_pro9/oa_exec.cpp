@@ -11,6 +11,7 @@
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/db_types.h"
 #include "drv_pro9/oa_conn.h"
+#include "drv_pro9/oa_dae.h"
 #include "drv_pro9/oa_proc.h"
 #include "util/dataset.h"
 #include "util/errcode.h"
@@ -423,7 +424,8 @@ int db_CursorRun(OA_STMT* stmt, DbParams params, int32_t paramRow) {
 void oa_StmtReset(OA_STMT* stmt) {
     db_CursorClose(stmt);
     ClearFlags(stmt, STMT_PREPARED | STMT_NO_MORE_ROWS | STMT_EXECUTED | STMT_DESCRIBED | STMT_CURSOR_OPEN |
-                         STMT_RETURN_SETTLED | STMT_OUT_BOUND | STMT_OUT_READY | STMT_OUT_PENDING);
+                         STMT_RETURN_SETTLED | STMT_OUT_BOUND | STMT_OUT_READY | STMT_OUT_PENDING |
+                         STMT_PARAMS_DESCRIBED);
     stmt->executions = 0;
     stmt->totalRows = 0;
     stmt->rowCount = 0;
@@ -441,6 +443,7 @@ void oa_StmtReset(OA_STMT* stmt) {
     stmt->updatable.reset();
     // Rows kept or served for the previous text belong to it.
     stmt->kept.reset();
+    oa_DaeReset(stmt);
     stmt->staticResult = 0;
     stmt->type = 0;
     stmt->kind = 0;
@@ -539,7 +542,14 @@ int OA_Execute(uint32_t handle) {
     stmt->executions = 0;
     stmt->totalRows = 0;
     stmt->rowCount = 0;
+    // Pending values are asked for first: the statement runs once they are all in
+    // (OA_ParamData), never with the cells still marked.
+    if (int rc = OA_ParamDataStart(stmt); rc != 0)
+        return rc;
+    return oa_ExecuteCore(stmt);
+}
 
+int oa_ExecuteCore(OA_STMT* stmt) {
     if ((stmt->kind & SQLT_PROC_CALL) != 0) {
         int rc = OA_ExecuteCursor(stmt);
         if (rc == 0)

@@ -116,7 +116,8 @@ void DB_CursorFree(DB_CURSOR* cursor);
 // cursor (settling the transaction of a SELECT or call that still owes its commit),
 // clears the prepared, executed, no-more-rows and cursor-open flags and the counters,
 // frees the SQLDA areas, the binding buffers, the result and parameter descriptions, the
-// column-attribute table and a kept result, and empties the analysed text.
+// column-attribute table and a kept result, ends a data-at-execution exchange with its
+// pieces, and empties the analysed text.
 void oa_StmtReset(OA_STMT* stmt);
 // Frees what the statement holds beyond the reset: the parameter values and descriptions
 // and its cursor record. For the statement's free operation, after oa_StmtReset.
@@ -173,8 +174,13 @@ int OA_Prepare(uint32_t stmt, const char* text);
 // Slot 12: the statement takes the dataset (may be null) and frees the previous one.
 int OA_SetParamValues(uint32_t stmt, DATASET* values);
 // Slot 13: runs the prepared statement with its parameter values. 22 without a prepare,
-// 48 for markers without values.
+// 48 for markers without values; 102 when values wait for data at execution (oa_dae.h):
+// the statement then runs at the OA_ParamData after the last of them.
 int OA_Execute(uint32_t stmt);
+// The run of a prepared statement once its parameter values are complete: the procedure
+// call, or the check that markers have values, the transaction steps and the run. For
+// OA_Execute and the deferred execute of data at execution (OA_ParamData).
+int oa_ExecuteCore(OA_STMT* stmt);
 // Slot 18: keeps a copy of count descriptions (none for 0).
 int OA_SetParamDescs(uint32_t stmt, uint16_t count, const PARAM_DESC* descs);
 // Slot 19: up to rows rows into block (which the statement sets up from its result

@@ -3,6 +3,7 @@
 
 #include "drv_pro9/db_conn.h"
 #include "drv_pro9/oa_conn.h"
+#include "drv_pro9/oa_dae.h"
 #include "drv_pro9/oa_describe.h"
 #include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_props.h"
@@ -46,8 +47,7 @@ int OA_Cancel(uint32_t stmt) {
 // Operations still to be built. Each slot below holds a stand-in that checks the handle
 // like the real operation will (21 for an unknown one) and answers 43 (driver not
 // capable) for a valid one, so that callers already see the table's final shape. The
-// operations that replace them come with the statement, description, native SQL, type
-// information, data-at-execution and catalog work.
+// operations that replace them come with the type information and catalog work.
 
 enum class HandleKind { Any, Server, Conn, Stmt };
 
@@ -114,8 +114,8 @@ const OA_OPTABLE OA_AgentOpTable = {
     .DRV_GetTypeInfo = NotYetBuilt<kStmt>,  // stand-in for OA_GetTypeInfo
     .DRV_ScrollFetch = nullptr,
     .DRV_SetPos = nullptr,
-    .DRV_ParamData = NotYetBuilt<kStmt>,  // stand-in for OA_ParamData
-    .DRV_PutData = NotYetBuilt<kStmt>,  // stand-in for OA_PutData
+    .DRV_ParamData = OA_ParamData,
+    .DRV_PutData = OA_PutData,
     .DRV_GetData = OA_GetData,
     .DRV_ExtendedFetch = nullptr,
     .DRV_BulkOperations = nullptr,
@@ -127,7 +127,7 @@ const OA_OPTABLE OA_AgentOpTable = {
     .DRV_GetRowData = nullptr,
     .DRV_ExecuteBatch = nullptr,
     .unused50 = nullptr,
-    .DRV_DescribeColsEx = NotYetBuilt<kStmt>,  // stand-in for OA_DescribeColsEx
+    .DRV_DescribeColsEx = OA_DescribeColsEx,
     .DRV_ExecuteDescribeEx = nullptr,
     .DRV_Cancel = OA_Cancel,
     .DRV_PrepareAndExecuteEx = nullptr,

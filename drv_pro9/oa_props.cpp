@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "drv_pro9/oa_conn.h"
+#include "drv_pro9/oa_describe.h"
 #include "util/errcode.h"
 
 namespace {
@@ -355,8 +356,7 @@ int SetStmtProperty(OA_STMT* s, uint32_t code, const void* value) {
         c.useBookmarks = v;
         return 0;
     case OA_PROP_DESCRIBE_PARAMS:
-        // Stand-in until the parameter descriptions can be refined by probing the server.
-        return v == 0 ? 0 : ERR_DRIVER_NOT_CAPABLE;
+        return v == 0 ? 0 : OA_DescribeParamsRefine(s);
     case 0x3203041A:
         if (v != 1 && v != 2)
             return ERR_INVALID_ARGUMENT_VALUE;

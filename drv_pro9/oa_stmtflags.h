@@ -32,4 +32,6 @@ enum OaStmtFlag : uint16_t {
     // output) opened is still to be committed: at the end of the data, or at the close of
     // a cursor left before its end.
     STMT_COMMIT_OWED = 0x0800,
+    // The parameter descriptions were refined by probing the server (once per prepare).
+    STMT_PARAMS_DESCRIBED = 0x1000,
 };
