@@ -5,6 +5,7 @@
 
 #include "driver/entry/export.h"
 #include "driver/frame/widen.h"
+#include "driver/handlers/params.h"
 #include "driver/handlers/pending.h"
 #include "driver/handlers/stmttext.h"
 
@@ -34,16 +35,16 @@ constexpr auto kGetCursorName =
 constexpr auto kGetCursorNameW =
     MakeCall<DoGetCursorName>("GetCursorNameW", "szCursor=%lX cbCursorMax=%d pcbCursor=%lX", 1, kStmt);
 constexpr auto kBindParameter =
-    MakePendingCall("BindParameter",
-                    "ipar=%u fParamType=%d fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX "
-                    "cbValueMax=%lu pcbValue=%lX",
-                    kStmt);
-constexpr auto kSetParam = MakePendingCall(
-    "SetParam", "ipar=%u fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX pcbValue=%lX", kStmt);
-constexpr auto kParamData = MakePendingCall("ParamData", "prgbValue=%lX", kStmt);
-constexpr auto kPutData = MakePendingCall("PutData", "rgbValue=%lX cbValue=%ld", kStmt);
-constexpr auto kDescribeParam =
-    MakePendingCall("DescribeParam", "ipar=%u pfSqlType=%lX pcbColDef=%lX pibScale=%lX pfNullable=%lX", kStmt);
+    MakeCall<DoBindParameter>("BindParameter",
+                              "ipar=%u fParamType=%d fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX "
+                              "cbValueMax=%lu pcbValue=%lX",
+                              1, kStmt);
+constexpr auto kSetParam = MakeCall<DoSetParam>(
+    "SetParam", "ipar=%u fCType=%d fSqlType=%d cbColDef=%lu ibScale=%d rgbValue=%lX pcbValue=%lX", 1, kStmt);
+constexpr auto kParamData = MakeCall<DoParamData>("ParamData", "prgbValue=%lX", 1, kStmt);
+constexpr auto kPutData = MakeCall<DoPutData>("PutData", "rgbValue=%lX cbValue=%ld", 1, kStmt);
+constexpr auto kDescribeParam = MakeCall<DoDescribeParam>(
+    "DescribeParam", "ipar=%u pfSqlType=%lX pcbColDef=%lX pibScale=%lX pfNullable=%lX", 1, kStmt);
 constexpr auto kBindCol =
     MakePendingCall("BindCol", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", kStmt);
 constexpr auto kDescribeCol = MakePendingCall("DescribeCol", VARNO_DESCRIBECOL_FORMAT, kStmt);
@@ -132,25 +133,25 @@ VARNO_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT hstmt, SQLUSMALLINT ipa
                                                 SQLSMALLINT cType, SQLSMALLINT sqlType, SQLULEN colDef,
                                                 SQLSMALLINT scale, SQLPOINTER value, SQLLEN cbMax, SQLLEN* pcbValue) {
     return CallODBC(kBindParameter, hstmt,
-                    Pending(ipar, paramType, cType, sqlType, colDef, scale, value, cbMax, pcbValue));
+                    BindParameterArgs{ipar, paramType, cType, sqlType, colDef, scale, value, cbMax, pcbValue});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetParam(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT cType, SQLSMALLINT sqlType,
                                            SQLULEN colDef, SQLSMALLINT scale, SQLPOINTER value, SQLLEN* pcbValue) {
-    return CallODBC(kSetParam, hstmt, Pending(ipar, cType, sqlType, colDef, scale, value, pcbValue));
+    return CallODBC(kSetParam, hstmt, SetParamArgs{ipar, cType, sqlType, colDef, scale, value, pcbValue});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLParamData(SQLHSTMT hstmt, SQLPOINTER* value) {
-    return CallODBC(kParamData, hstmt, Pending(value));
+    return CallODBC(kParamData, hstmt, ParamDataArgs{value});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLPutData(SQLHSTMT hstmt, SQLPOINTER data, SQLLEN len) {
-    return CallODBC(kPutData, hstmt, Pending(data, len));
+    return CallODBC(kPutData, hstmt, PutDataArgs{data, len});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT ipar, SQLSMALLINT* sqlType,
                                                 SQLULEN* colDef, SQLSMALLINT* scale, SQLSMALLINT* nullable) {
-    return CallODBC(kDescribeParam, hstmt, Pending(ipar, sqlType, colDef, scale, nullable));
+    return CallODBC(kDescribeParam, hstmt, DescribeParamArgs{ipar, sqlType, colDef, scale, nullable});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLBindCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT cType, SQLPOINTER value,

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "driver/exec/execute.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/stmt.h"
 #include "driver/outstr/outstr.h"
@@ -73,6 +74,23 @@ bool OptionChanged(STMT* stmt, uint32_t code, uint32_t* current) {
         static_cast<uint32_t>(v) == *current)
         return false;
     *current = static_cast<uint32_t>(v);
+    return true;
+}
+
+// Executes the prepared statement by the connection's road of data at execution; an
+// exchange still pending refuses a new one (S1010) on either road.
+SQLRETURN Execute(STMT* stmt) {
+    if (stmt->conn->cn_hasV2DAE != 0)
+        return StmtExecuteArray(stmt);
+    SQLRETURN rc = StmtExecutePrologue(stmt);
+    return rc == SQL_SUCCESS ? StmtExecuteParams(stmt) : rc;
+}
+
+// Whether a new statement text would abandon an exchange of data at execution: S1010.
+bool ExchangePending(STMT* stmt) {
+    if (stmt->daeState == DAE_NONE)
+        return false;
+    stmt->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
     return true;
 }
 
@@ -160,7 +178,7 @@ SQLRETURN StmtPrepare(STMT* stmt, const char* text) {
 SQLRETURN DoPrepare(HANDLE_HDR* h, const SqlTextArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     std::optional<std::string> text = TextArg(h, a.text, a.length);
-    if (!text)
+    if (!text || ExchangePending(stmt))
         return SQL_ERROR;
     TraceLog("  [%s]", text->c_str());
     return StmtPrepare(stmt, text->c_str());
@@ -169,21 +187,23 @@ SQLRETURN DoPrepare(HANDLE_HDR* h, const SqlTextArgs& a) {
 SQLRETURN DoExecDirect(HANDLE_HDR* h, const SqlTextArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     std::optional<std::string> text = TextArg(h, a.text, a.length);
-    if (!text)
+    if (!text || ExchangePending(stmt))
         return SQL_ERROR;
     TraceLog("  [%s]", text->c_str());
-    if (StmtPrepare(stmt, text->c_str()) == SQL_ERROR)
+    const SQLRETURN prepared = StmtPrepare(stmt, text->c_str());
+    if (prepared == SQL_ERROR)
         return SQL_ERROR;
-    // Execution comes with the execution services.
-    stmt->diag.errCode = ERR_DRIVER_NOT_CAPABLE;
-    return SQL_ERROR;
+    const SQLRETURN rc = Execute(stmt);
+    return rc == SQL_SUCCESS ? prepared : rc;
 }
 
 SQLRETURN DoExecute(HANDLE_HDR* h, const NoArgs&) {
     auto* stmt = static_cast<STMT*>(h);
-    stmt->diag.errCode =
-        (stmt->flags & STMT_FLAG_PREPARED) == 0 ? ERR_FUNCTION_SEQUENCE_ERROR : ERR_DRIVER_NOT_CAPABLE;
-    return SQL_ERROR;
+    if ((stmt->flags & STMT_FLAG_PREPARED) == 0) {
+        stmt->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+        return SQL_ERROR;
+    }
+    return Execute(stmt);
 }
 
 SQLRETURN DoNumResultCols(HANDLE_HDR* h, const CountArgs& a) {

@@ -71,10 +71,14 @@ struct NativeSqlArgs {
 // SQL_ERROR, after which the statement is not prepared.
 SQLRETURN StmtPrepare(STMT* stmt, const char* text);
 
+// SQLPrepare and SQLExecDirect refuse a new text while an exchange of data at execution
+// is pending (S1010).
 SQLRETURN DoPrepare(HANDLE_HDR* stmt, const SqlTextArgs& a);
-// Prepares; execution itself is not built yet (S1C00).
+// Prepares, then executes as SQLExecute does.
 SQLRETURN DoExecDirect(HANDLE_HDR* stmt, const SqlTextArgs& a);
-// S1010 without a prepared statement; otherwise not built yet (S1C00).
+// S1010 without a prepared statement; otherwise executes by the connection's road of
+// data at execution (driver/exec/execute.h): SQL_NEED_DATA when a value is given at
+// execution.
 SQLRETURN DoExecute(HANDLE_HDR* stmt, const NoArgs&);
 SQLRETURN DoNumResultCols(HANDLE_HDR* stmt, const CountArgs& a);
 SQLRETURN DoNumParams(HANDLE_HDR* stmt, const CountArgs& a);

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "driver/frame/globals.h"
+#include "driver/objects/param.h"
 #include "util/errcode.h"
 
 namespace {
@@ -146,22 +147,14 @@ int StmtApplyAPD(STMT* stmt, DESC* apd) {
     // The descriptor's bindings replace the statement's: what it does not bind is unbound.
     StmtResetParams(stmt);
     for (int n = 1; n <= DescRecCount(apd); ++n) {
-        const DESCREC& a = apd->recs[static_cast<size_t>(n)];
+        // A copy: binding writes the current APD's records, which may be these.
+        const DESCREC a = apd->recs[static_cast<size_t>(n)];
         if (a.data == nullptr)
             continue;
         const DESCREC& i = stmt->ipd->recs[static_cast<size_t>(n)];
-        PARAMREC p;
-        p.number = static_cast<uint16_t>(n);
-        p.paramType = i.paramType;
-        p.cType = a.conciseType;
-        p.sqlType = i.conciseType;
-        p.columnSize = SizeIsLength(i.conciseType) ? i.length : static_cast<SQLULEN>(i.precision);
-        p.scale = DecimalDigits(i);
-        p.data = a.data;
-        p.bufferLength = a.octetLength;
-        p.octetLength = a.octetLengthPtr;
-        p.indicator = a.indicator;
-        if (StmtSetParam(stmt, std::move(p)) != 0)
+        const SQLULEN size = SizeIsLength(i.conciseType) ? i.length : static_cast<SQLULEN>(i.precision);
+        if (StmtBindParam(stmt, static_cast<uint16_t>(n), i.paramType, a.conciseType, i.conciseType, size,
+                          DecimalDigits(i), a.data, a.octetLength, a.indicator, a.octetLengthPtr) != SQL_SUCCESS)
             return stmt->diag.errCode;
     }
     return 0;

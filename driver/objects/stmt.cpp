@@ -127,7 +127,9 @@ STMT* StmtAlloc(CONN* conn) {
 }
 
 void StmtClose(STMT* stmt) {
-    stmt->daeState = 0;
+    // A closed statement has no exchange of data at execution left: SQLCancel ends one.
+    stmt->daeState = DAE_NONE;
+    stmt->dae = STMT_DAE{};
     if (stmt->state != STMT_STATE_PREPARED)
         return;
     const OA_OPTABLE* ops = stmt->conn->holder.ops;

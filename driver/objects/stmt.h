@@ -43,9 +43,10 @@ constexpr uint16_t STMT_FLAG_PARAMS_SEEN = 0x8;    // the agent has the current 
 // Largest parameter number.
 constexpr uint16_t STMT_MAX_PARAMS = 1024;
 
-// Data-at-execution values accumulated by SQLPutData: one buffer per row. Empty when the
-// agent takes the pieces itself (cn_hasV2DAE).
-using PIECES = std::vector<std::string>;
+// Data-at-execution values accumulated by SQLPutData: one per row, none while no piece
+// came or after SQL_NULL_DATA (a NULL), else the bytes (an empty piece gives an empty
+// value). Empty when the agent takes the pieces itself (cn_hasV2DAE).
+using PIECES = std::vector<std::optional<std::string>>;
 
 // One bound column (SQLBindCol), in binding order.
 struct BINDCOL {
@@ -95,6 +96,33 @@ struct STMT_CURSOR {
     bool attrsChanged = false;  // the requested values are still to be given to the agent
     bool bookmarks = false;     // column 0 is described and bound
     SQLULEN rowsetSize = 1;
+    SQLULEN setPosRow = 0;      // the row of the running SQLSetPos, 0 for the whole rowset
+};
+
+// Data-at-execution states (STMT::daeState): which rows an exchange of SQLParamData and
+// SQLPutData fills, and whether values are still wanted. 4 to 6 are the execution's own.
+constexpr int16_t DAE_NONE = 0;
+constexpr int16_t DAE_PARAMS = 1;        // parameter rows: values still wanted
+constexpr int16_t DAE_SETPOS = 2;        // SQLSetPos rows: values still wanted
+constexpr int16_t DAE_BULK = 3;          // SQLBulkOperations rows: values still wanted
+constexpr int16_t DAE_PARAMS_DONE = 7;   // parameter rows: all values given
+constexpr int16_t DAE_SETPOS_DONE = 8;
+constexpr int16_t DAE_BULK_DONE = 9;
+
+// Where an exchange stands. On the driver's road the next position and row are where the
+// search for the next value resumes, and the current ones the value SQLPutData appends
+// to (a parameter index from 0, or a position in the bound-column list); on the agent's
+// road the agent names the value, and the current position is where the driver found it.
+struct STMT_DAE {
+    uint16_t nextPos = 0;
+    uint32_t nextRow = 0;
+    uint16_t curPos = 0;
+    uint32_t curRow = 0;
+    bool current = false;      // a SQLParamData named the value SQLPutData goes to
+    uint32_t pieces = 0;       // SQLPutData calls for the current value
+    int32_t agentParam = -1;   // the agent's value: parameter or column index from 0
+    int32_t agentRow = 0;
+    uint16_t operation = 0;    // the SQLSetPos or SQLBulkOperations operation waiting
 };
 
 // Descriptions owned by the statement: an array from the agent (freed with the C heap,
@@ -155,7 +183,10 @@ struct STMT : HANDLE_HDR {
     std::vector<PARAMREC> params;       // capacity = size
     std::vector<PARAMSHADOW> shadows;   // one per entry of params
 
-    int16_t daeState = 0;               // data at execution: 0 none
+    int16_t daeState = DAE_NONE;        // DAE_*
+    STMT_DAE dae;
+    // Agent column index -> bound-column position + 1, for the rows of SQLSetPos.
+    std::vector<uint16_t> columnMap;
     uint32_t paramSetSize = 1;          // SQLParamOptions / SQL_ATTR_PARAMSET_SIZE
     SQLULEN* rowsProcessed = nullptr;
 

@@ -63,6 +63,23 @@ struct FakeAgent {
     std::optional<std::string> requestDriverFile;
     int32_t requestUnicodeLibrary = -1;
     std::optional<std::string> requestDbmsName;
+    // Slot 38's answers in order (22, S1010, once they run out), and what slot 39 was sent
+    // with the code it answers.
+    struct ParamDataAnswer {
+        int rc;
+        int32_t param = -1;
+        int32_t row = 0;
+    };
+    std::vector<ParamDataAnswer> paramDataAnswers;
+    struct PutDataSent {
+        int16_t type;
+        int16_t indicator;
+        bool nullData;
+        std::string bytes;
+        bool operator==(const PutDataSent&) const = default;
+    };
+    std::vector<PutDataSent> putDataSent;
+    int putDataRc = 0;
     std::function<void()> onConnect;    // runs inside slot 5
     std::function<void()> onTypeTable;  // runs inside slot 23, once the connection is up
 };
@@ -191,6 +208,27 @@ inline int FakeTypeTable(uint32_t, OA_TYPETABLEREQ* req) {
     return 0;
 }
 
+inline int FakeParamData(uint32_t, int32_t* param, int32_t* row, uint16_t** rowStatus, int32_t* status) {
+    g_fake->calls.push_back("ParamData");
+    *rowStatus = nullptr;
+    *status = 0;
+    auto& q = g_fake->paramDataAnswers;
+    if (q.empty())
+        return 22;
+    FakeAgent::ParamDataAnswer a = q.front();
+    q.erase(q.begin());
+    *param = a.param;
+    *row = a.row;
+    return a.rc;
+}
+
+inline int FakePutData(uint32_t, int16_t type, int16_t indicator, const void* data, uint32_t length) {
+    g_fake->calls.push_back("PutData");
+    g_fake->putDataSent.push_back({type, indicator, data == nullptr,
+                                   data != nullptr ? std::string(static_cast<const char*>(data), length) : ""});
+    return g_fake->putDataRc;
+}
+
 inline const OA_OPTABLE kFakeTable = [] {
     OA_OPTABLE t{};
     t.DRV_GetProperty = FakeGetProperty;
@@ -203,6 +241,8 @@ inline const OA_OPTABLE kFakeTable = [] {
     t.DRV_Commit = FakeCommit;
     t.DRV_Rollback = FakeRollback;
     t.GetOpTable = FakeTypeTable;
+    t.DRV_ParamData = FakeParamData;
+    t.DRV_PutData = FakePutData;
     return t;
 }();
 

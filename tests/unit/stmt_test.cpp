@@ -284,6 +284,7 @@ TEST_F(StmtTest, ApplicationDescriptorReplacesTheBindings) {
     ard->recs[2].data = &buf[2];
     ard->recs[4].data = &buf[0];
     apd->recs[3].data = &buf[3];
+    apd->recs[3].conciseType = SQL_C_SLONG;  // the IPD gives no type for SQL_C_DEFAULT to follow
 
     stmt->ard = ard;
     stmt->apd = apd;
