@@ -61,7 +61,7 @@ bool StmtCheckDataAtExec(STMT* stmt) {
 }
 
 SQLRETURN StmtExecutePrologue(STMT* stmt) {
-    if (stmt->daeState != DAE_NONE)
+    if (stmt->daeState != STMT_DAE_NONE)
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     // An earlier exchange's pieces are not this execution's values. The rows of a value
     // are made when SQLParamData reaches it, so that a large parameter set costs nothing
@@ -70,7 +70,7 @@ SQLRETURN StmtExecutePrologue(STMT* stmt) {
         PIECES().swap(p.pieces);
     stmt->dae = STMT_DAE{};
     if (StmtCheckDataAtExecParams(stmt)) {
-        stmt->daeState = DAE_PARAMS;
+        stmt->daeState = STMT_DAE_PARAMS;
         return SQL_NEED_DATA;
     }
     // Buffers changed through the APD's fields since the binding are the ones read.
@@ -95,13 +95,13 @@ SQLRETURN StmtExecutePrologue(STMT* stmt) {
 SQLRETURN StmtExecuteParams(STMT* stmt) {
     if ((stmt->flags & STMT_FLAG_PREPARED) == 0)
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
-    stmt->daeState = DAE_NONE;
+    stmt->daeState = STMT_DAE_NONE;
     // Stand-in until execution is built: the dataset of the values and the agent's execute.
     return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
 }
 
 SQLRETURN StmtExecuteArray(STMT* stmt) {
-    if ((stmt->flags & STMT_FLAG_PREPARED) == 0 || stmt->daeState != DAE_NONE)
+    if ((stmt->flags & STMT_FLAG_PREPARED) == 0 || stmt->daeState != STMT_DAE_NONE)
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     for (uint16_t n = 1; n <= stmt->paramDescs.count; ++n) {
         const PARAMREC* p = StmtGetParam(stmt, n);
@@ -116,7 +116,7 @@ SQLRETURN StmtExecuteArray(STMT* stmt) {
     stmt->dae = STMT_DAE{};
     if (StmtCheckDataAtExecParams(stmt)) {
         stmt->dae = STMT_DAE{};
-        stmt->daeState = DAE_PARAMS;
+        stmt->daeState = STMT_DAE_PARAMS;
         return SQL_NEED_DATA;
     }
     return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);

@@ -17,7 +17,7 @@ struct STMT;
 
 // Starts an execution on the driver's road: S1010 while an exchange of data at execution
 // is pending; drops the pieces of an earlier exchange; when a parameter's length marks
-// its value as given at execution, enters state DAE_PARAMS positioned on it and returns
+// its value as given at execution, enters state STMT_DAE_PARAMS positioned on it and returns
 // SQL_NEED_DATA; otherwise refreshes the parameters' buffers from the current APD and
 // returns SQL_SUCCESS.
 SQLRETURN StmtExecutePrologue(STMT* stmt);
@@ -35,7 +35,7 @@ SQLRETURN StmtExecuteParams(STMT* stmt);
 
 // Executes with the agent taking the values given at execution itself: S1010 before a
 // prepare or while an exchange is pending, S1009 for a parameter without data and length
-// buffer that is not output; SQL_NEED_DATA in state DAE_PARAMS when a value is to come.
+// buffer that is not output; SQL_NEED_DATA in state STMT_DAE_PARAMS when a value is to come.
 SQLRETURN StmtExecuteArray(STMT* stmt);
 
 // Finishes an execution on the agent's road, the agent's code in stmt->diag.errCode: a

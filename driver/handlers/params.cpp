@@ -25,11 +25,11 @@ SQLRETURN Fail(STMT* stmt, int code) {
 }
 
 bool IsParamRows(int16_t state) {
-    return state == DAE_PARAMS || state == DAE_PARAMS_DONE;
+    return state == STMT_DAE_PARAMS || state == STMT_DAE_PARAMS_DONE;
 }
 
 bool IsColumnRows(int16_t state) {
-    return state == DAE_SETPOS || state == DAE_BULK || state == DAE_SETPOS_DONE || state == DAE_BULK_DONE;
+    return state == STMT_DAE_SETPOS || state == STMT_DAE_BULK || state == STMT_DAE_SETPOS_DONE || state == STMT_DAE_BULK_DONE;
 }
 
 // The bound parameter at index i (from 0), or null.
@@ -101,8 +101,8 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
     if (IsParamRows(state)) {
         if (stmt->rowsProcessed != nullptr)
             *stmt->rowsProcessed = SQLULEN{dae.curRow} + 1;
-        if (state == DAE_PARAMS_DONE) {
-            stmt->daeState = DAE_NONE;
+        if (state == STMT_DAE_PARAMS_DONE) {
+            stmt->daeState = STMT_DAE_NONE;
             return StmtExecuteParams(stmt);
         }
         PARAMREC* p = ParamAt(stmt, dae.nextPos);
@@ -115,15 +115,15 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
         if (token != nullptr)
             *token = p->data;
         if (!StmtCheckDataAtExecParams(stmt))
-            stmt->daeState = DAE_PARAMS_DONE;
+            stmt->daeState = STMT_DAE_PARAMS_DONE;
         return SQL_NEED_DATA;
     }
-    if (state == DAE_SETPOS_DONE) {
-        stmt->daeState = DAE_NONE;
+    if (state == STMT_DAE_SETPOS_DONE) {
+        stmt->daeState = STMT_DAE_NONE;
         return StmtSetPosLocal(stmt, stmt->cursor.setPosRow, dae.operation);
     }
-    if (state == DAE_BULK_DONE) {
-        stmt->daeState = DAE_NONE;
+    if (state == STMT_DAE_BULK_DONE) {
+        stmt->daeState = STMT_DAE_NONE;
         return StmtBulkOperations(stmt, dae.operation);
     }
     BINDCOL* c = ColumnAt(stmt, dae.nextPos);
@@ -136,7 +136,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
     if (token != nullptr)
         *token = ColumnRowData(stmt, *c, dae.curRow);
     if (!StmtCheckDataAtExec(stmt))
-        stmt->daeState = state == DAE_SETPOS ? DAE_SETPOS_DONE : DAE_BULK_DONE;
+        stmt->daeState = state == STMT_DAE_SETPOS ? STMT_DAE_SETPOS_DONE : STMT_DAE_BULK_DONE;
     return SQL_NEED_DATA;
 }
 
@@ -192,7 +192,7 @@ SQLRETURN ParamDataAgent(STMT* stmt, SQLPOINTER* token) {
     STMT_DAE& dae = stmt->dae;
     const int16_t state = stmt->daeState;
     // The agent collects parameter rows and SQLSetPos rows; it has no road for bulk rows.
-    if (state != DAE_PARAMS && state != DAE_SETPOS)
+    if (state != STMT_DAE_PARAMS && state != STMT_DAE_SETPOS)
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     int32_t param = -1;
@@ -209,13 +209,13 @@ SQLRETURN ParamDataAgent(STMT* stmt, SQLPOINTER* token) {
 
     if (rc != ERR_AGENT_NEEDS_DATA_AT_EXEC_DATA) {
         // The agent ran the deferred step or gave up: the exchange is over either way.
-        stmt->daeState = DAE_NONE;
+        stmt->daeState = STMT_DAE_NONE;
         dae.current = false;
         stmt->diag.errCode = rc;
-        return state == DAE_PARAMS ? StmtAfterExecute(stmt) : StmtSetPosComplete(stmt);
+        return state == STMT_DAE_PARAMS ? StmtAfterExecute(stmt) : StmtSetPosComplete(stmt);
     }
     // The agent's names are checked against the bindings before they index anything.
-    if (state == DAE_PARAMS) {
+    if (state == STMT_DAE_PARAMS) {
         PARAMREC* p = ParamAt(stmt, param);
         if (p == nullptr)
             return Fail(stmt, ERR_GENERAL_ERROR);
@@ -334,13 +334,13 @@ SQLRETURN PutDataAgent(STMT* stmt, const PutDataArgs& a) {
     int16_t cType = 0;
     int16_t sqlType = 0;
     bool found = false;
-    if (dae.current && stmt->daeState == DAE_PARAMS) {
+    if (dae.current && stmt->daeState == STMT_DAE_PARAMS) {
         if (const PARAMREC* p = ParamAt(stmt, dae.curPos)) {
             cType = p->cType;
             sqlType = p->sqlType;
             found = true;
         }
-    } else if (dae.current && stmt->daeState == DAE_SETPOS) {
+    } else if (dae.current && stmt->daeState == STMT_DAE_SETPOS) {
         if (const BINDCOL* c = ColumnAt(stmt, dae.curPos)) {
             cType = c->cType;
             found = true;

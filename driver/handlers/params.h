@@ -67,7 +67,7 @@ SQLRETURN DoSetParam(HANDLE_HDR* stmt, const SetParamArgs& a);
 SQLRETURN DoBindParameter(HANDLE_HDR* stmt, const BindParameterArgs& a);
 // SQL_NEED_DATA with the next value's token (the application's data pointer of that
 // parameter, or the bound column's advanced to the row), or the result of the step that
-// ends the exchange, which leaves state DAE_NONE whatever its result.
+// ends the exchange, which leaves state STMT_DAE_NONE whatever its result.
 SQLRETURN DoParamData(HANDLE_HDR* stmt, const ParamDataArgs& a);
 // Appends a piece to the current value (driver's road) or sends it (agent's road).
 SQLRETURN DoPutData(HANDLE_HDR* stmt, const PutDataArgs& a);

@@ -88,7 +88,7 @@ SQLRETURN Execute(STMT* stmt) {
 
 // Whether a new statement text would abandon an exchange of data at execution: S1010.
 bool ExchangePending(STMT* stmt) {
-    if (stmt->daeState == DAE_NONE)
+    if (stmt->daeState == STMT_DAE_NONE)
         return false;
     stmt->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
     return true;

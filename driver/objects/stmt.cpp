@@ -128,7 +128,7 @@ STMT* StmtAlloc(CONN* conn) {
 
 void StmtClose(STMT* stmt) {
     // A closed statement has no exchange of data at execution left: SQLCancel ends one.
-    stmt->daeState = DAE_NONE;
+    stmt->daeState = STMT_DAE_NONE;
     stmt->dae = STMT_DAE{};
     if (stmt->state != STMT_STATE_PREPARED)
         return;

@@ -101,13 +101,13 @@ struct STMT_CURSOR {
 
 // Data-at-execution states (STMT::daeState): which rows an exchange of SQLParamData and
 // SQLPutData fills, and whether values are still wanted. 4 to 6 are the execution's own.
-constexpr int16_t DAE_NONE = 0;
-constexpr int16_t DAE_PARAMS = 1;        // parameter rows: values still wanted
-constexpr int16_t DAE_SETPOS = 2;        // SQLSetPos rows: values still wanted
-constexpr int16_t DAE_BULK = 3;          // SQLBulkOperations rows: values still wanted
-constexpr int16_t DAE_PARAMS_DONE = 7;   // parameter rows: all values given
-constexpr int16_t DAE_SETPOS_DONE = 8;
-constexpr int16_t DAE_BULK_DONE = 9;
+constexpr int16_t STMT_DAE_NONE = 0;
+constexpr int16_t STMT_DAE_PARAMS = 1;        // parameter rows: values still wanted
+constexpr int16_t STMT_DAE_SETPOS = 2;        // SQLSetPos rows: values still wanted
+constexpr int16_t STMT_DAE_BULK = 3;          // SQLBulkOperations rows: values still wanted
+constexpr int16_t STMT_DAE_PARAMS_DONE = 7;   // parameter rows: all values given
+constexpr int16_t STMT_DAE_SETPOS_DONE = 8;
+constexpr int16_t STMT_DAE_BULK_DONE = 9;
 
 // Where an exchange stands. On the driver's road the next position and row are where the
 // search for the next value resumes, and the current ones the value SQLPutData appends
@@ -183,7 +183,7 @@ struct STMT : HANDLE_HDR {
     std::vector<PARAMREC> params;       // capacity = size
     std::vector<PARAMSHADOW> shadows;   // one per entry of params
 
-    int16_t daeState = DAE_NONE;        // DAE_*
+    int16_t daeState = STMT_DAE_NONE;        // DAE_*
     STMT_DAE dae;
     // Agent column index -> bound-column position + 1, for the rows of SQLSetPos.
     std::vector<uint16_t> columnMap;

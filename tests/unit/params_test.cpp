@@ -177,7 +177,7 @@ TEST_P(DataAtExecTest, PiecesGoToTheValueTheTokenNames) {
 
     EXPECT_EQ(ParamData(&token), SQL_ERROR);
     EXPECT_EQ(Code(), ERR_DRIVER_NOT_CAPABLE);  // until execution is built
-    EXPECT_EQ(stmt->daeState, DAE_NONE);
+    EXPECT_EQ(stmt->daeState, STMT_DAE_NONE);
     if (agentRoad()) {
         EXPECT_EQ(fake.putDataSent, (std::vector<Sent>{{DS_CHAR, 0, false, "0123456789"},
                                                        {DS_CHAR, 0, true, ""},
@@ -222,7 +222,7 @@ TEST_P(DataAtExecTest, NulTerminatedPiecesByTheirType) {
 // before the first SQLParamData has named a value.
 TEST_P(DataAtExecTest, CallsOutOfTurnAreSequenceErrors) {
     BindThree();
-    for (int16_t state : {DAE_NONE, DAE_BULK, int16_t{4}, int16_t{5}, int16_t{6}, int16_t{-1}}) {
+    for (int16_t state : {STMT_DAE_NONE, STMT_DAE_BULK, int16_t{4}, int16_t{5}, int16_t{6}, int16_t{-1}}) {
         SCOPED_TRACE(state);
         stmt->daeState = state;
         SQLPOINTER token = nullptr;
@@ -232,7 +232,7 @@ TEST_P(DataAtExecTest, CallsOutOfTurnAreSequenceErrors) {
         EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
         EXPECT_EQ(token, nullptr);
     }
-    stmt->daeState = DAE_NONE;
+    stmt->daeState = STMT_DAE_NONE;
     ASSERT_EQ(Execute(), SQL_NEED_DATA);
     EXPECT_EQ(Put("abc", 3), SQL_ERROR);
     EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
@@ -257,7 +257,7 @@ TEST_P(DataAtExecTest, SecondExecuteIsRefusedAndCancelEndsTheExchange) {
     EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
     EXPECT_EQ(DoPrepare(stmt, SqlTextArgs{"DELETE FROM t", SQL_NTS}), SQL_ERROR);
     EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
-    EXPECT_EQ(stmt->daeState, DAE_PARAMS);
+    EXPECT_EQ(stmt->daeState, STMT_DAE_PARAMS);
     EXPECT_EQ(Put("cd", 2), SQL_SUCCESS);
     if (!agentRoad()) {
         EXPECT_EQ(Piece(1), "abcd");
@@ -265,7 +265,7 @@ TEST_P(DataAtExecTest, SecondExecuteIsRefusedAndCancelEndsTheExchange) {
 
     EXPECT_EQ(DoCancel(stmt, NoArgs{}), SQL_SUCCESS_WITH_INFO);
     Code();
-    EXPECT_EQ(stmt->daeState, DAE_NONE);
+    EXPECT_EQ(stmt->daeState, STMT_DAE_NONE);
     EXPECT_EQ(Put("ef", 2), SQL_ERROR);
     EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
     EXPECT_EQ(ParamData(&token), SQL_ERROR);
@@ -316,7 +316,7 @@ TEST_F(ParamsTest, DriverRoadWalksRowsThenParameters) {
         EXPECT_EQ(processed, s.processed) << s.piece;
         ASSERT_EQ(Put(s.piece, SQL_NTS), SQL_SUCCESS);
     }
-    EXPECT_EQ(stmt->daeState, DAE_PARAMS_DONE);
+    EXPECT_EQ(stmt->daeState, STMT_DAE_PARAMS_DONE);
     EXPECT_EQ(Piece(1, 0), "r0a");
     EXPECT_EQ(Piece(1, 1), "r1a");
     EXPECT_EQ(Piece(2, 1), "r1b");
@@ -388,7 +388,7 @@ TEST_F(ParamsTest, AgentRoadConvertsPieces) {
         ASSERT_EQ(Bind(1, c.cType, c.sqlType, buf, &dae, SQL_PARAM_INPUT, 0), SQL_SUCCESS);
         fake.paramDataAnswers = {{102, 0}};
         fake.putDataSent.clear();
-        stmt->daeState = DAE_NONE;
+        stmt->daeState = STMT_DAE_NONE;
         ASSERT_EQ(Execute(), SQL_NEED_DATA);
         SQLPOINTER token = nullptr;
         ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
@@ -451,7 +451,7 @@ TEST_F(ParamsTest, AgentRoadReportsTheAgentsAnswers) {
     EXPECT_EQ(Code(), ERR_SYNTAX_ERROR_OR_ACCESS);
     EXPECT_EQ(Messages(stmt->diag), std::vector<std::string>{"syntax"});
     EXPECT_EQ(processed, 6u);  // the agent's row count and the failing row
-    EXPECT_EQ(stmt->daeState, DAE_NONE);
+    EXPECT_EQ(stmt->daeState, STMT_DAE_NONE);
 
     // Parameter 6 is not bound.
     fake.paramDataAnswers = {{102, 5}};
@@ -480,7 +480,7 @@ TEST_F(ParamsTest, AgentRoadReportsTheAgentsAnswers) {
                  {1, -1, SQL_ERROR, nullptr}};
     for (const Case& k : cases) {
         SCOPED_TRACE(testing::Message() << k.param << "," << k.row);
-        stmt->daeState = DAE_SETPOS;
+        stmt->daeState = STMT_DAE_SETPOS;
         fake.paramDataAnswers = {{102, k.param, k.row}};
         token = nullptr;
         EXPECT_EQ(ParamData(&token), k.rc);
