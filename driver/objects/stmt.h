@@ -86,7 +86,9 @@ struct PARAMSHADOW {
 };
 
 // The statement's cursor settings: requested and current cursor type and concurrency (the
-// agent may take others at prepare), bookmarks and the rowset size.
+// agent may take others at prepare), bookmarks, the rowset and keyset sizes, and the
+// options the agent keeps for the cursor library (until that library exists the driver
+// keeps the values the agent accepted).
 struct STMT_CURSOR {
     uint32_t requestedType = SQL_CURSOR_FORWARD_ONLY;
     uint32_t currentType = SQL_CURSOR_FORWARD_ONLY;
@@ -95,6 +97,14 @@ struct STMT_CURSOR {
     bool attrsChanged = false;  // the requested values are still to be given to the agent
     bool bookmarks = false;     // column 0 is described and bound
     SQLULEN rowsetSize = 1;
+    SQLULEN prevRowsetSize = 1;   // the rowset size before the last change
+    bool rowsetChanged = false;   // the rowset size changed since fetching last looked
+    SQLULEN keysetSize = 0;
+    uint32_t simulateCursor = 0;            // SQL_SIMULATE_CURSOR
+    uint32_t retrieveData = SQL_RD_ON;      // SQL_RETRIEVE_DATA
+    int32_t driverOption1050 = 0;           // driver statement options 1050, 1052 and 1054
+    int32_t driverOption1052 = 0;
+    int32_t driverOption1054 = 0;
 };
 
 // Descriptions owned by the statement: an array from the agent (freed with the C heap,
@@ -157,7 +167,13 @@ struct STMT : HANDLE_HDR {
 
     int16_t daeState = 0;               // data at execution: 0 none
     uint32_t paramSetSize = 1;          // SQLParamOptions / SQL_ATTR_PARAMSET_SIZE
-    SQLULEN* rowsProcessed = nullptr;
+    SQLULEN* rowsProcessed = nullptr;   // SQL_ATTR_PARAMS_PROCESSED_PTR
+
+    // Fetch attributes: SQL_ATTR_FETCH_BOOKMARK_PTR, SQL_ATTR_ROWS_FETCHED_PTR, and the
+    // number of the current row of a forward-only cursor (kept by fetching).
+    void* fetchBookmark = nullptr;
+    SQLULEN* rowsFetched = nullptr;
+    SQLULEN rowNumber = 0;
 
     STMT_CURSOR cursor;
 
