@@ -135,9 +135,9 @@ int ReadOption(STMT* stmt, uint16_t option, SQLULEN* value, size_t* width) {
     *width = sizeof(int32_t);
     switch (option) {
     case kOption1048: case kOption1049: return fromAgent();
-    case kOption1050: return stored(static_cast<uint32_t>(cur.driverOption1050));
-    case kOption1052: return stored(static_cast<uint32_t>(cur.driverOption1052));
-    case kOption1054: return stored(static_cast<uint32_t>(cur.driverOption1054));
+    case kOption1050: return readBack ? fromAgent() : stored(static_cast<uint32_t>(cur.driverOption1050));
+    case kOption1052: return readBack ? fromAgent() : stored(static_cast<uint32_t>(cur.driverOption1052));
+    case kOption1054: return readBack ? fromAgent() : stored(static_cast<uint32_t>(cur.driverOption1054));
     default: return IsForwardedOption(option) ? fromAgent() : ERR_OPTION_TYPE_OUT_OF_RANGE;
     }
 }

@@ -97,12 +97,12 @@ struct STMT_CURSOR {
     bool attrsChanged = false;  // the requested values are still to be given to the agent
     bool bookmarks = false;     // column 0 is described and bound
     SQLULEN rowsetSize = 1;
-    SQLULEN prevRowsetSize = 1;   // the rowset size before the last change
-    bool rowsetChanged = false;   // the rowset size changed since fetching last looked
+    SQLULEN prevRowsetSize = 1;         // the rowset size before the last change
+    bool rowsetChanged = false;         // the rowset size changed since fetching last looked
     SQLULEN keysetSize = 0;
-    uint32_t simulateCursor = 0;            // SQL_SIMULATE_CURSOR
-    uint32_t retrieveData = SQL_RD_ON;      // SQL_RETRIEVE_DATA
-    int32_t driverOption1050 = 0;           // driver statement options 1050, 1052 and 1054
+    uint32_t simulateCursor = 0;        // SQL_SIMULATE_CURSOR
+    uint32_t retrieveData = SQL_RD_ON;  // SQL_RETRIEVE_DATA
+    int32_t driverOption1050 = 0;       // the driver's statement options 1050, 1052 and 1054
     int32_t driverOption1052 = 0;
     int32_t driverOption1054 = 0;
 };
