@@ -6,6 +6,7 @@
 #include "driver/frame/dispatch.h"
 #include "driver/handlers/envattr.h"
 #include "driver/handlers/pending.h"
+#include "driver/handlers/stmtattr.h"
 
 namespace {
 
@@ -28,12 +29,12 @@ constexpr auto kSetConnectOption = MakePendingCall("SetConnectOption", "fOption=
 constexpr auto kSetConnectOptionW = MakePendingCall("SetConnectOptionW", "fOption=%u vParam=%lu", kDbc);
 constexpr auto kGetConnectOption = MakePendingCall("GetConnectOption", "fOption=%u pvParam=%lX", kDbc);
 constexpr auto kGetConnectOptionW = MakePendingCall("GetConnectOptionW", "fOption=%u pvParam=%lX", kDbc);
-constexpr auto kSetStmtAttr = MakePendingCall("SetStmtAttr", VARNO_SETSTMTATTR_FORMAT, kStmt);
-constexpr auto kSetStmtAttrW = MakePendingCall("SetStmtAttrW", VARNO_SETSTMTATTR_FORMAT, kStmt);
-constexpr auto kGetStmtAttr = MakePendingCall("GetStmtAttr", VARNO_GETSTMTATTR_FORMAT, kStmt);
-constexpr auto kGetStmtAttrW = MakePendingCall("GetStmtAttrW", VARNO_GETSTMTATTR_FORMAT, kStmt);
-constexpr auto kSetStmtOption = MakePendingCall("SetStmtOption", "fOption=%u vParam=%08lX", kStmt);
-constexpr auto kGetStmtOption = MakePendingCall("GetStmtOption", "fOption=%u pvParam=%08lX", kStmt);
+constexpr auto kSetStmtAttr = MakeCall<DoSetStmtAttr>("SetStmtAttr", VARNO_SETSTMTATTR_FORMAT, 1, kStmt);
+constexpr auto kSetStmtAttrW = MakeCall<DoSetStmtAttr>("SetStmtAttrW", VARNO_SETSTMTATTR_FORMAT, 1, kStmt);
+constexpr auto kGetStmtAttr = MakeCall<DoGetStmtAttr>("GetStmtAttr", VARNO_GETSTMTATTR_FORMAT, 1, kStmt);
+constexpr auto kGetStmtAttrW = MakeCall<DoGetStmtAttr>("GetStmtAttrW", VARNO_GETSTMTATTR_FORMAT, 1, kStmt);
+constexpr auto kSetStmtOption = MakeCall<DoSetStmtOption>("SetStmtOption", "fOption=%u vParam=%08lX", 1, kStmt);
+constexpr auto kGetStmtOption = MakeCall<DoGetStmtOption>("GetStmtOption", "fOption=%u pvParam=%08lX", 1, kStmt);
 
 }  // namespace
 
@@ -83,28 +84,28 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetConnectOptionW(SQLHDBC hdbc, SQLUSMALLINT o
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT hstmt, SQLINTEGER attr, SQLPOINTER value, SQLINTEGER len) {
-    return CallODBC(kSetStmtAttr, hstmt, Pending(attr, value, len, WIDTH_NARROW));
+    return CallODBC(kSetStmtAttr, hstmt, SetStmtAttrArgs{attr, value, len, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetStmtAttrW(SQLHSTMT hstmt, SQLINTEGER attr, SQLPOINTER value,
                                                SQLINTEGER len) {
-    return CallODBC(kSetStmtAttrW, hstmt, Pending(attr, value, len, WIDTH_WIDE));
+    return CallODBC(kSetStmtAttrW, hstmt, SetStmtAttrArgs{attr, value, len, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetStmtAttr(SQLHSTMT hstmt, SQLINTEGER attr, SQLPOINTER value,
                                               SQLINTEGER cbMax, SQLINTEGER* pcb) {
-    return CallODBC(kGetStmtAttr, hstmt, Pending(attr, value, cbMax, pcb));
+    return CallODBC(kGetStmtAttr, hstmt, GetStmtAttrArgs{attr, value, cbMax, pcb});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetStmtAttrW(SQLHSTMT hstmt, SQLINTEGER attr, SQLPOINTER value,
                                                SQLINTEGER cbMax, SQLINTEGER* pcb) {
-    return CallODBC(kGetStmtAttrW, hstmt, Pending(attr, value, cbMax, pcb));
+    return CallODBC(kGetStmtAttrW, hstmt, GetStmtAttrArgs{attr, value, cbMax, pcb});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetStmtOption(SQLHSTMT hstmt, SQLUSMALLINT option, SQLULEN value) {
-    return CallODBC(kSetStmtOption, hstmt, Pending(option, value));
+    return CallODBC(kSetStmtOption, hstmt, SetStmtOptionArgs{option, value});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetStmtOption(SQLHSTMT hstmt, SQLUSMALLINT option, SQLPOINTER value) {
-    return CallODBC(kGetStmtOption, hstmt, Pending(option, value));
+    return CallODBC(kGetStmtOption, hstmt, GetStmtOptionArgs{option, value});
 }

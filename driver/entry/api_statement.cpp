@@ -7,6 +7,7 @@
 #include "driver/frame/widen.h"
 #include "driver/handlers/params.h"
 #include "driver/handlers/pending.h"
+#include "driver/handlers/stmtattr.h"
 #include "driver/handlers/stmttext.h"
 
 namespace {
@@ -46,7 +47,7 @@ constexpr auto kPutData = MakeCall<DoPutData>("PutData", "rgbValue=%lX cbValue=%
 constexpr auto kDescribeParam = MakeCall<DoDescribeParam>(
     "DescribeParam", "ipar=%u pfSqlType=%lX pcbColDef=%lX pibScale=%lX pfNullable=%lX", 1, kStmt);
 constexpr auto kBindCol =
-    MakePendingCall("BindCol", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", kStmt);
+    MakeCall<DoBindCol>("BindCol", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", 1, kStmt);
 constexpr auto kDescribeCol = MakePendingCall("DescribeCol", VARNO_DESCRIBECOL_FORMAT, kStmt);
 constexpr auto kDescribeColW = MakePendingCall("DescribeColW", VARNO_DESCRIBECOL_FORMAT, kStmt);
 constexpr auto kColAttribute = MakePendingCall("ColAttribute", VARNO_COLATTR_FORMAT, kStmt);
@@ -156,7 +157,7 @@ VARNO_EXPORT SQLRETURN SQL_API SQLDescribeParam(SQLHSTMT hstmt, SQLUSMALLINT ipa
 
 VARNO_EXPORT SQLRETURN SQL_API SQLBindCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT cType, SQLPOINTER value,
                                           SQLLEN cbMax, SQLLEN* pcbValue) {
-    return CallODBC(kBindCol, hstmt, Pending(icol, cType, value, cbMax, pcbValue));
+    return CallODBC(kBindCol, hstmt, BindColArgs{icol, cType, value, cbMax, pcbValue});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLCHAR* name, SQLSMALLINT cbMax,

@@ -105,6 +105,9 @@ DESCREC* DescGetRec(DESC* desc, int n) {
 }
 
 int DescGrowRecs(DESC* desc, int n) {
+    // The record count is a 16-bit signed field (SQL_DESC_COUNT).
+    if (n > INT16_MAX)
+        return ERR_INVALID_DESCRIPTOR_INDEX;
     while (DescRecCount(desc) < n) {
         DESCREC rec;
         DescRecDefaults(desc, &rec);

@@ -88,7 +88,8 @@ inline int DescRecCount(const DESC* desc) {
 }
 // Record n (0 the bookmark record), or null.
 DESCREC* DescGetRec(DESC* desc, int n);
-// Appends records with their defaults until there are n. 0.
+// Appends records with their defaults until there are n. 0, or 100 (07009) for n above
+// 32767, the largest record count.
 int DescGrowRecs(DESC* desc, int n);
 // Clears the pointers and the name of a record.
 void DescRecClear(DESCREC* rec);

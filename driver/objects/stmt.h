@@ -87,7 +87,9 @@ struct PARAMSHADOW {
 };
 
 // The statement's cursor settings: requested and current cursor type and concurrency (the
-// agent may take others at prepare), bookmarks and the rowset size.
+// agent may take others at prepare), bookmarks, the rowset and keyset sizes, and the
+// options the agent keeps for the cursor library (until that library exists the driver
+// keeps the values the agent accepted).
 struct STMT_CURSOR {
     uint32_t requestedType = SQL_CURSOR_FORWARD_ONLY;
     uint32_t currentType = SQL_CURSOR_FORWARD_ONLY;
@@ -97,6 +99,14 @@ struct STMT_CURSOR {
     bool bookmarks = false;     // column 0 is described and bound
     SQLULEN rowsetSize = 1;
     SQLULEN setPosRow = 0;      // the row of the running SQLSetPos, 0 for the whole rowset
+    SQLULEN prevRowsetSize = 1;         // the rowset size before the last change
+    bool rowsetChanged = false;         // the rowset size changed since fetching last looked
+    SQLULEN keysetSize = 0;
+    uint32_t simulateCursor = 0;        // SQL_SIMULATE_CURSOR
+    uint32_t retrieveData = SQL_RD_ON;  // SQL_RETRIEVE_DATA
+    int32_t driverOption1050 = 0;       // the driver's statement options 1050, 1052 and 1054
+    int32_t driverOption1052 = 0;
+    int32_t driverOption1054 = 0;
 };
 
 // Data-at-execution states (STMT::daeState): which rows an exchange of SQLParamData and
@@ -183,12 +193,18 @@ struct STMT : HANDLE_HDR {
     std::vector<PARAMREC> params;       // capacity = size
     std::vector<PARAMSHADOW> shadows;   // one per entry of params
 
-    int16_t daeState = STMT_DAE_NONE;        // DAE_*
+    int16_t daeState = STMT_DAE_NONE;   // STMT_DAE_*
     STMT_DAE dae;
     // Agent column index -> bound-column position + 1, for the rows of SQLSetPos.
     std::vector<uint16_t> columnMap;
     uint32_t paramSetSize = 1;          // SQLParamOptions / SQL_ATTR_PARAMSET_SIZE
-    SQLULEN* rowsProcessed = nullptr;
+    SQLULEN* rowsProcessed = nullptr;   // SQL_ATTR_PARAMS_PROCESSED_PTR
+
+    // Fetch attributes: SQL_ATTR_FETCH_BOOKMARK_PTR, SQL_ATTR_ROWS_FETCHED_PTR, and the
+    // number of the current row of a forward-only cursor (kept by fetching).
+    void* fetchBookmark = nullptr;
+    SQLULEN* rowsFetched = nullptr;
+    SQLULEN rowNumber = 0;
 
     STMT_CURSOR cursor;
 

@@ -377,3 +377,34 @@ TEST(DriverManagerStatement, CursorNamesRoundTrip) {
         EXPECT_EQ(len, 10);
     }
 }
+
+// The Driver Manager reads the statement's four descriptor handles into 8-byte variables
+// right after allocating it; each must still reach the driver as a descriptor (here through
+// SQLGetDescField, which a cut or garbled handle turns into SQL_INVALID_HANDLE). An
+// attribute set through it reads back whole.
+TEST(DriverManagerStatement, DescriptorHandlesAndRowArraySize) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        std::set<SQLHDESC> handles;
+        for (SQLINTEGER attr : {SQL_ATTR_APP_ROW_DESC, SQL_ATTR_APP_PARAM_DESC, SQL_ATTR_IMP_ROW_DESC,
+                                SQL_ATTR_IMP_PARAM_DESC}) {
+            SQLHDESC desc = SQL_NULL_HDESC;
+            ASSERT_EQ(SQLGetStmtAttr(s.hstmt, attr, &desc, SQL_IS_POINTER, nullptr), SQL_SUCCESS)
+                << attr << DiagText(SQL_HANDLE_STMT, s.hstmt);
+            ASSERT_NE(desc, nullptr) << attr;
+            handles.insert(desc);
+            SQLSMALLINT count = -1;
+            EXPECT_NE(SQLGetDescField(desc, 0, SQL_DESC_COUNT, &count, SQL_IS_SMALLINT, nullptr), SQL_INVALID_HANDLE)
+                << attr;
+        }
+        EXPECT_EQ(handles.size(), 4u);
+
+        ASSERT_EQ(SQLSetStmtAttr(s.hstmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(20), 0), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        SQLULEN size = ~SQLULEN{0};
+        ASSERT_EQ(SQLGetStmtAttr(s.hstmt, SQL_ATTR_ROW_ARRAY_SIZE, &size, 0, nullptr), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        EXPECT_EQ(size, 20u);
+    }
+}
