@@ -48,7 +48,7 @@ constexpr uint16_t CONN_FLAG_INCLUDE_ALL = 0x200;
 // The agent capabilities beyond the named ones (CONN::agentCaps, mask bits 0x400 up) that
 // the connection options branch on.
 constexpr int CONN_CAP_XA = 3;        // mask bit 0x2000: the agent has XA operations
-constexpr int CONN_CAP_FAILOVER = 4;  // mask bit 0x4000: the agent can fail over
+constexpr int CONN_CAP_FAILOVER = 4;  // mask bit 0x4000: the agent can fail over (none of ours)
 
 // The ODBC 2 statement options a connection keeps defaults for (SQLSetConnectOption with
 // a statement option): options 0 to 12, of which 4 (asynchronous enable) is the
@@ -126,7 +126,8 @@ struct CONN : HANDLE_HDR {
     uint32_t translateOption = 0;             // SQL_ATTR_TRANSLATE_OPTION
     SQLULEN asyncEnable = SQL_ASYNC_ENABLE_OFF;  // SQL_ATTR_ASYNC_ENABLE (ODBC 3)
     std::optional<std::string> option1051;    // driver option 1051, set before connecting
-    // Statement option defaults, copied by every statement given the options.
+    // Statement option defaults (SQLSetConnectOption with a statement option), for the
+    // statements allocated later to start from.
     SQLULEN stmtDefaults[CONN_STMT_OPTIONS] = {0, 0, SQL_NOSCAN_OFF, 0, 0, SQL_BIND_BY_COLUMN,
                                                SQL_CURSOR_FORWARD_ONLY, SQL_CONCUR_READ_ONLY, 0, 1,
                                                SQL_SC_NON_UNIQUE, SQL_RD_ON, SQL_UB_OFF};
