@@ -4,6 +4,7 @@
 
 #include "driver/entry/export.h"
 #include "driver/frame/dispatch.h"
+#include "driver/handlers/connattr.h"
 #include "driver/handlers/envattr.h"
 #include "driver/handlers/pending.h"
 #include "driver/handlers/stmtattr.h"
@@ -21,14 +22,18 @@ constexpr int kStmt = CALL_KIND_STMT;
 
 constexpr auto kSetEnvAttr = MakeCall<DoSetEnvAttr>("SetEnvAttr", VARNO_SETATTR_FORMAT, 1, kEnv);
 constexpr auto kGetEnvAttr = MakeCall<DoGetEnvAttr>("GetEnvAttr", VARNO_GETATTR_FORMAT, 1, kEnv);
-constexpr auto kSetConnectAttr = MakePendingCall("SetConnectAttr", VARNO_SETATTR_FORMAT, kDbc);
-constexpr auto kSetConnectAttrW = MakePendingCall("SetConnectAttrW", VARNO_SETATTR_FORMAT, kDbc);
-constexpr auto kGetConnectAttr = MakePendingCall("GetConnectAttr", VARNO_GETATTR_FORMAT, kDbc);
-constexpr auto kGetConnectAttrW = MakePendingCall("GetConnectAttrW", VARNO_GETATTR_FORMAT, kDbc);
-constexpr auto kSetConnectOption = MakePendingCall("SetConnectOption", "fOption=%u vParam=%lu", kDbc);
-constexpr auto kSetConnectOptionW = MakePendingCall("SetConnectOptionW", "fOption=%u vParam=%lu", kDbc);
-constexpr auto kGetConnectOption = MakePendingCall("GetConnectOption", "fOption=%u pvParam=%lX", kDbc);
-constexpr auto kGetConnectOptionW = MakePendingCall("GetConnectOptionW", "fOption=%u pvParam=%lX", kDbc);
+constexpr auto kSetConnectAttr = MakeCall<DoSetConnectAttr>("SetConnectAttr", VARNO_SETATTR_FORMAT, 1, kDbc);
+constexpr auto kSetConnectAttrW = MakeCall<DoSetConnectAttr>("SetConnectAttrW", VARNO_SETATTR_FORMAT, 1, kDbc);
+constexpr auto kGetConnectAttr = MakeCall<DoGetConnectAttr>("GetConnectAttr", VARNO_GETATTR_FORMAT, 1, kDbc);
+constexpr auto kGetConnectAttrW = MakeCall<DoGetConnectAttr>("GetConnectAttrW", VARNO_GETATTR_FORMAT, 1, kDbc);
+constexpr auto kSetConnectOption =
+    MakeCall<DoSetConnectOption>("SetConnectOption", "fOption=%u vParam=%lu", 1, kDbc);
+constexpr auto kSetConnectOptionW =
+    MakeCall<DoSetConnectOption>("SetConnectOptionW", "fOption=%u vParam=%lu", 1, kDbc);
+constexpr auto kGetConnectOption =
+    MakeCall<DoGetConnectOption>("GetConnectOption", "fOption=%u pvParam=%lX", 1, kDbc);
+constexpr auto kGetConnectOptionW =
+    MakeCall<DoGetConnectOption>("GetConnectOptionW", "fOption=%u pvParam=%lX", 1, kDbc);
 constexpr auto kSetStmtAttr = MakeCall<DoSetStmtAttr>("SetStmtAttr", VARNO_SETSTMTATTR_FORMAT, 1, kStmt);
 constexpr auto kSetStmtAttrW = MakeCall<DoSetStmtAttr>("SetStmtAttrW", VARNO_SETSTMTATTR_FORMAT, 1, kStmt);
 constexpr auto kGetStmtAttr = MakeCall<DoGetStmtAttr>("GetStmtAttr", VARNO_GETSTMTATTR_FORMAT, 1, kStmt);
@@ -49,38 +54,38 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetEnvAttr(SQLHENV henv, SQLINTEGER attr, SQLP
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC hdbc, SQLINTEGER attr, SQLPOINTER value,
                                                  SQLINTEGER len) {
-    return CallODBC(kSetConnectAttr, hdbc, Pending(attr, value, len, WIDTH_NARROW));
+    return CallODBC(kSetConnectAttr, hdbc, SetConnectAttrArgs{attr, value, len, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetConnectAttrW(SQLHDBC hdbc, SQLINTEGER attr, SQLPOINTER value,
                                                   SQLINTEGER len) {
-    return CallODBC(kSetConnectAttrW, hdbc, Pending(attr, value, len, WIDTH_WIDE));
+    return CallODBC(kSetConnectAttrW, hdbc, SetConnectAttrArgs{attr, value, len, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetConnectAttr(SQLHDBC hdbc, SQLINTEGER attr, SQLPOINTER value,
                                                  SQLINTEGER cbMax, SQLINTEGER* pcb) {
-    return CallODBC(kGetConnectAttr, hdbc, Pending(attr, value, cbMax, pcb, WIDTH_NARROW));
+    return CallODBC(kGetConnectAttr, hdbc, GetConnectAttrArgs{attr, value, cbMax, pcb, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetConnectAttrW(SQLHDBC hdbc, SQLINTEGER attr, SQLPOINTER value,
                                                   SQLINTEGER cbMax, SQLINTEGER* pcb) {
-    return CallODBC(kGetConnectAttrW, hdbc, Pending(attr, value, cbMax, pcb, WIDTH_WIDE));
+    return CallODBC(kGetConnectAttrW, hdbc, GetConnectAttrArgs{attr, value, cbMax, pcb, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetConnectOption(SQLHDBC hdbc, SQLUSMALLINT option, SQLULEN value) {
-    return CallODBC(kSetConnectOption, hdbc, Pending(option, value, WIDTH_NARROW));
+    return CallODBC(kSetConnectOption, hdbc, SetConnectOptionArgs{option, value, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetConnectOptionW(SQLHDBC hdbc, SQLUSMALLINT option, SQLULEN value) {
-    return CallODBC(kSetConnectOptionW, hdbc, Pending(option, value, WIDTH_WIDE));
+    return CallODBC(kSetConnectOptionW, hdbc, SetConnectOptionArgs{option, value, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetConnectOption(SQLHDBC hdbc, SQLUSMALLINT option, SQLPOINTER value) {
-    return CallODBC(kGetConnectOption, hdbc, Pending(option, value, WIDTH_NARROW));
+    return CallODBC(kGetConnectOption, hdbc, GetConnectOptionArgs{option, value, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetConnectOptionW(SQLHDBC hdbc, SQLUSMALLINT option, SQLPOINTER value) {
-    return CallODBC(kGetConnectOptionW, hdbc, Pending(option, value, WIDTH_WIDE));
+    return CallODBC(kGetConnectOptionW, hdbc, GetConnectOptionArgs{option, value, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetStmtAttr(SQLHSTMT hstmt, SQLINTEGER attr, SQLPOINTER value, SQLINTEGER len) {

@@ -136,7 +136,8 @@ void FillSettings(CONN* conn, const ConnKeywordValues& kw) {
     // connect's choice.
     conn->flags &= static_cast<uint16_t>(~(CONN_FLAG_NO_LOGIN_BOX | CONN_FLAG_READ_ONLY | CONN_FLAG_AUTOCOMMIT |
                                            CONN_FLAG_RESERVED_10 | CONN_FLAG_INCLUDE_VIEWS | CONN_FLAG_INCLUDE_ALL));
-    if (kw.truth(KW_READONLY))
+    // An access mode the application set wins over the data source's.
+    if (conn->requestedReadOnly ? *conn->requestedReadOnly : kw.truth(KW_READONLY))
         conn->flags |= CONN_FLAG_READ_ONLY;
     if (kw.truth(KW_IV))
         conn->flags |= CONN_FLAG_INCLUDE_VIEWS;

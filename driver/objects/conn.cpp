@@ -229,6 +229,29 @@ bool ReadCapabilities(CONN* conn) {
     return autocommit;
 }
 
+// The isolation, autocommit and current catalog the application set, given to the agent
+// connection just opened. 0, or the code of the first the agent refused.
+int ApplyRequestedOptions(CONN* conn) {
+    if (conn->requestedIsolation != 0) {
+        if (int rc = SetIntProperty(conn, OA_PROP_TXN_ISOLATION, static_cast<int32_t>(conn->requestedIsolation));
+            rc != 0)
+            return rc;
+        conn->defaultIsolation = conn->requestedIsolation;
+    }
+    if (conn->requestedAutocommit && *conn->requestedAutocommit != ((conn->flags & CONN_FLAG_AUTOCOMMIT) != 0)) {
+        if (int rc = SetIntProperty(conn, OA_PROP_AUTOCOMMIT, *conn->requestedAutocommit ? 1 : 0); rc != 0)
+            return rc;
+        conn->flags ^= CONN_FLAG_AUTOCOMMIT;
+    }
+    if (conn->currentCatalog) {
+        const OA_OPTABLE* ops = conn->holder.ops;
+        if (ops->DRV_SetProperty == nullptr)
+            return ERR_DRIVER_NOT_CAPABLE;
+        return ops->DRV_SetProperty(conn->agentConn, OA_PROP_CURRENT_CATALOG, conn->currentCatalog->c_str());
+    }
+    return 0;
+}
+
 }  // namespace
 
 int ConnMoveAgentErrors(const CONN* conn, uint32_t handle, DIAG& diag) {
@@ -382,6 +405,15 @@ SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {
             conn->defaultIsolation = static_cast<uint32_t>(iso);
     }
 
+    // What the application set before connecting holds on the new connection, or the
+    // connect fails: it would run with settings the application did not choose.
+    if (int rc = ApplyRequestedOptions(conn); rc != 0) {
+        TraceLog("ConnOpen: applying the connection's options failed with %d", rc);
+        ConnGetAgentErrors(conn, nullptr);
+        conn->diag.errCode = rc;
+        return SQL_ERROR;
+    }
+
     // A connection whose agent cannot take the environment's ODBC version would answer in
     // the wrong version's terms: the connect fails and the agent connection goes again.
     int rc = SetIntProperty(conn, OA_PROP_ODBC_VERSION,
@@ -427,7 +459,6 @@ int CloseConnection(CONN* conn, bool force) {
         ReleaseServer(conn);
         conn->state = CONN_ALLOCATED;
     }
-    conn->currentCatalog.clear();
     conn->typeTable = CONN_TYPETABLE{};
     ConnFreeUserDescs(conn);
     ConnResetOptions(conn);
@@ -447,7 +478,9 @@ void ConnCloseForGood(CONN* conn) {
 void ConnFree(CONN* conn) {
     ConnFreeSettings(conn);
     conn->appName.clear();
-    conn->currentCatalog.clear();
+    conn->currentCatalog.reset();
+    conn->translateLib.reset();
+    conn->option1051.reset();
     if (ENVR* envr = conn->envr) {
         for (CONN** p = &envr->conns; *p != nullptr; p = &(*p)->next) {
             if (*p == conn) {

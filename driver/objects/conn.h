@@ -7,6 +7,7 @@
 #pragma once
 
 #include <sql.h>
+#include <sqlext.h>
 
 #include <cstdint>
 #include <mutex>
@@ -43,6 +44,16 @@ constexpr uint16_t CONN_FLAG_REQUEST_40 = 0x40;   // passed in the agent connect
 constexpr uint16_t CONN_FLAG_SET_AGENT_16 = 0x80; // connect sets agent property 0x22010016 to 1
 constexpr uint16_t CONN_FLAG_INCLUDE_VIEWS = 0x100;
 constexpr uint16_t CONN_FLAG_INCLUDE_ALL = 0x200;
+
+// The agent capabilities beyond the named ones (CONN::agentCaps, mask bits 0x400 up) that
+// the connection options branch on.
+constexpr int CONN_CAP_XA = 3;        // mask bit 0x2000: the agent has XA operations
+constexpr int CONN_CAP_FAILOVER = 4;  // mask bit 0x4000: the agent can fail over (none of ours)
+
+// The ODBC 2 statement options a connection keeps defaults for (SQLSetConnectOption with
+// a statement option): options 0 to 12, of which 4 (asynchronous enable) is the
+// connection's own.
+constexpr int CONN_STMT_OPTIONS = 13;
 
 // Sizes of the cache of answers the agent gave to SQLGetInfo.
 constexpr int CONN_INFO_I32 = 120;
@@ -83,7 +94,9 @@ struct CONN : HANDLE_HDR {
     uint16_t flags = CONN_FLAG_AUTOCOMMIT;  // CONN_FLAG_* bits
     std::string appName;                    // program name given to the agent
     uint32_t loginTimeout = 120;            // SQL_ATTR_LOGIN_TIMEOUT
-    std::string currentCatalog;             // cache of SQL_ATTR_CURRENT_CATALOG
+    // SQL_ATTR_CURRENT_CATALOG as the application set it; none until set. Kept across
+    // connects with the other options the application set (below).
+    std::optional<std::string> currentCatalog;
     uint32_t defaultIsolation = 0;          // isolation to set at connect, or the agent's answer
     uint32_t cn_fetchSize = 60;             // FBS
 
@@ -106,6 +119,24 @@ struct CONN : HANDLE_HDR {
     int32_t cn_hasExecute2 = 0;
     int32_t agentConversions = 0;  // mask bit 0x200: SQLGetInfo conversions from the agent
     int32_t agentCaps[5] = {};     // mask bits 0x400, 0x800, 0x1000, 0x2000, 0x4000
+
+    // Connection options and attributes (driver/handlers/connattr.h). The flags above
+    // hold autocommit, read-only and ODBC 2 asynchronous execution.
+    std::optional<std::string> translateLib;  // SQL_ATTR_TRANSLATE_LIB, none until set
+    uint32_t translateOption = 0;             // SQL_ATTR_TRANSLATE_OPTION
+    SQLULEN asyncEnable = SQL_ASYNC_ENABLE_OFF;  // SQL_ATTR_ASYNC_ENABLE (ODBC 3)
+    std::optional<std::string> option1051;    // driver option 1051, set before connecting
+    // Statement option defaults (SQLSetConnectOption with a statement option), for the
+    // statements allocated later to start from.
+    SQLULEN stmtDefaults[CONN_STMT_OPTIONS] = {0, 0, SQL_NOSCAN_OFF, 0, 0, SQL_BIND_BY_COLUMN,
+                                               SQL_CURSOR_FORWARD_ONLY, SQL_CONCUR_READ_ONLY, 0, 1,
+                                               SQL_SC_NON_UNIQUE, SQL_RD_ON, SQL_UB_OFF};
+    // What the application set of autocommit, access mode, isolation and current catalog,
+    // kept across connects and applied when the connection opens: a driver manager hands
+    // such attributes over before it connects.
+    std::optional<bool> requestedAutocommit;
+    std::optional<bool> requestedReadOnly;
+    uint32_t requestedIsolation = 0;  // 0: none
 
     void* dtcDispenser = nullptr;  // distributed-transaction dispenser, when enlisted
     int32_t dtcEnlisted = 0;

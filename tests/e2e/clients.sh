@@ -82,5 +82,20 @@ except pyodbc.Error as e:
 assert not os.path.exists(os.path.join(work, "wrong.db"))
 PY
 
-echo "$((3 - failures)) passed, $failures failed"
+check "pyodbc with autocommit off commits, rolls back and toggles autocommit" /usr/bin/python3 - <<'PY'
+import pyodbc
+for dsn in ("wide", "narrow"):
+    conn = pyodbc.connect("DSN=%s" % dsn, autocommit=False)
+    assert conn.autocommit is False, dsn
+    conn.commit()
+    conn.rollback()
+    conn.autocommit = True
+    assert conn.autocommit is True, dsn
+    conn.autocommit = False
+    assert conn.autocommit is False, dsn
+    conn.rollback()
+    conn.close()
+PY
+
+echo "$((4 - failures)) passed, $failures failed"
 [ "$failures" -eq 0 ]

@@ -408,3 +408,58 @@ TEST(DriverManagerStatement, DescriptorHandlesAndRowArraySize) {
         EXPECT_EQ(size, 20u);
     }
 }
+
+// Connection attributes through unixODBC, which hands autocommit, access mode and
+// isolation set before the connect to the driver before it connects: they hold on the
+// connection. Strings come back in the library's width with their full length.
+TEST(DriverManagerConnAttr, SetBeforeAndAfterConnectAndReadBack) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Dbc c;
+        auto set = [&](SQLINTEGER attr, SQLULEN v) {
+            SQLPOINTER p = reinterpret_cast<SQLPOINTER>(v);
+            return lib.wide ? SQLSetConnectAttrW(c.hdbc, attr, p, 0) : SQLSetConnectAttr(c.hdbc, attr, p, 0);
+        };
+        auto get = [&](SQLINTEGER attr) {
+            SQLUINTEGER v = 0xDEADBEEF;
+            SQLRETURN rc = lib.wide ? SQLGetConnectAttrW(c.hdbc, attr, &v, 0, nullptr)
+                                    : SQLGetConnectAttr(c.hdbc, attr, &v, 0, nullptr);
+            EXPECT_EQ(rc, SQL_SUCCESS) << attr << DiagText(SQL_HANDLE_DBC, c.hdbc);
+            return v;
+        };
+        ASSERT_EQ(set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_OFF), SQL_SUCCESS);
+        ASSERT_EQ(set(SQL_ATTR_TXN_ISOLATION, SQL_TXN_SERIALIZABLE), SQL_SUCCESS);
+        std::string out;
+        ASSERT_EQ(DriverConnect(lib, c.hdbc, std::string("DSN=") + lib.dsn, &out), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_DBC, c.hdbc);
+        EXPECT_EQ(get(SQL_ATTR_AUTOCOMMIT), SQLUINTEGER{SQL_AUTOCOMMIT_OFF});
+        EXPECT_EQ(get(SQL_ATTR_TXN_ISOLATION), SQLUINTEGER{SQL_TXN_SERIALIZABLE});
+        EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, c.hdbc, SQL_COMMIT), SQL_SUCCESS);
+        ASSERT_EQ(set(SQL_ATTR_AUTOCOMMIT, SQL_AUTOCOMMIT_ON), SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, c.hdbc);
+        EXPECT_EQ(get(SQL_ATTR_AUTOCOMMIT), SQLUINTEGER{SQL_AUTOCOMMIT_ON});
+        EXPECT_EQ(get(SQL_ATTR_LOGIN_TIMEOUT), 120u);
+
+        // The current catalog, cut to a 4-byte buffer: warned, with the full length.
+        SQLINTEGER len = 0;
+        SQLRETURN rc;
+        if (lib.wide) {
+            auto cat = Wide("sales");
+            ASSERT_EQ(SQLSetConnectAttrW(c.hdbc, SQL_ATTR_CURRENT_CATALOG, cat.data(), SQL_NTS), SQL_SUCCESS);
+            SQLWCHAR buf[2] = {0xFFFF, 0xFFFF};
+            rc = SQLGetConnectAttrW(c.hdbc, SQL_ATTR_CURRENT_CATALOG, buf, sizeof buf, &len);
+            EXPECT_EQ(Narrow(buf, 2), "s");
+            EXPECT_EQ(len, 10);
+        } else {
+            ASSERT_EQ(SQLSetConnectAttr(c.hdbc, SQL_ATTR_CURRENT_CATALOG,
+                                        const_cast<char*>("sales"), SQL_NTS),
+                      SQL_SUCCESS);
+            char buf[4] = {};
+            rc = SQLGetConnectAttr(c.hdbc, SQL_ATTR_CURRENT_CATALOG, buf, sizeof buf, &len);
+            EXPECT_STREQ(buf, "sal");
+            EXPECT_EQ(len, 5);
+        }
+        EXPECT_EQ(rc, SQL_SUCCESS_WITH_INFO);
+        EXPECT_NE(DiagText(SQL_HANDLE_DBC, c.hdbc).find("01004"), std::string::npos);
+        EXPECT_EQ(SQLDisconnect(c.hdbc), SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, c.hdbc);
+    }
+}

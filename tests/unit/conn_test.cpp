@@ -235,7 +235,7 @@ TEST_F(ConnTest, CloseDisconnectsOrStaysConnected) {
     EXPECT_EQ(conn->state, CONN_ALLOCATED);
     EXPECT_EQ(conn->agentServer, 0u);
     EXPECT_EQ(conn->typeTable.valid, 0);
-    EXPECT_EQ(conn->currentCatalog, "");
+    EXPECT_EQ(conn->currentCatalog, "cat");  // the application's setting, for the next connect
     EXPECT_EQ(conn->infoI32[5], -1);
     EXPECT_EQ(fake.serversOpen, 0);
 

@@ -124,6 +124,27 @@ TEST_F(DiagEntryTest, StatementOnlyHeaderFields) {
     EXPECT_EQ(Field(DoGetDiagField, &stmt, 3, SQL_DIAG_SQLSTATE, &rows, 0, &len), SQL_NO_DATA);
 }
 
+// unixODBC reads both row counts on every extraction of a statement's records: reading
+// them leaves the records as they were, and on another handle only fails.
+TEST_F(DiagEntryTest, RowCountsPostNothing) {
+    stmt.diag.errCode = ERR_INVALID_CURSOR_STATE;
+    stmt.diag.messages.push_back({"[Progress Server]queued [SQLSTATE:42S02]", -1});
+    stmt.rowCount = 3;
+    for (SQLSMALLINT id : {SQL_DIAG_ROW_COUNT, SQL_DIAG_CURSOR_ROW_COUNT}) {
+        SQLLEN rows = 0;
+        SQLSMALLINT len = 0;
+        EXPECT_EQ(Field(DoGetDiagField, &stmt, 0, id, &rows, 0, &len), SQL_SUCCESS);
+        EXPECT_EQ(rows, 3);
+        EXPECT_EQ(Field(DoGetDiagField, &stmt, 0, id, nullptr, 0, &len), SQL_SUCCESS);
+        EXPECT_EQ(Field(DoGetDiagField, &conn, 0, id, &rows, 0, &len), SQL_ERROR);
+    }
+    EXPECT_EQ(stmt.diag.errCode, ERR_INVALID_CURSOR_STATE);
+    EXPECT_EQ(stmt.diag.messages.size(), 1u);
+    EXPECT_EQ(conn.diag.errCode, 0);
+    EXPECT_TRUE(conn.diag.messages.empty());
+    EXPECT_EQ(TextField(DoGetDiagField, &stmt, 1, SQL_DIAG_SQLSTATE), "42S02");
+}
+
 // A diagnostic call reports its own faults by its result alone: it posts no record, so
 // the records of the call that failed stay as they were for the next read.
 TEST_F(DiagEntryTest, RefusedFieldRequestsFailAndKeepTheRecords) {
