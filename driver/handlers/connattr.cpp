@@ -4,7 +4,6 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <optional>
@@ -12,6 +11,7 @@
 #include <vector>
 
 #include "driver/frame/globals.h"
+#include "driver/handlers/stmtattr.h"
 #include "driver/objects/conn.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
@@ -21,10 +21,6 @@
 #include "util/errcode.h"
 
 namespace {
-
-// StmtSetOption of the statement-attribute module once it is linked in; until then the
-// connection keeps its defaults alone.
-std::atomic<ConnStmtOptionFn> g_applyStmtOption{nullptr};
 
 // Options of this driver that are not ODBC's.
 constexpr SQLUSMALLINT kOption1051 = 1051;           // a text kept before connecting
@@ -467,17 +463,10 @@ void PutNumber(const Answer& a, void* value) {
 
 }  // namespace
 
-void ConnSetStmtOptionApplier(ConnStmtOptionFn apply) {
-    g_applyStmtOption.store(apply);
-}
-
 SQLRETURN ConnSetStmtOption(CONN* conn, SQLUSMALLINT option, SQLULEN value) {
     conn->stmtDefaults[option] = value;
-    ConnStmtOptionFn apply = g_applyStmtOption.load();
-    if (apply == nullptr)
-        return SQL_SUCCESS;
     for (STMT* stmt = conn->stmts; stmt != nullptr; stmt = stmt->next) {
-        SQLRETURN rc = apply(stmt, option, value);
+        SQLRETURN rc = StmtSetOption(stmt, option, value);
         if (rc == SQL_SUCCESS)
             continue;
         // The caller reads the diagnostics of the handle it called on.

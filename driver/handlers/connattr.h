@@ -71,8 +71,3 @@ SQLRETURN DoGetConnectAttr(HANDLE_HDR* conn, const GetConnectAttrArgs& a);
 // diagnostics are moved onto the connection. SQL_SUCCESS when every statement took it.
 SQLRETURN ConnSetStmtOption(CONN* conn, SQLUSMALLINT option, SQLULEN value);
 
-// How ConnSetStmtOption gives an option to one statement: SQLSetStmtOption's core, which
-// posts on the statement. Null (the default) leaves the statements as they are, so that
-// only the connection's default changes.
-using ConnStmtOptionFn = SQLRETURN (*)(STMT* stmt, SQLUSMALLINT option, SQLULEN value);
-void ConnSetStmtOptionApplier(ConnStmtOptionFn apply);

@@ -3,6 +3,7 @@
 
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
+#include "driver/handlers/stmtattr.h"
 #include "driver/objects/conn.h"
 #include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
@@ -208,6 +209,14 @@ SQLRETURN DoAllocStmt(HANDLE_HDR* h, const OutHandleArgs& a) {
         return SQL_ERROR;
     }
     stmt->id = id;
+    if (StmtApplyConnDefaults(stmt) == SQL_ERROR) {
+        // The connection reports why its statement could not be made.
+        conn->diag.errCode = stmt->diag.errCode;
+        while (std::optional<ERRMSG> m = StmtNextError(stmt))
+            ConnAddError(conn, m->text, m->native);
+        StmtFree(stmt);
+        return SQL_ERROR;
+    }
     *a.out = HandleFromId(id);
     return SQL_SUCCESS;
 }

@@ -378,6 +378,20 @@ void PutPointer(void* out, const void* p) {
 
 }  // namespace
 
+SQLRETURN StmtApplyConnDefaults(STMT* stmt) {
+    const CONN* conn = stmt->conn;
+    stmt->asyncEnable = conn->asyncEnable != SQL_ASYNC_ENABLE_OFF ? 1 : 0;
+    for (uint16_t option = 0; option < CONN_STMT_OPTIONS; ++option) {
+        if (option == SQL_ASYNC_ENABLE || conn->stmtDefaults[option] == CONN_STMT_OPTION_INITIAL[option])
+            continue;
+        if (StmtSetOption(stmt, option, conn->stmtDefaults[option]) == SQL_ERROR)
+            return SQL_ERROR;
+    }
+    // What the agent changed stays changed; the new statement owes no warning.
+    stmt->diag.errCode = 0;
+    return SQL_SUCCESS;
+}
+
 SQLRETURN StmtSetOption(STMT* stmt, uint16_t option, SQLULEN value) {
     STMT_CURSOR& cur = stmt->cursor;
     switch (option) {

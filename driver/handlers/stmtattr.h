@@ -67,6 +67,11 @@ constexpr SQLUSMALLINT STMT_MAX_BIND_COLUMN = 32767;
 // SQL_SUCCESS, SQL_SUCCESS_WITH_INFO with 75 (01S02) when another value was taken, or
 // SQL_ERROR with the agent's code or 27 (S1092).
 SQLRETURN StmtSetOption(STMT* stmt, uint16_t option, SQLULEN value);
+// A new statement takes the statement options its connection was given (SQLSetConnectOption)
+// through StmtSetOption, so that the agent's statement holds them too; asynchronous enable
+// is the connection's. A value the agent changes is kept as changed. SQL_SUCCESS, or
+// SQL_ERROR with the code on the statement.
+SQLRETURN StmtApplyConnDefaults(STMT* stmt);
 // Reads an option into out (8 bytes for the ODBC options, 4 for the driver's); a null
 // out stores nothing. SQL_SUCCESS or SQL_ERROR.
 SQLRETURN StmtGetOption(STMT* stmt, uint16_t option, void* out);

@@ -9,6 +9,7 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <optional>
@@ -54,6 +55,10 @@ constexpr int CONN_CAP_FAILOVER = 4;  // mask bit 0x4000: the agent can fail ove
 // a statement option): options 0 to 12, of which 4 (asynchronous enable) is the
 // connection's own.
 constexpr int CONN_STMT_OPTIONS = 13;
+// The values a new statement starts from when the connection was given none.
+inline constexpr std::array<SQLULEN, CONN_STMT_OPTIONS> CONN_STMT_OPTION_INITIAL = {
+    0, 0, SQL_NOSCAN_OFF, 0, 0, SQL_BIND_BY_COLUMN, SQL_CURSOR_FORWARD_ONLY, SQL_CONCUR_READ_ONLY, 0, 1,
+    SQL_SC_NON_UNIQUE, SQL_RD_ON, SQL_UB_OFF};
 
 // Sizes of the cache of answers the agent gave to SQLGetInfo.
 constexpr int CONN_INFO_I32 = 120;
@@ -128,9 +133,7 @@ struct CONN : HANDLE_HDR {
     std::optional<std::string> option1051;    // driver option 1051, set before connecting
     // Statement option defaults (SQLSetConnectOption with a statement option), for the
     // statements allocated later to start from.
-    SQLULEN stmtDefaults[CONN_STMT_OPTIONS] = {0, 0, SQL_NOSCAN_OFF, 0, 0, SQL_BIND_BY_COLUMN,
-                                               SQL_CURSOR_FORWARD_ONLY, SQL_CONCUR_READ_ONLY, 0, 1,
-                                               SQL_SC_NON_UNIQUE, SQL_RD_ON, SQL_UB_OFF};
+    std::array<SQLULEN, CONN_STMT_OPTIONS> stmtDefaults = CONN_STMT_OPTION_INITIAL;
     // What the application set of autocommit, access mode, isolation and current catalog,
     // kept across connects and applied when the connection opens: a driver manager hands
     // such attributes over before it connects.

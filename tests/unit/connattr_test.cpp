@@ -40,7 +40,6 @@ protected:
     }
     void TearDown() override {
         Drv().quietWindow.store(savedQuiet);
-        ConnSetStmtOptionApplier(nullptr);
         ConnTest::TearDown();
     }
 
@@ -397,42 +396,6 @@ TEST_F(ConnAttrTest, CatalogRefusedWhileACursorIsOpen) {
     EXPECT_EQ(SetText(SQL_ATTR_CURRENT_CATALOG, "x"), SQL_ERROR);
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_CURSOR_STATE);
     EXPECT_TRUE(TakeCalls().empty());
-    conn->stmts = nullptr;
-}
-
-// ODBC 2: a statement option given on the connection becomes the default and reaches each
-// statement; the first statement that does not simply take it stops the walk, and its
-// diagnostics are the connection's to read.
-std::vector<std::pair<STMT*, SQLULEN>> g_applied;
-SQLRETURN FakeApply(STMT* stmt, SQLUSMALLINT option, SQLULEN value) {
-    EXPECT_EQ(option, SQL_MAX_ROWS);
-    g_applied.emplace_back(stmt, value);
-    if (stmt->sequence == 2) {
-        stmt->diag.errCode = ERR_OPTION_VALUE_CHANGED;
-        StmtAddError(stmt, "capped", 7);
-        return SQL_SUCCESS_WITH_INFO;
-    }
-    return SQL_SUCCESS;
-}
-
-TEST_F(ConnAttrTest, StatementOptionsOnTheConnection) {
-    envr->odbcVersion = 2;
-    Connect();
-    STMT first(conn), second(conn), third(conn);
-    first.sequence = 1;
-    second.sequence = 2;
-    third.sequence = 3;
-    conn->stmts = &first;
-    first.next = &second;
-    second.next = &third;
-    g_applied.clear();
-    ConnSetStmtOptionApplier(FakeApply);
-
-    EXPECT_EQ(DoSetConnectOption(conn, SetConnectOptionArgs{SQL_MAX_ROWS, 50, 'A'}), SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(conn->stmtDefaults[SQL_MAX_ROWS], 50u);
-    EXPECT_EQ(g_applied, (std::vector<std::pair<STMT*, SQLULEN>>{{&first, 50}, {&second, 50}}));
-    EXPECT_EQ(conn->diag.errCode, ERR_OPTION_VALUE_CHANGED);
-    EXPECT_EQ(Messages(conn->diag), std::vector<std::string>{"capped"});
     conn->stmts = nullptr;
 }
 

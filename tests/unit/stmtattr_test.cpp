@@ -3,6 +3,7 @@
 // descriptor handles, the agent's answers to options, and SQLBindCol.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "conn_fixture.h"
+#include "driver/handlers/connattr.h"
 #include "driver/handlers/stmtattr.h"
 #include "driver/objects/desc.h"
 #include "util/errcode.h"
@@ -484,6 +486,40 @@ TEST_F(StmtAttrTest, BindColumns) {
     EXPECT_EQ(r1.octetLengthPtr, &ind);
     ASSERT_EQ(DoBindCol(stmt, BindColArgs{3, SQL_C_LONG, nullptr, 0, nullptr}), SQL_SUCCESS);
     EXPECT_EQ(stmt->ard->recs[3].data, nullptr);
+}
+
+// A statement option given on the connection (ODBC 2) goes to every statement in list
+// order, stopping at the first that does not take it as given, whose diagnostics the
+// connection then reports; statements allocated later start from it, the agent told too.
+TEST_F(StmtAttrTest, StatementOptionsGivenOnTheConnection) {
+    envr->odbcVersion = 2;
+    STMT* second = NewStmt(conn);  // the newest statement heads the connection's list
+    ASSERT_NE(second, nullptr);
+    fake.setFails[0x32030001] = ERR_OPTION_VALUE_CHANGED;
+    fake.props[0x32030001] = 40;
+    fake.errors[second->agentStmt] = {"capped"};
+    TakeCalls();
+
+    EXPECT_EQ(DoSetConnectOption(conn, SetConnectOptionArgs{SQL_MAX_ROWS, 50, 'A'}), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(conn->stmtDefaults[SQL_MAX_ROWS], 50u);
+    EXPECT_EQ(second->maxRows, 40u);
+    EXPECT_EQ(stmt->maxRows, 0u);  // not reached
+    EXPECT_EQ(conn->diag.errCode, ERR_OPTION_VALUE_CHANGED);
+
+    fake.setFails.clear();
+    TakeCalls();
+    STMT* third = NewStmt(conn);
+    ASSERT_NE(third, nullptr);
+    EXPECT_EQ(third->maxRows, 50u);
+    EXPECT_EQ(third->diag.errCode, 0);
+    const std::vector<std::string> calls = TakeCalls();
+    EXPECT_NE(std::find(calls.begin(), calls.end(), "SetProperty 32030001=50"), calls.end());
+
+    // An option the agent refuses for the new statement refuses the allocation.
+    fake.setFails[0x32030001] = ERR_INVALID_ARGUMENT_VALUE;
+    conn->diag.errCode = 0;
+    EXPECT_EQ(NewStmt(conn), nullptr);
+    EXPECT_EQ(conn->diag.errCode, ERR_INVALID_ARGUMENT_VALUE);
 }
 
 }  // namespace
