@@ -272,6 +272,11 @@ TEST_F(GetInfoTest, TextIsCutToTheBufferInBothWidths) {
     // The cache keeps the whole text.
     ASSERT_EQ(Get(SQL_DBMS_NAME, 40), SQL_SUCCESS);
     EXPECT_EQ(Narrow(), "PROGRESS");
+    // A text longer than the first read is read whole, not cut at it.
+    fake.textProps[oa_InfoTextCode(SQL_KEYWORDS)] = std::string(5000, 'K');
+    EXPECT_EQ(CallODBC(kGetInfoRec, HandleFromId(conn->id), GetInfoArgs{SQL_KEYWORDS, nullptr, 0, &length, 'A'}),
+              SQL_SUCCESS);
+    EXPECT_EQ(length, 5000);
 }
 
 TEST_F(GetInfoTest, AnswersBeforeConnectAndTheRefusals) {
