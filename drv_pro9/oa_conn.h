@@ -136,6 +136,8 @@ struct OA_STMT {
     std::unique_ptr<int32_t[], OaCFree> updatable;   // per result column, as described
     DatasetPtr kept;                     // handed out by the next fetch of 0 rows
     int32_t staticResult = 0;            // 2: the rows come from the type catalog
+    int16_t typeInfoType = 0;            // the SQL type the type catalog was asked for
+    uint16_t typeInfoNext = 0;           // the catalog row its next fetch looks at first
     int32_t paramMode = 0;               // 1: the statement runs one current parameter row
     int32_t currentParamRow = 0;
     // ---- end of statement execution ----

@@ -13,6 +13,7 @@
 #include "drv_pro9/oa_conn.h"
 #include "drv_pro9/oa_dae.h"
 #include "drv_pro9/oa_proc.h"
+#include "drv_pro9/oa_typeinfo.h"
 #include "util/dataset.h"
 #include "util/errcode.h"
 #include "util/log.h"
@@ -590,6 +591,8 @@ int OA_Fetch(uint32_t handle, uint16_t rows, DATASET* block) {
     OA_STMT* stmt = oa_FindStmt(handle);
     if (stmt == nullptr || block == nullptr || Cursor(stmt) == nullptr)
         return ERR_INVALID_ARGUMENT_VALUE;
+    if (stmt->staticResult == OA_STATIC_TYPEINFO)
+        return db_TypeInfoFetch(stmt, rows, block);
     if ((stmt->flags & STMT_EXECUTED) == 0 || (stmt->flags & STMT_CURSOR_OPEN) == 0) {
         OA_ErrPost(&stmt->errors, ERR_FUNCTION_SEQUENCE_ERROR);
         return ERR_FUNCTION_SEQUENCE_ERROR;

@@ -188,6 +188,7 @@ int OA_SetParamDescs(uint32_t stmt, uint16_t count, const PARAM_DESC* descs);
 // an open cursor. The end of the data leaves block with the rows that were left (maybe
 // none) and sets STMT_NO_MORE_ROWS. The fetch that ends a SELECT pays its owed commit;
 // when the server refuses it (or the fetch fails) block is freed and the code returned.
+// A statement that serves the type catalog gets its rows instead (oa_typeinfo.h).
 int OA_Fetch(uint32_t stmt, uint16_t rows, DATASET* block);
 // Slot 20: closes the cursor; 0 whatever the close gave, but the code of a refused commit
 // that the statement owed (its messages on the statement).

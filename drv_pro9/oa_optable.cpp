@@ -7,6 +7,7 @@
 #include "drv_pro9/oa_describe.h"
 #include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_props.h"
+#include "drv_pro9/oa_typeinfo.h"
 #include "util/errcode.h"
 
 const OA_CONVROW OA_CONVTABLE[OA_CONVTABLE_ROWS + 1] = {
@@ -47,7 +48,7 @@ int OA_Cancel(uint32_t stmt) {
 // Operations still to be built. Each slot below holds a stand-in that checks the handle
 // like the real operation will (21 for an unknown one) and answers 43 (driver not
 // capable) for a valid one, so that callers already see the table's final shape. The
-// operations that replace them come with the type information and catalog work.
+// operations that replace them come with the catalog work.
 
 enum class HandleKind { Any, Server, Conn, Stmt };
 
@@ -111,7 +112,7 @@ const OA_OPTABLE OA_AgentOpTable = {
     .DRV_DDStatistics = NotYetBuilt<kStmt>,  // stand-in for OA_DDStatistics
     .DRV_DDTablePrivileges = NotYetBuilt<kStmt>,  // stand-in for OA_DDTablePrivileges
     .DRV_DDTables = NotYetBuilt<kStmt>,  // stand-in for OA_DDTables
-    .DRV_GetTypeInfo = NotYetBuilt<kStmt>,  // stand-in for OA_GetTypeInfo
+    .DRV_GetTypeInfo = OA_GetTypeInfo,
     .DRV_ScrollFetch = nullptr,
     .DRV_SetPos = nullptr,
     .DRV_ParamData = OA_ParamData,

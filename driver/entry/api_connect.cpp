@@ -6,7 +6,6 @@
 #include "driver/frame/widen.h"
 #include "driver/handlers/connect.h"
 #include "driver/handlers/functions.h"
-#include "driver/handlers/pending.h"
 #include "driver/handlers/stmttext.h"
 
 namespace {
@@ -29,8 +28,8 @@ constexpr auto kDriverConnectW = MakeCall<DoDriverConnect>("DriverConnectW",
                                                            "fDriverCompletion=%u",
                                                            1, kDbc);
 constexpr auto kGetFunctions = MakeCall<DoGetFunctions>("GetFunctions", "fFunction=%u pfExists=%lX", 1, kDbc);
-constexpr auto kGetInfo = MakePendingCall("GetInfo", VARNO_GETINFO_FORMAT, kDbc);
-constexpr auto kGetInfoW = MakePendingCall("GetInfoW", VARNO_GETINFO_FORMAT, kDbc);
+constexpr auto kGetInfo = MakeCall<DoGetInfo>("GetInfo", VARNO_GETINFO_FORMAT, 1, kDbc);
+constexpr auto kGetInfoW = MakeCall<DoGetInfo>("GetInfoW", VARNO_GETINFO_FORMAT, 1, kDbc);
 constexpr auto kNativeSql = MakeCall<DoNativeSql>("NativeSql", VARNO_NATIVESQL_FORMAT, 1, kDbc);
 constexpr auto kNativeSqlW = MakeCall<DoNativeSql>("NativeSqlW", VARNO_NATIVESQL_FORMAT, 1, kDbc);
 
@@ -77,12 +76,12 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetFunctions(SQLHDBC hdbc, SQLUSMALLINT functi
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetInfo(SQLHDBC hdbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT cbMax,
                                           SQLSMALLINT* pcb) {
-    return CallODBC(kGetInfo, hdbc, Pending(type, value, cbMax, pcb, WIDTH_NARROW));
+    return CallODBC(kGetInfo, hdbc, GetInfoArgs{type, value, cbMax, pcb, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetInfoW(SQLHDBC hdbc, SQLUSMALLINT type, SQLPOINTER value, SQLSMALLINT cbMax,
                                            SQLSMALLINT* pcb) {
-    return CallODBC(kGetInfoW, hdbc, Pending(type, value, cbMax, pcb, WIDTH_WIDE));
+    return CallODBC(kGetInfoW, hdbc, GetInfoArgs{type, value, cbMax, pcb, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLNativeSql(SQLHDBC hdbc, SQLCHAR* in, SQLINTEGER cbIn, SQLCHAR* out,

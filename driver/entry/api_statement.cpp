@@ -9,6 +9,7 @@
 #include "driver/handlers/pending.h"
 #include "driver/handlers/stmtattr.h"
 #include "driver/handlers/stmttext.h"
+#include "driver/handlers/typeinfo.h"
 
 namespace {
 
@@ -62,8 +63,8 @@ constexpr auto kGetData =
     MakePendingCall("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", kStmt);
 constexpr auto kSetPos = MakePendingCall("SetPos", "irow=%lu fOption=%u fLock=%u", kStmt);
 constexpr auto kBulkOperations = MakePendingCall("BulkOperations", "op=%u", kStmt);
-constexpr auto kGetTypeInfo = MakePendingCall("GetTypeInfo", "fSqlType=%d", kStmt);
-constexpr auto kGetTypeInfoW = MakePendingCall("GetTypeInfoW", "fSqlType=%d", kStmt);
+constexpr auto kGetTypeInfo = MakeCall<DoGetTypeInfo>("GetTypeInfo", "fSqlType=%d", 1, kStmt);
+constexpr auto kGetTypeInfoW = MakeCall<DoGetTypeInfo>("GetTypeInfoW", "fSqlType=%d", 1, kStmt);
 
 }  // namespace
 
@@ -223,9 +224,9 @@ VARNO_EXPORT SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT hstmt, SQLSMALLINT op)
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT hstmt, SQLSMALLINT type) {
-    return CallODBC(kGetTypeInfo, hstmt, Pending(type));
+    return CallODBC(kGetTypeInfo, hstmt, GetTypeInfoArgs{type});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetTypeInfoW(SQLHSTMT hstmt, SQLSMALLINT type) {
-    return CallODBC(kGetTypeInfoW, hstmt, Pending(type));
+    return CallODBC(kGetTypeInfoW, hstmt, GetTypeInfoArgs{type});
 }

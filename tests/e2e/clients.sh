@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # End to end with real clients through unixODBC: isql and pyodbc connect to the embedded
-# server through each library and disconnect. Usage: clients.sh BUILD_DIR
+# server through each library and disconnect, and pyodbc reads driver information.
+# Usage: clients.sh BUILD_DIR
 set -euo pipefail
 build=$1
 work=$(mktemp -d "${TMPDIR:-/tmp}/varno-e2e.XXXXXX")
@@ -94,6 +95,22 @@ for dsn in ("wide", "narrow"):
     conn.autocommit = False
     assert conn.autocommit is False, dsn
     conn.rollback()
+    conn.close()
+PY
+
+check "pyodbc reads driver information through both libraries" /usr/bin/python3 - <<'PY'
+import pyodbc
+for dsn, so in (("wide", "libvarnodw.so"), ("narrow", "libvarnod.so")):
+    conn = pyodbc.connect("DSN=%s" % dsn, autocommit=True)
+    info = {name: conn.getinfo(getattr(pyodbc, name)) for name in (
+        "SQL_DRIVER_NAME", "SQL_DRIVER_ODBC_VER", "SQL_DBMS_NAME", "SQL_DATA_SOURCE_NAME", "SQL_DESCRIBE_PARAMETER",
+        "SQL_IDENTIFIER_QUOTE_CHAR", "SQL_MAX_COLUMN_NAME_LEN", "SQL_TXN_CAPABLE", "SQL_CONVERT_TIMESTAMP")}
+    expected = {"SQL_DRIVER_NAME": so, "SQL_DRIVER_ODBC_VER": "03.50", "SQL_DBMS_NAME": "PROGRESS",
+                "SQL_DATA_SOURCE_NAME": dsn, "SQL_DESCRIBE_PARAMETER": True, "SQL_IDENTIFIER_QUOTE_CHAR": '"',
+                "SQL_MAX_COLUMN_NAME_LEN": 32, "SQL_TXN_CAPABLE": 2}  # SQL_TC_ALL
+    for name, value in expected.items():
+        assert info[name] == value, (dsn, name, info[name])
+    assert info["SQL_CONVERT_TIMESTAMP"] & 0x38301 == 0x38301, info
     conn.close()
 PY
 

@@ -463,3 +463,57 @@ TEST(DriverManagerConnAttr, SetBeforeAndAfterConnectAndReadBack) {
         EXPECT_EQ(SQLDisconnect(c.hdbc), SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, c.hdbc);
     }
 }
+
+namespace {
+
+// Driver information and the type catalog through unixODBC, in each library's width.
+TEST(DriverManagerInfo, GetInfoAndTheTypeCatalog) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        auto text = [&](SQLUSMALLINT type) -> std::string {
+            SQLSMALLINT len = -1;
+            std::string out;
+            if (lib.wide) {
+                SQLWCHAR buf[128] = {};
+                EXPECT_EQ(SQLGetInfoW(s.c.hdbc, type, buf, sizeof buf, &len), SQL_SUCCESS)
+                    << DiagText(SQL_HANDLE_DBC, s.c.hdbc);
+                out = Narrow(buf, 128);
+                EXPECT_EQ(len, static_cast<SQLSMALLINT>(2 * out.size())) << type;   // bytes
+            } else {
+                SQLCHAR buf[128] = {};
+                EXPECT_EQ(SQLGetInfo(s.c.hdbc, type, buf, sizeof buf, &len), SQL_SUCCESS)
+                    << DiagText(SQL_HANDLE_DBC, s.c.hdbc);
+                out = reinterpret_cast<char*>(buf);
+                EXPECT_EQ(len, static_cast<SQLSMALLINT>(out.size())) << type;
+            }
+            return out;
+        };
+        auto number = [&](SQLUSMALLINT type, SQLSMALLINT size) -> uint32_t {
+            uint32_t v = 0xABABABAB;
+            SQLSMALLINT len = -1;
+            SQLRETURN rc = lib.wide ? SQLGetInfoW(s.c.hdbc, type, &v, sizeof v, &len)
+                                    : SQLGetInfo(s.c.hdbc, type, &v, sizeof v, &len);
+            EXPECT_EQ(rc, SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, s.c.hdbc);
+            EXPECT_EQ(len, size) << type;
+            return size == 2 ? (v & 0xFFFF) : v;
+        };
+        EXPECT_EQ(text(SQL_DRIVER_NAME), lib.wide ? "libvarnodw.so" : "libvarnod.so");
+        EXPECT_EQ(text(SQL_DBMS_NAME), "PROGRESS");
+        EXPECT_EQ(text(SQL_DRIVER_ODBC_VER), "03.50");
+        EXPECT_EQ(text(SQL_IDENTIFIER_QUOTE_CHAR), "\"");
+        EXPECT_EQ(number(SQL_MAX_COLUMN_NAME_LEN, 2), 32u);
+        EXPECT_EQ(number(SQL_TXN_CAPABLE, 2), static_cast<uint32_t>(SQL_TC_ALL));
+        EXPECT_EQ(number(SQL_CONVERT_TIMESTAMP, 4), lib.wide ? 0xE38301u : 0x38301u);
+
+        // The catalog is the statement's result: 19 columns.
+        SQLRETURN rc = lib.wide ? SQLGetTypeInfoW(s.hstmt, SQL_ALL_TYPES) : SQLGetTypeInfo(s.hstmt, SQL_ALL_TYPES);
+        ASSERT_EQ(rc, SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        SQLSMALLINT cols = 0;
+        EXPECT_EQ(SQLNumResultCols(s.hstmt, &cols), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        EXPECT_EQ(cols, 19);
+        EXPECT_EQ(SQLFreeStmt(s.hstmt, SQL_CLOSE), SQL_SUCCESS);
+    }
+}
+
+}  // namespace

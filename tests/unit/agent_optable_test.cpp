@@ -149,8 +149,6 @@ TEST_F(AgentOpTableHandles, OperationsCheckTheKindOfTheirHandle) {
     // A connection operation given a statement handle.
     EXPECT_EQ(t.DRV_Commit(stmtId), ERR_INVALID_ARGUMENT_VALUE);
     EXPECT_EQ(t.DRV_Commit(connId), 0);   // nothing open to commit
-    // A stand-in still checks the kind of its handle.
-    EXPECT_EQ(t.DRV_GetTypeInfo(stmtId, 0), ERR_DRIVER_NOT_CAPABLE);
     EXPECT_EQ(t.DRV_GetTypeInfo(connId, 0), ERR_INVALID_ARGUMENT_VALUE);
     EXPECT_EQ(t.DRV_NativeSql(stmtId, "x", nullptr, 0, nullptr), ERR_INVALID_ARGUMENT_VALUE);
     EXPECT_EQ(t.DRV_DescribeCols(connId, nullptr, nullptr), ERR_INVALID_ARGUMENT_VALUE);

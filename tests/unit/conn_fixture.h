@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -45,8 +46,10 @@ struct FakeAgent {
     int commitRc = 0;
     int rollbackRc = 0;
     int typeTableRc = 0;
-    // Readable properties: code -> value. Any other code answers 43.
+    // Readable properties: code -> value, or code -> text (copied as the agent does: cut to
+    // the buffer, the full length reported). Any other code answers 43.
     std::map<uint32_t, int32_t> props;
+    std::map<uint32_t, std::string> textProps;
     // Failing property sets: code -> code returned. Any other set answers 0.
     std::map<uint32_t, int> setFails;
     // Queued messages per agent handle, taken by slot 2; the sets of texts slot 2 handed
@@ -96,8 +99,19 @@ inline std::optional<std::string> Opt(const char* s) {
     return s != nullptr ? std::optional<std::string>(s) : std::nullopt;
 }
 
-inline int FakeGetProperty(uint32_t, uint32_t code, void* buf, int32_t, int32_t* outLen) {
+inline int FakeGetProperty(uint32_t, uint32_t code, void* buf, int32_t bufLen, int32_t* outLen) {
     g_fake->calls.push_back("GetProperty " + Hex(code));
+    if (auto t = g_fake->textProps.find(code); t != g_fake->textProps.end()) {
+        const std::string& text = t->second;
+        if (buf != nullptr && bufLen > 0) {
+            size_t n = std::min(text.size(), static_cast<size_t>(bufLen - 1));
+            std::memcpy(buf, text.data(), n);
+            static_cast<char*>(buf)[n] = '\0';
+        }
+        if (outLen != nullptr)
+            *outLen = static_cast<int32_t>(text.size());
+        return 0;
+    }
     auto it = g_fake->props.find(code);
     if (it == g_fake->props.end())
         return 43;
