@@ -12,27 +12,6 @@ namespace {
 
 constexpr int kMaxFractionDigits = 9;
 
-SQLRETURN Fail(int* err, int code) {
-    *err = code;
-    return SQL_ERROR;
-}
-
-SQLRETURN WriteFixed(void* dst, const void* value, size_t size, SQLLEN* outLen, int* err) {
-    if (dst != nullptr)
-        std::memcpy(dst, value, size);
-    if (outLen != nullptr)
-        *outLen = static_cast<SQLLEN>(size);
-    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
-}
-
-SQLRETURN WriteText(const char* text, bool mayTruncate, int32_t cType, void* dst, SQLLEN dstLen, SQLLEN* outLen,
-                    int* err) {
-    const auto n = static_cast<SQLLEN>(std::strlen(text));
-    if (cType == SQL_C_WCHAR)
-        return CopyCharToWChar(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err);
-    return CopyCharOut(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err);
-}
-
 bool YearHasText(SQLSMALLINT year) {
     return year >= 0 && year <= 9999;
 }
@@ -44,7 +23,7 @@ SQLRETURN ConvertBINARY(const void* bytes, SQLLEN len, SQLLEN total, int32_t cTy
     if (cType == SQL_C_BINARY)
         return CopyCharOut(bytes, len, len, total, false, true, dst, dstLen, outLen, err);
     if (cType != SQL_C_CHAR && cType != SQL_C_WCHAR)
-        return Fail(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+        return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     // Characters a byte and bytes of one character in the target.
     const SQLLEN unit = cType == SQL_C_WCHAR ? 2 : 1;
     const SQLLEN perByte = 2 * unit;
@@ -81,21 +60,21 @@ SQLRETURN ConvertDATE(const SQL_DATE_STRUCT* date, int32_t cType, void* dst, SQL
     switch (cType) {
     case SQL_C_CHAR: case SQL_C_WCHAR: {
         if (!YearHasText(date->year))
-            return Fail(err, ERR_DATE_OVERFLOW);
+            return ConvertFailed(err, ERR_DATE_OVERFLOW);
         char text[32];
         std::snprintf(text, sizeof text, "%04d-%02u-%02u", date->year, date->month, date->day);
-        return WriteText(text, false, cType, dst, dstLen, outLen, err);
+        return CopyTextOut(text, false, cType, dst, dstLen, outLen, err);
     }
     case SQL_C_DATE: case SQL_C_TYPE_DATE:
-        return WriteFixed(dst, date, sizeof *date, outLen, err);
+        return CopyFixedOut(dst, date, sizeof *date, outLen, err);
     case SQL_C_TIMESTAMP: case SQL_C_TYPE_TIMESTAMP: {
         const SQL_TIMESTAMP_STRUCT ts{date->year, date->month, date->day, 0, 0, 0, 0};
-        return WriteFixed(dst, &ts, sizeof ts, outLen, err);
+        return CopyFixedOut(dst, &ts, sizeof ts, outLen, err);
     }
     case SQL_C_BINARY:
         return CopyCharOut(date, sizeof *date, sizeof *date, 0, false, true, dst, dstLen, outLen, err);
     default:
-        return Fail(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+        return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     }
 }
 
@@ -105,10 +84,10 @@ SQLRETURN ConvertTIME(const SQL_TIME_STRUCT* time, int32_t cType, void* dst, SQL
     case SQL_C_CHAR: case SQL_C_WCHAR: {
         char text[32];
         std::snprintf(text, sizeof text, "%02u:%02u:%02u", time->hour, time->minute, time->second);
-        return WriteText(text, false, cType, dst, dstLen, outLen, err);
+        return CopyTextOut(text, false, cType, dst, dstLen, outLen, err);
     }
     case SQL_C_TIME: case SQL_C_TYPE_TIME:
-        return WriteFixed(dst, time, sizeof *time, outLen, err);
+        return CopyFixedOut(dst, time, sizeof *time, outLen, err);
     case SQL_C_TIMESTAMP: case SQL_C_TYPE_TIMESTAMP: {
         // A time of day becomes a timestamp of the current date.
         const std::time_t now = std::time(nullptr);
@@ -121,12 +100,12 @@ SQLRETURN ConvertTIME(const SQL_TIME_STRUCT* time, int32_t cType, void* dst, SQL
                                       time->minute,
                                       time->second,
                                       0};
-        return WriteFixed(dst, &ts, sizeof ts, outLen, err);
+        return CopyFixedOut(dst, &ts, sizeof ts, outLen, err);
     }
     case SQL_C_BINARY:
         return CopyCharOut(time, sizeof *time, sizeof *time, 0, false, true, dst, dstLen, outLen, err);
     default:
-        return Fail(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+        return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     }
 }
 
@@ -135,7 +114,7 @@ SQLRETURN ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* ts, int32_t cType, void* 
     switch (cType) {
     case SQL_C_CHAR: case SQL_C_WCHAR: {
         if (!YearHasText(ts->year) || ts->fraction > 999999999)
-            return Fail(err, ERR_DATE_OVERFLOW);
+            return ConvertFailed(err, ERR_DATE_OVERFLOW);
         char text[48];
         int n = std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u", ts->year, ts->month, ts->day,
                               ts->hour, ts->minute, ts->second);
@@ -148,21 +127,21 @@ SQLRETURN ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* ts, int32_t cType, void* 
                 --digits;
             std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%.*s", digits, fraction);
         }
-        return WriteText(text, true, cType, dst, dstLen, outLen, err);
+        return CopyTextOut(text, true, cType, dst, dstLen, outLen, err);
     }
     case SQL_C_DATE: case SQL_C_TYPE_DATE: {
         const SQL_DATE_STRUCT d{ts->year, ts->month, ts->day};
-        return WriteFixed(dst, &d, sizeof d, outLen, err);
+        return CopyFixedOut(dst, &d, sizeof d, outLen, err);
     }
     case SQL_C_TIME: case SQL_C_TYPE_TIME: {
         const SQL_TIME_STRUCT t{ts->hour, ts->minute, ts->second};
-        return WriteFixed(dst, &t, sizeof t, outLen, err);
+        return CopyFixedOut(dst, &t, sizeof t, outLen, err);
     }
     case SQL_C_TIMESTAMP: case SQL_C_TYPE_TIMESTAMP:
-        return WriteFixed(dst, ts, sizeof *ts, outLen, err);
+        return CopyFixedOut(dst, ts, sizeof *ts, outLen, err);
     case SQL_C_BINARY:
         return CopyCharOut(ts, sizeof *ts, sizeof *ts, 0, false, true, dst, dstLen, outLen, err);
     default:
-        return Fail(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+        return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     }
 }

@@ -16,20 +16,6 @@ using u128 = unsigned __int128;
 
 constexpr int kMaxNumericDigits = 38;
 
-SQLRETURN Fail(int* err, int code) {
-    *err = code;
-    return SQL_ERROR;
-}
-
-// Writes a fixed-size value at its natural width.
-SQLRETURN WriteFixed(void* dst, const void* value, size_t size, SQLLEN* outLen, int* err) {
-    if (dst != nullptr)
-        std::memcpy(dst, value, size);
-    if (outLen != nullptr)
-        *outLen = static_cast<SQLLEN>(size);
-    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
-}
-
 // A value with a dropped fraction is written, then warns 01S07.
 SQLRETURN WarnFraction(SQLRETURN written, int* err) {
     if (written == SQL_ERROR)
@@ -37,14 +23,6 @@ SQLRETURN WarnFraction(SQLRETURN written, int* err) {
     if (*err != ERR_DATA_WAS_TRUNCATED)
         *err = ERR_FRACTIONAL_TRUNCATION;
     return SQL_SUCCESS_WITH_INFO;
-}
-
-// Text targets: the characters with a NUL, cut with 01004 when the buffer is short.
-SQLRETURN WriteText(const char* text, int32_t cType, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
-    const auto n = static_cast<SQLLEN>(std::strlen(text));
-    if (cType == SQL_C_WCHAR)
-        return CopyCharToWChar(text, n, n, 0, true, true, dst, dstLen, outLen, err);
-    return CopyCharOut(text, n, n, 0, true, true, dst, dstLen, outLen, err);
 }
 
 DecimalValue DecimalOfChars(const char* first, const char* last) {
@@ -126,10 +104,10 @@ SQLRETURN WriteInteger(uint64_t bits, int bytes, void* dst, SQLLEN* outLen, int*
     uint16_t b16 = static_cast<uint16_t>(bits);
     uint32_t b32 = static_cast<uint32_t>(bits);
     switch (bytes) {
-    case 1: return WriteFixed(dst, &b8, 1, outLen, err);
-    case 2: return WriteFixed(dst, &b16, 2, outLen, err);
-    case 4: return WriteFixed(dst, &b32, 4, outLen, err);
-    default: return WriteFixed(dst, &bits, 8, outLen, err);
+    case 1: return CopyFixedOut(dst, &b8, 1, outLen, err);
+    case 2: return CopyFixedOut(dst, &b16, 2, outLen, err);
+    case 4: return CopyFixedOut(dst, &b32, 4, outLen, err);
+    default: return CopyFixedOut(dst, &bits, 8, outLen, err);
     }
 }
 
@@ -146,7 +124,7 @@ SQLRETURN ConvertInteger(int64_t value, bool isSigned, int sourceBytes, int defa
             const bool fits = value >= lo && (t.isSigned ? value <= SignedMax(t.bytes)
                                                          : static_cast<uint64_t>(value) <= UnsignedMax(t.bytes));
             if (!fits)
-                return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+                return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
         }
         return WriteInteger(static_cast<uint64_t>(value), t.bytes, dst, outLen, err);
     }
@@ -154,21 +132,21 @@ SQLRETURN ConvertInteger(int64_t value, bool isSigned, int sourceBytes, int defa
     case SQL_C_CHAR: case SQL_C_WCHAR: {
         char text[24];
         *std::to_chars(text, text + sizeof text - 1, value).ptr = '\0';
-        return WriteText(text, cType, dst, dstLen, outLen, err);
+        return CopyTextOut(text, true, cType, dst, dstLen, outLen, err);
     }
     case SQL_C_BIT: {
         if (value != 0 && value != 1)
-            return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+            return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
         const unsigned char bit = static_cast<unsigned char>(value);
-        return WriteFixed(dst, &bit, 1, outLen, err);
+        return CopyFixedOut(dst, &bit, 1, outLen, err);
     }
     case SQL_C_FLOAT: {
         const auto f = static_cast<float>(value);
-        return WriteFixed(dst, &f, sizeof f, outLen, err);
+        return CopyFixedOut(dst, &f, sizeof f, outLen, err);
     }
     case SQL_C_DOUBLE: {
         const auto d = static_cast<double>(value);
-        return WriteFixed(dst, &d, sizeof d, outLen, err);
+        return CopyFixedOut(dst, &d, sizeof d, outLen, err);
     }
     case SQL_C_BINARY: {
         // The source's own bytes, never cut.
@@ -181,11 +159,11 @@ SQLRETURN ConvertInteger(int64_t value, bool isSigned, int sourceBytes, int defa
             DecimalToNumeric(DecimalOfInteger(value, true), &n, scale, precision, defaultPrecision, err);
         if (rc == SQL_ERROR)
             return rc;
-        WriteFixed(dst, &n, sizeof n, outLen, err);
+        CopyFixedOut(dst, &n, sizeof n, outLen, err);
         return rc;
     }
     default:
-        return Fail(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+        return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     }
 }
 
@@ -196,15 +174,15 @@ SQLRETURN ConvertFloating(double value, bool isFloat, int32_t cType, void* dst, 
     if (cType == SQL_C_CHAR || cType == SQL_C_WCHAR) {
         char text[40];
         FormatDouble(text, sizeof text, value, isFloat ? 8 : 17);
-        return WriteText(text, cType, dst, dstLen, outLen, err);
+        return CopyTextOut(text, true, cType, dst, dstLen, outLen, err);
     }
     IntTarget t{};
     const bool integer = IntegerTarget(cType, &t);
     if (!integer && cType != SQL_C_BIT && cType != SQL_C_FLOAT && cType != SQL_C_DOUBLE && cType != SQL_C_BINARY &&
         cType != SQL_C_NUMERIC)
-        return Fail(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+        return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     if (!std::isfinite(value))
-        return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+        return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
 
     const double whole = std::trunc(value);
     if (integer) {
@@ -219,7 +197,7 @@ SQLRETURN ConvertFloating(double value, bool isFloat, int32_t cType, void* dst, 
         else
             fits = whole >= 0 && whole <= static_cast<double>(UnsignedMax(t.bytes));
         if (!fits)
-            return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+            return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
         const uint64_t bits = t.isSigned ? static_cast<uint64_t>(static_cast<int64_t>(whole))
                                          : static_cast<uint64_t>(whole);
         const SQLRETURN rc = WriteInteger(bits, t.bytes, dst, outLen, err);
@@ -228,18 +206,18 @@ SQLRETURN ConvertFloating(double value, bool isFloat, int32_t cType, void* dst, 
     switch (cType) {
     case SQL_C_BIT: {
         if (value != 0 && value != 1)
-            return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+            return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
         const unsigned char bit = value == 1 ? 1 : 0;
-        return WriteFixed(dst, &bit, 1, outLen, err);
+        return CopyFixedOut(dst, &bit, 1, outLen, err);
     }
     case SQL_C_FLOAT: {
         if (std::fabs(value) > FLT_MAX)
-            return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+            return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
         const auto f = static_cast<float>(value);
-        return WriteFixed(dst, &f, sizeof f, outLen, err);
+        return CopyFixedOut(dst, &f, sizeof f, outLen, err);
     }
     case SQL_C_DOUBLE:
-        return WriteFixed(dst, &value, sizeof value, outLen, err);
+        return CopyFixedOut(dst, &value, sizeof value, outLen, err);
     case SQL_C_BINARY: {
         if (isFloat) {
             const auto f = static_cast<float>(value);
@@ -253,7 +231,7 @@ SQLRETURN ConvertFloating(double value, bool isFloat, int32_t cType, void* dst, 
         const SQLRETURN rc = DecimalToNumeric(d, &n, scale, precision, isFloat ? 7 : 15, err);
         if (rc == SQL_ERROR)
             return rc;
-        WriteFixed(dst, &n, sizeof n, outLen, err);
+        CopyFixedOut(dst, &n, sizeof n, outLen, err);
         return rc;
     }
     }
@@ -276,7 +254,7 @@ DecimalValue DecimalOfFloat(float x) {
 SQLRETURN DecimalToNumeric(const DecimalValue& value, SQL_NUMERIC_STRUCT* numeric, int scale, int precision,
                            int defaultPrecision, int* err) {
     if (scale < -128 || scale > 127)
-        return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+        return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
     if (precision < 0 || precision > kMaxNumericDigits)
         precision = kMaxNumericDigits;
     // The magnitude is digits x 10^(exponent + scale): whole digits kept, the rest dropped.
@@ -290,9 +268,9 @@ SQLRETURN DecimalToNumeric(const DecimalValue& value, SQL_NUMERIC_STRUCT* numeri
         kept = 0;
     const long magnitudeDigits = kept == 0 ? 0 : kept + (shift > 0 ? shift : 0);
     if (magnitudeDigits > kMaxNumericDigits)
-        return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+        return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
     if (precision != 0 && magnitudeDigits > precision)
-        return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+        return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
 
     u128 magnitude = 0;
     for (long i = 0; i < kept; ++i)
@@ -327,7 +305,7 @@ SQLRETURN DecimalToNumeric(const DecimalValue& value, SQL_NUMERIC_STRUCT* numeri
 SQLRETURN DoubleToNumeric(double x, SQL_NUMERIC_STRUCT* numeric, int scale, int precision, int* err,
                           int defaultPrecision) {
     if (!std::isfinite(x))
-        return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+        return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
     return DecimalToNumeric(DecimalOfDouble(x), numeric, scale, precision, defaultPrecision, err);
 }
 

@@ -21,24 +21,6 @@ namespace {
 constexpr SQLLEN kMaxDecimalText = 513;   // bytes from which a decimal text is refused
 constexpr long kExponentLimit = 100000;   // beyond every double and every numeric alike
 
-SQLRETURN Fail(int* err, int code) {
-    *err = code;
-    return SQL_ERROR;
-}
-
-SQLRETURN Done(const int* err) {
-    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
-}
-
-// A fixed copy: exactly size bytes whatever the buffer length, and the length size.
-SQLRETURN WriteFixed(void* dst, const void* value, size_t size, SQLLEN* outLen, int* err) {
-    if (dst != nullptr)
-        std::memcpy(dst, value, size);
-    if (outLen != nullptr)
-        *outLen = static_cast<SQLLEN>(size);
-    return Done(err);
-}
-
 bool IsSpace(char c) {
     return std::isspace(static_cast<unsigned char>(c)) != 0;
 }
@@ -171,7 +153,7 @@ bool ConvertParsed(const char* text, SQLLEN len, int32_t cType, void* dst, SQLLE
         *rc = CharToNumber64(text, len, r->min, r->max, &bits, err);
         if (*rc != SQL_ERROR) {
             // The low bytes of the value (little-endian host).
-            *rc = WriteFixed(dst, &bits, static_cast<size_t>(r->bytes), outLen, err);
+            *rc = CopyFixedOut(dst, &bits, static_cast<size_t>(r->bytes), outLen, err);
         }
         return true;
     }
@@ -180,11 +162,11 @@ bool ConvertParsed(const char* text, SQLLEN len, int32_t cType, void* dst, SQLLE
         int64_t v = 0;
         // Whatever the text's fault, a bit reports it as out of range.
         if (CharToNumber(text, len, 0, 1, &v, err) == SQL_ERROR) {
-            *rc = Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+            *rc = ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
             return true;
         }
         const unsigned char bit = static_cast<unsigned char>(v);
-        *rc = WriteFixed(dst, &bit, 1, outLen, err);
+        *rc = CopyFixedOut(dst, &bit, 1, outLen, err);
         return true;
     }
     case SQL_C_FLOAT: case SQL_C_DOUBLE: {
@@ -193,12 +175,12 @@ bool ConvertParsed(const char* text, SQLLEN len, int32_t cType, void* dst, SQLLE
         if (*rc == SQL_ERROR)
             return true;
         if (cType == SQL_C_DOUBLE) {
-            *rc = WriteFixed(dst, &d, sizeof d, outLen, err);
+            *rc = CopyFixedOut(dst, &d, sizeof d, outLen, err);
         } else if (std::fabs(d) > FLT_MAX) {
-            *rc = Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+            *rc = ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
         } else {
             const auto f = static_cast<float>(d);
-            *rc = WriteFixed(dst, &f, sizeof f, outLen, err);
+            *rc = CopyFixedOut(dst, &f, sizeof f, outLen, err);
         }
         return true;
     }
@@ -206,7 +188,7 @@ bool ConvertParsed(const char* text, SQLLEN len, int32_t cType, void* dst, SQLLE
         SQL_NUMERIC_STRUCT n{};
         *rc = CharToNumeric(text, len, &n, scale, precision, err);
         if (*rc != SQL_ERROR)
-            WriteFixed(dst, &n, sizeof n, outLen, err);
+            CopyFixedOut(dst, &n, sizeof n, outLen, err);
         return true;
     }
     default:
@@ -239,9 +221,9 @@ SQLRETURN CharToNumber64(const char* text, SQLLEN len, int64_t min, uint64_t max
     while (i < s.size() && IsSpace(s[i]))
         ++i;
     if (!any || i != s.size())
-        return Fail(err, ERR_ERROR_IN_ASSIGNMENT);
+        return ConvertFailed(err, ERR_ERROR_IN_ASSIGNMENT);
     if (overflow)
-        return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+        return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
     *bits = negative ? 0 - value : value;
     return SQL_SUCCESS;
 }
@@ -256,7 +238,7 @@ SQLRETURN CharToNumber(const char* text, SQLLEN len, int64_t min, int64_t max, i
 
 SQLRETURN CharToDecimal(const char* text, SQLLEN len, double* out, int* err) {
     if (len >= kMaxDecimalText)
-        return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+        return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
     std::string_view s(text, len > 0 ? static_cast<size_t>(len) : 0);
     if (!s.empty() && s.front() == '$')
         s.remove_prefix(1);
@@ -271,7 +253,7 @@ SQLRETURN CharToDecimal(const char* text, SQLLEN len, double* out, int* err) {
     // The grammar first: strtod would also take hexadecimal, "inf" and "nan".
     DecimalValue d;
     if (!ReadDecimal(work, false, &d))
-        return Fail(err, ERR_ERROR_IN_ASSIGNMENT);
+        return ConvertFailed(err, ERR_ERROR_IN_ASSIGNMENT);
     const size_t first = d.digits.find_first_not_of('0');
     if (first == std::string::npos) {
         *out = d.negative ? -0.0 : 0.0;
@@ -284,10 +266,10 @@ SQLRETURN CharToDecimal(const char* text, SQLLEN len, double* out, int* err) {
         // Beyond the largest double is an error; below the smallest reads as zero.
         const long order = static_cast<long>(d.digits.size() - first) + d.exponent;
         if (order > 0)
-            return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+            return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
         v = 0.0;
     } else if (r.ec != std::errc() || !std::isfinite(v)) {
-        return Fail(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
+        return ConvertFailed(err, ERR_NUMERIC_VALUE_OUT_OF_RANGE);
     }
     *out = d.negative ? -v : v;
     return SQL_SUCCESS;
@@ -298,19 +280,19 @@ SQLRETURN CharToNumeric(const char* text, SQLLEN len, SQL_NUMERIC_STRUCT* numeri
     const std::string_view s(text, len > 0 ? static_cast<size_t>(len) : 0);
     DecimalValue d;
     if (!ReadDecimal(s, true, &d))
-        return Fail(err, ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+        return ConvertFailed(err, ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
     return DecimalToNumeric(d, numeric, scale, precision, precision == 0 ? CountedPrecision(s) : precision, err);
 }
 
 SQLRETURN CharToGuid(const char* text, SQLLEN len, SQLGUID* guid, int* err) {
     if (len != static_cast<SQLLEN>(GUID_TEXT_LENGTH))
-        return Fail(err, ERR_STRING_LENGTH_MISMATCH);
+        return ConvertFailed(err, ERR_STRING_LENGTH_MISMATCH);
     for (size_t i = 0; i < GUID_TEXT_LENGTH; ++i) {
         const bool hyphen = i == 8 || i == 13 || i == 18 || i == 23;
         if (hyphen && text[i] != '-')
-            return Fail(err, ERR_ERROR_IN_ASSIGNMENT);
+            return ConvertFailed(err, ERR_ERROR_IN_ASSIGNMENT);
         if (!hyphen && !IsHexDigit(text[i]))
-            return Fail(err, ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+            return ConvertFailed(err, ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
     }
     auto hex = [text](size_t at, size_t digits) {
         uint32_t v = 0;
@@ -340,7 +322,7 @@ SQLRETURN ConvertCHAR(const char* text, SQLLEN len, SQLLEN total, int32_t cType,
         SQLGUID guid{};
         if (CharToGuid(text, len, &guid, err) == SQL_ERROR)
             return SQL_ERROR;
-        return WriteFixed(dst, &guid, sizeof guid, outLen, err);
+        return CopyFixedOut(dst, &guid, sizeof guid, outLen, err);
     }
     default:
         break;
@@ -348,7 +330,7 @@ SQLRETURN ConvertCHAR(const char* text, SQLLEN len, SQLLEN total, int32_t cType,
     SQLRETURN rc = SQL_ERROR;
     if (ConvertParsed(text, len, cType, dst, outLen, err, scale, precision, &rc))
         return rc;
-    return Fail(err, IsDateTimeTarget(cType) ? ERR_DRIVER_NOT_CAPABLE : ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+    return ConvertFailed(err, IsDateTimeTarget(cType) ? ERR_DRIVER_NOT_CAPABLE : ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
 }
 
 SQLRETURN ConvertWCHAR(const SQLWCHAR* text, SQLLEN len, SQLLEN total, int32_t cType, void* dst, SQLLEN dstLen,
@@ -366,13 +348,13 @@ SQLRETURN ConvertWCHAR(const SQLWCHAR* text, SQLLEN len, SQLLEN total, int32_t c
         break;
     }
     if (IsDateTimeTarget(cType))
-        return Fail(err, ERR_DRIVER_NOT_CAPABLE);
+        return ConvertFailed(err, ERR_DRIVER_NOT_CAPABLE);
     if (FindIntRange(cType) == nullptr && cType != SQL_C_BIT && cType != SQL_C_FLOAT && cType != SQL_C_DOUBLE &&
         cType != SQL_C_NUMERIC)
-        return Fail(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+        return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     const Utf8Copy copy(text, chars);
     if (!copy.ok())
-        return Fail(err, ERR_MEMORY_ALLOCATION_FAILURE);
+        return ConvertFailed(err, ERR_MEMORY_ALLOCATION_FAILURE);
     SQLRETURN rc = SQL_ERROR;
     ConvertParsed(copy.data(), copy.len(), cType, dst, outLen, err, scale, precision, &rc);
     return rc;

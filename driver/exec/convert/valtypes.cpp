@@ -91,8 +91,8 @@ SQLRETURN BoundedCopy(CopyUnits kind, const void* src, SQLLEN srcUnits, SQLLEN p
     const SQLLEN nul = addNul ? 1 : 0;
     const SQLLEN reported = totalUnits != 0 ? totalUnits : srcUnits;
     const SQLLEN room = dst != nullptr && dstLen > 0 ? dstLen / dstBytes : 0;
-    if (room == 0 || room < nul) {
-        // Not even the terminator fits: nothing is written, the length still tells the size.
+    if (room == 0) {
+        // Not even one unit fits: nothing is written, the length still tells the size.
         if (outLen != nullptr)
             *outLen = reported == SQL_NO_TOTAL ? SQL_NO_TOTAL : reported * dstBytes;
         *err = ERR_DATA_WAS_TRUNCATED;
@@ -161,6 +161,27 @@ SQLRETURN CopyWCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN t
                        bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
     return BoundedCopy(CopyUnits::Wide, src, WideUnits(srcLen), WideUnits(pieceLen), WideUnits(totalLen), addNul,
                        mayTruncate, dst, dstLen, outLen, err);
+}
+
+SQLRETURN CopyFixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err) {
+    if (dst != nullptr)
+        std::memcpy(dst, value, size);
+    if (outLen != nullptr)
+        *outLen = static_cast<SQLLEN>(size);
+    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+SQLRETURN CopyTextOut(const char* text, bool mayTruncate, int32_t cType, void* dst, SQLLEN dstLen, SQLLEN* outLen,
+                      int* err) {
+    const auto n = static_cast<SQLLEN>(std::strlen(text));
+    if (cType == SQL_C_WCHAR)
+        return CopyCharToWChar(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err);
+    return CopyCharOut(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err);
+}
+
+SQLRETURN ConvertFailed(int* err, int code) {
+    *err = code;
+    return SQL_ERROR;
 }
 
 int HexDigitValue(char ch) {

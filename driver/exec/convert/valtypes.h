@@ -56,6 +56,15 @@ SQLRETURN CopyCharToWChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLE
 SQLRETURN CopyWCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
                        bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err);
 
+// What the converters share: a fixed-size value written at its natural width whatever the
+// buffer length (*outLen receives size), SQL_SUCCESS_WITH_INFO when *err holds 19; and
+// ASCII text to SQL_C_CHAR, or SQL_C_WCHAR for that cType, with a terminator.
+SQLRETURN CopyFixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err);
+SQLRETURN CopyTextOut(const char* text, bool mayTruncate, int32_t cType, void* dst, SQLLEN dstLen, SQLLEN* outLen,
+                      int* err);
+// Sets *err to code and returns SQL_ERROR.
+SQLRETURN ConvertFailed(int* err, int code);
+
 // 0-9 and a-f/A-F give their value, any other character 0.
 int HexDigitValue(char ch);
 bool IsHexDigit(char ch);
