@@ -202,6 +202,15 @@ int DB_Connect(DB_CONN* db) {
             break;
         db->dbHandle = tpe_get_curdbhdl();
         db->tmHandle = tpe_get_curtmhdl();
+        // The ANSI library's text is ISO-8859-1: the client converts it at its boundary.
+        if (db->conn != nullptr && db->conn->unicodeLibrary == 0 &&
+            tpe_set_client_codepage(ESQL_CODEPAGE_ISO8859_1, &db->sqlca) < 0) {
+            ESQL_SQLCA ignored{};
+            tpe_sql_disconnect(ESQL_DISCONNECT_NAMED, name, &ignored);
+            db->dbHandle = nullptr;
+            db->tmHandle = nullptr;
+            break;
+        }
         return 0;
     }
     // Refused, or every name tried was taken.

@@ -79,7 +79,8 @@ void clearFields(ESQL_SQLCA* ca) {
 void writeMessage(ESQL_SQLCA* ca, const Message& m) {
     ca->sqlcode = m.code;
     size_t n = std::min<size_t>(m.text.size(), ESQL_MESSAGE_MAX - 1);
-    while (n > 0 && n < m.text.size() && (static_cast<unsigned char>(m.text[n]) & 0xC0) == 0x80)
+    // A cut keeps whole UTF-8 characters; ISO-8859-1 has one byte a character.
+    while (!m.latin1 && n > 0 && n < m.text.size() && (static_cast<unsigned char>(m.text[n]) & 0xC0) == 0x80)
         --n;
     std::memcpy(ca->sqlerrmc, m.text.data(), n);
     ca->sqlerrmc[n] = '\0';
@@ -113,6 +114,12 @@ int run(ESQL_SQLCA* sqlca, F&& body) {
         failWith(o, ESQL_ERR_GENERAL, "unexpected failure");
     }
     try {
+        if (o.clientLatin1) {
+            for (Message& m : o.messages) {
+                m.text = latin1FromUtf8(m.text);
+                m.latin1 = true;
+            }
+        }
         return report(sqlca, o);
     } catch (...) {
         if (sqlca) {
@@ -290,6 +297,15 @@ int tpe_tm_mark_abort(ESQL_TMHDL tm, ESQL_SQLCA* sqlca) {
 
 int tpe_tm_set_level(int level, ESQL_SQLCA* sqlca) {
     return run(sqlca, [&](Outcome& o) { backend().setLevel(level, o); });
+}
+
+int tpe_set_client_codepage(const char* codepage, ESQL_SQLCA* sqlca) {
+    return run(sqlca, [&](Outcome& o) {
+        if (codepage == nullptr)
+            failWith(o, ESQL_ERR_NULL_ARGUMENT, "the code page is null");
+        else
+            backend().setCodePage(codepage, o);
+    });
 }
 
 int tpe_tm_get_level(void) {

@@ -131,6 +131,16 @@ typedef struct esql_tmhdl* ESQL_TMHDL;   /* transaction-manager handle of one co
 int tpe_sqlconnect(const char* target, const char* name, const char* user,
                    const char* password, void* reserved, ESQL_SQLCA* sqlca);
 
+/* The client code page of the current connection, as the vendor's client is told its own:
+ * ESQL_CODEPAGE_UTF8 (the default, the server's own) or ESQL_CODEPAGE_ISO8859_1, names
+ * compared without case. Under ISO8859-1 every text that crosses the library is converted at
+ * its boundary, both ways: statement texts and text parameter values arrive in it; fetched
+ * text values, described names and messages leave in it, a character it lacks as '?'. An
+ * unknown name fails with ESQL_ERR_GENERAL and leaves the code page as it was. */
+#define ESQL_CODEPAGE_UTF8       "UTF-8"
+#define ESQL_CODEPAGE_ISO8859_1  "ISO8859-1"
+int tpe_set_client_codepage(const char* codepage, ESQL_SQLCA* sqlca);
+
 /* Handles of the current connection; null when there is none. */
 ESQL_DBHDL tpe_get_curdbhdl(void);
 ESQL_TMHDL tpe_get_curtmhdl(void);

@@ -21,6 +21,7 @@ struct Message {
     int32_t code = 0;
     char state[6] = {};
     std::string text;
+    bool latin1 = false;     // text is in ISO-8859-1, not UTF-8
 };
 
 struct Outcome {
@@ -28,6 +29,7 @@ struct Outcome {
     int64_t rows = 0;        // goes to sqlrows
     bool truncated = false;  // a fetched value was cut: sqlwarn[1]
     uint64_t owner = 0;      // connection whose failure this is (0: none); keys the queue
+    bool clientLatin1 = false;   // the owner's client takes its messages in ISO-8859-1
     std::vector<Message> messages;
 
     // Appends a message; the first one decides the call's code.
@@ -77,6 +79,7 @@ struct Backend {
     void (*fetch)(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* out,
                   Outcome& o);
     void (*close)(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Outcome& o);
+    void (*setCodePage)(const char* name, Outcome& o);
 };
 
 const Backend& sqliteBackend();
@@ -169,6 +172,13 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
 // TIMESTAMP) goes to scratch, which must outlive the use of v. Returns false after posting.
 bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::string& scratch,
               Outcome& o);
+
+// The client code pages: ISO-8859-1 from and to the server's UTF-8. Bytes that do not
+// form a UTF-8 character, and characters above U+00FF, become '?'.
+std::string utf8FromLatin1(std::string_view text);
+std::string latin1FromUtf8(std::string_view text);
+// True when the text has a byte above 0x7F (only such a text changes between the two).
+bool hasHighBytes(std::string_view text);
 
 // Renders a value for logs of the scripted back-end: NULL, 12, 1.5, 'text', x'0aff'.
 std::string renderValue(const Value& v);

@@ -336,11 +336,15 @@ void close(ESQL_TMHDL, ESQL_DBHDL, ESQL_CURHDL cursor, Outcome& o) {
         k->open = false;
 }
 
+void setCodePage(const char* name, Outcome& o) {
+    BEGIN_CALL("tpe_set_client_codepage", "tpe_set_client_codepage " + text(name));
+}
+
 #undef BEGIN_CALL
 
 const Backend kScripted = {
     "scripted", connect, currentDb, currentTm, disconnect, setConnection, endTrans, markAbort, setLevel,
-    getLevel, setCursor, setCursorName, prepare, describeCall, declare, open, execute, fetch, close,
+    getLevel, setCursor, setCursorName, prepare, describeCall, declare, open, execute, fetch, close, setCodePage,
 };
 
 }  // namespace

@@ -18,6 +18,8 @@
 // giving up. SQLite answers SQLITE_BUSY to the connect-time set-up (the creation of the file,
 // the switch to WAL) without calling the busy handler; the set-up retries on its own, within
 // the same timeout.
+#include <strings.h>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -96,6 +98,7 @@ struct Connection {
     bool closed = false;
     int level = 1;
     bool abortMarked = false;
+    bool latin1 = false;       // the client's code page is ISO-8859-1, not UTF-8
     uint32_t nextCursor = 1;
     size_t compiled = 0;
     std::unordered_map<uint32_t, std::unique_ptr<Cursor>> cursors;
@@ -225,6 +228,7 @@ bool holdConnection(uint64_t serial, Held& h, Outcome& o, const char* what) {
         h.lock = std::unique_lock<std::mutex>(h.conn->mu);
         if (!h.conn->closed) {
             o.owner = h.conn->serial;
+            o.clientLatin1 = h.conn->latin1;
             return true;
         }
         h.lock.unlock();
@@ -390,10 +394,15 @@ bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, Outcome& o) {
     }
     const SqldaColumn* cols = sqldaColumns(in);
     std::string scratch;
+    std::string utf8;
     for (size_t p = 0; p < n; ++p) {
         Value v;
         if (!getValue(cols[p], row, static_cast<uint32_t>(p + 1), v, scratch, o))
             return false;
+        if (c.latin1 && v.kind == Value::Text && hasHighBytes({v.p, v.n})) {
+            utf8 = utf8FromLatin1({v.p, v.n});
+            v = Value::text(utf8.data(), utf8.size());
+        }
         int idx = static_cast<int>(p + 1);
         int rc = SQLITE_OK;
         switch (v.kind) {
@@ -701,7 +710,7 @@ void setCursor(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL* out, const unsigned ch
         c.byIdentity[id] = k;
         c.cursors[k->serial] = std::move(fresh);
     }
-    k->text = text;
+    k->text = c.latin1 ? utf8FromLatin1(text) : text;
     k->prepared = false;
     k->declared = nullptr;
     *out = cursorHandle(c.serial, k->serial);
@@ -737,6 +746,7 @@ void prepare(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Outcome& o) {
         k->prepared = false;
         o = Outcome{};
         o.owner = c.serial;
+        o.clientLatin1 = c.latin1;
     }
     finalizeStatement(c, *k);
     k->compiledText.clear();
@@ -768,7 +778,15 @@ void describe(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* sqlda
         failWith(o, ESQL_ERR_SEQUENCE, "describe of a cursor that is not prepared");
         return;
     }
-    fillSqlda(sqlda, input ? k->params : k->columns);
+    const std::vector<ColumnDesc>& columns = input ? k->params : k->columns;
+    if (!h.conn->latin1) {
+        fillSqlda(sqlda, columns);
+        return;
+    }
+    std::vector<ColumnDesc> named = columns;
+    for (ColumnDesc& d : named)
+        d.name = latin1FromUtf8(d.name);
+    fillSqlda(sqlda, named);
 }
 
 void declare(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outcome& o) {
@@ -885,9 +903,15 @@ void fetch(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* out, Out
     size_t row = 0;
     bool truncated = false;
     sqlite3_stmt* stmt = k->stmt;
+    std::string latin1;
     while (row < want && k->rowReady) {
         for (size_t i = 0; i < ncols; ++i) {
-            if (!putValue(columnValue(stmt, static_cast<int>(i)), cols[i], row, truncated, o)) {
+            Value v = columnValue(stmt, static_cast<int>(i));
+            if (c.latin1 && v.kind == Value::Text && hasHighBytes({v.p, v.n})) {
+                latin1 = latin1FromUtf8({v.p, v.n});
+                v = Value::text(latin1.data(), latin1.size());
+            }
+            if (!putValue(v, cols[i], row, truncated, o)) {
                 o.rows = static_cast<int64_t>(row);
                 o.truncated = truncated;
                 return;
@@ -917,10 +941,32 @@ void close(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Outcome& o) {
         closeCursor(*k);
 }
 
+void setCodePage(const char* name, Outcome& o) {
+    bool latin1;
+    if (strcasecmp(name, ESQL_CODEPAGE_UTF8) == 0) {
+        latin1 = false;
+    } else if (strcasecmp(name, ESQL_CODEPAGE_ISO8859_1) == 0) {
+        latin1 = true;
+    } else {
+        failWith(o, ESQL_ERR_GENERAL, std::string("unknown client code page ") + name);
+        return;
+    }
+    auto conn = currentConnection();
+    if (!conn) {
+        failWith(o, ESQL_ERR_NO_CONNECTION, "there is no current connection");
+        return;
+    }
+    Held h;
+    if (holdConnection(conn->serial, h, o, "connection")) {
+        h.conn->latin1 = latin1;
+        o.clientLatin1 = latin1;
+    }
+}
+
 const Backend kSqlite = {
     "sqlite", connect, currentDb, currentTm, disconnect, setConnection, endTrans, markAbort,
     setLevel, getLevel, setCursor, setCursorName, prepare, describe, declare, open, execute,
-    fetch, close,
+    fetch, close, setCodePage,
 };
 
 }  // namespace

@@ -1068,6 +1068,65 @@ bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::
     }
 }
 
+bool hasHighBytes(std::string_view text) {
+    for (unsigned char c : text)
+        if (c >= 0x80)
+            return true;
+    return false;
+}
+
+std::string utf8FromLatin1(std::string_view text) {
+    std::string out;
+    out.reserve(text.size() * 2);
+    for (unsigned char c : text) {
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+        } else {
+            out.push_back(static_cast<char>(0xC0 | (c >> 6)));
+            out.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+        }
+    }
+    return out;
+}
+
+std::string latin1FromUtf8(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        if (c < 0x80) {
+            out.push_back(static_cast<char>(c));
+            ++i;
+            continue;
+        }
+        // One whole, shortest-form character, or '?' for its first byte alone.
+        const size_t need = c >= 0xF0 ? 3 : c >= 0xE0 ? 2 : c >= 0xC0 ? 1 : 0;
+        uint32_t code = need == 3 ? c & 0x07u : need == 2 ? c & 0x0Fu : c & 0x1Fu;
+        bool whole = need > 0 && c < 0xF5;
+        for (size_t k = 1; whole && k <= need; ++k) {
+            if (i + k >= text.size()) {
+                whole = false;
+                break;
+            }
+            const auto cc = static_cast<unsigned char>(text[i + k]);
+            whole = (cc & 0xC0) == 0x80;
+            code = code << 6 | (cc & 0x3Fu);
+        }
+        static constexpr uint32_t kLeast[] = {0, 0x80, 0x800, 0x10000};
+        if (whole && (code < kLeast[need] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)))
+            whole = false;
+        if (!whole) {
+            out.push_back('?');
+            ++i;
+            continue;
+        }
+        out.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
+        i += need + 1;
+    }
+    return out;
+}
+
 std::string renderValue(const Value& v) {
     switch (v.kind) {
     case Value::Null: return "NULL";

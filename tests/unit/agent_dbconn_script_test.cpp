@@ -71,8 +71,27 @@ TEST_F(AgentDbConnScript, TargetComesFromTheOptions) {
         ASSERT_EQ(DB_Connect(db), 0);
         EXPECT_EQ(script.takeCalls(),
                   (Calls{std::string("tpe_sqlconnect ") + c.target + " " + NameOf(attempt) + " alice secret",
-                         "tpe_get_curdbhdl", "tpe_get_curtmhdl"}));
+                         "tpe_get_curdbhdl", "tpe_get_curtmhdl", "tpe_set_client_codepage ISO8859-1"}));
     }
+}
+
+TEST_F(AgentDbConnScript, OnlyTheAnsiLibrarySetsTheClientCodePage) {
+    // The Unicode library keeps the server's UTF-8.
+    conn.unicodeLibrary = 1;
+    Make("");
+    ASSERT_EQ(DB_Connect(db), 0);
+    EXPECT_EQ(script.takeCalls().back(), "tpe_get_curtmhdl");
+
+    // A refused code page would leave ANSI text unconverted: the connect is undone.
+    conn.unicodeLibrary = 0;
+    Make("");
+    script.failNext("tpe_set_client_codepage", {{ESQL_ERR_GENERAL, "HY000", "unknown client code page"}});
+    EXPECT_EQ(DB_Connect(db), ERR_CONNECTION_REJECTED_BY_DATA_SOURCE);
+    const Calls calls = script.takeCalls();
+    ASSERT_FALSE(calls.empty());
+    EXPECT_EQ(calls.back(), "tpe_sql_disconnect 0 " + db->name);
+    EXPECT_EQ(db->dbHandle, nullptr);
+    ASSERT_NE(server->errors.head, nullptr);
 }
 
 TEST_F(AgentDbConnScript, UnknownOptionIsLoggedAndTheConnectGoesOn) {
@@ -89,7 +108,7 @@ TEST_F(AgentDbConnScript, TakenNameIsRetriedWithTheNextNumber) {
     script.failNext("tpe_sqlconnect", {{ESQL_ERR_NAME_IN_USE, "08002", "name in use"}});
     ASSERT_EQ(DB_Connect(db), 0);
     Calls calls = script.takeCalls();
-    ASSERT_EQ(calls.size(), 4u);
+    ASSERT_EQ(calls.size(), 5u);
     EXPECT_EQ(calls[0], "tpe_sqlconnect progress:T:::mydb " + NameOf(attempt) + " alice secret");
     EXPECT_EQ(calls[1], "tpe_sqlconnect progress:T:::mydb " + NameOf(attempt + 1) + " alice secret");
     EXPECT_EQ(db->name, NameOf(attempt + 1));

@@ -3,8 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "util/errcode.h"
 
@@ -211,6 +214,175 @@ TEST(ValTypes, NumericAndGuid) {
     GuidToText(text, &g);
     EXPECT_EQ(std::string(text, GUID_TEXT_LENGTH), "0123ABCD-45EF-6789-A0B1-C2D3E4F50617");
     EXPECT_EQ(text[GUID_TEXT_LENGTH], '#');
+}
+
+}  // namespace
+
+namespace {
+
+// ---- The bounded copies, over a grid of buffer sizes ----
+
+enum class Copy { Char, WideToChar, CharToWide, Wide };
+
+struct CopyCase {
+    Copy kind;
+    const char* src;   // wide sources are these bytes as units
+    SQLLEN piece;      // value at hand in source units; -1: the whole text
+    SQLLEN total;
+    bool nul;
+    bool mayTruncate;
+    SQLLEN dstLen;
+    SQLRETURN rc;
+    int err;
+    SQLLEN len;
+    const char* written;   // the text written, narrowed; null when nothing
+};
+
+TEST(ValTypes, BoundedCopiesOverBufferSizes) {
+    constexpr SQLRETURN OK = SQL_SUCCESS, INFO = SQL_SUCCESS_WITH_INFO, ERR = SQL_ERROR;
+    constexpr int T = ERR_DATA_WAS_TRUNCATED, R = ERR_NUMERIC_VALUE_OUT_OF_RANGE;
+    const CopyCase cases[] = {
+        {Copy::Char, "hello", -1, 0, true, true, 0, INFO, T, 5, nullptr},
+        {Copy::Char, "hello", -1, 0, true, true, 1, INFO, T, 5, ""},
+        {Copy::Char, "hello", -1, 0, true, true, 5, INFO, T, 5, "hell"},
+        {Copy::Char, "hello", -1, 0, true, true, 6, OK, 0, 5, "hello"},
+        {Copy::Char, "hello", -1, 0, true, false, 5, ERR, R, 0, nullptr},
+        {Copy::Char, "hello", -1, 0, false, false, 5, OK, 0, 5, "hello"},
+        // A piece of a long value: more remains, or the whole length is unknown.
+        {Copy::Char, "0123456789", -1, 30, true, true, 64, INFO, T, 30, "0123456789"},
+        {Copy::Char, "0123456789", -1, SQL_NO_TOTAL, true, true, 64, OK, 0, SQL_NO_TOTAL, "0123456789"},
+        {Copy::WideToChar, "hello", -1, 0, true, true, 6, OK, 0, 5, "hello"},
+        {Copy::WideToChar, "hello", -1, 0, true, true, 4, INFO, T, 5, "hel"},
+        {Copy::WideToChar, "hello", -1, 20, true, true, 6, INFO, T, 20, "hello"},
+        {Copy::CharToWide, "hello", -1, 0, true, true, 12, OK, 0, 10, "hello"},
+        {Copy::CharToWide, "hello", -1, 0, true, true, 11, INFO, T, 10, "hell"},
+        {Copy::CharToWide, "hello", -1, 0, true, true, 1, INFO, T, 10, nullptr},
+        {Copy::CharToWide, "hello", -1, 0, true, true, 2, INFO, T, 10, ""},
+        {Copy::CharToWide, "hello", -1, 30, true, true, 12, INFO, T, 60, "hello"},
+        {Copy::Wide, "hello", -1, 0, true, true, 12, OK, 0, 10, "hello"},
+        {Copy::Wide, "hello", -1, 0, true, true, 11, INFO, T, 10, "hell"},
+        {Copy::Wide, "hello", -1, 0, true, true, 9, INFO, T, 10, "hel"},
+        {Copy::Wide, "hello", -1, 0, true, true, 1, INFO, T, 10, nullptr},
+        {Copy::Wide, "hello", -1, 0, false, false, 10, OK, 0, 10, "hello"},
+        {Copy::Wide, "hello", -1, 0, false, false, 9, ERR, R, 0, nullptr},
+    };
+    for (const CopyCase& c : cases) {
+        SCOPED_TRACE(std::to_string(static_cast<int>(c.kind)) + " '" + c.src + "' into " + std::to_string(c.dstLen));
+        const std::string narrow = c.src;
+        std::basic_string<SQLWCHAR> wide(narrow.begin(), narrow.end());
+        const SQLLEN units = static_cast<SQLLEN>(narrow.size());
+        unsigned char buf[64];
+        std::memset(buf, 0xCC, sizeof buf);
+        SQLLEN len = 0;
+        int err = 0;
+        SQLRETURN rc = 0;
+        switch (c.kind) {
+        case Copy::Char:
+            rc = CopyCharOut(narrow.data(), units, units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len, &err);
+            break;
+        case Copy::WideToChar:
+            rc = CopyWCharToChar(wide.data(), units, units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len, &err);
+            break;
+        case Copy::CharToWide:
+            rc = CopyCharToWChar(narrow.data(), units, units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len, &err);
+            break;
+        case Copy::Wide:
+            rc = CopyWCharOut(wide.data(), 2 * units, 2 * units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len,
+                              &err);
+            break;
+        }
+        EXPECT_EQ(rc, c.rc);
+        EXPECT_EQ(err, c.err);
+        if (rc != SQL_ERROR) {
+            EXPECT_EQ(len, c.len);
+        }
+        // Nothing beyond the buffer, and nothing at all when nothing fits.
+        for (size_t i = static_cast<size_t>(c.dstLen); i < sizeof buf; ++i)
+            ASSERT_EQ(buf[i], 0xCC) << i;
+        if (c.written == nullptr) {
+            EXPECT_EQ(buf[0], 0xCC);
+            continue;
+        }
+        const bool wideOut = c.kind == Copy::CharToWide || c.kind == Copy::Wide;
+        std::string got;
+        const size_t n = std::strlen(c.written) + (c.nul ? 1 : 0);
+        for (size_t i = 0; i < n; ++i) {
+            SQLWCHAR u = buf[i];
+            if (wideOut)
+                std::memcpy(&u, buf + 2 * i, 2);
+            if (u == 0 && c.nul && i == n - 1)
+                break;
+            got.push_back(static_cast<char>(u));
+        }
+        EXPECT_EQ(got, c.written);
+        if (c.nul) {
+            EXPECT_EQ(wideOut ? buf[2 * (n - 1)] | buf[2 * n - 1] : buf[n - 1], 0);
+        }
+    }
+}
+
+TEST(ValTypes, CopiesKeepAnEarlierTruncation) {
+    // One truncated column marks the whole row: a later copy that fits still warns.
+    char out[8];
+    SQLLEN len = 0;
+    int err = ERR_DATA_WAS_TRUNCATED;
+    EXPECT_EQ(CopyCharOut("ab", 2, 2, 0, true, true, out, sizeof out, &len, &err), SQL_SUCCESS_WITH_INFO);
+    EXPECT_STREQ(out, "ab");
+}
+
+// ---- A seeded random loop over date escapes ----
+
+bool ValidDate(int y, int m, int d) {
+    static const int days[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    const bool leap = (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+    return m >= 1 && m <= 12 && d >= 1 && d <= days[m - 1] && (m != 2 || d != 29 || leap);
+}
+
+TEST(ValTypesFuzz, DateEscapesAgreeWithTheCalendar) {
+    std::mt19937 rng(1210);
+    std::uniform_int_distribution<int> year(0, 9999), month(0, 13), day(0, 32), mutate(0, 3), pos(0, 40),
+        chr(0x20, 0x7E);
+    for (int round = 0; round < 20000; ++round) {
+        const int y = year(rng), m = month(rng), d = day(rng);
+        char text[64];
+        std::snprintf(text, sizeof text, "{d '%04d-%02d-%02d'}", y, m, d);
+        std::string s = text;
+        // Now and then a character is changed: the parse must never read past the text
+        // nor accept what is no date.
+        const bool mutated = mutate(rng) == 0;
+        if (mutated)
+            s[static_cast<size_t>(pos(rng)) % s.size()] = static_cast<char>(chr(rng));
+        SQL_DATE_STRUCT out{};
+        char copy[64];
+        int32_t written = -1;
+        void* dest = &out;
+        size_t destSize = sizeof out;
+        if (mutated) {
+            dest = copy;
+            destSize = sizeof copy;
+        }
+        const std::vector<char> exact(s.begin(), s.end());   // no terminator behind it
+        const int rc = ParseDateTimeEscape(dest, destSize, exact.data(), exact.size(), nullptr, SQL_TYPE_DATE, &written);
+        SCOPED_TRACE(s);
+        if (mutated) {
+            // Whatever it made of the text, a written date is one of the calendar's.
+            if (rc == 0 && written == DS_DATE) {
+                SQL_DATE_STRUCT got;
+                std::memcpy(&got, copy, sizeof got);
+                ASSERT_TRUE(ValidDate(got.year, got.month, got.day));
+            }
+            continue;
+        }
+        if (ValidDate(y, m, d)) {
+            ASSERT_EQ(rc, 0);
+            ASSERT_EQ(written, DS_DATE);
+            ASSERT_EQ(out.year, y);
+            ASSERT_EQ(out.month, m);
+            ASSERT_EQ(out.day, d);
+        } else {
+            ASSERT_EQ(rc, ERR_DATE_OVERFLOW);
+        }
+    }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "driver/exec/convert/valtypes.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -76,6 +77,113 @@ const char* CTypeName(int32_t cType) {
     }
 }
 
+namespace {
+
+// How a bounded copy turns source units into destination units.
+enum class CopyUnits { Bytes, WideToAnsi, AnsiToWide, Wide };
+
+// The bounded copy, with every length counted in source units; the destination holds
+// dstLen / (bytes of its unit) units, and reported lengths are scaled to its unit bytes.
+SQLRETURN BoundedCopy(CopyUnits kind, const void* src, SQLLEN srcUnits, SQLLEN pieceUnits, SQLLEN totalUnits,
+                      bool addNul, bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
+    const SQLLEN srcBytes = kind == CopyUnits::Bytes || kind == CopyUnits::AnsiToWide ? 1 : 2;
+    const SQLLEN dstBytes = kind == CopyUnits::Bytes || kind == CopyUnits::WideToAnsi ? 1 : 2;
+    const SQLLEN nul = addNul ? 1 : 0;
+    const SQLLEN reported = totalUnits != 0 ? totalUnits : srcUnits;
+    const SQLLEN room = dst != nullptr && dstLen > 0 ? dstLen / dstBytes : 0;
+    if (room == 0) {
+        // Not even one unit fits: nothing is written, the length still tells the size.
+        if (outLen != nullptr)
+            *outLen = reported == SQL_NO_TOTAL ? SQL_NO_TOTAL : reported * dstBytes;
+        *err = ERR_DATA_WAS_TRUNCATED;
+        return SQL_SUCCESS_WITH_INFO;
+    }
+    SQLLEN n = srcUnits;
+    if (room < n + nul) {
+        if (!mayTruncate) {
+            *err = ERR_NUMERIC_VALUE_OUT_OF_RANGE;
+            return SQL_ERROR;
+        }
+        *err = ERR_DATA_WAS_TRUNCATED;
+        n = room - nul;
+    } else if (totalUnits != SQL_NO_TOTAL && pieceUnits < totalUnits) {
+        *err = ERR_DATA_WAS_TRUNCATED;   // more of a long value remains at the server
+    }
+    if (outLen != nullptr)
+        *outLen = reported == SQL_NO_TOTAL ? SQL_NO_TOTAL : reported * dstBytes;
+
+    const auto* in = static_cast<const unsigned char*>(src);
+    auto* out = static_cast<unsigned char*>(dst);
+    if (srcBytes == dstBytes) {
+        std::memcpy(out, in, static_cast<size_t>(n * srcBytes));
+    } else {
+        for (SQLLEN i = 0; i < n; ++i) {
+            if (kind == CopyUnits::AnsiToWide) {
+                const SQLWCHAR unit = in[i];
+                std::memcpy(out + 2 * i, &unit, 2);
+            } else {
+                SQLWCHAR unit;
+                std::memcpy(&unit, in + 2 * i, 2);
+                out[i] = unit <= 0xFF ? static_cast<unsigned char>(unit) : '?';
+            }
+        }
+    }
+    if (addNul)
+        std::memset(out + n * dstBytes, 0, static_cast<size_t>(dstBytes));
+    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+SQLLEN WideUnits(SQLLEN bytes) {
+    return bytes == SQL_NO_TOTAL ? SQL_NO_TOTAL : bytes / 2;
+}
+
+}  // namespace
+
+SQLRETURN CopyCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
+                      bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
+    return BoundedCopy(CopyUnits::Bytes, src, srcLen, pieceLen, totalLen, addNul, mayTruncate, dst, dstLen, outLen,
+                       err);
+}
+
+SQLRETURN CopyWCharToChar(const void* src, SQLLEN srcChars, SQLLEN pieceChars, SQLLEN totalChars, bool addNul,
+                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
+    return BoundedCopy(CopyUnits::WideToAnsi, src, srcChars, pieceChars, totalChars, addNul, mayTruncate, dst, dstLen,
+                       outLen, err);
+}
+
+SQLRETURN CopyCharToWChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
+                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
+    return BoundedCopy(CopyUnits::AnsiToWide, src, srcLen, pieceLen, totalLen, addNul, mayTruncate, dst, dstLen,
+                       outLen, err);
+}
+
+SQLRETURN CopyWCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
+                       bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
+    return BoundedCopy(CopyUnits::Wide, src, WideUnits(srcLen), WideUnits(pieceLen), WideUnits(totalLen), addNul,
+                       mayTruncate, dst, dstLen, outLen, err);
+}
+
+SQLRETURN CopyFixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err) {
+    if (dst != nullptr)
+        std::memcpy(dst, value, size);
+    if (outLen != nullptr)
+        *outLen = static_cast<SQLLEN>(size);
+    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+SQLRETURN CopyTextOut(const char* text, bool mayTruncate, int32_t cType, void* dst, SQLLEN dstLen, SQLLEN* outLen,
+                      int* err) {
+    const auto n = static_cast<SQLLEN>(std::strlen(text));
+    if (cType == SQL_C_WCHAR)
+        return CopyCharToWChar(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err);
+    return CopyCharOut(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err);
+}
+
+SQLRETURN ConvertFailed(int* err, int code) {
+    *err = code;
+    return SQL_ERROR;
+}
+
 int HexDigitValue(char ch) {
     if (ch >= '0' && ch <= '9')
         return ch - '0';
@@ -110,7 +218,11 @@ double PowerOf(double base, int n) {
 }
 
 void FormatDouble(char* buf, size_t size, double value, int digits) {
-    std::snprintf(buf, size, "%.*g", digits, value);
+    // to_chars writes what "%.*g" writes in the C locale, whatever locale the application set.
+    if (size == 0)
+        return;
+    const std::to_chars_result r = std::to_chars(buf, buf + size - 1, value, std::chars_format::general, digits);
+    *(r.ec == std::errc() ? r.ptr : buf) = '\0';
 }
 
 int32_t CTypeToDsCType(int32_t cType, uint32_t* width) {

@@ -5,6 +5,12 @@
 // numeric structure to a double and the GUID structure to text.
 //
 // Pure functions: no handle, no lock, no allocation except ParseDateTimeEscapeW's copy.
+//
+// The converters of both directions share one convention: they return SQL_SUCCESS,
+// SQL_SUCCESS_WITH_INFO or SQL_ERROR and leave the internal error code in *err, the
+// statement's error field. A truncation sets 19 (01004); a copy answers
+// SQL_SUCCESS_WITH_INFO whenever *err already holds 19, so one truncated column marks the
+// whole row. A failure writes nothing into the target.
 #pragma once
 
 #include <sql.h>
@@ -25,6 +31,40 @@ SQLLEN CTypeOctetLength(int32_t cType);
 // The constant name of a C type for log lines, "(unknown type)" for any other code.
 const char* CTypeName(int32_t cType);
 
+// The bounded copies into an application buffer of dstLen bytes. srcLen is the value (or
+// piece) at hand; totalLen the whole length of a long value of which it is one piece, or
+// SQL_NO_TOTAL, or 0 for a value held whole. *outLen (may be null) receives totalLen when
+// it is non-zero, else srcLen, in the units the routine names. dstLen 0 (or a null dst)
+// writes nothing and warns 01004. A value that does not fit warns 01004 and is cut when
+// mayTruncate, else fails with 58 (22003) with nothing written. A piece shorter than
+// totalLen warns 01004 too: more of the value remains.
+//
+// Bytes to bytes; addNul appends one 0 byte.
+SQLRETURN CopyCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
+                      bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err);
+// UTF-16 units (srcChars, pieceChars and totalChars count units) to one byte per unit in
+// the ANSI code page (ISO-8859-1, '?' for a unit above U+00FF); lengths are reported in
+// characters.
+SQLRETURN CopyWCharToChar(const void* src, SQLLEN srcChars, SQLLEN pieceChars, SQLLEN totalChars, bool addNul,
+                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err);
+// ANSI bytes to one UTF-16 unit each (byte n is U+00nn); lengths are reported in bytes of
+// the wide form (twice the source's).
+SQLRETURN CopyCharToWChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
+                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err);
+// UTF-16 to UTF-16, every length in bytes; a cut keeps whole units; addNul appends a 0
+// unit. Neither side need be aligned.
+SQLRETURN CopyWCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
+                       bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err);
+
+// What the converters share: a fixed-size value written at its natural width whatever the
+// buffer length (*outLen receives size), SQL_SUCCESS_WITH_INFO when *err holds 19; and
+// ASCII text to SQL_C_CHAR, or SQL_C_WCHAR for that cType, with a terminator.
+SQLRETURN CopyFixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err);
+SQLRETURN CopyTextOut(const char* text, bool mayTruncate, int32_t cType, void* dst, SQLLEN dstLen, SQLLEN* outLen,
+                      int* err);
+// Sets *err to code and returns SQL_ERROR.
+SQLRETURN ConvertFailed(int* err, int code);
+
 // 0-9 and a-f/A-F give their value, any other character 0.
 int HexDigitValue(char ch);
 bool IsHexDigit(char ch);
@@ -34,7 +74,8 @@ int HexToBinary(unsigned char* dst, const char* src, size_t len);
 
 // base multiplied n times (n >= 0), or 1 divided |n| times by base.
 double PowerOf(double base, int n);
-// value by "%.*g" with digits significant digits into buf (size bytes, NUL-terminated).
+// value by "%.*g" with digits significant digits into buf (size bytes, NUL-terminated), in
+// the C locale's form; "" when it does not fit.
 void FormatDouble(char* buf, size_t size, double value, int digits);
 
 // The internal type a C type's values travel as, and (when asked) its element width; 0

@@ -1,0 +1,135 @@
+// The client code page of the ESQL-92 stand-in: a connection set to ISO8859-1 sends and
+// receives ISO-8859-1 while the server keeps UTF-8; other connections keep UTF-8.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "esql92_fixture.h"
+#include "platform/esql92/esql92.h"
+#include "platform/esql92/internal.h"
+
+namespace {
+
+using esqltest::Conn;
+using esqltest::Rows;
+using esqltest::TempDb;
+
+int SetCodePage(Conn& c, const char* name) {
+    if (tpe_sql_setconnection(c.name().c_str(), &c.ca) < 0)
+        return c.ca.sqlcode;
+    return tpe_set_client_codepage(name, &c.ca);
+}
+
+// Inserts (k, v) with v as a VARCHAR parameter of the given bytes.
+int InsertParam(Conn& c, int k, const std::string& v) {
+    ESQL_CURHDL cur = nullptr;
+    if (c.prepare("INSERT INTO t VALUES (" + std::to_string(k) + ", ?)", cur) < 0)
+        return c.rc;
+    PRO_SQLDA* in = PRO_SQLDA_Allocate(1, ESQL_SQLDA_INPUT);
+    std::vector<char> element(64, '\0');
+    std::memcpy(element.data(), v.data(), v.size());
+    int32_t ind = 0;
+    PRO_SQLDA_Set_Col_Attribute_dh_i32_t(in, ESQL_COL_TYPE, 1, ESQL_VARCHAR, nullptr);
+    PRO_SQLDA_Set_Col_Attribute_dh_u32_t(in, ESQL_COL_LENGTH, 1, static_cast<uint32_t>(element.size()), nullptr);
+    PRO_SQLDA_Set_Col_Attribute_void_p(in, ESQL_COL_DATA, 1, element.data(), nullptr);
+    PRO_SQLDA_Set_Col_Attribute_dh_i32_t_p(in, ESQL_COL_INDICATOR, 1, &ind, nullptr);
+    c.rc = tpe_sqlexecute(c.tm, c.db, cur, in, &c.ca);
+    PRO_SQLDA_Deallocate(in);
+    return c.rc;
+}
+
+class Esql92CodePage : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(utf8.rc, 0) << esqltest::message(utf8.ca);
+        ASSERT_EQ(latin1.rc, 0) << esqltest::message(latin1.ca);
+        ASSERT_EQ(SetCodePage(latin1, ESQL_CODEPAGE_ISO8859_1), 0);
+        ASSERT_EQ(utf8.exec("CREATE TABLE t (k INTEGER, v VARCHAR(20))"), 0) << esqltest::message(utf8.ca);
+        ASSERT_EQ(utf8.commit(), 0);
+    }
+
+    TempDb file;
+    Conn utf8{file.target(), "cp-utf8"};
+    Conn latin1{file.target(), "cp-latin1"};
+};
+
+TEST_F(Esql92CodePage, Latin1TextIsStoredAsUtf8AndReadBack) {
+    // 'é' in the statement text and as a parameter: one byte 0xE9 on the client side.
+    ASSERT_EQ(latin1.exec("INSERT INTO t VALUES (1, '\xE9')"), 0) << esqltest::message(latin1.ca);
+    ASSERT_EQ(InsertParam(latin1, 2, "\xE9t\xE9"), 0) << esqltest::message(latin1.ca);
+    ASSERT_EQ(latin1.commit(), 0);
+
+    EXPECT_EQ(latin1.query("SELECT v, hex(v) FROM t ORDER BY k"),
+              (Rows{{"\xE9", "C3A9"}, {"\xE9t\xE9", "C3A974C3A9"}}));
+    EXPECT_EQ(utf8.query("SELECT v FROM t ORDER BY k"), (Rows{{"\xC3\xA9"}, {"\xC3\xA9t\xC3\xA9"}}));
+    // The server counts characters of its own text: 'é' is one.
+    EXPECT_EQ(latin1.query("SELECT length(v) FROM t WHERE k = 1"), (Rows{{"1"}}));
+}
+
+TEST_F(Esql92CodePage, CharactersOutsideLatin1ArriveAsQuestionMarks) {
+    // CJK and a character outside the BMP, stored through a UTF-8 connection.
+    const std::string cjk = "\xE4\xB8\xAD", smile = "\xF0\x9F\x98\x80";
+    ASSERT_EQ(utf8.exec("INSERT INTO t VALUES (1, 'a" + cjk + "b" + smile + "\xC3\xA9')"), 0);
+    ASSERT_EQ(utf8.commit(), 0);
+    EXPECT_EQ(latin1.query("SELECT v FROM t"), (Rows{{"a?b?\xE9"}}));
+    EXPECT_EQ(utf8.query("SELECT v FROM t"), (Rows{{"a" + cjk + "b" + smile + "\xC3\xA9"}}));
+}
+
+TEST_F(Esql92CodePage, NamesAndMessagesLeaveInLatin1) {
+    ESQL_CURHDL cur = nullptr;
+    ASSERT_EQ(latin1.prepare("SELECT v AS \"n\xE9\" FROM t", cur), 0) << esqltest::message(latin1.ca);
+    PRO_SQLDA* da = latin1.describe(cur);
+    const char* name = nullptr;
+    ASSERT_EQ(PRO_SQLDA_Get_Col_Attribute_char_p(da, ESQL_COL_NAME, 1, &name, nullptr), 0);
+    EXPECT_STREQ(name, "n\xE9");
+    PRO_SQLDA_Deallocate(da);
+
+    EXPECT_LT(latin1.exec("SELECT * FROM t\xE9"), 0);
+    const std::string text = esqltest::message(latin1.ca);
+    EXPECT_NE(text.find("t\xE9"), std::string::npos) << text;
+    EXPECT_EQ(text.find("\xC3\xA9"), std::string::npos) << text;
+}
+
+TEST_F(Esql92CodePage, OnlyKnownCodePagesAreTaken) {
+    EXPECT_EQ(SetCodePage(latin1, "EBCDIC"), ESQL_ERR_GENERAL);
+    EXPECT_EQ(tpe_set_client_codepage(nullptr, &latin1.ca), ESQL_ERR_NULL_ARGUMENT);
+    // The refused names left ISO8859-1 in force; names are compared without case.
+    EXPECT_EQ(latin1.query("SELECT '\xE9'"), (Rows{{"\xE9"}}));
+    ASSERT_EQ(SetCodePage(latin1, "utf-8"), 0);
+    EXPECT_EQ(latin1.query("SELECT '\xC3\xA9'"), (Rows{{"\xC3\xA9"}}));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Esql92CodePageText, Utf8ToLatin1TakesOnlyWellFormedCharacters) {
+    struct Case {
+        std::string utf8;
+        std::string latin1;
+    };
+    const Case cases[] = {
+        {"abc", "abc"},
+        {"\xC3\xA9\xC3\xBF", "\xE9\xFF"},              // U+00E9, U+00FF
+        {"\xC4\x80", "?"},                             // U+0100: beyond the code page
+        {"\xE4\xB8\xAD!", "?!"},                       // CJK
+        {"\xF0\x9F\x98\x80", "?"},                     // outside the BMP: one character
+        {"\xC3", "?"},                                 // cut at the end
+        {"\xE4\xB8", "??"},
+        {"\x80x", "?x"},                               // stray continuation byte
+        {"\xC0\x80", "??"},                            // overlong NUL
+        {"\xED\xA0\x80", "???"},                       // encoded surrogate
+        {"\xF4\x90\x80\x80", "????"},                  // above U+10FFFF
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(esql::latin1FromUtf8(c.utf8), c.latin1);
+    }
+    std::string all;
+    for (int b = 1; b < 256; ++b)
+        all.push_back(static_cast<char>(b));
+    EXPECT_EQ(esql::latin1FromUtf8(esql::utf8FromLatin1(all)), all);
+}
+
+}  // namespace
