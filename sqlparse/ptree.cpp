@@ -134,17 +134,12 @@ bool IsListLink(const PT_NODE* parent, const PT_NODE* child) {
     return IsInner(parent) && IsInner(child) && child->kind == parent->kind;
 }
 
-// Texts built in one regeneration, indexed by the childrenSeen of each inner node that
-// keeps a text; null outside a regeneration.
-struct NewTexts {
-    char** texts;
-};
-
 // Appends the node's template expansion to out. List links among the arguments are
 // expanded in place, through as many levels as the list has, with an explicit stack.
-// During a regeneration (built given) an inner argument takes its new text; otherwise
-// its current one.
-bool Expand(PT_NODE* node, const NewTexts* built, TextBuf& out) {
+// During a regeneration, built holds the new texts, indexed by the childrenSeen of each
+// inner node that keeps one, and an inner argument takes its new text; otherwise (built
+// null) every argument gives its current text.
+bool Expand(PT_NODE* node, char* const* built, TextBuf& out) {
     struct Frame {
         PT_NODE* node;
         const unsigned char* at;  // next template byte
@@ -198,8 +193,8 @@ bool Expand(PT_NODE* node, const NewTexts* built, TextBuf& out) {
                 return false;
             continue;
         }
-        const char* text = built != nullptr && IsInner(child) ? built->texts[child->childrenSeen]
-                                                               : child->text;
+        const char* text =
+            built != nullptr && IsInner(child) ? built[child->childrenSeen] : child->text;
         if (text != nullptr && !out.Append(text, std::strlen(text)))
             return false;
     }
@@ -388,8 +383,8 @@ int PT_RegenText(PT_NODE* node) {
         if (IsInner(n) && n->childrenSeen != kListLink)
             n->childrenSeen = static_cast<int32_t>(kept++);
     }
-    NewTexts built{static_cast<char**>(uh_Calloc(kept, sizeof(char*)))};
-    if (built.texts == nullptr)
+    auto** built = static_cast<char**>(uh_Calloc(kept, sizeof(char*)));
+    if (built == nullptr)
         return 0;
 
     // Children follow their parent in pre-order, so in reverse every argument's new text
@@ -400,7 +395,7 @@ int PT_RegenText(PT_NODE* node) {
         if (!IsInner(n) || n->childrenSeen == kListLink)
             continue;
         TextBuf text;
-        done = Expand(n, &built, text) && (built.texts[n->childrenSeen] = text.Take()) != nullptr;
+        done = Expand(n, built, text) && (built[n->childrenSeen] = text.Take()) != nullptr;
     }
     if (done) {
         for (size_t i = 0; i < region.Count(); ++i) {
@@ -408,13 +403,13 @@ int PT_RegenText(PT_NODE* node) {
             if (!IsInner(n))
                 continue;
             uh_Free(n->text);
-            n->text = n->childrenSeen == kListLink ? nullptr : built.texts[n->childrenSeen];
+            n->text = n->childrenSeen == kListLink ? nullptr : built[n->childrenSeen];
         }
     } else {
         for (size_t i = 0; i < kept; ++i)
-            uh_Free(built.texts[i]);
+            uh_Free(built[i]);
     }
-    uh_Free(built.texts);
+    uh_Free(built);
     return done ? 1 : 0;
 }
 
