@@ -10,9 +10,10 @@
 // Any other first word gives OTHER_WORD and a first "{" CALL_START; the scan then ends at
 // the next character that is not a blank (a statement word there is still returned).
 //
-// Every byte of the statement either belongs to a token, is white space or a comment, or
-// comes back as an UNKNOWN token that no grammar rule takes: the scanner never drops text,
-// so a statement it cannot read fails to parse rather than being read as another one.
+// In a scanned statement every byte either belongs to a token, is white space or a
+// comment, or comes back as an UNKNOWN token that no grammar rule takes: the scanner never
+// drops text, so a statement it cannot read fails to parse rather than being read as
+// another one.
 #pragma once
 
 #include <cstddef>
@@ -42,9 +43,10 @@ int scsql_NextToken(SCSQL_SCANNER* scanner, const SCSQL_SYMBOL** value);
 // met FAILED reports this instead of a syntax error.
 int scsql_Failure(const SCSQL_SCANNER* scanner);
 
-// The statement as read so far: every token's text, one blank for each run of blanks or
-// comment and for each line break, nothing for the blanks that begin a line. A statement
-// word (SELECT, INSERT, UPDATE, DELETE) starts it afresh.
+// The statement as read so far: every token's text, one blank for each run of blanks,
+// each block comment and each line break (a line comment adds nothing of its own), nothing
+// for the blanks that begin a line. A statement word (SELECT, INSERT, UPDATE, DELETE)
+// starts it afresh.
 const char* scsql_TokenText(const SCSQL_SCANNER* scanner);
 
 // Records a syntax error: the context becomes the token text read so far followed by "^",
