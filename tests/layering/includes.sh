@@ -2,6 +2,7 @@
 # Dependencies run downward: each lower folder includes only itself and what lies below it.
 #   util/      only util/
 #   platform/  only platform/
+#   sqlparse/  sqlparse/ and util/
 #   drv_pro9/  drv_pro9/, util/ and platform/ (never driver/ nor scrs/: the ODBC side and the
 #              cursor library reach the agent through its operation table, not the reverse)
 # and inside driver/, from the bottom: diag/, frame/ (the dispatcher and the handle header),
@@ -28,6 +29,7 @@ check() {  # folder, allowed top-level folders (a regular-expression alternation
 
 check util 'util'
 check platform 'platform'
+check sqlparse 'sqlparse|util'
 check drv_pro9 'drv_pro9|util|platform'
 check driver/diag 'driver/diag|util'
 check driver/frame 'driver/(frame|diag)|util|platform|drv_pro9|scrs'

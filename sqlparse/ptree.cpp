@@ -1,0 +1,426 @@
+// The parse tree: construction, release, walks, search callbacks and text regeneration.
+#include "sqlparse/ptree.h"
+
+#include <cassert>
+#include <cstring>
+#include <type_traits>
+
+#include "util/utarray.h"
+#include "util/utheap.h"
+
+namespace {
+
+// A growable stack of plain values: a few entries in place, then the C heap, doubling.
+// Push fails (false) only when memory runs out.
+template <typename T>
+class Stack {
+    static_assert(std::is_trivially_copyable_v<T>);
+
+public:
+    Stack() = default;
+    Stack(const Stack&) = delete;
+    Stack& operator=(const Stack&) = delete;
+    ~Stack() {
+        if (items_ != inPlace_)
+            uh_Free(items_);
+    }
+
+    bool Push(const T& value) {
+        if (count_ == capacity_ && !Grow())
+            return false;
+        items_[count_++] = value;
+        return true;
+    }
+    T Pop() { return items_[--count_]; }
+    T& Top() { return items_[count_ - 1]; }
+    T& operator[](size_t i) { return items_[i]; }
+    size_t Count() const { return count_; }
+    bool Empty() const { return count_ == 0; }
+
+private:
+    bool Grow() {
+        auto* grown = static_cast<T*>(uh_Calloc(capacity_ * 2, sizeof(T)));
+        if (grown == nullptr)
+            return false;
+        std::memcpy(static_cast<void*>(grown), items_, count_ * sizeof(T));
+        if (items_ != inPlace_)
+            uh_Free(items_);
+        items_ = grown;
+        capacity_ *= 2;
+        return true;
+    }
+
+    static constexpr size_t kInPlace = 32;
+    T inPlace_[kInPlace];
+    T* items_ = inPlace_;
+    size_t count_ = 0;
+    size_t capacity_ = kInPlace;
+};
+
+// A growable NUL-terminated text on the C heap; Take hands it over.
+class TextBuf {
+public:
+    TextBuf() = default;
+    TextBuf(const TextBuf&) = delete;
+    TextBuf& operator=(const TextBuf&) = delete;
+    ~TextBuf() { uh_Free(text_); }
+
+    bool Append(const char* bytes, size_t n) {
+        if (length_ + n + 1 > capacity_ && !Reserve(length_ + n + 1))
+            return false;
+        std::memcpy(text_ + length_, bytes, n);
+        length_ += n;
+        text_[length_] = '\0';
+        return true;
+    }
+    char* Take() {
+        if (text_ == nullptr && !Reserve(1))
+            return nullptr;
+        char* t = text_;
+        text_ = nullptr;
+        length_ = capacity_ = 0;
+        return t;
+    }
+
+private:
+    bool Reserve(size_t needed) {
+        size_t capacity = capacity_ < 64 ? 64 : capacity_;
+        while (capacity < needed)
+            capacity *= 2;
+        auto* grown = static_cast<char*>(uh_Malloc(capacity));
+        if (grown == nullptr)
+            return false;
+        if (text_ != nullptr)
+            std::memcpy(grown, text_, length_ + 1);
+        else
+            grown[0] = '\0';
+        uh_Free(text_);
+        text_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+
+    char* text_ = nullptr;
+    size_t length_ = 0;
+    size_t capacity_ = 0;
+};
+
+constexpr unsigned char kEsc = 0xFF;
+constexpr unsigned char kInsert = 0x01;
+constexpr int32_t kListLink = -1;  // childrenSeen of a list link during a regeneration
+
+bool IsInner(const PT_NODE* node) {
+    return node->childCount != 0;
+}
+
+// Child n (1-based) of the node, or null.
+PT_NODE* NthChild(const PT_NODE* node, int n) {
+    PT_NODE* c = node->child;
+    while (c != nullptr && --n > 0)
+        c = c->sibling;
+    return c;
+}
+
+// The children that the template's escapes can name: the first childCount of the chain.
+int ArgumentCount(const PT_NODE* node) {
+    int n = 0;
+    for (const PT_NODE* c = node->child; c != nullptr && n < node->childCount; c = c->sibling)
+        ++n;
+    return n;
+}
+
+// An argument child that its parent's text is made through instead of its own text.
+bool IsListLink(const PT_NODE* parent, const PT_NODE* child) {
+    return IsInner(parent) && IsInner(child) && child->kind == parent->kind;
+}
+
+// Appends the node's template expansion to out. List links among the arguments are
+// expanded in place, through as many levels as the list has, with an explicit stack.
+// During a regeneration, built holds the new texts, indexed by the childrenSeen of each
+// inner node that keeps one, and an inner argument takes its new text; otherwise (built
+// null) every argument gives its current text.
+bool Expand(PT_NODE* node, char* const* built, TextBuf& out) {
+    struct Frame {
+        PT_NODE* node;
+        const unsigned char* at;  // next template byte
+        int arguments;
+    };
+    static const unsigned char kNoTemplate[] = "";
+    auto frameOf = [](PT_NODE* n) {
+        const auto* t = n->tmpl != nullptr ? reinterpret_cast<const unsigned char*>(n->tmpl)
+                                           : kNoTemplate;
+        return Frame{n, t, ArgumentCount(n)};
+    };
+    Stack<Frame> frames;
+    if (!frames.Push(frameOf(node)))
+        return false;
+    while (!frames.Empty()) {
+        Frame& f = frames.Top();
+        if (*f.at == 0) {
+            frames.Pop();
+            continue;
+        }
+        if (*f.at != kEsc) {
+            const unsigned char* run = f.at;
+            while (*f.at != 0 && *f.at != kEsc)
+                ++f.at;
+            if (!out.Append(reinterpret_cast<const char*>(run), f.at - run))
+                return false;
+            continue;
+        }
+        // An escape; a NUL anywhere inside it ends the template.
+        if (f.at[1] == 0 || (f.at[1] == kInsert && f.at[2] == 0)) {
+            frames.Pop();
+            continue;
+        }
+        if (f.at[1] != kInsert) {
+            assert(false && "tree templates hold only the insert escape");
+            f.at += 2;
+            continue;
+        }
+        int n = f.at[2];
+        f.at += 3;
+        if (n > f.arguments) {
+            if (!out.Append("NULL", 4))
+                return false;
+            continue;
+        }
+        PT_NODE* parent = f.node;
+        PT_NODE* child = NthChild(parent, n);
+        bool link = built != nullptr ? child->childrenSeen == kListLink : IsListLink(parent, child);
+        if (link) {
+            if (!frames.Push(frameOf(child)))  // f is not used after this
+                return false;
+            continue;
+        }
+        const char* text =
+            built != nullptr && IsInner(child) ? built[child->childrenSeen] : child->text;
+        if (text != nullptr && !out.Append(text, std::strlen(text)))
+            return false;
+    }
+    return true;
+}
+
+// The nodes a walk from the node reaches, in pre-order, with every list link marked
+// (childrenSeen kListLink, 0 for the others).
+bool CollectRegion(PT_NODE* node, Stack<PT_NODE*>& region) {
+    for (PT_NODE* n = node; n != nullptr; n = n->sibling)
+        n->childrenSeen = 0;
+    Stack<PT_NODE*> pending;
+    if (!pending.Push(node))
+        return false;
+    while (!pending.Empty()) {
+        PT_NODE* n = pending.Pop();
+        if (!region.Push(n))
+            return false;
+        int i = 0;
+        for (PT_NODE* c = n->child; c != nullptr; c = c->sibling)
+            c->childrenSeen = ++i <= n->childCount && IsListLink(n, c) ? kListLink : 0;
+        if (n->sibling != nullptr && !pending.Push(n->sibling))
+            return false;
+        if (n->child != nullptr && !pending.Push(n->child))
+            return false;
+    }
+    return true;
+}
+
+template <typename Visit>
+int WalkFrom(PT_NODE* node, Visit visit) {
+    Stack<PT_NODE*> pending;
+    if (node != nullptr && !pending.Push(node))
+        return 0;
+    while (!pending.Empty()) {
+        PT_NODE* n = pending.Pop();
+        if (visit(n) == 0)
+            continue;
+        // The sibling goes below the child: the child's subtree is walked first.
+        if (n->sibling != nullptr && !pending.Push(n->sibling))
+            return 0;
+        if (n->child != nullptr && !pending.Push(n->child))
+            return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+PT_NODE* PT_NodeNew(int32_t kind, const char* text) {
+    auto* node = static_cast<PT_NODE*>(uh_Calloc(1, sizeof(PT_NODE)));
+    if (node == nullptr)
+        return nullptr;
+    node->kind = kind;
+    if (text != nullptr && (node->text = uh_StrDup(text)) == nullptr) {
+        uh_Free(node);
+        return nullptr;
+    }
+    return node;
+}
+
+PT_NODE* PT_NodeNewChildren(int32_t kind, const char* tmpl, std::initializer_list<PT_NODE*> children) {
+    bool complete = children.size() >= 1 && children.size() <= PT_MAX_CHILDREN;
+    for (PT_NODE* c : children) {
+        complete = complete && c != nullptr;
+        assert(c == nullptr || c->sibling == nullptr);
+    }
+    PT_NODE* node = complete ? PT_NodeNew(kind, "") : nullptr;
+    if (node != nullptr && tmpl != nullptr && (node->tmpl = uh_StrDup(tmpl)) == nullptr) {
+        PT_Free(&node, PT_NodeFree);
+    }
+    if (node == nullptr) {
+        for (PT_NODE* c : children)
+            PT_Free(&c, PT_NodeFree);
+        return nullptr;
+    }
+    node->childCount = static_cast<int32_t>(children.size());
+    PT_NODE** link = &node->child;
+    for (PT_NODE* c : children) {
+        *link = c;
+        link = &c->sibling;
+    }
+    return node;
+}
+
+PT_NODE* PT_NodeNewChild(int32_t kind, const char* tmpl, PT_NODE* child) {
+    return PT_NodeNewChildren(kind, tmpl, {child});
+}
+
+int PT_NodeSetText(PT_NODE* node, const char* text) {
+    char* copy = nullptr;
+    if (text != nullptr && (copy = uh_StrDup(text)) == nullptr)
+        return 0;
+    uh_Free(node->text);
+    node->text = copy;
+    return 1;
+}
+
+void PT_NodeFree(PT_NODE* node) {
+    uh_Free(node->text);
+    uh_Free(node->tmpl);
+    node->text = nullptr;
+    node->tmpl = nullptr;
+}
+
+void PT_Free(PT_NODE** slot, void (*destructor)(PT_NODE*)) {
+    if (slot == nullptr)
+        return;
+    PT_NODE* node = *slot;
+    *slot = nullptr;
+    // Seen as a binary tree (child left, sibling right): rotate each first child up until
+    // the node has none, then free the node and go on with its sibling. Every node is
+    // reached once, with no stack.
+    while (node != nullptr) {
+        if (PT_NODE* c = node->child) {
+            node->child = c->sibling;
+            c->sibling = node;
+            node = c;
+            continue;
+        }
+        PT_NODE* next = node->sibling;
+        node->sibling = nullptr;
+        if (destructor != nullptr)
+            destructor(node);
+        uh_Free(node);
+        node = next;
+    }
+}
+
+int PT_Walk(PT_NODE* node, PT_WALK_FN callback, int32_t kind, void* user) {
+    return WalkFrom(node, [&](PT_NODE* n) { return callback(n, kind, user); });
+}
+
+int PT_Walk2(PT_NODE* node, PT_WALK2_FN callback, int32_t kind, int32_t stopKind, void* user) {
+    return WalkFrom(node, [&](PT_NODE* n) { return callback(n, kind, stopKind, user); });
+}
+
+int PT_WalkBelow(PT_NODE* node, PT_WALK_FN callback, int32_t kind, void* user) {
+    if (node == nullptr || callback(node, kind, user) == 0)
+        return 1;
+    return PT_Walk(node->child, callback, kind, user);
+}
+
+int PT_CbCollect(PT_NODE* node, int32_t kind, void* nodes) {
+    if (node == nullptr || nodes == nullptr)
+        return 0;
+    if (node->kind == kind)
+        return ut_ArrayAppend(static_cast<UT_ARRAY*>(nodes), &node);
+    return 1;
+}
+
+int PT_CbCollectNotBelow(PT_NODE* node, int32_t kind, int32_t stopKind, void* nodes) {
+    if (node != nullptr && node->kind == stopKind)
+        return 0;
+    return PT_CbCollect(node, kind, nodes);
+}
+
+int PT_CbFind(PT_NODE* node, int32_t kind, void* slot) {
+    auto** found = static_cast<PT_NODE**>(slot);
+    if (node == nullptr || found == nullptr || *found != nullptr)
+        return 0;
+    if (node->kind == kind) {
+        *found = node;
+        return 0;
+    }
+    return 1;
+}
+
+int PT_CbFindNotBelow(PT_NODE* node, int32_t kind, int32_t stopKind, void* slot) {
+    if (node != nullptr && node->kind == stopKind)
+        return 0;
+    return PT_CbFind(node, kind, slot);
+}
+
+int PT_RegenText(PT_NODE* node) {
+    if (node == nullptr)
+        return 0;
+    Stack<PT_NODE*> region;
+    if (!CollectRegion(node, region))
+        return 0;
+
+    // Each inner node that keeps a text gets its slot; list links get none.
+    size_t kept = 0;
+    for (size_t i = 0; i < region.Count(); ++i) {
+        PT_NODE* n = region[i];
+        if (IsInner(n) && n->childrenSeen != kListLink)
+            n->childrenSeen = static_cast<int32_t>(kept++);
+    }
+    auto** built = static_cast<char**>(uh_Calloc(kept, sizeof(char*)));
+    if (built == nullptr)
+        return 0;
+
+    // Children follow their parent in pre-order, so in reverse every argument's new text
+    // is ready before its parent is built. Nothing changes until every text is built.
+    bool done = true;
+    for (size_t i = region.Count(); done && i-- > 0;) {
+        PT_NODE* n = region[i];
+        if (!IsInner(n) || n->childrenSeen == kListLink)
+            continue;
+        TextBuf text;
+        done = Expand(n, built, text) && (built[n->childrenSeen] = text.Take()) != nullptr;
+    }
+    if (done) {
+        for (size_t i = 0; i < region.Count(); ++i) {
+            PT_NODE* n = region[i];
+            if (!IsInner(n))
+                continue;
+            uh_Free(n->text);
+            n->text = n->childrenSeen == kListLink ? nullptr : built[n->childrenSeen];
+        }
+    } else {
+        for (size_t i = 0; i < kept; ++i)
+            uh_Free(built[i]);
+    }
+    uh_Free(built);
+    return done ? 1 : 0;
+}
+
+const char* PT_NodeText(PT_NODE* node) {
+    if (node == nullptr)
+        return nullptr;
+    if (node->text != nullptr || !IsInner(node))
+        return node->text;
+    TextBuf text;
+    if (!Expand(node, nullptr, text))
+        return nullptr;
+    node->text = text.Take();
+    return node->text;
+}
