@@ -62,8 +62,6 @@ public:
     static COdbcResourceDispenser* FromHandle(DTC_DISPENSER handle);
 
     int32_t State();
-    int Rmid() const { return rmid_; }
-    const std::string& ConnectText() const { return connectText_; }
 
 private:
     friend class CImpITransactionResourceAsync;
