@@ -61,7 +61,10 @@ std::string BaseName(const std::string& path) {
 }  // namespace
 
 std::string DtcConnectText(const std::string& dsn, const std::string& user, const std::string& password) {
+    // Room for every value doubled up front: a reallocation would leave a copy of the
+    // password in freed memory.
     std::string text;
+    text.reserve(2 * (dsn.size() + user.size() + password.size()) + 32);
     AppendBraced(text, "DSN", dsn);
     AppendBraced(text, "UID", user);
     AppendBraced(text, "PWD", password);

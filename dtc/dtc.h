@@ -60,8 +60,8 @@ struct DTC_ENLIST_TARGET {
 // a transaction enlists it, null un-enlists it.
 // Returns 0 or an internal code: 1 (IM001) below ODBC 3 or without the XA capability,
 // before anything else is asked; 52 (08003) when not connected; 65 (25000) to un-enlist a
-// connection that is not enlisted, or to enlist one that is (un-enlist it first); 170
-// (IM932) when the runtime, the coordinator or the agent refuse.
+// connection that is not enlisted, or to enlist one that is (un-enlist it first); 16 when
+// memory runs out; 170 (IM932) when the runtime, the coordinator or the agent refuse.
 int DtcSetEnlistment(DTC_DISPENSER* dispenser, int32_t* enlisted, const DTC_ENLIST_TARGET& target,
                      ITransaction* transaction);
 

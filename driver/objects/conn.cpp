@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
@@ -14,7 +15,6 @@
 #include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
-#include "driver/frame/dispatch.h"
 #include "dtc/dtc.h"
 #include "dtc/xa_switch.h"
 #include "util/errcode.h"
