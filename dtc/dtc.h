@@ -1,41 +1,71 @@
 // Distributed transactions as the connection sees them: the resource dispenser that
-// enlists a connection in a coordinator's transaction, and the start of the runtime.
+// enlists a connection in a coordinator's transaction as an XA resource manager, and the
+// whole enlistment sequence of SQL_ATTR_ENLIST_IN_DTC.
 //
-// The coordinator's prepare, commit and abort requests are carried out through the
-// agent's XA operations. The Progress agent has none (slots 55 to 64 are empty in every
-// operation table of this driver) and Linux has no transaction coordinator, so every
-// enlistment is refused: no dispenser is ever made, and the calls that take one answer
-// as for an invalid handle.
+// The coordinator is the replaceable provider of platform/txcoord (by default there is
+// none); the database side is the agent's XA slots 55 to 64, which the Progress agent
+// leaves empty: its connections lack the XA capability, and their enlistment is refused
+// before any coordinator or agent call.
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <mutex>
+#include <string>
 
-struct ENVR;
-struct OA_OPHOLDER;
+#include "drv_pro9/oa_optable.h"
+#include "platform/txcoord/handoff_lock.h"
+#include "platform/txcoord/txcoord.h"
+
+// What a dispenser uses of its connection. Copies and shared ownership only: the
+// coordinator may hold a dispenser after the connection has gone, and the dispenser then
+// still locks live locks (the agent answers for a connection handle it no longer knows).
+struct DTC_CONN_LINK {
+    OA_OPHOLDER holder;   // the agent's tables live as long as the process
+    uint32_t agentServer = 0;
+    uint32_t agentConn = 0;
+    bool hasXA = false;   // the agent's XA capability (capability bit 0x2000)
+    std::shared_ptr<std::recursive_mutex> xaCallLock;  // around every agent XA call
+    std::shared_ptr<HandoffLock> callLock;  // the one CallODBC takes; held from prepare to commit
+};
 
 // Opaque handle of a connection's dispenser; null for none.
 using DTC_DISPENSER = void*;
 
-// Starts the runtime once per process. 0 on success; the caller reports anything else
-// as code 170 (IM932).
-int OleTxInit();
-
-// A dispenser for the connection: the coordinator's transaction object, the references
-// to the connection's environment and agent connection, its operation holder, its call
-// lock and second lock (taken later on the coordinator's threads) and the connect string
-// "DSN=...;UID=...;PWD=...;". Null on failure, which is every time with this agent.
-DTC_DISPENSER NewResourceDispenser(void* transaction, ENVR** envr, uint32_t* agentConn, OA_OPHOLDER* holder,
-                                   std::recursive_mutex* callLock, std::recursive_mutex* secondLock,
-                                   const char* connStr);
-
-// Releases one reference; the remaining count, or -1 for a null or unknown handle.
+// A dispenser for the connection with one reference, for the coordinator's transaction
+// and the data source, user and password its resource manager connects with; null when
+// an argument is missing or memory runs out.
+DTC_DISPENSER NewResourceDispenser(ITransaction* transaction, const DTC_CONN_LINK& link, const std::string& dsn,
+                                   const std::string& user, const std::string& password);
+// Releases one reference; the references left, or -1 for a null or unknown handle.
 int ReleaseResourceDispenser(DTC_DISPENSER dispenser);
-
-// Connects the dispenser to the coordinator's resource manager; 0, or -1 on failure or for
-// a null handle.
+// Connects the dispenser to the coordinator's resource manager; 0, or -1 on failure or
+// for a null or unknown handle.
 int ResourceDispenserRMConnect(DTC_DISPENSER dispenser);
-
 // Enlists the connection in the transaction given at creation; 0, or -1 on failure or for
-// a null handle.
+// a null or unknown handle.
 int ResourceDispenserRMEnlist(DTC_DISPENSER dispenser);
+
+// What SQL_ATTR_ENLIST_IN_DTC knows of the connection.
+struct DTC_ENLIST_TARGET {
+    uint32_t odbcVersion = 2;  // of its environment
+    bool connected = false;
+    DTC_CONN_LINK link;
+    std::string dsn;
+    std::string user;
+    std::string password;
+};
+
+// Sets SQL_ATTR_ENLIST_IN_DTC on a connection whose enlistment is *dispenser and *enlisted:
+// a transaction enlists it, null un-enlists it.
+// Returns 0 or an internal code: 1 (IM001) below ODBC 3 or without the XA capability,
+// before anything else is asked; 52 (08003) when not connected; 65 (25000) to un-enlist a
+// connection that is not enlisted, or to enlist one that is (un-enlist it first); 16 when
+// memory runs out; 170 (IM932) when the runtime, the coordinator or the agent refuse.
+int DtcSetEnlistment(DTC_DISPENSER* dispenser, int32_t* enlisted, const DTC_ENLIST_TARGET& target,
+                     ITransaction* transaction);
+
+// Drops the connection's reference at disconnect. 0, or 65 (25000) when the coordinator
+// still holds the dispenser (the transaction has not ended); the connection forgets it in
+// either case.
+int DtcReleaseEnlistment(DTC_DISPENSER* dispenser, int32_t* enlisted);

@@ -76,7 +76,7 @@ public:
     HandlerLocks& operator=(const HandlerLocks&) = delete;
 
 private:
-    std::lock_guard<std::recursive_mutex> call_;
+    std::lock_guard<HandoffLock> call_;
 };
 
 HANDLE_TABLE* TableOf(int kind) {

@@ -9,10 +9,12 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <vector>
 
 #include "driver/diag/diag.h"
+#include "platform/txcoord/handoff_lock.h"
 
 // The handle kinds of the call records (1 none, then one per ODBC handle type).
 enum CallKind : int {
@@ -63,7 +65,12 @@ struct CALL_GATE {
     // Set by a handler that has closed the connection for good (SQLFreeConnect): the
     // dispatcher destroys it (destroy) once the call's locks are down. Claim holder only.
     bool releaseAfterCall = false;
-    std::recursive_mutex callLock;  // taken by the dispatcher around every handler
+    // Taken by the dispatcher around every handler. A prepared distributed-transaction
+    // branch holds it from the coordinator's prepare to its commit or abort, which may come
+    // on another thread, and its dispenser may outlive the connection: hence a lock another
+    // thread may release, owned jointly.
+    std::shared_ptr<HandoffLock> sharedCallLock = std::make_shared<HandoffLock>();
+    HandoffLock& callLock = *sharedCallLock;
     // Destroys the owner once its call has closed it for good; set by the owner's module,
     // the one place its kind of record goes. Handle lock held.
     void (*destroy)(HANDLE_HDR* owner) = nullptr;

@@ -223,45 +223,10 @@ SQLRETURN SetAgentOption(CONN* conn, SQLUSMALLINT option, SQLULEN value, const s
     return SQL_ERROR;
 }
 
-// The connect string the distributed-transaction dispenser opens its own connection with.
-std::string DispenserConnectString(const CONN* conn) {
-    return "DSN=" + conn->dsn + ";UID=" + conn->user + ";PWD=" + conn->password + ";";
-}
-
 // Joins (value not null) or leaves (null) the coordinator's transaction.
 SQLRETURN SetEnlistment(CONN* conn, SQLULEN value) {
-    if (OdbcVersion(conn) < 3 || conn->agentCaps[CONN_CAP_XA] == 0)
-        return Fail(conn, ERR_DRIVER_DOES_NOT_SUPPORT_THIS_FUNCTION);
-    if (!Connected(conn))
-        return Fail(conn, ERR_CONNECTION_NOT_OPEN);
-    if (value == 0) {
-        if (conn->dtcEnlisted == 0)
-            return Fail(conn, ERR_INVALID_TRANSACTION_STATE);
-        ReleaseResourceDispenser(conn->dtcDispenser);
-        conn->dtcDispenser = nullptr;
-        conn->dtcEnlisted = 0;
-        return SQL_SUCCESS;
-    }
-    if (conn->dtcEnlisted != 0)
-        return SQL_SUCCESS;
-    if (OleTxInit() != 0)
-        return Fail(conn, ERR_ENLISTMENT_IN_DTC_TRANSACTION_FAILED);
-    if (conn->dtcDispenser != nullptr)
-        ReleaseResourceDispenser(conn->dtcDispenser);
-    std::string connStr = DispenserConnectString(conn);
-    ENVR* envr = conn->envr;
-    conn->dtcDispenser = NewResourceDispenser(reinterpret_cast<void*>(value), &envr, &conn->agentConn, &conn->holder,
-                                              &conn->callGate.callLock, &conn->secondLock, connStr.c_str());
-    explicit_bzero(connStr.data(), connStr.size());
-    if (conn->dtcDispenser != nullptr && ResourceDispenserRMConnect(conn->dtcDispenser) == 0 &&
-        ResourceDispenserRMEnlist(conn->dtcDispenser) == 0) {
-        conn->dtcEnlisted = 1;
-        return SQL_SUCCESS;
-    }
-    if (conn->dtcDispenser != nullptr)
-        ReleaseResourceDispenser(conn->dtcDispenser);
-    conn->dtcDispenser = nullptr;
-    return Fail(conn, ERR_ENLISTMENT_IN_DTC_TRANSACTION_FAILED);
+    int rc = ConnSetDtcEnlistment(conn, reinterpret_cast<ITransaction*>(static_cast<uintptr_t>(value)));
+    return rc == 0 ? SQL_SUCCESS : Fail(conn, rc);
 }
 
 SQLRETURN SetFailover(CONN* conn, SQLUSMALLINT option, SQLULEN value) {

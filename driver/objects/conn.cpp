@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
@@ -15,6 +16,7 @@
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
 #include "dtc/dtc.h"
+#include "dtc/xa_switch.h"
 #include "util/errcode.h"
 
 namespace {
@@ -438,13 +440,8 @@ int CloseConnection(CONN* conn, bool force) {
         // Everything that can refuse the disconnect comes before the statements go, so
         // that a refused disconnect leaves the connection as it was. The agent's own
         // disconnect cannot refuse a live connection; its statements must go before it.
-        if (conn->dtcDispenser != nullptr) {
-            int refs = ReleaseResourceDispenser(conn->dtcDispenser);
-            conn->dtcDispenser = nullptr;
-            conn->dtcEnlisted = 0;
-            if (refs > 0 && !force)
-                return ERR_INVALID_TRANSACTION_STATE;  // still enlisted
-        }
+        if (DtcReleaseEnlistment(&conn->dtcDispenser, &conn->dtcEnlisted) != 0 && !force)
+            return ERR_INVALID_TRANSACTION_STATE;  // still enlisted
         ConnFreeStatements(conn);
         const OA_OPTABLE* ops = conn->holder.ops;
         int rc = ops != nullptr && ops->DRV_Disconnect != nullptr ? ops->DRV_Disconnect(conn->agentConn)
@@ -552,4 +549,42 @@ void ConnFreeStatements(CONN* conn) {
 void ConnFreeUserDescs(CONN* conn) {
     while (DESC* desc = conn->descs)
         DescFree(desc);
+}
+
+namespace {
+
+// What a distributed-transaction dispenser or the XA switch uses of the connection.
+DTC_CONN_LINK DtcLinkOf(const CONN* conn) {
+    DTC_CONN_LINK link;
+    link.holder = conn->holder;
+    link.agentServer = conn->agentServer;
+    link.agentConn = conn->agentConn;
+    link.hasXA = conn->agentCaps[3] != 0;  // capability bit 0x2000
+    link.xaCallLock = conn->xaCallLock;
+    link.callLock = conn->callGate.sharedCallLock;
+    return link;
+}
+
+}  // namespace
+
+int ConnSetDtcEnlistment(CONN* conn, ITransaction* transaction) {
+    DTC_ENLIST_TARGET target;
+    target.odbcVersion = conn->envr != nullptr ? conn->envr->odbcVersion : 2;
+    target.connected = conn->state == CONN_CONNECTED;
+    target.link = DtcLinkOf(conn);
+    target.dsn = conn->dsn;
+    target.user = conn->user;
+    target.password = conn->password;
+    int rc = DtcSetEnlistment(&conn->dtcDispenser, &conn->dtcEnlisted, target, transaction);
+    ConnWipe(target.password);
+    return rc;
+}
+
+bool ConnXaLinkOf(SQLHDBC driverHandle, DTC_CONN_LINK* out) {
+    std::lock_guard<std::recursive_mutex> guard(Drv().handleLock);
+    const auto* conn = static_cast<const CONN*>(hdl_Lookup(&Drv().connTable, HandleId(driverHandle)));
+    if (conn == nullptr || conn->magic != CONN_MAGIC || conn->state != CONN_CONNECTED)
+        return false;
+    *out = DtcLinkOf(conn);
+    return true;
 }

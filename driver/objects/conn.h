@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -19,6 +20,7 @@
 #include "driver/frame/handle.h"
 #include "drv_pro9/oa_optable.h"
 
+class ITransaction;
 struct ConnInitialSql;
 struct CONN;
 struct DESC;
@@ -144,7 +146,9 @@ struct CONN : HANDLE_HDR {
     void* dtcDispenser = nullptr;  // distributed-transaction dispenser, when enlisted
     int32_t dtcEnlisted = 0;
 
-    std::recursive_mutex secondLock;
+    // Around every agent XA call (dtc/); shared with a distributed-transaction dispenser,
+    // which may outlive the connection.
+    std::shared_ptr<std::recursive_mutex> xaCallLock = std::make_shared<std::recursive_mutex>();
     CALL_GATE callGate;  // the claim of the running call and the call lock; HANDLE_HDR::gate
 
 
@@ -231,6 +235,11 @@ int ConnMoveAgentErrors(const CONN* conn, uint32_t handle, DIAG& diag);
 // goes when the running call's claim ends, or with the connection.
 void ConnFreeStatements(CONN* conn);
 void ConnFreeUserDescs(CONN* conn);
+
+// SQL_ATTR_ENLIST_IN_DTC: enlists the connection in the coordinator's transaction, or
+// un-enlists it for null (DtcSetEnlistment, dtc/dtc.h). 0 or an internal code. Call lock
+// held.
+int ConnSetDtcEnlistment(CONN* conn, ITransaction* transaction);
 
 // The binding of a connection's operation holder: DrvBindOpTable (the agent's table with
 // the cursor library's hook) unless another binder is installed (tests bind scripted

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 #include <set>
 #include <string>
@@ -29,7 +30,8 @@ std::set<std::string> DynamicExports(const std::string& lib) {
     while (std::fgets(line, sizeof line, p) != nullptr) {
         char type = 0;
         char name[400];
-        if (std::sscanf(line, "%*s %c %399s", &type, name) == 2 && type == 'T')
+        // Functions, and data such as the XA switch record.
+        if (std::sscanf(line, "%*s %c %399s", &type, name) == 2 && std::strchr("TDBR", type) != nullptr)
             names.insert(name);
     }
     pclose(p);

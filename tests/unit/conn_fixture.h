@@ -299,6 +299,16 @@ inline const char kOdbcIni[] =
     "DatabaseName = /0123456789/0123456789/0123456789/0123456789/0123456789/0123456789/0123456789/"
     "\xc3\xa9\xc3\xa9\xc3\xa9\xc3\xa9.db\n"
     "\n"
+    "[XaSales]\n"
+    "Driver = /opt/tessaryn/lib/libVarnodW.so\n"
+    "XaInfo = sales-xa\n"
+    "\n"
+    "[XaNamed]\n"
+    "Driver = Xa Test Driver\n"
+    "\n"
+    "[XaNoDriver]\n"
+    "XaInfo = nodriver-xa\n"
+    "\n"
     "[Default]\n"
     "UID = defuser\n"
     "PWD = defpwd\n"
@@ -309,8 +319,11 @@ class PrivateOdbcIni : public ::testing::Environment {
 public:
     void SetUp() override {
         dir_ = std::make_unique<trace_support::TempDir>();
-        trace_support::WriteFile(*dir_ / "odbc.ini", kOdbcIni);
-        trace_support::WriteFile(*dir_ / "odbcinst.ini", "");
+        // Two XaInfo values at the edge of the 256-byte buffer: one that fits, one that does not.
+        trace_support::WriteFile(*dir_ / "odbc.ini", std::string(kOdbcIni) + "\n[XaFits]\nDriver = /opt/x/libx.so\nXaInfo = " +
+                                                         std::string(255, 'y') + "\n\n[XaLong]\nDriver = /opt/x/libx.so\n" +
+                                                         "XaInfo = " + std::string(256, 'x') + "\n");
+        trace_support::WriteFile(*dir_ / "odbcinst.ini", "[Xa Test Driver]\nDriver = /usr/lib/odbc/libXaNamed.so\n");
         setenv("ODBCSYSINI", dir_->path().c_str(), 1);
         setenv("ODBCINI", (*dir_ / "odbc.ini").c_str(), 1);
     }
