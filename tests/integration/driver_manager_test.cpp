@@ -409,6 +409,31 @@ TEST(DriverManagerStatement, DescriptorHandlesAndRowArraySize) {
     }
 }
 
+// Enlistment in a distributed transaction: the Progress layer has no XA operations, so
+// the driver refuses before asking any coordinator, in ODBC 2 and ODBC 3 environments alike.
+TEST(DriverManagerConnAttr, EnlistmentIsRefusedWithoutXa) {
+    for (const Library& lib : Libraries()) {
+        for (SQLULEN version : {SQLULEN{SQL_OV_ODBC2}, SQLULEN{SQL_OV_ODBC3}}) {
+            SCOPED_TRACE(std::string(lib.driver) + " ODBC " + std::to_string(version));
+            Dbc c;
+            ASSERT_EQ(SQLFreeHandle(SQL_HANDLE_DBC, c.hdbc), SQL_SUCCESS);
+            ASSERT_EQ(SQLSetEnvAttr(c.env.henv, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(version), 0),
+                      SQL_SUCCESS);
+            ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_DBC, c.env.henv, &c.hdbc), SQL_SUCCESS);
+            std::string out;
+            ASSERT_EQ(DriverConnect(lib, c.hdbc, std::string("DSN=") + lib.dsn, &out), SQL_SUCCESS)
+                << DiagText(SQL_HANDLE_DBC, c.hdbc);
+            int transaction = 0;  // never looked at: the refusal comes first
+            SQLRETURN rc = lib.wide ? SQLSetConnectAttrW(c.hdbc, SQL_ATTR_ENLIST_IN_DTC, &transaction, SQL_IS_POINTER)
+                                    : SQLSetConnectAttr(c.hdbc, SQL_ATTR_ENLIST_IN_DTC, &transaction, SQL_IS_POINTER);
+            EXPECT_EQ(rc, SQL_ERROR);
+            EXPECT_NE(DiagText(SQL_HANDLE_DBC, c.hdbc).find("IM001"), std::string::npos)
+                << DiagText(SQL_HANDLE_DBC, c.hdbc);
+            EXPECT_EQ(SQLDisconnect(c.hdbc), SQL_SUCCESS) << DiagText(SQL_HANDLE_DBC, c.hdbc);
+        }
+    }
+}
+
 // Connection attributes through unixODBC, which hands autocommit, access mode and
 // isolation set before the connect to the driver before it connects: they hold on the
 // connection. Strings come back in the library's width with their full length.
