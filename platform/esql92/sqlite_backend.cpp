@@ -497,7 +497,8 @@ void connect(const char* target, const char* name, const char* user, const char*
     conn->file = file ? file : "";
     sqlite3_busy_handler(conn->db, onBusy, conn.get());
     // The journal mode is read back so that a file that is not a database fails here. The
-    // pragma reads the schema too, so the set-up after it touches the temp schema only.
+    // pragma reads the schema too, so the set-up after it touches only the functions and the
+    // attached in-memory catalog.
     rc = retryWhileLocked(*conn, [&] {
         return sqlite3_exec(conn->db,
                             "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
