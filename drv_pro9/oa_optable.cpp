@@ -2,6 +2,7 @@
 #include "drv_pro9/oa_optable.h"
 
 #include "drv_pro9/db_conn.h"
+#include "drv_pro9/oa_catalog.h"
 #include "drv_pro9/oa_conn.h"
 #include "drv_pro9/oa_dae.h"
 #include "drv_pro9/oa_describe.h"
@@ -44,36 +45,6 @@ int OA_Cancel(uint32_t stmt) {
     return oa_FindStmt(stmt) != nullptr ? 0 : ERR_INVALID_ARGUMENT_VALUE;
 }
 
-// ---------------------------------------------------------------------------------------
-// Operations still to be built. Each slot below holds a stand-in that checks the handle
-// like the real operation will (21 for an unknown one) and answers 43 (driver not
-// capable) for a valid one, so that callers already see the table's final shape. The
-// operations that replace them come with the catalog work.
-
-enum class HandleKind { Any, Server, Conn, Stmt };
-
-bool IsLive(HandleKind kind, uint32_t handle) {
-    switch (kind) {
-    case HandleKind::Server:
-        return oa_FindServer(handle) != nullptr;
-    case HandleKind::Conn:
-        return oa_FindConn(handle) != nullptr;
-    case HandleKind::Stmt:
-        return oa_FindStmt(handle) != nullptr;
-    case HandleKind::Any:
-        break;
-    }
-    return oa_FindStmt(handle) != nullptr || oa_FindConn(handle) != nullptr || oa_FindServer(handle) != nullptr;
-}
-
-// The argument types after the handle are deduced from the slot it is put in.
-template <HandleKind K, typename... Args>
-int NotYetBuilt(uint32_t handle, Args...) {
-    return IsLive(K, handle) ? ERR_DRIVER_NOT_CAPABLE : ERR_INVALID_ARGUMENT_VALUE;
-}
-
-constexpr auto kStmt = HandleKind::Stmt;
-
 }  // namespace
 
 const OA_OPTABLE OA_AgentOpTable = {
@@ -102,16 +73,16 @@ const OA_OPTABLE OA_AgentOpTable = {
     .DRV_Rollback = OA_Rollback,
     .GetOpTable = GetOpTable,
     .DRV_MoreResults = OA_MoreResults,
-    .DRV_DDColumnPrivileges = NotYetBuilt<kStmt>,  // stand-in for OA_DDColumnPrivileges
-    .DRV_DDColumns = NotYetBuilt<kStmt>,  // stand-in for OA_DDColumns
-    .DRV_DDForeignKeys = NotYetBuilt<kStmt>,  // stand-in for OA_DDForeignKeys
-    .DRV_DDPrimaryKeys = NotYetBuilt<kStmt>,  // stand-in for OA_DDPrimaryKeys
-    .DRV_DDProcedureColumns = NotYetBuilt<kStmt>,  // stand-in for OA_DDProcedureColumns
-    .DRV_DDProcedures = NotYetBuilt<kStmt>,  // stand-in for OA_DDProcedures
-    .DRV_DDSpecialColumns = NotYetBuilt<kStmt>,  // stand-in for OA_DDSpecialColumns
-    .DRV_DDStatistics = NotYetBuilt<kStmt>,  // stand-in for OA_DDStatistics
-    .DRV_DDTablePrivileges = NotYetBuilt<kStmt>,  // stand-in for OA_DDTablePrivileges
-    .DRV_DDTables = NotYetBuilt<kStmt>,  // stand-in for OA_DDTables
+    .DRV_DDColumnPrivileges = OA_DDColumnPrivileges,
+    .DRV_DDColumns = OA_DDColumns,
+    .DRV_DDForeignKeys = OA_DDForeignKeys,
+    .DRV_DDPrimaryKeys = OA_DDPrimaryKeys,
+    .DRV_DDProcedureColumns = OA_DDProcedureColumns,
+    .DRV_DDProcedures = OA_DDProcedures,
+    .DRV_DDSpecialColumns = OA_DDSpecialColumns,
+    .DRV_DDStatistics = OA_DDStatistics,
+    .DRV_DDTablePrivileges = OA_DDTablePrivileges,
+    .DRV_DDTables = OA_DDTables,
     .DRV_GetTypeInfo = OA_GetTypeInfo,
     .DRV_ScrollFetch = nullptr,
     .DRV_SetPos = nullptr,

@@ -32,9 +32,18 @@ struct DATASET;            // column-wise row buffer
 struct DS_ROWSET;          // rowset of a scrollable fetch
 struct PARAM_DESC;         // application's parameter description (16 bytes)
 struct NAMED_PARAM_DESC;   // PARAM_DESC with the parameter's name
-struct OA_CATARGS;         // argument record of a catalog call
 struct OA_BATCHSTMT;       // one statement of a statement batch
 struct XID;                // X/Open transaction branch identifier
+
+// The argument record of the catalog slots 25-34: the names in the ODBC order of the call
+// (catalog, schema, table or procedure, column; for ForeignKeys the primary-key table's
+// three, then the foreign-key table's three), a null or empty name being absent; then the
+// options of SpecialColumns (identifier type, scope, nullable) and of Statistics (unique,
+// accuracy). Tables' fourth name is the table-type list as 'A','B' (or "%").
+struct OA_CATARGS {
+    const char* names[6];
+    uint16_t options[3];
+};
 
 // What slot 2 hands over. The slot that fills the record also fills release, with which
 // the caller gives the texts back once it has read them: the texts are released by the

@@ -99,6 +99,7 @@ struct Connection {
     int level = 1;
     bool abortMarked = false;
     bool latin1 = false;       // the client's code page is ISO-8859-1, not UTF-8
+    int64_t catalogVersion = -1;   // schema version the system catalog was built for
     uint32_t nextCursor = 1;
     size_t compiled = 0;
     std::unordered_map<uint32_t, std::unique_ptr<Cursor>> cursors;
@@ -496,7 +497,8 @@ void connect(const char* target, const char* name, const char* user, const char*
     conn->file = file ? file : "";
     sqlite3_busy_handler(conn->db, onBusy, conn.get());
     // The journal mode is read back so that a file that is not a database fails here. The
-    // pragma reads the schema too, so the set-up after it touches the temp schema only.
+    // pragma reads the schema too, so the set-up after it touches only the functions and the
+    // attached in-memory catalog.
     rc = retryWhileLocked(*conn, [&] {
         return sqlite3_exec(conn->db,
                             "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
@@ -517,10 +519,13 @@ void connect(const char* target, const char* name, const char* user, const char*
     if (dot != std::string::npos && dot > 0)
         dbName.erase(dot);
     if (!registerServerFunctions(conn->db, conn->user, dbName, error) ||
-        !createCatalogViews(conn->db, error)) {
+        !attachCatalog(conn->db, error)) {
         failWith(o, ESQL_ERR_CONNECT, "cannot set up database " + conn->path + ": " + error);
         return;
     }
+    // Every rollback, whoever asked for it (an end of transaction, a failed commit, SQLite
+    // itself after some failures), takes the catalog rows written in its transaction along.
+    sqlite3_rollback_hook(conn->db, [](void* p) { static_cast<Connection*>(p)->catalogVersion = -1; }, conn.get());
     std::lock_guard<std::mutex> lock(r.mu);
     if (r.byName.count(name)) {
         failWith(o, ESQL_ERR_NAME_IN_USE, std::string("connection name ") + name + " is already in use");
@@ -812,7 +817,17 @@ bool readyToRun(Connection& c, Cursor& k, PRO_SQLDA*& in, const char* whenOpen, 
         return false;
     if (in == nullptr)
         in = k.declared;
-    return beginIfNeeded(c, o);
+    if (!beginIfNeeded(c, o))
+        return false;
+    // The catalog is built inside the statement's transaction, so that it shows the schema
+    // that transaction sees.
+    if (k.tr.usesCatalog) {
+        if (int rc = refreshCatalog(c.db, c.catalogVersion); rc != SQLITE_OK) {
+            failFromSqlite(o, c.db, rc);
+            return false;
+        }
+    }
+    return true;
 }
 
 void open(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outcome& o) {

@@ -1,7 +1,6 @@
 // The server's dialect on SQLite, per connection: the scalar functions that the driver's escape
 // translation emits (and the others of the server's list that SQLite lacks), DECODE, the
-// collation of NUMERIC columns, and the system catalog: the SYSPROGRESS tables and the PUB
-// meta tables as views in the temp schema, read live from SQLite's own schema.
+// collation of NUMERIC columns. The system catalog is sqlite_catalog.cpp's.
 //
 // Dates and times are text in the server's literal forms; English day and month names, no
 // locale. Case mapping of ucase/lcase covers ASCII only.
@@ -300,7 +299,8 @@ void fnDbName(sqlite3_context* ctx, int, sqlite3_value**) {
 
 // ---------------------------------------------------------------------------------------
 // DECODE(expr, search1, result1, ..., [default]): the first result whose search equals expr
-// (NULL matches NULL), else the default, else NULL.
+// (NULL matches NULL; texts compare without their trailing blanks, as the server's padded
+// codes do), else the default, else NULL.
 
 bool decodeEqual(sqlite3_value* a, sqlite3_value* b) {
     int ta = sqlite3_value_type(a), tb = sqlite3_value_type(b);
@@ -325,9 +325,17 @@ bool decodeEqual(sqlite3_value* a, sqlite3_value* b) {
                                                                   : formatReal(sqlite3_value_double(num));
         return compareDecimalText(s.data(), s.size(), n.data(), n.size()) == 0;
     }
-    int la = sqlite3_value_bytes(a), lb = sqlite3_value_bytes(b);
     const void* pa = ta == SQLITE_BLOB ? sqlite3_value_blob(a) : static_cast<const void*>(sqlite3_value_text(a));
     const void* pb = tb == SQLITE_BLOB ? sqlite3_value_blob(b) : static_cast<const void*>(sqlite3_value_text(b));
+    int la = sqlite3_value_bytes(a), lb = sqlite3_value_bytes(b);
+    auto trimBlanks = [](const void* p, int& n) {
+        while (n > 0 && static_cast<const char*>(p)[n - 1] == ' ')
+            --n;
+    };
+    if (ta == SQLITE_TEXT && tb == SQLITE_TEXT) {
+        trimBlanks(pa, la);
+        trimBlanks(pb, lb);
+    }
     return la == lb && (la == 0 || std::memcmp(pa, pb, static_cast<size_t>(la)) == 0);
 }
 
@@ -347,29 +355,6 @@ void fnDecode(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
         sqlite3_result_value(ctx, argv[k]);
     else
         sqlite3_result_null(ctx);
-}
-
-// ---------------------------------------------------------------------------------------
-// Catalog helpers: the server's view of a declared column type.
-
-enum class TypeFact { Code, Name, Width, Scale };
-
-// (declared type, column name, 1 when the column belongs to a catalog view)
-template <TypeFact F>
-void fnTypeFact(sqlite3_context* ctx, int, sqlite3_value** argv) {
-    std::string decl = argText(argv[0]);
-    ColumnDesc d;
-    bool ok = sqlite3_value_int(argv[2]) != 0 && catalogColumnType(argText(argv[1]), d);
-    if (!ok)
-        ok = !decl.empty() && parseDeclaredType(decl, d);
-    if (!ok)
-        d = describeType(ESQL_VARCHAR, 2000);
-    switch (F) {
-    case TypeFact::Code: sqlite3_result_int(ctx, catalogTypeCode(d.type)); break;
-    case TypeFact::Name: sqlite3_result_text(ctx, catalogTypeName(d.type), -1, SQLITE_STATIC); break;
-    case TypeFact::Width: sqlite3_result_int64(ctx, d.precision); break;
-    case TypeFact::Scale: sqlite3_result_int(ctx, d.scale); break;
-    }
 }
 
 int decimalCollation(void*, int an, const void* a, int bn, const void* b) {
@@ -401,119 +386,10 @@ const FunctionDef kFunctions[] = {
     {"locate", 2, fnLocate, true},          {"locate", 3, fnLocate, true},
     {"rand", 0, fnRand, false},             {"rand", 1, fnRand, false},
     {"decode", -1, fnDecode, true},
-    {"esql_typecode", 3, fnTypeFact<TypeFact::Code>, true},
-    {"esql_typename", 3, fnTypeFact<TypeFact::Name>, true},
-    {"esql_width", 3, fnTypeFact<TypeFact::Width>, true},
-    {"esql_scale", 3, fnTypeFact<TypeFact::Scale>, true},
 };
 
 void freeInfo(void* p) { delete static_cast<ConnInfo*>(p); }
 
-// The catalog. esql_objects lists every table and view the catalog shows: the user's tables
-// and views of the file (owner PUB) and the catalog views themselves (system tables).
-const char kCatalogSql[] = R"SQL(
-CREATE TEMP VIEW esql_objects AS
-  SELECT s.rowid AS id, s.name AS name, 'PUB' AS owner,
-         CASE s.type WHEN 'view' THEN 'V' ELSE 'T' END AS type, 'PUB' AS schema, 0 AS catalog
-    FROM PUB.sqlite_schema s
-   WHERE s.type IN ('table', 'view') AND s.name NOT LIKE 'sqlite\_%' ESCAPE '\'
-  UNION ALL
-  SELECT -s.rowid, s.name, CASE WHEN s.name LIKE '\_%' ESCAPE '\' THEN 'PUB' ELSE 'SYSPROGRESS' END,
-         'S', 'temp', 1
-    FROM temp.sqlite_schema s
-   WHERE s.type = 'view' AND s.name NOT LIKE 'esql\_%' ESCAPE '\';
-
-CREATE TEMP VIEW esql_columns AS
-  SELECT o.id AS tid, o.name AS tbl, o.owner AS owner, o.schema AS schema, o.catalog AS catalog,
-         c.cid AS cid, c.name AS col, c.type AS decl, c."notnull" AS nn, c.pk AS pk,
-         c.dflt_value AS dflt
-    FROM esql_objects o, pragma_table_info(o.name, o.schema) c;
-
-CREATE TEMP VIEW esql_indexcols AS
-  SELECT o.id AS tid, o.name AS tbl, il.seq AS iseq,
-         CASE il.origin WHEN 'pk' THEN 'pk_' || o.name ELSE il.name END AS idxname,
-         il."unique" AS isunique, ix.seqno AS seqno, ix.cid AS cid, ix.name AS col, ix."desc" AS isdesc
-    FROM esql_objects o, pragma_index_list(o.name, 'PUB') il, pragma_index_xinfo(il.name, 'PUB') ix
-   WHERE o.catalog = 0 AND o.type = 'T' AND ix.key = 1 AND ix.cid >= 0
-  UNION ALL
-  SELECT c.tid, c.tbl, -1, 'pk_' || c.tbl, 1, c.pk - 1, c.cid, c.col, 0
-    FROM esql_columns c
-   WHERE c.catalog = 0 AND c.pk > 0
-     AND NOT EXISTS (SELECT 1 FROM pragma_index_list(c.tbl, 'PUB') p WHERE p.origin = 'pk');
-
-CREATE TEMP VIEW "_File" AS
-  SELECT id AS rowid, name AS "_File-Name", owner AS "_Owner", type AS "_Tbl-Type",
-         CAST(NULL AS VARCHAR) AS "_Desc", CAST(NULL AS INTEGER) AS "_Prime-Index", 0 AS "_Hidden"
-    FROM esql_objects;
-
-CREATE TEMP VIEW "_Field" AS
-  SELECT tid * 65536 + cid AS rowid, tid AS "_File-recid", col AS "_Field-Name",
-         esql_typename(decl, col, catalog) AS "_Data-Type", esql_typecode(decl, col, catalog) AS "_dtype",
-         esql_typename(decl, col, catalog) AS "_Fetch-type", esql_width(decl, col, catalog) AS "_Width",
-         esql_scale(decl, col, catalog) AS "_Decimals", CASE WHEN nn OR pk > 0 THEN 1 ELSE 0 END AS "_Mandatory",
-         0 AS "_Extent", CAST(NULL AS VARCHAR) AS "_Desc", dflt AS "_Initial", cid + 2 AS "_field-rpos",
-         cid + 1 AS "_Order"
-    FROM esql_columns;
-
-CREATE TEMP VIEW "_Index" AS
-  SELECT tid * 65536 + 32768 + iseq AS rowid, idxname AS "_Index-Name", tid AS "_File-recid",
-         isunique AS "_Unique", 1 AS "_Active", count(*) AS "_num-comp", CAST(NULL AS VARCHAR) AS "_Desc"
-    FROM esql_indexcols GROUP BY tid, iseq;
-
-CREATE TEMP VIEW "_Index-Field" AS
-  SELECT tid * 65536 + 32768 + iseq AS "_Index-Recid", tid * 65536 + cid AS "_Field-Recid",
-         seqno + 1 AS "_Index-Seq", CASE WHEN isdesc THEN 0 ELSE 1 END AS "_Ascending"
-    FROM esql_indexcols;
-
-CREATE TEMP VIEW SYSTABLES AS
-  SELECT name AS TBL, owner AS OWNER, type AS TBLTYPE, id AS ID, owner AS CREATOR FROM esql_objects;
-
-CREATE TEMP VIEW SYSCOLUMNS AS
-  SELECT owner AS OWNER, tbl AS TBL, col AS COL, esql_typename(decl, col, catalog) AS COLTYPE,
-         esql_width(decl, col, catalog) AS WIDTH, esql_scale(decl, col, catalog) AS SCALE,
-         CASE WHEN nn OR pk > 0 THEN 'N' ELSE 'Y' END AS NULLFLAG, cid + 1 AS ID, dflt AS DFLT_VALUE
-    FROM esql_columns;
-
-CREATE TEMP VIEW SYSINDEXES AS
-  SELECT idxname AS IDXNAME, 'PUB' AS IDXOWNER, tbl AS TBL, 'PUB' AS TBLOWNER, col AS COLNAME,
-         CASE WHEN isunique THEN 'U ' ELSE 'D ' END AS IDXTYPE, 'B' AS IDXMETHOD, seqno AS IDXSEQ,
-         CASE WHEN isdesc THEN 'D ' ELSE 'A ' END AS IDXORDER, tid * 65536 + 32768 + iseq AS ID
-    FROM esql_indexcols;
-
-CREATE TEMP VIEW SYSTABAUTH AS
-  SELECT 'PUB' AS GRANTOR, 'PUBLIC' AS GRANTEE, owner AS TBLOWNER, name AS TBL,
-         'y' AS REF, CASE type WHEN 'T' THEN 'y' ELSE 'n' END AS INS,
-         CASE type WHEN 'T' THEN 'y' ELSE 'n' END AS DEL, CASE type WHEN 'T' THEN 'y' ELSE 'n' END AS UPD,
-         'y' AS SEL, CASE type WHEN 'T' THEN 'y' ELSE 'n' END AS ALT,
-         CASE type WHEN 'T' THEN 'y' ELSE 'n' END AS IDX
-    FROM esql_objects WHERE catalog = 0;
-
-CREATE TEMP VIEW SYSCOLAUTH AS
-  SELECT 'PUB' AS GRANTOR, 'PUBLIC' AS GRANTEE, 'PUB' AS TBLOWNER, '' AS TBL, '' AS COL,
-         'n' AS REF, 'n' AS UPD, 'n' AS SEL
-   WHERE 0;
-
-CREATE TEMP VIEW SYSPROCEDURES AS
-  SELECT 'PUB' AS OWNER, '' AS PROC_NAME, 0 AS PROC_ID, 'N' AS HAS_RETURN_VAL WHERE 0;
-
-CREATE TEMP VIEW SYSPROCCOLUMNS AS
-  SELECT 0 AS PROC_ID, '' AS COL, '' AS ARGTYPE, '' AS DATATYPE, 0 AS WIDTH, 0 AS SCALE,
-         'Y' AS NULLFLAG, CAST(NULL AS VARCHAR) AS DFLT_VALUE WHERE 0;
-
-CREATE TEMP VIEW SYS_REF_CONSTRS AS
-  SELECT 'PUB' AS OWNER, o.name AS TBLNAME, 'fk_' || o.name || '_' || fk.id AS CNSTRNAME,
-         'PUB' AS REFOWNER, fk."table" AS REFTBLNAME, 'pk_' || fk."table" AS REFCNSTRNAME
-    FROM esql_objects o, pragma_foreign_key_list(o.name, 'PUB') fk
-   WHERE o.catalog = 0 AND o.type = 'T' AND fk.seq = 0;
-
-CREATE TEMP VIEW SYS_KEYCOL_USAGE AS
-  SELECT 'PUB' AS OWNER, tbl AS TBLNAME, 'pk_' || tbl AS CNSTRNAME, col AS COLNAME, pk - 1 AS COLPOSITION
-    FROM esql_columns WHERE catalog = 0 AND pk > 0
-  UNION ALL
-  SELECT 'PUB', o.name, 'fk_' || o.name || '_' || fk.id, fk."from", fk.seq
-    FROM esql_objects o, pragma_foreign_key_list(o.name, 'PUB') fk
-   WHERE o.catalog = 0 AND o.type = 'T';
-)SQL";
 
 }  // namespace
 
@@ -537,16 +413,6 @@ bool registerServerFunctions(sqlite3* db, const std::string& user, const std::st
     if (sqlite3_create_collation_v2(db, kDecimalCollation, SQLITE_UTF8, nullptr, decimalCollation, nullptr) !=
         SQLITE_OK) {
         error = sqlite3_errmsg(db);
-        return false;
-    }
-    return true;
-}
-
-bool createCatalogViews(sqlite3* db, std::string& error) {
-    char* msg = nullptr;
-    if (sqlite3_exec(db, kCatalogSql, nullptr, nullptr, &msg) != SQLITE_OK) {
-        error = msg ? msg : "cannot create the catalog views";
-        sqlite3_free(msg);
         return false;
     }
     return true;

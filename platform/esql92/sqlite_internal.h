@@ -51,11 +51,21 @@ void describeResult(sqlite3* db, sqlite3_stmt* stmt, const Translation& tr,
 bool catalogColumnType(std::string_view name, ColumnDesc& out);
 
 // ----------------------------------------------------------------------------------------
-// Per-connection set-up: the server's scalar functions, DECODE, the NUMERIC collation and
-// the system catalog views in the temp schema. Returns false with SQLite's message.
+// Per-connection set-up: the server's scalar functions, DECODE and the NUMERIC collation.
+// Returns false with SQLite's message.
 bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName,
                              std::string& error);
-bool createCatalogViews(sqlite3* db, std::string& error);
+
+// The system catalog (sqlite_catalog.cpp): attachCatalog attaches the private in-memory
+// database SYSPROGRESS with the catalog's empty tables (at connect, outside a transaction;
+// false with SQLite's message). refreshCatalog fills them from the file's schema when its
+// schema version differs from version, and sets version to the one it built; a repeated
+// call on an unchanged schema reads the version only. The caller forgets version (-1) when
+// a transaction rolls back, since the rows it wrote go with it. SQLITE_OK or SQLite's code.
+bool attachCatalog(sqlite3* db, std::string& error);
+int refreshCatalog(sqlite3* db, int64_t& version);
+// How many times any connection of the process built its catalog (for tests and benches).
+uint64_t catalogBuilds();
 
 // Name of the collation of NUMERIC columns created through the stand-in.
 inline constexpr const char* kDecimalCollation = "ESQL_DECIMAL";

@@ -36,7 +36,7 @@ std::string upper(std::string_view s) {
 // Names of the catalog views: the SYSPROGRESS tables and the PUB meta tables.
 const char* const kSysprogressTables[] = {
     "SYSTABLES", "SYSCOLUMNS", "SYSINDEXES", "SYSTABAUTH", "SYSCOLAUTH", "SYSPROCEDURES",
-    "SYSPROCCOLUMNS", "SYS_REF_CONSTRS", "SYS_KEYCOL_USAGE",
+    "SYSPROCCOLUMNS", "SYS_TBL_CONSTRS", "SYS_REF_CONSTRS", "SYS_KEYCOL_USAGE",
 };
 const char* const kPubMetaTables[] = {"_File", "_Field", "_Index", "_Index-Field"};
 
@@ -437,7 +437,8 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
         }
         if (k.kind != Token::Ident && k.kind != Token::Quoted)
             continue;
-        // Catalog schemas: SYSPROGRESS.X and PUB."_File" live in the temp schema.
+        // Catalog schemas: the catalog lives in the attached database SYSPROGRESS, where
+        // PUB."_File" and the other meta tables are found too.
         if (i + 2 < n && isPunct(text, t[i + 1], '.') &&
             (t[i + 2].kind == Token::Ident || t[i + 2].kind == Token::Quoted)) {
             std::string schema = name(i), table = name(i + 2);
@@ -445,10 +446,8 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
                            (equalsNoCase(schema, "PUB") && isPubMetaTable(table));
             if (catalog && !prevIsDot(i)) {
                 out.usesCatalog = true;
-                if (i + 3 < n && isPunct(text, t[i + 3], '.'))
-                    edits.push_back({k.pos, t[i + 2].pos - k.pos, ""});   // a column qualifier
-                else
-                    edits.push_back({k.pos, k.len, "temp"});
+                if (equalsNoCase(schema, "PUB"))
+                    edits.push_back({k.pos, k.len, "SYSPROGRESS"});
                 i += 2;
                 continue;
             }
@@ -1324,7 +1323,7 @@ void describeResult(sqlite3* db, sqlite3_stmt* stmt, const Translation& tr, std:
                 if (sqlite3_table_column_metadata(db, schema, table, origin, nullptr, nullptr, &notNull,
                                                   &primaryKey, &autoinc) == SQLITE_OK)
                     d.nullable = (notNull || primaryKey) ? 0 : 1;
-                d.updatable = std::strcmp(schema, "temp") == 0 ? 0 : 1;
+                d.updatable = std::strcmp(schema, "temp") == 0 || std::strcmp(schema, "SYSPROGRESS") == 0 ? 0 : 1;
             }
         } else if (aligned && needsInference[static_cast<size_t>(i)]) {
             const SelectItem& item = shape.items[static_cast<size_t>(i)];

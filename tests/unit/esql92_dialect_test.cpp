@@ -4,6 +4,7 @@
 // PUB meta tables.
 #include <ctime>
 
+#include "platform/esql92/sqlite_internal.h"
 #include "tests/unit/esql92_fixture.h"
 
 namespace {
@@ -245,8 +246,9 @@ TEST_F(Esql92Catalog, TablesSchemasAndTypes) {
 
 TEST_F(Esql92Catalog, KeysIndexesAndPrivileges) {
     EXPECT_EQ(c.query(R"( SELECT CAST (NULL AS VARCHAR) "TABLE_CAT", OWNER "TABLE_SCHEM", TBLNAME "TABLE_NAME", COLNAME "COLUMN_NAME", CAST (COLPOSITION + 1 AS SMALLINT) "KEY_SEQ", CNSTRNAME "PK_NAME" FROM SYSPROGRESS.SYS_KEYCOL_USAGE WHERE TBLNAME = 'customer' AND 1 = 1 UNION SELECT CAST (NULL AS VARCHAR) "TABLE_CAT", "_Owner" "TABLE_SCHEM", "_File-Name" "TABLE_NAME", "_Field-Name" "COLUMN_NAME", CAST ("_Index-Seq" AS SMALLINT) "KEY_SEQ", "_Index-Name" "PK_NAME" FROM PUB."_File", PUB."_Index-Field", PUB."_Field", PUB."_Index" WHERE "_File-name" = 'customer' AND "_Index".rowid = "_File"."_Prime-Index" AND cast("_Index-field"."_Index-Recid" as int) = cast ("_File"."_Prime-Index" as int) AND "_Field".rowid ="_Index-field"."_Field-Recid" AND length("_Field"."_Field-Name") > 0 AND NOT EXISTS (SELECT * FROM SYSPROGRESS.SYS_KEYCOL_USAGE Owner WHERE TBLNAME = 'customer' AND 1 = 1) ORDER BY 2,3,5 )"),
-              (Rows{{"NULL", "PUB", "customer", "id", "1", "pk_customer"}}))
-        << message(c.ca);
+              (Rows{{"NULL", "PUB", "customer", "id", "1", "pk_customer"},
+                    {"NULL", "PUB", "customer", "name", "1", "sqlite_autoindex_customer_1"}}))
+        << message(c.ca);   // every key constraint's columns: the agent keeps the primary key's
     EXPECT_EQ(c.query(R"( SELECT CAST (NULL AS VARCHAR) "PKTABLE_CAT", RC.REFOWNER "PKTABLE_SCHEM", RC.REFTBLNAME "PKTABLE_NAME", PK.COLNAME "PKCOLUMN_NAME", CAST (NULL AS VARCHAR) "FKTABLE_CAT", RC.OWNER "FKTABLE_SCHEM", RC.TBLNAME "FKTABLE_NAME", FK.COLNAME "FKCOLUMN_NAME", CAST (FK.COLPOSITION AS SMALLINT) "KEY_SEQ", CAST (3 AS SMALLINT) "UPDATE_RULE", CAST (3 AS SMALLINT) "DELETE_RULE", RC.CNSTRNAME "FK_NAME", RC.REFCNSTRNAME "PK_NAME", CAST (0 AS SMALLINT) "DEFERRABILITY" FROM SYSPROGRESS.SYS_REF_CONSTRS RC, SYSPROGRESS.SYS_KEYCOL_USAGE PK, SYSPROGRESS.SYS_KEYCOL_USAGE FK WHERE RC.REFTBLNAME = 'customer' AND PK.OWNER = RC.REFOWNER AND PK.TBLNAME = RC.REFTBLNAME AND PK.CNSTRNAME = RC.REFCNSTRNAME AND FK.OWNER = RC.OWNER AND FK.TBLNAME = RC.TBLNAME AND FK.CNSTRNAME = RC.CNSTRNAME ORDER BY 5,6,7,9 )"),
               (Rows{{"NULL", "PUB", "customer", "id", "NULL", "PUB", "orders", "cust", "0", "3", "3", "fk_orders_0",
                      "pk_customer", "0"}}))
@@ -262,11 +264,84 @@ TEST_F(Esql92Catalog, KeysIndexesAndPrivileges) {
                      "sqlite_autoindex_customer_1"}}))
         << message(c.ca);
     Rows privileges = c.query(R"( SELECT CAST (NULL AS VARCHAR) "TABLE_CAT", TBLOWNER "TABLE_SCHEM", TBL "TABLE_NAME", GRANTOR, GRANTEE, 'REFERENCES' "PRIVILEGE", RTRIM ( DECODE (REF, 'y', 'NO', 'g', 'YES', CAST (NULL AS VARCHAR)) ) "IS_GRANTABLE" FROM SYSPROGRESS.SYSTABAUTH WHERE TBL = 'customer' AND (REF = 'y' OR REF = 'g') UNION ALL SELECT CAST (NULL AS VARCHAR) "TABLE_CAT", TBLOWNER "TABLE_SCHEM", TBL "TABLE_NAME", GRANTOR, GRANTEE, 'SELECT' "PRIVILEGE", RTRIM ( DECODE (SEL, 'y', 'NO', 'g', 'YES', CAST (NULL AS VARCHAR)) ) "IS_GRANTABLE" FROM SYSPROGRESS.SYSTABAUTH WHERE TBL = 'customer' AND (SEL = 'y' OR SEL = 'g') ORDER BY 2, 3, 6 )");
-    EXPECT_EQ(privileges, (Rows{{"NULL", "PUB", "customer", "PUB", "PUBLIC", "REFERENCES", "NO"},
-                                {"NULL", "PUB", "customer", "PUB", "PUBLIC", "SELECT", "NO"}}))
+    // Without grants the owner holds every privilege, with grant option.
+    EXPECT_EQ(privileges, (Rows{{"NULL", "PUB", "customer", "PUB", "PUB", "REFERENCES", "YES"},
+                                {"NULL", "PUB", "customer", "PUB", "PUB", "SELECT", "YES"}}))
         << message(c.ca);
-    // Catalogs the server keeps empty here: procedures and column grants.
-    EXPECT_EQ(c.query("SELECT count(*) FROM SYSPROGRESS.SYSPROCEDURES, SYSPROGRESS.SYSCOLAUTH"), (Rows{{"0"}}));
+    // The catalog the server keeps empty here: procedures.
+    EXPECT_EQ(c.query("SELECT count(*) FROM SYSPROGRESS.SYSPROCEDURES"), (Rows{{"0"}}));
+}
+
+// DECODE: any number of pairs, NULL matching NULL, the server's padded codes matching
+// without their trailing blanks.
+TEST_F(Esql92Dialect, DecodeMatchesNullsAndPaddedCodes) {
+    EXPECT_EQ(value("decode('U ', 'U', 'unique', 'D', 'dup', 'other')"), "unique");
+    EXPECT_EQ(value("decode('D', 'U ', 0, 'D ', 1)"), "1");
+    EXPECT_EQ(value("decode(NULL, 1, 'one', NULL, 'null', 'other')"), "null");
+    EXPECT_EQ(value("decode(3, 1, 'a', 2, 'b', 3, 'c', 4, 'd', 'e')"), "c");
+    EXPECT_EQ(value("decode('x ', 'y', 1)"), "NULL");
+}
+
+// The catalog follows the file's schema: rebuilt after a change (also another
+// connection's), not on a repeated query, and forgotten with a rollback that takes a
+// change back. It is never written into the user's file.
+TEST_F(Esql92Catalog, FollowsTheSchemaWithoutRebuildingForNothing) {
+    const std::string tables = R"(SELECT "_File-Name" FROM PUB."_File" WHERE "_Tbl-Type" = 'T' ORDER BY 1)";
+    EXPECT_EQ(c.query(tables), (Rows{{"customer"}, {"orders"}}));
+    uint64_t builds = esql::lite::catalogBuilds();
+    EXPECT_EQ(c.query(tables), (Rows{{"customer"}, {"orders"}}));
+    EXPECT_EQ(esql::lite::catalogBuilds(), builds);
+
+    ASSERT_EQ(c.commit(), 0);
+    ASSERT_EQ(c.exec("CREATE TABLE draft (x INTEGER)"), 0);
+    EXPECT_EQ(c.query(tables), (Rows{{"customer"}, {"draft"}, {"orders"}}));
+    ASSERT_EQ(c.rollback(), 0);
+    EXPECT_EQ(c.query(tables), (Rows{{"customer"}, {"orders"}}));
+    // The same schema version again, with another table.
+    ASSERT_EQ(c.exec("CREATE TABLE other (y INTEGER)"), 0);
+    EXPECT_EQ(c.query(tables), (Rows{{"customer"}, {"orders"}, {"other"}}));
+    ASSERT_EQ(c.commit(), 0);
+
+    Conn d(f.target(), "dialect-second");
+    ASSERT_EQ(d.exec("DROP TABLE other"), 0);
+    ASSERT_EQ(d.commit(), 0);
+    EXPECT_EQ(c.query(tables), (Rows{{"customer"}, {"orders"}}));
+    ASSERT_EQ(c.commit(), 0);
+
+    EXPECT_EQ(c.query("SELECT count(*) FROM PUB.sqlite_schema WHERE name LIKE '\\_%' ESCAPE '\\' OR name LIKE 'SYS%'"),
+              (Rows{{"0"}}));
+    // rowid answers on the catalog's tables, which the joins of the catalog queries need.
+    EXPECT_EQ(c.query(R"(SELECT count(*) FROM PUB."_File" WHERE rowid IS NULL)"), (Rows{{"0"}}));
+}
+
+// What SQLite's schema gives the catalog beyond tables and columns: remarks from comments,
+// keys of several columns (a foreign key's columns taking the positions of the key columns
+// they refer to), unique constraints, the primary index, names without regard to case.
+TEST_F(Esql92Catalog, KeysRemarksAndPrimaryIndexes) {
+    for (const char* sql : {
+             "CREATE TABLE head -- the order heads\n (a INTEGER NOT NULL, -- first half of the key\n"
+             " b VARCHAR(10) NOT NULL, -- second half\n note VARCHAR(20), PRIMARY KEY (a, b))",
+             "CREATE TABLE line (n INTEGER, hb VARCHAR(10), ha INTEGER, FOREIGN KEY (hb, ha) REFERENCES head (b, a))",
+             "CREATE TABLE tag (code VARCHAR(5), CONSTRAINT tag_code UNIQUE (code))",
+         })
+        ASSERT_EQ(c.exec(sql), 0) << sql << ": " << message(c.ca);
+    EXPECT_EQ(c.query(R"(SELECT "_Desc" FROM PUB."_File" WHERE "_File-Name" = 'HEAD')"), (Rows{{"the order heads"}}));
+    EXPECT_EQ(c.query(R"(SELECT f."_Field-Name", f."_Desc" FROM PUB."_Field" f, PUB."_File" t WHERE t.rowid = f."_File-recid" AND t."_File-Name" = 'head' ORDER BY f."_Order")"),
+              (Rows{{"a", "first half of the key"}, {"b", "second half"}, {"note", "NULL"}}));
+    EXPECT_EQ(c.query("SELECT TBLNAME, CNSTRNAME, COLNAME, COLPOSITION FROM SYSPROGRESS.SYS_KEYCOL_USAGE"
+                      " WHERE TBLNAME IN ('head', 'line', 'tag') ORDER BY 1, 4"),
+              (Rows{{"head", "pk_head", "a", "0"},
+                    {"head", "pk_head", "b", "1"},
+                    {"line", "fk_line_0", "ha", "0"},
+                    {"line", "fk_line_0", "hb", "1"},
+                    {"tag", "sqlite_autoindex_tag_1", "code", "0"}}));
+    EXPECT_EQ(c.query("SELECT TBLNAME, CNSTRTYPE FROM SYSPROGRESS.SYS_TBL_CONSTRS WHERE TBLNAME IN ('head', 'line', 'tag') ORDER BY 1"),
+              (Rows{{"head", "P"}, {"line", "F"}, {"tag", "U"}}));
+    // The primary index: the key's, else the first unique index.
+    EXPECT_EQ(c.query(R"(SELECT t."_File-Name", i."_Index-Name" FROM PUB."_File" t LEFT JOIN PUB."_Index" i ON i.rowid = t."_Prime-Index" WHERE t."_File-Name" IN ('head', 'line', 'tag') ORDER BY 1)"),
+              (Rows{{"head", "pk_head"}, {"line", "NULL"}, {"tag", "sqlite_autoindex_tag_1"}}));
+    EXPECT_EQ(c.query("SELECT IDXTYPE || '|' FROM SYSPROGRESS.SYSINDEXES WHERE TBL = 'tag' AND IDXTYPE = 'U'"),
+              (Rows{{"U |"}}));
 }
 
 }  // namespace
