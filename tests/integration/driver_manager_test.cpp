@@ -542,3 +542,108 @@ TEST(DriverManagerInfo, GetInfoAndTheTypeCatalog) {
 }
 
 }  // namespace
+
+namespace {
+
+SQLRETURN ExecDirect(const Library& lib, SQLHSTMT h, const std::string& text) {
+    if (lib.wide)
+        return SQLExecDirectW(h, Wide(text).data(), SQL_NTS);
+    return SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
+}
+
+// The rows a statement without result touches, as SQLRowCount reports them.
+SQLLEN Touched(const Library& lib, SQLHSTMT h, const std::string& text) {
+    SQLFreeStmt(h, SQL_RESET_PARAMS);
+    SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+    SQLSetStmtAttr(h, SQL_ATTR_PARAM_OPERATION_PTR, nullptr, 0);
+    SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
+    SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+    if (ExecDirect(lib, h, text) != SQL_SUCCESS) {
+        ADD_FAILURE() << text << ": " << DiagText(SQL_HANDLE_STMT, h);
+        return -1;
+    }
+    SQLLEN n = -1;
+    SQLRowCount(h, &n);
+    return n;
+}
+
+}  // namespace
+
+// Parameter arrays through the Driver Manager and the embedded server, with both libraries:
+// column-wise sets with an ignored one and a NULL, the operation, status and processed
+// arrays; a value given at execution in pieces; and a set failing on a key, the sets
+// before it kept by autocommit and undone by a rollback without it. The values are
+// checked by the rows that statements touch.
+TEST(DriverManagerStatement, ParameterArraysAndDataAtExecution) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLHSTMT h = s.hstmt;
+        ASSERT_EQ(Prepare(lib, h, "insert into t (a, b) values (?, ?)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        int32_t a[4] = {1, 2, 3, 4};
+        char b[4][8] = {"one", "", "three", "four"};
+        SQLLEN bLen[4] = {SQL_NTS, SQL_NULL_DATA, SQL_NTS, SQL_NTS};
+        SQLUSMALLINT ops[4] = {SQL_PARAM_PROCEED, SQL_PARAM_PROCEED, SQL_PARAM_IGNORE, SQL_PARAM_PROCEED};
+        SQLUSMALLINT status[4] = {};
+        SQLULEN processed = 0;
+        SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(4), 0);
+        SQLSetStmtAttr(h, SQL_ATTR_PARAM_OPERATION_PTR, ops, 0);
+        SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, status, 0);
+        SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+        ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, a, 0, nullptr), SQL_SUCCESS);
+        ASSERT_EQ(SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, b, 8, bLen), SQL_SUCCESS);
+        ASSERT_EQ(SQLExecute(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        EXPECT_EQ(processed, 3u);
+        EXPECT_EQ(std::vector<int>(status, status + 4),
+                  (std::vector<int>{SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS, SQL_PARAM_UNUSED, SQL_PARAM_SUCCESS}));
+        SQLLEN rows = 0;
+        EXPECT_EQ(SQLRowCount(h, &rows), SQL_SUCCESS);
+        EXPECT_EQ(rows, 3);
+
+        // The same prepared statement again, one set, its text given at execution.
+        SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+        SQLLEN dae = SQL_LEN_DATA_AT_EXEC(0);
+        a[0] = 5;
+        ASSERT_EQ(SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, b[0], 0, &dae), SQL_SUCCESS);
+        ASSERT_EQ(SQLExecute(h), SQL_NEED_DATA) << DiagText(SQL_HANDLE_STMT, h);
+        SQLPOINTER token = nullptr;
+        ASSERT_EQ(SQLParamData(h, &token), SQL_NEED_DATA);
+        EXPECT_EQ(token, b[0]);
+        EXPECT_EQ(SQLPutData(h, const_cast<char*>("pie"), 3), SQL_SUCCESS);
+        EXPECT_EQ(SQLPutData(h, const_cast<char*>("ces"), SQL_NTS), SQL_SUCCESS);
+        EXPECT_EQ(SQLParamData(h, &token), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+
+        EXPECT_EQ(Touched(lib, h, "update t set a = a where b = 'pieces' and a = 5"), 1);
+        EXPECT_EQ(Touched(lib, h, "update t set a = a where b is null and a = 2"), 1);
+        EXPECT_EQ(Touched(lib, h, "update t set a = a where a = 3"), 0);
+        EXPECT_EQ(Touched(lib, h, "update t set a = a where b = 'four'"), 1);
+
+        // A key violation in the third set: the first two stay in autocommit; without
+        // autocommit a rollback takes them back.
+        ASSERT_EQ(Touched(lib, h, "create table u (k integer primary key)"), 0);
+        for (bool autocommit : {true, false}) {
+            SCOPED_TRACE(autocommit);
+            SQLSetConnectAttr(s.c.hdbc, SQL_ATTR_AUTOCOMMIT,
+                              reinterpret_cast<SQLPOINTER>(autocommit ? SQL_AUTOCOMMIT_ON : SQL_AUTOCOMMIT_OFF), 0);
+            ASSERT_EQ(Prepare(lib, h, "insert into u values (?)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+            int32_t k[4] = {autocommit ? 1 : 11, autocommit ? 2 : 12, 1, 13};
+            SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(4), 0);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAM_OPERATION_PTR, nullptr, 0);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, status, 0);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+            ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, k, 0, nullptr),
+                      SQL_SUCCESS);
+            EXPECT_EQ(SQLExecute(h), SQL_ERROR);
+            EXPECT_NE(DiagText(SQL_HANDLE_STMT, h).find("23000"), std::string::npos) << DiagText(SQL_HANDLE_STMT, h);
+            EXPECT_EQ(processed, 3u);
+            EXPECT_EQ(std::vector<int>(status, status + 4),
+                      (std::vector<int>{SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS, SQL_PARAM_ERROR, SQL_PARAM_UNUSED}));
+            if (!autocommit) {
+                EXPECT_EQ(SQLEndTran(SQL_HANDLE_DBC, s.c.hdbc, SQL_ROLLBACK), SQL_SUCCESS);
+            }
+            EXPECT_EQ(Touched(lib, h, autocommit ? "update u set k = k where k < 10" : "update u set k = k where k > 10"),
+                      autocommit ? 2 : 0);
+        }
+        SQLSetConnectAttr(s.c.hdbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
+    }
+}
