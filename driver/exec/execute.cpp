@@ -1,15 +1,22 @@
 // Statement execution: the prologue of the driver's road and the search for values given
-// at execution; the steps execution proper will fill in.
+// at execution, the executions of both roads through the agent, the end of an execution
+// (counts, statuses, state) and the return of output parameters.
 #include "driver/exec/execute.h"
 
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <utility>
+#include <vector>
 
+#include "driver/exec/convert/valtypes.h"
+#include "driver/exec/paramset.h"
 #include "driver/objects/desc.h"
 #include "driver/objects/param.h"
 #include "driver/objects/stmt.h"
+#include "util/dsrow.h"
 #include "util/errcode.h"
+#include "util/utheap.h"
 
 namespace {
 
@@ -23,6 +30,200 @@ SQLRETURN Fail(STMT* stmt, int code) {
 SQLLEN* LengthBuffer(const PARAMREC& p) {
     return p.octetLength != nullptr ? p.octetLength : p.indicator;
 }
+
+bool IsVariable(int16_t cType) {
+    return CTypeOctetLength(cType) == 0;
+}
+
+SQLLEN* Offset(SQLLEN* p, SQLLEN offset) {
+    return reinterpret_cast<SQLLEN*>(reinterpret_cast<char*>(p) + offset);
+}
+
+// Parameter n (from 1) is an output parameter only, which needs no buffer to be sent.
+bool IsOutputOnly(const STMT* stmt, uint16_t n) {
+    const PARAMREC& p = stmt->params[n - 1u];
+    return ParamDirection(stmt->paramDescs.items[n - 1u], &p) == OA_PARAM_OUTPUT;
+}
+
+bool DriverFreesData(const STMT* stmt) {
+    return (stmt->conn->holder.state & OA_HOLDER_DRIVER_FREES_DATA) != 0;
+}
+
+// Buffers changed through the APD's fields since the binding are the ones read.
+void RefreshFromApd(STMT* stmt) {
+    DESC* apd = stmt->apd;
+    if (apd == nullptr || apd->bindOffset == nullptr)
+        return;
+    for (int n = 1; n <= DescRecCount(apd); ++n) {
+        PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(n));
+        if (p == nullptr || p->number == 0)
+            continue;
+        const DESCREC& r = apd->recs[static_cast<size_t>(n)];
+        if (r.data != nullptr)
+            p->data = r.data;
+        if (r.indicator != nullptr)
+            p->indicator = r.indicator;
+        if (r.octetLengthPtr != nullptr)
+            p->octetLength = r.octetLengthPtr;
+    }
+}
+
+// Wide SQL and C types as their narrow counterparts, for an agent without wide types.
+void NarrowParamDescs(std::vector<PARAM_DESC>* descs) {
+    for (PARAM_DESC& d : *descs) {
+        switch (d.sqlType) {
+        case SQL_WCHAR: d.sqlType = SQL_CHAR; break;
+        case SQL_WVARCHAR: d.sqlType = SQL_VARCHAR; break;
+        case SQL_WLONGVARCHAR: d.sqlType = SQL_LONGVARCHAR; break;
+        default: break;
+        }
+        if (d.cType == SQL_C_WCHAR)
+            d.cType = SQL_C_CHAR;
+    }
+}
+
+template <class Slot, class... A>
+int CallSlot(Slot slot, A... args) {
+    return slot != nullptr ? slot(args...) : ERR_DRIVER_NOT_CAPABLE;
+}
+
+// Hands the values (null when no parameter is input) and, where the agent wants them, the
+// parameter descriptions to the agent and executes: one combined call when the agent has
+// it (descriptions sent once until a binding changes them), else values, descriptions and
+// execute as three calls. The agent takes the dataset, also when it fails. The agent's code.
+int AgentExecute(STMT* stmt, DATASET* values) {
+    CONN* conn = stmt->conn;
+    const OA_OPTABLE* ops = conn->holder.ops;
+    const bool narrow = conn->narrowWidePieces != 0;
+    if (values != nullptr && narrow)
+        ds_WideToAnsi(values);
+    const bool outputs = stmt->outParams + stmt->inOutParams != 0;
+    const bool needDescs = (stmt->flags & STMT_FLAG_NEEDBIND) != 0 && (values != nullptr || outputs);
+    std::vector<PARAM_DESC> descs;
+    if (needDescs) {
+        descs = StmtParamDescs(stmt);
+        if (narrow)
+            NarrowParamDescs(&descs);
+    }
+    const auto count = static_cast<uint16_t>(descs.size());
+    if (conn->cn_hasExecute2 != 0) {
+        if (needDescs && (stmt->flags & STMT_FLAG_PARAMS_SEEN) == 0) {
+            const int rc = CallSlot(ops->DRV_PrepareAndExecute, stmt->agentStmt, nullptr, values, count,
+                                    static_cast<const PARAM_DESC*>(descs.data()));
+            stmt->flags |= STMT_FLAG_PARAMS_SEEN;
+            return rc;
+        }
+        if (values != nullptr)
+            return CallSlot(ops->DRV_PrepareAndExecute, stmt->agentStmt, nullptr, values, uint16_t{0},
+                            static_cast<const PARAM_DESC*>(nullptr));
+        return CallSlot(ops->DRV_Execute, stmt->agentStmt);
+    }
+    if (values != nullptr) {
+        if (int rc = CallSlot(ops->DRV_SetParamValues, stmt->agentStmt, values); rc != 0)
+            return rc;
+    }
+    if (needDescs)
+        CallSlot(ops->DRV_SetParamDescs, stmt->agentStmt, count, static_cast<const PARAM_DESC*>(descs.data()));
+    return CallSlot(ops->DRV_Execute, stmt->agentStmt);
+}
+
+// Writes the IPD's status array, one entry per parameter set: sets left out by the
+// operation array are unused; of the sets sent, those before the failing one (index
+// `failed` among the sent rows, or none) took effect, the failing one is the error and
+// those after it never ran.
+void WriteParamStatuses(STMT* stmt, const std::vector<uint32_t>& setOfRow, size_t failed, SQLUSMALLINT ok) {
+    SQLUSMALLINT* status = stmt->ipd != nullptr ? stmt->ipd->arrayStatus : nullptr;
+    if (status == nullptr)
+        return;
+    for (uint32_t s = 0; s < stmt->paramSetSize; ++s)
+        status[s] = SQL_PARAM_UNUSED;
+    for (size_t k = 0; k < setOfRow.size(); ++k)
+        status[setOfRow[k]] = k < failed ? ok : k == failed ? SQLUSMALLINT{SQL_PARAM_ERROR} : SQLUSMALLINT{SQL_PARAM_UNUSED};
+    if (setOfRow.empty() && stmt->paramSetSize > 0 && failed == 0)
+        status[0] = SQL_PARAM_ERROR;
+}
+
+// Ends an execution with the agent's code: the result descriptions reload, and then
+//  - 0, 80 (output values ready) or 74 (a warning): the statement is executed, the sets
+//    sent are processed (1 for a query over several sets, whose further sets the next
+//    results open), every sent set's status is success; output parameters come back
+//    unless the agent defers them; 74 adds the agent's messages and answers
+//    SQL_SUCCESS_WITH_INFO;
+//  - anything else: the agent's messages; the rows before the failing one (the agent's
+//    row count) took effect and the failing one is processed; SQL_ERROR, the state as it
+//    was.
+SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow) {
+    stmt->resultDescs.reset();
+    stmt->resultDescsLoaded = false;
+    stmt->bookmarkDesc.reset();
+    const auto sent = static_cast<SQLULEN>(setOfRow.size());
+    if (rc != 0 && rc != ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES &&
+        rc != ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING) {
+        StmtGetAgentErrors(stmt);
+        SQLLEN done = 0;
+        size_t failed = 0;
+        if (StmtRowCount(stmt, &done) == 0 && done >= 0)
+            failed = std::min<size_t>(static_cast<size_t>(done), sent > 0 ? sent - 1 : 0);
+        if (stmt->rowsProcessed != nullptr)
+            *stmt->rowsProcessed = std::min<SQLULEN>(failed + 1, std::max<SQLULEN>(sent, 1));
+        WriteParamStatuses(stmt, setOfRow, failed, SQL_PARAM_SUCCESS);
+        return Fail(stmt, rc);
+    }
+    const bool warned = rc == ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING;
+    if (stmt->rowsProcessed != nullptr)
+        *stmt->rowsProcessed = stmt->isQuery && stmt->paramSetSize > 1 ? 1 : sent;
+    WriteParamStatuses(stmt, setOfRow, setOfRow.size(),
+                       warned ? SQLUSMALLINT{SQL_PARAM_SUCCESS_WITH_INFO} : SQLUSMALLINT{SQL_PARAM_SUCCESS});
+    stmt->blockPos = 0;
+    stmt->state = STMT_STATE_PREPARED;
+    stmt->flags |= STMT_FLAG_CURSOR_OPEN;
+    // The agent's 80 only says output values are ready; it is no diagnostic.
+    stmt->diag.errCode = 0;
+    SQLRETURN result = SQL_SUCCESS;
+    if (warned) {
+        StmtGetAgentErrors(stmt);
+        stmt->diag.errCode = rc;
+        result = SQL_SUCCESS_WITH_INFO;
+    }
+    const bool outputs = stmt->outParams + stmt->inOutParams != 0;
+    if (!outputs || (stmt->conn->cn_spOutDeferFetch != 0 && rc != ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES))
+        return result;
+    const SQLRETURN moved = StmtReturnOutParams(stmt);
+    return moved == SQL_SUCCESS ? result : moved;
+}
+
+// Builds the parameter dataset (when any parameter is input), executes through the
+// agent and ends the execution; on the agent's road a request for values given at
+// execution (102) keeps the dataset and starts the exchange instead.
+SQLRETURN Run(STMT* stmt, DaeRoad road) {
+    if (stmt->agentParamSet != nullptr && DriverFreesData(stmt))  // an exchange abandoned
+        DatasetDeleter()(stmt->agentParamSet);
+    stmt->agentParamSet = nullptr;
+    PARAMSET set;
+    if (stmt->inParams + stmt->inOutParams != 0) {
+        if (int rc = StmtBuildParamSet(stmt, road, &set); rc != 0)
+            return Fail(stmt, rc);
+    }
+    DATASET* values = set.values.release();
+    const int rc = AgentExecute(stmt, values);
+    if (road == DaeRoad::Agent && rc == ERR_AGENT_NEEDS_DATA_AT_EXEC_DATA) {
+        stmt->agentParamSet = values;
+        stmt->agentSetOfRow = std::move(set.setOfRow);
+        stmt->dae = STMT_DAE{};
+        stmt->daeState = STMT_DAE_PARAMS;
+        return SQL_NEED_DATA;
+    }
+    if (values != nullptr && DriverFreesData(stmt))
+        DatasetDeleter()(values);
+    return Finish(stmt, rc, set.setOfRow);
+}
+
+// Until column delivery is wired in: no output value can be moved.
+SQLRETURN OutParamMoverStandIn(STMT* stmt, const OUTPARAM_BINDING&, const DATASET*) {
+    return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+}
+
+OutParamMover g_outParamMover = OutParamMoverStandIn;
 
 }  // namespace
 
@@ -73,22 +274,7 @@ SQLRETURN StmtExecutePrologue(STMT* stmt) {
         stmt->daeState = STMT_DAE_PARAMS;
         return SQL_NEED_DATA;
     }
-    // Buffers changed through the APD's fields since the binding are the ones read.
-    DESC* apd = stmt->apd;
-    if (apd != nullptr && apd->bindOffset != nullptr) {
-        for (int n = 1; n <= DescRecCount(apd); ++n) {
-            PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(n));
-            if (p == nullptr || p->number == 0)
-                continue;
-            const DESCREC& r = apd->recs[static_cast<size_t>(n)];
-            if (r.data != nullptr)
-                p->data = r.data;
-            if (r.indicator != nullptr)
-                p->indicator = r.indicator;
-            if (r.octetLengthPtr != nullptr)
-                p->octetLength = r.octetLengthPtr;
-        }
-    }
+    RefreshFromApd(stmt);
     return SQL_SUCCESS;
 }
 
@@ -96,11 +282,19 @@ SQLRETURN StmtExecuteParams(STMT* stmt) {
     if ((stmt->flags & STMT_FLAG_PREPARED) == 0)
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     stmt->daeState = STMT_DAE_NONE;
-    // Stand-in until execution is built: the dataset of the values and the agent's execute.
-    return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+    if (stmt->paramKindsUnknown)
+        StmtCountParamDirections(stmt);
+    for (uint16_t n = 1; n <= stmt->paramDescs.count; ++n) {
+        const PARAMREC* p = StmtGetParam(stmt, n);
+        if (p == nullptr || p->number == 0 ||
+            (p->data == nullptr && LengthBuffer(*p) == nullptr && !IsOutputOnly(stmt, n)))
+            return Fail(stmt, ERR_WRONG_NUMBER_OF_PARAMETERS);
+    }
+    return Run(stmt, DaeRoad::Driver);
 }
 
 SQLRETURN StmtExecuteArray(STMT* stmt) {
+    // An exchange of values still pending belongs to the execution that started it.
     if ((stmt->flags & STMT_FLAG_PREPARED) == 0 || stmt->daeState != STMT_DAE_NONE)
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     for (uint16_t n = 1; n <= stmt->paramDescs.count; ++n) {
@@ -110,31 +304,61 @@ SQLRETURN StmtExecuteArray(STMT* stmt) {
         if (p->data == nullptr && LengthBuffer(*p) == nullptr && p->paramType != SQL_PARAM_OUTPUT)
             return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
     }
-    // Stand-in until execution is built, which hands the agent the values with the
-    // pending cells marked and enters the exchange on the agent's answer 102: a value
-    // given at execution starts the exchange here, anything else is not executed yet.
-    stmt->dae = STMT_DAE{};
-    if (StmtCheckDataAtExecParams(stmt)) {
-        stmt->dae = STMT_DAE{};
-        stmt->daeState = STMT_DAE_PARAMS;
-        return SQL_NEED_DATA;
-    }
-    return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+    if (stmt->paramKindsUnknown)
+        StmtCountParamDirections(stmt);
+    RefreshFromApd(stmt);
+    return Run(stmt, DaeRoad::Agent);
 }
 
 SQLRETURN StmtAfterExecute(STMT* stmt) {
-    const int rc = stmt->diag.errCode;
-    if (rc != 0 && rc != ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES) {
+    if (stmt->agentParamSet != nullptr && DriverFreesData(stmt))
+        DatasetDeleter()(stmt->agentParamSet);
+    stmt->agentParamSet = nullptr;
+    std::vector<uint32_t> sets;
+    sets.swap(stmt->agentSetOfRow);
+    return Finish(stmt, stmt->diag.errCode, sets);
+}
+
+void StmtSetOutParamMover(OutParamMover mover) {
+    g_outParamMover = mover != nullptr ? mover : OutParamMoverStandIn;
+}
+
+SQLRETURN StmtReturnOutParams(STMT* stmt) {
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
+    DatasetPtr row(static_cast<DATASET*>(uh_Calloc(1, sizeof(DATASET))));
+    if (row == nullptr)
+        return Fail(stmt, ERR_MEMORY_ALLOCATION_FAILURE);
+    const int rc = ops->DRV_Fetch != nullptr ? ops->DRV_Fetch(stmt->agentStmt, 0, row.get()) : ERR_DRIVER_NOT_CAPABLE;
+    if (rc != 0) {
         StmtGetAgentErrors(stmt);
-        SQLLEN done = 0;
-        if (stmt->rowsProcessed != nullptr && StmtRowCount(stmt, &done) == 0)
-            *stmt->rowsProcessed = static_cast<SQLULEN>(done + 1);
-        stmt->diag.errCode = rc;
-        return rc == ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING ? SQL_SUCCESS_WITH_INFO : SQL_ERROR;
+        return Fail(stmt, rc);
     }
-    // Stand-in until execution is built: the statement's result, counts and output
-    // parameters.
-    return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+    const SQLLEN offset = StmtParamBindOffset(stmt);
+    const uint16_t n = static_cast<uint16_t>(std::min<size_t>(stmt->paramDescs.count, stmt->params.size()));
+    SQLRETURN result = SQL_SUCCESS;
+    uint16_t column = 0;
+    for (uint16_t i = 0; i < n; ++i) {
+        const PARAMREC& p = stmt->params[i];
+        if (ParamDirection(stmt->paramDescs.items[i], p.number != 0 ? &p : nullptr) == OA_PARAM_INPUT)
+            continue;
+        ++column;  // the output row holds the output and input/output values in order
+        if (p.data == nullptr)
+            continue;
+        OUTPARAM_BINDING b;
+        b.column = column;
+        b.cType = p.cType;
+        b.data = static_cast<char*>(p.data) + offset;
+        b.bufferLength = IsVariable(p.cType) ? p.bufferLength : p.fixedCSize;
+        b.octetLength = p.octetLength != nullptr ? Offset(p.octetLength, offset) : nullptr;
+        b.indicator = p.indicator != nullptr ? Offset(p.indicator, offset) : nullptr;
+        b.scale = p.scale;
+        const SQLRETURN moved = g_outParamMover(stmt, b, row.get());
+        if (moved == SQL_SUCCESS_WITH_INFO)
+            result = SQL_SUCCESS_WITH_INFO;  // a cut value: 01004 stays posted
+        else if (moved != SQL_SUCCESS)
+            return moved;
+    }
+    return result;
 }
 
 SQLRETURN StmtSetPosLocal(STMT* stmt, SQLSETPOSIROW, SQLUSMALLINT) {

@@ -1,11 +1,11 @@
 // Statement execution as the calls above it see it: the start of an execution on the
 // driver's road of data at execution (the prologue that finds the values given at
-// execution), the search for the next such value, and the steps that finish an
-// execution, a SQLSetPos or a SQLBulkOperations once their values are in.
-//
-// Execution proper (the parameter dataset, the agent's execute, row counts and output
-// parameters) is not built yet: the steps that need it answer "Driver not capable"
-// (S1C00) for now, each marked where it stands.
+// execution), the search for the next such value, the executions of both roads (the
+// parameter dataset handed to the agent with the prepared statement, which the agent
+// reuses across executions and across the sets of an array), the end of an execution
+// (parameters processed, the IPD's status array, the statement executed) and the return
+// of output parameters. SQLSetPos and SQLBulkOperations still answer "Driver not
+// capable" (S1C00): they come with the cursor library.
 //
 // Everything runs inside a call on the statement's connection. Results are ODBC return
 // codes; a failure leaves its internal code in stmt->diag.errCode.
@@ -13,6 +13,9 @@
 
 #include <sql.h>
 
+#include <cstdint>
+
+struct DATASET;
 struct STMT;
 
 // Starts an execution on the driver's road: S1010 while an exchange of data at execution
@@ -30,18 +33,46 @@ bool StmtCheckDataAtExecParams(STMT* stmt);
 // The same for the bound columns of a SQLSetPos or SQLBulkOperations row set.
 bool StmtCheckDataAtExec(STMT* stmt);
 
-// Executes the prepared statement with the parameters bound (driver's road).
+// Executes the prepared statement with the parameters bound and the values given at
+// execution collected (driver's road): S1010 before a prepare, 07001 for a described
+// parameter that is not bound or (unless output) has neither data nor length buffer.
 SQLRETURN StmtExecuteParams(STMT* stmt);
 
 // Executes with the agent taking the values given at execution itself: S1010 before a
 // prepare or while an exchange is pending, S1009 for a parameter without data and length
-// buffer that is not output; SQL_NEED_DATA in state STMT_DAE_PARAMS when a value is to come.
+// buffer that is not output; SQL_NEED_DATA in state STMT_DAE_PARAMS when the agent asks
+// for a value, the dataset kept on the statement until the exchange ends.
 SQLRETURN StmtExecuteArray(STMT* stmt);
 
-// Finishes an execution on the agent's road, the agent's code in stmt->diag.errCode: a
-// failure pulls the agent's messages and reports the rows processed up to it
-// (SQL_SUCCESS_WITH_INFO for a warning, else SQL_ERROR).
+// Ends an execution whose exchange of values ended on the agent's road, the agent's code
+// in stmt->diag.errCode. Success (with a warning too) leaves the statement executed, the
+// sets sent processed and their statuses written, and returns output parameters; a
+// failure pulls the agent's messages and reports the sets processed up to the failing one
+// (SQL_ERROR).
 SQLRETURN StmtAfterExecute(STMT* stmt);
+
+// Where an output parameter's value goes: column `column` (from 1) of the output row, in
+// the application's buffers of the parameter (set 0, bind offset applied).
+struct OUTPARAM_BINDING {
+    uint16_t column = 0;
+    int16_t cType = 0;
+    void* data = nullptr;
+    SQLLEN bufferLength = 0;
+    SQLLEN* octetLength = nullptr;
+    SQLLEN* indicator = nullptr;
+    int16_t scale = 0;
+};
+// Moves one value of the output row (row 0 of the dataset) into its binding, converting
+// it to the C type; SQL_SUCCESS_WITH_INFO with 01004 posted when the value was cut. This
+// is column delivery's work (GetColumn in output-parameter mode): until it is wired in, a
+// stand-in answers S1C00. Null puts the stand-in back.
+using OutParamMover = SQLRETURN (*)(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASET* row);
+void StmtSetOutParamMover(OutParamMover mover);
+
+// Fetches the output row from the agent and moves each output and input/output value
+// into the application's buffers. SQL_SUCCESS, SQL_SUCCESS_WITH_INFO when any value was
+// cut, or the first failure (the values before it are kept).
+SQLRETURN StmtReturnOutParams(STMT* stmt);
 
 // Finish a SQLSetPos (driver's road with the SetPos row and operation, agent's road) or a
 // SQLBulkOperations whose values are in.

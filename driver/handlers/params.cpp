@@ -61,7 +61,7 @@ void* ColumnRowData(const STMT* stmt, const BINDCOL& c, SQLULEN row) {
 }
 
 // The value of a row, the rows made when the value is first reached.
-std::optional<std::string>& PieceOf(PIECES& pieces, uint32_t row, SQLULEN rows) {
+DAE_PIECE& PieceOf(PIECES& pieces, uint32_t row, SQLULEN rows) {
     if (pieces.size() <= row)
         pieces.resize(std::max<SQLULEN>(rows, SQLULEN{row} + 1));
     return pieces[row];
@@ -111,7 +111,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
         dae.curPos = dae.nextPos++;
         dae.current = true;
         dae.pieces = 0;
-        PieceOf(p->pieces, dae.curRow, stmt->paramSetSize).reset();
+        PieceOf(p->pieces, dae.curRow, stmt->paramSetSize) = DAE_PIECE{};
         if (token != nullptr)
             *token = p->data;
         if (!StmtCheckDataAtExecParams(stmt))
@@ -132,7 +132,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
     dae.curPos = dae.nextPos++;
     dae.current = true;
     dae.pieces = 0;
-    PieceOf(c->pieces, dae.curRow, RowsetRows(stmt)).reset();
+    PieceOf(c->pieces, dae.curRow, RowsetRows(stmt)) = DAE_PIECE{};
     if (token != nullptr)
         *token = ColumnRowData(stmt, *c, dae.curRow);
     if (!StmtCheckDataAtExec(stmt))
@@ -167,19 +167,19 @@ SQLRETURN PutDataDriver(STMT* stmt, const PutDataArgs& a) {
     const SQLLEN fixed = CTypeOctetLength(cType);
     if (fixed > 0 && dae.pieces > 0)
         return Fail(stmt, ERR_NON_CHARACTER_AND_NON_BINARY_DATA);
-    std::optional<std::string>& value = PieceOf(*pieces, dae.curRow, rows);
+    DAE_PIECE& value = PieceOf(*pieces, dae.curRow, rows);
     ++dae.pieces;
     if (a.length == SQL_NULL_DATA) {
-        value.reset();
+        value = DAE_PIECE{std::nullopt, true};
         return SQL_SUCCESS;
     }
     const size_t len = fixed > 0                ? static_cast<size_t>(fixed)
                        : a.length == SQL_NTS    ? TextBytes(cType, a.data)
                                                 : static_cast<size_t>(a.length);
     try {
-        if (!value)
-            value.emplace();
-        value->append(static_cast<const char*>(a.data), len);
+        if (!value.bytes)
+            value = DAE_PIECE{std::string(), false};
+        value.bytes->append(static_cast<const char*>(a.data), len);
     } catch (const std::bad_alloc&) {
         return Fail(stmt, ERR_MEMORY_ALLOCATION_FAILURE);
     }

@@ -169,6 +169,9 @@ SQLRETURN StmtPrepare(STMT* stmt, const char* text) {
     stmt->daeState = 0;
     stmt->blockPos = 0;
     stmt->flags |= STMT_FLAG_PREPARED;
+    // The agent's statement is new: an agent that wants the descriptions gets them again.
+    if (stmt->conn->cn_needbind != 0)
+        stmt->flags &= static_cast<uint16_t>(~STMT_FLAG_PARAMS_SEEN);
     stmt->state = STMT_STATE_PREPARED;
     // Five letters, as the server's own test has it: "selec" and anything after counts.
     stmt->isQuery = strncasecmp(text, "SELECT", 5) == 0;

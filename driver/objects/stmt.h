@@ -36,17 +36,22 @@ constexpr int32_t STMT_STATE_PREPARED = 2;   // prepared or holding a result
 
 // Bits of STMT::flags.
 constexpr uint16_t STMT_FLAG_PREPARED = 0x1;
-constexpr uint16_t STMT_FLAG_CURSOR_OPEN = 0x2;
+constexpr uint16_t STMT_FLAG_CURSOR_OPEN = 0x2;      // executed
 constexpr uint16_t STMT_FLAG_NEEDBIND = 0x4;       // the connection's cn_needbind at allocation
 constexpr uint16_t STMT_FLAG_PARAMS_SEEN = 0x8;    // the agent has the current parameter bindings
 
 // Largest parameter number.
 constexpr uint16_t STMT_MAX_PARAMS = 1024;
 
-// Data-at-execution values accumulated by SQLPutData: one per row, none while no piece
-// came or after SQL_NULL_DATA (a NULL), else the bytes (an empty piece gives an empty
-// value). Empty when the agent takes the pieces itself (cn_hasV2DAE).
-using PIECES = std::vector<std::optional<std::string>>;
+// A data-at-execution value accumulated by SQLPutData for one row: no bytes while no
+// piece came, else the bytes (an empty piece gives an empty value); a NULL after
+// SQL_NULL_DATA, which is not the same as no piece at all.
+struct DAE_PIECE {
+    std::optional<std::string> bytes;
+    bool null = false;
+};
+// One per row; empty when the agent takes the pieces itself (cn_hasV2DAE).
+using PIECES = std::vector<DAE_PIECE>;
 
 // One bound column (SQLBindCol), in binding order.
 struct BINDCOL {
@@ -227,6 +232,11 @@ struct STMT : HANDLE_HDR {
     std::vector<uint16_t> columnMap;
     uint32_t paramSetSize = 1;          // SQLParamOptions / SQL_ATTR_PARAMSET_SIZE
     SQLULEN* rowsProcessed = nullptr;   // SQL_ATTR_PARAMS_PROCESSED_PTR
+    // The parameter dataset the agent asks values for (agent's road of data at execution),
+    // owned by the agent unless the holder says the driver frees it; and the parameter
+    // set of each of its rows, for the statuses and counts when the execution ends.
+    DATASET* agentParamSet = nullptr;
+    std::vector<uint32_t> agentSetOfRow;
 
     // Fetch attributes: SQL_ATTR_FETCH_BOOKMARK_PTR, SQL_ATTR_ROWS_FETCHED_PTR, and the
     // number of the current row of a forward-only cursor (kept by fetching).

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "conn_fixture.h"
+#include "exec_fixture.h"
 #include "driver/handlers/lifecycle.h"
 #include "driver/handlers/params.h"
 #include "driver/handlers/stmttext.h"
@@ -54,6 +55,7 @@ const OA_OPTABLE kParamTable = [] {
     t.DRV_CloseCursor = FakeOk;
     t.DRV_Prepare = FakePrepare;
     t.DRV_DescribeParams = FakeDescribeParams;
+    exec_fixture::AddExecSlots(&t);
     return t;
 }();
 
@@ -79,6 +81,7 @@ protected:
     void SetUp() override {
         ConnTest::SetUp();
         g_params = &script;
+        exec_fixture::g_exec = &exec;
         ConnSetOpTableBinder(BindParamTable);
         ConnOpen(conn, 'A');
         ASSERT_EQ(conn->state, CONN_CONNECTED);
@@ -90,6 +93,7 @@ protected:
     void TearDown() override {
         ConnTest::TearDown();
         g_params = nullptr;
+        exec_fixture::g_exec = nullptr;
     }
 
     // Prepares a statement with n parameters.
@@ -115,10 +119,11 @@ protected:
     // The value the driver collected for parameter n, row r.
     std::optional<std::string> Piece(uint16_t n, size_t r = 0) {
         const PIECES& p = StmtGetParam(stmt, n)->pieces;
-        return r < p.size() ? p[r] : std::nullopt;
+        return r < p.size() ? p[r].bytes : std::nullopt;
     }
 
     ParamScript script;
+    exec_fixture::ExecScript exec;
     STMT* stmt = nullptr;
 };
 
@@ -155,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(Roads, DataAtExecTest, ::testing::Values(false, true),
 
 // The values are asked for in parameter order with the application's data pointers as
 // tokens; pieces of 10, 0 and 5 bytes make one value of 15, SQL_NULL_DATA a NULL; the
-// SQLParamData after the last value ends the exchange (in the step execution will fill).
+// SQLParamData after the last value ends the exchange with the execution.
 TEST_P(DataAtExecTest, PiecesGoToTheValueTheTokenNames) {
     BindThree();
     SQLULEN processed = 0;
@@ -175,8 +180,8 @@ TEST_P(DataAtExecTest, PiecesGoToTheValueTheTokenNames) {
     EXPECT_EQ(Put("zz", 2), SQL_SUCCESS);
     EXPECT_EQ(Put(nullptr, SQL_NULL_DATA), SQL_SUCCESS);
 
-    EXPECT_EQ(ParamData(&token), SQL_ERROR);
-    EXPECT_EQ(Code(), ERR_DRIVER_NOT_CAPABLE);  // until execution is built
+    EXPECT_EQ(ParamData(&token), SQL_SUCCESS);
+    EXPECT_EQ(Code(), 0);
     EXPECT_EQ(stmt->daeState, STMT_DAE_NONE);
     if (agentRoad()) {
         EXPECT_EQ(fake.putDataSent, (std::vector<Sent>{{DS_CHAR, 0, false, "0123456789"},
@@ -450,7 +455,7 @@ TEST_F(ParamsTest, AgentRoadReportsTheAgentsAnswers) {
     EXPECT_EQ(ParamData(&token), SQL_ERROR);
     EXPECT_EQ(Code(), ERR_SYNTAX_ERROR_OR_ACCESS);
     EXPECT_EQ(Messages(stmt->diag), std::vector<std::string>{"syntax"});
-    EXPECT_EQ(processed, 6u);  // the agent's row count and the failing row
+    EXPECT_EQ(processed, 1u);  // the failing set: the agent's row count + 1, at most the sets sent
     EXPECT_EQ(stmt->daeState, STMT_DAE_NONE);
 
     // Parameter 6 is not bound.

@@ -216,15 +216,15 @@ TEST_F(StmtTest, RebindDropsHeldPieces) {
     p.number = 1;
     p.cType = SQL_C_CHAR;
     ASSERT_EQ(StmtSetParam(stmt, p), 0);
-    StmtGetParam(stmt, 1)->pieces = {std::string(1000, 'x'), "y"};
-    p.pieces = {"stale"};
+    StmtGetParam(stmt, 1)->pieces = {{std::string(1000, 'x')}, {"y"}};
+    p.pieces = {{"stale"}};
     ASSERT_EQ(StmtSetParam(stmt, p), 0);
     EXPECT_TRUE(StmtGetParam(stmt, 1)->pieces.empty());
 
     BINDCOL c;
     c.column = 2;
     ASSERT_EQ(StmtBindColAdd(stmt, c), 0);
-    StmtGetBoundCol(stmt, 2)->pieces = {std::string(1000, 'x')};
+    StmtGetBoundCol(stmt, 2)->pieces = {{std::string(1000, 'x')}};
     ASSERT_EQ(StmtBindColAdd(stmt, c), 0);
     EXPECT_TRUE(StmtGetBoundCol(stmt, 2)->pieces.empty());
     EXPECT_EQ(stmt->boundCols.size(), 1u);

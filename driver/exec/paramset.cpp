@@ -1,0 +1,433 @@
+// The parameter dataset of an execution: directions, the agent's descriptions, and the
+// dataset built in two passes (decide every column, then fill every cell).
+#include "driver/exec/paramset.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "driver/exec/convert/valtypes.h"
+#include "driver/objects/desc.h"
+#include "driver/objects/param.h"
+#include "driver/objects/stmt.h"
+#include "util/errcode.h"
+#include "util/utheap.h"
+
+namespace {
+
+// How the cells of a column are written.
+enum class CellKind : uint8_t {
+    Copy,      // the C value's bytes, at the column width
+    Text,      // narrow text, NUL-padded to the width
+    WideText,  // UTF-16 text, NUL-padded to the width
+    Hex,       // hexadecimal text for a binary SQL type: a 4-byte count and the bytes
+    Binary,    // binary data: a 4-byte count and the bytes
+    DateText,  // narrow date/time text or escape, as the SQL type's structure
+    DateWide,  // the same from UTF-16 text
+    BigInt,    // SQL_C_SBIGINT / SQL_C_UBIGINT as decimal text
+    Numeric,   // SQL_NUMERIC_STRUCT as a double
+    Guid,      // SQLGUID as its 36 characters
+};
+
+// What one set holds for a parameter.
+struct Cell {
+    enum Kind : uint8_t { Null, Pending, Value } kind = Null;
+    const char* data = nullptr;  // Value: the bytes (null for an empty value)
+    size_t length = 0;           // Value: bytes
+};
+
+// Where the sets' values lie: the APD's bind offset (an SQLLEN, added to every address)
+// and bind type (0 column-wise, else the size of one row-wise structure).
+struct Addressing {
+    SQLLEN offset = 0;
+    size_t rowSize = 0;
+};
+
+Addressing AddressingOf(const STMT* stmt) {
+    Addressing a;
+    const DESC* apd = stmt->apd;
+    if (apd != nullptr && apd->bindOffset != nullptr)
+        a.offset = *apd->bindOffset;
+    if (apd != nullptr && apd->bindType > 0)
+        a.rowSize = static_cast<size_t>(apd->bindType);
+    return a;
+}
+
+SQLLEN ReadLength(const SQLLEN* base, const Addressing& a, uint32_t set) {
+    SQLLEN v = 0;
+    const size_t stride = a.rowSize != 0 ? a.rowSize : sizeof(SQLLEN);
+    // The application's buffer, at whatever alignment its offset and stride give.
+    std::memcpy(&v, reinterpret_cast<const char*>(base) + a.offset + set * stride, sizeof v);
+    return v;
+}
+
+// The bytes of one column-wise element: the buffer length for the variable C types (or
+// the column size, twice for wide text, when none was given), else the fixed size.
+size_t ElementSize(const PARAMREC& p) {
+    if (p.cType == SQL_C_CHAR || p.cType == SQL_C_BINARY)
+        return p.bufferLength > 0 ? static_cast<size_t>(p.bufferLength) : static_cast<size_t>(p.columnSize);
+    if (p.cType == SQL_C_WCHAR)
+        return p.bufferLength > 0 ? static_cast<size_t>(p.bufferLength) : 2 * static_cast<size_t>(p.columnSize);
+    return static_cast<size_t>(std::max<SQLLEN>(p.fixedCSize, 0));
+}
+
+size_t TextBytes(int16_t cType, const char* data) {
+    if (cType != SQL_C_WCHAR)
+        return std::strlen(data);
+    size_t n = 0;
+    for (SQLWCHAR u = 0;; ++n) {
+        std::memcpy(&u, data + n * sizeof u, sizeof u);
+        if (u == 0)
+            return n * sizeof u;
+    }
+}
+
+bool IsVariable(int16_t cType) {
+    return CTypeOctetLength(cType) == 0;
+}
+
+bool IsBinarySql(int16_t t) {
+    return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
+}
+
+// The internal date/time type of an SQL type, or DS_NONE.
+int32_t DateTimeDsType(int16_t t) {
+    switch (t) {
+    case SQL_TYPE_DATE: case SQL_DATE: return DS_DATE;
+    case SQL_TYPE_TIME: case SQL_TIME: return DS_TIME;
+    case SQL_TYPE_TIMESTAMP: case SQL_TIMESTAMP: return DS_TIMESTAMP;
+    default: return DS_NONE;
+    }
+}
+
+// Reads set s of parameter p. 0, or 21 for a negative length no rule gives a meaning to.
+int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, Cell* out) {
+    *out = Cell{};
+    const SQLLEN indicator = p.indicator != nullptr ? ReadLength(p.indicator, a, s) : 0;
+    const SQLLEN octets = p.octetLength != nullptr ? ReadLength(p.octetLength, a, s) : p.fixedCSize;
+    // SQL_DEFAULT_PARAM asks for the parameter's default, which a statement's marker
+    // does not have: the value is NULL.
+    if (indicator == SQL_NULL_DATA || octets == SQL_NULL_DATA || octets == SQL_DEFAULT_PARAM)
+        return 0;
+    if (IsDataAtExecLength(octets)) {
+        if (road == DaeRoad::Agent) {
+            out->kind = Cell::Pending;
+            return 0;
+        }
+        const DAE_PIECE* piece = s < p.pieces.size() ? &p.pieces[s] : nullptr;
+        if (piece != nullptr && piece->null)
+            return 0;
+        if (piece == nullptr || !piece->bytes) {
+            // No piece came: an empty value, where a type can be empty.
+            if (IsVariable(p.cType))
+                out->kind = Cell::Value;
+            return 0;
+        }
+        out->kind = Cell::Value;
+        out->data = piece->bytes->data();
+        out->length = piece->bytes->size();
+        if (!IsVariable(p.cType) && out->length < static_cast<size_t>(CTypeOctetLength(p.cType)))
+            return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
+        return 0;
+    }
+    if (octets < 0 && octets != SQL_NTS)
+        return ERR_INVALID_ARGUMENT_VALUE;
+    if (p.data == nullptr)
+        return 0;
+    const size_t stride = a.rowSize != 0 ? a.rowSize : ElementSize(p);
+    const char* data = static_cast<const char*>(p.data) + a.offset + s * stride;
+    out->kind = Cell::Value;
+    out->data = data;
+    if (!IsVariable(p.cType))
+        out->length = static_cast<size_t>(CTypeOctetLength(p.cType));
+    else
+        out->length = octets == SQL_NTS ? TextBytes(p.cType, data) : static_cast<size_t>(octets);
+    return 0;
+}
+
+// One input column of the dataset.
+struct ColumnPlan {
+    const PARAMREC* p = nullptr;
+    CellKind kind = CellKind::Copy;
+    int32_t type = DS_NONE;
+    uint32_t width = 0;
+};
+
+bool StartsWithBrace(const Cell& c, bool wide) {
+    if (c.kind != Cell::Value || c.data == nullptr)
+        return false;
+    if (!wide)
+        return c.length > 0 && c.data[0] == '{';
+    SQLWCHAR u = 0;
+    if (c.length < sizeof u)
+        return false;
+    std::memcpy(&u, c.data, sizeof u);
+    return u == u'{';
+}
+
+// Decides a column's kind, type and width from every set that is sent.
+int PlanColumn(const PARAMREC& p, DaeRoad road, const Addressing& a, const std::vector<uint32_t>& sets,
+               bool paramOp, ColumnPlan* plan) {
+    plan->p = &p;
+    size_t longest = 0;
+    bool anyEscape = false;
+    const bool wide = p.cType == SQL_C_WCHAR;
+    if (IsVariable(p.cType) || p.cType == SQL_C_GUID) {
+        for (uint32_t s : sets) {
+            Cell c;
+            if (int rc = ReadCell(p, road, a, s, &c); rc != 0)
+                return rc;
+            longest = std::max(longest, c.length);
+            anyEscape = anyEscape || StartsWithBrace(c, wide);
+        }
+    }
+    const int32_t dateType = DateTimeDsType(p.sqlType);
+    switch (p.cType) {
+    case SQL_C_NUMERIC:
+        *plan = {&p, CellKind::Numeric, DS_DOUBLE, sizeof(double)};
+        return 0;
+    case SQL_C_SBIGINT: case SQL_C_UBIGINT:
+        // Twenty digits and a sign fit; every set's text has the same room.
+        *plan = {&p, CellKind::BigInt, DS_CHAR, 32};
+        return 0;
+    case SQL_C_GUID:
+        *plan = {&p, CellKind::Guid, DS_CHAR, GUID_TEXT_LENGTH + 1};
+        return 0;
+    case SQL_C_BINARY:
+        *plan = {&p, CellKind::Binary, DS_VARBINARY32, static_cast<uint32_t>(longest + sizeof(int32_t))};
+        return 0;
+    default:
+        break;
+    }
+    if (!IsVariable(p.cType)) {
+        uint32_t width = 0;
+        const int32_t type = CTypeToDsCType(p.cType, &width);
+        *plan = {&p, CellKind::Copy, type, width};
+        return 0;
+    }
+    if (p.cType == SQL_C_CHAR && IsBinarySql(p.sqlType)) {
+        // Sized for the bytes the text stands for, not for the text.
+        *plan = {&p, CellKind::Hex, DS_VARBINARY32, static_cast<uint32_t>(longest / 2 + sizeof(int32_t))};
+        return 0;
+    }
+    if ((p.cType == SQL_C_CHAR || wide) && dateType != DS_NONE && anyEscape) {
+        // Escapes travel as the SQL type's structure, and so then does every other text of
+        // the column: one column holds one type.
+        *plan = {&p, wide ? CellKind::DateWide : CellKind::DateText, dateType,
+                 dateType == DS_TIMESTAMP ? uint32_t{sizeof(SQL_TIMESTAMP_STRUCT)} : uint32_t{6}};
+        return 0;
+    }
+    if (dateType == DS_DATE || dateType == DS_TIME)
+        longest = std::max<size_t>(longest, wide ? 12 : 6);
+    else if (dateType == DS_TIMESTAMP)
+        longest = std::max<size_t>(longest, wide ? 32 : 16);
+    const size_t nul = wide ? sizeof(SQLWCHAR) : 1;
+    size_t width = paramOp || longest == 0 ? longest + nul : longest;
+    if (width > UINT32_MAX - 8)
+        return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
+    *plan = {&p, wide ? CellKind::WideText : CellKind::Text, wide ? DS_WCHAR : DS_CHAR, static_cast<uint32_t>(width)};
+    return 0;
+}
+
+// The narrow form of date/time text: escapes as they stand, any other text as the value of
+// the SQL type's escape.
+std::string DateEscapeText(const char* text, size_t length, int16_t sqlType) {
+    if (length > 0 && text[0] == '{')
+        return std::string(text, length);
+    const int32_t t = DateTimeDsType(sqlType);
+    const char* keyword = t == DS_TIMESTAMP ? "ts" : t == DS_TIME ? "t" : "d";
+    return std::string("{") + keyword + " '" + std::string(text, length) + "'}";
+}
+
+std::string NarrowOfWide(const char* data, size_t bytes) {
+    std::string out(bytes / sizeof(SQLWCHAR), '\0');
+    for (size_t i = 0; i < out.size(); ++i) {
+        SQLWCHAR u = 0;
+        std::memcpy(&u, data + i * sizeof u, sizeof u);
+        out[i] = u < 0x80 ? static_cast<char>(u) : '?';
+    }
+    return out;
+}
+
+// Writes one present value into its element.
+int FillCell(const ColumnPlan& plan, const Cell& c, unsigned char* elem) {
+    const PARAMREC& p = *plan.p;
+    switch (plan.kind) {
+    case CellKind::Copy:
+        std::memcpy(elem, c.data, std::min<size_t>(c.length, plan.width));
+        return 0;
+    case CellKind::Text:
+    case CellKind::WideText:
+        if (c.length > 0)
+            std::memcpy(elem, c.data, std::min<size_t>(c.length, plan.width));
+        return 0;
+    case CellKind::Binary: {
+        const auto n = static_cast<int32_t>(c.length);
+        std::memcpy(elem, &n, sizeof n);
+        if (c.length > 0)
+            std::memcpy(elem + sizeof n, c.data, c.length);
+        return 0;
+    }
+    case CellKind::Hex: {
+        const auto n = static_cast<int32_t>(c.length / 2);
+        if (int rc = c.length > 0 ? HexToBinary(elem + sizeof n, c.data, c.length) : 0; rc != 0)
+            return rc;
+        std::memcpy(elem, &n, sizeof n);
+        return 0;
+    }
+    case CellKind::DateText:
+    case CellKind::DateWide: {
+        const std::string narrow = plan.kind == CellKind::DateWide ? NarrowOfWide(c.data, c.length)
+                                                                   : std::string(c.data != nullptr ? c.data : "", c.length);
+        const std::string escape = DateEscapeText(narrow.data(), narrow.size(), p.sqlType);
+        SQL_TIMESTAMP_STRUCT value{};
+        int32_t written = DS_NONE;
+        if (int rc = ParseDateTimeEscape(&value, sizeof value, escape.data(), escape.size(), nullptr, p.sqlType,
+                                         &written))
+            return rc;
+        if (written != plan.type)
+            return ERR_INVALID_DATETIME_FORMAT;
+        std::memcpy(elem, &value, plan.width);
+        return 0;
+    }
+    case CellKind::BigInt: {
+        char text[32];
+        if (p.cType == SQL_C_SBIGINT) {
+            int64_t v = 0;
+            std::memcpy(&v, c.data, sizeof v);
+            std::snprintf(text, sizeof text, "%" PRId64, v);
+        } else {
+            uint64_t v = 0;
+            std::memcpy(&v, c.data, sizeof v);
+            std::snprintf(text, sizeof text, "%" PRIu64, v);
+        }
+        std::memcpy(elem, text, std::strlen(text));
+        return 0;
+    }
+    case CellKind::Numeric: {
+        SQL_NUMERIC_STRUCT numeric;
+        std::memcpy(&numeric, c.data, sizeof numeric);
+        NumericToDouble(elem, &numeric, sizeof(double), nullptr);
+        return 0;
+    }
+    case CellKind::Guid: {
+        SQLGUID guid;
+        std::memcpy(&guid, c.data, sizeof guid);
+        GuidToText(reinterpret_cast<char*>(elem), &guid);
+        return 0;
+    }
+    }
+    return ERR_GENERAL_ERROR;
+}
+
+}  // namespace
+
+SQLLEN StmtParamBindOffset(const STMT* stmt) {
+    return AddressingOf(stmt).offset;
+}
+
+int16_t ParamDirection(const COLDESC& desc, const PARAMREC* bound) {
+    const char* name = desc.name;
+    if (name[0] == '*' && name[1] == 'O')
+        return OA_PARAM_OUTPUT;
+    if (name[0] == '*' && name[1] == 'B')
+        return OA_PARAM_INPUT_OUTPUT;
+    if (name[0] == '*' && name[1] == 'U' && bound != nullptr) {
+        if (bound->paramType == SQL_PARAM_OUTPUT)
+            return OA_PARAM_OUTPUT;
+        if (bound->paramType == SQL_PARAM_INPUT_OUTPUT)
+            return OA_PARAM_INPUT_OUTPUT;
+    }
+    return OA_PARAM_INPUT;
+}
+
+void StmtCountParamDirections(STMT* stmt) {
+    stmt->inParams = stmt->outParams = stmt->inOutParams = 0;
+    for (uint16_t i = 0; i < stmt->paramDescs.count; ++i) {
+        const PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(i + 1));
+        switch (ParamDirection(stmt->paramDescs.items[i], p != nullptr && p->number != 0 ? p : nullptr)) {
+        case OA_PARAM_OUTPUT: ++stmt->outParams; break;
+        case OA_PARAM_INPUT_OUTPUT: ++stmt->inOutParams; break;
+        default: ++stmt->inParams; break;
+        }
+    }
+}
+
+std::vector<PARAM_DESC> StmtParamDescs(const STMT* stmt) {
+    std::vector<PARAM_DESC> descs(stmt->paramDescs.count);
+    for (uint16_t i = 0; i < stmt->paramDescs.count && i < stmt->params.size(); ++i) {
+        const PARAMREC& p = stmt->params[i];
+        PARAM_DESC& d = descs[i];
+        d = PARAM_DESC{};
+        d.sqlType = p.sqlType;
+        d.cType = p.cType;
+        d.columnSize = static_cast<int32_t>(p.columnSize);
+        d.scale = p.scale;
+        d.paramType = ParamDirection(stmt->paramDescs.items[i], p.number != 0 ? &p : nullptr);
+    }
+    return descs;
+}
+
+int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out) {
+    const uint16_t described = stmt->paramDescs.count;
+    std::vector<ColumnPlan> plans;
+    const Addressing a = AddressingOf(stmt);
+    const SQLUSMALLINT* operations = stmt->apd != nullptr ? stmt->apd->arrayStatus : nullptr;
+    std::vector<uint32_t> sets;
+    try {
+        for (uint32_t s = 0; s < stmt->paramSetSize; ++s)
+            if (operations == nullptr || operations[s] != SQL_PARAM_IGNORE)
+                sets.push_back(s);
+        for (uint16_t i = 0; i < described; ++i) {
+            const PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(i + 1));
+            if (p == nullptr || p->number == 0)
+                return ERR_WRONG_NUMBER_OF_PARAMETERS;
+            if (ParamDirection(stmt->paramDescs.items[i], p) == OA_PARAM_OUTPUT)
+                continue;
+            ColumnPlan plan;
+            if (int rc = PlanColumn(*p, road, a, sets, stmt->conn->cn_hasParamOp != 0, &plan); rc != 0)
+                return rc;
+            plans.push_back(plan);
+        }
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+
+    DatasetPtr ds(static_cast<DATASET*>(uh_Calloc(1, sizeof(DATASET))));
+    if (ds == nullptr || ds_Init(ds.get(), static_cast<uint16_t>(plans.size())) != 0)
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    ds->colsUsed = static_cast<uint16_t>(plans.size());
+    for (size_t m = 0; m < plans.size(); ++m) {
+        ds->cols[m].type = plans[m].type;
+        ds->cols[m].width = std::max<uint32_t>(plans[m].width, 1);
+    }
+    const auto rows = static_cast<int32_t>(sets.size());
+    if (ds_AllocRows(ds.get(), rows) != 0)
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    ds->rowsUsed = rows;
+
+    for (int32_t k = 0; k < rows; ++k) {
+        for (size_t m = 0; m < plans.size(); ++m) {
+            DATASET_COL& col = ds->cols[m];
+            Cell c;
+            if (int rc = ReadCell(*plans[m].p, road, a, sets[static_cast<size_t>(k)], &c); rc != 0)
+                return rc;
+            if (c.kind == Cell::Null)
+                continue;  // the indicator stays NULL
+            if (c.kind == Cell::Pending) {
+                col.indicators[k] = DS_IND_DATA_AT_EXEC;
+                continue;
+            }
+            if (c.length > 0)
+                if (int rc = FillCell(plans[m], c, ds_Elem(&col, k)); rc != 0)
+                    return rc;
+            col.indicators[k] = 0;
+        }
+    }
+    out->values = std::move(ds);
+    out->setOfRow = std::move(sets);
+    return 0;
+}

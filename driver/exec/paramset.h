@@ -1,0 +1,57 @@
+// The parameter dataset of an execution: the direction of each parameter, the
+// descriptions the agent is given (PARAM_DESC), and the one column-wise DATASET that
+// carries every input value of every parameter set that is sent.
+//
+// Each column's internal type and element width are decided from all the sets before
+// any row is allocated, and every cell is then converted to that type: a NULL, a value
+// given at execution, an escape or a long value in one set never retypes or resizes the
+// column under the other sets' cells.
+//
+// Runs inside a call on the statement's connection; failures are internal codes.
+#pragma once
+
+#include <sql.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "drv_pro9/oa_exec.h"
+#include "util/dataset.h"
+
+struct COLDESC;
+struct PARAMREC;
+struct STMT;
+
+// Who takes the values given at execution: the driver has collected them (their pieces
+// are the cells), or the agent asks for them later (their cells are marked -2).
+enum class DaeRoad : uint8_t { Driver, Agent };
+
+// The direction of a parameter (OA_PARAM_INPUT, _INPUT_OUTPUT, _OUTPUT): by the first two
+// characters of the agent's name ("*O" output, "*B" input/output), and for "*U" by the
+// type the application bound; anything else is input.
+int16_t ParamDirection(const COLDESC& desc, const PARAMREC* bound);
+
+// Counts the statement's input, output and input/output parameters from the described
+// parameters and the current bindings.
+void StmtCountParamDirections(STMT* stmt);
+
+// The descriptions the agent is given: one per described parameter, each with its
+// direction as the parameter type, so that they match the dataset's columns. Every
+// described parameter must be bound.
+std::vector<PARAM_DESC> StmtParamDescs(const STMT* stmt);
+
+// The APD's bind offset (an SQLLEN added to every parameter address), 0 without one.
+SQLLEN StmtParamBindOffset(const STMT* stmt);
+
+// The parameter dataset of one execution.
+struct PARAMSET {
+    DatasetPtr values;               // one column per input and input/output parameter
+    std::vector<uint32_t> setOfRow;  // the parameter set (from 0) that each row carries
+};
+
+// Builds the dataset of the sets not marked SQL_PARAM_IGNORE in the APD's operation
+// array. 0, or 48 (07001) when a described parameter is not bound, 21 (S1009) for a
+// negative length that is neither SQL_NTS, SQL_NULL_DATA, SQL_DEFAULT_PARAM (sent as
+// NULL) nor a data-at-execution length, 16 (S1001), or a conversion's code (22007,
+// 22008 for a date escape, 22018 for hexadecimal text).
+int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out);
