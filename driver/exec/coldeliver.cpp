@@ -10,6 +10,7 @@
 #include "driver/exec/convert/convnum.h"
 #include "driver/exec/convert/convtext.h"
 #include "driver/exec/convert/valtypes.h"
+#include "driver/exec/execute.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
@@ -254,6 +255,23 @@ SQLRETURN PutBookmark(const BINDING& b, int16_t cType, int32_t bookmark, int* er
         return SQL_SUCCESS_WITH_INFO;
     }
     return SQL_SUCCESS;
+}
+
+SQLRETURN MoveOutParam(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASET* row) {
+    BINDING b;
+    b.column = binding.column;
+    b.cType = binding.cType;
+    b.fractionDigits = binding.scale;
+    b.data = binding.data;
+    b.bufferLength = binding.bufferLength;
+    b.octetLength = binding.octetLength;
+    b.indicator = binding.indicator;
+    // Each output value starts afresh: the row is new with every execution.
+    FreeColumnPiece(&stmt->getData);
+    stmt->diag.errCode = ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
+    const SQLRETURN rc = GetColumn(stmt, 0, b, row);
+    FreeColumnPiece(&stmt->getData);
+    return rc;
 }
 
 int GetColumnPiece(STMT* stmt, uint32_t maxPiece) {

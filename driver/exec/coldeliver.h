@@ -43,6 +43,12 @@ struct BINDING {
 // value is forgotten: the next call on it starts afresh.
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
 
+struct OUTPARAM_BINDING;
+// Output-parameter mode of GetColumn for the return of output parameters: one value of
+// the output row (row 0) into the parameter's buffers, the binding's scale standing for
+// the fraction digits of a timestamp when the in/out flag is set.
+SQLRETURN MoveOutParam(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASET* row);
+
 // Writes a bookmark (sign-extended to 8 bytes) into b's target of cType SQL_C_UBIGINT or
 // SQL_C_BINARY: a binary buffer shorter than 8 bytes takes what fits, with 19 (01004) in
 // *err. The octet length is 8.
