@@ -36,7 +36,8 @@ int Prepare(uint32_t, const char*) { return 0; }
 int DescribeParams(uint32_t, uint16_t* count, COLDESC** descs) {
     *count = static_cast<uint16_t>(g_descs->size());
     *descs = static_cast<COLDESC*>(std::calloc(g_descs->size() + 1, sizeof(COLDESC)));
-    std::memcpy(*descs, g_descs->data(), g_descs->size() * sizeof(COLDESC));
+    if (!g_descs->empty())
+        std::memcpy(*descs, g_descs->data(), g_descs->size() * sizeof(COLDESC));
     return 0;
 }
 
