@@ -151,8 +151,29 @@ int SetUpAgainWhenMarked(OA_STMT* stmt) {
     return SetUpCalls(stmt);
 }
 
-// Starts a fetch block of rows rows in block, from the result descriptions.
+// Whether block already has the columns of the result descriptions and arrays for
+// exactly rows rows: the SQLDA is bound to rowsAllocated rows, so no more nor fewer.
+bool BlockFits(const OA_STMT* stmt, const DATASET* block, int32_t rows) {
+    if (rows <= 0 || block->rowsAllocated != rows || block->colsUsed != stmt->cols.count || block->cols == nullptr)
+        return false;
+    for (uint16_t i = 0; i < block->colsUsed; ++i) {
+        const COLDESC& d = stmt->cols.items[i];
+        const DATASET_COL& c = block->cols[i];
+        if (c.type != d.internalType || c.width != ds_TypeWidth(d.internalType, d.declaredWidth) || c.data == nullptr)
+            return false;
+    }
+    return true;
+}
+
+// Starts a fetch block of rows rows in block, from the result descriptions. A block the
+// caller hands back with the same shape keeps its arrays, so that refilling it costs no
+// allocation; the values it held are overwritten (a by-reference value frees the block it
+// replaces).
 int SetUpBlock(OA_STMT* stmt, DATASET* block, int32_t rows) {
+    if (BlockFits(stmt, block, rows)) {
+        block->rowsUsed = 0;
+        return 0;
+    }
     ds_Free(block);
     return ds_InitFromColDescs(stmt->cols.items, stmt->cols.count, rows, block) != 0 ? ERR_MEMORY_ALLOCATION_FAILURE
                                                                                        : 0;

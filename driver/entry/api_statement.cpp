@@ -5,6 +5,7 @@
 
 #include "driver/entry/export.h"
 #include "driver/frame/widen.h"
+#include "driver/handlers/fetch.h"
 #include "driver/handlers/params.h"
 #include "driver/handlers/pending.h"
 #include "driver/handlers/stmtattr.h"
@@ -55,12 +56,12 @@ constexpr auto kColAttribute = MakePendingCall("ColAttribute", VARNO_COLATTR_FOR
 constexpr auto kColAttributeW = MakePendingCall("ColAttributeW", VARNO_COLATTR_FORMAT, kStmt);
 constexpr auto kColAttributes = MakePendingCall("ColAttributes", VARNO_COLATTR_FORMAT, kStmt);
 constexpr auto kColAttributesW = MakePendingCall("ColAttributesW", VARNO_COLATTR_FORMAT, kStmt);
-constexpr auto kFetch = MakePendingCall("Fetch", "", kStmt);
-constexpr auto kFetchScroll = MakePendingCall("FetchScroll", "fOrient=%d, fOffset=%ld", kStmt);
+constexpr auto kFetch = MakeCall<DoFetch>("Fetch", "", 1, kStmt);
+constexpr auto kFetchScroll = MakeCall<DoFetchScroll>("FetchScroll", "fOrient=%d, fOffset=%ld", 1, kStmt);
 constexpr auto kExtendedFetch =
-    MakePendingCall("ExtendedFetch", "fFetchType=%u irow=%ld pcrow=%lX rgfRowStatus=%lX", kStmt);
+    MakeCall<DoExtendedFetch>("ExtendedFetch", "fFetchType=%u irow=%ld pcrow=%lX rgfRowStatus=%lX", 1, kStmt);
 constexpr auto kGetData =
-    MakePendingCall("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", kStmt);
+    MakeCall<DoGetData>("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", 1, kStmt);
 constexpr auto kSetPos = MakePendingCall("SetPos", "irow=%lu fOption=%u fLock=%u", kStmt);
 constexpr auto kBulkOperations = MakePendingCall("BulkOperations", "op=%u", kStmt);
 constexpr auto kGetTypeInfo = MakeCall<DoGetTypeInfo>("GetTypeInfo", "fSqlType=%d", 1, kStmt);
@@ -198,21 +199,21 @@ VARNO_EXPORT SQLRETURN SQL_API SQLColAttributesW(SQLHSTMT hstmt, SQLUSMALLINT ic
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFetch(SQLHSTMT hstmt) {
-    return CallODBC(kFetch, hstmt, Pending());
+    return CallODBC(kFetch, hstmt, NoArgs{});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFetchScroll(SQLHSTMT hstmt, SQLSMALLINT orientation, SQLLEN offset) {
-    return CallODBC(kFetchScroll, hstmt, Pending(orientation, offset));
+    return CallODBC(kFetchScroll, hstmt, FetchScrollArgs{orientation, offset});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLExtendedFetch(SQLHSTMT hstmt, SQLUSMALLINT type, SQLLEN row, SQLULEN* pcrow,
                                                 SQLUSMALLINT* status) {
-    return CallODBC(kExtendedFetch, hstmt, Pending(type, row, pcrow, status));
+    return CallODBC(kExtendedFetch, hstmt, ExtendedFetchArgs{type, row, pcrow, status});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLSMALLINT cType, SQLPOINTER value,
                                           SQLLEN cbMax, SQLLEN* pcbValue) {
-    return CallODBC(kGetData, hstmt, Pending(icol, cType, value, cbMax, pcbValue));
+    return CallODBC(kGetData, hstmt, GetDataArgs{icol, cType, value, cbMax, pcbValue});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW row, SQLUSMALLINT op, SQLUSMALLINT lock) {

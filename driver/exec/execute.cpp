@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/exec/coldeliver.h"
 #include "driver/exec/convert/valtypes.h"
 #include "driver/exec/paramset.h"
 #include "driver/objects/desc.h"
@@ -218,12 +219,7 @@ SQLRETURN Run(STMT* stmt, DaeRoad road) {
     return Finish(stmt, rc, set.setOfRow);
 }
 
-// Until column delivery is wired in: no output value can be moved.
-SQLRETURN OutParamMoverStandIn(STMT* stmt, const OUTPARAM_BINDING&, const DATASET*) {
-    return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
-}
-
-OutParamMover g_outParamMover = OutParamMoverStandIn;
+OutParamMover g_outParamMover = MoveOutParam;
 
 }  // namespace
 
@@ -320,7 +316,7 @@ SQLRETURN StmtAfterExecute(STMT* stmt) {
 }
 
 void StmtSetOutParamMover(OutParamMover mover) {
-    g_outParamMover = mover != nullptr ? mover : OutParamMoverStandIn;
+    g_outParamMover = mover != nullptr ? mover : MoveOutParam;
 }
 
 SQLRETURN StmtReturnOutParams(STMT* stmt) {

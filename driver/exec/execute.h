@@ -63,9 +63,9 @@ struct OUTPARAM_BINDING {
     int16_t scale = 0;
 };
 // Moves one value of the output row (row 0 of the dataset) into its binding, converting
-// it to the C type; SQL_SUCCESS_WITH_INFO with 01004 posted when the value was cut. This
-// is column delivery's work (GetColumn in output-parameter mode): until it is wired in, a
-// stand-in answers S1C00. Null puts the stand-in back.
+// it to the C type; SQL_SUCCESS_WITH_INFO with 01004 posted when the value was cut. Column
+// delivery's output-parameter mode (MoveOutParam, coldeliver.h) unless a test puts another
+// in; null puts it back.
 using OutParamMover = SQLRETURN (*)(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASET* row);
 void StmtSetOutParamMover(OutParamMover mover);
 

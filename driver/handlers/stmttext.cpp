@@ -237,7 +237,7 @@ SQLRETURN DoMoreResults(HANDLE_HDR* h, const NoArgs&) {
     stmt->resultDescs.reset();
     stmt->resultDescsLoaded = false;
     stmt->bookmarkDesc.reset();
-    stmt->blockPos = 0;
+    StmtFreeRowBuffer(stmt);
     const OA_OPTABLE* ops = conn->holder.ops;
     int rc = CallSlot(ops->DRV_MoreResults, stmt->agentStmt);
     // Output parameter values are delivered with execution; the next result follows.

@@ -2,6 +2,7 @@
 #include "driver/objects/stmt.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 
@@ -39,7 +40,9 @@ void FreeImplicitDescs(STMT* stmt) {
             DescFree(d);
 }
 
-// How many rows fit a 64 KB fetch block, by the summed width of a row's values.
+// How many rows fit a 64 KB fetch block, by the summed width of a row's values; at least
+// one, so that a row wider than the block is still fetched rather than the result looking
+// empty.
 uint32_t RowsPerFetch(const COLDESC* descs, uint16_t count) {
     uint32_t width = 0;
     for (uint16_t i = 0; i < count; ++i) {
@@ -56,10 +59,15 @@ uint32_t RowsPerFetch(const COLDESC* descs, uint16_t count) {
             break;
         }
     }
-    return width == 0 ? 0 : 65535u / width;
+    return width == 0 ? 0 : std::max(65535u / width, 1u);
 }
 
 }  // namespace
+
+STMT::~STMT() {
+    FreeColumnPiece(&getData);
+    ds_Free(&rowBlock);
+}
 
 void COLDESC_ARRAY::reset() {
     ds_ColDescFree(items, count);
@@ -140,7 +148,7 @@ void StmtClose(STMT* stmt) {
     if ((stmt->flags & STMT_FLAG_PREPARED) == 0)
         stmt->state = STMT_STATE_ALLOCATED;
     stmt->flags &= static_cast<uint16_t>(~STMT_FLAG_CURSOR_OPEN);
-    stmt->blockPos = 0;
+    StmtFreeRowBuffer(stmt);
 }
 
 void StmtFree(STMT* stmt) {
@@ -238,11 +246,31 @@ void StmtFreeParamDescs(STMT* stmt) {
     stmt->paramDescsLoaded = false;
 }
 
+void FreeColumnPiece(GETDATA_STATE* state) {
+    if (state->owned && state->rest != nullptr) {
+        // By-reference pieces hold their bytes in a block of their own.
+        if (ds_IsRefType(state->type)) {
+            DS_REFVAL ref;
+            std::memcpy(&ref, state->rest, sizeof ref);
+            std::free(ref.data);
+        }
+        std::free(const_cast<unsigned char*>(state->rest));
+    }
+    *state = GETDATA_STATE{};
+}
+
+void StmtFreeRowBuffer(STMT* stmt) {
+    ds_Free(&stmt->rowBlock);
+    FreeColumnPiece(&stmt->getData);
+    stmt->blockPos = 0;
+    stmt->rowsetStart = -1;
+}
+
 void StmtFreeResultDescs(STMT* stmt) {
     stmt->resultDescs.reset();
     stmt->resultDescsLoaded = false;
     stmt->bookmarkDesc.reset();
-    stmt->blockPos = 0;
+    StmtFreeRowBuffer(stmt);
     StmtFreeParamDescs(stmt);
 }
 
@@ -266,8 +294,8 @@ const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt) {
     }
     stmt->resultDescs.adopt(descs, count);
     stmt->resultDescsLoaded = true;
-    stmt->rowsPerFetch =
-        static_cast<uint16_t>(std::min<uint32_t>(RowsPerFetch(descs, count), stmt->conn->cn_fetchSize));
+    stmt->rowsPerFetch = static_cast<uint16_t>(
+        std::clamp<uint32_t>(std::min<uint32_t>(RowsPerFetch(descs, count), stmt->conn->cn_fetchSize), 1, 65535));
     return &stmt->resultDescs;
 }
 

@@ -140,6 +140,24 @@ struct STMT_DAE {
     uint16_t operation = 0;    // the SQLSetPos or SQLBulkOperations operation waiting
 };
 
+// Where SQLGetData stands in the value it last served, so that further calls on the same
+// column go on from there. column 0: none; row is the row index + 1. rest points at the
+// unread part of the value, in the row block or in a piece of a long value that the agent
+// handed out (owned, freed by FreeColumnPiece). total is the long value's whole length as
+// the agent reports it (-1 NULL, SQL_NO_TOTAL unknown); cType the C type of the last
+// conversion that left something unread.
+struct GETDATA_STATE {
+    uint16_t column = 0;
+    uint16_t row = 0;
+    const unsigned char* rest = nullptr;
+    int32_t type = 0;        // DS_CTYPE of the value or piece
+    uint32_t remaining = 0;  // bytes not yet handed out
+    int32_t total = 0;
+    int32_t cType = 0;
+    bool owned = false;      // rest is a piece the agent allocated
+    bool longValue = false;  // the value is read from the agent piece by piece
+};
+
 // Descriptions owned by the statement: an array from the agent (freed with the C heap,
 // each entry's four texts too).
 struct COLDESC_ARRAY {
@@ -163,6 +181,9 @@ struct STMT : HANDLE_HDR {
         conn = owner;
         gate = owner != nullptr ? &owner->callGate : nullptr;
     }
+    ~STMT();
+    STMT(const STMT&) = delete;
+    STMT& operator=(const STMT&) = delete;
 
     int32_t state = STMT_STATE_ALLOCATED;
     uint16_t flags = 0;        // STMT_FLAG_*
@@ -184,8 +205,15 @@ struct STMT : HANDLE_HDR {
     bool resultDescsLoaded = false;
     COLDESC_ARRAY resultDescs;
     std::unique_ptr<COLDESC> bookmarkDesc;  // column 0, made once per statement
+    // The row block: rows of the last agent fetch, handed out one row (or one rowset) at a
+    // time and refilled in place when used up. blockPos is the index of the next row to
+    // hand out; rowsetStart the index of the current row (the first of the last rowset),
+    // -1 before the first row or when the rowset did not come from one block.
     uint16_t rowsPerFetch = 0;
     uint16_t blockPos = 0;
+    int32_t rowsetStart = -1;
+    DATASET rowBlock;
+    GETDATA_STATE getData;
 
     // Parameter kinds of the prepared text: input, output, input-output, and whether the
     // agent could not tell.
@@ -279,7 +307,13 @@ void StmtUnbindAll(STMT* stmt);
 // SQLFreeStmt(SQL_RESET_PARAMS): no parameter binding; the APD and IPD keep their records.
 void StmtResetParams(STMT* stmt);
 
-// Drop the description caches (the result's also drops the parameters').
+// Frees the owned piece of a long value and forgets where SQLGetData stood.
+void FreeColumnPiece(GETDATA_STATE* state);
+// Empties the row block (its memory goes), forgets the current row and SQLGetData's
+// place, and frees an owned piece. For a new result, a close and a free.
+void StmtFreeRowBuffer(STMT* stmt);
+
+// Drop the description caches (the result's also drops the parameters' and the row block).
 void StmtFreeParamDescs(STMT* stmt);
 void StmtFreeResultDescs(STMT* stmt);
 

@@ -647,3 +647,66 @@ TEST(DriverManagerStatement, ParameterArraysAndDataAtExecution) {
         SQLSetConnectAttr(s.c.hdbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_ON), 0);
     }
 }
+
+// Fetching through unixODBC in both libraries: a column-wise rowset of two with NULLs,
+// statuses and counts; then SQLGetData of one value in pieces, narrow and wide.
+TEST(DriverManagerFetch, BoundRowsetsAndGetDataPieces) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        for (const char* row : {"(1, 'one')", "(2, NULL)", "(3, 'three')", "(4, 'four')", "(5, 'five')"}) {
+            std::string sql = std::string("insert into t values ") + row;
+            ASSERT_TRUE(SQL_SUCCEEDED(SQLExecDirect(s.hstmt, reinterpret_cast<SQLCHAR*>(sql.data()), SQL_NTS)))
+                << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        }
+        SQLINTEGER a[2] = {};
+        SQLLEN aInd[2] = {};
+        char b[2][8] = {};
+        SQLLEN bInd[2] = {};
+        SQLUSMALLINT status[2] = {};
+        SQLULEN fetched = 0;
+        ASSERT_EQ(SQLSetStmtAttr(s.hstmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(2), 0), SQL_SUCCESS);
+        ASSERT_EQ(SQLSetStmtAttr(s.hstmt, SQL_ATTR_ROW_STATUS_PTR, status, 0), SQL_SUCCESS);
+        ASSERT_EQ(SQLSetStmtAttr(s.hstmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0), SQL_SUCCESS);
+        ASSERT_EQ(SQLBindCol(s.hstmt, 1, SQL_C_SLONG, a, 0, aInd), SQL_SUCCESS);
+        ASSERT_EQ(SQLBindCol(s.hstmt, 2, SQL_C_CHAR, b, sizeof b[0], bInd), SQL_SUCCESS);
+        char select[] = "select a, b from t order by a";
+        ASSERT_EQ(SQLExecDirect(s.hstmt, reinterpret_cast<SQLCHAR*>(select), SQL_NTS), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        ASSERT_EQ(SQLFetch(s.hstmt), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        EXPECT_EQ(fetched, 2u);
+        EXPECT_EQ(a[1], 2);
+        EXPECT_EQ(std::string(b[0]), "one");
+        EXPECT_EQ(bInd[1], SQL_NULL_DATA);
+        ASSERT_EQ(SQLFetch(s.hstmt), SQL_SUCCESS);
+        EXPECT_EQ(std::string(b[0]) + "," + b[1], "three,four");
+        ASSERT_EQ(SQLFetch(s.hstmt), SQL_SUCCESS);
+        EXPECT_EQ(fetched, 1u);
+        EXPECT_EQ(a[0], 5);
+        EXPECT_EQ(status[1], SQL_ROW_NOROW);
+        EXPECT_EQ(SQLFetch(s.hstmt), SQL_NO_DATA);
+        ASSERT_EQ(SQLFreeStmt(s.hstmt, SQL_CLOSE), SQL_SUCCESS);
+        ASSERT_EQ(SQLFreeStmt(s.hstmt, SQL_UNBIND), SQL_SUCCESS);
+        ASSERT_EQ(SQLSetStmtAttr(s.hstmt, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(1), 0), SQL_SUCCESS);
+
+        char one[] = "select b, b from t where a = 3";
+        ASSERT_EQ(SQLExecDirect(s.hstmt, reinterpret_cast<SQLCHAR*>(one), SQL_NTS), SQL_SUCCESS);
+        ASSERT_EQ(SQLFetch(s.hstmt), SQL_SUCCESS);
+        char piece[3];
+        SQLLEN len = 0;
+        std::string joined;
+        SQLRETURN rc;
+        while ((rc = SQLGetData(s.hstmt, 1, SQL_C_CHAR, piece, sizeof piece, &len)) != SQL_NO_DATA) {
+            ASSERT_TRUE(SQL_SUCCEEDED(rc)) << DiagText(SQL_HANDLE_STMT, s.hstmt);
+            joined += piece;
+        }
+        EXPECT_EQ(joined, "three");
+        SQLWCHAR wpiece[3];
+        std::string wide;
+        while ((rc = SQLGetData(s.hstmt, 2, SQL_C_WCHAR, wpiece, sizeof wpiece, &len)) != SQL_NO_DATA) {
+            ASSERT_TRUE(SQL_SUCCEEDED(rc)) << DiagText(SQL_HANDLE_STMT, s.hstmt);
+            wide += Narrow(wpiece, 3);
+        }
+        EXPECT_EQ(wide, "three");
+    }
+}

@@ -20,7 +20,7 @@ namespace {
 #define VARNO_CALLS(X)                                                                                     \
     X(AllocHandle) X(SetEnvAttr) X(DriverConnect) X(Disconnect) X(FreeHandle) X(FreeStmt) X(GetDiagRec)     \
     X(Prepare) X(ExecDirect) X(Execute) X(NumResultCols) X(NumParams) X(CloseCursor) X(Cancel)             \
-    X(SetCursorName) X(GetCursorName) X(NativeSql) X(MoreResults) X(AllocStmt)
+    X(SetCursorName) X(GetCursorName) X(NativeSql) X(MoreResults) X(AllocStmt) X(Fetch) X(GetData)
 
 struct Driver {
     void* lib = dlopen(VARNO_LIB_A, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
@@ -197,7 +197,10 @@ TEST_F(Stmts, StatesThroughPrepareExecuteCloseAndFree) {
     EXPECT_EQ(Cols(s), 3);
     EXPECT_EQ(D().NumParams(s, &n), SQL_SUCCESS);
     EXPECT_EQ(n, 0);
+    EXPECT_EQ(D().Fetch(s), SQL_ERROR);  // prepared, not executed
+    EXPECT_EQ(State(SQL_HANDLE_STMT, s), "HY010");
     EXPECT_EQ(D().Execute(s), SQL_SUCCESS) << State(SQL_HANDLE_STMT, s);
+    EXPECT_EQ(D().Fetch(s), SQL_NO_DATA);  // the table is empty
     // A close keeps the prepared statement.
     EXPECT_EQ(D().FreeStmt(s, SQL_CLOSE), SQL_SUCCESS);
     EXPECT_EQ(Cols(s), 3);
@@ -217,6 +220,11 @@ TEST_F(Stmts, StatesThroughPrepareExecuteCloseAndFree) {
     // Execute direct prepares and executes.
     EXPECT_EQ(D().ExecDirect(s, Text("select 1, 2"), SQL_NTS), SQL_SUCCESS) << State(SQL_HANDLE_STMT, s);
     EXPECT_EQ(Cols(s), 2);
+    ASSERT_EQ(D().Fetch(s), SQL_SUCCESS) << State(SQL_HANDLE_STMT, s);
+    SQLINTEGER two = 0;
+    EXPECT_EQ(D().GetData(s, 2, SQL_C_SLONG, &two, 0, nullptr), SQL_SUCCESS);
+    EXPECT_EQ(two, 2);
+    EXPECT_EQ(D().Fetch(s), SQL_NO_DATA);
 
     EXPECT_EQ(D().Prepare(s, nullptr, SQL_NTS), SQL_ERROR);
     EXPECT_EQ(State(SQL_HANDLE_STMT, s), "HY009");

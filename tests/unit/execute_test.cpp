@@ -367,8 +367,8 @@ TEST_F(ExecuteTest, DescriptionsAreSentOnceWithTheCombinedCall) {
 
 // A call with one input, one output and one "*U" parameter bound input/output sends two
 // columns and moves two values, from columns 1 and 2 of the output row; one cut value
-// makes the execution SQL_SUCCESS_WITH_INFO with 01004. Until column delivery is wired
-// in, the stand-in refuses the move.
+// makes the execution SQL_SUCCESS_WITH_INFO with 01004. Column delivery itself refuses
+// an output row without the columns.
 TEST_F(ExecuteTest, OutputParametersComeBackByDirection) {
     PrepareWith({Desc("*I"), Desc("*O"), Desc("*U")}, "{call p(?, ?, ?)}");
     int32_t in = 1, out = 0, inOut = 3;
@@ -378,8 +378,8 @@ TEST_F(ExecuteTest, OutputParametersComeBackByDirection) {
     ASSERT_EQ(Bind(3, SQL_C_SLONG, SQL_INTEGER, &inOut, 0, nullptr, SQL_PARAM_INPUT_OUTPUT), SQL_SUCCESS);
     stmt->paramKindsUnknown = true;  // the prepare saw "*U"
 
-    EXPECT_EQ(Execute(), SQL_ERROR);  // the stand-in
-    EXPECT_EQ(Code(), ERR_DRIVER_NOT_CAPABLE);
+    EXPECT_EQ(Execute(), SQL_ERROR);  // the agent handed out no output row
+    EXPECT_EQ(Code(), ERR_INVALID_COLUMN_NUMBER);
     EXPECT_EQ(Sent().colsUsed, 2);
     EXPECT_EQ(stmt->outParams, 1);
     EXPECT_EQ(stmt->inOutParams, 1);

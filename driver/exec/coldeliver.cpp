@@ -1,0 +1,457 @@
+// Column value delivery.
+#include "driver/exec/coldeliver.h"
+
+#include <sqlucode.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "driver/exec/convert/convbin.h"
+#include "driver/exec/convert/convnum.h"
+#include "driver/exec/convert/convtext.h"
+#include "driver/exec/convert/valtypes.h"
+#include "driver/exec/execute.h"
+#include "driver/frame/trace.h"
+#include "driver/objects/desc.h"
+#include "driver/objects/envr.h"
+#include "driver/objects/stmt.h"
+#include "util/errcode.h"
+
+namespace {
+
+SQLRETURN Fail(STMT* stmt, int code) {
+    stmt->diag.errCode = code;
+    return SQL_ERROR;
+}
+
+template <class T>
+T Load(const unsigned char* p) {
+    T v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+bool IsWideText(int32_t type) {
+    return type >= DS_WCHAR && type <= DS_WVARCHAR32;
+}
+
+// Where a value's bytes lie and how many there are, by its layout; never past its element
+// (or, by reference, its block).
+struct ValueBytes {
+    const unsigned char* p;
+    uint32_t len;
+};
+
+ValueBytes ValueOf(const DATASET_COL* col, int32_t row) {
+    const unsigned char* e = ds_Elem(col, row);
+    const uint32_t w = col->width;
+    auto prefixed = [&](uint32_t prefix, uint64_t n, uint32_t unit) {
+        const uint32_t room = w > prefix ? w - prefix : 0;
+        return ValueBytes{e + prefix, static_cast<uint32_t>(std::min<uint64_t>(n * unit, room / unit * unit))};
+    };
+    switch (col->type) {
+    case DS_CHARZ:
+        return {e, static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(e), w))};
+    case DS_VARCHAR8: case DS_VARBINARY8:
+        return prefixed(1, e[0], 1);
+    case DS_VARCHAR16: case DS_VARBINARY16:
+        return prefixed(2, Load<uint16_t>(e), 1);
+    case DS_VARCHAR32: case DS_VARBINARY32:
+        return prefixed(4, static_cast<uint32_t>(std::max<int32_t>(Load<int32_t>(e), 0)), 1);
+    case DS_WVARCHAR32:
+        return prefixed(4, Load<uint32_t>(e), 2);
+    case DS_WCHARZ: {
+        uint32_t units = 0;
+        while (units < w / 2 && (e[2 * units] != 0 || e[2 * units + 1] != 0))
+            ++units;
+        return {e, units * 2};
+    }
+    case DS_LONGCHAR: case DS_LONGBINARY: case DS_LONGWCHAR: {
+        if (!ds_ColHoldsRefs(col))
+            return {e, 0};
+        const auto ref = Load<DS_REFVAL>(e);
+        if (ref.data == nullptr)
+            return {e, 0};
+        const uint64_t n = col->type == DS_LONGWCHAR ? uint64_t{ref.length} * 2 : ref.length;
+        return {static_cast<const unsigned char*>(ref.data), static_cast<uint32_t>(std::min<uint64_t>(n, UINT32_MAX))};
+    }
+    default:
+        return {e, w};  // fixed layouts: the element
+    }
+}
+
+// A piece the agent handed out is laid out like an element of its type; a by-reference
+// piece points at its bytes.
+ValueBytes PieceOf(const GETDATA_STATE& st) {
+    if (ds_IsRefType(st.type) && st.rest != nullptr) {
+        const auto ref = Load<DS_REFVAL>(st.rest);
+        const uint64_t n = st.type == DS_LONGWCHAR ? uint64_t{ref.length} * 2 : ref.length;
+        return {static_cast<const unsigned char*>(ref.data), ref.data == nullptr ? 0 : static_cast<uint32_t>(n)};
+    }
+    return {st.rest, st.remaining};
+}
+
+// What the converters need besides the value.
+struct Target {
+    int32_t cType;
+    void* data;
+    SQLLEN bufferLength;
+    SQLLEN* octetLength;
+    int scale;
+    int precision;
+    int fractionDigits;
+};
+
+// The converter of the value's internal type.
+SQLRETURN Convert(int32_t type, const unsigned char* p, uint32_t len, SQLLEN total, const Target& t, int* err) {
+    const int32_t c = t.cType;
+    void* d = t.data;
+    const SQLLEN L = t.bufferLength;
+    SQLLEN* o = t.octetLength;
+    switch (type) {
+    case DS_BIT: case DS_UTINYINT:
+        return ConvertBYTE(p[0], false, c, d, L, o, err, t.scale, t.precision);
+    case DS_STINYINT:
+        return ConvertBYTE(static_cast<int8_t>(p[0]), true, c, d, L, o, err, t.scale, t.precision);
+    case DS_SSHORT:
+        return ConvertSHORT(Load<int16_t>(p), true, c, d, L, o, err, t.scale, t.precision);
+    case DS_USHORT:
+        return ConvertSHORT(Load<uint16_t>(p), false, c, d, L, o, err, t.scale, t.precision);
+    case DS_SLONG:
+        return ConvertLONG(Load<int32_t>(p), true, c, d, L, o, err, t.scale, t.precision);
+    case DS_ULONG:
+        return ConvertLONG(Load<uint32_t>(p), false, c, d, L, o, err, t.scale, t.precision);
+    case DS_FLOAT:
+        return ConvertFLOAT(Load<float>(p), c, d, L, o, err, t.scale, t.precision);
+    case DS_DOUBLE:
+        return ConvertDOUBLE(Load<double>(p), c, d, L, o, err, t.scale, t.precision);
+    case DS_DATE: {
+        const auto v = Load<SQL_DATE_STRUCT>(p);
+        return ConvertDATE(&v, c, d, L, o, err);
+    }
+    case DS_TIME: {
+        const auto v = Load<SQL_TIME_STRUCT>(p);
+        return ConvertTIME(&v, c, d, L, o, err);
+    }
+    case DS_TIMESTAMP: {
+        const auto v = Load<SQL_TIMESTAMP_STRUCT>(p);
+        return ConvertTIMESTAMP(&v, c, d, L, o, t.fractionDigits, err);
+    }
+    case DS_BINARY: case DS_LONGBINARY: case DS_VARBINARY8: case DS_VARBINARY16: case DS_VARBINARY32:
+        return ConvertBINARY(p, len, total, c, d, L, o, err);
+    case DS_WCHAR: case DS_WCHARZ: case DS_LONGWCHAR: case DS_WVARCHAR32:
+        return ConvertWCHAR(reinterpret_cast<const SQLWCHAR*>(p), len, total, c, d, L, o, err, t.scale, t.precision);
+    case DS_CHAR: case DS_LONGCHAR: case DS_CHARZ: case DS_VARCHAR8: case DS_VARCHAR16: case DS_VARCHAR32:
+        return ConvertCHAR(reinterpret_cast<const char*>(p), len, total, c, d, L, o, err, t.scale, t.precision);
+    default:
+        return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+    }
+}
+
+// SQL_C_BINARY asked of a BIGINT column: the 8-byte integer, cut to the buffer with 01004
+// when that is shorter, never written past it.
+SQLRETURN ConvertBigintAsBinary(int32_t type, const unsigned char* p, uint32_t len, const Target& t, int* err) {
+    Target wide = t;
+    int64_t v = 0;
+    SQLLEN size = 0;
+    wide.cType = SQL_C_SBIGINT;
+    wide.data = &v;
+    wide.bufferLength = sizeof v;
+    wide.octetLength = &size;
+    SQLRETURN rc = Convert(type, p, len, 0, wide, err);
+    if (rc == SQL_ERROR)
+        return rc;
+    const size_t n = static_cast<size_t>(std::clamp<SQLLEN>(t.bufferLength, 0, sizeof v));
+    if (t.data != nullptr)
+        std::memcpy(t.data, &v, n);
+    if (t.octetLength != nullptr)
+        *t.octetLength = sizeof v;
+    if (n < sizeof v)
+        *err = ERR_DATA_WAS_TRUNCATED;
+    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : rc;
+}
+
+// Source bytes a cut copy consumed, by the source's kind and the target, from a buffer of
+// L bytes and a value of n bytes.
+uint32_t Consumed(int32_t type, int32_t cType, SQLLEN L, uint32_t n) {
+    const bool wide = IsWideText(type);
+    const bool binary = type == DS_BINARY || type == DS_LONGBINARY ||
+                        (type >= DS_VARBINARY8 && type <= DS_VARBINARY32);
+    const uint64_t N = n;
+    uint64_t used = 0;
+    if (L <= 0)
+        return 0;
+    const auto l = static_cast<uint64_t>(L);
+    if (cType == SQL_C_BINARY) {
+        used = l;
+    } else if (cType == SQL_C_CHAR) {
+        used = binary ? (l >= 2 * N + 1 ? N : (l - 1) / 2) : wide ? 2 * l - 2 : l - 1;
+    } else if (cType == SQL_C_WCHAR) {
+        if (l < 2)
+            return 0;
+        if (binary)
+            used = l >= 4 * N + 2 ? N : (l - 2) / 4;
+        else if (wide)
+            used = l >= N + 2 ? N : ((l - 2) & ~uint64_t{1});
+        else
+            used = l >= 2 * N + 2 ? N : (l - 2) / 2;
+    }
+    return static_cast<uint32_t>(std::min(used, N));
+}
+
+// Zeroes the target of a NULL value: its fixed size, or the whole buffer of a variable one.
+void ClearTarget(const BINDING& b, int32_t cType, SQLLEN bufferLength) {
+    if (b.data == nullptr)
+        return;
+    SQLLEN n = CTypeOctetLength(cType);
+    if (n == 0)
+        n = bufferLength;
+    if (n > 0)
+        std::memset(b.data, 0, static_cast<size_t>(n));
+}
+
+// The bookmark of row `row`. The cursor library, which keeps bookmarks of keyset-driven and
+// static cursors, is not part of this build; every cursor is served forward-only, and a
+// forward-only cursor has no bookmarks: 43 (S1C00).
+int RowBookmark(STMT*, int32_t, int32_t* out) {
+    *out = 0;
+    return ERR_DRIVER_NOT_CAPABLE;
+}
+
+// The largest piece of a long value that fits the target: room for a terminator of text,
+// and half a binary buffer for wide text.
+uint32_t PieceSize(const Target& t, int32_t colType) {
+    const auto L = static_cast<uint32_t>(std::clamp<SQLLEN>(t.bufferLength, 0, UINT32_MAX));
+    if (L == 0)
+        return 0;
+    if (t.cType == SQL_C_CHAR)
+        return L - 1;
+    if (t.cType == SQL_C_WCHAR)
+        return (L - 1) / 2;
+    if (t.cType == SQL_C_BINARY && IsWideText(colType))
+        return L / 2;
+    return L;
+}
+
+bool IsTextOrBinary(int32_t cType) {
+    return cType == SQL_C_CHAR || cType == SQL_C_WCHAR || cType == SQL_C_BINARY;
+}
+
+}  // namespace
+
+SQLRETURN PutBookmark(const BINDING& b, int16_t cType, int32_t bookmark, int* err) {
+    const int64_t v = bookmark;
+    size_t n = sizeof v;
+    if (cType == SQL_C_BINARY)
+        n = static_cast<size_t>(std::clamp<SQLLEN>(b.bufferLength, 0, sizeof v));
+    if (b.data != nullptr)
+        std::memcpy(b.data, &v, n);
+    if (b.indicator != nullptr)
+        *b.indicator = 0;
+    if (b.octetLength != nullptr)
+        *b.octetLength = sizeof v;
+    if (n < sizeof v) {
+        *err = ERR_DATA_WAS_TRUNCATED;
+        return SQL_SUCCESS_WITH_INFO;
+    }
+    return SQL_SUCCESS;
+}
+
+SQLRETURN MoveOutParam(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASET* row) {
+    BINDING b;
+    b.column = binding.column;
+    b.cType = binding.cType;
+    b.fractionDigits = binding.scale;
+    b.data = binding.data;
+    b.bufferLength = binding.bufferLength;
+    b.octetLength = binding.octetLength;
+    b.indicator = binding.indicator;
+    // Each output value starts afresh: the row is new with every execution.
+    FreeColumnPiece(&stmt->getData);
+    stmt->diag.errCode = ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
+    const SQLRETURN rc = GetColumn(stmt, 0, b, row);
+    FreeColumnPiece(&stmt->getData);
+    return rc;
+}
+
+int GetColumnPiece(STMT* stmt, uint32_t maxPiece) {
+    GETDATA_STATE& st = stmt->getData;
+    const GETDATA_STATE keep = st;
+    FreeColumnPiece(&st);
+    st.column = keep.column;
+    st.row = keep.row;
+    st.cType = keep.cType;
+    st.longValue = true;
+    const uint16_t column = st.column;
+    const uint16_t row = st.row;
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
+    if (ops == nullptr || ops->DRV_GetData == nullptr)
+        return ERR_DRIVER_NOT_CAPABLE;
+    void* value = nullptr;
+    int32_t length = 0;
+    int32_t type = 0;
+    int32_t total = 0;
+    const int rc = ops->DRV_GetData(stmt->agentStmt, column, row, maxPiece, &value, &length, &type, &total);
+    st.rest = static_cast<const unsigned char*>(value);
+    st.owned = value != nullptr;  // whatever the agent handed out is ours to free
+    st.remaining = static_cast<uint32_t>(std::max(length, 0));
+    st.type = type;
+    st.total = total;
+    if (rc != 0) {
+        StmtGetAgentErrors(stmt);
+        return rc;
+    }
+    if (length != 0 || (total != 0 && maxPiece == 0))
+        return 0;
+    return ERR_NO_DATA_FOUND;
+}
+
+SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
+    int* err = &stmt->diag.errCode;
+    const bool outputMode = *err == ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
+    if (outputMode)
+        *err = 0;
+
+    if ((b.column == 0 && !stmt->cursor.bookmarks) || b.column > ds->colsUsed) {
+        TraceLog("GetColumn: col out of range (%d,%d)", b.column, ds->colsUsed);
+        return Fail(stmt, ERR_INVALID_COLUMN_NUMBER);
+    }
+    if (b.column == 0) {
+        if (b.cType != SQL_C_BINARY && b.cType != SQL_C_UBIGINT)
+            return Fail(stmt, ERR_PROGRAM_TYPE_OUT_OF_RANGE);
+        if (b.data == nullptr)
+            return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+        int32_t bookmark = 0;
+        if (int rc = RowBookmark(stmt, row, &bookmark); rc != 0)
+            return Fail(stmt, rc);
+        return PutBookmark(b, b.cType, bookmark, err);
+    }
+
+    GETDATA_STATE& st = stmt->getData;
+    const DATASET_COL* col = &ds->cols[b.column - 1];
+    Target t{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0};
+    SQLLEN total = 0;
+    bool bigintAsBinary = false;
+    ValueBytes v{nullptr, 0};
+
+    if (st.column != b.column || st.row != static_cast<uint32_t>(row) + 1) {
+        // First access to this value.
+        if (static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed)) {
+            TraceLog("GetColumn: row out of range (%d,%d)", row, ds->rowsUsed);
+            return Fail(stmt, ERR_INVALID_CURSOR_STATE);
+        }
+        const COLDESC_ARRAY* descs = StmtGetResultDescs(stmt);
+        if (descs == nullptr)
+            return SQL_ERROR;
+        const COLDESC* desc = b.column <= descs->count ? &descs->items[b.column - 1] : nullptr;
+        const bool fromBinding = outputMode && stmt->paramKindsUnknown;
+        t.fractionDigits = fromBinding ? b.fractionDigits : desc != nullptr ? desc->decimalDigits : 0;
+
+        // SQL_ARD_TYPE takes the descriptor record's type; SQL_C_NUMERIC its precision and
+        // scale. Resolved before SQL_C_DEFAULT, which a record may hold.
+        if (t.cType == SQL_ARD_TYPE || t.cType == SQL_C_NUMERIC) {
+            DESC* d = outputMode ? stmt->apd : stmt->ard;
+            const DESCREC* rec = d != nullptr ? DescGetRec(d, b.column) : nullptr;
+            if (t.cType == SQL_ARD_TYPE) {
+                if (rec == nullptr || rec->conciseType == 0 || rec->conciseType == SQL_ARD_TYPE)
+                    return Fail(stmt, ERR_INVALID_COLUMN_NUMBER);
+                t.cType = rec->conciseType;
+            }
+            if (t.cType == SQL_C_NUMERIC && rec != nullptr) {
+                t.precision = rec->precision;
+                t.scale = rec->scale;
+            }
+        }
+        const int32_t sqlType = desc != nullptr ? desc->sqlType : 0;
+        if (t.cType == SQL_C_DEFAULT) {
+            const uint32_t version = stmt->conn->envr != nullptr ? stmt->conn->envr->odbcVersion : 3;
+            const bool wideSql = sqlType == SQL_WLONGVARCHAR || sqlType == SQL_WVARCHAR || sqlType == SQL_WCHAR;
+            t.cType = version == 2 && wideSql ? SQL_C_CHAR : DefaultCType(sqlType, static_cast<int32_t>(version));
+            if (t.bufferLength == 0)
+                t.bufferLength = CTypeOctetLength(t.cType);
+        } else if (t.cType == SQL_C_BINARY && sqlType == SQL_BIGINT) {
+            bigintAsBinary = true;
+        }
+
+        FreeColumnPiece(&st);
+        st.column = b.column;
+        st.row = static_cast<uint16_t>(row + 1);
+
+        const int16_t ind = col->indicators[row];
+        if (ind == DS_IND_AT_SERVER) {
+            const int rc = GetColumnPiece(stmt, PieceSize(t, col->type));
+            if (rc == ERR_NO_DATA_FOUND && st.total != -1) {
+                FreeColumnPiece(&st);
+                return SQL_NO_DATA;
+            }
+            if (rc != 0 && rc != ERR_NO_DATA_FOUND) {
+                FreeColumnPiece(&st);
+                return Fail(stmt, rc);
+            }
+        }
+        if (ind == DS_IND_NULL || (ind == DS_IND_AT_SERVER && st.total == -1)) {
+            FreeColumnPiece(&st);
+            if (b.indicator == nullptr)
+                return Fail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
+            st.column = b.column;
+            st.row = static_cast<uint16_t>(row + 1);
+            *b.indicator = SQL_NULL_DATA;
+            ClearTarget(b, t.cType, t.bufferLength);
+            return SQL_SUCCESS;
+        }
+        if (b.data == nullptr) {
+            FreeColumnPiece(&st);
+            return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+        }
+        if (st.longValue) {
+            v = PieceOf(st);
+            total = st.total;
+        } else {
+            st.type = col->type;
+            v = ValueOf(col, row);
+            st.rest = v.p;
+            st.remaining = v.len;
+        }
+        st.cType = t.cType;
+        if (b.indicator != nullptr)
+            *b.indicator = 0;
+    } else {
+        // A further call on the value: it goes on where the last one stopped, in the same
+        // C type (SQL_C_DEFAULT and SQL_ARD_TYPE continue with it).
+        if (!st.longValue && st.remaining == 0)
+            return SQL_NO_DATA;
+        if (t.cType != st.cType && t.cType != SQL_C_DEFAULT && t.cType != SQL_ARD_TYPE)
+            return SQL_NO_DATA;
+        t.cType = st.cType;
+        if (b.data == nullptr)
+            return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+        if (st.longValue) {
+            const int rc = GetColumnPiece(stmt, PieceSize(t, col->type));
+            if (rc == ERR_NO_DATA_FOUND)
+                return SQL_NO_DATA;
+            if (rc != 0)
+                return Fail(stmt, rc);
+            v = PieceOf(st);
+            total = st.total;
+        } else {
+            v = {st.rest, st.remaining};
+        }
+    }
+
+    const SQLRETURN rc = bigintAsBinary ? ConvertBigintAsBinary(st.type, v.p, v.len, t, err)
+                                        : Convert(st.type, v.p, v.len, total, t, err);
+    if (rc == SQL_ERROR) {
+        // A failed value is forgotten, so that the application can ask for it again in
+        // another type.
+        FreeColumnPiece(&st);
+        return rc;
+    }
+    if (st.longValue)
+        return rc;  // the agent keeps the position in a long value
+    uint32_t used = v.len;
+    if (rc == SQL_SUCCESS_WITH_INFO && IsTextOrBinary(t.cType) && !bigintAsBinary)
+        used = Consumed(st.type, t.cType, t.bufferLength, v.len);
+    st.rest = v.p + used;
+    st.remaining = v.len - used;
+    return rc;
+}

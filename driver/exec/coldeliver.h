@@ -1,0 +1,60 @@
+// Column value delivery: one value of one dataset row into one application target, the
+// road of every result value (bound columns at fetch, SQLGetData, output parameters). It
+// resolves SQL_C_DEFAULT and SQL_ARD_TYPE, writes NULL indicators, serves the bookmark
+// column, reads long values from the agent piece by piece, hands the value to the
+// converter of its internal type, and keeps the statement's GETDATA_STATE so that repeated
+// SQLGetData calls on one column go on where the last one stopped.
+//
+// Runs inside a call on the statement's connection. Results are ODBC return codes
+// (SQL_NO_DATA only when a value has nothing more to give); SQL_ERROR and
+// SQL_SUCCESS_WITH_INFO leave the internal code in stmt->diag.errCode.
+#pragma once
+
+#include <sql.h>
+#include <sqlext.h>
+
+#include <cstdint>
+
+#include "util/dataset.h"
+
+struct STMT;
+
+// One request for a value. SQLGetData passes its one length/indicator pointer as both
+// pointers. Fixed-size C types are written at their natural width.
+struct BINDING {
+    uint16_t column = 0;          // from 1 in the dataset; 0 the bookmark column
+    int16_t cType = 0;            // SQL_C_DEFAULT and SQL_ARD_TYPE included
+    int16_t fractionDigits = 0;   // of a timestamp output parameter (output-parameter mode)
+    void* data = nullptr;
+    SQLLEN bufferLength = 0;
+    SQLLEN* octetLength = nullptr;
+    SQLLEN* indicator = nullptr;
+};
+
+// Moves the value of column b.column, row `row` (from 0) of ds into b's target. A caller
+// returning output parameters sets stmt->diag.errCode to 80 (IM906) before each call: the
+// application parameter descriptor then stands in for the ARD, and with the in/out flag
+// the binding's fraction digits for the column's.
+//
+// Failures (SQL_ERROR): 17 column out of range or SQL_ARD_TYPE without a descriptor
+// record; 18 bookmark C type; 21 null data pointer; 49 an internal type no converter
+// serves; 64 row out of range (a row of -1: nothing handed out yet); 118 NULL without an
+// indicator; and the converters', the description loader's and the agent's codes. A failed
+// value is forgotten: the next call on it starts afresh.
+SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
+
+struct OUTPARAM_BINDING;
+// Output-parameter mode of GetColumn for the return of output parameters: one value of
+// the output row (row 0) into the parameter's buffers, the binding's scale standing for
+// the fraction digits of a timestamp when the in/out flag is set.
+SQLRETURN MoveOutParam(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASET* row);
+
+// Writes a bookmark (sign-extended to 8 bytes) into b's target of cType SQL_C_UBIGINT or
+// SQL_C_BINARY: a binary buffer shorter than 8 bytes takes what fits, with 19 (01004) in
+// *err. The octet length is 8.
+SQLRETURN PutBookmark(const BINDING& b, int16_t cType, int32_t bookmark, int* err);
+
+// Asks the agent for the next piece of the long value the GETDATA_STATE names, at most
+// maxPiece bytes, into the state (which owns it). 0; 82 (IM907) when no more data; or the
+// agent's code with its messages on the statement.
+int GetColumnPiece(STMT* stmt, uint32_t maxPiece);

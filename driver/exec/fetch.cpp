@@ -1,0 +1,251 @@
+// Forward fetching and SQLGetData.
+#include "driver/exec/fetch.h"
+
+#include <algorithm>
+
+#include "driver/exec/coldeliver.h"
+#include "driver/exec/convert/valtypes.h"
+#include "driver/objects/desc.h"
+#include "driver/objects/envr.h"
+#include "driver/objects/stmt.h"
+#include "util/errcode.h"
+
+namespace {
+
+// rowsetStart when the last rowset's first row left the block before the rowset was
+// complete.
+constexpr int32_t kRowsetSpannedBlocks = -2;
+
+SQLRETURN Fail(STMT* stmt, int code) {
+    stmt->diag.errCode = code;
+    return SQL_ERROR;
+}
+
+// Whether the statement holds an executed result: prepared (or a catalog result) and run.
+bool Executed(const STMT* stmt) {
+    return stmt->state == STMT_STATE_PREPARED && (stmt->flags & STMT_FLAG_CURSOR_OPEN) != 0;
+}
+
+// Bytes from one row's element of a bound column to the next: row-wise, the row size;
+// column-wise, the C type's size (its buffer length for the variable kinds).
+struct Strides {
+    SQLLEN data;
+    SQLLEN length;
+};
+
+Strides StridesOf(STMT* stmt, const BINDCOL& bc) {
+    if (stmt->bindType != 0)
+        return {stmt->bindType, stmt->bindType};
+    int32_t cType = bc.cType;
+    if (cType == SQL_C_DEFAULT && bc.bufferLength == 0) {
+        const COLDESC* d = bc.column <= stmt->resultDescs.count ? &stmt->resultDescs.items[bc.column - 1] : nullptr;
+        cType = DefaultCType(d != nullptr ? d->sqlType : 0, static_cast<int32_t>(stmt->conn->envr->odbcVersion));
+    }
+    const SQLLEN fixed = CTypeOctetLength(cType);
+    return {fixed != 0 ? fixed : bc.bufferLength, static_cast<SQLLEN>(sizeof(SQLLEN))};
+}
+
+template <class T>
+T* Shift(T* p, SQLLEN bytes) {
+    return p == nullptr ? nullptr : reinterpret_cast<T*>(reinterpret_cast<char*>(p) + bytes);
+}
+
+// Moves row `row` of the block into element k of every bound column, at the ARD's bind
+// offset as it reads now. An ODBC 3 fetch skips the bookmark column (a forward-only
+// cursor has none) and a column whose indicator holds SQL_COLUMN_IGNORE. A failing
+// column stops the row. SQL_SUCCESS, SQL_SUCCESS_WITH_INFO or SQL_ERROR.
+SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, bool odbc3) {
+    const DESC* ard = stmt->ard;
+    const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
+    SQLRETURN result = SQL_SUCCESS;
+    for (const BINDCOL& bc : stmt->boundCols) {
+        if (odbc3 && bc.column == 0)
+            continue;
+        SQLLEN dataShift = offset;
+        SQLLEN lengthShift = offset;
+        if (k != 0) {
+            const Strides s = StridesOf(stmt, bc);
+            dataShift += static_cast<SQLLEN>(k) * s.data;
+            lengthShift += static_cast<SQLLEN>(k) * s.length;
+        }
+        BINDING b;
+        b.column = bc.column;
+        b.cType = bc.cType;
+        b.data = Shift(bc.data, dataShift);
+        b.bufferLength = bc.bufferLength;
+        b.octetLength = Shift(bc.octetLength, lengthShift);
+        b.indicator = Shift(bc.indicator, lengthShift);
+        if (odbc3 && b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
+            continue;
+        const SQLRETURN rc = GetColumn(stmt, row, b, &stmt->rowBlock);
+        if (rc == SQL_ERROR) {
+            result = SQL_ERROR;
+            break;
+        }
+        if (rc == SQL_SUCCESS_WITH_INFO)
+            result = SQL_SUCCESS_WITH_INFO;
+    }
+    // A bound column's value stays whole for SQLGetData.
+    FreeColumnPiece(&stmt->getData);
+    return result;
+}
+
+// Rows an agent fetch brings for rowsets of n rows: a whole number of rowsets, so that
+// a rowset lies in one block and SQLGetData can still reach its first row.
+uint16_t BlockRowsFor(const STMT* stmt, SQLULEN n) {
+    const uint16_t perFetch = std::max<uint16_t>(stmt->rowsPerFetch, 1);
+    if (n <= 1)
+        return perFetch;
+    if (n >= perFetch)
+        return static_cast<uint16_t>(std::min<SQLULEN>(n, 65535));
+    return static_cast<uint16_t>(perFetch / n * n);
+}
+
+// The next rowset of n rows from the block, refilled as needed: statuses (from the ODBC 3
+// set when extended is false; SQLExtendedFetch's ODBC 2 values otherwise) and the count
+// of rows go to the given pointers. Row errors leave SQL_ROW_ERROR and make the result
+// SQL_SUCCESS_WITH_INFO, SQL_ERROR when every row failed.
+SQLRETURN FetchForward(STMT* stmt, SQLULEN n, SQLULEN* rowsFetched, SQLUSMALLINT* status, bool extended) {
+    if (status != nullptr)
+        std::fill(status, status + n, static_cast<SQLUSMALLINT>(SQL_ROW_NOROW));
+    if (rowsFetched != nullptr)
+        *rowsFetched = 0;
+    FreeColumnPiece(&stmt->getData);
+    stmt->rowsetStart = -1;
+    const bool transfer = stmt->cursor.retrieveData != SQL_RD_OFF;
+    SQLULEN got = 0;
+    SQLULEN failed = 0;
+    int rowError = 0;
+    int32_t start = -1;
+    bool oneBlock = true;
+    SQLRETURN result = SQL_SUCCESS;
+    for (SQLULEN k = 0; k < n; ++k) {
+        if (stmt->blockPos >= stmt->rowBlock.rowsUsed) {
+            if (StmtFetchRowset(stmt, n) != 0) {
+                if (got == 0)
+                    return SQL_ERROR;
+                // The rows handed out stay; the failure is the result.
+                result = SQL_ERROR;
+                break;
+            }
+            if (stmt->rowBlock.rowsUsed == 0)
+                break;
+            oneBlock = k == 0;
+        }
+        const int32_t row = stmt->blockPos;
+        if (k == 0)
+            start = row;
+        const SQLRETURN rc = transfer ? TransferRow(stmt, row, k, true) : SQL_SUCCESS;
+        ++stmt->blockPos;
+        ++got;
+        if (rc == SQL_ERROR) {
+            ++failed;
+            rowError = stmt->diag.errCode;
+        } else if (rc == SQL_SUCCESS_WITH_INFO && result == SQL_SUCCESS) {
+            result = SQL_SUCCESS_WITH_INFO;
+        }
+        if (status != nullptr)
+            status[k] = rc == SQL_ERROR                       ? SQL_ROW_ERROR
+                        : rc == SQL_SUCCESS_WITH_INFO && !extended ? SQL_ROW_SUCCESS_WITH_INFO
+                                                                   : SQL_ROW_SUCCESS;
+    }
+    if (got == 0)
+        return SQL_NO_DATA;
+    stmt->rowsetStart = oneBlock ? start : kRowsetSpannedBlocks;
+    stmt->rowNumber += got;
+    if (rowsFetched != nullptr)
+        *rowsFetched = got;
+    if (result == SQL_ERROR)
+        return result;
+    if (failed != 0) {
+        // The row's error outranks a truncation that a later row reported.
+        stmt->diag.errCode = rowError;
+        return failed == got ? SQL_ERROR : SQL_SUCCESS_WITH_INFO;
+    }
+    return result;
+}
+
+}  // namespace
+
+int StmtFetchRowset(STMT* stmt, SQLULEN rowsetSize) {
+    const COLDESC_ARRAY* descs = StmtGetResultDescs(stmt);
+    if (descs == nullptr)
+        return -1;
+    if (descs->count == 0) {
+        stmt->diag.errCode = ERR_INVALID_CURSOR_STATE;
+        return -1;
+    }
+    const uint16_t rows = BlockRowsFor(stmt, rowsetSize);
+    FreeColumnPiece(&stmt->getData);
+    stmt->blockPos = 0;
+    stmt->rowsetStart = -1;
+    // The block keeps its arrays: the agent refills a block of the same shape in place.
+    stmt->rowBlock.rowsUsed = 0;
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
+    const int rc = ops != nullptr && ops->DRV_Fetch != nullptr ? ops->DRV_Fetch(stmt->agentStmt, rows, &stmt->rowBlock)
+                                                               : ERR_DRIVER_NOT_CAPABLE;
+    if (rc != 0) {
+        stmt->rowBlock.rowsUsed = 0;
+        StmtGetAgentErrors(stmt);
+        stmt->diag.errCode = rc;
+        return -1;
+    }
+    return 0;
+}
+
+SQLRETURN StmtFetchBound(STMT* stmt) {
+    if (!Executed(stmt))
+        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+    FreeColumnPiece(&stmt->getData);
+    stmt->rowsetStart = -1;
+    if (stmt->blockPos >= stmt->rowBlock.rowsUsed) {
+        if (StmtFetchRowset(stmt, 1) != 0)
+            return SQL_ERROR;
+        if (stmt->rowBlock.rowsUsed == 0)
+            return SQL_NO_DATA;
+    }
+    const int32_t row = stmt->blockPos++;
+    stmt->rowsetStart = row;
+    return TransferRow(stmt, row, 0, false);
+}
+
+SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {
+    if (!Executed(stmt))
+        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+    if (orientation != SQL_FETCH_NEXT)
+        return Fail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
+                                                                               : ERR_DRIVER_NOT_CAPABLE);
+    const DESC* ird = stmt->ird;
+    return FetchForward(stmt, std::max<SQLULEN>(stmt->cursor.rowsetSize, 1), stmt->rowsFetched,
+                        ird != nullptr ? ird->arrayStatus : nullptr, false);
+}
+
+SQLRETURN StmtExtendedFetch(STMT* stmt, SQLUSMALLINT orientation, SQLLEN, SQLULEN* rowsFetched,
+                            SQLUSMALLINT* rowStatus) {
+    if (orientation != SQL_FETCH_NEXT)
+        return Fail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
+                                                                               : ERR_DRIVER_NOT_CAPABLE);
+    if (!Executed(stmt))
+        return Fail(stmt, ERR_INVALID_CURSOR_STATE);
+    return FetchForward(stmt, std::max<SQLULEN>(stmt->cursor.rowsetSize, 1), rowsFetched, rowStatus, true);
+}
+
+SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value, SQLLEN bufferLength,
+                      SQLLEN* indicator) {
+    if (!Executed(stmt))
+        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+    if (bufferLength < 0)
+        return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+    if (stmt->rowsetStart == kRowsetSpannedBlocks)
+        return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+    if (stmt->rowsetStart < 0)
+        return Fail(stmt, ERR_INVALID_CURSOR_STATE);
+    BINDING b;
+    b.column = column;
+    b.cType = cType;
+    b.data = value;
+    b.bufferLength = bufferLength;
+    b.octetLength = indicator;
+    b.indicator = indicator;
+    return GetColumn(stmt, stmt->rowsetStart, b, &stmt->rowBlock);
+}
