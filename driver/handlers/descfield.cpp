@@ -108,21 +108,6 @@ uint8_t KindBit(const DESC* d) {
     }
 }
 
-const char* KindName(const DESC* d) {
-    switch (d->type) {
-    case DESC_USER: return "USER";
-    case DESC_IRD: return "IRD";
-    case DESC_ARD: return "ARD";
-    case DESC_IPD: return "IPD";
-    case DESC_APD: return "APD";
-    default: return "UNKNOWN_DESC";
-    }
-}
-
-bool IsApp(const DESC* d) {
-    return (KindBit(d) & K_APP) != 0;
-}
-
 // ---- types ----
 
 // Derived fields of a concise type set on a record: one row per group of types. -1 leaves
@@ -322,7 +307,7 @@ int TypeText(CONN* conn, int column, int type, std::string* out) {
 
 // A record field of an application descriptor or an IPD, from its record.
 int RecordField(DESC* desc, const DESCREC& r, int field, Answer* a) {
-    const bool app = IsApp(desc);
+    const bool app = DescIsApplication(desc);
     switch (field) {
     case SQL_DESC_CONCISE_TYPE: a->number = r.conciseType; return 0;
     case SQL_DESC_TYPE: a->number = r.type; return 0;
@@ -586,7 +571,7 @@ SQLRETURN SetHeader(DESC* desc, int field, SQLPOINTER value, const std::vector<U
             return Fail(desc, rc);
         }
         for (const Use& u : uses)
-            if (!u.asArd && IsApp(desc))
+            if (!u.asArd && DescIsApplication(desc))
                 DescGrowRecs(u.stmt->ipd, count);
         return SQL_SUCCESS;
     }
@@ -678,13 +663,13 @@ SQLRETURN SetRecord(DESC* desc, int n, int field, SQLPOINTER value, SQLLEN strin
     if (int rc = DescGrowRecs(desc, n); rc != 0)
         return Fail(desc, rc);
     for (const Use& u : uses)
-        if (!u.asArd && IsApp(desc))
+        if (!u.asArd && DescIsApplication(desc))
             DescGrowRecs(u.stmt->ipd, n);
     DESCREC* r = DescGetRec(desc, n);
 
     const bool deferred =
         field == SQL_DESC_DATA_PTR || field == SQL_DESC_INDICATOR_PTR || field == SQL_DESC_OCTET_LENGTH_PTR;
-    if (IsApp(desc) && !deferred)
+    if (DescIsApplication(desc) && !deferred)
         r->data = nullptr;  // any other field unbinds the record
     WriteRecordField(r, field, value, name);
 
@@ -852,7 +837,7 @@ int ConnGetTypeInfoCol(CONN* conn, int column, int16_t sqlType, std::string* out
 
 SQLRETURN DescGetField(DESC* desc, int record, int field, void* value, SQLLEN bufferLength, SQLLEN* stringLength,
                        int width) {
-    TraceLog("Descriptor Type: %s", KindName(desc));
+    TraceLog("Descriptor Type: %s", DescKindName(desc));
     desc->diag.errCode = 0;
     const FieldRule* rule = FindRule(field);
     if (rule == nullptr || (rule->get & KindBit(desc)) == 0)
@@ -922,7 +907,7 @@ SQLRETURN DescGetField(DESC* desc, int record, int field, void* value, SQLLEN bu
 }
 
 SQLRETURN DescSetField(DESC* desc, int record, int field, SQLPOINTER value, SQLLEN stringLength, int width) {
-    TraceLog("Descriptor Type: %s", KindName(desc));
+    TraceLog("Descriptor Type: %s", DescKindName(desc));
     desc->diag.errCode = 0;
     const FieldRule* rule = FindRule(field);
     if (rule == nullptr)

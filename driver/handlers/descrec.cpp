@@ -16,10 +16,6 @@
 
 namespace {
 
-bool IsApp(const DESC* d) {
-    return d->type == DESC_ARD || d->type == DESC_APD || d->type == DESC_USER;
-}
-
 // A 16-bit field into its pointer (when given).
 SQLRETURN Get16(DESC* desc, int record, int field, SQLSMALLINT* out) {
     SQLSMALLINT v = 0;
@@ -47,17 +43,6 @@ SQLLEN Widen(const unsigned char (&raw)[8], SQLLEN length) {
         std::memcpy(&v, raw, sizeof v);
         return v;
     }
-    }
-}
-
-const char* KindName(const DESC* d) {
-    switch (d->type) {
-    case DESC_USER: return "USER";
-    case DESC_IRD: return "IRD";
-    case DESC_ARD: return "ARD";
-    case DESC_IPD: return "IPD";
-    case DESC_APD: return "APD";
-    default: return "UNKNOWN_DESC";
     }
 }
 
@@ -105,8 +90,8 @@ private:
 };
 
 SQLRETURN CopyFields(DESC* src, DESC* dst) {
-    const bool appSrc = IsApp(src);
-    const bool appDst = IsApp(dst);
+    const bool appSrc = DescIsApplication(src);
+    const bool appDst = DescIsApplication(dst);
     Copier c(src, dst);
     auto run = [](SQLRETURN rc) { return rc != SQL_SUCCESS; };
     if (appSrc && appDst && run(c.Field(0, SQL_DESC_ARRAY_SIZE)))
@@ -181,7 +166,7 @@ SQLRETURN DoGetDescRec(HANDLE_HDR* h, const GetDescRecArgs& a) {
         (rc = Get16(desc, a.record, SQL_DESC_SCALE, a.scale)) != SQL_SUCCESS)
         return rc;
     // Application records have neither name nor nullability: those outputs stay untouched.
-    if (IsApp(desc))
+    if (DescIsApplication(desc))
         return SQL_SUCCESS;
     if ((rc = Get16(desc, a.record, SQL_DESC_NULLABLE, a.nullable)) != SQL_SUCCESS)
         return rc;
@@ -242,7 +227,7 @@ SQLRETURN DoCopyDesc(HANDLE_HDR* h, const CopyDescArgs& a) {
         src->diag.errCode = ERR_INVALID_ATTRIBUTE_VALUE;
         return SQL_ERROR;
     }
-    TraceLog("Source Descriptor Type: %s", KindName(src));
+    TraceLog("Source Descriptor Type: %s", DescKindName(src));
     if (dst != src)
         ErrListFree(dst->diag);
     auto fail = [&](int code) {

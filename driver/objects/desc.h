@@ -95,6 +95,22 @@ inline int16_t DescVerboseType(int16_t concise) {
     return concise;
 }
 
+// Whether the descriptor describes the application's buffers (ARD, APD or explicit).
+inline bool DescIsApplication(const DESC* d) {
+    return d->type == DESC_ARD || d->type == DESC_APD || d->type == DESC_USER;
+}
+// The kind's name in trace lines: "USER", "IRD", "ARD", "IPD", "APD".
+inline const char* DescKindName(const DESC* d) {
+    switch (d->type) {
+    case DESC_USER: return "USER";
+    case DESC_IRD: return "IRD";
+    case DESC_ARD: return "ARD";
+    case DESC_IPD: return "IPD";
+    case DESC_APD: return "APD";
+    default: return "UNKNOWN_DESC";
+    }
+}
+
 // Records after record 0.
 inline int DescRecCount(const DESC* desc) {
     return static_cast<int>(desc->recs.size()) - 1;
