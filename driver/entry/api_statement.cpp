@@ -5,6 +5,7 @@
 
 #include "driver/entry/export.h"
 #include "driver/frame/widen.h"
+#include "driver/handlers/colattr.h"
 #include "driver/handlers/fetch.h"
 #include "driver/handlers/params.h"
 #include "driver/handlers/pending.h"
@@ -50,12 +51,12 @@ constexpr auto kDescribeParam = MakeCall<DoDescribeParam>(
     "DescribeParam", "ipar=%u pfSqlType=%lX pcbColDef=%lX pibScale=%lX pfNullable=%lX", 1, kStmt);
 constexpr auto kBindCol =
     MakeCall<DoBindCol>("BindCol", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", 1, kStmt);
-constexpr auto kDescribeCol = MakePendingCall("DescribeCol", VARNO_DESCRIBECOL_FORMAT, kStmt);
-constexpr auto kDescribeColW = MakePendingCall("DescribeColW", VARNO_DESCRIBECOL_FORMAT, kStmt);
-constexpr auto kColAttribute = MakePendingCall("ColAttribute", VARNO_COLATTR_FORMAT, kStmt);
-constexpr auto kColAttributeW = MakePendingCall("ColAttributeW", VARNO_COLATTR_FORMAT, kStmt);
-constexpr auto kColAttributes = MakePendingCall("ColAttributes", VARNO_COLATTR_FORMAT, kStmt);
-constexpr auto kColAttributesW = MakePendingCall("ColAttributesW", VARNO_COLATTR_FORMAT, kStmt);
+constexpr auto kDescribeCol = MakeCall<DoDescribeCol>("DescribeCol", VARNO_DESCRIBECOL_FORMAT, 1, kStmt);
+constexpr auto kDescribeColW = MakeCall<DoDescribeCol>("DescribeColW", VARNO_DESCRIBECOL_FORMAT, 1, kStmt);
+constexpr auto kColAttribute = MakeCall<DoColAttribute>("ColAttribute", VARNO_COLATTR_FORMAT, 1, kStmt);
+constexpr auto kColAttributeW = MakeCall<DoColAttribute>("ColAttributeW", VARNO_COLATTR_FORMAT, 1, kStmt);
+constexpr auto kColAttributes = MakeCall<DoColAttributes>("ColAttributes", VARNO_COLATTR_FORMAT, 1, kStmt);
+constexpr auto kColAttributesW = MakeCall<DoColAttributes>("ColAttributesW", VARNO_COLATTR_FORMAT, 1, kStmt);
 constexpr auto kFetch = MakeCall<DoFetch>("Fetch", "", 1, kStmt);
 constexpr auto kFetchScroll = MakeCall<DoFetchScroll>("FetchScroll", "fOrient=%d, fOffset=%ld", 1, kStmt);
 constexpr auto kExtendedFetch =
@@ -165,37 +166,39 @@ VARNO_EXPORT SQLRETURN SQL_API SQLBindCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQL
 VARNO_EXPORT SQLRETURN SQL_API SQLDescribeCol(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLCHAR* name, SQLSMALLINT cbMax,
                                               SQLSMALLINT* pcbName, SQLSMALLINT* sqlType, SQLULEN* colDef,
                                               SQLSMALLINT* scale, SQLSMALLINT* nullable) {
-    return CallODBC(kDescribeCol, hstmt, Pending(icol, name, cbMax, pcbName, sqlType, colDef, scale, nullable));
+    return CallODBC(kDescribeCol, hstmt,
+                    DescribeColArgs{icol, name, cbMax, pcbName, sqlType, colDef, scale, nullable, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLDescribeColW(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLWCHAR* name, SQLSMALLINT cchMax,
                                                SQLSMALLINT* pcchName, SQLSMALLINT* sqlType, SQLULEN* colDef,
                                                SQLSMALLINT* scale, SQLSMALLINT* nullable) {
-    return CallODBC(kDescribeColW, hstmt, Pending(icol, name, cchMax, pcchName, sqlType, colDef, scale, nullable));
+    return CallODBC(kDescribeColW, hstmt,
+                    DescribeColArgs{icol, name, cchMax, pcchName, sqlType, colDef, scale, nullable, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColAttribute(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT field,
                                                SQLPOINTER charAttr, SQLSMALLINT cbMax, SQLSMALLINT* pcb,
                                                SQLLEN* numAttr) {
-    return CallODBC(kColAttribute, hstmt, Pending(icol, field, charAttr, cbMax, pcb, numAttr, WIDTH_NARROW));
+    return CallODBC(kColAttribute, hstmt, ColAttributeArgs{icol, field, charAttr, cbMax, pcb, numAttr, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColAttributeW(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT field,
                                                 SQLPOINTER charAttr, SQLSMALLINT cbMax, SQLSMALLINT* pcb,
                                                 SQLLEN* numAttr) {
-    return CallODBC(kColAttributeW, hstmt, Pending(icol, field, charAttr, cbMax, pcb, numAttr, WIDTH_WIDE));
+    return CallODBC(kColAttributeW, hstmt, ColAttributeArgs{icol, field, charAttr, cbMax, pcb, numAttr, WIDTH_WIDE});
 }
 
 // Exists in both libraries but is exported by neither: the Driver Manager maps the ODBC 2
 // call onto SQLColAttribute.
 VARNO_EXPORT SQLRETURN SQL_API SQLColAttributes(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT field, SQLPOINTER desc,
                                                 SQLSMALLINT cbMax, SQLSMALLINT* pcb, SQLLEN* numAttr) {
-    return CallODBC(kColAttributes, hstmt, Pending(icol, field, desc, cbMax, pcb, numAttr, WIDTH_NARROW));
+    return CallODBC(kColAttributes, hstmt, ColAttributeArgs{icol, field, desc, cbMax, pcb, numAttr, WIDTH_NARROW});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLColAttributesW(SQLHSTMT hstmt, SQLUSMALLINT icol, SQLUSMALLINT field, SQLPOINTER desc,
                                                  SQLSMALLINT cbMax, SQLSMALLINT* pcb, SQLLEN* numAttr) {
-    return CallODBC(kColAttributesW, hstmt, Pending(icol, field, desc, cbMax, pcb, numAttr, WIDTH_WIDE));
+    return CallODBC(kColAttributesW, hstmt, ColAttributeArgs{icol, field, desc, cbMax, pcb, numAttr, WIDTH_WIDE});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLFetch(SQLHSTMT hstmt) {

@@ -13,6 +13,7 @@
 
 #include "driver/exec/convert/valtypes.h"
 #include "driver/frame/globals.h"
+#include "driver/handlers/descfield.h"
 #include "driver/objects/desc.h"
 #include "driver/objects/stmt.h"
 #include "util/errcode.h"
@@ -224,55 +225,14 @@ SQLRETURN SetForwardedOption(STMT* stmt, uint16_t option, SQLULEN value) {
     return Fail(stmt, rc == ERR_DRIVER_NOT_CAPABLE ? ERR_OPTION_TYPE_OUT_OF_RANGE : rc);
 }
 
-// Stands in for the header fields of DescSetField until the descriptor-field calls exist
-// (which replace it, and then also carry the change into other statements that share an
-// explicit descriptor): sets a header field of one of the statement's current
-// descriptors and carries it into the statement. A null pointer clears a pointer field.
-// Failures of the statement's own operations leave their code on the statement.
-SQLRETURN DescSetHeaderField(STMT* stmt, DESC* desc, SQLSMALLINT field, SQLPOINTER value) {
-    switch (field) {
-    case SQL_DESC_ARRAY_SIZE: {
-        const SQLULEN n = ULen(value);
-        if (n == 0)
-            return SQL_SUCCESS;
-        if (desc == stmt->ard) {
-            SQLRETURN r = StmtSetOption(stmt, SQL_ROWSET_SIZE, n);
-            if (r != SQL_ERROR)
-                desc->arraySize = stmt->cursor.rowsetSize;
-            return r;
-        }
-        if (int rc = StmtParamOptions(stmt, n, stmt->rowsProcessed); rc != 0)
-            return Fail(stmt, rc);
-        desc->arraySize = n;
-        return SQL_SUCCESS;
-    }
-    case SQL_DESC_ARRAY_STATUS_PTR:
-        desc->arrayStatus = static_cast<SQLUSMALLINT*>(value);
-        return SQL_SUCCESS;
-    case SQL_DESC_BIND_OFFSET_PTR:
-        desc->bindOffset = static_cast<SQLLEN*>(value);
-        return SQL_SUCCESS;
-    case SQL_DESC_BIND_TYPE:
-        desc->bindType = Saturated(ULen(value));
-        if (desc == stmt->ard)
-            stmt->bindType = desc->bindType;
-        return SQL_SUCCESS;
-    case SQL_DESC_ROWS_PROCESSED_PTR: {
-        auto* p = static_cast<SQLULEN*>(value);
-        if (desc == stmt->ipd) {
-            // The parameter-set size stays what it is; only the pointer is new.
-            if (int rc = StmtParamOptions(stmt, stmt->paramSetSize, p); rc != 0)
-                return Fail(stmt, rc);
-            stmt->rowsProcessed = p;
-        } else {
-            stmt->rowsFetched = p;
-        }
-        desc->rowsProcessed = p;
-        return SQL_SUCCESS;
-    }
-    default:
-        return Fail(stmt, ERR_DESCRIPTOR_TYPE_OUT_OF_RANGE);
-    }
+// Sets a header field of one of the statement's current descriptors through the
+// descriptor-field core, which carries it into every statement using that descriptor; the
+// outcome's code is the statement's, as the call was made on it.
+SQLRETURN SetDescHeader(STMT* stmt, DESC* desc, SQLSMALLINT field, SQLPOINTER value) {
+    const SQLRETURN r = DescSetField(desc, 0, field, value, 0, WIDTH_NARROW);
+    stmt->diag.errCode = desc->diag.errCode;
+    desc->diag.errCode = 0;
+    return r;
 }
 
 // SQL_ATTR_APP_ROW_DESC (row) or SQL_ATTR_APP_PARAM_DESC: a null handle, or the
@@ -478,34 +438,34 @@ SQLRETURN StmtSetAttr(STMT* stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINT
     case kOption1052: case kOption1054:
         return StmtSetOption(stmt, static_cast<uint16_t>(attribute), ULen(value));
     case SQL_ATTR_ROW_BIND_TYPE:
-        return DescSetHeaderField(stmt, stmt->ard, SQL_DESC_BIND_TYPE, value);
+        return SetDescHeader(stmt, stmt->ard, SQL_DESC_BIND_TYPE, value);
     case SQL_ATTR_ENABLE_AUTO_IPD:
         return value == nullptr ? SQL_SUCCESS : Changed(stmt);
     case SQL_ATTR_FETCH_BOOKMARK_PTR:
         stmt->fetchBookmark = value;
         return SQL_SUCCESS;
     case SQL_ATTR_PARAM_BIND_OFFSET_PTR:
-        return DescSetHeaderField(stmt, stmt->apd, SQL_DESC_BIND_OFFSET_PTR, value);
+        return SetDescHeader(stmt, stmt->apd, SQL_DESC_BIND_OFFSET_PTR, value);
     case SQL_ATTR_PARAM_BIND_TYPE:
-        return DescSetHeaderField(stmt, stmt->apd, SQL_DESC_BIND_TYPE, value);
+        return SetDescHeader(stmt, stmt->apd, SQL_DESC_BIND_TYPE, value);
     case SQL_ATTR_PARAM_OPERATION_PTR:
-        return DescSetHeaderField(stmt, stmt->apd, SQL_DESC_ARRAY_STATUS_PTR, value);
+        return SetDescHeader(stmt, stmt->apd, SQL_DESC_ARRAY_STATUS_PTR, value);
     case SQL_ATTR_PARAM_STATUS_PTR:
-        return DescSetHeaderField(stmt, stmt->ipd, SQL_DESC_ARRAY_STATUS_PTR, value);
+        return SetDescHeader(stmt, stmt->ipd, SQL_DESC_ARRAY_STATUS_PTR, value);
     case SQL_ATTR_PARAMS_PROCESSED_PTR:
-        return DescSetHeaderField(stmt, stmt->ipd, SQL_DESC_ROWS_PROCESSED_PTR, value);
+        return SetDescHeader(stmt, stmt->ipd, SQL_DESC_ROWS_PROCESSED_PTR, value);
     case SQL_ATTR_PARAMSET_SIZE:
-        return DescSetHeaderField(stmt, stmt->apd, SQL_DESC_ARRAY_SIZE, value);
+        return SetDescHeader(stmt, stmt->apd, SQL_DESC_ARRAY_SIZE, value);
     case SQL_ATTR_ROW_BIND_OFFSET_PTR:
-        return DescSetHeaderField(stmt, stmt->ard, SQL_DESC_BIND_OFFSET_PTR, value);
+        return SetDescHeader(stmt, stmt->ard, SQL_DESC_BIND_OFFSET_PTR, value);
     case SQL_ATTR_ROW_OPERATION_PTR:
-        return DescSetHeaderField(stmt, stmt->ard, SQL_DESC_ARRAY_STATUS_PTR, value);
+        return SetDescHeader(stmt, stmt->ard, SQL_DESC_ARRAY_STATUS_PTR, value);
     case SQL_ATTR_ROW_STATUS_PTR:
-        return DescSetHeaderField(stmt, stmt->ird, SQL_DESC_ARRAY_STATUS_PTR, value);
+        return SetDescHeader(stmt, stmt->ird, SQL_DESC_ARRAY_STATUS_PTR, value);
     case SQL_ATTR_ROWS_FETCHED_PTR:
-        return DescSetHeaderField(stmt, stmt->ird, SQL_DESC_ROWS_PROCESSED_PTR, value);
+        return SetDescHeader(stmt, stmt->ird, SQL_DESC_ROWS_PROCESSED_PTR, value);
     case SQL_ATTR_ROW_ARRAY_SIZE:
-        return DescSetHeaderField(stmt, stmt->ard, SQL_DESC_ARRAY_SIZE, value);
+        return SetDescHeader(stmt, stmt->ard, SQL_DESC_ARRAY_SIZE, value);
     case SQL_ATTR_APP_ROW_DESC:
         return SetAppDesc(stmt, value, true);
     case SQL_ATTR_APP_PARAM_DESC:
@@ -558,6 +518,7 @@ int StmtBindCol(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER d
     // is dropped.
     if (DESCREC* rec = DescGetRec(stmt->ard, column)) {
         rec->conciseType = cType;
+        rec->type = DescVerboseType(cType);
         rec->data = data;
         rec->octetLength = bufferLength;
         rec->octetLengthPtr = indicator;

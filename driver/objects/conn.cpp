@@ -299,6 +299,7 @@ void ConnResetOptions(CONN* conn) {
         v = 0xFFFF;
     for (auto& t : conn->infoText)
         t.reset();
+    conn->typeInfoCache.clear();
 }
 
 SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {

@@ -11,6 +11,7 @@
 
 #include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -156,6 +157,9 @@ struct CONN : HANDLE_HDR {
     int32_t infoI32[CONN_INFO_I32];
     uint16_t infoU16[CONN_INFO_U16];
     std::optional<std::string> infoText[CONN_INFO_TEXT];
+    // Type name, literal prefix and literal suffix of each SQL type asked so far, from the
+    // agent's type catalog (ConnGetTypeInfoCol, driver/handlers/descfield.h).
+    std::map<int16_t, std::array<std::string, 3>> typeInfoCache;
 
     CONN() : HANDLE_HDR(CALL_KIND_DBC) {
         conn = this;

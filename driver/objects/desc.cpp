@@ -28,9 +28,13 @@ bool SizeIsLength(int16_t sqlType) {
     }
 }
 
-// Decimal digits of a parameter from its IPD record: the scale of exact numbers, the
-// fraction digits (PRECISION) of the date and time types.
-int16_t DecimalDigits(const DESCREC& ipd) {
+}  // namespace
+
+SQLULEN DescParamColumnSize(const DESCREC& ipd) {
+    return SizeIsLength(ipd.conciseType) ? ipd.length : static_cast<SQLULEN>(ipd.precision);
+}
+
+int16_t DescParamDigits(const DESCREC& ipd) {
     switch (ipd.conciseType) {
     case SQL_NUMERIC: case SQL_DECIMAL:
         return ipd.scale;
@@ -41,8 +45,6 @@ int16_t DecimalDigits(const DESCREC& ipd) {
         return 0;
     }
 }
-
-}  // namespace
 
 DESC* DescAlloc(int16_t type, int16_t allocKind, STMT* stmt, CONN* conn) {
     auto* desc = new (std::nothrow) DESC(conn, allocKind == DESC_ALLOC_AUTO ? stmt : nullptr);
@@ -116,6 +118,11 @@ int DescGrowRecs(DESC* desc, int n) {
     return 0;
 }
 
+void DescTruncateRecs(DESC* desc, int n) {
+    if (n >= 0 && n < DescRecCount(desc))
+        desc->recs.resize(static_cast<size_t>(n) + 1);
+}
+
 void DescRecClear(DESCREC* rec) {
     rec->indicator = nullptr;
     rec->octetLengthPtr = nullptr;
@@ -141,6 +148,42 @@ void DescRecDefaults(const DESC* desc, DESCREC* rec) {
     }
 }
 
+int StmtApplyAPDRec(STMT* stmt, int n) {
+    const DESCREC* a = DescGetRec(stmt->apd, n);
+    if (a == nullptr || a->data == nullptr) {
+        // Unbound: the statement forgets the parameter, so nothing reads the old buffer.
+        if (PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(n)); p != nullptr && p->number != 0)
+            *p = PARAMREC{};
+        return 0;
+    }
+    if (int rc = DescGrowRecs(stmt->ipd, n); rc != 0)
+        return rc;
+    // Copies: binding writes the current APD's and the IPD's records, which these are.
+    const DESCREC app = *a;
+    const DESCREC imp = stmt->ipd->recs[static_cast<size_t>(n)];
+    if (StmtBindParam(stmt, static_cast<uint16_t>(n), imp.paramType, app.conciseType, imp.conciseType,
+                      DescParamColumnSize(imp), DescParamDigits(imp), app.data, app.octetLength, app.indicator,
+                      app.octetLengthPtr) != SQL_SUCCESS)
+        return stmt->diag.errCode;
+    return 0;
+}
+
+int StmtApplyARDRec(STMT* stmt, int n) {
+    const DESCREC* r = DescGetRec(stmt->ard, n);
+    if (r == nullptr || r->data == nullptr) {
+        StmtBindColRemove(stmt, static_cast<uint16_t>(n));
+        return 0;
+    }
+    BINDCOL b;
+    b.column = static_cast<uint16_t>(n);
+    b.cType = r->conciseType;
+    b.data = r->data;
+    b.bufferLength = r->octetLength;
+    b.indicator = r->indicator;
+    b.octetLength = r->octetLengthPtr;
+    return StmtBindColAdd(stmt, std::move(b));
+}
+
 int StmtApplyAPD(STMT* stmt, DESC* apd) {
     if (apd->arraySize == 0 || apd->arraySize > UINT32_MAX)
         return ERR_ROW_VALUE_OUT_OF_RANGE;
@@ -149,17 +192,9 @@ int StmtApplyAPD(STMT* stmt, DESC* apd) {
     DescGrowRecs(stmt->ipd, DescRecCount(apd));
     // The descriptor's bindings replace the statement's: what it does not bind is unbound.
     StmtResetParams(stmt);
-    for (int n = 1; n <= DescRecCount(apd); ++n) {
-        // A copy: binding writes the current APD's records, which may be these.
-        const DESCREC a = apd->recs[static_cast<size_t>(n)];
-        if (a.data == nullptr)
-            continue;
-        const DESCREC& i = stmt->ipd->recs[static_cast<size_t>(n)];
-        const SQLULEN size = SizeIsLength(i.conciseType) ? i.length : static_cast<SQLULEN>(i.precision);
-        if (StmtBindParam(stmt, static_cast<uint16_t>(n), i.paramType, a.conciseType, i.conciseType, size,
-                          DecimalDigits(i), a.data, a.octetLength, a.indicator, a.octetLengthPtr) != SQL_SUCCESS)
-            return stmt->diag.errCode;
-    }
+    for (int n = 1; n <= DescRecCount(apd); ++n)
+        if (int rc = StmtApplyAPDRec(stmt, n); rc != 0)
+            return rc;
     return 0;
 }
 
@@ -168,18 +203,7 @@ int StmtApplyARD(STMT* stmt, DESC* ard) {
     stmt->bindType = ard->bindType;
     // The descriptor's bindings replace the statement's: what it does not bind is unbound.
     stmt->boundCols.clear();
-    for (int n = 0; n <= DescRecCount(ard); ++n) {
-        const DESCREC& r = ard->recs[static_cast<size_t>(n)];
-        if (r.data == nullptr)
-            continue;
-        BINDCOL b;
-        b.column = static_cast<uint16_t>(n);
-        b.cType = r.conciseType;
-        b.data = r.data;
-        b.bufferLength = r.octetLength;
-        b.indicator = r.indicator;
-        b.octetLength = r.octetLengthPtr;
-        StmtBindColAdd(stmt, std::move(b));
-    }
+    for (int n = 0; n <= DescRecCount(ard); ++n)
+        StmtApplyARDRec(stmt, n);
     return 0;
 }

@@ -30,7 +30,7 @@ constexpr int16_t DESC_ALLOC_USER = 2;  // by the application, on a connection
 
 struct DESCREC {
     int16_t conciseType = 0;
-    void* data = nullptr;
+    void* data = nullptr;  // null: the record binds nothing
     SQLLEN* indicator = nullptr;
     SQLULEN length = 0;
     std::string name;
@@ -40,6 +40,9 @@ struct DESCREC {
     int16_t precision = 0;
     int16_t scale = 0;
     int16_t type = 0;  // verbose type
+    int16_t intervalCode = 0;       // SQL_DESC_DATETIME_INTERVAL_CODE
+    int32_t intervalPrecision = 0;  // SQL_DESC_DATETIME_INTERVAL_PRECISION
+    int32_t radix = 0;              // SQL_DESC_NUM_PREC_RADIX as set; 0 answers by type
 };
 
 struct DESC : HANDLE_HDR {
@@ -82,6 +85,32 @@ inline std::optional<ERRMSG> DescNextError(DESC* desc) {
     return ErrListPop(desc->diag);
 }
 
+// The verbose type of a concise one: the date and time codes share SQL_DATETIME, the
+// interval codes SQL_INTERVAL.
+inline int16_t DescVerboseType(int16_t concise) {
+    if ((concise >= SQL_TYPE_DATE && concise <= SQL_TYPE_TIMESTAMP) || (concise >= SQL_DATE && concise <= SQL_TIMESTAMP))
+        return SQL_DATETIME;
+    if (concise >= SQL_INTERVAL_YEAR && concise <= SQL_INTERVAL_MINUTE_TO_SECOND)
+        return SQL_INTERVAL;
+    return concise;
+}
+
+// Whether the descriptor describes the application's buffers (ARD, APD or explicit).
+inline bool DescIsApplication(const DESC* d) {
+    return d->type == DESC_ARD || d->type == DESC_APD || d->type == DESC_USER;
+}
+// The kind's name in trace lines: "USER", "IRD", "ARD", "IPD", "APD".
+inline const char* DescKindName(const DESC* d) {
+    switch (d->type) {
+    case DESC_USER: return "USER";
+    case DESC_IRD: return "IRD";
+    case DESC_ARD: return "ARD";
+    case DESC_IPD: return "IPD";
+    case DESC_APD: return "APD";
+    default: return "UNKNOWN_DESC";
+    }
+}
+
 // Records after record 0.
 inline int DescRecCount(const DESC* desc) {
     return static_cast<int>(desc->recs.size()) - 1;
@@ -91,6 +120,8 @@ DESCREC* DescGetRec(DESC* desc, int n);
 // Appends records with their defaults until there are n. 0, or 100 (07009) for n above
 // 32767, the largest record count.
 int DescGrowRecs(DESC* desc, int n);
+// Frees every record after record n (record 0 always stays).
+void DescTruncateRecs(DESC* desc, int n);
 // Clears the pointers and the name of a record.
 void DescRecClear(DESCREC* rec);
 // The defaults of a new record of the descriptor's type.
@@ -100,3 +131,15 @@ void DescRecDefaults(const DESC* desc, DESCREC* rec);
 // descriptor: what it does not bind is unbound. 0 or an internal code.
 int StmtApplyAPD(STMT* stmt, DESC* apd);
 int StmtApplyARD(STMT* stmt, DESC* ard);
+
+// One record of the current ARD or APD carried into the statement: column or parameter n
+// is bound from the record when its data pointer is set (a parameter with the IPD's
+// record n for its SQL side), else unbound. 0 or an internal code (the binding's).
+int StmtApplyARDRec(STMT* stmt, int n);
+int StmtApplyAPDRec(STMT* stmt, int n);
+
+// The column size and decimal digits of a parameter as its IPD record keeps them: the
+// LENGTH of character, binary and date/time types, else the PRECISION; the SCALE of exact
+// numbers, the fraction digits (PRECISION) of times and timestamps.
+SQLULEN DescParamColumnSize(const DESCREC& ipd);
+int16_t DescParamDigits(const DESCREC& ipd);

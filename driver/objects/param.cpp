@@ -23,15 +23,6 @@ bool HasFractionDigits(int16_t sqlType) {
     }
 }
 
-// The verbose type of a concise one: the date, time and interval codes share theirs.
-int16_t VerboseType(int16_t concise) {
-    if (concise >= SQL_TYPE_DATE && concise <= SQL_TYPE_TIMESTAMP)
-        return SQL_DATETIME;
-    if (concise >= SQL_INTERVAL_YEAR && concise <= SQL_INTERVAL_MINUTE_TO_SECOND)
-        return SQL_INTERVAL;
-    return concise;
-}
-
 // The IPD record's size and digits, in the fields that keep them for the SQL type.
 void SetIpdSize(DESCREC* ipd, int16_t sqlType, SQLULEN columnSize, int16_t digits) {
     switch (sqlType) {
@@ -117,14 +108,14 @@ SQLRETURN StmtBindParam(STMT* stmt, uint16_t number, int16_t paramType, int16_t 
     DescGrowRecs(stmt->ipd, number);
     DESCREC* apd = DescGetRec(stmt->apd, number);
     apd->conciseType = cType;
-    apd->type = VerboseType(cType);
+    apd->type = DescVerboseType(cType);
     apd->data = data;
     apd->indicator = indicator;
     apd->octetLengthPtr = octetLength;
     apd->octetLength = bufferLength;  // a descriptor applied again binds the same buffer
     DESCREC* ipd = DescGetRec(stmt->ipd, number);
     ipd->conciseType = sqlType;
-    ipd->type = VerboseType(sqlType);
+    ipd->type = DescVerboseType(sqlType);
     ipd->paramType = storedType;
     SetIpdSize(ipd, sqlType, columnSize, digits);
     return SQL_SUCCESS;

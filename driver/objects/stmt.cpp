@@ -10,6 +10,8 @@
 #include "driver/frame/trace.h"
 #include "driver/objects/desc.h"
 #include "util/errcode.h"
+#include "util/utheap.h"
+#include "util/uthash.h"
 
 namespace {
 
@@ -60,6 +62,31 @@ uint32_t RowsPerFetch(const COLDESC* descs, uint16_t count) {
         }
     }
     return width == 0 ? 0 : std::max(65535u / width, 1u);
+}
+
+// Puts a copy of each of the agent's attribute entries in a new hash on the statement,
+// under its first four bytes (attribute << 16 | column); the texts move into the copies.
+int KeepColAttrs(STMT* stmt, COLATTR* attrs, uint16_t count) {
+    UT_HASH* hash = ut_HashNew(COLATTR_HASH_BUCKETS, 4);
+    if (hash == nullptr)
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    for (uint16_t i = 0; i < count; ++i) {
+        // A repeated key replaces the entry it found, which goes.
+        void* old = ut_HashFind(hash, &attrs[i]);
+        auto* e = static_cast<COLATTR*>(uh_Calloc(1, sizeof(COLATTR)));
+        if (e == nullptr || ut_HashPut(hash, &attrs[i], e) == nullptr) {
+            uh_Free(e);
+            ut_HashForEach(hash, ut_ColAttrFreeCb, nullptr);
+            ut_HashFree(hash);
+            return ERR_MEMORY_ALLOCATION_FAILURE;
+        }
+        if (old != nullptr)
+            ut_ColAttrFreeCb(old, nullptr, nullptr);
+        *e = attrs[i];
+        attrs[i].kind = COLATTR_INT;
+    }
+    stmt->colAttrs = hash;
+    return 0;
 }
 
 }  // namespace
@@ -268,6 +295,11 @@ void StmtFreeRowBuffer(STMT* stmt) {
 
 void StmtFreeResultDescs(STMT* stmt) {
     stmt->resultDescs.reset();
+    if (stmt->colAttrs != nullptr) {
+        ut_HashForEach(stmt->colAttrs, ut_ColAttrFreeCb, nullptr);
+        ut_HashFree(stmt->colAttrs);
+        stmt->colAttrs = nullptr;
+    }
     stmt->resultDescsLoaded = false;
     stmt->bookmarkDesc.reset();
     StmtFreeRowBuffer(stmt);
@@ -284,8 +316,21 @@ const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt) {
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     uint16_t count = 0;
     COLDESC* descs = nullptr;
-    int rc = ops != nullptr && ops->DRV_DescribeCols != nullptr ? ops->DRV_DescribeCols(stmt->agentStmt, &count, &descs)
-                                                                : ERR_DRIVER_NOT_CAPABLE;
+    uint16_t attrCount = 0;
+    COLATTR* attrs = nullptr;
+    // The extended describe also gives the column attributes the descriptor fields answer.
+    const bool extended = ops != nullptr && ops->DRV_DescribeColsEx != nullptr && stmt->conn->agentCaps[0] != 0;
+    int rc = extended                                                ? ops->DRV_DescribeColsEx(stmt->agentStmt, &count,
+                                                                                             &attrCount, &descs, &attrs)
+             : ops != nullptr && ops->DRV_DescribeCols != nullptr ? ops->DRV_DescribeCols(stmt->agentStmt, &count, &descs)
+                                                                   : ERR_DRIVER_NOT_CAPABLE;
+    if (rc == 0 && attrCount != 0 && attrs != nullptr)
+        rc = KeepColAttrs(stmt, attrs, attrCount);
+    if (attrs != nullptr) {
+        for (uint16_t i = 0; i < attrCount; ++i)
+            ut_ColAttrFree(&attrs[i]);
+        uh_Free(attrs);
+    }
     if (rc != 0) {
         ds_ColDescFree(descs, count);
         stmt->diag.errCode = rc;
@@ -325,6 +370,30 @@ const COLDESC* StmtGetColDesc(STMT* stmt, uint16_t column) {
     }
     stmt->diag.errCode = ERR_INVALID_COLUMN_NUMBER;
     return nullptr;
+}
+
+namespace {
+
+// The agent's number of the column: its place in the whole array from 1, hidden columns
+// counted; 0 for the bookmark column, which has no attributes of its own.
+int AgentColumn(const STMT* stmt, const COLDESC* d) {
+    const COLDESC_ARRAY& a = stmt->resultDescs;
+    if (a.items == nullptr || d < a.items || d >= a.items + a.count)
+        return -1;
+    return static_cast<int>(d - a.items) + 1;
+}
+
+}  // namespace
+
+bool StmtColAttrInt(const STMT* stmt, const COLDESC* d, int attribute, int32_t* out) {
+    const int column = AgentColumn(stmt, d);
+    return column > 0 && ut_ColAttrGet(stmt->colAttrs, attribute, column, out, nullptr, nullptr) == 1;
+}
+
+bool StmtColAttrText(const STMT* stmt, const COLDESC* d, int attribute, const char** out) {
+    const int column = AgentColumn(stmt, d);
+    return column > 0 && ut_ColAttrGet(stmt->colAttrs, attribute, column, nullptr, out, nullptr) == 1 &&
+           *out != nullptr;
 }
 
 const COLDESC* StmtGetParamDesc(STMT* stmt, uint16_t n) {

@@ -205,6 +205,9 @@ struct STMT : HANDLE_HDR {
     bool resultDescsLoaded = false;
     COLDESC_ARRAY resultDescs;
     std::unique_ptr<COLDESC> bookmarkDesc;  // column 0, made once per statement
+    // The agent's extended column attributes of the result (COLATTR entries by their key),
+    // loaded with the descriptions when the agent has them; null otherwise.
+    UT_HASH* colAttrs = nullptr;
     // The row block: rows of the last agent fetch, handed out one row (or one rowset) at a
     // time and refilled in place when used up. blockPos is the index of the next row to
     // hand out; rowsetStart the index of the current row (the first of the last rowset),
@@ -320,12 +323,18 @@ void StmtFreeResultDescs(STMT* stmt);
 // Whether a result column is one the agent added (a name beginning "*I", "*O", "*B" or
 // "*U"), which applications are not shown.
 bool StmtIsHiddenColumn(const COLDESC& d);
-// The result-column descriptions, loaded on first use; null on failure (code on the
-// statement). The array holds the hidden columns too.
+// The result-column descriptions, loaded on first use (with the extended column
+// attributes when the agent has them); null on failure (code on the statement). The array
+// holds the hidden columns too.
 const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt);
 // Column n as the application counts (hidden columns skipped); 0 is the bookmark column
 // when bookmarks are on. Null with 17 (S1002) for any other number, or on failure.
 const COLDESC* StmtGetColDesc(STMT* stmt, uint16_t column);
+// The agent's extended attribute of a result column (its description from
+// StmtGetColDesc) as a number or a text (owned by the statement); false when the agent
+// gave none.
+bool StmtColAttrInt(const STMT* stmt, const COLDESC* d, int attribute, int32_t* out);
+bool StmtColAttrText(const STMT* stmt, const COLDESC* d, int attribute, const char** out);
 // Parameter n (from 1), loading the descriptions first; null with 28 (S1093) out of range.
 const COLDESC* StmtGetParamDesc(STMT* stmt, uint16_t n);
 
