@@ -112,7 +112,7 @@ int BindParam(DB_SQLDABIND* b, Direction direction, int16_t scale, uint32_t para
             return rc;
         data = slot->buffer.data.get();
     } else {
-        int rc = db_ConvKVRToDBMS(col, first, rows, &slot->buffer, param, b->errors);
+        int rc = db_ConvKVRToDBMS(col, first, rows, &slot->buffer, param, b->errors, b->latin1Client);
         if (rc != 0)
             return rc;
         data = slot->buffer.data.get();

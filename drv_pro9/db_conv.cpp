@@ -19,6 +19,26 @@
 
 namespace {
 
+// units UTF-16 units into at most limit ISO-8859-1 bytes: a character beyond U+00FF (a
+// surrogate pair as one) becomes '?'. The units are read bytewise: a dataset need not
+// align them.
+void Ucs2ToLatin1(const unsigned char* units, uint64_t count, unsigned char* dst, uint64_t limit) {
+    uint64_t out = 0;
+    for (uint64_t i = 0; i < count && out < limit; ++i) {
+        SQLWCHAR u;
+        std::memcpy(&u, units + i * sizeof u, sizeof u);
+        if (u == 0)
+            break;
+        if (u >= 0xD800 && u <= 0xDBFF && i + 1 < count) {
+            SQLWCHAR low;
+            std::memcpy(&low, units + (i + 1) * sizeof low, sizeof low);
+            if (low >= 0xDC00 && low <= 0xDFFF)
+                ++i;
+        }
+        dst[out++] = u <= 0xFF ? static_cast<unsigned char>(u) : '?';
+    }
+}
+
 static_assert(sizeof(ESQL_DATE_VALUE) == 4 && sizeof(ESQL_TIME_VALUE) == 6 &&
                   sizeof(ESQL_TIMESTAMP_VALUE) == 10 && sizeof(ESQL_NUMERIC_VALUE) == ESQL_NUMERIC_SIZE,
               "server layouts");
@@ -340,7 +360,7 @@ uint32_t db_ParamElemSize(int32_t dsType, uint32_t width) {
 }
 
 int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VALBUF* out,
-                     uint32_t paramNo, OA_ERRLIST* errors) {
+                     uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client) {
     if (col == nullptr || out == nullptr || rows < 0 || first < 0)
         return ERR_GENERAL_ERROR;
     const int32_t type = col->type;
@@ -446,7 +466,9 @@ int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VAL
                 if (v.length > 0)
                     std::memcpy(dst, v.data, std::min<uint64_t>(v.length, elem - 1));
             } else if (IsWideParam(type)) {
-                if (v.length > 0)
+                if (v.length > 0 && latin1Client)
+                    Ucs2ToLatin1(static_cast<const unsigned char*>(v.data), v.length, dst, elem - 1);
+                else if (v.length > 0)
                     ut_Ucs2ToUtf8N(reinterpret_cast<const SQLWCHAR*>(v.data), static_cast<SQLLEN>(v.length),
                                reinterpret_cast<char*>(dst), static_cast<SQLLEN>(elem - 1), nullptr);
             } else {

@@ -54,6 +54,8 @@ DB_SQLDABIND* Bind(OA_STMT* stmt) {
     DB_CURSOR* cursor = Cursor(stmt);
     cursor->bind.sqlca = &cursor->db->sqlca;
     cursor->bind.errors = &stmt->errors;
+    // As the client was told at connect (DB_Connect): the ANSI library's text is ISO-8859-1.
+    cursor->bind.latin1Client = stmt->conn->unicodeLibrary == 0;
     return &cursor->bind;
 }
 

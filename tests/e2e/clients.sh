@@ -142,6 +142,45 @@ for dsn in ("wide", "narrow"):
         conn.close()
 PY
 
+isql_selects() {  # client, DSN: a SELECT's rows come back through the fetch
+    local out
+    out=$(printf '%s\n' "create table r (a integer, b varchar(10))" "insert into r values (1, 'one')" \
+        "insert into r values (2, NULL)" "select a, b from r order by a" "drop table r" |
+        "$1" -b -v -d'|' -c "$2" 2>&1)
+    echo "$out"
+    [[ "$out" != *ERROR* ]] && grep -qx '1|one' <<<"$out" && grep -qx '2|' <<<"$out"
+}
+check "isql fetches a SELECT's rows through libvarnod" isql_selects isql narrow
+check "iusql fetches a SELECT's rows through libvarnodw" isql_selects iusql wide
+
+check "pyodbc fetches every type with NULLs, describes the columns and reads the catalog" /usr/bin/python3 - <<'PY'
+import datetime, decimal, pyodbc
+for dsn in ("wide", "narrow"):
+    conn = pyodbc.connect("DSN=%s" % dsn, autocommit=True)
+    cur = conn.cursor()
+    cur.execute("create table g (i integer primary key, s varchar(40), d date, n numeric(10,2),"
+                " f double precision, b varbinary(10), ts timestamp, k bigint)")
+    text = "caf\u00e9 \U0001F600" if dsn == "wide" else "caf\u00e9"
+    row = (1, text, datetime.date(2024, 2, 29), decimal.Decimal("12.34"), 2.5, b"\x00\x01",
+           datetime.datetime(2024, 1, 2, 3, 4, 5), 9007199254740993)
+    cur.execute("insert into g values (?, ?, ?, ?, ?, ?, ?, ?)", *row)
+    cur.executemany("insert into g (i) values (?)", [(i,) for i in range(2, 52)])
+    cur.execute("select i, s, d, n, f, b, ts, k from g where i = ?", 1)
+    assert [d[0] for d in cur.description] == ["i", "s", "d", "n", "f", "b", "ts", "k"], cur.description
+    got = cur.fetchone()
+    assert tuple(got) == row, (dsn, tuple(got))
+    cur.execute("select i, s, d from g where i > 1 order by i")
+    first = cur.fetchmany(10)
+    rest = cur.fetchall()
+    assert len(first) == 10 and len(rest) == 40, (len(first), len(rest))
+    assert all(r.s is None and r.d is None for r in first + rest)
+    assert [r.table_name for r in cur.tables(table="g")] == ["g"], dsn
+    assert [r.column_name for r in cur.columns(table="g")] == ["i", "s", "d", "n", "f", "b", "ts", "k"], dsn
+    assert [r.column_name for r in cur.primaryKeys("g")] == ["i"], dsn
+    cur.execute("drop table g")
+    conn.close()
+PY
+
 check "pyodbc reads driver information through both libraries" /usr/bin/python3 - <<'PY'
 import pyodbc
 for dsn, so in (("wide", "libvarnodw.so"), ("narrow", "libvarnod.so")):

@@ -191,6 +191,17 @@ TEST(AgentConv, ParameterValuesTakeTheServersLayouts) {
     }
 }
 
+// A client told ISO-8859-1 at connect (the ANSI library) gets wide parameter text in that
+// code page, not UTF-8 (which it would take for Latin-1 and encode a second time).
+TEST(AgentConv, WideTextToALatin1ClientIsNarrowed) {
+    auto ds = dsfix::Make({{DS_LONGWCHAR, 16}}, 1);
+    const std::string units = U16("\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80!");  // é € 😀 !
+    PutRef(&ds->cols[0], 0, units, static_cast<uint32_t>(units.size() / 2));
+    DB_VALBUF out;
+    ASSERT_EQ(db_ConvKVRToDBMS(&ds->cols[0], 0, 1, &out, 1, nullptr, true), 0);
+    EXPECT_EQ(RenderServer(ESQL_VARCHAR, out.elem(0), out.elemSize), "\xE9?" "?!");
+}
+
 TEST(AgentConv, ByReferenceTextElementsHoldTheLongestValueAndItsNul) {
     auto ds = dsfix::Make({{DS_LONGCHAR, 16}}, 2);
     PutRef(&ds->cols[0], 0, "hello", 5);
