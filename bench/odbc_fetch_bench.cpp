@@ -5,6 +5,7 @@
 // Prints times, ratios to raw sqlite3 and peak RSS; never passes or fails.
 //
 //   build/bench/odbc_fetch_bench [rows ...]      (default: 100000 1000000)
+//   BENCH_ONLY=<mode name prefix> runs raw sqlite3 and that mode only (for profiling).
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
@@ -195,7 +196,10 @@ int main(int argc, char** argv) {
         CreateDatabase(db, count);
         std::printf("%ld rows\n", count);
         double raw = 0;
+        const char* only = std::getenv("BENCH_ONLY");
         for (const auto& m : modes) {
+            if (only != nullptr && m.mode != Mode::Raw && std::strncmp(m.name, only, std::strlen(only)) != 0)
+                continue;
             Figure f = Measure(db, m.mode);
             if (m.mode == Mode::Raw)
                 raw = f.seconds;
