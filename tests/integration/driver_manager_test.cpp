@@ -10,8 +10,9 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <set>
 #include <string>
 #include <vector>
@@ -710,3 +711,77 @@ TEST(DriverManagerFetch, BoundRowsetsAndGetDataPieces) {
         EXPECT_EQ(wide, "three");
     }
 }
+
+namespace {
+
+// Every route that unbinds a column leaves its buffers alone on the next fetch: the
+// application may have released them. The second column stays bound as the witness that
+// the fetch ran.
+TEST(DriverManagerFetch, UnboundBuffersAreNeverWritten) {
+    enum class Route { NullDataPtr, FreeStmtUnbind, DescCountZero, DescCountBelow, BindColNull };
+    const struct {
+        Route route;
+        const char* name;
+    } routes[] = {{Route::NullDataPtr, "SQL_DESC_DATA_PTR null"},
+                  {Route::FreeStmtUnbind, "SQLFreeStmt(SQL_UNBIND)"},
+                  {Route::DescCountZero, "SQL_DESC_COUNT 0"},
+                  {Route::DescCountBelow, "SQL_DESC_COUNT below the column"},
+                  {Route::BindColNull, "SQLBindCol with a null buffer"}};
+    for (const Library& lib : Libraries()) {
+        Statement s(lib);
+        char insert[] = "insert into t values (7, 'seven')";
+        ASSERT_EQ(SQLExecDirect(s.hstmt, reinterpret_cast<SQLCHAR*>(insert), SQL_NTS), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_STMT, s.hstmt);
+        for (const auto& r : routes) {
+            SCOPED_TRACE(std::string(lib.driver) + ": " + r.name);
+            // Column 2 is unbound by the route; column 1 is the witness (bound again after
+            // the routes that unbind everything).
+            SQLINTEGER a = 0;
+            SQLLEN aInd = 0;
+            char canary[16];
+            std::memset(canary, 0x5A, sizeof canary);
+            SQLLEN canaryInd = 0x5A5A;
+            ASSERT_EQ(SQLBindCol(s.hstmt, 2, SQL_C_CHAR, canary, sizeof canary, &canaryInd), SQL_SUCCESS);
+            ASSERT_EQ(SQLBindCol(s.hstmt, 1, SQL_C_SLONG, &a, 0, &aInd), SQL_SUCCESS);
+            SQLHDESC ard = nullptr;
+            ASSERT_EQ(SQLGetStmtAttr(s.hstmt, SQL_ATTR_APP_ROW_DESC, &ard, SQL_IS_POINTER, nullptr), SQL_SUCCESS);
+            switch (r.route) {
+            case Route::NullDataPtr:
+                ASSERT_EQ(SQLSetDescField(ard, 2, SQL_DESC_DATA_PTR, nullptr, SQL_IS_POINTER), SQL_SUCCESS)
+                    << DiagText(SQL_HANDLE_DESC, ard);
+                // The indicator alone would still be written: drop it too.
+                ASSERT_EQ(SQLSetDescField(ard, 2, SQL_DESC_INDICATOR_PTR, nullptr, SQL_IS_POINTER), SQL_SUCCESS);
+                ASSERT_EQ(SQLSetDescField(ard, 2, SQL_DESC_OCTET_LENGTH_PTR, nullptr, SQL_IS_POINTER), SQL_SUCCESS);
+                break;
+            case Route::FreeStmtUnbind:
+                ASSERT_EQ(SQLFreeStmt(s.hstmt, SQL_UNBIND), SQL_SUCCESS);
+                ASSERT_EQ(SQLBindCol(s.hstmt, 1, SQL_C_SLONG, &a, 0, &aInd), SQL_SUCCESS);
+                break;
+            case Route::DescCountZero:
+                ASSERT_EQ(SQLSetDescField(ard, 0, SQL_DESC_COUNT, reinterpret_cast<SQLPOINTER>(0), SQL_IS_SMALLINT),
+                          SQL_SUCCESS);
+                ASSERT_EQ(SQLBindCol(s.hstmt, 1, SQL_C_SLONG, &a, 0, &aInd), SQL_SUCCESS);
+                break;
+            case Route::DescCountBelow:
+                ASSERT_EQ(SQLSetDescField(ard, 0, SQL_DESC_COUNT, reinterpret_cast<SQLPOINTER>(1), SQL_IS_SMALLINT),
+                          SQL_SUCCESS);
+                break;
+            case Route::BindColNull:
+                ASSERT_EQ(SQLBindCol(s.hstmt, 2, SQL_C_CHAR, nullptr, 0, nullptr), SQL_SUCCESS);
+                break;
+            }
+            char select[] = "select a, b from t";
+            ASSERT_EQ(SQLExecDirect(s.hstmt, reinterpret_cast<SQLCHAR*>(select), SQL_NTS), SQL_SUCCESS)
+                << DiagText(SQL_HANDLE_STMT, s.hstmt);
+            ASSERT_EQ(SQLFetch(s.hstmt), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, s.hstmt);
+            EXPECT_EQ(a, 7);
+            for (char c : canary)
+                ASSERT_EQ(c, 0x5A);
+            EXPECT_EQ(canaryInd, 0x5A5A);
+            ASSERT_EQ(SQLFreeStmt(s.hstmt, SQL_CLOSE), SQL_SUCCESS);
+            ASSERT_EQ(SQLFreeStmt(s.hstmt, SQL_UNBIND), SQL_SUCCESS);
+        }
+    }
+}
+
+}  // namespace
