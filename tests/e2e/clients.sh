@@ -177,6 +177,13 @@ for dsn in ("wide", "narrow"):
     assert [r.table_name for r in cur.tables(table="g")] == ["g"], dsn
     assert [r.column_name for r in cur.columns(table="g")] == ["i", "s", "d", "n", "f", "b", "ts", "k"], dsn
     assert [r.column_name for r in cur.primaryKeys("g")] == ["i"], dsn
+    cur.execute("create table h (j integer primary key, gi integer references g (i))")
+    cur.execute("create index h_gi on h (gi)")
+    fks = [(r.pktable_name, r.pkcolumn_name, r.fktable_name, r.fkcolumn_name, r.key_seq)
+           for r in cur.foreignKeys(table="g")]
+    assert fks == [("g", "i", "h", "gi", 1)], (dsn, fks)
+    assert "h_gi" in [r.index_name for r in cur.statistics("h")], dsn
+    cur.execute("drop table h")
     cur.execute("drop table g")
     conn.close()
 PY
