@@ -726,8 +726,12 @@ int scsql_Parse(const char* text, size_t length, SCSQL_PARSE* out) {
         out->failure = ERR_MEMORY_ALLOCATION_FAILURE;
         result = SCSQL_PARSE_EXHAUSTED;
     }
+    // The statement rule hands its tree to the parser's root, off the stack: a statement
+    // followed by anything but the end is a syntax error after that rule ran.
     if (result == SCSQL_PARSE_ACCEPTED)
         out->root = parser.root;
+    else
+        PT_Free(&parser.root, PT_NodeFree);
     if (const char* c = scsql_ErrorContext(parser.scanner))
         out->errorContext = uh_StrDup(c);
     if (const char* m = scsql_ErrorMessage(parser.scanner))
