@@ -2,6 +2,7 @@
 #include "drv_pro9/oa_describe.h"
 
 #include <cstring>
+#include <optional>
 
 #include "drv_pro9/db_types.h"
 #include "drv_pro9/oa_conn.h"
@@ -103,13 +104,17 @@ void TakeErrors(OA_STMT* stmt, OA_ERRLIST& from) {
 }
 
 // Prepares each probe on a scratch statement and reads the types of the marked columns
-// into types (one per parameter, in order; no more than there are parameters).
-int RunProbes(OA_STMT* stmt, const OA_PARAMPROBES& probes, std::vector<ProbedType>* types) {
+// into types, one per parameter: by the columns' ordinals when the probes give them (a
+// parameter no column describes stays unset), otherwise in order (no more than there are
+// parameters).
+int RunProbes(OA_STMT* stmt, const OA_PARAMPROBES& probes, std::vector<std::optional<ProbedType>>* types) {
     uint32_t scratch = 0;
     if (int rc = OA_AllocStmt(stmt->conn->handle, &scratch); rc != 0)
         return rc;
     const size_t wanted = stmt->params.count;
+    types->assign(wanted, std::nullopt);
     size_t mapPos = 0;
+    size_t next = 0;
     int rc = 0;
     for (const std::string& probe : probes.probes) {
         rc = OA_Prepare(scratch, probe.c_str());
@@ -118,13 +123,19 @@ int RunProbes(OA_STMT* stmt, const OA_PARAMPROBES& probes, std::vector<ProbedTyp
             TakeErrors(stmt, s->errors);
             break;
         }
-        for (uint16_t c = 0; c < s->cols.count && types->size() < wanted; ++c, ++mapPos) {
+        for (uint16_t c = 0; c < s->cols.count; ++c, ++mapPos) {
+            const COLDESC& d = s->cols.items[c];
+            ProbedType t{d.sqlType, d.columnSize, d.decimalDigits, d.displaySize};
+            if (!probes.ordinals.empty()) {
+                uint32_t ordinal = mapPos < probes.ordinals.size() ? probes.ordinals[mapPos] : 0;
+                if (ordinal != 0 && ordinal <= wanted)
+                    (*types)[ordinal - 1] = t;
+                continue;
+            }
             bool marked = probes.markerMap.empty() ||
                           (mapPos < probes.markerMap.size() && probes.markerMap[mapPos] == '?');
-            if (!marked)
-                continue;
-            const COLDESC& d = s->cols.items[c];
-            types->push_back({d.sqlType, d.columnSize, d.decimalDigits, d.displaySize});
+            if (marked && next < wanted)
+                (*types)[next++] = t;
         }
     }
     OA_FreeStmt(scratch);
@@ -201,17 +212,19 @@ int OA_DescribeParamsRefine(OA_STMT* stmt) {
     OA_PARAMPROBES probes;
     if ((stmt->kind & SQLT_HAS_PARAMS) != 0 && stmt->params.count != 0 &&
         oa_ParamProber(OA_PARAMPROBE_TEMPLATE, stmt->request.translated, &probes) == 0 &&
-        (!probes.markerMap.empty() || probes.markers >= stmt->params.count)) {
-        std::vector<ProbedType> types;
+        (!probes.ordinals.empty() || !probes.markerMap.empty() || probes.markers >= stmt->params.count)) {
+        std::vector<std::optional<ProbedType>> types;
         if (int rc = RunProbes(stmt, probes, &types); rc != 0)
             return rc;
         // Applied only once every probe ran: a failure leaves the prepare's descriptions.
         for (size_t i = 0; i < types.size(); ++i) {
+            if (!types[i])
+                continue;
             COLDESC& d = stmt->params.items[i];
-            d.sqlType = types[i].sqlType;
-            d.columnSize = types[i].columnSize;
-            d.decimalDigits = types[i].decimalDigits;
-            d.displaySize = types[i].displaySize;
+            d.sqlType = types[i]->sqlType;
+            d.columnSize = types[i]->columnSize;
+            d.decimalDigits = types[i]->decimalDigits;
+            d.displaySize = types[i]->displaySize;
         }
     }
     stmt->flags = static_cast<uint16_t>(stmt->flags | STMT_PARAMS_DESCRIBED);

@@ -38,6 +38,10 @@ struct OA_PARAMPROBES {
     std::string markerMap;
     // How many parameters the probes stand for; without a map they must cover them all.
     uint32_t markers = 0;
+    // One entry per result column over all probes in order: the ordinal (1-based) of the
+    // parameter the column describes, or 0. When given, descriptions go by ordinal and
+    // the map and count are not read: a parameter no column describes keeps its own.
+    std::vector<uint32_t> ordinals;
 };
 
 // Analyses sql into probes, starting each probe's select list from templ. 0, or a code

@@ -424,3 +424,17 @@ const char* PT_NodeText(PT_NODE* node) {
     node->text = text.Take();
     return node->text;
 }
+
+PT_NODE* PT_Child(const PT_NODE* node, int n) {
+    PT_NODE* c = node != nullptr && n > 0 ? node->child : nullptr;
+    while (c != nullptr && --n > 0)
+        c = c->sibling;
+    return c;
+}
+
+PT_NODE* PT_ChildOfKind(const PT_NODE* node, int32_t kind) {
+    for (PT_NODE* c = node != nullptr ? node->child : nullptr; c != nullptr; c = c->sibling)
+        if (c->kind == kind)
+            return c;
+    return nullptr;
+}

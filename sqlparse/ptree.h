@@ -108,3 +108,8 @@ int PT_RegenText(PT_NODE* node);
 // children's current texts and kept in the node; null when that runs out of memory, or for
 // a node that has no text.
 const char* PT_NodeText(PT_NODE* node);
+
+// Child n (1-based) of the node, or null (also for a null node).
+PT_NODE* PT_Child(const PT_NODE* node, int n);
+// The node's first child of the kind, or null.
+PT_NODE* PT_ChildOfKind(const PT_NODE* node, int32_t kind);

@@ -2,7 +2,7 @@
 # Installs the Debian 12 packages the build, the tests and the demo need, when missing.
 set -euo pipefail
 packages=(build-essential cmake pkg-config unixodbc unixodbc-dev odbcinst libsqlite3-dev sqlite3
-          uuid-dev flex libssl-dev libgtest-dev libgmock-dev libbenchmark-dev python3-pyodbc)
+          uuid-dev flex bison libssl-dev libgtest-dev libgmock-dev libbenchmark-dev python3-pyodbc)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -329,6 +329,40 @@ TEST(DriverManagerStatement, PreparedSelectAndInsertAreDescribed) {
     }
 }
 
+// The parameter-describe analyser through the Driver Manager: a marker takes the type of
+// the column it is compared with or inserted into, not the VARCHAR the server reports.
+TEST(DriverManagerStatement, DescribeParamAnswersTheMarkersColumns) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        const struct {
+            const char* sql;
+            std::vector<std::vector<long>> params;  // SQL type, column size, decimal digits
+        } cases[] = {
+            {"SELECT * FROM t WHERE a = ?", {{SQL_INTEGER, 10, 0}}},
+            {"INSERT INTO t (a, b) VALUES (?, ?)", {{SQL_INTEGER, 10, 0}, {SQL_VARCHAR, 20, 0}}},
+            {"UPDATE t SET b = ? WHERE a BETWEEN ? AND ?", {{SQL_VARCHAR, 20, 0}, {SQL_INTEGER, 10, 0}, {SQL_INTEGER, 10, 0}}},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(c.sql);
+            ASSERT_EQ(Prepare(lib, s.hstmt, c.sql), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, s.hstmt);
+            for (size_t i = 0; i < c.params.size(); ++i) {
+                SQLSMALLINT type = 0, digits = -1, nullable = -1;
+                SQLULEN size = 0;
+                ASSERT_EQ(SQLDescribeParam(s.hstmt, static_cast<SQLUSMALLINT>(i + 1), &type, &size, &digits, &nullable),
+                          SQL_SUCCESS)
+                    << DiagText(SQL_HANDLE_STMT, s.hstmt);
+                long wantType = c.params[i][0];
+                if (lib.wide && wantType == SQL_VARCHAR && type == SQL_WVARCHAR)
+                    wantType = SQL_WVARCHAR;
+                EXPECT_EQ(std::vector<long>({type, static_cast<long>(size), digits}),
+                          std::vector<long>({wantType, c.params[i][1], c.params[i][2]}))
+                    << "parameter " << i + 1;
+            }
+        }
+    }
+}
+
 TEST(DriverManagerStatement, NativeSqlShowsTheEscapeTranslation) {
     const std::string in = "select {fn ucase(b)} from t";
     for (const Library& lib : Libraries()) {

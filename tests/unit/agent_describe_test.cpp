@@ -13,6 +13,8 @@
 #include "drv_pro9/db_types.h"
 #include "drv_pro9/oa_describe.h"
 #include "drv_pro9/oa_props.h"
+#include "scrs/scr_hook.h"
+#include "scrs/scr_paramdesc.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "tests/unit/esql92_fixture.h"
 #include "util/errcode.h"
@@ -157,12 +159,61 @@ TEST_F(AgentDescribe, MarkerMapsCoverageAndSurplusColumns) {
         // More columns than parameters: the surplus is not written anywhere.
         {"surplus", {"SELECT i, i, i, v, v FROM t WHERE 1=0"}, "", 5, {"4/10/0", "4/10/0", "4/10/0"}},
     };
+    struct {
+        const char* name;
+        std::vector<std::string> probes;
+        std::vector<uint32_t> ordinals;
+        std::vector<std::string> types;
+    } byOrdinal[] = {
+        // Each column goes to the parameter it names; one no column names keeps its own,
+        // and a count that looks complete proves nothing.
+        {"ordinals", {"SELECT i, v FROM t WHERE 1=0", "SELECT d FROM t WHERE 1=0"}, {3, 0, 1},
+         {"3/10/2", preset, "4/10/0"}},
+        {"beyond the parameters", {"SELECT i, v FROM t WHERE 1=0"}, {4, 2}, {preset, "12/20/0", preset}},
+    };
+    for (const auto& c : byOrdinal) {
+        SCOPED_TRACE(c.name);
+        ASSERT_EQ(OA_Prepare(a.stmtId, kInsert), 0);
+        Prober::next = {};
+        Prober::next.probes = c.probes;
+        Prober::next.ordinals = c.ordinals;
+        EXPECT_EQ(Refine(), 0);
+        EXPECT_EQ(ParamTypes(), c.types);
+    }
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_EQ(OA_Prepare(a.stmtId, kInsert), 0);
+        Prober::next = {};
         Prober::next.probes = c.probes;
         Prober::next.markerMap = c.map;
         Prober::next.markers = c.markers;
+        EXPECT_EQ(Refine(), 0);
+        EXPECT_EQ(ParamTypes(), c.types);
+    }
+}
+
+// The cursor library's analyser behind the seam (installed by its hook): the server's own
+// descriptions of the columns the markers are compared with, assigned to or inserted into.
+TEST_F(AgentDescribe, TheAnalyserTypesMarkersByTheirColumns) {
+    SCR_HookOpTable(nullptr);
+    ASSERT_EQ(oa_ParamProber, SCR_ParamProber);
+    const struct {
+        const char* sql;
+        std::vector<std::string> types;
+    } cases[] = {
+        {"SELECT * FROM t WHERE i = ?", {"4/10/0"}},
+        {"INSERT INTO t (v, d) VALUES (?, ?)", {"12/20/0", "3/10/2"}},
+        {"INSERT INTO t VALUES (?, 'x', ?)", {"4/10/0", "3/10/2"}},
+        {"UPDATE t SET d = ? WHERE v = ? AND i BETWEEN ? AND 5", {"3/10/2", "12/20/0", "4/10/0"}},
+        {"DELETE FROM t WHERE ? IS NULL AND d < ?", {"12/2000/0", "3/10/2"}},  // cast (null as varchar)
+        // A marker inside a subquery keeps the prepare's description; the others are not
+        // shifted onto it.
+        {"SELECT * FROM t WHERE v = ? AND i IN (SELECT i FROM t WHERE d = ?) AND i = ?",
+         {"12/20/0", preset, "4/10/0"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sql);
+        ASSERT_EQ(OA_Prepare(a.stmtId, c.sql), 0);
         EXPECT_EQ(Refine(), 0);
         EXPECT_EQ(ParamTypes(), c.types);
     }
