@@ -40,28 +40,60 @@ void CopyName(char (&dst)[48], const char* name) {
     dst[n] = '\0';
 }
 
-// Sets the attributes of one parameter of the input SQLDA, in the client's order.
-int SetParamAttributes(DB_SQLDABIND* b, uint32_t param, int32_t serverType, int16_t direction,
-                       int16_t scale, uint32_t length, void* data, int32_t* indicators) {
+// Sets the attributes of one parameter of the input SQLDA, in the client's order, leaving
+// out those that already hold the value (slot->sent); slot->sent then holds what was set.
+int SetParamAttributes(DB_SQLDABIND* b, uint32_t param, DB_PARAMBIND* slot, const DB_PARAMSENT& want) {
     PRO_SQLDA* da = b->input;
+    DB_PARAMSENT& sent = slot->sent;
+    const bool all = !sent.valid;
+    // Whatever fails below leaves the SQLDA partly set: nothing is known until all is.
+    sent.valid = false;
     int rc;
-    PRO_SQLDA_Set_Col_Attribute_dh_i32_t(da, ESQL_COL_TYPE, param, serverType, b->sqlca);
-    if ((rc = Checked(b)) != 0)
+    if (all || sent.serverType != want.serverType) {
+        PRO_SQLDA_Set_Col_Attribute_dh_i32_t(da, ESQL_COL_TYPE, param, want.serverType, b->sqlca);
+        if ((rc = Checked(b)) != 0)
+            return rc;
+    }
+    if (all || sent.direction != want.direction) {
+        PRO_SQLDA_Set_Col_Attribute_dh_i16_t(da, ESQL_COL_DIRECTION, param, want.direction, b->sqlca);
+        if ((rc = Checked(b)) != 0)
+            return rc;
+    }
+    if (all || sent.scale != want.scale) {
+        PRO_SQLDA_Set_Col_Attribute_dh_i16_t(da, ESQL_COL_SCALE, param, want.scale, b->sqlca);
+        if ((rc = Checked(b)) != 0)
+            return rc;
+    }
+    if (all || sent.length != want.length) {
+        PRO_SQLDA_Set_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, param, want.length, b->sqlca);
+        if ((rc = Checked(b)) != 0)
+            return rc;
+    }
+    if (all || sent.data != want.data) {
+        PRO_SQLDA_Set_Col_Attribute_void_p(da, ESQL_COL_DATA, param, want.data, b->sqlca);
+        if ((rc = Checked(b)) != 0)
+            return rc;
+    }
+    if (all || sent.indicators != want.indicators) {
+        PRO_SQLDA_Set_Col_Attribute_dh_i32_t_p(da, ESQL_COL_INDICATOR, param, want.indicators, b->sqlca);
+        if ((rc = Checked(b)) != 0)
+            return rc;
+    }
+    sent = want;
+    sent.valid = true;
+    return 0;
+}
+
+// The parameter rows of the input SQLDA, set when they differ from the last ones set.
+int SetParamRows(DB_SQLDABIND* b, int32_t rows) {
+    if (b->inputRowsSent == rows)
+        return 0;
+    b->inputRowsSent = -1;
+    PRO_SQLDA_Set_DA_Attribute_dh_u32_t(b->input, ESQL_DA_ROWS, static_cast<uint32_t>(rows), b->sqlca);
+    if (int rc = Checked(b); rc != 0)
         return rc;
-    PRO_SQLDA_Set_Col_Attribute_dh_i16_t(da, ESQL_COL_DIRECTION, param, direction, b->sqlca);
-    if ((rc = Checked(b)) != 0)
-        return rc;
-    PRO_SQLDA_Set_Col_Attribute_dh_i16_t(da, ESQL_COL_SCALE, param, scale, b->sqlca);
-    if ((rc = Checked(b)) != 0)
-        return rc;
-    PRO_SQLDA_Set_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, param, length, b->sqlca);
-    if ((rc = Checked(b)) != 0)
-        return rc;
-    PRO_SQLDA_Set_Col_Attribute_void_p(da, ESQL_COL_DATA, param, data, b->sqlca);
-    if ((rc = Checked(b)) != 0)
-        return rc;
-    PRO_SQLDA_Set_Col_Attribute_dh_i32_t_p(da, ESQL_COL_INDICATOR, param, indicators, b->sqlca);
-    return Checked(b);
+    b->inputRowsSent = rows;
+    return 0;
 }
 
 // The parameter's slot, made when the statement described fewer parameters.
@@ -119,19 +151,32 @@ int BindParam(DB_SQLDABIND* b, Direction direction, int16_t scale, uint32_t para
         length = slot->buffer.elemSize;
     }
 
-    auto* ind = static_cast<int32_t*>(uh_Calloc(rows > 0 ? static_cast<size_t>(rows) : 1, sizeof(int32_t)));
-    if (ind == nullptr)
-        return ERR_MEMORY_ALLOCATION_FAILURE;
+    // The indicator array of the last execution is filled again where it is large enough:
+    // the SQLDA already points at it.
+    if (slot->indicators == nullptr || slot->indicatorRows < std::max(rows, 1)) {
+        auto* ind = static_cast<int32_t*>(uh_Calloc(rows > 0 ? static_cast<size_t>(rows) : 1, sizeof(int32_t)));
+        if (ind == nullptr)
+            return ERR_MEMORY_ALLOCATION_FAILURE;
+        // The SQLDA may still point at the old array: it is set to the new one below, or
+        // nothing is known of it when that fails.
+        slot->sent.valid = false;
+        slot->indicators.reset(ind);
+        slot->indicatorRows = std::max(rows, 1);
+    }
+    int32_t* ind = slot->indicators.get();
     for (int32_t r = 0; r < rows; ++r)
         ind[r] = direction == Direction::Out || col->indicators[first + r] < 0 ? -1 : 0;
 
-    PRO_SQLDA_Set_DA_Attribute_dh_u32_t(b->input, ESQL_DA_ROWS, static_cast<uint32_t>(rows), b->sqlca);
-    int rc = Checked(b);
-    if (rc == 0)
-        rc = SetParamAttributes(b, param, serverType, static_cast<int16_t>(direction), scale, length, data, ind);
-    // The SQLDA now points at the new array (or the call failed before reaching it).
-    slot->indicators.reset(ind);
-    return rc;
+    if (int rc = SetParamRows(b, rows); rc != 0)
+        return rc;
+    DB_PARAMSENT want;
+    want.serverType = serverType;
+    want.direction = static_cast<int16_t>(direction);
+    want.scale = scale;
+    want.length = length;
+    want.data = data;
+    want.indicators = ind;
+    return SetParamAttributes(b, param, slot, want);
 }
 
 // Copies rows [first, first + rows) of the value column into rows 0.. of the result
@@ -191,6 +236,7 @@ int db_BindAllocCols(DB_SQLDABIND* b, uint16_t n) {
 
 int db_BindAllocParams(DB_SQLDABIND* b, uint32_t n) {
     b->params.clear();
+    b->inputRowsSent = -1;
     try {
         b->params.resize(n);
     } catch (const std::bad_alloc&) {
@@ -214,6 +260,7 @@ void db_BindFree(DB_SQLDABIND* b) {
     b->cols.clear();
     b->colIndicators.reset();
     b->params.clear();
+    b->inputRowsSent = -1;
 }
 
 int db_DescribeCol(DB_SQLDABIND* b, bool output, uint32_t col, bool wide, int odbcVersion,

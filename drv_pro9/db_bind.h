@@ -37,10 +37,27 @@ struct DB_COLBIND {
     DB_VALBUF buffer;          // intermediate buffer of a converted column
 };
 
-// One parameter: its values in the server's layout (when converted) and its indicators.
+// The attributes last set on one parameter of the input SQLDA. A prepared statement
+// executed again mostly binds the same type, direction, scale and length, and often the
+// same buffers: only what changed is set again.
+struct DB_PARAMSENT {
+    bool valid = false;          // false: nothing known, every attribute is set
+    int32_t serverType = 0;
+    int16_t direction = 0;
+    int16_t scale = 0;
+    uint32_t length = 0;
+    void* data = nullptr;
+    int32_t* indicators = nullptr;
+};
+
+// One parameter: its values in the server's layout (when converted), its indicators (an
+// array of indicatorRows entries, kept from one execution to the next while it is large
+// enough) and the attributes the SQLDA holds for it.
 struct DB_PARAMBIND {
     DB_VALBUF buffer;
     std::unique_ptr<int32_t[], UtFree> indicators;
+    int32_t indicatorRows = 0;
+    DB_PARAMSENT sent;
 };
 
 struct DB_SQLDABIND {
@@ -54,6 +71,8 @@ struct DB_SQLDABIND {
     // SQLDA indicator array.
     std::unique_ptr<int32_t[], UtFree> colIndicators;
     std::vector<DB_PARAMBIND> params;
+    // The parameter rows last set on the input SQLDA; -1 when not known.
+    int64_t inputRowsSent = -1;
 
     DB_SQLDABIND() = default;
     ~DB_SQLDABIND();

@@ -397,7 +397,11 @@ int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VAL
             }
         }
     }
-    if (!out->alloc(static_cast<uint32_t>(elem), rows))
+    // The buffer of the last execution is zeroed and filled again when it has the same
+    // shape, as it mostly has for a prepared statement executed again.
+    if (out->data != nullptr && out->elemSize == elem && out->rows == rows)
+        std::memset(out->data.get(), 0, static_cast<size_t>(elem) * static_cast<size_t>(std::max(rows, 1)));
+    else if (!out->alloc(static_cast<uint32_t>(elem), rows))
         return ERR_MEMORY_ALLOCATION_FAILURE;
 
     char text[160];

@@ -81,6 +81,14 @@ bool FindPending(const DATASET* ds, const DAE_COLS& pieces, int32_t* row, int32_
     return false;
 }
 
+bool AnyPending(const DATASET* ds) {
+    for (uint16_t c = 0; c < ds->colsUsed; ++c)
+        for (int32_t r = 0; r < ds->rowsUsed; ++r)
+            if (Pending(&ds->cols[c], r))
+                return true;
+    return false;
+}
+
 void ClearCells(OA_DAE& d) {
     d.nextRow = d.nextCol = d.curRow = d.curCol = -1;
     d.putCount = 0;
@@ -91,6 +99,9 @@ int StartExchange(OA_STMT* stmt, const DATASET* ds, DAE_COLS* pieces, int32_t st
     OA_DAE& d = stmt->dae;
     pieces->reset();
     if (ds == nullptr || ds->cols == nullptr || ds->colsUsed == 0 || ds->rowsUsed <= 0)
+        return 0;
+    // Most executions have no pending cell: the pieces are made only for one that has.
+    if (!AnyPending(ds))
         return 0;
     if (pieces->alloc(ds->colsUsed, ds->rowsUsed) != 0) {
         OA_ErrPost(&stmt->errors, ERR_MEMORY_ALLOCATION_FAILURE);

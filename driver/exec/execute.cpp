@@ -100,15 +100,18 @@ int AgentExecute(STMT* stmt, DATASET* values) {
         ds_WideToAnsi(values);
     const bool outputs = stmt->outParams + stmt->inOutParams != 0;
     const bool needDescs = (stmt->flags & STMT_FLAG_NEEDBIND) != 0 && (values != nullptr || outputs);
+    const bool combined = conn->cn_hasExecute2 != 0;
+    // The combined call leaves out descriptions the agent already has.
+    const bool sendDescs = needDescs && (!combined || (stmt->flags & STMT_FLAG_PARAMS_SEEN) == 0);
     std::vector<PARAM_DESC> descs;
-    if (needDescs) {
+    if (sendDescs) {
         descs = StmtParamDescs(stmt);
         if (narrow)
             NarrowParamDescs(&descs);
     }
     const auto count = static_cast<uint16_t>(descs.size());
-    if (conn->cn_hasExecute2 != 0) {
-        if (needDescs && (stmt->flags & STMT_FLAG_PARAMS_SEEN) == 0) {
+    if (combined) {
+        if (sendDescs) {
             const int rc = CallSlot(ops->DRV_PrepareAndExecute, stmt->agentStmt, nullptr, values, count,
                                     static_cast<const PARAM_DESC*>(descs.data()));
             stmt->flags |= STMT_FLAG_PARAMS_SEEN;
@@ -123,7 +126,7 @@ int AgentExecute(STMT* stmt, DATASET* values) {
         if (int rc = CallSlot(ops->DRV_SetParamValues, stmt->agentStmt, values); rc != 0)
             return rc;
     }
-    if (needDescs)
+    if (sendDescs)
         CallSlot(ops->DRV_SetParamDescs, stmt->agentStmt, count, static_cast<const PARAM_DESC*>(descs.data()));
     return CallSlot(ops->DRV_Execute, stmt->agentStmt);
 }

@@ -378,6 +378,8 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out) {
     const SQLUSMALLINT* operations = stmt->apd != nullptr ? stmt->apd->arrayStatus : nullptr;
     std::vector<uint32_t> sets;
     try {
+        plans.reserve(described);
+        sets.reserve(stmt->paramSetSize);
         for (uint32_t s = 0; s < stmt->paramSetSize; ++s)
             if (operations == nullptr || operations[s] != SQL_PARAM_IGNORE)
                 sets.push_back(s);

@@ -64,8 +64,18 @@ uint32_t RowsPerFetch(const COLDESC* descs, uint16_t count) {
     return width == 0 ? 0 : std::max(65535u / width, 1u);
 }
 
+void FreeColAttrs(STMT* stmt) {
+    if (stmt->colAttrs != nullptr) {
+        ut_HashForEach(stmt->colAttrs, ut_ColAttrFreeCb, nullptr);
+        ut_HashFree(stmt->colAttrs);
+        stmt->colAttrs = nullptr;
+    }
+}
+
 // Puts a copy of each of the agent's attribute entries in a new hash on the statement,
 // under its first four bytes (attribute << 16 | column); the texts move into the copies.
+// The hash replaces (and frees) the one of descriptions loaded before: an execution drops
+// the descriptions to be loaded again, while their attributes stay until then.
 int KeepColAttrs(STMT* stmt, COLATTR* attrs, uint16_t count) {
     UT_HASH* hash = ut_HashNew(COLATTR_HASH_BUCKETS, 4);
     if (hash == nullptr)
@@ -85,6 +95,7 @@ int KeepColAttrs(STMT* stmt, COLATTR* attrs, uint16_t count) {
         *e = attrs[i];
         attrs[i].kind = COLATTR_INT;
     }
+    FreeColAttrs(stmt);
     stmt->colAttrs = hash;
     return 0;
 }
@@ -295,11 +306,7 @@ void StmtFreeRowBuffer(STMT* stmt) {
 
 void StmtFreeResultDescs(STMT* stmt) {
     stmt->resultDescs.reset();
-    if (stmt->colAttrs != nullptr) {
-        ut_HashForEach(stmt->colAttrs, ut_ColAttrFreeCb, nullptr);
-        ut_HashFree(stmt->colAttrs);
-        stmt->colAttrs = nullptr;
-    }
+    FreeColAttrs(stmt);
     stmt->resultDescsLoaded = false;
     stmt->bookmarkDesc.reset();
     StmtFreeRowBuffer(stmt);

@@ -382,7 +382,13 @@ bool ensureCompiled(Connection& c, Cursor& k, Outcome& o) {
     return true;
 }
 
-bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, Outcome& o) {
+// Binds parameter row `row` of the SQLDA. How long the bound values must live: an open
+// cursor reads them at every later step (SQLite copies them), an execution only during its
+// own steps, before its statement is reset and its bindings cleared, while the SQLDA's
+// buffers stay put: text and bytes in them are bound without a copy.
+enum class BoundFor { Cursor, Execution };
+
+bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, Outcome& o) {
     size_t n = k.params.size();
     if (n == 0)
         return true;
@@ -405,15 +411,17 @@ bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, Outcome& o) {
             v = Value::text(utf8.data(), utf8.size());
         }
         int idx = static_cast<int>(p + 1);
+        // The scratch strings are reused by the next parameter: what lies there is copied.
+        const bool inSqlda = v.p != scratch.data() && v.p != utf8.data();
+        const sqlite3_destructor_type keep =
+            use == BoundFor::Execution && inSqlda ? SQLITE_STATIC : SQLITE_TRANSIENT;
         int rc = SQLITE_OK;
         switch (v.kind) {
         case Value::Null: rc = sqlite3_bind_null(k.stmt, idx); break;
         case Value::Int: rc = sqlite3_bind_int64(k.stmt, idx, v.i); break;
         case Value::Real: rc = sqlite3_bind_double(k.stmt, idx, v.d); break;
-        case Value::Text:
-            rc = sqlite3_bind_text64(k.stmt, idx, v.p, v.n, SQLITE_TRANSIENT, SQLITE_UTF8);
-            break;
-        case Value::Blob: rc = sqlite3_bind_blob64(k.stmt, idx, v.p, v.n, SQLITE_TRANSIENT); break;
+        case Value::Text: rc = sqlite3_bind_text64(k.stmt, idx, v.p, v.n, keep, SQLITE_UTF8); break;
+        case Value::Blob: rc = sqlite3_bind_blob64(k.stmt, idx, v.p, v.n, keep); break;
         }
         if (rc != SQLITE_OK) {
             failFromSqlite(o, c.db, rc);
@@ -610,6 +618,9 @@ void setConnection(const char* name, Outcome& o) {
     }
     Registry& r = registry();
     std::lock_guard<std::mutex> lock(r.mu);
+    // The driver names the connection before nearly every call, mostly the current one.
+    if (r.current && r.current->name == name)
+        return;
     auto it = r.byName.find(name);
     if (it == r.byName.end()) {
         failWith(o, ESQL_ERR_NO_CONNECTION, std::string("connection ") + name + " does not exist");
@@ -838,7 +849,7 @@ void open(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outco
     Connection& c = *h.conn;
     if (!readyToRun(c, *k, in, "the cursor is already open", o))
         return;
-    if (!bindRow(c, *k, in, 0, o)) {
+    if (!bindRow(c, *k, in, 0, BoundFor::Cursor, o)) {
         closeCursor(*k);
         return;
     }
@@ -865,7 +876,7 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
         rows = 1;
     int64_t affected = 0;
     for (size_t r = 0; r < rows; ++r) {
-        if (!bindRow(c, *k, in, r, o))
+        if (!bindRow(c, *k, in, r, BoundFor::Execution, o))
             break;
         int rc = sqlite3_step(k->stmt);
         while (rc == SQLITE_ROW && k->tr.kind != StatementKind::Query)

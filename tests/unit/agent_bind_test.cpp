@@ -8,6 +8,7 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -380,6 +381,47 @@ TEST_F(ScriptedCursor, ParametersOfEveryInternalTypeReachTheServer) {
         int16_t direction = 0;
         PRO_SQLDA_Get_Col_Attribute_dh_i16_t(bind.input, ESQL_COL_DIRECTION, 1, &direction, &ca);
         EXPECT_EQ(direction, 1);
+    }
+}
+
+// A prepared statement executed again keeps its indicator arrays and converted buffers and
+// sets only the SQLDA attributes that changed: each execution must still send its own
+// values, NULLs included, also after a failed binding left the SQLDA half set.
+TEST_F(ScriptedCursor, ParametersBoundAgainSendTheirOwnValues) {
+    Prepare(Result{{}, {}, {{"", ESQL_VARCHAR, 20}, {"", ESQL_VARCHAR, 20}}}, "INSERT INTO T VALUES (?, ?)");
+    ASSERT_EQ(db_BindAllocParams(&bind, 2), 0);
+    struct Run {
+        const char* a;  // a DATE (converted) and an INTEGER (bound in place); null for NULL
+        std::optional<int32_t> b;
+        const char* received;
+    };
+    const SQL_DATE_STRUCT d1{2001, 2, 3}, d2{2004, 5, 6};
+    const Run runs[] = {
+        {"d1", 7, "('2001/02/03', 7)"},
+        {nullptr, 8, "(NULL, 8)"},
+        {"d2", std::nullopt, "('2004/05/06', NULL)"},
+        {"d1", 9, "('2001/02/03', 9)"},
+    };
+    for (int pass = 0; pass < 2; ++pass) {
+        for (const Run& r : runs) {
+            auto ds = dsfix::Make({{DS_DATE, 6}, {DS_SLONG, 4}}, 1);
+            if (r.a != nullptr)
+                Put(&ds->cols[0], 0, Bytes(std::string(r.a) == "d1" ? d1 : d2));
+            if (r.b)
+                Put(&ds->cols[1], 0, Bytes(*r.b));
+            script.takeCalls();
+            ASSERT_EQ(db_BindInParam(&bind, 0, 1, &ds->cols[0], 0, 1), 0);
+            ASSERT_EQ(db_BindInParam(&bind, 0, 2, &ds->cols[1], 0, 1), 0);
+            ASSERT_EQ(tpe_sqlexecute(tm, db, cur, bind.input, &ca), 0);
+            EXPECT_EQ(script.takeCalls(), std::vector<std::string>{std::string("tpe_sqlexecute #1 ") + r.received})
+                << "pass " << pass;
+        }
+        // A binding refused half way (a zero date after a good one in two rows) leaves the
+        // SQLDA pointing where nothing is known; the next pass must bind everything again.
+        auto bad = dsfix::Make({{DS_DATE, 6}}, 2);
+        Put(&bad->cols[0], 0, Bytes(d1));
+        Put(&bad->cols[0], 1, Bytes(SQL_DATE_STRUCT{0, 0, 0}));
+        EXPECT_EQ(db_BindInParam(&bind, 0, 1, &bad->cols[0], 0, 2), ERR_INVALID_DATETIME_FORMAT);
     }
 }
 
