@@ -1069,8 +1069,19 @@ bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::
 }
 
 bool hasHighBytes(std::string_view text) {
-    for (unsigned char c : text)
-        if (c >= 0x80)
+    // Eight bytes at a time: every fetched text of an ISO-8859-1 client passes here, and
+    // the bytewise loop was a tenth of a whole fetch.
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    const char* p = text.data();
+    size_t n = text.size();
+    for (; n >= 8; p += 8, n -= 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        if ((word & kHighBits) != 0)
+            return true;
+    }
+    for (; n > 0; ++p, --n)
+        if (static_cast<unsigned char>(*p) >= 0x80)
             return true;
     return false;
 }
@@ -1167,19 +1178,24 @@ extern "C" int esql92_value_to_text(int type, uint32_t srclen, const void* src, 
         dst[0] = '\0';
     if (src == nullptr || dst == nullptr || (format != nullptr && format[0] != '\0'))
         return -1;
-    std::string text;
-    if (type == ESQL_NUMERIC) {
-        if (srclen < ESQL_NUMERIC_SIZE || !esql::unpackNumeric(src, text))
-            return -1;
-    } else if (type == ESQL_BIGINT) {
+    if (type == ESQL_BIGINT) {
+        // Written in place: the driver renders every fetched BIGINT through here.
         if (srclen < 8)
             return -1;
         int64_t v;
         std::memcpy(&v, src, 8);
-        text = esql::formatInt(v);
-    } else {
-        return -1;
+        char buf[24];
+        auto r = std::to_chars(buf, buf + sizeof buf, v);
+        auto n = static_cast<uint32_t>(r.ptr - buf);
+        if (n + 1 > dstlen)
+            return -1;
+        std::memcpy(dst, buf, n);
+        dst[n] = '\0';
+        return static_cast<int>(n);
     }
+    std::string text;
+    if (type != ESQL_NUMERIC || srclen < ESQL_NUMERIC_SIZE || !esql::unpackNumeric(src, text))
+        return -1;
     if (text.size() + 1 > dstlen)
         return -1;
     std::memcpy(dst, text.c_str(), text.size() + 1);
