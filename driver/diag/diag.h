@@ -34,7 +34,10 @@ inline constexpr char DIAG_DRIVER_PREFIX[] = "[Tessaryn][ODBC][Driver]";
 
 // Frees every queued message and clears the pending code.
 inline void ErrListFree(DIAG& diag) {
-    diag.messages.clear();
+    // Every call clears its handle's list, nearly always empty: the check spares the
+    // deque's out-of-line clear.
+    if (!diag.messages.empty())
+        diag.messages.clear();
     diag.errCode = 0;
 }
 // Appends a message at the tail; when memory runs out nothing is queued.

@@ -2,6 +2,7 @@
 #include "driver/exec/fetch.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "driver/exec/coldeliver.h"
 #include "driver/exec/convert/valtypes.h"
@@ -50,23 +51,34 @@ T* Shift(T* p, SQLLEN bytes) {
     return p == nullptr ? nullptr : reinterpret_cast<T*>(reinterpret_cast<char*>(p) + bytes);
 }
 
+// The strides of every bound column, in the order of stmt->boundCols: they hold for a
+// whole rowset, so a rowset works them out once rather than once a value.
+std::vector<Strides> RowsetStrides(STMT* stmt) {
+    std::vector<Strides> strides;
+    strides.reserve(stmt->boundCols.size());
+    for (const BINDCOL& bc : stmt->boundCols)
+        strides.push_back(StridesOf(stmt, bc));
+    return strides;
+}
+
 // Moves row `row` of the block into element k of every bound column, at the ARD's bind
-// offset as it reads now. An ODBC 3 fetch skips the bookmark column (a forward-only
-// cursor has none) and a column whose indicator holds SQL_COLUMN_IGNORE. A failing
-// column stops the row. SQL_SUCCESS, SQL_SUCCESS_WITH_INFO or SQL_ERROR.
-SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, bool odbc3) {
+// offset as it reads now; strides (RowsetStrides) may be null when k is 0. An ODBC 3
+// fetch skips the bookmark column (a forward-only cursor has none) and a column whose
+// indicator holds SQL_COLUMN_IGNORE. A failing column stops the row. SQL_SUCCESS,
+// SQL_SUCCESS_WITH_INFO or SQL_ERROR.
+SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const Strides* strides, bool odbc3) {
     const DESC* ard = stmt->ard;
     const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
     SQLRETURN result = SQL_SUCCESS;
-    for (const BINDCOL& bc : stmt->boundCols) {
+    for (size_t c = 0; c < stmt->boundCols.size(); ++c) {
+        const BINDCOL& bc = stmt->boundCols[c];
         if (odbc3 && bc.column == 0)
             continue;
         SQLLEN dataShift = offset;
         SQLLEN lengthShift = offset;
         if (k != 0) {
-            const Strides s = StridesOf(stmt, bc);
-            dataShift += static_cast<SQLLEN>(k) * s.data;
-            lengthShift += static_cast<SQLLEN>(k) * s.length;
+            dataShift += static_cast<SQLLEN>(k) * strides[c].data;
+            lengthShift += static_cast<SQLLEN>(k) * strides[c].length;
         }
         BINDING b;
         b.column = bc.column;
@@ -113,6 +125,7 @@ SQLRETURN FetchForward(STMT* stmt, SQLULEN n, SQLULEN* rowsFetched, SQLUSMALLINT
     FreeColumnPiece(&stmt->getData);
     stmt->rowsetStart = -1;
     const bool transfer = stmt->cursor.retrieveData != SQL_RD_OFF;
+    const std::vector<Strides> strides = transfer && n > 1 ? RowsetStrides(stmt) : std::vector<Strides>();
     SQLULEN got = 0;
     SQLULEN failed = 0;
     int rowError = 0;
@@ -135,7 +148,7 @@ SQLRETURN FetchForward(STMT* stmt, SQLULEN n, SQLULEN* rowsFetched, SQLUSMALLINT
         const int32_t row = stmt->blockPos;
         if (k == 0)
             start = row;
-        const SQLRETURN rc = transfer ? TransferRow(stmt, row, k, true) : SQL_SUCCESS;
+        const SQLRETURN rc = transfer ? TransferRow(stmt, row, k, strides.data(), true) : SQL_SUCCESS;
         ++stmt->blockPos;
         ++got;
         if (rc == SQL_ERROR) {
@@ -206,7 +219,7 @@ SQLRETURN StmtFetchBound(STMT* stmt) {
     }
     const int32_t row = stmt->blockPos++;
     stmt->rowsetStart = row;
-    return TransferRow(stmt, row, 0, false);
+    return TransferRow(stmt, row, 0, nullptr, false);
 }
 
 SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {
