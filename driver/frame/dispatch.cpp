@@ -76,17 +76,18 @@ thread_local ThreadCallState t_call;
 // for the duration of one handler.
 class HandlerLocks {
 public:
-    HandlerLocks(CALL_GATE* gate, bool skipDbLock, ThreadCallState& ts) : ts_(ts), call_(gate->callLock) {
+    HandlerLocks(CALL_GATE* gate, bool skipDbLock, ThreadCallState& ts, DRV_GLOBALS& g)
+        : ts_(ts), dbLock_(g.dbLock), call_(gate->callLock) {
         ++ts_.callLocksHeld;
         if (!skipDbLock) {
-            Drv().dbLock.lock();
+            dbLock_.lock();
             ts_.handlerHoldsDbLock = true;
         }
     }
     ~HandlerLocks() {
         if (ts_.handlerHoldsDbLock) {
             ts_.handlerHoldsDbLock = false;
-            Drv().dbLock.unlock();
+            dbLock_.unlock();
         }
         --ts_.callLocksHeld;
     }
@@ -95,6 +96,7 @@ public:
 
 private:
     ThreadCallState& ts_;
+    std::recursive_mutex& dbLock_;
     std::lock_guard<HandoffLock> call_;
 };
 
@@ -279,7 +281,7 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
         ErrListFree(h->diag);
     SQLRETURN rc;
     {
-        HandlerLocks locks(h->gate, skipDbLock, ts);
+        HandlerLocks locks(h->gate, skipDbLock, ts, g);
         rc = RunHandler(rec.handler, h, args, hook);
     }
     // The application's failover callback runs with the claim still held (it reads the
@@ -341,7 +343,7 @@ ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, 
                     lock->lock();
             }
         } givenUp(handleLock);
-        HandlerLocks locks(conn->gate, skipDbLock, ts);
+        HandlerLocks locks(conn->gate, skipDbLock, ts, g);
         release = work(conn, context);
     }
     conn->gate->releaseAfterCall = release;
