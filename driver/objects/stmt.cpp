@@ -293,13 +293,21 @@ void StmtFreeRowBuffer(STMT* stmt) {
     stmt->rowsetStart = -1;
 }
 
-void StmtFreeResultDescs(STMT* stmt) {
-    stmt->resultDescs.reset();
+namespace {
+
+void FreeColAttrs(STMT* stmt) {
     if (stmt->colAttrs != nullptr) {
         ut_HashForEach(stmt->colAttrs, ut_ColAttrFreeCb, nullptr);
         ut_HashFree(stmt->colAttrs);
         stmt->colAttrs = nullptr;
     }
+}
+
+}  // namespace
+
+void StmtFreeResultDescs(STMT* stmt) {
+    stmt->resultDescs.reset();
+    FreeColAttrs(stmt);
     stmt->resultDescsLoaded = false;
     stmt->bookmarkDesc.reset();
     StmtFreeRowBuffer(stmt);
@@ -313,6 +321,9 @@ bool StmtIsHiddenColumn(const COLDESC& d) {
 const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt) {
     if (stmt->resultDescsLoaded)
         return &stmt->resultDescs;
+    // An execution or the next result drops the descriptions but may leave the previous
+    // result's attributes: they go with the load that replaces them.
+    FreeColAttrs(stmt);
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     uint16_t count = 0;
     COLDESC* descs = nullptr;
