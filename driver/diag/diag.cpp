@@ -81,6 +81,8 @@ DiagRecord FromCode(int code) {
 
 // ---- message lists ----
 
+void ErrListDropMessages(DIAG& diag) { diag.messages.clear(); }
+
 void ErrListAdd(DIAG& diag, std::string_view text, int32_t native) {
     try {
         diag.messages.push_back(ERRMSG{std::string(text), native});

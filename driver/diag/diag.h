@@ -32,9 +32,13 @@ inline constexpr char DIAG_DRIVER_PREFIX[] = "[Tessaryn][ODBC][Driver]";
 
 // ---- message lists ----
 
-// Frees every queued message and clears the pending code.
+// Frees every queued message (out of line).
+void ErrListDropMessages(DIAG& diag);
+// Frees every queued message and clears the pending code. Every call clears its handle's
+// list, which is nearly always empty: the check inline is all such a call pays.
 inline void ErrListFree(DIAG& diag) {
-    diag.messages.clear();
+    if (!diag.messages.empty())
+        ErrListDropMessages(diag);
     diag.errCode = 0;
 }
 // Appends a message at the tail; when memory runs out nothing is queued.

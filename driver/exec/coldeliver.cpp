@@ -306,6 +306,95 @@ int GetColumnPiece(STMT* stmt, uint32_t maxPiece) {
     return ERR_NO_DATA_FOUND;
 }
 
+namespace {
+
+// The target of a first access to column b.column, described by desc (null when there is
+// none): SQL_ARD_TYPE takes the descriptor record's type, SQL_C_NUMERIC its precision and
+// scale (resolved before SQL_C_DEFAULT, which a record may hold), SQL_C_DEFAULT the column's
+// default type; the fraction digits come from the description or, in output-parameter mode
+// with parameter kinds unknown, from the binding. *bigintAsBinary tells a BIGINT asked as
+// SQL_C_BINARY. 0, or 17 for SQL_ARD_TYPE without a usable record.
+int ResolveTarget(STMT* stmt, const BINDING& b, const COLDESC* desc, bool outputMode, Target* t,
+                  bool* bigintAsBinary) {
+    *t = Target{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0};
+    *bigintAsBinary = false;
+    const bool fromBinding = outputMode && stmt->paramKindsUnknown;
+    t->fractionDigits = fromBinding ? b.fractionDigits : desc != nullptr ? desc->decimalDigits : 0;
+    if (t->cType == SQL_ARD_TYPE || t->cType == SQL_C_NUMERIC) {
+        DESC* d = outputMode ? stmt->apd : stmt->ard;
+        const DESCREC* rec = d != nullptr ? DescGetRec(d, b.column) : nullptr;
+        if (t->cType == SQL_ARD_TYPE) {
+            if (rec == nullptr || rec->conciseType == 0 || rec->conciseType == SQL_ARD_TYPE)
+                return ERR_INVALID_COLUMN_NUMBER;
+            t->cType = rec->conciseType;
+        }
+        if (t->cType == SQL_C_NUMERIC && rec != nullptr) {
+            t->precision = rec->precision;
+            t->scale = rec->scale;
+        }
+    }
+    const int32_t sqlType = desc != nullptr ? desc->sqlType : 0;
+    if (t->cType == SQL_C_DEFAULT) {
+        const uint32_t version = stmt->conn->envr != nullptr ? stmt->conn->envr->odbcVersion : 3;
+        const bool wideSql = sqlType == SQL_WLONGVARCHAR || sqlType == SQL_WVARCHAR || sqlType == SQL_WCHAR;
+        t->cType = version == 2 && wideSql ? SQL_C_CHAR : DefaultCType(sqlType, static_cast<int32_t>(version));
+        if (t->bufferLength == 0)
+            t->bufferLength = CTypeOctetLength(t->cType);
+    } else if (t->cType == SQL_C_BINARY && sqlType == SQL_BIGINT) {
+        *bigintAsBinary = true;
+    }
+    return 0;
+}
+
+}  // namespace
+
+void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARGET* plan) {
+    *plan = BOUND_TARGET{};
+    // Only what GetColumn would serve without a diagnostic, from descriptions already
+    // loaded: everything else goes to GetColumn value by value, which reports it.
+    if (b.column == 0 || b.column > ds->colsUsed || !stmt->resultDescsLoaded)
+        return;
+    const COLDESC_ARRAY& descs = stmt->resultDescs;
+    const COLDESC* desc = b.column <= descs.count ? &descs.items[b.column - 1] : nullptr;
+    Target t{};
+    bool bigintAsBinary = false;
+    if (ResolveTarget(stmt, b, desc, false, &t, &bigintAsBinary) != 0)
+        return;
+    plan->cType = t.cType;
+    plan->bufferLength = t.bufferLength;
+    plan->scale = t.scale;
+    plan->precision = t.precision;
+    plan->fractionDigits = t.fractionDigits;
+    plan->bigintAsBinary = bigintAsBinary;
+    plan->ready = true;
+}
+
+SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds) {
+    if (!plan.ready || static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed))
+        return GetColumn(stmt, row, b, ds);
+    const DATASET_COL* col = &ds->cols[b.column - 1];
+    const int16_t ind = col->indicators[row];
+    if (ind == DS_IND_AT_SERVER)
+        return GetColumn(stmt, row, b, ds);  // a long value comes from the agent in pieces
+    const Target t{plan.cType, b.data, plan.bufferLength, b.octetLength, plan.scale, plan.precision,
+                   plan.fractionDigits};
+    if (ind == DS_IND_NULL) {
+        if (b.indicator == nullptr)
+            return Fail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
+        *b.indicator = SQL_NULL_DATA;
+        ClearTarget(b, t.cType, t.bufferLength);
+        return SQL_SUCCESS;
+    }
+    if (b.data == nullptr)
+        return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+    const ValueBytes v = ValueOf(col, row);
+    if (b.indicator != nullptr)
+        *b.indicator = 0;
+    int* err = &stmt->diag.errCode;
+    return plan.bigintAsBinary ? ConvertBigintAsBinary(col->type, v.p, v.len, t, err)
+                               : Convert(col->type, v.p, v.len, 0, t, err);
+}
+
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
     int* err = &stmt->diag.errCode;
     const bool outputMode = *err == ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
@@ -344,34 +433,8 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         if (descs == nullptr)
             return SQL_ERROR;
         const COLDESC* desc = b.column <= descs->count ? &descs->items[b.column - 1] : nullptr;
-        const bool fromBinding = outputMode && stmt->paramKindsUnknown;
-        t.fractionDigits = fromBinding ? b.fractionDigits : desc != nullptr ? desc->decimalDigits : 0;
-
-        // SQL_ARD_TYPE takes the descriptor record's type; SQL_C_NUMERIC its precision and
-        // scale. Resolved before SQL_C_DEFAULT, which a record may hold.
-        if (t.cType == SQL_ARD_TYPE || t.cType == SQL_C_NUMERIC) {
-            DESC* d = outputMode ? stmt->apd : stmt->ard;
-            const DESCREC* rec = d != nullptr ? DescGetRec(d, b.column) : nullptr;
-            if (t.cType == SQL_ARD_TYPE) {
-                if (rec == nullptr || rec->conciseType == 0 || rec->conciseType == SQL_ARD_TYPE)
-                    return Fail(stmt, ERR_INVALID_COLUMN_NUMBER);
-                t.cType = rec->conciseType;
-            }
-            if (t.cType == SQL_C_NUMERIC && rec != nullptr) {
-                t.precision = rec->precision;
-                t.scale = rec->scale;
-            }
-        }
-        const int32_t sqlType = desc != nullptr ? desc->sqlType : 0;
-        if (t.cType == SQL_C_DEFAULT) {
-            const uint32_t version = stmt->conn->envr != nullptr ? stmt->conn->envr->odbcVersion : 3;
-            const bool wideSql = sqlType == SQL_WLONGVARCHAR || sqlType == SQL_WVARCHAR || sqlType == SQL_WCHAR;
-            t.cType = version == 2 && wideSql ? SQL_C_CHAR : DefaultCType(sqlType, static_cast<int32_t>(version));
-            if (t.bufferLength == 0)
-                t.bufferLength = CTypeOctetLength(t.cType);
-        } else if (t.cType == SQL_C_BINARY && sqlType == SQL_BIGINT) {
-            bigintAsBinary = true;
-        }
+        if (int rc = ResolveTarget(stmt, b, desc, outputMode, &t, &bigintAsBinary); rc != 0)
+            return Fail(stmt, rc);
 
         FreeColumnPiece(&st);
         st.column = b.column;

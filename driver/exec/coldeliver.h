@@ -43,6 +43,30 @@ struct BINDING {
 // value is forgotten: the next call on it starts afresh.
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
 
+// A bound column's request resolved once for a rowset (PlanBoundColumn): the C type after
+// SQL_C_DEFAULT and SQL_ARD_TYPE and what its converter needs. Not ready when the column
+// cannot take that road (the bookmark column, a request GetColumn refuses, descriptions
+// not loaded yet).
+struct BOUND_TARGET {
+    int16_t cType = 0;
+    SQLLEN bufferLength = 0;
+    int scale = 0;
+    int precision = 0;
+    int fractionDigits = 0;
+    bool bigintAsBinary = false;
+    bool ready = false;
+};
+
+// Resolves the binding b of a bound column against the statement's descriptions and ARD
+// as they stand; posts nothing.
+void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARGET* plan);
+
+// GetColumn for a bound column at fetch, its target resolved by PlanBoundColumn for the
+// same binding: the same values, lengths and diagnostics, without SQLGetData's place in the
+// value, which a fetch forgets after the row anyway. A plan that is not ready, and a long
+// value the agent keeps, go to GetColumn.
+SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds);
+
 struct OUTPARAM_BINDING;
 // Output-parameter mode of GetColumn for the return of output parameters: one value of
 // the output row (row 0) into the parameter's buffers, the binding's scale standing for

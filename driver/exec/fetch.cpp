@@ -2,6 +2,7 @@
 #include "driver/exec/fetch.h"
 
 #include <algorithm>
+#include <vector>
 
 #include "driver/exec/coldeliver.h"
 #include "driver/exec/convert/valtypes.h"
@@ -50,34 +51,62 @@ T* Shift(T* p, SQLLEN bytes) {
     return p == nullptr ? nullptr : reinterpret_cast<T*>(reinterpret_cast<char*>(p) + bytes);
 }
 
+// A bound column's binding for one row, its addresses shifted by the given bytes.
+BINDING BindingAt(const BINDCOL& bc, SQLLEN dataShift, SQLLEN lengthShift) {
+    BINDING b;
+    b.column = bc.column;
+    b.cType = bc.cType;
+    b.data = Shift(bc.data, dataShift);
+    b.bufferLength = bc.bufferLength;
+    b.octetLength = Shift(bc.octetLength, lengthShift);
+    b.indicator = Shift(bc.indicator, lengthShift);
+    return b;
+}
+
+// What holds for a bound column through a whole rowset: its strides and its resolved
+// target. A rowset of many rows works them out once rather than once a value.
+struct BoundRoad {
+    Strides strides;
+    BOUND_TARGET target;
+};
+
+// The roads of every bound column, in the order of stmt->boundCols; the block holds rows.
+std::vector<BoundRoad> PlanRowset(STMT* stmt) {
+    std::vector<BoundRoad> roads(stmt->boundCols.size());
+    for (size_t c = 0; c < roads.size(); ++c) {
+        const BINDCOL& bc = stmt->boundCols[c];
+        roads[c].strides = StridesOf(stmt, bc);
+        PlanBoundColumn(stmt, BindingAt(bc, 0, 0), &stmt->rowBlock, &roads[c].target);
+    }
+    return roads;
+}
+
 // Moves row `row` of the block into element k of every bound column, at the ARD's bind
-// offset as it reads now. An ODBC 3 fetch skips the bookmark column (a forward-only
-// cursor has none) and a column whose indicator holds SQL_COLUMN_IGNORE. A failing
-// column stops the row. SQL_SUCCESS, SQL_SUCCESS_WITH_INFO or SQL_ERROR.
-SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, bool odbc3) {
+// offset as it reads now. roads (PlanRowset) may be null when k is 0: each column is then
+// planned for this row alone. An ODBC 3 fetch skips the bookmark column (a forward-only
+// cursor has none) and a column whose indicator holds SQL_COLUMN_IGNORE. A failing column
+// stops the row. SQL_SUCCESS, SQL_SUCCESS_WITH_INFO or SQL_ERROR.
+SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads, bool odbc3) {
     const DESC* ard = stmt->ard;
     const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
     SQLRETURN result = SQL_SUCCESS;
-    for (const BINDCOL& bc : stmt->boundCols) {
+    for (size_t c = 0; c < stmt->boundCols.size(); ++c) {
+        const BINDCOL& bc = stmt->boundCols[c];
         if (odbc3 && bc.column == 0)
             continue;
         SQLLEN dataShift = offset;
         SQLLEN lengthShift = offset;
         if (k != 0) {
-            const Strides s = StridesOf(stmt, bc);
-            dataShift += static_cast<SQLLEN>(k) * s.data;
-            lengthShift += static_cast<SQLLEN>(k) * s.length;
+            dataShift += static_cast<SQLLEN>(k) * roads[c].strides.data;
+            lengthShift += static_cast<SQLLEN>(k) * roads[c].strides.length;
         }
-        BINDING b;
-        b.column = bc.column;
-        b.cType = bc.cType;
-        b.data = Shift(bc.data, dataShift);
-        b.bufferLength = bc.bufferLength;
-        b.octetLength = Shift(bc.octetLength, lengthShift);
-        b.indicator = Shift(bc.indicator, lengthShift);
+        const BINDING b = BindingAt(bc, dataShift, lengthShift);
         if (odbc3 && b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
             continue;
-        const SQLRETURN rc = GetColumn(stmt, row, b, &stmt->rowBlock);
+        BOUND_TARGET single;
+        if (roads == nullptr)
+            PlanBoundColumn(stmt, b, &stmt->rowBlock, &single);
+        const SQLRETURN rc = GetBoundColumn(stmt, row, b, roads != nullptr ? roads[c].target : single, &stmt->rowBlock);
         if (rc == SQL_ERROR) {
             result = SQL_ERROR;
             break;
@@ -113,6 +142,9 @@ SQLRETURN FetchForward(STMT* stmt, SQLULEN n, SQLULEN* rowsFetched, SQLUSMALLINT
     FreeColumnPiece(&stmt->getData);
     stmt->rowsetStart = -1;
     const bool transfer = stmt->cursor.retrieveData != SQL_RD_OFF;
+    // Planned at the first row, once the block (and with it the descriptions) is there.
+    std::vector<BoundRoad> roads;
+    bool planned = false;
     SQLULEN got = 0;
     SQLULEN failed = 0;
     int rowError = 0;
@@ -135,7 +167,11 @@ SQLRETURN FetchForward(STMT* stmt, SQLULEN n, SQLULEN* rowsFetched, SQLUSMALLINT
         const int32_t row = stmt->blockPos;
         if (k == 0)
             start = row;
-        const SQLRETURN rc = transfer ? TransferRow(stmt, row, k, true) : SQL_SUCCESS;
+        if (transfer && n > 1 && !planned) {
+            roads = PlanRowset(stmt);
+            planned = true;
+        }
+        const SQLRETURN rc = transfer ? TransferRow(stmt, row, k, planned ? roads.data() : nullptr, true) : SQL_SUCCESS;
         ++stmt->blockPos;
         ++got;
         if (rc == SQL_ERROR) {
@@ -206,7 +242,7 @@ SQLRETURN StmtFetchBound(STMT* stmt) {
     }
     const int32_t row = stmt->blockPos++;
     stmt->rowsetStart = row;
-    return TransferRow(stmt, row, 0, false);
+    return TransferRow(stmt, row, 0, nullptr, false);
 }
 
 SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {

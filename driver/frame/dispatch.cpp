@@ -48,34 +48,55 @@ void TraceEntry(const CALLREC& rec, uint32_t id, const TraceSlots* args) {
     }
 }
 
-// Whether the handler running on this thread holds the database lock (DbLockRelease).
-thread_local bool t_handlerHoldsDbLock = false;
-// How many connections' call locks this thread holds for handlers: the handle lock comes
-// before them in the lock order, so no call may start (and take it) while one is held.
-thread_local int t_callLocksHeld = 0;
+// What the dispatcher keeps per thread, in one thread-local object. In a shared library
+// every use of a thread-local object calls the loader for its address (the compiler does
+// not reuse it across calls), so a call looks the object up once and hands the reference
+// to its claim and its locks.
+struct ThreadCallState {
+    // Whether the handler running on this thread holds the database lock (DbLockRelease).
+    bool handlerHoldsDbLock = false;
+    // How many connections' call locks this thread holds for handlers: the handle lock
+    // comes before them in the lock order, so no call may start (and take it) while one
+    // is held.
+    int callLocksHeld = 0;
+    // The handle lock of the environment call running on this thread: RunOnConnection
+    // gives it up while it waits and works. Null outside environment calls.
+    std::unique_lock<std::recursive_mutex>* envCallLock = nullptr;
+    // The gate this thread has claimed, if any: a callback of the running call (the
+    // failover callback) may read its diagnostics without waiting for itself.
+    const CALL_GATE* claimedGate = nullptr;
+};
+thread_local ThreadCallState t_call;
+
+// This thread's state, out of line on purpose: inlined, the compiler recomputes the
+// address (a call into the loader) at every use of the reference instead of keeping it.
+[[gnu::noinline]] ThreadCallState& ThisThreadCalls() { return t_call; }
 
 // Holds a connection's call lock and, unless the thread mode skips it, the database lock,
 // for the duration of one handler.
 class HandlerLocks {
 public:
-    HandlerLocks(CALL_GATE* gate, bool skipDbLock) : call_(gate->callLock) {
-        ++t_callLocksHeld;
+    HandlerLocks(CALL_GATE* gate, bool skipDbLock, ThreadCallState& ts, DRV_GLOBALS& g)
+        : ts_(ts), dbLock_(g.dbLock), call_(gate->callLock) {
+        ++ts_.callLocksHeld;
         if (!skipDbLock) {
-            Drv().dbLock.lock();
-            t_handlerHoldsDbLock = true;
+            dbLock_.lock();
+            ts_.handlerHoldsDbLock = true;
         }
     }
     ~HandlerLocks() {
-        if (t_handlerHoldsDbLock) {
-            t_handlerHoldsDbLock = false;
-            Drv().dbLock.unlock();
+        if (ts_.handlerHoldsDbLock) {
+            ts_.handlerHoldsDbLock = false;
+            dbLock_.unlock();
         }
-        --t_callLocksHeld;
+        --ts_.callLocksHeld;
     }
     HandlerLocks(const HandlerLocks&) = delete;
     HandlerLocks& operator=(const HandlerLocks&) = delete;
 
 private:
+    ThreadCallState& ts_;
+    std::recursive_mutex& dbLock_;
     std::lock_guard<HandoffLock> call_;
 };
 
@@ -128,14 +149,6 @@ SQLRETURN RunHandler(CallHandler handler, HANDLE_HDR* object, const void* args, 
     return SQL_ERROR;
 }
 
-// The handle lock of the environment call running on this thread: RunOnConnection gives
-// it up while it waits and works. Null outside environment calls.
-thread_local std::unique_lock<std::recursive_mutex>* t_envCallLock = nullptr;
-
-// The gate this thread has claimed, if any: a callback of the running call (the failover
-// callback) may read its diagnostics without waiting for itself.
-thread_local const CALL_GATE* t_claimedGate = nullptr;
-
 // Woken whenever a claim ends; waited on with the handle lock, held exactly once by the
 // waiter (the dispatcher's own guard). Lives as long as the process, like the locks.
 std::condition_variable_any& ClaimEnded() {
@@ -157,16 +170,17 @@ void WaitForClaimEnd(std::unique_lock<std::recursive_mutex>& handleLock) {
 // loses its busy marker, and waiters are woken.
 class Claim {
 public:
-    Claim(CALL_GATE* gate, const HANDLE_HDR* by) : gate_(gate), previous_(t_claimedGate) {
+    Claim(CALL_GATE* gate, const HANDLE_HDR* by, ThreadCallState& ts)
+        : ts_(ts), gate_(gate), previous_(ts.claimedGate) {
         assert(gate->busy == nullptr);
         gate->busy = by;
-        t_claimedGate = gate;
+        ts_.claimedGate = gate;
     }
     // Ends the claim; handle lock held.
     void End() {
         if (gate_ == nullptr)
             return;
-        t_claimedGate = previous_;
+        ts_.claimedGate = previous_;
         GateReleaseDoomed(gate_);
         if (gate_->releaseAfterCall) {
             assert(gate_->destroy != nullptr);
@@ -189,6 +203,7 @@ public:
     Claim& operator=(const Claim&) = delete;
 
 private:
+    ThreadCallState& ts_;
     CALL_GATE* gate_;
     const CALL_GATE* previous_;
 };
@@ -211,10 +226,10 @@ SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const void* args, const Ca
         return SQL_INVALID_HANDLE;
     if (rec.clearDiag)
         ErrListFree(envr->diag);
-    auto* outer = t_envCallLock;
-    t_envCallLock = &handleLock;
+    auto* outer = t_call.envCallLock;
+    t_call.envCallLock = &handleLock;
     SQLRETURN rc = RunHandler(rec.handler, envr, args, hook);
-    t_envCallLock = outer;
+    t_call.envCallLock = outer;
     return rc;
 }
 
@@ -229,7 +244,7 @@ SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const void* args, c
         HANDLE_HDR* h = FindHandle(rec.kind, id);
         if (h == nullptr)
             return SQL_INVALID_HANDLE;
-        if (h->gate->busy == nullptr || h->gate == t_claimedGate)
+        if (h->gate->busy == nullptr || h->gate == t_call.claimedGate)
             return RunHandler(rec.handler, h, args, hook);
         WaitForClaimEnd(handleLock);  // the handle may be gone after: looked up again
     }
@@ -237,6 +252,7 @@ SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const void* args, c
 
 SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
     DRV_GLOBALS& g = Drv();
+    ThreadCallState& ts = ThisThreadCalls();
     HANDLE_HDR* h;
     bool skipDbLock;
     std::optional<Claim> claim;
@@ -253,11 +269,11 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
                                                    : SQL_STILL_EXECUTING;
             // The running call owns its own handle's diagnostics: the refusal is written
             // only into another handle's, or where the claim is this thread's own.
-            if (busy != h || t_claimedGate == h->gate)
+            if (busy != h || ts.claimedGate == h->gate)
                 h->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
             return SQL_ERROR;
         }
-        claim.emplace(h->gate, h);
+        claim.emplace(h->gate, h, ts);
         skipDbLock = g.skipDbLock.load() != 0;
     }
 
@@ -265,7 +281,7 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
         ErrListFree(h->diag);
     SQLRETURN rc;
     {
-        HandlerLocks locks(h->gate, skipDbLock);
+        HandlerLocks locks(h->gate, skipDbLock, ts, g);
         rc = RunHandler(rec.handler, h, args, hook);
     }
     // The application's failover callback runs with the claim still held (it reads the
@@ -277,7 +293,7 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
 }
 
 SQLRETURN Dispatch(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
-    assert(t_callLocksHeld == 0 && "a call started inside a handler would take the handle lock out of order");
+    assert(t_call.callLocksHeld == 0 && "a call started inside a handler would take the handle lock out of order");
     switch (rec.kind) {
     case CALL_KIND_NONE:
     case CALL_KIND_ENV:
@@ -297,7 +313,8 @@ SQLRETURN Dispatch(const CALLREC& rec, uint32_t id, const void* args, const Call
 
 ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, void* context) {
     DRV_GLOBALS& g = Drv();
-    std::unique_lock<std::recursive_mutex>* handleLock = t_envCallLock;
+    ThreadCallState& ts = ThisThreadCalls();
+    std::unique_lock<std::recursive_mutex>* handleLock = ts.envCallLock;
     HANDLE_HDR* conn;
     for (;;) {
         conn = FindHandle(CALL_KIND_DBC, connId);
@@ -310,7 +327,7 @@ ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, 
         WaitForClaimEnd(*handleLock);
     }
     const bool skipDbLock = g.skipDbLock.load() != 0;
-    Claim claim(conn->gate, envr);
+    Claim claim(conn->gate, envr, ts);
     bool release = false;
     {
         // The handle lock is given up while work runs and is back however work leaves; the
@@ -326,7 +343,7 @@ ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, 
                     lock->lock();
             }
         } givenUp(handleLock);
-        HandlerLocks locks(conn->gate, skipDbLock);
+        HandlerLocks locks(conn->gate, skipDbLock, ts, g);
         release = work(conn, context);
     }
     conn->gate->releaseAfterCall = release;
@@ -335,8 +352,8 @@ ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, 
 }
 
 DbLockRelease::DbLockRelease() {
-    if (t_handlerHoldsDbLock) {
-        t_handlerHoldsDbLock = false;
+    if (t_call.handlerHoldsDbLock) {
+        t_call.handlerHoldsDbLock = false;
         released_ = true;
         Drv().dbLock.unlock();
     }
@@ -345,7 +362,7 @@ DbLockRelease::DbLockRelease() {
 DbLockRelease::~DbLockRelease() {
     if (released_) {
         Drv().dbLock.lock();
-        t_handlerHoldsDbLock = true;
+        t_call.handlerHoldsDbLock = true;
     }
 }
 

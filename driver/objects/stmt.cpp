@@ -320,6 +320,9 @@ bool StmtIsHiddenColumn(const COLDESC& d) {
 const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt) {
     if (stmt->resultDescsLoaded)
         return &stmt->resultDescs;
+    // An execution or the next result drops the descriptions but may leave the previous
+    // result's attributes: they go with the load that replaces them.
+    FreeColAttrs(stmt);
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     uint16_t count = 0;
     COLDESC* descs = nullptr;

@@ -432,16 +432,21 @@ bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, 
 }
 
 Value columnValue(sqlite3_stmt* stmt, int i) {
-    switch (sqlite3_column_type(stmt, i)) {
-    case SQLITE_INTEGER: return Value::integer(sqlite3_column_int64(stmt, i));
-    case SQLITE_FLOAT: return Value::real(sqlite3_column_double(stmt, i));
+    // The column's value is looked up once and read through the sqlite3_value calls: each
+    // sqlite3_column_* call looks the column up again. The value is unprotected, which is
+    // safe here: the connection is opened without SQLite's mutex and the caller holds the
+    // connection's own lock.
+    sqlite3_value* v = sqlite3_column_value(stmt, i);
+    switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER: return Value::integer(sqlite3_value_int64(v));
+    case SQLITE_FLOAT: return Value::real(sqlite3_value_double(v));
     case SQLITE_TEXT: {
-        auto* p = reinterpret_cast<const char*>(sqlite3_column_text(stmt, i));
-        return Value::text(p, static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+        auto* p = reinterpret_cast<const char*>(sqlite3_value_text(v));
+        return Value::text(p, static_cast<size_t>(sqlite3_value_bytes(v)));
     }
     case SQLITE_BLOB: {
-        const void* p = sqlite3_column_blob(stmt, i);
-        return Value::blob(p, static_cast<size_t>(sqlite3_column_bytes(stmt, i)));
+        const void* p = sqlite3_value_blob(v);
+        return Value::blob(p, static_cast<size_t>(sqlite3_value_bytes(v)));
     }
     default: return Value::null();
     }

@@ -64,6 +64,8 @@ TEST(ConvText, TextByTargetByValue) {
         {false, "18446744073709551616", SQL_C_UBIGINT, 32, 0, 0, {ERR, RANGE, 0, ""}},
         {false, "-9223372036854775808", SQL_C_SBIGINT, 32, 0, 0, {OK, 0, 8, "-9223372036854775808"}},
         {false, "9223372036854775808", SQL_C_SBIGINT, 32, 0, 0, {ERR, RANGE, 0, ""}},
+        {false, "-9223372036854775809", SQL_C_SBIGINT, 32, 0, 0, {ERR, RANGE, 0, ""}},
+        {false, "184467440737095516150", SQL_C_UBIGINT, 32, 0, 0, {ERR, RANGE, 0, ""}},   // past 64 bits
         // A bit reports every fault as out of range.
         {false, "1", SQL_C_BIT, 32, 0, 0, {OK, 0, 1, "1"}},
         {false, "2", SQL_C_BIT, 32, 0, 0, {ERR, RANGE, 0, ""}},

@@ -132,4 +132,21 @@ TEST(Esql92CodePageText, Utf8ToLatin1TakesOnlyWellFormedCharacters) {
     EXPECT_EQ(esql::latin1FromUtf8(esql::utf8FromLatin1(all)), all);
 }
 
+// The check reads whole words and then a tail: one high byte anywhere, in texts around
+// the word size, must be seen, and none read past the text.
+TEST(Esql92CodePageText, HighBytesAreFoundAtEveryPosition) {
+    for (size_t n = 0; n <= 19; ++n) {
+        const std::string ascii(n, 'a');
+        EXPECT_FALSE(esql::hasHighBytes(ascii)) << n;
+        for (size_t at = 0; at < n; ++at) {
+            std::string text = ascii;
+            text[at] = '\x80';
+            EXPECT_TRUE(esql::hasHighBytes(text)) << n << " " << at;
+        }
+    }
+    const std::string high = "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF";
+    EXPECT_FALSE(esql::hasHighBytes(std::string_view("abcdefgh\xFF", 8)));
+    EXPECT_FALSE(esql::hasHighBytes(std::string_view(high.data(), 0)));
+}
+
 }  // namespace

@@ -680,6 +680,46 @@ TEST_F(FetchTest, RowStatusesTellFailedAndTruncatedRows) {
     EXPECT_EQ(status[0], SQL_ROW_ERROR);
 }
 
+// A rowset resolves each bound column once and moves the values row by row: the default
+// C type with its own stride, NULLs, and a long value the agent keeps all land in their row;
+// a NULL without an indicator fails its row alone.
+TEST_F(FetchTest, RowsetDeliversEveryKindOfBoundValue) {
+    script.cols = {Col(SQL_INTEGER, DS_SLONG, 4), Col(SQL_VARCHAR, DS_CHARZ, 10), Col(SQL_VARCHAR, DS_CHARZ, 10)};
+    script.rows = {{I32(7), {"ab"}, {"short"}}, {I32(8), Null(), AtServer()}, {I32(9), {"cd"}, {"x"}}};
+    script.pieces = {"from agent"};
+    script.pieceTotal = 10;
+    Executed();
+    int32_t nums[3] = {};
+    SQLLEN numInd[3] = {};
+    char texts[3][6] = {};
+    SQLLEN textInd[3] = {};
+    char longs[3][16] = {};
+    SQLLEN longInd[3] = {};
+    SQLUSMALLINT status[3] = {};
+    Bind(1, SQL_C_DEFAULT, nums, 0, numInd);
+    Bind(2, SQL_C_CHAR, texts, 6, textInd);
+    Bind(3, SQL_C_CHAR, longs, 16, longInd);
+    stmt->cursor.rowsetSize = 3;
+    stmt->ird->arrayStatus = status;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    EXPECT_EQ(std::vector<int>(nums, nums + 3), (std::vector<int>{7, 8, 9}));
+    EXPECT_EQ(std::vector<SQLLEN>(numInd, numInd + 3), (std::vector<SQLLEN>{4, 4, 4}));
+    EXPECT_EQ(std::vector<SQLLEN>(textInd, textInd + 3), (std::vector<SQLLEN>{2, SQL_NULL_DATA, 2}));
+    EXPECT_EQ(std::string(texts[0]) + "|" + texts[1] + "|" + texts[2], "ab||cd");
+    EXPECT_EQ(std::string(longs[0]) + "|" + longs[1] + "|" + longs[2], "short|from agent|x");
+    EXPECT_EQ(std::vector<SQLLEN>(longInd, longInd + 3), (std::vector<SQLLEN>{5, 10, 1}));
+
+    StmtFreeResultDescs(stmt);
+    script.next = 0;
+    script.pieces = {"again"};
+    script.pieceTotal = 5;
+    Bind(2, SQL_C_CHAR, texts, 6, nullptr);
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
+    EXPECT_EQ(std::vector<int>(status, status + 3), (std::vector<int>{SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS}));
+    EXPECT_EQ(std::string(longs[2]), "x");
+}
+
 // With retrieval off rows advance and nothing is written; an ignored column is skipped by
 // the ODBC 3 fetch, and filled by the ODBC 2 one.
 TEST_F(FetchTest, RetrieveDataOffAndIgnoredColumns) {
