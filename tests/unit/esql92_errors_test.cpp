@@ -281,3 +281,49 @@ TEST_F(Esql92Errors, ManyCursorsStayUsableAndTheOldestAreForgotten) {
 }
 
 }  // namespace
+
+namespace {
+
+// A fetched value that its output element cannot take: the code and the text name the
+// value and the type.
+TEST(Esql92PutValue, RefusalsNameTheValueAndTheType) {
+    struct Case {
+        esql::Value value;
+        int32_t type;
+        uint32_t length;
+        uint32_t precision;
+        int16_t scale;
+        int32_t code;
+        const char* text;
+    };
+    const char* abc = "abc";
+    const char* huge = "99999999999999999999";
+    const char* month13 = "2020/13/01";
+    const Case cases[] = {
+        {esql::Value::real(1e30), ESQL_INTEGER, 4, 0, 0, ESQL_ERR_OUT_OF_RANGE, "1e+30 does not fit INTEGER"},
+        {esql::Value::text(abc, 3), ESQL_INTEGER, 4, 0, 0, ESQL_ERR_BAD_NUMBER, "'abc' is not a number"},
+        {esql::Value::text(huge, 20), ESQL_BIGINT, 8, 0, 0, ESQL_ERR_OUT_OF_RANGE,
+         "'99999999999999999999' does not fit BIGINT"},
+        {esql::Value::integer(300), ESQL_TINYINT, 1, 0, 0, ESQL_ERR_OUT_OF_RANGE, "300 does not fit TINYINT"},
+        {esql::Value::text(abc, 3), ESQL_FLOAT, 8, 0, 0, ESQL_ERR_BAD_NUMBER, "'abc' is not a number"},
+        {esql::Value::real(1e300), ESQL_REAL, 4, 0, 0, ESQL_ERR_OUT_OF_RANGE, "1e+300 does not fit REAL"},
+        {esql::Value::text(month13, 10), ESQL_DATE, 4, 0, 0, ESQL_ERR_BAD_DATETIME, "'2020/13/01' is not a valid DATE"},
+        {esql::Value::integer(7), ESQL_TIME, 6, 0, 0, ESQL_ERR_BAD_DATETIME, "7 is not a valid TIME"},
+        {esql::Value::text(abc, 3), ESQL_NUMERIC, ESQL_NUMERIC_SIZE, 5, 2, ESQL_ERR_BAD_NUMBER, "'abc' is not a number"},
+        {esql::Value::integer(123456), ESQL_NUMERIC, ESQL_NUMERIC_SIZE, 5, 2, ESQL_ERR_OUT_OF_RANGE,
+         "value does not fit NUMERIC(5,2)"},
+    };
+    for (const Case& c : cases) {
+        char element[64] = {};
+        int32_t ind = 0;
+        const esql::OutColumn out{c.type, c.precision, c.scale, c.length, element, &ind};
+        esql::Outcome o;
+        bool truncated = false;
+        EXPECT_FALSE(esql::putValue(c.value, out, 0, truncated, o)) << c.text;
+        ASSERT_EQ(o.messages.size(), 1u) << c.text;
+        EXPECT_EQ(o.code, c.code) << c.text;
+        EXPECT_EQ(o.messages[0].text, c.text);
+    }
+}
+
+}  // namespace

@@ -213,13 +213,11 @@ SQLRETURN CharToNumber64(const char* text, SQLLEN len, int64_t min, uint64_t max
     bool any = false, overflow = false;
     for (; i < s.size() && IsDigit(s[i]); ++i) {
         any = true;
-        // Checked arithmetic rather than limit / 10: a division on every fetched BIGINT.
-        uint64_t next = 0;
-        if (overflow || __builtin_mul_overflow(value, uint64_t{10}, &next) ||
-            __builtin_add_overflow(next, static_cast<uint64_t>(s[i] - '0'), &next) || next > limit)
+        const auto digit = static_cast<uint64_t>(s[i] - '0');
+        if (overflow || value > limit / 10 || (value == limit / 10 && digit > limit % 10))
             overflow = true;
         else
-            value = next;
+            value = value * 10 + digit;
     }
     while (i < s.size() && IsSpace(s[i]))
         ++i;
