@@ -129,8 +129,8 @@ int Regenerate(SCR_STMTINFO* info) {
     return PT_RegenText(info->root) != 0 ? 0 : ERR_MEMORY_ALLOCATION_FAILURE;
 }
 
-// The query specification and table expression of the query; 15 when the statement is
-// not a query.
+// The outer SELECT (select list and clauses) and its table expression; 15 when the
+// statement is not a query.
 int OuterParts(const SCR_STMTINFO* info, PT_NODE** spec, PT_NODE** tableExpr) {
     if (info == nullptr || info->root == nullptr || info->root->kind != kQuery)
         return ERR_GENERAL_ERROR;

@@ -12,14 +12,13 @@
 namespace {
 
 using convtest::Expect;
-
-constexpr SQLRETURN OK = SQL_SUCCESS;
-constexpr SQLRETURN INFO = SQL_SUCCESS_WITH_INFO;
-constexpr SQLRETURN ERR = SQL_ERROR;
-constexpr int TRUNC = ERR_DATA_WAS_TRUNCATED;
-constexpr int RANGE = ERR_NUMERIC_VALUE_OUT_OF_RANGE;
-constexpr int TYPE = ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION;
-constexpr int DATE_RANGE = ERR_DATE_OVERFLOW;
+using convtest::OK;
+using convtest::INFO;
+using convtest::ERR;
+using convtest::TRUNC;
+using convtest::RANGE;
+using convtest::TYPE;
+using convtest::DATE_RANGE;
 
 TEST(ConvBin, BinaryByTarget) {
     struct Case {

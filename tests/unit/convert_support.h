@@ -14,10 +14,23 @@
 #include <vector>
 
 #include "driver/exec/convert/convnum.h"
+#include "util/errcode.h"
 
 namespace convtest {
 
 constexpr unsigned char kGuard = 0xCC;
+
+// Short names of results and codes, so that a table row reads as one line.
+constexpr SQLRETURN OK = SQL_SUCCESS;
+constexpr SQLRETURN INFO = SQL_SUCCESS_WITH_INFO;
+constexpr SQLRETURN ERR = SQL_ERROR;
+constexpr int TRUNC = ERR_DATA_WAS_TRUNCATED;
+constexpr int FRAC = ERR_FRACTIONAL_TRUNCATION;
+constexpr int RANGE = ERR_NUMERIC_VALUE_OUT_OF_RANGE;
+constexpr int TYPE = ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION;
+constexpr int ASSIGN = ERR_ERROR_IN_ASSIGNMENT;
+constexpr int CAST = ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION;
+constexpr int DATE_RANGE = ERR_DATE_OVERFLOW;
 
 // One converter call's outcome.
 struct Outcome {

@@ -14,6 +14,13 @@
 namespace {
 
 using convtest::Expect;
+using convtest::OK;
+using convtest::INFO;
+using convtest::ERR;
+using convtest::TRUNC;
+using convtest::FRAC;
+using convtest::RANGE;
+using convtest::TYPE;
 
 enum class Src { S32, U32, S16, U16, S8, U8, Dbl, Flt };
 
@@ -27,13 +34,6 @@ struct Case {
     Expect expect;
 };
 
-constexpr SQLRETURN OK = SQL_SUCCESS;
-constexpr SQLRETURN INFO = SQL_SUCCESS_WITH_INFO;
-constexpr SQLRETURN ERR = SQL_ERROR;
-constexpr int TRUNC = ERR_DATA_WAS_TRUNCATED;
-constexpr int FRAC = ERR_FRACTIONAL_TRUNCATION;
-constexpr int RANGE = ERR_NUMERIC_VALUE_OUT_OF_RANGE;
-constexpr int TYPE = ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 

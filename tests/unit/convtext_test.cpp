@@ -17,15 +17,14 @@
 namespace {
 
 using convtest::Expect;
-
-constexpr SQLRETURN OK = SQL_SUCCESS;
-constexpr SQLRETURN INFO = SQL_SUCCESS_WITH_INFO;
-constexpr SQLRETURN ERR = SQL_ERROR;
-constexpr int TRUNC = ERR_DATA_WAS_TRUNCATED;
-constexpr int FRAC = ERR_FRACTIONAL_TRUNCATION;
-constexpr int RANGE = ERR_NUMERIC_VALUE_OUT_OF_RANGE;
-constexpr int ASSIGN = ERR_ERROR_IN_ASSIGNMENT;
-constexpr int CAST = ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION;
+using convtest::OK;
+using convtest::INFO;
+using convtest::ERR;
+using convtest::TRUNC;
+using convtest::FRAC;
+using convtest::RANGE;
+using convtest::ASSIGN;
+using convtest::CAST;
 
 struct Case {
     bool wide;          // the text as UTF-16 (each byte one unit) instead of bytes
