@@ -5,11 +5,13 @@
 // step, reset). Prints each time and its ratio to the raw time of the same run. Targets: arrays at most 1.3x, single rows at most 1.5x.
 //
 //   build/bench/insert_bench
+//   BENCH_REPEAT=<n> runs each way n times (default 3) and keeps the fastest.
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -179,14 +181,28 @@ int main() {
     const char* only = std::getenv("BENCH_ONLY");
     const auto runs = [only](const char* mode) { return !only || !*only || std::strcmp(only, mode) == 0; };
     const Values v;
-    const double raw = Raw(v);
-    const double arrays = runs("arrays") ? Odbc(v, kArray) : 0;
-    const double single = runs("single") ? Odbc(v, 1) : 0;
-    const double once = runs("bound-once") ? Odbc(v, 1, Binding::Once) : 0;
+    const char* repeatText = std::getenv("BENCH_REPEAT");
+    const int repeat = std::max(1, repeatText != nullptr ? std::atoi(repeatText) : 3);
+    // The fastest of `repeat` runs: the machines are shared and noisy, and the fastest run
+    // is the one least disturbed. The ways take turns, so a slow spell hits them alike.
+    double raw = 1e9, arrays = 1e9, single = 1e9, once = 1e9;
+    for (int r = 0; r < repeat; ++r) {
+        raw = std::min(raw, Raw(v));
+        if (runs("arrays"))
+            arrays = std::min(arrays, Odbc(v, kArray));
+        if (runs("single"))
+            single = std::min(single, Odbc(v, 1));
+        if (runs("bound-once"))
+            once = std::min(once, Odbc(v, 1, Binding::Once));
+    }
     std::printf("%d rows, one transaction each\n", kRows);
-    std::printf("raw sqlite3              %7.3f s\n", raw);
-    std::printf("ODBC, arrays of %d     %7.3f s  %.2fx raw (target 1.3x)\n", kArray, arrays, arrays / raw);
-    std::printf("ODBC, single prepared rows %5.3f s  %.2fx raw (target 1.5x)\n", single, single / raw);
-    std::printf("  the same, bound once     %5.3f s  %.2fx raw\n", once, once / raw);
+    std::printf("%-27s%6.3f s\n", "raw sqlite3", raw);
+    const auto show = [raw](const char* label, double s, const char* target) {
+        if (s < 1e9)
+            std::printf("%-27s%6.3f s  %.2fx raw%s\n", label, s, s / raw, target);
+    };
+    show("ODBC, arrays of 1000", arrays, " (target 1.3x)");
+    show("ODBC, single prepared rows", single, " (target 1.5x)");
+    show("  the same, bound once", once, "");
     return 0;
 }

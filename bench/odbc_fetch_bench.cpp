@@ -6,6 +6,8 @@
 //
 //   build/bench/odbc_fetch_bench [rows ...]      (default: 100000 1000000)
 //   BENCH_ONLY=<mode name prefix> runs raw sqlite3 and that mode only (for profiling).
+//   BENCH_REPEAT=<n> measures each mode n times (default 3) and keeps the fastest run: the
+//   machines are shared and noisy, and the fastest run is the one least disturbed.
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
@@ -13,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -145,7 +148,7 @@ struct Figure {
 };
 
 // Runs one measurement in a child and reads its figures back.
-Figure Measure(const std::string& path, Mode mode) {
+Figure MeasureOnce(const std::string& path, Mode mode) {
     int fds[2];
     if (pipe(fds) != 0)
         std::exit(3);
@@ -170,6 +173,18 @@ Figure Measure(const std::string& path, Mode mode) {
     return f;
 }
 
+// The fastest of `repeat` measurements, with the highest peak RSS of them.
+Figure Measure(const std::string& path, Mode mode, int repeat) {
+    Figure best = MeasureOnce(path, mode);
+    for (int r = 1; r < repeat; ++r) {
+        const Figure f = MeasureOnce(path, mode);
+        best.rows = std::min(best.rows, f.rows);  // a short run is reported, not hidden
+        best.seconds = std::min(best.seconds, f.seconds);
+        best.peakKb = std::max(best.peakKb, f.peakKb);
+    }
+    return best;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -178,6 +193,8 @@ int main(int argc, char** argv) {
         counts.push_back(std::atol(argv[a]));
     if (counts.empty())
         counts = {100000, 1000000};
+    const char* repeatText = std::getenv("BENCH_REPEAT");
+    const int repeat = std::max(1, repeatText != nullptr ? std::atoi(repeatText) : 3);
     const std::string dir = TempDir();
     std::system(("mkdir -p " + dir).c_str());
     std::ofstream(dir + "/odbcinst.ini") << "[Varno Bench]\nDriver = " VARNO_BENCH_DRIVER "\n";
@@ -200,7 +217,7 @@ int main(int argc, char** argv) {
         for (const auto& m : modes) {
             if (only != nullptr && m.mode != Mode::Raw && std::strncmp(m.name, only, std::strlen(only)) != 0)
                 continue;
-            Figure f = Measure(db, m.mode);
+            Figure f = Measure(db, m.mode, repeat);
             if (m.mode == Mode::Raw)
                 raw = f.seconds;
             std::printf("  %-32s %8.3f s  %5.2fx raw  peak RSS %7ld KB%s\n", m.name, f.seconds,

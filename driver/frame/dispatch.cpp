@@ -149,31 +149,41 @@ SQLRETURN RunHandler(CallHandler handler, HANDLE_HDR* object, const void* args, 
     return SQL_ERROR;
 }
 
-// Woken whenever a claim ends; waited on with the handle lock, held exactly once by the
-// waiter (the dispatcher's own guard). Lives as long as the process, like the locks.
+// Woken whenever a claim ends while somebody waits; waited on with the handle lock, held
+// exactly once by the waiter (the dispatcher's own guard). Lives as long as the process,
+// like the locks.
 std::condition_variable_any& ClaimEnded() {
     static auto* cv = new std::condition_variable_any;
     return *cv;
 }
 std::atomic<int> g_claimWaiters{0};
 
-// Waits, handle lock held, until a claim ends somewhere.
-void WaitForClaimEnd(std::unique_lock<std::recursive_mutex>& handleLock) {
+// Whether the gate is free for a thread that would wait for it, handle lock held; when it
+// is not, waits until a claim ends somewhere and answers false (the handle may be gone
+// then: the caller looks it up again). A claim may end without the handle lock (Claim::End):
+// the waiter is counted before it reads the marker and the claim's end clears the marker
+// before it reads the count (both sequentially consistent), so either the waiter sees the
+// gate free or the end sees the waiter and wakes it under the handle lock, which the waiter
+// holds until it sleeps.
+bool GateFreeOrWait(const CALL_GATE* gate, std::unique_lock<std::recursive_mutex>& handleLock) {
     ++g_claimWaiters;
-    ClaimEnded().wait(handleLock);
+    const bool free = gate->busy.load() == nullptr;
+    if (!free)
+        ClaimEnded().wait(handleLock);
     --g_claimWaiters;
+    return free;
 }
 
 // A claim of a connection's gate for one call (or one environment's work on it): set under
-// the handle lock on a gate that is free, ended under the handle lock however the call
-// leaves. At its end a connection that its handler closed for good is destroyed, any other
-// loses its busy marker, and waiters are woken.
+// the handle lock on a gate that is free, ended however the call leaves. At its end the
+// records its handler freed are destroyed, a connection that its handler closed for good
+// is destroyed, any other loses its busy marker, and waiters are woken.
 class Claim {
 public:
     Claim(CALL_GATE* gate, const HANDLE_HDR* by, ThreadCallState& ts)
         : ts_(ts), gate_(gate), previous_(ts.claimedGate) {
-        assert(gate->busy == nullptr);
-        gate->busy = by;
+        assert(gate->busy.load() == nullptr);
+        gate->busy.store(by);
         ts_.claimedGate = gate;
     }
     // Ends the claim; handle lock held.
@@ -186,18 +196,33 @@ public:
             assert(gate_->destroy != nullptr);
             gate_->destroy(gate_->owner);
         } else {
-            assert(gate_->busy != nullptr);
-            gate_->busy = nullptr;
+            assert(gate_->busy.load() != nullptr);
+            gate_->busy.store(nullptr);
         }
         gate_ = nullptr;
         if (g_claimWaiters.load() != 0)
             ClaimEnded().notify_all();
     }
     ~Claim() {
-        if (gate_ != nullptr) {
-            std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
-            End();
+        if (gate_ == nullptr)
+            return;
+        // The end of nearly every call destroys nothing: the marker is then cleared without
+        // the handle lock, one lock less per call (GateFreeOrWait says why no waiter
+        // sleeps on). The gate is not touched after the marker is cleared: another call may
+        // claim the connection and free it at once.
+        if (gate_->doomed.empty() && !gate_->releaseAfterCall) {
+            ts_.claimedGate = previous_;
+            assert(gate_->busy.load() != nullptr);
+            gate_->busy.store(nullptr);
+            gate_ = nullptr;
+            if (g_claimWaiters.load() != 0) {
+                std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
+                ClaimEnded().notify_all();
+            }
+            return;
         }
+        std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
+        End();
     }
     Claim(const Claim&) = delete;
     Claim& operator=(const Claim&) = delete;
@@ -244,9 +269,8 @@ SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const void* args, c
         HANDLE_HDR* h = FindHandle(rec.kind, id);
         if (h == nullptr)
             return SQL_INVALID_HANDLE;
-        if (h->gate->busy == nullptr || h->gate == t_call.claimedGate)
+        if (h->gate == t_call.claimedGate || GateFreeOrWait(h->gate, handleLock))
             return RunHandler(rec.handler, h, args, hook);
-        WaitForClaimEnd(handleLock);  // the handle may be gone after: looked up again
     }
 }
 
@@ -263,7 +287,7 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
         h = FindHandle(rec.kind, id);
         if (h == nullptr)
             return SQL_INVALID_HANDLE;
-        if (const HANDLE_HDR* busy = h->gate->busy) {
+        if (const HANDLE_HDR* busy = h->gate->busy.load()) {
             if (busy == h && rec.kind != CALL_KIND_DBC)
                 return rec.whileRunning != nullptr ? RunHandler(rec.whileRunning, h, args, nullptr)
                                                    : SQL_STILL_EXECUTING;
@@ -320,11 +344,13 @@ ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, 
         conn = FindHandle(CALL_KIND_DBC, connId);
         if (conn == nullptr)
             return ConnRun::Gone;
-        if (conn->gate->busy == nullptr)
-            break;
-        if (handleLock == nullptr)
+        if (handleLock == nullptr) {
+            if (conn->gate->busy.load() == nullptr)
+                break;
             return ConnRun::PassedOver;
-        WaitForClaimEnd(*handleLock);
+        }
+        if (GateFreeOrWait(conn->gate, *handleLock))
+            break;
     }
     const bool skipDbLock = g.skipDbLock.load() != 0;
     Claim claim(conn->gate, envr, ts);

@@ -58,10 +58,12 @@ struct DOOMED_RECORD {
 struct CALL_GATE {
     HANDLE_HDR* owner = nullptr;  // the connection
     // The handle whose call is running on the connection (the connection, one of its
-    // statements or descriptors, or an environment working on it), or null. Read and
-    // written under the handle lock. While it is null no handler runs on the connection,
-    // so its diagnostics can be read under the handle lock alone.
-    const HANDLE_HDR* busy = nullptr;
+    // statements or descriptors, or an environment working on it), or null. Set under the
+    // handle lock; cleared by the claim's end, under the handle lock or, when the end has
+    // nothing to destroy, without it (dispatch.cpp says how waiters still wake). While it
+    // is null no handler runs on the connection, so its diagnostics can be read under the
+    // handle lock alone.
+    std::atomic<const HANDLE_HDR*> busy{nullptr};
     // Set by a handler that has closed the connection for good (SQLFreeConnect): the
     // dispatcher destroys it (destroy) once the call's locks are down. Claim holder only.
     bool releaseAfterCall = false;
@@ -106,6 +108,8 @@ inline void GateDefer(CALL_GATE* gate, HANDLE_HDR* record, void (*destroy)(HANDL
 
 // Destroys the records handed to GateDefer. Handle lock held, no call running on them.
 inline void GateReleaseDoomed(CALL_GATE* gate) {
+    if (gate->doomed.empty())
+        return;  // the end of nearly every call
     std::vector<DOOMED_RECORD> doomed;
     doomed.swap(gate->doomed);
     for (const DOOMED_RECORD& d : doomed)

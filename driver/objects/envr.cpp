@@ -128,7 +128,7 @@ bool EnvrInUse(const ENVR* envr) {
     if (envr->connWalks != 0)
         return true;
     for (const CONN* c = envr->conns; c != nullptr; c = c->next)
-        if (c->callGate.busy != nullptr)
+        if (c->callGate.busy.load() != nullptr)
             return true;
     return false;
 }

@@ -4,76 +4,111 @@
 // connection closed to ODBC calls from the coordinator's prepare request until its commit
 // or abort request, which may arrive on another coordinator thread. A std::mutex may only
 // be unlocked by the thread that locked it, so that hand-over needs a lock of its own.
+//
+// Every ODBC call takes and gives back this lock, almost always with nobody waiting: the
+// state is one atomic word, taken and given back with one atomic operation each, and the
+// mutex and condition variable are touched only when a thread has to wait.
 #pragma once
 
+#include <pthread.h>
+
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
-#include <thread>
 
 class HandoffLock {
 public:
     // Recursive for the thread that holds it; otherwise waits until neither another thread
     // nor a hand-over hold has it.
     void lock() {
-        std::unique_lock<std::mutex> l(m_);
-        const std::thread::id self = std::this_thread::get_id();
-        if (depth_ > 0 && owner_ == self) {
-            ++depth_;
+        if (Reenter())
             return;
-        }
-        free_.wait(l, [this] { return depth_ == 0 && !handoff_; });
-        owner_ = self;
+        Acquire(kHeld);
+        owner_.store(pthread_self(), std::memory_order_relaxed);
         depth_ = 1;
     }
 
     bool try_lock() {
-        std::lock_guard<std::mutex> l(m_);
-        const std::thread::id self = std::this_thread::get_id();
-        if (depth_ > 0 && owner_ == self) {
-            ++depth_;
+        if (Reenter())
             return true;
-        }
-        if (depth_ != 0 || handoff_)
+        int expected = kFree;
+        if (!state_.compare_exchange_strong(expected, kHeld, std::memory_order_acquire))
             return false;
-        owner_ = self;
+        owner_.store(pthread_self(), std::memory_order_relaxed);
         depth_ = 1;
         return true;
     }
 
     // By the thread that holds it.
     void unlock() {
-        std::lock_guard<std::mutex> l(m_);
-        if (depth_ == 0 || owner_ != std::this_thread::get_id())
+        if (!HeldByThisThread())
             return;  // not ours: nothing to give back
         if (--depth_ == 0) {
-            owner_ = std::thread::id();
-            free_.notify_all();
+            owner_.store(kNoOwner, std::memory_order_relaxed);
+            Release(kHeld);
         }
     }
 
     // Waits as lock() does, then holds the lock for no thread: every thread waits, this one
     // too, until some thread calls ReleaseHandoff. Never called by a thread that holds the
     // lock (it would wait for itself).
-    void HoldForHandoff() {
-        std::unique_lock<std::mutex> l(m_);
-        free_.wait(l, [this] { return depth_ == 0 && !handoff_; });
-        handoff_ = true;
-    }
+    void HoldForHandoff() { Acquire(kHandoff); }
 
     // Gives up the hand-over hold, from any thread. False when there was none.
-    bool ReleaseHandoff() {
-        std::lock_guard<std::mutex> l(m_);
-        if (!handoff_)
+    bool ReleaseHandoff() { return Release(kHandoff); }
+
+private:
+    enum : int { kFree = 0, kHeld = 1, kHandoff = 2 };
+    static constexpr pthread_t kNoOwner = 0;
+
+    // Only the holding thread writes its own id into owner_ (and clears it before it lets
+    // go), so a thread that reads its own id there holds the lock, whatever other threads
+    // do meanwhile; depth_ is then its own to read.
+    bool HeldByThisThread() const {
+        return pthread_equal(owner_.load(std::memory_order_relaxed), pthread_self()) != 0;
+    }
+
+    bool Reenter() {
+        if (!HeldByThisThread())
             return false;
-        handoff_ = false;
-        free_.notify_all();
+        ++depth_;
         return true;
     }
 
-private:
+    // Moves the state from free to `to`, waiting for that as long as it takes.
+    void Acquire(int to) {
+        int expected = kFree;
+        if (state_.compare_exchange_strong(expected, to, std::memory_order_acquire))
+            return;
+        std::unique_lock<std::mutex> l(m_);
+        // Counted before the state is looked at again: a releasing thread that frees the
+        // state and then reads no waiter freed it before this thread's next look (both
+        // sequentially consistent), so no wake-up is lost.
+        waiters_.fetch_add(1);
+        free_.wait(l, [this, to] {
+            int e = kFree;
+            return state_.compare_exchange_strong(e, to);
+        });
+        waiters_.fetch_sub(1);
+    }
+
+    // Moves the state from `from` to free and wakes the waiters, if any. False when the
+    // state was not `from`.
+    bool Release(int from) {
+        if (!state_.compare_exchange_strong(from, kFree))
+            return false;
+        if (waiters_.load() != 0) {
+            // Under the mutex: a waiter between its look at the state and its sleep holds it.
+            std::lock_guard<std::mutex> l(m_);
+            free_.notify_all();
+        }
+        return true;
+    }
+
+    std::atomic<int> state_{kFree};
+    std::atomic<pthread_t> owner_{kNoOwner};
+    int depth_ = 0;  // the holding thread's count of its holds
+    std::atomic<int> waiters_{0};
     std::mutex m_;
     std::condition_variable free_;
-    std::thread::id owner_;
-    int depth_ = 0;
-    bool handoff_ = false;
 };
