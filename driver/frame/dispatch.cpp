@@ -183,7 +183,9 @@ public:
     Claim(CALL_GATE* gate, const HANDLE_HDR* by, ThreadCallState& ts)
         : ts_(ts), gate_(gate), previous_(ts.claimedGate) {
         assert(gate->busy.load() == nullptr);
-        gate->busy.store(by);
+        // Set under the handle lock, which orders it for every thread that looks; only the
+        // claim's end, on this thread, clears it without that lock.
+        gate->busy.store(by, std::memory_order_relaxed);
         ts_.claimedGate = gate;
     }
     // Ends the claim; handle lock held.

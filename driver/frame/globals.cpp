@@ -10,6 +10,8 @@
 #include "scrs/scr_hook.h"
 #include "util/log.h"
 
+std::atomic<int> g_drvInitialised{0};
+
 DRV_GLOBALS& Drv() {
     // Placement in static storage with no destructor: the locks must outlive any thread
     // that is still inside a call while the process exits.
@@ -49,7 +51,7 @@ void DrvFreeTables() {
 int DrvGlobalInit() {
     DRV_GLOBALS& g = Drv();
     std::lock_guard<std::recursive_mutex> guard(g.handleLock);
-    if (g.initialised.load())
+    if (g_drvInitialised.load())
         return 0;
     for (const TableSetup& t : kTables) {
         if (hdl_Init(&(g.*t.table), t.id) != 0) {
@@ -58,7 +60,7 @@ int DrvGlobalInit() {
         }
         hdl_EnableLock(&(g.*t.table));
     }
-    g.initialised.store(1, std::memory_order_release);
+    g_drvInitialised.store(1, std::memory_order_release);
     return 0;
 }
 

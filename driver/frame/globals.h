@@ -23,7 +23,6 @@ constexpr uint32_t DRV_STMT_TABLE_ID = 0xDBC0003;
 constexpr uint32_t DRV_DESC_TABLE_ID = 0xDBC0004;
 
 struct DRV_GLOBALS {
-    std::atomic<int> initialised{0};
     // Lock order, outer to inner: handle lock, a connection's call lock, database lock,
     // connect lock, trace lock. Objects are unregistered and freed under the handle lock.
     std::recursive_mutex handleLock;
@@ -48,7 +47,12 @@ struct DRV_GLOBALS {
 
 DRV_GLOBALS& Drv();
 
-inline bool DrvIsInitialised() { return Drv().initialised.load(std::memory_order_acquire) != 0; }
+// Whether the driver is started (set by DrvGlobalInit, cleared by DrvGlobalTerm, both
+// under the handle lock). Outside DRV_GLOBALS so that the check every call makes first is
+// one load: the atomic is constant-initialised, ready before any constructor runs.
+extern std::atomic<int> g_drvInitialised;
+
+inline bool DrvIsInitialised() { return g_drvInitialised.load(std::memory_order_acquire) != 0; }
 
 // Creates the locks and the four tables; 0 on success, -1 when a table cannot be set up
 // (then nothing is left behind and the flag stays 0).

@@ -34,11 +34,11 @@ void DrvDetach() {
 int DrvGlobalTerm() {
     DRV_GLOBALS& g = Drv();
     std::lock_guard<std::recursive_mutex> guard(g.handleLock);
-    if (!g.initialised.load())
+    if (!g_drvInitialised.load())
         return 0;
     // Refuse new calls first; calls already past the check wait on the handle lock and then
     // find empty tables.
-    g.initialised.store(0, std::memory_order_release);
+    g_drvInitialised.store(0, std::memory_order_release);
     bool callInside = false;
     while (ENVR* e = g.envList) {
         if (EnvrInUse(e)) {
