@@ -898,7 +898,12 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
             affected += sqlite3_changes64(c.db);
         sqlite3_reset(k->stmt);
     }
-    closeCursor(*k);
+    // Reset (again, after a failing row) but the bindings left as they are: no step
+    // reads them before every run has bound all the markers again (bindRow), and clearing
+    // them was a fiftieth of a single-row insert.
+    sqlite3_reset(k->stmt);
+    k->open = false;
+    k->rowReady = false;
     o.rows = affected;
 }
 
