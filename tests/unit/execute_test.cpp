@@ -388,12 +388,14 @@ TEST_P(ArrayTest, WarningExecutesAndReadyOutputLeavesNoDiagnostic) {
 
 // ---- the agent call sequence ----
 
-// With the combined call the descriptions go once, until a binding changes them; without
-// it they go before every execute.
+// With the combined call the descriptions go once, until a binding changes them (a new
+// buffer alone does not, and its value is the one sent); without it they go before every
+// execute.
 TEST_F(ExecuteTest, DescriptionsAreSentOnceWithTheCombinedCall) {
     conn->cn_needbind = 1;
     stmt->flags |= STMT_FLAG_NEEDBIND;
     int32_t v = 5;
+    int16_t w = 9;
     for (bool combined : {true, false}) {
         SCOPED_TRACE(combined);
         conn->cn_hasExecute2 = combined ? 1 : 0;
@@ -404,13 +406,17 @@ TEST_F(ExecuteTest, DescriptionsAreSentOnceWithTheCombinedCall) {
         ASSERT_EQ(Execute(), SQL_SUCCESS);
         ASSERT_EQ(Bind(1, SQL_C_SSHORT, SQL_INTEGER, &v, 0, nullptr), SQL_SUCCESS);
         ASSERT_EQ(Execute(), SQL_SUCCESS);
+        ASSERT_EQ(Bind(1, SQL_C_SSHORT, SQL_INTEGER, &w, 0, nullptr), SQL_SUCCESS);
+        ASSERT_EQ(Execute(), SQL_SUCCESS);
         const std::vector<std::string> want =
-            combined ? std::vector<std::string>{"Execute2 1 values", "Execute2 0 values", "Execute2 1 values"}
+            combined ? std::vector<std::string>{"Execute2 1 values", "Execute2 0 values", "Execute2 1 values",
+                                                "Execute2 0 values"}
                      : std::vector<std::string>{"Values", "Descs 1", "Execute", "Values", "Descs 1", "Execute",
-                                                "Values", "Descs 1", "Execute"};
+                                                "Values", "Descs 1", "Execute", "Values", "Descs 1", "Execute"};
         EXPECT_EQ(exec.calls, want);
         EXPECT_EQ(exec.descs.back()[0].cType, SQL_C_SSHORT);
         EXPECT_EQ(exec.descs.back()[0].paramType, OA_PARAM_INPUT);
+        EXPECT_EQ(Cell(0, 0, 2), Bytes(&w, 2));
     }
 }
 
