@@ -208,6 +208,7 @@ SQLRETURN Run(STMT* stmt, DaeRoad road) {
         if (int rc = StmtBuildParamSet(stmt, road, &set, stmt->sentParamSet); rc != 0)
             return Fail(stmt, rc);
     }
+    // The agent takes the dataset: a new one, or the one it holds already, refilled.
     DATASET* values = set.dataset();
     set.values.release();
     const int rc = AgentExecute(stmt, values);

@@ -488,8 +488,8 @@ char* putDigits(char* out, int v, int width) {
 
 size_t formatDateTime(const DateTime& v, DtKind kind, char (&out)[kDateTimeTextMax]) {
     // By hand: every date and time parameter of every inserted row comes here, and snprintf
-    // was a tenth of an array insert. Fields outside their fixed widths (no value checked
-    // by getValue is) keep snprintf's rendering.
+    // was a tenth of an array insert. A field wider than its digits (never one that
+    // getValue has checked) keeps snprintf's rendering.
     const bool dateFits = v.year >= 0 && v.year <= 9999 && v.month >= 0 && v.month <= 99 && v.day >= 0 && v.day <= 99;
     const bool timeFits = v.hour >= 0 && v.hour <= 99 && v.minute >= 0 && v.minute <= 99 && v.second >= 0 &&
                           v.second <= 99 && v.millisecond >= 0 && v.millisecond <= 999;
