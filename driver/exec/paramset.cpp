@@ -105,6 +105,7 @@ int32_t DateTimeDsType(int16_t t) {
 // Reads set s of parameter p. 0, or 21 for a negative length no rule gives a meaning to.
 int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, Cell* out) {
     *out = Cell{};
+    const SQLLEN fixed = CTypeOctetLength(p.cType);  // 0 for the variable-length types
     const SQLLEN indicator = p.indicator != nullptr ? ReadLength(p.indicator, a, s) : 0;
     const SQLLEN octets = p.octetLength != nullptr ? ReadLength(p.octetLength, a, s) : p.fixedCSize;
     // SQL_DEFAULT_PARAM asks for the parameter's default, which a statement's marker
@@ -121,14 +122,14 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
             return 0;
         if (piece == nullptr || !piece->bytes) {
             // No piece came: an empty value, where a type can be empty.
-            if (IsVariable(p.cType))
+            if (fixed == 0)
                 out->kind = Cell::Value;
             return 0;
         }
         out->kind = Cell::Value;
         out->data = piece->bytes->data();
         out->length = piece->bytes->size();
-        if (!IsVariable(p.cType) && out->length < static_cast<size_t>(CTypeOctetLength(p.cType)))
+        if (fixed != 0 && out->length < static_cast<size_t>(fixed))
             return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
         return 0;
     }
@@ -136,12 +137,13 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
         return ERR_INVALID_ARGUMENT_VALUE;
     if (p.data == nullptr)
         return 0;
-    const size_t stride = a.rowSize != 0 ? a.rowSize : ElementSize(p);
-    const char* data = static_cast<const char*>(p.data) + a.offset + s * stride;
+    const char* data = static_cast<const char*>(p.data) + a.offset;
+    if (s != 0)
+        data += s * (a.rowSize != 0 ? a.rowSize : ElementSize(p));
     out->kind = Cell::Value;
     out->data = data;
-    if (!IsVariable(p.cType))
-        out->length = static_cast<size_t>(CTypeOctetLength(p.cType));
+    if (fixed != 0)
+        out->length = static_cast<size_t>(fixed);
     else
         out->length = octets == SQL_NTS ? TextBytes(p.cType, data) : static_cast<size_t>(octets);
     return 0;
