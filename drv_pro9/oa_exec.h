@@ -171,7 +171,8 @@ int db_CommitOwed(OA_STMT* stmt, int runRc);
 // no-scan flag is set), refuses a statement other than SELECT on a read-only connection
 // (95), sets the cursor up and describes it. 21 for an unknown handle or a null text.
 int OA_Prepare(uint32_t stmt, const char* text);
-// Slot 12: the statement takes the dataset (may be null) and frees the previous one.
+// Slot 12: the statement takes the dataset (may be null) and frees the previous one; the
+// dataset it holds, handed again (refilled in place by the driver), stays its own.
 int OA_SetParamValues(uint32_t stmt, DATASET* values);
 // Slot 13: runs the prepared statement with its parameter values. 22 without a prepare,
 // 48 for markers without values; 102 when values wait for data at execution (oa_dae.h):

@@ -205,12 +205,17 @@ SQLRETURN Run(STMT* stmt, DaeRoad road) {
     stmt->agentParamSet = nullptr;
     PARAMSET set;
     if (stmt->inParams + stmt->inOutParams != 0) {
-        if (int rc = StmtBuildParamSet(stmt, road, &set); rc != 0)
+        if (int rc = StmtBuildParamSet(stmt, road, &set, stmt->sentParamSet); rc != 0)
             return Fail(stmt, rc);
     }
-    DATASET* values = set.values.release();
+    // The agent takes the dataset: a new one, or the one it holds already, refilled.
+    DATASET* values = set.dataset();
+    set.values.release();
     const int rc = AgentExecute(stmt, values);
+    if (values != nullptr)
+        stmt->sentParamSet = DriverFreesData(stmt) ? nullptr : values;
     if (road == DaeRoad::Agent && rc == ERR_AGENT_NEEDS_DATA_AT_EXEC_DATA) {
+        stmt->sentParamSet = nullptr;
         stmt->agentParamSet = values;
         stmt->agentSetOfRow = std::move(set.setOfRow);
         stmt->dae = STMT_DAE{};

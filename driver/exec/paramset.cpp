@@ -3,8 +3,7 @@
 #include "driver/exec/paramset.h"
 
 #include <algorithm>
-#include <cinttypes>
-#include <cstdio>
+#include <charconv>
 #include <cstring>
 #include <new>
 #include <string>
@@ -106,6 +105,7 @@ int32_t DateTimeDsType(int16_t t) {
 // Reads set s of parameter p. 0, or 21 for a negative length no rule gives a meaning to.
 int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, Cell* out) {
     *out = Cell{};
+    const SQLLEN fixed = CTypeOctetLength(p.cType);  // 0 for the variable-length types
     const SQLLEN indicator = p.indicator != nullptr ? ReadLength(p.indicator, a, s) : 0;
     const SQLLEN octets = p.octetLength != nullptr ? ReadLength(p.octetLength, a, s) : p.fixedCSize;
     // SQL_DEFAULT_PARAM asks for the parameter's default, which a statement's marker
@@ -122,14 +122,14 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
             return 0;
         if (piece == nullptr || !piece->bytes) {
             // No piece came: an empty value, where a type can be empty.
-            if (IsVariable(p.cType))
+            if (fixed == 0)
                 out->kind = Cell::Value;
             return 0;
         }
         out->kind = Cell::Value;
         out->data = piece->bytes->data();
         out->length = piece->bytes->size();
-        if (!IsVariable(p.cType) && out->length < static_cast<size_t>(CTypeOctetLength(p.cType)))
+        if (fixed != 0 && out->length < static_cast<size_t>(fixed))
             return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
         return 0;
     }
@@ -137,12 +137,13 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
         return ERR_INVALID_ARGUMENT_VALUE;
     if (p.data == nullptr)
         return 0;
-    const size_t stride = a.rowSize != 0 ? a.rowSize : ElementSize(p);
-    const char* data = static_cast<const char*>(p.data) + a.offset + s * stride;
+    const char* data = static_cast<const char*>(p.data) + a.offset;
+    if (s != 0)
+        data += s * (a.rowSize != 0 ? a.rowSize : ElementSize(p));
     out->kind = Cell::Value;
     out->data = data;
-    if (!IsVariable(p.cType))
-        out->length = static_cast<size_t>(CTypeOctetLength(p.cType));
+    if (fixed != 0)
+        out->length = static_cast<size_t>(fixed);
     else
         out->length = octets == SQL_NTS ? TextBytes(p.cType, data) : static_cast<size_t>(octets);
     return 0;
@@ -294,17 +295,18 @@ int FillCell(const ColumnPlan& plan, const Cell& c, unsigned char* elem) {
         return 0;
     }
     case CellKind::BigInt: {
-        char text[32];
+        // to_chars, not snprintf: one call a value of every inserted row. The element
+        // (32 bytes) holds any 64-bit integer's text.
+        auto* out = reinterpret_cast<char*>(elem);
         if (p.cType == SQL_C_SBIGINT) {
             int64_t v = 0;
             std::memcpy(&v, c.data, sizeof v);
-            std::snprintf(text, sizeof text, "%" PRId64, v);
+            std::to_chars(out, out + plan.width, v);
         } else {
             uint64_t v = 0;
             std::memcpy(&v, c.data, sizeof v);
-            std::snprintf(text, sizeof text, "%" PRIu64, v);
+            std::to_chars(out, out + plan.width, v);
         }
-        std::memcpy(elem, text, std::strlen(text));
         return 0;
     }
     case CellKind::Numeric: {
@@ -371,7 +373,50 @@ std::vector<PARAM_DESC> StmtParamDescs(const STMT* stmt) {
     return descs;
 }
 
-int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out) {
+namespace {
+
+// Whether ds has exactly the planned columns and rows, so that filling it again gives what
+// a new dataset of the plan would hold.
+bool FitsPlan(const DATASET* ds, const std::vector<ColumnPlan>& plans, int32_t rows) {
+    if (ds == nullptr || rows == 0 || ds->colsUsed != plans.size() || ds->rowsAllocated != rows)
+        return false;
+    for (size_t m = 0; m < plans.size(); ++m) {
+        const DATASET_COL& col = ds->cols[m];
+        if (col.type != plans[m].type || col.width != std::max<uint32_t>(plans[m].width, 1) || col.data == nullptr ||
+            col.indicators == nullptr)
+            return false;
+    }
+    return true;
+}
+
+// Fills the rows of ds (all NULL, elements zeroed) from the sets.
+int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, DaeRoad road, const Addressing& a,
+             const std::vector<uint32_t>& sets) {
+    const auto rows = static_cast<int32_t>(sets.size());
+    for (int32_t k = 0; k < rows; ++k) {
+        for (size_t m = 0; m < plans.size(); ++m) {
+            DATASET_COL& col = ds->cols[m];
+            Cell c;
+            if (int rc = ReadCell(*plans[m].p, road, a, sets[static_cast<size_t>(k)], &c); rc != 0)
+                return rc;
+            if (c.kind == Cell::Null)
+                continue;  // the indicator stays NULL
+            if (c.kind == Cell::Pending) {
+                col.indicators[k] = DS_IND_DATA_AT_EXEC;
+                continue;
+            }
+            if (c.length > 0)
+                if (int rc = FillCell(plans[m], c, ds_Elem(&col, k)); rc != 0)
+                    return rc;
+            col.indicators[k] = 0;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) {
     const uint16_t described = stmt->paramDescs.count;
     std::vector<ColumnPlan> plans;
     const Addressing a = AddressingOf(stmt);
@@ -397,6 +442,25 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out) {
     } catch (const std::bad_alloc&) {
         return ERR_MEMORY_ALLOCATION_FAILURE;
     }
+    const auto rows = static_cast<int32_t>(sets.size());
+
+    if (FitsPlan(refill, plans, rows)) {
+        // The dataset of the last execution, as a new one would start: a prepared statement
+        // executed again saves the allocations, and the agent's bindings to its buffers stay.
+        for (size_t m = 0; m < plans.size(); ++m) {
+            DATASET_COL& col = refill->cols[m];
+            std::memset(col.data, 0, static_cast<size_t>(rows) * col.width);
+            std::fill_n(col.indicators, rows, DS_IND_NULL);
+        }
+        refill->rowsUsed = rows;
+        if (int rc = FillRows(refill, plans, road, a, sets); rc != 0) {
+            refill->rowsUsed = 0;  // half filled: nothing the agent may run with
+            return rc;
+        }
+        out->refilled = refill;
+        out->setOfRow = std::move(sets);
+        return 0;
+    }
 
     DatasetPtr ds(static_cast<DATASET*>(uh_Calloc(1, sizeof(DATASET))));
     if (ds == nullptr || ds_Init(ds.get(), static_cast<uint16_t>(plans.size())) != 0)
@@ -406,29 +470,11 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out) {
         ds->cols[m].type = plans[m].type;
         ds->cols[m].width = std::max<uint32_t>(plans[m].width, 1);
     }
-    const auto rows = static_cast<int32_t>(sets.size());
     if (ds_AllocRows(ds.get(), rows) != 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;
     ds->rowsUsed = rows;
-
-    for (int32_t k = 0; k < rows; ++k) {
-        for (size_t m = 0; m < plans.size(); ++m) {
-            DATASET_COL& col = ds->cols[m];
-            Cell c;
-            if (int rc = ReadCell(*plans[m].p, road, a, sets[static_cast<size_t>(k)], &c); rc != 0)
-                return rc;
-            if (c.kind == Cell::Null)
-                continue;  // the indicator stays NULL
-            if (c.kind == Cell::Pending) {
-                col.indicators[k] = DS_IND_DATA_AT_EXEC;
-                continue;
-            }
-            if (c.length > 0)
-                if (int rc = FillCell(plans[m], c, ds_Elem(&col, k)); rc != 0)
-                    return rc;
-            col.indicators[k] = 0;
-        }
-    }
+    if (int rc = FillRows(ds.get(), plans, road, a, sets); rc != 0)
+        return rc;
     out->values = std::move(ds);
     out->setOfRow = std::move(sets);
     return 0;

@@ -43,15 +43,21 @@ std::vector<PARAM_DESC> StmtParamDescs(const STMT* stmt);
 // The APD's bind offset (an SQLLEN added to every parameter address), 0 without one.
 SQLLEN StmtParamBindOffset(const STMT* stmt);
 
-// The parameter dataset of one execution.
+// The parameter dataset of one execution: a new one (values), or the one given to refill
+// (refilled, not owned).
 struct PARAMSET {
     DatasetPtr values;               // one column per input and input/output parameter
+    DATASET* refilled = nullptr;
     std::vector<uint32_t> setOfRow;  // the parameter set (from 0) that each row carries
+
+    DATASET* dataset() const { return refilled != nullptr ? refilled : values.get(); }
 };
 
 // Builds the dataset of the sets not marked SQL_PARAM_IGNORE in the APD's operation
-// array. 0, or 48 (07001) when a described parameter is not bound, 21 (S1009) for a
-// negative length that is neither SQL_NTS, SQL_NULL_DATA, SQL_DEFAULT_PARAM (sent as
-// NULL) nor a data-at-execution length, 16 (S1001), or a conversion's code (22007,
-// 22008 for a date escape, 22018 for hexadecimal text).
-int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out);
+// array. When refill (may be null) has exactly the columns (types and widths) and rows
+// planned, it is cleared and filled in place instead of allocating a new dataset; a
+// failure then leaves it with no rows used. 0, or 48 (07001) when a described parameter
+// is not bound, 21 (S1009) for a negative length that is neither SQL_NTS, SQL_NULL_DATA,
+// SQL_DEFAULT_PARAM (sent as NULL) nor a data-at-execution length, 16 (S1001), or a
+// conversion's code (22007, 22008 for a date escape, 22018 for hexadecimal text).
+int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill = nullptr);

@@ -84,23 +84,35 @@ SQLRETURN StmtBindParam(STMT* stmt, uint16_t number, int16_t paramType, int16_t 
         return SQL_ERROR;
     }
 
-    PARAMREC p;
-    p.number = number;
-    p.cType = cType;
-    p.sqlType = sqlType;
-    p.columnSize = columnSize;
-    p.scale = digits;
-    p.data = data;
-    p.indicator = indicator;
-    p.octetLength = octetLength;
-    p.fixedCSize = size;
-    p.bufferLength = bufferLength;
-    p.paramType = bufferLength == SQL_SETPARAM_VALUE_MAX ? SQL_PARAM_INPUT : paramType;
+    const int16_t storedType = bufferLength == SQL_SETPARAM_VALUE_MAX ? SQL_PARAM_INPUT : paramType;
     TraceLog("Par#%d c_type=%d sql_type=%d prec=%ld scale=%d size=%d cbValueMax=%d", number, cType, sqlType,
              static_cast<long>(columnSize), digits, static_cast<int>(size), static_cast<int>(bufferLength));
-    const int16_t storedType = p.paramType;
-    if (StmtSetParam(stmt, std::move(p)) != 0)
-        return SQL_ERROR;
+    PARAMREC* bound = StmtGetParam(stmt, number);
+    if (bound != nullptr && bound->number == number && bound->cType == cType && bound->sqlType == sqlType &&
+        bound->columnSize == columnSize && bound->scale == digits && bound->bufferLength == bufferLength &&
+        bound->paramType == storedType && bound->pieces.empty()) {
+        // Bound again as it is but for the buffers, as an application moving along its
+        // arrays binds before every execution: only they change, and the agent's view of
+        // the parameter stays (StmtSetParam would find nothing new).
+        bound->data = data;
+        bound->indicator = indicator;
+        bound->octetLength = octetLength;
+    } else {
+        PARAMREC p;
+        p.number = number;
+        p.cType = cType;
+        p.sqlType = sqlType;
+        p.columnSize = columnSize;
+        p.scale = digits;
+        p.data = data;
+        p.indicator = indicator;
+        p.octetLength = octetLength;
+        p.fixedCSize = size;
+        p.bufferLength = bufferLength;
+        p.paramType = storedType;
+        if (StmtSetParam(stmt, std::move(p)) != 0)
+            return SQL_ERROR;
+    }
 
     // The APD and the IPD may have been given other counts (SQLSetDescField): each grows
     // on its own, so that neither record is read beyond its descriptor.

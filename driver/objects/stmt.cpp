@@ -198,6 +198,7 @@ void StmtFree(STMT* stmt) {
     if (stmt->agentStmt != 0 && ops != nullptr && ops->DRV_FreeStmt != nullptr)
         ops->DRV_FreeStmt(stmt->agentStmt);
     stmt->agentStmt = 0;
+    stmt->sentParamSet = nullptr;  // went with the agent statement
     Unlink(stmt);
     // The diagnostics stay until the memory goes: a call refused on the statement meanwhile
     // writes them under the handle lock, which this handler does not hold.

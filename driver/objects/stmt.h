@@ -240,6 +240,12 @@ struct STMT : HANDLE_HDR {
     // set of each of its rows, for the statuses and counts when the execution ends.
     DATASET* agentParamSet = nullptr;
     std::vector<uint32_t> agentSetOfRow;
+    // The parameter dataset the agent took at the last execution and still holds (it
+    // frees the one it holds when it is handed another, and with its statement): the next
+    // execution refills it in place when it fits (StmtBuildParamSet). Null when the driver
+    // frees the datasets, or when an exchange of values given at execution had the agent
+    // merge pieces into it.
+    DATASET* sentParamSet = nullptr;
 
     // Fetch attributes: SQL_ATTR_FETCH_BOOKMARK_PTR, SQL_ATTR_ROWS_FETCHED_PTR, and the
     // number of the current row of a forward-only cursor (kept by fetching).

@@ -216,6 +216,10 @@ enum class DtKind { Date, Time, Timestamp };
 // As a date a timestamp text gives its date; as a time, its time; as a timestamp a date text
 // gives midnight. Ranges are checked.
 bool parseDateTime(const char* s, size_t n, DtKind kind, DateTime& out);
+// The server's literal form of a date, time or timestamp ('YYYY/MM/DD', 'HH:MM:SS',
+// 'YYYY/MM/DD HH:MM:SS:mmm'), into out (no NUL); answers its length.
+inline constexpr size_t kDateTimeTextMax = 96;
+size_t formatDateTime(const DateTime& v, DtKind kind, char (&out)[kDateTimeTextMax]);
 std::string formatDateTime(const DateTime& v, DtKind kind);
 int daysInMonth(int year, int month);
 

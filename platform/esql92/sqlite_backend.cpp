@@ -76,6 +76,10 @@ struct Cursor {
     bool prepared = false;     // tpe_sqlprepare ran for the current text
     std::vector<ColumnDesc> columns;
     std::vector<ColumnDesc> params;
+    // The text a parameter's value was made into (a date's literal form, a NUMERIC's
+    // digits, UTF-8 of ISO-8859-1 text), one per marker: it lives until the next run binds
+    // the markers again, so that SQLite needs no copy of it.
+    std::vector<std::string> paramText;
     PRO_SQLDA* declared = nullptr;
     bool open = false;
     bool rowReady = false;     // open: the statement stands on a row not yet delivered
@@ -383,9 +387,10 @@ bool ensureCompiled(Connection& c, Cursor& k, Outcome& o) {
 }
 
 // Binds parameter row `row` of the SQLDA. How long the bound values must live: an open
-// cursor reads them at every later step (SQLite copies them), an execution only during its
-// own steps, before its statement is reset and its bindings cleared, while the SQLDA's
-// buffers stay put: text and bytes in them are bound without a copy.
+// cursor reads them at every later step, an execution only during its own steps. Both
+// run before the markers are bound again, and neither the SQLDA's buffers nor the
+// cursor's parameter texts change meanwhile: text and bytes are bound without a copy,
+// except the SQLDA's for a cursor, whose buffers the caller may reuse while it is open.
 enum class BoundFor { Cursor, Execution };
 
 bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, Outcome& o) {
@@ -399,22 +404,21 @@ bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, 
                                              " values are bound");
         return false;
     }
+    k.paramText.resize(n);
     const SqldaColumn* cols = sqldaColumns(in);
-    std::string scratch;
-    std::string utf8;
     for (size_t p = 0; p < n; ++p) {
+        std::string& text = k.paramText[p];
         Value v;
-        if (!getValue(cols[p], row, static_cast<uint32_t>(p + 1), v, scratch, o))
+        if (!getValue(cols[p], row, static_cast<uint32_t>(p + 1), v, text, o))
             return false;
         if (c.latin1 && v.kind == Value::Text && hasHighBytes({v.p, v.n})) {
-            utf8 = utf8FromLatin1({v.p, v.n});
-            v = Value::text(utf8.data(), utf8.size());
+            text = utf8FromLatin1({v.p, v.n});
+            v = Value::text(text.data(), text.size());
         }
         int idx = static_cast<int>(p + 1);
-        // The scratch strings are reused by the next parameter: what lies there is copied.
-        const bool inSqlda = v.p != scratch.data() && v.p != utf8.data();
+        const bool inSqlda = v.p != text.data();
         const sqlite3_destructor_type keep =
-            use == BoundFor::Execution && inSqlda ? SQLITE_STATIC : SQLITE_TRANSIENT;
+            use == BoundFor::Cursor && inSqlda ? SQLITE_TRANSIENT : SQLITE_STATIC;
         int rc = SQLITE_OK;
         switch (v.kind) {
         case Value::Null: rc = sqlite3_bind_null(k.stmt, idx); break;
@@ -898,7 +902,12 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
             affected += sqlite3_changes64(c.db);
         sqlite3_reset(k->stmt);
     }
-    closeCursor(*k);
+    // Reset (again, after a failing row) but the bindings left as they are: no step
+    // reads them before every run has bound all the markers again (bindRow), and clearing
+    // them was a fiftieth of a single-row insert.
+    sqlite3_reset(k->stmt);
+    k->open = false;
+    k->rowReady = false;
     o.rows = affected;
 }
 

@@ -473,22 +473,67 @@ bool parseDateTime(const char* s, size_t n, DtKind kind, DateTime& out) {
     return i == n;
 }
 
-std::string formatDateTime(const DateTime& v, DtKind kind) {
-    char buf[40];
-    int len = 0;
+namespace {
+
+// Writes v as exactly `width` decimal digits.
+char* putDigits(char* out, int v, int width) {
+    for (int k = width - 1; k >= 0; --k) {
+        out[k] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    return out + width;
+}
+
+}  // namespace
+
+size_t formatDateTime(const DateTime& v, DtKind kind, char (&out)[kDateTimeTextMax]) {
+    // By hand: every date and time parameter of every inserted row comes here, and snprintf
+    // was a tenth of an array insert. A field wider than its digits (never one that
+    // getValue has checked) keeps snprintf's rendering.
+    const bool dateFits = v.year >= 0 && v.year <= 9999 && v.month >= 0 && v.month <= 99 && v.day >= 0 && v.day <= 99;
+    const bool timeFits = v.hour >= 0 && v.hour <= 99 && v.minute >= 0 && v.minute <= 99 && v.second >= 0 &&
+                          v.second <= 99 && v.millisecond >= 0 && v.millisecond <= 999;
+    char* p = out;
     switch (kind) {
     case DtKind::Date:
-        len = std::snprintf(buf, sizeof buf, "%04d/%02d/%02d", v.year, v.month, v.day);
+        if (!dateFits)
+            return static_cast<size_t>(std::snprintf(out, sizeof out, "%04d/%02d/%02d", v.year, v.month, v.day));
         break;
     case DtKind::Time:
-        len = std::snprintf(buf, sizeof buf, "%02d:%02d:%02d", v.hour, v.minute, v.second);
+        if (!timeFits)
+            return static_cast<size_t>(std::snprintf(out, sizeof out, "%02d:%02d:%02d", v.hour, v.minute, v.second));
         break;
     case DtKind::Timestamp:
-        len = std::snprintf(buf, sizeof buf, "%04d/%02d/%02d %02d:%02d:%02d:%03d", v.year,
-                            v.month, v.day, v.hour, v.minute, v.second, v.millisecond);
+        if (!dateFits || !timeFits)
+            return static_cast<size_t>(std::snprintf(out, sizeof out, "%04d/%02d/%02d %02d:%02d:%02d:%03d", v.year,
+                                                     v.month, v.day, v.hour, v.minute, v.second, v.millisecond));
         break;
     }
-    return std::string(buf, static_cast<size_t>(len));
+    if (kind != DtKind::Time) {
+        p = putDigits(p, v.year, 4);
+        *p++ = '/';
+        p = putDigits(p, v.month, 2);
+        *p++ = '/';
+        p = putDigits(p, v.day, 2);
+        if (kind == DtKind::Date)
+            return static_cast<size_t>(p - out);
+        *p++ = ' ';
+    }
+    p = putDigits(p, v.hour, 2);
+    *p++ = ':';
+    p = putDigits(p, v.minute, 2);
+    *p++ = ':';
+    p = putDigits(p, v.second, 2);
+    if (kind == DtKind::Timestamp) {
+        *p++ = ':';
+        p = putDigits(p, v.millisecond, 3);
+    }
+    return static_cast<size_t>(p - out);
+}
+
+std::string formatDateTime(const DateTime& v, DtKind kind) {
+    char buf[kDateTimeTextMax];
+    return std::string(buf, formatDateTime(v, kind, buf));
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1061,7 +1106,8 @@ bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::
                                                    " in parameter " + std::to_string(column));
             return false;
         }
-        scratch = formatDateTime(t, kind);
+        char text[kDateTimeTextMax];
+        scratch.assign(text, formatDateTime(t, kind, text));
         v = Value::text(scratch.data(), scratch.size());
         return true;
     }

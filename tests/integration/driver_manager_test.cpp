@@ -683,6 +683,54 @@ TEST(DriverManagerStatement, ParameterArraysAndDataAtExecution) {
     }
 }
 
+// A prepared insert executed again and again with its buffers bound once, as bulk loaders
+// do: each execution sends what the buffers hold then, a shorter text with nothing left of
+// a longer one before it and a NULL where a value was; a value too long for its column
+// fails (22001) and the next execution runs as if nothing had happened.
+TEST(DriverManagerStatement, PreparedInsertExecutedAgainSendsTheCurrentValues) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLHSTMT h = s.hstmt;
+        ASSERT_EQ(Prepare(lib, h, "insert into t (a, b) values (?, ?)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        int32_t a[2] = {};
+        char b[2][24] = {};
+        SQLLEN bLen[2] = {SQL_NTS, SQL_NTS};
+        SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(2), 0);
+        ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, a, 0, nullptr), SQL_SUCCESS);
+        ASSERT_EQ(SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, b, 24, bLen), SQL_SUCCESS);
+        struct Sets {
+            int32_t a0, a1;
+            const char *b0, *b1;
+            SQLLEN len1;
+            SQLRETURN rc;
+        } runs[] = {
+            {1, 2, "abcd", "x", SQL_NTS, SQL_SUCCESS},
+            {3, 4, "y", "wxyz", SQL_NULL_DATA, SQL_SUCCESS},
+            {5, 6, "123456789012345678901", "z", SQL_NTS, SQL_ERROR},
+            {7, 8, "fine", "zz", SQL_NTS, SQL_SUCCESS},
+            {9, 10, "a", "b", SQL_NTS, SQL_SUCCESS},
+        };
+        for (const Sets& r : runs) {
+            SCOPED_TRACE(r.a0);
+            a[0] = r.a0;
+            a[1] = r.a1;
+            std::strcpy(b[0], r.b0);
+            std::strcpy(b[1], r.b1);
+            bLen[1] = r.len1;
+            EXPECT_EQ(SQLExecute(h), r.rc) << DiagText(SQL_HANDLE_STMT, h);
+            if (r.rc == SQL_ERROR) {
+                EXPECT_NE(DiagText(SQL_HANDLE_STMT, h).find("22001"), std::string::npos) << DiagText(SQL_HANDLE_STMT, h);
+            }
+        }
+        EXPECT_EQ(Touched(lib, h, "update t set a = a where a = 1 and b = 'abcd' or a = 2 and b = 'x'"), 2);
+        EXPECT_EQ(Touched(lib, h, "update t set a = a where a = 3 and b = 'y' or a = 4 and b is null"), 2);
+        EXPECT_EQ(Touched(lib, h, "update t set a = a where a = 7 and b = 'fine' or a = 8 and b = 'zz'"), 2);
+        EXPECT_EQ(Touched(lib, h, "update t set a = a where a = 9 and b = 'a' or a = 10 and b = 'b'"), 2);
+        EXPECT_EQ(Touched(lib, h, "update t set a = a"), 8);
+    }
+}
+
 // Fetching through unixODBC in both libraries: a column-wise rowset of two with NULLs,
 // statuses and counts; then SQLGetData of one value in pieces, narrow and wide.
 TEST(DriverManagerFetch, BoundRowsetsAndGetDataPieces) {

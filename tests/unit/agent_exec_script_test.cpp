@@ -125,9 +125,17 @@ TEST_F(AgentExecScript, ParametersBoundAgainOnEveryExecute) {
     ASSERT_EQ(OA_Execute(stmtId), ERR_WRONG_NUMBER_OF_PARAMETERS);
     EXPECT_EQ(log.matching("execute without prior parameters set").size(), 1u);
 
-    ASSERT_EQ(OA_SetParamValues(stmtId, Params({{1, "a"}})), 0);
+    DATASET* first = Params({{1, "a"}});
+    ASSERT_EQ(OA_SetParamValues(stmtId, first), 0);
     ASSERT_EQ(OA_Execute(stmtId), 0);
     ExpectCalls({"S", "S", "tpe_sqlexecute #1 (1, 'a')"});
+    // The same dataset again, refilled in place as the driver does: it stays the
+    // statement's, and its new values are the ones sent.
+    convtest::Put(&first->cols[0], 0, convtest::Bytes(int32_t{7}));
+    convtest::Put(&first->cols[1], 0, std::string("zz\0", 3));
+    ASSERT_EQ(OA_SetParamValues(stmtId, first), 0);
+    ASSERT_EQ(OA_Execute(stmtId), 0);
+    ExpectCalls({"S", "tpe_sqlexecute #1 (7, 'zz')"});
     // New values replace (and free) the old ones; the next run must not read the old.
     ASSERT_EQ(OA_SetParamValues(stmtId, Params({{2, "b"}, {3, nullptr}})), 0);
     // An insert that ran leaves nothing open at the server: no close before it runs again.

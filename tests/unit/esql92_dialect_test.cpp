@@ -152,6 +152,35 @@ TEST_F(Esql92Dialect, DateAndTimeLiteralForms) {
     EXPECT_EQ(c.query("SELECT year(d), dayname(ts) FROM e ORDER BY d"), (Rows{{"2011", "Saturday"}, {"2012", "Sunday"}}));
 }
 
+// The literal forms written for date and time parameters: every field at its fixed width,
+// zero-padded, and a field wider than its width (never a checked value) as printf gives it.
+TEST(Esql92Values, DateTimeTextIsTheServersLiteralForm) {
+    using esql::DateTime;
+    using esql::DtKind;
+    struct Case {
+        DateTime v;
+        DtKind kind;
+        const char* text;
+    };
+    const Case cases[] = {
+        {{2012, 3, 4, 0, 0, 0, 0}, DtKind::Date, "2012/03/04"},
+        {{1, 1, 1, 0, 0, 0, 0}, DtKind::Date, "0001/01/01"},
+        {{9999, 12, 31, 0, 0, 0, 0}, DtKind::Date, "9999/12/31"},
+        {{0, 0, 0, 5, 6, 7, 0}, DtKind::Time, "05:06:07"},
+        {{0, 0, 0, 23, 59, 59, 999}, DtKind::Time, "23:59:59"},
+        {{2012, 3, 4, 5, 6, 7, 250}, DtKind::Timestamp, "2012/03/04 05:06:07:250"},
+        {{2000, 10, 20, 0, 0, 0, 5}, DtKind::Timestamp, "2000/10/20 00:00:00:005"},
+        {{12345, 1, 2, 0, 0, 0, 0}, DtKind::Date, "12345/01/02"},
+        {{-5, 1, 2, 3, 4, 5, 1000}, DtKind::Timestamp, "-005/01/02 03:04:05:1000"},
+    };
+    for (const Case& k : cases) {
+        char out[esql::kDateTimeTextMax];
+        const size_t n = esql::formatDateTime(k.v, k.kind, out);
+        EXPECT_EQ(std::string(out, n), k.text);
+        EXPECT_EQ(esql::formatDateTime(k.v, k.kind), k.text);
+    }
+}
+
 // The agent's catalog queries, with their optional parts settled for the names given.
 class Esql92Catalog : public Esql92Dialect {
 protected:

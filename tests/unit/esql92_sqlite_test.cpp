@@ -621,6 +621,46 @@ TEST(Esql92Types, NumericsAreExactAndCompareByValue) {
     EXPECT_EQ(c.query("SELECT m FROM u"), (Rows{{"1.01"}, {"-1.00"}, {"0.30"}}));
 }
 
+// Parameters made into text by the stand-in (dates, ISO-8859-1 text of the client) each
+// keep their own: two of them in one row, over several rows of an execution, and for an
+// open cursor at every step of its fetches.
+TEST(Esql92Types, ParametersMadeIntoTextKeepTheirOwn) {
+    TempDb f;
+    Conn c(f.target(), "types-own-text");
+    ASSERT_EQ(tpe_set_client_codepage(ESQL_CODEPAGE_ISO8859_1, &c.ca), 0) << message(c.ca);
+    ASSERT_EQ(c.exec("CREATE TABLE m (a VARCHAR(10), d DATE, b VARCHAR(10), e DATE)"), 0) << message(c.ca);
+    ESQL_CURHDL ins;
+    ASSERT_EQ(c.prepare("INSERT INTO m VALUES (?, ?, ?, ?)", ins), 0) << message(c.ca);
+    Params p(4, 3);
+    p.text(1, {"\xE9" "a", "b\xE9", "plain"});
+    p.value<ESQL_DATE_VALUE>(2, ESQL_DATE, {{2001, 2, 3}, {2004, 5, 6}, {2007, 8, 9}});
+    p.text(3, {"\xFC", "x\xFCy", "\xE0"});
+    p.value<ESQL_DATE_VALUE>(4, ESQL_DATE, {{1999, 12, 31}, {2000, 1, 1}, {2010, 10, 10}});
+    ASSERT_EQ(tpe_sqlexecute(c.tm, c.db, ins, p.da, &c.ca), 0) << message(c.ca);
+    EXPECT_EQ(c.query("SELECT a, CAST(d AS VARCHAR(10)), b, CAST(e AS VARCHAR(10)), hex(b) FROM m ORDER BY d"),
+              (Rows{{"\xE9" "a", "2001/02/03", "\xFC", "1999/12/31", "C3BC"},
+                    {"b\xE9", "2004/05/06", "x\xFCy", "2000/01/01", "78C3BC79"},
+                    {"plain", "2007/08/09", "\xE0", "2010/10/10", "C3A0"}}));
+
+    ESQL_CURHDL sel;
+    ASSERT_EQ(c.prepare("SELECT a FROM m WHERE d >= ? AND e <= ? AND a <> ? ORDER BY d", sel), 0) << message(c.ca);
+    Params q(3, 1);
+    q.value<ESQL_DATE_VALUE>(1, ESQL_DATE, {{2001, 1, 1}});
+    q.value<ESQL_DATE_VALUE>(2, ESQL_DATE, {{2010, 12, 31}});
+    q.text(3, {"b\xE9"});
+    ASSERT_EQ(tpe_sqlopen(c.tm, c.db, sel, q.da, &c.ca), 0) << message(c.ca);
+    PRO_SQLDA* out = c.describe(sel);
+    std::vector<Bound> cols = c.bind(out, 1);
+    std::vector<std::string> got;
+    while (tpe_sqlfetch(c.tm, c.db, sel, out, &c.ca) == 0)
+        got.push_back(render(cols[0], 0));
+    if (c.ca.sqlcode == ESQL_NOT_FOUND && c.ca.sqlrows == 1)
+        got.push_back(render(cols[0], 0));
+    EXPECT_EQ(got, (std::vector<std::string>{"\xE9" "a", "plain"})) << message(c.ca);
+    tpe_sqlclose(c.tm, c.db, sel, &c.ca);
+    PRO_SQLDA_Deallocate(out);
+}
+
 TEST(Esql92Types, ValuesThatDoNotFitFail) {
     TempDb f;
     Conn c(f.target(), "types-fit");

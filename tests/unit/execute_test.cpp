@@ -222,6 +222,57 @@ TEST_F(ExecuteTest, WidthsAndConversionsPerColumn) {
     }
 }
 
+// Executed again with sets that need the same columns and rows, the statement refills the
+// dataset the agent holds (handed again, not a new one) and every cell reads as in a new
+// dataset: a shorter text with no trace of the longer one before it, a NULL where a value
+// was. Other widths get a new dataset; a refill that fails leaves it no rows to run.
+TEST_F(ExecuteTest, ExecutingAgainRefillsTheAgentsDataset) {
+    PrepareWith({Desc(), Desc(), Desc()});
+    char text[2][8] = {"abcd", "x"};
+    SQLLEN textLen[2] = {SQL_NTS, SQL_NTS};
+    int32_t num[2] = {1, 2};
+    SQLLEN numInd[2] = {0, 0};
+    char hex[2][8] = {"0A1B", "ff"};
+    SQLLEN hexLen[2] = {SQL_NTS, SQL_NTS};
+    ASSERT_EQ(Bind(1, SQL_C_CHAR, SQL_VARCHAR, text, 8, textLen), SQL_SUCCESS);
+    ASSERT_EQ(Bind(2, SQL_C_SLONG, SQL_INTEGER, num, 0, numInd), SQL_SUCCESS);
+    ASSERT_EQ(Bind(3, SQL_C_CHAR, SQL_VARBINARY, hex, 8, hexLen), SQL_SUCCESS);
+    stmt->paramSetSize = 2;
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    const DATASET* first = &Sent();
+
+    std::strcpy(text[0], "y");
+    std::strcpy(text[1], "wxyz");
+    numInd[1] = SQL_NULL_DATA;
+    std::strcpy(hex[0], "00ff");
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    ASSERT_EQ(exec.values.size(), 1u);
+    EXPECT_EQ(&Sent(), first);
+    EXPECT_EQ(exec.calls, (std::vector<std::string>{"Values", "Execute", "Values", "Execute"}));
+    EXPECT_EQ(Sent().rowsUsed, 2);
+    EXPECT_EQ(Cell(0, 0, 5), std::string("y\0\0\0\0", 5));
+    EXPECT_EQ(Cell(0, 1, 5), std::string("wxyz\0", 5));
+    EXPECT_EQ(Ind(1, 0), 0);
+    EXPECT_EQ(Cell(1, 0, 4), Bytes(&num[0], 4));
+    EXPECT_EQ(Ind(1, 1), DS_IND_NULL);
+    EXPECT_EQ(Cell(1, 1, 4), std::string(4, '\0'));
+    EXPECT_EQ(Cell(2, 0, 6), std::string("\x02\0\0\0\0\xFF", 6));
+
+    // A longer text widens its column: a new dataset.
+    std::strcpy(text[0], "abcdefg");
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    ASSERT_EQ(exec.values.size(), 2u);
+    EXPECT_EQ(Sent().cols[0].width, 8u);
+    EXPECT_EQ(Cell(0, 0, 8), std::string("abcdefg\0", 8));
+
+    // A bad hex digit in the same shape: refused, and the dataset has no rows left to run.
+    std::strcpy(hex[1], "fg");
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+    ASSERT_EQ(exec.values.size(), 2u);
+    EXPECT_EQ(Sent().rowsUsed, 0);
+}
+
 // A negative length with no meaning is refused before it can be used as a length;
 // SQL_DEFAULT_PARAM sends NULL.
 TEST_F(ExecuteTest, UndefinedNegativeLengthsAreRefused) {
@@ -337,12 +388,14 @@ TEST_P(ArrayTest, WarningExecutesAndReadyOutputLeavesNoDiagnostic) {
 
 // ---- the agent call sequence ----
 
-// With the combined call the descriptions go once, until a binding changes them; without
-// it they go before every execute.
+// With the combined call the descriptions go once, until a binding changes them (a new
+// buffer alone does not, and its value is the one sent); without it they go before every
+// execute.
 TEST_F(ExecuteTest, DescriptionsAreSentOnceWithTheCombinedCall) {
     conn->cn_needbind = 1;
     stmt->flags |= STMT_FLAG_NEEDBIND;
     int32_t v = 5;
+    int16_t w = 9;
     for (bool combined : {true, false}) {
         SCOPED_TRACE(combined);
         conn->cn_hasExecute2 = combined ? 1 : 0;
@@ -353,13 +406,17 @@ TEST_F(ExecuteTest, DescriptionsAreSentOnceWithTheCombinedCall) {
         ASSERT_EQ(Execute(), SQL_SUCCESS);
         ASSERT_EQ(Bind(1, SQL_C_SSHORT, SQL_INTEGER, &v, 0, nullptr), SQL_SUCCESS);
         ASSERT_EQ(Execute(), SQL_SUCCESS);
+        ASSERT_EQ(Bind(1, SQL_C_SSHORT, SQL_INTEGER, &w, 0, nullptr), SQL_SUCCESS);
+        ASSERT_EQ(Execute(), SQL_SUCCESS);
         const std::vector<std::string> want =
-            combined ? std::vector<std::string>{"Execute2 1 values", "Execute2 0 values", "Execute2 1 values"}
+            combined ? std::vector<std::string>{"Execute2 1 values", "Execute2 0 values", "Execute2 1 values",
+                                                "Execute2 0 values"}
                      : std::vector<std::string>{"Values", "Descs 1", "Execute", "Values", "Descs 1", "Execute",
-                                                "Values", "Descs 1", "Execute"};
+                                                "Values", "Descs 1", "Execute", "Values", "Descs 1", "Execute"};
         EXPECT_EQ(exec.calls, want);
         EXPECT_EQ(exec.descs.back()[0].cType, SQL_C_SSHORT);
         EXPECT_EQ(exec.descs.back()[0].paramType, OA_PARAM_INPUT);
+        EXPECT_EQ(Cell(0, 0, 2), Bytes(&w, 2));
     }
 }
 
