@@ -89,6 +89,13 @@ std::vector<BoundRoad> PlanRowset(STMT* stmt) {
 SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads, bool odbc3) {
     const DESC* ard = stmt->ard;
     const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
+    // The converters answer SQL_SUCCESS_WITH_INFO while the pending code is a truncation: an
+    // earlier row's warning must not mark this one. A clean row leaves the code as it was,
+    // so that the rowset still reports that warning.
+    int& err = stmt->diag.errCode;
+    const int pending = err;
+    if (err == ERR_DATA_WAS_TRUNCATED)
+        err = 0;
     SQLRETURN result = SQL_SUCCESS;
     for (size_t c = 0; c < stmt->boundCols.size(); ++c) {
         const BINDCOL& bc = stmt->boundCols[c];
@@ -114,6 +121,8 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
         if (rc == SQL_SUCCESS_WITH_INFO)
             result = SQL_SUCCESS_WITH_INFO;
     }
+    if (result == SQL_SUCCESS)
+        err = pending;
     // A bound column's value stays whole for SQLGetData.
     FreeColumnPiece(&stmt->getData);
     return result;

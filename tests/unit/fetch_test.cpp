@@ -680,6 +680,30 @@ TEST_F(FetchTest, RowStatusesTellFailedAndTruncatedRows) {
     EXPECT_EQ(status[0], SQL_ROW_ERROR);
 }
 
+// A truncation warns its own row only: the rows after it, and the fixed values beside it,
+// come back as plain successes.
+TEST_F(FetchTest, TruncationMarksOnlyItsOwnRow) {
+    NumberedRows(3);
+    script.rows[0][1] = {"long text"};
+    Executed();
+    int32_t nums[3] = {};
+    SQLLEN numInd[3] = {};
+    char texts[3][4] = {};
+    SQLLEN textLen[3] = {};
+    SQLUSMALLINT status[3] = {};
+    Bind(2, SQL_C_CHAR, texts, 4, textLen);
+    Bind(1, SQL_C_LONG, nums, 0, numInd);
+    stmt->cursor.rowsetSize = 3;
+    stmt->ird->arrayStatus = status;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DATA_WAS_TRUNCATED);
+    EXPECT_EQ(std::vector<int>(status, status + 3),
+              (std::vector<int>{SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS}));
+    EXPECT_EQ(std::string(texts[0]) + "|" + texts[1] + "|" + texts[2], "lon|r2|r3");
+    EXPECT_EQ(std::vector<SQLLEN>(textLen, textLen + 3), (std::vector<SQLLEN>{9, 2, 2}));
+    EXPECT_EQ(std::vector<int>(nums, nums + 3), (std::vector<int>{1, 2, 3}));
+}
+
 // A rowset resolves each bound column once and moves the values row by row: the default
 // C type with its own stride, NULLs, and a long value the agent keeps all land in their row;
 // a NULL without an indicator fails its row alone.
