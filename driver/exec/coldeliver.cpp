@@ -4,6 +4,7 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "driver/exec/convert/convbin.h"
@@ -346,6 +347,101 @@ int ResolveTarget(STMT* stmt, const BINDING& b, const COLDESC* desc, bool output
     return 0;
 }
 
+BOUND_LANE LaneOf(int32_t type, int32_t cType, bool bigintAsBinary) {
+    if (bigintAsBinary)
+        return BOUND_LANE::Convert;
+    switch (type) {
+    case DS_SLONG:
+        return cType == SQL_C_LONG || cType == SQL_C_SLONG ? BOUND_LANE::Long : BOUND_LANE::Convert;
+    case DS_DOUBLE:
+        return cType == SQL_C_DOUBLE ? BOUND_LANE::Double : BOUND_LANE::Convert;
+    case DS_DATE:
+        return cType == SQL_C_DATE || cType == SQL_C_TYPE_DATE ? BOUND_LANE::Date : BOUND_LANE::Convert;
+    case DS_CHARZ:
+        return cType == SQL_C_CHAR ? BOUND_LANE::Text : cType == SQL_C_SBIGINT ? BOUND_LANE::TextBigint
+                                                                              : BOUND_LANE::Convert;
+    default:
+        return BOUND_LANE::Convert;
+    }
+}
+
+// What CopyFixedOut answers: a truncation pending on the row turns success into a warning.
+SQLRETURN FixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err) {
+    std::memcpy(dst, value, size);
+    if (outLen != nullptr)
+        *outLen = static_cast<SQLLEN>(size);
+    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+// The text of a BIGINT as the agent renders it, "-" and up to 18 digits before the NUL (or
+// the element's end): no overflow is possible, so no bound is tested. false for anything
+// else (blanks, "+", 19 digits), which Convert reads by the full grammar.
+bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
+    uint32_t i = 0;
+    const bool negative = w > 0 && e[0] == '-';
+    i += negative ? 1 : 0;
+    const uint32_t first = i;
+    uint64_t v = 0;
+    for (; i < w && i - first < 19; ++i) {
+        const unsigned d = static_cast<unsigned>(e[i]) - '0';
+        if (d > 9)
+            break;
+        v = v * 10 + d;
+    }
+    const uint32_t digits = i - first;
+    if (digits == 0 || digits > 18 || (i < w && e[i] != '\0'))
+        return false;
+    *out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    return true;
+}
+
+// The lane of a bound value that is neither NULL nor at the server: SQL_SUCCESS or
+// SQL_SUCCESS_WITH_INFO as Convert would answer, or -1 when the value leaves the lane.
+int PutByLane(BOUND_LANE lane, const DATASET_COL* col, int32_t row, const Target& t, int* err) {
+    const unsigned char* e = ds_Elem(col, row);
+    switch (lane) {
+    case BOUND_LANE::Long:
+        return FixedOut(t.data, e, 4, t.octetLength, err);
+    case BOUND_LANE::Double: {
+        const auto v = Load<double>(e);
+        if (!std::isfinite(v))
+            return -1;  // out of range, with its diagnostic
+        return FixedOut(t.data, &v, sizeof v, t.octetLength, err);
+    }
+    case BOUND_LANE::Date:
+        return FixedOut(t.data, e, sizeof(SQL_DATE_STRUCT), t.octetLength, err);
+    case BOUND_LANE::Text: {
+        // CopyCharOut's bounded copy of a whole value: the full length reported, the text
+        // cut to the buffer with its NUL, 01004 when cut.
+        const auto n = static_cast<SQLLEN>(strnlen(reinterpret_cast<const char*>(e), col->width));
+        if (t.octetLength != nullptr)
+            *t.octetLength = n;
+        if (t.bufferLength <= 0) {
+            *err = ERR_DATA_WAS_TRUNCATED;
+            return SQL_SUCCESS_WITH_INFO;
+        }
+        SQLLEN k = n;
+        if (t.bufferLength < n + 1) {
+            *err = ERR_DATA_WAS_TRUNCATED;
+            k = t.bufferLength - 1;
+        }
+        auto* out = static_cast<char*>(t.data);
+        std::memcpy(out, e, static_cast<size_t>(k));
+        out[k] = '\0';
+        return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    }
+    case BOUND_LANE::TextBigint: {
+        int64_t v = 0;
+        if (!ReadPlainBigint(e, col->width, &v))
+            return -1;
+        return FixedOut(t.data, &v, sizeof v, t.octetLength, err);
+    }
+    case BOUND_LANE::Convert:
+        break;
+    }
+    return -1;
+}
+
 }  // namespace
 
 void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARGET* plan) {
@@ -366,6 +462,8 @@ void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARG
     plan->precision = t.precision;
     plan->fractionDigits = t.fractionDigits;
     plan->bigintAsBinary = bigintAsBinary;
+    plan->laneType = ds->cols[b.column - 1].type;
+    plan->lane = LaneOf(plan->laneType, t.cType, bigintAsBinary);
     plan->ready = true;
 }
 
@@ -387,10 +485,16 @@ SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_
     }
     if (b.data == nullptr)
         return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
-    const ValueBytes v = ValueOf(col, row);
     if (b.indicator != nullptr)
         *b.indicator = 0;
     int* err = &stmt->diag.errCode;
+    // The common pairs take their lane; what a lane does not take goes the general way.
+    if (plan.lane != BOUND_LANE::Convert && col->type == plan.laneType) {
+        const int rc = PutByLane(plan.lane, col, row, t, err);
+        if (rc >= 0)
+            return static_cast<SQLRETURN>(rc);
+    }
+    const ValueBytes v = ValueOf(col, row);
     return plan.bigintAsBinary ? ConvertBigintAsBinary(col->type, v.p, v.len, t, err)
                                : Convert(col->type, v.p, v.len, 0, t, err);
 }

@@ -47,8 +47,22 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
 // SQL_C_DEFAULT and SQL_ARD_TYPE and what its converter needs. Not ready when the column
 // cannot take that road (the bookmark column, a request GetColumn refuses, descriptions
 // not loaded yet).
+// The lanes of the pairs of internal type and C type that a fetch meets most; each writes
+// what Convert writes for its pair and hands anything unusual (a value past its lane's
+// bounds) to Convert.
+enum class BOUND_LANE : uint8_t {
+    Convert,      // no lane: Convert
+    Long,         // DS_SLONG into SQL_C_LONG / SQL_C_SLONG
+    Double,       // DS_DOUBLE into SQL_C_DOUBLE
+    Date,         // DS_DATE into SQL_C_DATE / SQL_C_TYPE_DATE
+    Text,         // DS_CHARZ into SQL_C_CHAR
+    TextBigint,   // DS_CHARZ into SQL_C_SBIGINT (a BIGINT travels as its text)
+};
+
 struct BOUND_TARGET {
     int16_t cType = 0;
+    BOUND_LANE lane = BOUND_LANE::Convert;
+    int32_t laneType = 0;   // the internal type the lane was chosen for
     SQLLEN bufferLength = 0;
     int scale = 0;
     int precision = 0;

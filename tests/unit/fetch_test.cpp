@@ -7,7 +7,9 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +36,11 @@ struct Cell {
 Cell Null() { return {"", DS_IND_NULL}; }
 Cell AtServer() { return {"", DS_IND_AT_SERVER}; }
 Cell I32(int32_t v) { return {std::string(reinterpret_cast<const char*>(&v), 4)}; }
+Cell F64(double v) { return {std::string(reinterpret_cast<const char*>(&v), 8)}; }
+Cell DateCell(int16_t y, uint16_t m, uint16_t d) {
+    const SQL_DATE_STRUCT v{y, m, d};
+    return {std::string(reinterpret_cast<const char*>(&v), sizeof v)};
+}
 // UTF-16 of an ASCII text, with its terminator.
 Cell Wide(const std::string& s) {
     std::string out;
@@ -742,6 +749,74 @@ TEST_F(FetchTest, RowsetDeliversEveryKindOfBoundValue) {
     EXPECT_EQ(stmt->diag.errCode, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
     EXPECT_EQ(std::vector<int>(status, status + 3), (std::vector<int>{SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS}));
     EXPECT_EQ(std::string(longs[2]), "x");
+}
+
+// A bound column of a common pair takes a lane of its own at fetch; SQLGetData reads the
+// same value the general way. Both must hand out the same bytes, lengths, answer and code,
+// at the edges of each lane too: cut and exact buffers, bytes above 0x7F, a text that
+// fills its element, BIGINT texts at and past the lane's bounds, non-finite doubles.
+TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct Case {
+        COLDESC col;
+        Cell cell;
+        SQLSMALLINT cType;
+        SQLLEN bufferLength;
+    } cases[] = {
+        {Col(SQL_INTEGER, DS_SLONG, 4), I32(INT32_MIN), SQL_C_LONG, 0},
+        {Col(SQL_INTEGER, DS_SLONG, 4), I32(-1), SQL_C_SLONG, 0},
+        {Col(SQL_INTEGER, DS_SLONG, 4), Null(), SQL_C_SLONG, 0},
+        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(-2.5e300), SQL_C_DOUBLE, 0},
+        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(inf), SQL_C_DOUBLE, 0},
+        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(std::nan("")), SQL_C_DOUBLE, 0},
+        {Col(SQL_TYPE_DATE, DS_DATE, 6), DateCell(2024, 2, 29), SQL_C_TYPE_DATE, 0},
+        {Col(SQL_TYPE_DATE, DS_DATE, 6), DateCell(1, 12, 31), SQL_C_DATE, 0},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 16},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 9},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 8},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 1},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 0},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {""}, SQL_C_CHAR, 4},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {std::string(40, 'w')}, SQL_C_CHAR, 64},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), Null(), SQL_C_CHAR, 4},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"0"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-0"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"999999999999999999"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-999999999999999999"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"9223372036854775807"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-9223372036854775808"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"9223372036854775808"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"00000000000000000000001"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {" 12 "}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"+12"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"12x"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {""}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), Null(), SQL_C_SBIGINT, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "C type " << c.cType << ", buffer " << c.bufferLength << ", value "
+                                        << testing::PrintToString(c.cell.bytes));
+        StmtFreeResultDescs(stmt);
+        script.cols = {c.col};
+        script.rows = {{c.cell}};
+        script.next = 0;
+        stmt->blockPos = stmt->rowBlock.rowsUsed;
+        Executed();
+        unsigned char bound[64], read[64];
+        std::memset(bound, 0x5A, sizeof bound);
+        std::memset(read, 0x5A, sizeof read);
+        SQLLEN boundLen = 77, readLen = 77;
+        Bind(1, c.cType, bound, c.bufferLength, &boundLen);
+        const SQLRETURN fetchRc = Fetch();
+        const int fetchCode = stmt->diag.errCode;
+        const SQLRETURN getRc = GetData(1, c.cType, read, c.bufferLength, &readLen);
+        EXPECT_EQ(fetchRc, getRc);
+        EXPECT_EQ(fetchCode, stmt->diag.errCode);
+        EXPECT_EQ(boundLen, readLen);
+        EXPECT_EQ(0, std::memcmp(bound, read, sizeof bound));
+        StmtBindColRemove(stmt, 1);
+    }
 }
 
 // With retrieval off rows advance and nothing is written; an ignored column is skipped by
