@@ -397,7 +397,7 @@ bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
 
 // The lane of a bound value that is neither NULL nor at the server: SQL_SUCCESS or
 // SQL_SUCCESS_WITH_INFO as Convert would answer, or -1 when the value leaves the lane.
-int PutByLane(BOUND_LANE lane, const DATASET_COL* col, int32_t row, const Target& t, int* err) {
+inline int PutByLane(BOUND_LANE lane, const DATASET_COL* col, int32_t row, const Target& t, int* err) {
     const unsigned char* e = ds_Elem(col, row);
     switch (lane) {
     case BOUND_LANE::Long:
@@ -621,4 +621,96 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
     st.rest = v.p + used;
     st.remaining = v.len - used;
     return rc;
+}
+
+namespace {
+
+template <class T>
+T* Shifted(T* p, SQLLEN bytes) {
+    return p == nullptr ? nullptr : reinterpret_cast<T*>(reinterpret_cast<char*>(p) + bytes);
+}
+
+// The binding of element k of a rowset column.
+BINDING ElementOf(const BOUND_COLUMN& c, SQLULEN k) {
+    BINDING b = c.binding;
+    const auto data = static_cast<SQLLEN>(k) * c.dataStride;
+    const auto length = static_cast<SQLLEN>(k) * c.lengthStride;
+    b.data = Shifted(b.data, data);
+    b.octetLength = Shifted(b.octetLength, length);
+    b.indicator = Shifted(b.indicator, length);
+    return b;
+}
+
+// Folds one value's answer into its row's.
+void Fold(ROW_OUTCOME* row, SQLRETURN rc) {
+    if (rc == SQL_ERROR)
+        row->rc = SQL_ERROR;
+    else if (rc == SQL_SUCCESS_WITH_INFO)
+        row->rc = SQL_SUCCESS_WITH_INFO;
+}
+
+// The rows of a column one value at a time through GetBoundColumn.
+void ValueByValue(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count, const DATASET* ds,
+                  ROW_OUTCOME* rows) {
+    int& err = stmt->diag.errCode;
+    for (SQLULEN j = 0; j < count; ++j) {
+        if (rows[j].rc == SQL_ERROR)
+            continue;
+        const BINDING b = ElementOf(c, k0 + j);
+        if (b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
+            continue;
+        err = rows[j].err;
+        Fold(&rows[j], GetBoundColumn(stmt, first + static_cast<int32_t>(j), b, c.plan, ds));
+        rows[j].err = err;
+        FreeColumnPiece(&stmt->getData);
+    }
+}
+
+// The rows of a column in lane L: one loop whose lane the compiler knows. A NULL, and a
+// value that leaves the lane, go through GetBoundColumn.
+template <BOUND_LANE L>
+void LaneRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count, const DATASET* ds,
+              ROW_OUTCOME* rows) {
+    const DATASET_COL* col = &ds->cols[c.binding.column - 1];
+    int& err = stmt->diag.errCode;
+    for (SQLULEN j = 0; j < count; ++j) {
+        if (rows[j].rc == SQL_ERROR)
+            continue;
+        const BINDING b = ElementOf(c, k0 + j);
+        if (b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
+            continue;
+        const int32_t row = first + static_cast<int32_t>(j);
+        const int16_t ind = col->indicators[row];
+        if (ind != DS_IND_NULL && ind != DS_IND_AT_SERVER && b.data != nullptr) {
+            const Target t{c.plan.cType, b.data, c.plan.bufferLength, b.octetLength, 0, 0, 0};
+            if (b.indicator != nullptr)
+                *b.indicator = 0;
+            const int rc = PutByLane(L, col, row, t, &rows[j].err);
+            if (rc >= 0) {
+                Fold(&rows[j], static_cast<SQLRETURN>(rc));
+                continue;
+            }
+        }
+        err = rows[j].err;
+        Fold(&rows[j], GetBoundColumn(stmt, row, b, c.plan, ds));
+        rows[j].err = err;
+        FreeColumnPiece(&stmt->getData);
+    }
+}
+
+}  // namespace
+
+void GetBoundColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
+                        const DATASET* ds, ROW_OUTCOME* rows) {
+    const BOUND_TARGET& plan = c.plan;
+    const bool laned = plan.ready && first >= 0 && first + static_cast<int64_t>(count) <= ds->rowsUsed &&
+                       ds->cols[c.binding.column - 1].type == plan.laneType;
+    switch (laned ? plan.lane : BOUND_LANE::Convert) {
+    case BOUND_LANE::Long: return LaneRows<BOUND_LANE::Long>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::Double: return LaneRows<BOUND_LANE::Double>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::Date: return LaneRows<BOUND_LANE::Date>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::Text: return LaneRows<BOUND_LANE::Text>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::TextBigint: return LaneRows<BOUND_LANE::TextBigint>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::Convert: return ValueByValue(stmt, c, first, k0, count, ds, rows);
+    }
 }

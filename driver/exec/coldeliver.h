@@ -81,6 +81,32 @@ void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARG
 // value the agent keeps, go to GetColumn.
 SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds);
 
+// A bound column of a rowset: its binding at the rowset's first element (the bind offset
+// included), the bytes from one element to the next, and its plan.
+struct BOUND_COLUMN {
+    BINDING binding;
+    SQLLEN dataStride = 0;
+    SQLLEN lengthStride = 0;
+    BOUND_TARGET plan;
+};
+
+// What the values of one row of a rowset answered so far, and the code they left: each
+// row starts with SQL_SUCCESS and 0.
+struct ROW_OUTCOME {
+    SQLRETURN rc = SQL_SUCCESS;
+    int err = 0;
+};
+
+// GetBoundColumn for count rows of ds from row `first` into the column's elements from
+// k0, column by column so that a lane runs as one loop: a row that already failed is
+// skipped (a failing column stops its row), and so is an element whose indicator holds
+// SQL_COLUMN_IGNORE. Each value sees its own row's code as stmt->diag.errCode, so the rows
+// answer exactly as they would moving row by row; rows[j] takes row first + j's outcome.
+// The caller leaves out columns whose values the agent may keep (long values), whose
+// pieces would then be asked in another order.
+void GetBoundColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
+                        const DATASET* ds, ROW_OUTCOME* rows);
+
 struct OUTPARAM_BINDING;
 // Output-parameter mode of GetColumn for the return of output parameters: one value of
 // the output row (row 0) into the parameter's buffers, the binding's scale standing for

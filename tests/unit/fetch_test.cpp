@@ -751,6 +751,44 @@ TEST_F(FetchTest, RowsetDeliversEveryKindOfBoundValue) {
     EXPECT_EQ(std::string(longs[2]), "x");
 }
 
+// A rowset moves its values column by column: a column that fails stops its row there (the
+// columns after it keep what they held), the other rows go on, and the rowset reports the
+// failed row's code over the truncations of the rows around it.
+TEST_F(FetchTest, FailingColumnStopsItsRowWhenTheRowsetMovesByColumn) {
+    script.cols = {Col(SQL_INTEGER, DS_SLONG, 4), Col(SQL_VARCHAR, DS_CHARZ, 10), Col(SQL_VARCHAR, DS_CHARZ, 10)};
+    script.rows = {{I32(1), {"12"}, {"long text"}},
+                   {I32(2), {"x"}, {"ab"}},
+                   {I32(3), {"5"}, {"cd"}},
+                   {I32(4), {"7"}, {"truncated"}}};
+    Executed();
+    int32_t nums[4] = {}, parsed[4] = {-9, -9, -9, -9};
+    SQLLEN numInd[4] = {}, parsedInd[4] = {}, textLen[4] = {-9, -9, -9, -9};
+    char texts[4][4] = {"-", "-", "-", "-"};
+    SQLUSMALLINT status[4] = {};
+    Bind(1, SQL_C_LONG, nums, 0, numInd);
+    Bind(2, SQL_C_LONG, parsed, 0, parsedInd);
+    Bind(3, SQL_C_CHAR, texts, 4, textLen);
+    stmt->cursor.rowsetSize = 4;
+    stmt->ird->arrayStatus = status;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_ERROR_IN_ASSIGNMENT);
+    EXPECT_EQ(std::vector<int>(status, status + 4),
+              (std::vector<int>{SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_ERROR, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS_WITH_INFO}));
+    EXPECT_EQ(std::vector<int>(nums, nums + 4), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(std::vector<int>(parsed, parsed + 4), (std::vector<int>{12, -9, 5, 7}));
+    EXPECT_EQ(std::string(texts[0]) + "|" + texts[1] + "|" + texts[2] + "|" + texts[3], "lon|-|cd|tru");
+    EXPECT_EQ(std::vector<SQLLEN>(textLen, textLen + 4), (std::vector<SQLLEN>{9, -9, 2, 9}));
+
+    // Without a failure the rowset reports the truncation.
+    StmtFreeResultDescs(stmt);
+    script.next = 0;
+    script.rows[1][1] = {"6"};
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DATA_WAS_TRUNCATED);
+    EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
+    EXPECT_EQ(parsed[1], 6);
+}
+
 // A bound column of a common pair takes a lane of its own at fetch; SQLGetData reads the
 // same value the general way. Both must hand out the same bytes, lengths, answer and code,
 // at the edges of each lane too: cut and exact buffers, bytes above 0x7F, a text that
@@ -794,29 +832,42 @@ TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
         {Col(SQL_BIGINT, DS_CHARZ, 20), {""}, SQL_C_SBIGINT, 0},
         {Col(SQL_BIGINT, DS_CHARZ, 20), Null(), SQL_C_SBIGINT, 0},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << "C type " << c.cType << ", buffer " << c.bufferLength << ", value "
-                                        << testing::PrintToString(c.cell.bytes));
-        StmtFreeResultDescs(stmt);
-        script.cols = {c.col};
-        script.rows = {{c.cell}};
-        script.next = 0;
-        stmt->blockPos = stmt->rowBlock.rowsUsed;
-        Executed();
-        unsigned char bound[64], read[64];
-        std::memset(bound, 0x5A, sizeof bound);
-        std::memset(read, 0x5A, sizeof read);
-        SQLLEN boundLen = 77, readLen = 77;
-        Bind(1, c.cType, bound, c.bufferLength, &boundLen);
-        const SQLRETURN fetchRc = Fetch();
-        const int fetchCode = stmt->diag.errCode;
-        const SQLRETURN getRc = GetData(1, c.cType, read, c.bufferLength, &readLen);
-        EXPECT_EQ(fetchRc, getRc);
-        EXPECT_EQ(fetchCode, stmt->diag.errCode);
-        EXPECT_EQ(boundLen, readLen);
-        EXPECT_EQ(0, std::memcmp(bound, read, sizeof bound));
-        StmtBindColRemove(stmt, 1);
-    }
+    // Row-wise elements, so that every C type has the same stride. A rowset of one row
+    // moves its values one by one, a longer one column by column.
+    struct Element {
+        unsigned char data[64];
+        SQLLEN len;
+    };
+    for (const SQLULEN rowset : {1, 2})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "rowset " << rowset << ", C type " << c.cType << ", buffer "
+                                            << c.bufferLength << ", value " << testing::PrintToString(c.cell.bytes));
+            StmtFreeResultDescs(stmt);
+            script.cols = {c.col};
+            script.rows = {{c.cell}, {c.cell}};
+            script.next = 0;
+            stmt->blockPos = stmt->rowBlock.rowsUsed;
+            Executed();
+            Element bound[2];
+            std::memset(bound, 0x5A, sizeof bound);
+            bound[0].len = bound[1].len = 77;
+            Bind(1, c.cType, bound[0].data, c.bufferLength, &bound[0].len);
+            stmt->bindType = sizeof(Element);
+            stmt->cursor.rowsetSize = rowset;
+            const SQLRETURN fetchRc = Fetch();
+            const int fetchCode = stmt->diag.errCode;
+            unsigned char read[64];
+            std::memset(read, 0x5A, sizeof read);
+            SQLLEN readLen = 77;
+            const SQLRETURN getRc = GetData(1, c.cType, read, c.bufferLength, &readLen);
+            EXPECT_EQ(fetchRc, getRc);
+            EXPECT_EQ(fetchCode, stmt->diag.errCode);
+            for (SQLULEN k = 0; k < rowset; ++k) {
+                EXPECT_EQ(bound[k].len, readLen) << "element " << k;
+                EXPECT_EQ(0, std::memcmp(bound[k].data, read, sizeof read)) << "element " << k;
+            }
+            StmtBindColRemove(stmt, 1);
+        }
 }
 
 // With retrieval off rows advance and nothing is written; an ignored column is skipped by
