@@ -959,6 +959,61 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
     return true;
 }
 
+PutLane putLaneFor(const OutColumn& c) {
+    switch (c.type) {
+    case ESQL_INTEGER:
+    case ESQL_SMALLINT:
+    case ESQL_TINYINT:
+    case ESQL_BIGINT: return PutLane::Integer;
+    case ESQL_FLOAT: return c.length == 8 ? PutLane::Double : PutLane::None;
+    case ESQL_VARCHAR: return PutLane::Varchar;
+    case ESQL_DATE: return PutLane::Date;
+    default: return PutLane::None;
+    }
+}
+
+bool putByLane(PutLane lane, const Value& v, const OutColumn& c, size_t row, bool& truncated) {
+    char* dst = c.data + row * c.length;
+    int32_t indValue = 0;
+    switch (lane) {
+    case PutLane::Integer:
+        if (v.kind != Value::Int || !fitsElement(v.i, c.length))
+            return false;
+        storeInt(dst, c.length, v.i);
+        break;
+    case PutLane::Double:
+        if (v.kind != Value::Real)
+            return false;
+        std::memcpy(dst, &v.d, 8);
+        break;
+    case PutLane::Varchar: {
+        if (v.kind != Value::Text)
+            return false;
+        size_t k = utf8Cut(v.p, v.n, c.length - 1);
+        std::memcpy(dst, v.p, k);
+        if (k < v.n) {
+            truncated = true;
+            indValue = static_cast<int32_t>(std::min<size_t>(v.n, INT32_MAX));
+        }
+        dst[k] = '\0';
+        break;
+    }
+    case PutLane::Date: {
+        DateTime t;
+        if (v.kind != Value::Text || !parseDateTime(v.p, v.n, DtKind::Date, t))
+            return false;
+        ESQL_DATE_VALUE x{static_cast<int16_t>(t.year), static_cast<uint8_t>(t.month), static_cast<uint8_t>(t.day)};
+        std::memcpy(dst, &x, sizeof x);
+        break;
+    }
+    case PutLane::None:
+        return false;
+    }
+    if (c.indicator)
+        c.indicator[row] = indValue;
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------
 // Input: an SQLDA element (a parameter) into a value.
 
