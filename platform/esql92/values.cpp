@@ -972,6 +972,29 @@ PutLane putLaneFor(const OutColumn& c) {
     }
 }
 
+namespace {
+
+// 'YYYY/MM/DD' with a day the month always has (1 to 28): the stored form of nearly every
+// fetched DATE, read without parseDateTime's general grammar. false for any other text,
+// which parseDateTime then reads (or refuses) as always.
+bool readCommonDate(const char* s, size_t n, ESQL_DATE_VALUE& out) {
+    if (n != 10 || s[4] != '/' || s[7] != '/')
+        return false;
+    const auto d = [s](size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(s[k])) - '0'; };
+    const unsigned y0 = d(0), y1 = d(1), y2 = d(2), y3 = d(3), m0 = d(5), m1 = d(6), d0 = d(8), d1 = d(9);
+    if ((y0 | y1 | y2 | y3 | m0 | m1 | d0 | d1) > 9)
+        return false;
+    const unsigned year = y0 * 1000 + y1 * 100 + y2 * 10 + y3;
+    const unsigned month = m0 * 10 + m1;
+    const unsigned day = d0 * 10 + d1;
+    if (year == 0 || month == 0 || month > 12 || day == 0 || day > 28)
+        return false;
+    out = ESQL_DATE_VALUE{static_cast<int16_t>(year), static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
+    return true;
+}
+
+}  // namespace
+
 bool putByLane(PutLane lane, const Value& v, const OutColumn& c, size_t row, bool& truncated) {
     char* dst = c.data + row * c.length;
     int32_t indValue = 0;
@@ -999,10 +1022,16 @@ bool putByLane(PutLane lane, const Value& v, const OutColumn& c, size_t row, boo
         break;
     }
     case PutLane::Date: {
-        DateTime t;
-        if (v.kind != Value::Text || !parseDateTime(v.p, v.n, DtKind::Date, t))
+        if (v.kind != Value::Text)
             return false;
-        ESQL_DATE_VALUE x{static_cast<int16_t>(t.year), static_cast<uint8_t>(t.month), static_cast<uint8_t>(t.day)};
+        ESQL_DATE_VALUE x;
+        if (!readCommonDate(v.p, v.n, x)) {
+            DateTime t;
+            if (!parseDateTime(v.p, v.n, DtKind::Date, t))
+                return false;
+            x = ESQL_DATE_VALUE{static_cast<int16_t>(t.year), static_cast<uint8_t>(t.month),
+                                static_cast<uint8_t>(t.day)};
+        }
         std::memcpy(dst, &x, sizeof x);
         break;
     }

@@ -344,6 +344,8 @@ TEST(Esql92PutValue, LanesWriteWhatPutValueWrites) {
     const char* badDate = "2023/02/29";
     const char* dashed = " 2024-02-29 ";
     const char* seven = "7";
+    const char* common = "1999/12/28";
+    const char* yearZero = "0000/01/05";
     const Case cases[] = {
         {esql::Value::integer(INT32_MIN), ESQL_INTEGER, 4, true},
         {esql::Value::integer(int64_t{INT32_MAX} + 1), ESQL_INTEGER, 4, false},
@@ -358,7 +360,9 @@ TEST(Esql92PutValue, LanesWriteWhatPutValueWrites) {
         {esql::Value::text(hello, 0), ESQL_VARCHAR, 1, true},
         {esql::Value::integer(42), ESQL_VARCHAR, 8, false},
         {esql::Value::null(), ESQL_VARCHAR, 8, false},
+        {esql::Value::text(common, 10), ESQL_DATE, 4, true},
         {esql::Value::text(date, 10), ESQL_DATE, 4, true},
+        {esql::Value::text(yearZero, 10), ESQL_DATE, 4, false},
         {esql::Value::text(dashed, 12), ESQL_DATE, 4, true},
         {esql::Value::text(badDate, 10), ESQL_DATE, 4, false},
         {esql::Value::integer(7), ESQL_DATE, 4, false},
