@@ -1176,6 +1176,13 @@ bool hasHighBytes(std::string_view text) {
     constexpr uint64_t kHighBits = 0x8080808080808080ull;
     const char* p = text.data();
     size_t n = text.size();
+    // Thirty-two bytes a test for the long texts.
+    for (; n >= 32; p += 32, n -= 32) {
+        uint64_t w[4];
+        std::memcpy(w, p, 32);
+        if (((w[0] | w[1] | w[2] | w[3]) & kHighBits) != 0)
+            return true;
+    }
     for (; n >= 8; p += 8, n -= 8) {
         uint64_t word;
         std::memcpy(&word, p, 8);
