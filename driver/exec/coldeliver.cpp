@@ -395,25 +395,26 @@ bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
     return true;
 }
 
-// The lane of a bound value that is neither NULL nor at the server: SQL_SUCCESS or
-// SQL_SUCCESS_WITH_INFO as Convert would answer, or -1 when the value leaves the lane.
-inline int PutByLane(BOUND_LANE lane, const DATASET_COL* col, int32_t row, const Target& t, int* err) {
-    const unsigned char* e = ds_Elem(col, row);
+// The lane of a whole value that is neither NULL nor at the server (v as ValueOf gives
+// it): SQL_SUCCESS or SQL_SUCCESS_WITH_INFO as Convert would answer, or -1 when the value
+// leaves the lane.
+inline int PutByLane(BOUND_LANE lane, ValueBytes v, const Target& t, int* err) {
+    const unsigned char* e = v.p;
     switch (lane) {
     case BOUND_LANE::Long:
         return FixedOut(t.data, e, 4, t.octetLength, err);
     case BOUND_LANE::Double: {
-        const auto v = Load<double>(e);
-        if (!std::isfinite(v))
+        const auto d = Load<double>(e);
+        if (!std::isfinite(d))
             return -1;  // out of range, with its diagnostic
-        return FixedOut(t.data, &v, sizeof v, t.octetLength, err);
+        return FixedOut(t.data, &d, sizeof d, t.octetLength, err);
     }
     case BOUND_LANE::Date:
         return FixedOut(t.data, e, sizeof(SQL_DATE_STRUCT), t.octetLength, err);
     case BOUND_LANE::Text: {
         // CopyCharOut's bounded copy of a whole value: the full length reported, the text
         // cut to the buffer with its NUL, 01004 when cut.
-        const auto n = static_cast<SQLLEN>(strnlen(reinterpret_cast<const char*>(e), col->width));
+        const auto n = static_cast<SQLLEN>(v.len);
         if (t.octetLength != nullptr)
             *t.octetLength = n;
         if (t.bufferLength <= 0) {
@@ -431,10 +432,10 @@ inline int PutByLane(BOUND_LANE lane, const DATASET_COL* col, int32_t row, const
         return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
     }
     case BOUND_LANE::TextBigint: {
-        int64_t v = 0;
-        if (!ReadPlainBigint(e, col->width, &v))
+        int64_t x = 0;
+        if (!ReadPlainBigint(e, v.len, &x))
             return -1;
-        return FixedOut(t.data, &v, sizeof v, t.octetLength, err);
+        return FixedOut(t.data, &x, sizeof x, t.octetLength, err);
     }
     case BOUND_LANE::Convert:
         break;
@@ -488,13 +489,13 @@ SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_
     if (b.indicator != nullptr)
         *b.indicator = 0;
     int* err = &stmt->diag.errCode;
+    const ValueBytes v = ValueOf(col, row);
     // The common pairs take their lane; what a lane does not take goes the general way.
     if (plan.lane != BOUND_LANE::Convert && col->type == plan.laneType) {
-        const int rc = PutByLane(plan.lane, col, row, t, err);
+        const int rc = PutByLane(plan.lane, v, t, err);
         if (rc >= 0)
             return static_cast<SQLRETURN>(rc);
     }
-    const ValueBytes v = ValueOf(col, row);
     return plan.bigintAsBinary ? ConvertBigintAsBinary(col->type, v.p, v.len, t, err)
                                : Convert(col->type, v.p, v.len, 0, t, err);
 }
@@ -527,7 +528,8 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
     bool bigintAsBinary = false;
     ValueBytes v{nullptr, 0};
 
-    if (st.column != b.column || st.row != static_cast<uint32_t>(row) + 1) {
+    const bool firstAccess = st.column != b.column || st.row != static_cast<uint32_t>(row) + 1;
+    if (firstAccess) {
         // First access to this value.
         if (static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed)) {
             TraceLog("GetColumn: row out of range (%d,%d)", row, ds->rowsUsed);
@@ -605,8 +607,13 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         }
     }
 
-    const SQLRETURN rc = bigintAsBinary ? ConvertBigintAsBinary(st.type, v.p, v.len, t, err)
-                                        : Convert(st.type, v.p, v.len, total, t, err);
+    // A whole value in one of the common pairs takes its lane, as a bound column does.
+    int laned = -1;
+    if (firstAccess && !st.longValue)
+        laned = PutByLane(LaneOf(st.type, t.cType, bigintAsBinary), v, t, err);
+    const SQLRETURN rc = laned >= 0         ? static_cast<SQLRETURN>(laned)
+                         : bigintAsBinary ? ConvertBigintAsBinary(st.type, v.p, v.len, t, err)
+                                          : Convert(st.type, v.p, v.len, total, t, err);
     if (rc == SQL_ERROR) {
         // A failed value is forgotten, so that the application can ask for it again in
         // another type.
@@ -685,7 +692,12 @@ void LaneRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLU
             const Target t{c.plan.cType, b.data, c.plan.bufferLength, b.octetLength, 0, 0, 0};
             if (b.indicator != nullptr)
                 *b.indicator = 0;
-            const int rc = PutByLane(L, col, row, t, &rows[j].err);
+            // ValueOf, knowing the lane: the text's bytes up to its NUL, or the element.
+            const unsigned char* e = ds_Elem(col, row);
+            const ValueBytes v{e, L == BOUND_LANE::Text ? static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(e),
+                                                                                          col->width))
+                                                        : col->width};
+            const int rc = PutByLane(L, v, t, &rows[j].err);
             if (rc >= 0) {
                 Fold(&rows[j], static_cast<SQLRETURN>(rc));
                 continue;

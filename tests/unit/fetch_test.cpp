@@ -16,6 +16,9 @@
 
 #include "conn_fixture.h"
 #include "driver/exec/coldeliver.h"
+#include "driver/exec/convert/convbin.h"
+#include "driver/exec/convert/convnum.h"
+#include "driver/exec/convert/convtext.h"
 #include "driver/exec/fetch.h"
 #include "driver/handlers/stmtattr.h"
 #include "driver/objects/desc.h"
@@ -789,10 +792,41 @@ TEST_F(FetchTest, FailingColumnStopsItsRowWhenTheRowsetMovesByColumn) {
     EXPECT_EQ(parsed[1], 6);
 }
 
-// A bound column of a common pair takes a lane of its own at fetch; SQLGetData reads the
-// same value the general way. Both must hand out the same bytes, lengths, answer and code,
-// at the edges of each lane too: cut and exact buffers, bytes above 0x7F, a text that
-// fills its element, BIGINT texts at and past the lane's bounds, non-finite doubles.
+// The common pairs of internal type and C type take lanes of their own, at fetch and in
+// SQLGetData; the converters are the reference. Every road must hand out the bytes,
+// lengths, answer and code the converter does, at the edges of each lane too: cut and
+// exact buffers, bytes above 0x7F, a text that fills its element, BIGINT texts at and past
+// the lane's bounds, non-finite doubles. NULLs take the same road everywhere.
+// The converter of an internal type, as Convert calls it for a whole value.
+SQLRETURN Reference(const COLDESC& col, const std::string& bytes, SQLSMALLINT cType, void* dst, SQLLEN dstLen,
+                    SQLLEN* outLen, int* err) {
+    const int32_t type = col.internalType;
+    switch (type) {
+    case DS_SLONG: {
+        int32_t v;
+        std::memcpy(&v, bytes.data(), sizeof v);
+        return ConvertLONG(v, true, cType, dst, dstLen, outLen, err, 0, 0);
+    }
+    case DS_DOUBLE: {
+        double v;
+        std::memcpy(&v, bytes.data(), sizeof v);
+        return ConvertDOUBLE(v, cType, dst, dstLen, outLen, err, 0, 0);
+    }
+    case DS_DATE: {
+        SQL_DATE_STRUCT v;
+        std::memcpy(&v, bytes.data(), sizeof v);
+        return ConvertDATE(&v, cType, dst, dstLen, outLen, err);
+    }
+    default: {
+        // The text as its element holds it: cut to the element, up to a NUL.
+        const size_t width = ds_TypeWidth(type, col.declaredWidth);
+        const std::string text = bytes.substr(0, width);
+        return ConvertCHAR(text.data(), static_cast<SQLLEN>(strnlen(text.data(), width)), 0, cType, dst, dstLen,
+                           outLen, err, 0, 0);
+    }
+    }
+}
+
 TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
     const double inf = std::numeric_limits<double>::infinity();
     const struct Case {
@@ -862,6 +896,18 @@ TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
             const SQLRETURN getRc = GetData(1, c.cType, read, c.bufferLength, &readLen);
             EXPECT_EQ(fetchRc, getRc);
             EXPECT_EQ(fetchCode, stmt->diag.errCode);
+            if (c.cell.ind == 0) {
+                unsigned char want[64];
+                std::memset(want, 0x5A, sizeof want);
+                SQLLEN wantLen = 0;  // the indicator is written before the value
+                int err = 0;
+                const SQLRETURN wantRc = Reference(c.col, c.cell.bytes, c.cType, want, c.bufferLength,
+                                                   &wantLen, &err);
+                EXPECT_EQ(getRc, wantRc);
+                EXPECT_EQ(stmt->diag.errCode, err);
+                EXPECT_EQ(readLen, wantLen);
+                EXPECT_EQ(0, std::memcmp(read, want, sizeof read));
+            }
             for (SQLULEN k = 0; k < rowset; ++k) {
                 EXPECT_EQ(bound[k].len, readLen) << "element " << k;
                 EXPECT_EQ(0, std::memcmp(bound[k].data, read, sizeof read)) << "element " << k;
