@@ -982,7 +982,7 @@ bool readCommonDate(const char* s, size_t n, ESQL_DATE_VALUE& out) {
         return false;
     const auto d = [s](size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(s[k])) - '0'; };
     const unsigned y0 = d(0), y1 = d(1), y2 = d(2), y3 = d(3), m0 = d(5), m1 = d(6), d0 = d(8), d1 = d(9);
-    if ((y0 | y1 | y2 | y3 | m0 | m1 | d0 | d1) > 9)
+    if (std::max({y0, y1, y2, y3, m0, m1, d0, d1}) > 9)
         return false;
     const unsigned year = y0 * 1000 + y1 * 100 + y2 * 10 + y3;
     const unsigned month = m0 * 10 + m1;
