@@ -756,7 +756,8 @@ TEST_F(FetchTest, RowsetDeliversEveryKindOfBoundValue) {
 
 // A rowset moves its values column by column: a column that fails stops its row there (the
 // columns after it keep what they held), the other rows go on, and the rowset reports the
-// failed row's code over the truncations of the rows around it.
+// failed row's code over the truncations of the rows around it; an ignored element is
+// skipped alone.
 TEST_F(FetchTest, FailingColumnStopsItsRowWhenTheRowsetMovesByColumn) {
     script.cols = {Col(SQL_INTEGER, DS_SLONG, 4), Col(SQL_VARCHAR, DS_CHARZ, 10), Col(SQL_VARCHAR, DS_CHARZ, 10)};
     script.rows = {{I32(1), {"12"}, {"long text"}},
@@ -773,11 +774,14 @@ TEST_F(FetchTest, FailingColumnStopsItsRowWhenTheRowsetMovesByColumn) {
     Bind(3, SQL_C_CHAR, texts, 4, textLen);
     stmt->cursor.rowsetSize = 4;
     stmt->ird->arrayStatus = status;
+    nums[2] = -5;
+    numInd[2] = SQL_COLUMN_IGNORE;  // this element alone is skipped
     ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(stmt->diag.errCode, ERR_ERROR_IN_ASSIGNMENT);
     EXPECT_EQ(std::vector<int>(status, status + 4),
               (std::vector<int>{SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_ERROR, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS_WITH_INFO}));
-    EXPECT_EQ(std::vector<int>(nums, nums + 4), (std::vector<int>{1, 2, 3, 4}));
+    EXPECT_EQ(std::vector<int>(nums, nums + 4), (std::vector<int>{1, 2, -5, 4}));
+    EXPECT_EQ(std::vector<SQLLEN>(numInd, numInd + 4), (std::vector<SQLLEN>{4, 4, SQL_COLUMN_IGNORE, 4}));
     EXPECT_EQ(std::vector<int>(parsed, parsed + 4), (std::vector<int>{12, -9, 5, 7}));
     EXPECT_EQ(std::string(texts[0]) + "|" + texts[1] + "|" + texts[2] + "|" + texts[3], "lon|-|cd|tru");
     EXPECT_EQ(std::vector<SQLLEN>(textLen, textLen + 4), (std::vector<SQLLEN>{9, -9, 2, 9}));
