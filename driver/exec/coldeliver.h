@@ -43,10 +43,6 @@ struct BINDING {
 // value is forgotten: the next call on it starts afresh.
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
 
-// A bound column's request resolved once for a rowset (PlanBoundColumn): the C type after
-// SQL_C_DEFAULT and SQL_ARD_TYPE and what its converter needs. Not ready when the column
-// cannot take that road (the bookmark column, a request GetColumn refuses, descriptions
-// not loaded yet).
 // The lanes of the pairs of internal type and C type that a fetch meets most; each writes
 // what Convert writes for its pair and hands anything unusual (a value past its lane's
 // bounds) to Convert.
@@ -59,6 +55,10 @@ enum class BOUND_LANE : uint8_t {
     TextBigint,   // DS_CHARZ into SQL_C_SBIGINT (a BIGINT travels as its text)
 };
 
+// A bound column's request resolved once for a rowset (PlanBoundColumn): the C type after
+// SQL_C_DEFAULT and SQL_ARD_TYPE, what its converter needs, and its lane. Not ready when
+// the column cannot take that road (the bookmark column, a request GetColumn refuses,
+// descriptions not loaded yet).
 struct BOUND_TARGET {
     int16_t cType = 0;
     BOUND_LANE lane = BOUND_LANE::Convert;
