@@ -61,6 +61,7 @@ struct Script {
     std::vector<bool> arraysKept;         // whether each refill got the block with its arrays
     std::vector<std::string> pieces;      // DRV_GetData's answers in order
     int32_t pieceTotal = 0;               // total length it reports (-1: NULL)
+    uint16_t mostPerFetch = 0;            // rows a fetch hands out at most (0: as asked)
 };
 Script* g_script = nullptr;
 
@@ -105,7 +106,8 @@ int FakeFetch(uint32_t, uint16_t rows, DATASET* block) {
             return ERR_MEMORY_ALLOCATION_FAILURE;
     }
     int32_t n = 0;
-    for (; n < rows && s.next < s.rows.size(); ++n, ++s.next) {
+    const int32_t most = s.mostPerFetch != 0 ? std::min<int32_t>(rows, s.mostPerFetch) : rows;
+    for (; n < most && s.next < s.rows.size(); ++n, ++s.next) {
         for (size_t c = 0; c < s.cols.size(); ++c) {
             DATASET_COL* col = &block->cols[c];
             const Cell& cell = s.rows[s.next][c];
@@ -794,6 +796,52 @@ TEST_F(FetchTest, FailingColumnStopsItsRowWhenTheRowsetMovesByColumn) {
     EXPECT_EQ(stmt->diag.errCode, ERR_DATA_WAS_TRUNCATED);
     EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
     EXPECT_EQ(parsed[1], 6);
+}
+
+// A rowset whose rows come in two agent fetches moves each block's rows column by column:
+// every row lands in its own element with its own status, and the code reported is the
+// failed row's.
+TEST_F(FetchTest, RowsetAcrossTwoBlocksKeepsEachRowsOutcome) {
+    script.cols = {Col(SQL_VARCHAR, DS_CHARZ, 10), Col(SQL_INTEGER, DS_SLONG, 4)};
+    script.rows = {{{"1"}, I32(10)}, {{"long text"}, I32(20)}, {{"3"}, I32(30)}, {{"x"}, I32(40)}, {{"5"}, I32(50)}};
+    script.mostPerFetch = 3;
+    Executed();
+    char texts[5][4] = {};
+    SQLLEN textLen[5] = {};
+    int32_t nums[5] = {};
+    SQLLEN numInd[5] = {};
+    int32_t parsed[5] = {-9, -9, -9, -9, -9};
+    SQLLEN parsedInd[5] = {};
+    SQLUSMALLINT status[5] = {};
+    SQLULEN fetched = 0;
+    Bind(1, SQL_C_CHAR, texts, 4, textLen);
+    Bind(2, SQL_C_LONG, nums, 0, numInd);
+    stmt->cursor.rowsetSize = 5;
+    stmt->ird->arrayStatus = status;
+    stmt->rowsFetched = &fetched;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(script.asked.size(), 2u);
+    EXPECT_EQ(fetched, 5u);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DATA_WAS_TRUNCATED);
+    EXPECT_EQ(std::vector<int>(status, status + 5),
+              (std::vector<int>{SQL_ROW_SUCCESS, SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS,
+                                SQL_ROW_SUCCESS}));
+    EXPECT_EQ(std::string(texts[0]) + "|" + texts[1] + "|" + texts[3] + "|" + texts[4], "1|lon|x|5");
+    EXPECT_EQ(std::vector<int>(nums, nums + 5), (std::vector<int>{10, 20, 30, 40, 50}));
+    // The rowset's first row has left the block: SQLGetData cannot reach it.
+    char buf[4];
+    SQLLEN len = 0;
+    EXPECT_EQ(GetData(1, SQL_C_CHAR, buf, sizeof buf, &len), SQL_ERROR);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DRIVER_NOT_CAPABLE);
+
+    StmtFreeResultDescs(stmt);
+    script.next = 0;
+    Bind(1, SQL_C_LONG, parsed, 0, parsedInd);
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_ERROR_IN_ASSIGNMENT);
+    EXPECT_EQ(std::vector<int>(status, status + 5),
+              (std::vector<int>{SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS}));
+    EXPECT_EQ(std::vector<int>(parsed, parsed + 5), (std::vector<int>{1, -9, 3, -9, 5}));
 }
 
 // The common pairs of internal type and C type take lanes of their own, at fetch and in
