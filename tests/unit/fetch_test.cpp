@@ -844,11 +844,6 @@ TEST_F(FetchTest, RowsetAcrossTwoBlocksKeepsEachRowsOutcome) {
     EXPECT_EQ(std::vector<int>(parsed, parsed + 5), (std::vector<int>{1, -9, 3, -9, 5}));
 }
 
-// The common pairs of internal type and C type take lanes of their own, at fetch and in
-// SQLGetData; the converters are the reference. Every road must hand out the bytes,
-// lengths, answer and code the converter does, at the edges of each lane too: cut and
-// exact buffers, bytes above 0x7F, a text that fills its element, BIGINT texts at and past
-// the lane's bounds, non-finite doubles. NULLs take the same road everywhere.
 // The converter of an internal type, as Convert calls it for a whole value.
 SQLRETURN Reference(const COLDESC& col, const std::string& bytes, SQLSMALLINT cType, void* dst, SQLLEN dstLen,
                     SQLLEN* outLen, int* err) {
@@ -879,6 +874,11 @@ SQLRETURN Reference(const COLDESC& col, const std::string& bytes, SQLSMALLINT cT
     }
 }
 
+// The common pairs of internal type and C type take lanes of their own, at fetch and in
+// SQLGetData; the converters are the reference. Every road must hand out the bytes,
+// lengths, answer and code the converter does, at the edges of each lane too: cut and
+// exact buffers, bytes above 0x7F, a text that fills its element, BIGINT texts at and past
+// the lane's bounds, non-finite doubles. NULLs take the same road everywhere.
 TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
     const double inf = std::numeric_limits<double>::infinity();
     const struct Case {
