@@ -511,17 +511,10 @@ int db_ConvFetchedRows(DB_SQLDABIND* b, DATASET* ds, uint16_t col, int32_t rows)
         return 0;
     if (data == nullptr)
         return Post(b, ERR_GENERAL_ERROR, "No buffer bound for a converted result column");
-    for (int32_t r = 0; r < rows; ++r) {
-        if (dcol->indicators[r] == DS_IND_NULL)
-            continue;
-        const unsigned char* src = static_cast<const unsigned char*>(data) + static_cast<size_t>(r) * length;
-        rc = db_ConvDBMSToKVR(&src, dcol, r, length, type);
-        if (rc != 0) {
-            OA_ErrPost(b->errors, rc);
-            return rc;
-        }
-    }
-    return 0;
+    rc = db_ConvDBMSColumnToKVR(static_cast<const unsigned char*>(data), length, type, dcol, rows);
+    if (rc != 0)
+        OA_ErrPost(b->errors, rc);
+    return rc;
 }
 
 int db_BindInParam(DB_SQLDABIND* b, int16_t scale, uint32_t param, const DATASET_COL* value,

@@ -65,6 +65,12 @@ uint32_t db_ServerElemSize(int32_t serverType, uint32_t length);
 int db_ConvDBMSToKVR(const unsigned char** src, DATASET_COL* col, int32_t row, uint32_t srcLen,
                      int32_t serverType);
 
+// db_ConvDBMSToKVR for rows 0..rows-1 of a column fetched into data (elements of srcLen
+// bytes), NULL rows (by the column's indicators) left alone. Stops at the first value
+// that fails and returns its code.
+int db_ConvDBMSColumnToKVR(const unsigned char* data, uint32_t srcLen, int32_t serverType, DATASET_COL* col,
+                           int32_t rows);
+
 // Element size in the server's layout of a parameter of the given internal type and
 // dataset element width: the size of the layout for numbers, datetimes and binary values;
 // for text the bytes its longest UTF-8 form and the NUL need. By-reference text, whose

@@ -4,6 +4,7 @@
 #include <sqlucode.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "driver/exec/convert/convbin.h"
@@ -346,6 +347,102 @@ int ResolveTarget(STMT* stmt, const BINDING& b, const COLDESC* desc, bool output
     return 0;
 }
 
+BOUND_LANE LaneOf(int32_t type, int32_t cType, bool bigintAsBinary) {
+    if (bigintAsBinary)
+        return BOUND_LANE::Convert;
+    switch (type) {
+    case DS_SLONG:
+        return cType == SQL_C_LONG || cType == SQL_C_SLONG ? BOUND_LANE::Long : BOUND_LANE::Convert;
+    case DS_DOUBLE:
+        return cType == SQL_C_DOUBLE ? BOUND_LANE::Double : BOUND_LANE::Convert;
+    case DS_DATE:
+        return cType == SQL_C_DATE || cType == SQL_C_TYPE_DATE ? BOUND_LANE::Date : BOUND_LANE::Convert;
+    case DS_CHARZ:
+        return cType == SQL_C_CHAR ? BOUND_LANE::Text : cType == SQL_C_SBIGINT ? BOUND_LANE::TextBigint
+                                                                              : BOUND_LANE::Convert;
+    default:
+        return BOUND_LANE::Convert;
+    }
+}
+
+// What CopyFixedOut answers: a truncation pending on the row turns success into a warning.
+SQLRETURN FixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err) {
+    std::memcpy(dst, value, size);
+    if (outLen != nullptr)
+        *outLen = static_cast<SQLLEN>(size);
+    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+// The text of a BIGINT as the agent renders it, "-" and up to 18 digits before the NUL (or
+// the element's end): no overflow is possible, so no bound is tested. false for anything
+// else (blanks, "+", 19 digits), which Convert reads by the full grammar.
+bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
+    uint32_t i = 0;
+    const bool negative = w > 0 && e[0] == '-';
+    i += negative ? 1 : 0;
+    const uint32_t first = i;
+    uint64_t v = 0;
+    for (; i < w && i - first < 19; ++i) {
+        const unsigned d = static_cast<unsigned>(e[i]) - '0';
+        if (d > 9)
+            break;
+        v = v * 10 + d;
+    }
+    const uint32_t digits = i - first;
+    if (digits == 0 || digits > 18 || (i < w && e[i] != '\0'))
+        return false;
+    *out = negative ? -static_cast<int64_t>(v) : static_cast<int64_t>(v);
+    return true;
+}
+
+// The lane of a whole value that is neither NULL nor at the server (v as ValueOf gives
+// it): SQL_SUCCESS or SQL_SUCCESS_WITH_INFO as Convert would answer, or -1 when the value
+// leaves the lane.
+inline int PutByLane(BOUND_LANE lane, ValueBytes v, const Target& t, int* err) {
+    const unsigned char* e = v.p;
+    switch (lane) {
+    case BOUND_LANE::Long:
+        return FixedOut(t.data, e, 4, t.octetLength, err);
+    case BOUND_LANE::Double: {
+        const auto d = Load<double>(e);
+        if (!std::isfinite(d))
+            return -1;  // out of range, with its diagnostic
+        return FixedOut(t.data, &d, sizeof d, t.octetLength, err);
+    }
+    case BOUND_LANE::Date:
+        return FixedOut(t.data, e, sizeof(SQL_DATE_STRUCT), t.octetLength, err);
+    case BOUND_LANE::Text: {
+        // CopyCharOut's bounded copy of a whole value: the full length reported, the text
+        // cut to the buffer with its NUL, 01004 when cut.
+        const auto n = static_cast<SQLLEN>(v.len);
+        if (t.octetLength != nullptr)
+            *t.octetLength = n;
+        if (t.bufferLength <= 0) {
+            *err = ERR_DATA_WAS_TRUNCATED;
+            return SQL_SUCCESS_WITH_INFO;
+        }
+        SQLLEN k = n;
+        if (t.bufferLength < n + 1) {
+            *err = ERR_DATA_WAS_TRUNCATED;
+            k = t.bufferLength - 1;
+        }
+        auto* out = static_cast<char*>(t.data);
+        std::memcpy(out, e, static_cast<size_t>(k));
+        out[k] = '\0';
+        return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    }
+    case BOUND_LANE::TextBigint: {
+        int64_t x = 0;
+        if (!ReadPlainBigint(e, v.len, &x))
+            return -1;
+        return FixedOut(t.data, &x, sizeof x, t.octetLength, err);
+    }
+    case BOUND_LANE::Convert:
+        break;
+    }
+    return -1;
+}
+
 }  // namespace
 
 void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARGET* plan) {
@@ -366,6 +463,8 @@ void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARG
     plan->precision = t.precision;
     plan->fractionDigits = t.fractionDigits;
     plan->bigintAsBinary = bigintAsBinary;
+    plan->laneType = ds->cols[b.column - 1].type;
+    plan->lane = LaneOf(plan->laneType, t.cType, bigintAsBinary);
     plan->ready = true;
 }
 
@@ -387,10 +486,16 @@ SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_
     }
     if (b.data == nullptr)
         return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
-    const ValueBytes v = ValueOf(col, row);
     if (b.indicator != nullptr)
         *b.indicator = 0;
     int* err = &stmt->diag.errCode;
+    const ValueBytes v = ValueOf(col, row);
+    // The common pairs take their lane; what a lane does not take goes the general way.
+    if (plan.lane != BOUND_LANE::Convert && col->type == plan.laneType) {
+        const int rc = PutByLane(plan.lane, v, t, err);
+        if (rc >= 0)
+            return static_cast<SQLRETURN>(rc);
+    }
     return plan.bigintAsBinary ? ConvertBigintAsBinary(col->type, v.p, v.len, t, err)
                                : Convert(col->type, v.p, v.len, 0, t, err);
 }
@@ -423,7 +528,8 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
     bool bigintAsBinary = false;
     ValueBytes v{nullptr, 0};
 
-    if (st.column != b.column || st.row != static_cast<uint32_t>(row) + 1) {
+    const bool firstAccess = st.column != b.column || st.row != static_cast<uint32_t>(row) + 1;
+    if (firstAccess) {
         // First access to this value.
         if (static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed)) {
             TraceLog("GetColumn: row out of range (%d,%d)", row, ds->rowsUsed);
@@ -501,8 +607,13 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         }
     }
 
-    const SQLRETURN rc = bigintAsBinary ? ConvertBigintAsBinary(st.type, v.p, v.len, t, err)
-                                        : Convert(st.type, v.p, v.len, total, t, err);
+    // A whole value in one of the common pairs takes its lane, as a bound column does.
+    int laned = -1;
+    if (firstAccess && !st.longValue)
+        laned = PutByLane(LaneOf(st.type, t.cType, bigintAsBinary), v, t, err);
+    const SQLRETURN rc = laned >= 0         ? static_cast<SQLRETURN>(laned)
+                         : bigintAsBinary ? ConvertBigintAsBinary(st.type, v.p, v.len, t, err)
+                                          : Convert(st.type, v.p, v.len, total, t, err);
     if (rc == SQL_ERROR) {
         // A failed value is forgotten, so that the application can ask for it again in
         // another type.
@@ -517,4 +628,101 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
     st.rest = v.p + used;
     st.remaining = v.len - used;
     return rc;
+}
+
+namespace {
+
+template <class T>
+T* Shifted(T* p, SQLLEN bytes) {
+    return p == nullptr ? nullptr : reinterpret_cast<T*>(reinterpret_cast<char*>(p) + bytes);
+}
+
+// The binding of element k of a rowset column.
+BINDING ElementOf(const BOUND_COLUMN& c, SQLULEN k) {
+    BINDING b = c.binding;
+    const auto data = static_cast<SQLLEN>(k) * c.dataStride;
+    const auto length = static_cast<SQLLEN>(k) * c.lengthStride;
+    b.data = Shifted(b.data, data);
+    b.octetLength = Shifted(b.octetLength, length);
+    b.indicator = Shifted(b.indicator, length);
+    return b;
+}
+
+// Folds one value's answer into its row's.
+void Fold(ROW_OUTCOME* row, SQLRETURN rc) {
+    if (rc == SQL_ERROR)
+        row->rc = SQL_ERROR;
+    else if (rc == SQL_SUCCESS_WITH_INFO)
+        row->rc = SQL_SUCCESS_WITH_INFO;
+}
+
+// The rows of a column one value at a time through GetBoundColumn.
+void ValueByValue(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count, const DATASET* ds,
+                  ROW_OUTCOME* rows) {
+    int& err = stmt->diag.errCode;
+    for (SQLULEN j = 0; j < count; ++j) {
+        if (rows[j].rc == SQL_ERROR)
+            continue;
+        const BINDING b = ElementOf(c, k0 + j);
+        if (b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
+            continue;
+        err = rows[j].err;
+        Fold(&rows[j], GetBoundColumn(stmt, first + static_cast<int32_t>(j), b, c.plan, ds));
+        rows[j].err = err;
+        FreeColumnPiece(&stmt->getData);
+    }
+}
+
+// The rows of a column in lane L: one loop whose lane the compiler knows. A NULL, and a
+// value that leaves the lane, go through GetBoundColumn.
+template <BOUND_LANE L>
+void LaneRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count, const DATASET* ds,
+              ROW_OUTCOME* rows) {
+    const DATASET_COL* col = &ds->cols[c.binding.column - 1];
+    int& err = stmt->diag.errCode;
+    for (SQLULEN j = 0; j < count; ++j) {
+        if (rows[j].rc == SQL_ERROR)
+            continue;
+        const BINDING b = ElementOf(c, k0 + j);
+        if (b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
+            continue;
+        const int32_t row = first + static_cast<int32_t>(j);
+        const int16_t ind = col->indicators[row];
+        if (ind != DS_IND_NULL && ind != DS_IND_AT_SERVER && b.data != nullptr) {
+            const Target t{c.plan.cType, b.data, c.plan.bufferLength, b.octetLength, 0, 0, 0};
+            if (b.indicator != nullptr)
+                *b.indicator = 0;
+            // ValueOf, knowing the lane: the text's bytes up to its NUL, or the element.
+            const unsigned char* e = ds_Elem(col, row);
+            const ValueBytes v{e, L == BOUND_LANE::Text ? static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(e),
+                                                                                          col->width))
+                                                        : col->width};
+            const int rc = PutByLane(L, v, t, &rows[j].err);
+            if (rc >= 0) {
+                Fold(&rows[j], static_cast<SQLRETURN>(rc));
+                continue;
+            }
+        }
+        err = rows[j].err;
+        Fold(&rows[j], GetBoundColumn(stmt, row, b, c.plan, ds));
+        rows[j].err = err;
+        FreeColumnPiece(&stmt->getData);
+    }
+}
+
+}  // namespace
+
+void GetBoundColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
+                        const DATASET* ds, ROW_OUTCOME* rows) {
+    const BOUND_TARGET& plan = c.plan;
+    const bool laned = plan.ready && first >= 0 && first + static_cast<int64_t>(count) <= ds->rowsUsed &&
+                       ds->cols[c.binding.column - 1].type == plan.laneType;
+    switch (laned ? plan.lane : BOUND_LANE::Convert) {
+    case BOUND_LANE::Long: return LaneRows<BOUND_LANE::Long>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::Double: return LaneRows<BOUND_LANE::Double>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::Date: return LaneRows<BOUND_LANE::Date>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::Text: return LaneRows<BOUND_LANE::Text>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::TextBigint: return LaneRows<BOUND_LANE::TextBigint>(stmt, c, first, k0, count, ds, rows);
+    case BOUND_LANE::Convert: return ValueByValue(stmt, c, first, k0, count, ds, rows);
+    }
 }

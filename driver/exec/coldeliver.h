@@ -43,12 +43,26 @@ struct BINDING {
 // value is forgotten: the next call on it starts afresh.
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
 
+// The lanes of the pairs of internal type and C type that a fetch meets most; each writes
+// what Convert writes for its pair and hands anything unusual (a value past its lane's
+// bounds) to Convert.
+enum class BOUND_LANE : uint8_t {
+    Convert,      // no lane: Convert
+    Long,         // DS_SLONG into SQL_C_LONG / SQL_C_SLONG
+    Double,       // DS_DOUBLE into SQL_C_DOUBLE
+    Date,         // DS_DATE into SQL_C_DATE / SQL_C_TYPE_DATE
+    Text,         // DS_CHARZ into SQL_C_CHAR
+    TextBigint,   // DS_CHARZ into SQL_C_SBIGINT (a BIGINT travels as its text)
+};
+
 // A bound column's request resolved once for a rowset (PlanBoundColumn): the C type after
-// SQL_C_DEFAULT and SQL_ARD_TYPE and what its converter needs. Not ready when the column
-// cannot take that road (the bookmark column, a request GetColumn refuses, descriptions
-// not loaded yet).
+// SQL_C_DEFAULT and SQL_ARD_TYPE, what its converter needs, and its lane. Not ready when
+// the column cannot take that road (the bookmark column, a request GetColumn refuses,
+// descriptions not loaded yet).
 struct BOUND_TARGET {
     int16_t cType = 0;
+    BOUND_LANE lane = BOUND_LANE::Convert;
+    int32_t laneType = 0;   // the internal type the lane was chosen for
     SQLLEN bufferLength = 0;
     int scale = 0;
     int precision = 0;
@@ -66,6 +80,32 @@ void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARG
 // value, which a fetch forgets after the row anyway. A plan that is not ready, and a long
 // value the agent keeps, go to GetColumn.
 SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds);
+
+// A bound column of a rowset: its binding at the rowset's first element (the bind offset
+// included), the bytes from one element to the next, and its plan.
+struct BOUND_COLUMN {
+    BINDING binding;
+    SQLLEN dataStride = 0;
+    SQLLEN lengthStride = 0;
+    BOUND_TARGET plan;
+};
+
+// What the values of one row of a rowset answered so far, and the code they left: each
+// row starts with SQL_SUCCESS and 0.
+struct ROW_OUTCOME {
+    SQLRETURN rc = SQL_SUCCESS;
+    int err = 0;
+};
+
+// GetBoundColumn for count rows of ds from row `first` into the column's elements from
+// k0, column by column so that a lane runs as one loop: a row that already failed is
+// skipped (a failing column stops its row), and so is an element whose indicator holds
+// SQL_COLUMN_IGNORE. Each value sees its own row's code as stmt->diag.errCode, so the rows
+// answer exactly as they would moving row by row; rows[j] takes row first + j's outcome.
+// The caller leaves out columns whose values the agent may keep (long values), whose
+// pieces would then be asked in another order.
+void GetBoundColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
+                        const DATASET* ds, ROW_OUTCOME* rows);
 
 struct OUTPARAM_BINDING;
 // Output-parameter mode of GetColumn for the return of output parameters: one value of

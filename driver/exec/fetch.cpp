@@ -89,6 +89,13 @@ std::vector<BoundRoad> PlanRowset(STMT* stmt) {
 SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads, bool odbc3) {
     const DESC* ard = stmt->ard;
     const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
+    // The converters answer SQL_SUCCESS_WITH_INFO while the pending code is a truncation: an
+    // earlier row's warning must not mark this one. A clean row leaves the code as it was,
+    // so that the rowset still reports that warning.
+    int& err = stmt->diag.errCode;
+    const int pending = err;
+    if (err == ERR_DATA_WAS_TRUNCATED)
+        err = 0;
     SQLRETURN result = SQL_SUCCESS;
     for (size_t c = 0; c < stmt->boundCols.size(); ++c) {
         const BINDCOL& bc = stmt->boundCols[c];
@@ -114,6 +121,8 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
         if (rc == SQL_SUCCESS_WITH_INFO)
             result = SQL_SUCCESS_WITH_INFO;
     }
+    if (result == SQL_SUCCESS)
+        err = pending;
     // A bound column's value stays whole for SQLGetData.
     FreeColumnPiece(&stmt->getData);
     return result;
@@ -128,6 +137,41 @@ uint16_t BlockRowsFor(const STMT* stmt, SQLULEN n) {
     if (n >= perFetch)
         return static_cast<uint16_t>(std::min<SQLULEN>(n, 65535));
     return static_cast<uint16_t>(perFetch / n * n);
+}
+
+// Whether a rowset may move its values column by column (GetBoundColumnRows): every
+// column it transfers is planned and none holds long values, whose pieces the agent hands
+// out in the order they are asked for.
+bool ColumnWiseSafe(const STMT* stmt, const std::vector<BoundRoad>& roads) {
+    for (size_t c = 0; c < roads.size(); ++c) {
+        const uint16_t column = stmt->boundCols[c].column;
+        if (column == 0)
+            continue;  // the ODBC 3 fetch skips the bookmark column
+        if (!roads[c].target.ready || ds_IsRefType(stmt->rowBlock.cols[column - 1].type))
+            return false;
+    }
+    return true;
+}
+
+// Moves count rows of the block from `row` into elements k.. of every bound column,
+// column by column, at the ARD's bind offset as it reads now; rows[j] takes the outcome
+// of row + j, as TransferRow would have answered it.
+void TransferRowsByColumn(STMT* stmt, int32_t row, SQLULEN k, SQLULEN count, const std::vector<BoundRoad>& roads,
+                          ROW_OUTCOME* rows) {
+    const DESC* ard = stmt->ard;
+    const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
+    std::fill(rows, rows + count, ROW_OUTCOME{});
+    for (size_t c = 0; c < roads.size(); ++c) {
+        const BINDCOL& bc = stmt->boundCols[c];
+        if (bc.column == 0)
+            continue;
+        BOUND_COLUMN column;
+        column.binding = BindingAt(bc, offset, offset);
+        column.dataStride = roads[c].strides.data;
+        column.lengthStride = roads[c].strides.length;
+        column.plan = roads[c].target;
+        GetBoundColumnRows(stmt, column, row, k, count, &stmt->rowBlock, rows);
+    }
 }
 
 // The next rowset of n rows from the block, refilled as needed: statuses (from the ODBC 3
@@ -145,13 +189,17 @@ SQLRETURN FetchForward(STMT* stmt, SQLULEN n, SQLULEN* rowsFetched, SQLUSMALLINT
     // Planned at the first row, once the block (and with it the descriptions) is there.
     std::vector<BoundRoad> roads;
     bool planned = false;
+    // A rowset of many rows moves the rows of each block column by column: a column's
+    // values then run through one loop of its lane.
+    bool byColumn = false;
+    std::vector<ROW_OUTCOME> outcomes;
     SQLULEN got = 0;
     SQLULEN failed = 0;
     int rowError = 0;
     int32_t start = -1;
     bool oneBlock = true;
     SQLRETURN result = SQL_SUCCESS;
-    for (SQLULEN k = 0; k < n; ++k) {
+    for (SQLULEN k = 0; k < n;) {
         if (stmt->blockPos >= stmt->rowBlock.rowsUsed) {
             if (StmtFetchRowset(stmt, n) != 0) {
                 if (got == 0)
@@ -170,20 +218,38 @@ SQLRETURN FetchForward(STMT* stmt, SQLULEN n, SQLULEN* rowsFetched, SQLUSMALLINT
         if (transfer && n > 1 && !planned) {
             roads = PlanRowset(stmt);
             planned = true;
+            byColumn = ColumnWiseSafe(stmt, roads);
         }
-        const SQLRETURN rc = transfer ? TransferRow(stmt, row, k, planned ? roads.data() : nullptr, true) : SQL_SUCCESS;
-        ++stmt->blockPos;
-        ++got;
-        if (rc == SQL_ERROR) {
-            ++failed;
-            rowError = stmt->diag.errCode;
-        } else if (rc == SQL_SUCCESS_WITH_INFO && result == SQL_SUCCESS) {
-            result = SQL_SUCCESS_WITH_INFO;
+        SQLULEN count = 1;
+        if (transfer && byColumn) {
+            count = std::min<SQLULEN>(n - k, static_cast<SQLULEN>(stmt->rowBlock.rowsUsed - row));
+            outcomes.resize(count);
+            TransferRowsByColumn(stmt, row, k, count, roads, outcomes.data());
         }
-        if (status != nullptr)
-            status[k] = rc == SQL_ERROR                       ? SQL_ROW_ERROR
-                        : rc == SQL_SUCCESS_WITH_INFO && !extended ? SQL_ROW_SUCCESS_WITH_INFO
-                                                                   : SQL_ROW_SUCCESS;
+        for (SQLULEN j = 0; j < count; ++j) {
+            SQLRETURN rc = SQL_SUCCESS;
+            if (transfer && byColumn) {
+                // Row by row, a row that answers more than success leaves its code.
+                rc = outcomes[j].rc;
+                if (rc != SQL_SUCCESS)
+                    stmt->diag.errCode = outcomes[j].err;
+            } else if (transfer) {
+                rc = TransferRow(stmt, row, k, planned ? roads.data() : nullptr, true);
+            }
+            ++stmt->blockPos;
+            ++got;
+            if (rc == SQL_ERROR) {
+                ++failed;
+                rowError = stmt->diag.errCode;
+            } else if (rc == SQL_SUCCESS_WITH_INFO && result == SQL_SUCCESS) {
+                result = SQL_SUCCESS_WITH_INFO;
+            }
+            if (status != nullptr)
+                status[k + j] = rc == SQL_ERROR                       ? SQL_ROW_ERROR
+                                : rc == SQL_SUCCESS_WITH_INFO && !extended ? SQL_ROW_SUCCESS_WITH_INFO
+                                                                           : SQL_ROW_SUCCESS;
+        }
+        k += count;
     }
     if (got == 0)
         return SQL_NO_DATA;

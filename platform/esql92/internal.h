@@ -168,6 +168,14 @@ bool checkOutColumn(const OutColumn& c, uint32_t column, Outcome& o);
 // (22001/22002/22003/22007/22018). Sets truncated when a text or binary value was cut.
 bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, Outcome& o);
 
+// The lanes of the pairs of column type and value a fetch meets most, chosen once a fetch
+// call for each column by putLaneFor: each writes what putValue writes for its pair.
+enum class PutLane : uint8_t { None, Integer, Double, Varchar, Date };
+PutLane putLaneFor(const OutColumn& c);
+// putValue for a value of the lane's pair; false, with nothing written or posted, for any
+// other value (a NULL, another kind, a value the column refuses), which putValue then takes.
+bool putByLane(PutLane lane, const Value& v, const OutColumn& c, size_t row, bool& truncated);
+
 // Reads row `row` of input column c (a parameter) into v. Text made here (NUMERIC, DATE, TIME,
 // TIMESTAMP) goes to scratch, which must outlive the use of v. Returns false after posting.
 bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::string& scratch,

@@ -933,11 +933,14 @@ void fetch(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* out, Out
     }
     const SqldaColumn* sc = sqldaColumns(out);
     std::vector<OutColumn> cols(ncols);
+    // Each column's lane, chosen once a call: the common values skip putValue's choice.
+    std::vector<PutLane> lanes(ncols);
     for (size_t i = 0; i < ncols; ++i) {
         cols[i] = OutColumn{sc[i].type, sc[i].precision, sc[i].scale, sc[i].length,
                             static_cast<char*>(sc[i].data), sc[i].indicator};
         if (!checkOutColumn(cols[i], static_cast<uint32_t>(i + 1), o))
             return;
+        lanes[i] = putLaneFor(cols[i]);
     }
     size_t want = sqldaRows(out);
     size_t row = 0;
@@ -951,6 +954,8 @@ void fetch(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* out, Out
                 latin1 = latin1FromUtf8({v.p, v.n});
                 v = Value::text(latin1.data(), latin1.size());
             }
+            if (lanes[i] != PutLane::None && putByLane(lanes[i], v, cols[i], row, truncated))
+                continue;
             if (!putValue(v, cols[i], row, truncated, o)) {
                 o.rows = static_cast<int64_t>(row);
                 o.truncated = truncated;

@@ -1004,6 +1004,90 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
     return true;
 }
 
+PutLane putLaneFor(const OutColumn& c) {
+    switch (c.type) {
+    case ESQL_INTEGER:
+    case ESQL_SMALLINT:
+    case ESQL_TINYINT:
+    case ESQL_BIGINT: return PutLane::Integer;
+    case ESQL_FLOAT: return c.length == 8 ? PutLane::Double : PutLane::None;
+    case ESQL_VARCHAR: return PutLane::Varchar;
+    case ESQL_DATE: return PutLane::Date;
+    default: return PutLane::None;
+    }
+}
+
+namespace {
+
+// 'YYYY/MM/DD' with a day the month always has (1 to 28): the stored form of nearly every
+// fetched DATE, read without parseDateTime's general grammar. false for any other text,
+// which parseDateTime then reads (or refuses) as always.
+bool readCommonDate(const char* s, size_t n, ESQL_DATE_VALUE& out) {
+    if (n != 10 || s[4] != '/' || s[7] != '/')
+        return false;
+    const auto d = [s](size_t k) { return static_cast<unsigned>(static_cast<unsigned char>(s[k])) - '0'; };
+    const unsigned y0 = d(0), y1 = d(1), y2 = d(2), y3 = d(3), m0 = d(5), m1 = d(6), d0 = d(8), d1 = d(9);
+    if (std::max({y0, y1, y2, y3, m0, m1, d0, d1}) > 9)
+        return false;
+    const unsigned year = y0 * 1000 + y1 * 100 + y2 * 10 + y3;
+    const unsigned month = m0 * 10 + m1;
+    const unsigned day = d0 * 10 + d1;
+    if (year == 0 || month == 0 || month > 12 || day == 0 || day > 28)
+        return false;
+    out = ESQL_DATE_VALUE{static_cast<int16_t>(year), static_cast<uint8_t>(month), static_cast<uint8_t>(day)};
+    return true;
+}
+
+}  // namespace
+
+bool putByLane(PutLane lane, const Value& v, const OutColumn& c, size_t row, bool& truncated) {
+    char* dst = c.data + row * c.length;
+    int32_t indValue = 0;
+    switch (lane) {
+    case PutLane::Integer:
+        if (v.kind != Value::Int || !fitsElement(v.i, c.length))
+            return false;
+        storeInt(dst, c.length, v.i);
+        break;
+    case PutLane::Double:
+        if (v.kind != Value::Real)
+            return false;
+        std::memcpy(dst, &v.d, 8);
+        break;
+    case PutLane::Varchar: {
+        if (v.kind != Value::Text)
+            return false;
+        size_t k = utf8Cut(v.p, v.n, c.length - 1);
+        std::memcpy(dst, v.p, k);
+        if (k < v.n) {
+            truncated = true;
+            indValue = static_cast<int32_t>(std::min<size_t>(v.n, INT32_MAX));
+        }
+        dst[k] = '\0';
+        break;
+    }
+    case PutLane::Date: {
+        if (v.kind != Value::Text)
+            return false;
+        ESQL_DATE_VALUE x;
+        if (!readCommonDate(v.p, v.n, x)) {
+            DateTime t;
+            if (!parseDateTime(v.p, v.n, DtKind::Date, t))
+                return false;
+            x = ESQL_DATE_VALUE{static_cast<int16_t>(t.year), static_cast<uint8_t>(t.month),
+                                static_cast<uint8_t>(t.day)};
+        }
+        std::memcpy(dst, &x, sizeof x);
+        break;
+    }
+    case PutLane::None:
+        return false;
+    }
+    if (c.indicator)
+        c.indicator[row] = indValue;
+    return true;
+}
+
 // ---------------------------------------------------------------------------------------
 // Input: an SQLDA element (a parameter) into a value.
 
@@ -1138,6 +1222,13 @@ bool hasHighBytes(std::string_view text) {
     constexpr uint64_t kHighBits = 0x8080808080808080ull;
     const char* p = text.data();
     size_t n = text.size();
+    // Thirty-two bytes a test for the long texts.
+    for (; n >= 32; p += 32, n -= 32) {
+        uint64_t w[4];
+        std::memcpy(w, p, 32);
+        if (((w[0] | w[1] | w[2] | w[3]) & kHighBits) != 0)
+            return true;
+    }
     for (; n >= 8; p += 8, n -= 8) {
         uint64_t word;
         std::memcpy(&word, p, 8);

@@ -76,6 +76,53 @@ TEST(AgentConv, FetchedValuesFillEveryInternalTypeWithinTheElement) {
     }
 }
 
+// A fetched column converts in one call, with loops of its own for BIGINT text and dates:
+// every row holds what the value-by-value conversion writes, the whole element included,
+// and a NULL row keeps what it held.
+TEST(AgentConv, FetchedColumnMatchesTheConversionOfEachValue) {
+    LogLines quiet;           // the short DATE logs its refusal
+    const std::string null;   // an empty source marks a NULL row
+    const struct {
+        const char* what;
+        int32_t server;
+        uint32_t srcLen;
+        int32_t ds;
+        uint32_t width;
+        std::vector<std::string> rows;
+    } cases[] = {
+        {"BIGINT text", ESQL_BIGINT, 8, DS_CHARZ, 21, {Bytes(INT64_MIN), Bytes(int64_t{0}), null, Bytes(INT64_MAX)}},
+        {"BIGINT text cut", ESQL_BIGINT, 8, DS_CHARZ, 9, {Bytes(int64_t{12345678}), Bytes(int64_t{-123456789})}},
+        {"BIGINT into UCS-2", ESQL_BIGINT, 8, DS_WCHARZ, 42, {Bytes(int64_t{-7}), null}},
+        {"DATE", ESQL_DATE, 4, DS_DATE, 6, {Bytes(ESQL_DATE_VALUE{2024, 2, 29}), null, Bytes(ESQL_DATE_VALUE{1, 1, 1})}},
+        {"DATE too short", ESQL_DATE, 2, DS_DATE, 6, {Bytes(int16_t{1})}},
+        {"text", ESQL_VARCHAR, 8, DS_CHARZ, 6, {TextElem(kHello, 8), null, TextElem("ab", 8)}},
+    };
+    for (const auto& c : cases) {
+        const auto n = static_cast<int32_t>(c.rows.size());
+        std::string src;
+        for (const std::string& r : c.rows)
+            src += r.empty() ? std::string(c.srcLen, '\0') : r.substr(0, c.srcLen);
+        auto whole = dsfix::Make({{c.ds, c.width}}, n);
+        auto each = dsfix::Make({{c.ds, c.width}}, n);
+        for (auto* ds : {whole.get(), each.get()}) {
+            std::memset(ds->cols[0].data, 0xAB, static_cast<size_t>(n) * c.width);
+            for (int32_t r = 0; r < n; ++r)
+                ds->cols[0].indicators[r] = c.rows[r].empty() ? DS_IND_NULL : 0;
+        }
+        auto data = reinterpret_cast<const unsigned char*>(src.data());
+        int expected = 0;
+        for (int32_t r = 0; r < n && expected == 0; ++r) {
+            const unsigned char* cursor = data + static_cast<size_t>(r) * c.srcLen;
+            if (!c.rows[r].empty())
+                expected = db_ConvDBMSToKVR(&cursor, &each->cols[0], r, c.srcLen, c.server);
+        }
+        EXPECT_EQ(db_ConvDBMSColumnToKVR(data, c.srcLen, c.server, &whole->cols[0], n), expected) << c.what;
+        EXPECT_EQ(Hex(whole->cols[0].data, static_cast<size_t>(n) * c.width),
+                  Hex(each->cols[0].data, static_cast<size_t>(n) * c.width))
+            << c.what;
+    }
+}
+
 TEST(AgentConv, FetchedBinaryCountIsBoundedByItsElement) {
     auto ds = dsfix::Make({{DS_LONGBINARY, 16}}, 1);
     std::string src = BinaryElem(40000, std::string(31996, 'x'));

@@ -132,10 +132,10 @@ TEST(Esql92CodePageText, Utf8ToLatin1TakesOnlyWellFormedCharacters) {
     EXPECT_EQ(esql::latin1FromUtf8(esql::utf8FromLatin1(all)), all);
 }
 
-// The check reads whole words and then a tail: one high byte anywhere, in texts around
-// the word size, must be seen, and none read past the text.
+// The check reads blocks of four words, then words, then a tail: one high byte anywhere,
+// in texts around each size, must be seen, and none read past the text.
 TEST(Esql92CodePageText, HighBytesAreFoundAtEveryPosition) {
-    for (size_t n = 0; n <= 19; ++n) {
+    for (size_t n = 0; n <= 75; ++n) {
         const std::string ascii(n, 'a');
         EXPECT_FALSE(esql::hasHighBytes(ascii)) << n;
         for (size_t at = 0; at < n; ++at) {
@@ -146,6 +146,8 @@ TEST(Esql92CodePageText, HighBytesAreFoundAtEveryPosition) {
     }
     const std::string high = "\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF";
     EXPECT_FALSE(esql::hasHighBytes(std::string_view("abcdefgh\xFF", 8)));
+    const std::string block = std::string(32, 'a') + "\xFF";
+    EXPECT_FALSE(esql::hasHighBytes(std::string_view(block.data(), 32)));
     EXPECT_FALSE(esql::hasHighBytes(std::string_view(high.data(), 0)));
 }
 

@@ -327,3 +327,70 @@ TEST(Esql92PutValue, RefusalsNameTheValueAndTheType) {
 }
 
 }  // namespace
+
+namespace {
+
+// The fetch's lanes write exactly what putValue writes for their pairs, cut text and
+// indicators included; a value outside a lane's pair is left to putValue untouched.
+TEST(Esql92PutValue, LanesWriteWhatPutValueWrites) {
+    struct Case {
+        esql::Value value;
+        int32_t type;
+        uint32_t length;
+        bool laned;
+    };
+    const char* hello = "h\xC3\xA9llo";
+    const char* date = "2024/02/29";
+    const char* badDate = "2023/02/29";
+    const char* dashed = " 2024-02-29 ";
+    const char* seven = "7";
+    const char* common = "1999/12/28";
+    const char* yearZero = "0000/01/05";
+    const Case cases[] = {
+        {esql::Value::integer(INT32_MIN), ESQL_INTEGER, 4, true},
+        {esql::Value::integer(int64_t{INT32_MAX} + 1), ESQL_INTEGER, 4, false},
+        {esql::Value::integer(-32768), ESQL_SMALLINT, 2, true},
+        {esql::Value::integer(INT64_MIN), ESQL_BIGINT, 8, true},
+        {esql::Value::text(seven, 1), ESQL_INTEGER, 4, false},
+        {esql::Value::real(-0.25), ESQL_FLOAT, 8, true},
+        {esql::Value::integer(3), ESQL_FLOAT, 8, false},
+        {esql::Value::text(hello, 6), ESQL_VARCHAR, 7, true},
+        {esql::Value::text(hello, 6), ESQL_VARCHAR, 6, true},
+        {esql::Value::text(hello, 6), ESQL_VARCHAR, 3, true},
+        {esql::Value::text(hello, 0), ESQL_VARCHAR, 1, true},
+        {esql::Value::integer(42), ESQL_VARCHAR, 8, false},
+        {esql::Value::null(), ESQL_VARCHAR, 8, false},
+        {esql::Value::text(common, 10), ESQL_DATE, 4, true},
+        {esql::Value::text(date, 10), ESQL_DATE, 4, true},
+        {esql::Value::text(yearZero, 10), ESQL_DATE, 4, false},
+        {esql::Value::text(dashed, 12), ESQL_DATE, 4, true},
+        {esql::Value::text(badDate, 10), ESQL_DATE, 4, false},
+        {esql::Value::integer(7), ESQL_DATE, 4, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "type " << c.type << ", length " << c.length << ", value "
+                                        << esql::renderValue(c.value));
+        char byLane[16], byPut[16];
+        std::memset(byLane, 0x5A, sizeof byLane);
+        std::memset(byPut, 0x5A, sizeof byPut);
+        int32_t laneInd = 99, putInd = 99;
+        bool laneCut = false, putCut = false;
+        const esql::OutColumn lane{c.type, c.length - 1, 0, c.length, byLane, &laneInd};
+        const esql::OutColumn put{c.type, c.length - 1, 0, c.length, byPut, &putInd};
+        const esql::PutLane l = esql::putLaneFor(lane);
+        ASSERT_NE(l, esql::PutLane::None);
+        ASSERT_EQ(esql::putByLane(l, c.value, lane, 0, laneCut), c.laned);
+        if (!c.laned) {
+            EXPECT_EQ(laneInd, 99);
+            EXPECT_EQ(byLane[0], 0x5A);
+            continue;
+        }
+        esql::Outcome o;
+        ASSERT_TRUE(esql::putValue(c.value, put, 0, putCut, o));
+        EXPECT_EQ(0, std::memcmp(byLane, byPut, sizeof byLane));
+        EXPECT_EQ(laneInd, putInd);
+        EXPECT_EQ(laneCut, putCut);
+    }
+}
+
+}  // namespace

@@ -7,13 +7,18 @@
 #include <sqlext.h>
 #include <sqlucode.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "conn_fixture.h"
 #include "driver/exec/coldeliver.h"
+#include "driver/exec/convert/convbin.h"
+#include "driver/exec/convert/convnum.h"
+#include "driver/exec/convert/convtext.h"
 #include "driver/exec/fetch.h"
 #include "driver/handlers/stmtattr.h"
 #include "driver/objects/desc.h"
@@ -34,6 +39,11 @@ struct Cell {
 Cell Null() { return {"", DS_IND_NULL}; }
 Cell AtServer() { return {"", DS_IND_AT_SERVER}; }
 Cell I32(int32_t v) { return {std::string(reinterpret_cast<const char*>(&v), 4)}; }
+Cell F64(double v) { return {std::string(reinterpret_cast<const char*>(&v), 8)}; }
+Cell DateCell(int16_t y, uint16_t m, uint16_t d) {
+    const SQL_DATE_STRUCT v{y, m, d};
+    return {std::string(reinterpret_cast<const char*>(&v), sizeof v)};
+}
 // UTF-16 of an ASCII text, with its terminator.
 Cell Wide(const std::string& s) {
     std::string out;
@@ -51,6 +61,7 @@ struct Script {
     std::vector<bool> arraysKept;         // whether each refill got the block with its arrays
     std::vector<std::string> pieces;      // DRV_GetData's answers in order
     int32_t pieceTotal = 0;               // total length it reports (-1: NULL)
+    uint16_t mostPerFetch = 0;            // rows a fetch hands out at most (0: as asked)
 };
 Script* g_script = nullptr;
 
@@ -95,7 +106,8 @@ int FakeFetch(uint32_t, uint16_t rows, DATASET* block) {
             return ERR_MEMORY_ALLOCATION_FAILURE;
     }
     int32_t n = 0;
-    for (; n < rows && s.next < s.rows.size(); ++n, ++s.next) {
+    const int32_t most = s.mostPerFetch != 0 ? std::min<int32_t>(rows, s.mostPerFetch) : rows;
+    for (; n < most && s.next < s.rows.size(); ++n, ++s.next) {
         for (size_t c = 0; c < s.cols.size(); ++c) {
             DATASET_COL* col = &block->cols[c];
             const Cell& cell = s.rows[s.next][c];
@@ -680,6 +692,30 @@ TEST_F(FetchTest, RowStatusesTellFailedAndTruncatedRows) {
     EXPECT_EQ(status[0], SQL_ROW_ERROR);
 }
 
+// A truncation warns its own row only: the rows after it, and the fixed values beside it,
+// come back as plain successes.
+TEST_F(FetchTest, TruncationMarksOnlyItsOwnRow) {
+    NumberedRows(3);
+    script.rows[0][1] = {"long text"};
+    Executed();
+    int32_t nums[3] = {};
+    SQLLEN numInd[3] = {};
+    char texts[3][4] = {};
+    SQLLEN textLen[3] = {};
+    SQLUSMALLINT status[3] = {};
+    Bind(2, SQL_C_CHAR, texts, 4, textLen);
+    Bind(1, SQL_C_LONG, nums, 0, numInd);
+    stmt->cursor.rowsetSize = 3;
+    stmt->ird->arrayStatus = status;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DATA_WAS_TRUNCATED);
+    EXPECT_EQ(std::vector<int>(status, status + 3),
+              (std::vector<int>{SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS}));
+    EXPECT_EQ(std::string(texts[0]) + "|" + texts[1] + "|" + texts[2], "lon|r2|r3");
+    EXPECT_EQ(std::vector<SQLLEN>(textLen, textLen + 3), (std::vector<SQLLEN>{9, 2, 2}));
+    EXPECT_EQ(std::vector<int>(nums, nums + 3), (std::vector<int>{1, 2, 3}));
+}
+
 // A rowset resolves each bound column once and moves the values row by row: the default
 // C type with its own stride, NULLs, and a long value the agent keeps all land in their row;
 // a NULL without an indicator fails its row alone.
@@ -718,6 +754,218 @@ TEST_F(FetchTest, RowsetDeliversEveryKindOfBoundValue) {
     EXPECT_EQ(stmt->diag.errCode, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
     EXPECT_EQ(std::vector<int>(status, status + 3), (std::vector<int>{SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS}));
     EXPECT_EQ(std::string(longs[2]), "x");
+}
+
+// A rowset moves its values column by column: a column that fails stops its row there (the
+// columns after it keep what they held), the other rows go on, and the rowset reports the
+// failed row's code over the truncations of the rows around it; an ignored element is
+// skipped alone.
+TEST_F(FetchTest, FailingColumnStopsItsRowWhenTheRowsetMovesByColumn) {
+    script.cols = {Col(SQL_INTEGER, DS_SLONG, 4), Col(SQL_VARCHAR, DS_CHARZ, 10), Col(SQL_VARCHAR, DS_CHARZ, 10)};
+    script.rows = {{I32(1), {"12"}, {"long text"}},
+                   {I32(2), {"x"}, {"ab"}},
+                   {I32(3), {"5"}, {"cd"}},
+                   {I32(4), {"7"}, {"truncated"}}};
+    Executed();
+    int32_t nums[4] = {}, parsed[4] = {-9, -9, -9, -9};
+    SQLLEN numInd[4] = {}, parsedInd[4] = {}, textLen[4] = {-9, -9, -9, -9};
+    char texts[4][4] = {"-", "-", "-", "-"};
+    SQLUSMALLINT status[4] = {};
+    Bind(1, SQL_C_LONG, nums, 0, numInd);
+    Bind(2, SQL_C_LONG, parsed, 0, parsedInd);
+    Bind(3, SQL_C_CHAR, texts, 4, textLen);
+    stmt->cursor.rowsetSize = 4;
+    stmt->ird->arrayStatus = status;
+    nums[2] = -5;
+    numInd[2] = SQL_COLUMN_IGNORE;  // this element alone is skipped
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_ERROR_IN_ASSIGNMENT);
+    EXPECT_EQ(std::vector<int>(status, status + 4),
+              (std::vector<int>{SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_ERROR, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS_WITH_INFO}));
+    EXPECT_EQ(std::vector<int>(nums, nums + 4), (std::vector<int>{1, 2, -5, 4}));
+    EXPECT_EQ(std::vector<SQLLEN>(numInd, numInd + 4), (std::vector<SQLLEN>{4, 4, SQL_COLUMN_IGNORE, 4}));
+    EXPECT_EQ(std::vector<int>(parsed, parsed + 4), (std::vector<int>{12, -9, 5, 7}));
+    EXPECT_EQ(std::string(texts[0]) + "|" + texts[1] + "|" + texts[2] + "|" + texts[3], "lon|-|cd|tru");
+    EXPECT_EQ(std::vector<SQLLEN>(textLen, textLen + 4), (std::vector<SQLLEN>{9, -9, 2, 9}));
+
+    // Without a failure the rowset reports the truncation.
+    StmtFreeResultDescs(stmt);
+    script.next = 0;
+    script.rows[1][1] = {"6"};
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DATA_WAS_TRUNCATED);
+    EXPECT_EQ(status[1], SQL_ROW_SUCCESS);
+    EXPECT_EQ(parsed[1], 6);
+}
+
+// A rowset whose rows come in two agent fetches moves each block's rows column by column:
+// every row lands in its own element with its own status, and the code reported is the
+// failed row's.
+TEST_F(FetchTest, RowsetAcrossTwoBlocksKeepsEachRowsOutcome) {
+    script.cols = {Col(SQL_VARCHAR, DS_CHARZ, 10), Col(SQL_INTEGER, DS_SLONG, 4)};
+    script.rows = {{{"1"}, I32(10)}, {{"long text"}, I32(20)}, {{"3"}, I32(30)}, {{"x"}, I32(40)}, {{"5"}, I32(50)}};
+    script.mostPerFetch = 3;
+    Executed();
+    char texts[5][4] = {};
+    SQLLEN textLen[5] = {};
+    int32_t nums[5] = {};
+    SQLLEN numInd[5] = {};
+    int32_t parsed[5] = {-9, -9, -9, -9, -9};
+    SQLLEN parsedInd[5] = {};
+    SQLUSMALLINT status[5] = {};
+    SQLULEN fetched = 0;
+    Bind(1, SQL_C_CHAR, texts, 4, textLen);
+    Bind(2, SQL_C_LONG, nums, 0, numInd);
+    stmt->cursor.rowsetSize = 5;
+    stmt->ird->arrayStatus = status;
+    stmt->rowsFetched = &fetched;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(script.asked.size(), 2u);
+    EXPECT_EQ(fetched, 5u);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DATA_WAS_TRUNCATED);
+    EXPECT_EQ(std::vector<int>(status, status + 5),
+              (std::vector<int>{SQL_ROW_SUCCESS, SQL_ROW_SUCCESS_WITH_INFO, SQL_ROW_SUCCESS, SQL_ROW_SUCCESS,
+                                SQL_ROW_SUCCESS}));
+    EXPECT_EQ(std::string(texts[0]) + "|" + texts[1] + "|" + texts[3] + "|" + texts[4], "1|lon|x|5");
+    EXPECT_EQ(std::vector<int>(nums, nums + 5), (std::vector<int>{10, 20, 30, 40, 50}));
+    // The rowset's first row has left the block: SQLGetData cannot reach it.
+    char buf[4];
+    SQLLEN len = 0;
+    EXPECT_EQ(GetData(1, SQL_C_CHAR, buf, sizeof buf, &len), SQL_ERROR);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DRIVER_NOT_CAPABLE);
+
+    StmtFreeResultDescs(stmt);
+    script.next = 0;
+    Bind(1, SQL_C_LONG, parsed, 0, parsedInd);
+    ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(stmt->diag.errCode, ERR_ERROR_IN_ASSIGNMENT);
+    EXPECT_EQ(std::vector<int>(status, status + 5),
+              (std::vector<int>{SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS}));
+    EXPECT_EQ(std::vector<int>(parsed, parsed + 5), (std::vector<int>{1, -9, 3, -9, 5}));
+}
+
+// The converter of an internal type, as Convert calls it for a whole value.
+SQLRETURN Reference(const COLDESC& col, const std::string& bytes, SQLSMALLINT cType, void* dst, SQLLEN dstLen,
+                    SQLLEN* outLen, int* err) {
+    const int32_t type = col.internalType;
+    switch (type) {
+    case DS_SLONG: {
+        int32_t v;
+        std::memcpy(&v, bytes.data(), sizeof v);
+        return ConvertLONG(v, true, cType, dst, dstLen, outLen, err, 0, 0);
+    }
+    case DS_DOUBLE: {
+        double v;
+        std::memcpy(&v, bytes.data(), sizeof v);
+        return ConvertDOUBLE(v, cType, dst, dstLen, outLen, err, 0, 0);
+    }
+    case DS_DATE: {
+        SQL_DATE_STRUCT v;
+        std::memcpy(&v, bytes.data(), sizeof v);
+        return ConvertDATE(&v, cType, dst, dstLen, outLen, err);
+    }
+    default: {
+        // The text as its element holds it: cut to the element, up to a NUL.
+        const size_t width = ds_TypeWidth(type, col.declaredWidth);
+        const std::string text = bytes.substr(0, width);
+        return ConvertCHAR(text.data(), static_cast<SQLLEN>(strnlen(text.data(), width)), 0, cType, dst, dstLen,
+                           outLen, err, 0, 0);
+    }
+    }
+}
+
+// The common pairs of internal type and C type take lanes of their own, at fetch and in
+// SQLGetData; the converters are the reference. Every road must hand out the bytes,
+// lengths, answer and code the converter does, at the edges of each lane too: cut and
+// exact buffers, bytes above 0x7F, a text that fills its element, BIGINT texts at and past
+// the lane's bounds, non-finite doubles. NULLs take the same road everywhere.
+TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const struct Case {
+        COLDESC col;
+        Cell cell;
+        SQLSMALLINT cType;
+        SQLLEN bufferLength;
+    } cases[] = {
+        {Col(SQL_INTEGER, DS_SLONG, 4), I32(INT32_MIN), SQL_C_LONG, 0},
+        {Col(SQL_INTEGER, DS_SLONG, 4), I32(-1), SQL_C_SLONG, 0},
+        {Col(SQL_INTEGER, DS_SLONG, 4), Null(), SQL_C_SLONG, 0},
+        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(-2.5e300), SQL_C_DOUBLE, 0},
+        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(inf), SQL_C_DOUBLE, 0},
+        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(std::nan("")), SQL_C_DOUBLE, 0},
+        {Col(SQL_TYPE_DATE, DS_DATE, 6), DateCell(2024, 2, 29), SQL_C_TYPE_DATE, 0},
+        {Col(SQL_TYPE_DATE, DS_DATE, 6), DateCell(1, 12, 31), SQL_C_DATE, 0},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 16},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 9},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 8},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 1},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 0},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {""}, SQL_C_CHAR, 4},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {std::string(40, 'w')}, SQL_C_CHAR, 64},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), Null(), SQL_C_CHAR, 4},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"0"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-0"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"999999999999999999"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-999999999999999999"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"9223372036854775807"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-9223372036854775808"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"9223372036854775808"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"00000000000000000000001"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {" 12 "}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"+12"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"12x"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-"}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), {""}, SQL_C_SBIGINT, 0},
+        {Col(SQL_BIGINT, DS_CHARZ, 20), Null(), SQL_C_SBIGINT, 0},
+    };
+    // Row-wise elements, so that every C type has the same stride. A rowset of one row
+    // moves its values one by one, a longer one column by column.
+    struct Element {
+        unsigned char data[64];
+        SQLLEN len;
+    };
+    for (const SQLULEN rowset : {1, 2})
+        for (const Case& c : cases) {
+            SCOPED_TRACE(testing::Message() << "rowset " << rowset << ", C type " << c.cType << ", buffer "
+                                            << c.bufferLength << ", value " << testing::PrintToString(c.cell.bytes));
+            StmtFreeResultDescs(stmt);
+            script.cols = {c.col};
+            script.rows = {{c.cell}, {c.cell}};
+            script.next = 0;
+            stmt->blockPos = stmt->rowBlock.rowsUsed;
+            Executed();
+            Element bound[2];
+            std::memset(bound, 0x5A, sizeof bound);
+            bound[0].len = bound[1].len = 77;
+            Bind(1, c.cType, bound[0].data, c.bufferLength, &bound[0].len);
+            stmt->bindType = sizeof(Element);
+            stmt->cursor.rowsetSize = rowset;
+            const SQLRETURN fetchRc = Fetch();
+            const int fetchCode = stmt->diag.errCode;
+            unsigned char read[64];
+            std::memset(read, 0x5A, sizeof read);
+            SQLLEN readLen = 77;
+            const SQLRETURN getRc = GetData(1, c.cType, read, c.bufferLength, &readLen);
+            EXPECT_EQ(fetchRc, getRc);
+            EXPECT_EQ(fetchCode, stmt->diag.errCode);
+            if (c.cell.ind == 0) {
+                unsigned char want[64];
+                std::memset(want, 0x5A, sizeof want);
+                SQLLEN wantLen = 0;  // the indicator is written before the value
+                int err = 0;
+                const SQLRETURN wantRc = Reference(c.col, c.cell.bytes, c.cType, want, c.bufferLength,
+                                                   &wantLen, &err);
+                EXPECT_EQ(getRc, wantRc);
+                EXPECT_EQ(stmt->diag.errCode, err);
+                EXPECT_EQ(readLen, wantLen);
+                EXPECT_EQ(0, std::memcmp(read, want, sizeof read));
+            }
+            for (SQLULEN k = 0; k < rowset; ++k) {
+                EXPECT_EQ(bound[k].len, readLen) << "element " << k;
+                EXPECT_EQ(0, std::memcmp(bound[k].data, read, sizeof read)) << "element " << k;
+            }
+            StmtBindColRemove(stmt, 1);
+        }
 }
 
 // With retrieval off rows advance and nothing is written; an ignored column is skipped by
