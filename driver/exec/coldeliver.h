@@ -15,9 +15,8 @@
 
 #include <cstdint>
 
+#include "driver/objects/stmt.h"  // STMT, and BOUND_TARGET, which a binding keeps
 #include "util/dataset.h"
-
-struct STMT;
 
 // One request for a value. SQLGetData passes its one length/indicator pointer as both
 // pointers. Fixed-size C types are written at their natural width.
@@ -42,34 +41,6 @@ struct BINDING {
 // indicator; and the converters', the description loader's and the agent's codes. A failed
 // value is forgotten: the next call on it starts afresh.
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
-
-// The lanes of the pairs of internal type and C type that a fetch meets most; each writes
-// what Convert writes for its pair and hands anything unusual (a value past its lane's
-// bounds) to Convert.
-enum class BOUND_LANE : uint8_t {
-    Convert,      // no lane: Convert
-    Long,         // DS_SLONG into SQL_C_LONG / SQL_C_SLONG
-    Double,       // DS_DOUBLE into SQL_C_DOUBLE
-    Date,         // DS_DATE into SQL_C_DATE / SQL_C_TYPE_DATE
-    Text,         // DS_CHARZ into SQL_C_CHAR
-    TextBigint,   // DS_CHARZ into SQL_C_SBIGINT (a BIGINT travels as its text)
-};
-
-// A bound column's request resolved once for a rowset (PlanBoundColumn): the C type after
-// SQL_C_DEFAULT and SQL_ARD_TYPE, what its converter needs, and its lane. Not ready when
-// the column cannot take that road (the bookmark column, a request GetColumn refuses,
-// descriptions not loaded yet).
-struct BOUND_TARGET {
-    int16_t cType = 0;
-    BOUND_LANE lane = BOUND_LANE::Convert;
-    int32_t laneType = 0;   // the internal type the lane was chosen for
-    SQLLEN bufferLength = 0;
-    int scale = 0;
-    int precision = 0;
-    int fractionDigits = 0;
-    bool bigintAsBinary = false;
-    bool ready = false;
-};
 
 // Resolves the binding b of a bound column against the statement's descriptions and ARD
 // as they stand; posts nothing.

@@ -81,9 +81,26 @@ std::vector<BoundRoad> PlanRowset(STMT* stmt) {
     return roads;
 }
 
+// The target of bound column bc (its binding at this row: b) for a fetch of one row,
+// resolved at the first such fetch of a result and kept on the binding: an application
+// fetching row by row would otherwise resolve every column again at every call. SQL_ARD_TYPE
+// and SQL_C_NUMERIC read ARD fields that may change between fetches, and a target that is
+// not ready reports something: those are resolved every time.
+const BOUND_TARGET& KeptTarget(STMT* stmt, BINDCOL& bc, const BINDING& b, BOUND_TARGET* scratch) {
+    const uint32_t load = stmt->resultDescsLoads;
+    if (bc.keptForLoad == load && load != 0 && stmt->resultDescsLoaded)
+        return bc.kept;
+    PlanBoundColumn(stmt, b, &stmt->rowBlock, scratch);
+    if (!scratch->ready || bc.cType == SQL_ARD_TYPE || bc.cType == SQL_C_NUMERIC)
+        return *scratch;
+    bc.kept = *scratch;
+    bc.keptForLoad = load;
+    return bc.kept;
+}
+
 // Moves row `row` of the block into element k of every bound column, at the ARD's bind
-// offset as it reads now. roads (PlanRowset) may be null when k is 0: each column is then
-// planned for this row alone. An ODBC 3 fetch skips the bookmark column (a forward-only
+// offset as it reads now. roads (PlanRowset) may be null when k is 0: each column then
+// takes its kept target (KeptTarget). An ODBC 3 fetch skips the bookmark column (a forward-only
 // cursor has none) and a column whose indicator holds SQL_COLUMN_IGNORE. A failing column
 // stops the row. SQL_SUCCESS, SQL_SUCCESS_WITH_INFO or SQL_ERROR.
 SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads, bool odbc3) {
@@ -98,7 +115,7 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
         err = 0;
     SQLRETURN result = SQL_SUCCESS;
     for (size_t c = 0; c < stmt->boundCols.size(); ++c) {
-        const BINDCOL& bc = stmt->boundCols[c];
+        BINDCOL& bc = stmt->boundCols[c];
         if (odbc3 && bc.column == 0)
             continue;
         SQLLEN dataShift = offset;
@@ -111,9 +128,8 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
         if (odbc3 && b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
             continue;
         BOUND_TARGET single;
-        if (roads == nullptr)
-            PlanBoundColumn(stmt, b, &stmt->rowBlock, &single);
-        const SQLRETURN rc = GetBoundColumn(stmt, row, b, roads != nullptr ? roads[c].target : single, &stmt->rowBlock);
+        const BOUND_TARGET& target = roads != nullptr ? roads[c].target : KeptTarget(stmt, bc, b, &single);
+        const SQLRETURN rc = GetBoundColumn(stmt, row, b, target, &stmt->rowBlock);
         if (rc == SQL_ERROR) {
             result = SQL_ERROR;
             break;

@@ -350,6 +350,8 @@ const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt) {
     }
     stmt->resultDescs.adopt(descs, count);
     stmt->resultDescsLoaded = true;
+    if (++stmt->resultDescsLoads == 0)
+        stmt->resultDescsLoads = 1;
     stmt->rowsPerFetch = static_cast<uint16_t>(
         std::clamp<uint32_t>(std::min<uint32_t>(RowsPerFetch(descs, count), stmt->conn->cn_fetchSize), 1, 65535));
     return &stmt->resultDescs;

@@ -53,6 +53,34 @@ struct DAE_PIECE {
 // One per row; empty when the agent takes the pieces itself (cn_hasV2DAE).
 using PIECES = std::vector<DAE_PIECE>;
 
+// The lanes of the pairs of internal type and C type that a fetch meets most; each writes
+// what Convert writes for its pair and hands anything unusual (a value past its lane's
+// bounds) to Convert.
+enum class BOUND_LANE : uint8_t {
+    Convert,      // no lane: Convert
+    Long,         // DS_SLONG into SQL_C_LONG / SQL_C_SLONG
+    Double,       // DS_DOUBLE into SQL_C_DOUBLE
+    Date,         // DS_DATE into SQL_C_DATE / SQL_C_TYPE_DATE
+    Text,         // DS_CHARZ into SQL_C_CHAR
+    TextBigint,   // DS_CHARZ into SQL_C_SBIGINT (a BIGINT travels as its text)
+};
+
+// A bound column's request resolved once for a rowset (PlanBoundColumn): the C type after
+// SQL_C_DEFAULT and SQL_ARD_TYPE, what its converter needs, and its lane. Not ready when
+// the column cannot take that road (the bookmark column, a request GetColumn refuses,
+// descriptions not loaded yet).
+struct BOUND_TARGET {
+    int16_t cType = 0;
+    BOUND_LANE lane = BOUND_LANE::Convert;
+    int32_t laneType = 0;   // the internal type the lane was chosen for
+    SQLLEN bufferLength = 0;
+    int scale = 0;
+    int precision = 0;
+    int fractionDigits = 0;
+    bool bigintAsBinary = false;
+    bool ready = false;
+};
+
 // One bound column (SQLBindCol), in binding order.
 struct BINDCOL {
     uint16_t column = 0;  // 0: bookmark
@@ -62,6 +90,11 @@ struct BINDCOL {
     SQLLEN* indicator = nullptr;
     SQLLEN* octetLength = nullptr;
     PIECES pieces;
+    // Its target as a fetch of one row resolved it (driver/exec/fetch.cpp), kept for the
+    // later fetches of the same result: keptForLoad is the STMT::resultDescsLoads it was
+    // resolved against (0: none kept). A new binding replaces the record, and with it this.
+    BOUND_TARGET kept;
+    uint32_t keptForLoad = 0;
 };
 
 // One bound parameter (SQLBindParameter), at index number - 1.
@@ -204,6 +237,7 @@ struct STMT : HANDLE_HDR {
     COLDESC_ARRAY paramDescs;
     bool resultDescsLoaded = false;
     COLDESC_ARRAY resultDescs;
+    uint32_t resultDescsLoads = 0;  // loads of resultDescs so far (never 0 once one happened)
     std::unique_ptr<COLDESC> bookmarkDesc;  // column 0, made once per statement
     // The agent's extended column attributes of the result (COLATTR entries by their key),
     // loaded with the descriptions when the agent has them; null otherwise.

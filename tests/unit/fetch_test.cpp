@@ -544,6 +544,55 @@ TEST_F(FetchTest, BlockComesFromTheAgentInFetchSizeRowsAndIsReused) {
     EXPECT_EQ(stmt->rowBlock.cols, nullptr);
 }
 
+// A fetch of one row keeps each bound column's resolved target for the next: a new
+// binding, ARD fields a numeric target reads, and a new result must each be seen.
+TEST_F(FetchTest, KeptTargetsFollowRebindingTheArdAndANewResult) {
+    NumberedRows(5);
+    Executed();
+    int32_t n = 0;
+    SQLLEN ind = 0;
+    Bind(1, SQL_C_LONG, &n, 0, &ind);
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    EXPECT_EQ(n, 1);
+    char text[8] = {};
+    Bind(1, SQL_C_CHAR, text, sizeof text, &ind);
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    EXPECT_STREQ(text, "2");
+    EXPECT_EQ(ind, 1);
+
+    SQL_NUMERIC_STRUCT num{};
+    Bind(1, SQL_C_NUMERIC, &num, sizeof num, &ind);
+    ASSERT_GE(DescRecCount(stmt->ard), 1);
+    stmt->ard->recs[1].precision = 10;
+    stmt->ard->recs[1].scale = 0;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    EXPECT_EQ(num.scale, 0);
+    EXPECT_EQ(num.val[0], 3);
+    stmt->ard->recs[1].scale = 1;  // between two fetches of the same result
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    EXPECT_EQ(num.scale, 1);
+    EXPECT_EQ(num.val[0], 40);
+
+    // SQL_C_DEFAULT resolves by the column's type: an integer here, text in the next result.
+    char shown[16] = {};
+    SQLLEN len = 0;
+    Bind(1, SQL_C_DEFAULT, shown, sizeof shown, &len);
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    EXPECT_EQ(len, 4);
+    int32_t five = 0;
+    std::memcpy(&five, shown, sizeof five);
+    EXPECT_EQ(five, 5);
+    StmtClose(stmt);
+    StmtFreeResultDescs(stmt);
+    script = Script{};
+    script.cols = {Col(SQL_VARCHAR, DS_CHARZ, 10)};
+    script.rows = {{{"seven"}}};
+    Executed();
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    EXPECT_STREQ(shown, "seven");
+    EXPECT_EQ(len, 5);
+}
+
 TEST_F(FetchTest, RowWiderThanTheBlockIsStillFetched) {
     script.cols = {Col(SQL_CHAR, DS_CHAR, 70000)};
     script.rows = {{{"wide"}}, {{"second"}}};
