@@ -1,7 +1,9 @@
 // Fetching rows of six columns (INTEGER, BIGINT, FLOAT, VARCHAR(20), VARCHAR(100), DATE)
 // through unixODBC and the ANSI driver, against the raw sqlite3 API on the same file in the
 // same run: bound columns with a rowset of 1, a column-wise rowset of 1000, and SQLGetData
-// per value. Each measurement runs in a child process, so that its peak RSS is its own.
+// per value; and, for the floor, the same calls through unixODBC served by a driver that
+// does nothing (bench/null_driver.cpp). Each measurement runs in a child process, so that its
+// peak RSS is its own.
 // Prints times, ratios to raw sqlite3 and peak RSS; never passes or fails.
 //
 //   build/bench/odbc_fetch_bench [rows ...]      (default: 100000 1000000)
@@ -81,16 +83,22 @@ long Raw(const std::string& path) {
     return rows;
 }
 
-enum class Mode { Raw, Bound1, Bound1000, GetData };
+enum class Mode { Raw, Bound1, Bound1000, GetData, NullBound1, NullGetData };
 
 long ThroughOdbc(const std::string& path, Mode mode) {
+    // The null driver's modes: the same calls, served by a driver that does nothing.
+    const bool null = mode == Mode::NullBound1 || mode == Mode::NullGetData;
+    if (mode == Mode::NullBound1)
+        mode = Mode::Bound1;
+    else if (mode == Mode::NullGetData)
+        mode = Mode::GetData;
     SQLHENV env;
     SQLHDBC dbc;
     SQLHSTMT st;
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    std::string in = "DRIVER={Varno Bench};DATABASENAME=" + path;
+    std::string in = std::string(null ? "DRIVER={Null Bench}" : "DRIVER={Varno Bench}") + ";DATABASENAME=" + path;
     if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, nullptr, 0,
                                         nullptr, SQL_DRIVER_NOPROMPT))) {
         std::fprintf(stderr, "connect failed\n");
@@ -197,7 +205,8 @@ int main(int argc, char** argv) {
     const int repeat = std::max(1, repeatText != nullptr ? std::atoi(repeatText) : 3);
     const std::string dir = TempDir();
     std::system(("mkdir -p " + dir).c_str());
-    std::ofstream(dir + "/odbcinst.ini") << "[Varno Bench]\nDriver = " VARNO_BENCH_DRIVER "\n";
+    std::ofstream(dir + "/odbcinst.ini") << "[Varno Bench]\nDriver = " VARNO_BENCH_DRIVER "\n"
+                                          << "[Null Bench]\nDriver = " NULL_BENCH_DRIVER "\n";
     std::ofstream(dir + "/odbc.ini") << "";
     setenv("ODBCSYSINI", dir.c_str(), 1);
     setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
@@ -207,10 +216,13 @@ int main(int argc, char** argv) {
     } modes[] = {{Mode::Raw, "raw sqlite3"},
                  {Mode::Bound1, "bound, rowset 1"},
                  {Mode::Bound1000, "bound, column-wise rowset 1000"},
-                 {Mode::GetData, "SQLGetData per value"}};
+                 {Mode::GetData, "SQLGetData per value"},
+                 {Mode::NullBound1, "floor: null driver, rowset 1"},
+                 {Mode::NullGetData, "floor: null driver, SQLGetData"}};
     for (long count : counts) {
         const std::string db = dir + "/t" + std::to_string(count) + ".db";
         CreateDatabase(db, count);
+        setenv("NULL_DRIVER_ROWS", std::to_string(count).c_str(), 1);
         std::printf("%ld rows\n", count);
         double raw = 0;
         const char* only = std::getenv("BENCH_ONLY");
