@@ -2,7 +2,9 @@
 // DATE), each way in one transaction: through unixODBC and the ANSI driver with parameter
 // arrays of 1000 rows, through them one prepared row at a time (parameters bound before each
 // execution, and bound once), and through the raw sqlite3 API (one prepared statement, bind,
-// step, reset). Prints each time and its ratio to the raw time of the same run. Targets: arrays at most 1.3x, single rows at most 1.5x.
+// step, reset); and, for the floor, the single rows through unixODBC and a driver that does
+// nothing (bench/null_driver.cpp). Prints each time and its ratio to the raw time of the same
+// run. Targets: arrays at most 1.3x, single rows at most 1.5x.
 //
 //   build/bench/insert_bench
 //   BENCH_REPEAT=<n> runs each way n times (default 3) and keeps the fastest.
@@ -102,7 +104,7 @@ double Raw(const Values& v) {
 // with a prepared statement does.
 enum class Binding { EachExecute, Once };
 
-double Odbc(const Values& v, int array, Binding binding = Binding::EachExecute) {
+double Odbc(const Values& v, int array, Binding binding = Binding::EachExecute, const char* lib = VARNO_LIB_A) {
     const std::string path = DbPath(array > 1 ? "array" : "single");
     unlink(path.c_str());
     SQLHENV env = nullptr;
@@ -111,7 +113,7 @@ double Odbc(const Values& v, int array, Binding binding = Binding::EachExecute) 
     SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
     SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
     SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-    std::string in = std::string("DRIVER={" VARNO_LIB_A "};DATABASENAME=") + path;
+    std::string in = std::string("DRIVER={") + lib + "};DATABASENAME=" + path;
     if (!SQL_SUCCEEDED(SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, nullptr, 0,
                                         nullptr, SQL_DRIVER_NOPROMPT)))
         Fail("connect", SQL_HANDLE_DBC, dbc);
@@ -185,7 +187,7 @@ int main() {
     const int repeat = std::max(1, repeatText != nullptr ? std::atoi(repeatText) : 3);
     // The fastest of `repeat` runs: the machines are shared and noisy, and the fastest run
     // is the one least disturbed. The ways take turns, so a slow spell hits them alike.
-    double raw = 1e9, arrays = 1e9, single = 1e9, once = 1e9;
+    double raw = 1e9, arrays = 1e9, single = 1e9, once = 1e9, floor = 1e9;
     for (int r = 0; r < repeat; ++r) {
         raw = std::min(raw, Raw(v));
         if (runs("arrays"))
@@ -194,6 +196,8 @@ int main() {
             single = std::min(single, Odbc(v, 1));
         if (runs("bound-once"))
             once = std::min(once, Odbc(v, 1, Binding::Once));
+        if (runs("single"))
+            floor = std::min(floor, Odbc(v, 1, Binding::EachExecute, NULL_LIB));
     }
     std::printf("%d rows, one transaction each\n", kRows);
     std::printf("%-27s%6.3f s\n", "raw sqlite3", raw);
@@ -204,5 +208,6 @@ int main() {
     show("ODBC, arrays of 1000", arrays, " (target 1.3x)");
     show("ODBC, single prepared rows", single, " (target 1.5x)");
     show("  the same, bound once", once, "");
+    show("floor: null driver, single", floor, "");
     return 0;
 }

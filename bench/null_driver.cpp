@@ -1,8 +1,9 @@
 // A measuring instrument, not a driver: the least an ODBC driver can do behind unixODBC.
 // It connects to nothing and serves the fetch benchmark's query as NULL_DRIVER_ROWS rows of
-// fixed values in its six columns, into bound columns or through SQLGetData, so that the
-// benchmark can show what unixODBC's own calls cost on this machine, beside raw sqlite3 and
-// the real driver. Only what that benchmark calls is here.
+// fixed values in its six columns, into bound columns or through SQLGetData, and takes the
+// insert benchmark's parameters and executions without reading them, so that the benchmarks
+// can show what unixODBC's own calls cost on this machine, beside raw sqlite3 and the real
+// driver. Only what those benchmarks call is here.
 #include <sql.h>
 #include <sqlext.h>
 
@@ -123,6 +124,19 @@ NULL_EXPORT SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR*, SQLINTEGER) {
     s->next = 0;
     return SQL_SUCCESS;
 }
+
+NULL_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT, SQLCHAR*, SQLINTEGER) { return SQL_SUCCESS; }
+
+NULL_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
+                                               SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
+    return SQL_SUCCESS;
+}
+
+NULL_EXPORT SQLRETURN SQL_API SQLExecute(SQLHSTMT) { return SQL_SUCCESS; }
+
+NULL_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER) { return SQL_SUCCESS; }
+
+NULL_EXPORT SQLRETURN SQL_API SQLEndTran(SQLSMALLINT, SQLHANDLE, SQLSMALLINT) { return SQL_SUCCESS; }
 
 NULL_EXPORT SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT, SQLSMALLINT* n) {
     *n = 6;
