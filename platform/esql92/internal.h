@@ -173,6 +173,17 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
 bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::string& scratch,
               Outcome& o);
 
+// How the values of one parameter column are read in one execution, chosen once from its
+// type and binding: an array of parameter rows then pays for each value alone, not again
+// for the choice and the checks of its binding. Checked reads through getValue, which
+// also posts every refusal; the other lanes are taken only where getValue would accept
+// every row's binding and give the same value.
+enum class InputLane : uint8_t { Checked, Text, Int32, Int64, Real32, Real64, Date };
+InputLane inputLane(const SqldaColumn& c);
+// getValue through the column's lane (same results, same failures).
+bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column, Value& v,
+               std::string& scratch, Outcome& o);
+
 // The client code pages: ISO-8859-1 from and to the server's UTF-8. Bytes that do not
 // form a UTF-8 character, and characters above U+00FF, become '?'.
 std::string utf8FromLatin1(std::string_view text);

@@ -80,6 +80,7 @@ struct Cursor {
     // digits, UTF-8 of ISO-8859-1 text), one per marker: it lives until the next run binds
     // the markers again, so that SQLite needs no copy of it.
     std::vector<std::string> paramText;
+    std::vector<InputLane> lanes;   // how each marker's column is read, chosen at each run
     PRO_SQLDA* declared = nullptr;
     bool open = false;
     bool rowReady = false;     // open: the statement stands on a row not yet delivered
@@ -386,14 +387,9 @@ bool ensureCompiled(Connection& c, Cursor& k, Outcome& o) {
     return true;
 }
 
-// Binds parameter row `row` of the SQLDA. How long the bound values must live: an open
-// cursor reads them at every later step, an execution only during its own steps. Both
-// run before the markers are bound again, and neither the SQLDA's buffers nor the
-// cursor's parameter texts change meanwhile: text and bytes are bound without a copy,
-// except the SQLDA's for a cursor, whose buffers the caller may reuse while it is open.
-enum class BoundFor { Cursor, Execution };
-
-bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, Outcome& o) {
+// The parameter area of one run: it has a column for every marker, and each column's lane
+// is chosen once for all its rows. Posts 07001 when columns are missing.
+bool planBinding(Cursor& k, PRO_SQLDA* in, Outcome& o) {
     size_t n = k.params.size();
     if (n == 0)
         return true;
@@ -405,11 +401,30 @@ bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, 
         return false;
     }
     k.paramText.resize(n);
+    k.lanes.resize(n);
+    const SqldaColumn* cols = sqldaColumns(in);
+    for (size_t p = 0; p < n; ++p)
+        k.lanes[p] = inputLane(cols[p]);
+    return true;
+}
+
+// Binds parameter row `row` of the area planBinding checked. How long the bound values
+// must live: an open cursor reads them at every later step, an execution only during its
+// own steps. Both
+// run before the markers are bound again, and neither the SQLDA's buffers nor the
+// cursor's parameter texts change meanwhile: text and bytes are bound without a copy,
+// except the SQLDA's for a cursor, whose buffers the caller may reuse while it is open.
+enum class BoundFor { Cursor, Execution };
+
+bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, Outcome& o) {
+    const size_t n = k.params.size();
+    if (n == 0)
+        return true;
     const SqldaColumn* cols = sqldaColumns(in);
     for (size_t p = 0; p < n; ++p) {
         std::string& text = k.paramText[p];
         Value v;
-        if (!getValue(cols[p], row, static_cast<uint32_t>(p + 1), v, text, o))
+        if (!readInput(k.lanes[p], cols[p], row, static_cast<uint32_t>(p + 1), v, text, o))
             return false;
         if (c.latin1 && v.kind == Value::Text && hasHighBytes({v.p, v.n})) {
             text = utf8FromLatin1({v.p, v.n});
@@ -858,7 +873,7 @@ void open(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outco
     Connection& c = *h.conn;
     if (!readyToRun(c, *k, in, "the cursor is already open", o))
         return;
-    if (!bindRow(c, *k, in, 0, BoundFor::Cursor, o)) {
+    if (!planBinding(*k, in, o) || !bindRow(c, *k, in, 0, BoundFor::Cursor, o)) {
         closeCursor(*k);
         return;
     }
@@ -883,6 +898,8 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     size_t rows = in ? sqldaRows(in) : 1;
     if (k->params.empty())
         rows = 1;
+    if (!planBinding(*k, in, o))
+        return;
     int64_t affected = 0;
     for (size_t r = 0; r < rows; ++r) {
         if (!bindRow(c, *k, in, r, BoundFor::Execution, o))
