@@ -102,10 +102,27 @@ int32_t DateTimeDsType(int16_t t) {
     }
 }
 
-// Reads set s of parameter p. 0, or 21 for a negative length no rule gives a meaning to.
-int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, Cell* out) {
+// How the sets' values of one parameter are found, worked out once a column: every cell
+// of an array would otherwise look its C type's size and its element's stride up again.
+struct CellReader {
+    const PARAMREC* p = nullptr;
+    DaeRoad road = DaeRoad::Driver;
+    Addressing a;
+    SQLLEN fixed = 0;   // the C type's size, 0 for the variable-length types
+    size_t stride = 0;  // from one set's value to the next
+};
+
+CellReader ReaderOf(const PARAMREC& p, DaeRoad road, const Addressing& a) {
+    return {&p, road, a, CTypeOctetLength(p.cType), a.rowSize != 0 ? a.rowSize : ElementSize(p)};
+}
+
+// Reads set s of the reader's parameter. 0, or 21 for a negative length no rule gives a
+// meaning to.
+int ReadCell(const CellReader& r, uint32_t s, Cell* out) {
     *out = Cell{};
-    const SQLLEN fixed = CTypeOctetLength(p.cType);  // 0 for the variable-length types
+    const PARAMREC& p = *r.p;
+    const Addressing& a = r.a;
+    const SQLLEN fixed = r.fixed;
     const SQLLEN indicator = p.indicator != nullptr ? ReadLength(p.indicator, a, s) : 0;
     const SQLLEN octets = p.octetLength != nullptr ? ReadLength(p.octetLength, a, s) : p.fixedCSize;
     // SQL_DEFAULT_PARAM asks for the parameter's default, which a statement's marker
@@ -113,7 +130,7 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
     if (indicator == SQL_NULL_DATA || octets == SQL_NULL_DATA || octets == SQL_DEFAULT_PARAM)
         return 0;
     if (IsDataAtExecLength(octets)) {
-        if (road == DaeRoad::Agent) {
+        if (r.road == DaeRoad::Agent) {
             out->kind = Cell::Pending;
             return 0;
         }
@@ -137,9 +154,7 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
         return ERR_INVALID_ARGUMENT_VALUE;
     if (p.data == nullptr)
         return 0;
-    const char* data = static_cast<const char*>(p.data) + a.offset;
-    if (s != 0)
-        data += s * (a.rowSize != 0 ? a.rowSize : ElementSize(p));
+    const char* data = static_cast<const char*>(p.data) + a.offset + s * r.stride;
     out->kind = Cell::Value;
     out->data = data;
     if (fixed != 0)
@@ -151,10 +166,16 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
 
 // One input column of the dataset.
 struct ColumnPlan {
-    const PARAMREC* p = nullptr;
+    CellReader in;
     CellKind kind = CellKind::Copy;
     int32_t type = DS_NONE;
     uint32_t width = 0;
+
+    void decide(CellKind k, int32_t t, uint32_t w) {
+        kind = k;
+        type = t;
+        width = w;
+    }
 };
 
 bool StartsWithBrace(const Cell& c, bool wide) {
@@ -170,16 +191,16 @@ bool StartsWithBrace(const Cell& c, bool wide) {
 }
 
 // Decides a column's kind, type and width from every set that is sent.
-int PlanColumn(const PARAMREC& p, DaeRoad road, const Addressing& a, const std::vector<uint32_t>& sets,
-               bool paramOp, ColumnPlan* plan) {
-    plan->p = &p;
+int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool paramOp, ColumnPlan* plan) {
+    plan->in = in;
+    const PARAMREC& p = *in.p;
     size_t longest = 0;
     bool anyEscape = false;
     const bool wide = p.cType == SQL_C_WCHAR;
     if (IsVariable(p.cType) || p.cType == SQL_C_GUID) {
         for (uint32_t s : sets) {
             Cell c;
-            if (int rc = ReadCell(p, road, a, s, &c); rc != 0)
+            if (int rc = ReadCell(in, s, &c); rc != 0)
                 return rc;
             longest = std::max(longest, c.length);
             anyEscape = anyEscape || StartsWithBrace(c, wide);
@@ -188,17 +209,17 @@ int PlanColumn(const PARAMREC& p, DaeRoad road, const Addressing& a, const std::
     const int32_t dateType = DateTimeDsType(p.sqlType);
     switch (p.cType) {
     case SQL_C_NUMERIC:
-        *plan = {&p, CellKind::Numeric, DS_DOUBLE, sizeof(double)};
+        plan->decide(CellKind::Numeric, DS_DOUBLE, sizeof(double));
         return 0;
     case SQL_C_SBIGINT: case SQL_C_UBIGINT:
         // Twenty digits and a sign fit; every set's text has the same room.
-        *plan = {&p, CellKind::BigInt, DS_CHAR, 32};
+        plan->decide(CellKind::BigInt, DS_CHAR, 32);
         return 0;
     case SQL_C_GUID:
-        *plan = {&p, CellKind::Guid, DS_CHAR, GUID_TEXT_LENGTH + 1};
+        plan->decide(CellKind::Guid, DS_CHAR, GUID_TEXT_LENGTH + 1);
         return 0;
     case SQL_C_BINARY:
-        *plan = {&p, CellKind::Binary, DS_VARBINARY32, static_cast<uint32_t>(longest + sizeof(int32_t))};
+        plan->decide(CellKind::Binary, DS_VARBINARY32, static_cast<uint32_t>(longest + sizeof(int32_t)));
         return 0;
     default:
         break;
@@ -206,19 +227,19 @@ int PlanColumn(const PARAMREC& p, DaeRoad road, const Addressing& a, const std::
     if (!IsVariable(p.cType)) {
         uint32_t width = 0;
         const int32_t type = CTypeToDsCType(p.cType, &width);
-        *plan = {&p, CellKind::Copy, type, width};
+        plan->decide(CellKind::Copy, type, width);
         return 0;
     }
     if (p.cType == SQL_C_CHAR && IsBinarySql(p.sqlType)) {
         // Sized for the bytes the text stands for, not for the text.
-        *plan = {&p, CellKind::Hex, DS_VARBINARY32, static_cast<uint32_t>(longest / 2 + sizeof(int32_t))};
+        plan->decide(CellKind::Hex, DS_VARBINARY32, static_cast<uint32_t>(longest / 2 + sizeof(int32_t)));
         return 0;
     }
     if ((p.cType == SQL_C_CHAR || wide) && dateType != DS_NONE && anyEscape) {
         // Escapes travel as the SQL type's structure, and so then does every other text of
         // the column: one column holds one type.
-        *plan = {&p, wide ? CellKind::DateWide : CellKind::DateText, dateType,
-                 dateType == DS_TIMESTAMP ? uint32_t{sizeof(SQL_TIMESTAMP_STRUCT)} : uint32_t{6}};
+        plan->decide(wide ? CellKind::DateWide : CellKind::DateText, dateType,
+                 dateType == DS_TIMESTAMP ? uint32_t{sizeof(SQL_TIMESTAMP_STRUCT)} : uint32_t{6});
         return 0;
     }
     if (dateType == DS_DATE || dateType == DS_TIME)
@@ -229,7 +250,7 @@ int PlanColumn(const PARAMREC& p, DaeRoad road, const Addressing& a, const std::
     size_t width = paramOp || longest == 0 ? longest + nul : longest;
     if (width > UINT32_MAX - 8)
         return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
-    *plan = {&p, wide ? CellKind::WideText : CellKind::Text, wide ? DS_WCHAR : DS_CHAR, static_cast<uint32_t>(width)};
+    plan->decide(wide ? CellKind::WideText : CellKind::Text, wide ? DS_WCHAR : DS_CHAR, static_cast<uint32_t>(width));
     return 0;
 }
 
@@ -255,7 +276,7 @@ std::string NarrowOfWide(const char* data, size_t bytes) {
 
 // Writes one present value into its element.
 int FillCell(const ColumnPlan& plan, const Cell& c, unsigned char* elem) {
-    const PARAMREC& p = *plan.p;
+    const PARAMREC& p = *plan.in.p;
     switch (plan.kind) {
     case CellKind::Copy:
         std::memcpy(elem, c.data, std::min<size_t>(c.length, plan.width));
@@ -389,29 +410,38 @@ bool FitsPlan(const DATASET* ds, const std::vector<ColumnPlan>& plans, int32_t r
     return true;
 }
 
-// Fills the rows of ds (all NULL, elements zeroed) from the sets.
-int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, DaeRoad road, const Addressing& a,
-             const std::vector<uint32_t>& sets) {
-    const auto rows = static_cast<int32_t>(sets.size());
-    for (int32_t k = 0; k < rows; ++k) {
-        for (size_t m = 0; m < plans.size(); ++m) {
-            DATASET_COL& col = ds->cols[m];
+// Fills the rows of ds from the sets, a column at a time: each column's reader and kind of
+// cell stay the same down its rows. clear: the rows hold an earlier execution's values,
+// and each column is set to NULL and zeroed (as a new dataset starts) just before it is
+// filled. A failure answers the code of the first failing cell in the order of the sets,
+// and of the parameters within a set, as a fill row by row would.
+int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vector<uint32_t>& sets, bool clear) {
+    auto end = static_cast<int32_t>(sets.size());  // rows after a failing one need no value
+    int failure = 0;
+    for (size_t m = 0; m < plans.size(); ++m) {
+        const ColumnPlan& plan = plans[m];
+        DATASET_COL& col = ds->cols[m];
+        if (clear) {
+            std::memset(col.data, 0, static_cast<size_t>(end) * col.width);
+            std::fill_n(col.indicators, end, DS_IND_NULL);
+        }
+        for (int32_t k = 0; k < end; ++k) {
             Cell c;
-            if (int rc = ReadCell(*plans[m].p, road, a, sets[static_cast<size_t>(k)], &c); rc != 0)
-                return rc;
-            if (c.kind == Cell::Null)
-                continue;  // the indicator stays NULL
-            if (c.kind == Cell::Pending) {
-                col.indicators[k] = DS_IND_DATA_AT_EXEC;
-                continue;
+            int rc = ReadCell(plan.in, sets[static_cast<size_t>(k)], &c);
+            if (rc == 0 && c.kind == Cell::Value && c.length > 0)
+                rc = FillCell(plan, c, ds_Elem(&col, k));
+            if (rc != 0) {
+                failure = rc;
+                end = k;
+                break;
             }
-            if (c.length > 0)
-                if (int rc = FillCell(plans[m], c, ds_Elem(&col, k)); rc != 0)
-                    return rc;
-            col.indicators[k] = 0;
+            if (c.kind == Cell::Pending)
+                col.indicators[k] = DS_IND_DATA_AT_EXEC;
+            else if (c.kind == Cell::Value)
+                col.indicators[k] = 0;
         }
     }
-    return 0;
+    return failure;
 }
 
 }  // namespace
@@ -435,7 +465,7 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
             if (ParamDirection(stmt->paramDescs.items[i], p) == OA_PARAM_OUTPUT)
                 continue;
             ColumnPlan plan;
-            if (int rc = PlanColumn(*p, road, a, sets, stmt->conn->cn_hasParamOp != 0, &plan); rc != 0)
+            if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, &plan); rc != 0)
                 return rc;
             plans.push_back(plan);
         }
@@ -445,15 +475,11 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
     const auto rows = static_cast<int32_t>(sets.size());
 
     if (FitsPlan(refill, plans, rows)) {
-        // The dataset of the last execution, as a new one would start: a prepared statement
-        // executed again saves the allocations, and the agent's bindings to its buffers stay.
-        for (size_t m = 0; m < plans.size(); ++m) {
-            DATASET_COL& col = refill->cols[m];
-            std::memset(col.data, 0, static_cast<size_t>(rows) * col.width);
-            std::fill_n(col.indicators, rows, DS_IND_NULL);
-        }
+        // The dataset of the last execution, cleared as a new one would start: a prepared
+        // statement executed again saves the allocations, and the agent's bindings to its
+        // buffers stay.
         refill->rowsUsed = rows;
-        if (int rc = FillRows(refill, plans, road, a, sets); rc != 0) {
+        if (int rc = FillRows(refill, plans, sets, true); rc != 0) {
             refill->rowsUsed = 0;  // half filled: nothing the agent may run with
             return rc;
         }
@@ -473,7 +499,7 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
     if (ds_AllocRows(ds.get(), rows) != 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;
     ds->rowsUsed = rows;
-    if (int rc = FillRows(ds.get(), plans, road, a, sets); rc != 0)
+    if (int rc = FillRows(ds.get(), plans, sets, false); rc != 0)
         return rc;
     out->values = std::move(ds);
     out->setOfRow = std::move(sets);

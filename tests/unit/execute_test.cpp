@@ -288,6 +288,26 @@ TEST_F(ExecuteTest, UndefinedNegativeLengthsAreRefused) {
     EXPECT_EQ(Ind(0, 0), DS_IND_NULL);
 }
 
+// Of several refused cells, the execution answers the first in the order of the sets,
+// and of the parameters within a set: the hex digit of the first set, not the length of
+// the second set's integer before it.
+TEST_F(ExecuteTest, TheFirstRefusedCellDecides) {
+    PrepareWith({Desc(), Desc()});
+    int32_t num[2] = {1, 2};
+    SQLLEN numLen[2] = {0, -7};
+    char hex[2][4] = {"zz", "00"};
+    SQLLEN hexLen[2] = {SQL_NTS, SQL_NTS};
+    ASSERT_EQ(Bind(1, SQL_C_SLONG, SQL_INTEGER, num, 0, numLen), SQL_SUCCESS);
+    ASSERT_EQ(Bind(2, SQL_C_CHAR, SQL_BINARY, hex, sizeof hex[0], hexLen), SQL_SUCCESS);
+    stmt->paramSetSize = 2;
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+    std::strcpy(hex[0], "01");
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_INVALID_ARGUMENT_VALUE);
+    EXPECT_TRUE(exec.calls.empty());
+}
+
 // ---- parameter arrays on both roads ----
 
 class ArrayTest : public ExecuteTest, public ::testing::WithParamInterface<bool> {
