@@ -84,10 +84,6 @@ size_t TextBytes(int16_t cType, const char* data) {
     }
 }
 
-bool IsVariable(int16_t cType) {
-    return CTypeOctetLength(cType) == 0;
-}
-
 bool IsBinarySql(int16_t t) {
     return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
 }
@@ -164,12 +160,15 @@ int ReadCell(const CellReader& r, uint32_t s, Cell* out) {
     return 0;
 }
 
+constexpr size_t kNoCells = SIZE_MAX;
+
 // One input column of the dataset.
 struct ColumnPlan {
     CellReader in;
     CellKind kind = CellKind::Copy;
     int32_t type = DS_NONE;
     uint32_t width = 0;
+    size_t cells = kNoCells;  // where the cells planning read begin, one a set, if it read them
 
     void decide(CellKind k, int32_t t, uint32_t w) {
         kind = k;
@@ -190,20 +189,26 @@ bool StartsWithBrace(const Cell& c, bool wide) {
     return u == u'{';
 }
 
-// Decides a column's kind, type and width from every set that is sent.
-int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool paramOp, ColumnPlan* plan) {
+// Decides a column's kind, type and width from every set that is sent. The cells it
+// has to read for that (text, binary data, GUIDs) are kept in cells for the fill, which
+// then measures no text again.
+int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool paramOp, ColumnPlan* plan,
+               std::vector<Cell>& cells) {
     plan->in = in;
+    plan->cells = kNoCells;
     const PARAMREC& p = *in.p;
     size_t longest = 0;
     bool anyEscape = false;
     const bool wide = p.cType == SQL_C_WCHAR;
-    if (IsVariable(p.cType) || p.cType == SQL_C_GUID) {
+    if (in.fixed == 0 || p.cType == SQL_C_GUID) {
+        plan->cells = cells.size();
         for (uint32_t s : sets) {
             Cell c;
             if (int rc = ReadCell(in, s, &c); rc != 0)
                 return rc;
             longest = std::max(longest, c.length);
             anyEscape = anyEscape || StartsWithBrace(c, wide);
+            cells.push_back(c);
         }
     }
     const int32_t dateType = DateTimeDsType(p.sqlType);
@@ -224,7 +229,7 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
     default:
         break;
     }
-    if (!IsVariable(p.cType)) {
+    if (in.fixed != 0) {
         uint32_t width = 0;
         const int32_t type = CTypeToDsCType(p.cType, &width);
         plan->decide(CellKind::Copy, type, width);
@@ -415,7 +420,8 @@ bool FitsPlan(const DATASET* ds, const std::vector<ColumnPlan>& plans, int32_t r
 // and each column is set to NULL and zeroed (as a new dataset starts) just before it is
 // filled. A failure answers the code of the first failing cell in the order of the sets,
 // and of the parameters within a set, as a fill row by row would.
-int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vector<uint32_t>& sets, bool clear) {
+int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vector<Cell>& cells,
+             const std::vector<uint32_t>& sets, bool clear) {
     auto end = static_cast<int32_t>(sets.size());  // rows after a failing one need no value
     int failure = 0;
     for (size_t m = 0; m < plans.size(); ++m) {
@@ -427,7 +433,11 @@ int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vecto
         }
         for (int32_t k = 0; k < end; ++k) {
             Cell c;
-            int rc = ReadCell(plan.in, sets[static_cast<size_t>(k)], &c);
+            int rc = 0;
+            if (plan.cells != kNoCells)
+                c = cells[plan.cells + static_cast<size_t>(k)];
+            else
+                rc = ReadCell(plan.in, sets[static_cast<size_t>(k)], &c);
             if (rc == 0 && c.kind == Cell::Value && c.length > 0)
                 rc = FillCell(plan, c, ds_Elem(&col, k));
             if (rc != 0) {
@@ -444,11 +454,29 @@ int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vecto
     return failure;
 }
 
+// What a build works in, kept by the thread from one build to the next: a statement
+// executed row by row would otherwise allocate it at every execution.
+struct BuildScratch {
+    std::vector<ColumnPlan> plans;
+    std::vector<Cell> cells;
+};
+
+// Out of line: the thread's block is then looked up once a build, not again in every loop
+// that uses it.
+[[gnu::noinline]] BuildScratch* ThreadScratch() {
+    thread_local BuildScratch scratch;
+    return &scratch;
+}
+
 }  // namespace
 
 int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) {
     const uint16_t described = stmt->paramDescs.count;
-    std::vector<ColumnPlan> plans;
+    BuildScratch* scratch = ThreadScratch();
+    std::vector<ColumnPlan>& plans = scratch->plans;
+    std::vector<Cell>& cells = scratch->cells;
+    plans.clear();
+    cells.clear();
     const Addressing a = AddressingOf(stmt);
     const SQLUSMALLINT* operations = stmt->apd != nullptr ? stmt->apd->arrayStatus : nullptr;
     std::vector<uint32_t> sets;
@@ -465,7 +493,8 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
             if (ParamDirection(stmt->paramDescs.items[i], p) == OA_PARAM_OUTPUT)
                 continue;
             ColumnPlan plan;
-            if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, &plan); rc != 0)
+            if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, &plan, cells);
+                rc != 0)
                 return rc;
             plans.push_back(plan);
         }
@@ -479,7 +508,7 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
         // statement executed again saves the allocations, and the agent's bindings to its
         // buffers stay.
         refill->rowsUsed = rows;
-        if (int rc = FillRows(refill, plans, sets, true); rc != 0) {
+        if (int rc = FillRows(refill, plans, cells, sets, true); rc != 0) {
             refill->rowsUsed = 0;  // half filled: nothing the agent may run with
             return rc;
         }
@@ -499,7 +528,7 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
     if (ds_AllocRows(ds.get(), rows) != 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;
     ds->rowsUsed = rows;
-    if (int rc = FillRows(ds.get(), plans, sets, false); rc != 0)
+    if (int rc = FillRows(ds.get(), plans, cells, sets, false); rc != 0)
         return rc;
     out->values = std::move(ds);
     out->setOfRow = std::move(sets);
