@@ -901,9 +901,12 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     if (!planBinding(*k, in, o))
         return;
     int64_t affected = 0;
+    bool stopped = false;   // a row failed, its statement not reset
     for (size_t r = 0; r < rows; ++r) {
-        if (!bindRow(c, *k, in, r, BoundFor::Execution, o))
+        if (!bindRow(c, *k, in, r, BoundFor::Execution, o)) {
+            stopped = true;
             break;
+        }
         int rc = sqlite3_step(k->stmt);
         while (rc == SQLITE_ROW && k->tr.kind != StatementKind::Query)
             rc = sqlite3_step(k->stmt);
@@ -913,16 +916,18 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
                 o.fail(o.code, o.messages.front().state,
                        "parameter row " + std::to_string(r + 1) + " of " + std::to_string(rows) +
                            " failed; the rows before it took effect");
+            stopped = true;
             break;
         }
         if (k->tr.kind == StatementKind::Dml)
             affected += sqlite3_changes64(c.db);
         sqlite3_reset(k->stmt);
     }
-    // Reset (again, after a failing row) but the bindings left as they are: no step
-    // reads them before every run has bound all the markers again (bindRow), and clearing
-    // them was a fiftieth of a single-row insert.
-    sqlite3_reset(k->stmt);
+    // Every run ends reset (a failed row here, the others as they finish), but with the
+    // bindings left as they are: no step reads them before every run has bound all the
+    // markers again (bindRow), and clearing them was a fiftieth of a single-row insert.
+    if (stopped)
+        sqlite3_reset(k->stmt);
     k->open = false;
     k->rowReady = false;
     o.rows = affected;

@@ -537,6 +537,10 @@ TEST(Esql92Execute, AffectedRowCountsAndParameterRows) {
     EXPECT_EQ(state(c.ca), "23000");
     EXPECT_EQ(c.ca.sqlrows, 2);
     EXPECT_EQ(c.query("SELECT count(*) FROM t"), (Rows{{"2"}}));
+    // ... and the statement runs again.
+    p.value<int32_t>(1, ESQL_INTEGER, {12, 13, 14});
+    ASSERT_EQ(tpe_sqlexecute(c.tm, c.db, cur, p.da, &c.ca), 0) << message(c.ca);
+    EXPECT_EQ(c.query("SELECT count(*) FROM t"), (Rows{{"5"}}));
 
     // Fewer values than markers.
     Params one(1, 1);
