@@ -177,12 +177,18 @@ bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::
 // type and binding: an array of parameter rows then pays for each value alone, not again
 // for the choice and the checks of its binding. Checked reads through getValue, which
 // also posts every refusal; the other lanes are taken only where getValue would accept
-// every row's binding and give the same value.
-enum class InputLane : uint8_t { Checked, Text, Int32, Int64, Real32, Real64, Date };
-InputLane inputLane(const SqldaColumn& c);
-// getValue through the column's lane (same results, same failures).
+// every row's binding and give the same value. Latin1Text is the text of a client in
+// ISO-8859-1, measured and searched for bytes above 0x7F in one pass, and made into
+// UTF-8 (in scratch) only where it has one.
+enum class InputLane : uint8_t { Checked, Text, Latin1Text, Int32, Int64, Real32, Real64, Date };
+InputLane inputLane(const SqldaColumn& c, bool latin1Client);
+// getValue through the column's lane (same results, same failures); the text of a
+// Latin1Text lane arrives in UTF-8.
 bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column, Value& v,
                std::string& scratch, Outcome& o);
+// The length of the text in the max bytes at s (up to its first NUL, or max), and whether a
+// byte above 0x7F comes before that end.
+size_t textExtent(const char* s, size_t max, bool& high);
 
 // The client code pages: ISO-8859-1 from and to the server's UTF-8. Bytes that do not
 // form a UTF-8 character, and characters above U+00FF, become '?'.

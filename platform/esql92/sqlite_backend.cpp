@@ -389,7 +389,7 @@ bool ensureCompiled(Connection& c, Cursor& k, Outcome& o) {
 
 // The parameter area of one run: it has a column for every marker, and each column's lane
 // is chosen once for all its rows. Posts 07001 when columns are missing.
-bool planBinding(Cursor& k, PRO_SQLDA* in, Outcome& o) {
+bool planBinding(Cursor& k, PRO_SQLDA* in, bool latin1Client, Outcome& o) {
     size_t n = k.params.size();
     if (n == 0)
         return true;
@@ -404,7 +404,7 @@ bool planBinding(Cursor& k, PRO_SQLDA* in, Outcome& o) {
     k.lanes.resize(n);
     const SqldaColumn* cols = sqldaColumns(in);
     for (size_t p = 0; p < n; ++p)
-        k.lanes[p] = inputLane(cols[p]);
+        k.lanes[p] = inputLane(cols[p], latin1Client);
     return true;
 }
 
@@ -426,7 +426,9 @@ bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, 
         Value v;
         if (!readInput(k.lanes[p], cols[p], row, static_cast<uint32_t>(p + 1), v, text, o))
             return false;
-        if (c.latin1 && v.kind == Value::Text && hasHighBytes({v.p, v.n})) {
+        // The text lanes arrive in UTF-8 already; text getValue reads is made so here.
+        if (c.latin1 && k.lanes[p] == InputLane::Checked && v.kind == Value::Text &&
+            hasHighBytes({v.p, v.n})) {
             text = utf8FromLatin1({v.p, v.n});
             v = Value::text(text.data(), text.size());
         }
@@ -873,7 +875,7 @@ void open(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outco
     Connection& c = *h.conn;
     if (!readyToRun(c, *k, in, "the cursor is already open", o))
         return;
-    if (!planBinding(*k, in, o) || !bindRow(c, *k, in, 0, BoundFor::Cursor, o)) {
+    if (!planBinding(*k, in, c.latin1, o) || !bindRow(c, *k, in, 0, BoundFor::Cursor, o)) {
         closeCursor(*k);
         return;
     }
@@ -898,7 +900,7 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     size_t rows = in ? sqldaRows(in) : 1;
     if (k->params.empty())
         rows = 1;
-    if (!planBinding(*k, in, o))
+    if (!planBinding(*k, in, c.latin1, o))
         return;
     int64_t affected = 0;
     bool stopped = false;   // a row failed, its statement not reset

@@ -3,6 +3,7 @@
 // conversions between plain values and SQLDA elements in both directions. Nothing here
 // depends on the host's locale.
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -1132,13 +1133,13 @@ bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::
     }
 }
 
-InputLane inputLane(const SqldaColumn& c) {
+InputLane inputLane(const SqldaColumn& c, bool latin1Client) {
     if (c.data == nullptr)
         return InputLane::Checked;  // fails at the first value that is not NULL
     switch (c.type) {
     case ESQL_CHARACTER:
     case ESQL_VARCHAR:
-        return InputLane::Text;
+        return latin1Client ? InputLane::Latin1Text : InputLane::Text;
     case ESQL_INTEGER:
     case ESQL_SMALLINT:
     case ESQL_TINYINT:
@@ -1167,6 +1168,17 @@ bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column
     case InputLane::Text:
         v = Value::text(src, strnlen(src, c.length));
         return true;
+    case InputLane::Latin1Text: {
+        bool high = false;
+        const size_t n = textExtent(src, c.length, high);
+        if (high) {
+            scratch = utf8FromLatin1({src, n});
+            v = Value::text(scratch.data(), scratch.size());
+        } else {
+            v = Value::text(src, n);
+        }
+        return true;
+    }
     case InputLane::Int32: {
         int32_t x;
         std::memcpy(&x, src, sizeof x);
@@ -1212,6 +1224,32 @@ bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column
         break;
     }
     return getValue(c, row, column, v, scratch, o);
+}
+
+size_t textExtent(const char* s, size_t max, bool& high) {
+    // Eight bytes at a time, little-endian: (w - 0x01..) & ~w & 0x80.. marks a byte that is
+    // zero, and its lowest mark is the first NUL (no borrow reaches the bytes below it).
+    static_assert(std::endian::native == std::endian::little);
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    uint64_t seen = 0;
+    size_t n = 0;
+    for (; max - n >= 8; n += 8) {
+        uint64_t word;
+        std::memcpy(&word, s + n, 8);
+        const uint64_t zero = (word - kOnes) & ~word & kHighBits;
+        if (zero != 0) {
+            const int bytes = std::countr_zero(zero) / 8;  // before the NUL
+            const uint64_t before = bytes == 0 ? 0 : ~uint64_t{0} >> (64 - 8 * bytes);
+            high = ((seen | (word & before)) & kHighBits) != 0;
+            return n + static_cast<size_t>(bytes);
+        }
+        seen |= word;
+    }
+    for (; n < max && s[n] != '\0'; ++n)
+        seen |= static_cast<unsigned char>(s[n]);
+    high = (seen & kHighBits) != 0;
+    return n;
 }
 
 bool hasHighBytes(std::string_view text) {
