@@ -284,7 +284,12 @@ int FillCell(const ColumnPlan& plan, const Cell& c, unsigned char* elem) {
     const PARAMREC& p = *plan.in.p;
     switch (plan.kind) {
     case CellKind::Copy:
-        std::memcpy(elem, c.data, std::min<size_t>(c.length, plan.width));
+        // The common sizes as fixed moves, not a call to memcpy for a few bytes.
+        switch (const size_t n = std::min<size_t>(c.length, plan.width)) {
+        case 4: std::memcpy(elem, c.data, 4); break;
+        case 8: std::memcpy(elem, c.data, 8); break;
+        default: std::memcpy(elem, c.data, n); break;
+        }
         return 0;
     case CellKind::Text:
     case CellKind::WideText:
@@ -430,6 +435,24 @@ int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vecto
         if (clear) {
             std::memset(col.data, 0, static_cast<size_t>(end) * col.width);
             std::fill_n(col.indicators, end, DS_IND_NULL);
+        }
+        const PARAMREC& p = *plan.in.p;
+        if (plan.cells == kNoCells && plan.in.fixed != 0 && p.data != nullptr && p.indicator == nullptr &&
+            p.octetLength == nullptr && p.fixedCSize >= 0) {
+            // A fixed-size value bound without a length or indicator buffer is present in
+            // every set: no cell needs reading, each is the next element.
+            const char* base = static_cast<const char*>(p.data) + plan.in.a.offset;
+            for (int32_t k = 0; k < end; ++k) {
+                const Cell c{Cell::Value, base + sets[static_cast<size_t>(k)] * plan.in.stride,
+                             static_cast<size_t>(plan.in.fixed)};
+                if (int rc = FillCell(plan, c, ds_Elem(&col, k)); rc != 0) {
+                    failure = rc;
+                    end = k;
+                    break;
+                }
+                col.indicators[k] = 0;
+            }
+            continue;
         }
         for (int32_t k = 0; k < end; ++k) {
             Cell c;

@@ -325,14 +325,18 @@ INSTANTIATE_TEST_SUITE_P(Roads, ArrayTest, ::testing::Values(false, true),
 // (the agent's row count 1) leaves the one before it done, itself in error and the rest
 // unused.
 TEST_P(ArrayTest, OperationStatusAndProcessedArrays) {
-    PrepareWith({Desc(), Desc()});
+    PrepareWith({Desc(), Desc(), Desc()});
     struct Row {
         int32_t id;
         SQLLEN idLen;
         char name[6];
         SQLLEN nameLen;
+        double amount;  // bound without a length buffer
     };
-    Row rows[4] = {{1, 0, "one", SQL_NTS}, {2, 0, "two", SQL_NTS}, {3, 0, "three", SQL_NTS}, {4, 0, "", SQL_NULL_DATA}};
+    Row rows[4] = {{1, 0, "one", SQL_NTS, 1.5},
+                   {2, 0, "two", SQL_NTS, 2.5},
+                   {3, 0, "three", SQL_NTS, 3.5},
+                   {4, 0, "", SQL_NULL_DATA, 4.5}};
     // The bound addresses lie 2^32 below the rows: read as 32 bits the offset would miss.
     const SQLLEN offset = SQLLEN{1} << 32;
     auto below = [&](void* p) { return reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(p) - offset); };
@@ -340,6 +344,7 @@ TEST_P(ArrayTest, OperationStatusAndProcessedArrays) {
               SQL_SUCCESS);
     ASSERT_EQ(Bind(2, SQL_C_CHAR, SQL_VARCHAR, below(rows[0].name), 6, reinterpret_cast<SQLLEN*>(below(&rows[0].nameLen))),
               SQL_SUCCESS);
+    ASSERT_EQ(Bind(3, SQL_C_DOUBLE, SQL_DOUBLE, below(&rows[0].amount), 0, nullptr), SQL_SUCCESS);
     SQLLEN bindOffset = offset;
     stmt->apd->bindOffset = &bindOffset;
     stmt->apd->bindType = sizeof(Row);
@@ -357,6 +362,10 @@ TEST_P(ArrayTest, OperationStatusAndProcessedArrays) {
     EXPECT_EQ(Cell(0, 1, 4), Bytes(&rows[2].id, 4));
     EXPECT_EQ(Cell(1, 1, 6), std::string("three\0", 6));
     EXPECT_EQ(Ind(1, 2), DS_IND_NULL);
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(Cell(2, r, 8), Bytes(&rows[r == 0 ? 0 : r + 1].amount, 8)) << r;
+        EXPECT_EQ(Ind(2, r), 0) << r;
+    }
     EXPECT_EQ(processed, 3u);
     EXPECT_EQ(std::vector<int>(status, status + 4),
               (std::vector<int>{SQL_PARAM_SUCCESS, SQL_PARAM_UNUSED, SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS}));
