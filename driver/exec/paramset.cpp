@@ -432,13 +432,16 @@ int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vecto
     for (size_t m = 0; m < plans.size(); ++m) {
         const ColumnPlan& plan = plans[m];
         DATASET_COL& col = ds->cols[m];
-        if (clear) {
+        const PARAMREC& p = *plan.in.p;
+        const bool bare = plan.cells == kNoCells && plan.in.fixed != 0 && p.data != nullptr &&
+                          p.indicator == nullptr && p.octetLength == nullptr && p.fixedCSize >= 0;
+        // A value copied whole covers its element: nothing of the last execution stays.
+        const bool covered = bare && plan.kind == CellKind::Copy && plan.in.fixed >= static_cast<SQLLEN>(col.width);
+        if (clear && !covered) {
             std::memset(col.data, 0, static_cast<size_t>(end) * col.width);
             std::fill_n(col.indicators, end, DS_IND_NULL);
         }
-        const PARAMREC& p = *plan.in.p;
-        if (plan.cells == kNoCells && plan.in.fixed != 0 && p.data != nullptr && p.indicator == nullptr &&
-            p.octetLength == nullptr && p.fixedCSize >= 0) {
+        if (bare) {
             // A fixed-size value bound without a length or indicator buffer is present in
             // every set: no cell needs reading, each is the next element.
             const char* base = static_cast<const char*>(p.data) + plan.in.a.offset;
