@@ -244,7 +244,7 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
         // Escapes travel as the SQL type's structure, and so then does every other text of
         // the column: one column holds one type.
         plan->decide(wide ? CellKind::DateWide : CellKind::DateText, dateType,
-                 dateType == DS_TIMESTAMP ? uint32_t{sizeof(SQL_TIMESTAMP_STRUCT)} : uint32_t{6});
+                     dateType == DS_TIMESTAMP ? uint32_t{sizeof(SQL_TIMESTAMP_STRUCT)} : uint32_t{6});
         return 0;
     }
     if (dateType == DS_DATE || dateType == DS_TIME)
@@ -481,10 +481,20 @@ int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vecto
 }
 
 // What a build works in, kept by the thread from one build to the next: a statement
-// executed row by row would otherwise allocate it at every execution.
+// executed row by row would otherwise allocate it at every execution. Cells beyond what a
+// common array needs are given back after the build that needed them.
 struct BuildScratch {
+    static constexpr size_t kCellsKept = size_t{1} << 16;
     std::vector<ColumnPlan> plans;
     std::vector<Cell> cells;
+
+    struct Release {
+        BuildScratch* scratch;
+        ~Release() {
+            if (scratch->cells.capacity() > kCellsKept)
+                std::vector<Cell>().swap(scratch->cells);
+        }
+    };
 };
 
 // Out of line: the thread's block is then looked up once a build, not again in every loop
@@ -499,6 +509,7 @@ struct BuildScratch {
 int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) {
     const uint16_t described = stmt->paramDescs.count;
     BuildScratch* scratch = ThreadScratch();
+    const BuildScratch::Release release{scratch};
     std::vector<ColumnPlan>& plans = scratch->plans;
     std::vector<Cell>& cells = scratch->cells;
     plans.clear();

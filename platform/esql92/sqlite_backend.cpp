@@ -410,10 +410,10 @@ bool planBinding(Cursor& k, PRO_SQLDA* in, bool latin1Client, Outcome& o) {
 
 // Binds parameter row `row` of the area planBinding checked. How long the bound values
 // must live: an open cursor reads them at every later step, an execution only during its
-// own steps. Both
-// run before the markers are bound again, and neither the SQLDA's buffers nor the
-// cursor's parameter texts change meanwhile: text and bytes are bound without a copy,
-// except the SQLDA's for a cursor, whose buffers the caller may reuse while it is open.
+// own steps. Both run before the markers are bound again, and neither the SQLDA's buffers
+// nor the cursor's parameter texts change meanwhile: text and bytes are bound without a
+// copy, except the SQLDA's for a cursor, whose buffers the caller may reuse while it is
+// open.
 enum class BoundFor { Cursor, Execution };
 
 bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, Outcome& o) {
