@@ -273,6 +273,28 @@ TEST_F(ExecuteTest, ExecutingAgainRefillsTheAgentsDataset) {
     EXPECT_EQ(Sent().rowsUsed, 0);
 }
 
+// A large array of text: every set's value lands in its row, measured once while the
+// column is sized; a small execution after it is built as well.
+TEST_F(ExecuteTest, LargeTextArraysFillEveryRow) {
+    PrepareWith({Desc()});
+    constexpr uint32_t kSets = 70000;
+    std::vector<char> text(kSets * 8);
+    std::vector<SQLLEN> lens(kSets, SQL_NTS);
+    for (uint32_t s = 0; s < kSets; ++s)
+        std::snprintf(&text[s * 8], 8, "%u", s);
+    ASSERT_EQ(Bind(1, SQL_C_CHAR, SQL_VARCHAR, text.data(), 8, lens.data()), SQL_SUCCESS);
+    stmt->paramSetSize = kSets;
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    ASSERT_EQ(Sent().rowsUsed, static_cast<int32_t>(kSets));
+    EXPECT_EQ(Sent().cols[0].width, 6u);
+    EXPECT_EQ(Cell(0, 0, 6), std::string("0\0\0\0\0\0", 6));
+    EXPECT_EQ(Cell(0, kSets - 1, 6), std::string("69999\0", 6));
+    stmt->paramSetSize = 2;
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    ASSERT_EQ(Sent().rowsUsed, 2);
+    EXPECT_EQ(Cell(0, 1, 2), std::string("1\0", 2));
+}
+
 // A negative length with no meaning is refused before it can be used as a length;
 // SQL_DEFAULT_PARAM sends NULL.
 TEST_F(ExecuteTest, UndefinedNegativeLengthsAreRefused) {
