@@ -187,8 +187,12 @@ InputLane inputLane(const SqldaColumn& c, bool latin1Client);
 bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column, Value& v,
                std::string& scratch, Outcome& o);
 // The length of the text in the max bytes at s (up to its first NUL, or max), and whether a
-// byte above 0x7F comes before that end.
-size_t textExtent(const char* s, size_t max, bool& high);
+// byte above 0x7F comes before that end (returned in registers, not through memory).
+struct TextExtent {
+    size_t length;
+    bool high;
+};
+TextExtent textExtent(const char* s, size_t max);
 
 // The client code pages: ISO-8859-1 from and to the server's UTF-8. Bytes that do not
 // form a UTF-8 character, and characters above U+00FF, become '?'.

@@ -1169,13 +1169,12 @@ bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column
         v = Value::text(src, strnlen(src, c.length));
         return true;
     case InputLane::Latin1Text: {
-        bool high = false;
-        const size_t n = textExtent(src, c.length, high);
-        if (high) {
-            scratch = utf8FromLatin1({src, n});
+        const TextExtent t = textExtent(src, c.length);
+        if (t.high) {
+            scratch = utf8FromLatin1({src, t.length});
             v = Value::text(scratch.data(), scratch.size());
         } else {
-            v = Value::text(src, n);
+            v = Value::text(src, t.length);
         }
         return true;
     }
@@ -1226,7 +1225,7 @@ bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column
     return getValue(c, row, column, v, scratch, o);
 }
 
-size_t textExtent(const char* s, size_t max, bool& high) {
+TextExtent textExtent(const char* s, size_t max) {
     // Eight bytes at a time, little-endian: (w - 0x01..) & ~w & 0x80.. marks a byte that is
     // zero, and its lowest mark is the first NUL (no borrow reaches the bytes below it).
     static_assert(std::endian::native == std::endian::little);
@@ -1241,15 +1240,13 @@ size_t textExtent(const char* s, size_t max, bool& high) {
         if (zero != 0) {
             const int bytes = std::countr_zero(zero) / 8;  // before the NUL
             const uint64_t before = bytes == 0 ? 0 : ~uint64_t{0} >> (64 - 8 * bytes);
-            high = ((seen | (word & before)) & kHighBits) != 0;
-            return n + static_cast<size_t>(bytes);
+            return {n + static_cast<size_t>(bytes), ((seen | (word & before)) & kHighBits) != 0};
         }
         seen |= word;
     }
     for (; n < max && s[n] != '\0'; ++n)
         seen |= static_cast<unsigned char>(s[n]);
-    high = (seen & kHighBits) != 0;
-    return n;
+    return {n, (seen & kHighBits) != 0};
 }
 
 bool hasHighBytes(std::string_view text) {

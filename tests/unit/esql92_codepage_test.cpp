@@ -165,11 +165,10 @@ TEST(Esql92CodePageText, TextExtentStopsAtTheNulAndSeesHighBytesBeforeIt) {
                         elem[i] = i < nul ? 'a' : i == nul ? '\0' : after;
                     if (at < max && at != nul)
                         elem[at] = '\x80';
-                    bool high = false;
-                    const size_t n = esql::textExtent(elem.get(), max, high);
+                    const esql::TextExtent got = esql::textExtent(elem.get(), max);
                     const size_t wantN = strnlen(elem.get(), max);
-                    EXPECT_EQ(n, wantN) << max << " " << nul << " " << at;
-                    EXPECT_EQ(high, esql::hasHighBytes({elem.get(), wantN})) << max << " " << nul << " " << at;
+                    EXPECT_EQ(got.length, wantN) << max << " " << nul << " " << at;
+                    EXPECT_EQ(got.high, esql::hasHighBytes({elem.get(), wantN})) << max << " " << nul << " " << at;
                 }
             }
         }
