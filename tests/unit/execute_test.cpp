@@ -273,8 +273,8 @@ TEST_F(ExecuteTest, ExecutingAgainRefillsTheAgentsDataset) {
     EXPECT_EQ(Sent().rowsUsed, 0);
 }
 
-// A large array of text: every set's value lands in its row, measured once while the
-// column is sized; a small execution after it is built as well.
+// An array of text larger than the cells a thread keeps between builds: every set's value
+// lands in its row, and a small execution after it (the cells given back) is built too.
 TEST_F(ExecuteTest, LargeTextArraysFillEveryRow) {
     PrepareWith({Desc()});
     constexpr uint32_t kSets = 70000;
