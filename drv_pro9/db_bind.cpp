@@ -45,6 +45,12 @@ void CopyName(char (&dst)[48], const char* name) {
 int SetParamAttributes(DB_SQLDABIND* b, uint32_t param, DB_PARAMBIND* slot, const DB_PARAMSENT& want) {
     PRO_SQLDA* da = b->input;
     DB_PARAMSENT& sent = slot->sent;
+    // Nothing changed, as for a statement executed again into the same buffers: returns
+    // before writing anything (copying the record back was a stall of its own).
+    if (sent.valid && sent.serverType == want.serverType && sent.direction == want.direction &&
+        sent.scale == want.scale && sent.length == want.length && sent.data == want.data &&
+        sent.indicators == want.indicators)
+        return 0;
     const bool all = !sent.valid;
     // Whatever fails below leaves the SQLDA partly set: nothing is known until all is.
     sent.valid = false;

@@ -84,10 +84,6 @@ size_t TextBytes(int16_t cType, const char* data) {
     }
 }
 
-bool IsVariable(int16_t cType) {
-    return CTypeOctetLength(cType) == 0;
-}
-
 bool IsBinarySql(int16_t t) {
     return t == SQL_BINARY || t == SQL_VARBINARY || t == SQL_LONGVARBINARY;
 }
@@ -102,10 +98,27 @@ int32_t DateTimeDsType(int16_t t) {
     }
 }
 
-// Reads set s of parameter p. 0, or 21 for a negative length no rule gives a meaning to.
-int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, Cell* out) {
+// How the sets' values of one parameter are found, worked out once a column: every cell
+// of an array would otherwise look its C type's size and its element's stride up again.
+struct CellReader {
+    const PARAMREC* p = nullptr;
+    DaeRoad road = DaeRoad::Driver;
+    Addressing a;
+    SQLLEN fixed = 0;   // the C type's size, 0 for the variable-length types
+    size_t stride = 0;  // from one set's value to the next
+};
+
+CellReader ReaderOf(const PARAMREC& p, DaeRoad road, const Addressing& a) {
+    return {&p, road, a, CTypeOctetLength(p.cType), a.rowSize != 0 ? a.rowSize : ElementSize(p)};
+}
+
+// Reads set s of the reader's parameter. 0, or 21 for a negative length no rule gives a
+// meaning to.
+int ReadCell(const CellReader& r, uint32_t s, Cell* out) {
     *out = Cell{};
-    const SQLLEN fixed = CTypeOctetLength(p.cType);  // 0 for the variable-length types
+    const PARAMREC& p = *r.p;
+    const Addressing& a = r.a;
+    const SQLLEN fixed = r.fixed;
     const SQLLEN indicator = p.indicator != nullptr ? ReadLength(p.indicator, a, s) : 0;
     const SQLLEN octets = p.octetLength != nullptr ? ReadLength(p.octetLength, a, s) : p.fixedCSize;
     // SQL_DEFAULT_PARAM asks for the parameter's default, which a statement's marker
@@ -113,7 +126,7 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
     if (indicator == SQL_NULL_DATA || octets == SQL_NULL_DATA || octets == SQL_DEFAULT_PARAM)
         return 0;
     if (IsDataAtExecLength(octets)) {
-        if (road == DaeRoad::Agent) {
+        if (r.road == DaeRoad::Agent) {
             out->kind = Cell::Pending;
             return 0;
         }
@@ -137,9 +150,7 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
         return ERR_INVALID_ARGUMENT_VALUE;
     if (p.data == nullptr)
         return 0;
-    const char* data = static_cast<const char*>(p.data) + a.offset;
-    if (s != 0)
-        data += s * (a.rowSize != 0 ? a.rowSize : ElementSize(p));
+    const char* data = static_cast<const char*>(p.data) + a.offset + s * r.stride;
     out->kind = Cell::Value;
     out->data = data;
     if (fixed != 0)
@@ -149,12 +160,21 @@ int ReadCell(const PARAMREC& p, DaeRoad road, const Addressing& a, uint32_t s, C
     return 0;
 }
 
+constexpr size_t kNoCells = SIZE_MAX;
+
 // One input column of the dataset.
 struct ColumnPlan {
-    const PARAMREC* p = nullptr;
+    CellReader in;
     CellKind kind = CellKind::Copy;
     int32_t type = DS_NONE;
     uint32_t width = 0;
+    size_t cells = kNoCells;  // where the cells planning read begin, one a set, if it read them
+
+    void decide(CellKind k, int32_t t, uint32_t w) {
+        kind = k;
+        type = t;
+        width = w;
+    }
 };
 
 bool StartsWithBrace(const Cell& c, bool wide) {
@@ -169,56 +189,62 @@ bool StartsWithBrace(const Cell& c, bool wide) {
     return u == u'{';
 }
 
-// Decides a column's kind, type and width from every set that is sent.
-int PlanColumn(const PARAMREC& p, DaeRoad road, const Addressing& a, const std::vector<uint32_t>& sets,
-               bool paramOp, ColumnPlan* plan) {
-    plan->p = &p;
+// Decides a column's kind, type and width from every set that is sent. The cells it
+// has to read for that (text, binary data, GUIDs) are kept in cells for the fill, which
+// then measures no text again.
+int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool paramOp, ColumnPlan* plan,
+               std::vector<Cell>& cells) {
+    plan->in = in;
+    plan->cells = kNoCells;
+    const PARAMREC& p = *in.p;
     size_t longest = 0;
     bool anyEscape = false;
     const bool wide = p.cType == SQL_C_WCHAR;
-    if (IsVariable(p.cType) || p.cType == SQL_C_GUID) {
+    if (in.fixed == 0 || p.cType == SQL_C_GUID) {
+        plan->cells = cells.size();
         for (uint32_t s : sets) {
             Cell c;
-            if (int rc = ReadCell(p, road, a, s, &c); rc != 0)
+            if (int rc = ReadCell(in, s, &c); rc != 0)
                 return rc;
             longest = std::max(longest, c.length);
             anyEscape = anyEscape || StartsWithBrace(c, wide);
+            cells.push_back(c);
         }
     }
     const int32_t dateType = DateTimeDsType(p.sqlType);
     switch (p.cType) {
     case SQL_C_NUMERIC:
-        *plan = {&p, CellKind::Numeric, DS_DOUBLE, sizeof(double)};
+        plan->decide(CellKind::Numeric, DS_DOUBLE, sizeof(double));
         return 0;
     case SQL_C_SBIGINT: case SQL_C_UBIGINT:
         // Twenty digits and a sign fit; every set's text has the same room.
-        *plan = {&p, CellKind::BigInt, DS_CHAR, 32};
+        plan->decide(CellKind::BigInt, DS_CHAR, 32);
         return 0;
     case SQL_C_GUID:
-        *plan = {&p, CellKind::Guid, DS_CHAR, GUID_TEXT_LENGTH + 1};
+        plan->decide(CellKind::Guid, DS_CHAR, GUID_TEXT_LENGTH + 1);
         return 0;
     case SQL_C_BINARY:
-        *plan = {&p, CellKind::Binary, DS_VARBINARY32, static_cast<uint32_t>(longest + sizeof(int32_t))};
+        plan->decide(CellKind::Binary, DS_VARBINARY32, static_cast<uint32_t>(longest + sizeof(int32_t)));
         return 0;
     default:
         break;
     }
-    if (!IsVariable(p.cType)) {
+    if (in.fixed != 0) {
         uint32_t width = 0;
         const int32_t type = CTypeToDsCType(p.cType, &width);
-        *plan = {&p, CellKind::Copy, type, width};
+        plan->decide(CellKind::Copy, type, width);
         return 0;
     }
     if (p.cType == SQL_C_CHAR && IsBinarySql(p.sqlType)) {
         // Sized for the bytes the text stands for, not for the text.
-        *plan = {&p, CellKind::Hex, DS_VARBINARY32, static_cast<uint32_t>(longest / 2 + sizeof(int32_t))};
+        plan->decide(CellKind::Hex, DS_VARBINARY32, static_cast<uint32_t>(longest / 2 + sizeof(int32_t)));
         return 0;
     }
     if ((p.cType == SQL_C_CHAR || wide) && dateType != DS_NONE && anyEscape) {
         // Escapes travel as the SQL type's structure, and so then does every other text of
         // the column: one column holds one type.
-        *plan = {&p, wide ? CellKind::DateWide : CellKind::DateText, dateType,
-                 dateType == DS_TIMESTAMP ? uint32_t{sizeof(SQL_TIMESTAMP_STRUCT)} : uint32_t{6}};
+        plan->decide(wide ? CellKind::DateWide : CellKind::DateText, dateType,
+                     dateType == DS_TIMESTAMP ? uint32_t{sizeof(SQL_TIMESTAMP_STRUCT)} : uint32_t{6});
         return 0;
     }
     if (dateType == DS_DATE || dateType == DS_TIME)
@@ -229,7 +255,7 @@ int PlanColumn(const PARAMREC& p, DaeRoad road, const Addressing& a, const std::
     size_t width = paramOp || longest == 0 ? longest + nul : longest;
     if (width > UINT32_MAX - 8)
         return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
-    *plan = {&p, wide ? CellKind::WideText : CellKind::Text, wide ? DS_WCHAR : DS_CHAR, static_cast<uint32_t>(width)};
+    plan->decide(wide ? CellKind::WideText : CellKind::Text, wide ? DS_WCHAR : DS_CHAR, static_cast<uint32_t>(width));
     return 0;
 }
 
@@ -255,10 +281,15 @@ std::string NarrowOfWide(const char* data, size_t bytes) {
 
 // Writes one present value into its element.
 int FillCell(const ColumnPlan& plan, const Cell& c, unsigned char* elem) {
-    const PARAMREC& p = *plan.p;
+    const PARAMREC& p = *plan.in.p;
     switch (plan.kind) {
     case CellKind::Copy:
-        std::memcpy(elem, c.data, std::min<size_t>(c.length, plan.width));
+        // The common sizes as fixed moves, not a call to memcpy for a few bytes.
+        switch (const size_t n = std::min<size_t>(c.length, plan.width)) {
+        case 4: std::memcpy(elem, c.data, 4); break;
+        case 8: std::memcpy(elem, c.data, 8); break;
+        default: std::memcpy(elem, c.data, n); break;
+        }
         return 0;
     case CellKind::Text:
     case CellKind::WideText:
@@ -389,36 +420,100 @@ bool FitsPlan(const DATASET* ds, const std::vector<ColumnPlan>& plans, int32_t r
     return true;
 }
 
-// Fills the rows of ds (all NULL, elements zeroed) from the sets.
-int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, DaeRoad road, const Addressing& a,
-             const std::vector<uint32_t>& sets) {
-    const auto rows = static_cast<int32_t>(sets.size());
-    for (int32_t k = 0; k < rows; ++k) {
-        for (size_t m = 0; m < plans.size(); ++m) {
-            DATASET_COL& col = ds->cols[m];
-            Cell c;
-            if (int rc = ReadCell(*plans[m].p, road, a, sets[static_cast<size_t>(k)], &c); rc != 0)
-                return rc;
-            if (c.kind == Cell::Null)
-                continue;  // the indicator stays NULL
-            if (c.kind == Cell::Pending) {
-                col.indicators[k] = DS_IND_DATA_AT_EXEC;
-                continue;
+// Fills the rows of ds from the sets, a column at a time: each column's reader and kind of
+// cell stay the same down its rows. clear: the rows hold an earlier execution's values,
+// and each column is set to NULL and zeroed (as a new dataset starts) just before it is
+// filled. A failure answers the code of the first failing cell in the order of the sets,
+// and of the parameters within a set, as a fill row by row would.
+int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vector<Cell>& cells,
+             const std::vector<uint32_t>& sets, bool clear) {
+    auto end = static_cast<int32_t>(sets.size());  // rows after a failing one need no value
+    int failure = 0;
+    for (size_t m = 0; m < plans.size(); ++m) {
+        const ColumnPlan& plan = plans[m];
+        DATASET_COL& col = ds->cols[m];
+        const PARAMREC& p = *plan.in.p;
+        const bool bare = plan.cells == kNoCells && plan.in.fixed != 0 && p.data != nullptr &&
+                          p.indicator == nullptr && p.octetLength == nullptr && p.fixedCSize >= 0;
+        // A value copied whole covers its element: nothing of the last execution stays.
+        const bool covered = bare && plan.kind == CellKind::Copy && plan.in.fixed >= static_cast<SQLLEN>(col.width);
+        if (clear && !covered) {
+            std::memset(col.data, 0, static_cast<size_t>(end) * col.width);
+            std::fill_n(col.indicators, end, DS_IND_NULL);
+        }
+        if (bare) {
+            // A fixed-size value bound without a length or indicator buffer is present in
+            // every set: no cell needs reading, each is the next element.
+            const char* base = static_cast<const char*>(p.data) + plan.in.a.offset;
+            for (int32_t k = 0; k < end; ++k) {
+                const Cell c{Cell::Value, base + sets[static_cast<size_t>(k)] * plan.in.stride,
+                             static_cast<size_t>(plan.in.fixed)};
+                if (int rc = FillCell(plan, c, ds_Elem(&col, k)); rc != 0) {
+                    failure = rc;
+                    end = k;
+                    break;
+                }
+                col.indicators[k] = 0;
             }
-            if (c.length > 0)
-                if (int rc = FillCell(plans[m], c, ds_Elem(&col, k)); rc != 0)
-                    return rc;
-            col.indicators[k] = 0;
+            continue;
+        }
+        for (int32_t k = 0; k < end; ++k) {
+            Cell c;
+            int rc = 0;
+            if (plan.cells != kNoCells)
+                c = cells[plan.cells + static_cast<size_t>(k)];
+            else
+                rc = ReadCell(plan.in, sets[static_cast<size_t>(k)], &c);
+            if (rc == 0 && c.kind == Cell::Value && c.length > 0)
+                rc = FillCell(plan, c, ds_Elem(&col, k));
+            if (rc != 0) {
+                failure = rc;
+                end = k;
+                break;
+            }
+            if (c.kind == Cell::Pending)
+                col.indicators[k] = DS_IND_DATA_AT_EXEC;
+            else if (c.kind == Cell::Value)
+                col.indicators[k] = 0;
         }
     }
-    return 0;
+    return failure;
+}
+
+// What a build works in, kept by the thread from one build to the next: a statement
+// executed row by row would otherwise allocate it at every execution. Cells beyond what a
+// common array needs are given back after the build that needed them.
+struct BuildScratch {
+    static constexpr size_t kCellsKept = size_t{1} << 16;
+    std::vector<ColumnPlan> plans;
+    std::vector<Cell> cells;
+
+    struct Release {
+        BuildScratch* scratch;
+        ~Release() {
+            if (scratch->cells.capacity() > kCellsKept)
+                std::vector<Cell>().swap(scratch->cells);
+        }
+    };
+};
+
+// Out of line: the thread's block is then looked up once a build, not again in every loop
+// that uses it.
+[[gnu::noinline]] BuildScratch* ThreadScratch() {
+    thread_local BuildScratch scratch;
+    return &scratch;
 }
 
 }  // namespace
 
 int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) {
     const uint16_t described = stmt->paramDescs.count;
-    std::vector<ColumnPlan> plans;
+    BuildScratch* scratch = ThreadScratch();
+    const BuildScratch::Release release{scratch};
+    std::vector<ColumnPlan>& plans = scratch->plans;
+    std::vector<Cell>& cells = scratch->cells;
+    plans.clear();
+    cells.clear();
     const Addressing a = AddressingOf(stmt);
     const SQLUSMALLINT* operations = stmt->apd != nullptr ? stmt->apd->arrayStatus : nullptr;
     std::vector<uint32_t> sets;
@@ -435,7 +530,8 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
             if (ParamDirection(stmt->paramDescs.items[i], p) == OA_PARAM_OUTPUT)
                 continue;
             ColumnPlan plan;
-            if (int rc = PlanColumn(*p, road, a, sets, stmt->conn->cn_hasParamOp != 0, &plan); rc != 0)
+            if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, &plan, cells);
+                rc != 0)
                 return rc;
             plans.push_back(plan);
         }
@@ -445,15 +541,11 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
     const auto rows = static_cast<int32_t>(sets.size());
 
     if (FitsPlan(refill, plans, rows)) {
-        // The dataset of the last execution, as a new one would start: a prepared statement
-        // executed again saves the allocations, and the agent's bindings to its buffers stay.
-        for (size_t m = 0; m < plans.size(); ++m) {
-            DATASET_COL& col = refill->cols[m];
-            std::memset(col.data, 0, static_cast<size_t>(rows) * col.width);
-            std::fill_n(col.indicators, rows, DS_IND_NULL);
-        }
+        // The dataset of the last execution, cleared as a new one would start: a prepared
+        // statement executed again saves the allocations, and the agent's bindings to its
+        // buffers stay.
         refill->rowsUsed = rows;
-        if (int rc = FillRows(refill, plans, road, a, sets); rc != 0) {
+        if (int rc = FillRows(refill, plans, cells, sets, true); rc != 0) {
             refill->rowsUsed = 0;  // half filled: nothing the agent may run with
             return rc;
         }
@@ -473,7 +565,7 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
     if (ds_AllocRows(ds.get(), rows) != 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;
     ds->rowsUsed = rows;
-    if (int rc = FillRows(ds.get(), plans, road, a, sets); rc != 0)
+    if (int rc = FillRows(ds.get(), plans, cells, sets, false); rc != 0)
         return rc;
     out->values = std::move(ds);
     out->setOfRow = std::move(sets);

@@ -85,8 +85,9 @@ SQLRETURN StmtBindParam(STMT* stmt, uint16_t number, int16_t paramType, int16_t 
     }
 
     const int16_t storedType = bufferLength == SQL_SETPARAM_VALUE_MAX ? SQL_PARAM_INPUT : paramType;
-    TraceLog("Par#%d c_type=%d sql_type=%d prec=%ld scale=%d size=%d cbValueMax=%d", number, cType, sqlType,
-             static_cast<long>(columnSize), digits, static_cast<int>(size), static_cast<int>(bufferLength));
+    if (TraceIsOn())  // an application binding before every execution pays no call for the line
+        TraceLog("Par#%d c_type=%d sql_type=%d prec=%ld scale=%d size=%d cbValueMax=%d", number, cType, sqlType,
+                 static_cast<long>(columnSize), digits, static_cast<int>(size), static_cast<int>(bufferLength));
     PARAMREC* bound = StmtGetParam(stmt, number);
     if (bound != nullptr && bound->number == number && bound->cType == cType && bound->sqlType == sqlType &&
         bound->columnSize == columnSize && bound->scale == digits && bound->bufferLength == bufferLength &&

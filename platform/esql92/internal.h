@@ -181,6 +181,27 @@ bool putByLane(PutLane lane, const Value& v, const OutColumn& c, size_t row, boo
 bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::string& scratch,
               Outcome& o);
 
+// How the values of one parameter column are read in one execution, chosen once from its
+// type and binding: an array of parameter rows then pays for each value alone, not again
+// for the choice and the checks of its binding. Checked reads through getValue, which
+// also posts every refusal; the other lanes are taken only where getValue would accept
+// every row's binding and give the same value. Latin1Text is the text of a client in
+// ISO-8859-1, measured and searched for bytes above 0x7F in one pass, and made into
+// UTF-8 (in scratch) only where it has one.
+enum class InputLane : uint8_t { Checked, Text, Latin1Text, Int32, Int64, Real32, Real64, Date };
+InputLane inputLane(const SqldaColumn& c, bool latin1Client);
+// getValue through the column's lane (same results, same failures); the text of a
+// Latin1Text lane arrives in UTF-8.
+bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column, Value& v,
+               std::string& scratch, Outcome& o);
+// The length of the text in the max bytes at s (up to its first NUL, or max), and whether a
+// byte above 0x7F comes before that end (returned in registers, not through memory).
+struct TextExtent {
+    size_t length;
+    bool high;
+};
+TextExtent textExtent(const char* s, size_t max);
+
 // The client code pages: ISO-8859-1 from and to the server's UTF-8. Bytes that do not
 // form a UTF-8 character, and characters above U+00FF, become '?'.
 std::string utf8FromLatin1(std::string_view text);

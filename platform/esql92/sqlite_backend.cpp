@@ -80,6 +80,7 @@ struct Cursor {
     // digits, UTF-8 of ISO-8859-1 text), one per marker: it lives until the next run binds
     // the markers again, so that SQLite needs no copy of it.
     std::vector<std::string> paramText;
+    std::vector<InputLane> lanes;   // how each marker's column is read, chosen at each run
     PRO_SQLDA* declared = nullptr;
     bool open = false;
     bool rowReady = false;     // open: the statement stands on a row not yet delivered
@@ -386,14 +387,9 @@ bool ensureCompiled(Connection& c, Cursor& k, Outcome& o) {
     return true;
 }
 
-// Binds parameter row `row` of the SQLDA. How long the bound values must live: an open
-// cursor reads them at every later step, an execution only during its own steps. Both
-// run before the markers are bound again, and neither the SQLDA's buffers nor the
-// cursor's parameter texts change meanwhile: text and bytes are bound without a copy,
-// except the SQLDA's for a cursor, whose buffers the caller may reuse while it is open.
-enum class BoundFor { Cursor, Execution };
-
-bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, Outcome& o) {
+// The parameter area of one run: it has a column for every marker, and each column's lane
+// is chosen once for all its rows. Posts 07001 when columns are missing.
+bool planBinding(Cursor& k, PRO_SQLDA* in, bool latin1Client, Outcome& o) {
     size_t n = k.params.size();
     if (n == 0)
         return true;
@@ -405,13 +401,34 @@ bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, 
         return false;
     }
     k.paramText.resize(n);
+    k.lanes.resize(n);
+    const SqldaColumn* cols = sqldaColumns(in);
+    for (size_t p = 0; p < n; ++p)
+        k.lanes[p] = inputLane(cols[p], latin1Client);
+    return true;
+}
+
+// Binds parameter row `row` of the area planBinding checked. How long the bound values
+// must live: an open cursor reads them at every later step, an execution only during its
+// own steps. Both run before the markers are bound again, and neither the SQLDA's buffers
+// nor the cursor's parameter texts change meanwhile: text and bytes are bound without a
+// copy, except the SQLDA's for a cursor, whose buffers the caller may reuse while it is
+// open.
+enum class BoundFor { Cursor, Execution };
+
+bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, Outcome& o) {
+    const size_t n = k.params.size();
+    if (n == 0)
+        return true;
     const SqldaColumn* cols = sqldaColumns(in);
     for (size_t p = 0; p < n; ++p) {
         std::string& text = k.paramText[p];
         Value v;
-        if (!getValue(cols[p], row, static_cast<uint32_t>(p + 1), v, text, o))
+        if (!readInput(k.lanes[p], cols[p], row, static_cast<uint32_t>(p + 1), v, text, o))
             return false;
-        if (c.latin1 && v.kind == Value::Text && hasHighBytes({v.p, v.n})) {
+        // The text lanes arrive in UTF-8 already; text getValue reads is made so here.
+        if (c.latin1 && k.lanes[p] == InputLane::Checked && v.kind == Value::Text &&
+            hasHighBytes({v.p, v.n})) {
             text = utf8FromLatin1({v.p, v.n});
             v = Value::text(text.data(), text.size());
         }
@@ -858,7 +875,7 @@ void open(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outco
     Connection& c = *h.conn;
     if (!readyToRun(c, *k, in, "the cursor is already open", o))
         return;
-    if (!bindRow(c, *k, in, 0, BoundFor::Cursor, o)) {
+    if (!planBinding(*k, in, c.latin1, o) || !bindRow(c, *k, in, 0, BoundFor::Cursor, o)) {
         closeCursor(*k);
         return;
     }
@@ -883,10 +900,15 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     size_t rows = in ? sqldaRows(in) : 1;
     if (k->params.empty())
         rows = 1;
+    if (!planBinding(*k, in, c.latin1, o))
+        return;
     int64_t affected = 0;
+    bool stopped = false;   // a row failed, its statement not reset
     for (size_t r = 0; r < rows; ++r) {
-        if (!bindRow(c, *k, in, r, BoundFor::Execution, o))
+        if (!bindRow(c, *k, in, r, BoundFor::Execution, o)) {
+            stopped = true;
             break;
+        }
         int rc = sqlite3_step(k->stmt);
         while (rc == SQLITE_ROW && k->tr.kind != StatementKind::Query)
             rc = sqlite3_step(k->stmt);
@@ -896,16 +918,18 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
                 o.fail(o.code, o.messages.front().state,
                        "parameter row " + std::to_string(r + 1) + " of " + std::to_string(rows) +
                            " failed; the rows before it took effect");
+            stopped = true;
             break;
         }
         if (k->tr.kind == StatementKind::Dml)
             affected += sqlite3_changes64(c.db);
         sqlite3_reset(k->stmt);
     }
-    // Reset (again, after a failing row) but the bindings left as they are: no step
-    // reads them before every run has bound all the markers again (bindRow), and clearing
-    // them was a fiftieth of a single-row insert.
-    sqlite3_reset(k->stmt);
+    // Every run ends reset (a failed row here, the others as they finish), but with the
+    // bindings left as they are: no step reads them before every run has bound all the
+    // markers again (bindRow), and clearing them was a fiftieth of a single-row insert.
+    if (stopped)
+        sqlite3_reset(k->stmt);
     k->open = false;
     k->rowReady = false;
     o.rows = affected;

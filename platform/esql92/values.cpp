@@ -3,6 +3,7 @@
 // conversions between plain values and SQLDA elements in both directions. Nothing here
 // depends on the host's locale.
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -1214,6 +1215,122 @@ bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::
                                           std::to_string(column));
         return false;
     }
+}
+
+InputLane inputLane(const SqldaColumn& c, bool latin1Client) {
+    if (c.data == nullptr)
+        return InputLane::Checked;  // fails at the first value that is not NULL
+    switch (c.type) {
+    case ESQL_CHARACTER:
+    case ESQL_VARCHAR:
+        return latin1Client ? InputLane::Latin1Text : InputLane::Text;
+    case ESQL_INTEGER:
+    case ESQL_SMALLINT:
+    case ESQL_TINYINT:
+    case ESQL_BIGINT:
+        return c.length == 4 ? InputLane::Int32 : c.length == 8 ? InputLane::Int64 : InputLane::Checked;
+    case ESQL_REAL:
+    case ESQL_FLOAT:
+        return c.length == 4 ? InputLane::Real32 : c.length == 8 ? InputLane::Real64 : InputLane::Checked;
+    case ESQL_DATE:
+        return c.length >= sizeof(ESQL_DATE_VALUE) ? InputLane::Date : InputLane::Checked;
+    default:
+        return InputLane::Checked;
+    }
+}
+
+bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column, Value& v,
+               std::string& scratch, Outcome& o) {
+    if (lane == InputLane::Checked)
+        return getValue(c, row, column, v, scratch, o);
+    if (c.indicator && c.indicator[row] == -1) {
+        v = Value::null();
+        return true;
+    }
+    const char* src = static_cast<const char*>(c.data) + row * c.length;
+    switch (lane) {
+    case InputLane::Text:
+        v = Value::text(src, strnlen(src, c.length));
+        return true;
+    case InputLane::Latin1Text: {
+        const TextExtent t = textExtent(src, c.length);
+        if (t.high) {
+            scratch = utf8FromLatin1({src, t.length});
+            v = Value::text(scratch.data(), scratch.size());
+        } else {
+            v = Value::text(src, t.length);
+        }
+        return true;
+    }
+    case InputLane::Int32: {
+        int32_t x;
+        std::memcpy(&x, src, sizeof x);
+        v = Value::integer(x);
+        return true;
+    }
+    case InputLane::Int64: {
+        int64_t x;
+        std::memcpy(&x, src, sizeof x);
+        v = Value::integer(x);
+        return true;
+    }
+    case InputLane::Real32: {
+        float x;
+        std::memcpy(&x, src, sizeof x);
+        v = Value::real(x);
+        return true;
+    }
+    case InputLane::Real64: {
+        double x;
+        std::memcpy(&x, src, sizeof x);
+        v = Value::real(x);
+        return true;
+    }
+    case InputLane::Date: {
+        ESQL_DATE_VALUE x;
+        std::memcpy(&x, src, sizeof x);
+        if (x.year < 1 || x.year > 9999 || x.month < 1 || x.month > 12 || x.day < 1 ||
+            x.day > daysInMonth(x.year, x.month))
+            return getValue(c, row, column, v, scratch, o);  // posts the refusal
+        // The literal form written in place: the marker's text keeps its room from row to row.
+        scratch.resize(10);
+        char* p = scratch.data();
+        p = putDigits(p, x.year, 4);
+        *p++ = '/';
+        p = putDigits(p, x.month, 2);
+        *p++ = '/';
+        putDigits(p, x.day, 2);
+        v = Value::text(scratch.data(), scratch.size());
+        return true;
+    }
+    case InputLane::Checked:
+        break;
+    }
+    return getValue(c, row, column, v, scratch, o);
+}
+
+TextExtent textExtent(const char* s, size_t max) {
+    // Eight bytes at a time, little-endian: (w - 0x01..) & ~w & 0x80.. marks a byte that is
+    // zero, and its lowest mark is the first NUL (no borrow reaches the bytes below it).
+    static_assert(std::endian::native == std::endian::little);
+    constexpr uint64_t kOnes = 0x0101010101010101ull;
+    constexpr uint64_t kHighBits = 0x8080808080808080ull;
+    uint64_t seen = 0;
+    size_t n = 0;
+    for (; max - n >= 8; n += 8) {
+        uint64_t word;
+        std::memcpy(&word, s + n, 8);
+        const uint64_t zero = (word - kOnes) & ~word & kHighBits;
+        if (zero != 0) {
+            const int bytes = std::countr_zero(zero) / 8;  // before the NUL
+            const uint64_t before = bytes == 0 ? 0 : ~uint64_t{0} >> (64 - 8 * bytes);
+            return {n + static_cast<size_t>(bytes), ((seen | (word & before)) & kHighBits) != 0};
+        }
+        seen |= word;
+    }
+    for (; n < max && s[n] != '\0'; ++n)
+        seen |= static_cast<unsigned char>(s[n]);
+    return {n, (seen & kHighBits) != 0};
 }
 
 bool hasHighBytes(std::string_view text) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -149,6 +150,31 @@ TEST(Esql92CodePageText, HighBytesAreFoundAtEveryPosition) {
     const std::string block = std::string(32, 'a') + "\xFF";
     EXPECT_FALSE(esql::hasHighBytes(std::string_view(block.data(), 32)));
     EXPECT_FALSE(esql::hasHighBytes(std::string_view(high.data(), 0)));
+}
+
+// A parameter element of a client in ISO-8859-1 is measured to its NUL (or its end) and
+// searched for high bytes in one pass of whole words and a tail: every place of the NUL
+// and of a high byte, with bytes after the NUL that must not count (high ones, and ones
+// that would borrow into the NUL's word), in elements around the word size allocated to
+// their exact length.
+TEST(Esql92CodePageText, TextExtentStopsAtTheNulAndSeesHighBytesBeforeIt) {
+    for (size_t max = 0; max <= 19; ++max) {
+        for (size_t nul = 0; nul <= max; ++nul) {          // max: no NUL
+            for (size_t at = 0; at <= max; ++at) {         // max: no high byte
+                for (char after : {'\x01', '\xFF'}) {
+                    std::unique_ptr<char[]> elem(new char[max == 0 ? 1 : max]);
+                    for (size_t i = 0; i < max; ++i)
+                        elem[i] = i < nul ? 'a' : i == nul ? '\0' : after;
+                    if (at < max && at != nul)
+                        elem[at] = '\x80';
+                    const esql::TextExtent got = esql::textExtent(elem.get(), max);
+                    const size_t wantN = strnlen(elem.get(), max);
+                    EXPECT_EQ(got.length, wantN) << max << " " << nul << " " << at;
+                    EXPECT_EQ(got.high, esql::hasHighBytes({elem.get(), wantN})) << max << " " << nul << " " << at;
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -537,6 +537,10 @@ TEST(Esql92Execute, AffectedRowCountsAndParameterRows) {
     EXPECT_EQ(state(c.ca), "23000");
     EXPECT_EQ(c.ca.sqlrows, 2);
     EXPECT_EQ(c.query("SELECT count(*) FROM t"), (Rows{{"2"}}));
+    // ... and the statement runs again.
+    p.value<int32_t>(1, ESQL_INTEGER, {12, 13, 14});
+    ASSERT_EQ(tpe_sqlexecute(c.tm, c.db, cur, p.da, &c.ca), 0) << message(c.ca);
+    EXPECT_EQ(c.query("SELECT count(*) FROM t"), (Rows{{"5"}}));
 
     // Fewer values than markers.
     Params one(1, 1);
@@ -544,6 +548,57 @@ TEST(Esql92Execute, AffectedRowCountsAndParameterRows) {
     EXPECT_EQ(tpe_sqlexecute(c.tm, c.db, cur, one.da, &c.ca), ESQL_ERR_PARAMETERS);
     EXPECT_EQ(state(c.ca), "07001");
     EXPECT_EQ(tpe_sqlexecute(c.tm, c.db, cur, nullptr, &c.ca), ESQL_ERR_PARAMETERS);
+}
+
+// Each column of a parameter array is read the same way for every row: values of every
+// width, NULLs between values, text that fills its element, a column without a buffer
+// whose rows are all NULL, and a refusal in a later row after the rows before it ran.
+TEST(Esql92Execute, ParameterArraysReadEveryRowOfEachColumn) {
+    TempDb f;
+    Conn c(f.target(), "execute-array-columns");
+    ASSERT_EQ(c.exec("CREATE TABLE t (a INTEGER, b BIGINT, r REAL, d FLOAT, s SMALLINT, v VARCHAR(4), dt DATE,"
+                     " z VARCHAR(5))"),
+              0);
+    ESQL_CURHDL cur;
+    ASSERT_EQ(c.prepare("INSERT INTO t VALUES (?, ?, ?, ?, ?, ?, ?, ?)", cur), 0);
+    Params p(8, 3);
+    p.value<int32_t>(1, ESQL_INTEGER, {-1, 2, 2147483647});
+    p.value<int64_t>(2, ESQL_BIGINT, {-9007199254740993LL, 0, 5});
+    p.value<float>(3, ESQL_REAL, {0.5f, -1.25f, 3});
+    p.value<double>(4, ESQL_FLOAT, {0.1, 2, -3.5});
+    p.value<int16_t>(5, ESQL_SMALLINT, {-300, 7, 8});
+    p.text(6, {"abcd", "", "xy"}, 4);   // the first fills its element: no NUL
+    p.value<ESQL_DATE_VALUE>(7, ESQL_DATE, {{2000, 2, 29}, {1, 1, 1}, {9999, 12, 31}});
+    p.text(8, {"", "", ""});
+    PRO_SQLDA_Set_Col_Attribute_void_p(p.da, ESQL_COL_DATA, 8, nullptr, nullptr);
+    for (uint32_t col = 1; col <= 8; ++col)
+        p.null(col, col == 8 ? 0 : 1);
+    p.null(8, 1);
+    p.null(8, 2);
+    ASSERT_EQ(tpe_sqlexecute(c.tm, c.db, cur, p.da, &c.ca), 0) << message(c.ca);
+    EXPECT_EQ(c.ca.sqlrows, 3);
+    EXPECT_EQ(c.query("SELECT a, b, r, d, s, v, CAST(dt AS VARCHAR(10)), z FROM t ORDER BY rowid"),
+              (Rows{{"-1", "-9007199254740993", "0.5", "0.1", "-300", "abcd", "2000/02/29", "NULL"},
+                    {"NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL", "NULL"},
+                    {"2147483647", "5", "3", "-3.5", "8", "xy", "9999/12/31", "NULL"}}));
+
+    // A value in the column without a buffer, and a date that does not exist, each refused in
+    // the row that holds it.
+    ASSERT_EQ(c.exec("DELETE FROM t"), 0);
+    p.value<ESQL_DATE_VALUE>(7, ESQL_DATE, {{2000, 2, 29}, {2002, 1, 1}, {2001, 2, 29}});
+    EXPECT_EQ(tpe_sqlexecute(c.tm, c.db, cur, p.da, &c.ca), ESQL_ERR_BAD_DATETIME);
+    EXPECT_EQ(state(c.ca), "22007");
+    EXPECT_EQ(c.ca.sqlrows, 2);
+    Params q(8, 2);
+    for (uint32_t col = 1; col <= 7; ++col)
+        q.value<int32_t>(col, ESQL_INTEGER, {1, 2});
+    q.text(8, {"", ""});
+    PRO_SQLDA_Set_Col_Attribute_void_p(q.da, ESQL_COL_DATA, 8, nullptr, nullptr);
+    q.null(8, 0);
+    EXPECT_EQ(tpe_sqlexecute(c.tm, c.db, cur, q.da, &c.ca), ESQL_ERR_BINDING);
+    EXPECT_EQ(state(c.ca), "HY090");
+    EXPECT_EQ(c.ca.sqlrows, 1);
+    EXPECT_EQ(c.query("SELECT count(*) FROM t"), (Rows{{"3"}}));
 }
 
 // ---------------------------------------------------------------------------------------

@@ -273,6 +273,28 @@ TEST_F(ExecuteTest, ExecutingAgainRefillsTheAgentsDataset) {
     EXPECT_EQ(Sent().rowsUsed, 0);
 }
 
+// An array of text larger than the cells a thread keeps between builds: every set's value
+// lands in its row, and a small execution after it (the cells given back) is built too.
+TEST_F(ExecuteTest, LargeTextArraysFillEveryRow) {
+    PrepareWith({Desc()});
+    constexpr uint32_t kSets = 70000;
+    std::vector<char> text(kSets * 8);
+    std::vector<SQLLEN> lens(kSets, SQL_NTS);
+    for (uint32_t s = 0; s < kSets; ++s)
+        std::snprintf(&text[s * 8], 8, "%u", s);
+    ASSERT_EQ(Bind(1, SQL_C_CHAR, SQL_VARCHAR, text.data(), 8, lens.data()), SQL_SUCCESS);
+    stmt->paramSetSize = kSets;
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    ASSERT_EQ(Sent().rowsUsed, static_cast<int32_t>(kSets));
+    EXPECT_EQ(Sent().cols[0].width, 6u);
+    EXPECT_EQ(Cell(0, 0, 6), std::string("0\0\0\0\0\0", 6));
+    EXPECT_EQ(Cell(0, kSets - 1, 6), std::string("69999\0", 6));
+    stmt->paramSetSize = 2;
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    ASSERT_EQ(Sent().rowsUsed, 2);
+    EXPECT_EQ(Cell(0, 1, 2), std::string("1\0", 2));
+}
+
 // A negative length with no meaning is refused before it can be used as a length;
 // SQL_DEFAULT_PARAM sends NULL.
 TEST_F(ExecuteTest, UndefinedNegativeLengthsAreRefused) {
@@ -286,6 +308,26 @@ TEST_F(ExecuteTest, UndefinedNegativeLengthsAreRefused) {
     len = SQL_DEFAULT_PARAM;
     EXPECT_EQ(Execute(), SQL_SUCCESS);
     EXPECT_EQ(Ind(0, 0), DS_IND_NULL);
+}
+
+// Of several refused cells, the execution answers the first in the order of the sets,
+// and of the parameters within a set: the hex digit of the first set, not the length of
+// the second set's integer before it.
+TEST_F(ExecuteTest, TheFirstRefusedCellDecides) {
+    PrepareWith({Desc(), Desc()});
+    int32_t num[2] = {1, 2};
+    SQLLEN numLen[2] = {0, -7};
+    char hex[2][4] = {"zz", "00"};
+    SQLLEN hexLen[2] = {SQL_NTS, SQL_NTS};
+    ASSERT_EQ(Bind(1, SQL_C_SLONG, SQL_INTEGER, num, 0, numLen), SQL_SUCCESS);
+    ASSERT_EQ(Bind(2, SQL_C_CHAR, SQL_BINARY, hex, sizeof hex[0], hexLen), SQL_SUCCESS);
+    stmt->paramSetSize = 2;
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+    std::strcpy(hex[0], "01");
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_INVALID_ARGUMENT_VALUE);
+    EXPECT_TRUE(exec.calls.empty());
 }
 
 // ---- parameter arrays on both roads ----
@@ -305,14 +347,18 @@ INSTANTIATE_TEST_SUITE_P(Roads, ArrayTest, ::testing::Values(false, true),
 // (the agent's row count 1) leaves the one before it done, itself in error and the rest
 // unused.
 TEST_P(ArrayTest, OperationStatusAndProcessedArrays) {
-    PrepareWith({Desc(), Desc()});
+    PrepareWith({Desc(), Desc(), Desc()});
     struct Row {
         int32_t id;
         SQLLEN idLen;
         char name[6];
         SQLLEN nameLen;
+        double amount;  // bound without a length buffer
     };
-    Row rows[4] = {{1, 0, "one", SQL_NTS}, {2, 0, "two", SQL_NTS}, {3, 0, "three", SQL_NTS}, {4, 0, "", SQL_NULL_DATA}};
+    Row rows[4] = {{1, 0, "one", SQL_NTS, 1.5},
+                   {2, 0, "two", SQL_NTS, 2.5},
+                   {3, 0, "three", SQL_NTS, 3.5},
+                   {4, 0, "", SQL_NULL_DATA, 4.5}};
     // The bound addresses lie 2^32 below the rows: read as 32 bits the offset would miss.
     const SQLLEN offset = SQLLEN{1} << 32;
     auto below = [&](void* p) { return reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(p) - offset); };
@@ -320,6 +366,7 @@ TEST_P(ArrayTest, OperationStatusAndProcessedArrays) {
               SQL_SUCCESS);
     ASSERT_EQ(Bind(2, SQL_C_CHAR, SQL_VARCHAR, below(rows[0].name), 6, reinterpret_cast<SQLLEN*>(below(&rows[0].nameLen))),
               SQL_SUCCESS);
+    ASSERT_EQ(Bind(3, SQL_C_DOUBLE, SQL_DOUBLE, below(&rows[0].amount), 0, nullptr), SQL_SUCCESS);
     SQLLEN bindOffset = offset;
     stmt->apd->bindOffset = &bindOffset;
     stmt->apd->bindType = sizeof(Row);
@@ -337,6 +384,10 @@ TEST_P(ArrayTest, OperationStatusAndProcessedArrays) {
     EXPECT_EQ(Cell(0, 1, 4), Bytes(&rows[2].id, 4));
     EXPECT_EQ(Cell(1, 1, 6), std::string("three\0", 6));
     EXPECT_EQ(Ind(1, 2), DS_IND_NULL);
+    for (int r = 0; r < 3; ++r) {
+        EXPECT_EQ(Cell(2, r, 8), Bytes(&rows[r == 0 ? 0 : r + 1].amount, 8)) << r;
+        EXPECT_EQ(Ind(2, r), 0) << r;
+    }
     EXPECT_EQ(processed, 3u);
     EXPECT_EQ(std::vector<int>(status, status + 4),
               (std::vector<int>{SQL_PARAM_SUCCESS, SQL_PARAM_UNUSED, SQL_PARAM_SUCCESS, SQL_PARAM_SUCCESS}));
