@@ -205,6 +205,13 @@ protected:
         stmt->diag.errCode = 0;
         return StmtFetchScroll(stmt, SQL_FETCH_NEXT, 0);
     }
+    // Rowsets of n rows, their statuses and count where given.
+    void Rowset(SQLULEN n, SQLUSMALLINT* status, SQLULEN* fetched = nullptr) {
+        stmt->cursor.rowsetSize = n;
+        stmt->ird->arrayStatus = status;
+        if (fetched != nullptr)
+            stmt->rowsFetched = fetched;
+    }
 
     Script script;
     STMT* stmt = nullptr;
@@ -642,9 +649,7 @@ TEST_F(FetchTest, ColumnWiseRowsetWithStatusesAndCount) {
     SQLULEN fetched = 99;
     Bind(1, SQL_C_LONG, nums, 0, numInd);
     Bind(2, SQL_C_CHAR, texts, 6, textLen);
-    stmt->cursor.rowsetSize = 3;
-    stmt->ird->arrayStatus = status;
-    stmt->rowsFetched = &fetched;
+    Rowset(3, status, &fetched);
     ASSERT_EQ(Fetch(), SQL_SUCCESS);
     EXPECT_EQ(fetched, 3u);
     EXPECT_EQ(std::vector<int>(nums, nums + 3), (std::vector<int>{1, 2, 3}));
@@ -716,8 +721,7 @@ TEST_F(FetchTest, RowStatusesTellFailedAndTruncatedRows) {
     SQLLEN ind[3] = {};
     SQLUSMALLINT status[3] = {};
     Bind(1, SQL_C_LONG, asLong, 0, ind);
-    stmt->cursor.rowsetSize = 3;
-    stmt->ird->arrayStatus = status;
+    Rowset(3, status);
     ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
     EXPECT_NE(stmt->diag.errCode, 0);
     EXPECT_EQ(std::vector<int>(status, status + 3), (std::vector<int>{SQL_ROW_SUCCESS, SQL_ROW_ERROR, SQL_ROW_SUCCESS}));
@@ -754,8 +758,7 @@ TEST_F(FetchTest, TruncationMarksOnlyItsOwnRow) {
     SQLUSMALLINT status[3] = {};
     Bind(2, SQL_C_CHAR, texts, 4, textLen);
     Bind(1, SQL_C_LONG, nums, 0, numInd);
-    stmt->cursor.rowsetSize = 3;
-    stmt->ird->arrayStatus = status;
+    Rowset(3, status);
     ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(stmt->diag.errCode, ERR_DATA_WAS_TRUNCATED);
     EXPECT_EQ(std::vector<int>(status, status + 3),
@@ -784,8 +787,7 @@ TEST_F(FetchTest, RowsetDeliversEveryKindOfBoundValue) {
     Bind(1, SQL_C_DEFAULT, nums, 0, numInd);
     Bind(2, SQL_C_CHAR, texts, 6, textInd);
     Bind(3, SQL_C_CHAR, longs, 16, longInd);
-    stmt->cursor.rowsetSize = 3;
-    stmt->ird->arrayStatus = status;
+    Rowset(3, status);
     ASSERT_EQ(Fetch(), SQL_SUCCESS);
     EXPECT_EQ(std::vector<int>(nums, nums + 3), (std::vector<int>{7, 8, 9}));
     EXPECT_EQ(std::vector<SQLLEN>(numInd, numInd + 3), (std::vector<SQLLEN>{4, 4, 4}));
@@ -823,8 +825,7 @@ TEST_F(FetchTest, FailingColumnStopsItsRowWhenTheRowsetMovesByColumn) {
     Bind(1, SQL_C_LONG, nums, 0, numInd);
     Bind(2, SQL_C_LONG, parsed, 0, parsedInd);
     Bind(3, SQL_C_CHAR, texts, 4, textLen);
-    stmt->cursor.rowsetSize = 4;
-    stmt->ird->arrayStatus = status;
+    Rowset(4, status);
     nums[2] = -5;
     numInd[2] = SQL_COLUMN_IGNORE;  // this element alone is skipped
     ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
@@ -865,9 +866,7 @@ TEST_F(FetchTest, RowsetAcrossTwoBlocksKeepsEachRowsOutcome) {
     SQLULEN fetched = 0;
     Bind(1, SQL_C_CHAR, texts, 4, textLen);
     Bind(2, SQL_C_LONG, nums, 0, numInd);
-    stmt->cursor.rowsetSize = 5;
-    stmt->ird->arrayStatus = status;
-    stmt->rowsFetched = &fetched;
+    Rowset(5, status, &fetched);
     ASSERT_EQ(Fetch(), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(script.asked.size(), 2u);
     EXPECT_EQ(fetched, 5u);
