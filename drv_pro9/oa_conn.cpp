@@ -99,7 +99,8 @@ int RenameServerCursor(OA_STMT* stmt, const char* name) {
     tpe_sql_setconnection(db->name.c_str(), &db->sqlca);
     if (db->sqlca.sqlcode >= 0)
         tpe_set_cursorname(cursor->handle, name, &db->sqlca);
-    if (db->sqlca.sqlcode >= 0)
+    // A cursor the client has forgotten takes the name when the agent sets it up again.
+    if (db->sqlca.sqlcode >= 0 || db->sqlca.sqlcode == ESQL_ERR_CURSOR_HANDLE)
         return 0;
     OA_ErrFromSqlca(&stmt->errors, &db->sqlca);
     return ERR_GENERAL_ERROR;

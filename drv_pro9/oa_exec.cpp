@@ -74,6 +74,18 @@ int MakeCurrent(OA_STMT* stmt) {
     return db->sqlca.sqlcode < 0 ? CallFailed(stmt) : 0;
 }
 
+// Whether the client's last call failed because it no longer knows the cursor: it keeps a
+// bounded number of them and forgets those unused longest. The failure's messages are
+// dropped: the caller sets the cursor up again under its identity, as after an end of
+// transaction, and nothing was done.
+bool CursorForgotten(DB_CONN* db) {
+    if (db->sqlca.sqlcode != ESQL_ERR_CURSOR_HANDLE)
+        return false;
+    for (int i = 0; i < OA_SQLCA_MAX_MESSAGES && db->sqlca.sqlcode != 0; ++i)
+        tpe_sqlc_clear(&db->sqlca);
+    return true;
+}
+
 bool IsSelect(const OA_STMT* stmt) {
     return stmt->type == SQLT_KIND_SELECT;
 }
@@ -300,7 +312,8 @@ int CloseServerCursor(OA_STMT* stmt) {
         if (rc == 0 && ran && (stmt->flags & STMT_CURSOR_RESET) == 0) {
             DB_CONN* db = cursor->db;
             tpe_sqlclose(db->tmHandle, db->dbHandle, cursor->handle, &db->sqlca);
-            if (db->sqlca.sqlcode < 0)
+            // A cursor the client has forgotten has nothing open there either.
+            if (db->sqlca.sqlcode < 0 && !CursorForgotten(db))
                 rc = CallFailed(stmt);
         }
     }
@@ -422,6 +435,24 @@ int db_BindInputParams(OA_STMT* stmt, int32_t paramRow) {
     return 0;
 }
 
+namespace {
+
+// Declare and open, or execute, of the cursor with its bound input.
+void RunOnServer(OA_STMT* stmt) {
+    DB_CURSOR* cursor = Cursor(stmt);
+    DB_CONN* db = cursor->db;
+    PRO_SQLDA* input = cursor->paramCount != 0 ? cursor->bind.input : nullptr;
+    if (IsSelect(stmt)) {
+        tpe_sqldeclare(db->tmHandle, db->dbHandle, cursor->handle, input, &db->sqlca);
+        if (db->sqlca.sqlcode >= 0)
+            tpe_sqlopen(db->tmHandle, db->dbHandle, cursor->handle, input, &db->sqlca);
+        return;
+    }
+    tpe_sqlexecute(db->tmHandle, db->dbHandle, cursor->handle, input, &db->sqlca);
+}
+
+}  // namespace
+
 int db_CursorRun(OA_STMT* stmt, DbParams params, int32_t paramRow) {
     if (int rc = SetUpAgainWhenMarked(stmt); rc != 0)
         return rc;
@@ -431,24 +462,19 @@ int db_CursorRun(OA_STMT* stmt, DbParams params, int32_t paramRow) {
         if (int rc = db_BindInputParams(stmt, paramRow); rc != 0)
             return rc;
     }
-    DB_CURSOR* cursor = Cursor(stmt);
-    DB_CONN* db = cursor->db;
-    PRO_SQLDA* input = cursor->paramCount != 0 ? cursor->bind.input : nullptr;
-    if (IsSelect(stmt)) {
-        if (int rc = MakeCurrent(stmt); rc != 0)
-            return rc;
-        tpe_sqldeclare(db->tmHandle, db->dbHandle, cursor->handle, input, &db->sqlca);
-        if (db->sqlca.sqlcode < 0)
-            return CallFailed(stmt);
-        tpe_sqlopen(db->tmHandle, db->dbHandle, cursor->handle, input, &db->sqlca);
-        return db->sqlca.sqlcode < 0 ? CallFailed(stmt) : 0;
-    }
+    DB_CONN* db = Cursor(stmt)->db;
     if (int rc = MakeCurrent(stmt); rc != 0)
         return rc;
-    tpe_sqlexecute(db->tmHandle, db->dbHandle, cursor->handle, input, &db->sqlca);
+    RunOnServer(stmt);
+    if (CursorForgotten(db)) {
+        if (int rc = SetUpCalls(stmt); rc != 0)
+            return rc;
+        RunOnServer(stmt);
+    }
     // Rows before a failing parameter row keep their effect, and the count says how many;
     // it is read before the messages are taken, which clears the SQLCA.
-    stmt->rowCount = db->sqlca.sqlrows;
+    if (!IsSelect(stmt))
+        stmt->rowCount = db->sqlca.sqlrows;
     return db->sqlca.sqlcode < 0 ? CallFailed(stmt) : 0;
 }
 

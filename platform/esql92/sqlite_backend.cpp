@@ -38,12 +38,15 @@ namespace esql::lite {
 
 namespace {
 
-// A connection keeps at most this many compiled statements; the least recently used closed
-// cursors give theirs up and compile again on their next use.
+// A connection keeps at most this many compiled statements; the least recently used cursors
+// with no row left to deliver (closed, or open at their end) give theirs up and compile again
+// on their next use.
 constexpr size_t kMaxCompiled = 128;
-// ... and at most this many cursor records; a cursor unused while this many others were set
-// up is forgotten (its handle then answers 34000). Without a limit every SQLExecDirect of a
-// long-lived connection would leave a record behind: the agent never frees a cursor.
+// ... and at most this many cursor records. The agent never frees a cursor: every prepare
+// sets one up under a new identity and leaves the old one behind, so without a limit every
+// SQLExecDirect of a long-lived connection would leave a record behind. Past the limit the
+// least recently used records go, those with no row left first; a cursor still in use by its
+// statement is set up again by the agent when its handle answers 34000.
 constexpr size_t kMaxCursors = 4096;
 constexpr int kBusyTimeoutMs = 5000;
 // The sleeps between attempts to take a lock, as SQLite's own busy timeout makes them: short
@@ -282,12 +285,18 @@ bool holdCursor(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Held& h, Curso
     return k != nullptr;
 }
 
-void finalizeStatement(Connection& c, Cursor& k) {
+// Gives up the cursor's compiled statement; the cursor keeps its state, so an open cursor at
+// its end still answers that no row is left.
+void dropCompiled(Connection& c, Cursor& k) {
     if (k.stmt) {
         sqlite3_finalize(k.stmt);
         k.stmt = nullptr;
         --c.compiled;
     }
+}
+
+void finalizeStatement(Connection& c, Cursor& k) {
+    dropCompiled(c, k);
     k.open = false;
     k.rowReady = false;
 }
@@ -301,26 +310,39 @@ void closeCursor(Cursor& k) {
     k.rowReady = false;
 }
 
+// Whether the cursor stands on a row still to deliver: only then does its statement hold
+// state that compiling again would lose.
+bool hasRowsLeft(const Cursor& k) { return k.open && k.rowReady; }
+
 // Keeps the connection within its limits of compiled statements and cursor records by
-// releasing the least recently used closed cursors.
-void trim(Connection& c) {
+// releasing the least recently used cursors that have no row left to deliver. `inHand` is
+// the cursor of the running call: it keeps its statement and its record whatever the counts
+// say, or the call would go on with a statement it has just given up.
+void trim(Connection& c, const Cursor* inHand) {
     if (c.compiled > kMaxCompiled) {
         for (auto it = c.lru.rbegin(); it != c.lru.rend() && c.compiled > kMaxCompiled; ++it)
-            if (!(*it)->open)
-                finalizeStatement(c, **it);
+            if (*it != inHand && !hasRowsLeft(**it))
+                dropCompiled(c, **it);
     }
-    while (c.cursors.size() > kMaxCursors) {
-        auto it = c.lru.rbegin();
-        while (it != c.lru.rend() && (*it)->open)
-            ++it;
-        if (it == c.lru.rend())
-            break;
-        Cursor* k = *it;
-        finalizeStatement(c, *k);
-        c.lru.erase(std::next(it).base());
-        c.byIdentity.erase(k->identity);
-        c.cursors.erase(k->serial);
-    }
+    if (c.cursors.size() <= kMaxCursors)
+        return;
+    auto forget = [&](bool rowsLeftToo) {
+        for (auto it = c.lru.rbegin(); it != c.lru.rend() && c.cursors.size() > kMaxCursors;) {
+            Cursor* k = *it;
+            if (k == inHand || (!rowsLeftToo && hasRowsLeft(*k))) {
+                ++it;
+                continue;
+            }
+            dropCompiled(c, *k);
+            it = std::make_reverse_iterator(c.lru.erase(std::next(it).base()));
+            c.byIdentity.erase(k->identity);
+            c.cursors.erase(k->serial);
+        }
+    };
+    forget(false);
+    // Only cursors left open mid-way remain: the one unused longest was abandoned by its
+    // statement (a new prepare while it stood open after an end of transaction).
+    forget(true);
 }
 
 bool execSql(Connection& c, const char* sql, Outcome& o) {
@@ -378,7 +400,7 @@ bool ensureCompiled(Connection& c, Cursor& k, Outcome& o) {
     if (k.stmt == nullptr) {
         if (!compile(c, k, o))
             return false;
-        trim(c);
+        trim(c, &k);
     }
     if (static_cast<size_t>(sqlite3_column_count(k.stmt)) != k.columns.size()) {
         failWith(o, ESQL_ERR_GENERAL, "the tables of the statement changed; prepare it again");
@@ -756,7 +778,7 @@ void setCursor(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL* out, const unsigned ch
     k->prepared = false;
     k->declared = nullptr;
     *out = cursorHandle(c.serial, k->serial);
-    trim(c);
+    trim(c, k);
 }
 
 void setCursorName(ESQL_CURHDL cursor, const char* name, Outcome& o) {
@@ -808,7 +830,7 @@ void prepare(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Outcome& o) {
     }
     k->compiledText = k->text;
     k->prepared = true;
-    trim(c);
+    trim(c, k);
 }
 
 void describe(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* sqlda, bool input, Outcome& o) {

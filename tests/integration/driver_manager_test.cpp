@@ -867,3 +867,85 @@ TEST(DriverManagerFetch, UnboundBuffersAreNeverWritten) {
 }
 
 }  // namespace
+
+// Statements never wear out a connection: the client keeps a bounded cache of compiled
+// statements and cursors, and thousands of executions in every mix (direct and prepared,
+// queries fetched to their end or closed before it, statements freed, a prepared insert
+// kept from the start) all succeed.
+TEST(DriverManagerStatement, ThousandsOfExecutionsOnOneConnection) {
+    for (const Library& lib : Libraries()) {
+        for (bool autocommit : {true, false}) {
+            SCOPED_TRACE(std::string(lib.driver) + (autocommit ? " autocommit" : " manual commit"));
+            Statement s(lib);
+            SQLHDBC dbc = s.c.hdbc;
+            SQLHSTMT h = s.hstmt;
+            if (!autocommit)
+                SQLSetConnectAttr(dbc, SQL_ATTR_AUTOCOMMIT, reinterpret_cast<SQLPOINTER>(SQL_AUTOCOMMIT_OFF), 0);
+            SQLHSTMT keptInsert = SQL_NULL_HSTMT, keptSelect = SQL_NULL_HSTMT;
+            ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &keptInsert), SQL_SUCCESS);
+            ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &keptSelect), SQL_SUCCESS);
+            ASSERT_EQ(Prepare(lib, keptInsert, "insert into t (a, b) values (?, 'kept')"), SQL_SUCCESS);
+            ASSERT_EQ(Prepare(lib, keptSelect, "select count(*) from t"), SQL_SUCCESS);
+            int32_t a = 0;
+            ASSERT_EQ(SQLBindParameter(keptInsert, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &a, 0, nullptr),
+                      SQL_SUCCESS);
+            int inserted = 0;
+            for (int n = 1; n <= 6000; ++n) {
+                SCOPED_TRACE(n);
+                SQLRETURN rc = SQL_SUCCESS;
+                switch (n % 4) {
+                case 0:   // a query fetched to its end, then closed
+                    rc = ExecDirect(lib, h, "select a from t");
+                    while (rc == SQL_SUCCESS)
+                        rc = SQLFetch(h);
+                    ASSERT_EQ(rc, SQL_NO_DATA) << DiagText(SQL_HANDLE_STMT, h);
+                    rc = SQLFreeStmt(h, SQL_CLOSE);
+                    break;
+                case 1:   // a query closed before its end
+                    rc = ExecDirect(lib, h, "select a, b from t where a >= 0");
+                    if (rc == SQL_SUCCESS)
+                        rc = SQLCloseCursor(h);
+                    break;
+                case 2: {   // a statement of its own, freed
+                    SQLHSTMT own = SQL_NULL_HSTMT;
+                    ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &own), SQL_SUCCESS);
+                    rc = ExecDirect(lib, own, "insert into t (a, b) values (" + std::to_string(n) + ", 'own')");
+                    EXPECT_EQ(rc, SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, own);
+                    ++inserted;
+                    rc = SQLFreeHandle(SQL_HANDLE_STMT, own);
+                    break;
+                }
+                default:
+                    if (n % 200 == 3) {   // the statements prepared at the start
+                        a = n;
+                        rc = SQLExecute(keptInsert);
+                        ++inserted;
+                        ASSERT_EQ(rc, SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, keptInsert);
+                        ASSERT_EQ(SQLExecute(keptSelect), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, keptSelect);
+                        ASSERT_EQ(SQLFetch(keptSelect), SQL_SUCCESS);
+                        int32_t count = 0;
+                        ASSERT_EQ(SQLGetData(keptSelect, 1, SQL_C_SLONG, &count, 0, nullptr), SQL_SUCCESS);
+                        EXPECT_EQ(count, inserted);
+                        rc = SQLCloseCursor(keptSelect);
+                    } else {
+                        rc = Prepare(lib, h, "select b from t where a = " + std::to_string(n));
+                        if (rc == SQL_SUCCESS)
+                            rc = SQLExecute(h);
+                        if (rc == SQL_SUCCESS)
+                            rc = SQLFreeStmt(h, SQL_CLOSE);
+                    }
+                }
+                ASSERT_EQ(rc, SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+                if (!autocommit && n % 1000 == 0) {
+                    ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_SUCCESS);
+                }
+            }
+            if (!autocommit) {
+                ASSERT_EQ(SQLEndTran(SQL_HANDLE_DBC, dbc, SQL_COMMIT), SQL_SUCCESS);
+            }
+            EXPECT_EQ(Touched(lib, h, "update t set a = a"), inserted);
+            SQLFreeHandle(SQL_HANDLE_STMT, keptInsert);
+            SQLFreeHandle(SQL_HANDLE_STMT, keptSelect);
+        }
+    }
+}

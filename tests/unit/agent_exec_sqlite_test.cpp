@@ -169,6 +169,29 @@ TEST_F(AgentExecSqlite, ReExecutionWithNewValues) {
     ds_Free(&block);
 }
 
+// The client keeps a bounded number of cursors and forgets those unused longest; a statement
+// prepared long ago, with no end of transaction since to set it up again, still executes
+// (and closes) after thousands of other executions on its connection.
+TEST_F(AgentExecSqlite, AStatementPreparedLongAgoOutlivesThousandsOfOthers) {
+    ASSERT_EQ(a.Exec("CREATE TABLE t (k INTEGER)"), 0);
+    ASSERT_EQ(OA_TransState(a.conn, OA_TRANS_AUTOCOMMIT_OFF), 0);
+    uint32_t idle = 0;
+    ASSERT_EQ(OA_AllocStmt(a.connId, &idle), 0);
+    ASSERT_EQ(OA_Prepare(idle, "SELECT COUNT(*) FROM t"), 0);
+    ASSERT_EQ(OA_Prepare(a.stmtId, "INSERT INTO t VALUES (?)"), 0);
+    for (int k = 0; k < 5000; ++k)
+        ASSERT_EQ(a.Exec("SELECT k FROM t WHERE k < 0"), 0) << k;
+    ASSERT_EQ(OA_Execute(idle), 0) << Records(oa_FindStmt(idle)->errors).size();
+    DATASET block{};
+    ASSERT_EQ(OA_Fetch(idle, 1, &block), 0);
+    EXPECT_EQ(Rows(block), (Table{{"0"}}));
+    ds_Free(&block);
+    EXPECT_EQ(OA_CloseCursor(idle), 0);
+    EXPECT_EQ(OA_CloseCursor(idle), 0);
+    EXPECT_EQ(OA_FreeStmt(idle), 0);
+    ASSERT_EQ(OA_Commit(a.connId), 0);
+}
+
 TEST_F(AgentExecSqlite, AutocommitOnAndOff) {
     ASSERT_EQ(a.Exec("CREATE TABLE t (k INTEGER)"), 0);
     // On: each statement is committed when it ends.

@@ -280,6 +280,58 @@ TEST_F(Esql92Errors, ManyCursorsStayUsableAndTheOldestAreForgotten) {
     EXPECT_EQ(tpe_sqlclose(c.tm, c.db, last, &c.ca), 0);
 }
 
+TEST_F(Esql92Errors, CursorsLeftOpenAtTheirEndNeverWearOutTheConnection) {
+    // The agent's autocommit query: fetched to its end, committed, and never closed (the end
+    // of transaction marked it), then the statement is prepared again under a new identity.
+    // The cursors left behind must not crowd out the one just compiled.
+    for (int k = 0; k < 1000; ++k) {
+        ESQL_CURHDL cur = nullptr;
+        ASSERT_EQ(c.prepare("SELECT id FROM t", cur), 0) << k << " " << message(c.ca);
+        PRO_SQLDA* da = c.describe(cur);
+        auto cols = c.bind(da, 64);
+        ASSERT_EQ(tpe_sqlopen(c.tm, c.db, cur, nullptr, &c.ca), 0) << k << " " << message(c.ca);
+        ASSERT_EQ(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), ESQL_NOT_FOUND) << k << " " << message(c.ca);
+        PRO_SQLDA_Deallocate(da);
+        ASSERT_EQ(c.commit(), 0);
+        if (k % 100 == 99) {
+            ASSERT_EQ(c.exec("INSERT INTO t VALUES (" + std::to_string(100 + k) + ", 'x')"), 0) << message(c.ca);
+        }
+    }
+    // An open cursor at its end whose statement was given up still answers that no row is
+    // left, and closes.
+    ESQL_CURHDL first = nullptr;
+    ASSERT_EQ(c.prepare("SELECT id FROM t WHERE id < 0", first), 0);
+    PRO_SQLDA* da = c.describe(first);
+    auto cols = c.bind(da, 1);
+    ASSERT_EQ(tpe_sqlopen(c.tm, c.db, first, nullptr, &c.ca), 0);
+    for (int k = 0; k < 200; ++k) {
+        ESQL_CURHDL cur = nullptr;
+        ASSERT_EQ(c.prepare("SELECT id + " + std::to_string(k) + " FROM t", cur), 0) << message(c.ca);
+    }
+    EXPECT_EQ(tpe_sqlfetch(c.tm, c.db, first, da, &c.ca), ESQL_NOT_FOUND) << message(c.ca);
+    EXPECT_EQ(tpe_sqlclose(c.tm, c.db, first, &c.ca), 0);
+    PRO_SQLDA_Deallocate(da);
+}
+
+TEST_F(Esql92Errors, ACursorWithRowsLeftKeepsItsPlaceWhileOthersComeAndGo) {
+    ASSERT_EQ(c.exec("INSERT INTO t VALUES (2, 'two'), (3, 'three')"), 0);
+    ESQL_CURHDL open = nullptr;
+    ASSERT_EQ(c.prepare("SELECT id FROM t ORDER BY id", open), 0);
+    PRO_SQLDA* da = c.describe(open);
+    auto cols = c.bind(da, 1);
+    ASSERT_EQ(tpe_sqlopen(c.tm, c.db, open, nullptr, &c.ca), 0);
+    ASSERT_EQ(tpe_sqlfetch(c.tm, c.db, open, da, &c.ca), 0);
+    // More set-ups than the connection keeps records: the closed ones go, the open one stays.
+    for (int k = 0; k < 5000; ++k) {
+        ESQL_CURHDL cur = nullptr;
+        ASSERT_EQ(c.prepare("SELECT 1", cur), 0) << k;
+    }
+    ASSERT_EQ(tpe_sqlfetch(c.tm, c.db, open, da, &c.ca), 0) << message(c.ca);
+    EXPECT_EQ(cols[0].get<int32_t>(0), 2);
+    tpe_sqlclose(c.tm, c.db, open, &c.ca);
+    PRO_SQLDA_Deallocate(da);
+}
+
 }  // namespace
 
 namespace {
