@@ -115,7 +115,10 @@ enum esql_native_code {
                                                     server does not support (the (+) marker) */
     ESQL_ERR_LEVEL           = -20238,   /* [HY024] isolation level not in 0..3 */
     ESQL_ERR_MEMORY          = -20239,   /* [HY001] out of memory */
-    ESQL_ERR_GENERAL         = -20240    /* [HY000] anything else */
+    ESQL_ERR_GENERAL         = -20240,   /* [HY000] anything else */
+    ESQL_ERR_DATABASE_GONE   = -20241    /* [08S01] the database file was deleted or replaced
+                                                    under the connection: a commit of writes
+                                                    fails and rolls back */
 };
 
 /* ------------------------------------------------------------------------------------------

@@ -345,6 +345,15 @@ void trim(Connection& c, const Cursor* inHand) {
     forget(true);
 }
 
+// Whether the connection's file was deleted or replaced under it: SQLite goes on writing to
+// the file it holds open, where no later connection will ever read the writes.
+bool fileGone(Connection& c) {
+    if (c.file.empty())
+        return false;
+    int moved = 0;
+    return sqlite3_file_control(c.db, kMainSchema, SQLITE_FCNTL_HAS_MOVED, &moved) == SQLITE_OK && moved != 0;
+}
+
 bool execSql(Connection& c, const char* sql, Outcome& o) {
     int rc = sqlite3_exec(c.db, sql, nullptr, nullptr, nullptr);
     if (rc != SQLITE_OK) {
@@ -554,10 +563,11 @@ void connect(const char* target, const char* name, const char* user, const char*
     sqlite3_busy_handler(conn->db, onBusy, conn.get());
     // The journal mode is read back so that a file that is not a database fails here. The
     // pragma reads the schema too, so the set-up after it touches only the functions and the
-    // attached in-memory catalog.
+    // attached in-memory catalog. synchronous=FULL syncs the log at every commit: with NORMAL
+    // a commit answered as done is lost when the machine loses power before a checkpoint.
     rc = retryWhileLocked(*conn, [&] {
         return sqlite3_exec(conn->db,
-                            "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA foreign_keys=ON;"
+                            "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;"
                             " PRAGMA temp_store=MEMORY;",
                             nullptr, nullptr, nullptr);
     });
@@ -692,9 +702,16 @@ void endTrans(ESQL_TMHDL tm, Outcome& o) {
     if (sqlite3_get_autocommit(c.db))
         return;
     // Published as ended first: a writer that meets the lock meanwhile waits for it.
+    bool wrote = sqlite3_txn_state(c.db, kMainSchema) == SQLITE_TXN_WRITE;
     c.txnState.store(SQLITE_TXN_NONE);
     if (rollback) {
         execSql(c, "ROLLBACK", o);
+        return;
+    }
+    if (wrote && fileGone(c)) {
+        sqlite3_exec(c.db, "ROLLBACK", nullptr, nullptr, nullptr);
+        failWith(o, ESQL_ERR_DATABASE_GONE,
+                 "the database file " + c.path + " was deleted or replaced; the transaction is rolled back");
         return;
     }
     if (execSql(c, "COMMIT", o))
