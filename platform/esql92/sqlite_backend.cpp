@@ -88,6 +88,7 @@ struct Cursor {
     bool open = false;
     bool rowReady = false;     // open: the statement stands on a row not yet delivered
     std::list<Cursor*>::iterator lru;
+    std::list<Cursor*>::iterator compiledLru;   // valid while stmt is set
 
     ~Cursor() { sqlite3_finalize(stmt); }
 };
@@ -109,16 +110,18 @@ struct Connection {
     bool latin1 = false;       // the client's code page is ISO-8859-1, not UTF-8
     int64_t catalogVersion = -1;   // schema version the system catalog was built for
     uint32_t nextCursor = 1;
-    size_t compiled = 0;
     std::unordered_map<uint32_t, std::unique_ptr<Cursor>> cursors;
     std::unordered_map<Identity, Cursor*, IdentityHash> byIdentity;
     std::list<Cursor*> lru;    // most recently used first
+    // The cursors that hold a compiled statement, most recently used first: the cache's
+    // trim walks these alone, not the records that gave theirs up.
+    std::list<Cursor*> compiledLru;
 
     void closeAll() {
         lru.clear();
+        compiledLru.clear();
         byIdentity.clear();
         cursors.clear();
-        compiled = 0;
         if (db) {
             sqlite3_close_v2(db);
             db = nullptr;
@@ -263,6 +266,8 @@ bool holdByHandles(ESQL_TMHDL tm, ESQL_DBHDL db, Held& h, Outcome& o) {
 
 void touch(Connection& c, Cursor& k) {
     c.lru.splice(c.lru.begin(), c.lru, k.lru);
+    if (k.stmt)
+        c.compiledLru.splice(c.compiledLru.begin(), c.compiledLru, k.compiledLru);
 }
 
 Cursor* findCursor(Connection& c, ESQL_CURHDL handle, Outcome& o) {
@@ -291,7 +296,7 @@ void dropCompiled(Connection& c, Cursor& k) {
     if (k.stmt) {
         sqlite3_finalize(k.stmt);
         k.stmt = nullptr;
-        --c.compiled;
+        c.compiledLru.erase(k.compiledLru);
     }
 }
 
@@ -319,22 +324,27 @@ bool hasRowsLeft(const Cursor& k) { return k.open && k.rowReady; }
 // the cursor of the running call: it keeps its statement and its record whatever the counts
 // say, or the call would go on with a statement it has just given up.
 void trim(Connection& c, const Cursor* inHand) {
-    if (c.compiled > kMaxCompiled) {
-        for (auto it = c.lru.rbegin(); it != c.lru.rend() && c.compiled > kMaxCompiled; ++it)
-            if (*it != inHand && !hasRowsLeft(**it))
-                dropCompiled(c, **it);
+    // From the least recently used end; `after` (already passed, or the end) stays valid
+    // while the element before it is erased.
+    for (auto after = c.compiledLru.end();
+         after != c.compiledLru.begin() && c.compiledLru.size() > kMaxCompiled;) {
+        Cursor* k = *std::prev(after);
+        if (k != inHand && !hasRowsLeft(*k))
+            dropCompiled(c, *k);
+        else
+            --after;
     }
     if (c.cursors.size() <= kMaxCursors)
         return;
     auto forget = [&](bool rowsLeftToo) {
-        for (auto it = c.lru.rbegin(); it != c.lru.rend() && c.cursors.size() > kMaxCursors;) {
-            Cursor* k = *it;
+        for (auto after = c.lru.end(); after != c.lru.begin() && c.cursors.size() > kMaxCursors;) {
+            Cursor* k = *std::prev(after);
             if (k == inHand || (!rowsLeftToo && hasRowsLeft(*k))) {
-                ++it;
+                --after;
                 continue;
             }
             dropCompiled(c, *k);
-            it = std::make_reverse_iterator(c.lru.erase(std::next(it).base()));
+            c.lru.erase(k->lru);
             c.byIdentity.erase(k->identity);
             c.cursors.erase(k->serial);
         }
@@ -395,7 +405,8 @@ bool compile(Connection& c, Cursor& k, Outcome& o) {
         }
     }
     k.stmt = stmt;
-    ++c.compiled;
+    c.compiledLru.push_front(&k);
+    k.compiledLru = c.compiledLru.begin();
     return true;
 }
 
@@ -660,6 +671,7 @@ void disconnect(int scope, const char* name, Outcome& o) {
         std::lock_guard<std::mutex> lock(conn->mu);
         // Statements first, so that the rollback meets no running statement.
         conn->lru.clear();
+        conn->compiledLru.clear();
         conn->byIdentity.clear();
         conn->cursors.clear();
         if (conn->db && !sqlite3_get_autocommit(conn->db))
