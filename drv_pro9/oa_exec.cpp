@@ -309,12 +309,20 @@ int CloseServerCursor(OA_STMT* stmt) {
         rc = MakeCurrent(stmt);
         // A cursor marked for set-up again was ended with its transaction; one that never
         // ran has nothing open at the server.
+        DB_CONN* db = cursor->db;
         if (rc == 0 && ran && (stmt->flags & STMT_CURSOR_RESET) == 0) {
-            DB_CONN* db = cursor->db;
             tpe_sqlclose(db->tmHandle, db->dbHandle, cursor->handle, &db->sqlca);
             // A cursor the client has forgotten has nothing open there either.
             if (db->sqlca.sqlcode < 0 && !CursorForgotten(db))
                 rc = CallFailed(stmt);
+        } else if (rc == 0 && (stmt->flags & STMT_CURSOR_OPEN) != 0) {
+            // A query left with rows to deliver when the end of a transaction marked it: a
+            // server that keeps such a cursor open past the end would go on holding it (and
+            // what it reads) for a statement that has moved on. Closed; a server that ended
+            // it answers a failure that says nothing about this statement.
+            tpe_sqlclose(db->tmHandle, db->dbHandle, cursor->handle, &db->sqlca);
+            for (int i = 0; i < OA_SQLCA_MAX_MESSAGES && db->sqlca.sqlcode < 0; ++i)
+                tpe_sqlc_clear(&db->sqlca);
         }
     }
     ClearFlags(stmt, STMT_CURSOR_OPEN | STMT_EXECUTED | STMT_OUT_PENDING);

@@ -192,6 +192,29 @@ TEST_F(AgentExecSqlite, AStatementPreparedLongAgoOutlivesThousandsOfOthers) {
     ASSERT_EQ(OA_Commit(a.connId), 0);
 }
 
+// A query left with rows to deliver when another statement's autocommit ended the
+// transaction, then prepared again: the cursor it leaves behind must not keep holding what
+// it read, or the connection would go on seeing the data of that moment and every write of
+// it would meet the newer data of others and fail.
+TEST_F(AgentExecSqlite, AQueryLeftMidwayAcrossACommitHoldsNothingOnceItsStatementMovesOn) {
+    ASSERT_EQ(a.Exec("CREATE TABLE t (k INTEGER)"), 0);
+    ASSERT_EQ(a.Exec("INSERT INTO t VALUES (1), (2), (3)"), 0);
+    ASSERT_EQ(a.Exec("SELECT k FROM t"), 0);
+    DATASET block{};
+    ASSERT_EQ(OA_Fetch(a.stmtId, 1, &block), 0);
+    ds_Free(&block);
+    uint32_t other = 0;
+    ASSERT_EQ(OA_AllocStmt(a.connId, &other), 0);
+    ASSERT_EQ(OA_PrepareAndExecute(other, "INSERT INTO t VALUES (4)", nullptr, 0, nullptr), 0);
+    ASSERT_EQ(OA_Prepare(a.stmtId, "SELECT COUNT(*) FROM t"), 0);
+    ASSERT_EQ(b.Exec("INSERT INTO t VALUES (5)"), 0);
+    EXPECT_EQ(Count(a), "5");
+    EXPECT_EQ(OA_PrepareAndExecute(other, "INSERT INTO t VALUES (6)", nullptr, 0, nullptr), 0)
+        << Records(oa_FindStmt(other)->errors).size();
+    EXPECT_EQ(Count(b), "6");
+    EXPECT_EQ(OA_FreeStmt(other), 0);
+}
+
 TEST_F(AgentExecSqlite, AutocommitOnAndOff) {
     ASSERT_EQ(a.Exec("CREATE TABLE t (k INTEGER)"), 0);
     // On: each statement is committed when it ends.
