@@ -168,6 +168,18 @@ void fnCanonDateTime(sqlite3_context* ctx, int, sqlite3_value** argv) {
     fail(ctx, "22007", argText(a) + " is not a valid " + kindName(K));
 }
 
+// esql_number(v): false for a number (and NULL); fails with 22018 for a text or blob, which
+// the affinity of a number column leaves only when it reads as no number.
+void fnNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    int type = sqlite3_value_type(argv[0]);
+    if (type == SQLITE_TEXT)
+        fail(ctx, "22018", "'" + argText(argv[0]) + "' is not a number");
+    else if (type == SQLITE_BLOB)
+        fail(ctx, "22018", "a binary value is not a number");
+    else
+        sqlite3_result_int(ctx, 0);
+}
+
 // The collations of DATE, TIME and TIMESTAMP columns: by value, so that '2024-01-31' finds
 // the stored '2024/01/31'. Two stored values (the common case: both in the server's form)
 // compare by their bytes, which is chronological in that form. Texts that are no value
@@ -462,6 +474,7 @@ const FunctionDef kFunctions[] = {
     {"locate", 2, fnLocate, true},          {"locate", 3, fnLocate, true},
     {"rand", 0, fnRand, false},             {"rand", 1, fnRand, false},
     {"decode", -1, fnDecode, true},
+    {"esql_number", 1, fnNumber, true},
     {"esql_date", 1, fnCanonDateTime<DtKind::Date>, true},
     {"esql_time", 1, fnCanonDateTime<DtKind::Time>, true},
     {"esql_timestamp", 1, fnCanonDateTime<DtKind::Timestamp>, true},

@@ -36,16 +36,22 @@ struct Translation {
     std::string sql;               // SQLite's text
     StatementKind kind = StatementKind::Other;
     bool usesCatalog = false;      // reads the system catalog views
-    // Statements run with this one, all or none: `before` ahead of it, `after` once it has
-    // succeeded (the triggers that keep the values of a new column in their stored form).
-    std::vector<std::string> before;
-    std::vector<std::string> after;
 };
 
 // Translates the server's dialect into SQLite's: convert(SQL_xxx, v), TOP n, the functions
 // whose names SQLite reserves, bare SYSDATE-like keywords, the catalog schemas, and the column
 // types of CREATE TABLE and ALTER TABLE ADD. Returns false after posting (the (+) marker).
 bool translate(std::string_view text, Translation& out, Outcome& o);
+
+// Values kept in one form. A column whose type stores its values in one form (DATE, TIME,
+// TIMESTAMP) gets, at CREATE TABLE or ALTER TABLE ADD, a check that refuses what is no value
+// of the type and marks a value not in that form (esql_mark); the back-end then rewrites the
+// marked rows with the expression storedFormExpr gives for the column. A value already in
+// that form costs two function calls and nothing more.
+//
+// The expression giving the value of column `ref` (an SQL name) of declared type `decl` its
+// stored form, e.g. "esql_date(ref)"; "" for a type whose values are stored as written.
+std::string storedFormExpr(std::string_view decl, const std::string& ref);
 
 // Describes the result columns of a statement prepared from translated text.
 void describeResult(sqlite3* db, sqlite3_stmt* stmt, const Translation& tr,
@@ -81,9 +87,7 @@ inline constexpr const char* kTimestampCollation = "ESQL_TIMESTAMP";
 // Prefixes of the CHECK constraints the stand-in adds, read back from SQLite's messages.
 inline constexpr const char* kLengthCheck = "esql_len:";
 inline constexpr const char* kRangeCheck = "esql_range:";
-inline constexpr const char* kTypeCheck = "esql_type:";
-// Prefix of the names of the triggers that store a column's values in one form.
-inline constexpr const char* kCanonTrigger = "esql_canon:";
+inline constexpr const char* kStoredFormCheck = "esql_form:";
 
 // ----------------------------------------------------------------------------------------
 // Failures.

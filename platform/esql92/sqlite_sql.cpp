@@ -172,23 +172,6 @@ std::string quoteName(const std::string& name) {
     return q + "\"";
 }
 
-// A column whose values are stored in one form: after every insert, and every update of
-// the column, a trigger gives a value not in that form the one `function` makes of it,
-// called with the value and then `args` (each argument with its leading ", ").
-struct CanonColumn {
-    std::string name;
-    std::string function;
-    std::string args;
-};
-
-// The table a CREATE TABLE or ALTER TABLE names.
-struct TableRef {
-    std::string schema;   // as written, with its quotes; empty when not given
-    std::string name;     // without quotes
-    bool temp = false;
-    bool withoutRowid = false;
-};
-
 // The function that gives a value of the type its stored form; null for other types.
 const char* canonFunction(std::string_view sql, const Token& type) {
     if (isWord(sql, type, "DATE")) return "esql_date";
@@ -197,10 +180,9 @@ const char* canonFunction(std::string_view sql, const Token& type) {
     return nullptr;
 }
 
-// One column definition in tokens [b, e): its type's affinity, collation and checks as
-// edits; a column whose values are kept in one form goes to canon.
+// One column definition in tokens [b, e): its type's affinity, collation and checks.
 void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const std::vector<int>& match,
-                      size_t b, size_t e, std::vector<Edit>& edits, std::vector<CanonColumn>& canon) {
+                      size_t b, size_t e, std::vector<Edit>& edits) {
     if (e <= b + 1 || (t[b].kind != Token::Ident && t[b].kind != Token::Quoted))
         return;
     static const char* tableConstraints[] = {"CONSTRAINT", "PRIMARY", "UNIQUE", "CHECK", "FOREIGN"};
@@ -237,16 +219,19 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
         suffix += " CONSTRAINT " + quoteName(prefix + colName) + " CHECK (" + cond + ")";
     };
     auto number = [&](const char* lo, const char* hi) {
-        // The affinity has made a number of every text that reads as one, and every number
-        // sorts before every text and blob: `c < ''` holds for numbers alone. The range check
-        // lets what is no number pass, so that each refusal names its one cause.
-        check(kTypeCheck, colRef + " < ''");
-        check(kRangeCheck, colRef + " >= '' OR " + colRef + " BETWEEN " + lo + " AND " + hi);
+        // The affinity has made a number of every text that reads as one; a value outside
+        // the range is refused by the check (22003), or by esql_number when it is no number
+        // at all (22018), which only such a value reaches.
+        check(kRangeCheck, colRef + " BETWEEN " + lo + " AND " + hi + " OR esql_number(" + colRef + ")");
     };
-    auto storedForm = [&](const char* collation, const char* function) {
+    auto storedForm = [&](const char* collation) {
         if (!hasCollate)
             suffix += std::string(" COLLATE ") + collation;
-        canon.push_back({colName, function, ""});
+        // The expression refuses what is no value of the type; its result compared by bytes
+        // (the column's collation would find the forms equal) tells a value to rewrite.
+        std::string typeText(sql.substr(t[b + 1].pos, t[lastWord].pos + t[lastWord].len - t[b + 1].pos));
+        check(kStoredFormCheck, "esql_mark(" + storedFormExpr(typeText, colRef) + " COLLATE BINARY IS NOT " +
+                                    colRef + ")");
     };
     if (w == "NUMERIC" || w == "DECIMAL" || w == "DEC") {
         // Exact decimal text: TEXT affinity keeps the digits, the collation compares by value.
@@ -283,78 +268,33 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
     } else if (w == "FLOAT" || w == "DOUBLE") {
         number("-1.7976931348623157e308", "1.7976931348623157e308");   // refuses infinities
     } else if (w == "DATE") {
-        storedForm(kDateCollation, "esql_date");
+        storedForm(kDateCollation);
     } else if (w == "TIME") {
-        storedForm(kTimeCollation, "esql_time");
+        storedForm(kTimeCollation);
     } else if (w == "TIMESTAMP") {
-        storedForm(kTimestampCollation, "esql_timestamp");
+        storedForm(kTimestampCollation);
     }
     if (!suffix.empty())
         edits.push_back({t[e - 1].pos + t[e - 1].len, 0, suffix});
 }
 
-std::string canonTriggerName(const TableRef& table, const std::string& column, const char* event) {
-    return (table.schema.empty() ? "" : table.schema + ".") +
-           quoteName(std::string(kCanonTrigger) + table.name + ":" + column + ":" + event);
-}
-
-// The two triggers of a column kept in one form: the WHEN test is all that a value already
-// in that form costs, and the function it calls refuses a value the type cannot take. The
-// test compares bytes: the column's own collation would find the forms equal.
-void canonTriggers(const TableRef& table, const CanonColumn& c, std::vector<std::string>& out) {
-    const std::string col = quoteName(c.name), tab = quoteName(table.name);
-    for (const char* event : {"insert", "update"}) {
-        std::string on = event[0] == 'i' ? std::string("INSERT") : "UPDATE OF " + col;
-        out.push_back(std::string("CREATE ") + (table.temp ? "TEMP " : "") + "TRIGGER IF NOT EXISTS " +
-                      canonTriggerName(table, c.name, event) + " AFTER " + on + " ON " + tab +
-                      " FOR EACH ROW WHEN NEW." + col + " COLLATE BINARY IS NOT " + c.function + "(NEW." + col + c.args +
-                      ") BEGIN UPDATE " + tab + " SET " + col + " = " + c.function + "(" + col + c.args +
-                      ") WHERE rowid = NEW.rowid; END");
-    }
-}
-
-// Reads [schema .] name at t[i], moving i past it.
-bool readTableName(std::string_view sql, const std::vector<Token>& t, size_t& i, TableRef& out) {
-    auto name = [&](size_t k) { return k < t.size() && (t[k].kind == Token::Ident || t[k].kind == Token::Quoted); };
-    if (!name(i))
-        return false;
-    if (i + 2 < t.size() && isPunct(sql, t[i + 1], '.') && name(i + 2)) {
-        out.schema = std::string(sql.substr(t[i].pos, t[i].len));
-        i += 2;
-    }
-    out.name = tokenName(sql, t[i]);
-    ++i;
-    return true;
-}
-
 void rewriteTableDefinition(std::string_view sql, const std::vector<Token>& t, const std::vector<int>& match,
-                            std::vector<Edit>& edits, Translation& out) {
+                            std::vector<Edit>& edits) {
     if (t.size() < 4)
         return;
     size_t i = 0;
-    TableRef table;
-    std::vector<CanonColumn> canon;
     if (isWord(sql, t[0], "CREATE")) {
         i = 1;
-        if (isWord(sql, t[i], "TEMP") || isWord(sql, t[i], "TEMPORARY")) {
-            table.temp = true;
+        if (isWord(sql, t[i], "TEMP") || isWord(sql, t[i], "TEMPORARY"))
             ++i;
-        }
         if (i >= t.size() || !isWord(sql, t[i], "TABLE"))
             return;
         ++i;
-        if (i + 2 < t.size() && isWord(sql, t[i], "IF") && isWord(sql, t[i + 1], "NOT") &&
-            isWord(sql, t[i + 2], "EXISTS"))
-            i += 3;
-        bool named = readTableName(sql, t, i, table);
         while (i < t.size() && !isPunct(sql, t[i], '(') && !isWord(sql, t[i], "AS"))
             ++i;
         if (i >= t.size() || !isPunct(sql, t[i], '(') || match[i] < 0)
             return;
         size_t close = static_cast<size_t>(match[i]);
-        for (size_t k = close + 1; k + 1 < t.size(); ++k)
-            if (isWord(sql, t[k], "WITHOUT") && isWord(sql, t[k + 1], "ROWID"))
-                table.withoutRowid = true;
         size_t b = i + 1;
         int depth = 0;
         // Only commas at the top level of the list separate definitions.
@@ -364,25 +304,12 @@ void rewriteTableDefinition(std::string_view sql, const std::vector<Token>& t, c
             } else if (k < close && isPunct(sql, t[k], ')')) {
                 --depth;
             } else if (k == close || (depth == 0 && isPunct(sql, t[k], ','))) {
-                rewriteColumnDef(sql, t, match, b, k, edits, canon);
+                rewriteColumnDef(sql, t, match, b, k, edits);
                 b = k + 1;
             }
         }
-        if (!named)
-            canon.clear();
     } else if (isWord(sql, t[0], "ALTER") && isWord(sql, t[1], "TABLE")) {
         size_t k = 2;
-        bool named = readTableName(sql, t, k, table);
-        if (named && k + 1 < t.size() && isWord(sql, t[k], "DROP")) {
-            // A trigger naming the column would make SQLite refuse the drop: they go first.
-            size_t c = k + 1;
-            if (isWord(sql, t[c], "COLUMN"))
-                ++c;
-            if (c < t.size() && (t[c].kind == Token::Ident || t[c].kind == Token::Quoted))
-                for (const char* event : {"insert", "update"})
-                    out.before.push_back("DROP TRIGGER IF EXISTS " + canonTriggerName(table, tokenName(sql, t[c]), event));
-            return;
-        }
         while (k < t.size() && !isWord(sql, t[k], "ADD"))
             ++k;
         if (k >= t.size())
@@ -393,16 +320,8 @@ void rewriteTableDefinition(std::string_view sql, const std::vector<Token>& t, c
         size_t e = t.size();
         while (e > k && isPunct(sql, t[e - 1], ';'))
             --e;
-        rewriteColumnDef(sql, t, match, k, e, edits, canon);
-        if (!named)
-            canon.clear();
+        rewriteColumnDef(sql, t, match, k, e, edits);
     }
-    // Without a rowid the triggers cannot find their row: such a table (SQLite's, not the
-    // server's) keeps its values as written.
-    if (table.withoutRowid)
-        canon.clear();
-    for (const CanonColumn& c : canon)
-        canonTriggers(table, c, out.after);
 }
 
 }  // namespace
@@ -649,10 +568,16 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
             }
         }
     }
-    rewriteTableDefinition(text, t, match, edits, out);
+    rewriteTableDefinition(text, t, match, edits);
     out.sql = applyEdits(text, edits);
     out.kind = classify(text, t);
     return true;
+}
+
+std::string storedFormExpr(std::string_view decl, const std::string& ref) {
+    std::vector<Token> t = tokenize(decl);
+    const char* fn = t.empty() ? nullptr : canonFunction(decl, t[0]);
+    return fn ? std::string(fn) + "(" + ref + ")" : std::string();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1520,10 +1445,6 @@ void failMapped(Outcome& o, int ext, std::string msg, bool connecting) {
             }
             if ((at = msg.find(kRangeCheck)) != std::string::npos) {
                 o.fail(native, "22003", "value out of range for column " + msg.substr(at + std::strlen(kRangeCheck)));
-                return;
-            }
-            if ((at = msg.find(kTypeCheck)) != std::string::npos) {
-                o.fail(native, "22018", "value is not a number for column " + msg.substr(at + std::strlen(kTypeCheck)));
                 return;
             }
         }
