@@ -116,8 +116,25 @@ struct Connection {
     // The cursors that hold a compiled statement, most recently used first: the cache's
     // trim walks these alone, not the records that gave theirs up.
     std::list<Cursor*> compiledLru;
+    // Values kept in one form (storedFormExpr): a check marked the row being written
+    // (marked), the update hook took its rowid (unformed), and after the step the row is
+    // given the form by its table's statement (formers, made at first need; forgotten at
+    // every statement that may change a schema).
+    struct Unformed {
+        std::string schema, table;
+        int64_t rowid;
+    };
+    bool marked = false;
+    std::vector<Unformed> unformed;
+    std::unordered_map<std::string, sqlite3_stmt*> formers;
 
+    void forgetFormers() {
+        for (auto& [table, stmt] : formers)
+            sqlite3_finalize(stmt);
+        formers.clear();
+    }
     void closeAll() {
+        forgetFormers();
         lru.clear();
         compiledLru.clear();
         byIdentity.clear();
@@ -373,6 +390,99 @@ bool execSql(Connection& c, const char* sql, Outcome& o) {
     return true;
 }
 
+// esql_mark(x): 1, noting that the row being written holds a value to give its stored form
+// when x is true. Registered as deterministic, as SQLite asks of what a check calls: its
+// argument differs from row to row, so no call is ever left out.
+void fnMark(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    if (sqlite3_value_int(argv[0]) != 0)
+        static_cast<Connection*>(sqlite3_user_data(ctx))->marked = true;
+    sqlite3_result_int(ctx, 1);
+}
+
+// SQLite's update hook: the row just written is the one the checks marked (a mark left by a
+// row that was not written after all gives the next row a rewrite it does not need).
+void onRowWritten(void* arg, int op, const char* schema, const char* table, sqlite3_int64 rowid) {
+    auto& c = *static_cast<Connection*>(arg);
+    if (!c.marked || op == SQLITE_DELETE)
+        return;
+    c.marked = false;
+    c.unformed.push_back({schema, table, rowid});
+}
+
+// The statement that gives every value of a row of the table its stored form; null when no
+// column of the table has one. False after posting.
+bool formerOf(Connection& c, const Connection::Unformed& u, sqlite3_stmt*& out, Outcome& o) {
+    std::string key = u.schema + '.' + u.table;
+    auto it = c.formers.find(key);
+    if (it != c.formers.end()) {
+        out = it->second;
+        return true;
+    }
+    auto quote = [](const std::string& name) {
+        std::string q = "\"";
+        for (char ch : name)
+            q += ch == '"' ? std::string("\"\"") : std::string(1, ch);
+        return q + "\"";
+    };
+    std::string sets;
+    sqlite3_stmt* info = nullptr;
+    int rc = sqlite3_prepare_v2(c.db, "SELECT name, type FROM pragma_table_info(?1, ?2)", -1, &info, nullptr);
+    if (rc == SQLITE_OK) {
+        sqlite3_bind_text(info, 1, u.table.c_str(), -1, SQLITE_STATIC);
+        sqlite3_bind_text(info, 2, u.schema.c_str(), -1, SQLITE_STATIC);
+        while ((rc = sqlite3_step(info)) == SQLITE_ROW) {
+            auto text = [&](int i) {
+                const unsigned char* p = sqlite3_column_text(info, i);
+                return p ? std::string(reinterpret_cast<const char*>(p)) : std::string();
+            };
+            std::string col = quote(text(0));
+            std::string expr = storedFormExpr(text(1), col);
+            if (!expr.empty())
+                sets += (sets.empty() ? "" : ", ") + col + " = " + expr;
+        }
+        rc = rc == SQLITE_DONE ? SQLITE_OK : rc;
+    }
+    sqlite3_finalize(info);
+    out = nullptr;
+    if (rc == SQLITE_OK && !sets.empty()) {
+        std::string sql = "UPDATE " + quote(u.schema) + "." + quote(u.table) + " SET " + sets + " WHERE rowid = ?";
+        rc = sqlite3_prepare_v3(c.db, sql.c_str(), -1, SQLITE_PREPARE_PERSISTENT, &out, nullptr);
+    }
+    if (rc != SQLITE_OK) {
+        failFromSqlite(o, c.db, rc);
+        return false;
+    }
+    c.formers[key] = out;
+    return true;
+}
+
+// Gives the rows the last step wrote with a value not in its stored form that form. False
+// after posting.
+bool formRows(Connection& c, Outcome& o) {
+    c.marked = false;
+    if (c.unformed.empty())
+        return true;
+    std::vector<Connection::Unformed> rows;
+    rows.swap(c.unformed);
+    for (const auto& u : rows) {
+        sqlite3_stmt* former = nullptr;
+        if (!formerOf(c, u, former, o))
+            return false;
+        if (former == nullptr)
+            continue;
+        sqlite3_bind_int64(former, 1, u.rowid);
+        int rc = sqlite3_step(former);
+        sqlite3_reset(former);
+        if (rc != SQLITE_DONE) {
+            failFromSqlite(o, c.db, rc);
+            return false;
+        }
+    }
+    // The rewrites are written rows too, but none of them was marked.
+    c.unformed.clear();
+    return true;
+}
+
 bool beginIfNeeded(Connection& c, Outcome& o) {
     if (!sqlite3_get_autocommit(c.db))
         return true;
@@ -600,6 +710,12 @@ void connect(const char* target, const char* name, const char* user, const char*
         failWith(o, ESQL_ERR_CONNECT, "cannot set up database " + conn->path + ": " + error);
         return;
     }
+    if (sqlite3_create_function_v2(conn->db, "esql_mark", 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS,
+                                   conn.get(), fnMark, nullptr, nullptr, nullptr) != SQLITE_OK) {
+        failWith(o, ESQL_ERR_CONNECT, "cannot set up database " + conn->path + ": " + sqlite3_errmsg(conn->db));
+        return;
+    }
+    sqlite3_update_hook(conn->db, onRowWritten, conn.get());
     // Every rollback, whoever asked for it (an end of transaction, a failed commit, SQLite
     // itself after some failures), takes the catalog rows written in its transaction along.
     sqlite3_rollback_hook(conn->db, [](void* p) { static_cast<Connection*>(p)->catalogVersion = -1; }, conn.get());
@@ -948,6 +1064,8 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     Connection& c = *h.conn;
     if (!readyToRun(c, *k, in, "execute of an open cursor", o))
         return;
+    if (k->tr.kind == StatementKind::Other)
+        c.forgetFormers();   // the statement may change what a table's columns are
     size_t rows = in ? sqldaRows(in) : 1;
     if (k->params.empty())
         rows = 1;
@@ -965,6 +1083,8 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
             rc = sqlite3_step(k->stmt);
         if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
             failFromSqlite(o, c.db, rc);
+            c.marked = false;
+            c.unformed.clear();
             if (rows > 1)
                 o.fail(o.code, o.messages.front().state,
                        "parameter row " + std::to_string(r + 1) + " of " + std::to_string(rows) +
@@ -974,6 +1094,10 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
         }
         if (k->tr.kind == StatementKind::Dml)
             affected += sqlite3_changes64(c.db);
+        if (!formRows(c, o)) {
+            stopped = true;
+            break;
+        }
         sqlite3_reset(k->stmt);
     }
     // Every run ends reset (a failed row here, the others as they finish), but with the

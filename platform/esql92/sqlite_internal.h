@@ -43,6 +43,16 @@ struct Translation {
 // types of CREATE TABLE and ALTER TABLE ADD. Returns false after posting (the (+) marker).
 bool translate(std::string_view text, Translation& out, Outcome& o);
 
+// Values kept in one form. A column whose type stores its values in one form (DATE, TIME,
+// TIMESTAMP) gets, at CREATE TABLE or ALTER TABLE ADD, a check that refuses what is no value
+// of the type and marks a value not in that form (esql_mark); the back-end then rewrites the
+// marked rows with the expression storedFormExpr gives for the column. A value already in
+// that form costs two function calls and nothing more.
+//
+// The expression giving the value of column `ref` (an SQL name) of declared type `decl` its
+// stored form, e.g. "esql_date(ref)"; "" for a type whose values are stored as written.
+std::string storedFormExpr(std::string_view decl, const std::string& ref);
+
 // Describes the result columns of a statement prepared from translated text.
 void describeResult(sqlite3* db, sqlite3_stmt* stmt, const Translation& tr,
                     std::vector<ColumnDesc>& out);
@@ -51,7 +61,8 @@ void describeResult(sqlite3* db, sqlite3_stmt* stmt, const Translation& tr,
 bool catalogColumnType(std::string_view name, ColumnDesc& out);
 
 // ----------------------------------------------------------------------------------------
-// Per-connection set-up: the server's scalar functions, DECODE and the NUMERIC collation.
+// Per-connection set-up: the server's scalar functions, DECODE, the functions that give a
+// value its stored form (esql_date, esql_time, esql_timestamp) and the collations by value.
 // Returns false with SQLite's message.
 bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName,
                              std::string& error);
@@ -67,11 +78,16 @@ int refreshCatalog(sqlite3* db, int64_t& version);
 // How many times any connection of the process built its catalog (for tests and benches).
 uint64_t catalogBuilds();
 
-// Name of the collation of NUMERIC columns created through the stand-in.
+// Names of the collations of NUMERIC, DATE, TIME and TIMESTAMP columns created through the
+// stand-in: they compare by value.
 inline constexpr const char* kDecimalCollation = "ESQL_DECIMAL";
+inline constexpr const char* kDateCollation = "ESQL_DATE";
+inline constexpr const char* kTimeCollation = "ESQL_TIME";
+inline constexpr const char* kTimestampCollation = "ESQL_TIMESTAMP";
 // Prefixes of the CHECK constraints the stand-in adds, read back from SQLite's messages.
 inline constexpr const char* kLengthCheck = "esql_len:";
 inline constexpr const char* kRangeCheck = "esql_range:";
+inline constexpr const char* kStoredFormCheck = "esql_form:";
 
 // ----------------------------------------------------------------------------------------
 // Failures.

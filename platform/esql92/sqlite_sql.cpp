@@ -172,7 +172,15 @@ std::string quoteName(const std::string& name) {
     return q + "\"";
 }
 
-// One column definition in tokens [b, e).
+// The function that gives a value of the type its stored form; null for other types.
+const char* canonFunction(std::string_view sql, const Token& type) {
+    if (isWord(sql, type, "DATE")) return "esql_date";
+    if (isWord(sql, type, "TIME")) return "esql_time";
+    if (isWord(sql, type, "TIMESTAMP")) return "esql_timestamp";
+    return nullptr;
+}
+
+// One column definition in tokens [b, e): its type's affinity, collation and checks.
 void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const std::vector<int>& match,
                       size_t b, size_t e, std::vector<Edit>& edits) {
     if (e <= b + 1 || (t[b].kind != Token::Ident && t[b].kind != Token::Quoted))
@@ -210,8 +218,20 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
     auto check = [&](const char* prefix, const std::string& cond) {
         suffix += " CONSTRAINT " + quoteName(prefix + colName) + " CHECK (" + cond + ")";
     };
-    auto range = [&](const char* lo, const char* hi) {
-        check(kRangeCheck, colRef + " BETWEEN " + lo + " AND " + hi);
+    auto number = [&](const char* lo, const char* hi) {
+        // The affinity has made a number of every text that reads as one; a value outside
+        // the range is refused by the check (22003), or by esql_number when it is no number
+        // at all (22018), which only such a value reaches.
+        check(kRangeCheck, colRef + " BETWEEN " + lo + " AND " + hi + " OR esql_number(" + colRef + ")");
+    };
+    auto storedForm = [&](const char* collation) {
+        if (!hasCollate)
+            suffix += std::string(" COLLATE ") + collation;
+        // The expression refuses what is no value of the type; its result compared by bytes
+        // (the column's collation would find the forms equal) tells a value to rewrite.
+        std::string typeText(sql.substr(t[b + 1].pos, t[lastWord].pos + t[lastWord].len - t[b + 1].pos));
+        check(kStoredFormCheck, "esql_mark(" + storedFormExpr(typeText, colRef) + " COLLATE BINARY IS NOT " +
+                                    colRef + ")");
     };
     if (w == "NUMERIC" || w == "DECIMAL" || w == "DEC") {
         // Exact decimal text: TEXT affinity keeps the digits, the collation compares by value.
@@ -233,13 +253,26 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
         if (n > 0)
             check(kLengthCheck, "length(CAST(" + colRef + " AS BLOB)) <= " + std::to_string(n));
     } else if (w == "INTEGER" || w == "INT") {
-        range("-2147483648", "2147483647");
+        number("-2147483648", "2147483647");
     } else if (w == "SMALLINT") {
-        range("-32768", "32767");
+        number("-32768", "32767");
     } else if (w == "TINYINT") {
-        range("-128", "127");
+        number("-128", "127");
     } else if (w == "BIT") {
-        range("0", "1");
+        number("0", "1");
+    } else if (w == "BIGINT") {
+        // 2^63 and beyond arrive as REAL: compared exactly with the integer bounds.
+        number("-9223372036854775808", "9223372036854775807");
+    } else if (w == "REAL") {
+        number("-3.4028234663852886e38", "3.4028234663852886e38");
+    } else if (w == "FLOAT" || w == "DOUBLE") {
+        number("-1.7976931348623157e308", "1.7976931348623157e308");   // refuses infinities
+    } else if (w == "DATE") {
+        storedForm(kDateCollation);
+    } else if (w == "TIME") {
+        storedForm(kTimeCollation);
+    } else if (w == "TIMESTAMP") {
+        storedForm(kTimestampCollation);
     }
     if (!suffix.empty())
         edits.push_back({t[e - 1].pos + t[e - 1].len, 0, suffix});
@@ -460,8 +493,11 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
             (t[i + 2].kind == Token::Ident) && isPunct(text, t[i + 3], ',') && match[i + 1] > 0) {
             if (const char* target = convertTarget(text.substr(t[i + 2].pos, t[i + 2].len))) {
                 size_t close = static_cast<size_t>(match[i + 1]);
-                edits.push_back({k.pos, t[i + 3].pos + 1 - k.pos, "CAST("});
-                edits.push_back({t[close].pos, 0, std::string(" AS ") + target});
+                // A date, time or timestamp comes out in its stored form, as from CAST.
+                Token first = tokenize(target)[0];
+                const char* canon = canonFunction(target, first);
+                edits.push_back({k.pos, t[i + 3].pos + 1 - k.pos, canon ? std::string(canon) + "(CAST(" : "CAST("});
+                edits.push_back({t[close].pos, 0, std::string(" AS ") + target + (canon ? ")" : "")});
                 i += 3;
             }
             continue;
@@ -486,7 +522,8 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
         if (call && word == "CAST" && match[i + 1] > 0) {
             // SQLite casts by the affinity of the type's name: [VAR]BINARY needs BLOB in it to
             // give bytes, and DATE, TIME, TIMESTAMP need TEXT in it to stay text (a numeric
-            // cast would keep the year of '2012/03/04' and drop the rest).
+            // cast would keep the year of '2012/03/04' and drop the rest); the text then gets
+            // its stored form from esql_date and its kin, which refuse what is no such value.
             size_t close = static_cast<size_t>(match[i + 1]);
             int depth = 0;
             for (size_t x = i + 2; x < close; ++x) {
@@ -494,10 +531,13 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
                 else if (isPunct(text, t[x], ')')) --depth;
                 else if (depth == 0 && isWord(text, t[x], "AS") && x + 1 < close) {
                     const Token& ty = t[x + 1];
-                    if (isWord(text, ty, "BINARY") || isWord(text, ty, "VARBINARY"))
+                    if (isWord(text, ty, "BINARY") || isWord(text, ty, "VARBINARY")) {
                         edits.push_back({ty.pos + ty.len, 0, " BLOB"});
-                    else if (isWord(text, ty, "DATE") || isWord(text, ty, "TIME") || isWord(text, ty, "TIMESTAMP"))
+                    } else if (const char* canon = canonFunction(text, ty)) {
+                        edits.push_back({k.pos, 0, std::string(canon) + "("});
                         edits.push_back({ty.pos + ty.len, 0, " TEXT"});
+                        edits.push_back({t[close].pos + 1, 0, ")"});
+                    }
                 }
             }
             continue;
@@ -532,6 +572,12 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
     out.sql = applyEdits(text, edits);
     out.kind = classify(text, t);
     return true;
+}
+
+std::string storedFormExpr(std::string_view decl, const std::string& ref) {
+    std::vector<Token> t = tokenize(decl);
+    const char* fn = t.empty() ? nullptr : canonFunction(decl, t[0]);
+    return fn ? std::string(fn) + "(" + ref + ")" : std::string();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -1146,6 +1192,8 @@ private:
             }
             return known(d, operand.isNull || !operand.known || operand.d.nullable != 0);
         }
+        if (fn == "ESQL_DATE" || fn == "ESQL_TIME" || fn == "ESQL_TIMESTAMP")
+            return arg(0);   // around the CAST it was written as
         if (fn == "COUNT")
             return integer(false);
         if (fn == "SUM") {
