@@ -150,7 +150,8 @@ int BindParam(DB_SQLDABIND* b, Direction direction, int16_t scale, uint32_t para
             return rc;
         data = slot->buffer.data.get();
     } else {
-        int rc = db_ConvKVRToDBMS(col, first, rows, &slot->buffer, param, b->errors, b->latin1Client);
+        int rc = db_ConvKVRToDBMS(col, first, rows, &slot->buffer, param, b->errors, b->latin1Client,
+                                  &b->fractionCut);
         if (rc != 0)
             return rc;
         data = slot->buffer.data.get();

@@ -73,6 +73,9 @@ struct DB_SQLDABIND {
     std::vector<DB_PARAMBIND> params;
     // The parameter rows last set on the input SQLDA; -1 when not known.
     int64_t inputRowsSent = -1;
+    // A timestamp parameter of the run lost digits the server cannot keep (its warning is
+    // posted): the run answers with a warning. Cleared by whoever starts a run.
+    bool fractionCut = false;
 
     DB_SQLDABIND() = default;
     ~DB_SQLDABIND();

@@ -392,7 +392,7 @@ uint32_t db_ParamElemSize(int32_t dsType, uint32_t width) {
 }
 
 int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VALBUF* out,
-                     uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client) {
+                     uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client, bool* fractionCut) {
     if (col == nullptr || out == nullptr || rows < 0 || first < 0)
         return ERR_GENERAL_ERROR;
     const int32_t type = col->type;
@@ -463,11 +463,18 @@ int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VAL
                 ts = Load<SQL_TIMESTAMP_STRUCT>(p);
                 largest = std::max({largest, uint32_t{ts.hour}, uint32_t{ts.minute}, uint32_t{ts.second}});
             }
-            // A field the server's byte cannot hold would arrive as another value.
-            if (largest > UINT8_MAX) {
+            // A field the server's byte cannot hold would arrive as another value, and a
+            // fraction of a billion nanoseconds or more is no fraction of a second.
+            if (largest > UINT8_MAX || ts.fraction > 999999999u) {
                 std::snprintf(text, sizeof text, "Datetime field overflow in parameter %u", paramNo);
                 out->reset();
                 return Refuse(errors, ERR_DATE_OVERFLOW, text);
+            }
+            if (ts.fraction % 1000000u != 0 && fractionCut != nullptr && !*fractionCut) {
+                std::snprintf(text, sizeof text,
+                              "Fractional truncation: the timestamp of parameter %u keeps milliseconds", paramNo);
+                OA_ErrPostText(errors, text, oa_ErrState(ERR_FRACTIONAL_TRUNCATION));
+                *fractionCut = true;
             }
             if (type == DS_DATE) {
                 Store(dst, ESQL_DATE_VALUE{d.year, static_cast<uint8_t>(d.month),

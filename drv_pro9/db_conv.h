@@ -86,8 +86,12 @@ uint32_t db_ParamElemSize(int32_t dsType, uint32_t width);
 //   119 (22007) a DATE or TIMESTAMP of year, month and day 0, which has no value;
 //   60 (22008) a datetime field too large for the server's layout;
 //   57 (22001) a binary value longer than DB_BINARY_MAX bytes.
+// A timestamp whose fraction has digits below the server's milliseconds loses them: the
+// first such value of a call posts 104 (01S07) and sets *fractionCut (when given), and the
+// conversion goes on.
 // 16 on no memory; 15 for an internal type without a conversion.
 // Wide text goes to the server in the client's code page: UTF-8, or ISO-8859-1 for a
 // client told so at connect (latin1Client; a character it lacks becomes '?').
 int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VALBUF* out,
-                     uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client = false);
+                     uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client = false,
+                     bool* fractionCut = nullptr);

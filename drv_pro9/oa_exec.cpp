@@ -633,6 +633,7 @@ int oa_ExecuteCore(OA_STMT* stmt) {
 
     if (int rc = db_TxnBegin(stmt); rc != 0)
         return rc;
+    Bind(stmt)->fractionCut = false;
     int rc = db_CursorRun(stmt, DbParams::Current, 0);
     if (IsSelect(stmt)) {
         if (rc != 0) {
@@ -652,7 +653,8 @@ int oa_ExecuteCore(OA_STMT* stmt) {
     }
     SetFlags(stmt, STMT_EXECUTED);
     stmt->executions++;
-    return 0;
+    // The warning a parameter's conversion posted (a timestamp's fraction cut) comes with it.
+    return Bind(stmt)->fractionCut ? ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING : 0;
 }
 
 int OA_Fetch(uint32_t handle, uint16_t rows, DATASET* block) {

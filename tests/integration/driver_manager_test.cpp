@@ -949,3 +949,48 @@ TEST(DriverManagerStatement, ThousandsOfExecutionsOnOneConnection) {
         }
     }
 }
+
+// The server keeps milliseconds: a timestamp parameter with finer digits is stored cut and
+// the execution warns (01S07); a fraction of a second or more is refused (22008).
+TEST(DriverManagerStatement, TimestampFractionsTheServerCannotKeepAreReported) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLHSTMT h = s.hstmt;
+        ASSERT_EQ(ExecDirect(lib, h, "create table ts (n integer, t timestamp)"), SQL_SUCCESS);
+        ASSERT_EQ(Prepare(lib, h, "insert into ts values (?, ?)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        int32_t n = 0;
+        SQL_TIMESTAMP_STRUCT t{2024, 1, 2, 3, 4, 5, 0};
+        ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &n, 0, nullptr), SQL_SUCCESS);
+        ASSERT_EQ(SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, 29, 9, &t, 0,
+                                   nullptr),
+                  SQL_SUCCESS);
+        struct Case {
+            SQLUINTEGER fraction;
+            SQLRETURN rc;
+            const char* state;
+        } cases[] = {
+            {123000000, SQL_SUCCESS, ""},
+            {123456789, SQL_SUCCESS_WITH_INFO, "01S07"},
+            {999999999, SQL_SUCCESS_WITH_INFO, "01S07"},
+            {1000000000, SQL_ERROR, "2200"},   // 22008, which the ODBC 3 state table makes 22007
+        };
+        for (const Case& c : cases) {
+            SCOPED_TRACE(c.fraction);
+            ++n;
+            t.fraction = c.fraction;
+            EXPECT_EQ(SQLExecute(h), c.rc) << DiagText(SQL_HANDLE_STMT, h);
+            std::string diag = DiagText(SQL_HANDLE_STMT, h);
+            EXPECT_EQ(diag.substr(0, std::strlen(c.state)), c.state) << diag;
+        }
+        ASSERT_EQ(ExecDirect(lib, h, "select t from ts order by n"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        for (SQLUINTEGER want : {123000000u, 123000000u, 999000000u}) {
+            ASSERT_EQ(SQLFetch(h), SQL_SUCCESS);
+            SQL_TIMESTAMP_STRUCT got{};
+            ASSERT_EQ(SQLGetData(h, 1, SQL_C_TYPE_TIMESTAMP, &got, sizeof got, nullptr), SQL_SUCCESS);
+            EXPECT_EQ(got.fraction, want);
+            EXPECT_EQ(got.second, 5);
+        }
+        EXPECT_EQ(SQLFetch(h), SQL_NO_DATA);
+    }
+}
