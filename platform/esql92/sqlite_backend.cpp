@@ -859,8 +859,9 @@ bool readyToRun(Connection& c, Cursor& k, PRO_SQLDA*& in, const char* whenOpen, 
     // The catalog is built inside the statement's transaction, so that it shows the schema
     // that transaction sees.
     if (k.tr.usesCatalog) {
-        if (int rc = refreshCatalog(c.db, c.catalogVersion); rc != SQLITE_OK) {
-            failFromSqlite(o, c.db, rc);
+        std::string error;
+        if (int rc = refreshCatalog(c.db, c.catalogVersion, error); rc != SQLITE_OK) {
+            failFromSqlite(o, rc, error.c_str(), false);
             return false;
         }
     }

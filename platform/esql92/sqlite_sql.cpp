@@ -3,6 +3,7 @@
 // small type inference over the select list where it does not), and the mapping of SQLite's
 // failures to native codes and SQLSTATEs.
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <cstring>
 #include <functional>
@@ -1424,10 +1425,16 @@ void failMapped(Outcome& o, int ext, std::string msg, bool connecting) {
 }  // namespace
 
 void failFromSqlite(Outcome& o, sqlite3* db, int rc) {
+    assert(rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE);
+    if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE)
+        rc = SQLITE_INTERNAL;
+    // The connection's error is this failure's only while nothing ran since: finalizing or
+    // resetting a statement that ran sets it back to SQLITE_OK ("not an error").
     int ext = sqlite3_extended_errcode(db);
-    if (ext == SQLITE_OK)
-        ext = rc;
-    failMapped(o, ext, sqlite3_errmsg(db), false);
+    if ((ext & 0xFF) == (rc & 0xFF))
+        failMapped(o, ext, sqlite3_errmsg(db), false);
+    else
+        failMapped(o, rc, sqlite3_errstr(rc), false);
 }
 
 void failFromSqlite(Outcome& o, int extendedCode, const char* message, bool connecting) {

@@ -796,6 +796,78 @@ TEST(DriverManagerFetch, BoundRowsetsAndGetDataPieces) {
 
 namespace {
 
+// Column col of every row of the statement's result, read as SQL_C_CHAR, but for the names
+// of the meta tables' own columns ("_File-Name", ...); the cursor is closed afterwards.
+std::vector<std::string> ColumnOfRows(SQLHSTMT h, SQLUSMALLINT col) {
+    std::vector<std::string> out;
+    while (SQL_SUCCEEDED(SQLFetch(h))) {
+        char buf[256] = {};
+        SQLLEN len = 0;
+        SQLGetData(h, col, SQL_C_CHAR, buf, sizeof buf, &len);
+        if (buf[0] != '_')
+            out.push_back(len == SQL_NULL_DATA ? "NULL" : buf);
+    }
+    SQLFreeStmt(h, SQL_CLOSE);
+    return out;
+}
+
+enum class Catalog { Tables, Columns, Statistics, PrimaryKeys };
+
+// One catalog call in the library's width, for owner PUB and the table (a pattern where the
+// call takes one).
+SQLRETURN CatalogCall(const Library& lib, SQLHSTMT h, Catalog call, const std::string& table) {
+    if (lib.wide) {
+        auto owner = Wide("PUB"), name = Wide(table), all = Wide("%"), types = Wide("TABLE,VIEW");
+        SQLWCHAR *o = owner.data(), *n = name.data();
+        switch (call) {
+        case Catalog::Tables: return SQLTablesW(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, types.data(), SQL_NTS);
+        case Catalog::Columns: return SQLColumnsW(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, all.data(), SQL_NTS);
+        case Catalog::Statistics: return SQLStatisticsW(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+        case Catalog::PrimaryKeys: return SQLPrimaryKeysW(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS);
+        }
+    }
+    auto text = [](const char* s) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s)); };
+    SQLCHAR *o = text("PUB"), *n = text(table.c_str());
+    switch (call) {
+    case Catalog::Tables: return SQLTables(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, text("TABLE,VIEW"), SQL_NTS);
+    case Catalog::Columns: return SQLColumns(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, text("%"), SQL_NTS);
+    case Catalog::Statistics: return SQLStatistics(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+    case Catalog::PrimaryKeys: return SQLPrimaryKeys(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS);
+    }
+    return SQL_ERROR;
+}
+
+// A view over a dropped table in the database: the catalog calls still answer for the
+// whole database, the view listed without columns.
+TEST(DriverManagerCatalog, AViewOverADroppedTableBreaksNoCatalogCall) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLHSTMT h = s.hstmt;
+        for (const char* sql : {"create table k (id integer primary key, v varchar(5))", "create index kv on k (v)",
+                                "create table gone (x integer)", "create view orphan as select x from gone",
+                                "drop table gone"})
+            ASSERT_EQ(ExecDirect(lib, h, sql), SQL_SUCCESS) << sql << ": " << DiagText(SQL_HANDLE_STMT, h);
+        const struct {
+            Catalog call;
+            const char* table;
+            SQLUSMALLINT col;
+            std::vector<std::string> rows;
+        } cases[] = {
+            {Catalog::Tables, "%", 3, {"k", "orphan", "t"}},
+            {Catalog::Columns, "%", 4, {"id", "v", "a", "b"}},
+            {Catalog::Columns, "orphan", 4, {}},
+            {Catalog::Statistics, "k", 6, {"pk_k", "kv"}},
+            {Catalog::PrimaryKeys, "k", 4, {"id"}},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(static_cast<int>(c.call));
+            ASSERT_EQ(CatalogCall(lib, h, c.call, c.table), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+            EXPECT_EQ(ColumnOfRows(h, c.col), c.rows);
+        }
+    }
+}
+
 // Every route that unbinds a column leaves its buffers alone on the next fetch: the
 // application may have released them. The second column stays bound as the witness that
 // the fetch ran.
