@@ -173,6 +173,16 @@ std::string quoteName(const std::string& name) {
     return q + "\"";
 }
 
+// The condition that the text value of expr holds at most n characters. The byte count
+// answers nearly every value without reading it (n bytes are never more than n
+// characters); only a longer value has its characters counted. length() of text stops at
+// a NUL, so a longer value with a NUL in it is refused rather than counted short.
+std::string charLengthAtMost(const std::string& expr, long n) {
+    std::string limit = std::to_string(n);
+    return "length(CAST(" + expr + " AS BLOB)) <= " + limit + " OR (length(" + expr + ") <= " + limit +
+           " AND instr(" + expr + ", char(0)) = 0)";
+}
+
 // One column definition in tokens [b, e).
 void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const std::vector<int>& match,
                       size_t b, size_t e, std::vector<Edit>& edits) {
@@ -225,10 +235,10 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
     } else if ((w == "CHARACTER" || w == "CHAR") && !varying) {
         if (!hasCollate)
             suffix += " COLLATE RTRIM";
-        check(kLengthCheck, "length(CAST(rtrim(" + colRef + ", ' ') AS BLOB)) <= " + std::to_string(a > 0 ? a : 1));
+        check(kLengthCheck, charLengthAtMost("rtrim(" + colRef + ", ' ')", a > 0 ? a : 1));
     } else if (w == "VARCHAR" || ((w == "CHARACTER" || w == "CHAR") && varying)) {
         if (a > 0)
-            check(kLengthCheck, "length(CAST(" + colRef + " AS BLOB)) <= " + std::to_string(a));
+            check(kLengthCheck, charLengthAtMost(colRef, a));
     } else if (w == "BINARY" || w == "VARBINARY") {
         long n = a > 0 ? a : (w == "BINARY" ? 1 : -1);
         if (n > 0)

@@ -868,6 +868,48 @@ TEST(DriverManagerCatalog, AViewOverADroppedTableBreaksNoCatalogCall) {
     }
 }
 
+// Text columns count characters through both libraries: 'á' fits VARCHAR(1), the column
+// sizes say 1 and 2, and the values come back whole, CHARACTER(2) padded to two characters.
+TEST(DriverManagerFetch, TextColumnsCountCharacters) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLHSTMT h = s.hstmt;
+        ASSERT_EQ(ExecDirect(lib, h, "create table u (v varchar(1), c char(2))"), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_STMT, h);
+        ASSERT_EQ(Prepare(lib, h, "insert into u values (?, ?)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        SQLWCHAR v[3] = {0xE1, 0, 0}, c[2] = {0xF1, 0};   // á, ñ
+        SQLLEN nts = SQL_NTS;
+        ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, v, sizeof v, &nts),
+                  SQL_SUCCESS);
+        ASSERT_EQ(SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WCHAR, 2, 0, c, sizeof c, &nts),
+                  SQL_SUCCESS);
+        EXPECT_EQ(SQLExecute(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        v[1] = 'b';
+        EXPECT_EQ(SQLExecute(h), SQL_ERROR);
+        EXPECT_EQ(DiagText(SQL_HANDLE_STMT, h).substr(0, 5), "22001") << DiagText(SQL_HANDLE_STMT, h);
+        SQLFreeStmt(h, SQL_RESET_PARAMS);
+
+        ASSERT_EQ(ExecDirect(lib, h, "select v, c from u"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        for (SQLUSMALLINT col : {1, 2}) {
+            SQLULEN size = 0;
+            SQLCHAR name[16];
+            SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+            ASSERT_EQ(SQLDescribeCol(h, col, name, sizeof name, &nameLen, &type, &size, &digits, &nullable),
+                      SQL_SUCCESS);
+            EXPECT_EQ(size, col) << name;
+        }
+        ASSERT_EQ(SQLFetch(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        SQLWCHAR got[8] = {};
+        SQLLEN len = 0;
+        ASSERT_EQ(SQLGetData(h, 1, SQL_C_WCHAR, got, sizeof got, &len), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        EXPECT_EQ(std::vector<SQLWCHAR>(got, got + 2), (std::vector<SQLWCHAR>{0xE1, 0}));
+        ASSERT_EQ(SQLGetData(h, 2, SQL_C_WCHAR, got, sizeof got, &len), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        EXPECT_EQ(std::vector<SQLWCHAR>(got, got + 3), (std::vector<SQLWCHAR>{0xF1, ' ', 0}));
+        SQLFreeStmt(h, SQL_CLOSE);
+    }
+}
+
 // Every route that unbinds a column leaves its buffers alone on the next fetch: the
 // application may have released them. The second column stays bound as the witness that
 // the fetch ran.
