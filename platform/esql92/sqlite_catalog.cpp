@@ -86,12 +86,19 @@ CREATE TABLE SYSPROGRESS.SYS_REF_CONSTRS (
 CREATE TABLE SYSPROGRESS.SYS_KEYCOL_USAGE (
   OWNER VARCHAR(32) COLLATE NOCASE, TBLNAME VARCHAR(32) COLLATE NOCASE, CNSTRNAME VARCHAR(128) COLLATE NOCASE,
   COLNAME VARCHAR(32) COLLATE NOCASE, COLPOSITION INTEGER);
+CREATE TABLE SYSPROGRESS.SYSCALCTABLE (FLD VARCHAR(1));
+INSERT INTO SYSPROGRESS.SYSCALCTABLE VALUES ('X');
 )SQL";
+
+// The server's one-row table for SELECT expr FROM SYSPROGRESS.SYSCALCTABLE: filled once when
+// the catalog is attached, never rebuilt with the rest.
+const char kCalcTable[] = "SYSCALCTABLE";
 
 // The catalog's own tables, in the order they are listed as system tables.
 const char* const kCatalogTables[] = {
     "_File", "_Field", "_Index", "_Index-Field", "SYSTABLES", "SYSCOLUMNS", "SYSINDEXES", "SYSTABAUTH",
     "SYSCOLAUTH", "SYSPROCEDURES", "SYSPROCCOLUMNS", "SYS_TBL_CONSTRS", "SYS_REF_CONSTRS", "SYS_KEYCOL_USAGE",
+    kCalcTable,
 };
 
 bool sameName(std::string_view a, std::string_view b) {
@@ -625,6 +632,8 @@ int refreshCatalog(sqlite3* db, int64_t& version, std::string& error) {
     version = -1;
     ++builds;
     for (const char* t : kCatalogTables) {
+        if (t == kCalcTable)
+            continue;
         std::string del = std::string("DELETE FROM SYSPROGRESS.\"") + t + "\"";
         if (int rc = sqlite3_exec(db, del.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK) {
             error = sqlite3_errmsg(db);

@@ -370,6 +370,20 @@ TEST_F(Esql92Catalog, AViewLeftInvalidBreaksNothingElse) {
     EXPECT_EQ(c.query(R"(SELECT count(*) FROM PUB."_File" WHERE "_Tbl-Type" = 'V')"), (Rows{{"1"}})) << message(c.ca);
 }
 
+// SYSPROGRESS.SYSCALCTABLE: one row to select expressions from, listed as a system table,
+// and still one row after the catalog was built again.
+TEST_F(Esql92Catalog, CalcTableHasOneRow) {
+    EXPECT_EQ(c.query("SELECT 6 * 7, FLD FROM SYSPROGRESS.SYSCALCTABLE"), (Rows{{"42", "X"}})) << message(c.ca);
+    EXPECT_EQ(c.query(R"(SELECT "_Owner", "_Tbl-Type" FROM PUB."_File" WHERE "_File-Name" = 'SYSCALCTABLE')"),
+              (Rows{{"SYSPROGRESS", "S"}}))
+        << message(c.ca);
+    EXPECT_EQ(c.query("SELECT COL, COLTYPE, WIDTH FROM SYSPROGRESS.SYSCOLUMNS WHERE TBL = 'SYSCALCTABLE'"),
+              (Rows{{"FLD", "varchar", "1"}}));
+    ASSERT_EQ(c.exec("CREATE TABLE later (x INTEGER)"), 0);
+    EXPECT_EQ(c.query("SELECT TBL FROM SYSPROGRESS.SYSTABLES WHERE TBL = 'later'"), (Rows{{"later"}}));
+    EXPECT_EQ(c.query("SELECT count(*) FROM SYSPROGRESS.SYSCALCTABLE"), (Rows{{"1"}}));
+}
+
 // What SQLite's schema gives the catalog beyond tables and columns: remarks from comments,
 // keys of several columns (a foreign key's columns taking the positions of the key columns
 // they refer to), unique constraints, the primary index, names without regard to case.
