@@ -341,9 +341,11 @@ int db_DescribeCol(DB_SQLDABIND* b, bool output, uint32_t col, bool wide, int od
             d->sqlType = wide ? SQL_WCHAR : SQL_CHAR;
         else
             d->sqlType = wide ? SQL_WVARCHAR : SQL_VARCHAR;
-        d->columnSize = length > 0 ? length - 1 : 0;
+        // The server counts characters: the column size is its declared length, while the
+        // element (declaredWidth) holds that many characters in the client's code page.
+        d->columnSize = precision;
         d->decimalDigits = 0;
-        d->displaySize = length;
+        d->displaySize = precision + 1;
         break;
     case ESQL_NUMERIC:
         d->sqlType = SQL_DECIMAL;

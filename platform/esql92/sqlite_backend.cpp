@@ -988,14 +988,16 @@ void describe(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* sqlda
         return;
     }
     const std::vector<ColumnDesc>& columns = input ? k->params : k->columns;
-    if (!h.conn->latin1) {
-        fillSqlda(sqlda, columns);
-        return;
+    std::vector<ColumnDesc> shown = columns;
+    for (ColumnDesc& d : shown) {
+        if (h.conn->latin1)
+            d.name = latin1FromUtf8(d.name);
+        // A text column counts characters: its element holds n of them in the client's code
+        // page, a byte each in ISO-8859-1 and up to four in UTF-8, and the terminating NUL.
+        else if (!input && (d.type == ESQL_VARCHAR || d.type == ESQL_CHARACTER))
+            d.length = 4 * d.precision + 1;
     }
-    std::vector<ColumnDesc> named = columns;
-    for (ColumnDesc& d : named)
-        d.name = latin1FromUtf8(d.name);
-    fillSqlda(sqlda, named);
+    fillSqlda(sqlda, shown);
 }
 
 void declare(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Outcome& o) {
@@ -1026,8 +1028,9 @@ bool readyToRun(Connection& c, Cursor& k, PRO_SQLDA*& in, const char* whenOpen, 
     // The catalog is built inside the statement's transaction, so that it shows the schema
     // that transaction sees.
     if (k.tr.usesCatalog) {
-        if (int rc = refreshCatalog(c.db, c.catalogVersion); rc != SQLITE_OK) {
-            failFromSqlite(o, c.db, rc);
+        std::string error;
+        if (int rc = refreshCatalog(c.db, c.catalogVersion, error); rc != SQLITE_OK) {
+            failFromSqlite(o, rc, error.c_str(), false);
             return false;
         }
     }

@@ -86,12 +86,19 @@ CREATE TABLE SYSPROGRESS.SYS_REF_CONSTRS (
 CREATE TABLE SYSPROGRESS.SYS_KEYCOL_USAGE (
   OWNER VARCHAR(32) COLLATE NOCASE, TBLNAME VARCHAR(32) COLLATE NOCASE, CNSTRNAME VARCHAR(128) COLLATE NOCASE,
   COLNAME VARCHAR(32) COLLATE NOCASE, COLPOSITION INTEGER);
+CREATE TABLE SYSPROGRESS.SYSCALCTABLE (FLD VARCHAR(1));
+INSERT INTO SYSPROGRESS.SYSCALCTABLE VALUES ('X');
 )SQL";
+
+// The server's one-row table for SELECT expr FROM SYSPROGRESS.SYSCALCTABLE: filled once when
+// the catalog is attached, never rebuilt with the rest.
+const char kCalcTable[] = "SYSCALCTABLE";
 
 // The catalog's own tables, in the order they are listed as system tables.
 const char* const kCatalogTables[] = {
     "_File", "_Field", "_Index", "_Index-Field", "SYSTABLES", "SYSCOLUMNS", "SYSINDEXES", "SYSTABAUTH",
     "SYSCOLAUTH", "SYSPROCEDURES", "SYSPROCCOLUMNS", "SYS_TBL_CONSTRS", "SYS_REF_CONSTRS", "SYS_KEYCOL_USAGE",
+    kCalcTable,
 };
 
 bool sameName(std::string_view a, std::string_view b) {
@@ -279,8 +286,23 @@ void readRemarks(Table& t) {
     }
 }
 
-int readTables(sqlite3* db, std::vector<Table>& tables) {
+// Whether a failure reading one object's schema is the object's own (a view over a dropped
+// table or column, a virtual table whose module is not loaded): that object is left out of
+// what the catalog lists, the others still are. Anything else (busy, I/O, memory) is the
+// whole build's failure.
+bool unreadableObject(int rc) {
+    return (rc & 0xFF) == SQLITE_ERROR;
+}
+
+// Fills tables from the file's schema. A failure is SQLite's code with its message in error,
+// taken before any other statement runs: finalizing one that has run resets the
+// connection's error to "not an error".
+int readTables(sqlite3* db, std::vector<Table>& tables, std::string& error) {
     int rc = SQLITE_OK;
+    auto failed = [&](int r) {
+        error = sqlite3_errmsg(db);
+        return r;
+    };
     Stmt list(db,
               "SELECT name, type, sql FROM PUB.sqlite_schema WHERE type IN ('table', 'view')"
               " AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name",
@@ -291,7 +313,7 @@ int readTables(sqlite3* db, std::vector<Table>& tables) {
     Stmt fk(db, "SELECT id, seq, \"table\", \"from\", \"to\" FROM pragma_foreign_key_list(?1, 'PUB') ORDER BY id, seq",
             rc);
     if (rc != SQLITE_OK)
-        return rc;
+        return failed(rc);
     while ((rc = sqlite3_step(list.s)) == SQLITE_ROW) {
         Table t;
         t.name = list.text(0);
@@ -301,7 +323,7 @@ int readTables(sqlite3* db, std::vector<Table>& tables) {
         tables.push_back(std::move(t));
     }
     if (rc != SQLITE_DONE)
-        return rc;
+        return failed(rc);
     for (Table& t : tables) {
         readRemarks(t);
         sqlite3_bind_text(info.s, 1, t.name.c_str(), -1, SQLITE_STATIC);
@@ -315,9 +337,17 @@ int readTables(sqlite3* db, std::vector<Table>& tables) {
             c.pk = sqlite3_column_int(info.s, 4);
             t.cols.push_back(std::move(c));
         }
+        if (rc != SQLITE_DONE) {
+            rc = failed(rc);
+            sqlite3_reset(info.s);
+            if (!unreadableObject(rc))
+                return rc;
+            // Listed, as the server lists a view that its dropped table left invalid, but
+            // with nothing that would need its definition read.
+            t.cols.clear();
+            continue;
+        }
         sqlite3_reset(info.s);
-        if (rc != SQLITE_DONE)
-            return rc;
         if (t.type != 'T')
             continue;
         bool pkIndexed = false;
@@ -336,17 +366,22 @@ int readTables(sqlite3* db, std::vector<Table>& tables) {
                 if (cid >= 0)
                     ix.cols.push_back({cid, xinfo.text(1), sqlite3_column_int(xinfo.s, 2) != 0});
             }
-            sqlite3_reset(xinfo.s);
             if (xrc != SQLITE_DONE) {
+                xrc = failed(xrc);
+                sqlite3_reset(xinfo.s);
                 sqlite3_reset(idx.s);
                 return xrc;
             }
+            sqlite3_reset(xinfo.s);
             if (!ix.cols.empty())
                 t.indexes.push_back(std::move(ix));
         }
-        sqlite3_reset(idx.s);
-        if (rc != SQLITE_DONE)
+        if (rc != SQLITE_DONE) {
+            rc = failed(rc);
+            sqlite3_reset(idx.s);
             return rc;
+        }
+        sqlite3_reset(idx.s);
         // A rowid alias key (INTEGER PRIMARY KEY) has no index of its own in SQLite.
         if (!pkIndexed) {
             Index ix;
@@ -370,19 +405,24 @@ int readTables(sqlite3* db, std::vector<Table>& tables) {
                 t.fks.push_back({id, fk.text(2), {}});
             t.fks.back().cols.push_back({fk.text(3), fk.text(4)});
         }
-        sqlite3_reset(fk.s);
-        if (rc != SQLITE_DONE)
+        if (rc != SQLITE_DONE) {
+            rc = failed(rc);
+            sqlite3_reset(fk.s);
             return rc;
+        }
+        sqlite3_reset(fk.s);
     }
     return SQLITE_OK;
 }
 
 // The catalog's own tables, described by their declared columns.
-int readCatalogTables(sqlite3* db, std::vector<Table>& tables) {
+int readCatalogTables(sqlite3* db, std::vector<Table>& tables, std::string& error) {
     int rc = SQLITE_OK;
     Stmt info(db, "SELECT name, type FROM pragma_table_info(?1, 'SYSPROGRESS')", rc);
-    if (rc != SQLITE_OK)
+    if (rc != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
         return rc;
+    }
     for (const char* name : kCatalogTables) {
         Table t;
         t.name = name;
@@ -398,9 +438,12 @@ int readCatalogTables(sqlite3* db, std::vector<Table>& tables) {
                 continue;
             t.cols.push_back(std::move(c));
         }
-        sqlite3_reset(info.s);
-        if (rc != SQLITE_DONE)
+        if (rc != SQLITE_DONE) {
+            error = sqlite3_errmsg(db);
+            sqlite3_reset(info.s);
             return rc;
+        }
+        sqlite3_reset(info.s);
         tables.push_back(std::move(t));
     }
     return SQLITE_OK;
@@ -429,7 +472,7 @@ bool findReferencedKey(const Table& parent, const std::vector<std::string>& to, 
     return false;
 }
 
-int fill(sqlite3* db, std::vector<Table>& tables) {
+int fill(sqlite3* db, std::vector<Table>& tables, std::string& error) {
     int rc = SQLITE_OK;
     Stmt file(db, "INSERT INTO SYSPROGRESS.\"_File\" VALUES (?1, ?2, ?3, ?4, ?5, ?6, 0)", rc);
     Stmt field(db, "INSERT INTO SYSPROGRESS.\"_Field\" VALUES (?1, ?2, ?3, ?4, ?5, ?4, ?6, ?7, ?8, 0, ?9, ?10, ?11, ?12)",
@@ -444,8 +487,10 @@ int fill(sqlite3* db, std::vector<Table>& tables) {
     Stmt constrs(db, "INSERT INTO SYSPROGRESS.SYS_TBL_CONSTRS VALUES (?1, ?2, ?3, ?4)", rc);
     Stmt refs(db, "INSERT INTO SYSPROGRESS.SYS_REF_CONSTRS VALUES (?1, ?2, ?3, ?4, ?5, ?6)", rc);
     Stmt keycols(db, "INSERT INTO SYSPROGRESS.SYS_KEYCOL_USAGE VALUES (?1, ?2, ?3, ?4, ?5)", rc);
-    if (rc != SQLITE_OK)
+    if (rc != SQLITE_OK) {
+        error = sqlite3_errmsg(db);
         return rc;
+    }
 
     int64_t nextFile = 1, nextField = 1, nextIndex = 1;
     for (Table& t : tables) {
@@ -456,8 +501,10 @@ int fill(sqlite3* db, std::vector<Table>& tables) {
             ix.indexId = nextIndex++;
     }
     auto ok = [&](int r) {
-        if (r != SQLITE_OK && rc == SQLITE_OK)
+        if (r != SQLITE_OK && rc == SQLITE_OK) {
             rc = r;
+            error = sqlite3_errmsg(db);
+        }
         return rc == SQLITE_OK;
     };
     for (const Table& t : tables) {
@@ -566,32 +613,39 @@ uint64_t catalogBuilds() {
     return builds.load();
 }
 
-int refreshCatalog(sqlite3* db, int64_t& version) {
+int refreshCatalog(sqlite3* db, int64_t& version, std::string& error) {
     int64_t current = -1;
     {
         int rc = SQLITE_OK;
         Stmt v(db, "PRAGMA PUB.schema_version", rc);
-        if (rc != SQLITE_OK)
+        if (rc == SQLITE_OK && (rc = sqlite3_step(v.s)) == SQLITE_ROW)
+            current = sqlite3_column_int64(v.s, 0);
+        else if (rc == SQLITE_OK || rc == SQLITE_DONE)
+            rc = SQLITE_INTERNAL;   // the pragma always answers one row
+        if (current < 0) {
+            error = rc == SQLITE_INTERNAL ? "the schema version of the database cannot be read" : sqlite3_errmsg(db);
             return rc;
-        if ((rc = sqlite3_step(v.s)) != SQLITE_ROW)
-            return rc;
-        current = sqlite3_column_int64(v.s, 0);
+        }
     }
     if (current == version)
         return SQLITE_OK;
     version = -1;
     ++builds;
     for (const char* t : kCatalogTables) {
+        if (t == kCalcTable)
+            continue;
         std::string del = std::string("DELETE FROM SYSPROGRESS.\"") + t + "\"";
-        if (int rc = sqlite3_exec(db, del.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK)
+        if (int rc = sqlite3_exec(db, del.c_str(), nullptr, nullptr, nullptr); rc != SQLITE_OK) {
+            error = sqlite3_errmsg(db);
             return rc;
+        }
     }
     std::vector<Table> tables;
-    int rc = readTables(db, tables);
+    int rc = readTables(db, tables, error);
     if (rc == SQLITE_OK)
-        rc = readCatalogTables(db, tables);
+        rc = readCatalogTables(db, tables, error);
     if (rc == SQLITE_OK)
-        rc = fill(db, tables);
+        rc = fill(db, tables, error);
     if (rc == SQLITE_OK)
         version = current;
     return rc;

@@ -72,9 +72,11 @@ bool registerServerFunctions(sqlite3* db, const std::string& user, const std::st
 // false with SQLite's message). refreshCatalog fills them from the file's schema when its
 // schema version differs from version, and sets version to the one it built; a repeated
 // call on an unchanged schema reads the version only. The caller forgets version (-1) when
-// a transaction rolls back, since the rows it wrote go with it. SQLITE_OK or SQLite's code.
+// a transaction rolls back, since the rows it wrote go with it. SQLITE_OK, or SQLite's code
+// with its message in error. An object whose definition cannot be read (a view over a
+// dropped table) is listed without columns and fails nothing.
 bool attachCatalog(sqlite3* db, std::string& error);
-int refreshCatalog(sqlite3* db, int64_t& version);
+int refreshCatalog(sqlite3* db, int64_t& version, std::string& error);
 // How many times any connection of the process built its catalog (for tests and benches).
 uint64_t catalogBuilds();
 

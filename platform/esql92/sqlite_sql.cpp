@@ -3,6 +3,7 @@
 // small type inference over the select list where it does not), and the mapping of SQLite's
 // failures to native codes and SQLSTATEs.
 #include <algorithm>
+#include <cassert>
 #include <cctype>
 #include <cstring>
 #include <functional>
@@ -172,6 +173,16 @@ std::string quoteName(const std::string& name) {
     return q + "\"";
 }
 
+// The condition that the text value of expr holds at most n characters. The byte count
+// answers nearly every value without reading it (n bytes are never more than n
+// characters); only a longer value has its characters counted. length() of text stops at
+// a NUL, so a longer value with a NUL in it is refused rather than counted short.
+std::string charLengthAtMost(const std::string& expr, long n) {
+    std::string limit = std::to_string(n);
+    return "length(CAST(" + expr + " AS BLOB)) <= " + limit + " OR (length(" + expr + ") <= " + limit +
+           " AND instr(" + expr + ", char(0)) = 0)";
+}
+
 // The function that gives a value of the type its stored form; null for other types.
 const char* canonFunction(std::string_view sql, const Token& type) {
     if (isWord(sql, type, "DATE")) return "esql_date";
@@ -244,10 +255,10 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
     } else if ((w == "CHARACTER" || w == "CHAR") && !varying) {
         if (!hasCollate)
             suffix += " COLLATE RTRIM";
-        check(kLengthCheck, "length(CAST(rtrim(" + colRef + ", ' ') AS BLOB)) <= " + std::to_string(a > 0 ? a : 1));
+        check(kLengthCheck, charLengthAtMost("rtrim(" + colRef + ", ' ')", a > 0 ? a : 1));
     } else if (w == "VARCHAR" || ((w == "CHARACTER" || w == "CHAR") && varying)) {
         if (a > 0)
-            check(kLengthCheck, "length(CAST(" + colRef + " AS BLOB)) <= " + std::to_string(a));
+            check(kLengthCheck, charLengthAtMost(colRef, a));
     } else if (w == "BINARY" || w == "VARBINARY") {
         long n = a > 0 ? a : (w == "BINARY" ? 1 : -1);
         if (n > 0)
@@ -1406,6 +1417,79 @@ void describeResult(sqlite3* db, sqlite3_stmt* stmt, const Translation& tr, std:
 
 namespace {
 
+// SQLite's message in the server's words: what went wrong and the name or place it names.
+// SQLite's own phrasing ("incomplete input", "near \"x\": syntax error") means nothing to an
+// application written for the server. A message that matches none of SQLite's forms (the
+// stand-in's own texts) is kept as it is.
+std::string serverMessage(std::string msg) {
+    auto after = [&](std::string_view prefix, std::string& rest) {
+        if (msg.compare(0, prefix.size(), prefix) != 0)
+            return false;
+        rest = msg.substr(prefix.size());
+        return true;
+    };
+    auto between = [&](std::string_view prefix, std::string_view suffix, std::string& mid) {
+        if (msg.size() < prefix.size() + suffix.size() || msg.compare(0, prefix.size(), prefix) != 0 ||
+            msg.compare(msg.size() - suffix.size(), suffix.size(), suffix) != 0)
+            return false;
+        mid = msg.substr(prefix.size(), msg.size() - prefix.size() - suffix.size());
+        return true;
+    };
+    std::string x;
+    if (between("near ", ": syntax error", x) || after("unrecognized token: ", x))
+        return "Syntax error in SQL statement at or about " + x;
+    if (msg == "incomplete input")
+        return "Syntax error in SQL statement at or about the end of the statement";
+    if (after("no such table: ", x) || after("no such view: ", x))
+        return "Table/View/Synonym not found: " + x;
+    if (after("unknown database ", x))
+        return "Owner not found: " + x;
+    if (after("no such column: ", x))
+        return "Column not found: " + x;
+    if (after("no such index: ", x))
+        return "Index not found: " + x;
+    if (after("no such function: ", x))
+        return "Function not found: " + x;
+    if (between("table ", " already exists", x) || between("view ", " already exists", x))
+        return "Table/View/Synonym already exists: " + x;
+    if (between("index ", " already exists", x) || after("there is already an index named ", x))
+        return "Index already exists: " + x;
+    if (after("duplicate column name: ", x))
+        return "Column already exists: " + x;
+    if (after("UNIQUE constraint failed: ", x))
+        return "UNIQUE constraint violated: a row with the same value of " + x + " exists";
+    if (after("NOT NULL constraint failed: ", x))
+        return "NULL value not allowed for column " + x;
+    if (after("CHECK constraint failed: ", x))
+        return "CHECK constraint violated: " + x;
+    if (msg == "FOREIGN KEY constraint failed")
+        return "FOREIGN KEY constraint violated";
+    // SQLite's texts of its result codes, alone or at the end of a message of the stand-in's
+    // ("cannot open database f: unable to open database file").
+    static const std::pair<std::string_view, const char*> codes[] = {
+        {"not an error", "General error"},
+        {"SQL logic error", "General error in the statement"},
+        {"database is locked", "The database is locked by another transaction"},
+        {"database table is locked", "The table is locked by another statement"},
+        {"attempt to write a readonly database", "The database is read-only"},
+        {"disk I/O error", "I/O error on the database file"},
+        {"database disk image is malformed", "The database file is damaged"},
+        {"file is not a database", "The file is not a database"},
+        {"unable to open database file", "The database file cannot be opened"},
+        {"interrupted", "The statement was cancelled"},
+        {"out of memory", "Out of memory"},
+        {"string or blob too big", "Value too long"},
+        {"datatype mismatch", "Value of the wrong type"},
+        {"column index out of range", "Parameter number out of range"},
+        {"authorization denied", "Access denied"},
+        {"database or disk is full", "The database or disk is full"},
+    };
+    for (const auto& [text, server] : codes)
+        if (msg.size() >= text.size() && msg.compare(msg.size() - text.size(), text.size(), text) == 0)
+            return msg.replace(msg.size() - text.size(), text.size(), server);
+    return msg;
+}
+
 void failMapped(Outcome& o, int ext, std::string msg, bool connecting) {
     int primary = ext & 0xFF;
     int32_t native = -(30000 + ext);
@@ -1466,16 +1550,22 @@ void failMapped(Outcome& o, int ext, std::string msg, bool connecting) {
     }
     if (connecting)
         state = "08001";
-    o.fail(native, state, std::move(msg));
+    o.fail(native, state, serverMessage(std::move(msg)));
 }
 
 }  // namespace
 
 void failFromSqlite(Outcome& o, sqlite3* db, int rc) {
+    assert(rc != SQLITE_OK && rc != SQLITE_ROW && rc != SQLITE_DONE);
+    if (rc == SQLITE_OK || rc == SQLITE_ROW || rc == SQLITE_DONE)
+        rc = SQLITE_INTERNAL;
+    // The connection's error is this failure's only while nothing ran since: finalizing or
+    // resetting a statement that ran sets it back to SQLITE_OK ("not an error").
     int ext = sqlite3_extended_errcode(db);
-    if (ext == SQLITE_OK)
-        ext = rc;
-    failMapped(o, ext, sqlite3_errmsg(db), false);
+    if ((ext & 0xFF) == (rc & 0xFF))
+        failMapped(o, ext, sqlite3_errmsg(db), false);
+    else
+        failMapped(o, rc, sqlite3_errstr(rc), false);
 }
 
 void failFromSqlite(Outcome& o, int extendedCode, const char* message, bool connecting) {

@@ -1012,11 +1012,14 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
             indValue = static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));
         }
         if (c.type == ESQL_CHARACTER) {
-            size_t pad = std::min<size_t>(c.precision, room);
-            if (k < pad) {
-                std::memset(dst + k, ' ', pad - k);
-                k = pad;
-            }
+            // Padded to n characters: a UTF-8 client's text counts each character once.
+            size_t chars = k;
+            if (!o.clientLatin1)
+                for (size_t i = 0; i < k; ++i)
+                    chars -= (static_cast<unsigned char>(dst[i]) & 0xC0) == 0x80;
+            size_t pad = chars < c.precision ? std::min<size_t>(c.precision - chars, room - k) : 0;
+            std::memset(dst + k, ' ', pad);
+            k += pad;
         }
         dst[k] = '\0';
         break;

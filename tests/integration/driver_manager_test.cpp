@@ -796,6 +796,120 @@ TEST(DriverManagerFetch, BoundRowsetsAndGetDataPieces) {
 
 namespace {
 
+// Column col of every row of the statement's result, read as SQL_C_CHAR, but for the names
+// of the meta tables' own columns ("_File-Name", ...); the cursor is closed afterwards.
+std::vector<std::string> ColumnOfRows(SQLHSTMT h, SQLUSMALLINT col) {
+    std::vector<std::string> out;
+    while (SQL_SUCCEEDED(SQLFetch(h))) {
+        char buf[256] = {};
+        SQLLEN len = 0;
+        SQLGetData(h, col, SQL_C_CHAR, buf, sizeof buf, &len);
+        if (buf[0] != '_')
+            out.push_back(len == SQL_NULL_DATA ? "NULL" : buf);
+    }
+    SQLFreeStmt(h, SQL_CLOSE);
+    return out;
+}
+
+enum class Catalog { Tables, Columns, Statistics, PrimaryKeys };
+
+// One catalog call in the library's width, for owner PUB and the table (a pattern where the
+// call takes one).
+SQLRETURN CatalogCall(const Library& lib, SQLHSTMT h, Catalog call, const std::string& table) {
+    if (lib.wide) {
+        auto owner = Wide("PUB"), name = Wide(table), all = Wide("%"), types = Wide("TABLE,VIEW");
+        SQLWCHAR *o = owner.data(), *n = name.data();
+        switch (call) {
+        case Catalog::Tables: return SQLTablesW(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, types.data(), SQL_NTS);
+        case Catalog::Columns: return SQLColumnsW(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, all.data(), SQL_NTS);
+        case Catalog::Statistics: return SQLStatisticsW(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+        case Catalog::PrimaryKeys: return SQLPrimaryKeysW(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS);
+        }
+    }
+    auto text = [](const char* s) { return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s)); };
+    SQLCHAR *o = text("PUB"), *n = text(table.c_str());
+    switch (call) {
+    case Catalog::Tables: return SQLTables(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, text("TABLE,VIEW"), SQL_NTS);
+    case Catalog::Columns: return SQLColumns(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, text("%"), SQL_NTS);
+    case Catalog::Statistics: return SQLStatistics(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS, SQL_INDEX_ALL, SQL_QUICK);
+    case Catalog::PrimaryKeys: return SQLPrimaryKeys(h, nullptr, 0, o, SQL_NTS, n, SQL_NTS);
+    }
+    return SQL_ERROR;
+}
+
+// A view over a dropped table in the database: the catalog calls still answer for the
+// whole database, the view listed without columns.
+TEST(DriverManagerCatalog, AViewOverADroppedTableBreaksNoCatalogCall) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLHSTMT h = s.hstmt;
+        for (const char* sql : {"create table k (id integer primary key, v varchar(5))", "create index kv on k (v)",
+                                "create table gone (x integer)", "create view orphan as select x from gone",
+                                "drop table gone"})
+            ASSERT_EQ(ExecDirect(lib, h, sql), SQL_SUCCESS) << sql << ": " << DiagText(SQL_HANDLE_STMT, h);
+        const struct {
+            Catalog call;
+            const char* table;
+            SQLUSMALLINT col;
+            std::vector<std::string> rows;
+        } cases[] = {
+            {Catalog::Tables, "%", 3, {"k", "orphan", "t"}},
+            {Catalog::Columns, "%", 4, {"id", "v", "a", "b"}},
+            {Catalog::Columns, "orphan", 4, {}},
+            {Catalog::Statistics, "k", 6, {"pk_k", "kv"}},
+            {Catalog::PrimaryKeys, "k", 4, {"id"}},
+        };
+        for (const auto& c : cases) {
+            SCOPED_TRACE(static_cast<int>(c.call));
+            ASSERT_EQ(CatalogCall(lib, h, c.call, c.table), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+            EXPECT_EQ(ColumnOfRows(h, c.col), c.rows);
+        }
+    }
+}
+
+// Text columns count characters through both libraries: 'á' fits VARCHAR(1), the column
+// sizes say 1 and 2, and the values come back whole, CHARACTER(2) padded to two characters.
+TEST(DriverManagerFetch, TextColumnsCountCharacters) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLHSTMT h = s.hstmt;
+        ASSERT_EQ(ExecDirect(lib, h, "create table u (v varchar(1), c char(2))"), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_STMT, h);
+        ASSERT_EQ(Prepare(lib, h, "insert into u values (?, ?)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        SQLWCHAR v[3] = {0xE1, 0, 0}, c[2] = {0xF1, 0};   // á, ñ
+        SQLLEN nts = SQL_NTS;
+        ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 1, 0, v, sizeof v, &nts),
+                  SQL_SUCCESS);
+        ASSERT_EQ(SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WCHAR, 2, 0, c, sizeof c, &nts),
+                  SQL_SUCCESS);
+        EXPECT_EQ(SQLExecute(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        v[1] = 'b';
+        EXPECT_EQ(SQLExecute(h), SQL_ERROR);
+        EXPECT_EQ(DiagText(SQL_HANDLE_STMT, h).substr(0, 5), "22001") << DiagText(SQL_HANDLE_STMT, h);
+        SQLFreeStmt(h, SQL_RESET_PARAMS);
+
+        ASSERT_EQ(ExecDirect(lib, h, "select v, c from u"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        for (SQLUSMALLINT col : {1, 2}) {
+            SQLULEN size = 0;
+            SQLCHAR name[16];
+            SQLSMALLINT nameLen = 0, type = 0, digits = 0, nullable = 0;
+            ASSERT_EQ(SQLDescribeCol(h, col, name, sizeof name, &nameLen, &type, &size, &digits, &nullable),
+                      SQL_SUCCESS);
+            EXPECT_EQ(size, col) << name;
+        }
+        ASSERT_EQ(SQLFetch(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        SQLWCHAR got[8] = {};
+        SQLLEN len = 0;
+        ASSERT_EQ(SQLGetData(h, 1, SQL_C_WCHAR, got, sizeof got, &len), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        EXPECT_EQ(std::vector<SQLWCHAR>(got, got + 2), (std::vector<SQLWCHAR>{0xE1, 0}));
+        ASSERT_EQ(SQLGetData(h, 2, SQL_C_WCHAR, got, sizeof got, &len), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        EXPECT_EQ(std::vector<SQLWCHAR>(got, got + 3), (std::vector<SQLWCHAR>{0xF1, ' ', 0}));
+        SQLFreeStmt(h, SQL_CLOSE);
+    }
+}
+
 // Every route that unbinds a column leaves its buffers alone on the next fetch: the
 // application may have released them. The second column stays bound as the witness that
 // the fetch ran.

@@ -343,6 +343,47 @@ TEST_F(Esql92Catalog, FollowsTheSchemaWithoutRebuildingForNothing) {
     EXPECT_EQ(c.query(R"(SELECT count(*) FROM PUB."_File" WHERE rowid IS NULL)"), (Rows{{"0"}}));
 }
 
+// A view whose table was dropped is still listed, as the server keeps an invalid view, but
+// without columns; every other object of the file reads as before, and the catalog builds
+// again once the view goes.
+TEST_F(Esql92Catalog, AViewLeftInvalidBreaksNothingElse) {
+    for (const char* sql : {"CREATE TABLE gone (x INTEGER, y INTEGER)", "CREATE VIEW orphan AS SELECT x FROM gone",
+                            "CREATE VIEW zombie AS SELECT y FROM gone", "DROP TABLE gone"})
+        ASSERT_EQ(c.exec(sql), 0) << sql << ": " << message(c.ca);
+    ASSERT_EQ(c.commit(), 0);
+    EXPECT_EQ(c.query(R"(SELECT "_File-Name", "_Tbl-Type" FROM PUB."_File" WHERE "_Owner" = 'PUB' AND "_Tbl-Type" <> 'S' ORDER BY 1)"),
+              (Rows{{"big", "V"}, {"customer", "T"}, {"orders", "T"}, {"orphan", "V"}, {"zombie", "V"}}))
+        << message(c.ca);
+    EXPECT_EQ(c.query("SELECT TBL, count(*) FROM SYSPROGRESS.SYSCOLUMNS WHERE OWNER = 'PUB' AND TBL NOT LIKE '\\_%' ESCAPE '\\' GROUP BY TBL ORDER BY 1"),
+              (Rows{{"big", "3"}, {"customer", "3"}, {"orders", "3"}}))
+        << message(c.ca);
+    EXPECT_EQ(c.query("SELECT TBL, COLNAME FROM SYSPROGRESS.SYSINDEXES WHERE TBL = 'orders' ORDER BY 1, 2"),
+              (Rows{{"orders", "id"}, {"orders", "placed"}}))
+        << message(c.ca);
+    // The view itself still fails when read, with what is missing named.
+    EXPECT_LT(c.exec("SELECT * FROM orphan"), 0);
+    EXPECT_EQ(state(c.ca), "42S02");
+    EXPECT_NE(message(c.ca).find("gone"), std::string::npos) << message(c.ca);
+    ASSERT_EQ(c.rollback(), 0);
+    for (const char* sql : {"DROP VIEW orphan", "DROP VIEW zombie"})
+        ASSERT_EQ(c.exec(sql), 0) << sql << ": " << message(c.ca);
+    EXPECT_EQ(c.query(R"(SELECT count(*) FROM PUB."_File" WHERE "_Tbl-Type" = 'V')"), (Rows{{"1"}})) << message(c.ca);
+}
+
+// SYSPROGRESS.SYSCALCTABLE: one row to select expressions from, listed as a system table,
+// and still one row after the catalog was built again.
+TEST_F(Esql92Catalog, CalcTableHasOneRow) {
+    EXPECT_EQ(c.query("SELECT 6 * 7, FLD FROM SYSPROGRESS.SYSCALCTABLE"), (Rows{{"42", "X"}})) << message(c.ca);
+    EXPECT_EQ(c.query(R"(SELECT "_Owner", "_Tbl-Type" FROM PUB."_File" WHERE "_File-Name" = 'SYSCALCTABLE')"),
+              (Rows{{"SYSPROGRESS", "S"}}))
+        << message(c.ca);
+    EXPECT_EQ(c.query("SELECT COL, COLTYPE, WIDTH FROM SYSPROGRESS.SYSCOLUMNS WHERE TBL = 'SYSCALCTABLE'"),
+              (Rows{{"FLD", "varchar", "1"}}));
+    ASSERT_EQ(c.exec("CREATE TABLE later (x INTEGER)"), 0);
+    EXPECT_EQ(c.query("SELECT TBL FROM SYSPROGRESS.SYSTABLES WHERE TBL = 'later'"), (Rows{{"later"}}));
+    EXPECT_EQ(c.query("SELECT count(*) FROM SYSPROGRESS.SYSCALCTABLE"), (Rows{{"1"}}));
+}
+
 // What SQLite's schema gives the catalog beyond tables and columns: remarks from comments,
 // keys of several columns (a foreign key's columns taking the positions of the key columns
 // they refer to), unique constraints, the primary index, names without regard to case.

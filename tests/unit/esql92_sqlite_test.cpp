@@ -1,6 +1,7 @@
 // The SQLite back-end of the ESQL-92 client stand-in through its C API: connections and the
 // current connection, implicit transactions, prepare and describe, block fetch, execute
 // counts, and every server type in both directions.
+#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <cmath>
@@ -293,7 +294,8 @@ TEST(Esql92Describe, ColumnsOfEveryDeclaredType) {
         uint32_t length, precision;
         int16_t scale, nullable;
     } expect[] = {
-        {"c", ESQL_CHARACTER, 6, 5, 0, 0}, {"v", ESQL_VARCHAR, 21, 20, 0, 1}, {"i", ESQL_INTEGER, 4, 10, 0, 1},
+        // Text elements hold their characters in UTF-8, up to four bytes each.
+        {"c", ESQL_CHARACTER, 21, 5, 0, 0}, {"v", ESQL_VARCHAR, 81, 20, 0, 1}, {"i", ESQL_INTEGER, 4, 10, 0, 1},
         {"s", ESQL_SMALLINT, 2, 5, 0, 1},   {"ti", ESQL_TINYINT, 1, 3, 0, 1}, {"b", ESQL_BIT, 1, 1, 0, 1},
         {"bi", ESQL_BIGINT, 8, 19, 0, 1},   {"r", ESQL_REAL, 4, 7, 0, 1},     {"f", ESQL_FLOAT, 8, 15, 0, 1},
         {"dp", ESQL_FLOAT, 8, 15, 0, 1},    {"n", ESQL_NUMERIC, 30, 12, 3, 1}, {"d", ESQL_DATE, 4, 10, 0, 1},
@@ -758,6 +760,66 @@ TEST(Esql92Types, ValuesThatDoNotFitFail) {
     EXPECT_EQ(cols[0].ind[0], 0);
     EXPECT_EQ(c.ca.sqlwarn[1], ' ');
     PRO_SQLDA_Deallocate(da);
+}
+
+// CHARACTER(n) and VARCHAR(n) hold n characters whatever their UTF-8 length, and come back
+// whole in the elements they describe (CHARACTER padded to n characters); BINARY and
+// VARBINARY count bytes.
+TEST(Esql92Types, TextLengthsCountCharacters) {
+    TempDb f;
+    Conn c(f.target(), "types-chars");
+    ASSERT_EQ(c.exec("CREATE TABLE t (n INTEGER, v VARCHAR(1), w VARCHAR(3), c CHARACTER(2), b VARBINARY(1))"), 0)
+        << message(c.ca);
+    const struct {
+        const char* values;
+        const char* state;
+    } cases[] = {
+        {"(1, '\xC3\xA1', NULL, NULL, NULL)", "00000"},                      // á: two bytes
+        {"(2, '\xF0\x9F\x98\x80', NULL, NULL, NULL)", "00000"},            // a four-byte character
+        {"(3, NULL, '\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC', NULL, NULL)", "00000"},   // three euros
+        {"(4, NULL, NULL, '\xC3\xB1\xC3\xBC', NULL)", "00000"},
+        {"(5, NULL, NULL, '\xC3\xB1', NULL)", "00000"},
+        {"(6, '\xC3\xA1" "b', NULL, NULL, NULL)", "22001"},
+        {"(7, NULL, '\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC', NULL, NULL)", "22001"},
+        {"(8, NULL, NULL, '\xC3\xB1\xC3\xBC\xC3\xA1', NULL)", "22001"},
+        {"(9, NULL, NULL, NULL, x'C3A1')", "22001"},
+        // length() stops at a NUL: a value with one is not counted short.
+        {"(10, 'a' || char(0), NULL, NULL, NULL)", "22001"},
+        {"(11, NULL, 'a' || char(0) || 'b', NULL, NULL)", "00000"},
+    };
+    for (const auto& k : cases) {
+        int rc = c.exec(std::string("INSERT INTO t VALUES ") + k.values);
+        EXPECT_EQ(state(c.ca), k.state) << k.values << ": " << message(c.ca);
+        EXPECT_EQ(rc < 0, std::string(k.state) != "00000") << k.values;
+    }
+    EXPECT_EQ(c.query("SELECT n, v, w, c FROM t WHERE n < 6 ORDER BY n"),
+              (Rows{{"1", "\xC3\xA1", "NULL", "NULL"},
+                    {"2", "\xF0\x9F\x98\x80", "NULL", "NULL"},
+                    {"3", "NULL", "\xE2\x82\xAC\xE2\x82\xAC\xE2\x82\xAC", "NULL"},
+                    {"4", "NULL", "NULL", "\xC3\xB1\xC3\xBC"},
+                    {"5", "NULL", "NULL", "\xC3\xB1 "}}))
+        << message(c.ca);
+    EXPECT_EQ(c.ca.sqlwarn[1], ' ');   // nothing was cut
+}
+
+// A file written before text lengths counted characters keeps its byte-counting checks:
+// they are what its rows were written under.
+TEST(Esql92Types, CheckOfAnOlderFileStillCountsBytes) {
+    TempDb f;
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(sqlite3_open(f.path().c_str(), &raw), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(raw,
+                           "CREATE TABLE old (v VARCHAR(2) CONSTRAINT \"esql_len:v\" CHECK (length(CAST(v AS BLOB)) <= 2));"
+                           "INSERT INTO old VALUES ('ab')",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(raw);
+    Conn c(f.target(), "types-old-file");
+    ASSERT_EQ(c.rc, 0) << message(c.ca);
+    EXPECT_EQ(c.exec("INSERT INTO old VALUES ('c')"), 0) << message(c.ca);
+    EXPECT_LT(c.exec("INSERT INTO old VALUES ('\xC3\xA1\xC3\xA1')"), 0);
+    EXPECT_EQ(state(c.ca), "22001");
+    EXPECT_EQ(c.query("SELECT v FROM old ORDER BY v"), (Rows{{"ab"}, {"c"}})) << message(c.ca);
 }
 
 TEST(Esql92Types, ValueToText) {
