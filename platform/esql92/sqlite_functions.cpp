@@ -415,7 +415,7 @@ bool registerServerFunctions(sqlite3* db, const std::string& user, const std::st
         error = sqlite3_errmsg(db);
         return false;
     }
-    return true;
+    return registerDecimalFunctions(db, error);
 }
 
 }  // namespace esql::lite

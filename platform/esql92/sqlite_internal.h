@@ -56,6 +56,13 @@ bool catalogColumnType(std::string_view name, ColumnDesc& out);
 bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName,
                              std::string& error);
 
+// The exact numerics (sqlite_decimal.cpp): SUM and AVG in place of SQLite's, the CHECK and
+// the stored form of NUMERIC columns (esql_numeric_check, esql_numeric) and the exact
+// literal (esql_exact). Returns false with SQLite's message.
+bool registerDecimalFunctions(sqlite3* db, std::string& error);
+// The function that keeps an exact numeric literal too long for a double as its text.
+inline constexpr const char* kExactLiteral = "esql_exact";
+
 // The system catalog (sqlite_catalog.cpp): attachCatalog attaches the private in-memory
 // database SYSPROGRESS with the catalog's empty tables (at connect, outside a transaction;
 // false with SQLite's message). refreshCatalog fills them from the file's schema when its
