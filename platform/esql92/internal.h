@@ -245,6 +245,13 @@ enum class DtKind { Date, Time, Timestamp };
 // As a date a timestamp text gives its date; as a time, its time; as a timestamp a date text
 // gives midnight. Ranges are checked.
 bool parseDateTime(const char* s, size_t n, DtKind kind, DateTime& out);
+// As parseDateTime, telling a text of the right form whose fields are out of range
+// ('2024-02-30', '24:00:00': Overflow) from one that is no date or time at all.
+enum class DtParse { Ok, BadFormat, Overflow };
+DtParse readDateTime(const char* s, size_t n, DtKind kind, DateTime& out);
+// Whether the text is already a valid value in the server's literal form of its kind (what
+// formatDateTime writes), the form the stand-in stores.
+bool isCanonicalDateTime(const char* s, size_t n, DtKind kind);
 // The server's literal form of a date, time or timestamp ('YYYY/MM/DD', 'HH:MM:SS',
 // 'YYYY/MM/DD HH:MM:SS:mmm'), into out (no NUL); answers its length.
 inline constexpr size_t kDateTimeTextMax = 96;

@@ -332,6 +332,40 @@ bool execSql(Connection& c, const char* sql, Outcome& o) {
     return true;
 }
 
+bool execAll(Connection& c, const std::vector<std::string>& sqls, Outcome& o) {
+    for (const std::string& sql : sqls)
+        if (!execSql(c, sql.c_str(), o))
+            return false;
+    return true;
+}
+
+// The statements a translation runs around its own (Translation::before and ::after) share a
+// savepoint with it: a table whose triggers cannot be made is not made either.
+const char kCompanions[] = "esql_companions";
+
+bool beginCompanions(Connection& c, const Translation& tr, Outcome& o) {
+    if (tr.before.empty() && tr.after.empty())
+        return true;
+    if (!execSql(c, (std::string("SAVEPOINT ") + kCompanions).c_str(), o))
+        return false;
+    if (execAll(c, tr.before, o))
+        return true;
+    sqlite3_exec(c.db, (std::string("ROLLBACK TO ") + kCompanions + "; RELEASE " + kCompanions).c_str(), nullptr,
+                 nullptr, nullptr);
+    return false;
+}
+
+// Ends what beginCompanions began: the statements after, then the release; everything back
+// as it was when the statement failed (ok false) or one of them fails.
+void endCompanions(Connection& c, const Translation& tr, bool ok, Outcome& o) {
+    if (tr.before.empty() && tr.after.empty())
+        return;
+    if (ok && execAll(c, tr.after, o) && execSql(c, (std::string("RELEASE ") + kCompanions).c_str(), o))
+        return;
+    sqlite3_exec(c.db, (std::string("ROLLBACK TO ") + kCompanions + "; RELEASE " + kCompanions).c_str(), nullptr,
+                 nullptr, nullptr);
+}
+
 bool beginIfNeeded(Connection& c, Outcome& o) {
     if (!sqlite3_get_autocommit(c.db))
         return true;
@@ -900,7 +934,7 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     size_t rows = in ? sqldaRows(in) : 1;
     if (k->params.empty())
         rows = 1;
-    if (!planBinding(*k, in, c.latin1, o))
+    if (!planBinding(*k, in, c.latin1, o) || !beginCompanions(c, k->tr, o))
         return;
     int64_t affected = 0;
     bool stopped = false;   // a row failed, its statement not reset
@@ -930,6 +964,7 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     // markers again (bindRow), and clearing them was a fiftieth of a single-row insert.
     if (stopped)
         sqlite3_reset(k->stmt);
+    endCompanions(c, k->tr, !stopped, o);
     k->open = false;
     k->rowReady = false;
     o.rows = affected;

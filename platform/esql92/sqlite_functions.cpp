@@ -4,12 +4,14 @@
 //
 // Dates and times are text in the server's literal forms; English day and month names, no
 // locale. Case mapping of ucase/lcase covers ASCII only.
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "platform/esql92/sqlite_internal.h"
 
@@ -124,6 +126,80 @@ bool dateArg(sqlite3_context* ctx, sqlite3_value* arg, DtKind kind, DateTime& v)
         return false;
     }
     return true;
+}
+
+// esql_date(v), esql_time(v), esql_timestamp(v): the value in the form the stand-in stores,
+// the server's literal form; NULL stays NULL. A text that is no date or time fails with
+// 22007, one whose fields are out of range ('2024-02-30') with 22008. The triggers of the
+// columns and CAST call these; a value already in that form comes back as it is.
+const char* kindName(DtKind kind) {
+    return kind == DtKind::Time ? "time" : kind == DtKind::Date ? "date" : "timestamp";
+}
+
+template <DtKind K>
+void fnCanonDateTime(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* a = argv[0];
+    int type = sqlite3_value_type(a);
+    if (type == SQLITE_NULL) {
+        sqlite3_result_null(ctx);
+        return;
+    }
+    if (type == SQLITE_TEXT) {
+        const char* p = reinterpret_cast<const char*>(sqlite3_value_text(a));
+        size_t n = static_cast<size_t>(sqlite3_value_bytes(a));
+        if (isCanonicalDateTime(p, n, K)) {
+            sqlite3_result_value(ctx, a);
+            return;
+        }
+        DateTime v;
+        DtParse r = readDateTime(p, n, K, v);
+        if (r == DtParse::Ok) {
+            char buf[kDateTimeTextMax];
+            sqlite3_result_text(ctx, buf, static_cast<int>(formatDateTime(v, K, buf)), SQLITE_TRANSIENT);
+            return;
+        }
+        std::string shown = "'" + std::string(p, n) + "'";
+        if (r == DtParse::Overflow)
+            fail(ctx, "22008", "datetime field overflow: " + shown + " is not a valid " + kindName(K));
+        else
+            fail(ctx, "22007", shown + " is not a valid " + kindName(K));
+        return;
+    }
+    fail(ctx, "22007", argText(a) + " is not a valid " + kindName(K));
+}
+
+// The collations of DATE, TIME and TIMESTAMP columns: by value, so that '2024-01-31' finds
+// the stored '2024/01/31'. Two stored values (the common case: both in the server's form)
+// compare by their bytes, which is chronological in that form. Texts that are no value
+// sort after every value, by their bytes.
+template <DtKind K>
+int dateTimeCollation(void*, int an, const void* av, int bn, const void* bv) {
+    const char* a = static_cast<const char*>(av);
+    const char* b = static_cast<const char*>(bv);
+    auto bytes = [&] {
+        int c = std::memcmp(a, b, static_cast<size_t>(std::min(an, bn)));
+        return c != 0 ? c : an - bn;
+    };
+    if (an == bn && isCanonicalDateTime(a, static_cast<size_t>(an), K) &&
+        isCanonicalDateTime(b, static_cast<size_t>(bn), K))
+        return bytes();
+    DateTime x, y;
+    bool xs = parseDateTime(a, static_cast<size_t>(an), K, x);
+    bool ys = parseDateTime(b, static_cast<size_t>(bn), K, y);
+    if (xs != ys)
+        return xs ? -1 : 1;
+    if (!xs)
+        return bytes();
+    if (K == DtKind::Time)
+        x.year = y.year = x.month = y.month = x.day = y.day = x.millisecond = y.millisecond = 0;
+    if (K == DtKind::Date)
+        x.hour = y.hour = x.minute = y.minute = x.second = y.second = x.millisecond = y.millisecond = 0;
+    const int xf[] = {x.year, x.month, x.day, x.hour, x.minute, x.second, x.millisecond};
+    const int yf[] = {y.year, y.month, y.day, y.hour, y.minute, y.second, y.millisecond};
+    for (size_t k = 0; k < 7; ++k)
+        if (xf[k] != yf[k])
+            return xf[k] < yf[k] ? -1 : 1;
+    return 0;
 }
 
 enum class Part { Year, Month, Day, DayOfWeek, DayOfYear, Week, Quarter, Hour, Minute, Second, DayName, MonthName };
@@ -386,6 +462,9 @@ const FunctionDef kFunctions[] = {
     {"locate", 2, fnLocate, true},          {"locate", 3, fnLocate, true},
     {"rand", 0, fnRand, false},             {"rand", 1, fnRand, false},
     {"decode", -1, fnDecode, true},
+    {"esql_date", 1, fnCanonDateTime<DtKind::Date>, true},
+    {"esql_time", 1, fnCanonDateTime<DtKind::Time>, true},
+    {"esql_timestamp", 1, fnCanonDateTime<DtKind::Timestamp>, true},
 };
 
 void freeInfo(void* p) { delete static_cast<ConnInfo*>(p); }
@@ -395,7 +474,8 @@ void freeInfo(void* p) { delete static_cast<ConnInfo*>(p); }
 
 bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName, std::string& error) {
     for (const FunctionDef& f : kFunctions) {
-        int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
+        // Deterministic ones are innocuous too: the schema's triggers call them.
+        int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS : 0);
         if (sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr, nullptr, nullptr) !=
             SQLITE_OK) {
             error = sqlite3_errmsg(db);
@@ -410,10 +490,17 @@ bool registerServerFunctions(sqlite3* db, const std::string& user, const std::st
         error = sqlite3_errmsg(db);
         return false;
     }
-    if (sqlite3_create_collation_v2(db, kDecimalCollation, SQLITE_UTF8, nullptr, decimalCollation, nullptr) !=
-        SQLITE_OK) {
-        error = sqlite3_errmsg(db);
-        return false;
+    const std::pair<const char*, int (*)(void*, int, const void*, int, const void*)> collations[] = {
+        {kDecimalCollation, decimalCollation},
+        {kDateCollation, dateTimeCollation<DtKind::Date>},
+        {kTimeCollation, dateTimeCollation<DtKind::Time>},
+        {kTimestampCollation, dateTimeCollation<DtKind::Timestamp>},
+    };
+    for (const auto& [name, compare] : collations) {
+        if (sqlite3_create_collation_v2(db, name, SQLITE_UTF8, nullptr, compare, nullptr) != SQLITE_OK) {
+            error = sqlite3_errmsg(db);
+            return false;
+        }
     }
     return registerDecimalFunctions(db, error);
 }

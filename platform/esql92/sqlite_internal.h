@@ -36,6 +36,10 @@ struct Translation {
     std::string sql;               // SQLite's text
     StatementKind kind = StatementKind::Other;
     bool usesCatalog = false;      // reads the system catalog views
+    // Statements run with this one, all or none: `before` ahead of it, `after` once it has
+    // succeeded (the triggers that keep the values of a new column in their stored form).
+    std::vector<std::string> before;
+    std::vector<std::string> after;
 };
 
 // Translates the server's dialect into SQLite's: convert(SQL_xxx, v), TOP n, the functions
@@ -51,7 +55,8 @@ void describeResult(sqlite3* db, sqlite3_stmt* stmt, const Translation& tr,
 bool catalogColumnType(std::string_view name, ColumnDesc& out);
 
 // ----------------------------------------------------------------------------------------
-// Per-connection set-up: the server's scalar functions, DECODE and the NUMERIC collation.
+// Per-connection set-up: the server's scalar functions, DECODE, the functions that give a
+// value its stored form (esql_date, esql_time, esql_timestamp) and the collations by value.
 // Returns false with SQLite's message.
 bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName,
                              std::string& error);
@@ -74,11 +79,18 @@ int refreshCatalog(sqlite3* db, int64_t& version);
 // How many times any connection of the process built its catalog (for tests and benches).
 uint64_t catalogBuilds();
 
-// Name of the collation of NUMERIC columns created through the stand-in.
+// Names of the collations of NUMERIC, DATE, TIME and TIMESTAMP columns created through the
+// stand-in: they compare by value.
 inline constexpr const char* kDecimalCollation = "ESQL_DECIMAL";
+inline constexpr const char* kDateCollation = "ESQL_DATE";
+inline constexpr const char* kTimeCollation = "ESQL_TIME";
+inline constexpr const char* kTimestampCollation = "ESQL_TIMESTAMP";
 // Prefixes of the CHECK constraints the stand-in adds, read back from SQLite's messages.
 inline constexpr const char* kLengthCheck = "esql_len:";
 inline constexpr const char* kRangeCheck = "esql_range:";
+inline constexpr const char* kTypeCheck = "esql_type:";
+// Prefix of the names of the triggers that store a column's values in one form.
+inline constexpr const char* kCanonTrigger = "esql_canon:";
 
 // ----------------------------------------------------------------------------------------
 // Failures.

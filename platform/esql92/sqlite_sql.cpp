@@ -183,9 +183,35 @@ std::string quoteText(const std::string& text) {
     return q + "'";
 }
 
-// One column definition in tokens [b, e).
+// A column whose values are stored in one form: after every insert, and every update of
+// the column, a trigger gives a value not in that form the one `function` makes of it,
+// called with the value and then `args` (each argument with its leading ", ").
+struct CanonColumn {
+    std::string name;
+    std::string function;
+    std::string args;
+};
+
+// The table a CREATE TABLE or ALTER TABLE names.
+struct TableRef {
+    std::string schema;   // as written, with its quotes; empty when not given
+    std::string name;     // without quotes
+    bool temp = false;
+    bool withoutRowid = false;
+};
+
+// The function that gives a value of the type its stored form; null for other types.
+const char* canonFunction(std::string_view sql, const Token& type) {
+    if (isWord(sql, type, "DATE")) return "esql_date";
+    if (isWord(sql, type, "TIME")) return "esql_time";
+    if (isWord(sql, type, "TIMESTAMP")) return "esql_timestamp";
+    return nullptr;
+}
+
+// One column definition in tokens [b, e): its type's affinity, collation and checks as
+// edits; a column whose values are kept in one form goes to canon.
 void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const std::vector<int>& match,
-                      size_t b, size_t e, std::vector<Edit>& edits) {
+                      size_t b, size_t e, std::vector<Edit>& edits, std::vector<CanonColumn>& canon) {
     if (e <= b + 1 || (t[b].kind != Token::Ident && t[b].kind != Token::Quoted))
         return;
     static const char* tableConstraints[] = {"CONSTRAINT", "PRIMARY", "UNIQUE", "CHECK", "FOREIGN"};
@@ -221,8 +247,17 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
     auto check = [&](const char* prefix, const std::string& cond) {
         suffix += " CONSTRAINT " + quoteName(prefix + colName) + " CHECK (" + cond + ")";
     };
-    auto range = [&](const char* lo, const char* hi) {
-        check(kRangeCheck, colRef + " BETWEEN " + lo + " AND " + hi);
+    auto number = [&](const char* lo, const char* hi) {
+        // The affinity has made a number of every text that reads as one, and every number
+        // sorts before every text and blob: `c < ''` holds for numbers alone. The range check
+        // lets what is no number pass, so that each refusal names its one cause.
+        check(kTypeCheck, colRef + " < ''");
+        check(kRangeCheck, colRef + " >= '' OR " + colRef + " BETWEEN " + lo + " AND " + hi);
+    };
+    auto storedForm = [&](const char* collation, const char* function) {
+        if (!hasCollate)
+            suffix += std::string(" COLLATE ") + collation;
+        canon.push_back({colName, function, ""});
     };
     if (w == "NUMERIC" || w == "DECIMAL" || w == "DEC") {
         // Exact decimal text: TEXT affinity keeps the digits, the collation compares by value.
@@ -233,8 +268,8 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
         long sc = s >= 0 ? std::min(s, p) : (a > 0 ? 0 : 10);
         // Digits are counted exactly, not through a double, and text that is no number
         // fails at once.
-        check(kRangeCheck, "esql_numeric_check(" + colRef + ", " + std::to_string(p) + ", " + std::to_string(sc) +
-                               ", " + quoteText(colName) + ")");
+        const std::string shape = ", " + std::to_string(p) + ", " + std::to_string(sc);
+        check(kRangeCheck, "esql_numeric_check(" + colRef + shape + ", " + quoteText(colName) + ")");
     } else if ((w == "CHARACTER" || w == "CHAR") && !varying) {
         if (!hasCollate)
             suffix += " COLLATE RTRIM";
@@ -247,35 +282,93 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
         if (n > 0)
             check(kLengthCheck, "length(CAST(" + colRef + " AS BLOB)) <= " + std::to_string(n));
     } else if (w == "INTEGER" || w == "INT") {
-        range("-2147483648", "2147483647");
+        number("-2147483648", "2147483647");
     } else if (w == "SMALLINT") {
-        range("-32768", "32767");
+        number("-32768", "32767");
     } else if (w == "TINYINT") {
-        range("-128", "127");
+        number("-128", "127");
     } else if (w == "BIT") {
-        range("0", "1");
+        number("0", "1");
+    } else if (w == "BIGINT") {
+        // 2^63 and beyond arrive as REAL: compared exactly with the integer bounds.
+        number("-9223372036854775808", "9223372036854775807");
+    } else if (w == "REAL") {
+        number("-3.4028234663852886e38", "3.4028234663852886e38");
+    } else if (w == "FLOAT" || w == "DOUBLE") {
+        number("-1.7976931348623157e308", "1.7976931348623157e308");   // refuses infinities
+    } else if (w == "DATE") {
+        storedForm(kDateCollation, "esql_date");
+    } else if (w == "TIME") {
+        storedForm(kTimeCollation, "esql_time");
+    } else if (w == "TIMESTAMP") {
+        storedForm(kTimestampCollation, "esql_timestamp");
     }
     if (!suffix.empty())
         edits.push_back({t[e - 1].pos + t[e - 1].len, 0, suffix});
 }
 
+std::string canonTriggerName(const TableRef& table, const std::string& column, const char* event) {
+    return (table.schema.empty() ? "" : table.schema + ".") +
+           quoteName(std::string(kCanonTrigger) + table.name + ":" + column + ":" + event);
+}
+
+// The two triggers of a column kept in one form: the WHEN test is all that a value already
+// in that form costs, and the function it calls refuses a value the type cannot take. The
+// test compares bytes: the column's own collation would find the forms equal.
+void canonTriggers(const TableRef& table, const CanonColumn& c, std::vector<std::string>& out) {
+    const std::string col = quoteName(c.name), tab = quoteName(table.name);
+    for (const char* event : {"insert", "update"}) {
+        std::string on = event[0] == 'i' ? std::string("INSERT") : "UPDATE OF " + col;
+        out.push_back(std::string("CREATE ") + (table.temp ? "TEMP " : "") + "TRIGGER IF NOT EXISTS " +
+                      canonTriggerName(table, c.name, event) + " AFTER " + on + " ON " + tab +
+                      " FOR EACH ROW WHEN NEW." + col + " COLLATE BINARY IS NOT " + c.function + "(NEW." + col + c.args +
+                      ") BEGIN UPDATE " + tab + " SET " + col + " = " + c.function + "(" + col + c.args +
+                      ") WHERE rowid = NEW.rowid; END");
+    }
+}
+
+// Reads [schema .] name at t[i], moving i past it.
+bool readTableName(std::string_view sql, const std::vector<Token>& t, size_t& i, TableRef& out) {
+    auto name = [&](size_t k) { return k < t.size() && (t[k].kind == Token::Ident || t[k].kind == Token::Quoted); };
+    if (!name(i))
+        return false;
+    if (i + 2 < t.size() && isPunct(sql, t[i + 1], '.') && name(i + 2)) {
+        out.schema = std::string(sql.substr(t[i].pos, t[i].len));
+        i += 2;
+    }
+    out.name = tokenName(sql, t[i]);
+    ++i;
+    return true;
+}
+
 void rewriteTableDefinition(std::string_view sql, const std::vector<Token>& t, const std::vector<int>& match,
-                            std::vector<Edit>& edits) {
+                            std::vector<Edit>& edits, Translation& out) {
     if (t.size() < 4)
         return;
     size_t i = 0;
+    TableRef table;
+    std::vector<CanonColumn> canon;
     if (isWord(sql, t[0], "CREATE")) {
         i = 1;
-        if (isWord(sql, t[i], "TEMP") || isWord(sql, t[i], "TEMPORARY"))
+        if (isWord(sql, t[i], "TEMP") || isWord(sql, t[i], "TEMPORARY")) {
+            table.temp = true;
             ++i;
+        }
         if (i >= t.size() || !isWord(sql, t[i], "TABLE"))
             return;
         ++i;
+        if (i + 2 < t.size() && isWord(sql, t[i], "IF") && isWord(sql, t[i + 1], "NOT") &&
+            isWord(sql, t[i + 2], "EXISTS"))
+            i += 3;
+        bool named = readTableName(sql, t, i, table);
         while (i < t.size() && !isPunct(sql, t[i], '(') && !isWord(sql, t[i], "AS"))
             ++i;
         if (i >= t.size() || !isPunct(sql, t[i], '(') || match[i] < 0)
             return;
         size_t close = static_cast<size_t>(match[i]);
+        for (size_t k = close + 1; k + 1 < t.size(); ++k)
+            if (isWord(sql, t[k], "WITHOUT") && isWord(sql, t[k + 1], "ROWID"))
+                table.withoutRowid = true;
         size_t b = i + 1;
         int depth = 0;
         // Only commas at the top level of the list separate definitions.
@@ -285,12 +378,25 @@ void rewriteTableDefinition(std::string_view sql, const std::vector<Token>& t, c
             } else if (k < close && isPunct(sql, t[k], ')')) {
                 --depth;
             } else if (k == close || (depth == 0 && isPunct(sql, t[k], ','))) {
-                rewriteColumnDef(sql, t, match, b, k, edits);
+                rewriteColumnDef(sql, t, match, b, k, edits, canon);
                 b = k + 1;
             }
         }
+        if (!named)
+            canon.clear();
     } else if (isWord(sql, t[0], "ALTER") && isWord(sql, t[1], "TABLE")) {
         size_t k = 2;
+        bool named = readTableName(sql, t, k, table);
+        if (named && k + 1 < t.size() && isWord(sql, t[k], "DROP")) {
+            // A trigger naming the column would make SQLite refuse the drop: they go first.
+            size_t c = k + 1;
+            if (isWord(sql, t[c], "COLUMN"))
+                ++c;
+            if (c < t.size() && (t[c].kind == Token::Ident || t[c].kind == Token::Quoted))
+                for (const char* event : {"insert", "update"})
+                    out.before.push_back("DROP TRIGGER IF EXISTS " + canonTriggerName(table, tokenName(sql, t[c]), event));
+            return;
+        }
         while (k < t.size() && !isWord(sql, t[k], "ADD"))
             ++k;
         if (k >= t.size())
@@ -301,8 +407,16 @@ void rewriteTableDefinition(std::string_view sql, const std::vector<Token>& t, c
         size_t e = t.size();
         while (e > k && isPunct(sql, t[e - 1], ';'))
             --e;
-        rewriteColumnDef(sql, t, match, k, e, edits);
+        rewriteColumnDef(sql, t, match, k, e, edits, canon);
+        if (!named)
+            canon.clear();
     }
+    // Without a rowid the triggers cannot find their row: such a table (SQLite's, not the
+    // server's) keeps its values as written.
+    if (table.withoutRowid)
+        canon.clear();
+    for (const CanonColumn& c : canon)
+        canonTriggers(table, c, out.after);
 }
 
 // Whether a number literal loses digits in SQLite, which reads a literal with a point as a
@@ -531,8 +645,11 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
             (t[i + 2].kind == Token::Ident) && isPunct(text, t[i + 3], ',') && match[i + 1] > 0) {
             if (const char* target = convertTarget(text.substr(t[i + 2].pos, t[i + 2].len))) {
                 size_t close = static_cast<size_t>(match[i + 1]);
-                edits.push_back({k.pos, t[i + 3].pos + 1 - k.pos, "CAST("});
-                edits.push_back({t[close].pos, 0, std::string(" AS ") + target});
+                // A date, time or timestamp comes out in its stored form, as from CAST.
+                Token first = tokenize(target)[0];
+                const char* canon = canonFunction(target, first);
+                edits.push_back({k.pos, t[i + 3].pos + 1 - k.pos, canon ? std::string(canon) + "(CAST(" : "CAST("});
+                edits.push_back({t[close].pos, 0, std::string(" AS ") + target + (canon ? ")" : "")});
                 i += 3;
             }
             continue;
@@ -557,7 +674,8 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
         if (call && word == "CAST" && match[i + 1] > 0) {
             // SQLite casts by the affinity of the type's name: [VAR]BINARY needs BLOB in it to
             // give bytes, and DATE, TIME, TIMESTAMP need TEXT in it to stay text (a numeric
-            // cast would keep the year of '2012/03/04' and drop the rest).
+            // cast would keep the year of '2012/03/04' and drop the rest); the text then gets
+            // its stored form from esql_date and its kin, which refuse what is no such value.
             size_t close = static_cast<size_t>(match[i + 1]);
             int depth = 0;
             for (size_t x = i + 2; x < close; ++x) {
@@ -565,10 +683,13 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
                 else if (isPunct(text, t[x], ')')) --depth;
                 else if (depth == 0 && isWord(text, t[x], "AS") && x + 1 < close) {
                     const Token& ty = t[x + 1];
-                    if (isWord(text, ty, "BINARY") || isWord(text, ty, "VARBINARY"))
+                    if (isWord(text, ty, "BINARY") || isWord(text, ty, "VARBINARY")) {
                         edits.push_back({ty.pos + ty.len, 0, " BLOB"});
-                    else if (isWord(text, ty, "DATE") || isWord(text, ty, "TIME") || isWord(text, ty, "TIMESTAMP"))
+                    } else if (const char* canon = canonFunction(text, ty)) {
+                        edits.push_back({k.pos, 0, std::string(canon) + "("});
                         edits.push_back({ty.pos + ty.len, 0, " TEXT"});
+                        edits.push_back({t[close].pos + 1, 0, ")"});
+                    }
                 }
             }
             continue;
@@ -599,7 +720,7 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
             }
         }
     }
-    rewriteTableDefinition(text, t, match, edits);
+    rewriteTableDefinition(text, t, match, edits, out);
     out.sql = applyEdits(text, edits);
     out.kind = classify(text, t);
     return true;
@@ -1217,6 +1338,8 @@ private:
             }
             return known(d, operand.isNull || !operand.known || operand.d.nullable != 0);
         }
+        if (fn == "ESQL_DATE" || fn == "ESQL_TIME" || fn == "ESQL_TIMESTAMP")
+            return arg(0);   // around the CAST it was written as
         if (fn == "COUNT")
             return integer(false);
         if (fn == "SUM") {
@@ -1494,6 +1617,10 @@ void failMapped(Outcome& o, int ext, std::string msg, bool connecting) {
             }
             if ((at = msg.find(kRangeCheck)) != std::string::npos) {
                 o.fail(native, "22003", "value out of range for column " + msg.substr(at + std::strlen(kRangeCheck)));
+                return;
+            }
+            if ((at = msg.find(kTypeCheck)) != std::string::npos) {
+                o.fail(native, "22018", "value is not a number for column " + msg.substr(at + std::strlen(kTypeCheck)));
                 return;
             }
         }

@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <limits>
 
 #include "platform/esql92/internal.h"
@@ -382,7 +383,9 @@ bool readNum(const char* s, size_t n, size_t& i, int maxDigits, int& out) {
     return k > 0;
 }
 
-bool readDate(const char* s, size_t n, size_t& i, DateTime& v) {
+// readDate and readTime answer whether the text has the form; a field out of its range
+// sets overflow instead.
+bool readDate(const char* s, size_t n, size_t& i, DateTime& v, bool& overflow) {
     if (!readNum(s, n, i, 4, v.year) || i >= n || (s[i] != '/' && s[i] != '-'))
         return false;
     char sep = s[i++];
@@ -391,11 +394,12 @@ bool readDate(const char* s, size_t n, size_t& i, DateTime& v) {
     ++i;
     if (!readNum(s, n, i, 2, v.day))
         return false;
-    return v.year >= 1 && v.month >= 1 && v.month <= 12 && v.day >= 1 &&
-           v.day <= daysInMonth(v.year, v.month);
+    if (!(v.year >= 1 && v.month >= 1 && v.month <= 12 && v.day >= 1 && v.day <= daysInMonth(v.year, v.month)))
+        overflow = true;
+    return true;
 }
 
-bool readTime(const char* s, size_t n, size_t& i, DateTime& v) {
+bool readTime(const char* s, size_t n, size_t& i, DateTime& v, bool& overflow) {
     if (!readNum(s, n, i, 2, v.hour) || i >= n || s[i] != ':')
         return false;
     ++i;
@@ -429,7 +433,9 @@ bool readTime(const char* s, size_t n, size_t& i, DateTime& v) {
             v.millisecond = ms;
         }
     }
-    return v.hour <= 23 && v.minute <= 59 && v.second <= 59;
+    if (v.hour > 23 || v.minute > 59 || v.second > 59)
+        overflow = true;
+    return true;
 }
 
 }  // namespace
@@ -450,7 +456,13 @@ bool parseDateTime(const char* s, size_t n, DtKind kind, DateTime& out) {
                    out.day <= daysInMonth(out.year, out.month);
         }
     }
+    return readDateTime(s, n, kind, out) == DtParse::Ok;
+}
+
+DtParse readDateTime(const char* s, size_t n, DtKind kind, DateTime& out) {
+    out = DateTime{};
     size_t i = 0;
+    bool overflow = false;
     while (i < n && isBlank(s[i])) ++i;
     while (n > i && isBlank(s[n - 1])) --n;
     // A time text has its ':' before any date separator.
@@ -458,20 +470,58 @@ bool parseDateTime(const char* s, size_t n, DtKind kind, DateTime& out) {
     size_t sep = std::string_view(s + i, n - i).find_first_of("/-");
     bool hasDate = sep != std::string_view::npos && (colon == std::string_view::npos || sep < colon);
     if (hasDate) {
-        if (!readDate(s, n, i, out))
-            return false;
+        if (!readDate(s, n, i, out, overflow))
+            return DtParse::BadFormat;
         if (i < n && (s[i] == ' ' || s[i] == 'T')) {
             while (i < n && (s[i] == ' ' || s[i] == 'T')) ++i;
-            if (!readTime(s, n, i, out))
-                return false;
+            if (!readTime(s, n, i, out, overflow))
+                return DtParse::BadFormat;
         } else if (kind == DtKind::Time) {
-            return false;
+            return DtParse::BadFormat;
         }
     } else {
-        if (kind != DtKind::Time || !readTime(s, n, i, out))
-            return false;
+        if (kind != DtKind::Time || !readTime(s, n, i, out, overflow))
+            return DtParse::BadFormat;
     }
-    return i == n;
+    if (i != n)
+        return DtParse::BadFormat;
+    return overflow ? DtParse::Overflow : DtParse::Ok;
+}
+
+namespace {
+
+bool digitsAt(const char* s, std::initializer_list<size_t> at) {
+    for (size_t k : at)
+        if (static_cast<unsigned>(static_cast<unsigned char>(s[k])) - '0' > 9)
+            return false;
+    return true;
+}
+
+int twoDigits(const char* s) { return (s[0] - '0') * 10 + (s[1] - '0'); }
+
+bool canonicalDate(const char* s) {
+    if (s[4] != '/' || s[7] != '/' || !digitsAt(s, {0, 1, 2, 3, 5, 6, 8, 9}))
+        return false;
+    int year = twoDigits(s) * 100 + twoDigits(s + 2), month = twoDigits(s + 5), day = twoDigits(s + 8);
+    return year >= 1 && month >= 1 && month <= 12 && day >= 1 && day <= daysInMonth(year, month);
+}
+
+bool canonicalTime(const char* s) {
+    return s[2] == ':' && s[5] == ':' && digitsAt(s, {0, 1, 3, 4, 6, 7}) && twoDigits(s) <= 23 &&
+           twoDigits(s + 3) <= 59 && twoDigits(s + 6) <= 59;
+}
+
+}  // namespace
+
+bool isCanonicalDateTime(const char* s, size_t n, DtKind kind) {
+    switch (kind) {
+    case DtKind::Date: return n == 10 && canonicalDate(s);
+    case DtKind::Time: return n == 8 && canonicalTime(s);
+    case DtKind::Timestamp:
+        return n == 23 && canonicalDate(s) && s[10] == ' ' && canonicalTime(s + 11) && s[19] == ':' &&
+               digitsAt(s, {20, 21, 22});
+    }
+    return false;
 }
 
 namespace {

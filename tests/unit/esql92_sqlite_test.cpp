@@ -593,8 +593,9 @@ TEST(Esql92Execute, ParameterArraysReadEveryRowOfEachColumn) {
     EXPECT_EQ(state(c.ca), "22007");
     EXPECT_EQ(c.ca.sqlrows, 2);
     Params q(8, 2);
-    for (uint32_t col = 1; col <= 7; ++col)
+    for (uint32_t col = 1; col <= 6; ++col)
         q.value<int32_t>(col, ESQL_INTEGER, {1, 2});
+    q.value<ESQL_DATE_VALUE>(7, ESQL_DATE, {{2001, 1, 1}, {2001, 1, 2}});
     q.text(8, {"", ""});
     PRO_SQLDA_Set_Col_Attribute_void_p(q.da, ESQL_COL_DATA, 8, nullptr, nullptr);
     q.null(8, 0);
@@ -760,16 +761,6 @@ TEST(Esql92Types, ValuesThatDoNotFitFail) {
     EXPECT_EQ(cols[0].ind[0], 0);
     EXPECT_EQ(c.ca.sqlwarn[1], ' ');
     PRO_SQLDA_Deallocate(da);
-
-    // A value the column's type cannot take fails when it is fetched.
-    ASSERT_EQ(c.exec("DELETE FROM t"), 0);
-    ASSERT_EQ(c.exec("INSERT INTO t (d, k) VALUES ('2012/02/30', 'abc')"), 0);
-    c.query("SELECT d FROM t");
-    EXPECT_EQ(state(c.ca), "22007");
-    c.query("SELECT k FROM t");
-    EXPECT_EQ(state(c.ca), "22018");
-    c.query("SELECT CAST(k AS SMALLINT) + 70000 FROM t");
-    EXPECT_EQ(c.rc, 0);
 }
 
 TEST(Esql92Types, ValueToText) {
