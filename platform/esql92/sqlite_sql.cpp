@@ -270,6 +270,9 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
         // fails at once.
         const std::string shape = ", " + std::to_string(p) + ", " + std::to_string(sc);
         check(kRangeCheck, "esql_numeric_check(" + colRef + shape + ", " + quoteText(colName) + ")");
+        // Stored rounded to the scale, with all its digits after the point: equal values
+        // are equal texts, and what is fetched is what a comparison finds.
+        canon.push_back({colName, "esql_numeric", shape});
     } else if ((w == "CHARACTER" || w == "CHAR") && !varying) {
         if (!hasCollate)
             suffix += " COLLATE RTRIM";

@@ -136,6 +136,39 @@ TEST(Esql92Numeric, ValuesThatDoNotFitAreRefused) {
     EXPECT_EQ(c.query("SELECT x FROM m"), (Rows{{"1.50"}}));
 }
 
+// Every value is stored rounded to its column's scale, in one text whatever way it came:
+// equality then finds what a fetch shows.
+TEST(Esql92Numeric, StoredRoundedToTheScale) {
+    TempDb f;
+    Conn c(f.target(), "numeric-stored");
+    ASSERT_EQ(c.exec("CREATE TABLE t (k INTEGER, x NUMERIC(10,2), z NUMERIC(38,0))"), 0);
+    struct Case {
+        const char* value;
+        const char* stored;
+    } cases[] = {
+        {"123.456", "123.46"}, {"-123.455", "-123.46"}, {"'1e2'", "100.00"}, {"5", "5.00"},
+        {"0.1 + 0.2", "0.30"}, {"' +7.1 '", "7.10"}, {"-0.001", "0.00"}, {"'0012.50'", "12.50"},
+    };
+    int k = 0;
+    for (const Case& x : cases) {
+        ASSERT_EQ(c.exec("INSERT INTO t (k, x) VALUES (" + std::to_string(++k) + ", " + x.value + ")"), 0)
+            << x.value << ": " << message(c.ca);
+        EXPECT_EQ(c.query("SELECT CAST(x AS VARCHAR(20)) FROM t WHERE k = " + std::to_string(k)), (Rows{{x.stored}}))
+            << x.value;
+        EXPECT_EQ(c.query("SELECT count(*) FROM t WHERE k = " + std::to_string(k) + " AND x = " + x.stored),
+                  (Rows{{"1"}}))
+            << x.value;
+    }
+    ParamRow p(1);
+    p.text(1, "2.005");
+    ASSERT_EQ(execWith(c, "UPDATE t SET x = ?, z = 12345678901234567890123456789.5 WHERE k = 1", p), 0)
+        << message(c.ca);
+    EXPECT_EQ(c.query("SELECT CAST(x AS VARCHAR(20)), CAST(z AS VARCHAR(40)) FROM t WHERE k = 1"),
+              (Rows{{"2.01", "12345678901234567890123456790"}}));
+    ASSERT_EQ(c.exec("INSERT INTO t (k, x) VALUES (20, 1.001), (21, '1.004'), (22, 0.999)"), 0);
+    EXPECT_EQ(c.query("SELECT count(DISTINCT x) FROM t WHERE k >= 20"), (Rows{{"1"}}));
+}
+
 // Values that a double cannot tell apart are compared, ordered and found by their digits.
 TEST(Esql92Numeric, ComparisonsAndOrderAreExact) {
     TempDb f;
