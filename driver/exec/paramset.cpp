@@ -27,7 +27,7 @@ enum class CellKind : uint8_t {
     DateText,  // narrow date/time text or escape, as the SQL type's structure
     DateWide,  // the same from UTF-16 text
     BigInt,    // SQL_C_SBIGINT / SQL_C_UBIGINT as decimal text
-    Numeric,   // SQL_NUMERIC_STRUCT as a double
+    Numeric,   // SQL_NUMERIC_STRUCT as its exact decimal text
     Guid,      // SQLGUID as its 36 characters
 };
 
@@ -214,7 +214,8 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
     const int32_t dateType = DateTimeDsType(p.sqlType);
     switch (p.cType) {
     case SQL_C_NUMERIC:
-        plan->decide(CellKind::Numeric, DS_DOUBLE, sizeof(double));
+        // As text: a double would keep 15 of its up to 39 digits.
+        plan->decide(CellKind::Numeric, DS_CHAR, static_cast<uint32_t>(NUMERIC_TEXT_LENGTH));
         return 0;
     case SQL_C_SBIGINT: case SQL_C_UBIGINT:
         // Twenty digits and a sign fit; every set's text has the same room.
@@ -343,7 +344,7 @@ int FillCell(const ColumnPlan& plan, const Cell& c, unsigned char* elem) {
     case CellKind::Numeric: {
         SQL_NUMERIC_STRUCT numeric;
         std::memcpy(&numeric, c.data, sizeof numeric);
-        NumericToDouble(elem, &numeric, sizeof(double), nullptr);
+        NumericToText(reinterpret_cast<char*>(elem), &numeric);
         return 0;
     }
     case CellKind::Guid: {

@@ -273,7 +273,7 @@ bool IsBinarySqlType(int16_t t) {
 
 // A piece as the agent takes it, where the driver rewrites it: date and time text for a
 // date or time parameter as its structure, hexadecimal text for a binary one as bytes,
-// 64-bit integers as text, the numeric structure as a double, a GUID as its text, and
+// 64-bit integers as text, the numeric structure as its decimal text, a GUID as its text, and
 // wide text as narrow for an agent connection without wide types. Nothing set: the
 // application's bytes go as they are. 0 or the conversion's code.
 int ConvertPiece(const STMT* stmt, int16_t cType, int16_t sqlType, const char* bytes, size_t size,
@@ -301,12 +301,11 @@ int ConvertPiece(const STMT* stmt, int16_t cType, int16_t sqlType, const char* b
         return 0;
     }
     if (cType == SQL_C_NUMERIC) {
-        // Its internal type is a double: the structure's own bytes would be read as one.
+        // Its internal type is its exact decimal text.
         SQL_NUMERIC_STRUCT numeric;
         std::memcpy(&numeric, bytes, sizeof numeric);
-        double v = 0;
-        NumericToDouble(&v, &numeric, sizeof v, nullptr);
-        out->emplace(reinterpret_cast<const char*>(&v), sizeof v);
+        std::string& text = out->emplace(NUMERIC_TEXT_LENGTH, '\0');
+        text.resize(NumericToText(text.data(), &numeric));
         return 0;
     }
     if (cType == SQL_C_GUID) {

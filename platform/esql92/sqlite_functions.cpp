@@ -515,7 +515,7 @@ bool registerServerFunctions(sqlite3* db, const std::string& user, const std::st
             return false;
         }
     }
-    return true;
+    return registerDecimalFunctions(db, error);
 }
 
 }  // namespace esql::lite

@@ -44,13 +44,14 @@ struct Translation {
 bool translate(std::string_view text, Translation& out, Outcome& o);
 
 // Values kept in one form. A column whose type stores its values in one form (DATE, TIME,
-// TIMESTAMP) gets, at CREATE TABLE or ALTER TABLE ADD, a check that refuses what is no value
+// TIMESTAMP, and NUMERIC rounded to its scale) gets, at CREATE TABLE or ALTER TABLE ADD, a check that refuses what is no value
 // of the type and marks a value not in that form (esql_mark); the back-end then rewrites the
 // marked rows with the expression storedFormExpr gives for the column. A value already in
 // that form costs two function calls and nothing more.
 //
 // The expression giving the value of column `ref` (an SQL name) of declared type `decl` its
-// stored form, e.g. "esql_date(ref)"; "" for a type whose values are stored as written.
+// stored form, e.g. "esql_date(ref)" or "esql_numeric(ref, 10, 2)"; "" for a type whose
+// values are stored as written.
 std::string storedFormExpr(std::string_view decl, const std::string& ref);
 
 // Describes the result columns of a statement prepared from translated text.
@@ -66,6 +67,13 @@ bool catalogColumnType(std::string_view name, ColumnDesc& out);
 // Returns false with SQLite's message.
 bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName,
                              std::string& error);
+
+// The exact numerics (sqlite_decimal.cpp): SUM and AVG in place of SQLite's, the CHECK and
+// the stored form of NUMERIC columns (esql_numeric_check, esql_numeric) and the exact
+// literal (esql_exact). Returns false with SQLite's message.
+bool registerDecimalFunctions(sqlite3* db, std::string& error);
+// The function that keeps an exact numeric literal too long for a double as its text.
+inline constexpr const char* kExactLiteral = "esql_exact";
 
 // The system catalog (sqlite_catalog.cpp): attachCatalog attaches the private in-memory
 // database SYSPROGRESS with the catalog's empty tables (at connect, outside a transaction;

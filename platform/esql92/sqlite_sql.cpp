@@ -183,6 +183,24 @@ std::string charLengthAtMost(const std::string& expr, long n) {
            " AND instr(" + expr + ", char(0)) = 0)";
 }
 
+// A string literal of text.
+std::string quoteText(const std::string& text) {
+    std::string q = "'";
+    for (char c : text) {
+        q += c;
+        if (c == '\'')
+            q += '\'';
+    }
+    return q + "'";
+}
+
+// The precision and scale a NUMERIC column of declared (a, s) keeps, -1 for each not
+// given: NUMERIC alone is NUMERIC(32, 10), NUMERIC(p) has no decimals.
+void numericShape(long a, long s, long& p, long& sc) {
+    p = a > 0 ? std::min<long>(a, ESQL_NUMERIC_DIGITS) : 32;
+    sc = s >= 0 ? std::min(s, p) : (a > 0 ? 0 : 10);
+}
+
 // The function that gives a value of the type its stored form; null for other types.
 const char* canonFunction(std::string_view sql, const Token& type) {
     if (isWord(sql, type, "DATE")) return "esql_date";
@@ -249,9 +267,18 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
         edits.push_back({t[lastWord].pos + t[lastWord].len, 0, " TEXT"});
         if (!hasCollate)
             suffix += std::string(" COLLATE ") + kDecimalCollation;
-        long p = a > 0 ? std::min<long>(a, ESQL_NUMERIC_DIGITS) : 32;
-        long sc = s >= 0 ? std::min(s, p) : (a > 0 ? 0 : 10);
-        check(kRangeCheck, "abs(" + colRef + ") < 1e" + std::to_string(p - sc));
+        long p, sc;
+        numericShape(a, s, p, sc);
+        // Digits are counted exactly, not through a double, and text that is no number
+        // fails at once.
+        const std::string shape = ", " + std::to_string(p) + ", " + std::to_string(sc);
+        check(kRangeCheck, "esql_numeric_check(" + colRef + shape + ", " + quoteText(colName) + ")");
+        // Stored rounded to the scale, with all its digits after the point: equal values
+        // are equal texts, and what is fetched is what a comparison finds.
+        size_t typeEnd = k < e && isPunct(sql, t[k], '(') && match[k] > 0 ? static_cast<size_t>(match[k]) : lastWord;
+        std::string typeText(sql.substr(t[b + 1].pos, t[typeEnd].pos + t[typeEnd].len - t[b + 1].pos));
+        check(kStoredFormCheck, "esql_mark(" + storedFormExpr(typeText, colRef) + " COLLATE BINARY IS NOT " +
+                                    colRef + ")");
     } else if ((w == "CHARACTER" || w == "CHAR") && !varying) {
         if (!hasCollate)
             suffix += " COLLATE RTRIM";
@@ -333,6 +360,46 @@ void rewriteTableDefinition(std::string_view sql, const std::vector<Token>& t, c
             --e;
         rewriteColumnDef(sql, t, match, k, e, edits);
     }
+}
+
+// Whether a number literal loses digits in SQLite, which reads a literal with a point as a
+// double and an integer beyond 64 bits as one too: more than 15 significant digits with a
+// point, or an integer that does not fit. Hexadecimal and exponent literals are
+// approximate and stay as they are.
+bool needsExactLiteral(std::string_view lit) {
+    if (lit.size() > 1 && (lit[1] == 'x' || lit[1] == 'X'))
+        return false;
+    if (lit.find_first_of("eE") != std::string_view::npos)
+        return false;
+    if (lit.find('.') == std::string_view::npos) {
+        size_t lead = lit.find_first_not_of('0');
+        std::string_view digits = lead == std::string_view::npos ? std::string_view() : lit.substr(lead);
+        return digits.size() > 19 || (digits.size() == 19 && digits > "9223372036854775807");
+    }
+    int significant = 0;
+    for (char c : lit)
+        if (c >= '0' && c <= '9' && (significant > 0 || c != '0'))
+            ++significant;
+    return significant > 15;
+}
+
+// Whether a '-' before token i is a sign rather than a subtraction: nothing before it, an
+// operator or opening punctuation, or a keyword after which an operand starts.
+bool isSignPosition(std::string_view sql, const std::vector<Token>& t, size_t minus) {
+    if (minus == 0)
+        return true;
+    const Token& b = t[minus - 1];
+    if (b.kind == Token::Punct)
+        return !isPunct(sql, b, ')');
+    if (b.kind != Token::Ident)
+        return false;
+    static const char* const words[] = {"SELECT", "WHERE", "AND", "OR", "NOT", "WHEN", "THEN", "ELSE", "BETWEEN",
+                                        "IS", "ON", "HAVING", "CASE", "LIKE", "DEFAULT", "RETURN", "DISTINCT",
+                                        "ALL", "LIMIT", "OFFSET", "BY", "IN", "VALUES", "SET"};
+    for (const char* w : words)
+        if (isWord(sql, b, w))
+            return true;
+    return false;
 }
 
 }  // namespace
@@ -466,6 +533,8 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
     while (lastTok > 0 && isPunct(text, t[lastTok - 1], ';'))
         --lastTok;
     size_t stmtEnd = lastTok > 0 ? t[lastTok - 1].pos + t[lastTok - 1].len : 0;
+    const bool ddl = n > 2 && (isWord(text, t[0], "CREATE") || isWord(text, t[0], "ALTER")) &&
+                     (isWord(text, t[1], "TABLE") || isWord(text, t[2], "TABLE"));
 
     for (size_t i = 0; i < n; ++i) {
         const Token& k = t[i];
@@ -478,6 +547,21 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
             std::string nm = name(i);
             if (isSysprogressTable(nm) || isPubMetaTable(nm))
                 out.usesCatalog = true;
+        }
+        if (k.kind == Token::Number && needsExactLiteral(text.substr(k.pos, k.len))) {
+            // Kept as its text, its sign with it (a minus on a text makes a double of it);
+            // compared as a decimal. A table definition takes a plain string (a DEFAULT).
+            size_t from = k.pos;
+            std::string digits(text.substr(k.pos, k.len));
+            if (i > 0 && isPunct(text, t[i - 1], '-') && isSignPosition(text, t, i - 1)) {
+                from = t[i - 1].pos;
+                digits.insert(digits.begin(), '-');
+            }
+            std::string lit = "'" + digits + "'";
+            if (!ddl)
+                lit = std::string(kExactLiteral) + "(" + lit + ") COLLATE " + kDecimalCollation;
+            edits.push_back({from, k.pos + k.len - from, lit});
+            continue;
         }
         if (k.kind != Token::Ident && k.kind != Token::Quoted)
             continue;
@@ -587,7 +671,25 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
 
 std::string storedFormExpr(std::string_view decl, const std::string& ref) {
     std::vector<Token> t = tokenize(decl);
-    const char* fn = t.empty() ? nullptr : canonFunction(decl, t[0]);
+    if (t.empty())
+        return std::string();
+    if (isWord(decl, t[0], "NUMERIC") || isWord(decl, t[0], "DECIMAL") || isWord(decl, t[0], "DEC")) {
+        // The declared type reads as written, or as SQLite keeps it after the rewrite
+        // ("NUMERIC TEXT(10,2)"): the shape is the numbers in its parentheses.
+        long a = -1, s = -1;
+        for (size_t i = 0; i + 1 < t.size(); ++i) {
+            if (!isPunct(decl, t[i], '(') || t[i + 1].kind != Token::Number)
+                continue;
+            a = std::strtol(std::string(decl.substr(t[i + 1].pos, t[i + 1].len)).c_str(), nullptr, 10);
+            if (i + 3 < t.size() && isPunct(decl, t[i + 2], ',') && t[i + 3].kind == Token::Number)
+                s = std::strtol(std::string(decl.substr(t[i + 3].pos, t[i + 3].len)).c_str(), nullptr, 10);
+            break;
+        }
+        long p, sc;
+        numericShape(a, s, p, sc);
+        return "esql_numeric(" + ref + ", " + std::to_string(p) + ", " + std::to_string(sc) + ")";
+    }
+    const char* fn = canonFunction(decl, t[0]);
     return fn ? std::string(fn) + "(" + ref + ")" : std::string();
 }
 
@@ -1214,8 +1316,34 @@ private:
             if (r == 5) { int p, s; exactShape(a, p, s); return numeric(p + 10, s, true); }
             return floating();
         }
-        if (fn == "AVG" || fn == "TOTAL")
+        if (fn == "AVG") {
+            // Exact over exact numbers: their digits before the point, at least ten after.
+            TypeInfo a = arg(0);
+            if (a.known && numericRank(a.d.type) == 5) {
+                int p, s;
+                exactShape(a, p, s);
+                int sc = std::max(s, 10);
+                return numeric(p - s + sc, sc, true);
+            }
             return floating();
+        }
+        if (fn == "TOTAL")
+            return floating();
+        if (fn == "ESQL_EXACT" && args.size() == 1 && t_[args[0].first].kind == Token::String) {
+            // The literal's own digits and scale.
+            std::string_view lit = sql_.substr(t_[args[0].first].pos, t_[args[0].first].len);
+            int digits = 0, scale = -1;
+            for (char c : lit) {
+                if (c >= '0' && c <= '9') {
+                    ++digits;
+                    if (scale >= 0)
+                        ++scale;
+                } else if (c == '.') {
+                    scale = 0;
+                }
+            }
+            return numeric(digits, std::max(scale, 0), false);
+        }
         if (fn == "MIN" || fn == "MAX") {
             if (args.size() == 1) {
                 TypeInfo a = arg(0);

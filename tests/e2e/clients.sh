@@ -213,6 +213,30 @@ for dsn in ("wide", "narrow"):
     conn.close()
 PY
 
+check "pyodbc keeps NUMERIC exact to 38 digits: Decimal parameters, literals, SUM and AVG" /usr/bin/python3 - <<'PY'
+import decimal, pyodbc
+D = decimal.Decimal
+for dsn in ("wide", "narrow"):
+    conn = pyodbc.connect("DSN=%s" % dsn, autocommit=True)
+    cur = conn.cursor()
+    cur.execute("create table x (a numeric(38,0), b numeric(38,10))")
+    cur.execute("insert into x values (?, ?)", D("9" * 38), D("-1234567890123456789012345678.0123456789"))
+    cur.execute("insert into x values (12345678901234567890123456789, 123.456)")
+    rows = [tuple(r) for r in cur.execute("select a, b from x order by a").fetchall()]
+    assert rows == [(D("12345678901234567890123456789"), D("123.4560000000")),
+                    (D("9" * 38), D("-1234567890123456789012345678.0123456789"))], (dsn, rows)
+    got = tuple(cur.execute("select sum(a), avg(b) from x").fetchone())
+    assert got == (D("100000000012345678901234567890123456788"), D("-617283945061728394506172777.2781728395")), got
+    try:
+        cur.execute("insert into x values (?, 0)", D("9" * 39))
+        raise AssertionError("39 digits went into NUMERIC(38,0)")
+    except pyodbc.Error as e:
+        assert "out of range" in e.args[1], e.args
+    assert cur.execute("select count(*) from x").fetchone()[0] == 2
+    cur.execute("drop table x")
+    conn.close()
+PY
+
 check "pyodbc reads driver information through both libraries" /usr/bin/python3 - <<'PY'
 import pyodbc
 for dsn, so in (("wide", "libvarnodw.so"), ("narrow", "libvarnod.so")):

@@ -43,7 +43,7 @@ TEST(ValTypes, FixedSizesAndInternalTypes) {
         uint32_t width;
     };
     const Case cases[] = {
-        {SQL_C_NUMERIC, 19, DS_DOUBLE, 8},    {SQL_C_SLONG, 4, DS_SLONG, 4},
+        {SQL_C_NUMERIC, 19, DS_CHAR, 48},    {SQL_C_SLONG, 4, DS_SLONG, 4},
         {SQL_C_USHORT, 2, DS_USHORT, 2},      {SQL_C_SBIGINT, 8, DS_CHAR, 32},
         {SQL_C_UBIGINT, 8, DS_CHAR, 32},      {SQL_C_TYPE_DATE, 6, DS_DATE, 6},
         {SQL_C_TIME, 6, DS_TIME, 6},          {SQL_C_TYPE_TIMESTAMP, 16, DS_TIMESTAMP, 16},
@@ -192,21 +192,35 @@ TEST(ValTypes, WideDateTimeEscape) {
 }
 
 TEST(ValTypes, NumericAndGuid) {
-    SQL_NUMERIC_STRUCT n{};
-    n.precision = 5;
-    n.scale = 2;
-    n.sign = 0;
-    n.val[0] = 0x39;
-    n.val[1] = 0x30;
-    double d = 0;
-    DATASET_COL col;
-    NumericToDouble(&d, &n, sizeof d, &col);
-    EXPECT_DOUBLE_EQ(d, -123.45);
-    EXPECT_EQ(col.type, DS_DOUBLE);
-    n.sign = 1;
-    n.scale = -2;
-    NumericToDouble(&d, &n, sizeof d, nullptr);
-    EXPECT_DOUBLE_EQ(d, 1234500);
+    // The numeric structure's exact text: every digit of its 128 bits, at its own scale.
+    struct Case {
+        SQLCHAR sign;
+        SQLSCHAR scale;
+        std::vector<uint8_t> bytes;   // least significant first
+        const char* text;
+    } cases[] = {
+        {0, 2, {0x39, 0x30}, "-123.45"},
+        {1, -2, {0x39, 0x30}, "1234500"},
+        {1, 5, {0x39, 0x30}, "0.12345"},
+        {1, 7, {0x39, 0x30}, "0.0012345"},
+        {0, 0, {}, "0"},
+        {1, 38, {}, "0"},
+        // 2^128 - 1, 39 digits, and 10^38 - 1 at scale 38.
+        {0, 0, std::vector<uint8_t>(16, 0xFF), "-340282366920938463463374607431768211455"},
+        {1, 38, {0xFF, 0xFF, 0xFF, 0xFF, 0x3F, 0x22, 0x8A, 0x09, 0x7A, 0xC4, 0x86, 0x5A, 0xA8, 0x4C, 0x3B, 0x4B},
+         "0.99999999999999999999999999999999999999"},
+        {0, -9, {0x05}, "-5E9"},
+        {1, 60, {0x0C}, "12E-60"},
+    };
+    for (const Case& k : cases) {
+        SQL_NUMERIC_STRUCT n{};
+        n.precision = 38;
+        n.scale = k.scale;
+        n.sign = k.sign;
+        std::copy(k.bytes.begin(), k.bytes.end(), n.val);
+        char text[NUMERIC_TEXT_LENGTH];
+        EXPECT_EQ(std::string(text, NumericToText(text, &n)), k.text);
+    }
 
     SQLGUID g{0x0123ABCD, 0x45EF, 0x6789, {0xA0, 0xB1, 0xC2, 0xD3, 0xE4, 0xF5, 0x06, 0x17}};
     char text[GUID_TEXT_LENGTH + 1];

@@ -232,7 +232,8 @@ int32_t CTypeToDsCType(int32_t cType, uint32_t* width) {
     };
     Row r{DS_CHAR, 0};
     switch (cType) {
-    case SQL_C_NUMERIC: case SQL_C_DOUBLE: r = {DS_DOUBLE, 8}; break;
+    case SQL_C_NUMERIC: r = {DS_CHAR, static_cast<uint32_t>(NUMERIC_TEXT_LENGTH)}; break;
+    case SQL_C_DOUBLE: r = {DS_DOUBLE, 8}; break;
     case SQL_C_LONG: case SQL_C_SLONG: r = {DS_SLONG, 4}; break;
     case SQL_C_SHORT: case SQL_C_SSHORT: r = {DS_SSHORT, 2}; break;
     case SQL_C_FLOAT: r = {DS_FLOAT, 4}; break;
@@ -449,18 +450,45 @@ int ParseDateTimeEscapeW(void* dest, size_t destSize, const SQLWCHAR* text, size
     return rc;
 }
 
-void NumericToDouble(void* dest, const SQL_NUMERIC_STRUCT* numeric, size_t length, DATASET_COL* col) {
-    double value = 0;
+size_t NumericToText(char* dest, const SQL_NUMERIC_STRUCT* numeric) {
+    // The 128-bit magnitude, least significant byte first: up to 39 digits.
+    unsigned __int128 v = 0;
     for (int i = SQL_MAX_NUMERIC_LEN - 1; i >= 0; --i)
-        value = value * 256 + numeric->val[i];
-    value /= PowerOf(10, numeric->scale);
-    if (numeric->sign == 0)
-        value = -value;
-    std::memcpy(dest, &value, std::min(length, sizeof value));
-    if (col != nullptr) {
-        col->type = DS_DOUBLE;
-        col->width = sizeof value;
+        v = (v << 8) | numeric->val[i];
+    char digits[40];
+    size_t n = sizeof digits;
+    do {
+        digits[--n] = static_cast<char>('0' + static_cast<int>(v % 10));
+        v /= 10;
+    } while (v != 0);
+    const std::string_view d(digits + n, sizeof digits - n);
+    const bool zero = d == "0";
+    const int scale = numeric->scale;
+    char* out = dest;
+    if (numeric->sign == 0 && !zero)
+        *out++ = '-';
+    if (zero || (scale <= 0 && scale >= -8)) {
+        out = std::copy(d.begin(), d.end(), out);
+        if (!zero)
+            out = std::fill_n(out, -scale, '0');
+    } else if (scale > 0 && scale <= 38) {
+        const auto s = static_cast<size_t>(scale);
+        if (d.size() <= s) {
+            *out++ = '0';
+            *out++ = '.';
+            out = std::fill_n(out, s - d.size(), '0');
+            out = std::copy(d.begin(), d.end(), out);
+        } else {
+            out = std::copy(d.begin(), d.end() - static_cast<std::ptrdiff_t>(s), out);
+            *out++ = '.';
+            out = std::copy(d.end() - static_cast<std::ptrdiff_t>(s), d.end(), out);
+        }
+    } else {
+        out = std::copy(d.begin(), d.end(), out);
+        *out++ = 'E';
+        out = std::to_chars(out, dest + NUMERIC_TEXT_LENGTH, -scale).ptr;
     }
+    return static_cast<size_t>(out - dest);
 }
 
 void GuidToText(char* dest, const SQLGUID* g) {

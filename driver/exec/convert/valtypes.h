@@ -97,9 +97,11 @@ int ParseDateTimeEscape(void* dest, size_t destSize, const char* text, size_t le
 int ParseDateTimeEscapeW(void* dest, size_t destSize, const SQLWCHAR* text, size_t length, DATASET_COL* col,
                          int32_t sqlType, int32_t* written);
 
-// SQL_NUMERIC_STRUCT to a double, of which the first length bytes (at most 8) are
-// written; a given column becomes a double column.
-void NumericToDouble(void* dest, const SQL_NUMERIC_STRUCT* numeric, size_t length, DATASET_COL* col);
+// SQL_NUMERIC_STRUCT as the exact decimal text of its value at its own scale, into dest
+// (NUMERIC_TEXT_LENGTH bytes at least; no terminator): "-123.45", "1234500" for 12345 at
+// scale -2; scales beyond 0..38 and -8 with an exponent ("12E-60"). Answers the length.
+constexpr size_t NUMERIC_TEXT_LENGTH = 48;
+size_t NumericToText(char* dest, const SQL_NUMERIC_STRUCT* numeric);
 
 // The 36 characters of a GUID, upper-case with hyphens; no terminator.
 constexpr size_t GUID_TEXT_LENGTH = 36;
