@@ -120,11 +120,17 @@ struct Connection {
     // (marked), the update hook took its rowid (unformed), and after the step the row is
     // given the form by its table's statement (formers, made at first need; forgotten at
     // every statement that may change a schema).
-    struct Unformed {
+    // A statement may write millions of rows: each is its rowid and the index of its table
+    // among the tables the step wrote (unformedTables), not its names.
+    struct Table {
         std::string schema, table;
+    };
+    struct Unformed {
+        uint32_t table;
         int64_t rowid;
     };
     bool marked = false;
+    std::vector<Table> unformedTables;
     std::vector<Unformed> unformed;
     std::unordered_map<std::string, sqlite3_stmt*> formers;
 
@@ -406,12 +412,20 @@ void onRowWritten(void* arg, int op, const char* schema, const char* table, sqli
     if (!c.marked || op == SQLITE_DELETE)
         return;
     c.marked = false;
-    c.unformed.push_back({schema, table, rowid});
+    auto& tables = c.unformedTables;
+    size_t i = tables.size();
+    while (i > 0 && (tables[i - 1].table != table || tables[i - 1].schema != schema))
+        --i;
+    if (i == 0) {
+        tables.push_back({schema, table});
+        i = tables.size();
+    }
+    c.unformed.push_back({static_cast<uint32_t>(i - 1), rowid});
 }
 
 // The statement that gives every value of a row of the table its stored form; null when no
 // column of the table has one. False after posting.
-bool formerOf(Connection& c, const Connection::Unformed& u, sqlite3_stmt*& out, Outcome& o) {
+bool formerOf(Connection& c, const Connection::Table& u, sqlite3_stmt*& out, Outcome& o) {
     std::string key = u.schema + '.' + u.table;
     auto it = c.formers.find(key);
     if (it != c.formers.end()) {
@@ -463,10 +477,12 @@ bool formRows(Connection& c, Outcome& o) {
     if (c.unformed.empty())
         return true;
     std::vector<Connection::Unformed> rows;
+    std::vector<Connection::Table> tables;
     rows.swap(c.unformed);
+    tables.swap(c.unformedTables);
     for (const auto& u : rows) {
         sqlite3_stmt* former = nullptr;
-        if (!formerOf(c, u, former, o))
+        if (!formerOf(c, tables[u.table], former, o))
             return false;
         if (former == nullptr)
             continue;
@@ -480,6 +496,7 @@ bool formRows(Connection& c, Outcome& o) {
     }
     // The rewrites are written rows too, but none of them was marked.
     c.unformed.clear();
+    c.unformedTables.clear();
     return true;
 }
 
@@ -1088,6 +1105,7 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
             failFromSqlite(o, c.db, rc);
             c.marked = false;
             c.unformed.clear();
+            c.unformedTables.clear();
             if (rows > 1)
                 o.fail(o.code, o.messages.front().state,
                        "parameter row " + std::to_string(r + 1) + " of " + std::to_string(rows) +
