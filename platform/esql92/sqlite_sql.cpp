@@ -163,15 +163,18 @@ bool isColumnConstraintWord(std::string_view sql, const Token& t) {
     return false;
 }
 
-std::string quoteName(const std::string& name) {
-    std::string q = "\"";
-    for (char c : name) {
+// text between two marks, each mark in it doubled.
+std::string quoted(const std::string& text, char mark) {
+    std::string q(1, mark);
+    for (char c : text) {
         q += c;
-        if (c == '"')
-            q += '"';
+        if (c == mark)
+            q += mark;
     }
-    return q + "\"";
+    return q + mark;
 }
+
+std::string quoteName(const std::string& name) { return quoted(name, '"'); }
 
 // The condition that the text value of expr holds at most n characters. The byte count
 // answers nearly every value without reading it (n bytes are never more than n
@@ -184,15 +187,7 @@ std::string charLengthAtMost(const std::string& expr, long n) {
 }
 
 // A string literal of text.
-std::string quoteText(const std::string& text) {
-    std::string q = "'";
-    for (char c : text) {
-        q += c;
-        if (c == '\'')
-            q += '\'';
-    }
-    return q + "'";
-}
+std::string quoteText(const std::string& text) { return quoted(text, '\''); }
 
 // The precision and scale a NUMERIC column of declared (a, s) keeps, -1 for each not
 // given: NUMERIC alone is NUMERIC(32, 10), NUMERIC(p) has no decimals.

@@ -3,70 +3,23 @@
 // names each column and its type; SQLColAttribute and SQLGetDescField on the IRD answer
 // every field alike; the wide library counts names in characters, in buffers of any size.
 // Uses the private configuration that driver_manager_test.cpp writes for the process.
-#include <gtest/gtest.h>
-#include <sql.h>
-#include <sqlext.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/integration/odbc_session.h"
+
 namespace {
 
-struct Lib {
-    const char* driver;
-    bool wide;
-};
-const Lib kLibs[] = {{"Tessaryn Vell for Progress 11 SQL-92", false},
-                     {"Tessaryn Vell for Progress 11 SQL-92 (Unicode)", true}};
-
-std::string Diag(SQLSMALLINT type, SQLHANDLE h) {
-    SQLCHAR state[6] = {}, msg[512] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT len = 0;
-    SQLGetDiagRec(type, h, 1, state, &native, msg, sizeof msg, &len);
-    return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(msg);
-}
+using itest::Diag;
+using itest::kLibs;
+using itest::Lib;
 
 // A connection to a database of its own holding the table, and one statement.
-struct Session {
-    SQLHENV env = nullptr;
-    SQLHDBC dbc = nullptr;
-    SQLHSTMT stmt = nullptr;
-    std::string db;
-    Session(const Lib& lib, const std::string& create) {
-        const std::string base = std::string(VARNO_ODBC_DIR) + "/coldesc-" + std::to_string(getpid());
-        db = base + ".db";
-        std::filesystem::remove(db);
-        std::ofstream(base + ".sql") << create;
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-        std::string in = std::string("DRIVER={") + lib.driver + "};DATABASENAME=" + db + ";INITSQL=" + base + ".sql";
-        SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, nullptr, 0,
-                                        nullptr, SQL_DRIVER_NOPROMPT);
-        std::filesystem::remove(base + ".sql");
-        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_DBC, dbc);
-        EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
-    }
-    ~Session() {
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-        std::filesystem::remove(db);
-    }
-    SQLRETURN Prepare(const Lib& lib, const std::string& text) {
-        if (!lib.wide)
-            return SQLPrepare(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
-        std::vector<SQLWCHAR> w(text.begin(), text.end());
-        w.push_back(0);
-        return SQLPrepareW(stmt, w.data(), SQL_NTS);
-    }
+struct Session : itest::Session {
+    Session(const Lib& lib, const std::string& create) : itest::Session(lib, "coldesc", create) {}
+
     // The column's name and SQL type by SQLDescribeCol in the library's width.
-    std::string Describe(const Lib& lib, SQLUSMALLINT col, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits) {
+    std::string Describe(SQLUSMALLINT col, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits) {
         SQLSMALLINT len = 0, nullable = 0;
         std::string name;
         SQLRETURN rc;
@@ -116,7 +69,7 @@ TEST(ColumnDescription, EveryServerTypeDescribedAlikeByEveryRoad) {
     for (const Lib& lib : kLibs) {
         SCOPED_TRACE(lib.driver);
         Session s(lib, kCreate);
-        ASSERT_EQ(s.Prepare(lib, "select c, v, i, s, ti, bt, bi, r, f, d, n, dt, tm, ts, b, vb from ty"), SQL_SUCCESS)
+        ASSERT_EQ(s.Prepare("select c, v, i, s, ti, bt, bi, r, f, d, n, dt, tm, ts, b, vb from ty"), SQL_SUCCESS)
             << Diag(SQL_HANDLE_STMT, s.stmt);
         SQLHDESC ird = nullptr;
         ASSERT_EQ(SQLGetStmtAttr(s.stmt, SQL_ATTR_IMP_ROW_DESC, &ird, SQL_IS_POINTER, nullptr), SQL_SUCCESS);
@@ -128,7 +81,7 @@ TEST(ColumnDescription, EveryServerTypeDescribedAlikeByEveryRoad) {
             SCOPED_TRACE(c.name);
             SQLSMALLINT type = 0, digits = -1;
             SQLULEN size = 0;
-            EXPECT_EQ(s.Describe(lib, i, &type, &size, &digits), c.name);
+            EXPECT_EQ(s.Describe(i, &type, &size, &digits), c.name);
             EXPECT_EQ(type, lib.wide ? c.wideType : c.narrowType);
             for (SQLUSMALLINT field : numeric) {
                 SQLLEN viaCol = -99;
@@ -175,7 +128,7 @@ TEST(ColumnDescription, EveryServerTypeDescribedAlikeByEveryRoad) {
 TEST(ColumnDescription, LargeWideBuffersTakeTheName) {
     const Lib& lib = kLibs[1];
     Session s(lib, "create table t (abc integer)");
-    ASSERT_EQ(s.Prepare(lib, "select abc from t"), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, s.stmt);
+    ASSERT_EQ(s.Prepare("select abc from t"), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, s.stmt);
     for (SQLSMALLINT room : {16384, 20000, 32767}) {
         std::vector<SQLWCHAR> buf(static_cast<size_t>(room), 0xFFFF);
         SQLSMALLINT len = 0;

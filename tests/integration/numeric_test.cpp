@@ -3,35 +3,19 @@
 // SQL_C_NUMERIC parameters, read back as text and as the numeric structure, summed and
 // averaged; values that do not fit are refused with nothing stored.
 // Uses the private configuration that driver_manager_test.cpp writes for the process.
-#include <gtest/gtest.h>
-#include <sql.h>
-#include <sqlext.h>
-#include <unistd.h>
-
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "tests/integration/odbc_session.h"
+
 namespace {
 
-struct Lib {
-    const char* driver;
-    bool wide;
-};
-const Lib kLibs[] = {{"Tessaryn Vell for Progress 11 SQL-92", false},
-                     {"Tessaryn Vell for Progress 11 SQL-92 (Unicode)", true}};
+using itest::Diag;
+using itest::kLibs;
+using itest::Lib;
 
 const std::string kNines38(38, '9');
-
-std::string Diag(SQLSMALLINT type, SQLHANDLE h) {
-    SQLCHAR state[6] = {}, msg[512] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT len = 0;
-    SQLGetDiagRec(type, h, 1, state, &native, msg, sizeof msg, &len);
-    return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(msg);
-}
 
 // The numeric structure of a decimal digit string (at most 39 digits) at a scale.
 SQL_NUMERIC_STRUCT Numeric(const std::string& digits, SQLSCHAR scale, bool negative) {
@@ -48,42 +32,9 @@ SQL_NUMERIC_STRUCT Numeric(const std::string& digits, SQLSCHAR scale, bool negat
 }
 
 // A connection to a database of its own holding table n, and one statement.
-struct Session {
-    SQLHENV env = nullptr;
-    SQLHDBC dbc = nullptr;
-    SQLHSTMT stmt = nullptr;
-    std::string db;
-    const Lib& lib;
-    explicit Session(const Lib& l) : lib(l) {
-        const std::string base = std::string(VARNO_ODBC_DIR) + "/numeric-" + std::to_string(getpid());
-        db = base + ".db";
-        std::filesystem::remove(db);
-        std::ofstream(base + ".sql") << "create table n (k integer, a numeric(38,0), b numeric(38,10))";
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
-        std::string in = std::string("DRIVER={") + lib.driver + "};DATABASENAME=" + db + ";INITSQL=" + base + ".sql";
-        SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, nullptr, 0,
-                                        nullptr, SQL_DRIVER_NOPROMPT);
-        std::filesystem::remove(base + ".sql");
-        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_DBC, dbc);
-        EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &stmt), SQL_SUCCESS);
-    }
-    ~Session() {
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc);
-        SQLFreeHandle(SQL_HANDLE_ENV, env);
-        std::filesystem::remove(db);
-    }
-    SQLRETURN Exec(const std::string& text) {
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        if (!lib.wide)
-            return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
-        std::vector<SQLWCHAR> w(text.begin(), text.end());
-        w.push_back(0);
-        return SQLExecDirectW(stmt, w.data(), SQL_NTS);
-    }
+struct Session : itest::Session {
+    explicit Session(const Lib& l)
+        : itest::Session(l, "numeric", "create table n (k integer, a numeric(38,0), b numeric(38,10))") {}
     // Every row of the result as text cells.
     std::vector<std::vector<std::string>> Rows(const std::string& text) {
         std::vector<std::vector<std::string>> rows;
@@ -103,7 +54,6 @@ struct Session {
         SQLFreeStmt(stmt, SQL_CLOSE);
         return rows;
     }
-    std::string State() { return Diag(SQL_HANDLE_STMT, stmt).substr(0, 5); }
 };
 
 using Rows = std::vector<std::vector<std::string>>;
