@@ -152,6 +152,30 @@ if [[ "$out" == *ERROR* ]]; then
     exit 1
 fi
 echo
+echo "== The embedded server keeps values right: one form for dates, exact numerics, refusals"
+/usr/bin/python3 - <<'PY'
+import datetime, decimal, pyodbc
+conn = pyodbc.connect("DSN=sample_ansi", autocommit=True)
+cur = conn.cursor()
+cur.execute("create table ledger (entry varchar(20), booked date, amount numeric(38,2))")
+cur.execute("insert into ledger values ('ISO literal', '2026-12-10', 12345678901234567890123456789012.345)")
+cur.execute("insert into ledger values ('escape', {d '2026-12-10'}, 0.005)")
+cur.execute("insert into ledger values (?, ?, ?)", "date parameter", datetime.date(2026, 12, 10),
+            decimal.Decimal("-0.01"))
+cur.execute("insert into ledger values (?, ?, ?)", "text parameter", "2026-12-10", "1")
+for entry, stored in cur.execute("select entry, cast(booked as varchar(10)) from ledger").fetchall():
+    print("    %-15s stored as %s" % (entry, stored))
+print("    rows on 2026-12-10:", cur.execute("select count(*) from ledger where booked = '2026-12-10'").fetchone()[0])
+print("    exact sum:", cur.execute("select sum(amount) from ledger").fetchone()[0])
+for bad in ("'2026-02-30'", "'someday'"):
+    try:
+        cur.execute("insert into ledger (entry, booked) values ('bad', %s)" % bad)
+    except pyodbc.Error as e:
+        print("    %s refused: %s" % (bad, e.args[1].split("]")[-1].split(" (")[0]))
+cur.execute("drop table ledger")
+conn.close()
+PY
+echo
 echo "== iusql lists the tables through the catalog (SQLTables, isql's 'help')"
 out=$(echo help | iusql -b -c -d'|' sample 2>&1)
 cut -d'|' -f2-4 <<<"$out" | sed 's/^/    /'
