@@ -130,7 +130,7 @@ bool dateArg(sqlite3_context* ctx, sqlite3_value* arg, DtKind kind, DateTime& v)
 
 // esql_date(v), esql_time(v), esql_timestamp(v): the value in the form the stand-in stores,
 // the server's literal form; NULL stays NULL. A text that is no date or time fails with
-// 22007, one whose fields are out of range ('2024-02-30') with 22008. The triggers of the
+// 22007, one whose fields are out of range ('2024-02-30') with 22008. The checks of the
 // columns and CAST call these; a value already in that form comes back as it is.
 const char* kindName(DtKind kind) {
     return kind == DtKind::Time ? "time" : kind == DtKind::Date ? "date" : "timestamp";
@@ -487,7 +487,7 @@ void freeInfo(void* p) { delete static_cast<ConnInfo*>(p); }
 
 bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName, std::string& error) {
     for (const FunctionDef& f : kFunctions) {
-        // Deterministic ones are innocuous too: the schema's triggers call them.
+        // Deterministic ones are innocuous too: the schema's checks call them.
         int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS : 0);
         if (sqlite3_create_function_v2(db, f.name, f.args, flags, nullptr, f.fn, nullptr, nullptr, nullptr) !=
             SQLITE_OK) {

@@ -198,7 +198,7 @@ TEST(Esql92StoredForm, DatesCompareByValue) {
 }
 
 // A file the stand-in wrote before dates were kept in one form: its columns have no
-// collation and no triggers, its dates are in both forms, and a value its type cannot
+// collation and no checks, its dates are in both forms, and a value its type cannot
 // take may be stored. It reads as it did: the values come back, the bad ones fail only
 // where they are fetched, and writes into it are as free as they were.
 TEST(Esql92StoredForm, FilesWrittenBeforeReadAsBefore) {
