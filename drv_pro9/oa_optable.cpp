@@ -41,8 +41,20 @@ int OA_GetData(uint32_t stmt, uint16_t /*column*/, uint16_t /*row*/, uint32_t /*
     return ERR_DRIVER_NOT_CAPABLE;
 }
 
-int OA_Cancel(uint32_t stmt) {
-    return oa_FindStmt(stmt) != nullptr ? 0 : ERR_INVALID_ARGUMENT_VALUE;
+// Nothing runs at the server between calls; what a cancel ends is an exchange of values
+// given at execution, whose marked values must not be asked for again by the next
+// execution of another text (the driver forgets the dataset with it).
+int OA_Cancel(uint32_t handle) {
+    OA_STMT* stmt = oa_FindStmt(handle);
+    if (stmt == nullptr)
+        return ERR_INVALID_ARGUMENT_VALUE;
+    const int32_t state = stmt->dae.state;
+    if (state == DAE_NONE)
+        return 0;
+    oa_DaeReset(stmt);
+    if (state == DAE_PARAMS || state == DAE_PARAMS_DONE)
+        stmt->paramValues.reset();
+    return 0;
 }
 
 }  // namespace

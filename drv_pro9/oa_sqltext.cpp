@@ -586,23 +586,31 @@ public:
     uint32_t Params() const { return params_; }
 
 private:
+    // An open escape. Its body is the tail of out_ from bodyStart, nested escapes in it
+    // already translated: a close rewrites only that tail, and an escape whose head was
+    // translated before its first nested escape opened (committed) leaves it as it is, so
+    // that deep nesting costs no copy of the inner text at every level.
     struct Frame {
         EscKind kind;
         size_t start;       // position of the opener in the input
         uint16_t flagsBefore;
-        std::string body;   // nested escapes arrive translated
+        size_t bodyStart;   // where its body begins in out_
+        bool committed = false;  // its head is translated in place; the rest stays
+        bool tried = false;      // the head was looked at when the first nested escape opened
     };
 
-    std::string& Sink() { return frames_.empty() ? out_ : frames_.back().body; }
+    std::string& Sink() { return out_; }
+    void Open(EscKind kind, size_t i);
+    void CommitHead(Frame& f);
     void OutsideChar(size_t& i);
     void Close(size_t& i, size_t closerLen);
     void AfterOuterJoin(size_t& i);
     void CloseWhereGroups(int atDepth);
 
-    std::string Translate(const Frame& f);
+    std::string Translate(const Frame& f, std::string_view body);
     std::string Function(std::string_view b);
     std::string OuterJoin(std::string_view body);
-    std::string Unknown(const Frame& f);
+    std::string Unknown(const Frame& f, std::string_view body);
 
     std::string_view in_;
     std::string out_;
@@ -630,7 +638,7 @@ void EscScanner::Run() {
             continue;
         }
         if (in_.compare(i, 4, "--(*") == 0) {
-            frames_.push_back({ESC_LONG, i, flags_, {}});
+            Open(ESC_LONG, i);
             i += 4;
             continue;
         }
@@ -639,7 +647,7 @@ void EscScanner::Run() {
             continue;
         }
         if (c == '{' && !block_) {
-            frames_.push_back({ESC_BRACE, i, flags_, {}});
+            Open(ESC_BRACE, i);
             ++i;
             continue;
         }
@@ -648,7 +656,7 @@ void EscScanner::Run() {
             continue;
         }
         if (!frames_.empty()) {
-            frames_.back().body.push_back(c);
+            out_.push_back(c);
             ++i;
             continue;
         }
@@ -659,6 +667,7 @@ void EscScanner::Run() {
         // An escape without its end: the text from its opener goes on as written.
         size_t start = frames_.front().start;
         flags_ = frames_.front().flagsBefore;
+        out_.resize(frames_.front().bodyStart);
         frames_.clear();
         std::string_view tail = in_.substr(start);
         out_.append(tail);
@@ -716,20 +725,57 @@ void EscScanner::OutsideChar(size_t& i) {
     }
 }
 
-// Closes the innermost escape at in_[i]: its translation goes to the enclosing body,
-// or to the output when it was the outermost.
+// Opens an escape at in_[i]. The escape it is nested in gets its head translated first,
+// where that head alone decides its translation.
+void EscScanner::Open(EscKind kind, size_t i) {
+    if (!frames_.empty() && !frames_.back().tried)
+        CommitHead(frames_.back());
+    frames_.push_back({kind, i, flags_, out_.size()});
+}
+
+// A function escape whose server form is a name before its arguments, as most are
+// (fn ucase(...) -> ucase(...)): what follows the name goes on unchanged, so the head is
+// rewritten now, while the body is still short, and the close has nothing left to do.
+void EscScanner::CommitHead(Frame& f) {
+    f.tried = true;
+    std::string_view body(out_.data() + f.bodyStart, out_.size() - f.bodyStart);
+    std::string_view b = TrimLeft(body);
+    if (b.size() < 3 || Lower(b[0]) != 'f' || Lower(b[1]) != 'n' || !IsSpace(b[2]))
+        return;
+    b = TrimLeft(b.substr(3));
+    size_t n = 0;
+    while (n < b.size() && IsIdent(b[n]))
+        ++n;
+    std::string_view name = b.substr(0, n);
+    if (n == 0 || CompareNoCase(name, "convert") == 0)
+        return;
+    const char* server = db_EscLookup(db_EscFnTable, name.data(), name.size());
+    if (server == nullptr)
+        return;
+    std::string_view form(server);
+    if (form.empty() || form.back() != '%' || form.find('%') != form.size() - 1)
+        return;
+    const size_t headEnd = static_cast<size_t>(name.data() + n - out_.data());
+    std::string head(" ");
+    head.append(form.substr(0, form.size() - 1));
+    out_.replace(f.bodyStart, headEnd - f.bodyStart, head);
+    f.committed = true;
+}
+
+// Closes the innermost escape at in_[i]: its translation replaces its body in out_.
 void EscScanner::Close(size_t& i, size_t closerLen) {
-    Frame f = std::move(frames_.back());
+    Frame f = frames_.back();
     frames_.pop_back();
     i += closerLen;
-    std::string text = Translate(f);
-    if (!frames_.empty()) {
-        frames_.back().body.append(text);
-        return;
+    if (!f.committed) {
+        std::string text = Translate(f, std::string_view(out_).substr(f.bodyStart));
+        out_.resize(f.bodyStart);
+        out_.append(text);
     }
-    out_.append(text);
+    if (!frames_.empty())
+        return;
     if (!block_)
-        params_ += CountMarkers(text, false);
+        params_ += CountMarkers(std::string_view(out_).substr(f.bodyStart), false);
     if (ojOpen_ && !ojMetWhere_)
         AfterOuterJoin(i);
 }
@@ -759,11 +805,11 @@ void EscScanner::CloseWhereGroups(int atDepth) {
     }
 }
 
-std::string EscScanner::Unknown(const Frame& f) {
-    LOG_MSG(LOG_WARNING, "unknown escape sequence %s", f.body.c_str());
+std::string EscScanner::Unknown(const Frame& f, std::string_view body) {
+    LOG_MSG(LOG_WARNING, "unknown escape sequence %.*s", static_cast<int>(body.size()), body.data());
     if (f.kind == ESC_LONG)
-        return "--(*" + f.body + "*)--";
-    return "{" + f.body + "}";
+        return "--(*" + std::string(body) + "*)--";
+    return "{" + std::string(body) + "}";
 }
 
 // The long form may name its vendor and product first:
@@ -797,12 +843,12 @@ std::string_view SkipVendorPrefix(std::string_view b) {
     return TrimLeft(b.substr(after));
 }
 
-std::string EscScanner::Translate(const Frame& f) {
-    std::string_view b = TrimLeft(f.body);
+std::string EscScanner::Translate(const Frame& f, std::string_view body) {
+    std::string_view b = TrimLeft(body);
     if (f.kind == ESC_LONG && StartsNoCase(b, "vendor")) {
         b = SkipVendorPrefix(b);
         if (b.empty())
-            return Unknown(f);
+            return Unknown(f, body);
     }
     auto at = [&](size_t k) { return k < b.size() ? Lower(b[k]) : '\0'; };
     auto sepAt = [&](size_t k) { return IsSpace(at(k)) || at(k) == '\''; };
@@ -853,7 +899,7 @@ std::string EscScanner::Translate(const Frame& f) {
     default:
         break;
     }
-    return Unknown(f);
+    return Unknown(f, body);
 }
 
 // fn name(arguments): b starts at the name.

@@ -168,6 +168,7 @@ enum ErrCode : int {
     ERR_ENLISTMENT_IN_DTC_TRANSACTION_FAILED             = 170,  // IM932
     ERR_THREAD_POOL_WORKER_THREAD_TASK_ASSIGNMENT        = 171,  // IM933
     ERR_SQL_STATEMENT_CAN_ONLY_BE_PREPARED               = 172,  // IM934
+    ERR_INVALID_PARAMETER_TYPE                           = 180,  // S1105
     ERR_FAILOVER_COMPLETED                               = 183,  // IM500
     ERR_FAILOVER_ABORTED                                 = 184,  // IM501
 };

@@ -195,7 +195,7 @@ inline constexpr SQLSTATE_ROW SQLSTATE_TABLE[ERR_TABLE_LAST + 1] = {
     {177, "", ""},
     {178, "", ""},
     {179, "", ""},
-    {180, "", ""},
+    {180, "S1105", "Invalid parameter type"},
     {181, "", ""},
     {182, "", ""},
     {183, "IM500", "Failover completed."},

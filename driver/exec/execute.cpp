@@ -323,6 +323,18 @@ SQLRETURN StmtAfterExecute(STMT* stmt) {
     return Finish(stmt, stmt->diag.errCode, sets);
 }
 
+void StmtCancelDataAtExec(STMT* stmt) {
+    if (stmt->daeState == STMT_DAE_NONE || stmt->conn->cn_hasV2DAE == 0)
+        return;
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
+    if (ops != nullptr && ops->DRV_Cancel != nullptr)
+        ops->DRV_Cancel(stmt->agentStmt);  // a refusal leaves nothing the driver can undo
+    if (stmt->agentParamSet != nullptr && DriverFreesData(stmt))
+        DatasetDeleter()(stmt->agentParamSet);
+    stmt->agentParamSet = nullptr;
+    stmt->agentSetOfRow.clear();
+}
+
 void StmtSetOutParamMover(OutParamMover mover) {
     g_outParamMover = mover != nullptr ? mover : MoveOutParam;
 }

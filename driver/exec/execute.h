@@ -51,6 +51,11 @@ SQLRETURN StmtExecuteArray(STMT* stmt);
 // (SQL_ERROR).
 SQLRETURN StmtAfterExecute(STMT* stmt);
 
+// SQLCancel of an exchange of data at execution on the agent's road: the agent is told
+// (slot 53), so that it drops the values it waits on, and the statement forgets its
+// dataset. Nothing to do on the driver's road, whose pieces the next execution clears.
+void StmtCancelDataAtExec(STMT* stmt);
+
 // Where an output parameter's value goes: column `column` (from 1) of the output row, in
 // the application's buffers of the parameter (set 0, bind offset applied).
 struct OUTPARAM_BINDING {

@@ -162,6 +162,16 @@ int ReadCell(const CellReader& r, uint32_t s, Cell* out) {
 
 constexpr size_t kNoCells = SIZE_MAX;
 
+// The widest element a parameter column may have: its 32-bit width with room to spare for
+// a prefix and a NUL. Every width is checked against it before it is narrowed, so that no
+// value longer than its element is ever copied into it.
+constexpr size_t kLargestElement = UINT32_MAX - 8;
+
+// Whether bytes fit an element of a 4-byte count and the bytes: the count is signed.
+bool FitsCountedElement(size_t bytes) {
+    return bytes <= static_cast<size_t>(INT32_MAX) - sizeof(int32_t) && bytes + sizeof(int32_t) <= kLargestElement;
+}
+
 // One input column of the dataset.
 struct ColumnPlan {
     CellReader in;
@@ -225,6 +235,8 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
         plan->decide(CellKind::Guid, DS_CHAR, GUID_TEXT_LENGTH + 1);
         return 0;
     case SQL_C_BINARY:
+        if (!FitsCountedElement(longest))
+            return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
         plan->decide(CellKind::Binary, DS_VARBINARY32, static_cast<uint32_t>(longest + sizeof(int32_t)));
         return 0;
     default:
@@ -238,6 +250,8 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
     }
     if (p.cType == SQL_C_CHAR && IsBinarySql(p.sqlType)) {
         // Sized for the bytes the text stands for, not for the text.
+        if (!FitsCountedElement(longest / 2))
+            return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
         plan->decide(CellKind::Hex, DS_VARBINARY32, static_cast<uint32_t>(longest / 2 + sizeof(int32_t)));
         return 0;
     }
@@ -254,7 +268,7 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
         longest = std::max<size_t>(longest, wide ? 32 : 16);
     const size_t nul = wide ? sizeof(SQLWCHAR) : 1;
     size_t width = paramOp || longest == 0 ? longest + nul : longest;
-    if (width > UINT32_MAX - 8)
+    if (width > kLargestElement)
         return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
     plan->decide(wide ? CellKind::WideText : CellKind::Text, wide ? DS_WCHAR : DS_CHAR, static_cast<uint32_t>(width));
     return 0;

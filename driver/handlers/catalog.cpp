@@ -58,7 +58,7 @@ SQLRETURN RunCatalog(HANDLE_HDR* h, const CatalogArgs& a, const CatalogCall& cal
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     for (int i = 0; i < call.names + (types != nullptr ? 1 : 0); ++i)
         if (a.lengths[i] < 0 && a.lengths[i] != SQL_NTS)
-            return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+            return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     if (call.tableRequired && a.names[2] == nullptr)
         return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
 

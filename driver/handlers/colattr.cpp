@@ -107,6 +107,8 @@ SQLRETURN StmtColAttribute(STMT* stmt, uint16_t column, int field, void* text, S
 
 SQLRETURN DoColAttribute(HANDLE_HDR* h, const ColAttributeArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
+    if (stmt->daeState != STMT_DAE_NONE)  // the statement has not run: no result yet
+        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (!IsColAttributeField(a.field)) {
         TraceLog("SQLColAttribute - unknown field identifier\n");
         return Fail(stmt, ERR_DESCRIPTOR_TYPE_OUT_OF_RANGE);
@@ -116,6 +118,8 @@ SQLRETURN DoColAttribute(HANDLE_HDR* h, const ColAttributeArgs& a) {
 
 SQLRETURN DoColAttributes(HANDLE_HDR* h, const ColAttributeArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
+    if (stmt->daeState != STMT_DAE_NONE)
+        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     SQLRETURN rc = StmtColAttribute(stmt, a.column, a.field, a.text, a.bufferLength, a.textLength, a.number, a.width);
     // ODBC 2 knows no error for a field it does not define: it answers 0.
     if (rc == SQL_ERROR && stmt->diag.errCode == ERR_DESCRIPTOR_TYPE_OUT_OF_RANGE) {
@@ -128,7 +132,7 @@ SQLRETURN DoColAttributes(HANDLE_HDR* h, const ColAttributeArgs& a) {
 SQLRETURN DoDescribeCol(HANDLE_HDR* h, const DescribeColArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     const bool bookmark = a.column == 0 && stmt->cursor.bookmarks;
-    if (!bookmark && stmt->state != STMT_STATE_PREPARED)
+    if (stmt->daeState != STMT_DAE_NONE || (!bookmark && stmt->state != STMT_STATE_PREPARED))
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (a.bufferLength < 0)
         return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);

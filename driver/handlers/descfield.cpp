@@ -508,8 +508,11 @@ SQLRETURN SetHeader(DESC* desc, int field, SQLPOINTER value, const std::vector<U
     switch (field) {
     case SQL_DESC_ARRAY_SIZE: {
         const auto n = static_cast<SQLULEN>(IntOf(value));
-        if (n == 0)
-            return SQL_SUCCESS;
+        if (n == 0) {
+            // No rowset or parameter set is empty; nothing changes (HY024).
+            desc->diag.errCode = ERR_INVALID_ATTRIBUTE_VALUE;
+            return SQL_ERROR;
+        }
         SQLRETURN ret = SQL_SUCCESS;
         for (const Use& u : uses) {
             u.stmt->diag.errCode = 0;

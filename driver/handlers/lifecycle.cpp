@@ -1,6 +1,7 @@
 // Handle life cycle.
 #include "driver/handlers/lifecycle.h"
 
+#include "driver/exec/execute.h"
 #include "driver/frame/globals.h"
 #include "driver/frame/trace.h"
 #include "driver/handlers/stmtattr.h"
@@ -293,6 +294,7 @@ SQLRETURN DoCloseCursor(HANDLE_HDR* h, const NoArgs&) {
 SQLRETURN DoCancel(HANDLE_HDR* h, const NoArgs&) {
     auto* stmt = static_cast<STMT*>(h);
     stmt->cancelRequested = false;  // nothing runs that could read it
+    StmtCancelDataAtExec(stmt);
     StmtClose(stmt);
     stmt->diag.errCode = ERR_SQLCANCEL_CLOSED_THE_STATEMENT;
     return SQL_SUCCESS_WITH_INFO;

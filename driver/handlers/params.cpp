@@ -90,6 +90,12 @@ bool PieceArgsValid(const PutDataArgs& a, int16_t cType, bool agentRoad) {
     return true;
 }
 
+// Whether this piece would be joined to a NULL given before it (S1020). A NULL after
+// pieces is no join: it makes the value NULL.
+bool JoinsNull(const STMT_DAE& dae) {
+    return dae.pieces > 0 && dae.nullPiece;
+}
+
 // ---- the driver's road ----
 
 SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
@@ -111,6 +117,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
         dae.curPos = dae.nextPos++;
         dae.current = true;
         dae.pieces = 0;
+    dae.nullPiece = false;
         PieceOf(p->pieces, dae.curRow, stmt->paramSetSize) = DAE_PIECE{};
         if (token != nullptr)
             *token = p->data;
@@ -132,6 +139,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
     dae.curPos = dae.nextPos++;
     dae.current = true;
     dae.pieces = 0;
+    dae.nullPiece = false;
     PieceOf(c->pieces, dae.curRow, RowsetRows(stmt)) = DAE_PIECE{};
     if (token != nullptr)
         *token = ColumnRowData(stmt, *c, dae.curRow);
@@ -162,6 +170,8 @@ SQLRETURN PutDataDriver(STMT* stmt, const PutDataArgs& a) {
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (!PieceArgsValid(a, cType, false))
         return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+    if (JoinsNull(dae))
+        return Fail(stmt, ERR_ATTEMPT_TO_CONCATENATE_A_NULL_VALUE);
     // A value of a fixed-size type comes whole: its length is the type's, and a second
     // piece has nothing to join.
     const SQLLEN fixed = CTypeOctetLength(cType);
@@ -170,6 +180,7 @@ SQLRETURN PutDataDriver(STMT* stmt, const PutDataArgs& a) {
     DAE_PIECE& value = PieceOf(*pieces, dae.curRow, rows);
     ++dae.pieces;
     if (a.length == SQL_NULL_DATA) {
+        dae.nullPiece = true;
         value = DAE_PIECE{std::nullopt, true};
         return SQL_SUCCESS;
     }
@@ -237,6 +248,7 @@ SQLRETURN ParamDataAgent(STMT* stmt, SQLPOINTER* token) {
     }
     dae.current = true;
     dae.pieces = 0;
+    dae.nullPiece = false;
     return SQL_NEED_DATA;
 }
 
@@ -349,6 +361,8 @@ SQLRETURN PutDataAgent(STMT* stmt, const PutDataArgs& a) {
         return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (!PieceArgsValid(a, cType, true))
         return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+    if (JoinsNull(dae))
+        return Fail(stmt, ERR_ATTEMPT_TO_CONCATENATE_A_NULL_VALUE);
     if (a.length == SQL_DEFAULT_PARAM)
         return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
 
@@ -388,6 +402,7 @@ SQLRETURN PutDataAgent(STMT* stmt, const PutDataArgs& a) {
         return SQL_ERROR;
     }
     ++dae.pieces;
+    dae.nullPiece = dae.nullPiece || indicator == DS_IND_NULL;
     return SQL_SUCCESS;
 }
 
@@ -423,7 +438,13 @@ SQLRETURN DoSetParam(HANDLE_HDR* h, const SetParamArgs& a) {
 }
 
 SQLRETURN DoBindParameter(HANDLE_HDR* h, const BindParameterArgs& a) {
-    return StmtBindParam(static_cast<STMT*>(h), a.number, a.paramType, a.cType, a.sqlType, a.columnSize, a.digits,
+    auto* stmt = static_cast<STMT*>(h);
+    // The call's own arguments; bindings made through descriptor fields check theirs there.
+    if (a.paramType != SQL_PARAM_INPUT && a.paramType != SQL_PARAM_INPUT_OUTPUT && a.paramType != SQL_PARAM_OUTPUT)
+        return Fail(stmt, ERR_INVALID_PARAMETER_TYPE);
+    if (!IsSqlType(a.sqlType))
+        return Fail(stmt, ERR_SQL_DATA_TYPE_OUT_OF_RANGE);
+    return StmtBindParam(stmt, a.number, a.paramType, a.cType, a.sqlType, a.columnSize, a.digits,
                          a.data, a.bufferLength, a.length, a.length);
 }
 

@@ -211,6 +211,9 @@ SQLRETURN DoExecute(HANDLE_HDR* h, const NoArgs&) {
 
 SQLRETURN DoNumResultCols(HANDLE_HDR* h, const CountArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
+    // While values are still wanted the statement has not run: it has no result yet.
+    if (stmt->daeState != STMT_DAE_NONE)
+        return CountResult(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     return CountResult(stmt, StmtNumResultCols(stmt, a.count));
 }
 

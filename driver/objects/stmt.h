@@ -168,6 +168,7 @@ struct STMT_DAE {
     uint32_t curRow = 0;
     bool current = false;      // a SQLParamData named the value SQLPutData goes to
     uint32_t pieces = 0;       // SQLPutData calls for the current value
+    bool nullPiece = false;    // one of them gave SQL_NULL_DATA: nothing joins a NULL
     int32_t agentParam = -1;   // the agent's value: parameter or column index from 0
     int32_t agentRow = 0;
     uint16_t operation = 0;    // the SQLSetPos or SQLBulkOperations operation waiting

@@ -134,11 +134,11 @@ TEST_F(CatalogCallTest, BadArgumentsAndPendingDataAtExecutionAreRefusedFirst) {
         int code;
     } cases[] = {
         {"a negative length", [&] { return Call(kColumns, Args({"", "P", "T", ""}, {0, -5, 1, 0})); },
-         ERR_INVALID_ARGUMENT_VALUE},
+         ERR_INVALID_STRING_OR_BUFFER_LENGTH},
         {"a negative length of SQLTables", [&] { return Call(kTables, Args({"", "", "T", ""}, {0, 0, -2, 0})); },
-         ERR_INVALID_ARGUMENT_VALUE},
+         ERR_INVALID_STRING_OR_BUFFER_LENGTH},
         {"a negative type-list length", [&] { return Call(kTables, Args({"", "", "T", "x"}, {0, 0, 1, -7})); },
-         ERR_INVALID_ARGUMENT_VALUE},
+         ERR_INVALID_STRING_OR_BUFFER_LENGTH},
         {"no table name", [&] { return Call(kPrimaryKeys, Args({"", "P", nullptr})); }, ERR_INVALID_ARGUMENT_VALUE},
         {"no table name for column privileges",
          [&] { return Call(kColumnPrivileges, Args({"", "P", nullptr, "C"})); }, ERR_INVALID_ARGUMENT_VALUE},

@@ -50,7 +50,30 @@ TEST(EscapeTranslate, ScalarFunctions) {
         // Nested escapes are translated inside the outer one.
         {"{fn convert({fn curdate()}, SQL_CHAR)}", "convert(SQL_CHAR, curdate())"},
         {"{fn concat({fn ucase(a)}, b)}", " concat( ucase(a), b)"},
+        {"{fn ucase({fn lcase(?)}) || ?}", " ucase( lcase(?)) || ?", P, 2},
+        {"{fn space({fn ucase(a)})}", " repeat(' ', ( ucase(a)))"},
+        {"--(*vendor(Microsoft), product(ODBC) fn ucase({fn lcase(a)})*)--", " ucase( lcase(a))"},
+        {"{fn UCase ({d '2012-03-04'})}", " ucase ('2012/03/04')"},
+        // Cut off inside: as written, the inner escape too.
+        {"SELECT {fn ucase({fn lcase('a'", "SELECT {fn ucase({fn lcase('a'"},
     });
+}
+
+// Deep nesting gives every level's translation around the innermost value.
+TEST(EscapeTranslate, DeeplyNestedFunctions) {
+    const int depth = 5000;
+    std::string in, want;
+    for (int k = 0; k < depth; ++k) {
+        in += "{fn ucase(";
+        want += " ucase(";
+    }
+    in += "?";
+    want += "?";
+    for (int k = 0; k < depth; ++k) {
+        in += ")}";
+        want += ")";
+    }
+    RunCases({{in.c_str(), want.c_str(), P, 1}});
 }
 
 TEST(EscapeTranslate, DateTimeLiterals) {

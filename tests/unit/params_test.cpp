@@ -14,6 +14,7 @@
 
 #include "conn_fixture.h"
 #include "exec_fixture.h"
+#include "driver/handlers/colattr.h"
 #include "driver/handlers/lifecycle.h"
 #include "driver/handlers/params.h"
 #include "driver/handlers/stmttext.h"
@@ -39,6 +40,10 @@ int FakeAllocStmt(uint32_t, uint32_t* out) {
 }
 int FakeOk(uint32_t) { return 0; }
 int FakePrepare(uint32_t, const char*) { return 0; }
+int FakeCancel(uint32_t) {
+    g_fake->calls.push_back("Cancel");
+    return 0;
+}
 int FakeDescribeParams(uint32_t, uint16_t* count, COLDESC** descs) {
     const auto& p = g_params->params;
     *count = static_cast<uint16_t>(p.size());
@@ -54,6 +59,7 @@ const OA_OPTABLE kParamTable = [] {
     t.DRV_FreeStmt = FakeOk;
     t.DRV_CloseCursor = FakeOk;
     t.DRV_Prepare = FakePrepare;
+    t.DRV_Cancel = FakeCancel;
     t.DRV_DescribeParams = FakeDescribeParams;
     exec_fixture::AddExecSlots(&t);
     return t;
@@ -196,6 +202,31 @@ TEST_P(DataAtExecTest, PiecesGoToTheValueTheTokenNames) {
     }
 }
 
+// Nothing is joined to a NULL: a piece after SQL_NULL_DATA answers S1020 and leaves the
+// value NULL; the next value starts afresh.
+TEST_P(DataAtExecTest, PieceAfterNullIsRefused) {
+    BindThree();
+    AgentAsks({{102, 0}, {102, 2}, {0}});
+    ASSERT_EQ(Execute(), SQL_NEED_DATA);
+    SQLPOINTER token = nullptr;
+    ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
+    EXPECT_EQ(Put(nullptr, SQL_NULL_DATA), SQL_SUCCESS);
+    for (SQLLEN len : {SQLLEN{2}, SQLLEN{0}, SQLLEN{SQL_NULL_DATA}}) {
+        EXPECT_EQ(Put("ab", len), SQL_ERROR) << len;
+        EXPECT_EQ(Code(), ERR_ATTEMPT_TO_CONCATENATE_A_NULL_VALUE);
+    }
+    ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
+    EXPECT_EQ(Put("zz", 2), SQL_SUCCESS);
+    if (agentRoad()) {
+        EXPECT_EQ(fake.putDataSent,
+                  (std::vector<Sent>{{DS_CHAR, DS_IND_NULL, true, ""}, {DS_BINARY, 0, false, "zz"}}));
+    } else {
+        EXPECT_EQ(Piece(1), std::nullopt);
+        EXPECT_TRUE(StmtGetParam(stmt, 1)->pieces[0].null);
+        EXPECT_EQ(Piece(3), "zz");
+    }
+}
+
 // SQL_NTS counts bytes of narrow text and UTF-16 units of wide text, twice.
 TEST_P(DataAtExecTest, NulTerminatedPiecesByTheirType) {
     Prepare(2);
@@ -262,6 +293,17 @@ TEST_P(DataAtExecTest, SecondExecuteIsRefusedAndCancelEndsTheExchange) {
     EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
     EXPECT_EQ(DoPrepare(stmt, SqlTextArgs{"DELETE FROM t", SQL_NTS}), SQL_ERROR);
     EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
+    // Nor has the statement a result to describe before it has run.
+    SQLSMALLINT cols = -1;
+    EXPECT_EQ(DoNumResultCols(stmt, CountArgs{&cols}), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
+    EXPECT_EQ(cols, -1);
+    EXPECT_EQ(DoDescribeCol(stmt, DescribeColArgs{1, nullptr, 0, nullptr, nullptr, nullptr, nullptr, nullptr, 'A'}),
+              SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
+    SQLLEN number = -1;
+    EXPECT_EQ(DoColAttribute(stmt, ColAttributeArgs{1, SQL_DESC_TYPE, nullptr, 0, nullptr, &number, 'A'}), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
     EXPECT_EQ(stmt->daeState, STMT_DAE_PARAMS);
     EXPECT_EQ(Put("cd", 2), SQL_SUCCESS);
     if (!agentRoad()) {
@@ -271,6 +313,9 @@ TEST_P(DataAtExecTest, SecondExecuteIsRefusedAndCancelEndsTheExchange) {
     EXPECT_EQ(DoCancel(stmt, NoArgs{}), SQL_SUCCESS_WITH_INFO);
     Code();
     EXPECT_EQ(stmt->daeState, STMT_DAE_NONE);
+    // The agent, which holds the marked values, is told the exchange is over.
+    EXPECT_EQ(std::count(fake.calls.begin(), fake.calls.end(), "Cancel"), agentRoad() ? 1 : 0);
+    EXPECT_EQ(stmt->agentParamSet, nullptr);
     EXPECT_EQ(Put("ef", 2), SQL_ERROR);
     EXPECT_EQ(Code(), ERR_FUNCTION_SEQUENCE_ERROR);
     EXPECT_EQ(ParamData(&token), SQL_ERROR);
@@ -517,6 +562,11 @@ TEST_F(ParamsTest, BindParameterChecksAndResolvesItsArguments) {
         {3, SQL_PARAM_INPUT, 1234, SQL_INTEGER, 0, true, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION, 0},
         {3, SQL_PARAM_INPUT, SQL_C_INTERVAL_DAY, SQL_INTEGER, 0, true,
          ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION, 0},
+        {3, 77, SQL_C_CHAR, SQL_VARCHAR, 0, true, ERR_INVALID_PARAMETER_TYPE, 0},
+        {3, SQL_PARAM_INPUT_OUTPUT_STREAM, SQL_C_CHAR, SQL_VARCHAR, 0, true, ERR_INVALID_PARAMETER_TYPE, 0},
+        {3, SQL_PARAM_INPUT, SQL_C_CHAR, 9999, 0, true, ERR_SQL_DATA_TYPE_OUT_OF_RANGE, 0},
+        {3, SQL_PARAM_INPUT, SQL_C_DEFAULT, 9999, 0, true, ERR_SQL_DATA_TYPE_OUT_OF_RANGE, 0},
+        {3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_INTERVAL_DAY_TO_SECOND, 0, true, 0, SQL_C_CHAR},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.odbcVersion << " " << c.cType << " " << c.sqlType);

@@ -383,6 +383,14 @@ TEST_F(StmtAttrTest, AttributesTheDriverAnswers) {
         EXPECT_EQ(Get(attr, &v), SQL_ERROR);
         EXPECT_EQ(stmt->diag.errCode, ERR_DRIVER_NOT_CAPABLE);
     }
+    // No set of rows or parameters is empty: 0 is refused and the size stays.
+    for (SQLINTEGER attr : {SQL_ATTR_ROW_ARRAY_SIZE, SQL_ATTR_PARAMSET_SIZE}) {
+        EXPECT_EQ(Set(attr, Ptr(0)), SQL_ERROR) << attr;
+        EXPECT_EQ(stmt->diag.errCode, ERR_INVALID_ATTRIBUTE_VALUE) << attr;
+        SQLULEN v = 0;
+        EXPECT_EQ(Get(attr, &v), SQL_SUCCESS);
+        EXPECT_EQ(v, 1u) << attr;
+    }
     for (SQLINTEGER attr : {SQL_GET_BOOKMARK, SQL_ROW_NUMBER, 1050, 4711}) {
         EXPECT_EQ(Set(attr, Ptr(1)), SQL_ERROR) << attr;
         EXPECT_EQ(stmt->diag.errCode, ERR_OPTION_TYPE_OUT_OF_RANGE) << attr;

@@ -46,6 +46,19 @@ SQLLEN CTypeOctetLength(int32_t cType) {
     }
 }
 
+bool IsSqlType(int32_t t) {
+    switch (t) {
+    case SQL_CHAR: case SQL_NUMERIC: case SQL_DECIMAL: case SQL_INTEGER: case SQL_SMALLINT: case SQL_FLOAT:
+    case SQL_REAL: case SQL_DOUBLE: case SQL_DATE: case SQL_TIME: case SQL_TIMESTAMP: case SQL_VARCHAR:
+    case SQL_TYPE_DATE: case SQL_TYPE_TIME: case SQL_TYPE_TIMESTAMP: case SQL_LONGVARCHAR: case SQL_BINARY:
+    case SQL_VARBINARY: case SQL_LONGVARBINARY: case SQL_BIGINT: case SQL_TINYINT: case SQL_BIT: case SQL_WCHAR:
+    case SQL_WVARCHAR: case SQL_WLONGVARCHAR: case SQL_GUID:
+        return true;
+    default:
+        return t >= SQL_INTERVAL_YEAR && t <= SQL_INTERVAL_MINUTE_TO_SECOND;
+    }
+}
+
 const char* CTypeName(int32_t cType) {
     switch (cType) {
     case SQL_C_CHAR: return "SQL_C_CHAR";

@@ -28,6 +28,9 @@ int16_t DefaultCType(int32_t sqlType, int32_t odbcVersion);
 // unknown codes.
 SQLLEN CTypeOctetLength(int32_t cType);
 
+// Whether t is one of ODBC's SQL data types (concise, ODBC 2's date and time codes too).
+bool IsSqlType(int32_t t);
+
 // The constant name of a C type for log lines, "(unknown type)" for any other code.
 const char* CTypeName(int32_t cType);
 
