@@ -230,8 +230,8 @@ for dsn in ("wide", "narrow"):
     try:
         cur.execute("insert into x values (?, 0)", D("9" * 39))
         raise AssertionError("39 digits went into NUMERIC(38,0)")
-    except pyodbc.Error as e:
-        assert "out of range" in e.args[1], e.args
+    except pyodbc.DataError as e:  # 22003, which pyodbc takes for a data error
+        assert e.args[0] == "22003" and "out of range" in e.args[1], e.args
     assert cur.execute("select count(*) from x").fetchone()[0] == 2
     cur.execute("drop table x")
     conn.close()
