@@ -591,19 +591,22 @@ SQLRETURN ExecDirect(const Library& lib, SQLHSTMT h, const std::string& text) {
     return SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
 }
 
-// The rows a statement without result touches, as SQLRowCount reports them.
+// The rows a statement without result touches, as SQLRowCount reports them; an update or
+// delete that touches none answers SQL_NO_DATA (the connections here are ODBC 3).
 SQLLEN Touched(const Library& lib, SQLHSTMT h, const std::string& text) {
     SQLFreeStmt(h, SQL_RESET_PARAMS);
     SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
     SQLSetStmtAttr(h, SQL_ATTR_PARAM_OPERATION_PTR, nullptr, 0);
     SQLSetStmtAttr(h, SQL_ATTR_PARAM_STATUS_PTR, nullptr, 0);
     SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
-    if (ExecDirect(lib, h, text) != SQL_SUCCESS) {
+    const SQLRETURN rc = ExecDirect(lib, h, text);
+    if (rc != SQL_SUCCESS && rc != SQL_NO_DATA) {
         ADD_FAILURE() << text << ": " << DiagText(SQL_HANDLE_STMT, h);
         return -1;
     }
     SQLLEN n = -1;
     SQLRowCount(h, &n);
+    EXPECT_EQ(rc == SQL_NO_DATA, n == 0 && text.rfind("create", 0) != 0) << text;
     return n;
 }
 
@@ -706,6 +709,83 @@ TEST(DriverManagerDiag, StatesOfEachSituationInBothVersions) {
                 {"one of two parameters bound", v3 ? "07002" : "07001"},
             };
             EXPECT_EQ(seen, want);
+        }
+    }
+}
+
+// Counts through unixODBC, both libraries, ODBC 2 and ODBC 3 applications: a searched
+// INSERT, UPDATE or DELETE that touches no row answers SQL_NO_DATA to ODBC 3 (SQL_SUCCESS
+// to ODBC 2) and counts 0, over every set of a parameter array and at the end of data at
+// execution too; the diagnostics header counts what SQLRowCount counts; a query's count
+// is unknown (-1).
+TEST(DriverManagerStatement, RowCountsAndStatementsThatTouchNoRow) {
+    for (const Library& lib : Libraries()) {
+        for (SQLULEN version : {SQLULEN{SQL_OV_ODBC2}, SQLULEN{SQL_OV_ODBC3}}) {
+            const bool v3 = version == SQL_OV_ODBC3;
+            SCOPED_TRACE(std::string(lib.driver) + (v3 ? " ODBC 3" : " ODBC 2"));
+            Statement s(lib, version);
+            SQLHSTMT h = s.hstmt;
+            const SQLRETURN none = v3 ? SQL_NO_DATA : SQL_SUCCESS;
+            auto counts = [&](SQLLEN want) {
+                SQLLEN n = -7, header = -7;
+                EXPECT_EQ(SQLRowCount(h, &n), SQL_SUCCESS);
+                EXPECT_EQ(SQLGetDiagField(SQL_HANDLE_STMT, h, 0, SQL_DIAG_ROW_COUNT, &header, 0, nullptr),
+                          SQL_SUCCESS);
+                EXPECT_EQ(n, want);
+                EXPECT_EQ(header, want);
+            };
+            const struct {
+                const char* sql;
+                SQLRETURN rc;
+                SQLLEN count;
+            } cases[] = {
+                {"insert into t (a, b) values (1, 'one')", SQL_SUCCESS, 1},
+                {"insert into t (a, b) select a + 1, b from t", SQL_SUCCESS, 1},
+                {"insert into t (a, b) select a + 10, b from t", SQL_SUCCESS, 2},
+                {"update t set b = 'x' where a = 99", none, 0},
+                {"delete from t where a = 99", none, 0},
+                {"insert into t (a, b) select a, b from t where a = 99", none, 0},
+                {"update t set b = 'y' where a < 10 or a = 11", SQL_SUCCESS, 3},
+                {"create table u (k integer)", SQL_SUCCESS, 0},
+                {"select a from t", SQL_SUCCESS, -1},
+            };
+            for (const auto& c : cases) {
+                SCOPED_TRACE(c.sql);
+                EXPECT_EQ(ExecDirect(lib, h, c.sql), c.rc) << DiagText(SQL_HANDLE_STMT, h);
+                counts(c.count);
+                SQLCloseCursor(h);
+            }
+
+            // Two sets, neither touching a row, then two of which one does.
+            ASSERT_EQ(Prepare(lib, h, "update t set b = 'z' where a = ?"), SQL_SUCCESS)
+                << DiagText(SQL_HANDLE_STMT, h);
+            int32_t keys[2] = {98, 99};
+            SQLULEN processed = 0;
+            SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(2), 0);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+            ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, keys, 0, nullptr),
+                      SQL_SUCCESS);
+            EXPECT_EQ(SQLExecute(h), none) << DiagText(SQL_HANDLE_STMT, h);
+            EXPECT_EQ(processed, 2u);
+            counts(0);
+            keys[1] = 12;
+            EXPECT_EQ(SQLExecute(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+            counts(1);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(1), 0);
+            SQLSetStmtAttr(h, SQL_ATTR_PARAMS_PROCESSED_PTR, nullptr, 0);
+
+            // The value of the key given at execution: the last SQLParamData ends the
+            // execution and answers for it.
+            SQLLEN dae = SQL_DATA_AT_EXEC;
+            keys[0] = 99;
+            ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, keys, 0, &dae),
+                      SQL_SUCCESS);
+            ASSERT_EQ(SQLExecute(h), SQL_NEED_DATA) << DiagText(SQL_HANDLE_STMT, h);
+            SQLPOINTER token = nullptr;
+            ASSERT_EQ(SQLParamData(h, &token), SQL_NEED_DATA);
+            EXPECT_EQ(SQLPutData(h, &keys[0], 0), SQL_SUCCESS);
+            EXPECT_EQ(SQLParamData(h, &token), none) << DiagText(SQL_HANDLE_STMT, h);
+            counts(0);
         }
     }
 }
