@@ -348,7 +348,8 @@ int db_DescribeCol(DB_SQLDABIND* b, bool output, uint32_t col, bool wide, int od
         d->displaySize = precision + 1;
         break;
     case ESQL_NUMERIC:
-        d->sqlType = SQL_DECIMAL;
+        // NUMERIC, the type the type catalog lists (it has no DECIMAL row).
+        d->sqlType = SQL_NUMERIC;
         d->displaySize = precision + 3;
         // Fetched as text: "-", "0." and the digits must fit the dataset element.
         d->declaredWidth = std::max(length, d->displaySize);

@@ -108,7 +108,9 @@ constexpr CatalogRow kCatalogRows[] = {
      SQL_CODE_TIMESTAMP},
     {3, TypeRule::Fixed, SQL_BIT, 0, 1, 1, 0, kKeep, SQL_BIT, kNull},
     {4, TypeRule::Fixed, SQL_INTEGER, 0, 10, 4, 0, kKeep, SQL_INTEGER, kNull},
-    {5, TypeRule::Fixed, SQL_DECIMAL, 0, kKeep, kSizePlus2, kKeep, kKeep, SQL_NUMERIC, kNull},
+    // NUMERIC as columns are described and the type catalog lists it; SQL_DATA_TYPE is the
+    // DATA_TYPE itself for every type that is no datetime.
+    {5, TypeRule::Fixed, SQL_NUMERIC, 0, kKeep, kSizePlus2, kKeep, kKeep, kSameAsType, kNull},
     {8, TypeRule::Fixed, SQL_VARBINARY, 0, kKeep, kKeep, kNull, kNull, SQL_VARBINARY, kNull},
     {21, TypeRule::Fixed, SQL_TINYINT, 0, 3, 1, 0, kKeep, SQL_TINYINT, kNull},
     {22, TypeRule::Fixed, SQL_SMALLINT, 0, 5, 2, 0, kKeep, SQL_SMALLINT, kNull},
@@ -233,22 +235,25 @@ int32_t db_DsCTypeToDbmsType(int32_t dsType, bool* convert) {
     return DB_TYPE_NONE;
 }
 
+// The names are those of the type catalog's TYPE_NAME column (oa_typeinfo), so that a
+// column's type name finds its row there and matches the catalog's TYPE_NAME of the column.
 const char* db_TypeName(int32_t serverType) {
     switch (serverType) {
-    case ESQL_CHARACTER: return "CHARACTER";
-    case ESQL_NUMERIC: return "NUMERIC";
-    case ESQL_INTEGER: return "INTEGER";
-    case ESQL_SMALLINT: return "SMALLINT";
-    case ESQL_REAL: return "REAL";
-    case ESQL_FLOAT: return "FLOAT";
-    case ESQL_DATE: return "DATE";
-    case ESQL_TIME: return "TIME";
-    case ESQL_TIMESTAMP: return "TIMESTAMP";
-    case ESQL_BIT: return "BIT";
-    case ESQL_TINYINT: return "TINYINT";
-    case ESQL_VARBINARY: return "VARBINARY";
-    case ESQL_BINARY: return "BINARY";
-    default: return "VARCHAR";
+    case ESQL_CHARACTER: return "character";
+    case ESQL_NUMERIC: return "numeric";
+    case ESQL_INTEGER: return "integer";
+    case ESQL_SMALLINT: return "smallint";
+    case ESQL_REAL: return "real";
+    case ESQL_FLOAT: return "float";
+    case ESQL_DATE: return "date";
+    case ESQL_TIME: return "time";
+    case ESQL_TIMESTAMP: return "timestamp";
+    case ESQL_BIT: return "bit";
+    case ESQL_TINYINT: return "tinyint";
+    case ESQL_BIGINT: return "bigint";
+    case ESQL_VARBINARY: return "varbinary";
+    case ESQL_BINARY: return "binary";
+    default: return "varchar";
     }
 }
 

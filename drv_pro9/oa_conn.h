@@ -111,7 +111,7 @@ struct OA_STMT {
     int32_t maxRows = 0;          // rows a result may deliver; 0 no limit
     int32_t noScan = 0;           // prepare without escape translation
     int32_t maxLength = 0;        // statement option 3
-    int64_t rowCount = 0;         // rows affected by the last execute
+    int64_t rowCount = -1;        // rows affected by the last execute; -1 unknown (a query)
     OA_CURSOROPTS cursorOpts;
     int32_t option41A = 0;        // driver statement options 0x41A, 0x41C and 0x41E
     int32_t option41C = 0;

@@ -495,7 +495,7 @@ void oa_StmtReset(OA_STMT* stmt) {
                          STMT_PARAMS_DESCRIBED);
     stmt->executions = 0;
     stmt->totalRows = 0;
-    stmt->rowCount = 0;
+    stmt->rowCount = -1;
     stmt->inCount = stmt->inOutCount = stmt->outCount = 0;
     if (DB_CURSOR* cursor = Cursor(stmt)) {
         db_BindFree(&cursor->bind);
@@ -610,7 +610,8 @@ int OA_Execute(uint32_t handle) {
         SetFlags(stmt, STMT_NO_MORE_ROWS);
     stmt->executions = 0;
     stmt->totalRows = 0;
-    stmt->rowCount = 0;
+    // A query's rows are not counted: its count stays unknown.
+    stmt->rowCount = IsSelect(stmt) ? -1 : 0;
     // Pending values are asked for first: the statement runs once they are all in
     // (OA_ParamData), never with the cells still marked.
     if (int rc = OA_ParamDataStart(stmt); rc != 0)

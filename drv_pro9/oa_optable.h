@@ -132,7 +132,8 @@ constexpr uint32_t OA_PROP_AUTOCOMMIT = 0x22030000;
 constexpr uint32_t OA_PROP_ACCESS_MODE = 0x22030001;
 constexpr uint32_t OA_PROP_TXN_ISOLATION = 0x2203006C;
 constexpr uint32_t OA_PROP_CURRENT_CATALOG = 0x2103006D;
-constexpr uint32_t OA_PROP_ROW_COUNT = 0x32010000;
+constexpr uint32_t OA_PROP_ROW_COUNT = 0x32010000;        // rows the last execution touched; -1 unknown
+constexpr uint32_t OA_PROP_STATEMENT_KIND = 0x32010001;   // the prepared text: OA_STMT_KIND_*
 constexpr uint32_t OA_PROP_MAX_ROWS = 0x32030001;
 constexpr uint32_t OA_PROP_NOSCAN = 0x32030002;
 constexpr uint32_t OA_PROP_MAX_LENGTH = 0x32030003;
@@ -141,6 +142,10 @@ constexpr uint32_t OA_PROP_CONCURRENCY = 0x32030007;
 constexpr uint32_t OA_PROP_KEYSET_SIZE = 0x32030008;
 constexpr uint32_t OA_PROP_ROWSET_SIZE = 0x32030009;
 constexpr uint32_t OA_PROP_DESCRIBE_PARAMS = 0x3203000F;
+// Answers of OA_PROP_STATEMENT_KIND.
+constexpr int32_t OA_STMT_KIND_SELECT = 1;
+constexpr int32_t OA_STMT_KIND_DML = 2;     // INSERT, DELETE or UPDATE
+constexpr int32_t OA_STMT_KIND_OTHER = 3;
 
 // Bits of the capability mask (OA_PROP_CAPABILITIES).
 constexpr uint32_t OA_CAP_NEEDBIND = 0x1;

@@ -214,6 +214,10 @@ Answer StmtAnswer(const OA_STMT* s, uint32_t code) {
     switch (code) {
     // The answer is 32-bit: a larger count must not wrap to a small or negative one.
     case OA_PROP_ROW_COUNT: return Num(static_cast<int32_t>(std::clamp<int64_t>(s->rowCount, INT32_MIN, INT32_MAX)));
+    case OA_PROP_STATEMENT_KIND:
+        return Num(s->type == SQLT_KIND_SELECT ? OA_STMT_KIND_SELECT
+                   : s->type == SQLT_KIND_DML  ? OA_STMT_KIND_DML
+                                               : OA_STMT_KIND_OTHER);
     case OA_PROP_MAX_ROWS: return Num(s->maxRows);
     case OA_PROP_NOSCAN: return Num(s->noScan != 0 ? 1 : 0);
     case OA_PROP_MAX_LENGTH: return Num(s->maxLength);

@@ -61,9 +61,32 @@ DiagRecord FromMessage(const ERRMSG& m) {
     return r;
 }
 
+// Three situations have one name in ODBC 2 and another in ODBC 3, while the same ODBC 2
+// state names other faults too (22003 every numeric overflow, 24000 every cursor in the
+// wrong state, 22008 every datetime field overflow). The driver posts each situation as
+// its own code, and only that code changes its name with the version.
+struct SituationState {
+    int code;
+    char odbc2[6];
+    char odbc3[6];
+};
+constexpr SituationState kSituations[] = {
+    {ERR_NON_CHARACTER_AND_NON_BINARY_DATA, "22003", "HY019"},              // SQLPutData in pieces
+    {ERR_PREPARED_STATEMENT_NOT_A_CURSOR_SPECIFICATION, "24000", "07005"},  // no result to describe
+    {ERR_INVALID_DATETIME_FORMAT, "22008", "22007"},
+};
+
+const SituationState* FindSituation(int code) {
+    for (const SituationState& s : kSituations)
+        if (s.code == code)
+            return &s;
+    return nullptr;
+}
+
 // An internal code: its row; a code without a row (beyond the table, negative, or an
-// unused row) says so in its message rather than returning an empty record.
-DiagRecord FromCode(int code) {
+// unused row) says so in its message rather than returning an empty record. A situation
+// code takes the state of the version asked for, mapped no further.
+DiagRecord FromCode(int code, int odbcVersion) {
     DiagRecord r;
     r.text = DIAG_DRIVER_PREFIX;
     if (const SQLSTATE_ROW* row = SqlStateRow(code)) {
@@ -74,6 +97,10 @@ DiagRecord FromCode(int code) {
         std::snprintf(msg, sizeof msg, "Undefined errorcode (%d).\nPlease install a newer client.", code);
         r.text += msg;
     }
+    if (const SituationState* s = FindSituation(code))
+        std::memcpy(r.state, odbcVersion == ODBC_V3 ? s->odbc3 : s->odbc2, 6);
+    else if (odbcVersion == ODBC_V3)
+        MapSqlState3(r.state);
     return r;
 }
 
@@ -112,8 +139,9 @@ void MapSqlState3(char* state) {
         const char* to;
     } exact[] = {
         {"S1002", "07009"}, {"S1093", "07009"}, {"01S03", "01001"}, {"01S04", "01001"},
-        {"22003", "HY019"}, {"22008", "22007"}, {"22005", "22018"}, {"24000", "07005"},
-        {"37000", "42000"}, {"70100", "HY018"},
+        {"22005", "22018"}, {"37000", "42000"}, {"70100", "HY018"},
+        // ODBC 3 names fewer bound parameters than markers "COUNT field incorrect".
+        {"07001", "07002"},
     };
     for (const auto& e : exact) {
         if (std::memcmp(state, e.from, 5) == 0) {
@@ -139,16 +167,16 @@ std::optional<DiagRecord> DiagTakeRecord(DIAG& diag, int odbcVersion, int mode) 
         if (std::optional<ERRMSG> m = ErrListPop(diag)) {
             rec = FromMessage(*m);
         } else if (diag.errCode != 0) {
-            rec = FromCode(diag.errCode);
+            rec = FromCode(diag.errCode, odbcVersion);
             diag.errCode = 0;  // the pending code is returned once
         }
     } else {
         if (const ERRMSG* m = ErrListNth(diag, diag.recNumber))
             rec = FromMessage(*m);
         else if (diag.errCode != 0)
-            rec = FromCode(diag.errCode);
+            rec = FromCode(diag.errCode, odbcVersion);
     }
-    if (rec && odbcVersion == ODBC_V3)
+    if (rec && rec->queued && odbcVersion == ODBC_V3)
         MapSqlState3(rec->state);
     return rec;
 }

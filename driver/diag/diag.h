@@ -51,7 +51,10 @@ const ERRMSG* ErrListNth(const DIAG& diag, int n);
 
 // ---- states ----
 
-// Rewrites an ODBC 2 state (five characters) in place into its ODBC 3 form.
+// Rewrites an ODBC 2 state (five characters) in place into its ODBC 3 form. States that
+// ODBC 3 renames only in one situation (22003 as HY019 for data in pieces, 24000 as 07005
+// for a statement without result columns, 22008 as 22007 for a datetime format) are kept:
+// those situations are posted as codes of their own, which the records name by version.
 void MapSqlState3(char* state);
 
 // ---- records ----

@@ -13,6 +13,7 @@
 #include "driver/exec/convert/valtypes.h"
 #include "driver/exec/paramset.h"
 #include "driver/objects/desc.h"
+#include "driver/objects/envr.h"
 #include "driver/objects/param.h"
 #include "driver/objects/stmt.h"
 #include "util/dsrow.h"
@@ -147,12 +148,34 @@ void WriteParamStatuses(STMT* stmt, const std::vector<uint32_t>& setOfRow, size_
         status[0] = SQL_PARAM_ERROR;
 }
 
+// Keeps the rows a successful execution touched for the diagnostics header: unknown (-1)
+// for a query, else the agent's count. True when a searched INSERT, UPDATE or DELETE
+// touched no row in any parameter set, which ODBC 3 answers with SQL_NO_DATA; only then is
+// the agent asked what the statement is.
+bool RecordRowCount(STMT* stmt) {
+    stmt->rowCount = -1;
+    if (stmt->isQuery)
+        return false;
+    SQLLEN count = -1;
+    if (StmtRowCount(stmt, &count) != 0)
+        return false;
+    stmt->rowCount = count;
+    if (count != 0)
+        return false;
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
+    int32_t kind = 0;
+    int32_t len = 0;
+    return ops->DRV_GetProperty(stmt->agentStmt, OA_PROP_STATEMENT_KIND, &kind, sizeof kind, &len) == 0 &&
+           kind == OA_STMT_KIND_DML;
+}
+
 // Ends an execution with the agent's code: the result descriptions reload, and then
 //  - 0, 80 (output values ready) or 74 (a warning): the statement is executed, the sets
 //    sent are processed (1 for a query over several sets, whose further sets the next
 //    results open), every sent set's status is success; output parameters come back
 //    unless the agent defers them; 74 adds the agent's messages and answers
-//    SQL_SUCCESS_WITH_INFO;
+//    SQL_SUCCESS_WITH_INFO; a searched INSERT, UPDATE or DELETE that touched no row
+//    answers SQL_NO_DATA to an ODBC 3 application;
 //  - anything else: the agent's messages; the rows before the failing one (the agent's
 //    row count) took effect and the failing one is processed; SQL_ERROR, the state as it
 //    was.
@@ -168,12 +191,14 @@ SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow) {
         size_t failed = 0;
         if (StmtRowCount(stmt, &done) == 0 && done >= 0)
             failed = std::min<size_t>(static_cast<size_t>(done), sent > 0 ? sent - 1 : 0);
+        stmt->rowCount = done;
         if (stmt->rowsProcessed != nullptr)
             *stmt->rowsProcessed = std::min<SQLULEN>(failed + 1, std::max<SQLULEN>(sent, 1));
         WriteParamStatuses(stmt, setOfRow, failed, SQL_PARAM_SUCCESS);
         return Fail(stmt, rc);
     }
     const bool warned = rc == ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING;
+    const bool touchedNothing = RecordRowCount(stmt);
     if (stmt->rowsProcessed != nullptr)
         *stmt->rowsProcessed = stmt->isQuery && stmt->paramSetSize > 1 ? 1 : sent;
     WriteParamStatuses(stmt, setOfRow, setOfRow.size(),
@@ -188,6 +213,8 @@ SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow) {
         StmtGetAgentErrors(stmt);
         stmt->diag.errCode = rc;
         result = SQL_SUCCESS_WITH_INFO;
+    } else if (touchedNothing && EnvrOdbcVersionOf(stmt) == 3) {
+        result = SQL_NO_DATA;
     }
     const bool outputs = stmt->outParams + stmt->inOutParams != 0;
     if (!outputs || (stmt->conn->cn_spOutDeferFetch != 0 && rc != ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES))

@@ -365,6 +365,10 @@ SQLRETURN PutDataAgent(STMT* stmt, const PutDataArgs& a) {
         return Fail(stmt, ERR_ATTEMPT_TO_CONCATENATE_A_NULL_VALUE);
     if (a.length == SQL_DEFAULT_PARAM)
         return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+    // A fixed-size value comes whole, as on the driver's road: a second piece is refused
+    // here, in the driver's words, before the agent sees it.
+    if (CTypeOctetLength(cType) > 0 && dae.pieces > 0)
+        return Fail(stmt, ERR_NON_CHARACTER_AND_NON_BINARY_DATA);
 
     uint32_t width = 0;
     int32_t dsType = CTypeToDsCType(cType, &width);

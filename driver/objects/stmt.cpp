@@ -381,7 +381,11 @@ const COLDESC* StmtGetColDesc(STMT* stmt, uint16_t column) {
         if (++visible == column)
             return &descs->items[i];
     }
-    stmt->diag.errCode = ERR_INVALID_COLUMN_NUMBER;
+    // A statement without result columns has no column to describe at all.
+    bool anyVisible = visible != 0;
+    for (uint16_t i = 0; i < descs->count && !anyVisible; ++i)
+        anyVisible = !StmtIsHiddenColumn(descs->items[i]);
+    stmt->diag.errCode = anyVisible ? ERR_INVALID_COLUMN_NUMBER : ERR_PREPARED_STATEMENT_NOT_A_CURSOR_SPECIFICATION;
     return nullptr;
 }
 

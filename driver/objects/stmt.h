@@ -369,7 +369,8 @@ bool StmtIsHiddenColumn(const COLDESC& d);
 // holds the hidden columns too.
 const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt);
 // Column n as the application counts (hidden columns skipped); 0 is the bookmark column
-// when bookmarks are on. Null with 17 (S1002) for any other number, or on failure.
+// when bookmarks are on. Null with 17 (S1002) for any other number, with 115 (07005) when
+// the statement has no result columns, or on failure.
 const COLDESC* StmtGetColDesc(STMT* stmt, uint16_t column);
 // The agent's extended attribute of a result column (its description from
 // StmtGetColDesc) as a number or a text (owned by the statement); false when the agent

@@ -230,10 +230,32 @@ for dsn in ("wide", "narrow"):
     try:
         cur.execute("insert into x values (?, 0)", D("9" * 39))
         raise AssertionError("39 digits went into NUMERIC(38,0)")
-    except pyodbc.Error as e:
-        assert "out of range" in e.args[1], e.args
+    except pyodbc.DataError as e:  # 22003, which pyodbc takes for a data error
+        assert e.args[0] == "22003" and "out of range" in e.args[1], e.args
     assert cur.execute("select count(*) from x").fetchone()[0] == 2
     cur.execute("drop table x")
+    conn.close()
+PY
+
+check "pyodbc: overflow is a DataError (22003), counts are right and a query's count unknown" /usr/bin/python3 - <<'PY'
+import pyodbc
+for dsn in ("wide", "narrow"):
+    conn = pyodbc.connect("DSN=%s" % dsn, autocommit=True)
+    cur = conn.cursor()
+    cur.execute("create table c (a integer, t tinyint)")
+    for sql, args in (("insert into c (a) values (?)", (3000000000,)), ("insert into c (t) values (300)", ())):
+        try:
+            cur.execute(sql, *args)
+            raise AssertionError(sql + " was accepted")
+        except pyodbc.DataError as e:
+            assert e.args[0] == "22003", e.args
+    cur.executemany("insert into c (a) values (?)", [(1,), (2,), (3,)])
+    assert cur.execute("update c set t = 1").rowcount == 3
+    assert cur.execute("update c set t = 2 where a = 99").rowcount == 0
+    assert cur.execute("delete from c where a = 99").rowcount == 0
+    assert cur.execute("select a from c").rowcount == -1
+    assert len(cur.fetchall()) == 3
+    cur.execute("drop table c")
     conn.close()
 PY
 

@@ -16,7 +16,8 @@ using itest::Lib;
 
 // A connection to a database of its own holding the table, and one statement.
 struct Session : itest::Session {
-    Session(const Lib& lib, const std::string& create) : itest::Session(lib, "coldesc", create) {}
+    Session(const Lib& lib, const std::string& create, SQLULEN odbcVersion = SQL_OV_ODBC3)
+        : itest::Session(lib, "coldesc", create, odbcVersion) {}
 
     // The column's name and SQL type by SQLDescribeCol in the library's width.
     std::string Describe(SQLUSMALLINT col, SQLSMALLINT* type, SQLULEN* size, SQLSMALLINT* digits) {
@@ -43,6 +44,64 @@ const char* const kCreate =
     "create table ty (c char(10), v varchar(20), i integer, s smallint, ti tinyint, bt bit, bi bigint, r real, "
     "f float, d double precision, n numeric(10,2), dt date, tm time, ts timestamp, b binary(8), vb varbinary(16))";
 
+// Text of a result column of the current row; "NULL" for a NULL.
+std::string CellText(SQLHSTMT h, SQLUSMALLINT col) {
+    char buf[128] = {};
+    SQLLEN ind = 0;
+    SQLGetData(h, col, SQL_C_CHAR, buf, sizeof buf, &ind);
+    return ind == SQL_NULL_DATA ? "NULL" : buf;
+}
+
+// Every server type is named alike by every call that names it, in ODBC 2 and ODBC 3: the
+// type SQLDescribeCol gives is SQLColumns' DATA_TYPE, and SQLGetTypeInfo of that type
+// answers the TYPE_NAME that SQL_DESC_TYPE_NAME and SQLColumns give; SQL_DATA_TYPE is the
+// verbose type, which is the DATA_TYPE itself for all but the datetime types.
+TEST(ColumnDescription, TypeNamesAgreeWithTheTypeCatalog) {
+    for (const Lib& lib : kLibs) {
+        for (SQLULEN version : {SQLULEN{SQL_OV_ODBC2}, SQLULEN{SQL_OV_ODBC3}}) {
+            SCOPED_TRACE(std::string(lib.driver) + (version == SQL_OV_ODBC3 ? " ODBC 3" : " ODBC 2"));
+            Session s(lib, kCreate, version);
+            ASSERT_EQ(SQLColumns(s.stmt, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(const_cast<char*>("ty")),
+                                 SQL_NTS, nullptr, 0),
+                      SQL_SUCCESS)
+                << Diag(SQL_HANDLE_STMT, s.stmt);
+            struct Listed {
+                std::string name, dataType, typeName, sqlDataType;
+            };
+            std::vector<Listed> listed;
+            while (SQL_SUCCEEDED(SQLFetch(s.stmt)))
+                listed.push_back({CellText(s.stmt, 4), CellText(s.stmt, 5), CellText(s.stmt, 6), CellText(s.stmt, 14)});
+            SQLCloseCursor(s.stmt);
+            ASSERT_EQ(listed.size(), 16u);
+
+            ASSERT_EQ(s.Prepare("select * from ty"), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, s.stmt);
+            std::vector<std::vector<std::string>> described, expected;
+            std::vector<SQLSMALLINT> types;
+            for (SQLUSMALLINT i = 1; i <= 16; ++i) {
+                SQLSMALLINT type = 0, digits = 0;
+                SQLULEN size = 0;
+                s.Describe(i, &type, &size, &digits);
+                char name[64] = {};
+                SQLColAttribute(s.stmt, i, SQL_DESC_TYPE_NAME, name, sizeof name, nullptr, nullptr);
+                SQLLEN verbose = 0;
+                SQLColAttribute(s.stmt, i, SQL_DESC_TYPE, nullptr, 0, nullptr, &verbose);
+                types.push_back(type);
+                described.push_back({listed[i - 1].name, std::to_string(type), name, std::to_string(verbose)});
+                expected.push_back({listed[i - 1].name, listed[i - 1].dataType, listed[i - 1].typeName,
+                                    listed[i - 1].sqlDataType});
+            }
+            EXPECT_EQ(described, expected);
+            SQLFreeStmt(s.stmt, SQL_CLOSE);
+            for (size_t i = 0; i < types.size(); ++i) {
+                ASSERT_EQ(SQLGetTypeInfo(s.stmt, types[i]), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, s.stmt);
+                std::string catalogName = SQLFetch(s.stmt) == SQL_SUCCESS ? CellText(s.stmt, 1) : "(no row)";
+                SQLCloseCursor(s.stmt);
+                EXPECT_EQ(catalogName, described[i][2]) << described[i][0] << " of type " << types[i];
+            }
+        }
+    }
+}
+
 TEST(ColumnDescription, EveryServerTypeDescribedAlikeByEveryRoad) {
     const struct {
         const char* name;
@@ -54,7 +113,7 @@ TEST(ColumnDescription, EveryServerTypeDescribedAlikeByEveryRoad) {
         {"ti", SQL_TINYINT, SQL_TINYINT, SQL_FALSE}, {"bt", SQL_BIT, SQL_BIT, SQL_TRUE},
         {"bi", SQL_BIGINT, SQL_BIGINT, SQL_FALSE},   {"r", SQL_REAL, SQL_REAL, SQL_FALSE},
         {"f", SQL_DOUBLE, SQL_DOUBLE, SQL_FALSE},      {"d", SQL_DOUBLE, SQL_DOUBLE, SQL_FALSE},
-        {"n", SQL_DECIMAL, SQL_DECIMAL, SQL_FALSE},  {"dt", SQL_TYPE_DATE, SQL_TYPE_DATE, SQL_TRUE},
+        {"n", SQL_NUMERIC, SQL_NUMERIC, SQL_FALSE},  {"dt", SQL_TYPE_DATE, SQL_TYPE_DATE, SQL_TRUE},
         {"tm", SQL_TYPE_TIME, SQL_TYPE_TIME, SQL_TRUE}, {"ts", SQL_TYPE_TIMESTAMP, SQL_TYPE_TIMESTAMP, SQL_TRUE},
         {"b", SQL_BINARY, SQL_BINARY, SQL_TRUE},    {"vb", SQL_VARBINARY, SQL_VARBINARY, SQL_TRUE},
     };

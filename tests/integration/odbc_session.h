@@ -48,13 +48,14 @@ struct Session {
     std::string db;
     const Lib& lib;
 
-    Session(const Lib& l, const std::string& stem, const std::string& create) : lib(l) {
+    Session(const Lib& l, const std::string& stem, const std::string& create, SQLULEN odbcVersion = SQL_OV_ODBC3)
+        : lib(l) {
         const std::string base = std::string(VARNO_ODBC_DIR) + "/" + stem + "-" + std::to_string(getpid());
         db = base + ".db";
         std::filesystem::remove(db);
         std::ofstream(base + ".sql") << create;
         SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env);
-        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(SQL_OV_ODBC3), 0);
+        SQLSetEnvAttr(env, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(odbcVersion), 0);
         SQLAllocHandle(SQL_HANDLE_DBC, env, &dbc);
         std::string in = std::string("DRIVER={") + lib.driver + "};DATABASENAME=" + db + ";INITSQL=" + base + ".sql";
         SQLRETURN rc = SQLDriverConnect(dbc, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, nullptr, 0,

@@ -142,7 +142,7 @@ TEST_F(AgentCatalog, ColumnsWithTheirTypesPositionsAndRemarks) {
     EXPECT_EQ(Run(OA_DDColumns, {"", "%", "ORDER\\_LINE", "%"}, pick),
               (Table{{"ORDER_ID", "4", "integer", "10", "4", "0", "4", "NULL", "1", "NO"},
                      {"LINE_NO", "4", "integer", "10", "4", "0", "4", "NULL", "2", "NO"},
-                     {"QTY", "3", "numeric", "10", "12", "2", "2", "NULL", "3", "YES"},
+                     {"QTY", "2", "numeric", "10", "12", "2", "2", "NULL", "3", "YES"},
                      {"PLACED", "91", "date", "10", "6", "NULL", "9", "1", "4", "YES"},
                      {"NOTE", "12", "varchar", "400", "400", "NULL", "12", "NULL", "5", "YES"}}));
     s.conn->odbcVersion = 2;

@@ -125,7 +125,7 @@ TEST_F(AgentDescribe, ProbesOnTheServerTypeTheParametersOncePerPrepare) {
     ASSERT_EQ(Refine(), 0);
     EXPECT_EQ(Prober::templ, "cast (null as varchar)");
     EXPECT_EQ(Prober::sql, kInsert);
-    const std::vector<std::string> refined = {"4/10/0", "12/20/0", "3/10/2"};
+    const std::vector<std::string> refined = {"4/10/0", "12/20/0", "2/10/2"};
     EXPECT_EQ(ParamTypes(), refined);
     EXPECT_EQ(LiveStatements(), live);   // the scratch statement is gone
     // The names stay the prepare's.
@@ -168,7 +168,7 @@ TEST_F(AgentDescribe, MarkerMapsCoverageAndSurplusColumns) {
         // Each column goes to the parameter it names; one no column names keeps its own,
         // and a count that looks complete proves nothing.
         {"ordinals", {"SELECT i, v FROM t WHERE 1=0", "SELECT d FROM t WHERE 1=0"}, {3, 0, 1},
-         {"3/10/2", preset, "4/10/0"}},
+         {"2/10/2", preset, "4/10/0"}},
         {"beyond the parameters", {"SELECT i, v FROM t WHERE 1=0"}, {4, 2}, {preset, "12/20/0", preset}},
     };
     for (const auto& c : byOrdinal) {
@@ -202,10 +202,10 @@ TEST_F(AgentDescribe, TheAnalyserTypesMarkersByTheirColumns) {
         std::vector<std::string> types;
     } cases[] = {
         {"SELECT * FROM t WHERE i = ?", {"4/10/0"}},
-        {"INSERT INTO t (v, d) VALUES (?, ?)", {"12/20/0", "3/10/2"}},
-        {"INSERT INTO t VALUES (?, 'x', ?)", {"4/10/0", "3/10/2"}},
-        {"UPDATE t SET d = ? WHERE v = ? AND i BETWEEN ? AND 5", {"3/10/2", "12/20/0", "4/10/0"}},
-        {"DELETE FROM t WHERE ? IS NULL AND d < ?", {"12/2000/0", "3/10/2"}},  // cast (null as varchar)
+        {"INSERT INTO t (v, d) VALUES (?, ?)", {"12/20/0", "2/10/2"}},
+        {"INSERT INTO t VALUES (?, 'x', ?)", {"4/10/0", "2/10/2"}},
+        {"UPDATE t SET d = ? WHERE v = ? AND i BETWEEN ? AND 5", {"2/10/2", "12/20/0", "4/10/0"}},
+        {"DELETE FROM t WHERE ? IS NULL AND d < ?", {"12/2000/0", "2/10/2"}},  // cast (null as varchar)
         // A marker inside a subquery keeps the prepare's description; the others are not
         // shifted onto it.
         {"SELECT * FROM t WHERE v = ? AND i IN (SELECT i FROM t WHERE d = ?) AND i = ?",
@@ -263,8 +263,8 @@ TEST_F(AgentDescribe, ExtendedDescriptionHandsOutCompactedAttributesTheCallerOwn
     const COLATTR* name2 = FindAttr(attrs, attrCount, SQL_COLUMN_TYPE_NAME, 2);
     ASSERT_NE(name1, nullptr);
     ASSERT_NE(name2, nullptr);
-    EXPECT_STREQ(name1->value.text, "INTEGER");
-    EXPECT_STREQ(name2->value.text, "VARCHAR");
+    EXPECT_STREQ(name1->value.text, "integer");
+    EXPECT_STREQ(name2->value.text, "varchar");
     // Case sensitivity: the every-column 0 stands for the INTEGER column, VARCHAR differs.
     const COLATTR* caseAll = FindAttr(attrs, attrCount, SQL_COLUMN_CASE_SENSITIVE, 0);
     ASSERT_NE(caseAll, nullptr);
@@ -283,7 +283,7 @@ TEST_F(AgentDescribe, ExtendedDescriptionHandsOutCompactedAttributesTheCallerOwn
         const OA_COLATTRREQ& r = a.stmt->colAttrs.reqs[i];
         if (r.column == 2 && r.attribute == SQL_COLUMN_TYPE_NAME) {
             found = true;
-            EXPECT_STREQ(r.text, "VARCHAR");
+            EXPECT_STREQ(r.text, "varchar");
         }
     }
     EXPECT_TRUE(found);

@@ -347,12 +347,12 @@ TEST_F(AgentExecScript, ColumnAttributesOfTheDescribedColumns) {
         {1, 1, 12, 1, nullptr},          // case sensitive: text
         {1, 2, -13, 0, nullptr},         // not answered by the agent
         {1, 3, 10, 1, nullptr},          // updatable as described
-        {1, 4, 14, 0, "CHARACTER"},
+        {1, 4, 14, 0, "character"},
         {1, 5, 27, 0, "'"},
         {1, 7, -1053, 0, nullptr},
         {2, 1, 12, 0, nullptr},
         {2, 3, 10, 0, nullptr},
-        {2, 4, 14, 0, "INTEGER"},
+        {2, 4, 14, 0, "integer"},
         {2, 6, 28, 0, ""},
         {2, 9, -1055, 0, nullptr},
     };

@@ -131,7 +131,7 @@ TEST_F(AgentExecSqlite, EveryServerTypeThroughParametersAndFetches) {
     EXPECT_EQ(Select(a, "SELECT * FROM t ORDER BY k"), want);
     // The descriptions say what the values are.
     // An ODBC 2 connection (the agent's default) sees DATE, TIME and TIMESTAMP as 9, 10, 11.
-    const int32_t sqlTypes[] = {4, 1, 12, 3, 5, -6, -7, -5, 7, 8, 9, 10, 11, -2, -3};
+    const int32_t sqlTypes[] = {4, 1, 12, 2, 5, -6, -7, -5, 7, 8, 9, 10, 11, -2, -3};
     ASSERT_EQ(a.stmt->cols.count, 15);
     for (uint16_t c = 0; c < 15; ++c)
         EXPECT_EQ(a.stmt->cols.items[c].sqlType, sqlTypes[c]) << c;

@@ -295,7 +295,7 @@ TEST_F(AgentProps, StatementOptionsAreStoredAndAnswered) {
         EXPECT_EQ(SetInt(stmt, c.code, c.set), 0);
         EXPECT_EQ(IntProperty(stmt, c.code), c.answer);
     }
-    EXPECT_EQ(IntProperty(stmt, OA_PROP_ROW_COUNT), 0);
+    EXPECT_EQ(IntProperty(stmt, OA_PROP_ROW_COUNT), -1);  // nothing executed: unknown
     // A count beyond the 32-bit answer is answered as the largest one, never wrapped to a
     // negative or a small count.
     OA_STMT* record = oa_FindStmt(stmt);

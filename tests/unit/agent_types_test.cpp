@@ -92,14 +92,15 @@ TEST(AgentTypes, NamesQuotesAndColumnAttributes) {
         int64_t caseSensitive;
         int64_t searchable;
     } cases[] = {
-        {ESQL_CHARACTER, "CHARACTER", "'", 1, 3}, {ESQL_VARCHAR, "VARCHAR", "'", 1, 3},
-        {ESQL_NUMERIC, "NUMERIC", "", 0, 2},      {ESQL_INTEGER, "INTEGER", "", 0, 2},
-        {ESQL_SMALLINT, "SMALLINT", "", 0, 2},    {ESQL_REAL, "REAL", "", 0, 2},
-        {ESQL_FLOAT, "FLOAT", "", 0, 2},          {ESQL_DATE, "DATE", "", 0, 2},
-        {ESQL_TIME, "TIME", "", 0, 2},            {ESQL_TIMESTAMP, "TIMESTAMP", "", 0, 2},
-        {ESQL_BIT, "BIT", "", 0, 2},              {ESQL_TINYINT, "TINYINT", "", 0, 2},
-        {ESQL_VARBINARY, "VARBINARY", "'", 0, 2}, {ESQL_BINARY, "BINARY", "'", 0, 2},
-        {ESQL_BIGINT, "VARCHAR", "", 0, 2},       // no name of its own
+        // The names of the type catalog's rows.
+        {ESQL_CHARACTER, "character", "'", 1, 3}, {ESQL_VARCHAR, "varchar", "'", 1, 3},
+        {ESQL_NUMERIC, "numeric", "", 0, 2},      {ESQL_INTEGER, "integer", "", 0, 2},
+        {ESQL_SMALLINT, "smallint", "", 0, 2},    {ESQL_REAL, "real", "", 0, 2},
+        {ESQL_FLOAT, "float", "", 0, 2},          {ESQL_DATE, "date", "", 0, 2},
+        {ESQL_TIME, "time", "", 0, 2},            {ESQL_TIMESTAMP, "timestamp", "", 0, 2},
+        {ESQL_BIT, "bit", "", 0, 2},              {ESQL_TINYINT, "tinyint", "", 0, 2},
+        {ESQL_VARBINARY, "varbinary", "'", 0, 2}, {ESQL_BINARY, "binary", "'", 0, 2},
+        {ESQL_BIGINT, "bigint", "", 0, 2},
     };
     for (const Case& c : cases) {
         EXPECT_STREQ(db_TypeName(c.server), c.name) << c.server;
@@ -206,7 +207,7 @@ TEST(AgentTypes, CatalogRowsGetOdbcTypes) {
         {34, "93 23 16 3 N 9 3", "11 23 16 3 N 9 3"},
         {3, "-7 1 1 0 10 -7 N", "-7 1 1 0 10 -7 N"},
         {4, "4 10 4 0 10 4 N", "4 10 4 0 10 4 N"},
-        {5, "3 20 22 2 10 2 N", "3 20 22 2 10 2 N"},
+        {5, "2 20 22 2 10 2 N", "2 20 22 2 10 2 N"},
         {8, "-3 20 21 N N -3 N", "-3 20 21 N N -3 N"},
         {21, "-6 3 1 0 10 -6 N", "-6 3 1 0 10 -6 N"},
         {22, "5 5 2 0 10 5 N", "5 5 2 0 10 5 N"},
@@ -242,7 +243,7 @@ TEST(AgentTypes, CatalogFixUpSkipsMissingRolesNullCodesAndNullSizes) {
     row.fill(5);
     row.ds.cols[1].indicators[0] = DS_IND_NULL;
     db_FixCatalogType(&row.ds, 0, DB_CATTYPECOLS{0, 1, 2, 3, 4, 5, 6}, 3, true);
-    EXPECT_EQ(row.render(), "3 N 21 2 10 2 N");
+    EXPECT_EQ(row.render(), "2 N 21 2 10 2 N");
     // Rows outside the dataset are ignored.
     db_FixCatalogType(&row.ds, 1, DB_CATTYPECOLS{0, 1, 2, 3, 4, 5, 6}, 3, true);
     db_FixCatalogType(&row.ds, -1, DB_CATTYPECOLS{0, 1, 2, 3, 4, 5, 6}, 3, true);

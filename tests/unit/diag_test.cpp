@@ -147,7 +147,7 @@ TEST_F(DiagRecords, InternalCodeReadsItsRow) {
     } cases[] = {
         {ERR_FUNCTION_SEQUENCE_ERROR, "S1010", "HY010", "Function sequence error"},
         {ERR_DATA_WAS_TRUNCATED, "01004", "01004", "Data was truncated"},
-        {ERR_INVALID_CURSOR_STATE, "24000", "07005", "Invalid cursor state"},
+        {ERR_INVALID_CURSOR_STATE, "24000", "24000", "Invalid cursor state"},
         {ERR_FAILOVER_ABORTED, "IM501", "IM501", "Failover aborted."},
         // Codes without a row: beyond the table, an unused row, a negative code.
         {200, "S1000", "HY000", "Undefined errorcode (200).\nPlease install a newer client."},
@@ -336,13 +336,49 @@ TEST_F(DiagRecords, ErrorHandlerReadsItsArguments) {
     EXPECT_EQ(DoError(&envr, args), SQL_NO_DATA);
 }
 
+// ODBC 3 renames 22003, 24000 and 22008 in one situation each; every other fault those
+// states name keeps its state, whether the driver posted it or the server sent it.
+TEST_F(DiagRecords, StatesRenamedOnlyInTheirSituation) {
+    const struct {
+        const char* what;
+        int code;             // posted by the driver, or 0
+        const char* queued;   // sent by the server, or null
+        const char* v2;
+        const char* v3;
+    } cases[] = {
+        {"numeric overflow in a conversion", ERR_NUMERIC_VALUE_OUT_OF_RANGE, nullptr, "22003", "22003"},
+        {"the server's range error", 0, "value out of range for column a [SQLSTATE:22003]", "22003", "22003"},
+        {"non-character data in pieces", ERR_NON_CHARACTER_AND_NON_BINARY_DATA, nullptr, "22003", "HY019"},
+        {"no cursor open", ERR_INVALID_CURSOR_STATE, nullptr, "24000", "24000"},
+        {"the server's cursor state", 0, "cursor not open [SQLSTATE:24000]", "24000", "24000"},
+        {"no result columns to describe", ERR_PREPARED_STATEMENT_NOT_A_CURSOR_SPECIFICATION, nullptr, "24000", "07005"},
+        {"datetime field overflow", ERR_DATE_OVERFLOW, nullptr, "22008", "22008"},
+        {"the server's datetime overflow", 0, "datetime field overflow [SQLSTATE:22008]", "22008", "22008"},
+        {"invalid datetime format", ERR_INVALID_DATETIME_FORMAT, nullptr, "22008", "22007"},
+        {"fewer bound parameters than markers", ERR_WRONG_NUMBER_OF_PARAMETERS, nullptr, "07001", "07002"},
+        {"the server's missing parameters", 0, "fewer values than markers [SQLSTATE:07001]", "07001", "07002"},
+    };
+    for (int version : {2, 3}) {
+        Odbc(version);
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(c.what) + " v" + std::to_string(version));
+            if (c.queued != nullptr)
+                StmtAddError(&stmt, c.queued, -1);
+            else
+                stmt.diag.errCode = c.code;
+            EXPECT_EQ(Error().state, version == 3 ? c.v3 : c.v2);
+        }
+    }
+}
+
 TEST(DiagStates, Odbc3Mapping) {
     const struct {
         const char* from;
         const char* to;
     } cases[] = {
-        {"S1002", "07009"}, {"S1093", "07009"}, {"01S03", "01001"}, {"01S04", "01001"}, {"22003", "HY019"},
-        {"22008", "22007"}, {"22005", "22018"}, {"24000", "07005"}, {"37000", "42000"}, {"70100", "HY018"},
+        {"S1002", "07009"}, {"S1093", "07009"}, {"01S03", "01001"}, {"01S04", "01001"}, {"22003", "22003"},
+        {"22008", "22008"}, {"22005", "22018"}, {"24000", "24000"}, {"37000", "42000"}, {"70100", "HY018"},
+        {"07001", "07002"},
         {"S1000", "HY000"}, {"S1C00", "HYC00"}, {"S1T00", "HYT00"}, {"S1DE0", "HYDE0"}, {"S0002", "42S02"},
         {"S0022", "42S22"}, {"42S02", "42S02"}, {"01004", "01004"}, {"08S01", "08S01"}, {"IM001", "IM001"},
         {"01S02", "01S02"}, {"S0102", "S0102"}, {"22001", "22001"},

@@ -182,7 +182,7 @@ TEST_F(DiagEntryTest, RefusedFieldRequestsFailAndKeepTheRecords) {
     EXPECT_TRUE(stmt.diag.messages.empty());
     EXPECT_EQ(conn.diag.errCode, 0);
     EXPECT_EQ(conn.diag.messages.size(), 1u);
-    EXPECT_EQ(TextField(DoGetDiagField, &stmt, 1, SQL_DIAG_SQLSTATE), "07005");
+    EXPECT_EQ(TextField(DoGetDiagField, &stmt, 1, SQL_DIAG_SQLSTATE), "24000");
 }
 
 // The record number is ignored for a header field.
@@ -203,10 +203,10 @@ TEST_F(DiagEntryTest, WideTextFieldsCountBytes) {
     SQLWCHAR buf[8] = {};
     SQLSMALLINT len = 0;
     EXPECT_EQ(Field(DoGetDiagField, &stmt, 1, SQL_DIAG_SQLSTATE, buf, sizeof buf, &len, 'W'), SQL_SUCCESS);
-    // "07005", the ODBC 3 form of 24000, is 10 bytes wide
+    // "24000" is 10 bytes wide
     EXPECT_EQ(len, 10);
-    EXPECT_EQ(buf[0], '0');
-    EXPECT_EQ(buf[4], '5');
+    EXPECT_EQ(buf[0], '2');
+    EXPECT_EQ(buf[4], '0');
     EXPECT_EQ(buf[5], 0);
     EXPECT_EQ(Field(DoGetDiagField, &stmt, 1, SQL_DIAG_SQLSTATE, buf, 6, &len, 'W'), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(len, 10);
