@@ -4,9 +4,8 @@
 #include <string.h>
 
 #include <algorithm>
+#include <new>
 #include <vector>
-
-#include "driver/frame/installer.h"
 
 namespace {
 
@@ -73,14 +72,14 @@ std::string DtcConnectText(const std::string& dsn, const std::string& user, cons
 
 std::string DtcDriverLibraryName(const std::string& dsn) {
     char value[512];
-    InstGetPrivateProfileString(dsn.c_str(), "Driver", "", value, sizeof value, "odbc.ini");
+    DtcProfileString(dsn.c_str(), "Driver", "", value, sizeof value, "odbc.ini");
     std::string driver = value;
     if (driver.empty())
         return {};
     // unixODBC lets a data source name its driver by its odbcinst.ini section.
     if (driver.find('/') == std::string::npos) {
         char path[512];
-        InstGetPrivateProfileString(driver.c_str(), "Driver", "", path, sizeof path, "odbcinst.ini");
+        DtcProfileString(driver.c_str(), "Driver", "", path, sizeof path, "odbcinst.ini");
         if (path[0] != '\0')
             driver = path;
     }
@@ -94,12 +93,17 @@ COdbcResourceDispenser::COdbcResourceDispenser(ITransaction* transaction, const 
                                                const std::string& password)
     : link_(link), dsn_(dsn), connectText_(DtcConnectText(dsn, user, password)), transaction_(transaction) {
     OleTxTrace("COdbcResourceDispenser::COdbcResourceDispenser()");
+    {
+        // First, as it may run out of memory: nothing is counted or referenced yet.
+        DispenserList& list = List();
+        std::lock_guard<std::mutex> guard(list.lock);
+        list.live.push_back(this);
+    }
     transaction_->AddRef();
     DtcCountDispenser(1);
-    DispenserList& list = List();
-    std::lock_guard<std::mutex> guard(list.lock);
-    list.live.push_back(this);
 }
+
+COdbcResourceDispenser::WipedString::~WipedString() { explicit_bzero(text.data(), text.size()); }
 
 COdbcResourceDispenser::~COdbcResourceDispenser() {
     OleTxTrace("COdbcResourceDispenser::~COdbcResourceDispenser()");
@@ -117,7 +121,6 @@ COdbcResourceDispenser::~COdbcResourceDispenser() {
     if (enlistment_ != nullptr)
         enlistment_->Release();
     transaction_->Release();
-    explicit_bzero(connectText_.data(), connectText_.size());
     DtcCountDispenser(-1);
 }
 
@@ -179,57 +182,129 @@ int32_t COdbcResourceDispenser::State() {
 }
 
 HRESULT COdbcResourceDispenser::RMConnect() {
-    std::lock_guard<std::mutex> guard(ownLock_);
     OleTxTrace("COdbcResourceDispenser::RMConnect()");
-    if (pipe_ != nullptr)
-        return TraceHResult(E_UNEXPECTED);  // connected already
-
+    {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        if (pipe_ != nullptr || connecting_)
+            return TraceHResult(E_UNEXPECTED);  // connected already, or connecting
+        connecting_ = true;
+    }
     ITxUnknown* manager = nullptr;
     HRESULT hr = TxGetTransactionManager(&manager);
-    if (FAILED(hr) || manager == nullptr)
-        return TraceHResult(FAILED(hr) ? hr : E_FAIL);
-
+    if (SUCCEEDED(hr) && manager == nullptr)
+        hr = E_FAIL;
     IDtcToXaHelperSinglePipe* pipe = nullptr;
-    hr = manager->QueryInterface(IID_IDtcToXaHelperSinglePipe, reinterpret_cast<void**>(&pipe));
-    if (SUCCEEDED(hr) && pipe == nullptr)
-        hr = E_NOINTERFACE;
     if (SUCCEEDED(hr)) {
-        // A counter, not a clock: two dispensers made in one tick must not share an id.
-        rmid_ = g_lastRmid.fetch_add(1) + 1;
-        hr = [&]() -> HRESULT {
-            char info[XA_INFO_SIZE];
-            if (XaInfoLookup(dsn_.c_str(), info, sizeof info) == 0)
-                return E_KVR_XAINFO_TOO_LONG;
-            xaInfo_ = info;
-            if (AgentXaOpen(Agent(), xaInfo_.c_str(), rmid_, TMNOFLAGS) != XA_OK)
-                return E_KVR_AGENT_XA_FAILED;
-            opened_ = true;
-            const std::string library = DtcDriverLibraryName(dsn_);
-            if (library.empty())
-                return E_FAIL;
-            return pipe->XARMCreate(connectText_.c_str(), library.c_str(), &cookie_);
-        }();
-        if (SUCCEEDED(hr))
-            pipe_ = pipe;
-        else
-            pipe->Release();
+        hr = manager->QueryInterface(IID_IDtcToXaHelperSinglePipe, reinterpret_cast<void**>(&pipe));
+        if (SUCCEEDED(hr) && pipe == nullptr)
+            hr = E_NOINTERFACE;
     }
-    manager->Release();
+    std::string library;
+    if (SUCCEEDED(hr)) {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        hr = OpenResourceManager(&library);
+    }
+    // The connect text never changes after construction: read without the own lock.
+    uint32_t cookie = 0;
+    if (SUCCEEDED(hr))
+        hr = pipe->XARMCreate(connectText_.text.c_str(), library.c_str(), &cookie);
+    {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        connecting_ = false;
+        if (SUCCEEDED(hr)) {
+            pipe_ = pipe;
+            cookie_ = cookie;
+            pipe = nullptr;
+        }
+    }
+    if (pipe != nullptr)
+        pipe->Release();
+    if (manager != nullptr)
+        manager->Release();
     return TraceHResult(hr);
 }
 
+HRESULT COdbcResourceDispenser::OpenResourceManager(std::string* library) {
+    try {
+        // A counter, not a clock: two dispensers made in one tick must not share an id.
+        rmid_ = g_lastRmid.fetch_add(1) + 1;
+        char info[XA_INFO_SIZE];
+        if (XaInfoLookup(dsn_.c_str(), info, sizeof info) == 0)
+            return E_KVR_XAINFO_TOO_LONG;
+        xaInfo_ = info;
+        if (AgentXaOpen(Agent(), xaInfo_.c_str(), rmid_, TMNOFLAGS) != XA_OK)
+            return E_KVR_AGENT_XA_FAILED;
+        opened_ = true;
+        *library = DtcDriverLibraryName(dsn_);
+        return library->empty() ? E_FAIL : S_OK;
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;  // an open resource manager is closed at destruction
+    }
+}
+
 HRESULT COdbcResourceDispenser::RMEnlist() {
-    std::lock_guard<std::mutex> guard(ownLock_);
     OleTxTrace("COdbcResourceDispenser::RMEnlist()");
-    if (pipe_ == nullptr || state_ != DTC_BRANCH_NONE || enlistment_ != nullptr)
-        return TraceHResult(E_UNEXPECTED);  // not connected, or enlisted already
-    HRESULT hr = pipe_->ConvertTridToXID(transaction_, cookie_, &xid_);
-    if (FAILED(hr))
-        return TraceHResult(hr);
-    if (AgentXaStart(Agent(), &xid_, rmid_, TMNOFLAGS) != XA_OK)
-        return TraceHResult(E_KVR_AGENT_XA_FAILED);
-    state_ = DTC_BRANCH_STARTED;
-    return TraceHResult(pipe_->EnlistWithRM(cookie_, transaction_, &sink_, &enlistment_));
+    IDtcToXaHelperSinglePipe* pipe = nullptr;
+    uint32_t cookie = 0;
+    {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        if (pipe_ == nullptr || state_ != DTC_BRANCH_NONE || enlistment_ != nullptr || enlisting_)
+            return TraceHResult(E_UNEXPECTED);  // not connected, or enlisted already
+        enlisting_ = true;
+        pipe = pipe_;
+        cookie = cookie_;
+    }
+    XID xid{};
+    HRESULT hr = pipe->ConvertTridToXID(transaction_, cookie, &xid);
+    if (SUCCEEDED(hr)) {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        xid_ = xid;
+        if (AgentXaStart(Agent(), &xid_, rmid_, TMNOFLAGS) != XA_OK)
+            hr = E_KVR_AGENT_XA_FAILED;
+        else
+            state_ = DTC_BRANCH_STARTED;
+    }
+    // From here the coordinator may send requests, before it has handed the enlistment over.
+    ITransactionEnlistmentAsync* enlistment = nullptr;
+    if (SUCCEEDED(hr))
+        hr = pipe->EnlistWithRM(cookie, transaction_, &sink_, &enlistment);
+    std::array<PendingReply, 4> replies;
+    size_t count = 0;
+    {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        enlisting_ = false;
+        enlistment_ = enlistment;
+        replies = pending_;
+        count = pendingCount_;
+        pendingCount_ = 0;
+    }
+    if (SUCCEEDED(hr) && enlistment != nullptr)
+        for (size_t i = 0; i < count; ++i)
+            Send(enlistment, replies[i]);
+    return TraceHResult(hr);
+}
+
+void COdbcResourceDispenser::Send(ITransactionEnlistmentAsync* enlistment, const PendingReply& reply) {
+    switch (reply.kind) {
+    case Reply::kPrepare: enlistment->PrepareRequestDone(reply.hr, nullptr, nullptr); break;
+    case Reply::kCommit: enlistment->CommitRequestDone(reply.hr); break;
+    case Reply::kAbort: enlistment->AbortRequestDone(reply.hr); break;
+    }
+}
+
+void COdbcResourceDispenser::Answer(Reply kind, HRESULT hr) {
+    ITransactionEnlistmentAsync* enlistment = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        if (enlisting_) {
+            if (pendingCount_ < pending_.size())
+                pending_[pendingCount_++] = PendingReply{kind, hr};
+            return;
+        }
+        enlistment = enlistment_;
+    }
+    if (enlistment != nullptr)
+        Send(enlistment, PendingReply{kind, hr});
 }
 
 void COdbcResourceDispenser::ReleaseCallLock() {
@@ -241,79 +316,93 @@ void COdbcResourceDispenser::ReleaseCallLock() {
 
 HRESULT COdbcResourceDispenser::Prepare(bool fSinglePhase) {
     KeepAlive alive(this);
-    std::lock_guard<std::mutex> guard(ownLock_);
     OleTxTrace("CImpITransactionResourceAsync::PrepareRequest(fSinglePhase=%d)", fSinglePhase ? 1 : 0);
     HRESULT hr = E_FAIL;
-    // Only a started branch is ended first; an ended one goes straight to prepare; any
-    // other state has nothing to prepare.
-    int r = XAER_PROTO;
-    if (state_ == DTC_BRANCH_STARTED) {
-        r = AgentXaEnd(Agent(), &xid_, rmid_, TMSUCCESS);
-        if (r == XA_OK)
-            state_ = DTC_BRANCH_ENDED;
-    } else if (state_ == DTC_BRANCH_ENDED) {
-        r = XA_OK;
-    }
-    if (r == XA_OK) {
-        r = AgentXaPrepare(Agent(), &xid_, rmid_, TMNOFLAGS);
-        if (r == XA_OK) {
-            state_ = DTC_BRANCH_PREPARED;
-            // Until the commit or abort no ODBC call may run on the connection.
-            link_.callLock->HoldForHandoff();
-            holdsCallLock_ = true;
-        } else {
-            state_ = r == XAER_RMERR ? DTC_BRANCH_ENDED : DTC_BRANCH_NONE;
+    bool prepared = false;
+    {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        // Only a started branch is ended first; an ended one goes straight to prepare; any
+        // other state has nothing to prepare.
+        int r = XAER_PROTO;
+        if (state_ == DTC_BRANCH_STARTED) {
+            r = AgentXaEnd(Agent(), &xid_, rmid_, TMSUCCESS);
+            if (r == XA_OK)
+                state_ = DTC_BRANCH_ENDED;
+        } else if (state_ == DTC_BRANCH_ENDED) {
+            r = XA_OK;
         }
-        hr = r == XA_OK ? S_OK : r == XA_RDONLY ? XACT_S_READONLY : E_FAIL;
+        if (r == XA_OK) {
+            r = AgentXaPrepare(Agent(), &xid_, rmid_, TMNOFLAGS);
+            if (r == XA_OK) {
+                state_ = DTC_BRANCH_PREPARED;
+                prepared = true;
+            } else {
+                state_ = r == XAER_RMERR ? DTC_BRANCH_ENDED : DTC_BRANCH_NONE;
+            }
+            hr = r == XA_OK ? S_OK : r == XA_RDONLY ? XACT_S_READONLY : E_FAIL;
+        }
     }
-    if (enlistment_ != nullptr)
-        enlistment_->PrepareRequestDone(hr, nullptr, nullptr);
+    if (prepared) {
+        // Until the commit or abort no ODBC call may run on the connection. The wait for a
+        // running call is made without the own lock, which that call may need (an
+        // enlistment in progress); what came meanwhile is looked at after it.
+        link_.callLock->HoldForHandoff();
+        std::lock_guard<std::mutex> guard(ownLock_);
+        if (state_ == DTC_BRANCH_PREPARED && !holdsCallLock_)
+            holdsCallLock_ = true;
+        else
+            link_.callLock->ReleaseHandoff();  // the branch ended meanwhile
+    }
+    Answer(Reply::kPrepare, hr);
     return TraceHResult(hr);
 }
 
 HRESULT COdbcResourceDispenser::Commit() {
     KeepAlive alive(this);
-    std::lock_guard<std::mutex> guard(ownLock_);
     OleTxTrace("CImpITransactionResourceAsync::CommitRequest()");
-    int r = AgentXaCommit(Agent(), &xid_, rmid_, TMNOFLAGS);
     HRESULT hr = E_FAIL;
-    if (r == XA_RETRY) {
-        // Still prepared: the branch keeps the connection closed until the commit is retried.
-        state_ = DTC_BRANCH_PREPARED;
-    } else {
-        ReleaseCallLock();
-        state_ = r == XA_OK ? DTC_BRANCH_NONE : XaIsHeuristic(r) ? DTC_BRANCH_HEURISTIC : DTC_BRANCH_NONE;
-        hr = r == XA_OK ? S_OK : E_FAIL;
+    {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        int r = AgentXaCommit(Agent(), &xid_, rmid_, TMNOFLAGS);
+        if (r == XA_RETRY) {
+            // Still prepared: the branch keeps the connection closed until the commit is retried.
+            state_ = DTC_BRANCH_PREPARED;
+        } else {
+            ReleaseCallLock();
+            state_ = r == XA_OK ? DTC_BRANCH_NONE : XaIsHeuristic(r) ? DTC_BRANCH_HEURISTIC : DTC_BRANCH_NONE;
+            hr = r == XA_OK ? S_OK : E_FAIL;
+        }
     }
-    if (enlistment_ != nullptr)
-        enlistment_->CommitRequestDone(hr);
+    Answer(Reply::kCommit, hr);
     return TraceHResult(hr);
 }
 
 HRESULT COdbcResourceDispenser::Abort() {
     KeepAlive alive(this);
-    std::lock_guard<std::mutex> guard(ownLock_);
     OleTxTrace("CImpITransactionResourceAsync::AbortRequest()");
-    int r = XA_OK;
-    if (state_ == DTC_BRANCH_STARTED) {
-        r = AgentXaEnd(Agent(), &xid_, rmid_, TMSUCCESS);
+    HRESULT hr = E_FAIL;
+    {
+        std::lock_guard<std::mutex> guard(ownLock_);
+        int r = XA_OK;
+        if (state_ == DTC_BRANCH_STARTED) {
+            r = AgentXaEnd(Agent(), &xid_, rmid_, TMSUCCESS);
+            if (r == XA_OK)
+                state_ = DTC_BRANCH_ENDED;
+        }
         if (r == XA_OK)
-            state_ = DTC_BRANCH_ENDED;
+            r = AgentXaRollback(Agent(), &xid_, rmid_, TMNOFLAGS);
+        ReleaseCallLock();
+        state_ = XaIsHeuristic(r) ? DTC_BRANCH_HEURISTIC : DTC_BRANCH_NONE;
+        hr = r == XA_OK ? S_OK : E_FAIL;
     }
-    if (r == XA_OK)
-        r = AgentXaRollback(Agent(), &xid_, rmid_, TMNOFLAGS);
-    ReleaseCallLock();
-    state_ = XaIsHeuristic(r) ? DTC_BRANCH_HEURISTIC : DTC_BRANCH_NONE;
-    HRESULT hr = r == XA_OK ? S_OK : E_FAIL;
-    if (enlistment_ != nullptr)
-        enlistment_->AbortRequestDone(hr);
+    Answer(Reply::kAbort, hr);
     return TraceHResult(hr);
 }
 
 HRESULT COdbcResourceDispenser::Down() {
     KeepAlive alive(this);
-    std::lock_guard<std::mutex> guard(ownLock_);
     OleTxTrace("CImpITransactionResourceAsync::TMDown()");
+    std::lock_guard<std::mutex> guard(ownLock_);
     int r = AgentXaRollback(Agent(), &xid_, rmid_, TMNOFLAGS);
     // No commit or abort will come: a prepared branch must not keep the connection closed.
     ReleaseCallLock();

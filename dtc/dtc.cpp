@@ -12,11 +12,14 @@ DTC_DISPENSER NewResourceDispenser(ITransaction* transaction, const DTC_CONN_LIN
                                    const std::string& user, const std::string& password) {
     if (transaction == nullptr || link.callLock == nullptr || link.xaCallLock == nullptr)
         return nullptr;
-    auto* d = new (std::nothrow) COdbcResourceDispenser(transaction, link, dsn, user, password);
-    if (d == nullptr)
+    try {
+        // Its copies of the names and the connect text may run out of memory as well.
+        auto* d = new COdbcResourceDispenser(transaction, link, dsn, user, password);
+        d->AddRef();
+        return static_cast<DTC_DISPENSER>(d);
+    } catch (const std::bad_alloc&) {
         return nullptr;
-    d->AddRef();
-    return static_cast<DTC_DISPENSER>(d);
+    }
 }
 
 int ReleaseResourceDispenser(DTC_DISPENSER dispenser) {

@@ -29,6 +29,28 @@ struct DTC_CONN_LINK {
     std::shared_ptr<HandoffLock> callLock;  // the one CallODBC takes; held from prepare to commit
 };
 
+// What the distributed-transaction code uses of the driver above it, handed down by the
+// library's start-up (DtcSetHost), so that dtc/ includes nothing of the ODBC layer. Until
+// then, and for a member left null: configuration values read as missing, no XA trace,
+// and no driver connection behind any handle.
+struct DTC_HOST {
+    // A key of a section of "odbc.ini" or "odbcinst.ini" into buf, at most size - 1 bytes
+    // and a NUL, the default (null counts as "") when missing; the bytes stored.
+    int (*profileString)(const char* section, const char* key, const char* def, char* buf, int size,
+                         const char* file);
+    // Opens the XA trace when one is configured; nothing when it is open already.
+    void (*traceOpen)();
+    // True while the XA trace is open.
+    bool (*traceOn)();
+    // One line of the XA trace, after "[thread id] " when threadPrefix is not 0.
+    void (*traceLine)(int threadPrefix, const char* line);
+    // The link of the driver's connected connection behind the driver's own handle value
+    // (SQL_DRIVER_HDBC); false when there is none.
+    bool (*connLink)(void* driverHandle, DTC_CONN_LINK* out);
+};
+// Installs the host; null removes it. The record lives as long as the process.
+void DtcSetHost(const DTC_HOST* host);
+
 // Opaque handle of a connection's dispenser; null for none.
 using DTC_DISPENSER = void*;
 

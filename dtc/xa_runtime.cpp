@@ -2,54 +2,102 @@
 // XaInfo look-up and the agent's XA calls.
 #include "dtc/xa_runtime.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
 
-#include "driver/frame/installer.h"
-#include "driver/frame/trace.h"
 #include "util/log.h"
 
 namespace {
 
 std::once_flag g_started;
 std::atomic<int32_t> g_liveDispensers{0};
+std::atomic<const DTC_HOST*> g_host{nullptr};
+
+const DTC_HOST kNoHost{};
+
+const DTC_HOST& Host() {
+    const DTC_HOST* h = g_host.load(std::memory_order_acquire);
+    return h != nullptr ? *h : kNoHost;
+}
 
 // A line is formatted into this many bytes; a longer one is cut.
 constexpr size_t TRACE_LINE_SIZE = 2048;
 
+void TraceLineV(int threadPrefix, const char* fmt, va_list ap) {
+    const DTC_HOST& host = Host();
+    if (host.traceLine == nullptr || !OleTxTraceOn())
+        return;
+    char line[TRACE_LINE_SIZE];
+    std::vsnprintf(line, sizeof line, fmt, ap);
+    host.traceLine(threadPrefix, line);
+}
+
 }  // namespace
+
+void DtcSetHost(const DTC_HOST* host) { g_host.store(host, std::memory_order_release); }
+
+int DtcProfileString(const char* section, const char* key, const char* def, char* buf, int size,
+                     const char* file) {
+    const DTC_HOST& host = Host();
+    if (host.profileString != nullptr)
+        return host.profileString(section, key, def, buf, size, file);
+    if (buf == nullptr || size <= 0)
+        return 0;
+    const size_t n = def != nullptr ? std::min(std::strlen(def), static_cast<size_t>(size - 1)) : 0;
+    std::memcpy(buf, def, n);
+    buf[n] = '\0';
+    return static_cast<int>(n);
+}
+
+bool DtcConnLinkOf(void* driverHandle, DTC_CONN_LINK* out) {
+    const DTC_HOST& host = Host();
+    return host.connLink != nullptr && host.connLink(driverHandle, out);
+}
+
+void DtcTraceLine(int threadPrefix, const char* fmt, ...) {
+    va_list ap;
+    va_start(ap, fmt);
+    TraceLineV(threadPrefix, fmt, ap);
+    va_end(ap);
+}
 
 int OleTxInit() {
     // Once per process, whichever threads enlist first: the trace banner is written once.
-    std::call_once(g_started, [] {
-        TraceOpen(TRACE_XA);
-        if (!OleTxTraceOn())
-            return;
-        std::tm tm{};
-        ut_LocalTime(&tm);
-        char started[200];
-        ut_FormatTime(started, sizeof started, "** Started on %a %b %d, %H:%M **", tm);
-        TraceLogXA(0, "** Tessaryn OLE Transactions Interface: Trace file **");
-        TraceLogXA(0, "%s", started);
-        TraceLogXA(0, "%s", "");
-    });
+    try {
+        std::call_once(g_started, [] {
+            if (Host().traceOpen != nullptr)
+                Host().traceOpen();
+            if (!OleTxTraceOn())
+                return;
+            std::tm tm{};
+            ut_LocalTime(&tm);
+            char started[200];
+            ut_FormatTime(started, sizeof started, "** Started on %a %b %d, %H:%M **", tm);
+            DtcTraceLine(0, "** Tessaryn OLE Transactions Interface: Trace file **");
+            DtcTraceLine(0, "%s", started);
+            DtcTraceLine(0, "%s", "");
+        });
+    } catch (...) {
+        // Out of memory opening the trace, or no thread support left: a later call tries again.
+        return -1;
+    }
     return 0;
 }
 
-bool OleTxTraceOn() { return TraceStreamOf(TRACE_XA) != nullptr; }
+bool OleTxTraceOn() {
+    const DTC_HOST& host = Host();
+    return host.traceOn != nullptr && host.traceOn();
+}
 
 void OleTxTrace(const char* fmt, ...) {
-    if (!OleTxTraceOn())
-        return;
-    char line[TRACE_LINE_SIZE];
     va_list ap;
     va_start(ap, fmt);
-    std::vsnprintf(line, sizeof line, fmt, ap);
+    TraceLineV(1, fmt, ap);
     va_end(ap);
-    TraceLogXA(1, "%s", line);
 }
 
 HRESULT TraceHResult(HRESULT hr) {
@@ -152,14 +200,16 @@ int XaInfoLookup(const char* dsn, char* out, size_t size) {
     if (out == nullptr || size == 0)
         return 0;
     // Read through a buffer one larger than the caller's, so that a value that would not
-    // fit shows as one that fills it, rather than arriving cut.
-    std::string value(size + 1, '\0');
-    int n = InstGetPrivateProfileString(dsn, "XaInfo", "", value.data(), static_cast<int>(value.size()), "odbc.ini");
-    if (n < 0 || static_cast<size_t>(n) >= size) {
+    // fit shows as one that fills it, rather than arriving cut. On the stack: the switch's
+    // open reads it with a connection taken, where running out of memory would need undoing.
+    char value[XA_INFO_SIZE + 1];
+    const size_t room = std::min(size, XA_INFO_SIZE);
+    int n = DtcProfileString(dsn, "XaInfo", "", value, static_cast<int>(room + 1), "odbc.ini");
+    if (n < 0 || static_cast<size_t>(n) >= room) {
         out[0] = '\0';
         return 0;
     }
-    std::memcpy(out, value.data(), static_cast<size_t>(n));
+    std::memcpy(out, value, static_cast<size_t>(n));
     out[n] = '\0';
     return 1;
 }

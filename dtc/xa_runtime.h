@@ -11,10 +11,20 @@
 #include <string>
 
 #include "drv_pro9/oa_optable.h"
+#include "dtc/dtc.h"
 #include "platform/txcoord/txcoord.h"
 
+// The host's calls (DTC_HOST, dtc/dtc.h), each with its answer for a host that lacks it.
+int DtcProfileString(const char* section, const char* key, const char* def, char* buf, int size,
+                     const char* file);
+bool DtcConnLinkOf(void* driverHandle, DTC_CONN_LINK* out);
+// One printf-style line of the XA trace, after "[thread id] " when threadPrefix is not 0;
+// a longer line than 2,047 bytes is cut. Nothing while the trace is off.
+void DtcTraceLine(int threadPrefix, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
+
 // Starts the runtime once per process: opens the XA trace when a trace is configured and
-// writes its banner. 0; a second call returns at once.
+// writes its banner. 0; a second call returns at once. -1 when it cannot start (it lets
+// no exception out); the trace then stays off.
 int OleTxInit();
 
 // True while the XA trace is open; the traced lines are built only then.
@@ -36,11 +46,12 @@ std::string InterfaceName(const TX_GUID& iid);
 int32_t DtcLiveDispensers();
 void DtcCountDispenser(int delta);
 
-// The data source's "XaInfo" value from odbc.ini into out (size bytes, NUL included): 1,
-// with "" when there is none; 0 when the value does not fit (size 0 never fits).
-int XaInfoLookup(const char* dsn, char* out, size_t size);
 // The size of every XaInfo and open-string buffer.
 constexpr size_t XA_INFO_SIZE = 256;
+// The data source's "XaInfo" value from odbc.ini into out (size bytes, NUL included): 1,
+// with "" when there is none; 0 when the value does not fit (size 0 never fits, nor a
+// value of XA_INFO_SIZE bytes or more). Allocates nothing.
+int XaInfoLookup(const char* dsn, char* out, size_t size);
 
 // What the wrappers need of the connection: its operation holder, its agent connection
 // and its XA call lock. The lock is held around the slot, so that XA operations on one

@@ -3,14 +3,15 @@
 
 #include <dlfcn.h>
 #include <sqlext.h>
+#include <string.h>
 
 #include <atomic>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string_view>
 
-#include "driver/frame/trace.h"
 #include "dtc/xa_runtime.h"
 
 namespace {
@@ -40,7 +41,9 @@ const XA_DM_API& DriverManager() {
 }
 
 std::atomic<const XA_DM_API*> g_dmSeam{nullptr};
-std::atomic<XaConnResolver> g_resolver{ConnXaLinkOf};
+bool HostConnLink(SQLHDBC driverHandle, DTC_CONN_LINK* out) { return DtcConnLinkOf(driverHandle, out); }
+
+std::atomic<XaConnResolver> g_resolver{HostConnLink};
 
 // The Driver Manager to use, or null when it lacks a call.
 const XA_DM_API* Dm() {
@@ -112,7 +115,8 @@ void Disconnect(XA_CONNREC& rec) {
 }
 
 struct XA_BINDING {
-    std::string xaInfo;  // the whole open string
+    ~XA_BINDING() { explicit_bzero(xaInfo.data(), xaInfo.size()); }
+    std::string xaInfo;  // the whole open string, which may hold a password
     XA_CONNREC rec;
 };
 
@@ -156,7 +160,7 @@ int Connect(XA_CONNREC& rec, SQLHENV env, char* xa_info) {
         !g_resolver.load()(driverHandle, &rec.link))
         return XAER_RMERR;
     if (!rec.link.hasXA) {
-        TraceLogXA(0, "Agent does not support XA");
+        DtcTraceLine(0, "Agent does not support XA");
         return XAER_RMERR;
     }
     return XA_OK;
@@ -169,9 +173,19 @@ int OnBinding(int rmid, Call call) {
     return Returned(b != nullptr ? call(b->rec.Agent()) : XAER_RMERR);
 }
 
-}  // namespace
+// Runs an entry's body for C callers: no exception leaves it.
+template <class Body>
+int CEntry(Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return Returned(XAER_RMERR);
+    }
+}
 
-std::string XaOpenStringDsn(const char* xa_info) {
+// The data source name of an open string, inside it; empty when there is none or it does
+// not fit an XaInfo-sized buffer. Allocates nothing.
+std::string_view DsnOf(const char* xa_info) {
     if (xa_info == nullptr)
         return {};
     const char* start = std::strstr(xa_info, "DSN=");
@@ -179,28 +193,43 @@ std::string XaOpenStringDsn(const char* xa_info) {
         return {};
     start += 4;
     const char* end = std::strchr(start, ';');
-    std::string dsn(start, end != nullptr ? static_cast<size_t>(end - start) : std::strlen(start));
+    std::string_view dsn(start, end != nullptr ? static_cast<size_t>(end - start) : std::strlen(start));
     while (!dsn.empty() && (dsn.back() == ' ' || dsn.back() == '\t' || dsn.back() == '\r' || dsn.back() == '\n'))
-        dsn.pop_back();
+        dsn.remove_suffix(1);
     if (dsn.size() >= XA_INFO_SIZE)
         return {};
     return dsn;
 }
 
-void XaSwitchSetSeams(const XA_DM_API* dm, XaConnResolver resolver) {
-    g_dmSeam.store(dm);
-    g_resolver.store(resolver != nullptr ? resolver : ConnXaLinkOf);
-}
+// What an open has taken, given back unless it is kept: on every failure, whether an
+// answer or an exception ends the open.
+struct OpenInProgress {
+    ~OpenInProgress() {
+        if (kept)
+            return;
+        if (agentOpen)
+            AgentXaClose(binding->rec.Agent(), binding->xaInfo.c_str(), rmid, TMNOFLAGS);
+        if (envTaken)
+            Disconnect(binding->rec);
+        if (slot != t_bindings.end())
+            t_bindings.erase(slot);
+    }
+    std::unique_ptr<XA_BINDING> binding;
+    int rmid = 0;
+    std::map<int, std::unique_ptr<XA_BINDING>>::iterator slot = t_bindings.end();
+    bool envTaken = false, agentOpen = false, kept = false;
+};
 
-int xa_switch_open(char* xa_info, int rmid, long flags) {
+int Open(char* xa_info, int rmid, long flags) {
     OleTxInit();
-    const std::string dsn = XaOpenStringDsn(xa_info);
+    const std::string_view dsn = DsnOf(xa_info);
     if (dsn.empty()) {
         OleTxTrace("xa_switch_open(***, %d, %lX)", rmid, static_cast<unsigned long>(flags));
         OleTxTrace("xa_switch_open: invalid xaInfo string format");
         return XAER_RMERR;
     }
-    OleTxTrace("xa_switch_open(%s, %d, %lX)", dsn.c_str(), rmid, static_cast<unsigned long>(flags));
+    OleTxTrace("xa_switch_open(%.*s, %d, %lX)", static_cast<int>(dsn.size()), dsn.data(), rmid,
+               static_cast<unsigned long>(flags));
     // Opening an open rmid again is harmless; with another open string it is a mistake.
     if (auto it = t_bindings.find(rmid); it != t_bindings.end())
         return Returned(it->second->xaInfo == xa_info ? XA_OK : XAER_INVAL);
@@ -208,34 +237,44 @@ int xa_switch_open(char* xa_info, int rmid, long flags) {
     const XA_DM_API* dm = Dm();
     if (dm == nullptr)
         return Returned(XAER_RMERR);
+    // What needs memory comes first, before anything is taken that would need undoing.
+    OpenInProgress open;
+    open.rmid = rmid;
+    open.binding = std::make_unique<XA_BINDING>();
+    open.binding->xaInfo = xa_info;
+    open.binding->rec.dm = dm;
+    open.slot = t_bindings.try_emplace(rmid).first;
+    char dsnText[XA_INFO_SIZE];
+    std::memcpy(dsnText, dsn.data(), dsn.size());
+    dsnText[dsn.size()] = '\0';
+
     SQLHENV env = AcquireEnv(*dm);
     if (env == nullptr)
         return Returned(XAER_RMERR);
-    auto binding = std::make_unique<XA_BINDING>();
-    binding->xaInfo = xa_info;
-    binding->rec.dm = dm;
-    int rc = Connect(binding->rec, env, xa_info);
+    open.envTaken = true;
+    int rc = Connect(open.binding->rec, env, xa_info);
     char info[XA_INFO_SIZE];
-    if (rc == XA_OK && XaInfoLookup(dsn.c_str(), info, sizeof info) == 0)
+    if (rc == XA_OK && XaInfoLookup(dsnText, info, sizeof info) == 0)
         rc = XAER_RMERR;
     if (rc == XA_OK)
-        rc = AgentXaOpen(binding->rec.Agent(), info, rmid, flags);
-    if (rc != XA_OK) {
-        Disconnect(binding->rec);
+        rc = AgentXaOpen(open.binding->rec.Agent(), info, rmid, flags);
+    if (rc != XA_OK)
         return Returned(rc);
-    }
-    t_bindings.emplace(rmid, std::move(binding));
+    open.agentOpen = true;
+    open.slot->second = std::move(open.binding);
+    open.kept = true;
     return Returned(XA_OK);
 }
 
-int xa_switch_close(char* xa_info, int rmid, long flags) {
-    const std::string dsn = XaOpenStringDsn(xa_info);
+int Close(char* xa_info, int rmid, long flags) {
+    const std::string_view dsn = DsnOf(xa_info);
     if (dsn.empty()) {
         OleTxTrace("xa_switch_close(***, %d, %lX)", rmid, static_cast<unsigned long>(flags));
         OleTxTrace("xa_switch_close: invalid xaInfo string format");
         return Returned(XAER_RMERR);
     }
-    OleTxTrace("xa_switch_close(%s, %d, %lX)", dsn.c_str(), rmid, static_cast<unsigned long>(flags));
+    OleTxTrace("xa_switch_close(%.*s, %d, %lX)", static_cast<int>(dsn.size()), dsn.data(), rmid,
+               static_cast<unsigned long>(flags));
     XA_BINDING* b = FindBinding(rmid, xa_info);
     if (b == nullptr)
         return Returned(XAER_RMERR);
@@ -245,44 +284,77 @@ int xa_switch_close(char* xa_info, int rmid, long flags) {
     return Returned(rc);
 }
 
+}  // namespace
+
+std::string XaOpenStringDsn(const char* xa_info) { return std::string(DsnOf(xa_info)); }
+
+void XaSwitchSetSeams(const XA_DM_API* dm, XaConnResolver resolver) {
+    g_dmSeam.store(dm);
+    g_resolver.store(resolver != nullptr ? resolver : HostConnLink);
+}
+
+int xa_switch_open(char* xa_info, int rmid, long flags) {
+    return CEntry([&] { return Open(xa_info, rmid, flags); });
+}
+
+int xa_switch_close(char* xa_info, int rmid, long flags) {
+    return CEntry([&] { return Close(xa_info, rmid, flags); });
+}
+
 int xa_switch_start(XID* xid, int rmid, long flags) {
-    OleTxTrace("xa_switch_start(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
-    return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaStart(a, xid, rmid, flags); });
+    return CEntry([&] {
+        OleTxTrace("xa_switch_start(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
+        return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaStart(a, xid, rmid, flags); });
+    });
 }
 
 int xa_switch_end(XID* xid, int rmid, long flags) {
-    OleTxTrace("xa_switch_end(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
-    return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaEnd(a, xid, rmid, flags); });
+    return CEntry([&] {
+        OleTxTrace("xa_switch_end(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
+        return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaEnd(a, xid, rmid, flags); });
+    });
 }
 
 int xa_switch_rollback(XID* xid, int rmid, long flags) {
-    OleTxTrace("xa_switch_rollback(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
-    return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaRollback(a, xid, rmid, flags); });
+    return CEntry([&] {
+        OleTxTrace("xa_switch_rollback(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
+        return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaRollback(a, xid, rmid, flags); });
+    });
 }
 
 int xa_switch_prepare(XID* xid, int rmid, long flags) {
-    OleTxTrace("xa_switch_prepare(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
-    return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaPrepare(a, xid, rmid, flags); });
+    return CEntry([&] {
+        OleTxTrace("xa_switch_prepare(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
+        return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaPrepare(a, xid, rmid, flags); });
+    });
 }
 
 int xa_switch_commit(XID* xid, int rmid, long flags) {
-    OleTxTrace("xa_switch_commit(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
-    return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaCommit(a, xid, rmid, flags); });
+    return CEntry([&] {
+        OleTxTrace("xa_switch_commit(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
+        return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaCommit(a, xid, rmid, flags); });
+    });
 }
 
 int xa_switch_recover(XID* xids, long count, int rmid, long flags) {
-    OleTxTrace("xa_switch_recover(%p, %ld, %d, %lX)", static_cast<void*>(xids), count, rmid,
-               static_cast<unsigned long>(flags));
-    return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaRecover(a, xids, count, rmid, flags); });
+    return CEntry([&] {
+        OleTxTrace("xa_switch_recover(%p, %ld, %d, %lX)", static_cast<void*>(xids), count, rmid,
+                   static_cast<unsigned long>(flags));
+        return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaRecover(a, xids, count, rmid, flags); });
+    });
 }
 
 int xa_switch_forget(XID* xid, int rmid, long flags) {
-    OleTxTrace("xa_switch_forget(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
-    return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaForget(a, xid, rmid, flags); });
+    return CEntry([&] {
+        OleTxTrace("xa_switch_forget(%p, %d, %lX)", static_cast<void*>(xid), rmid, static_cast<unsigned long>(flags));
+        return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaForget(a, xid, rmid, flags); });
+    });
 }
 
 int xa_switch_complete(int* handle, int* result, int rmid, long flags) {
-    OleTxTrace("xa_switch_complete(%d,, %d, %lX)", handle != nullptr ? *handle : 0, rmid,
-               static_cast<unsigned long>(flags));
-    return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaComplete(a, handle, result, rmid, flags); });
+    return CEntry([&] {
+        OleTxTrace("xa_switch_complete(%d,, %d, %lX)", handle != nullptr ? *handle : 0, rmid,
+                   static_cast<unsigned long>(flags));
+        return OnBinding(rmid, [&](const XA_AGENT& a) { return AgentXaComplete(a, handle, result, rmid, flags); });
+    });
 }

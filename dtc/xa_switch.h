@@ -6,7 +6,9 @@
 // connection behind it, opens the agent's XA resource manager and binds it to the calling
 // thread under its rmid; the other entries find that binding by rmid on the calling thread
 // and call the matching agent XA operation. A thread may open several rmids. Every entry
-// traces its arguments and its result on the XA trace.
+// traces its arguments and its result on the XA trace, and lets no exception out: running
+// out of memory answers XAER_RMERR with nothing taken. The copy of the open string, which
+// may hold a password, is wiped before its memory goes.
 //
 // The Driver Manager is unixODBC's libodbc, reached by name at run time: the driver is
 // never linked against it. The record itself is exported by the libraries
@@ -62,10 +64,9 @@ struct XA_DM_API {
 
 // What the switch uses of the driver's connection behind a Driver Manager connection,
 // given the driver's own handle (SQLGetInfo SQL_DRIVER_HDBC). False when the driver has no
-// such connected connection. Answered by the connection module (driver/objects/conn.cpp).
-bool ConnXaLinkOf(SQLHDBC driverHandle, DTC_CONN_LINK* out);
+// such connected connection. By default the host's look-up (DTC_HOST::connLink).
 using XaConnResolver = bool (*)(SQLHDBC driverHandle, DTC_CONN_LINK* out);
 
-// Replaces the Driver Manager (libodbc by default) and the connection look-up
-// (ConnXaLinkOf by default); null restores either. For tests; no open may be in progress.
+// Replaces the Driver Manager (libodbc by default) and the connection look-up (the
+// host's by default); null restores either. For tests; no open may be in progress.
 void XaSwitchSetSeams(const XA_DM_API* dm, XaConnResolver resolver);

@@ -1,6 +1,7 @@
 // Handle tables: slot array management, registration, look-up and removal.
 #include "util/handle.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -22,19 +23,69 @@ HDL_SLOT* FindSlot(HANDLE_TABLE* table, uint32_t id) {
     return s;
 }
 
+size_t BitWords(uint32_t slots) { return (slots + 63) / 64; }
+
+void MarkFree(HANDLE_TABLE* table, uint32_t slot) {
+    const uint32_t word = slot / 64, group = word / 64;
+    table->freeBits[word] |= uint64_t{1} << (slot % 64);
+    table->freeWords[group] |= uint64_t{1} << (word % 64);
+    table->freeGroups = static_cast<uint16_t>(table->freeGroups | (1u << group));
+}
+
+void MarkTaken(HANDLE_TABLE* table, uint32_t slot) {
+    const uint32_t word = slot / 64, group = word / 64;
+    if ((table->freeBits[word] &= ~(uint64_t{1} << (slot % 64))) != 0)
+        return;
+    if ((table->freeWords[group] &= ~(uint64_t{1} << (word % 64))) != 0)
+        return;
+    table->freeGroups = static_cast<uint16_t>(table->freeGroups & ~(1u << group));
+}
+
+// The lowest free slot. Assumes there is one (freeCount not 0).
+uint32_t LowestFree(const HANDLE_TABLE* table) {
+    const uint32_t group = static_cast<uint32_t>(__builtin_ctz(table->freeGroups));
+    const uint32_t word = group * 64 + static_cast<uint32_t>(__builtin_ctzll(table->freeWords[group]));
+    return word * 64 + static_cast<uint32_t>(__builtin_ctzll(table->freeBits[word]));
+}
+
+// Gives the table room for at least `need` slots, doubling what it has; the table is
+// unchanged when memory runs out. Copying on doubling keeps every add O(1) amortised.
+bool Reserve(HANDLE_TABLE* table, uint32_t need) {
+    if (need <= table->room)
+        return true;
+    uint32_t room = std::max(need, std::min(table->room * 2, HDL_MAX_SLOTS));
+    auto* slots = static_cast<HDL_SLOT*>(std::calloc(room, sizeof(HDL_SLOT)));
+    auto* bits = static_cast<uint64_t*>(std::calloc(BitWords(room), sizeof(uint64_t)));
+    if (slots == nullptr || bits == nullptr) {
+        std::free(slots);
+        std::free(bits);
+        return false;
+    }
+    if (table->slots != nullptr) {
+        std::memcpy(slots, table->slots, table->slotCount * sizeof(HDL_SLOT));
+        std::memcpy(bits, table->freeBits, BitWords(table->slotCount) * sizeof(uint64_t));
+    }
+    std::free(table->slots);
+    std::free(table->freeBits);
+    table->slots = slots;
+    table->freeBits = bits;
+    table->room = room;
+    return true;
+}
 
 }  // namespace
 
 int hdl_Init(HANDLE_TABLE* table, uint32_t id) {
     hdl_Free(table);
-    auto* slots = static_cast<HDL_SLOT*>(std::calloc(HDL_GROW_BY, sizeof(HDL_SLOT)));
-    if (slots == nullptr)
+    HdlTableGuard guard(table);
+    if (!Reserve(table, HDL_GROW_BY))
         return ERR_MEMORY_ALLOCATION_FAILURE;
     uint16_t tag = static_cast<uint16_t>(id & 0xFFFFu);
     table->tag = tag == 0 ? 0xFFFF : tag;
-    table->slots = slots;
     table->slotCount = HDL_GROW_BY;
     table->freeCount = HDL_GROW_BY;
+    for (uint32_t s = 0; s < HDL_GROW_BY; ++s)
+        MarkFree(table, s);
     return 0;
 }
 
@@ -49,7 +100,12 @@ void hdl_Free(HANDLE_TABLE* table) {
     // be able to leave it again. Such a thread then finds an empty table.
     HdlTableGuard guard(table);
     std::free(table->slots);
+    std::free(table->freeBits);
     table->slots = nullptr;
+    table->freeBits = nullptr;
+    table->room = 0;
+    std::memset(table->freeWords, 0, sizeof table->freeWords);
+    table->freeGroups = 0;
     table->slotCount = 0;
     table->freeCount = 0;
     table->tag = 0;
@@ -63,23 +119,20 @@ int hdl_Add(HANDLE_TABLE* table, uint32_t* outId, void* object) {
 
     uint32_t slot = 0;
     if (table->freeCount != 0) {
-        while (slot < table->slotCount && table->slots[slot].tag != 0)
-            ++slot;
-        // A free count that disagrees with the slots would be a bug in this module.
-        if (slot == table->slotCount)
+        // A free count that disagrees with the bitmap would be a bug in this module.
+        if (table->freeGroups == 0)
             return ERR_GENERAL_ERROR;
+        slot = LowestFree(table);
     } else {
         uint32_t oldCount = table->slotCount;
         if (oldCount + HDL_GROW_BY > HDL_MAX_SLOTS)
             return ERR_LIMIT_ON_THE_NUMBER_OF_HANDLES;
-        auto* grown = static_cast<HDL_SLOT*>(std::calloc(oldCount + HDL_GROW_BY, sizeof(HDL_SLOT)));
-        if (grown == nullptr)
+        if (!Reserve(table, oldCount + HDL_GROW_BY))
             return ERR_MEMORY_ALLOCATION_FAILURE;
-        std::memcpy(grown, table->slots, oldCount * sizeof(HDL_SLOT));
-        std::free(table->slots);
-        table->slots = grown;
         table->slotCount = static_cast<uint16_t>(oldCount + HDL_GROW_BY);
         table->freeCount = HDL_GROW_BY;
+        for (uint32_t s = oldCount; s < table->slotCount; ++s)
+            MarkFree(table, s);
         slot = oldCount;
     }
 
@@ -87,6 +140,7 @@ int hdl_Add(HANDLE_TABLE* table, uint32_t* outId, void* object) {
     table->slots[slot].tag = tag;
     table->slots[slot].object = object;
     table->freeCount--;
+    MarkTaken(table, slot);
     *outId = (static_cast<uint32_t>(tag) << 16) | slot;
     return 0;
 }
@@ -109,6 +163,7 @@ void hdl_Remove(HANDLE_TABLE* table, uint32_t id) {
     s->tag = 0;
     s->object = nullptr;
     table->freeCount++;
+    MarkFree(table, static_cast<uint32_t>(s - table->slots));
 }
 
 void hdl_Lock(HANDLE_TABLE* table) {

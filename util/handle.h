@@ -4,6 +4,11 @@
 // so neither the application nor the next layer down ever sees a pointer. A table owns
 // its slot array, never the objects. The driver's four tables switch their own lock on;
 // the agent's run without one and rely on the caller's serialisation.
+//
+// A new object takes the lowest free slot, so a freed id is the first to come back. That
+// slot is found through a three-level bitmap of the free slots (64 x 64 x 16 bits covers
+// 65536), and the slot array grows by doubling its room while the slot count the ids see
+// still grows by 5: every add and remove is a constant number of steps, whatever the count.
 #pragma once
 
 #include <cstdint>
@@ -18,7 +23,11 @@ struct HANDLE_TABLE {
     int32_t tag = 0;           // low 16 bits of the set-up id; 0 becomes 0xFFFF
     uint16_t slotCount = 0;    // 5, 10, ... 65535
     uint16_t freeCount = 0;    // slots whose tag is 0
-    HDL_SLOT* slots = nullptr;
+    HDL_SLOT* slots = nullptr; // room for `room` slots; those from slotCount on are zero
+    uint32_t room = 0;
+    uint64_t* freeBits = nullptr;  // bit s%64 of word s/64: slot s (below slotCount) is free
+    uint64_t freeWords[16] = {};   // bit w%64 of word w/64: freeBits[w] is not 0
+    uint16_t freeGroups = 0;       // bit g: freeWords[g] is not 0
     uint32_t lockEnabled = 0;
     std::recursive_mutex lock; // used only while lockEnabled
 };
@@ -34,7 +43,8 @@ int hdl_EnableLock(HANDLE_TABLE* table);
 // Frees the slot array and empties the record; objects are not touched. A lock once
 // enabled stays enabled, as the lock lives as long as the record.
 void hdl_Free(HANDLE_TABLE* table);
-// Registers the object in the lowest free slot, growing by 5 when full. *outId is 0 on
+// Registers the object in the lowest free slot, growing by 5 when full (the slot count;
+// the room behind it doubles). *outId is 0 on
 // entry and stays 0 on failure. Returns 0, ERR_LIMIT_ON_THE_NUMBER_OF_HANDLES or
 // ERR_MEMORY_ALLOCATION_FAILURE.
 int hdl_Add(HANDLE_TABLE* table, uint32_t* outId, void* object);

@@ -7,21 +7,35 @@
 #include "driver/library/library.h"
 
 // Attach: a failed start-up cannot refuse a shared-library load on Linux, so the
-// initialised flag simply stays 0 and every call then answers SQL_ERROR.
+// initialised flag simply stays 0 and every call then answers SQL_ERROR. The loader and
+// the callers of the exports are C: no exception (out of memory at start-up) may reach them.
 __attribute__((constructor)) static void DrvLibraryLoad() {
-    DrvAttach();
+    try {
+        DrvAttach();
+    } catch (...) {
+    }
 }
 
 __attribute__((destructor)) static void DrvLibraryUnload() {
-    DrvDetach();
+    try {
+        DrvDetach();
+    } catch (...) {
+    }
 }
 
 VARNO_EXPORT int LibMain(void*, unsigned short, unsigned short, char*) {
-    return DrvAttach() ? 1 : 0;
+    try {
+        return DrvAttach() ? 1 : 0;
+    } catch (...) {
+        return 0;
+    }
 }
 
 VARNO_EXPORT int WEP(int) {
-    DrvDetach();
+    try {
+        DrvDetach();
+    } catch (...) {
+    }
     return 1;
 }
 

@@ -4,11 +4,27 @@
 #include <mutex>
 
 #include "driver/frame/globals.h"
+#include "driver/frame/installer.h"
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
+#include "driver/objects/conn.h"
 #include "driver/objects/envr.h"
+#include "dtc/dtc.h"
+
+namespace {
+
+void XaTraceOpen() { TraceOpen(TRACE_XA); }
+bool XaTraceOn() { return TraceStreamOf(TRACE_XA) != nullptr; }
+void XaTraceLine(int threadPrefix, const char* line) { TraceLogXA(threadPrefix, "%s", line); }
+
+constexpr DTC_HOST kDtcHost = {InstGetPrivateProfileString, XaTraceOpen, XaTraceOn, XaTraceLine, ConnXaLinkOf};
+
+}  // namespace
+
+void DrvInstallDtcHost() { DtcSetHost(&kDtcHost); }
 
 int DrvAttach() {
+    DrvInstallDtcHost();
     if (DrvGlobalInit() != 0) {
         char text[200];
         DrvLoadString(IDS_INIT_FAILED, text, sizeof text);

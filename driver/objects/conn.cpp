@@ -16,7 +16,6 @@
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
 #include "dtc/dtc.h"
-#include "dtc/xa_switch.h"
 #include "util/errcode.h"
 
 namespace {

@@ -23,6 +23,7 @@
 
 class ITransaction;
 struct ConnInitialSql;
+struct DTC_CONN_LINK;
 struct CONN;
 struct DESC;
 struct ENVR;
@@ -244,6 +245,10 @@ void ConnFreeUserDescs(CONN* conn);
 // un-enlists it for null (DtcSetEnlistment, dtc/dtc.h). 0 or an internal code. Call lock
 // held.
 int ConnSetDtcEnlistment(CONN* conn, ITransaction* transaction);
+// What the XA switch uses of the connected connection behind the driver's own handle value
+// (SQLGetInfo SQL_DRIVER_HDBC through the Driver Manager): false when there is none. The
+// library hands it to dtc/ as the host's look-up (DTC_HOST::connLink). Takes the handle lock.
+bool ConnXaLinkOf(SQLHDBC driverHandle, DTC_CONN_LINK* out);
 
 // The binding of a connection's operation holder: DrvBindOpTable (the agent's table with
 // the cursor library's hook) unless another binder is installed (tests bind scripted

@@ -7,11 +7,10 @@
 #              operation table and installs the analyser behind the agent's prober seam)
 #   drv_pro9/  drv_pro9/, util/ and platform/ (never driver/ nor scrs/: the ODBC side and the
 #              cursor library reach the agent through its operation table, not the reverse)
-#   dtc/       dtc/, util/, platform/, drv_pro9/oa_optable.h alone (the operation table the
-#              XA slots are called through) and driver/frame/ (the XA trace stream and the
-#              installer's odbc.ini values); never driver/objects/: the connection hands
-#              what it shares in a DTC_CONN_LINK, and answers the XA switch's look-up
-#              through ConnXaLinkOf, declared in dtc/ and defined by the connection module
+#   dtc/       dtc/, util/, platform/ and drv_pro9/oa_optable.h alone (the operation table
+#              the XA slots are called through); never driver/: the connection hands what
+#              it shares in a DTC_CONN_LINK, and the library hands down the installer's
+#              values, the XA trace and the XA switch's connection look-up as a DTC_HOST
 # and inside driver/, from the bottom: diag/, frame/ (the dispatcher and the handle header),
 # outstr/, exec/convert/ (value conversion: pure, util/ only), objects/, exec/ (execution and
 # fetching), handlers/, library/, entry/; no layer includes one above it.
@@ -42,7 +41,7 @@ check platform 'platform'
 check sqlparse 'sqlparse|util'
 check scrs 'scrs|sqlparse|drv_pro9|util'
 check drv_pro9 'drv_pro9|util|platform'
-check dtc 'dtc|util|platform|driver/frame' 'drv_pro9/oa_optable\.h'
+check dtc 'dtc|util|platform' 'drv_pro9/oa_optable\.h'
 check driver/diag 'driver/diag|util'
 check driver/frame 'driver/(frame|diag)|util|platform|drv_pro9|scrs'
 check driver/outstr 'driver/(outstr|frame|diag)|util'
@@ -50,7 +49,7 @@ check driver/exec/convert 'driver/exec/convert|util'
 check driver/objects 'driver/(objects|exec/convert|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
 check driver/exec 'driver/(exec|objects|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
 check driver/handlers 'driver/(handlers|exec|objects|outstr|frame|diag)|util|platform|drv_pro9|scrs|dtc'
-check driver/library 'driver/(library|objects|frame|diag)|util|platform|drv_pro9|scrs'
+check driver/library 'driver/(library|objects|frame|diag)|util|platform|drv_pro9|scrs|dtc'
 check driver/entry 'driver/(entry|library|handlers|frame)|dtc'
 [ $status -eq 0 ] && echo "no folder includes one above it"
 exit $status

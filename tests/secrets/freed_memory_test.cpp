@@ -1,8 +1,9 @@
 // No password in freed memory: this program replaces free() with one that scans every
 // block it frees for a password marker, then connects through the driver's own entry
 // points (SQLDriverConnect, SQLConnect, SQLDriverConnectW) against the embedded server and
-// disconnects. Any freed block that still held the marker is a copy of the password that
-// the driver left to the heap. It runs on its own, without the test framework, whose
+// disconnects; then opens and closes the XA switch with an open string that holds it,
+// against a fake Driver Manager and agent. Any freed block that still held the marker is a
+// copy of the password that the driver left to the heap. It runs on its own, without the test framework, whose
 // allocations are not the driver's; the sanitizers' allocator cannot be replaced this way.
 #include <dlfcn.h>
 #include <malloc.h>
@@ -15,7 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <system_error>
+
+#include "dtc/xa_switch.h"
+
+extern "C" xa_switch_t tessaryn_xa_switch;
 
 namespace {
 
@@ -83,6 +89,69 @@ int Hits(const char* name, SQLHDBC dbc, Connect connect) {
     return g_hits;
 }
 
+// The XA switch's Driver Manager and agent: every call succeeds; the agent has XA when
+// g_agentHasXA is set.
+bool g_agentHasXA = true;
+char g_dmHandle;
+const XA_DM_API kFakeDm = {
+    [](SQLSMALLINT, SQLHANDLE, SQLHANDLE* out) -> SQLRETURN {
+        *out = &g_dmHandle;
+        return SQL_SUCCESS;
+    },
+    [](SQLHENV, SQLINTEGER, SQLPOINTER, SQLINTEGER) -> SQLRETURN { return SQL_SUCCESS; },
+    [](SQLHDBC, SQLHWND, SQLCHAR*, SQLSMALLINT, SQLCHAR*, SQLSMALLINT, SQLSMALLINT*, SQLUSMALLINT) -> SQLRETURN {
+        return SQL_SUCCESS;
+    },
+    [](SQLHDBC, SQLUSMALLINT, SQLPOINTER value, SQLSMALLINT, SQLSMALLINT*) -> SQLRETURN {
+        *static_cast<SQLHDBC*>(value) = &g_dmHandle;
+        return SQL_SUCCESS;
+    },
+    [](SQLHDBC) -> SQLRETURN { return SQL_SUCCESS; },
+    [](SQLSMALLINT, SQLHANDLE) -> SQLRETURN { return SQL_SUCCESS; },
+};
+const OA_OPTABLE kXaAgent = [] {
+    OA_OPTABLE t{};
+    t.DRV_XaOpen = [](uint32_t, int32_t, const char*, int32_t, int32_t) { return 0; };
+    t.DRV_XaClose = [](uint32_t, const char*, int32_t, int32_t) { return 0; };
+    return t;
+}();
+bool FakeLink(SQLHDBC, DTC_CONN_LINK* out) {
+    static DTC_CONN_LINK link = [] {
+        DTC_CONN_LINK l;
+        l.holder.ops = &kXaAgent;
+        l.xaCallLock = std::make_shared<std::recursive_mutex>();
+        l.callLock = std::make_shared<HandoffLock>();
+        return l;
+    }();
+    *out = link;
+    out->hasXA = g_agentHasXA;
+    return true;
+}
+
+// An open and close of the XA switch, and an open the agent refuses; the freed blocks that
+// held the password.
+int XaHits(const char* open) {
+    char text[128];
+    std::snprintf(text, sizeof text, "%s", open);
+    XaSwitchSetSeams(&kFakeDm, FakeLink);
+    g_hits = 0;
+    g_armed = true;
+    g_agentHasXA = true;
+    int o = tessaryn_xa_switch.xa_open_entry(text, 1, 0);
+    int c = tessaryn_xa_switch.xa_close_entry(text, 1, 0);
+    g_agentHasXA = false;
+    int refused = tessaryn_xa_switch.xa_open_entry(text, 2, 0);
+    g_armed = false;
+    XaSwitchSetSeams(nullptr, nullptr);
+    if (o != 0 || c != 0 || refused != -3) {
+        std::printf("XA switch: open %d, close %d, refused open %d\n", o, c, refused);
+        return 1;
+    }
+    if (g_hits != 0)
+        std::printf("XA switch: %d freed blocks held the password\n", g_hits);
+    return g_hits;
+}
+
 }  // namespace
 
 int main() {
@@ -121,6 +190,7 @@ int main() {
     });
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     SQLFreeHandle(SQL_HANDLE_ENV, env);
+    failures += XaHits(in);
 
     std::error_code ignored;
     std::filesystem::remove_all(g_dir, ignored);

@@ -137,32 +137,25 @@ TEST_F(AgentConnScript, RefusedConnectLeavesItsMessagesOnTheServerAndNothingOpen
     EXPECT_EQ(OA_Connect(serverId, nullptr, &id), ERR_INVALID_ARGUMENT_VALUE);
 }
 
-// A table whose every slot is taken, for as long as it lives; the slots are fakes, so the
-// table is used for nothing else meanwhile.
+// A table whose every slot is taken, for as long as it lives: the slots it fills name a
+// dummy, so the table is used for nothing else meanwhile.
 class FullTable {
 public:
-    explicit FullTable(HANDLE_TABLE& t) : t_(t), slots_(t.slots), count_(t.slotCount), free_(t.freeCount) {
-        auto* all = static_cast<HDL_SLOT*>(std::calloc(HDL_MAX_SLOTS, sizeof(HDL_SLOT)));
-        for (uint32_t i = 0; i < HDL_MAX_SLOTS; ++i)
-            all[i] = {static_cast<uint16_t>(t.tag), &dummy_};
-        t.slots = all;
-        t.slotCount = HDL_MAX_SLOTS;
-        t.freeCount = 0;
+    explicit FullTable(HANDLE_TABLE& t) : t_(t) {
+        uint32_t id = 0;
+        while (hdl_Add(&t_, &id, &dummy_) == 0)
+            ids_.push_back(id);
     }
     ~FullTable() {
-        std::free(t_.slots);
-        t_.slots = slots_;
-        t_.slotCount = count_;
-        t_.freeCount = free_;
+        for (uint32_t id : ids_)
+            hdl_Remove(&t_, id);
     }
     FullTable(const FullTable&) = delete;
     FullTable& operator=(const FullTable&) = delete;
 
 private:
     HANDLE_TABLE& t_;
-    HDL_SLOT* slots_;
-    uint16_t count_;
-    uint16_t free_;
+    std::vector<uint32_t> ids_;
     int dummy_ = 0;
 };
 

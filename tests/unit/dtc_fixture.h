@@ -11,19 +11,27 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <future>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "driver/library/library.h"
 #include "dtc/dtc.h"
 #include "platform/txcoord/txcoord.h"
 
 namespace dtc_fixture {
+
+// The driver's installer values, XA trace and connection look-up, as the library's start-up
+// hands them down.
+inline const bool kHostInstalled = (DrvInstallDtcHost(), true);
 
 constexpr uint32_t kAgentConn = 0xC0FFEE;
 
@@ -43,17 +51,78 @@ public:
 
 struct FakeTransaction : Counted<ITransaction> {};
 
+// A coordinator's call back into the resource manager from inside one of its own calls,
+// made on another thread as a coordinator's worker would, and waited for at most a second:
+// a resource manager that holds a lock across the coordinator's call then shows as a late
+// answer rather than a hang (the call back finishes once the coordinator's call returns).
+struct CallBack {
+    void Run(std::function<void()> fn) {
+        std::packaged_task<void()> task(std::move(fn));
+        std::future<void> done = task.get_future();
+        worker = std::thread(std::move(task));
+        inTime = done.wait_for(std::chrono::seconds(1)) == std::future_status::ready;
+    }
+    ~CallBack() {
+        if (worker.joinable())
+            worker.join();
+    }
+    std::thread worker;
+    bool inTime = false;
+};
+
+// Calls made back from inside the coordinator's calls, by the call's name
+// ("PrepareRequestDone", "EnlistWithRM", ...); each runs once.
+struct CallBacks {
+    void Inside(const std::string& call, std::function<void()> fn) {
+        std::lock_guard<std::mutex> l(lock);
+        pending[call] = std::move(fn);
+    }
+    void RunFor(const std::string& call) {
+        std::function<void()> fn;
+        {
+            std::lock_guard<std::mutex> l(lock);
+            auto it = pending.find(call);
+            if (it == pending.end())
+                return;
+            fn = std::move(it->second);
+            pending.erase(it);
+        }
+        CallBack* back = nullptr;
+        {
+            std::lock_guard<std::mutex> l(lock);
+            back = &made.emplace_back();
+        }
+        back->Run(std::move(fn));
+    }
+    // True when every call back made was answered within its second.
+    bool AllInTime() {
+        std::lock_guard<std::mutex> l(lock);
+        for (const CallBack& b : made)
+            if (!b.inTime)
+                return false;
+        return true;
+    }
+    std::mutex lock;
+    std::map<std::string, std::function<void()>> pending;
+    std::deque<CallBack> made;  // joined with the set
+};
+
 struct FakeEnlistment : Counted<ITransactionEnlistmentAsync> {
     HRESULT PrepareRequestDone(HRESULT hr, void*, void*) override { return Note("PrepareRequestDone", hr); }
     HRESULT CommitRequestDone(HRESULT hr) override { return Note("CommitRequestDone", hr); }
     HRESULT AbortRequestDone(HRESULT hr) override { return Note("AbortRequestDone", hr); }
     HRESULT Note(const char* what, HRESULT hr) {
-        std::lock_guard<std::mutex> l(lock);
-        char text[64];
-        std::snprintf(text, sizeof text, "%s %08X", what, static_cast<uint32_t>(hr));
-        replies.push_back(text);
+        {
+            std::lock_guard<std::mutex> l(lock);
+            char text[64];
+            std::snprintf(text, sizeof text, "%s %08X", what, static_cast<uint32_t>(hr));
+            replies.push_back(text);
+        }
+        if (callBacks != nullptr)
+            callBacks->RunFor(what);
         return S_OK;
     }
+    CallBacks* callBacks = nullptr;
     std::vector<std::string> Replies() {
         std::lock_guard<std::mutex> l(lock);
         return replies;
@@ -87,6 +156,8 @@ struct FakePipe : Counted<IDtcToXaHelperSinglePipe> {
             return enlistHr;
         sink = s;
         sink->AddRef();  // the coordinator holds the sink until the transaction ends
+        if (enlistment.callBacks != nullptr)
+            enlistment.callBacks->RunFor("EnlistWithRM");  // before the enlistment is handed over
         enlistment.AddRef();
         *out = &enlistment;
         return S_OK;

@@ -265,6 +265,67 @@ TEST_F(DtcTest, BranchRequestsFollowTheirTables) {
     }
 }
 
+// A coordinator may call back from inside any of its calls, from a worker thread that it
+// waits for. No lock is held across those calls, so every request is answered at once;
+// one made during the enlistment, before the coordinator has handed the enlistment over,
+// is answered once it has.
+TEST_F(DtcTest, CoordinatorCallingBackFromInsideItsCallsIsAnswered) {
+    const struct {
+        const char* name;
+        std::vector<char> requests;  // made by the test after the enlistment
+        const char* inside;          // the coordinator's call the call back comes from
+        char callBack;
+        Calls calls;  // the agent's, after the enlistment's open and start
+        Calls replies;
+        int32_t state;
+        bool callLockHeld;
+    } cases[] = {
+        {"commit inside the prepare's reply", {'P'}, "PrepareRequestDone", 'C', {"End 4000000", "Prepare", "Commit"},
+         {"PrepareRequestDone 00000000", "CommitRequestDone 00000000"}, DTC_BRANCH_NONE, false},
+        {"abort inside the prepare's reply", {'P'}, "PrepareRequestDone", 'A', {"End 4000000", "Prepare", "Rollback"},
+         {"PrepareRequestDone 00000000", "AbortRequestDone 00000000"}, DTC_BRANCH_NONE, false},
+        {"TMDown inside the commit's reply", {'P', 'C'}, "CommitRequestDone", 'D',
+         {"End 4000000", "Prepare", "Commit", "Rollback"},
+         {"PrepareRequestDone 00000000", "CommitRequestDone 00000000"}, DTC_BRANCH_NONE, false},
+        {"abort during the enlistment", {}, "EnlistWithRM", 'A', {"End 4000000", "Rollback"},
+         {"AbortRequestDone 00000000"}, DTC_BRANCH_NONE, false},
+        {"prepare during the enlistment", {}, "EnlistWithRM", 'P', {"End 4000000", "Prepare"},
+         {"PrepareRequestDone 00000000"}, DTC_BRANCH_PREPARED, true},
+    };
+    auto request = [this](char r) {
+        return r == 'P'   ? Sink()->PrepareRequest(false, 0, false, false)
+               : r == 'C' ? Sink()->CommitRequest(0, nullptr)
+               : r == 'A' ? Sink()->AbortRequest(nullptr, false, nullptr)
+                          : Sink()->TMDown();
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        {
+            CallBacks backs;
+            manager.pipe.enlistment.callBacks = &backs;
+            backs.Inside(c.inside, [&] { EXPECT_TRUE(SUCCEEDED(request(c.callBack))); });
+            ASSERT_EQ(Enlist(), 0);
+            for (char r : c.requests)
+                EXPECT_EQ(request(r), S_OK);
+            EXPECT_TRUE(backs.AllInTime());
+        }  // every call back has finished
+        manager.pipe.enlistment.callBacks = nullptr;
+        Calls calls = {"Open 1 0", "Start 0"};
+        calls.insert(calls.end(), c.calls.begin(), c.calls.end());
+        EXPECT_EQ(agent.TakeCalls(), calls);
+        EXPECT_EQ(manager.pipe.enlistment.Replies(), c.replies);
+        EXPECT_EQ(State(), c.state);
+        EXPECT_EQ(!FreeForOthers(*target.link.callLock), c.callLockHeld);
+
+        EXPECT_EQ(DtcReleaseEnlistment(&dispenser, &enlisted), ERR_INVALID_TRANSACTION_STATE);
+        manager.pipe.sink->Release();
+        manager.pipe.sink = nullptr;
+        EXPECT_TRUE(FreeForOthers(*target.link.callLock));
+        agent.TakeCalls();
+        manager.pipe.enlistment.replies.clear();
+    }
+}
+
 // Releasing the last reference of a started or prepared branch ends it with TMFAIL, gives
 // the call lock back and closes the resource manager, whoever held the last reference.
 TEST_F(DtcTest, LastReleaseEndsTheBranchAndClosesTheResourceManager) {
