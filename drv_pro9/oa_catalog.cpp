@@ -226,6 +226,11 @@ void CatNameColumns(OA_STMT* stmt, bool statistics) {
             if (statistics && odbc2 && std::strcmp(d.name, r.odbc3) == 0)
                 SetName(d, r.odbc2);
     }
+    // ASC_OR_DESC leaves one character wide (CatFixStatistics): described so from the start,
+    // not only once the first rows are fetched. Its element width stays the server's until
+    // then, since the first block is read as the server sends it.
+    if (COLDESC* d = statistics ? stmt->cols.at(10) : nullptr; d != nullptr && d->columnSize == 2)
+        d->columnSize = d->displaySize = 1;
 }
 
 // ---- Row fix-ups ------------------------------------------------------------------------
@@ -464,10 +469,9 @@ int OA_DDTables(uint32_t handle, const OA_CATARGS* args) {
     const char* types = args->names[3];
     bool ordinary = (IsAll(cat) && (IsSet(sch) || IsSet(tab))) || (IsAll(sch) && (IsSet(cat) || IsSet(tab))) ||
                     (IsAll(types) && (IsSet(cat) || IsSet(sch) || IsSet(tab)));
-    if (!ordinary && IsAll(cat)) {
-        OA_ErrPost(&stmt->errors, ERR_DRIVER_NOT_CAPABLE);
+    // The catalogs cannot be listed: the driver's own refusal, not a message of the server.
+    if (!ordinary && IsAll(cat))
         return ERR_DRIVER_NOT_CAPABLE;
-    }
     if (!ordinary && IsAll(sch))
         return CatRunQuery(handle, stmt, {kSchemaListSql, {}, kTablesTypes, {}});
     if (!ordinary && IsAll(types))

@@ -1294,3 +1294,44 @@ TEST(DriverManagerStatement, TimestampFractionsTheServerCannotKeepAreReported) {
         EXPECT_EQ(SQLFetch(h), SQL_NO_DATA);
     }
 }
+
+// SQLStatistics' ASC_OR_DESC is one character: described so before the first fetch as after.
+TEST(DriverManagerCatalog, StatisticsOrderColumnIsOneCharacterBeforeAndAfterTheFetch) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLHSTMT h = s.hstmt;
+        ASSERT_EQ(ExecDirect(lib, h, "create index t_a on t (a)"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        SQLCHAR table[] = "t";
+        ASSERT_EQ(SQLStatistics(h, nullptr, 0, nullptr, 0, table, SQL_NTS, SQL_INDEX_ALL, SQL_QUICK), SQL_SUCCESS)
+            << DiagText(SQL_HANDLE_STMT, h);
+        for (bool fetched : {false, true}) {
+            SCOPED_TRACE(fetched ? "after the fetch" : "before the fetch");
+            if (fetched) {
+                ASSERT_EQ(SQLFetch(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+            }
+            SQLLEN size = 0, display = 0;
+            ASSERT_EQ(SQLColAttribute(h, 10, SQL_DESC_LENGTH, nullptr, 0, nullptr, &size), SQL_SUCCESS);
+            ASSERT_EQ(SQLColAttribute(h, 10, SQL_DESC_DISPLAY_SIZE, nullptr, 0, nullptr, &display), SQL_SUCCESS);
+            EXPECT_EQ(size, 1);
+            EXPECT_EQ(display, 1);
+        }
+        char order[4] = {};
+        SQLLEN len = 0;
+        ASSERT_EQ(SQLGetData(h, 10, SQL_C_CHAR, order, sizeof order, &len), SQL_SUCCESS);
+        EXPECT_STREQ(order, "A");
+    }
+}
+
+// Listing the catalogs (catalog "%" alone) is the driver's own refusal, not a server message.
+TEST(DriverManagerCatalog, CatalogListIsRefusedByTheDriver) {
+    for (const Library& lib : Libraries()) {
+        SCOPED_TRACE(lib.driver);
+        Statement s(lib);
+        SQLCHAR all[] = "%", none[] = "";
+        EXPECT_EQ(SQLTables(s.hstmt, all, SQL_NTS, none, 0, none, 0, none, 0), SQL_ERROR);
+        std::string diag = DiagText(SQL_HANDLE_STMT, s.hstmt);
+        EXPECT_EQ(diag.substr(0, 5), "HYC00") << diag;
+        EXPECT_NE(diag.find("[Tessaryn][ODBC][Driver]Driver not capable"), std::string::npos) << diag;
+    }
+}
