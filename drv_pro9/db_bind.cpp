@@ -171,8 +171,14 @@ int BindParam(DB_SQLDABIND* b, Direction direction, int16_t scale, uint32_t para
         slot->indicatorRows = std::max(rows, 1);
     }
     int32_t* ind = slot->indicators.get();
-    for (int32_t r = 0; r < rows; ++r)
-        ind[r] = direction == Direction::Out || col->indicators[first + r] < 0 ? -1 : 0;
+    if (convert && direction != Direction::Out && db_IsCountedTextParam(col->type)) {
+        // Counted text tells its length: a NUL inside it is part of the value.
+        for (int32_t r = 0; r < rows; ++r)
+            ind[r] = col->indicators[first + r] < 0 ? -1 : db_ParamTextBytes(col, first + r, length);
+    } else {
+        for (int32_t r = 0; r < rows; ++r)
+            ind[r] = direction == Direction::Out || col->indicators[first + r] < 0 ? -1 : 0;
+    }
 
     if (int rc = SetParamRows(b, rows); rc != 0)
         return rc;

@@ -391,6 +391,17 @@ uint32_t db_ParamElemSize(int32_t dsType, uint32_t width) {
     }
 }
 
+bool db_IsCountedTextParam(int32_t dsType) {
+    return IsTextParam(dsType);
+}
+
+int32_t db_ParamTextBytes(const DATASET_COL* col, int32_t row, uint32_t elemSize) {
+    if (!IsTextParam(col->type) || elemSize == 0)
+        return 0;
+    const uint64_t n = std::min<uint64_t>(ValueOf(col, row).length, elemSize - 1);
+    return static_cast<int32_t>(std::min<uint64_t>(n, INT32_MAX));
+}
+
 int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VALBUF* out,
                      uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client, bool* fractionCut) {
     if (col == nullptr || out == nullptr || rows < 0 || first < 0)

@@ -78,6 +78,14 @@ int db_ConvDBMSColumnToKVR(const unsigned char* data, uint32_t srcLen, int32_t s
 // conversion.
 uint32_t db_ParamElemSize(int32_t dsType, uint32_t width);
 
+// The byte length of row `row` of a counted (or by-reference) narrow text column as
+// db_ConvKVRToDBMS copies it into an element of elemSize bytes, for the indicator that tells
+// the server the text's length: a NUL inside it is then kept. 0 for other columns, and for
+// an empty text (the server then reads up to the NUL, which is the same).
+int32_t db_ParamTextBytes(const DATASET_COL* col, int32_t row, uint32_t elemSize);
+// Whether db_ParamTextBytes gives lengths for columns of the internal type.
+bool db_IsCountedTextParam(int32_t dsType);
+
 // Builds a parameter's values in the server's layout from rows [first, first + rows) of the
 // dataset column into out (rows elements), for a column whose type db_DsCTypeToDbmsType
 // marks for conversion. Rows whose indicator is negative (NULL) stay zeroed. Text elements

@@ -107,7 +107,6 @@ private:
 
 constexpr unsigned char kEsc = 0xFF;
 constexpr unsigned char kInsert = 0x01;
-constexpr int32_t kListLink = -1;  // childrenSeen of a list link during a regeneration
 
 bool IsInner(const PT_NODE* node) {
     return node->childCount != 0;
@@ -129,17 +128,11 @@ int ArgumentCount(const PT_NODE* node) {
     return n;
 }
 
-// An argument child that its parent's text is made through instead of its own text.
-bool IsListLink(const PT_NODE* parent, const PT_NODE* child) {
-    return IsInner(parent) && IsInner(child) && child->kind == parent->kind;
-}
-
-// Appends the node's template expansion to out. List links among the arguments are
-// expanded in place, through as many levels as the list has, with an explicit stack.
-// During a regeneration, built holds the new texts, indexed by the childrenSeen of each
-// inner node that keeps one, and an inner argument takes its new text; otherwise (built
-// null) every argument gives its current text.
-bool Expand(PT_NODE* node, char* const* built, TextBuf& out) {
+// Appends the node's template expansion to out in one pass over its subtree: an inner
+// argument is expanded in place from its own template (an explicit stack, one frame a
+// level), a leaf argument gives its current text. Texts that inner nodes may hold are not
+// read, so the result always follows the leaves and templates as they are now.
+bool Expand(PT_NODE* node, TextBuf& out) {
     struct Frame {
         PT_NODE* node;
         const unsigned char* at;  // next template byte
@@ -185,40 +178,13 @@ bool Expand(PT_NODE* node, char* const* built, TextBuf& out) {
                 return false;
             continue;
         }
-        PT_NODE* parent = f.node;
-        PT_NODE* child = NthChild(parent, n);
-        bool link = built != nullptr ? child->childrenSeen == kListLink : IsListLink(parent, child);
-        if (link) {
+        PT_NODE* child = NthChild(f.node, n);
+        if (IsInner(child)) {
             if (!frames.Push(frameOf(child)))  // f is not used after this
                 return false;
             continue;
         }
-        const char* text =
-            built != nullptr && IsInner(child) ? built[child->childrenSeen] : child->text;
-        if (text != nullptr && !out.Append(text, std::strlen(text)))
-            return false;
-    }
-    return true;
-}
-
-// The nodes a walk from the node reaches, in pre-order, with every list link marked
-// (childrenSeen kListLink, 0 for the others).
-bool CollectRegion(PT_NODE* node, Stack<PT_NODE*>& region) {
-    for (PT_NODE* n = node; n != nullptr; n = n->sibling)
-        n->childrenSeen = 0;
-    Stack<PT_NODE*> pending;
-    if (!pending.Push(node))
-        return false;
-    while (!pending.Empty()) {
-        PT_NODE* n = pending.Pop();
-        if (!region.Push(n))
-            return false;
-        int i = 0;
-        for (PT_NODE* c = n->child; c != nullptr; c = c->sibling)
-            c->childrenSeen = ++i <= n->childCount && IsListLink(n, c) ? kListLink : 0;
-        if (n->sibling != nullptr && !pending.Push(n->sibling))
-            return false;
-        if (n->child != nullptr && !pending.Push(n->child))
+        if (child->text != nullptr && !out.Append(child->text, std::strlen(child->text)))
             return false;
     }
     return true;
@@ -372,45 +338,44 @@ int PT_CbFindNotBelow(PT_NODE* node, int32_t kind, int32_t stopKind, void* slot)
 int PT_RegenText(PT_NODE* node) {
     if (node == nullptr)
         return 0;
-    Stack<PT_NODE*> region;
-    if (!CollectRegion(node, region))
-        return 0;
-
-    // Each inner node that keeps a text gets its slot; list links get none.
-    size_t kept = 0;
-    for (size_t i = 0; i < region.Count(); ++i) {
-        PT_NODE* n = region[i];
-        if (IsInner(n) && n->childrenSeen != kListLink)
-            n->childrenSeen = static_cast<int32_t>(kept++);
-    }
-    auto** built = static_cast<char**>(uh_Calloc(kept, sizeof(char*)));
-    if (built == nullptr)
-        return 0;
-
-    // Children follow their parent in pre-order, so in reverse every argument's new text
-    // is ready before its parent is built. Nothing changes until every text is built.
+    // The inner nodes below the region's tops that hold a text, given up at the end: their
+    // texts would be stale, and keeping one per level is what made deep trees quadratic.
+    Stack<PT_NODE*> held;
+    auto collect = [&held](PT_NODE* n) {
+        return IsInner(n) && n->text != nullptr && !held.Push(n) ? 0 : 1;
+    };
+    Stack<char*> built;  // the new text of each inner top, in chain order
     bool done = true;
-    for (size_t i = region.Count(); done && i-- > 0;) {
-        PT_NODE* n = region[i];
-        if (!IsInner(n) || n->childrenSeen == kListLink)
-            continue;
-        TextBuf text;
-        done = Expand(n, built, text) && (built[n->childrenSeen] = text.Take()) != nullptr;
-    }
-    if (done) {
-        for (size_t i = 0; i < region.Count(); ++i) {
-            PT_NODE* n = region[i];
-            if (!IsInner(n))
-                continue;
-            uh_Free(n->text);
-            n->text = n->childrenSeen == kListLink ? nullptr : built[n->childrenSeen];
+    for (PT_NODE* top = node; done && top != nullptr; top = top->sibling) {
+        // A walk from the first child covers the top's subtree and stops short of the
+        // top's own siblings, which are tops of their own.
+        done = top->child == nullptr || WalkFrom(top->child, collect) != 0;
+        if (done && IsInner(top)) {
+            TextBuf text;
+            char* t = nullptr;
+            done = Expand(top, text) && (t = text.Take()) != nullptr && built.Push(t);
+            if (!done)
+                uh_Free(t);
         }
-    } else {
-        for (size_t i = 0; i < kept; ++i)
-            uh_Free(built[i]);
     }
-    uh_Free(built);
-    return done ? 1 : 0;
+    if (!done) {
+        while (!built.Empty())
+            uh_Free(built.Pop());
+        return 0;
+    }
+    // Nothing has changed until here.
+    for (size_t i = 0; i < held.Count(); ++i) {
+        uh_Free(held[i]->text);
+        held[i]->text = nullptr;
+    }
+    size_t next = 0;
+    for (PT_NODE* top = node; top != nullptr; top = top->sibling) {
+        if (!IsInner(top))
+            continue;
+        uh_Free(top->text);
+        top->text = built[next++];
+    }
+    return 1;
 }
 
 const char* PT_NodeText(PT_NODE* node) {
@@ -419,7 +384,7 @@ const char* PT_NodeText(PT_NODE* node) {
     if (node->text != nullptr || !IsInner(node))
         return node->text;
     TextBuf text;
-    if (!Expand(node, nullptr, text))
+    if (!Expand(node, text))
         return nullptr;
     node->text = text.Take();
     return node->text;

@@ -8,8 +8,8 @@
 //
 // Lists are long chains: the grammar builds "a, b, c" as a node over the node of "a, b"
 // and the item c, so a list of n items is n levels deep. Every walk here is iterative with
-// a growable stack, and regeneration costs time and memory in proportion to the texts it
-// keeps (see PT_RegenText).
+// a growable stack, and regeneration is one pass that writes each top's text into one
+// buffer: time and memory grow with the tree, whatever its depth (see PT_RegenText).
 #pragma once
 
 #include <cstdint>
@@ -22,7 +22,7 @@ struct PT_NODE {
     PT_NODE* sibling;  // next child of the same parent
     int32_t kind;      // node kind (the grammar's numbers)
     int32_t childCount;    // children given at construction; 0 for a leaf
-    int32_t childrenSeen;  // scratch of PT_RegenText, meaningless between calls
+    int32_t childrenSeen;  // not used by the regeneration; kept for the record's layout
     char* text;  // owned, may be null
     char* tmpl;  // owned template; null for leaves
 };
@@ -92,21 +92,20 @@ int PT_CbFind(PT_NODE* node, int32_t kind, void* slot);
 // As PT_CbFind, but a node of the stop kind returns 0 first.
 int PT_CbFindNotBelow(PT_NODE* node, int32_t kind, int32_t stopKind, void* slot);
 
-// Rebuilds the texts of the inner nodes reached by a walk from the node (its subtree, its
-// later siblings and theirs): each becomes its template with the children's current texts
-// in place of the escapes. Leaves, and nodes whose child count is 0, keep their texts.
+// Rebuilds the text of the node and of each of its later siblings, when inner: each becomes
+// its template with its arguments expanded in place, down to the leaves' current texts.
+// Leaves, and nodes whose child count is 0, keep their texts.
 //
-// One exception keeps long lists linear: a link of a list (an inner node whose parent is an
-// inner node of the same kind, such as the "a, b" under "a, b, c", or the "a AND b" under
-// "a AND b AND c") keeps no text of its own: its text is left null and its parent's text is
-// made through it. PT_NodeText gives such a node's text when one is wanted.
+// The inner nodes below those tops keep no text: each has its text left null (a text one
+// held is freed), so that a deep tree is not held once per level. PT_NodeText makes such
+// a node's text when one is wanted.
 //
 // Returns 1 when done; 0 for a null node or when memory runs out, and then nothing has
 // changed.
 int PT_RegenText(PT_NODE* node);
-// The node's text: for a list link without one (see PT_RegenText) it is made from the
-// children's current texts and kept in the node; null when that runs out of memory, or for
-// a node that has no text.
+// The node's text: for an inner node without one (see PT_RegenText) it is made from its
+// subtree's current leaves and templates and kept in the node until the next regeneration
+// that reaches it; null when that runs out of memory, or for a node that has no text.
 const char* PT_NodeText(PT_NODE* node);
 
 // Child n (1-based) of the node, or null (also for a null node).

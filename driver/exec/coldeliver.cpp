@@ -468,7 +468,35 @@ void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARG
     plan->ready = true;
 }
 
+namespace {
+
+// A bound column whose data buffer is unbound and whose length/indicator buffer is not:
+// the value goes to a scratch target, so that the buffer gets SQL_NULL_DATA or the length a
+// data buffer would have been told (text is reported whole however little the scratch
+// holds), and the conversion answers as it would have; the cut the scratch makes is no
+// truncation of anything the application asked for.
+SQLRETURN GetLengthOnly(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds) {
+    alignas(16) unsigned char scratch[128];  // the widest fixed C type, a number's text
+    BINDING s = b;
+    BOUND_TARGET p = plan;
+    s.data = scratch;
+    s.bufferLength = p.bufferLength = static_cast<SQLLEN>(sizeof scratch);
+    int& err = stmt->diag.errCode;
+    const int pending = err;
+    err = 0;
+    SQLRETURN rc = GetBoundColumn(stmt, row, s, p, ds);
+    if (rc == SQL_SUCCESS_WITH_INFO && err == ERR_DATA_WAS_TRUNCATED)
+        rc = pending == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    if (rc != SQL_ERROR && (err == 0 || err == ERR_DATA_WAS_TRUNCATED))
+        err = pending;
+    return rc;
+}
+
+}  // namespace
+
 SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds) {
+    if (b.data == nullptr && b.column != 0 && (b.indicator != nullptr || b.octetLength != nullptr))
+        return GetLengthOnly(stmt, row, b, plan, ds);
     if (!plan.ready || static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed))
         return GetColumn(stmt, row, b, ds);
     const DATASET_COL* col = &ds->cols[b.column - 1];

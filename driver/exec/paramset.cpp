@@ -23,7 +23,7 @@ enum class CellKind : uint8_t {
     Text,      // narrow text, NUL-padded to the width
     WideText,  // UTF-16 text, NUL-padded to the width
     Hex,       // hexadecimal text for a binary SQL type: a 4-byte count and the bytes
-    Binary,    // binary data: a 4-byte count and the bytes
+    Binary,    // binary data, or narrow text holding a NUL: a 4-byte count and the bytes
     DateText,  // narrow date/time text or escape, as the SQL type's structure
     DateWide,  // the same from UTF-16 text
     BigInt,    // SQL_C_SBIGINT / SQL_C_UBIGINT as decimal text
@@ -34,6 +34,7 @@ enum class CellKind : uint8_t {
 // What one set holds for a parameter.
 struct Cell {
     enum Kind : uint8_t { Null, Pending, Value } kind = Null;
+    bool counted = false;        // Value: its length was given, not measured: a NUL may be inside
     const char* data = nullptr;  // Value: the bytes (null for an empty value)
     size_t length = 0;           // Value: bytes
 };
@@ -140,6 +141,7 @@ int ReadCell(const CellReader& r, uint32_t s, Cell* out) {
             return 0;
         }
         out->kind = Cell::Value;
+        out->counted = true;
         out->data = piece->bytes->data();
         out->length = piece->bytes->size();
         if (fixed != 0 && out->length < static_cast<size_t>(fixed))
@@ -153,10 +155,12 @@ int ReadCell(const CellReader& r, uint32_t s, Cell* out) {
     const char* data = static_cast<const char*>(p.data) + a.offset + s * r.stride;
     out->kind = Cell::Value;
     out->data = data;
-    if (fixed != 0)
+    if (fixed != 0) {
         out->length = static_cast<size_t>(fixed);
-    else
-        out->length = octets == SQL_NTS ? TextBytes(p.cType, data) : static_cast<size_t>(octets);
+    } else {
+        out->counted = octets != SQL_NTS;
+        out->length = out->counted ? static_cast<size_t>(octets) : TextBytes(p.cType, data);
+    }
     return 0;
 }
 
@@ -209,6 +213,7 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
     const PARAMREC& p = *in.p;
     size_t longest = 0;
     bool anyEscape = false;
+    bool anyNul = false;  // narrow text given with its length holds a NUL somewhere
     const bool wide = p.cType == SQL_C_WCHAR;
     if (in.fixed == 0 || p.cType == SQL_C_GUID) {
         plan->cells = cells.size();
@@ -218,6 +223,8 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
                 return rc;
             longest = std::max(longest, c.length);
             anyEscape = anyEscape || StartsWithBrace(c, wide);
+            anyNul = anyNul || (c.counted && p.cType == SQL_C_CHAR && c.length > 0 &&
+                                std::memchr(c.data, 0, c.length) != nullptr);
             cells.push_back(c);
         }
     }
@@ -266,6 +273,14 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
         longest = std::max<size_t>(longest, wide ? 12 : 6);
     else if (dateType == DS_TIMESTAMP)
         longest = std::max<size_t>(longest, wide ? 32 : 16);
+    if (anyNul) {
+        // The column travels counted, as binary data does, so that the server is told each
+        // text's length and keeps the NUL; other text stays NUL-padded.
+        if (!FitsCountedElement(longest))
+            return ERR_INVALID_STRING_OR_BUFFER_LENGTH;
+        plan->decide(CellKind::Binary, DS_VARCHAR32, static_cast<uint32_t>(longest + sizeof(int32_t)));
+        return 0;
+    }
     const size_t nul = wide ? sizeof(SQLWCHAR) : 1;
     size_t width = paramOp || longest == 0 ? longest + nul : longest;
     if (width > kLargestElement)
@@ -461,7 +476,7 @@ int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vecto
             // every set: no cell needs reading, each is the next element.
             const char* base = static_cast<const char*>(p.data) + plan.in.a.offset;
             for (int32_t k = 0; k < end; ++k) {
-                const Cell c{Cell::Value, base + sets[static_cast<size_t>(k)] * plan.in.stride,
+                const Cell c{Cell::Value, false, base + sets[static_cast<size_t>(k)] * plan.in.stride,
                              static_cast<size_t>(plan.in.fixed)};
                 if (int rc = FillCell(plan, c, ds_Elem(&col, k)); rc != 0) {
                     failure = rc;

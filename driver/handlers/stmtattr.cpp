@@ -499,7 +499,9 @@ int StmtBindCol(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER d
         bufferLength = sizeof(SQLULEN);
     }
 
-    if (data != nullptr) {
+    // A null data pointer unbinds the data buffer alone: a length/indicator buffer given
+    // with it stays bound and is written at every fetch (not so for the bookmark column).
+    if (data != nullptr || (indicator != nullptr && column != 0)) {
         BINDCOL b;
         b.column = column;
         b.cType = cType;

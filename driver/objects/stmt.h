@@ -85,7 +85,7 @@ struct BOUND_TARGET {
 struct BINDCOL {
     uint16_t column = 0;  // 0: bookmark
     int16_t cType = 0;
-    void* data = nullptr;
+    void* data = nullptr;  // null: only the length/indicator buffers are bound
     SQLLEN bufferLength = 0;
     SQLLEN* indicator = nullptr;
     SQLLEN* octetLength = nullptr;

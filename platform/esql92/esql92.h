@@ -108,7 +108,8 @@ enum esql_native_code {
     ESQL_ERR_BINDING         = -20231,   /* [HY090] a bound buffer is missing or too small */
     ESQL_ERR_NO_INDICATOR    = -20232,   /* [22002] a NULL value and no indicator array */
     ESQL_ERR_VALUE_TOO_LONG  = -20233,   /* [22001] a value does not fit its column or buffer */
-    ESQL_ERR_OUT_OF_RANGE    = -20234,   /* [22003] a number does not fit its type */
+    ESQL_ERR_OUT_OF_RANGE    = -20234,   /* [22003] a number does not fit its type, or a
+                                                    REAL or FLOAT parameter is NaN */
     ESQL_ERR_BAD_NUMBER      = -20235,   /* [22018] a text is not a number of the type */
     ESQL_ERR_BAD_DATETIME    = -20236,   /* [22007] a text is not a date, time or timestamp */
     ESQL_ERR_STATEMENT       = -20237,   /* [42000] empty text, several statements, or a form the
@@ -269,7 +270,10 @@ enum esql_col_attribute {
     ESQL_COL_TYPE      = 3,   /* i32: server type code */
     ESQL_COL_PRECISION = 4,   /* u32: precision, or the declared length of text and binary */
     ESQL_COL_SCALE     = 5,   /* i16: scale (NUMERIC; 3 for TIMESTAMP) */
-    ESQL_COL_INDICATOR = 7,   /* i32*: one indicator per row; -1 NULL */
+    ESQL_COL_INDICATOR = 7,   /* i32*: one indicator per row; -1 NULL; in an input area
+                                 a positive indicator of a CHARACTER or VARCHAR parameter is
+                                 its byte length (at most the element's), so that a NUL
+                                 inside the text is kept; 0 reads the text up to its NUL */
     ESQL_COL_NAME      = 8,   /* char*, read only: column name ("" for an unnamed
                                  expression), valid while the SQLDA lives */
     ESQL_COL_NULLABLE  = 9,   /* i16, read only: 1 may be NULL, 0 never NULL */

@@ -1165,9 +1165,12 @@ bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::
     };
     switch (c.type) {
     case ESQL_CHARACTER:
-    case ESQL_VARCHAR:
-        v = Value::text(src, strnlen(src, c.length));
+    case ESQL_VARCHAR: {
+        const int32_t given = c.indicator ? c.indicator[row] : 0;
+        v = Value::text(src, given > 0 ? std::min<size_t>(static_cast<uint32_t>(given), c.length)
+                                       : strnlen(src, c.length));
         return true;
+    }
     case ESQL_INTEGER:
     case ESQL_SMALLINT:
     case ESQL_TINYINT:
@@ -1196,6 +1199,12 @@ bool getValue(const SqldaColumn& c, size_t row, uint32_t column, Value& v, std::
         } else {
             failWith(o, ESQL_ERR_BINDING, "element length " + std::to_string(c.length) +
                                               " does not hold a float in parameter " + std::to_string(column));
+            return false;
+        }
+        // SQLite would keep NaN as NULL: no number the server stores.
+        if (std::isnan(v.d)) {
+            failWith(o, ESQL_ERR_OUT_OF_RANGE, "NaN is no value of " + std::string(typeLabel(c.type)) +
+                                                   " in parameter " + std::to_string(column));
             return false;
         }
         return true;
@@ -1296,17 +1305,20 @@ bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column
                std::string& scratch, Outcome& o) {
     if (lane == InputLane::Checked)
         return getValue(c, row, column, v, scratch, o);
-    if (c.indicator && c.indicator[row] == -1) {
+    const int32_t ind = c.indicator ? c.indicator[row] : 0;
+    if (ind == -1) {
         v = Value::null();
         return true;
     }
     const char* src = static_cast<const char*>(c.data) + row * c.length;
+    // A positive indicator of text is its byte length (a NUL inside is part of it).
+    const size_t given = ind > 0 ? std::min<size_t>(static_cast<uint32_t>(ind), c.length) : 0;
     switch (lane) {
     case InputLane::Text:
-        v = Value::text(src, strnlen(src, c.length));
+        v = Value::text(src, ind > 0 ? given : strnlen(src, c.length));
         return true;
     case InputLane::Latin1Text: {
-        const TextExtent t = textExtent(src, c.length);
+        const TextExtent t = ind > 0 ? TextExtent{given, hasHighBytes({src, given})} : textExtent(src, c.length);
         if (t.high) {
             scratch = utf8FromLatin1({src, t.length});
             v = Value::text(scratch.data(), scratch.size());
@@ -1330,12 +1342,16 @@ bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column
     case InputLane::Real32: {
         float x;
         std::memcpy(&x, src, sizeof x);
+        if (x != x)
+            return getValue(c, row, column, v, scratch, o);  // NaN: posts the refusal
         v = Value::real(x);
         return true;
     }
     case InputLane::Real64: {
         double x;
         std::memcpy(&x, src, sizeof x);
+        if (x != x)
+            return getValue(c, row, column, v, scratch, o);  // NaN: posts the refusal
         v = Value::real(x);
         return true;
     }

@@ -496,7 +496,7 @@ TEST_F(ScriptedCursor, OutputAndInputOutputParameters) {
     } expect[] = {
         {ESQL_INTEGER, 4, 0, result->cols[0].data, 4, {-1, -1}},
         {ESQL_DATE, 4, 0, bind.params[1].buffer.data.get(), 4, {-1, -1}},
-        {ESQL_VARCHAR, 2, 3, bind.params[2].buffer.data.get(), 4, {0, -1}},
+        {ESQL_VARCHAR, 2, 3, bind.params[2].buffer.data.get(), 4, {3, -1}},  // counted text tells its length
     };
     for (uint32_t p = 1; p <= 3; ++p) {
         const Expect& e = expect[p - 1];

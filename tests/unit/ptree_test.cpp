@@ -1,9 +1,10 @@
 // Parse tree: construction and its ownership of children, text regeneration (templates,
-// blanks of empty parts, edits, list links), the walks with their pruning rules and the
+// blanks of empty parts, edits, texts kept only at the top), the walks with their pruning rules and the
 // search callbacks, release, trees of 50,000 items and more, and running out of memory.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <vector>
@@ -43,11 +44,32 @@ std::vector<PT_NODE*> NodesFrom(PT_NODE* node) {
     return nodes;
 }
 
+// The texts the nodes hold.
 std::vector<std::string> TextsFrom(PT_NODE* node) {
     std::vector<std::string> texts;
     for (PT_NODE* n : NodesFrom(node))
         texts.push_back(TextOf(n));
     return texts;
+}
+
+// The nodes' texts, made on request where a node holds none.
+std::vector<std::string> MadeTextsFrom(PT_NODE* node) {
+    std::vector<std::string> texts;
+    for (PT_NODE* n : NodesFrom(node)) {
+        const char* t = PT_NodeText(n);
+        texts.push_back(t == nullptr ? "<null>" : t);
+    }
+    return texts;
+}
+
+// Bytes held in texts by the node, its subtree and its later siblings; leavesOnly counts
+// the texts of leaves alone.
+size_t HeldBytes(PT_NODE* node, bool leavesOnly) {
+    size_t bytes = 0;
+    for (PT_NODE* n : NodesFrom(node))
+        if (n->text != nullptr && (!leavesOnly || n->childCount == 0))
+            bytes += std::strlen(n->text) + 1;
+    return bytes;
 }
 
 // A list of n items built as the grammar builds "select_list ',' select_item": each level
@@ -67,6 +89,28 @@ PT_NODE* RightList(int n) {
     for (int i = n - 2; i >= 0 && list != nullptr; --i)
         list = Node(3, PT_ARG1 ", " PT_ARG2, {Leaf(23, ("v" + std::to_string(i)).c_str()), list});
     return list;
+}
+
+// n joins as the grammar builds them: each joined table (62) is the table reference (29)
+// that the next join starts from, so the kinds alternate and no level is a list link.
+PT_NODE* Joins(int n) {
+    PT_NODE* from = Node(90, PT_ARG1, {Leaf(87, "t0")});
+    for (int i = 1; i <= n && from != nullptr; ++i) {
+        const std::string table = "t" + std::to_string(i);
+        PT_NODE* joined = Node(62, PT_ARG1 " " PT_ARG2 " JOIN " PT_ARG3 " ON " PT_ARG4,
+                               {from, Node(30, PT_ARG1, {Leaf(27, "INNER")}),
+                                Node(90, PT_ARG1, {Leaf(87, table.c_str())}),
+                                Node(14, PT_ARG1 " = 1", {Leaf(10, "c")})});
+        from = joined != nullptr ? Node(29, PT_ARG1, {joined}) : nullptr;
+    }
+    return from;
+}
+
+std::string ExpectedJoins(int n) {
+    std::string text = "t0";
+    for (int i = 1; i <= n; ++i)
+        text += " INNER JOIN t" + std::to_string(i) + " ON c = 1";
+    return text;
 }
 
 std::string ExpectedList(const char* prefix, int n) {
@@ -155,8 +199,8 @@ TEST(ParseTree, EditsReachTheRootOnTheNextRegeneration) {
     ASSERT_EQ(PT_NodeSetText(col, "x"), 1);
     EXPECT_STREQ(root->text, "SELECT a WHERE b = 1") << "not before the regeneration";
     ASSERT_EQ(PT_RegenText(root.get()), 1);
-    EXPECT_EQ(TextsFrom(root.get()), (std::vector<std::string>{
-                                         "SELECT x WHERE b = 1", "x", "x", "WHERE b = 1", "b = 1", "b"}));
+    EXPECT_EQ(MadeTextsFrom(root.get()), (std::vector<std::string>{
+                                             "SELECT x WHERE b = 1", "x", "x", "WHERE b = 1", "b = 1", "b"}));
 
     // A regeneration from a node rebuilds that node and its later siblings, not its parent.
     PT_NODE* where = root->child->sibling;
@@ -175,32 +219,37 @@ TEST(ParseTree, EditsReachTheRootOnTheNextRegeneration) {
     EXPECT_STREQ(where->tmpl, "WHERE " PT_ARG1);
 }
 
-// The links of a list keep no text of their own; the list's text is made through them,
-// and PT_NodeText makes a link's text when asked.
-TEST(ParseTree, ListLinksAreMadeThroughNotKept) {
-    Tree list(LeftList(3));
-    ASSERT_EQ(PT_RegenText(list.get()), 1);
-    EXPECT_STREQ(list->text, "c0, c1, c2");
-    PT_NODE* link = list->child;        // "c0, c1"
-    PT_NODE* first = link->child;       // "c0"
-    PT_NODE* item = link->sibling;      // c2
-    EXPECT_EQ(link->text, nullptr);
+// Only the tops of a regeneration keep a text: a tree as deep as a long chain of joins is
+// not held once per level. The others' texts are made on request from the leaves.
+TEST(ParseTree, InnerNodesBelowTheTopKeepNoText) {
+    constexpr int kJoins = 3000;
+    Tree joins(Joins(kJoins));
+    ASSERT_NE(joins, nullptr);
+    ASSERT_EQ(PT_RegenText(joins.get()), 1);
+    const std::string expected = ExpectedJoins(kJoins);
+    EXPECT_EQ(joins->text, expected);
+    EXPECT_EQ(HeldBytes(joins.get(), false), HeldBytes(joins.get(), true) + expected.size() + 1);
+
+    Tree two(Joins(2));
+    ASSERT_EQ(PT_RegenText(two.get()), 1);
+    PT_NODE* first = PT_Child(PT_Child(two.get(), 1), 1);  // the reference "t0 ... t1"
+    PT_NODE* t1 = PT_Child(PT_Child(PT_Child(first, 1), 3), 1);
+    ASSERT_STREQ(t1->text, "t1");
     EXPECT_EQ(first->text, nullptr);
-    EXPECT_STREQ(item->text, "c2");
-    EXPECT_STREQ(PT_NodeText(link), "c0, c1");
-    EXPECT_STREQ(PT_NodeText(first), "c0");
-    EXPECT_STREQ(PT_NodeText(item), "c2");
+    EXPECT_STREQ(PT_NodeText(first), "t0 INNER JOIN t1 ON c = 1");
+    ASSERT_EQ(PT_NodeSetText(t1, "u1"), 1);
+    EXPECT_STREQ(PT_NodeText(first), "t0 INNER JOIN t1 ON c = 1") << "kept until the next regeneration";
+    ASSERT_EQ(PT_RegenText(two.get()), 1);
+    EXPECT_EQ(first->text, nullptr);
+    EXPECT_STREQ(two->text, "t0 INNER JOIN u1 ON c = 1 INNER JOIN t2 ON c = 1");
+    EXPECT_STREQ(PT_NodeText(first), "t0 INNER JOIN u1 ON c = 1");
 
-    ASSERT_EQ(PT_NodeSetText(first->child->child, "z"), 1);
-    ASSERT_EQ(PT_RegenText(list.get()), 1);
-    EXPECT_STREQ(list->text, "z, c1, c2");
-    EXPECT_EQ(link->text, nullptr) << "a text made on request lasts until the next regeneration";
-
-    // A node of the same kind that is no argument of its parent is no link.
+    // A node past its parent's child count is no argument, yet its text is made on request.
     Tree odd(Node(68, PT_ARG1, {Leaf(10, "a")}));
     odd->child->sibling = Node(68, "( " PT_ARG1 " )", {Leaf(10, "b")});
     ASSERT_EQ(PT_RegenText(odd.get()), 1);
-    EXPECT_STREQ(odd->child->sibling->text, "( b )");
+    EXPECT_STREQ(odd->text, "a");
+    EXPECT_STREQ(PT_NodeText(odd->child->sibling), "( b )");
 }
 
 TEST(ParseTree, ListsOf50000ItemsRegenerateWalkAndFree) {
@@ -214,8 +263,8 @@ TEST(ParseTree, ListsOf50000ItemsRegenerateWalkAndFree) {
     ASSERT_EQ(PT_Walk(left.get(), PT_CbCollect, 75, items), 1);
     ASSERT_EQ(items->count, static_cast<uint32_t>(kItems));
     auto** found = static_cast<PT_NODE**>(items->elements);
-    EXPECT_STREQ(found[0]->text, "c0");
-    EXPECT_STREQ(found[kItems - 1]->text, ("c" + std::to_string(kItems - 1)).c_str());
+    EXPECT_STREQ(PT_NodeText(found[0]), "c0");
+    EXPECT_STREQ(PT_NodeText(found[kItems - 1]), ("c" + std::to_string(kItems - 1)).c_str());
     ut_ArrayFree(&items, nullptr);
 
     Tree right(RightList(kItems));

@@ -52,11 +52,11 @@ std::string Shape(const PT_NODE* n) {
     return s + ")";
 }
 
-const PT_NODE* FirstOfKind(const PT_NODE* n, int kind) {
+PT_NODE* FirstOfKind(PT_NODE* n, int kind) {
     if (n == nullptr || n->kind == kind)
         return n;
-    for (const PT_NODE* c = n->child; c != nullptr; c = c->sibling)
-        if (const PT_NODE* found = FirstOfKind(c, kind))
+    for (PT_NODE* c = n->child; c != nullptr; c = c->sibling)
+        if (PT_NODE* found = FirstOfKind(c, kind))
             return found;
     return nullptr;
 }
@@ -179,7 +179,7 @@ TEST(SqlGrammar, TreesHaveTheGrammarsShape) {
         SCOPED_TRACE(c.sql);
         Parsed p(c.sql);
         ASSERT_EQ(p.rc, 0);
-        const PT_NODE* n = FirstOfKind(p.out.root, c.kind);
+        PT_NODE* n = FirstOfKind(p.out.root, c.kind);
         ASSERT_NE(n, nullptr);
         EXPECT_EQ(Shape(n), c.shape);
     }
@@ -219,10 +219,10 @@ TEST(SqlGrammar, NameFormsBuildTheirPartsByKind) {
         SCOPED_TRACE(c.sql);
         Parsed p(c.sql);
         ASSERT_EQ(p.rc, 0);
-        const PT_NODE* n = FirstOfKind(p.out.root, c.kind);
+        PT_NODE* n = FirstOfKind(p.out.root, c.kind);
         ASSERT_NE(n, nullptr);
         EXPECT_EQ(Shape(n), c.shape);
-        EXPECT_STREQ(n->text, c.text);
+        EXPECT_STREQ(PT_NodeText(n), c.text);
     }
 }
 
