@@ -319,7 +319,7 @@ SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {
         conn->diag.errCode = ERR_UNABLE_TO_CONNECT_TO_DATA_SOURCE;
         ConnAddError(conn,
                      std::string("The locale's code set ") + codeset +
-                         " is not supported: run the application in a UTF-8 or ISO-8859-1 locale",
+                         " is not supported: run the application in a UTF-8 or ISO-8859-1 locale[SQLSTATE:08001]",
                      0);
         TraceLog("ConnOpen: code set %s not supported", codeset);
         return SQL_ERROR;

@@ -97,6 +97,16 @@ if mkdir -p "$work/locale" && localedef -i en_US -f ISO-8859-1 "$work/locale/en_
         round_trip libvarnod.so en_US.ISO-8859-1 setlocale e9 c3a9 "1 2"
     check "libvarnodw, setlocale in ISO-8859-1: the same" \
         round_trip libvarnodw.so en_US.ISO-8859-1 setlocale e9 c3a9 "1 2"
+    # A code set the driver does not convert is refused at connect, by name.
+    refused_code_set() {  # library
+        ! LC_ALL=en_US.ISO-8859-15 "$client" "$build/$1" "$work/refused.db" setlocale e9 2> "$work/err.txt"
+        cat "$work/err.txt"
+        grep -q "connect failed: 08001 .*code set ISO-8859-15 is not supported" "$work/err.txt"
+    }
+    if localedef -i en_US -f ISO-8859-15 "$work/locale/en_US.ISO-8859-15" > /dev/null 2>&1; then
+        check "libvarnod refuses to connect in an ISO-8859-15 locale" refused_code_set libvarnod.so
+        check "libvarnodw refuses to connect in an ISO-8859-15 locale" refused_code_set libvarnodw.so
+    fi
     unset LOCPATH
 else
     echo "skipped: the ISO-8859-1 round trip (localedef cannot make an ISO-8859-1 locale here)"
