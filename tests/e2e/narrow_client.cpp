@@ -1,7 +1,8 @@
 // A narrow ODBC client as C programs are written: it writes a text through the narrow
 // calls of the Driver Manager (once as a literal in the statement, once as an SQL_C_CHAR
 // parameter) and reads both rows back as SQL_C_CHAR, printing each value's bytes in
-// hexadecimal and its length. With "setlocale" it first takes its locale from the
+// hexadecimal and its length, then the same values again read by SQLGetData in pieces into a
+// buffer of 5 bytes (room for any one UTF-8 character and the NUL), printed as "pieces HEX". With "setlocale" it first takes its locale from the
 // environment, as Python and Perl do; without, it stays in the C locale, as isql does.
 //
 //   narrow_client DRIVER DATABASE setlocale|c TEXT_HEX       writes and reads rows 1 and 2
@@ -102,6 +103,24 @@ int main(int argc, char** argv) {
         for (SQLLEN i = 0; i < ind; ++i)
             std::printf("%02x", static_cast<unsigned char>(value[i]));
         std::printf(" %ld\n", static_cast<long>(ind));
+    }
+    // In pieces: each ends at a whole character, and the next goes on after it. (A buffer
+    // with no room for one character gets nothing, as a buffer of one byte does.)
+    SQLCloseCursor(st);
+    Exec("SELECT v FROM t ORDER BY k");
+    while (SQL_SUCCEEDED(SQLFetch(st))) {
+        std::string value;
+        char piece[5];
+        SQLLEN ind = 0;
+        SQLRETURN rc;
+        while ((rc = SQLGetData(st, 1, SQL_C_CHAR, piece, sizeof piece, &ind)) != SQL_NO_DATA) {
+            Check(rc, SQL_HANDLE_STMT, st, "get data in pieces");
+            value += piece;
+        }
+        std::printf("pieces ");
+        for (unsigned char c : value)
+            std::printf("%02x", c);
+        std::printf("\n");
     }
     SQLFreeHandle(SQL_HANDLE_STMT, st);
     SQLDisconnect(dbc);

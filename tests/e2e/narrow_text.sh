@@ -41,12 +41,13 @@ g=$(hex "$grosse")
 # The client's bytes come back as written, and the file holds each row once, as UTF-8.
 round_trip() {  # library, locale, setlocale|c, text hex, hex of the stored UTF-8, rows to check
     local db="$work/$1-$3.db"
-    LC_ALL=$2 "$client" "$build/$1" "$db" "$3" "$4" > "$work/read.txt"
+    LC_ALL=$2 timeout 60 "$client" "$build/$1" "$db" "$3" "$4" > "$work/read.txt"
     cat "$work/read.txt"
     stored "$db" | tee "$work/stored.txt"
     local n=${#4}
     for row in $6; do
         grep -qx "$4 $((n / 2))" <(sed -n "${row}p" "$work/read.txt") || { echo "row $row read back differs"; return 1; }
+        grep -qx "pieces $4" <(sed -n "$((row + 2))p" "$work/read.txt") || { echo "row $row in pieces differs"; return 1; }
         grep -qx "$row $5" "$work/stored.txt" || { echo "row $row stored differs"; return 1; }
     done
 }
@@ -81,7 +82,7 @@ PY
 bad_text_refused() {  # library, locale, setlocale|c
     local db="$work/bad-$1.db"
     local out
-    out=$(LC_ALL=$2 "$client" "$build/$1" "$db" "$3" "61c328" bad)
+    out=$(LC_ALL=$2 timeout 60 "$client" "$build/$1" "$db" "$3" "61c328" bad)
     echo "$out"
     [[ "$out" == "refused 22018" ]] && [[ -z "$(stored "$db")" ]]
 }
@@ -99,7 +100,7 @@ if mkdir -p "$work/locale" && localedef -i en_US -f ISO-8859-1 "$work/locale/en_
         round_trip libvarnodw.so en_US.ISO-8859-1 setlocale e9 c3a9 "1 2"
     # A code set the driver does not convert is refused at connect, by name.
     refused_code_set() {  # library
-        ! LC_ALL=en_US.ISO-8859-15 "$client" "$build/$1" "$work/refused.db" setlocale e9 2> "$work/err.txt"
+        ! LC_ALL=en_US.ISO-8859-15 timeout 60 "$client" "$build/$1" "$work/refused.db" setlocale e9 2> "$work/err.txt"
         cat "$work/err.txt"
         grep -q "connect failed: 08001 .*code set ISO-8859-15 is not supported" "$work/err.txt"
     }
