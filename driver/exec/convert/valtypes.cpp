@@ -209,14 +209,34 @@ SQLRETURN CopyWCharToChar(const void* src, SQLLEN srcChars, SQLLEN pieceChars, S
                           bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code) {
     // Dataset elements and the agent's pieces hold whole, aligned units.
     const auto* units = static_cast<const SQLWCHAR*>(src);
-    const SQLLEN need = ut_Ucs2ToNarrowN(units, srcChars, nullptr, INT64_MAX, nullptr, code);
+    const SQLLEN nul = addNul ? 1 : 0;
+    auto* out = static_cast<char*>(dst);
+    SQLLEN need;
+    if (mayTruncate && dst != nullptr && dstLen > nul) {
+        // One pass for the text that fits, as fetched text mostly does; the rest is only
+        // measured, and the copy of what fits is already made.
+        SQLLEN taken = 0;
+        const SQLLEN n = ut_Ucs2ToNarrowN(units, srcChars, out, dstLen - nul, &taken, code);
+        need = n + (taken < srcChars ? ut_Ucs2ToNarrowN(units + taken, srcChars - taken, nullptr, INT64_MAX, nullptr,
+                                                        code)
+                                     : 0);
+        if (taken < srcChars)
+            *err = ERR_DATA_WAS_TRUNCATED;
+        else if (totalChars != SQL_NO_TOTAL && totalChars != 0 && pieceChars < totalChars)
+            *err = ERR_DATA_WAS_TRUNCATED;  // more of a long value remains at the server
+        if (addNul)
+            out[n] = '\0';
+        if (outLen != nullptr)
+            *outLen = ConvertedLength(need, pieceChars, totalChars, code == NarrowCode::Latin1 ? 1 : 0);
+        return Finished(err);
+    }
+    need = ut_Ucs2ToNarrowN(units, srcChars, nullptr, INT64_MAX, nullptr, code);
     const SQLLEN reported = ConvertedLength(need, pieceChars, totalChars, code == NarrowCode::Latin1 ? 1 : 0);
     CopyPlan plan;
     SQLRETURN rc;
     if (!PlanCopy(need, reported, 1, addNul, mayTruncate, pieceChars, totalChars, dst, dstLen, outLen, err, &plan,
                   &rc))
         return rc;
-    auto* out = static_cast<char*>(dst);
     const SQLLEN n = ut_Ucs2ToNarrowN(units, srcChars, out, plan.room, nullptr, code);
     if (addNul)
         out[n] = '\0';
