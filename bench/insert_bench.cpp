@@ -8,6 +8,8 @@
 //
 //   build/bench/insert_bench
 //   BENCH_REPEAT=<n> runs each way n times (default 3) and keeps the fastest.
+//   BENCH_LIB=w inserts through libvarnodw (default: a, libvarnod); BENCH_CTYPE=wchar binds
+//   the two text parameters as SQL_C_WCHAR (default: char, SQL_C_CHAR).
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
@@ -48,8 +50,11 @@ struct Values {
     std::vector<int64_t> b;
     std::vector<double> f;
     std::vector<char> v20, v100;
+    std::vector<SQLWCHAR> w20, w100;  // the same texts in UTF-16
     std::vector<SQL_DATE_STRUCT> d;
-    Values() : i(kRows), b(kRows), f(kRows), v20(kRows * 21), v100(kRows * 101), d(kRows) {
+    Values()
+        : i(kRows), b(kRows), f(kRows), v20(kRows * 21), v100(kRows * 101), w20(kRows * 21), w100(kRows * 101),
+          d(kRows) {
         for (int r = 0; r < kRows; ++r) {
             i[r] = r;
             b[r] = int64_t{r} * 1000003;
@@ -58,6 +63,10 @@ struct Values {
             std::snprintf(&v100[r * 101], 101, "a longer text for row %d, of some fifty characters", r);
             d[r] = {static_cast<SQLSMALLINT>(2000 + r % 25), static_cast<SQLUSMALLINT>(1 + r % 12),
                     static_cast<SQLUSMALLINT>(1 + r % 28)};
+            for (int k = 0; k < 21; ++k)
+                w20[r * 21 + k] = static_cast<unsigned char>(v20[r * 21 + k]);
+            for (int k = 0; k < 101; ++k)
+                w100[r * 101 + k] = static_cast<unsigned char>(v100[r * 101 + k]);
         }
     }
 };
@@ -99,12 +108,31 @@ double Raw(const Values& v) {
     return s;
 }
 
+bool WideText() {
+    const char* t = std::getenv("BENCH_CTYPE");
+    return t != nullptr && std::strcmp(t, "wchar") == 0;
+}
+
+// Binds the two text parameters to row r of the values (or to the given buffers).
+void BindText(SQLHSTMT st, void* p20, void* p100, SQLLEN* nts) {
+    const bool wide = WideText();
+    const SQLSMALLINT type = wide ? SQL_C_WCHAR : SQL_C_CHAR;
+    const SQLLEN unit = wide ? sizeof(SQLWCHAR) : 1;
+    SQLBindParameter(st, 4, SQL_PARAM_INPUT, type, SQL_VARCHAR, 20, 0, p20, 21 * unit, nts);
+    SQLBindParameter(st, 5, SQL_PARAM_INPUT, type, SQL_VARCHAR, 100, 0, p100, 101 * unit, nts);
+}
+
 // How an ODBC run binds its parameters: anew before each execution (the arrays move along the
 // values), or once, the application copying each row into the bound buffers as a C program
 // with a prepared statement does.
 enum class Binding { EachExecute, Once };
 
-double Odbc(const Values& v, int array, Binding binding = Binding::EachExecute, const char* lib = VARNO_LIB_A) {
+const char* VarnoLib() {
+    const char* lib = std::getenv("BENCH_LIB");
+    return lib != nullptr && std::strcmp(lib, "w") == 0 ? VARNO_LIB_W : VARNO_LIB_A;
+}
+
+double Odbc(const Values& v, int array, Binding binding = Binding::EachExecute, const char* lib = VarnoLib()) {
     const std::string path = DbPath(array > 1 ? "array" : "single");
     unlink(path.c_str());
     SQLHENV env = nullptr;
@@ -131,19 +159,28 @@ double Odbc(const Values& v, int array, Binding binding = Binding::EachExecute, 
         int64_t b = 0;
         double f = 0;
         char v20[21], v100[101];
+        SQLWCHAR w20[21], w100[101];
+        const bool wide = WideText();
         SQL_DATE_STRUCT d{};
         SQLBindParameter(st, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &i, 0, nullptr);
         SQLBindParameter(st, 2, SQL_PARAM_INPUT, SQL_C_SBIGINT, SQL_BIGINT, 0, 0, &b, 0, nullptr);
         SQLBindParameter(st, 3, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_FLOAT, 0, 0, &f, 0, nullptr);
-        SQLBindParameter(st, 4, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, v20, sizeof v20, nts.data());
-        SQLBindParameter(st, 5, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 100, 0, v100, sizeof v100, nts.data());
+        if (wide)
+            BindText(st, w20, w100, nts.data());
+        else
+            BindText(st, v20, v100, nts.data());
         SQLBindParameter(st, 6, SQL_PARAM_INPUT, SQL_C_TYPE_DATE, SQL_TYPE_DATE, 0, 0, &d, 0, nullptr);
         for (int r = 0; r < kRows; ++r) {
             i = v.i[r];
             b = v.b[r];
             f = v.f[r];
-            std::memcpy(v20, &v.v20[r * 21], sizeof v20);
-            std::memcpy(v100, &v.v100[r * 101], sizeof v100);
+            if (wide) {
+                std::memcpy(w20, &v.w20[r * 21], sizeof w20);
+                std::memcpy(w100, &v.w100[r * 101], sizeof w100);
+            } else {
+                std::memcpy(v20, &v.v20[r * 21], sizeof v20);
+                std::memcpy(v100, &v.v100[r * 101], sizeof v100);
+            }
             d = v.d[r];
             if (!SQL_SUCCEEDED(SQLExecute(st)))
                 Fail("execute", SQL_HANDLE_STMT, st);
@@ -157,10 +194,10 @@ double Odbc(const Values& v, int array, Binding binding = Binding::EachExecute, 
                          nullptr);
         SQLBindParameter(st, 3, SQL_PARAM_INPUT, SQL_C_DOUBLE, SQL_FLOAT, 0, 0, const_cast<double*>(&v.f[r]), 0,
                          nullptr);
-        SQLBindParameter(st, 4, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, const_cast<char*>(&v.v20[r * 21]), 21,
-                         nts.data());
-        SQLBindParameter(st, 5, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 100, 0,
-                         const_cast<char*>(&v.v100[r * 101]), 101, nts.data());
+        if (WideText())
+            BindText(st, const_cast<SQLWCHAR*>(&v.w20[r * 21]), const_cast<SQLWCHAR*>(&v.w100[r * 101]), nts.data());
+        else
+            BindText(st, const_cast<char*>(&v.v20[r * 21]), const_cast<char*>(&v.v100[r * 101]), nts.data());
         SQLBindParameter(st, 6, SQL_PARAM_INPUT, SQL_C_TYPE_DATE, SQL_TYPE_DATE, 0, 0,
                          const_cast<SQL_DATE_STRUCT*>(&v.d[r]), 0, nullptr);
         if (!SQL_SUCCEEDED(SQLExecute(st)))
@@ -199,7 +236,8 @@ int main() {
         if (runs("single"))
             floor = std::min(floor, Odbc(v, 1, Binding::EachExecute, NULL_LIB));
     }
-    std::printf("%d rows, one transaction each\n", kRows);
+    std::printf("%d rows, one transaction each, %s, text as %s\n", kRows, VarnoLib(),
+                WideText() ? "SQL_C_WCHAR" : "SQL_C_CHAR");
     std::printf("%-27s%6.3f s\n", "raw sqlite3", raw);
     const auto show = [raw](const char* label, double s, const char* target) {
         if (s < 1e9)

@@ -1,5 +1,5 @@
 // Fetching rows of six columns (INTEGER, BIGINT, FLOAT, VARCHAR(20), VARCHAR(100), DATE)
-// through unixODBC and the ANSI driver, against the raw sqlite3 API on the same file in the
+// through unixODBC and either library, against the raw sqlite3 API on the same file in the
 // same run: bound columns with a rowset of 1, a column-wise rowset of 1000, and SQLGetData
 // per value; and, for the floor, the same calls through unixODBC served by a driver that
 // does nothing (bench/null_driver.cpp). Each measurement runs in a child process, so that its
@@ -10,6 +10,8 @@
 //   BENCH_ONLY=<mode name prefix> runs raw sqlite3 and that mode only (for profiling).
 //   BENCH_REPEAT=<n> measures each mode n times (default 3) and keeps the fastest run: the
 //   machines are shared and noisy, and the fastest run is the one least disturbed.
+//   BENCH_LIB=w fetches through libvarnodw (default: a, libvarnod); BENCH_CTYPE=wchar binds
+//   the two text columns as SQL_C_WCHAR (default: char, SQL_C_CHAR).
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlite3.h>
@@ -85,6 +87,11 @@ long Raw(const std::string& path) {
 
 enum class Mode { Raw, Bound1, Bound1000, GetData, NullBound1, NullGetData };
 
+bool WideText() {
+    const char* t = std::getenv("BENCH_CTYPE");
+    return t != nullptr && std::strcmp(t, "wchar") == 0;
+}
+
 long ThroughOdbc(const std::string& path, Mode mode) {
     // The null driver's modes: the same calls, served by a driver that does nothing.
     const bool null = mode == Mode::NullBound1 || mode == Mode::NullGetData;
@@ -109,7 +116,11 @@ long ThroughOdbc(const std::string& path, Mode mode) {
     std::vector<SQLINTEGER> i(n);
     std::vector<SQLBIGINT> b(n);
     std::vector<double> f(n);
-    std::vector<char> v20(n * 21), v100(n * 101);
+    // Text columns take 21 and 101 elements of their C type.
+    const bool wide = WideText();
+    const SQLSMALLINT textType = wide ? SQL_C_WCHAR : SQL_C_CHAR;
+    const SQLLEN unit = wide ? sizeof(SQLWCHAR) : 1;
+    std::vector<char> v20(n * 21 * unit), v100(n * 101 * unit);
     std::vector<SQL_DATE_STRUCT> d(n);
     std::vector<SQLLEN> ind(6 * n);
     SQLULEN fetched = 0;
@@ -119,8 +130,8 @@ long ThroughOdbc(const std::string& path, Mode mode) {
         SQLBindCol(st, 1, SQL_C_SLONG, i.data(), 0, &ind[0]);
         SQLBindCol(st, 2, SQL_C_SBIGINT, b.data(), 0, &ind[n]);
         SQLBindCol(st, 3, SQL_C_DOUBLE, f.data(), 0, &ind[2 * n]);
-        SQLBindCol(st, 4, SQL_C_CHAR, v20.data(), 21, &ind[3 * n]);
-        SQLBindCol(st, 5, SQL_C_CHAR, v100.data(), 101, &ind[4 * n]);
+        SQLBindCol(st, 4, textType, v20.data(), 21 * unit, &ind[3 * n]);
+        SQLBindCol(st, 5, textType, v100.data(), 101 * unit, &ind[4 * n]);
         SQLBindCol(st, 6, SQL_C_TYPE_DATE, d.data(), 0, &ind[5 * n]);
     }
     char q[] = "SELECT i, b, f, v20, v100, d FROM t";
@@ -134,8 +145,8 @@ long ThroughOdbc(const std::string& path, Mode mode) {
             SQLGetData(st, 1, SQL_C_SLONG, &i[0], 0, &ind[0]);
             SQLGetData(st, 2, SQL_C_SBIGINT, &b[0], 0, &ind[1]);
             SQLGetData(st, 3, SQL_C_DOUBLE, &f[0], 0, &ind[2]);
-            SQLGetData(st, 4, SQL_C_CHAR, v20.data(), 21, &ind[3]);
-            SQLGetData(st, 5, SQL_C_CHAR, v100.data(), 101, &ind[4]);
+            SQLGetData(st, 4, textType, v20.data(), 21 * unit, &ind[3]);
+            SQLGetData(st, 5, textType, v100.data(), 101 * unit, &ind[4]);
             SQLGetData(st, 6, SQL_C_TYPE_DATE, &d[0], 0, &ind[5]);
             ++rows;
         } else {
@@ -205,7 +216,10 @@ int main(int argc, char** argv) {
     const int repeat = std::max(1, repeatText != nullptr ? std::atoi(repeatText) : 3);
     const std::string dir = TempDir();
     std::system(("mkdir -p " + dir).c_str());
-    std::ofstream(dir + "/odbcinst.ini") << "[Varno Bench]\nDriver = " VARNO_BENCH_DRIVER "\n"
+    const char* lib = std::getenv("BENCH_LIB");
+    const char* driver = lib != nullptr && std::strcmp(lib, "w") == 0 ? VARNO_BENCH_DRIVER_W : VARNO_BENCH_DRIVER;
+    std::printf("%s, text as %s\n", driver, WideText() ? "SQL_C_WCHAR" : "SQL_C_CHAR");
+    std::ofstream(dir + "/odbcinst.ini") << "[Varno Bench]\nDriver = " << driver << "\n"
                                           << "[Null Bench]\nDriver = " NULL_BENCH_DRIVER "\n";
     std::ofstream(dir + "/odbc.ini") << "";
     setenv("ODBCSYSINI", dir.c_str(), 1);

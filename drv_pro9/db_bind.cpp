@@ -127,6 +127,8 @@ int BindParam(DB_SQLDABIND* b, Direction direction, int16_t scale, uint32_t para
         return ERR_INVALID_ARGUMENT_VALUE;
     bool convert = false;
     int32_t serverType = db_DsCTypeToDbmsType(col->type, &convert);
+    if (b->narrowFromLatin1 && serverType != DB_TYPE_NONE && db_IsNarrowText(col->type))
+        convert = true;
     if (serverType == DB_TYPE_NONE) {
         LOG_MSG(LOG_ERR, "db_BindParam: No support for internal type %d", col->type);
         char text[96];
@@ -151,7 +153,7 @@ int BindParam(DB_SQLDABIND* b, Direction direction, int16_t scale, uint32_t para
         data = slot->buffer.data.get();
     } else {
         int rc = db_ConvKVRToDBMS(col, first, rows, &slot->buffer, param, b->errors, b->latin1Client,
-                                  &b->fractionCut);
+                                  &b->fractionCut, b->narrowFromLatin1);
         if (rc != 0)
             return rc;
         data = slot->buffer.data.get();

@@ -64,6 +64,7 @@ struct DB_SQLDABIND {
     ESQL_SQLCA* sqlca = nullptr;     // the connection's; must be set before any call
     OA_ERRLIST* errors = nullptr;    // the statement's; may be null
     bool latin1Client = false;       // the client takes ISO-8859-1 text (the ANSI library)
+    bool narrowFromLatin1 = false;   // narrow text parameters are ISO-8859-1 for a UTF-8 client
     PRO_SQLDA* input = nullptr;      // owned: parameters
     PRO_SQLDA* output = nullptr;     // owned: result columns
     std::vector<DB_COLBIND> cols;    // one per result column

@@ -10,6 +10,7 @@
 #include "drv_pro9/oa_conn.h"
 #include "drv_pro9/oa_optable.h"
 #include "drv_pro9/oa_proc.h"
+#include "util/charset.h"
 #include "util/errcode.h"
 #include "util/log.h"
 #include "util/ut_string.h"
@@ -189,11 +190,18 @@ int DB_Connect(DB_CONN* db) {
                   db->database.c_str());
     target.pop_back();
 
+    // The client reads the user name as UTF-8 until it is told the code page, which needs
+    // the connection: ISO-8859-1 text of the ANSI library goes converted.
+    const bool latin1Client = db->conn != nullptr && db->conn->unicodeLibrary == 0 && db->conn->narrowLatin1 != 0;
+    std::unique_ptr<char, UtFree> user;
+    if (latin1Client && (user.reset(ut_Latin1ToUtf8Dup(db->user.c_str(), SQL_NTS)), user == nullptr))
+        return ERR_MEMORY_ALLOCATION_FAILURE;
     for (int attempt = 0; attempt < DB_CONNECT_NAME_ATTEMPTS; ++attempt) {
         char name[32];
         std::snprintf(name, sizeof name, kNameFormat, Agent().connectAttempts++);
         ESQL_SQLCA sqlca{};
-        tpe_sqlconnect(target.c_str(), name, db->user.c_str(), db->password.c_str(), db->reserved, &sqlca);
+        tpe_sqlconnect(target.c_str(), name, user ? user.get() : db->user.c_str(), db->password.c_str(), db->reserved,
+                       &sqlca);
         db->sqlca = sqlca;
         db->name = name;
         if (db->sqlca.sqlcode == ESQL_ERR_NAME_IN_USE)
@@ -202,9 +210,9 @@ int DB_Connect(DB_CONN* db) {
             break;
         db->dbHandle = tpe_get_curdbhdl();
         db->tmHandle = tpe_get_curtmhdl();
-        // The ANSI library's text is ISO-8859-1: the client converts it at its boundary.
-        if (db->conn != nullptr && db->conn->unicodeLibrary == 0 &&
-            tpe_set_client_codepage(ESQL_CODEPAGE_ISO8859_1, &db->sqlca) < 0) {
+        // The ANSI library's text in ISO-8859-1: the client converts it at its boundary.
+        // UTF-8, the client's own, needs no word.
+        if (latin1Client && tpe_set_client_codepage(ESQL_CODEPAGE_ISO8859_1, &db->sqlca) < 0) {
             ESQL_SQLCA ignored{};
             tpe_sql_disconnect(ESQL_DISCONNECT_NAMED, name, &ignored);
             db->dbHandle = nullptr;

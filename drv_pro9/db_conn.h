@@ -107,8 +107,9 @@ void DB_ConnFree(DB_CONN* db);
 // Opens the ESQL connection under a new name "KVRConn-%08X", trying the next name while
 // the client answers that the name is taken (at most DB_CONNECT_NAME_ATTEMPTS times).
 // A host, service or database containing ':' is refused before the client is called.
-// For the ANSI library (the connection's unicodeLibrary 0) the client's code page is then
-// set to ISO8859-1, and a refusal of it undoes the connect. Refusals post on the server's
+// For the ANSI library with ISO-8859-1 narrow text (the connection's unicodeLibrary 0 and
+// narrowLatin1 1) the user name goes converted to UTF-8 and the client's code page is then
+// set to ISO8859-1; a refusal of it undoes the connect. Refusals post on the server's
 // error list and give 53; 0 on success.
 int DB_Connect(DB_CONN* db);
 // Closes the ESQL connection without making it current first; the SQLCA stays in the

@@ -184,6 +184,11 @@ Piece ValueOf(const DATASET_COL* col, int32_t row) {
         v.data = p;
         v.length = WideCount(reinterpret_cast<const SQLWCHAR*>(p), w / 2);
         break;
+    case DS_CHAR:
+    case DS_CHARZ:
+        v.data = p;
+        v.length = strnlen(reinterpret_cast<const char*>(p), w);
+        break;
     case DS_WVARCHAR32: {
         int32_t n = w >= 4 ? Load<int32_t>(p) : 0;
         v.data = p + 4;
@@ -205,6 +210,15 @@ bool IsWideParam(int32_t t) {
     return t == DS_WCHAR || t == DS_WCHARZ || t == DS_LONGWCHAR || t == DS_WVARCHAR32;
 }
 
+}  // namespace
+
+bool db_IsNarrowText(int32_t t) {
+    return t == DS_CHAR || t == DS_CHARZ || t == DS_LONGCHAR || t == DS_VARCHAR8 || t == DS_VARCHAR16 ||
+           t == DS_VARCHAR32;
+}
+
+namespace {
+
 bool IsTextParam(int32_t t) {
     return t == DS_LONGCHAR || t == DS_VARCHAR8 || t == DS_VARCHAR16 || t == DS_VARCHAR32;
 }
@@ -212,6 +226,24 @@ bool IsTextParam(int32_t t) {
 // Byte room of the UTF-8 form of n units and its NUL: a unit takes at most 3 bytes, a pair
 // of surrogates 4.
 uint64_t Utf8Room(uint64_t units) { return 4 * units + 1; }
+
+// n ISO-8859-1 bytes as UTF-8 into dst, within limit bytes; whole characters only.
+void Latin1ToUtf8(const unsigned char* src, uint64_t n, unsigned char* dst, uint64_t limit) {
+    uint64_t o = 0;
+    for (uint64_t i = 0; i < n; ++i) {
+        const unsigned char c = src[i];
+        if (c < 0x80) {
+            if (o + 1 > limit)
+                break;
+            dst[o++] = c;
+        } else {
+            if (o + 2 > limit)
+                break;
+            dst[o++] = static_cast<unsigned char>(0xC0 | (c >> 6));
+            dst[o++] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+        }
+    }
+}
 
 }  // namespace
 
@@ -403,25 +435,30 @@ int32_t db_ParamTextBytes(const DATASET_COL* col, int32_t row, uint32_t elemSize
 }
 
 int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VALBUF* out,
-                     uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client, bool* fractionCut) {
+                     uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client, bool* fractionCut,
+                     bool narrowFromLatin1) {
     if (col == nullptr || out == nullptr || rows < 0 || first < 0)
         return ERR_GENERAL_ERROR;
     const int32_t type = col->type;
     auto present = [&](int32_t r) { return col->indicators[first + r] >= 0; };
 
+    const bool fromLatin1 = narrowFromLatin1 && db_IsNarrowText(type);
     uint64_t elem = db_ParamElemSize(type, col->width);
+    if (fromLatin1)
+        elem = 1;  // sized from the values below
     if (elem == 0) {
         LOG_MSG(LOG_ERR, "db_ConvKVRToDBMS: no conversion for internal type %d", type);
         return ERR_GENERAL_ERROR;
     }
     // By-reference text takes the room of its longest value, binary values are checked
     // against the element before anything is built.
-    if (type == DS_LONGCHAR || type == DS_LONGWCHAR) {
+    if (type == DS_LONGCHAR || type == DS_LONGWCHAR || fromLatin1) {
         uint64_t longest = 0;
         for (int32_t r = 0; r < rows; ++r)
             if (present(r))
                 longest = std::max(longest, ValueOf(col, first + r).length);
-        elem = type == DS_LONGCHAR ? longest + 1 : Utf8Room(longest);
+        // ISO-8859-1 takes at most two bytes a character in UTF-8.
+        elem = fromLatin1 ? 2 * longest + 1 : type == DS_LONGCHAR ? longest + 1 : Utf8Room(longest);
         if (elem > UINT32_MAX)
             return ERR_MEMORY_ALLOCATION_FAILURE;
     }
@@ -516,10 +553,20 @@ int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VAL
                 Store(dst, static_cast<int32_t>(v.length));
                 if (v.length > 0)
                     std::memcpy(dst + 4, v.data, v.length);
+            } else if (fromLatin1) {
+                Latin1ToUtf8(v.data, v.length, dst, elem - 1);
             } else if (IsTextParam(type)) {
                 if (v.length > 0)
                     std::memcpy(dst, v.data, std::min<uint64_t>(v.length, elem - 1));
             } else if (IsWideParam(type)) {
+                // Half a pair is no character in any code page: refused, not replaced.
+                if (ut_Ucs2LoneSurrogate(reinterpret_cast<const SQLWCHAR*>(v.data),
+                                         static_cast<SQLLEN>(v.length)) >= 0) {
+                    std::snprintf(text, sizeof text,
+                                  "Invalid character value: parameter %u holds half of a surrogate pair", paramNo);
+                    out->reset();
+                    return Refuse(errors, ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION, text);
+                }
                 if (v.length > 0 && latin1Client)
                     Ucs2ToLatin1(static_cast<const unsigned char*>(v.data), v.length, dst, elem - 1);
                 else if (v.length > 0)

@@ -99,7 +99,13 @@ bool db_IsCountedTextParam(int32_t dsType);
 // conversion goes on.
 // 16 on no memory; 15 for an internal type without a conversion.
 // Wide text goes to the server in the client's code page: UTF-8, or ISO-8859-1 for a
-// client told so at connect (latin1Client; a character it lacks becomes '?').
+// client told so at connect (latin1Client; a character it lacks becomes '?'); a surrogate
+// without its partner is refused with 121 (22018). Narrow text is ISO-8859-1 converted to
+// UTF-8 with narrowFromLatin1 (any narrow text type then comes here), else as it is.
 int db_ConvKVRToDBMS(const DATASET_COL* col, int32_t first, int32_t rows, DB_VALBUF* out,
                      uint32_t paramNo, OA_ERRLIST* errors, bool latin1Client = false,
-                     bool* fractionCut = nullptr);
+                     bool* fractionCut = nullptr, bool narrowFromLatin1 = false);
+
+// The narrow text types of parameters: fixed, NUL-terminated, length-prefixed and by
+// reference.
+bool db_IsNarrowText(int32_t dsType);

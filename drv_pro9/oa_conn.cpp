@@ -12,6 +12,7 @@
 #include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_initsql.h"
 #include "drv_pro9/oa_optable.h"
+#include "util/charset.h"
 #include "util/errcode.h"
 #include "util/log.h"
 
@@ -186,6 +187,7 @@ int OA_Connect(uint32_t serverId, OA_CONNREQ* req, uint32_t* outConn) {
             return ERR_MEMORY_ALLOCATION_FAILURE;
     }
     conn->unicodeLibrary = req->unicodeLibrary != 0 ? 1 : 0;
+    conn->narrowLatin1 = req->narrowLatin1 != 0 ? 1 : 0;
     try {
         conn->user = req->user;
         conn->database = req->database;
@@ -236,10 +238,15 @@ int OA_Connect(uint32_t serverId, OA_CONNREQ* req, uint32_t* outConn) {
     OA_CONN* opened = conn.release();
     req->initSqlResult = 0;
     if (req->initSqlText != nullptr) {
+        // The file is narrow text of the application; a UTF-8 client of the Unicode
+        // library takes it converted.
+        std::unique_ptr<char, UtFree> utf8;
+        if (opened->unicodeLibrary != 0 && opened->narrowLatin1 != 0)
+            utf8.reset(ut_Latin1ToUtf8Dup(req->initSqlText, SQL_NTS));
         // Its failure is the ODBC side's warning, never the connect's failure; nothing
         // may escape from here, or the registered connection would be lost to its owner.
         try {
-            req->initSqlResult = OA_RunInitialSql(id, req->initSqlName, req->initSqlText);
+            req->initSqlResult = OA_RunInitialSql(id, req->initSqlName, utf8 ? utf8.get() : req->initSqlText);
         } catch (...) {
             OA_ErrPost(&opened->errors, ERR_MEMORY_ALLOCATION_FAILURE);
             req->initSqlResult = -1;

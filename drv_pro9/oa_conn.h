@@ -76,6 +76,10 @@ struct OA_CONN {
     // The library the connection was opened through (OA_CONNREQ).
     std::string driverFile;
     int32_t unicodeLibrary = 0;
+    // 1: the application's narrow text is ISO-8859-1 (else UTF-8). In the ANSI library the
+    // client is told so and converts every text; the Unicode library's client stays UTF-8,
+    // and the agent converts the narrow values and the initial SQL itself.
+    int32_t narrowLatin1 = 0;
     int32_t cursorLibrary = 0;    // the cursor library asked for its capabilities
 };
 

@@ -54,8 +54,12 @@ DB_SQLDABIND* Bind(OA_STMT* stmt) {
     DB_CURSOR* cursor = Cursor(stmt);
     cursor->bind.sqlca = &cursor->db->sqlca;
     cursor->bind.errors = &stmt->errors;
-    // As the client was told at connect (DB_Connect): the ANSI library's text is ISO-8859-1.
-    cursor->bind.latin1Client = stmt->conn->unicodeLibrary == 0;
+    // As the client was told at connect (DB_Connect): ISO-8859-1 for the ANSI library in
+    // such a locale; else UTF-8, into which the Unicode library's ISO-8859-1 narrow
+    // values are converted here.
+    const bool latin1 = stmt->conn->narrowLatin1 != 0;
+    cursor->bind.latin1Client = latin1 && stmt->conn->unicodeLibrary == 0;
+    cursor->bind.narrowFromLatin1 = latin1 && stmt->conn->unicodeLibrary != 0;
     return &cursor->bind;
 }
 

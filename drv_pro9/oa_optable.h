@@ -204,6 +204,8 @@ struct OA_CONNREQ {
     const char* driverFile;   // its file name, answered for SQL_DRIVER_NAME; null: ""
     int32_t unicodeLibrary;   // 1: the Unicode library, whose wide connections carry the
                               // wide SQL types
+    int32_t narrowLatin1;     // 1: the application's narrow text is ISO-8859-1, else UTF-8
+                              // (in the ANSI library, the connect's texts too)
 };
 
 // One row of the agent's type table: an SQL type, a second value that no operation of

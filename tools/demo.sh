@@ -152,6 +152,26 @@ if [[ "$out" == *ERROR* ]]; then
     exit 1
 fi
 echo
+echo "== Non-ASCII text through isql on the ANSI library (UTF-8, as isql's text is), read back by pyodbc"
+out=$(printf '%s\n' "create table greeting (lang varchar(10), word varchar(20))" \
+    "insert into greeting values ('de', 'Größe ☺ 😀')" "insert into greeting values ('pt', 'coração')" \
+    "select lang, word from greeting order by lang" | isql -b -v sample_ansi 2>&1)
+sed 's/^/    /' <<<"$out"
+if [[ "$out" == *ERROR* || "$out" != *"Größe ☺ 😀"* ]]; then
+    echo "demo failed: isql did not read back the text it wrote" >&2
+    exit 1
+fi
+/usr/bin/python3 - "$conf/sample.db" <<'PY'
+import sqlite3, sys, pyodbc
+conn = pyodbc.connect("DSN=sample", autocommit=True)
+for lang, word in conn.execute("select lang, word from greeting order by lang").fetchall():
+    print("    pyodbc through the Unicode library: %s %s" % (lang, word))
+stored = sqlite3.connect(sys.argv[1]).execute("select word from greeting where lang = 'de'").fetchone()[0]
+print("    the database file holds it once, as UTF-8:", stored.encode("utf-8").hex(" "))
+conn.execute("drop table greeting")
+conn.close()
+PY
+echo
 echo "== The embedded server keeps values right: one form for dates, exact numerics, refusals"
 /usr/bin/python3 - <<'PY'
 import datetime, decimal, pyodbc

@@ -1,10 +1,12 @@
-// Character-set conversion: UTF-8, UTF-16 units and ISO-8859-1, and case folding.
+// Character-set conversion: UTF-8, UTF-16 units and ISO-8859-1, the narrow code sets, and
+// case folding.
 // Every routine is built on two primitives, one decoder and one encoder, so that a
 // count and a conversion can never disagree about where a text ends or a cut falls.
 #include "util/charset.h"
 
 #include <sqlext.h>
 
+#include <cctype>
 #include <cstring>
 #include <new>
 #include <string>
@@ -442,6 +444,159 @@ char* ut_Ucs2ToAnsiDupZ(const SQLWCHAR* text) {
         i += TakeUnits(text, i, n, &cp);
         out[o++] = cp <= 0xFF ? static_cast<char>(cp) : '?';
     }
+    out[o] = '\0';
+    return out;
+}
+
+// ---- Narrow code sets ----
+
+namespace {
+
+// The name folded to lower case without "-" and "_": "UTF-8", "utf8" and "UTF_8" meet.
+std::string CodesetKey(const char* name) {
+    std::string key;
+    for (const char* p = name; *p != '\0'; ++p)
+        if (*p != '-' && *p != '_')
+            key.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(*p))));
+    return key;
+}
+
+}  // namespace
+
+bool ut_NarrowCodeOf(const char* codeset, bool unicodeLibrary, NarrowCode* out) {
+    if (codeset == nullptr || out == nullptr)
+        return false;
+    const std::string key = CodesetKey(codeset);
+    if (key == "utf8") {
+        *out = NarrowCode::Utf8;
+    } else if (key == "iso88591" || key == "latin1" || key == "l1") {
+        *out = NarrowCode::Latin1;
+    } else if (key == "ansix3.41968" || key == "ascii" || key == "usascii" || key.empty()) {
+        *out = unicodeLibrary ? NarrowCode::Latin1 : NarrowCode::Utf8;
+    } else {
+        return false;
+    }
+    return true;
+}
+
+size_t ut_Utf8ValidLen(const char* s, size_t n) {
+    auto* p = reinterpret_cast<const unsigned char*>(s);
+    size_t pos = 0;
+    while (pos < n) {
+        if (p[pos] < 0x80) {
+            ++pos;
+            continue;
+        }
+        char32_t cp;
+        size_t len = DecodeOne(p + pos, n - pos, &cp);
+        if (len == 0)
+            return pos;
+        pos += len;
+    }
+    return n;
+}
+
+SQLLEN ut_Ucs2LoneSurrogate(const SQLWCHAR* text, SQLLEN count) {
+    if (text == nullptr)
+        return -1;
+    const size_t n = Room(count);
+    for (size_t i = 0; i < n; ++i) {
+        const char32_t u = text[i];
+        if (u < 0xD800 || u > 0xDFFF)
+            continue;
+        if (IsHigh(u) && i + 1 < n && IsLow(text[i + 1])) {
+            ++i;
+            continue;
+        }
+        return static_cast<SQLLEN>(i);
+    }
+    return -1;
+}
+
+SQLLEN ut_Ucs2ToNarrowN(const SQLWCHAR* text, SQLLEN count, char* dest, SQLLEN limit, SQLLEN* consumed,
+                        NarrowCode code) {
+    size_t used = 0;
+    size_t out = 0;
+    if (text != nullptr) {
+        const size_t n = Room(count);
+        const size_t room = Room(limit);
+        if (code == NarrowCode::Utf8) {
+            out = Encode(text, n, dest, room, &used);
+        } else {
+            while (used < n && out < room) {
+                char32_t cp;
+                used += TakeUnits(text, used, n, &cp);
+                if (dest != nullptr)
+                    dest[out] = cp <= 0xFF ? static_cast<char>(cp) : '?';
+                ++out;
+            }
+        }
+    }
+    if (consumed != nullptr)
+        *consumed = static_cast<SQLLEN>(used);
+    return static_cast<SQLLEN>(out);
+}
+
+SQLLEN ut_NarrowToUcs2N(const char* text, SQLLEN bytes, SQLWCHAR* dest, SQLLEN maxUnits, SQLLEN* used,
+                        NarrowCode code) {
+    size_t pos = 0;
+    size_t out = 0;
+    if (text != nullptr) {
+        const size_t n = Room(bytes);
+        const size_t room = Room(maxUnits);
+        auto* p = reinterpret_cast<const unsigned char*>(text);
+        if (code == NarrowCode::Latin1) {
+            out = pos = n < room ? n : room;
+            if (dest != nullptr)
+                for (size_t i = 0; i < out; ++i)
+                    dest[i] = p[i];
+        } else {
+            while (pos < n && out < room) {
+                if (p[pos] < 0x80) {  // ASCII, and the NUL that DecodeOne would stop at
+                    if (dest != nullptr)
+                        dest[out] = p[pos];
+                    ++out;
+                    ++pos;
+                    continue;
+                }
+                char32_t cp;
+                const size_t len = DecodeOne(p + pos, n - pos, &cp);
+                if (len == 0)
+                    break;
+                const size_t units = UnitsOf(cp);
+                if (units > room - out)
+                    break;
+                if (dest != nullptr) {
+                    if (units == 2) {
+                        dest[out] = static_cast<SQLWCHAR>(0xD800 + ((cp - 0x10000) >> 10));
+                        dest[out + 1] = static_cast<SQLWCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+                    } else {
+                        dest[out] = static_cast<SQLWCHAR>(cp);
+                    }
+                }
+                out += units;
+                pos += len;
+            }
+        }
+    }
+    if (used != nullptr)
+        *used = static_cast<SQLLEN>(pos);
+    return static_cast<SQLLEN>(out);
+}
+
+char* ut_Latin1ToUtf8Dup(const char* text, SQLLEN count) {
+    if (text == nullptr)
+        return nullptr;
+    const size_t n = count == SQL_NTS ? std::strlen(text) : Room(count);
+    size_t need = n;
+    for (size_t i = 0; i < n; ++i)
+        need += static_cast<unsigned char>(text[i]) >= 0x80 ? 1 : 0;
+    char* out = AllocArray<char>(need + 1);
+    if (out == nullptr)
+        return nullptr;
+    size_t o = 0;
+    for (size_t i = 0; i < n; ++i)
+        o += EncodeOne(static_cast<unsigned char>(text[i]), out + o);
     out[o] = '\0';
     return out;
 }

@@ -11,8 +11,9 @@
 //   whose continuation bytes are missing, an overlong form, an encoded surrogate, or a
 //   value above U+10FFFF. The text then ends there for every routine alike, so that a
 //   character count always equals what the decoder stores.
-// - The ANSI code page is ISO-8859-1: byte n is U+00nn; a character above U+00FF becomes
-//   '?'.
+// - ISO-8859-1: byte n is U+00nn; a character above U+00FF becomes '?'. The ut_Ansi*
+//   routines below take the driver's text in it; the narrow code set of an application
+//   (NarrowCode) is UTF-8 or ISO-8859-1.
 //
 // "Characters" of wide text are 16-bit units, as ODBC counts them: a character outside
 // the BMP counts 2. A cut never separates the two halves of a pair nor the bytes of one
@@ -125,3 +126,37 @@ SQLWCHAR* ut_AnsiToUcs2(SQLWCHAR* dest, const char* text, SQLLEN size);
 // Heap ANSI copy with a NUL: one byte per character, '?' for one above U+00FF; null for a
 // null text.
 char* ut_Ucs2ToAnsiDupZ(const SQLWCHAR* text);
+
+// ---- Narrow code sets ----
+
+// The code set of an application's narrow (SQL_C_CHAR) text.
+enum class NarrowCode : uint8_t { Utf8, Latin1 };
+
+// The narrow code set for a code set name as nl_langinfo(CODESET) gives it (case and "-"
+// or "_" ignored): UTF-8 and ISO-8859-1 as named; ASCII, the C/POSIX locale's, is UTF-8 in
+// the ANSI library (its programs' text is UTF-8, and their narrow calls reach it unchanged)
+// and ISO-8859-1 in the Unicode one (what the Driver Manager converts such a program's
+// narrow calls from). false for any other code set.
+bool ut_NarrowCodeOf(const char* codeset, bool unicodeLibrary, NarrowCode* out);
+
+// Bytes of the first n bytes of s that are well-formed UTF-8 (NUL bytes included): n when
+// the whole text is.
+size_t ut_Utf8ValidLen(const char* s, size_t n);
+// The index of the first surrogate without its partner among count units, or -1.
+SQLLEN ut_Ucs2LoneSurrogate(const SQLWCHAR* text, SQLLEN count);
+
+// count UTF-16 units as narrow text: whole characters while they fit in limit bytes
+// (dest null: counted only); a NUL unit is a 0 byte. consumed (may be null) receives the
+// units taken. Returns the bytes. In ISO-8859-1 a character above U+00FF (a pair too)
+// is one '?'.
+SQLLEN ut_Ucs2ToNarrowN(const SQLWCHAR* text, SQLLEN count, char* dest, SQLLEN limit, SQLLEN* consumed,
+                        NarrowCode code);
+// bytes bytes of narrow text as UTF-16: whole characters while they fit in maxUnits
+// units, never half a pair (dest null: counted only); a 0 byte is a NUL unit, and UTF-8
+// ends at the first byte that does not start a well-formed character. used (may be null)
+// receives the bytes taken. Returns the units.
+SQLLEN ut_NarrowToUcs2N(const char* text, SQLLEN bytes, SQLWCHAR* dest, SQLLEN maxUnits, SQLLEN* used,
+                        NarrowCode code);
+// Heap UTF-8 copy with a NUL of ISO-8859-1 text of count bytes (SQL_NTS: up to the NUL);
+// null for a null text.
+char* ut_Latin1ToUtf8Dup(const char* text, SQLLEN count);

@@ -161,27 +161,6 @@ int CopyColumnRows(DATASET_COL* dst, const DATASET_COL* src, int32_t n) {
     return 0;
 }
 
-unsigned char NarrowUnit(uint16_t u) { return u <= 0xFF ? static_cast<unsigned char>(u) : '?'; }
-
-// Converts n UCS-2 units at p to n bytes at p. Byte i overwrites only bytes of units
-// at or before i, which have been read by then.
-void NarrowInPlace(unsigned char* p, size_t n) {
-    for (size_t i = 0; i < n; ++i) {
-        uint16_t u;
-        std::memcpy(&u, p + 2 * i, sizeof u);
-        p[i] = NarrowUnit(u);
-    }
-}
-
-// Wide text inside an element of width w to NUL-terminated text, rest zeroed.
-void NarrowElementZ(unsigned char* e, size_t w, size_t units) {
-    if (w == 0)
-        return;
-    size_t k = std::min(units, w - 1);
-    NarrowInPlace(e, k);
-    std::memset(e + k, 0, w - k);
-}
-
 }  // namespace
 
 // --- rows -----------------------------------------------------------------------------
@@ -586,56 +565,93 @@ int ds_GetValue(const DATASET* ds, int col, int32_t row, void* buf, size_t* leng
 
 // --- whole-dataset conversions --------------------------------------------------------
 
-int ds_WideToAnsi(DATASET* ds) {
+int ds_WideToAnsi(DATASET* ds, NarrowCode code) {
     if (ds == nullptr || !Consistent(ds))
         return ERR_GENERAL_ERROR;
-    for (uint16_t c = 0; c < ds->colsUsed; ++c) {
-        DATASET_COL* col = &ds->cols[c];
-        int32_t narrowType;
-        switch (col->type) {
-        case DS_WCHAR:
-        case DS_WCHARZ:
-            narrowType = DS_CHARZ;
-            break;
-        case DS_LONGWCHAR:
-            narrowType = DS_LONGCHAR;
-            break;
-        case DS_WVARCHAR32:
-            narrowType = DS_VARCHAR32;
-            break;
-        default:
-            continue;
+    // Every column is checked before any changes, so a refusal leaves the dataset whole.
+    auto units = [](const DATASET_COL* col, int32_t r) -> Span {
+        if (col->type == DS_LONGWCHAR) {
+            const DS_REFVAL ref = ds_ColHoldsRefs(col) ? GetRef(col, r) : DS_REFVAL{0, nullptr};
+            return {static_cast<const unsigned char*>(ref.data), ref.data != nullptr ? ref.length : 0u};
         }
-        size_t w = col->width;
-        // Each row at its own element, in place: the narrow text never needs more room.
+        if (col->type == DS_WVARCHAR32) {
+            const Span s = ValueSpan(col, r);
+            return {s.p, s.n / 2};
+        }
+        return {ds_Elem(col, r), WideUnitsBefore0(ds_Elem(col, r), col->width / 2)};
+    };
+    auto isWide = [](int32_t t) { return t == DS_WCHAR || t == DS_WCHARZ || t == DS_LONGWCHAR || t == DS_WVARCHAR32; };
+    for (uint16_t c = 0; c < ds->colsUsed; ++c) {
+        const DATASET_COL* col = &ds->cols[c];
+        if (!isWide(col->type))
+            continue;
         for (int32_t r = 0; r < ds->rowsUsed; ++r) {
             if (col->indicators[r] == DS_IND_NULL)
                 continue;
-            unsigned char* e = ds_Elem(col, r);
-            switch (col->type) {
-            case DS_WCHAR:
-                NarrowElementZ(e, w, w / 2);
-                break;
-            case DS_WCHARZ:
-                NarrowElementZ(e, w, WideUnitsBefore0(e, w / 2));
-                break;
-            case DS_LONGWCHAR:
-                if (ds_ColHoldsRefs(col)) {
-                    DS_REFVAL ref = GetRef(col, r);
-                    if (ref.data != nullptr)
-                        NarrowInPlace(static_cast<unsigned char*>(ref.data), ref.length);
-                }
-                break;
-            case DS_WVARCHAR32: {
-                Span s = ValueSpan(col, r);
-                size_t chars = s.n / 2;
-                NarrowInPlace(e + 4, chars);
-                WriteI32(e, static_cast<int32_t>(chars));
-                break;
-            }
-            }
+            const Span u = units(col, r);
+            // Whole units of an aligned element or block.
+            if (ut_Ucs2LoneSurrogate(reinterpret_cast<const SQLWCHAR*>(u.p), static_cast<SQLLEN>(u.n)) >= 0)
+                return ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION;
         }
-        col->type = narrowType;
+    }
+    for (uint16_t c = 0; c < ds->colsUsed; ++c) {
+        DATASET_COL* col = &ds->cols[c];
+        if (!isWide(col->type))
+            continue;
+        auto narrowOf = [&](const Span& u, char* dest, size_t limit) {
+            return static_cast<size_t>(ut_Ucs2ToNarrowN(reinterpret_cast<const SQLWCHAR*>(u.p),
+                                                        static_cast<SQLLEN>(u.n), dest,
+                                                        static_cast<SQLLEN>(limit), nullptr, code));
+        };
+        if (col->type == DS_LONGWCHAR) {
+            // Each block replaced by its narrow copy; the element keeps its reference.
+            for (int32_t r = 0; r < ds->rowsUsed && ds_ColHoldsRefs(col); ++r) {
+                const DS_REFVAL ref = GetRef(col, r);
+                if (col->indicators[r] == DS_IND_NULL || ref.data == nullptr)
+                    continue;
+                const Span u = units(col, r);
+                const size_t n = narrowOf(u, nullptr, INT64_MAX);
+                auto* block = static_cast<char*>(uh_Malloc(n + 1));
+                if (block == nullptr)
+                    return ERR_MEMORY_ALLOCATION_FAILURE;
+                narrowOf(u, block, n);
+                block[n] = '\0';
+                uh_Free(ref.data);
+                SetRef(col, r, DS_REFVAL{static_cast<uint32_t>(n), block});
+            }
+            col->type = DS_LONGCHAR;
+            continue;
+        }
+        // The narrow form can be longer than the wide one (three UTF-8 bytes for one unit):
+        // the column takes elements sized by its longest value.
+        const bool prefixed = col->type == DS_WVARCHAR32;
+        size_t longest = 0;
+        for (int32_t r = 0; r < ds->rowsUsed; ++r)
+            if (col->indicators[r] != DS_IND_NULL)
+                longest = std::max(longest, narrowOf(units(col, r), nullptr, INT64_MAX));
+        const size_t width = prefixed ? 4 + longest : longest + 1;
+        if (width > UINT32_MAX)
+            return ERR_MEMORY_ALLOCATION_FAILURE;
+        unsigned char* data = nullptr;
+        if (ds->rowsAllocated > 0) {
+            size_t bytes;
+            if (__builtin_mul_overflow(static_cast<size_t>(ds->rowsAllocated), width, &bytes) ||
+                (data = static_cast<unsigned char*>(uh_Calloc(bytes + 1, 1))) == nullptr)
+                return ERR_MEMORY_ALLOCATION_FAILURE;
+        }
+        for (int32_t r = 0; r < ds->rowsUsed; ++r) {
+            if (col->indicators[r] == DS_IND_NULL)
+                continue;
+            unsigned char* e = data + static_cast<size_t>(r) * width;
+            char* text = reinterpret_cast<char*>(prefixed ? e + 4 : e);
+            const size_t n = narrowOf(units(col, r), text, longest);
+            if (prefixed)
+                WriteI32(e, static_cast<int32_t>(n));
+        }
+        uh_Free(col->data);
+        col->data = data;
+        col->width = static_cast<uint32_t>(width);
+        col->type = prefixed ? DS_VARCHAR32 : DS_CHARZ;
     }
     return 0;
 }

@@ -12,6 +12,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "util/charset.h"
 #include "util/dataset.h"
 
 // Inserts an all-NULL row at pos (0 to rows used; rows used appends), moving the later
@@ -51,9 +52,12 @@ int ds_CopyColumn(DATASET* dst, int dstCol, const DATASET* src, int srcCol);
 // Copies the value's bytes, at most *length, and writes back the count (0 for NULL). The
 // value's length comes from its type and never reaches past its element.
 int ds_GetValue(const DATASET* ds, int col, int32_t row, void* buf, size_t* length);
-// Converts the wide columns in place to ANSI code-page text (ISO-8859-1: units above 0xFF
-// become '?'): 24 and 25 to 17, 26 to 15, 27 to 20. NULL rows are skipped.
-int ds_WideToAnsi(DATASET* ds);
+// Converts the wide columns to narrow text in code (ISO-8859-1 writes '?' for a character
+// it lacks): 24 and 25 to 17, 26 to 15, 27 to 20, each column's elements resized to its
+// longest narrow value (UTF-8 takes up to three bytes a unit). NULL rows are skipped. 121
+// (22018) with nothing changed when a value holds half of a surrogate pair; 16 on no
+// memory (the columns converted so far stay converted).
+int ds_WideToAnsi(DATASET* ds, NarrowCode code);
 // Cuts every character and binary value to at most max bytes (characters for wide text);
 // fixed-size columns that may hold longer values become length-prefixed first.
 int ds_ApplyMaxLength(DATASET* ds, uint32_t max);

@@ -101,6 +101,7 @@ struct Target {
     int scale;
     int precision;
     int fractionDigits;
+    NarrowCode narrow;
 };
 
 // The converter of the value's internal type.
@@ -141,9 +142,11 @@ SQLRETURN Convert(int32_t type, const unsigned char* p, uint32_t len, SQLLEN tot
     case DS_BINARY: case DS_LONGBINARY: case DS_VARBINARY8: case DS_VARBINARY16: case DS_VARBINARY32:
         return ConvertBINARY(p, len, total, c, d, L, o, err);
     case DS_WCHAR: case DS_WCHARZ: case DS_LONGWCHAR: case DS_WVARCHAR32:
-        return ConvertWCHAR(reinterpret_cast<const SQLWCHAR*>(p), len, total, c, d, L, o, err, t.scale, t.precision);
+        return ConvertWCHAR(reinterpret_cast<const SQLWCHAR*>(p), len, total, c, d, L, o, err, t.scale, t.precision,
+                            t.narrow);
     case DS_CHAR: case DS_LONGCHAR: case DS_CHARZ: case DS_VARCHAR8: case DS_VARCHAR16: case DS_VARCHAR32:
-        return ConvertCHAR(reinterpret_cast<const char*>(p), len, total, c, d, L, o, err, t.scale, t.precision);
+        return ConvertCHAR(reinterpret_cast<const char*>(p), len, total, c, d, L, o, err, t.scale, t.precision,
+                           t.narrow);
     default:
         return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     }
@@ -172,9 +175,9 @@ SQLRETURN ConvertBigintAsBinary(int32_t type, const unsigned char* p, uint32_t l
     return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : rc;
 }
 
-// Source bytes a cut copy consumed, by the source's kind and the target, from a buffer of
-// L bytes and a value of n bytes.
-uint32_t Consumed(int32_t type, int32_t cType, SQLLEN L, uint32_t n) {
+// Source bytes a cut copy of the value at p (n bytes) consumed, by the source's kind and
+// the target, from a buffer of L bytes.
+uint32_t Consumed(int32_t type, const unsigned char* p, int32_t cType, SQLLEN L, uint32_t n, NarrowCode code) {
     const bool wide = IsWideText(type);
     const bool binary = type == DS_BINARY || type == DS_LONGBINARY ||
                         (type >= DS_VARBINARY8 && type <= DS_VARBINARY32);
@@ -185,17 +188,16 @@ uint32_t Consumed(int32_t type, int32_t cType, SQLLEN L, uint32_t n) {
     const auto l = static_cast<uint64_t>(L);
     if (cType == SQL_C_BINARY) {
         used = l;
-    } else if (cType == SQL_C_CHAR) {
-        used = binary ? (l >= 2 * N + 1 ? N : (l - 1) / 2) : wide ? 2 * l - 2 : l - 1;
-    } else if (cType == SQL_C_WCHAR) {
-        if (l < 2)
-            return 0;
-        if (binary)
-            used = l >= 4 * N + 2 ? N : (l - 2) / 4;
-        else if (wide)
-            used = l >= N + 2 ? N : ((l - 2) & ~uint64_t{1});
-        else
-            used = l >= 2 * N + 2 ? N : (l - 2) / 2;
+    } else if (cType == SQL_C_CHAR || cType == SQL_C_WCHAR) {
+        if (binary) {
+            if (cType == SQL_C_CHAR)
+                used = l >= 2 * N + 1 ? N : (l - 1) / 2;
+            else
+                used = l < 2 ? 0 : l >= 4 * N + 2 ? N : (l - 2) / 4;
+        } else {
+            // Text cuts fall at whole characters, as the copy made them.
+            used = static_cast<uint64_t>(TextCopyTaken(p, n, wide, cType, L, code));
+        }
     }
     return static_cast<uint32_t>(std::min(used, N));
 }
@@ -317,7 +319,7 @@ namespace {
 // SQL_C_BINARY. 0, or 17 for SQL_ARD_TYPE without a usable record.
 int ResolveTarget(STMT* stmt, const BINDING& b, const COLDESC* desc, bool outputMode, Target* t,
                   bool* bigintAsBinary) {
-    *t = Target{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0};
+    *t = Target{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow};
     *bigintAsBinary = false;
     const bool fromBinding = outputMode && stmt->paramKindsUnknown;
     t->fractionDigits = fromBinding ? b.fractionDigits : desc != nullptr ? desc->decimalDigits : 0;
@@ -425,6 +427,8 @@ inline int PutByLane(BOUND_LANE lane, ValueBytes v, const Target& t, int* err) {
         if (t.bufferLength < n + 1) {
             *err = ERR_DATA_WAS_TRUNCATED;
             k = t.bufferLength - 1;
+            if (t.narrow == NarrowCode::Utf8)  // never inside a character
+                k = static_cast<SQLLEN>(ut_Utf8CutLen(reinterpret_cast<const char*>(e), v.len, static_cast<size_t>(k)));
         }
         auto* out = static_cast<char*>(t.data);
         std::memcpy(out, e, static_cast<size_t>(k));
@@ -462,6 +466,7 @@ void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARG
     plan->scale = t.scale;
     plan->precision = t.precision;
     plan->fractionDigits = t.fractionDigits;
+    plan->narrow = t.narrow;
     plan->bigintAsBinary = bigintAsBinary;
     plan->laneType = ds->cols[b.column - 1].type;
     plan->lane = LaneOf(plan->laneType, t.cType, bigintAsBinary);
@@ -504,7 +509,7 @@ SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_
     if (ind == DS_IND_AT_SERVER)
         return GetColumn(stmt, row, b, ds);  // a long value comes from the agent in pieces
     const Target t{plan.cType, b.data, plan.bufferLength, b.octetLength, plan.scale, plan.precision,
-                   plan.fractionDigits};
+                   plan.fractionDigits, plan.narrow};
     if (ind == DS_IND_NULL) {
         if (b.indicator == nullptr)
             return Fail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
@@ -551,7 +556,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
 
     GETDATA_STATE& st = stmt->getData;
     const DATASET_COL* col = &ds->cols[b.column - 1];
-    Target t{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0};
+    Target t{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow};
     SQLLEN total = 0;
     bool bigintAsBinary = false;
     ValueBytes v{nullptr, 0};
@@ -652,7 +657,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         return rc;  // the agent keeps the position in a long value
     uint32_t used = v.len;
     if (rc == SQL_SUCCESS_WITH_INFO && IsTextOrBinary(t.cType) && !bigintAsBinary)
-        used = Consumed(st.type, t.cType, t.bufferLength, v.len);
+        used = Consumed(st.type, v.p, t.cType, t.bufferLength, v.len, t.narrow);
     st.rest = v.p + used;
     st.remaining = v.len - used;
     return rc;
@@ -717,7 +722,7 @@ void LaneRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLU
         const int32_t row = first + static_cast<int32_t>(j);
         const int16_t ind = col->indicators[row];
         if (ind != DS_IND_NULL && ind != DS_IND_AT_SERVER && b.data != nullptr) {
-            const Target t{c.plan.cType, b.data, c.plan.bufferLength, b.octetLength, 0, 0, 0};
+            const Target t{c.plan.cType, b.data, c.plan.bufferLength, b.octetLength, 0, 0, 0, c.plan.narrow};
             if (b.indicator != nullptr)
                 *b.indicator = 0;
             // ValueOf, knowing the lane: the text's bytes up to its NUL, or the element.

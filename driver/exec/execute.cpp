@@ -97,8 +97,6 @@ int AgentExecute(STMT* stmt, DATASET* values) {
     CONN* conn = stmt->conn;
     const OA_OPTABLE* ops = conn->holder.ops;
     const bool narrow = conn->narrowWidePieces != 0;
-    if (values != nullptr && narrow)
-        ds_WideToAnsi(values);
     const bool outputs = stmt->outParams + stmt->inOutParams != 0;
     const bool needDescs = (stmt->flags & STMT_FLAG_NEEDBIND) != 0 && (values != nullptr || outputs);
     const bool combined = conn->cn_hasExecute2 != 0;
@@ -233,6 +231,13 @@ SQLRETURN Run(STMT* stmt, DaeRoad road) {
     PARAMSET set;
     if (stmt->inParams + stmt->inOutParams != 0) {
         if (int rc = StmtBuildParamSet(stmt, road, &set, stmt->sentParamSet); rc != 0)
+            return Fail(stmt, rc);
+    }
+    // An agent without the wide types takes wide values as narrow text. Converted while the
+    // set still owns them: a refusal frees them. (A refilled dataset has no wide columns
+    // left, as the first conversion made them narrow.)
+    if (stmt->conn->narrowWidePieces != 0 && set.dataset() != nullptr) {
+        if (int rc = ds_WideToAnsi(set.dataset(), stmt->conn->narrow); rc != 0)
             return Fail(stmt, rc);
     }
     // The agent takes the dataset: a new one, or the one it holds already, refilled.

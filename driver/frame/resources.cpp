@@ -1,6 +1,9 @@
 // String resources of the driver.
 #include "driver/frame/resources.h"
 
+#include <langinfo.h>
+
+#include <atomic>
 #include <cstring>
 
 namespace {
@@ -39,4 +42,33 @@ int DrvLoadString(int id, char* buf, size_t size) {
     std::memcpy(buf, text, n);
     buf[n] = '\0';
     return static_cast<int>(n);
+}
+
+namespace {
+
+// 0 undecided, else the code + 1: set by every connect, read by every text the driver
+// writes, so it is one atomic word.
+std::atomic<int> gNarrowCode{0};
+
+}  // namespace
+
+bool DrvLocaleNarrowCode(NarrowCode* out, const char** name) {
+    const char* codeset = nl_langinfo(CODESET);
+    if (name != nullptr)
+        *name = codeset != nullptr ? codeset : "";
+    return ut_NarrowCodeOf(codeset != nullptr ? codeset : "", DrvVariant().unicode, out);
+}
+
+NarrowCode DrvNarrowCode() {
+    const int v = gNarrowCode.load(std::memory_order_relaxed);
+    if (v != 0)
+        return static_cast<NarrowCode>(v - 1);
+    NarrowCode code;
+    if (!DrvLocaleNarrowCode(&code, nullptr))
+        ut_NarrowCodeOf("ANSI_X3.4-1968", DrvVariant().unicode, &code);
+    return code;
+}
+
+void DrvSetNarrowCode(NarrowCode code) {
+    gNarrowCode.store(static_cast<int>(code) + 1, std::memory_order_relaxed);
 }

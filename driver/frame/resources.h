@@ -4,6 +4,8 @@
 
 #include <cstddef>
 
+#include "util/charset.h"
+
 enum DrvStringId : int {
     IDS_CAPTION = 1,
     IDS_INIT_FAILED = 5,
@@ -22,3 +24,12 @@ struct DRV_VARIANT {
     const char* fileName;     // the shared library's file name
 };
 const DRV_VARIANT& DrvVariant();
+
+// The narrow code set of the process's current LC_CTYPE locale for this library
+// (nl_langinfo(CODESET); the driver never calls setlocale). false, with *name the code
+// set's name, when it is neither UTF-8, ISO-8859-1 nor the C locale's ASCII.
+bool DrvLocaleNarrowCode(NarrowCode* out, const char** name);
+// The narrow code set of the last connect, which decides it; before any connect, the
+// locale's, or the library's C-locale choice when the locale's is not supported.
+NarrowCode DrvNarrowCode();
+void DrvSetNarrowCode(NarrowCode code);

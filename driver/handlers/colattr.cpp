@@ -89,7 +89,13 @@ SQLRETURN StmtColAttribute(STMT* stmt, uint16_t column, int field, void* text, S
     if (d == nullptr)
         return SQL_ERROR;
     switch (field) {
-    case SQL_COLUMN_LENGTH: return Number(number, Odbc2Length(*d));
+    case SQL_COLUMN_LENGTH: {
+        // Narrow UTF-8 text takes up to four bytes a character.
+        const bool narrowText = d->sqlType == SQL_CHAR || d->sqlType == SQL_VARCHAR || d->sqlType == SQL_LONGVARCHAR;
+        const SQLLEN length = Odbc2Length(*d);
+        const bool utf8 = column != 0 && stmt->conn->narrow == NarrowCode::Utf8;
+        return Number(number, narrowText && utf8 ? 4 * length : length);
+    }
     case SQL_COLUMN_PRECISION: return Number(number, static_cast<SQLLEN>(d->columnSize));
     case SQL_COLUMN_SCALE: return Number(number, d->decimalDigits);
     default: break;

@@ -785,7 +785,12 @@ int IrdColumnField(STMT* stmt, const COLDESC& d, uint16_t column, int field, Col
         return number(d.sqlType == SQL_NUMERIC || d.sqlType == SQL_DECIMAL ? d.decimalDigits : 0);
     case SQL_DESC_NULLABLE: return number(d.flags & 0xF);
     case SQL_DESC_UNNAMED: return number(label[0] == '\0' ? SQL_UNNAMED : SQL_NAMED);
-    case SQL_DESC_OCTET_LENGTH: return number(SqlOctetLength(d.sqlType, d.columnSize));
+    case SQL_DESC_OCTET_LENGTH: {
+        // A character of narrow UTF-8 text takes up to four bytes.
+        const bool narrowText = d.sqlType == SQL_CHAR || d.sqlType == SQL_VARCHAR || d.sqlType == SQL_LONGVARCHAR;
+        const SQLLEN octets = SqlOctetLength(d.sqlType, d.columnSize);
+        return number(narrowText && !bookmark && stmt->conn->narrow == NarrowCode::Utf8 ? 4 * octets : octets);
+    }
     case 1053: return number(extInt(field, &i) ? i : 0);
     default: return ERR_DESCRIPTOR_TYPE_OUT_OF_RANGE;
     }

@@ -15,6 +15,7 @@
 #include "driver/objects/envr.h"
 #include "driver/objects/param.h"
 #include "driver/objects/stmt.h"
+#include "util/charset.h"
 #include "util/errcode.h"
 
 namespace {
@@ -328,13 +329,18 @@ int ConvertPiece(const STMT* stmt, int16_t cType, int16_t sqlType, const char* b
         return 0;
     }
     if (*dsType == DS_WCHAR && size > 1 && stmt->conn->narrowWidePieces != 0) {
-        const size_t units = size / sizeof(SQLWCHAR);
-        std::string& narrow = out->emplace(units, '\0');
-        for (size_t i = 0; i < units; ++i) {
-            SQLWCHAR u = 0;
-            std::memcpy(&u, bytes + i * sizeof u, sizeof u);
-            narrow[i] = u <= 0xFF ? static_cast<char>(u) : '?';
-        }
+        // Narrow text in the connection's code set; each piece holds whole characters (half
+        // of a pair, also one split between two pieces, is refused).
+        std::basic_string<SQLWCHAR> units(size / sizeof(SQLWCHAR), 0);
+        std::memcpy(units.data(), bytes, units.size() * sizeof(SQLWCHAR));
+        const auto n = static_cast<SQLLEN>(units.size());
+        if (ut_Ucs2LoneSurrogate(units.data(), n) >= 0)
+            return ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION;
+        const NarrowCode code = stmt->conn->narrow;
+        std::string& narrow = out->emplace(static_cast<size_t>(ut_Ucs2ToNarrowN(units.data(), n, nullptr, INT64_MAX,
+                                                                                 nullptr, code)),
+                                           '\0');
+        ut_Ucs2ToNarrowN(units.data(), n, narrow.data(), static_cast<SQLLEN>(narrow.size()), nullptr, code);
         *dsType = DS_CHAR;
     }
     return 0;

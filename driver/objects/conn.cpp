@@ -120,6 +120,7 @@ public:
         req_.appName = Copy(conn->appName);
         req_.driverFile = DrvVariant().fileName;
         req_.unicodeLibrary = DrvVariant().unicode ? 1 : 0;
+        req_.narrowLatin1 = conn->narrow == NarrowCode::Latin1 ? 1 : 0;
         if (initSql != nullptr && !initSql->name.empty() && initSql->failure.empty()) {
             req_.initSqlName = initSql->name.c_str();
             req_.initSqlText = initSql->text.c_str();
@@ -309,6 +310,20 @@ SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {
     conn->agentServer = 0;
     conn->agentConn = 0;
     conn->diag.errCode = ERR_CONNECTION_REJECTED_BY_DATA_SOURCE;
+
+    // The application's narrow text is in its locale's code set, as the Driver Manager
+    // takes it too; one the driver cannot convert is refused rather than garbled.
+    const char* codeset = nullptr;
+    if (!DrvLocaleNarrowCode(&conn->narrow, &codeset)) {
+        conn->diag.errCode = ERR_UNABLE_TO_CONNECT_TO_DATA_SOURCE;
+        ConnAddError(conn,
+                     std::string("The locale's code set ") + codeset +
+                         " is not supported: run the application in a UTF-8 or ISO-8859-1 locale[SQLSTATE:08001]",
+                     0);
+        TraceLog("ConnOpen: code set %s not supported", codeset);
+        return SQL_ERROR;
+    }
+    DrvSetNarrowCode(conn->narrow);
 
     if (BindOpTable(&conn->holder) != 0 || conn->holder.ops == nullptr) {
         FailOpen(conn, "Unable to initialize driver");

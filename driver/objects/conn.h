@@ -6,6 +6,8 @@
 // agent explains them, its messages queued on the connection.
 #pragma once
 
+#include "util/charset.h"
+
 #include <sql.h>
 #include <sqlext.h>
 
@@ -125,6 +127,10 @@ struct CONN : HANDLE_HDR {
     int32_t cn_hasDynMixCurs = 0;
     int32_t cn_hasV2DAE = 0;
     int32_t narrowWidePieces = 0;  // SQLPutData hands wide pieces over as narrow text
+    // The code set of the application's narrow text, decided at connect from the
+    // process's locale: SQL_C_CHAR values and parameters (and, in the ANSI library, every
+    // text) are in it.
+    NarrowCode narrow = NarrowCode::Latin1;
     int32_t cn_hasExecute2 = 0;
     int32_t agentConversions = 0;  // mask bit 0x200: SQLGetInfo conversions from the agent
     int32_t agentCaps[5] = {};     // mask bits 0x400, 0x800, 0x1000, 0x2000, 0x4000

@@ -12,6 +12,8 @@
 // on the statement.
 #pragma once
 
+#include "util/charset.h"
+
 #include <sql.h>
 #include <sqlext.h>
 #include <sqlucode.h>
@@ -77,6 +79,7 @@ struct BOUND_TARGET {
     int scale = 0;
     int precision = 0;
     int fractionDigits = 0;
+    NarrowCode narrow = NarrowCode::Latin1;  // the connection's, for SQL_C_CHAR text
     bool bigintAsBinary = false;
     bool ready = false;
 };

@@ -87,7 +87,9 @@ OutStrResult WriteOutStr(std::string_view text, void* buf, SQLLEN size, OutUnit 
     return WriteNarrow(text, static_cast<char*>(buf), size, code);
 }
 
-TextCode DriverTextCode() { return DrvVariant().unicode ? TextCode::Utf8 : TextCode::Ansi; }
+TextCode DriverTextCode() {
+    return DrvVariant().unicode || DrvNarrowCode() == NarrowCode::Utf8 ? TextCode::Utf8 : TextCode::Ansi;
+}
 
 SQLRETURN OutStrFinish(const OutStrResult& r, DIAG* diag) {
     if (!r.truncated)

@@ -24,7 +24,8 @@ struct DIAG;
 // length of twice the units).
 enum class OutUnit { Bytes, Chars };
 
-// What the driver's own text is: UTF-8 in the Unicode library, ISO-8859-1 in the other.
+// What the driver's own text is: UTF-8 in the Unicode library; in the ANSI library the
+// application's narrow code set (UTF-8, or Ansi for ISO-8859-1).
 enum class TextCode { Utf8, Ansi };
 
 struct OutStrResult {
@@ -36,7 +37,7 @@ struct OutStrResult {
 // UTF-16 (wide). buf needs no particular alignment.
 OutStrResult WriteOutStr(std::string_view text, void* buf, SQLLEN size, OutUnit unit, bool wide, TextCode code);
 
-// The text code of the library this runs in.
+// The text code of the library this runs in, under the last connect's narrow code set.
 TextCode DriverTextCode();
 
 // SQL_SUCCESS, or SQL_SUCCESS_WITH_INFO for a cut text, which also posts code 19 (01004)

@@ -165,6 +165,7 @@ const char* stateOf(int32_t native) {
     case ESQL_ERR_LEVEL: return "HY024";
     case ESQL_ERR_MEMORY: return "HY001";
     case ESQL_ERR_DATABASE_GONE: return "08S01";
+    case ESQL_ERR_BAD_TEXT: return "22018";
     default: return "HY000";
     }
 }

@@ -117,9 +117,12 @@ enum esql_native_code {
     ESQL_ERR_LEVEL           = -20238,   /* [HY024] isolation level not in 0..3 */
     ESQL_ERR_MEMORY          = -20239,   /* [HY001] out of memory */
     ESQL_ERR_GENERAL         = -20240,   /* [HY000] anything else */
-    ESQL_ERR_DATABASE_GONE   = -20241    /* [08S01] the database file was deleted or replaced
+    ESQL_ERR_DATABASE_GONE   = -20241,   /* [08S01] the database file was deleted or replaced
                                                     under the connection: a commit of writes
                                                     fails and rolls back */
+    ESQL_ERR_BAD_TEXT        = -20242    /* [22018] a statement or text parameter is not valid
+                                                    in the client's code page (UTF-8 that is
+                                                    not well-formed); nothing is run or stored */
 };
 
 /* ------------------------------------------------------------------------------------------
@@ -139,8 +142,10 @@ int tpe_sqlconnect(const char* target, const char* name, const char* user,
  * ESQL_CODEPAGE_UTF8 (the default, the server's own) or ESQL_CODEPAGE_ISO8859_1, names
  * compared without case. Under ISO8859-1 every text that crosses the library is converted at
  * its boundary, both ways: statement texts and text parameter values arrive in it; fetched
- * text values, described names and messages leave in it, a character it lacks as '?'. An
- * unknown name fails with ESQL_ERR_GENERAL and leaves the code page as it was. */
+ * text values, described names and messages leave in it, a character it lacks as '?'. Under
+ * UTF-8 nothing is converted, and a statement text or text parameter value that is not
+ * well-formed UTF-8 fails with ESQL_ERR_BAD_TEXT (22018). An unknown name fails with
+ * ESQL_ERR_GENERAL and leaves the code page as it was. */
 #define ESQL_CODEPAGE_UTF8       "UTF-8"
 #define ESQL_CODEPAGE_ISO8859_1  "ISO8859-1"
 int tpe_set_client_codepage(const char* codepage, ESQL_SQLCA* sqlca);

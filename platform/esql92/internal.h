@@ -208,6 +208,12 @@ std::string utf8FromLatin1(std::string_view text);
 std::string latin1FromUtf8(std::string_view text);
 // True when the text has a byte above 0x7F (only such a text changes between the two).
 bool hasHighBytes(std::string_view text);
+// True when the text is well-formed UTF-8: shortest forms, no surrogates, nothing above
+// U+10FFFF. What a UTF-8 client sends is checked, so that nothing else is stored.
+bool validUtf8(std::string_view text);
+// Fails o with ESQL_ERR_BAD_TEXT for text of what (a parameter, the statement) that is not
+// valid in the client's code page.
+void failBadText(Outcome& o, const std::string& what);
 
 // Renders a value for logs of the scripted back-end: NULL, 12, 1.5, 'text', x'0aff'.
 std::string renderValue(const Value& v);

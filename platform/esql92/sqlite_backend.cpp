@@ -595,11 +595,16 @@ bool bindRow(Connection& c, Cursor& k, PRO_SQLDA* in, size_t row, BoundFor use, 
         Value v;
         if (!readInput(k.lanes[p], cols[p], row, static_cast<uint32_t>(p + 1), v, text, o))
             return false;
-        // The text lanes arrive in UTF-8 already; text getValue reads is made so here.
-        if (c.latin1 && k.lanes[p] == InputLane::Checked && v.kind == Value::Text &&
-            hasHighBytes({v.p, v.n})) {
-            text = utf8FromLatin1({v.p, v.n});
-            v = Value::text(text.data(), text.size());
+        // The text lanes arrive in UTF-8 already (checked); text getValue reads is made so
+        // here.
+        if (k.lanes[p] == InputLane::Checked && v.kind == Value::Text && hasHighBytes({v.p, v.n})) {
+            if (c.latin1) {
+                text = utf8FromLatin1({v.p, v.n});
+                v = Value::text(text.data(), text.size());
+            } else if (!validUtf8({v.p, v.n})) {
+                failBadText(o, "parameter " + std::to_string(p + 1));
+                return false;
+            }
         }
         int idx = static_cast<int>(p + 1);
         const bool inSqlda = v.p != text.data();
@@ -914,6 +919,10 @@ void setCursor(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL* out, const unsigned ch
     if (!holdByHandles(tm, db, h, o))
         return;
     Connection& c = *h.conn;
+    if (!c.latin1 && text != nullptr && hasHighBytes(text) && !validUtf8(text)) {
+        failBadText(o, "the statement");
+        return;
+    }
     Identity id;
     std::memcpy(id.data(), identity, id.size());
     Cursor* k;

@@ -1314,9 +1314,16 @@ bool readInput(InputLane lane, const SqldaColumn& c, size_t row, uint32_t column
     // A positive indicator of text is its byte length (a NUL inside is part of it).
     const size_t given = ind > 0 ? std::min<size_t>(static_cast<uint32_t>(ind), c.length) : 0;
     switch (lane) {
-    case InputLane::Text:
-        v = Value::text(src, ind > 0 ? given : strnlen(src, c.length));
+    case InputLane::Text: {
+        // Measured and searched for bytes above 0x7F in one pass; only those need the check.
+        const TextExtent t = ind > 0 ? TextExtent{given, hasHighBytes({src, given})} : textExtent(src, c.length);
+        if (t.high && !validUtf8({src, t.length})) {
+            failBadText(o, "parameter " + std::to_string(column));
+            return false;
+        }
+        v = Value::text(src, t.length);
         return true;
+    }
     case InputLane::Latin1Text: {
         const TextExtent t = ind > 0 ? TextExtent{given, hasHighBytes({src, given})} : textExtent(src, c.length);
         if (t.high) {
@@ -1425,6 +1432,46 @@ bool hasHighBytes(std::string_view text) {
         if (static_cast<unsigned char>(*p) >= 0x80)
             return true;
     return false;
+}
+
+bool validUtf8(std::string_view text) {
+    const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char b = p[i];
+        if (b < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        uint32_t cp;
+        uint32_t min;
+        if (b >= 0xC2 && b <= 0xDF)
+            len = 2, cp = b & 0x1F, min = 0x80;
+        else if (b >= 0xE0 && b <= 0xEF)
+            len = 3, cp = b & 0x0F, min = 0x800;
+        else if (b >= 0xF0 && b <= 0xF4)
+            len = 4, cp = b & 0x07, min = 0x10000;
+        else
+            return false;
+        if (n - i < len)
+            return false;
+        for (size_t k = 1; k < len; ++k) {
+            if ((p[i + k] & 0xC0) != 0x80)
+                return false;
+            cp = (cp << 6) | (p[i + k] & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+            return false;
+        i += len;
+    }
+    return true;
+}
+
+void failBadText(Outcome& o, const std::string& what) {
+    failWith(o, ESQL_ERR_BAD_TEXT, "Invalid character value: the text of " + what +
+                                       " is not valid in the client's code page UTF-8");
 }
 
 std::string utf8FromLatin1(std::string_view text) {

@@ -171,6 +171,16 @@ TEST(ColumnDescription, EveryServerTypeDescribedAlikeByEveryRoad) {
             SQLColAttribute(s.stmt, i, SQL_DESC_TYPE_NAME, typeName, sizeof typeName, nullptr, nullptr);
             EXPECT_NE(typeName[0], '\0');
         }
+        // The bytes a character column's values take: in the tests' C locale libvarnod's
+        // narrow text is UTF-8, up to four bytes a character; wide text two bytes a unit.
+        for (SQLUSMALLINT i : {1, 2}) {
+            const SQLLEN chars = i == 1 ? 10 : 20;
+            SQLLEN octets = 0, odbc2 = 0;
+            SQLColAttribute(s.stmt, i, SQL_DESC_OCTET_LENGTH, nullptr, 0, nullptr, &octets);
+            SQLColAttributes(s.stmt, i, SQL_COLUMN_LENGTH, nullptr, 0, nullptr, &odbc2);
+            EXPECT_EQ(octets, lib.wide ? 2 * chars : 4 * chars) << i;
+            EXPECT_EQ(odbc2, octets) << i;
+        }
         SQLLEN n = 0;
         EXPECT_EQ(SQLColAttribute(s.stmt, 11, SQL_DESC_SCALE, nullptr, 0, nullptr, &n), SQL_SUCCESS);
         EXPECT_EQ(n, 2);

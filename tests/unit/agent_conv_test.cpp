@@ -373,7 +373,10 @@ TEST(AgentConv, ArbitraryElementsStayInsideTheirElements) {
             Put(&set->cols[0], r, noise(width));
         DB_VALBUF out;
         int rc = db_ConvKVRToDBMS(&set->cols[0], 0, 2, &out, 1, nullptr);
-        ASSERT_TRUE(rc == 0 || rc == ERR_DATE_OVERFLOW || rc == ERR_STRING_DATA_RIGHT_TRUNCATION) << ds;
+        // Noise in wide text may hold half of a surrogate pair, which is refused.
+        ASSERT_TRUE(rc == 0 || rc == ERR_DATE_OVERFLOW || rc == ERR_STRING_DATA_RIGHT_TRUNCATION ||
+                    rc == ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION)
+            << ds;
         if (rc == 0 && !IsNotTextParam(ds)) {
             for (int32_t r = 0; r < 2; ++r)   // text elements keep their NUL
                 ASSERT_EQ(out.elem(r)[out.elemSize - 1], 0) << ds << " " << width;

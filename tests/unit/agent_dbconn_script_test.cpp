@@ -29,6 +29,11 @@ std::string NameOf(uint32_t attempt) {
 
 class AgentDbConnScript : public AgentHandles {
 protected:
+    // The ANSI library in an ISO-8859-1 locale, unless a test says otherwise.
+    void SetUp() override {
+        AgentHandles::SetUp();
+        conn.narrowLatin1 = 1;
+    }
     void TearDown() override {
         DB_ConnFree(db);
         AgentHandles::TearDown();
@@ -75,15 +80,41 @@ TEST_F(AgentDbConnScript, TargetComesFromTheOptions) {
     }
 }
 
-TEST_F(AgentDbConnScript, OnlyTheAnsiLibrarySetsTheClientCodePage) {
-    // The Unicode library keeps the server's UTF-8.
-    conn.unicodeLibrary = 1;
-    Make("");
-    ASSERT_EQ(DB_Connect(db), 0);
-    EXPECT_EQ(script.takeCalls().back(), "tpe_get_curtmhdl");
+TEST_F(AgentDbConnScript, OnlyTheAnsiLibraryInIso88591SetsTheClientCodePage) {
+    // The client reads the user name as UTF-8 until it is told its code page.
+    struct Row {
+        int32_t unicodeLibrary;
+        int32_t narrowLatin1;
+        const char* user;      // as the connect request gives it
+        const char* sent;      // as the client gets it
+        bool codePage;
+    };
+    const Row rows[] = {
+        {0, 1, "J\xF6rg", "J\xC3\xB6rg", true},
+        {0, 0, "J\xC3\xB6rg", "J\xC3\xB6rg", false},  // UTF-8, the client's own
+        {1, 1, "J\xC3\xB6rg", "J\xC3\xB6rg", false},  // the Unicode library's text is UTF-8
+        {1, 0, "J\xC3\xB6rg", "J\xC3\xB6rg", false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::to_string(r.unicodeLibrary) + std::to_string(r.narrowLatin1));
+        conn.unicodeLibrary = r.unicodeLibrary;
+        conn.narrowLatin1 = r.narrowLatin1;
+        DB_ConnFree(db);
+        db = nullptr;
+        ASSERT_EQ(DB_ConnNew(server->context, &conn, &db, r.user, "secret", "mydb", ""), 0);
+        conn.db = db;
+        const uint32_t attempt = Agent().connectAttempts;
+        ASSERT_EQ(DB_Connect(db), 0);
+        Calls want{std::string("tpe_sqlconnect progress:T:::mydb ") + NameOf(attempt) + " " + r.sent + " secret",
+                   "tpe_get_curdbhdl", "tpe_get_curtmhdl"};
+        if (r.codePage)
+            want.push_back("tpe_set_client_codepage ISO8859-1");
+        EXPECT_EQ(script.takeCalls(), want);
+    }
 
-    // A refused code page would leave ANSI text unconverted: the connect is undone.
+    // A refused code page would leave ISO-8859-1 text unconverted: the connect is undone.
     conn.unicodeLibrary = 0;
+    conn.narrowLatin1 = 1;
     Make("");
     script.failNext("tpe_set_client_codepage", {{ESQL_ERR_GENERAL, "HY000", "unknown client code page"}});
     EXPECT_EQ(DB_Connect(db), ERR_CONNECTION_REJECTED_BY_DATA_SOURCE);

@@ -137,6 +137,8 @@ public:
         req.initSqlName = initSqlText != nullptr ? "init.sql" : nullptr;
         req.initSqlText = initSqlText;
         req.initSqlResult = 99;
+        req.unicodeLibrary = unicodeLibrary;
+        req.narrowLatin1 = narrowLatin1;
         ASSERT_EQ(OA_Connect(server, &req, &connId), 0);
         initSqlResult = req.initSqlResult;
         conn = oa_FindConn(connId);
@@ -160,6 +162,9 @@ public:
     // The initial SQL that Open hands the connect, and the outcome it answered.
     const char* initSqlText = nullptr;
     int32_t initSqlResult = 0;
+    // The library and narrow code set the connect request names.
+    int32_t unicodeLibrary = 0;
+    int32_t narrowLatin1 = 0;
 
     // The ESQL connection name, as the client's calls show it.
     std::string SetConn() const { return "tpe_sql_setconnection " + conn->db->name; }

@@ -502,6 +502,25 @@ TEST_F(AgentInitSqlScript, RunsWithTheConnectThatCarriesIt) {
     plain.Close();
 }
 
+// The file is narrow text in the application's code set: the Unicode library's UTF-8
+// client takes ISO-8859-1 converted; the ANSI library's client was told ISO8859-1.
+TEST_F(AgentInitSqlScript, IsConvertedForTheClientsCodePage) {
+    const struct {
+        int32_t unicodeLibrary;
+        const char* sent;
+    } rows[] = {{1, "UPDATE t SET v = 'caf\xC3\xA9'"}, {0, "UPDATE t SET v = 'caf\xE9'"}};
+    for (const auto& r : rows) {
+        Session s;
+        s.unicodeLibrary = r.unicodeLibrary;
+        s.narrowLatin1 = 1;
+        s.initSqlText = "UPDATE t SET v = 'caf\xE9'";
+        s.Open("scripted.db");
+        EXPECT_EQ(s.initSqlResult, 0);
+        EXPECT_EQ(SetUpText(script.takeCalls()), r.sent) << r.unicodeLibrary;
+        s.Close();
+    }
+}
+
 TEST_F(AgentInitSqlScript, RunsAsOneStatementAndCommitsInAutocommit) {
     const char* text = "INSERT INTO t VALUES (1); INSERT INTO t VALUES (2)";
     ASSERT_EQ(OA_RunInitialSql(connId, "two.sql", text), 0);

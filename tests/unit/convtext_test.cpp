@@ -131,26 +131,30 @@ TEST(ConvText, TextByTargetByValue) {
         const auto o = convtest::Run(c.dstLen, [&](void* d, SQLLEN l, SQLLEN* len, int* err) {
             if (c.wide)
                 return ConvertWCHAR(wide.data(), static_cast<SQLLEN>(2 * wide.size()), 0, c.cType, d, l, len, err,
-                                    c.scale, c.precision);
+                                    c.scale, c.precision, NarrowCode::Latin1);
             return ConvertCHAR(c.text.data(), static_cast<SQLLEN>(c.text.size()), 0, c.cType, d, l, len, err,
-                               c.scale, c.precision);
+                               c.scale, c.precision, NarrowCode::Latin1);
         });
         convtest::Check(o, c.cType, c.expect, (c.wide ? "wide '" : "'") + c.text + "' to " + std::to_string(c.cType));
     }
 }
 
 TEST(ConvText, WideTextOutsideTheCodePage) {
-    // U+0100 and the halves of a pair are not in ISO-8859-1; a non-ASCII digit is no digit.
+    // U+0100 and the character of a pair are not in ISO-8859-1 (the pair is one '?'); a
+    // non-ASCII digit is no digit.
     const SQLWCHAR text[] = {u'a', 0x0100, 0xD83D, 0xDE00, 0x00E9};
     char out[8] = {};
     SQLLEN len = 0;
     int err = 0;
-    ASSERT_EQ(ConvertWCHAR(text, sizeof text, 0, SQL_C_CHAR, out, sizeof out, &len, &err, 0, 0), SQL_SUCCESS);
-    EXPECT_STREQ(out, "a???\xE9");
-    EXPECT_EQ(len, 5);
+    ASSERT_EQ(ConvertWCHAR(text, sizeof text, 0, SQL_C_CHAR, out, sizeof out, &len, &err, 0, 0, NarrowCode::Latin1),
+              SQL_SUCCESS);
+    EXPECT_STREQ(out, "a??\xE9");
+    EXPECT_EQ(len, 4);
     const SQLWCHAR arabicThree[] = {0x0663};
     int32_t v = 0;
-    EXPECT_EQ(ConvertWCHAR(arabicThree, sizeof arabicThree, 0, SQL_C_LONG, &v, 4, &len, &err, 0, 0), SQL_ERROR);
+    EXPECT_EQ(ConvertWCHAR(arabicThree, sizeof arabicThree, 0, SQL_C_LONG, &v, 4, &len, &err, 0, 0,
+                           NarrowCode::Latin1),
+              SQL_ERROR);
     EXPECT_EQ(err, ERR_ERROR_IN_ASSIGNMENT);
 }
 

@@ -537,13 +537,13 @@ TEST(DsWideToAnsi, ConvertsEachRowAtItsOwnElement) {
         SetNull(ds.get(), c, 1);
     std::string w = Wide("\xE9t\xE9");
     PutRaw(ds.get(), 1, 1, w.data(), w.size());  // one column non-NULL in row 1
-    ASSERT_EQ(ds_WideToAnsi(ds.get()), 0);
+    ASSERT_EQ(ds_WideToAnsi(ds.get(), NarrowCode::Latin1), 0);
 
     EXPECT_EQ(ds->cols[0].type, DS_CHARZ);
     EXPECT_EQ(ds->cols[1].type, DS_CHARZ);
     EXPECT_EQ(ds->cols[2].type, DS_LONGCHAR);
     EXPECT_EQ(ds->cols[3].type, DS_VARCHAR32);
-    EXPECT_EQ(ds->cols[3].width, 12u);
+    EXPECT_EQ(ds->cols[3].width, 7u);  // the length and the longest value, "abc"
     EXPECT_EQ(Row(ds.get(), 0), "abc|abc|abc|abc|0");
     EXPECT_EQ(Row(ds.get(), 1), "<NULL>|\xE9t\xE9|<NULL>|<NULL>|1");
     EXPECT_EQ(Row(ds.get(), 2), "x|x|x|x|2");
@@ -554,8 +554,33 @@ TEST(DsWideToAnsi, CharactersOutsideTheCodePageBecomeQuestionMarks) {
     DatasetPtr ds = Make({{DS_WCHARZ, 8}}, 1, 1);
     const unsigned char w[] = {'a', 0, 0x3A, 0x04, 0xFF, 0x00, 0, 0};  // a, U+043A, U+00FF
     PutRaw(ds.get(), 0, 0, w, sizeof w);
-    ASSERT_EQ(ds_WideToAnsi(ds.get()), 0);
+    ASSERT_EQ(ds_WideToAnsi(ds.get(), NarrowCode::Latin1), 0);
     EXPECT_EQ(Value(ds.get(), 0, 0), "a?\xFF");
+}
+
+TEST(DsWideToAnsi, Utf8GrowsTheElementsAndRefusesHalfAPair) {
+    // Three units take nine bytes of UTF-8 and a pair four: more than the wide elements held.
+    DatasetPtr ds = Make({{DS_WCHAR, 6}, {DS_WVARCHAR32, 8}, {DS_LONGWCHAR, 16}}, 2, 2);
+    const unsigned char three[] = {0xAC, 0x20, 0x3A, 0x26, 0xE9, 0x00};   // U+20AC U+263A U+00E9
+    const unsigned char pair[] = {0x3D, 0xD8, 0x00, 0xDE};                // U+1F600
+    PutRaw(ds.get(), 0, 0, three, sizeof three);
+    PutPrefixed(ds.get(), 1, 0, std::string(reinterpret_cast<const char*>(pair), 4), 2);
+    PutRef(ds.get(), 2, 0, std::string(reinterpret_cast<const char*>(three), 6));
+    for (int c = 0; c < 3; ++c)
+        SetNull(ds.get(), c, 1);
+    ASSERT_EQ(ds_WideToAnsi(ds.get(), NarrowCode::Utf8), 0);
+    EXPECT_EQ(ds->cols[0].width, 9u);  // 3 + 3 + 2 bytes and the NUL
+    EXPECT_EQ(Row(ds.get(), 0), "\xE2\x82\xAC\xE2\x98\xBA\xC3\xA9|\xF0\x9F\x98\x80|\xE2\x82\xAC\xE2\x98\xBA\xC3\xA9");
+    EXPECT_EQ(Row(ds.get(), 1), "<NULL>|<NULL>|<NULL>");
+    EXPECT_EQ(RefAt(ds.get(), 2, 0).length, 8u);
+
+    DatasetPtr lone = Make({{DS_WCHARZ, 8}, {DS_WCHARZ, 8}}, 1, 1);
+    const unsigned char ok[] = {'a', 0, 0, 0};
+    const unsigned char half[] = {'a', 0, 0x3D, 0xD8, 'b', 0, 0, 0};  // a high surrogate alone
+    PutRaw(lone.get(), 0, 0, ok, sizeof ok);
+    PutRaw(lone.get(), 1, 0, half, sizeof half);
+    EXPECT_EQ(ds_WideToAnsi(lone.get(), NarrowCode::Utf8), ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+    EXPECT_EQ(lone->cols[0].type, DS_WCHARZ);  // nothing converted
 }
 
 TEST(DsApplyMaxLength, CutsEveryKindToTheMaximum) {

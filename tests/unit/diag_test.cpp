@@ -194,13 +194,18 @@ TEST_F(DiagRecords, MessageBufferCuts) {
         EXPECT_EQ(o.length, n);  // always the full length
         EXPECT_EQ(o.state, "S1000");
     }
-    // In the Unicode library a cut never splits a UTF-8 character: "é" needs bytes 17 and
-    // 18. The ANSI library's text is single-byte (the same bytes are "Ã©"): cut at any byte.
-    StmtAddError(&stmt, "\xC3\xA9t\xC3\xA9", 0);
-    Out o = Error(&stmt.diag, 18);
-    EXPECT_EQ(o.rc, SQL_SUCCESS_WITH_INFO);
-    EXPECT_EQ(o.text, DrvVariant().unicode ? "[Tessaryn][ODBC]" : "[Tessaryn][ODBC]\xC3");
-    EXPECT_EQ(o.length, 21);
+    // In UTF-8 a cut never splits a character: "é" needs bytes 17 and 18. The ANSI
+    // library's text in ISO-8859-1 is single-byte (the same bytes are "Ã©"): cut at any
+    // byte. The last connect's code set decides (ending on the C locale's, UTF-8).
+    for (NarrowCode code : {NarrowCode::Latin1, NarrowCode::Utf8}) {
+        DrvSetNarrowCode(code);
+        const bool utf8 = DrvVariant().unicode || code == NarrowCode::Utf8;
+        StmtAddError(&stmt, "\xC3\xA9t\xC3\xA9", 0);
+        Out o = Error(&stmt.diag, 18);
+        EXPECT_EQ(o.rc, SQL_SUCCESS_WITH_INFO);
+        EXPECT_EQ(o.text, utf8 ? "[Tessaryn][ODBC]" : "[Tessaryn][ODBC]\xC3");
+        EXPECT_EQ(o.length, 21);
+    }
 }
 
 TEST_F(DiagRecords, NegativeBufferLengthAnswersS1090AndKeepsTheRecords) {

@@ -178,3 +178,26 @@ TEST(Esql92CodePageText, TextExtentStopsAtTheNulAndSeesHighBytesBeforeIt) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(Esql92CodePage, TextThatIsNoUtf8IsRefusedFromAUtf8Client) {
+    // A stray lead byte, a lone continuation byte, an overlong '/', an encoded surrogate and
+    // a value above U+10FFFF: 22018, and nothing stored or run. The same bytes are
+    // characters of an ISO-8859-1 client.
+    const std::string bad[] = {"a\xC3(", "\x80", "\xC0\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80"};
+    for (const std::string& b : bad) {
+        SCOPED_TRACE(static_cast<unsigned char>(b[0]));
+        EXPECT_EQ(InsertParam(utf8, 1, b), ESQL_ERR_BAD_TEXT);
+        EXPECT_EQ(esqltest::state(utf8.ca), "22018");
+        EXPECT_EQ(utf8.exec("INSERT INTO t VALUES (2, '" + b + "')"), ESQL_ERR_BAD_TEXT);
+    }
+    ASSERT_EQ(utf8.commit(), 0);
+    EXPECT_EQ(utf8.query("SELECT count(*) FROM t"), (Rows{{"0"}}));
+    ASSERT_EQ(utf8.commit(), 0);
+    ASSERT_EQ(InsertParam(latin1, 3, "a\xC3("), 0) << esqltest::message(latin1.ca);
+    ASSERT_EQ(latin1.commit(), 0);
+    EXPECT_EQ(utf8.query("SELECT hex(v) FROM t"), (Rows{{"61C38328"}}));
+}
+
+}  // namespace

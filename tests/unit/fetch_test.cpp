@@ -917,7 +917,7 @@ SQLRETURN Reference(const COLDESC& col, const std::string& bytes, SQLSMALLINT cT
         const size_t width = ds_TypeWidth(type, col.declaredWidth);
         const std::string text = bytes.substr(0, width);
         return ConvertCHAR(text.data(), static_cast<SQLLEN>(strnlen(text.data(), width)), 0, cType, dst, dstLen,
-                           outLen, err, 0, 0);
+                           outLen, err, 0, 0, NarrowCode::Latin1);
     }
     }
 }

@@ -140,17 +140,21 @@ TEST(OutStr, OdbcFacePostsTruncationAndStoresLengths) {
     EXPECT_EQ(OutString<SQLINTEGER>("abcd", buf, 2, OutUnit::Bytes, 'A', nullptr, nullptr), SQL_SUCCESS_WITH_INFO);
 
     // Wide marker: UTF-16 with the length in the buffer's unit, from the library's own text
-    // code: UTF-8 in the Unicode library ("é"), ISO-8859-1 in the ANSI one ("Ã©").
-    SQLWCHAR wbuf[4];
-    SQLINTEGER len32 = 0;
-    EXPECT_EQ(OutString("\xC3\xA9", wbuf, sizeof wbuf, OutUnit::Bytes, 'W', &len32, nullptr), SQL_SUCCESS);
-    if (DrvVariant().unicode) {
-        EXPECT_EQ(len32, 2);
-        EXPECT_EQ(wbuf[0], 0x00E9);
-    } else {
-        EXPECT_EQ(len32, 4);
-        EXPECT_EQ(wbuf[0], 0x00C3);
-        EXPECT_EQ(wbuf[1], 0x00A9);
+    // code: UTF-8 in the Unicode library ("é"); in the ANSI one the last connect's narrow
+    // code set, ISO-8859-1 ("Ã©") or UTF-8 (the C locale's, which it is left at).
+    for (NarrowCode code : {NarrowCode::Latin1, NarrowCode::Utf8}) {
+        DrvSetNarrowCode(code);
+        SQLWCHAR wbuf[4];
+        SQLINTEGER len32 = 0;
+        EXPECT_EQ(OutString("\xC3\xA9", wbuf, sizeof wbuf, OutUnit::Bytes, 'W', &len32, nullptr), SQL_SUCCESS);
+        if (DrvVariant().unicode || code == NarrowCode::Utf8) {
+            EXPECT_EQ(len32, 2);
+            EXPECT_EQ(wbuf[0], 0x00E9);
+        } else {
+            EXPECT_EQ(len32, 4);
+            EXPECT_EQ(wbuf[0], 0x00C3);
+            EXPECT_EQ(wbuf[1], 0x00A9);
+        }
     }
 
     // A length wider than the caller's pointer is stored as its largest value.

@@ -451,22 +451,45 @@ TEST_F(ParamsTest, AgentRoadConvertsPieces) {
     }
 }
 
-// A connection whose agent takes no wide text gets wide pieces as narrow text, one byte
-// a character ('?' beyond ISO-8859-1).
+// A connection whose agent takes no wide text gets wide pieces as narrow text in the
+// connection's code set ('?' beyond ISO-8859-1); half of a surrogate pair is refused.
 TEST_F(ParamsTest, AgentRoadNarrowsWidePiecesWhereTheAgentHasNoWideTypes) {
+    const SQLWCHAR text[] = {u'a', u'\u00e9', u'\u20ac', 0xD83D, 0xDE00};
+    const SQLWCHAR half[] = {u'a', 0xD83D};
+    const struct {
+        NarrowCode code;
+        const SQLWCHAR* piece;
+        size_t bytes;
+        int rc;
+        std::string sent;
+    } cases[] = {
+        {NarrowCode::Latin1, text, sizeof text, 0, "a\xe9??"},
+        {NarrowCode::Utf8, text, sizeof text, 0, "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80"},
+        {NarrowCode::Utf8, half, sizeof half, ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION, ""},
+    };
     conn->cn_hasV2DAE = 1;
     conn->narrowWidePieces = 1;
     Prepare(1);
     SQLWCHAR buf[4];
     SQLLEN dae = SQL_DATA_AT_EXEC;
     ASSERT_EQ(Bind(1, SQL_C_WCHAR, SQL_WVARCHAR, buf, &dae), SQL_SUCCESS);
-    fake.paramDataAnswers = {{102, 0}};
-    ASSERT_EQ(Execute(), SQL_NEED_DATA);
-    SQLPOINTER token = nullptr;
-    ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
-    const SQLWCHAR text[] = {u'a', u'\u00e9', u'\u20ac'};
-    ASSERT_EQ(Put(text, sizeof text), SQL_SUCCESS);
-    EXPECT_EQ(fake.putDataSent, (std::vector<Sent>{{DS_CHAR, 0, false, "a\xe9?"}}));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sent);
+        conn->narrow = c.code;
+        fake.putDataSent.clear();
+        fake.paramDataAnswers = {{102, 0}};
+        stmt->daeState = STMT_DAE_NONE;
+        ASSERT_EQ(Execute(), SQL_NEED_DATA);
+        SQLPOINTER token = nullptr;
+        ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
+        ASSERT_EQ(Put(c.piece, static_cast<SQLLEN>(c.bytes)), c.rc == 0 ? SQL_SUCCESS : SQL_ERROR);
+        EXPECT_EQ(Code(), c.rc);
+        if (c.rc == 0) {
+            EXPECT_EQ(fake.putDataSent, (std::vector<Sent>{{DS_CHAR, 0, false, c.sent}}));
+        } else {
+            EXPECT_TRUE(fake.putDataSent.empty());
+        }
+    }
 }
 
 // The agent's answers are the agent's to give: a refused piece and a failed deferred

@@ -295,10 +295,12 @@ TEST(ValTypes, BoundedCopiesOverBufferSizes) {
             rc = CopyCharOut(narrow.data(), units, units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len, &err);
             break;
         case Copy::WideToChar:
-            rc = CopyWCharToChar(wide.data(), units, units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len, &err);
+            rc = CopyWCharToChar(wide.data(), units, units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len, &err,
+                                 NarrowCode::Latin1);
             break;
         case Copy::CharToWide:
-            rc = CopyCharToWChar(narrow.data(), units, units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len, &err);
+            rc = CopyCharToWChar(narrow.data(), units, units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len, &err,
+                                 NarrowCode::Latin1);
             break;
         case Copy::Wide:
             rc = CopyWCharOut(wide.data(), 2 * units, 2 * units, c.total, c.nul, c.mayTruncate, buf, c.dstLen, &len,

@@ -311,12 +311,12 @@ SQLRETURN CharToGuid(const char* text, SQLLEN len, SQLGUID* guid, int* err) {
 }
 
 SQLRETURN ConvertCHAR(const char* text, SQLLEN len, SQLLEN total, int32_t cType, void* dst, SQLLEN dstLen,
-                      SQLLEN* outLen, int* err, int scale, int precision) {
+                      SQLLEN* outLen, int* err, int scale, int precision, NarrowCode code) {
     switch (cType) {
     case SQL_C_CHAR:
-        return CopyCharOut(text, len, len, total, true, true, dst, dstLen, outLen, err);
+        return CopyNarrowTextOut(text, len, len, total, true, dst, dstLen, outLen, err, code);
     case SQL_C_WCHAR:
-        return CopyCharToWChar(text, len, len, total, true, true, dst, dstLen, outLen, err);
+        return CopyCharToWChar(text, len, len, total, true, true, dst, dstLen, outLen, err, code);
     case SQL_C_BINARY:
         return CopyCharOut(text, len, len, total, false, true, dst, dstLen, outLen, err);
     case SQL_C_GUID: {
@@ -335,12 +335,12 @@ SQLRETURN ConvertCHAR(const char* text, SQLLEN len, SQLLEN total, int32_t cType,
 }
 
 SQLRETURN ConvertWCHAR(const SQLWCHAR* text, SQLLEN len, SQLLEN total, int32_t cType, void* dst, SQLLEN dstLen,
-                       SQLLEN* outLen, int* err, int scale, int precision) {
+                       SQLLEN* outLen, int* err, int scale, int precision, NarrowCode code) {
     const SQLLEN chars = len / 2;
     switch (cType) {
     case SQL_C_CHAR:
         return CopyWCharToChar(text, chars, chars, total == SQL_NO_TOTAL ? SQL_NO_TOTAL : total / 2, true, true, dst,
-                               dstLen, outLen, err);
+                               dstLen, outLen, err, code);
     case SQL_C_WCHAR:
         return CopyWCharOut(text, len, len, total, true, true, dst, dstLen, outLen, err);
     case SQL_C_BINARY:

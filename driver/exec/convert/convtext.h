@@ -15,6 +15,8 @@
 
 #include <cstdint>
 
+#include "util/charset.h"
+
 // An integer within [min, max], white space allowed around it: the bits of the value
 // (two's complement) into *bits. 59 (22005) for a text that is no integer, 58 (22003) for
 // one outside the bounds.
@@ -37,13 +39,13 @@ SQLRETURN CharToNumeric(const char* text, SQLLEN len, SQL_NUMERIC_STRUCT* numeri
 // hexadecimal digit.
 SQLRETURN CharToGuid(const char* text, SQLLEN len, SQLGUID* guid, int* err);
 
-// A narrow text value of len bytes; total is the whole length of a long value of which
-// text is one piece (SQL_NO_TOTAL, or 0 for a value held whole). scale and precision serve
-// SQL_C_NUMERIC.
+// A narrow text value of len bytes in the connection's narrow code set; total is the whole
+// length of a long value of which text is one piece (SQL_NO_TOTAL, or 0 for a value held
+// whole). scale and precision serve SQL_C_NUMERIC.
 SQLRETURN ConvertCHAR(const char* text, SQLLEN len, SQLLEN total, int32_t cType, void* dst, SQLLEN dstLen,
-                      SQLLEN* outLen, int* err, int scale, int precision);
-// A wide text value; len and total in bytes of UTF-16. SQL_C_CHAR receives one byte per
-// unit in the ANSI code page ('?' for a unit it lacks); the parsed targets read a UTF-8
-// copy (16, S1001, when it cannot be made); SQL_C_GUID is 49.
+                      SQLLEN* outLen, int* err, int scale, int precision, NarrowCode code);
+// A wide text value; len and total in bytes of UTF-16. SQL_C_CHAR receives the text in
+// the narrow code set ('?' for a character ISO-8859-1 lacks), its length in bytes; the
+// parsed targets read a UTF-8 copy (16, S1001, when it cannot be made); SQL_C_GUID is 49.
 SQLRETURN ConvertWCHAR(const SQLWCHAR* text, SQLLEN len, SQLLEN total, int32_t cType, void* dst, SQLLEN dstLen,
-                       SQLLEN* outLen, int* err, int scale, int precision);
+                       SQLLEN* outLen, int* err, int scale, int precision, NarrowCode code);

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
+#include <vector>
 
 #include "util/charset.h"
 #include "util/errcode.h"
@@ -93,21 +95,20 @@ const char* CTypeName(int32_t cType) {
 namespace {
 
 // How a bounded copy turns source units into destination units.
-enum class CopyUnits { Bytes, WideToAnsi, AnsiToWide, Wide };
+enum class CopyUnits { Bytes, Wide };
 
 // The bounded copy, with every length counted in source units; the destination holds
 // dstLen / (bytes of its unit) units, and reported lengths are scaled to its unit bytes.
 SQLRETURN BoundedCopy(CopyUnits kind, const void* src, SQLLEN srcUnits, SQLLEN pieceUnits, SQLLEN totalUnits,
                       bool addNul, bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
-    const SQLLEN srcBytes = kind == CopyUnits::Bytes || kind == CopyUnits::AnsiToWide ? 1 : 2;
-    const SQLLEN dstBytes = kind == CopyUnits::Bytes || kind == CopyUnits::WideToAnsi ? 1 : 2;
+    const SQLLEN unitBytes = kind == CopyUnits::Bytes ? 1 : 2;
     const SQLLEN nul = addNul ? 1 : 0;
     const SQLLEN reported = totalUnits != 0 ? totalUnits : srcUnits;
-    const SQLLEN room = dst != nullptr && dstLen > 0 ? dstLen / dstBytes : 0;
+    const SQLLEN room = dst != nullptr && dstLen > 0 ? dstLen / unitBytes : 0;
     if (room == 0) {
         // Not even one unit fits: nothing is written, the length still tells the size.
         if (outLen != nullptr)
-            *outLen = reported == SQL_NO_TOTAL ? SQL_NO_TOTAL : reported * dstBytes;
+            *outLen = reported == SQL_NO_TOTAL ? SQL_NO_TOTAL : reported * unitBytes;
         *err = ERR_DATA_WAS_TRUNCATED;
         return SQL_SUCCESS_WITH_INFO;
     }
@@ -123,27 +124,69 @@ SQLRETURN BoundedCopy(CopyUnits kind, const void* src, SQLLEN srcUnits, SQLLEN p
         *err = ERR_DATA_WAS_TRUNCATED;   // more of a long value remains at the server
     }
     if (outLen != nullptr)
-        *outLen = reported == SQL_NO_TOTAL ? SQL_NO_TOTAL : reported * dstBytes;
-
-    const auto* in = static_cast<const unsigned char*>(src);
+        *outLen = reported == SQL_NO_TOTAL ? SQL_NO_TOTAL : reported * unitBytes;
     auto* out = static_cast<unsigned char*>(dst);
-    if (srcBytes == dstBytes) {
-        std::memcpy(out, in, static_cast<size_t>(n * srcBytes));
-    } else {
-        for (SQLLEN i = 0; i < n; ++i) {
-            if (kind == CopyUnits::AnsiToWide) {
-                const SQLWCHAR unit = in[i];
-                std::memcpy(out + 2 * i, &unit, 2);
-            } else {
-                SQLWCHAR unit;
-                std::memcpy(&unit, in + 2 * i, 2);
-                out[i] = unit <= 0xFF ? static_cast<unsigned char>(unit) : '?';
-            }
-        }
-    }
+    std::memcpy(out, src, static_cast<size_t>(n * unitBytes));
     if (addNul)
-        std::memset(out + n * dstBytes, 0, static_cast<size_t>(dstBytes));
+        std::memset(out + n * unitBytes, 0, static_cast<size_t>(unitBytes));
     return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+// The length a converted text reports: its own bytes when it is the whole value, the
+// rest scaled when each character has one size in both forms (scale target bytes a
+// source unit), else unknown.
+SQLLEN ConvertedLength(SQLLEN bytes, SQLLEN pieceUnits, SQLLEN totalUnits, SQLLEN scale) {
+    if (totalUnits == 0 || totalUnits == pieceUnits)
+        return bytes;
+    if (totalUnits == SQL_NO_TOTAL || scale == 0)
+        return SQL_NO_TOTAL;
+    return bytes + (totalUnits - pieceUnits) * scale;
+}
+
+// What every converting copy shares once it knows the bytes the whole source takes in
+// the target form (need) and the target unit (1 or 2): the reported length, the room,
+// and whether it is cut. Returns false with the answer in *rc when nothing is written.
+struct CopyPlan {
+    SQLLEN room = 0;     // target bytes the text may take, its NUL excluded
+    bool cut = false;
+};
+bool PlanCopy(SQLLEN need, SQLLEN reported, SQLLEN unit, bool addNul, bool mayTruncate, SQLLEN pieceUnits,
+              SQLLEN totalUnits, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, CopyPlan* plan,
+              SQLRETURN* rc) {
+    const SQLLEN room = dst != nullptr && dstLen > 0 ? dstLen / unit * unit : 0;
+    const SQLLEN nul = addNul ? unit : 0;
+    if (room == 0) {
+        if (outLen != nullptr)
+            *outLen = reported;
+        *err = ERR_DATA_WAS_TRUNCATED;
+        *rc = SQL_SUCCESS_WITH_INFO;
+        return false;
+    }
+    if (room < need + nul) {
+        if (!mayTruncate) {
+            *err = ERR_NUMERIC_VALUE_OUT_OF_RANGE;
+            *rc = SQL_ERROR;
+            return false;
+        }
+        *err = ERR_DATA_WAS_TRUNCATED;
+        plan->cut = true;
+        plan->room = room - nul;
+    } else {
+        plan->room = need;
+        if (totalUnits != SQL_NO_TOTAL && totalUnits != 0 && pieceUnits < totalUnits)
+            *err = ERR_DATA_WAS_TRUNCATED;  // more of a long value remains at the server
+    }
+    if (outLen != nullptr)
+        *outLen = reported;
+    return true;
+}
+
+SQLRETURN Finished(const int* err) {
+    return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+}
+
+bool Aligned(const void* p) {
+    return reinterpret_cast<uintptr_t>(p) % alignof(SQLWCHAR) == 0;
 }
 
 SQLLEN WideUnits(SQLLEN bytes) {
@@ -158,16 +201,107 @@ SQLRETURN CopyCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN to
                        err);
 }
 
+SQLRETURN CopyNarrowTextOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool mayTruncate,
+                            void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code) {
+    const SQLLEN reported = totalLen != 0 ? totalLen : srcLen;
+    CopyPlan plan;
+    SQLRETURN rc;
+    if (!PlanCopy(srcLen, reported, 1, true, mayTruncate, pieceLen, totalLen, dst, dstLen, outLen, err, &plan, &rc))
+        return rc;
+    const auto* in = static_cast<const char*>(src);
+    SQLLEN n = plan.room;
+    if (plan.cut && code == NarrowCode::Utf8)
+        n = static_cast<SQLLEN>(ut_Utf8CutLen(in, static_cast<size_t>(srcLen), static_cast<size_t>(n)));
+    auto* out = static_cast<char*>(dst);
+    std::memcpy(out, in, static_cast<size_t>(n));
+    out[n] = '\0';
+    return Finished(err);
+}
+
 SQLRETURN CopyWCharToChar(const void* src, SQLLEN srcChars, SQLLEN pieceChars, SQLLEN totalChars, bool addNul,
-                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
-    return BoundedCopy(CopyUnits::WideToAnsi, src, srcChars, pieceChars, totalChars, addNul, mayTruncate, dst, dstLen,
-                       outLen, err);
+                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code) {
+    // Dataset elements and the agent's pieces hold whole, aligned units.
+    const auto* units = static_cast<const SQLWCHAR*>(src);
+    const SQLLEN nul = addNul ? 1 : 0;
+    auto* out = static_cast<char*>(dst);
+    SQLLEN need;
+    if (mayTruncate && dst != nullptr && dstLen > nul) {
+        // One pass for the text that fits, as fetched text mostly does; the rest is only
+        // measured, and the copy of what fits is already made.
+        SQLLEN taken = 0;
+        const SQLLEN n = ut_Ucs2ToNarrowN(units, srcChars, out, dstLen - nul, &taken, code);
+        need = n + (taken < srcChars ? ut_Ucs2ToNarrowN(units + taken, srcChars - taken, nullptr, INT64_MAX, nullptr,
+                                                        code)
+                                     : 0);
+        if (taken < srcChars)
+            *err = ERR_DATA_WAS_TRUNCATED;
+        else if (totalChars != SQL_NO_TOTAL && totalChars != 0 && pieceChars < totalChars)
+            *err = ERR_DATA_WAS_TRUNCATED;  // more of a long value remains at the server
+        if (addNul)
+            out[n] = '\0';
+        if (outLen != nullptr)
+            *outLen = ConvertedLength(need, pieceChars, totalChars, code == NarrowCode::Latin1 ? 1 : 0);
+        return Finished(err);
+    }
+    need = ut_Ucs2ToNarrowN(units, srcChars, nullptr, INT64_MAX, nullptr, code);
+    const SQLLEN reported = ConvertedLength(need, pieceChars, totalChars, code == NarrowCode::Latin1 ? 1 : 0);
+    CopyPlan plan;
+    SQLRETURN rc;
+    if (!PlanCopy(need, reported, 1, addNul, mayTruncate, pieceChars, totalChars, dst, dstLen, outLen, err, &plan,
+                  &rc))
+        return rc;
+    const SQLLEN n = ut_Ucs2ToNarrowN(units, srcChars, out, plan.room, nullptr, code);
+    if (addNul)
+        out[n] = '\0';
+    return Finished(err);
 }
 
 SQLRETURN CopyCharToWChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
-                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err) {
-    return BoundedCopy(CopyUnits::AnsiToWide, src, srcLen, pieceLen, totalLen, addNul, mayTruncate, dst, dstLen,
-                       outLen, err);
+                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code) {
+    const auto* text = static_cast<const char*>(src);
+    const SQLLEN need = 2 * ut_NarrowToUcs2N(text, srcLen, nullptr, INT64_MAX, nullptr, code);
+    const SQLLEN reported = ConvertedLength(need, pieceLen, totalLen, code == NarrowCode::Latin1 ? 2 : 0);
+    CopyPlan plan;
+    SQLRETURN rc;
+    if (!PlanCopy(need, reported, 2, addNul, mayTruncate, pieceLen, totalLen, dst, dstLen, outLen, err, &plan,
+                  &rc))
+        return rc;
+    const SQLLEN room = plan.room / 2;
+    SQLLEN n;
+    const SQLWCHAR nul = 0;
+    auto* out = static_cast<unsigned char*>(dst);
+    if (Aligned(dst)) {
+        n = ut_NarrowToUcs2N(text, srcLen, static_cast<SQLWCHAR*>(dst), room, nullptr, code);
+    } else {
+        // A buffer at an odd address (SQL_C_WCHAR asks for no alignment) takes a copy.
+        std::vector<SQLWCHAR> tmp(static_cast<size_t>(room));
+        n = ut_NarrowToUcs2N(text, srcLen, tmp.data(), room, nullptr, code);
+        std::memcpy(out, tmp.data(), static_cast<size_t>(n) * 2);
+    }
+    if (addNul)
+        std::memcpy(out + 2 * n, &nul, sizeof nul);
+    return Finished(err);
+}
+
+SQLLEN TextCopyTaken(const void* src, SQLLEN n, bool wideSrc, int32_t cType, SQLLEN dstLen, NarrowCode code) {
+    if (cType == SQL_C_CHAR) {
+        const SQLLEN room = dstLen > 0 ? dstLen - 1 : 0;
+        if (wideSrc) {
+            SQLLEN units = 0;
+            ut_Ucs2ToNarrowN(static_cast<const SQLWCHAR*>(src), n / 2, nullptr, room, &units, code);
+            return 2 * units;
+        }
+        if (code == NarrowCode::Utf8)
+            return static_cast<SQLLEN>(ut_Utf8CutLen(static_cast<const char*>(src), static_cast<size_t>(n),
+                                                     static_cast<size_t>(room)));
+        return std::min(n, room);
+    }
+    const SQLLEN room = dstLen >= 2 ? dstLen / 2 - 1 : 0;  // units before the NUL
+    if (wideSrc)
+        return std::min(n, 2 * room);  // CopyWCharOut's cut at a whole unit
+    SQLLEN used = 0;
+    ut_NarrowToUcs2N(static_cast<const char*>(src), n, nullptr, room, &used, code);
+    return used;
 }
 
 SQLRETURN CopyWCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
@@ -187,8 +321,8 @@ SQLRETURN CopyFixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen
 SQLRETURN CopyTextOut(const char* text, bool mayTruncate, int32_t cType, void* dst, SQLLEN dstLen, SQLLEN* outLen,
                       int* err) {
     const auto n = static_cast<SQLLEN>(std::strlen(text));
-    if (cType == SQL_C_WCHAR)
-        return CopyCharToWChar(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err);
+    if (cType == SQL_C_WCHAR)  // ASCII: the same in either code set
+        return CopyCharToWChar(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err, NarrowCode::Latin1);
     return CopyCharOut(text, n, n, 0, true, mayTruncate, dst, dstLen, outLen, err);
 }
 

@@ -19,6 +19,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "util/charset.h"
 #include "util/dataset.h"
 
 // The C type used for SQL_C_DEFAULT under the environment's ODBC version (2 or 3).
@@ -45,15 +46,28 @@ const char* CTypeName(int32_t cType);
 // Bytes to bytes; addNul appends one 0 byte.
 SQLRETURN CopyCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
                       bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err);
-// UTF-16 units (srcChars, pieceChars and totalChars count units) to one byte per unit in
-// the ANSI code page (ISO-8859-1, '?' for a unit above U+00FF); lengths are reported in
-// characters.
+// Text copies between the application's narrow code set and the dataset's forms. Each
+// writes a NUL of its target's unit when addNul, reports lengths in bytes of the target
+// form, and never cuts inside a character (a UTF-8 sequence or a surrogate pair). The
+// length of a value of which src is one piece (totalLen beyond pieceLen) is known only
+// when each character takes a fixed size in both forms; otherwise SQL_NO_TOTAL.
+//
+// Narrow text to narrow text of the same code set: CopyCharOut with the cut kept at a
+// whole character.
+SQLRETURN CopyNarrowTextOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool mayTruncate,
+                            void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code);
+// UTF-16 units (srcChars, pieceChars and totalChars count units) to narrow text in code
+// (ISO-8859-1 writes '?' for a character it lacks).
 SQLRETURN CopyWCharToChar(const void* src, SQLLEN srcChars, SQLLEN pieceChars, SQLLEN totalChars, bool addNul,
-                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err);
-// ANSI bytes to one UTF-16 unit each (byte n is U+00nn); lengths are reported in bytes of
-// the wide form (twice the source's).
+                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code);
+// Narrow text in code (srcLen, pieceLen and totalLen in bytes) to UTF-16; UTF-8 text ends
+// at a byte that starts no well-formed character.
 SQLRETURN CopyCharToWChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
-                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err);
+                          bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code);
+// The source bytes that the cut copy of a text of n bytes (UTF-16 when wideSrc, else
+// narrow in code) into a cType buffer (SQL_C_CHAR or SQL_C_WCHAR, with its NUL) of dstLen
+// bytes takes: where SQLGetData goes on.
+SQLLEN TextCopyTaken(const void* src, SQLLEN n, bool wideSrc, int32_t cType, SQLLEN dstLen, NarrowCode code);
 // UTF-16 to UTF-16, every length in bytes; a cut keeps whole units; addNul appends a 0
 // unit. Neither side need be aligned.
 SQLRETURN CopyWCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
