@@ -58,6 +58,16 @@ size_t DecodeOne(const unsigned char* p, size_t avail, char32_t* cp) {
 
 size_t UnitsOf(char32_t cp) { return cp > 0xFFFF ? 2 : 1; }
 
+// Writes cp as its `units` (UnitsOf) UTF-16 code units at dest: a surrogate pair past the BMP.
+void PutUnits(SQLWCHAR* dest, char32_t cp, size_t units) {
+    if (units == 2) {
+        dest[0] = static_cast<SQLWCHAR>(0xD800 + ((cp - 0x10000) >> 10));
+        dest[1] = static_cast<SQLWCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+        dest[0] = static_cast<SQLWCHAR>(cp);
+    }
+}
+
 size_t Utf8LenOf(char32_t cp) {
     return cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
 }
@@ -132,14 +142,8 @@ size_t Decode(const char* text, size_t bytes, SQLWCHAR* dest, size_t maxUnits, b
             ended = false;
             break;
         }
-        if (dest != nullptr) {
-            if (units == 2) {
-                dest[out] = static_cast<SQLWCHAR>(0xD800 + ((cp - 0x10000) >> 10));
-                dest[out + 1] = static_cast<SQLWCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-            } else {
-                dest[out] = static_cast<SQLWCHAR>(cp);
-            }
-        }
+        if (dest != nullptr)
+            PutUnits(dest + out, cp, units);
         out += units;
         pos += len;
     }
@@ -566,14 +570,8 @@ SQLLEN ut_NarrowToUcs2N(const char* text, SQLLEN bytes, SQLWCHAR* dest, SQLLEN m
                 const size_t units = UnitsOf(cp);
                 if (units > room - out)
                     break;
-                if (dest != nullptr) {
-                    if (units == 2) {
-                        dest[out] = static_cast<SQLWCHAR>(0xD800 + ((cp - 0x10000) >> 10));
-                        dest[out + 1] = static_cast<SQLWCHAR>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-                    } else {
-                        dest[out] = static_cast<SQLWCHAR>(cp);
-                    }
-                }
+                if (dest != nullptr)
+                    PutUnits(dest + out, cp, units);
                 out += units;
                 pos += len;
             }
