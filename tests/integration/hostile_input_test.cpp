@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/integration/odbc_session.h"
+
 namespace {
 
 struct Lib {
@@ -25,57 +27,24 @@ struct Lib {
 
 const Lib kLibs[] = {{VARNO_LIB_A, false}, {VARNO_LIB_W, true}};
 
-std::vector<SQLWCHAR> Wide(const std::string& s) {
-    std::vector<SQLWCHAR> w(s.begin(), s.end());
-    w.push_back(0);
-    return w;
-}
+using itest::Diag;
+using itest::Wide;
 
-class Session {
+class Session : public itest::Connection {
 public:
-    Session(const Lib& lib, const std::string& db, SQLINTEGER version = SQL_OV_ODBC3) : lib_(lib) {
-        SQLAllocHandle(SQL_HANDLE_ENV, SQL_NULL_HANDLE, &env_);
-        SQLSetEnvAttr(env_, SQL_ATTR_ODBC_VERSION, reinterpret_cast<SQLPOINTER>(static_cast<intptr_t>(version)), 0);
-        SQLAllocHandle(SQL_HANDLE_DBC, env_, &dbc_);
-        std::string in = std::string("DRIVER={") + lib.path + "};DATABASENAME=" + db;
-        SQLRETURN rc;
-        if (lib.wide) {
-            auto w = Wide(in);
-            rc = SQLDriverConnectW(dbc_, nullptr, w.data(), SQL_NTS, nullptr, 0, nullptr, SQL_DRIVER_NOPROMPT);
-        } else {
-            rc = SQLDriverConnect(dbc_, nullptr, reinterpret_cast<SQLCHAR*>(in.data()), SQL_NTS, nullptr, 0, nullptr,
-                                  SQL_DRIVER_NOPROMPT);
-        }
-        EXPECT_TRUE(SQL_SUCCEEDED(rc)) << Diag(SQL_HANDLE_DBC, dbc_);
-        SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &stmt);
-    }
-    ~Session() {
-        SQLFreeHandle(SQL_HANDLE_STMT, stmt);
-        SQLDisconnect(dbc_);
-        SQLFreeHandle(SQL_HANDLE_DBC, dbc_);
-        SQLFreeHandle(SQL_HANDLE_ENV, env_);
-    }
-
-    static std::string Diag(SQLSMALLINT type, SQLHANDLE h) {
-        SQLCHAR state[6] = {}, msg[512] = {};
-        SQLINTEGER native = 0;
-        SQLSMALLINT len = 0;
-        if (!SQL_SUCCEEDED(SQLGetDiagRec(type, h, 1, state, &native, msg, sizeof msg, &len)))
-            return "";
-        return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(msg);
-    }
-    std::string State() { return Diag(SQL_HANDLE_STMT, stmt).substr(0, 5); }
+    Session(const Lib& lib, const std::string& db, SQLINTEGER version = SQL_OV_ODBC3)
+        : itest::Connection(lib.path, lib.wide, "DATABASENAME=" + db, static_cast<SQLULEN>(version)) {}
 
     SQLRETURN Exec(const std::string& sql) {
-        if (lib_.wide)
+        if (wide)
             return SQLExecDirectW(stmt, Wide(sql).data(), SQL_NTS);
         return SQLExecDirect(stmt, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
     }
     // Runs a statement on a statement of its own, so the one under test keeps its state.
     void Run(const std::string& sql) {
         SQLHSTMT h = SQL_NULL_HSTMT;
-        SQLAllocHandle(SQL_HANDLE_STMT, dbc_, &h);
-        SQLRETURN rc = lib_.wide ? SQLExecDirectW(h, Wide(sql).data(), SQL_NTS)
+        SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h);
+        SQLRETURN rc = wide ? SQLExecDirectW(h, Wide(sql).data(), SQL_NTS)
                                  : SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(sql.c_str())), SQL_NTS);
         EXPECT_TRUE(SQL_SUCCEEDED(rc)) << sql << ": " << Diag(SQL_HANDLE_STMT, h);
         SQLFreeHandle(SQL_HANDLE_STMT, h);
@@ -97,13 +66,6 @@ public:
         SQLFreeStmt(stmt, SQL_CLOSE);
         return out;
     }
-
-    SQLHSTMT stmt = SQL_NULL_HSTMT;
-
-private:
-    Lib lib_;
-    SQLHENV env_ = SQL_NULL_HENV;
-    SQLHDBC dbc_ = SQL_NULL_HDBC;
 };
 
 std::string DbPath(const char* stem, const Lib& lib) {
