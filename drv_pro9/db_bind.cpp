@@ -241,6 +241,8 @@ DB_SQLDABIND::~DB_SQLDABIND() {
 int db_BindAllocCols(DB_SQLDABIND* b, uint16_t n) {
     b->cols.clear();
     b->colIndicators.reset();
+    b->colIndicatorCount = 0;
+    b->outputRowsSent = -1;
     try {
         b->cols.resize(n);
     } catch (const std::bad_alloc&) {
@@ -274,6 +276,8 @@ void db_BindFree(DB_SQLDABIND* b) {
     }
     b->cols.clear();
     b->colIndicators.reset();
+    b->colIndicatorCount = 0;
+    b->outputRowsSent = -1;
     b->params.clear();
     b->inputRowsSent = -1;
 }
@@ -333,7 +337,7 @@ int db_DescribeCol(DB_SQLDABIND* b, bool output, uint32_t col, bool wide, int od
 
     int16_t key = 0;
     bool convert = false;
-    d->internalType = db_DbmsTypeToDsCType(type, wide, &key, &convert);
+    d->internalType = db_DbmsTypeToDsCType(type, &key, &convert);
     if (d->internalType == DB_TYPE_NONE) {
         LOG_MSG(LOG_ERR, "Unsupported database type %d", type);
         char text[64];
@@ -350,7 +354,8 @@ int db_DescribeCol(DB_SQLDABIND* b, bool output, uint32_t col, bool wide, int od
         else
             d->sqlType = wide ? SQL_WVARCHAR : SQL_VARCHAR;
         // The server counts characters: the column size is its declared length, while the
-        // element (declaredWidth) holds that many characters in the client's code page.
+        // element (declaredWidth) holds that many characters in the client's code page
+        // (UTF-8 in the Unicode library, whose wide types are converted at delivery).
         d->columnSize = precision;
         d->decimalDigits = 0;
         d->displaySize = precision + 1;
@@ -429,6 +434,9 @@ int db_DescribeCol(DB_SQLDABIND* b, bool output, uint32_t col, bool wide, int od
         slot.serverType = static_cast<int16_t>(type);
         slot.length = length;
         slot.buffer.reset();
+        slot.boundData = nullptr;
+        slot.boundIndicators = nullptr;
+        slot.boundLength = 0;
     }
     return 0;
 }
@@ -458,14 +466,23 @@ int db_BindResultCols(DB_SQLDABIND* b, DATASET* ds) {
     }
     const int32_t rows = ds->rowsAllocated;
     const size_t n = ds->colsUsed;
-    PRO_SQLDA_Set_DA_Attribute_dh_u32_t(b->output, ESQL_DA_ROWS, static_cast<uint32_t>(rows), b->sqlca);
-    int rc = Checked(b);
-    if (rc != 0)
-        return rc;
-    auto* ind = static_cast<int32_t*>(uh_Calloc(std::max<size_t>(n * static_cast<size_t>(rows), 1), sizeof(int32_t)));
-    if (ind == nullptr)
-        return ERR_MEMORY_ALLOCATION_FAILURE;
-    b->colIndicators.reset(ind);
+    int rc;
+    if (b->outputRowsSent != rows) {
+        b->outputRowsSent = -1;
+        PRO_SQLDA_Set_DA_Attribute_dh_u32_t(b->output, ESQL_DA_ROWS, static_cast<uint32_t>(rows), b->sqlca);
+        if ((rc = Checked(b)) != 0)
+            return rc;
+        b->outputRowsSent = rows;
+    }
+    const size_t indicators = std::max<size_t>(n * static_cast<size_t>(rows), 1);
+    if (b->colIndicators == nullptr || b->colIndicatorCount != indicators) {
+        auto* ind = static_cast<int32_t*>(uh_Calloc(indicators, sizeof(int32_t)));
+        if (ind == nullptr)
+            return ERR_MEMORY_ALLOCATION_FAILURE;
+        b->colIndicators.reset(ind);
+        b->colIndicatorCount = indicators;
+    }
+    int32_t* ind = b->colIndicators.get();
 
     for (size_t i = 0; i < n; ++i) {
         DB_COLBIND& slot = b->cols[i];
@@ -473,26 +490,45 @@ int db_BindResultCols(DB_SQLDABIND* b, DATASET* ds) {
         void* data = nullptr;
         uint32_t length = 0;
         if (slot.convert != 0) {
-            rc = db_IntermBuffAlloc(&slot.buffer, slot.key, slot.length, slot.serverType, rows, &length);
-            if (rc != 0)
-                return rc;
+            // One buffer for every block of this shape: only another shape allocates.
+            const uint32_t size = db_ServerElemSize(slot.key, slot.length);
+            if (slot.buffer.data == nullptr || slot.buffer.elemSize != size || slot.buffer.rows != rows) {
+                slot.boundData = nullptr;
+                rc = db_IntermBuffAlloc(&slot.buffer, slot.key, slot.length, slot.serverType, rows, &length);
+                if (rc != 0)
+                    return rc;
+            }
             data = slot.buffer.data.get();
+            length = slot.buffer.elemSize;
         } else {
             slot.buffer.reset();
             data = dcol.data;
             length = dcol.width;
         }
+        int32_t* colInd = ind + i * static_cast<size_t>(rows);
+        if (slot.boundData == data && slot.boundIndicators == colInd && slot.boundLength == length && data != nullptr)
+            continue;
+        slot.boundData = nullptr;
         const auto column = static_cast<uint32_t>(i + 1);
+        // A value the server writes as another type than the described one (the text of a
+        // NUMERIC or BIGINT) is bound as that type; the column's precision and scale stay.
+        if (slot.convert == 0 && slot.key != slot.serverType) {
+            PRO_SQLDA_Set_Col_Attribute_dh_i32_t(b->output, ESQL_COL_TYPE, column, slot.key, b->sqlca);
+            if ((rc = Checked(b)) != 0)
+                return rc;
+        }
         PRO_SQLDA_Set_Col_Attribute_void_p(b->output, ESQL_COL_DATA, column, data, b->sqlca);
         if ((rc = Checked(b)) != 0)
             return rc;
-        PRO_SQLDA_Set_Col_Attribute_dh_i32_t_p(b->output, ESQL_COL_INDICATOR, column,
-                                               ind + i * static_cast<size_t>(rows), b->sqlca);
+        PRO_SQLDA_Set_Col_Attribute_dh_i32_t_p(b->output, ESQL_COL_INDICATOR, column, colInd, b->sqlca);
         if ((rc = Checked(b)) != 0)
             return rc;
         PRO_SQLDA_Set_Col_Attribute_dh_u32_t(b->output, ESQL_COL_LENGTH, column, length, b->sqlca);
         if ((rc = Checked(b)) != 0)
             return rc;
+        slot.boundData = data;
+        slot.boundIndicators = colInd;
+        slot.boundLength = length;
     }
     return 0;
 }
@@ -501,35 +537,18 @@ int db_ConvFetchedRows(DB_SQLDABIND* b, DATASET* ds, uint16_t col, int32_t rows)
     if (b == nullptr || b->sqlca == nullptr || ds == nullptr || b->output == nullptr || col >= ds->colsUsed ||
         col >= b->cols.size() || rows < 0 || rows > ds->rowsAllocated)
         return ERR_INVALID_ARGUMENT_VALUE;
-    const uint32_t column = col + 1u;
-    int32_t* ind = nullptr;
-    void* data = nullptr;
-    uint32_t length = 0;
-    int32_t type = 0;
-    int rc;
-    PRO_SQLDA_Get_Col_Attribute_dh_i32_t_p(b->output, ESQL_COL_INDICATOR, column, &ind, b->sqlca);
-    if ((rc = Checked(b)) != 0)
-        return rc;
-    PRO_SQLDA_Get_Col_Attribute_void_p(b->output, ESQL_COL_DATA, column, &data, b->sqlca);
-    if ((rc = Checked(b)) != 0)
-        return rc;
-    PRO_SQLDA_Get_Col_Attribute_dh_u32_t(b->output, ESQL_COL_LENGTH, column, &length, b->sqlca);
-    if ((rc = Checked(b)) != 0)
-        return rc;
-    PRO_SQLDA_Get_Col_Attribute_dh_i32_t(b->output, ESQL_COL_TYPE, column, &type, b->sqlca);
-    if ((rc = Checked(b)) != 0)
-        return rc;
-
+    const DB_COLBIND& slot = b->cols[col];
+    const int32_t* ind = slot.boundIndicators;
     DATASET_COL* dcol = &ds->cols[col];
     for (int32_t r = 0; r < rows; ++r) {
         int32_t v = ind != nullptr ? ind[r] : 0;
         dcol->indicators[r] = v == -1 ? DS_IND_NULL : v > 0 ? 1 : 0;
     }
-    if (b->cols[col].convert == 0 || rows == 0)
+    if (slot.convert == 0 || rows == 0)
         return 0;
-    if (data == nullptr)
+    if (slot.buffer.data == nullptr || slot.boundData != slot.buffer.data.get())
         return Post(b, ERR_GENERAL_ERROR, "No buffer bound for a converted result column");
-    rc = db_ConvDBMSColumnToKVR(static_cast<const unsigned char*>(data), length, type, dcol, rows);
+    int rc = db_ConvDBMSColumnToKVR(slot.buffer.data.get(), slot.buffer.elemSize, slot.serverType, dcol, rows);
     if (rc != 0)
         OA_ErrPost(b->errors, rc);
     return rc;

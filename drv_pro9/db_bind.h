@@ -35,6 +35,11 @@ struct DB_COLBIND {
     int16_t serverType = 0;    // the described server type
     uint32_t length = 0;       // the described element length
     DB_VALBUF buffer;          // intermediate buffer of a converted column
+    // What the output SQLDA holds for the column since the last bind (nothing before one):
+    // a block bound again with the same arrays sets nothing.
+    void* boundData = nullptr;
+    int32_t* boundIndicators = nullptr;
+    uint32_t boundLength = 0;
 };
 
 // The attributes last set on one parameter of the input SQLDA. A prepared statement
@@ -71,6 +76,9 @@ struct DB_SQLDABIND {
     // One i32 per row and result column, column after column; a column's slice is its
     // SQLDA indicator array.
     std::unique_ptr<int32_t[], UtFree> colIndicators;
+    size_t colIndicatorCount = 0;
+    // The rows the output SQLDA was last set to fetch; -1 when not known.
+    int64_t outputRowsSent = -1;
     std::vector<DB_PARAMBIND> params;
     // The parameter rows last set on the input SQLDA; -1 when not known.
     int64_t inputRowsSent = -1;
@@ -117,14 +125,17 @@ int db_IntermBuffAlloc(DB_VALBUF* slot, int32_t serverType, uint32_t length, int
 
 // Binds the output SQLDA to the dataset (one column slot per used column): the row count
 // becomes the dataset's rows allocated; each column gets its data pointer (the intermediate
-// buffer of a converted column, else the dataset column itself), its indicator slice and
-// its element length.
+// buffer of a converted column, else the dataset column itself), its indicator slice, its
+// element length, and the type it is carried as when that is not the described one
+// (NUMERIC and BIGINT as VARCHAR text). A block bound again with the same shape and arrays
+// keeps the indicator array and intermediate buffers, and sets nothing that the SQLDA holds
+// already: a fetch allocates nothing.
 int db_BindResultCols(DB_SQLDABIND* b, DATASET* ds);
 
 // After a fetch of rows rows: the dataset indicators of column col (from 0) from the
-// SQLDA's (-1 NULL stays -1, positive becomes 1, 0 or no array 0), and a converted
-// column's values through db_ConvDBMSToKVR. NULL rows are not converted, but every row
-// reads its own element.
+// indicator slice db_BindResultCols bound (-1 NULL stays -1, positive becomes 1, 0 stays
+// 0), and a converted column's values from its intermediate buffer through
+// db_ConvDBMSToKVR. NULL rows are not converted, but every row reads its own element.
 int db_ConvFetchedRows(DB_SQLDABIND* b, DATASET* ds, uint16_t col, int32_t rows);
 
 // Binds parameter param (from 1) of the input SQLDA to rows [first, first + rows) of the

@@ -369,27 +369,17 @@ int db_ConvDBMSToKVR(const unsigned char** src, DATASET_COL* col, int32_t row, u
 int db_ConvDBMSColumnToKVR(const unsigned char* data, uint32_t srcLen, int32_t serverType, DATASET_COL* col,
                            int32_t rows) {
     const uint32_t w = col->width;
-    // A column of BIGINT text and a column of dates, the pairs of most fetches, go value
-    // by value without the choice of a conversion: the same bytes as db_ConvDBMSToKVR.
-    const bool bigintText = serverType == ESQL_BIGINT && col->type == DS_CHARZ;
+    // A column of dates, the converted column of most fetches, goes value by value without
+    // the choice of a conversion: the same bytes as db_ConvDBMSToKVR.
     const bool date = serverType == ESQL_DATE && col->type == DS_DATE && srcLen >= sizeof(ESQL_DATE_VALUE) &&
                       w >= sizeof(SQL_DATE_STRUCT);
     for (int32_t r = 0; r < rows; ++r) {
         if (col->indicators[r] == DS_IND_NULL)
             continue;
         const unsigned char* src = data + static_cast<size_t>(r) * srcLen;
-        unsigned char* dst = ds_Elem(col, r);
-        if (bigintText) {
-            // Rendered straight into the element, the rest of it zeroed; a text that does
-            // not fit goes the general way, which cuts it.
-            const int n = esql92_value_to_text(serverType, srcLen, src, "", reinterpret_cast<char*>(dst), w);
-            if (n >= 0) {
-                std::memset(dst + n, 0, w - static_cast<uint32_t>(n));
-                continue;
-            }
-        } else if (date) {
+        if (date) {
             const auto v = Load<ESQL_DATE_VALUE>(src);
-            Store(dst, SQL_DATE_STRUCT{v.year, v.month, v.day});
+            Store(ds_Elem(col, r), SQL_DATE_STRUCT{v.year, v.month, v.day});
             continue;
         }
         if (int rc = db_ConvDBMSToKVR(&src, col, r, srcLen, serverType); rc != 0)

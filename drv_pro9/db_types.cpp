@@ -17,30 +17,30 @@ namespace {
 struct ServerTypeRow {
     int16_t serverType;
     int16_t key;
-    int32_t wideType;
-    bool wideConvert;
-    int32_t narrowType;
-    bool narrowConvert;
+    int32_t dsType;
+    bool convert;
 };
 
-// Server type to internal type, in both modes. Text that the server writes in place
-// needs no conversion in narrow mode; in wide mode every text value is decoded into UCS-2.
+// Server type to internal type, the same in both libraries: text stays in the server's code
+// set (UTF-8 in the Unicode library) and is written in place, converted once when it is
+// delivered; NUMERIC and BIGINT are fetched as their text. Only the layouts the server
+// cannot write (dates and times, binary values) pass through a buffer.
 constexpr ServerTypeRow kServerTypes[] = {
-    {ESQL_CHARACTER, ESQL_CHARACTER, DS_WCHARZ, true, DS_CHARZ, false},
-    {ESQL_NUMERIC, ESQL_NUMERIC, DS_WCHARZ, true, DS_CHARZ, true},
-    {ESQL_SMALLINT, ESQL_SMALLINT, DS_SSHORT, false, DS_SSHORT, false},
-    {ESQL_INTEGER, ESQL_INTEGER, DS_SLONG, false, DS_SLONG, false},
-    {ESQL_REAL, ESQL_REAL, DS_FLOAT, false, DS_FLOAT, false},
-    {ESQL_FLOAT, ESQL_FLOAT, DS_DOUBLE, false, DS_DOUBLE, false},
-    {ESQL_DATE, ESQL_DATE, DS_DATE, true, DS_DATE, true},
-    {ESQL_TIME, ESQL_TIME, DS_TIME, true, DS_TIME, true},
-    {ESQL_TIMESTAMP, ESQL_TIMESTAMP, DS_TIMESTAMP, true, DS_TIMESTAMP, true},
-    {ESQL_TINYINT, ESQL_TINYINT, DS_STINYINT, false, DS_STINYINT, false},
-    {ESQL_BINARY, ESQL_BINARY, DS_LONGBINARY, true, DS_LONGBINARY, true},
-    {ESQL_BIT, ESQL_BIT, DS_UTINYINT, false, DS_UTINYINT, false},
-    {ESQL_BIGINT, ESQL_CHARACTER, DS_WCHARZ, true, DS_CHARZ, true},
-    {ESQL_VARCHAR, ESQL_VARCHAR, DS_WCHARZ, true, DS_CHARZ, false},
-    {ESQL_VARBINARY, ESQL_BINARY, DS_LONGBINARY, true, DS_LONGBINARY, true},
+    {ESQL_CHARACTER, ESQL_CHARACTER, DS_CHARZ, false},
+    {ESQL_NUMERIC, ESQL_VARCHAR, DS_CHARZ, false},
+    {ESQL_SMALLINT, ESQL_SMALLINT, DS_SSHORT, false},
+    {ESQL_INTEGER, ESQL_INTEGER, DS_SLONG, false},
+    {ESQL_REAL, ESQL_REAL, DS_FLOAT, false},
+    {ESQL_FLOAT, ESQL_FLOAT, DS_DOUBLE, false},
+    {ESQL_DATE, ESQL_DATE, DS_DATE, true},
+    {ESQL_TIME, ESQL_TIME, DS_TIME, true},
+    {ESQL_TIMESTAMP, ESQL_TIMESTAMP, DS_TIMESTAMP, true},
+    {ESQL_TINYINT, ESQL_TINYINT, DS_STINYINT, false},
+    {ESQL_BINARY, ESQL_BINARY, DS_LONGBINARY, true},
+    {ESQL_BIT, ESQL_BIT, DS_UTINYINT, false},
+    {ESQL_BIGINT, ESQL_VARCHAR, DS_CHARZ, false},
+    {ESQL_VARCHAR, ESQL_VARCHAR, DS_CHARZ, false},
+    {ESQL_VARBINARY, ESQL_BINARY, DS_LONGBINARY, true},
 };
 
 struct DsTypeRow {
@@ -205,15 +205,15 @@ bool db_WideTypes(bool connWide, bool unicodeLibrary) {
     return connWide && unicodeLibrary;
 }
 
-int32_t db_DbmsTypeToDsCType(int32_t serverType, bool wide, int16_t* key, bool* convert) {
+int32_t db_DbmsTypeToDsCType(int32_t serverType, int16_t* key, bool* convert) {
     for (const ServerTypeRow& r : kServerTypes) {
         if (r.serverType != serverType)
             continue;
         if (key != nullptr)
             *key = r.key;
         if (convert != nullptr)
-            *convert = wide ? r.wideConvert : r.narrowConvert;
-        return wide ? r.wideType : r.narrowType;
+            *convert = r.convert;
+        return r.dsType;
     }
     if (key != nullptr)
         *key = static_cast<int16_t>(DB_TYPE_NONE);

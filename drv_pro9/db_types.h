@@ -5,9 +5,10 @@
 //
 // Three type spaces meet here: the server type codes of the SQLDA (esql92.h
 // esql_server_type), the ODBC SQL types reported to the application, and the DS_CTYPE of
-// dataset columns. Which of them a column gets depends on the wide-types mode: the Unicode
-// library, on a connection opened in wide mode, describes and carries character data as
-// the wide SQL types and UCS-2 dataset columns (db_WideTypes).
+// dataset columns. The wide-types mode (db_WideTypes: the Unicode library, on a connection
+// opened in wide mode) decides the SQL types only: character data are described as the
+// wide SQL types, while the dataset keeps every text as the server writes it (UTF-8 in the
+// Unicode library) and delivery converts it.
 //
 // Nothing here touches the client library or locks; everything is a pure function of its
 // arguments.
@@ -27,10 +28,10 @@ bool db_WideTypes(bool connWide, bool unicodeLibrary);
 
 // Server type to internal type. Returns the DS_CTYPE, or DB_TYPE_NONE for a type the
 // server does not have. *key (may be null) receives the type the value is carried as (the
-// server type, except BIGINT, which travels as text, and VARBINARY, which shares BINARY's
-// layout); *convert (may be null) whether the value passes through an intermediate buffer
-// and db_ConvDBMSToKVR.
-int32_t db_DbmsTypeToDsCType(int32_t serverType, bool wide, int16_t* key, bool* convert);
+// server type, except NUMERIC and BIGINT, which the server writes as VARCHAR text, and
+// VARBINARY, which shares BINARY's layout); *convert (may be null) whether the value passes
+// through an intermediate buffer and db_ConvDBMSToKVR.
+int32_t db_DbmsTypeToDsCType(int32_t serverType, int16_t* key, bool* convert);
 
 // Internal type to the server type a parameter of that type is sent as, or DB_TYPE_NONE.
 // *convert (may be null) whether the values are first built into a buffer of the server's

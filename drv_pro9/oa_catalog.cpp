@@ -14,6 +14,7 @@
 #include "drv_pro9/oa_conn.h"
 #include "drv_pro9/oa_exec.h"
 #include "drv_pro9/oa_optable.h"
+#include "util/charset.h"
 #include "util/dataset.h"
 #include "util/errcode.h"
 #include "util/log.h"
@@ -176,9 +177,10 @@ void CatOverrideColDescs(OA_STMT* stmt, const CatColType* types) {
             d.displaySize = 6;
             d.declaredWidth = 2;
             break;
-        default:   // the wide text types
-            d.internalType = DS_WCHARZ;
-            d.columnSize = d.displaySize = d.declaredWidth = length;
+        default:   // the wide text types: UTF-8 in the dataset, cut to length characters
+            d.internalType = DS_CHARZ;
+            d.columnSize = d.displaySize = length;
+            d.declaredWidth = 4 * length;
             break;
         }
     }
@@ -239,6 +241,32 @@ OA_CONN* ConnOf(DB_CURSOR* cursor) {
     return cursor != nullptr && cursor->stmt != nullptr ? cursor->stmt->conn : nullptr;
 }
 
+// The wide text columns hold UTF-8 elements of four bytes a character: each value is cut
+// to the column's size in UTF-16 units, as the application would receive it, never
+// inside a pair. Every fix-up starts here.
+void CatCutWideText(DB_CURSOR* cursor, DATASET* ds) {
+    if (cursor == nullptr || cursor->stmt == nullptr || ds == nullptr)
+        return;
+    const OA_DESCARRAY& descs = cursor->stmt->cols;
+    for (uint16_t i = 0; i < ds->colsUsed && i < descs.count; ++i) {
+        const COLDESC& d = descs.items[i];
+        DATASET_COL& col = ds->cols[i];
+        if ((d.sqlType != SQL_WVARCHAR && d.sqlType != SQL_WCHAR) || col.type != DS_CHARZ)
+            continue;
+        for (int32_t r = 0; r < ds->rowsUsed; ++r) {
+            if (col.indicators[r] < 0)
+                continue;
+            auto* e = reinterpret_cast<char*>(ds_Elem(&col, r));
+            const size_t n = strnlen(e, col.width);
+            if (n <= d.columnSize)
+                continue;   // fewer bytes than characters allowed: nothing to cut
+            SQLLEN used = 0;
+            ut_NarrowToUcs2N(e, static_cast<SQLLEN>(n), nullptr, d.columnSize, &used, NarrowCode::Utf8);
+            std::memset(e + used, 0, n - static_cast<size_t>(used));
+        }
+    }
+}
+
 void FixTypeRows(DB_CURSOR* cursor, DATASET* ds, const DB_CATTYPECOLS& roles) {
     OA_CONN* conn = ConnOf(cursor);
     if (conn == nullptr || ds == nullptr)
@@ -248,6 +276,7 @@ void FixTypeRows(DB_CURSOR* cursor, DATASET* ds, const DB_CATTYPECOLS& roles) {
 }
 
 void CatFixColumns(DB_CURSOR* cursor, DATASET* ds) {
+    CatCutWideText(cursor, ds);
     FixTypeRows(cursor, ds, {4, 6, 7, 8, 9, 13, 14});
     // ORDINAL_POSITION: the server counts from 2. Written only where the column holds the
     // 32-bit integers its description promises.
@@ -265,16 +294,19 @@ void CatFixColumns(DB_CURSOR* cursor, DATASET* ds) {
 }
 
 void CatFixProcColumns(DB_CURSOR* cursor, DATASET* ds) {
+    CatCutWideText(cursor, ds);
     FixTypeRows(cursor, ds, {5, 7, 8, 9, 10, 14, 15});
 }
 
 void CatFixSpecialColumns(DB_CURSOR* cursor, DATASET* ds) {
+    CatCutWideText(cursor, ds);
     FixTypeRows(cursor, ds, {2, 4, 5, 6, -1, -1, -1});
 }
 
 // ASC_OR_DESC arrives two characters wide ("A " or "D "): it leaves one character wide,
 // in place, and the description follows so that the next block is made that wide.
 void CatFixStatistics(DB_CURSOR* cursor, DATASET* ds) {
+    CatCutWideText(cursor, ds);
     if (ds == nullptr || ds->colsUsed <= 9 || ds->cols[9].type != DS_CHAR || ds->cols[9].width != 2)
         return;
     DATASET_COL& col = ds->cols[9];
@@ -287,7 +319,9 @@ void CatFixStatistics(DB_CURSOR* cursor, DATASET* ds) {
         d->columnSize = d->displaySize = d->declaredWidth = 1;
 }
 
-void CatNoFixUp(DB_CURSOR*, DATASET*) {}
+void CatNoFixUp(DB_CURSOR* cursor, DATASET* ds) {
+    CatCutWideText(cursor, ds);
+}
 
 // ---- Running an operation ---------------------------------------------------------------
 
@@ -311,7 +345,7 @@ struct CatQuery {
     std::vector<std::string> args;           // {1}..{n}, already safe for the SQL
     const CatColType* types = nullptr;       // null: keep the server's descriptions
     std::initializer_list<uint16_t> nullable;
-    OA_ROWCALLBACK fixUp = CatNoFixUp;
+    OA_ROWCALLBACK fixUp = CatNoFixUp;   // every fix-up cuts the wide text (CatCutWideText)
     bool statistics = false;
 };
 

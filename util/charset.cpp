@@ -582,6 +582,36 @@ SQLLEN ut_NarrowToUcs2N(const char* text, SQLLEN bytes, SQLWCHAR* dest, SQLLEN m
     return static_cast<SQLLEN>(out);
 }
 
+SQLLEN ut_Utf8ToLatin1N(const char* text, SQLLEN bytes, char* dest, SQLLEN limit, SQLLEN* used) {
+    size_t pos = 0;
+    size_t out = 0;
+    if (text != nullptr) {
+        const size_t n = Room(bytes);
+        const size_t room = Room(limit);
+        auto* p = reinterpret_cast<const unsigned char*>(text);
+        while (pos < n && out < room) {
+            if (p[pos] < 0x80) {  // ASCII, and a NUL, as ut_NarrowToUcs2N takes them
+                if (dest != nullptr)
+                    dest[out] = static_cast<char>(p[pos]);
+                ++out;
+                ++pos;
+                continue;
+            }
+            char32_t cp;
+            const size_t len = DecodeOne(p + pos, n - pos, &cp);
+            if (len == 0)
+                break;
+            if (dest != nullptr)
+                dest[out] = cp <= 0xFF ? static_cast<char>(cp) : '?';
+            ++out;
+            pos += len;
+        }
+    }
+    if (used != nullptr)
+        *used = static_cast<SQLLEN>(pos);
+    return static_cast<SQLLEN>(out);
+}
+
 char* ut_Latin1ToUtf8Dup(const char* text, SQLLEN count) {
     if (text == nullptr)
         return nullptr;

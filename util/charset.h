@@ -157,6 +157,11 @@ SQLLEN ut_Ucs2ToNarrowN(const SQLWCHAR* text, SQLLEN count, char* dest, SQLLEN l
 // receives the bytes taken. Returns the units.
 SQLLEN ut_NarrowToUcs2N(const char* text, SQLLEN bytes, SQLWCHAR* dest, SQLLEN maxUnits, SQLLEN* used,
                         NarrowCode code);
+// bytes bytes of UTF-8 as ISO-8859-1: one byte a character ('?' for one above U+00FF)
+// while they fit in limit bytes (dest null: counted only); a 0 byte is a 0 byte, and the
+// text ends at the first byte that does not start a well-formed character. used (may be
+// null) receives the bytes taken. Returns the bytes written, one a character.
+SQLLEN ut_Utf8ToLatin1N(const char* text, SQLLEN bytes, char* dest, SQLLEN limit, SQLLEN* used);
 // Heap UTF-8 copy with a NUL of ISO-8859-1 text of count bytes (SQL_NTS: up to the NUL);
 // null for a null text.
 char* ut_Latin1ToUtf8Dup(const char* text, SQLLEN count);

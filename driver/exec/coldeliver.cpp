@@ -12,6 +12,7 @@
 #include "driver/exec/convert/convtext.h"
 #include "driver/exec/convert/valtypes.h"
 #include "driver/exec/execute.h"
+#include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
@@ -34,6 +35,13 @@ T Load(const unsigned char* p) {
 
 bool IsWideText(int32_t type) {
     return type >= DS_WCHAR && type <= DS_WVARCHAR32;
+}
+
+bool IsAscii(const unsigned char* p, uint32_t n) {
+    unsigned char any = 0;
+    for (uint32_t i = 0; i < n; ++i)
+        any |= p[i];
+    return any < 0x80;
 }
 
 // Where a value's bytes lie and how many there are, by its layout; never past its element
@@ -101,7 +109,8 @@ struct Target {
     int scale;
     int precision;
     int fractionDigits;
-    NarrowCode narrow;
+    NarrowCode narrow;   // the application's, for SQL_C_CHAR
+    NarrowCode text;     // the dataset's text (ElementTextCode)
 };
 
 // The converter of the value's internal type.
@@ -146,7 +155,7 @@ SQLRETURN Convert(int32_t type, const unsigned char* p, uint32_t len, SQLLEN tot
                             t.narrow);
     case DS_CHAR: case DS_LONGCHAR: case DS_CHARZ: case DS_VARCHAR8: case DS_VARCHAR16: case DS_VARCHAR32:
         return ConvertCHAR(reinterpret_cast<const char*>(p), len, total, c, d, L, o, err, t.scale, t.precision,
-                           t.narrow);
+                           t.text, t.narrow);
     default:
         return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     }
@@ -177,7 +186,8 @@ SQLRETURN ConvertBigintAsBinary(int32_t type, const unsigned char* p, uint32_t l
 
 // Source bytes a cut copy of the value at p (n bytes) consumed, by the source's kind and
 // the target, from a buffer of L bytes.
-uint32_t Consumed(int32_t type, const unsigned char* p, int32_t cType, SQLLEN L, uint32_t n, NarrowCode code) {
+uint32_t Consumed(int32_t type, const unsigned char* p, int32_t cType, SQLLEN L, uint32_t n, NarrowCode from,
+                  NarrowCode code) {
     const bool wide = IsWideText(type);
     const bool binary = type == DS_BINARY || type == DS_LONGBINARY ||
                         (type >= DS_VARBINARY8 && type <= DS_VARBINARY32);
@@ -196,7 +206,7 @@ uint32_t Consumed(int32_t type, const unsigned char* p, int32_t cType, SQLLEN L,
                 used = l < 2 ? 0 : l >= 4 * N + 2 ? N : (l - 2) / 4;
         } else {
             // Text cuts fall at whole characters, as the copy made them.
-            used = static_cast<uint64_t>(TextCopyTaken(p, n, wide, cType, L, code));
+            used = static_cast<uint64_t>(TextCopyTaken(p, n, wide, cType, L, from, code));
         }
     }
     return static_cast<uint32_t>(std::min(used, N));
@@ -241,6 +251,10 @@ bool IsTextOrBinary(int32_t cType) {
 }
 
 }  // namespace
+
+NarrowCode ElementTextCode(const CONN* conn) {
+    return DrvVariant().unicode ? NarrowCode::Utf8 : conn->narrow;
+}
 
 SQLRETURN PutBookmark(const BINDING& b, int16_t cType, int32_t bookmark, int* err) {
     const int64_t v = bookmark;
@@ -319,7 +333,8 @@ namespace {
 // SQL_C_BINARY. 0, or 17 for SQL_ARD_TYPE without a usable record.
 int ResolveTarget(STMT* stmt, const BINDING& b, const COLDESC* desc, bool outputMode, Target* t,
                   bool* bigintAsBinary) {
-    *t = Target{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow};
+    *t = Target{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow,
+                ElementTextCode(stmt->conn)};
     *bigintAsBinary = false;
     const bool fromBinding = outputMode && stmt->paramKindsUnknown;
     t->fractionDigits = fromBinding ? b.fractionDigits : desc != nullptr ? desc->decimalDigits : 0;
@@ -416,6 +431,8 @@ inline int PutByLane(BOUND_LANE lane, ValueBytes v, const Target& t, int* err) {
     case BOUND_LANE::Text: {
         // CopyCharOut's bounded copy of a whole value: the full length reported, the text
         // cut to the buffer with its NUL, 01004 when cut.
+        if (t.text != t.narrow && !IsAscii(e, v.len))
+            return -1;  // converted: ASCII alone reads the same in both code sets
         const auto n = static_cast<SQLLEN>(v.len);
         if (t.octetLength != nullptr)
             *t.octetLength = n;
@@ -467,6 +484,7 @@ void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARG
     plan->precision = t.precision;
     plan->fractionDigits = t.fractionDigits;
     plan->narrow = t.narrow;
+    plan->text = t.text;
     plan->bigintAsBinary = bigintAsBinary;
     plan->laneType = ds->cols[b.column - 1].type;
     plan->lane = LaneOf(plan->laneType, t.cType, bigintAsBinary);
@@ -509,7 +527,7 @@ SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_
     if (ind == DS_IND_AT_SERVER)
         return GetColumn(stmt, row, b, ds);  // a long value comes from the agent in pieces
     const Target t{plan.cType, b.data, plan.bufferLength, b.octetLength, plan.scale, plan.precision,
-                   plan.fractionDigits, plan.narrow};
+                   plan.fractionDigits, plan.narrow, plan.text};
     if (ind == DS_IND_NULL) {
         if (b.indicator == nullptr)
             return Fail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
@@ -556,7 +574,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
 
     GETDATA_STATE& st = stmt->getData;
     const DATASET_COL* col = &ds->cols[b.column - 1];
-    Target t{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow};
+    Target t{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow, ElementTextCode(stmt->conn)};
     SQLLEN total = 0;
     bool bigintAsBinary = false;
     ValueBytes v{nullptr, 0};
@@ -657,7 +675,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         return rc;  // the agent keeps the position in a long value
     uint32_t used = v.len;
     if (rc == SQL_SUCCESS_WITH_INFO && IsTextOrBinary(t.cType) && !bigintAsBinary)
-        used = Consumed(st.type, v.p, t.cType, t.bufferLength, v.len, t.narrow);
+        used = Consumed(st.type, v.p, t.cType, t.bufferLength, v.len, t.text, t.narrow);
     st.rest = v.p + used;
     st.remaining = v.len - used;
     return rc;
@@ -722,7 +740,8 @@ void LaneRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLU
         const int32_t row = first + static_cast<int32_t>(j);
         const int16_t ind = col->indicators[row];
         if (ind != DS_IND_NULL && ind != DS_IND_AT_SERVER && b.data != nullptr) {
-            const Target t{c.plan.cType, b.data, c.plan.bufferLength, b.octetLength, 0, 0, 0, c.plan.narrow};
+            const Target t{c.plan.cType, b.data, c.plan.bufferLength, b.octetLength, 0, 0, 0, c.plan.narrow,
+                           c.plan.text};
             if (b.indicator != nullptr)
                 *b.indicator = 0;
             // ValueOf, knowing the lane: the text's bytes up to its NUL, or the element.

@@ -30,6 +30,11 @@ struct BINDING {
     SQLLEN* indicator = nullptr;
 };
 
+// The code set of the text in the agent's result datasets (narrow text elements): UTF-8
+// in the Unicode library, whose server always speaks UTF-8, else the application's narrow
+// code set (CONN::narrow), in which the server writes it. Delivery converts from it once.
+NarrowCode ElementTextCode(const CONN* conn);
+
 // Moves the value of column b.column, row `row` (from 0) of ds into b's target. A caller
 // returning output parameters sets stmt->diag.errCode to 80 (IM906) before each call: the
 // application parameter descriptor then stands in for the ARD, and with the in/out flag

@@ -80,6 +80,7 @@ struct BOUND_TARGET {
     int precision = 0;
     int fractionDigits = 0;
     NarrowCode narrow = NarrowCode::Latin1;  // the connection's, for SQL_C_CHAR text
+    NarrowCode text = NarrowCode::Latin1;    // the dataset's text (ElementTextCode)
     bool bigintAsBinary = false;
     bool ready = false;
 };

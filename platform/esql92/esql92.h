@@ -327,6 +327,9 @@ int PRO_SQLDA_Set_Col_Attribute_dh_i32_t_p(PRO_SQLDA* sqlda, int attribute, uint
  *     length (the caller binds elements of up to ESQL_BINARY_ELEMENT bytes); BINARY comes
  *     back padded with zero bytes;
  *   - DATE, TIME, TIMESTAMP, NUMERIC: the structures below.
+ * A NUMERIC or BIGINT column bound (ESQL_COL_TYPE set) as CHARACTER or VARCHAR receives its
+ * value's decimal text as esql92_value_to_text writes it, NUMERIC at the column's precision
+ * and scale with the refusals of its type (22003 for a value it cannot hold).
  * In the database DATE, TIME and TIMESTAMP are text in the server's literal forms
  * 'YYYY/MM/DD', 'HH:MM:SS' and 'YYYY/MM/DD HH:MM:SS:mmm' (reading also accepts '-' in dates
  * and '.' before the milliseconds); NUMERIC is exact decimal text.

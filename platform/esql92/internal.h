@@ -128,6 +128,9 @@ int32_t sqldaCount(const PRO_SQLDA* sqlda);
 uint32_t sqldaRows(const PRO_SQLDA* sqlda);        // DA attribute 6, at least 1
 uint32_t sqldaAllocated(const PRO_SQLDA* sqlda);
 SqldaColumn* sqldaColumns(PRO_SQLDA* sqlda);      // columns 1..allocated at [0..]
+// Moves on whenever a column's description or binding changes (and at allocation), and
+// is unique in the process: a fetch keeps what it read of a binding while it stays.
+uint64_t sqldaGeneration(const PRO_SQLDA* sqlda);
 
 // ----------------------------------------------------------------------------------------
 // Values.
@@ -150,7 +153,9 @@ struct Value {
     }
 };
 
-// Where a fetched column goes: its type and the caller's buffers.
+// Where a fetched column goes: its type and the caller's buffers. valueType is the type
+// the cursor describes for the column: a NUMERIC or BIGINT bound as CHARACTER or VARCHAR
+// receives its decimal text as esql92_value_to_text writes it (NUMERIC at its scale).
 struct OutColumn {
     int32_t type;
     uint32_t precision;
@@ -158,6 +163,7 @@ struct OutColumn {
     uint32_t length;
     char* data;
     int32_t* indicator;
+    int32_t valueType = 0;   // 0: the bound type
 };
 
 // Checks an output column's binding (data pointer, element length fitting the type);
@@ -170,7 +176,7 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
 
 // The lanes of the pairs of column type and value a fetch meets most, chosen once a fetch
 // call for each column by putLaneFor: each writes what putValue writes for its pair.
-enum class PutLane : uint8_t { None, Integer, Double, Varchar, Date };
+enum class PutLane : uint8_t { None, Integer, Double, Varchar, Date, BigintText };
 PutLane putLaneFor(const OutColumn& c);
 // putValue for a value of the lane's pair; false, with nothing written or posted, for any
 // other value (a NULL, another kind, a value the column refuses), which putValue then takes.
@@ -206,6 +212,8 @@ TextExtent textExtent(const char* s, size_t max);
 // form a UTF-8 character, and characters above U+00FF, become '?'.
 std::string utf8FromLatin1(std::string_view text);
 std::string latin1FromUtf8(std::string_view text);
+// The same into out, which keeps its room for the next text.
+void latin1FromUtf8(std::string_view text, std::string& out);
 // True when the text has a byte above 0x7F (only such a text changes between the two).
 bool hasHighBytes(std::string_view text);
 // True when the text is well-formed UTF-8: shortest forms, no surrogates, nothing above
@@ -285,5 +293,6 @@ struct pro_sqlda {
     int kind;
     int32_t count;
     uint32_t rows;
+    uint64_t generation = 0;
     std::vector<esql::SqldaColumn> columns;
 };

@@ -307,7 +307,7 @@ void fetch(ESQL_TMHDL, ESQL_DBHDL, ESQL_CURHDL cursor, PRO_SQLDA* out, Outcome& 
     std::vector<OutColumn> cols;
     for (size_t i = 0; i < desc.size(); ++i) {
         cols.push_back(OutColumn{sc[i].type, sc[i].precision, sc[i].scale, sc[i].length,
-                                 static_cast<char*>(sc[i].data), sc[i].indicator});
+                                 static_cast<char*>(sc[i].data), sc[i].indicator, desc[i].type});
         if (!checkOutColumn(cols.back(), static_cast<uint32_t>(i + 1), o))
             return;
     }

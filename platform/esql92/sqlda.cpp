@@ -2,11 +2,27 @@
 // setters, and the helpers the back-ends use to describe into an SQLDA and read its columns.
 // Every attribute has one value type; a getter or setter of another type, an unknown code or
 // a column out of range answers an error in the SQLCA and changes nothing.
+#include <atomic>
 #include <new>
 
 #include "platform/esql92/internal.h"
 
 namespace {
+
+// Generations are unique in the process, so that an SQLDA freed and another allocated at
+// its address never look the same to a cursor that kept what it read of the first.
+std::atomic<uint64_t> gGeneration{1};
+
+void touch(PRO_SQLDA* sqlda) { sqlda->generation = gGeneration.fetch_add(1, std::memory_order_relaxed); }
+
+// Sets a column attribute; the area's generation moves on only when the value changes.
+template <class T, class U>
+void assign(PRO_SQLDA* sqlda, T& field, U value) {
+    if (field != static_cast<T>(value)) {
+        field = static_cast<T>(value);
+        touch(sqlda);
+    }
+}
 
 constexpr uint32_t kSqldaMagic = 0x5344A041;
 constexpr uint32_t kMaxColumns = 65535;
@@ -104,6 +120,7 @@ bool checkSqlda(const PRO_SQLDA* sqlda, int kind, Outcome& o) {
 }
 
 void fillSqlda(PRO_SQLDA* sqlda, const std::vector<ColumnDesc>& columns) {
+    touch(sqlda);
     if (columns.size() > sqlda->columns.size()) {
         sqlda->count = -static_cast<int32_t>(columns.size());
         return;
@@ -127,6 +144,7 @@ int32_t sqldaCount(const PRO_SQLDA* sqlda) { return sqlda->count; }
 uint32_t sqldaRows(const PRO_SQLDA* sqlda) { return sqlda->rows == 0 ? 1 : sqlda->rows; }
 uint32_t sqldaAllocated(const PRO_SQLDA* sqlda) { return static_cast<uint32_t>(sqlda->columns.size()); }
 SqldaColumn* sqldaColumns(PRO_SQLDA* sqlda) { return sqlda->columns.data(); }
+uint64_t sqldaGeneration(const PRO_SQLDA* sqlda) { return sqlda->generation; }
 
 }  // namespace esql
 
@@ -142,6 +160,7 @@ PRO_SQLDA* PRO_SQLDA_Allocate(uint32_t columns, int kind) {
         da->count = 0;
         da->rows = 1;
         da->columns.resize(columns);
+        touch(da);
         return da;
     } catch (...) {
         return nullptr;
@@ -218,13 +237,12 @@ GETTER(char_p, const char*, VType::Text, c->name.c_str())
         return finish(sqlca, o);                                                                 \
     }
 
-SETTER(dh_i32_t, int32_t, VType::I32, c->type = value)
+SETTER(dh_i32_t, int32_t, VType::I32, assign(da, c->type, value))
 SETTER(dh_u32_t, uint32_t, VType::U32,
-       if (attribute == ESQL_COL_LENGTH) c->length = value; else c->precision = value)
-SETTER(dh_i16_t, int16_t, VType::I16,
-       if (attribute == ESQL_COL_SCALE) c->scale = value; else c->direction = value)
-SETTER(void_p, void*, VType::Ptr, c->data = value)
-SETTER(dh_i32_t_p, int32_t*, VType::IntPtr, c->indicator = value)
+       assign(da, attribute == ESQL_COL_LENGTH ? c->length : c->precision, value))
+SETTER(dh_i16_t, int16_t, VType::I16, assign(da, attribute == ESQL_COL_SCALE ? c->scale : c->direction, value))
+SETTER(void_p, void*, VType::Ptr, assign(da, c->data, value))
+SETTER(dh_i32_t_p, int32_t*, VType::IntPtr, assign(da, c->indicator, value))
 #undef SETTER
 
 }  // extern "C"

@@ -84,6 +84,14 @@ struct Cursor {
     // the markers again, so that SQLite needs no copy of it.
     std::vector<std::string> paramText;
     std::vector<InputLane> lanes;   // how each marker's column is read, chosen at each run
+    // The output binding the last fetch checked, kept while the SQLDA and its generation
+    // stay and the cursor is not described again: each column's target and lane. A fetch
+    // then starts without a choice or an allocation.
+    const PRO_SQLDA* fetchSqlda = nullptr;
+    uint64_t fetchGeneration = 0;
+    std::vector<OutColumn> fetchCols;
+    std::vector<PutLane> fetchLanes;
+    std::string latin1;   // a fetched text made ISO-8859-1, its room kept from row to row
     PRO_SQLDA* declared = nullptr;
     bool open = false;
     bool rowReady = false;     // open: the statement stands on a row not yet delivered
@@ -986,6 +994,7 @@ void prepare(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, Outcome& o) {
     finalizeStatement(c, *k);
     k->compiledText.clear();
     k->columns.clear();
+    k->fetchSqlda = nullptr;
     k->params.clear();
     if (!translate(k->text, k->tr, o))
         return;
@@ -1140,6 +1149,30 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
     o.rows = affected;
 }
 
+// The cursor's fetch binding from the output SQLDA: checked and its lanes chosen when the
+// SQLDA or its generation changed since the last fetch, else kept as it is.
+bool bindFetch(Cursor& k, PRO_SQLDA* out, Outcome& o) {
+    const uint64_t generation = sqldaGeneration(out);
+    if (k.fetchSqlda == out && k.fetchGeneration == generation)
+        return true;
+    k.fetchSqlda = nullptr;
+    const size_t ncols = k.columns.size();
+    const SqldaColumn* sc = sqldaColumns(out);
+    k.fetchCols.resize(ncols);
+    k.fetchLanes.resize(ncols);
+    for (size_t i = 0; i < ncols; ++i) {
+        OutColumn& oc = k.fetchCols[i];
+        oc = OutColumn{sc[i].type, sc[i].precision, sc[i].scale, sc[i].length, static_cast<char*>(sc[i].data),
+                       sc[i].indicator, k.columns[i].type};
+        if (!checkOutColumn(oc, static_cast<uint32_t>(i + 1), o))
+            return false;
+        k.fetchLanes[i] = putLaneFor(oc);
+    }
+    k.fetchSqlda = out;
+    k.fetchGeneration = generation;
+    return true;
+}
+
 void fetch(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* out, Outcome& o) {
     Held h;
     Cursor* k;
@@ -1160,27 +1193,20 @@ void fetch(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* out, Out
                                           " columns and the cursor returns " + std::to_string(ncols));
         return;
     }
-    const SqldaColumn* sc = sqldaColumns(out);
-    std::vector<OutColumn> cols(ncols);
-    // Each column's lane, chosen once a call: the common values skip putValue's choice.
-    std::vector<PutLane> lanes(ncols);
-    for (size_t i = 0; i < ncols; ++i) {
-        cols[i] = OutColumn{sc[i].type, sc[i].precision, sc[i].scale, sc[i].length,
-                            static_cast<char*>(sc[i].data), sc[i].indicator};
-        if (!checkOutColumn(cols[i], static_cast<uint32_t>(i + 1), o))
-            return;
-        lanes[i] = putLaneFor(cols[i]);
-    }
+    if (!bindFetch(*k, out, o))
+        return;
+    const std::vector<OutColumn>& cols = k->fetchCols;
+    const std::vector<PutLane>& lanes = k->fetchLanes;
     size_t want = sqldaRows(out);
     size_t row = 0;
     bool truncated = false;
     sqlite3_stmt* stmt = k->stmt;
-    std::string latin1;
+    std::string& latin1 = k->latin1;
     while (row < want && k->rowReady) {
         for (size_t i = 0; i < ncols; ++i) {
             Value v = columnValue(stmt, static_cast<int>(i));
             if (c.latin1 && v.kind == Value::Text && hasHighBytes({v.p, v.n})) {
-                latin1 = latin1FromUtf8({v.p, v.n});
+                latin1FromUtf8({v.p, v.n}, latin1);
                 v = Value::text(latin1.data(), latin1.size());
             }
             if (lanes[i] != PutLane::None && putByLane(lanes[i], v, cols[i], row, truncated))

@@ -832,9 +832,11 @@ bool checkOutColumn(const OutColumn& c, uint32_t column, Outcome& o) {
 
 namespace {
 
-// The NUMERIC case of putValue, out of line: its decimal work and texts would otherwise
-// weigh on the frame of every value put.
-[[gnu::noinline]] bool putNumeric(const Value& v, const OutColumn& c, char* dst, Outcome& o) {
+// The value as a NUMERIC of the column's precision and scale: its unscaled digits (no
+// leading zeros, "" for zero) and sign. Out of line, with the NUMERIC cases of putValue:
+// its decimal work and texts would otherwise weigh on the frame of every value put.
+[[gnu::noinline]] bool scaledNumeric(const Value& v, const OutColumn& c, int& scale, std::string& unscaled,
+                                     bool& neg, Outcome& o) {
     Decimal d;
     bool ok = false;
     if (v.kind == Value::Int) {
@@ -858,14 +860,24 @@ namespace {
         return false;
     }
     int precision = static_cast<int>(std::clamp<uint32_t>(c.precision, 1, ESQL_NUMERIC_DIGITS));
-    int scale = std::clamp<int>(c.scale, 0, precision);
-    std::string unscaled;
+    scale = std::clamp<int>(c.scale, 0, precision);
     if (!scaleDecimal(d, precision, scale, unscaled)) {
         failWith(o, ESQL_ERR_OUT_OF_RANGE, "value does not fit NUMERIC(" + std::to_string(precision) +
                                                "," + std::to_string(scale) + ")");
         return false;
     }
-    packNumeric(unscaled, d.neg, precision, scale, dst);
+    neg = d.neg && !unscaled.empty();
+    return true;
+}
+
+[[gnu::noinline]] bool putNumeric(const Value& v, const OutColumn& c, char* dst, Outcome& o) {
+    int scale = 0;
+    std::string unscaled;
+    bool neg = false;
+    if (!scaledNumeric(v, c, scale, unscaled, neg, o))
+        return false;
+    packNumeric(unscaled, neg, static_cast<int>(std::clamp<uint32_t>(c.precision, 1, ESQL_NUMERIC_DIGITS)), scale,
+                dst);
     return true;
 }
 
@@ -897,6 +909,64 @@ namespace {
     return false;
 }
 
+// The value as an integer of the type, by the server's coercions: a double truncated, a
+// text read as a whole number.
+bool toInteger(const Value& v, int32_t type, int64_t& x, Outcome& o) {
+    if (v.kind == Value::Int) {
+        x = v.i;
+    } else if (v.kind == Value::Real) {
+        if (!(v.d > -9.2233720368547758e18 && v.d < 9.2233720368547758e18))
+            return refuseReal(o, v.d, type);
+        x = static_cast<int64_t>(std::trunc(v.d));
+    } else if (v.kind == Value::Text) {
+        bool range = false;
+        if (!textToInt(v.p, v.n, x, range))
+            return refuseText(o, v, type, range);
+    } else {
+        failWith(o, ESQL_ERR_BAD_NUMBER, std::string("binary value read as ") + typeLabel(type));
+        return false;
+    }
+    return true;
+}
+
+// Text into a text element of the column: cut at a character within the element, with its
+// NUL; a cut marks the value truncated with its full length. Answers the indicator.
+int32_t putCutText(const char* s, size_t n, const OutColumn& c, char* dst, bool& truncated) {
+    size_t k = utf8Cut(s, n, c.length - 1);
+    std::memcpy(dst, s, k);
+    dst[k] = '\0';
+    if (k == n)
+        return 0;
+    truncated = true;
+    return static_cast<int32_t>(std::min<size_t>(n, INT32_MAX));
+}
+
+// A NUMERIC or BIGINT value fetched as text: the decimal text of the value as the column's
+// type takes it, the refusals of that type included.
+[[gnu::noinline]] bool putNumberText(const Value& v, const OutColumn& c, char* dst, int32_t* ind, bool& truncated,
+                                     Outcome& o) {
+    int32_t indValue = 0;
+    if (c.valueType == ESQL_BIGINT) {
+        int64_t x = 0;
+        if (!toInteger(v, ESQL_BIGINT, x, o))
+            return false;
+        char buf[24];
+        auto r = std::to_chars(buf, buf + sizeof buf, x);
+        indValue = putCutText(buf, static_cast<size_t>(r.ptr - buf), c, dst, truncated);
+    } else {
+        int scale = 0;
+        std::string unscaled;
+        bool neg = false;
+        if (!scaledNumeric(v, c, scale, unscaled, neg, o))
+            return false;
+        const std::string text = decimalText(neg, unscaled, scale);
+        indValue = putCutText(text.data(), text.size(), c, dst, truncated);
+    }
+    if (ind)
+        *ind = indValue;
+    return true;
+}
+
 }  // namespace
 
 bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, Outcome& o) {
@@ -918,20 +988,8 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
     case ESQL_BIT:
     case ESQL_BIGINT: {
         int64_t x = 0;
-        if (v.kind == Value::Int) {
-            x = v.i;
-        } else if (v.kind == Value::Real) {
-            if (!(v.d > -9.2233720368547758e18 && v.d < 9.2233720368547758e18))
-                return refuseReal(o, v.d, c.type);
-            x = static_cast<int64_t>(std::trunc(v.d));
-        } else if (v.kind == Value::Text) {
-            bool range = false;
-            if (!textToInt(v.p, v.n, x, range))
-                return refuseText(o, v, c.type, range);
-        } else {
-            failWith(o, ESQL_ERR_BAD_NUMBER, std::string("binary value read as ") + typeLabel(c.type));
+        if (!toInteger(v, c.type, x, o))
             return false;
-        }
         if (c.type == ESQL_BIT)
             x = x != 0;
         if (!fitsElement(x, c.length))
@@ -995,6 +1053,8 @@ bool putValue(const Value& v, const OutColumn& c, size_t row, bool& truncated, O
     }
     case ESQL_CHARACTER:
     case ESQL_VARCHAR: {
+        if (c.valueType == ESQL_NUMERIC || c.valueType == ESQL_BIGINT)
+            return putNumberText(v, c, dst, ind, truncated, o);
         std::string tmp;
         std::string_view bytes = valueBytes(v, tmp);
         const char* s = bytes.data();
@@ -1065,7 +1125,10 @@ PutLane putLaneFor(const OutColumn& c) {
     case ESQL_TINYINT:
     case ESQL_BIGINT: return PutLane::Integer;
     case ESQL_FLOAT: return c.length == 8 ? PutLane::Double : PutLane::None;
-    case ESQL_VARCHAR: return PutLane::Varchar;
+    case ESQL_VARCHAR:
+        return c.valueType == ESQL_BIGINT    ? PutLane::BigintText
+               : c.valueType == ESQL_NUMERIC ? PutLane::None
+                                             : PutLane::Varchar;
     case ESQL_DATE: return PutLane::Date;
     default: return PutLane::None;
     }
@@ -1118,6 +1181,15 @@ bool putByLane(PutLane lane, const Value& v, const OutColumn& c, size_t row, boo
             indValue = static_cast<int32_t>(std::min<size_t>(v.n, INT32_MAX));
         }
         dst[k] = '\0';
+        break;
+    }
+    case PutLane::BigintText: {
+        // Twenty characters and the NUL hold every BIGINT: a shorter element goes the
+        // general way, which cuts.
+        if (v.kind != Value::Int || c.length < 21)
+            return false;
+        auto r = std::to_chars(dst, dst + 20, v.i);
+        *r.ptr = '\0';
         break;
     }
     case PutLane::Date: {
@@ -1490,6 +1562,12 @@ std::string utf8FromLatin1(std::string_view text) {
 
 std::string latin1FromUtf8(std::string_view text) {
     std::string out;
+    latin1FromUtf8(text, out);
+    return out;
+}
+
+void latin1FromUtf8(std::string_view text, std::string& out) {
+    out.clear();
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
@@ -1523,7 +1601,6 @@ std::string latin1FromUtf8(std::string_view text) {
         out.push_back(code <= 0xFF ? static_cast<char>(code) : '?');
         i += need + 1;
     }
-    return out;
 }
 
 std::string renderValue(const Value& v) {

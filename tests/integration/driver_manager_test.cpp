@@ -1096,6 +1096,81 @@ TEST(DriverManagerFetch, TextColumnsCountCharacters) {
     }
 }
 
+// The Unicode library keeps text as the server's UTF-8 until it is delivered: into UTF-16
+// with a pair for the character outside the BMP, which a cut never splits (the next piece
+// starts with it); into this process's narrow text, ISO-8859-1 in the C locale, with '?'
+// for the characters it lacks, lengths in characters and pieces cut between them; NUMERIC
+// and BIGINT as their text. The columns are described as the wide types all along.
+TEST(DriverManagerFetch, UnicodeLibraryDeliversUtf8TextInEachForm) {
+    const Library lib = Libraries()[1];
+    ASSERT_TRUE(lib.wide);
+    Statement s(lib);
+    SQLHSTMT h = s.hstmt;
+    ASSERT_EQ(ExecDirect(lib, h, "create table g (v varchar(12), n numeric(6,2), b bigint)"), SQL_SUCCESS)
+        << DiagText(SQL_HANDLE_STMT, h);
+    ASSERT_EQ(Prepare(lib, h, "insert into g values (?, 12.5, -9223372036854775808)"), SQL_SUCCESS);
+    // 'Größe ☺ 😀': ten units, the last two a pair.
+    SQLWCHAR text[] = {'G', 'r', 0xF6, 0xDF, 'e', ' ', 0x263A, ' ', 0xD83D, 0xDE00, 0};
+    SQLLEN nts = SQL_NTS;
+    ASSERT_EQ(SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_WCHAR, SQL_WVARCHAR, 12, 0, text, sizeof text, &nts),
+              SQL_SUCCESS);
+    ASSERT_EQ(SQLExecute(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+    SQLFreeStmt(h, SQL_RESET_PARAMS);
+
+    auto select = [&] {
+        SQLFreeStmt(h, SQL_CLOSE);
+        ASSERT_EQ(ExecDirect(lib, h, "select v, n, b from g"), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+        ASSERT_EQ(SQLFetch(h), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+    };
+    select();
+    SQLSMALLINT type = 0, digits = 0, nullable = 0, nameLen = 0;
+    SQLULEN size = 0;
+    SQLWCHAR name[8];
+    ASSERT_EQ(SQLDescribeColW(h, 1, name, 8, &nameLen, &type, &size, &digits, &nullable), SQL_SUCCESS);
+    EXPECT_EQ(type, SQL_WVARCHAR);
+    EXPECT_EQ(size, 12u);
+
+    SQLWCHAR wide[16];
+    SQLLEN len = 0;
+    EXPECT_EQ(SQLGetData(h, 1, SQL_C_WCHAR, wide, sizeof wide, &len), SQL_SUCCESS) << DiagText(SQL_HANDLE_STMT, h);
+    EXPECT_EQ(len, 20);
+    EXPECT_EQ(std::vector<SQLWCHAR>(wide, wide + 11), std::vector<SQLWCHAR>(text, text + 11));
+    EXPECT_EQ(SQLGetData(h, 2, SQL_C_WCHAR, wide, sizeof wide, &len), SQL_SUCCESS);
+    EXPECT_EQ(std::vector<SQLWCHAR>(wide, wide + 6), (std::vector<SQLWCHAR>{'1', '2', '.', '5', '0', 0}));
+    char narrow[24];
+    EXPECT_EQ(SQLGetData(h, 3, SQL_C_CHAR, narrow, sizeof narrow, &len), SQL_SUCCESS);
+    EXPECT_STREQ(narrow, "-9223372036854775808");
+
+    // Room for nine units: the pair waits for the next piece.
+    select();
+    EXPECT_EQ(SQLGetData(h, 1, SQL_C_WCHAR, wide, 20, &len), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(len, 20);
+    EXPECT_EQ(std::vector<SQLWCHAR>(wide, wide + 8), std::vector<SQLWCHAR>(text, text + 8));
+    EXPECT_EQ(wide[8], 0);
+    EXPECT_EQ(SQLGetData(h, 1, SQL_C_WCHAR, wide, 20, &len), SQL_SUCCESS);
+    EXPECT_EQ(len, 4);
+    EXPECT_EQ(std::vector<SQLWCHAR>(wide, wide + 3), (std::vector<SQLWCHAR>{0xD83D, 0xDE00, 0}));
+    EXPECT_EQ(SQLGetData(h, 1, SQL_C_WCHAR, wide, 20, &len), SQL_NO_DATA);
+
+    // ISO-8859-1, whole and in pieces of three characters.
+    select();
+    EXPECT_EQ(SQLGetData(h, 1, SQL_C_CHAR, narrow, sizeof narrow, &len), SQL_SUCCESS);
+    EXPECT_EQ(len, 9);
+    EXPECT_STREQ(narrow, "Gr\xF6\xDF" "e ? ?");
+    select();
+    std::string pieces;
+    std::vector<SQLLEN> lengths;
+    SQLRETURN rc;
+    while ((rc = SQLGetData(h, 1, SQL_C_CHAR, narrow, 4, &len)) != SQL_NO_DATA) {
+        ASSERT_TRUE(SQL_SUCCEEDED(rc)) << DiagText(SQL_HANDLE_STMT, h);
+        pieces += std::string(narrow) + "|";
+        lengths.push_back(len);
+    }
+    EXPECT_EQ(pieces, "Gr\xF6|\xDF" "e |? ?|");
+    EXPECT_EQ(lengths, (std::vector<SQLLEN>{9, 6, 3}));
+    SQLFreeStmt(h, SQL_CLOSE);
+}
+
 // Every route that unbinds a column leaves its buffers alone on the next fetch: the
 // application may have released them. The second column stays bound as the witness that
 // the fetch ran.

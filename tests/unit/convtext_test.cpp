@@ -133,7 +133,7 @@ TEST(ConvText, TextByTargetByValue) {
                 return ConvertWCHAR(wide.data(), static_cast<SQLLEN>(2 * wide.size()), 0, c.cType, d, l, len, err,
                                     c.scale, c.precision, NarrowCode::Latin1);
             return ConvertCHAR(c.text.data(), static_cast<SQLLEN>(c.text.size()), 0, c.cType, d, l, len, err,
-                               c.scale, c.precision, NarrowCode::Latin1);
+                               c.scale, c.precision, NarrowCode::Latin1, NarrowCode::Latin1);
         });
         convtest::Check(o, c.cType, c.expect, (c.wide ? "wide '" : "'") + c.text + "' to " + std::to_string(c.cType));
     }

@@ -400,6 +400,7 @@ TEST(Esql92PutValue, LanesWriteWhatPutValueWrites) {
         int32_t type;
         uint32_t length;
         bool laned;
+        int32_t valueType = 0;
     };
     const char* hello = "h\xC3\xA9llo";
     const char* date = "2024/02/29";
@@ -428,17 +429,23 @@ TEST(Esql92PutValue, LanesWriteWhatPutValueWrites) {
         {esql::Value::text(dashed, 12), ESQL_DATE, 4, true},
         {esql::Value::text(badDate, 10), ESQL_DATE, 4, false},
         {esql::Value::integer(7), ESQL_DATE, 4, false},
+        // A BIGINT bound as text: integers in an element that holds every BIGINT.
+        {esql::Value::integer(INT64_MIN), ESQL_VARCHAR, 21, true, ESQL_BIGINT},
+        {esql::Value::integer(0), ESQL_VARCHAR, 21, true, ESQL_BIGINT},
+        {esql::Value::integer(42), ESQL_VARCHAR, 8, false, ESQL_BIGINT},
+        {esql::Value::text(seven, 1), ESQL_VARCHAR, 21, false, ESQL_BIGINT},
+        {esql::Value::real(2.5), ESQL_VARCHAR, 21, false, ESQL_BIGINT},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "type " << c.type << ", length " << c.length << ", value "
                                         << esql::renderValue(c.value));
-        char byLane[16], byPut[16];
+        char byLane[24], byPut[24];
         std::memset(byLane, 0x5A, sizeof byLane);
         std::memset(byPut, 0x5A, sizeof byPut);
         int32_t laneInd = 99, putInd = 99;
         bool laneCut = false, putCut = false;
-        const esql::OutColumn lane{c.type, c.length - 1, 0, c.length, byLane, &laneInd};
-        const esql::OutColumn put{c.type, c.length - 1, 0, c.length, byPut, &putInd};
+        const esql::OutColumn lane{c.type, c.length - 1, 0, c.length, byLane, &laneInd, c.valueType};
+        const esql::OutColumn put{c.type, c.length - 1, 0, c.length, byPut, &putInd, c.valueType};
         const esql::PutLane l = esql::putLaneFor(lane);
         ASSERT_NE(l, esql::PutLane::None);
         ASSERT_EQ(esql::putByLane(l, c.value, lane, 0, laneCut), c.laned);

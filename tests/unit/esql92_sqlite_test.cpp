@@ -466,6 +466,64 @@ TEST(Esql92Fetch, BlocksEndWithCode100CarryingTheLastRows) {
     PRO_SQLDA_Deallocate(da);
 }
 
+// A binding changed between two fetches is taken by the second one (the cursor keeps what
+// it checked only while the SQLDA stays as it was), and NUMERIC and BIGINT bound as
+// VARCHAR arrive as their decimal text, NUMERIC at its scale, with their type's refusals.
+TEST(Esql92Fetch, BindingChangedBetweenFetchesAndNumbersBoundAsText) {
+    TempDb f;
+    Conn c(f.target(), "fetch-rebind");
+    ASSERT_EQ(c.exec("CREATE TABLE t (id INTEGER, n NUMERIC(10,2), b BIGINT)"), 0);
+    ASSERT_EQ(c.exec("INSERT INTO t VALUES (1, 12.5, -9223372036854775808), (2, -0.25, 42), (3, 7, 0)"), 0);
+
+    ESQL_CURHDL cur;
+    ASSERT_EQ(c.prepare("SELECT id, n, b FROM t ORDER BY id", cur), 0);
+    PRO_SQLDA* da = c.describe(cur);
+    auto cols = c.bind(da, 1);
+    std::vector<char> text(2 * 32, '\x7f');
+    for (uint32_t col : {2u, 3u}) {
+        char* at = text.data() + (col - 2) * 32;
+        PRO_SQLDA_Set_Col_Attribute_dh_i32_t(da, ESQL_COL_TYPE, col, ESQL_VARCHAR, &c.ca);
+        PRO_SQLDA_Set_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, col, 32, &c.ca);
+        PRO_SQLDA_Set_Col_Attribute_void_p(da, ESQL_COL_DATA, col, at, &c.ca);
+    }
+    ASSERT_EQ(tpe_sqldeclare(c.tm, c.db, cur, nullptr, &c.ca), 0);
+    ASSERT_EQ(tpe_sqlopen(c.tm, c.db, cur, nullptr, &c.ca), 0);
+    ASSERT_EQ(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), 0);
+    EXPECT_EQ(cols[0].get<int32_t>(0), 1);
+    EXPECT_EQ(std::string(text.data()), "12.50");
+    EXPECT_EQ(std::string(text.data() + 32), "-9223372036854775808");
+
+    // Another buffer for the id and the BIGINT back as an integer: the next row goes there.
+    int32_t id = 0;
+    int64_t big = 0;
+    PRO_SQLDA_Set_Col_Attribute_void_p(da, ESQL_COL_DATA, 1, &id, &c.ca);
+    PRO_SQLDA_Set_Col_Attribute_dh_i32_t(da, ESQL_COL_TYPE, 3, ESQL_BIGINT, &c.ca);
+    PRO_SQLDA_Set_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, 3, 8, &c.ca);
+    PRO_SQLDA_Set_Col_Attribute_void_p(da, ESQL_COL_DATA, 3, &big, &c.ca);
+    ASSERT_EQ(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), 0);
+    EXPECT_EQ(id, 2);
+    EXPECT_EQ(cols[0].get<int32_t>(0), 1);
+    EXPECT_EQ(std::string(text.data()), "-0.25");
+    EXPECT_EQ(big, 42);
+    ASSERT_EQ(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), ESQL_NOT_FOUND);
+    EXPECT_EQ(id, 3);
+    EXPECT_EQ(std::string(text.data()), "7.00");
+    PRO_SQLDA_Deallocate(da);
+
+    // A value that does not fit the NUMERIC is refused as text as it is packed.
+    ASSERT_EQ(c.prepare("SELECT CAST(1234.5 AS NUMERIC(3,1)) FROM t", cur), 0);
+    da = c.describe(cur);
+    cols = c.bind(da, 1);
+    PRO_SQLDA_Set_Col_Attribute_dh_i32_t(da, ESQL_COL_TYPE, 1, ESQL_VARCHAR, &c.ca);
+    PRO_SQLDA_Set_Col_Attribute_dh_u32_t(da, ESQL_COL_LENGTH, 1, 32, &c.ca);
+    PRO_SQLDA_Set_Col_Attribute_void_p(da, ESQL_COL_DATA, 1, text.data(), &c.ca);
+    ASSERT_EQ(tpe_sqldeclare(c.tm, c.db, cur, nullptr, &c.ca), 0);
+    ASSERT_EQ(tpe_sqlopen(c.tm, c.db, cur, nullptr, &c.ca), 0);
+    EXPECT_EQ(tpe_sqlfetch(c.tm, c.db, cur, da, &c.ca), ESQL_ERR_OUT_OF_RANGE);
+    EXPECT_EQ(state(c.ca), "22003");
+    PRO_SQLDA_Deallocate(da);
+}
+
 TEST(Esql92Fetch, NullsPaddingAndTruncation) {
     TempDb f;
     Conn c(f.target(), "fetch-shapes");

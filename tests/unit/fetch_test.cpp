@@ -894,7 +894,7 @@ TEST_F(FetchTest, RowsetAcrossTwoBlocksKeepsEachRowsOutcome) {
 
 // The converter of an internal type, as Convert calls it for a whole value.
 SQLRETURN Reference(const COLDESC& col, const std::string& bytes, SQLSMALLINT cType, void* dst, SQLLEN dstLen,
-                    SQLLEN* outLen, int* err) {
+                    SQLLEN* outLen, int* err, NarrowCode textCode, NarrowCode code) {
     const int32_t type = col.internalType;
     switch (type) {
     case DS_SLONG: {
@@ -917,7 +917,7 @@ SQLRETURN Reference(const COLDESC& col, const std::string& bytes, SQLSMALLINT cT
         const size_t width = ds_TypeWidth(type, col.declaredWidth);
         const std::string text = bytes.substr(0, width);
         return ConvertCHAR(text.data(), static_cast<SQLLEN>(strnlen(text.data(), width)), 0, cType, dst, dstLen,
-                           outLen, err, 0, 0, NarrowCode::Latin1);
+                           outLen, err, 0, 0, textCode, code);
     }
     }
 }
@@ -943,11 +943,16 @@ TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
         {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(std::nan("")), SQL_C_DOUBLE, 0},
         {Col(SQL_TYPE_DATE, DS_DATE, 6), DateCell(2024, 2, 29), SQL_C_TYPE_DATE, 0},
         {Col(SQL_TYPE_DATE, DS_DATE, 6), DateCell(1, 12, 31), SQL_C_DATE, 0},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 16},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 9},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 8},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 1},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xe9 au"}, SQL_C_CHAR, 0},
+        // The dataset's text is UTF-8 (this is the Unicode library): ASCII takes the lane in
+        // either code set of the application, other text is converted into ISO-8859-1.
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 16},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 9},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 8},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 5},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 1},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 0},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"\xc4\x80\xf0\x9f\x98\x80z"}, SQL_C_CHAR, 3},
+        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"cafe au"}, SQL_C_CHAR, 5},
         {Col(SQL_VARCHAR, DS_CHARZ, 10), {""}, SQL_C_CHAR, 4},
         {Col(SQL_VARCHAR, DS_CHARZ, 10), {std::string(40, 'w')}, SQL_C_CHAR, 64},
         {Col(SQL_VARCHAR, DS_CHARZ, 10), Null(), SQL_C_CHAR, 4},
@@ -972,10 +977,13 @@ TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
         unsigned char data[64];
         SQLLEN len;
     };
+    for (const NarrowCode narrow : {NarrowCode::Latin1, NarrowCode::Utf8})
     for (const SQLULEN rowset : {1, 2})
         for (const Case& c : cases) {
             SCOPED_TRACE(testing::Message() << "rowset " << rowset << ", C type " << c.cType << ", buffer "
-                                            << c.bufferLength << ", value " << testing::PrintToString(c.cell.bytes));
+                                            << c.bufferLength << ", value " << testing::PrintToString(c.cell.bytes)
+                                            << (narrow == NarrowCode::Utf8 ? ", UTF-8" : ", ISO-8859-1"));
+            conn->narrow = narrow;
             StmtFreeResultDescs(stmt);
             script.cols = {c.col};
             script.rows = {{c.cell}, {c.cell}};
@@ -1002,7 +1010,7 @@ TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
                 SQLLEN wantLen = 0;  // the indicator is written before the value
                 int err = 0;
                 const SQLRETURN wantRc = Reference(c.col, c.cell.bytes, c.cType, want, c.bufferLength,
-                                                   &wantLen, &err);
+                                                   &wantLen, &err, ElementTextCode(conn), narrow);
                 EXPECT_EQ(getRc, wantRc);
                 EXPECT_EQ(stmt->diag.errCode, err);
                 EXPECT_EQ(readLen, wantLen);

@@ -1,7 +1,7 @@
 // Narrow text in the application's code set: which code set each library takes from the
 // locale, and one table of fetched text into SQL_C_CHAR and SQL_C_WCHAR buffers of every
 // size that matters (cuts inside a four-byte character included), as each library gets
-// the value: UTF-16 from the agent in the Unicode library, narrow text in the code set in
+// the value from the agent: UTF-8 in the Unicode library, narrow text in the code set in
 // the ANSI one.
 #include <gtest/gtest.h>
 
@@ -44,25 +44,23 @@ TEST(NarrowCode, EachLibraryTakesItsCodeSetFromTheLocale) {
     }
 }
 
-// The value as the library's converter gets it: UTF-16 (Unicode library) or narrow text
-// in the code set (ANSI library; ISO-8859-1 holds only characters up to U+00FF).
+// The value as the library's converter gets it from the dataset: UTF-8 (Unicode library,
+// whose server always speaks UTF-8) or narrow text in the code set (ANSI library;
+// ISO-8859-1 holds only characters up to U+00FF).
 struct Source {
-    std::basic_string<SQLWCHAR> wide;
-    std::string narrow;
+    std::string text;
+    NarrowCode code;
 };
 
 Source SourceOf(const std::string& utf8, bool unicode, NarrowCode code) {
-    Source s;
+    if (unicode || code == NarrowCode::Utf8)
+        return {utf8, NarrowCode::Utf8};
     SQLWCHAR units[64];
     const SQLLEN n = ut_NarrowToUcs2N(utf8.data(), static_cast<SQLLEN>(utf8.size()), units, 64, nullptr,
                                       NarrowCode::Utf8);
-    s.wide.assign(units, static_cast<size_t>(n));
-    if (!unicode) {
-        char bytes[128];
-        const SQLLEN k = ut_Ucs2ToNarrowN(units, n, bytes, sizeof bytes, nullptr, code);
-        s.narrow.assign(bytes, static_cast<size_t>(k));
-    }
-    return s;
+    char bytes[128];
+    const SQLLEN k = ut_Ucs2ToNarrowN(units, n, bytes, sizeof bytes, nullptr, code);
+    return {std::string(bytes, static_cast<size_t>(k)), code};
 }
 
 std::string StateOf(int err) {
@@ -115,6 +113,17 @@ TEST(NarrowText, FetchedTextByLibraryCodeSetAndBuffer) {
         {false, "UTF-8", SQL_C_WCHAR, smile, 6, wideA, 6, INFO, "01004"},  // never half a pair
         {false, "UTF-8", SQL_C_WCHAR, smile, 1, "", 6, INFO, "01004"},
         {false, "ISO-8859-1", SQL_C_WCHAR, "caf\xC3\xA9", 10, std::string("c\0a\0f\0\xE9\0", 8), 8, OK, ""},
+        // The Unicode library's UTF-8 into UTF-16: a pair for the character outside the BMP,
+        // never half of one.
+        {true, "UTF-8", SQL_C_WCHAR, smile, 8, std::string("a\0\x3D\xD8\x00\xDE", 6), 6, OK, ""},
+        {true, "ISO-8859-1", SQL_C_WCHAR, smile, 6, wideA, 6, INFO, "01004"},
+        {true, "UTF-8", SQL_C_WCHAR, smile, 2, "", 6, INFO, "01004"},
+        // ... and into ISO-8859-1 text cut within what it lacks: '?' stands for a whole
+        // character, the cut falls between characters, the length counts characters.
+        {true, "ISO-8859-1", SQL_C_CHAR, grosse, 6, "Gr\xF6\xDF" "e", 9, INFO, "01004"},
+        {true, "ISO-8859-1", SQL_C_CHAR, grosse, 9, "Gr\xF6\xDF" "e ? ", 9, INFO, "01004"},
+        {true, "ISO-8859-1", SQL_C_CHAR, grosse, 10, "Gr\xF6\xDF" "e ? ?", 9, OK, ""},
+        {true, "ISO-8859-1", SQL_C_CHAR, "caf\xC3\xA9", 1, "", 4, INFO, "01004"},
     };
     for (const Case& c : cases) {
         NarrowCode code;
@@ -126,11 +135,8 @@ TEST(NarrowText, FetchedTextByLibraryCodeSetAndBuffer) {
         std::memset(buf, 0xCC, sizeof buf);
         SQLLEN len = 0;
         int err = 0;
-        const SQLRETURN rc =
-            c.unicode ? ConvertWCHAR(src.wide.data(), static_cast<SQLLEN>(2 * src.wide.size()), 0, c.cType, buf,
-                                     c.bufLen, &len, &err, 0, 0, code)
-                      : ConvertCHAR(src.narrow.data(), static_cast<SQLLEN>(src.narrow.size()), 0, c.cType, buf,
-                                    c.bufLen, &len, &err, 0, 0, code);
+        const SQLRETURN rc = ConvertCHAR(src.text.data(), static_cast<SQLLEN>(src.text.size()), 0, c.cType, buf,
+                                         c.bufLen, &len, &err, 0, 0, src.code, code);
         EXPECT_EQ(rc, c.rc);
         EXPECT_EQ(StateOf(err), c.state);
         EXPECT_EQ(len, c.length);
@@ -147,14 +153,18 @@ TEST(NarrowText, FetchedTextByLibraryCodeSetAndBuffer) {
 TEST(NarrowText, SQLGetDataGoesOnAfterTheLastWholeCharacter) {
     // Where a cut copy stopped is where the next piece starts: never inside a character.
     const std::string text = "\xC3\xA9\xF0\x9F\x98\x80z";  // é 😀 z
-    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_CHAR, 5, NarrowCode::Utf8), 2);
-    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_CHAR, 7, NarrowCode::Utf8), 6);
-    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_WCHAR, 6, NarrowCode::Utf8), 2);  // é, not half a pair
-    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_WCHAR, 8, NarrowCode::Utf8), 6);
+    constexpr NarrowCode U = NarrowCode::Utf8, L = NarrowCode::Latin1;
+    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_CHAR, 5, U, U), 2);
+    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_CHAR, 7, U, U), 6);
+    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_WCHAR, 6, U, U), 2);  // é, not half a pair
+    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_WCHAR, 8, U, L), 6);
+    // UTF-8 into ISO-8859-1: a byte a character, whatever its UTF-8 length.
+    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_CHAR, 2, U, L), 2);
+    EXPECT_EQ(TextCopyTaken(text.data(), 7, false, SQL_C_CHAR, 3, U, L), 6);
     const SQLWCHAR units[] = {0x00E9, 0xD83D, 0xDE00, u'z'};
-    EXPECT_EQ(TextCopyTaken(units, 8, true, SQL_C_CHAR, 5, NarrowCode::Utf8), 2);   // é: the pair needs 4 bytes
-    EXPECT_EQ(TextCopyTaken(units, 8, true, SQL_C_CHAR, 7, NarrowCode::Utf8), 6);
-    EXPECT_EQ(TextCopyTaken(units, 8, true, SQL_C_CHAR, 3, NarrowCode::Latin1), 6);  // é and one ? for the pair
+    EXPECT_EQ(TextCopyTaken(units, 8, true, SQL_C_CHAR, 5, U, U), 2);   // é: the pair needs 4 bytes
+    EXPECT_EQ(TextCopyTaken(units, 8, true, SQL_C_CHAR, 7, U, U), 6);
+    EXPECT_EQ(TextCopyTaken(units, 8, true, SQL_C_CHAR, 3, U, L), 6);  // é and one ? for the pair
 }
 
 }  // namespace

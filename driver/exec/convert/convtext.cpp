@@ -311,12 +311,12 @@ SQLRETURN CharToGuid(const char* text, SQLLEN len, SQLGUID* guid, int* err) {
 }
 
 SQLRETURN ConvertCHAR(const char* text, SQLLEN len, SQLLEN total, int32_t cType, void* dst, SQLLEN dstLen,
-                      SQLLEN* outLen, int* err, int scale, int precision, NarrowCode code) {
+                      SQLLEN* outLen, int* err, int scale, int precision, NarrowCode textCode, NarrowCode code) {
     switch (cType) {
     case SQL_C_CHAR:
-        return CopyNarrowTextOut(text, len, len, total, true, dst, dstLen, outLen, err, code);
+        return CopyTextToChar(text, len, len, total, true, dst, dstLen, outLen, err, textCode, code);
     case SQL_C_WCHAR:
-        return CopyCharToWChar(text, len, len, total, true, true, dst, dstLen, outLen, err, code);
+        return CopyCharToWChar(text, len, len, total, true, true, dst, dstLen, outLen, err, textCode);
     case SQL_C_BINARY:
         return CopyCharOut(text, len, len, total, false, true, dst, dstLen, outLen, err);
     case SQL_C_GUID: {

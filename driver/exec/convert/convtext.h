@@ -39,11 +39,13 @@ SQLRETURN CharToNumeric(const char* text, SQLLEN len, SQL_NUMERIC_STRUCT* numeri
 // hexadecimal digit.
 SQLRETURN CharToGuid(const char* text, SQLLEN len, SQLGUID* guid, int* err);
 
-// A narrow text value of len bytes in the connection's narrow code set; total is the whole
+// A narrow text value of len bytes in textCode, the code set of the dataset's text (the
+// application's narrow code set, or UTF-8 in the Unicode library); total is the whole
 // length of a long value of which text is one piece (SQL_NO_TOTAL, or 0 for a value held
-// whole). scale and precision serve SQL_C_NUMERIC.
+// whole). SQL_C_CHAR receives it in code, the application's narrow code set (CopyTextToChar),
+// SQL_C_WCHAR decoded from textCode. scale and precision serve SQL_C_NUMERIC.
 SQLRETURN ConvertCHAR(const char* text, SQLLEN len, SQLLEN total, int32_t cType, void* dst, SQLLEN dstLen,
-                      SQLLEN* outLen, int* err, int scale, int precision, NarrowCode code);
+                      SQLLEN* outLen, int* err, int scale, int precision, NarrowCode textCode, NarrowCode code);
 // A wide text value; len and total in bytes of UTF-16. SQL_C_CHAR receives the text in
 // the narrow code set ('?' for a character ISO-8859-1 lacks), its length in bytes; the
 // parsed targets read a UTF-8 copy (16, S1001, when it cannot be made); SQL_C_GUID is 49.

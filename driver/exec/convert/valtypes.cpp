@@ -256,9 +256,51 @@ SQLRETURN CopyWCharToChar(const void* src, SQLLEN srcChars, SQLLEN pieceChars, S
     return Finished(err);
 }
 
+SQLRETURN CopyTextToChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool mayTruncate,
+                         void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode from, NarrowCode code) {
+    if (from == code || code == NarrowCode::Utf8)
+        return CopyNarrowTextOut(src, srcLen, pieceLen, totalLen, mayTruncate, dst, dstLen, outLen, err, code);
+    const auto* text = static_cast<const char*>(src);
+    auto* out = static_cast<char*>(dst);
+    if (mayTruncate && dst != nullptr && dstLen > 1) {
+        // One pass for the text that fits, as fetched text mostly does; the rest is only
+        // measured, and the copy of what fits is already made.
+        SQLLEN taken = 0;
+        const SQLLEN n = ut_Utf8ToLatin1N(text, srcLen, out, dstLen - 1, &taken);
+        const SQLLEN rest = taken < srcLen ? ut_Utf8ToLatin1N(text + taken, srcLen - taken, nullptr, INT64_MAX, nullptr)
+                                           : 0;
+        if (rest > 0)
+            *err = ERR_DATA_WAS_TRUNCATED;
+        else if (totalLen != SQL_NO_TOTAL && totalLen != 0 && pieceLen < totalLen)
+            *err = ERR_DATA_WAS_TRUNCATED;  // more of a long value remains at the server
+        out[n] = '\0';
+        if (outLen != nullptr)
+            *outLen = ConvertedLength(n + rest, pieceLen, totalLen, 0);
+        return Finished(err);
+    }
+    const SQLLEN need = ut_Utf8ToLatin1N(text, srcLen, nullptr, INT64_MAX, nullptr);
+    CopyPlan plan;
+    SQLRETURN rc;
+    if (!PlanCopy(need, ConvertedLength(need, pieceLen, totalLen, 0), 1, true, mayTruncate, pieceLen, totalLen, dst,
+                  dstLen, outLen, err, &plan, &rc))
+        return rc;
+    out[ut_Utf8ToLatin1N(text, srcLen, out, plan.room, nullptr)] = '\0';
+    return Finished(err);
+}
+
 SQLRETURN CopyCharToWChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
                           bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code) {
     const auto* text = static_cast<const char*>(src);
+    if (addNul && Aligned(dst) && dst != nullptr && srcLen >= 0 && dstLen / 2 > srcLen) {
+        // No byte gives more than one unit: the whole text fits, and is decoded in one pass.
+        const SQLLEN n = ut_NarrowToUcs2N(text, srcLen, static_cast<SQLWCHAR*>(dst), srcLen, nullptr, code);
+        static_cast<SQLWCHAR*>(dst)[n] = 0;
+        if (totalLen != SQL_NO_TOTAL && totalLen != 0 && pieceLen < totalLen)
+            *err = ERR_DATA_WAS_TRUNCATED;  // more of a long value remains at the server
+        if (outLen != nullptr)
+            *outLen = ConvertedLength(2 * n, pieceLen, totalLen, code == NarrowCode::Latin1 ? 2 : 0);
+        return Finished(err);
+    }
     const SQLLEN need = 2 * ut_NarrowToUcs2N(text, srcLen, nullptr, INT64_MAX, nullptr, code);
     const SQLLEN reported = ConvertedLength(need, pieceLen, totalLen, code == NarrowCode::Latin1 ? 2 : 0);
     CopyPlan plan;
@@ -283,13 +325,19 @@ SQLRETURN CopyCharToWChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLE
     return Finished(err);
 }
 
-SQLLEN TextCopyTaken(const void* src, SQLLEN n, bool wideSrc, int32_t cType, SQLLEN dstLen, NarrowCode code) {
+SQLLEN TextCopyTaken(const void* src, SQLLEN n, bool wideSrc, int32_t cType, SQLLEN dstLen, NarrowCode from,
+                     NarrowCode code) {
     if (cType == SQL_C_CHAR) {
         const SQLLEN room = dstLen > 0 ? dstLen - 1 : 0;
         if (wideSrc) {
             SQLLEN units = 0;
             ut_Ucs2ToNarrowN(static_cast<const SQLWCHAR*>(src), n / 2, nullptr, room, &units, code);
             return 2 * units;
+        }
+        if (from != code && code == NarrowCode::Latin1) {
+            SQLLEN used = 0;
+            ut_Utf8ToLatin1N(static_cast<const char*>(src), n, nullptr, room, &used);
+            return used;
         }
         if (code == NarrowCode::Utf8)
             return static_cast<SQLLEN>(ut_Utf8CutLen(static_cast<const char*>(src), static_cast<size_t>(n),
@@ -300,7 +348,7 @@ SQLLEN TextCopyTaken(const void* src, SQLLEN n, bool wideSrc, int32_t cType, SQL
     if (wideSrc)
         return std::min(n, 2 * room);  // CopyWCharOut's cut at a whole unit
     SQLLEN used = 0;
-    ut_NarrowToUcs2N(static_cast<const char*>(src), n, nullptr, room, &used, code);
+    ut_NarrowToUcs2N(static_cast<const char*>(src), n, nullptr, room, &used, from);
     return used;
 }
 

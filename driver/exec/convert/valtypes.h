@@ -56,6 +56,12 @@ SQLRETURN CopyCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN to
 // whole character.
 SQLRETURN CopyNarrowTextOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool mayTruncate,
                             void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code);
+// Narrow text of a dataset, in the code set from (code itself, or UTF-8), to narrow text
+// in code: CopyNarrowTextOut when they agree, else UTF-8 to ISO-8859-1, one byte a
+// character ('?' for one it lacks), whose length is the character count (SQL_NO_TOTAL for
+// a piece of a longer value). Always NUL-terminated.
+SQLRETURN CopyTextToChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool mayTruncate,
+                         void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode from, NarrowCode code);
 // UTF-16 units (srcChars, pieceChars and totalChars count units) to narrow text in code
 // (ISO-8859-1 writes '?' for a character it lacks).
 SQLRETURN CopyWCharToChar(const void* src, SQLLEN srcChars, SQLLEN pieceChars, SQLLEN totalChars, bool addNul,
@@ -65,9 +71,10 @@ SQLRETURN CopyWCharToChar(const void* src, SQLLEN srcChars, SQLLEN pieceChars, S
 SQLRETURN CopyCharToWChar(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
                           bool mayTruncate, void* dst, SQLLEN dstLen, SQLLEN* outLen, int* err, NarrowCode code);
 // The source bytes that the cut copy of a text of n bytes (UTF-16 when wideSrc, else
-// narrow in code) into a cType buffer (SQL_C_CHAR or SQL_C_WCHAR, with its NUL) of dstLen
-// bytes takes: where SQLGetData goes on.
-SQLLEN TextCopyTaken(const void* src, SQLLEN n, bool wideSrc, int32_t cType, SQLLEN dstLen, NarrowCode code);
+// narrow in from) into a cType buffer (SQL_C_CHAR in code, or SQL_C_WCHAR, with its NUL) of
+// dstLen bytes takes: where SQLGetData goes on.
+SQLLEN TextCopyTaken(const void* src, SQLLEN n, bool wideSrc, int32_t cType, SQLLEN dstLen, NarrowCode from,
+                     NarrowCode code);
 // UTF-16 to UTF-16, every length in bytes; a cut keeps whole units; addNul appends a 0
 // unit. Neither side need be aligned.
 SQLRETURN CopyWCharOut(const void* src, SQLLEN srcLen, SQLLEN pieceLen, SQLLEN totalLen, bool addNul,
