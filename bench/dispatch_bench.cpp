@@ -5,7 +5,11 @@
 // Driver Manager alone costs, and called directly what a call into a shared library costs.
 //
 //   build/bench/dispatch_bench [calls]   (default 5,000,000 per figure; best of BENCH_REPEAT=3)
-//   BENCH_LIBS=a|w measures one library only.
+//   BENCH_LIBS=a|w measures one library only; BENCH_ONLY=direct|dm the calls made directly or
+//   through unixODBC only; BENCH_LIB_A and BENCH_LIB_W name other builds of the libraries
+//   (another commit's, to compare in the same run); BENCH_IDLE_THREAD=1 starts a thread that
+//   only waits, as in an application of many threads (glibc's mutexes skip their atomic
+//   operations while a process has one thread).
 #include <dlfcn.h>
 #include <sql.h>
 #include <sqlext.h>
@@ -17,7 +21,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -156,16 +162,27 @@ int main(int argc, char** argv) {
     const char* repeatText = std::getenv("BENCH_REPEAT");
     const int repeat = std::max(1, repeatText != nullptr ? std::atoi(repeatText) : 3);
     const char* only = std::getenv("BENCH_LIBS");
+    const char* road = std::getenv("BENCH_ONLY");
+    const bool direct = road == nullptr || std::strcmp(road, "dm") != 0;
+    const bool throughDm = road == nullptr || std::strcmp(road, "direct") != 0;
     const char* tmp = std::getenv("TMPDIR");
     const std::string dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/dispatch-bench-" + std::to_string(getpid());
     std::system(("mkdir -p " + dir).c_str());
     const std::string db = dir + "/d.db";
-    std::ofstream(dir + "/odbcinst.ini") << "[Varno A]\nDriver = " VARNO_LIB_A "\n[Varno W]\nDriver = " VARNO_LIB_W
+    const char* libA = std::getenv("BENCH_LIB_A") != nullptr ? std::getenv("BENCH_LIB_A") : VARNO_LIB_A;
+    const char* libW = std::getenv("BENCH_LIB_W") != nullptr ? std::getenv("BENCH_LIB_W") : VARNO_LIB_W;
+    std::ofstream(dir + "/odbcinst.ini") << "[Varno A]\nDriver = " << libA << "\n[Varno W]\nDriver = " << libW
                                           << "\n[Null Bench]\nDriver = " NULL_LIB "\n";
     std::ofstream(dir + "/odbc.ini") << "";
     setenv("ODBCSYSINI", dir.c_str(), 1);
     setenv("ODBCINI", (dir + "/odbc.ini").c_str(), 1);
     std::printf("%ld calls a figure, best of %d\n", calls, repeat);
+    std::promise<void> finish;
+    std::thread idle;
+    if (const char* t = std::getenv("BENCH_IDLE_THREAD"); t != nullptr && std::strcmp(t, "1") == 0) {
+        idle = std::thread([f = finish.get_future()] { f.wait(); });
+        std::printf("with a second, idle thread\n");
+    }
 
     Api dm;
     dm.connectAndPrepare = ConnectNarrow;
@@ -174,7 +191,7 @@ int main(int argc, char** argv) {
         const char* path;
         const char* dmName;
         bool wide;
-    } libs[] = {{"a", VARNO_LIB_A, "Varno A", false}, {"w", VARNO_LIB_W, "Varno W", true}};
+    } libs[] = {{"a", libA, "Varno A", false}, {"w", libW, "Varno W", true}};
     for (const auto& l : libs) {
         if (only != nullptr && std::strcmp(only, l.name) != 0)
             continue;
@@ -182,18 +199,25 @@ int main(int argc, char** argv) {
         void* lib = dlopen(l.path, RTLD_NOW | RTLD_LOCAL);
         if (lib == nullptr)
             Fail(dlerror());
-        Print("called directly", Measure(DirectApi(lib, l.wide), lib, "DATABASENAME=" + db, calls, repeat));
+        if (direct)
+            Print("called directly", Measure(DirectApi(lib, l.wide), lib, "DATABASENAME=" + db, calls, repeat));
         // Through unixODBC the narrow calls reach either library (as wide ones for libvarnodw).
-        Print("through unixODBC", Measure(dm, nullptr, std::string("DRIVER={") + l.dmName + "};DATABASENAME=" + db,
-                                          calls, repeat));
+        if (throughDm)
+            Print("through unixODBC", Measure(dm, nullptr, std::string("DRIVER={") + l.dmName + "};DATABASENAME=" + db,
+                                              calls, repeat));
     }
     std::printf("null driver\n");
     void* null = dlopen(NULL_LIB, RTLD_NOW | RTLD_LOCAL);
     if (null == nullptr)
         Fail(dlerror());
     Api nullDirect = DirectApi(null, false);
-    Print("called directly", Measure(nullDirect, null, "", calls, repeat));
-    Print("through unixODBC (unixODBC's own)", Measure(dm, nullptr, "DRIVER={Null Bench}", calls, repeat));
+    if (direct)
+        Print("called directly", Measure(nullDirect, null, "", calls, repeat));
+    if (throughDm)
+        Print("through unixODBC (unixODBC's own)", Measure(dm, nullptr, "DRIVER={Null Bench}", calls, repeat));
     std::system(("rm -rf " + dir).c_str());
+    finish.set_value();
+    if (idle.joinable())
+        idle.join();
     return 0;
 }
