@@ -143,6 +143,12 @@ NULL_EXPORT SQLRETURN SQL_API SQLNumResultCols(SQLHSTMT, SQLSMALLINT* n) {
     return SQL_SUCCESS;
 }
 
+NULL_EXPORT SQLRETURN SQL_API SQLRowCount(SQLHSTMT, SQLLEN* n) {
+    if (n != nullptr)
+        *n = -1;
+    return SQL_SUCCESS;
+}
+
 NULL_EXPORT SQLRETURN SQL_API SQLFetch(SQLHSTMT h) {
     auto* s = static_cast<Stmt*>(h);
     if (s->next >= s->rows)

@@ -2,12 +2,41 @@
 #include "util/handle.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 
 #include "util/errcode.h"
 
+// An outgrown slot array of a locked table, kept for readers without the lock.
+struct HDL_KEPT_ARRAY {
+    HDL_SLOT* slots;
+    HDL_KEPT_ARRAY* next;
+};
+
 namespace {
+
+// The fields a reader without the lock looks at are written with these (the writers hold
+// the lock, so their own plain reads need nothing) and read with Read.
+template <class T>
+T Read(const T& field) {
+    return std::atomic_ref<T>(const_cast<T&>(field)).load(std::memory_order_acquire);
+}
+template <class T>
+void Publish(T& field, T value) {
+    std::atomic_ref<T>(field).store(value, std::memory_order_release);
+}
+
+// Rewrites a slot so that a reader without the lock sees it either before or after the
+// change, or sees the sequence number change: odd first, the fields, then even again.
+void WriteSlot(HDL_SLOT* s, uint16_t tag, void* object, const void* owner) {
+    const uint32_t seq = s->seq;
+    std::atomic_ref<uint32_t>(s->seq).store(seq + 1, std::memory_order_relaxed);
+    s->tag = tag;
+    Publish(s->owner, owner);
+    Publish(s->object, object);
+    Publish(s->seq, seq + 2);
+}
 
 uint16_t IdSlot(uint32_t id) { return static_cast<uint16_t>(id & 0xFFFFu); }
 uint16_t IdTag(uint32_t id) { return static_cast<uint16_t>(id >> 16); }
@@ -62,12 +91,25 @@ bool Reserve(HANDLE_TABLE* table, uint32_t need) {
         return false;
     }
     if (table->slots != nullptr) {
-        std::memcpy(slots, table->slots, table->slotCount * sizeof(HDL_SLOT));
+        // The whole room, sequence numbers and all: a reader's check of its copy of a slot
+        // then holds across the move.
+        std::memcpy(slots, table->slots, table->room * sizeof(HDL_SLOT));
         std::memcpy(bits, table->freeBits, BitWords(table->slotCount) * sizeof(uint64_t));
     }
-    std::free(table->slots);
+    if (table->lockEnabled && table->slots != nullptr) {
+        auto* kept = static_cast<HDL_KEPT_ARRAY*>(std::malloc(sizeof(HDL_KEPT_ARRAY)));
+        if (kept == nullptr) {
+            std::free(slots);
+            std::free(bits);
+            return false;
+        }
+        *kept = HDL_KEPT_ARRAY{table->slots, table->kept};
+        table->kept = kept;
+    } else {
+        std::free(table->slots);
+    }
     std::free(table->freeBits);
-    table->slots = slots;
+    Publish(table->slots, slots);
     table->freeBits = bits;
     table->room = room;
     return true;
@@ -81,8 +123,8 @@ int hdl_Init(HANDLE_TABLE* table, uint32_t id) {
     if (!Reserve(table, HDL_GROW_BY))
         return ERR_MEMORY_ALLOCATION_FAILURE;
     uint16_t tag = static_cast<uint16_t>(id & 0xFFFFu);
-    table->tag = tag == 0 ? 0xFFFF : tag;
-    table->slotCount = HDL_GROW_BY;
+    Publish(table->tag, int32_t{tag == 0 ? 0xFFFF : tag});
+    Publish(table->slotCount, static_cast<uint16_t>(HDL_GROW_BY));
     table->freeCount = HDL_GROW_BY;
     for (uint32_t s = 0; s < HDL_GROW_BY; ++s)
         MarkFree(table, s);
@@ -99,16 +141,34 @@ void hdl_Free(HANDLE_TABLE* table) {
     // The lock flag survives: a thread may be waiting on the lock right now, and it must
     // be able to leave it again. Such a thread then finds an empty table.
     HdlTableGuard guard(table);
-    std::free(table->slots);
-    std::free(table->freeBits);
-    table->slots = nullptr;
-    table->freeBits = nullptr;
-    table->room = 0;
+    Publish(table->slotCount, uint16_t{0});
+    Publish(table->tag, int32_t{0});
+    if (table->lockEnabled && table->slots != nullptr) {
+        // A reader without the lock may still be in the array: emptied, it stays.
+        for (uint32_t s = 0; s < table->room; ++s)
+            if (table->slots[s].object != nullptr || table->slots[s].tag != 0)
+                WriteSlot(&table->slots[s], 0, nullptr, nullptr);
+        std::memset(table->freeBits, 0, BitWords(table->room) * sizeof(uint64_t));
+    } else {
+        std::free(table->slots);
+        std::free(table->freeBits);
+        Publish(table->slots, static_cast<HDL_SLOT*>(nullptr));
+        table->freeBits = nullptr;
+        table->room = 0;
+    }
     std::memset(table->freeWords, 0, sizeof table->freeWords);
     table->freeGroups = 0;
-    table->slotCount = 0;
     table->freeCount = 0;
-    table->tag = 0;
+}
+
+HANDLE_TABLE::~HANDLE_TABLE() {
+    std::free(slots);
+    std::free(freeBits);
+    while (HDL_KEPT_ARRAY* k = kept) {
+        kept = k->next;
+        std::free(k->slots);
+        std::free(k);
+    }
 }
 
 int hdl_Add(HANDLE_TABLE* table, uint32_t* outId, void* object) {
@@ -129,7 +189,7 @@ int hdl_Add(HANDLE_TABLE* table, uint32_t* outId, void* object) {
             return ERR_LIMIT_ON_THE_NUMBER_OF_HANDLES;
         if (!Reserve(table, oldCount + HDL_GROW_BY))
             return ERR_MEMORY_ALLOCATION_FAILURE;
-        table->slotCount = static_cast<uint16_t>(oldCount + HDL_GROW_BY);
+        Publish(table->slotCount, static_cast<uint16_t>(oldCount + HDL_GROW_BY));
         table->freeCount = HDL_GROW_BY;
         for (uint32_t s = oldCount; s < table->slotCount; ++s)
             MarkFree(table, s);
@@ -137,8 +197,7 @@ int hdl_Add(HANDLE_TABLE* table, uint32_t* outId, void* object) {
     }
 
     uint16_t tag = static_cast<uint16_t>(table->tag);
-    table->slots[slot].tag = tag;
-    table->slots[slot].object = object;
+    WriteSlot(&table->slots[slot], tag, object, table->ownerOf != nullptr ? table->ownerOf(object) : nullptr);
     table->freeCount--;
     MarkTaken(table, slot);
     *outId = (static_cast<uint32_t>(tag) << 16) | slot;
@@ -160,10 +219,40 @@ void hdl_Remove(HANDLE_TABLE* table, uint32_t id) {
     HDL_SLOT* s = FindSlot(table, id);
     if (s == nullptr)
         return;
-    s->tag = 0;
-    s->object = nullptr;
+    WriteSlot(s, 0, nullptr, nullptr);
     table->freeCount++;
     MarkFree(table, static_cast<uint32_t>(s - table->slots));
+}
+
+HdlPeek hdl_Peek(const HANDLE_TABLE* table, uint32_t id, HDL_PEEK* out) {
+    const uint16_t slot = IdSlot(id);
+    if (table == nullptr || IdTag(id) != Read(table->tag))
+        return HdlPeek::Absent;
+    // The count before the array: an array is published before any count that needs it,
+    // and a later array never has less room.
+    if (slot >= Read(table->slotCount))
+        return HdlPeek::Absent;
+    const HDL_SLOT* slots = Read(table->slots);
+    if (slots == nullptr)
+        return HdlPeek::Absent;
+    const HDL_SLOT& s = slots[slot];
+    const uint32_t seq = Read(s.seq);
+    void* object = Read(s.object);
+    const void* owner = Read(s.owner);
+    // Read after the acquiring loads above, which keep it from moving before them.
+    if ((seq & 1u) != 0 || Read(s.seq) != seq)
+        return HdlPeek::Changing;
+    if (object == nullptr)
+        return HdlPeek::Absent;
+    *out = HDL_PEEK{object, owner, slot, seq};
+    return HdlPeek::Found;
+}
+
+bool hdl_PeekHolds(const HANDLE_TABLE* table, const HDL_PEEK& peek) {
+    if (peek.slot >= Read(table->slotCount))
+        return false;
+    const HDL_SLOT* slots = Read(table->slots);
+    return slots != nullptr && Read(slots[peek.slot].seq) == peek.seq;
 }
 
 void hdl_Lock(HANDLE_TABLE* table) {

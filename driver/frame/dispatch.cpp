@@ -14,6 +14,7 @@
 #include <new>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "driver/frame/globals.h"
 #include "util/errcode.h"
@@ -52,13 +53,15 @@ void TraceEntry(const CALLREC& rec, uint32_t id, const TraceSlots* args) {
 // every use of a thread-local object calls the loader for its address (the compiler does
 // not reuse it across calls), so a call looks the object up once and hands the reference
 // to its claim and its locks.
+class HandlerLocks;
 struct ThreadCallState {
     // Whether the handler running on this thread holds the database lock (DbLockRelease).
     bool handlerHoldsDbLock = false;
-    // How many connections' call locks this thread holds for handlers: the handle lock
-    // comes before them in the lock order, so no call may start (and take it) while one
-    // is held.
+    // How many connections' handlers this thread runs: the handle lock comes before their
+    // locks in the lock order, so no call may start (and take it) while one runs.
     int callLocksHeld = 0;
+    // The locks of the handler running on this thread, for GateShareCallLock; null when none.
+    HandlerLocks* handlerLocks = nullptr;
     // The handle lock of the environment call running on this thread: RunOnConnection
     // gives it up while it waits and works. Null outside environment calls.
     std::unique_lock<std::recursive_mutex>* envCallLock = nullptr;
@@ -72,32 +75,50 @@ thread_local ThreadCallState t_call;
 // address (a call into the loader) at every use of the reference instead of keeping it.
 [[gnu::noinline]] ThreadCallState& ThisThreadCalls() { return t_call; }
 
-// Holds a connection's call lock and, unless the thread mode skips it, the database lock,
-// for the duration of one handler.
+// Holds, for the duration of one handler on a claimed connection, the connection's call lock
+// once the connection has handed it out (CALL_GATE::callLockShared) and, unless the thread
+// mode skips it, the database lock.
 class HandlerLocks {
 public:
     HandlerLocks(CALL_GATE* gate, bool skipDbLock, ThreadCallState& ts, DRV_GLOBALS& g)
-        : ts_(ts), dbLock_(g.dbLock), call_(gate->callLock) {
+        : ts_(ts), g_(g), gate_(gate), outer_(ts.handlerLocks) {
         ++ts_.callLocksHeld;
+        if (gate->callLockShared)
+            TakeCallLock();
         if (!skipDbLock) {
-            dbLock_.lock();
+            g_.dbLock.lock();
             ts_.handlerHoldsDbLock = true;
         }
+        ts_.handlerLocks = this;
     }
     ~HandlerLocks() {
+        ts_.handlerLocks = outer_;
         if (ts_.handlerHoldsDbLock) {
             ts_.handlerHoldsDbLock = false;
-            dbLock_.unlock();
+            g_.dbLock.unlock();
         }
+        if (callLock_ != nullptr)
+            callLock_->unlock();
         --ts_.callLocksHeld;
     }
     HandlerLocks(const HandlerLocks&) = delete;
     HandlerLocks& operator=(const HandlerLocks&) = delete;
 
+    const CALL_GATE* gate() const { return gate_; }
+    // Takes the call lock for the rest of the handler, unless it holds it already.
+    void TakeCallLock() {
+        if (callLock_ != nullptr)
+            return;
+        callLock_ = &gate_->CallLock();
+        callLock_->lock();
+    }
+
 private:
     ThreadCallState& ts_;
-    std::recursive_mutex& dbLock_;
-    std::lock_guard<HandoffLock> call_;
+    DRV_GLOBALS& g_;
+    CALL_GATE* gate_;
+    HandlerLocks* outer_;
+    HandoffLock* callLock_ = nullptr;
 };
 
 HANDLE_TABLE* TableOf(int kind) {
@@ -111,7 +132,8 @@ HANDLE_TABLE* TableOf(int kind) {
     }
 }
 
-// The live record of the kind behind the id, or null. Handle lock held.
+// The live record of the kind behind the id, or null. Handle lock held: the record then
+// stays in memory until the lock is given up, as records are destroyed only under it.
 HANDLE_HDR* FindHandle(int kind, uint32_t id) {
     HANDLE_TABLE* table = TableOf(kind);
     if (table == nullptr)
@@ -149,6 +171,14 @@ SQLRETURN RunHandler(CallHandler handler, HANDLE_HDR* object, const void* args, 
     return SQL_ERROR;
 }
 
+// The markers CALL_GATE::busy holds besides handles: a claim taken without the handle lock
+// whose handle is still being checked (for a few instructions: whoever sees it asks again),
+// and a diagnostic call reading under the handle lock.
+const char kCheckingMark = 0;
+const char kDiagReadingMark = 0;
+const HANDLE_HDR* const kClaimChecking = reinterpret_cast<const HANDLE_HDR*>(&kCheckingMark);
+const HANDLE_HDR* const kDiagReading = reinterpret_cast<const HANDLE_HDR*>(&kDiagReadingMark);
+
 // Woken whenever a claim ends while somebody waits; waited on with the handle lock, held
 // exactly once by the waiter (the dispatcher's own guard). Lives as long as the process,
 // like the locks.
@@ -158,34 +188,99 @@ std::condition_variable_any& ClaimEnded() {
 }
 std::atomic<int> g_claimWaiters{0};
 
-// Whether the gate is free for a thread that would wait for it, handle lock held; when it
-// is not, waits until a claim ends somewhere and answers false (the handle may be gone
-// then: the caller looks it up again). A claim may end without the handle lock (Claim::End):
-// the waiter is counted before it reads the marker and the claim's end clears the marker
-// before it reads the count (both sequentially consistent), so either the waiter sees the
-// gate free or the end sees the waiter and wakes it under the handle lock, which the waiter
-// holds until it sleeps.
-bool GateFreeOrWait(const CALL_GATE* gate, std::unique_lock<std::recursive_mutex>& handleLock) {
-    ++g_claimWaiters;
-    const bool free = gate->busy.load() == nullptr;
-    if (!free)
-        ClaimEnded().wait(handleLock);
-    --g_claimWaiters;
-    return free;
+bool TryClaim(CALL_GATE* gate, const HANDLE_HDR* by) {
+    const HANDLE_HDR* expected = nullptr;
+    return gate->busy.compare_exchange_strong(expected, by);
 }
 
-// A claim of a connection's gate for one call (or one environment's work on it): set under
-// the handle lock on a gate that is free, ended however the call leaves. At its end the
+// Clears the gate's claim and wakes the waiters, if any; handleLockHeld says whether this
+// thread holds the handle lock. The gate is not touched after its claim is cleared: another
+// call may claim the connection and free it at once. A claim ends without the handle lock:
+// the waiter is counted before it looks at the marker and the end clears the marker before
+// it reads the count (both sequentially consistent), so either the waiter sees the gate
+// free or the end sees the waiter and wakes it under the handle lock, which the waiter holds
+// until it sleeps.
+void EndClaim(CALL_GATE* gate, bool handleLockHeld) {
+    assert(gate->busy.load() != nullptr);
+    gate->busy.store(nullptr);
+    if (g_claimWaiters.load() == 0)
+        return;
+    if (handleLockHeld) {
+        ClaimEnded().notify_all();
+    } else {
+        std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
+        ClaimEnded().notify_all();
+    }
+}
+
+// Claims the gate for `by`, handle lock held; when another claim holds it, waits until a
+// claim ends somewhere and answers false (the handle may be gone then: the caller looks it
+// up again).
+bool ClaimOrWait(CALL_GATE* gate, const HANDLE_HDR* by, std::unique_lock<std::recursive_mutex>& handleLock) {
+    ++g_claimWaiters;
+    const bool claimed = TryClaim(gate, by);
+    if (!claimed)
+        ClaimEnded().wait(handleLock);
+    --g_claimWaiters;
+    return claimed;
+}
+
+// Counts a thread under the handle lock as a visitor of the gate (CALL_GATE::visitors) for
+// its scope.
+class GateVisit {
+public:
+    explicit GateVisit(CALL_GATE* gate) : gate_(gate) { gate_->visitors.fetch_add(1); }
+    ~GateVisit() { gate_->visitors.fetch_sub(1); }
+    GateVisit(const GateVisit&) = delete;
+    GateVisit& operator=(const GateVisit&) = delete;
+
+private:
+    CALL_GATE* gate_;
+};
+
+enum class FastClaim { Claimed, Absent, Contended };
+
+// The road of nearly every connection, statement or descriptor call: claims the gate of the
+// record behind the id with one compare-and-swap and no other lock. The handle table keeps
+// each record's gate beside it and the gates are never freed, so the gate can be claimed
+// before the record is known to be alive; with the claim held, a slot that still holds what
+// the look-up saw names a live record, since records leave their table only under their
+// connection's claim. Contended when the gate is busy, the slot was changing or a visitor
+// is at the gate (the caller decides under the handle lock), Absent when the id names no
+// record.
+FastClaim ClaimWithoutHandleLock(int kind, uint32_t id, HANDLE_HDR** out) {
+    const HANDLE_TABLE* table = TableOf(kind);
+    HDL_PEEK peek;
+    const HdlPeek found = hdl_Peek(table, id, &peek);
+    if (found == HdlPeek::Absent)
+        return FastClaim::Absent;
+    if (found == HdlPeek::Changing || peek.owner == nullptr)
+        return FastClaim::Contended;
+    auto* gate = static_cast<CALL_GATE*>(const_cast<void*>(peek.owner));
+    if (!TryClaim(gate, kClaimChecking))
+        return FastClaim::Contended;
+    // A visitor counts itself before it looks at the claim, and this claim was taken before
+    // the count is read (both sequentially consistent): one of the two sees the other.
+    if (gate->visitors.load() == 0 && hdl_PeekHolds(table, peek)) {
+        auto* h = static_cast<HANDLE_HDR*>(peek.object);
+        if (h->magic.load(std::memory_order_relaxed) == MagicOf(kind)) {
+            gate->busy.store(h, std::memory_order_relaxed);
+            *out = h;
+            return FastClaim::Claimed;
+        }
+    }
+    EndClaim(gate, false);
+    return FastClaim::Contended;
+}
+
+// A claim of a connection's gate for one call (or one environment's work on it), taken
+// before and held by this object until it ends, however the call leaves. At its end the
 // records its handler freed are destroyed, a connection that its handler closed for good
 // is destroyed, any other loses its busy marker, and waiters are woken.
 class Claim {
 public:
-    Claim(CALL_GATE* gate, const HANDLE_HDR* by, ThreadCallState& ts)
-        : ts_(ts), gate_(gate), previous_(ts.claimedGate) {
-        assert(gate->busy.load() == nullptr);
-        // Set under the handle lock, which orders it for every thread that looks; only the
-        // claim's end, on this thread, clears it without that lock.
-        gate->busy.store(by, std::memory_order_relaxed);
+    Claim(CALL_GATE* gate, ThreadCallState& ts) : ts_(ts), gate_(gate), previous_(ts.claimedGate) {
+        assert(gate->busy.load() != nullptr);
         ts_.claimedGate = gate;
     }
     // Ends the claim; handle lock held.
@@ -193,34 +288,30 @@ public:
         if (gate_ == nullptr)
             return;
         ts_.claimedGate = previous_;
-        GateReleaseDoomed(gate_);
-        if (gate_->releaseAfterCall) {
-            assert(gate_->destroy != nullptr);
-            gate_->destroy(gate_->owner);
-        } else {
-            assert(gate_->busy.load() != nullptr);
-            gate_->busy.store(nullptr);
-        }
+        CALL_GATE* gate = gate_;
         gate_ = nullptr;
-        if (g_claimWaiters.load() != 0)
-            ClaimEnded().notify_all();
+        GateReleaseDoomed(gate);
+        if (gate->releaseAfterCall) {
+            // The connection goes with its gate, which the pool takes back with its claim
+            // cleared.
+            assert(gate->destroy != nullptr);
+            gate->destroy(gate->owner);
+            if (g_claimWaiters.load() != 0)
+                ClaimEnded().notify_all();
+        } else {
+            EndClaim(gate, true);
+        }
     }
     ~Claim() {
         if (gate_ == nullptr)
             return;
         // The end of nearly every call destroys nothing: the marker is then cleared without
-        // the handle lock, one lock less per call (GateFreeOrWait says why no waiter
-        // sleeps on). The gate is not touched after the marker is cleared: another call may
-        // claim the connection and free it at once.
+        // the handle lock.
         if (gate_->doomed.empty() && !gate_->releaseAfterCall) {
             ts_.claimedGate = previous_;
-            assert(gate_->busy.load() != nullptr);
-            gate_->busy.store(nullptr);
+            CALL_GATE* gate = gate_;
             gate_ = nullptr;
-            if (g_claimWaiters.load() != 0) {
-                std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
-                ClaimEnded().notify_all();
-            }
+            EndClaim(gate, false);
             return;
         }
         std::lock_guard<std::recursive_mutex> handleGuard(Drv().handleLock);
@@ -261,8 +352,9 @@ SQLRETURN RunEnvCall(const CALLREC& rec, uint32_t id, const void* args, const Ca
 }
 
 // A diagnostic call: waits until no call runs on the connection (unless the running call
-// is this thread's own, calling back), then runs its handler under the handle lock, which
-// every claim needs: no handler writes the diagnostics meanwhile.
+// is this thread's own, calling back), then runs its handler under the handle lock with the
+// gate claimed for reading: a call that comes meanwhile finds the claim, waits for the
+// handle lock and runs after the reading.
 SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
     std::unique_lock<std::recursive_mutex> handleLock(Drv().handleLock);
     for (;;) {
@@ -271,43 +363,70 @@ SQLRETURN RunDiagnosticCall(const CALLREC& rec, uint32_t id, const void* args, c
         HANDLE_HDR* h = FindHandle(rec.kind, id);
         if (h == nullptr)
             return SQL_INVALID_HANDLE;
-        if (h->gate == t_call.claimedGate || GateFreeOrWait(h->gate, handleLock))
+        if (h->gate == t_call.claimedGate)
             return RunHandler(rec.handler, h, args, hook);
+        if (ClaimOrWait(h->gate, kDiagReading, handleLock)) {
+            SQLRETURN rc = RunHandler(rec.handler, h, args, hook);
+            EndClaim(h->gate, true);
+            return rc;
+        }
     }
+}
+
+// What a call on a busy connection is told, decided under the handle lock; or nothing when
+// the gate is free or being checked by another claim (the caller then tries again). h is
+// live, the call is counted as a visitor of its gate.
+std::optional<SQLRETURN> RefuseOnBusy(const CALLREC& rec, HANDLE_HDR* h, const void* args,
+                                      const ThreadCallState& ts) {
+    const HANDLE_HDR* busy = h->gate->busy.load();
+    if (busy == nullptr || busy == kClaimChecking)
+        return std::nullopt;
+    if (busy == h && rec.kind != CALL_KIND_DBC)
+        return rec.whileRunning != nullptr ? RunHandler(rec.whileRunning, h, args, nullptr) : SQL_STILL_EXECUTING;
+    // The running call owns its own handle's diagnostics: the refusal is written only into
+    // another handle's, or where the claim is this thread's own.
+    if (busy != h || ts.claimedGate == h->gate)
+        h->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
+    return SQL_ERROR;
 }
 
 SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const CallHook* hook) {
     DRV_GLOBALS& g = Drv();
     ThreadCallState& ts = ThisThreadCalls();
-    HANDLE_HDR* h;
-    bool skipDbLock;
-    std::optional<Claim> claim;
-    {
-        std::lock_guard<std::recursive_mutex> handleGuard(g.handleLock);
-        if (!DrvIsInitialised())
-            return SQL_ERROR;
-        h = FindHandle(rec.kind, id);
-        if (h == nullptr)
-            return SQL_INVALID_HANDLE;
-        if (const HANDLE_HDR* busy = h->gate->busy.load()) {
-            if (busy == h && rec.kind != CALL_KIND_DBC)
-                return rec.whileRunning != nullptr ? RunHandler(rec.whileRunning, h, args, nullptr)
-                                                   : SQL_STILL_EXECUTING;
-            // The running call owns its own handle's diagnostics: the refusal is written
-            // only into another handle's, or where the claim is this thread's own.
-            if (busy != h || ts.claimedGate == h->gate)
-                h->diag.errCode = ERR_FUNCTION_SEQUENCE_ERROR;
-            return SQL_ERROR;
+    HANDLE_HDR* h = nullptr;
+    for (;;) {
+        const FastClaim fast = ClaimWithoutHandleLock(rec.kind, id, &h);
+        if (fast == FastClaim::Claimed)
+            break;
+        if (fast == FastClaim::Absent)
+            return DrvIsInitialised() ? SQL_INVALID_HANDLE : SQL_ERROR;
+        // Contended: the handle lock decides. Under it the record stays in memory, and a
+        // claim ending meanwhile can destroy nothing before it is given up.
+        bool claimed = false;
+        {
+            std::lock_guard<std::recursive_mutex> handleGuard(g.handleLock);
+            if (!DrvIsInitialised())
+                return SQL_ERROR;
+            h = FindHandle(rec.kind, id);
+            if (h == nullptr)
+                return SQL_INVALID_HANDLE;
+            GateVisit visit(h->gate);
+            if (std::optional<SQLRETURN> refused = RefuseOnBusy(rec, h, args, ts))
+                return *refused;
+            claimed = TryClaim(h->gate, h);
         }
-        claim.emplace(h->gate, h, ts);
-        skipDbLock = g.skipDbLock.load() != 0;
+        if (claimed)
+            break;
+        // The gate was being checked by a claim that has not decided yet, or was claimed
+        // since: ask again.
+        std::this_thread::yield();
     }
-
+    Claim claim(h->gate, ts);
     if (rec.clearDiag)
         ErrListFree(h->diag);
     SQLRETURN rc;
     {
-        HandlerLocks locks(h->gate, skipDbLock, ts, g);
+        HandlerLocks locks(h->gate, g.skipDbLock.load() != 0, ts, g);
         rc = RunHandler(rec.handler, h, args, hook);
     }
     // The application's failover callback runs with the claim still held (it reads the
@@ -335,11 +454,75 @@ SQLRETURN Dispatch(const CALLREC& rec, uint32_t id, const void* args, const Call
     }
 }
 
+// The pool of call gates (GateAcquire). Its lock is taken alone, never with another held
+// while it waits: it is the innermost of all.
+struct GatePool {
+    std::mutex lock;
+    CALL_GATE* free = nullptr;
+};
+GatePool& Gates() {
+    static auto* pool = new GatePool;
+    return *pool;
+}
+
 }  // namespace
+
+CALL_GATE* GateAcquire() {
+    auto lock = std::make_shared<HandoffLock>();
+    CALL_GATE* gate = nullptr;
+    {
+        GatePool& pool = Gates();
+        std::lock_guard<std::mutex> guard(pool.lock);
+        if ((gate = pool.free) != nullptr)
+            pool.free = gate->nextFree;
+    }
+    if (gate == nullptr)
+        gate = new CALL_GATE;
+    // A claim that found this gate beside a handle that has gone may still be checking it:
+    // busy is left to that claim, which clears it.
+    gate->nextFree = nullptr;
+    gate->sharedCallLock = std::move(lock);
+    return gate;
+}
+
+void GateRecycle(CALL_GATE* gate) {
+    assert(gate->doomed.empty());
+    gate->owner = nullptr;
+    gate->destroy = nullptr;
+    gate->releaseAfterCall = false;
+    gate->sharedCallLock.reset();  // a dispenser may keep its share
+    gate->callLockShared = false;
+    gate->failover = nullptr;
+    gate->failoverContext = nullptr;
+    // The claim of the call that destroyed the connection ends here, before the gate can be
+    // handed out again. A claim still checking the gate after the handle it came for has
+    // gone keeps its marker: it clears it itself.
+    const HANDLE_HDR* busy = gate->busy.load();
+    while (busy != nullptr && busy != kClaimChecking && !gate->busy.compare_exchange_weak(busy, nullptr)) {
+    }
+    GatePool& pool = Gates();
+    std::lock_guard<std::mutex> guard(pool.lock);
+    gate->nextFree = pool.free;
+    pool.free = gate;
+}
+
+std::shared_ptr<HandoffLock> GateShareCallLock(CALL_GATE* gate) {
+    if (!gate->callLockShared) {
+        gate->callLockShared = true;
+        // The running handler took no call lock; it takes it now, so that the dispenser's
+        // prepare waits for it as for every later call. Nobody else can hold a lock that was
+        // never handed out: this never waits, though the database lock is already held.
+        ThreadCallState& ts = ThisThreadCalls();
+        if (ts.handlerLocks != nullptr && ts.handlerLocks->gate() == gate)
+            ts.handlerLocks->TakeCallLock();
+    }
+    return gate->sharedCallLock;
+}
 
 ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, void* context) {
     DRV_GLOBALS& g = Drv();
     ThreadCallState& ts = ThisThreadCalls();
+    assert(ts.callLocksHeld == 0 && "the database lock is taken once per thread");
     std::unique_lock<std::recursive_mutex>* handleLock = ts.envCallLock;
     HANDLE_HDR* conn;
     for (;;) {
@@ -347,15 +530,15 @@ ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, 
         if (conn == nullptr)
             return ConnRun::Gone;
         if (handleLock == nullptr) {
-            if (conn->gate->busy.load() == nullptr)
+            if (TryClaim(conn->gate, envr))
                 break;
             return ConnRun::PassedOver;
         }
-        if (GateFreeOrWait(conn->gate, *handleLock))
+        if (ClaimOrWait(conn->gate, envr, *handleLock))
             break;
     }
     const bool skipDbLock = g.skipDbLock.load() != 0;
-    Claim claim(conn->gate, envr, ts);
+    Claim claim(conn->gate, ts);
     bool release = false;
     {
         // The handle lock is given up while work runs and is back however work leaves; the

@@ -5,21 +5,28 @@
 //
 // Lock order, outer to inner, on every path:
 //   handle lock -> a connection's call lock -> database lock -> connect lock -> trace lock
-// (a handle table's own lock is taken only inside one table operation). The handle lock is
-// never held while waiting for another lock or for a running call: a call claims its
-// connection (the busy marker) under the handle lock, gives it up, and only then takes the
-// call lock and the database lock. Environment handlers run inside the handle lock; those
-// that reach connections do so through RunOnConnection, which claims each connection and
-// takes its locks as a call on it would, with the handle lock given up meanwhile.
+// (a handle table's own lock is taken only inside one table operation; the gate pool's
+// lock is taken alone). The handle lock is never held while waiting for another lock or
+// for a running call.
 //
-// Claims: a connection, statement or descriptor call claims the connection for its whole
-// handler; another call on the connection is then refused (S1010, or SQL_STILL_EXECUTING
-// on the same statement or descriptor, unless its record has a whileRunning handler) and
-// writes its refusal only into diagnostics that the running call does not own. A handler
-// that frees a statement or descriptor unregisters it and hands it to the gate (GateDefer,
-// handle.h); the claim's end destroys it under the handle lock. Diagnostic calls (the
-// records that keep diagnostics) are never refused and claim nothing: they wait until no
-// call runs on the connection, then read under the handle lock.
+// Claims: a connection, statement or descriptor call claims the connection's gate for its
+// whole handler; another call on the connection is then refused (S1010, or
+// SQL_STILL_EXECUTING on the same statement or descriptor, unless its record has a
+// whileRunning handler) and writes its refusal only into diagnostics that the running call
+// does not own. An uncontended call takes its claim without the handle lock: it reads the
+// handle's slot and the gate kept beside it without the table's lock, claims the gate with
+// one compare-and-swap, and then checks that the slot has not changed (records leave their
+// table only under their connection's claim, and gates are never freed). It then takes the
+// database lock, and the call lock only once the connection has handed it to a
+// distributed-transaction dispenser; the claim's end is one atomic store. Whatever is
+// contended (a busy gate, a slot being written) is decided under the handle lock, as are
+// environment calls; those that reach connections do so through RunOnConnection, which
+// claims each connection and takes its locks as a call on it would, with the handle lock
+// given up meanwhile. A handler that frees a statement or descriptor unregisters it and
+// hands it to the gate (GateDefer, handle.h); the claim's end destroys it under the handle
+// lock. Diagnostic calls (the records that keep diagnostics) are never refused: they wait
+// until no call runs on the connection, then read under the handle lock with the gate
+// claimed for reading.
 #pragma once
 
 #include <sql.h>
@@ -182,8 +189,8 @@ SQLRETURN CallODBC(const CallRec<Args>& r, SQLHANDLE handle, const Args& args, c
 // Inside a connection, statement or descriptor handler: gives up the database lock that
 // the dispatcher took for the handler until the scope ends, for work that reaches no agent
 // and may wait (reading configuration files), so that it stalls no other connection. The
-// connection stays claimed and its call lock held. Does nothing where the handler runs
-// without the database lock.
+// connection stays claimed (and its call lock held, where taken). Does nothing where the
+// handler runs without the database lock.
 class DbLockRelease {
 public:
     DbLockRelease();
@@ -198,13 +205,13 @@ private:
 // For environment handlers that reach a connection's agent (ending transactions, closing
 // the environment; see EnvrForEachConnection): runs work on the connection with handle id
 // connId holding what a call on it holds: the connection claimed (its busy marker holds
-// the environment), its call lock and the database lock. work must leave the connection's
-// diagnostics alone: a call refused on the connection meanwhile posts there. Inside an
-// environment call it waits for a call running on the connection to end, and gives up the
-// handle lock while it waits and while work runs; called with the handle lock held
-// elsewhere (library detach, tests) it keeps that lock and passes a busy connection over.
-// When work answers true the connection is destroyed after it (CALL_GATE::destroy). Handle lock
-// held on entry and on return.
+// the environment), the database lock and the call lock where a call takes it. work must
+// leave the connection's diagnostics alone: a call refused on the connection meanwhile
+// posts there. Inside an environment call it waits for a call running on the connection
+// to end, and gives up the handle lock while it waits and while work runs; called with the
+// handle lock held elsewhere (library detach, tests) it keeps that lock and passes a busy
+// connection over. When work answers true the connection is destroyed after it
+// (CALL_GATE::destroy). Handle lock held on entry and on return; never inside a handler.
 using ConnWork = bool (*)(HANDLE_HDR* conn, void* context);
 enum class ConnRun { Done, Gone, PassedOver };
 ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, void* context);

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "driver/frame/handle.h"
 #include "driver/frame/resources.h"
 #include "driver/frame/trace.h"
 #include "scrs/scr_hook.h"
@@ -59,6 +60,9 @@ int DrvGlobalInit() {
             return -1;
         }
         hdl_EnableLock(&(g.*t.table));
+        // Each slot keeps the gate its handle's calls claim, for the dispatcher's look-up
+        // without the handle lock.
+        (g.*t.table).ownerOf = [](void* object) -> const void* { return static_cast<HANDLE_HDR*>(object)->gate; };
     }
     g_drvInitialised.store(1, std::memory_order_release);
     return 0;

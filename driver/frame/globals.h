@@ -24,10 +24,11 @@ constexpr uint32_t DRV_DESC_TABLE_ID = 0xDBC0004;
 
 struct DRV_GLOBALS {
     // Lock order, outer to inner: handle lock, a connection's call lock, database lock,
-    // connect lock, trace lock. Objects are unregistered and freed under the handle lock.
+    // connect lock, trace lock. Objects are freed under the handle lock. A handler holds the
+    // database lock once (DbLockRelease gives it up and takes it again), never twice.
     std::recursive_mutex handleLock;
     std::recursive_mutex connectLock;
-    std::recursive_mutex dbLock;
+    std::mutex dbLock;
     HANDLE_TABLE envTable;
     HANDLE_TABLE connTable;
     HANDLE_TABLE stmtTable;

@@ -53,26 +53,35 @@ struct DOOMED_RECORD {
     void (*destroy)(HANDLE_HDR* record);
 };
 
-// What the calls on one connection share, kept in the connection: the dispatcher claims it
-// for one call at a time and runs the handler under its call lock.
+// What the calls on one connection share: the dispatcher claims it for one call at a time
+// and runs the handler under it. Gates come from a pool and are never freed (GateAcquire):
+// a call claims the gate it found beside a handle in the handle table without the handle
+// lock, and may do so just after that handle and its connection are gone; it then finds
+// the handle's slot changed and lets go, but the word it claimed must still be memory.
 struct CALL_GATE {
     HANDLE_HDR* owner = nullptr;  // the connection
     // The handle whose call is running on the connection (the connection, one of its
-    // statements or descriptors, or an environment working on it), or null. Set under the
-    // handle lock; cleared by the claim's end, under the handle lock or, when the end has
-    // nothing to destroy, without it (dispatch.cpp says how waiters still wake). While it
-    // is null no handler runs on the connection, so its diagnostics can be read under the
-    // handle lock alone.
+    // statements or descriptors, or an environment working on it), one of the dispatcher's
+    // markers (a claim being checked, a diagnostic call reading), or null. Taken by
+    // compare-and-swap from null, with or without the handle lock; cleared by the claim's
+    // end (dispatch.cpp says how waiters still wake). While it is null no handler runs on
+    // the connection.
     std::atomic<const HANDLE_HDR*> busy{nullptr};
+    // Threads under the handle lock that touch a record of the connection without claiming
+    // the gate (writing a refusal, SQLCancel of the running call): a claim taken without the
+    // handle lock meanwhile gives way to them.
+    std::atomic<int> visitors{0};
     // Set by a handler that has closed the connection for good (SQLFreeConnect): the
     // dispatcher destroys it (destroy) once the call's locks are down. Claim holder only.
     bool releaseAfterCall = false;
-    // Taken by the dispatcher around every handler. A prepared distributed-transaction
-    // branch holds it from the coordinator's prepare to its commit or abort, which may come
-    // on another thread, and its dispenser may outlive the connection: hence a lock another
-    // thread may release, owned jointly.
-    std::shared_ptr<HandoffLock> sharedCallLock = std::make_shared<HandoffLock>();
-    HandoffLock& callLock = *sharedCallLock;
+    // The lock a distributed-transaction dispenser holds from the coordinator's prepare to
+    // its commit or abort, which may come on another thread; the dispenser may outlive the
+    // connection: hence a lock another thread may release, owned jointly. The dispatcher
+    // takes it around every handler once the connection has handed it out (GateShareCallLock
+    // sets callLockShared; claim holder only); before, the claim alone keeps calls apart.
+    std::shared_ptr<HandoffLock> sharedCallLock;
+    bool callLockShared = false;
+    HandoffLock& CallLock() { return *sharedCallLock; }
     // Destroys the owner once its call has closed it for good; set by the owner's module,
     // the one place its kind of record goes. Handle lock held.
     void (*destroy)(HANDLE_HDR* owner) = nullptr;
@@ -83,7 +92,19 @@ struct CALL_GATE {
     std::vector<DOOMED_RECORD> doomed;
     FailoverCallback failover = nullptr;
     void* failoverContext = nullptr;
+    CALL_GATE* nextFree = nullptr;  // the pool's list
 };
+
+// A gate from the pool with every field as new and a call lock of its own. Throws
+// std::bad_alloc when memory runs out.
+CALL_GATE* GateAcquire();
+// Gives a gate back to the pool, its claim cleared last. The connection that used it has
+// left its handle table; handle lock held, or the connection was never registered.
+void GateRecycle(CALL_GATE* gate);
+// Inside a handler on the gate's connection: the call lock, to hand to a distributed-
+// transaction dispenser. From now on every handler on the connection runs under it, the
+// running one too.
+std::shared_ptr<HandoffLock> GateShareCallLock(CALL_GATE* gate);
 
 struct HANDLE_HDR {
     // First in every record; FREED_MAGIC once the object is freed. Atomic: a handler sets

@@ -576,7 +576,6 @@ DTC_CONN_LINK DtcLinkOf(const CONN* conn) {
     link.agentConn = conn->agentConn;
     link.hasXA = conn->agentCaps[3] != 0;  // capability bit 0x2000
     link.xaCallLock = conn->xaCallLock;
-    link.callLock = conn->callGate.sharedCallLock;
     return link;
 }
 
@@ -587,6 +586,9 @@ int ConnSetDtcEnlistment(CONN* conn, ITransaction* transaction) {
     target.odbcVersion = conn->envr != nullptr ? conn->envr->odbcVersion : 2;
     target.connected = conn->state == CONN_CONNECTED;
     target.link = DtcLinkOf(conn);
+    // The dispenser holds the call lock over prepared branches: the connection's calls take
+    // it from now on.
+    target.link.callLock = GateShareCallLock(&conn->callGate);
     target.dsn = conn->dsn;
     target.user = conn->user;
     target.password = conn->password;

@@ -157,7 +157,9 @@ struct CONN : HANDLE_HDR {
     // Around every agent XA call (dtc/); shared with a distributed-transaction dispenser,
     // which may outlive the connection.
     std::shared_ptr<std::recursive_mutex> xaCallLock = std::make_shared<std::recursive_mutex>();
-    CALL_GATE callGate;  // the claim of the running call and the call lock; HANDLE_HDR::gate
+    // The claim of the running call and the call lock; HANDLE_HDR::gate. From the pool: a
+    // call may still touch it after the connection is gone (frame/handle.h).
+    CALL_GATE& callGate = *GateAcquire();
 
 
     // Answers already asked of the agent: -1, 0xFFFF and none when empty.
@@ -178,6 +180,9 @@ struct CONN : HANDLE_HDR {
         for (uint16_t& v : infoU16)
             v = 0xFFFF;
     }
+    ~CONN() { GateRecycle(&callGate); }
+    CONN(const CONN&) = delete;
+    CONN& operator=(const CONN&) = delete;
 };
 
 // A new connection at the head of the environment's list: state allocated, autocommit on,
@@ -248,12 +253,13 @@ void ConnFreeStatements(CONN* conn);
 void ConnFreeUserDescs(CONN* conn);
 
 // SQL_ATTR_ENLIST_IN_DTC: enlists the connection in the coordinator's transaction, or
-// un-enlists it for null (DtcSetEnlistment, dtc/dtc.h). 0 or an internal code. Call lock
-// held.
+// un-enlists it for null (DtcSetEnlistment, dtc/dtc.h). 0 or an internal code. Inside a
+// handler on the connection: the dispenser gets the call lock (GateShareCallLock).
 int ConnSetDtcEnlistment(CONN* conn, ITransaction* transaction);
 // What the XA switch uses of the connected connection behind the driver's own handle value
 // (SQLGetInfo SQL_DRIVER_HDBC through the Driver Manager): false when there is none. The
 // library hands it to dtc/ as the host's look-up (DTC_HOST::connLink). Takes the handle lock.
+// The link carries no call lock: the switch holds none.
 bool ConnXaLinkOf(SQLHDBC driverHandle, DTC_CONN_LINK* out);
 
 // The binding of a connection's operation holder: DrvBindOpTable (the agent's table with

@@ -457,7 +457,7 @@ TEST_F(DriverConnectTest, SQLConnectBuildsAConnectStringThatCannotBeInjected) {
 // True when another thread can take both process-wide locks now.
 bool ProcessLocksFree() {
     return std::async(std::launch::async, [] {
-               std::unique_lock<std::recursive_mutex> db(Drv().dbLock, std::try_to_lock);
+               std::unique_lock<std::mutex> db(Drv().dbLock, std::try_to_lock);
                std::unique_lock<std::recursive_mutex> connect(Drv().connectLock, std::try_to_lock);
                return db.owns_lock() && connect.owns_lock();
            }).get();

@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 #include <tuple>
+#include <vector>
 
 #include "driver/frame/dispatch.h"
 #include "driver/frame/globals.h"
@@ -20,6 +21,15 @@
 #include "util/errcode.h"
 
 namespace {
+
+// True when another thread can take the lock right now.
+template <class Mutex>
+bool FreeForOthers(Mutex& m) {
+    return std::async(std::launch::async, [&m] {
+               std::unique_lock<Mutex> l(m, std::try_to_lock);
+               return l.owns_lock();
+           }).get();
+}
 
 SQLRETURN Succeed(HANDLE_HDR*, const NoArgs&) { return SQL_SUCCESS; }
 SQLRETURN SucceedWithInfo(HANDLE_HDR*, const NoArgs&) { return SQL_SUCCESS_WITH_INFO; }
@@ -54,6 +64,32 @@ SQLRETURN FreeConnection(HANDLE_HDR* h, const NoArgs&) {
     return SQL_SUCCESS;
 }
 
+// Frees the statement it runs on as SQLFreeHandle does: unregistered and marked inside the
+// handler, destroyed when the claim ends.
+SQLRETURN FreeStatement(HANDLE_HDR* h, const NoArgs&) {
+    hdl_Remove(&Drv().stmtTable, h->id);
+    h->magic = FREED_MAGIC;
+    GateDefer(h->gate, h, [](HANDLE_HDR* r) { delete static_cast<STMT*>(r); });
+    return SQL_SUCCESS;
+}
+
+// Frees the connection and every statement on it (a disconnect and SQLFreeHandle in one).
+std::vector<STMT*>* g_ownStatements = nullptr;
+SQLRETURN FreeConnectionAndStatements(HANDLE_HDR* h, const NoArgs& a) {
+    for (STMT* s : *g_ownStatements)
+        FreeStatement(s, a);
+    static_cast<CONN*>(h)->callGate.releaseAfterCall = true;
+    return SQL_SUCCESS;
+}
+
+// Hands the call lock out as an enlistment does; reports whether the handler then holds it.
+bool g_callLockHeldAfterSharing = false;
+SQLRETURN ShareCallLock(HANDLE_HDR* h, const NoArgs&) {
+    std::shared_ptr<HandoffLock> lock = GateShareCallLock(h->gate);
+    g_callLockHeldAfterSharing = !FreeForOthers(*lock);
+    return SQL_SUCCESS;
+}
+
 SQLRETURN PostError(HANDLE_HDR* h, const NoArgs&) {
     h->diag.messages.push_back({"Failover completed.", 1});
     h->diag.messages.push_back({"other", 2});
@@ -77,15 +113,6 @@ SQLRETURN ReadCode(HANDLE_HDR* h, const ReadCodeArgs& a) {
     return SQL_SUCCESS;
 }
 
-// True when another thread can take the lock right now.
-template <class Mutex>
-bool FreeForOthers(Mutex& m) {
-    return std::async(std::launch::async, [&m] {
-               std::unique_lock<Mutex> l(m, std::try_to_lock);
-               return l.owns_lock();
-           }).get();
-}
-
 // What an environment walk saw of each connection it worked on.
 struct WalkSeen {
     int visits = 0;
@@ -98,7 +125,7 @@ bool Observe(CONN* c, void* context) {
     auto* seen = static_cast<WalkSeen*>(context);
     ++seen->visits;
     seen->claimed = c->callGate.busy == c->envr;
-    seen->callLocked = !FreeForOthers(c->callGate.callLock);
+    seen->callLocked = !FreeForOthers(c->callGate.CallLock());
     seen->dbLocked = !FreeForOthers(Drv().dbLock);
     seen->handleLockFree = FreeForOthers(Drv().handleLock);
     seen->afterRunningCall = seen->runningCallDone->load();
@@ -123,6 +150,9 @@ constexpr auto kStmtBlockRec = MakeCall<Block>("Block", "", 1, CALL_KIND_STMT);
 constexpr auto kConnBlockRec = MakeCall<Block>("BlockConn", "", 1, CALL_KIND_DBC);
 constexpr auto kDescRec = MakeCall<Succeed>("DescCall", "", 1, CALL_KIND_DESC);
 constexpr auto kFreeConnRec = MakeCall<FreeConnection>("FreeConnect", "", 1, CALL_KIND_DBC);
+constexpr auto kFreeStmtRec = MakeCall<FreeStatement>("FreeStmt", "", 1, CALL_KIND_STMT);
+constexpr auto kFreeConnAndStmtsRec = MakeCall<FreeConnectionAndStatements>("FreeConnect", "", 1, CALL_KIND_DBC);
+constexpr auto kShareCallLockRec = MakeCall<ShareCallLock>("Enlist", "", 1, CALL_KIND_DBC);
 constexpr auto kFailoverRec = MakeCall<PostError>("Failover", "", 1, CALL_KIND_DBC);
 constexpr auto kCancelRec = MakeCallWhileRunning<DoCancel, DoCancelRunning>("Cancel", "", 1, CALL_KIND_STMT);
 constexpr auto kBadKindRec = MakeCall<Succeed>("Bad", "", 1, 9);
@@ -331,9 +361,10 @@ TEST_F(DispatchTest, FailoverCallbackReadsItsConnectionsDiagnostics) {
 }
 
 // An environment call that works on its connections waits for a call running on one, and
-// then holds what a call on it holds (claim, call lock, database lock) with the handle lock
-// given up.
+// then holds what a call on it holds (claim, database lock, the call lock the connection has
+// handed out) with the handle lock given up.
 TEST_F(DispatchTest, EnvironmentWalkWaitsForTheRunningCallAndTakesItsLocks) {
+    conn->callGate.callLockShared = true;
     std::latch entered(1), release(1);
     g_entered = &entered;
     g_release = &release;
@@ -373,7 +404,7 @@ TEST_F(DispatchTest, HandlerExceptionsBecomeDiagnostics) {
     EXPECT_EQ(stmts[0]->diag.errCode, ERR_GENERAL_ERROR);
     EXPECT_EQ(conn->callGate.busy, nullptr);
     EXPECT_TRUE(HandleLockFree());
-    EXPECT_TRUE(FreeForOthers(conn->callGate.callLock));
+    EXPECT_TRUE(FreeForOthers(conn->callGate.CallLock()));
     EXPECT_TRUE(FreeForOthers(Drv().dbLock));
     EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS);
 }
@@ -421,6 +452,141 @@ TEST_F(DispatchTest, FailoverCheckRunsAfterAFailedClearingCall) {
     // The record clears the code first, so nothing is found.
     EXPECT_EQ(CallODBC(keep, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS_WITH_INFO);
     EXPECT_EQ(g_failoverAction, 0);
+}
+
+// Calls made without the handle lock on a statement while another thread frees it: each
+// finds it live (or running) or finds no handle, and none touches the freed record.
+TEST_F(DispatchTest, CallsRacingTheFreeOfTheirStatementFindItLiveOrGone) {
+    for (int round = 0; round < 200; ++round) {
+        auto* s = new STMT(conn);
+        ASSERT_EQ(hdl_Add(&Drv().stmtTable, &s->id, static_cast<HANDLE_HDR*>(s)), 0);
+        const SQLHANDLE id = HandleFromId(s->id);
+        std::thread caller([id] {
+            SQLRETURN rc;
+            while ((rc = CallODBC(kStmtRec, id, NoArgs{})) != SQL_INVALID_HANDLE)
+                ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_STILL_EXECUTING) << rc;
+        });
+        SQLRETURN rc;
+        while ((rc = CallODBC(kFreeStmtRec, id, NoArgs{})) == SQL_STILL_EXECUTING) {
+        }
+        EXPECT_EQ(rc, SQL_SUCCESS);
+        caller.join();
+    }
+}
+
+// A connection freed with its statements while another thread calls one of them; its gate
+// goes back to the pool and serves the next connection, whose calls are never refused for
+// the stale caller's sake.
+TEST_F(DispatchTest, CallsRacingTheFreeOfTheirConnectionLeaveTheNextConnectionAlone) {
+    DRV_GLOBALS& g = Drv();
+    for (int round = 0; round < 50; ++round) {
+        auto* gone = new CONN;
+        ASSERT_EQ(hdl_Add(&g.connTable, &gone->id, static_cast<HANDLE_HDR*>(gone)), 0);
+        std::vector<STMT*> own{new STMT(gone)};
+        ASSERT_EQ(hdl_Add(&g.stmtTable, &own[0]->id, static_cast<HANDLE_HDR*>(own[0])), 0);
+        g_ownStatements = &own;
+        const SQLHANDLE stmtId = HandleFromId(own[0]->id);
+        std::atomic<bool> stop{false};
+        std::thread caller([&] {
+            while (!stop.load()) {
+                SQLRETURN rc = CallODBC(kStmtRec, stmtId, NoArgs{});
+                ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_ERROR || rc == SQL_INVALID_HANDLE) << rc;
+            }
+        });
+        const SQLHANDLE connId = HandleFromId(gone->id);
+        while (CallODBC(kFreeConnAndStmtsRec, connId, NoArgs{}) != SQL_SUCCESS) {
+            // refused while the statement's call runs
+        }
+        auto* next = new CONN;
+        {
+            std::lock_guard<std::recursive_mutex> guard(g.handleLock);
+            ASSERT_EQ(hdl_Add(&g.connTable, &next->id, static_cast<HANDLE_HDR*>(next)), 0);
+        }
+        for (int i = 0; i < 200; ++i)
+            ASSERT_EQ(CallODBC(kConnRec, HandleFromId(next->id), NoArgs{}), SQL_SUCCESS);
+        stop = true;
+        caller.join();
+        EXPECT_EQ(CallODBC(kStmtRec, stmtId, NoArgs{}), SQL_INVALID_HANDLE);
+        std::lock_guard<std::recursive_mutex> guard(g.handleLock);
+        hdl_Remove(&g.connTable, next->id);
+        delete next;
+    }
+}
+
+// Calls on two statements of one connection and diagnostic reads of the connection, on three
+// threads: each call runs or is refused (S1010 into its own handle), and a refusal written
+// under the handle lock never meets a call that claimed the handle without it.
+TEST_F(DispatchTest, ConcurrentCallsOnOneConnectionRunOrAreRefused) {
+    std::atomic<int> ran{0};
+    auto calls = [&](STMT* s) {
+        for (int i = 0; i < 3000; ++i) {
+            SQLRETURN rc = CallODBC(kStmtRec, HandleFromId(s->id), NoArgs{});
+            ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_ERROR) << rc;
+            if (rc == SQL_SUCCESS)
+                ran.fetch_add(1);
+        }
+    };
+    std::thread a(calls, stmts[0]), b(calls, stmts[1]);
+    std::thread reader([&] {
+        for (int i = 0; i < 3000; ++i) {
+            int code = -1;
+            ASSERT_EQ(CallODBC(kReadCodeRec, HandleFromId(conn->id), ReadCodeArgs{&code}), SQL_SUCCESS);
+        }
+    });
+    a.join();
+    b.join();
+    reader.join();
+    EXPECT_GT(ran.load(), 0);
+    EXPECT_EQ(conn->callGate.busy, nullptr);
+}
+
+// SQLCancel from another thread while calls come and go on the statement: it either
+// requests the running call's cancel or runs as a call of its own.
+TEST_F(DispatchTest, CancelRacingCallsOnItsStatement) {
+    const SQLHANDLE id = HandleFromId(stmts[0]->id);
+    std::thread caller([id] {
+        for (int i = 0; i < 3000; ++i) {
+            SQLRETURN rc = CallODBC(kStmtRec, id, NoArgs{});
+            ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_STILL_EXECUTING) << rc;
+        }
+    });
+    for (int i = 0; i < 3000; ++i) {
+        SQLRETURN rc = CallODBC(kCancelRec, id, NoArgs{});
+        ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) << rc;
+    }
+    caller.join();
+}
+
+// Until the connection hands its call lock out, the claim alone keeps its calls apart; from
+// the handler that hands it out on, every handler on the connection holds it.
+TEST_F(DispatchTest, CallLockIsTakenOnceHandedOut) {
+    WalkSeen seen;
+    std::atomic<bool> done{true};
+    seen.runningCallDone = &done;
+    g_walkSeen = &seen;
+    EXPECT_EQ(CallODBC(kEnvWalkRec, HandleFromId(envr->id), NoArgs{}), SQL_SUCCESS);
+    EXPECT_FALSE(seen.callLocked);
+    EXPECT_TRUE(seen.dbLocked);
+    g_callLockHeldAfterSharing = false;
+    EXPECT_EQ(CallODBC(kShareCallLockRec, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS);
+    EXPECT_TRUE(g_callLockHeldAfterSharing);
+    EXPECT_TRUE(FreeForOthers(conn->callGate.CallLock()));
+    EXPECT_EQ(CallODBC(kEnvWalkRec, HandleFromId(envr->id), NoArgs{}), SQL_SUCCESS);
+    EXPECT_TRUE(seen.callLocked);
+    // A prepared branch holds the lock for no thread: a call claims the connection, then
+    // waits for the hand-over to end.
+    conn->callGate.CallLock().HoldForHandoff();
+    std::atomic<bool> returned{false};
+    std::thread call([&] {
+        EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS);
+        returned = true;
+    });
+    while (conn->callGate.busy.load() == nullptr)
+        std::this_thread::yield();
+    EXPECT_FALSE(returned.load());
+    EXPECT_TRUE(conn->callGate.CallLock().ReleaseHandoff());
+    call.join();
+    EXPECT_TRUE(returned.load());
 }
 
 TEST(TraceArgs, FormatsSlotsAndCutsAtTheBuffer) {

@@ -1,6 +1,7 @@
-// Handle tables: ids, growth, the limit, tag checks and slot reuse.
+// Handle tables: ids, growth, the limit, tag checks, slot reuse and look-ups without the lock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
 #include <set>
 #include <thread>
@@ -168,6 +169,100 @@ TEST(HandleTable, LockedTableWorksAcrossThreads) {
         th.join();
     EXPECT_EQ(t.freeCount, t.slotCount);
     hdl_Free(&t);
+}
+
+// A locked table that keeps an owner beside each object, as the driver's do.
+struct PeekTable {
+    PeekTable() {
+        EXPECT_EQ(hdl_Init(&t, 0xDBC0003), 0);
+        hdl_EnableLock(&t);
+        t.ownerOf = OwnerOf;
+    }
+    ~PeekTable() { hdl_Free(&t); }
+    static const void* OwnerOf(void* object) { return static_cast<char*>(object) + 1; }
+    uint32_t Add(void* object) {
+        uint32_t id = 0;
+        EXPECT_EQ(hdl_Add(&t, &id, object), 0);
+        return id;
+    }
+    HANDLE_TABLE t;
+};
+
+TEST(HandleTablePeek, SeesRegistrationsAndNoticesEveryChangeOfTheSlot) {
+    PeekTable p;
+    int objects[200] = {};
+    const uint32_t id = p.Add(&objects[0]);
+    HDL_PEEK seen;
+    ASSERT_EQ(hdl_Peek(&p.t, id, &seen), HdlPeek::Found);
+    EXPECT_EQ(seen.object, &objects[0]);
+    EXPECT_EQ(seen.owner, PeekTable::OwnerOf(&objects[0]));
+    EXPECT_TRUE(hdl_PeekHolds(&p.t, seen));
+
+    HDL_PEEK none;
+    for (uint32_t other : {id ^ 0x00010000u, id + 1, id + 0x400})  // tag, free slot, past the count
+        EXPECT_EQ(hdl_Peek(&p.t, other, &none), HdlPeek::Absent) << std::hex << other;
+
+    // Growing moves the slots to a larger array; what was seen still holds there.
+    for (int i = 1; i < 200; ++i)
+        p.Add(&objects[i]);
+    EXPECT_TRUE(hdl_PeekHolds(&p.t, seen));
+
+    // The same object back in the same slot under the same id is a change all the same.
+    hdl_Remove(&p.t, id);
+    EXPECT_FALSE(hdl_PeekHolds(&p.t, seen));
+    EXPECT_EQ(hdl_Peek(&p.t, id, &none), HdlPeek::Absent);
+    EXPECT_EQ(p.Add(&objects[0]), id);
+    EXPECT_FALSE(hdl_PeekHolds(&p.t, seen));
+
+    // An emptied table keeps its array for readers, finds nothing, and starts again.
+    ASSERT_EQ(hdl_Peek(&p.t, id, &seen), HdlPeek::Found);
+    hdl_Free(&p.t);
+    EXPECT_FALSE(hdl_PeekHolds(&p.t, seen));
+    EXPECT_EQ(hdl_Peek(&p.t, id, &none), HdlPeek::Absent);
+    ASSERT_EQ(hdl_Init(&p.t, 0xDBC0003), 0);
+    EXPECT_FALSE(hdl_PeekHolds(&p.t, seen));
+    EXPECT_EQ(p.Add(&objects[1]), id);
+    ASSERT_EQ(hdl_Peek(&p.t, id, &seen), HdlPeek::Found);
+    EXPECT_EQ(seen.object, &objects[1]);
+}
+
+// Readers without the lock while a writer fills, grows and empties the table: every slot
+// read is one the writer wrote whole, object and owner together.
+TEST(HandleTablePeek, ReadersWithoutTheLockSeeWholeSlotsWhileTheTableChanges) {
+    PeekTable p;
+    static int objects[300];
+    std::atomic<bool> done{false};
+    std::vector<std::thread> readers;
+    std::atomic<long> found{0};
+    for (int r = 0; r < 3; ++r)
+        readers.emplace_back([&, r] {
+            std::mt19937 rng(static_cast<unsigned>(r));
+            while (!done.load()) {
+                HDL_PEEK seen;
+                const uint32_t id = 0x00030000u | (rng() % 300);
+                if (hdl_Peek(&p.t, id, &seen) != HdlPeek::Found)
+                    continue;
+                auto* o = static_cast<int*>(seen.object);
+                ASSERT_TRUE(o >= objects && o < objects + 300);
+                ASSERT_EQ(seen.owner, PeekTable::OwnerOf(o));
+                found.fetch_add(1);
+            }
+        });
+    std::mt19937 rng(7);
+    for (int round = 0; round < 40; ++round) {
+        std::vector<uint32_t> ids;
+        for (int i = 0; i < 300; ++i)
+            ids.push_back(p.Add(&objects[rng() % 300]));
+        for (uint32_t id : ids)
+            hdl_Remove(&p.t, id);
+        if (round % 10 == 9) {
+            hdl_Free(&p.t);
+            ASSERT_EQ(hdl_Init(&p.t, 0xDBC0003), 0);
+        }
+    }
+    done = true;
+    for (auto& th : readers)
+        th.join();
 }
 
 }  // namespace
