@@ -487,12 +487,18 @@ public:
         for (const auto& [label, c] : raw_)
             std::fprintf(out, "%s\t%s\traw\t1\t1\t1\t1\t%.4f\t%s\t%s\n", bench_, label.c_str(),
                          Summarise(c.seconds).median, c.wrong ? "wrong" : "ok", ClockName());
-        for (const auto& [key, c] : cells_) {
-            const Spread r = Summarise(c.ratio);
-            std::fprintf(out, "%s\t%s\t%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s\t%s\n", bench_, key.first.c_str(),
-                         key.second.c_str(), r.median, r.min, r.max, Summarise(c.peakRatio).median,
-                         Summarise(c.seconds).median, c.wrong ? "wrong" : "ok", ClockName());
-        }
+        // In the tables' order, which compare.py keeps.
+        for (const auto& w : workloads_)
+            for (const auto& col : columns_) {
+                auto it = cells_.find({w, col});
+                if (it == cells_.end())
+                    continue;
+                const Cell& c = it->second;
+                const Spread r = Summarise(c.ratio);
+                std::fprintf(out, "%s\t%s\t%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s\t%s\n", bench_, w.c_str(),
+                             col.c_str(), r.median, r.min, r.max, Summarise(c.peakRatio).median,
+                             Summarise(c.seconds).median, c.wrong ? "wrong" : "ok", ClockName());
+            }
         std::fclose(out);
     }
 

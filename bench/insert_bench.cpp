@@ -241,31 +241,27 @@ int main(int argc, char** argv) {
         return wrong;
     };
     const Workload workloads[] = {Workload::Arrays, Workload::SingleEach, Workload::SingleOnce};
-    // The ways take turns within a repeat; each ratio is to raw sqlite3 of the same repeat.
+    // Each ODBC run is paired with a raw sqlite3 run of the same C types just before it, so
+    // that a slow spell of the shared machine falls on both; the ways take turns in a repeat.
     for (int r = 0; r < repeat; ++r) {
         for (Dates d : dateForms) {
             for (Text t : texts) {
-                const Figure raw = fair::InChild([&] { return RawInsert(db, rows, t); });
-                report.AddRaw(std::string("raw sqlite3, text ") + (t == Text::Char ? "CHAR" : "WCHAR") + " (" +
-                                  fair::DatesLabel(d) + ")",
-                              raw, check(raw, true));
-                for (const Config& c : configs) {
-                    if (c.text != t)
-                        continue;
-                    for (Workload w : workloads) {
-                        if (!runs(w))
-                            continue;
-                        const Figure f = fair::InChild([&] { return OdbcInsert(db, rows, c, d, w); });
-                        report.Add(std::string(WorkloadName(w)) + " (" + fair::DatesLabel(d) + ")", c.Label(), f, raw,
-                                   check(f, true));
-                    }
-                }
-                if (t == Text::Char && d == Dates::Struct && runs(Workload::FloorSingle)) {
-                    const Figure f = fair::InChild(
-                        [&] { return OdbcInsert(db, rows, Config{fair::Lib::Ansi, Text::Char}, d, Workload::FloorSingle); });
-                    report.Add(std::string(WorkloadName(Workload::FloorSingle)) + " (" + fair::DatesLabel(d) + ")",
-                               "null driver", f, raw, check(f, false));
-                }
+                const std::string rawLabel = std::string("raw sqlite3, text ") + (t == Text::Char ? "CHAR" : "WCHAR") +
+                                             " (" + fair::DatesLabel(d) + ")";
+                const auto pair = [&](Workload w, Config c, const char* column) {
+                    const Figure raw = fair::InChild([&] { return RawInsert(db, rows, t); });
+                    report.AddRaw(rawLabel, raw, check(raw, true));
+                    const Figure f = fair::InChild([&] { return OdbcInsert(db, rows, c, d, w); });
+                    report.Add(std::string(WorkloadName(w)) + " (" + fair::DatesLabel(d) + ")", column, f, raw,
+                               check(f, w != Workload::FloorSingle));
+                };
+                for (const Config& c : configs)
+                    if (c.text == t)
+                        for (Workload w : workloads)
+                            if (runs(w))
+                                pair(w, c, c.Label());
+                if (t == Text::Char && d == Dates::Struct && runs(Workload::FloorSingle))
+                    pair(Workload::FloorSingle, Config{fair::Lib::Ansi, Text::Char}, "null driver");
             }
         }
     }

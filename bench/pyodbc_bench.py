@@ -4,9 +4,11 @@
 Workloads: fetchall of the fetch table (1,000,000 rows of INTEGER, BIGINT, FLOAT, VARCHAR(20),
 VARCHAR(100), DATE) with the date as text and as datetime.date; executemany of 200,000 rows
 (pyodbc with fast_executemany) in one transaction. Each run is a child process with its own
-peak RSS; connecting is outside the clock. Every value is checked on both sides, outside the
-clock: the fetched rows in the child as they are (compared one by one with the generated rows,
-so the check holds no second copy), the inserted table by the parent, storage classes included.
+peak RSS and without the cyclic garbage collector (as timeit runs), paired with a sqlite3 run
+just before it; connecting is outside the clock. Every value is checked on both sides, outside
+the clock: the fetched rows in the child as they are (compared one by one with the generated
+rows, so the check holds no second copy), the inserted table by the parent, storage classes
+included.
 
 The date as text: sqlite3 returns the stored 'YYYY/MM/DD'; the ODBC side asks for it with
 CAST(d AS VARCHAR(10)). As date objects: sqlite3 with detect_types=PARSE_DECLTYPES and a
@@ -15,10 +17,12 @@ SQL_TYPE_DATE. executemany passes date objects on both sides (sqlite3 stores the
 default adapter as 'YYYY-MM-DD').
 
     /usr/bin/python3 bench/pyodbc_bench.py [--build DIR] [--rows N] [--insert-rows N] [--tsv FILE]
-    BENCH_REPEAT=n (default 5), BENCH_LIB=a|w, BENCH_LIB_DIR=<dir of the .so files>
+    BENCH_REPEAT=n (default 5), BENCH_LIB=a|w, BENCH_CLOCK=wall|cpu (default cpu),
+    BENCH_LIB_DIR=<dir of the .so files>, BENCH_TSV=<file> (appends result lines)
 """
 import argparse
 import datetime
+import gc
 import json
 import os
 import resource
@@ -214,6 +218,9 @@ def main():
     parser.add_argument("--tsv", default=os.environ.get("BENCH_TSV", ""))
     opts = parser.parse_args()
     if opts.child:
+        # No cyclic collector in a measured child (as timeit does): its passes over a million
+        # fresh rows cost whichever side happens to trigger them.
+        gc.disable()
         job = json.loads(opts.child)
         if job["kind"] == "fetch":
             result = child_fetch(job["side"], job["path"], job["count"], job["dates"])
@@ -242,27 +249,31 @@ def main():
 
     report = Report()
     insert_db = os.path.join(work, "insert.db")
-    # The sides take turns within a repeat; each ratio is to the sqlite3 module in the same repeat.
+    # Each pyodbc run is paired with a sqlite3 run just before it, so that a slow spell of the
+    # shared machine falls on both; the ratio is to that run.
+    def fetch(dates, side):
+        return run_child({"kind": "fetch", "side": side, "path": fetch_db, "count": opts.rows, "dates": dates})
+
+    def insert(side):
+        if os.path.exists(insert_db):
+            os.unlink(insert_db)
+        fig = run_child({"kind": "insert", "side": side, "path": insert_db, "count": opts.insert_rows})
+        if not fig["wrong"]:
+            fig["wrong"] = verify_table(insert_db, opts.insert_rows, "iso" if side == "raw" else "server")
+        return fig
+
     for _ in range(repeat):
         for dates in ("text", "date"):
             name = "fetchall, dates as %s" % ("text" if dates == "text" else "date objects")
-            job = {"kind": "fetch", "path": fetch_db, "count": opts.rows, "dates": dates}
-            raw = run_child(dict(job, side="raw"))
-            report.add_raw(name, raw)
             for lib in libs:
-                report.add(name, COLUMNS[lib], run_child(dict(job, side=lib)), raw)
+                raw = fetch(dates, "raw")
+                report.add_raw(name, raw)
+                report.add(name, COLUMNS[lib], fetch(dates, lib), raw)
         name = "executemany (fast_executemany), date objects"
-        figs = {}
-        for side in ["raw"] + libs:
-            if os.path.exists(insert_db):
-                os.unlink(insert_db)
-            fig = run_child({"kind": "insert", "side": side, "path": insert_db, "count": opts.insert_rows})
-            if not fig["wrong"]:
-                fig["wrong"] = verify_table(insert_db, opts.insert_rows, "iso" if side == "raw" else "server")
-            figs[side] = fig
-        report.add_raw(name, figs["raw"])
         for lib in libs:
-            report.add(name, COLUMNS[lib], figs[lib], figs["raw"])
+            raw = insert("raw")
+            report.add_raw(name, raw)
+            report.add(name, COLUMNS[lib], insert(lib), raw)
     report.print(opts.tsv)
     subprocess.run(["rm", "-rf", work])
 
