@@ -14,7 +14,7 @@ BUILD ?= build
 endif
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build test demo clean
+.PHONY: all deps build test demo bench clean
 
 all: build
 
@@ -37,6 +37,10 @@ demo: deps
 	@{ $(MAKE) --no-print-directory $(BUILD)/CMakeCache.txt && cmake --build $(BUILD) -j $(JOBS); } \
 		>$(BUILD)/build.log 2>&1 || { cat $(BUILD)/build.log; echo "build failed"; exit 1; }
 	@tools/demo.sh $(BUILD)
+
+# The fair benchmark table (bench/README.md): `make bench LABEL=before`, results in $(BUILD)/bench-results.
+bench: build
+	BUILD=$(BUILD) bench/run_all.sh $(LABEL)
 
 clean:
 	rm -rf build build-asan build-tsan

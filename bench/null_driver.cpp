@@ -125,14 +125,22 @@ NULL_EXPORT SQLRETURN SQL_API SQLExecDirect(SQLHSTMT h, SQLCHAR*, SQLINTEGER) {
     return SQL_SUCCESS;
 }
 
-NULL_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT, SQLCHAR*, SQLINTEGER) { return SQL_SUCCESS; }
+// A prepared statement is the fetch benchmark's query (or an insert, which never fetches).
+NULL_EXPORT SQLRETURN SQL_API SQLPrepare(SQLHSTMT h, SQLCHAR*, SQLINTEGER) {
+    const char* rows = std::getenv("NULL_DRIVER_ROWS");
+    static_cast<Stmt*>(h)->rows = rows != nullptr ? std::atol(rows) : 0;
+    return SQL_SUCCESS;
+}
 
 NULL_EXPORT SQLRETURN SQL_API SQLBindParameter(SQLHSTMT, SQLUSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLSMALLINT, SQLULEN,
                                                SQLSMALLINT, SQLPOINTER, SQLLEN, SQLLEN*) {
     return SQL_SUCCESS;
 }
 
-NULL_EXPORT SQLRETURN SQL_API SQLExecute(SQLHSTMT) { return SQL_SUCCESS; }
+NULL_EXPORT SQLRETURN SQL_API SQLExecute(SQLHSTMT h) {
+    static_cast<Stmt*>(h)->next = 0;
+    return SQL_SUCCESS;
+}
 
 NULL_EXPORT SQLRETURN SQL_API SQLSetConnectAttr(SQLHDBC, SQLINTEGER, SQLPOINTER, SQLINTEGER) { return SQL_SUCCESS; }
 
