@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "driver/exec/convert/convbin.h"
 #include "driver/exec/convert/convnum.h"
@@ -411,7 +412,7 @@ bool KeptFor(const STMT* stmt, const COL_PLAN& p, const BINDING& b) {
 }
 
 // What CopyFixedOut answers: a truncation pending on the row turns success into a warning.
-SQLRETURN FixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err) {
+[[gnu::always_inline]] inline SQLRETURN FixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err) {
     std::memcpy(dst, value, size);
     if (outLen != nullptr)
         *outLen = static_cast<SQLLEN>(size);
@@ -421,7 +422,7 @@ SQLRETURN FixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, co
 // The text of a BIGINT as the agent renders it, "-" and up to 18 digits before the NUL (or
 // the element's end): no overflow is possible, so no bound is tested. false for anything
 // else (blanks, "+", 19 digits), which Convert reads by the full grammar.
-bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
+[[gnu::always_inline]] inline bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
     uint32_t i = 0;
     const bool negative = w > 0 && e[0] == '-';
     i += negative ? 1 : 0;
@@ -446,7 +447,7 @@ struct IntegerBounds {
     int64_t max;
     size_t bytes;
 };
-IntegerBounds BoundsOf(int32_t cType) {
+[[gnu::always_inline]] inline IntegerBounds BoundsOf(int32_t cType) {
     switch (cType) {
     case SQL_C_SBIGINT: return {INT64_MIN, INT64_MAX, 8};
     case SQL_C_UBIGINT: return {0, INT64_MAX, 8};  // a plain text is below 10^18 anyway
@@ -553,8 +554,12 @@ void WidenAscii(unsigned char* out, const unsigned char* text, size_t n) {
     }
     case DELIVERY_LANE::TextInteger: {
         int64_t x = 0;
+        if (!ReadPlainBigint(e, v.len, &x))
+            return -1;
+        if (t.cType == SQL_C_SBIGINT)  // every plain text fits: BIGINT's own pair
+            return FixedOut(t.data, &x, sizeof x, t.octetLength, err);
         const IntegerBounds r = BoundsOf(t.cType);
-        if (!ReadPlainBigint(e, v.len, &x) || x < r.min || x > r.max)
+        if (x < r.min || x > r.max)
             return -1;
         return FixedOut(t.data, &x, r.bytes, t.octetLength, err);  // the low bytes, little-endian
     }
@@ -564,9 +569,10 @@ void WidenAscii(unsigned char* out, const unsigned char* text, size_t n) {
     return -1;
 }
 
-// Whether the lane reads its value as a narrow text up to its NUL.
+// Whether the lane reads its value as a narrow text up to its NUL (TextInteger reads up to
+// the NUL itself, and its converter takes ValueOf's).
 constexpr bool TextLane(DELIVERY_LANE lane) {
-    return lane == DELIVERY_LANE::Text || lane == DELIVERY_LANE::TextWide || lane == DELIVERY_LANE::TextInteger;
+    return lane == DELIVERY_LANE::Text || lane == DELIVERY_LANE::TextWide;
 }
 
 }  // namespace
@@ -640,20 +646,27 @@ SQLRETURN DeliverOther(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN
                                : Convert(col->type, v.p, v.len, 0, t, err);
 }
 
+// The column of ds whose elements a plan serves by its lane: planned for b's column and
+// of the element type planned for; null otherwise.
+const DATASET_COL* LanedColumn(const COL_PLAN& plan, uint16_t column, const DATASET* ds) {
+    if (!plan.ready || column != plan.column || column == 0 || column > ds->colsUsed)
+        return nullptr;
+    const DATASET_COL* col = &ds->cols[column - 1];
+    return col->type == plan.laneType ? col : nullptr;
+}
+
 // One value of a planned column into b's target, the code in *err: the road of every
-// bound value. A value in the plan's element type takes the lane (lane is a constant where
-// a loop knows it) and, when it leaves the lane, the converter; anything else goes to
-// DeliverOther.
+// bound value. col is LanedColumn's answer. A value there takes the lane (lane is a
+// constant where a loop knows it) and, when it leaves the lane, the converter; anything
+// else goes to DeliverOther.
 [[gnu::always_inline]] inline SQLRETURN Deliver(DELIVERY_LANE lane, STMT* stmt, int32_t row, const BINDING& b,
-                                                const COL_PLAN& plan, const DATASET* ds, int* err) {
-    if (plan.ready && b.data != nullptr && b.column == plan.column &&
-        static_cast<uint32_t>(row) < static_cast<uint32_t>(ds->rowsUsed)) {
-        const DATASET_COL* col = &ds->cols[b.column - 1];
+                                                const COL_PLAN& plan, const DATASET_COL* col, const DATASET* ds,
+                                                int* err) {
+    if (col != nullptr && b.data != nullptr && static_cast<uint32_t>(row) < static_cast<uint32_t>(ds->rowsUsed)) {
         const int16_t ind = col->indicators[row];
-        if (ind != DS_IND_NULL && ind != DS_IND_AT_SERVER && col->type == plan.laneType) {
+        if (ind != DS_IND_NULL && ind != DS_IND_AT_SERVER) {
             if (b.indicator != nullptr)
                 *b.indicator = 0;
-            const Target t = TargetOf(plan, b);
             const unsigned char* e = ds_Elem(col, row);
             const ValueBytes v = lane == DELIVERY_LANE::Convert ? ValueOf(col, row)
                                  : TextLane(lane)
@@ -661,12 +674,14 @@ SQLRETURN DeliverOther(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN
                                                                                    col->width))}
                                      : ValueBytes{e, col->width};
             if (lane != DELIVERY_LANE::Convert) {
-                const int rc = PutByLane(lane, v, t, err);
+                const int rc = PutByLane(lane, v, TargetOf(plan, b), err);
                 if (rc >= 0)
                     return static_cast<SQLRETURN>(rc);
             }
-            return plan.bigintAsBinary ? ConvertBigintAsBinary(col->type, v.p, v.len, t, err)
-                                       : Convert(col->type, v.p, v.len, 0, t, err);
+            const Target t = TargetOf(plan, b);
+            const ValueBytes w = lane == DELIVERY_LANE::TextInteger ? ValueOf(col, row) : v;  // up to its NUL
+            return plan.bigintAsBinary ? ConvertBigintAsBinary(col->type, w.p, w.len, t, err)
+                                       : Convert(col->type, w.p, w.len, 0, t, err);
         }
     }
     int& code = stmt->diag.errCode;
@@ -684,8 +699,9 @@ SQLRETURN DeliverOther(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN
 }  // namespace
 
 SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN& plan, const DATASET* ds) {
-    const DELIVERY_LANE lane = plan.lane;
-    return Deliver(lane, stmt, row, b, plan, ds, &stmt->diag.errCode);
+    const DATASET_COL* col = LanedColumn(plan, b.column, ds);
+    return Deliver(col != nullptr ? plan.lane : DELIVERY_LANE::Convert, stmt, row, b, plan, col, ds,
+                   &stmt->diag.errCode);
 }
 
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
@@ -728,7 +744,8 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         // The plan of the column and C type, kept for the later rows of the result (output
         // parameters plan afresh: their row is not the result's).
         COL_PLAN fresh;
-        const COL_PLAN* plan = &stmt->getDataPlan;
+        std::vector<COL_PLAN>& kept = stmt->getDataPlans;
+        const COL_PLAN* plan = b.column <= kept.size() ? &kept[b.column - 1] : &fresh;
         if (outputMode || !KeptFor(stmt, *plan, b)) {
             const COLDESC_ARRAY* descs = StmtGetResultDescs(stmt);
             if (descs == nullptr)
@@ -738,8 +755,10 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
                 return Fail(stmt, rc);
             plan = &fresh;
             if (!outputMode && Keepable(fresh)) {
+                if (kept.size() < b.column)
+                    kept.resize(ds->colsUsed);  // b.column is at most colsUsed
                 fresh.forLoad = stmt->resultDescsLoads;
-                stmt->getDataPlan = fresh;
+                kept[b.column - 1] = fresh;
             }
         }
         t = TargetOf(*plan, b);
@@ -862,15 +881,15 @@ void Fold(ROW_OUTCOME* row, SQLRETURN rc) {
 
 // The rows of a column in lane L: one loop whose lane the compiler knows.
 template <DELIVERY_LANE L>
-void RowsOf(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count, const DATASET* ds,
-            ROW_OUTCOME* rows) {
+void RowsOf(STMT* stmt, const BOUND_COLUMN& c, const DATASET_COL* col, int32_t first, SQLULEN k0, SQLULEN count,
+            const DATASET* ds, ROW_OUTCOME* rows) {
     for (SQLULEN j = 0; j < count; ++j) {
         if (rows[j].rc == SQL_ERROR)
             continue;
         const BINDING b = ElementOf(c, k0 + j);
         if (b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
             continue;
-        Fold(&rows[j], Deliver(L, stmt, first + static_cast<int32_t>(j), b, c.plan, ds, &rows[j].err));
+        Fold(&rows[j], Deliver(L, stmt, first + static_cast<int32_t>(j), b, c.plan, col, ds, &rows[j].err));
     }
 }
 
@@ -878,17 +897,16 @@ void RowsOf(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULE
 
 void DeliverColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
                        const DATASET* ds, ROW_OUTCOME* rows) {
-    const COL_PLAN& plan = c.plan;
-    const bool laned = plan.ready && plan.column == c.binding.column && plan.column <= ds->colsUsed &&
-                       ds->cols[plan.column - 1].type == plan.laneType;
-    switch (laned ? plan.lane : DELIVERY_LANE::Convert) {
-    case DELIVERY_LANE::Long: return RowsOf<DELIVERY_LANE::Long>(stmt, c, first, k0, count, ds, rows);
-    case DELIVERY_LANE::Double: return RowsOf<DELIVERY_LANE::Double>(stmt, c, first, k0, count, ds, rows);
-    case DELIVERY_LANE::Date: return RowsOf<DELIVERY_LANE::Date>(stmt, c, first, k0, count, ds, rows);
-    case DELIVERY_LANE::DateText: return RowsOf<DELIVERY_LANE::DateText>(stmt, c, first, k0, count, ds, rows);
-    case DELIVERY_LANE::Text: return RowsOf<DELIVERY_LANE::Text>(stmt, c, first, k0, count, ds, rows);
-    case DELIVERY_LANE::TextWide: return RowsOf<DELIVERY_LANE::TextWide>(stmt, c, first, k0, count, ds, rows);
-    case DELIVERY_LANE::TextInteger: return RowsOf<DELIVERY_LANE::TextInteger>(stmt, c, first, k0, count, ds, rows);
-    case DELIVERY_LANE::Convert: return RowsOf<DELIVERY_LANE::Convert>(stmt, c, first, k0, count, ds, rows);
+    const DATASET_COL* col = LanedColumn(c.plan, c.binding.column, ds);
+    using enum DELIVERY_LANE;
+    switch (col != nullptr ? c.plan.lane : Convert) {
+    case Long: return RowsOf<Long>(stmt, c, col, first, k0, count, ds, rows);
+    case Double: return RowsOf<Double>(stmt, c, col, first, k0, count, ds, rows);
+    case Date: return RowsOf<Date>(stmt, c, col, first, k0, count, ds, rows);
+    case DateText: return RowsOf<DateText>(stmt, c, col, first, k0, count, ds, rows);
+    case Text: return RowsOf<Text>(stmt, c, col, first, k0, count, ds, rows);
+    case TextWide: return RowsOf<TextWide>(stmt, c, col, first, k0, count, ds, rows);
+    case TextInteger: return RowsOf<TextInteger>(stmt, c, col, first, k0, count, ds, rows);
+    case Convert: return RowsOf<Convert>(stmt, c, col, first, k0, count, ds, rows);
     }
 }

@@ -17,7 +17,7 @@
 
 #include <cstdint>
 
-#include "driver/objects/stmt.h"  // STMT, and BOUND_TARGET, which a binding keeps
+#include "driver/objects/stmt.h"  // STMT, and COL_PLAN, which a binding keeps
 #include "util/dataset.h"
 
 // One request for a value. SQLGetData passes its one length/indicator pointer as both
@@ -42,7 +42,7 @@ struct BINDING {
 // serves; 64 row out of range (a row of -1: nothing handed out yet); 118 NULL without an
 // indicator; and the converters', the description loader's and the agent's codes. A failed
 // value is forgotten: the next call on it starts afresh. The plan of a first access is
-// kept (STMT::getDataPlan) for the same column and C type until the result changes.
+// kept (STMT::getDataPlans) for the same column and C type until the result changes.
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
 
 // The code set of the result's narrow text elements (DS_CHARZ and the other narrow

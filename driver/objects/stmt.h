@@ -263,9 +263,9 @@ struct STMT : HANDLE_HDR {
     int32_t rowsetStart = -1;
     DATASET rowBlock;
     GETDATA_STATE getData;
-    // SQLGetData's plan of the column it last served (driver/exec/coldeliver.cpp), for the
+    // SQLGetData's plans (driver/exec/coldeliver.cpp), at the column's index, each for the
     // same column and C type in the later rows of the same result.
-    COL_PLAN getDataPlan;
+    std::vector<COL_PLAN> getDataPlans;
 
     // Parameter kinds of the prepared text: input, output, input-output, and whether the
     // agent could not tell.

@@ -551,9 +551,9 @@ TEST_F(FetchTest, BlockComesFromTheAgentInFetchSizeRowsAndIsReused) {
     EXPECT_EQ(stmt->rowBlock.cols, nullptr);
 }
 
-// A fetch of one row keeps each bound column's resolved target for the next: a new
+// A fetch of one row keeps each bound column's plan for the next: a new
 // binding, ARD fields a numeric target reads, and a new result must each be seen.
-TEST_F(FetchTest, KeptTargetsFollowRebindingTheArdAndANewResult) {
+TEST_F(FetchTest, KeptPlansFollowRebindingTheArdAndANewResult) {
     NumberedRows(5);
     Executed();
     int32_t n = 0;
