@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <vector>
 
 #include "driver/exec/convert/convbin.h"
 #include "driver/exec/convert/convnum.h"
@@ -33,15 +34,15 @@ T Load(const unsigned char* p) {
     return v;
 }
 
-bool IsWideText(int32_t type) {
-    return type >= DS_WCHAR && type <= DS_WVARCHAR32;
-}
-
 bool IsAscii(const unsigned char* p, uint32_t n) {
     unsigned char any = 0;
     for (uint32_t i = 0; i < n; ++i)
         any |= p[i];
     return any < 0x80;
+}
+
+bool IsWideText(int32_t type) {
+    return type >= DS_WCHAR && type <= DS_WVARCHAR32;
 }
 
 // Where a value's bytes lie and how many there are, by its layout; never past its element
@@ -109,9 +110,15 @@ struct Target {
     int scale;
     int precision;
     int fractionDigits;
-    NarrowCode narrow;   // the application's, for SQL_C_CHAR
-    NarrowCode text;     // the dataset's text (ElementTextCode)
+    NarrowCode narrow;       // the application's
+    NarrowCode elementCode;  // of the column's narrow text
 };
+
+// The target of one value of a planned request, at the binding's buffers.
+Target TargetOf(const COL_PLAN& p, const BINDING& b) {
+    return {p.cType,     b.data,     b.bufferLength != 0 ? b.bufferLength : p.lengthIfZero,
+            b.octetLength, p.scale, p.precision, p.fractionDigits, p.narrow, p.elementCode};
+}
 
 // The converter of the value's internal type.
 SQLRETURN Convert(int32_t type, const unsigned char* p, uint32_t len, SQLLEN total, const Target& t, int* err) {
@@ -155,7 +162,7 @@ SQLRETURN Convert(int32_t type, const unsigned char* p, uint32_t len, SQLLEN tot
                             t.narrow);
     case DS_CHAR: case DS_LONGCHAR: case DS_CHARZ: case DS_VARCHAR8: case DS_VARCHAR16: case DS_VARCHAR32:
         return ConvertCHAR(reinterpret_cast<const char*>(p), len, total, c, d, L, o, err, t.scale, t.precision,
-                           t.text, t.narrow);
+                           t.elementCode, t.narrow);
     default:
         return ConvertFailed(err, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     }
@@ -252,10 +259,6 @@ bool IsTextOrBinary(int32_t cType) {
 
 }  // namespace
 
-NarrowCode ElementTextCode(const CONN* conn) {
-    return DrvVariant().unicode ? NarrowCode::Utf8 : conn->narrow;
-}
-
 SQLRETURN PutBookmark(const BINDING& b, int16_t cType, int32_t bookmark, int* err) {
     const int64_t v = bookmark;
     size_t n = sizeof v;
@@ -325,65 +328,98 @@ int GetColumnPiece(STMT* stmt, uint32_t maxPiece) {
 
 namespace {
 
-// The target of a first access to column b.column, described by desc (null when there is
-// none): SQL_ARD_TYPE takes the descriptor record's type, SQL_C_NUMERIC its precision and
-// scale (resolved before SQL_C_DEFAULT, which a record may hold), SQL_C_DEFAULT the column's
-// default type; the fraction digits come from the description or, in output-parameter mode
-// with parameter kinds unknown, from the binding. *bigintAsBinary tells a BIGINT asked as
-// SQL_C_BINARY. 0, or 17 for SQL_ARD_TYPE without a usable record.
-int ResolveTarget(STMT* stmt, const BINDING& b, const COLDESC* desc, bool outputMode, Target* t,
-                  bool* bigintAsBinary) {
-    *t = Target{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow,
-                ElementTextCode(stmt->conn)};
-    *bigintAsBinary = false;
+// The lane of a plan's pair of element type and C type, with its code sets.
+DELIVERY_LANE LaneOf(const COL_PLAN& p) {
+    if (p.bigintAsBinary)
+        return DELIVERY_LANE::Convert;
+    const int32_t c = p.cType;
+    switch (p.laneType) {
+    case DS_SLONG:
+        return c == SQL_C_LONG || c == SQL_C_SLONG ? DELIVERY_LANE::Long : DELIVERY_LANE::Convert;
+    case DS_DOUBLE:
+        return c == SQL_C_DOUBLE ? DELIVERY_LANE::Double : DELIVERY_LANE::Convert;
+    case DS_DATE:
+        return c == SQL_C_DATE || c == SQL_C_TYPE_DATE ? DELIVERY_LANE::Date
+               : c == SQL_C_CHAR || c == SQL_C_WCHAR  ? DELIVERY_LANE::DateText
+                                                      : DELIVERY_LANE::Convert;
+    case DS_CHARZ:
+        if (c == SQL_C_CHAR)  // a plain copy between equal code sets, or of ASCII
+            return DELIVERY_LANE::Text;
+        if (c == SQL_C_WCHAR)
+            return DELIVERY_LANE::TextWide;
+        switch (c) {
+        case SQL_C_SBIGINT: case SQL_C_UBIGINT: case SQL_C_LONG: case SQL_C_SLONG: case SQL_C_ULONG:
+        case SQL_C_SHORT: case SQL_C_SSHORT: case SQL_C_USHORT: case SQL_C_TINYINT: case SQL_C_STINYINT:
+        case SQL_C_UTINYINT:
+            return DELIVERY_LANE::TextInteger;
+        default:
+            return DELIVERY_LANE::Convert;
+        }
+    default:
+        return DELIVERY_LANE::Convert;
+    }
+}
+
+// The plan of a request for column b.column, described by desc (null when there is none),
+// whose elements are of elementType: SQL_ARD_TYPE takes the descriptor record's type,
+// SQL_C_NUMERIC its precision and scale (resolved before SQL_C_DEFAULT, which a record may
+// hold), SQL_C_DEFAULT the column's default type; the fraction digits come from the
+// description or, in output-parameter mode with parameter kinds unknown, from the binding.
+// bigintAsBinary tells a BIGINT asked as SQL_C_BINARY. 0, or 17 for SQL_ARD_TYPE without a
+// usable record.
+int PlanFor(STMT* stmt, const BINDING& b, const COLDESC* desc, bool outputMode, int32_t elementType,
+            COL_PLAN* plan) {
+    *plan = COL_PLAN{};
+    COL_PLAN& p = *plan;
+    p.cType = b.cType;
+    p.narrow = stmt->conn->narrow;
+    p.elementCode = ElementTextCode(stmt);
     const bool fromBinding = outputMode && stmt->paramKindsUnknown;
-    t->fractionDigits = fromBinding ? b.fractionDigits : desc != nullptr ? desc->decimalDigits : 0;
-    if (t->cType == SQL_ARD_TYPE || t->cType == SQL_C_NUMERIC) {
+    p.fractionDigits = fromBinding ? b.fractionDigits : desc != nullptr ? desc->decimalDigits : 0;
+    if (p.cType == SQL_ARD_TYPE || p.cType == SQL_C_NUMERIC) {
         DESC* d = outputMode ? stmt->apd : stmt->ard;
         const DESCREC* rec = d != nullptr ? DescGetRec(d, b.column) : nullptr;
-        if (t->cType == SQL_ARD_TYPE) {
+        if (p.cType == SQL_ARD_TYPE) {
             if (rec == nullptr || rec->conciseType == 0 || rec->conciseType == SQL_ARD_TYPE)
                 return ERR_INVALID_COLUMN_NUMBER;
-            t->cType = rec->conciseType;
+            p.cType = rec->conciseType;
         }
-        if (t->cType == SQL_C_NUMERIC && rec != nullptr) {
-            t->precision = rec->precision;
-            t->scale = rec->scale;
+        if (p.cType == SQL_C_NUMERIC && rec != nullptr) {
+            p.precision = rec->precision;
+            p.scale = rec->scale;
         }
     }
     const int32_t sqlType = desc != nullptr ? desc->sqlType : 0;
-    if (t->cType == SQL_C_DEFAULT) {
+    if (p.cType == SQL_C_DEFAULT) {
         const uint32_t version = stmt->conn->envr != nullptr ? stmt->conn->envr->odbcVersion : 3;
         const bool wideSql = sqlType == SQL_WLONGVARCHAR || sqlType == SQL_WVARCHAR || sqlType == SQL_WCHAR;
-        t->cType = version == 2 && wideSql ? SQL_C_CHAR : DefaultCType(sqlType, static_cast<int32_t>(version));
-        if (t->bufferLength == 0)
-            t->bufferLength = CTypeOctetLength(t->cType);
-    } else if (t->cType == SQL_C_BINARY && sqlType == SQL_BIGINT) {
-        *bigintAsBinary = true;
+        p.cType = version == 2 && wideSql ? SQL_C_CHAR : DefaultCType(sqlType, static_cast<int32_t>(version));
+        p.lengthIfZero = CTypeOctetLength(p.cType);
+    } else if (p.cType == SQL_C_BINARY && sqlType == SQL_BIGINT) {
+        p.bigintAsBinary = true;
     }
+    p.laneType = elementType;
+    p.lane = LaneOf(p);
+    p.column = b.column;
+    p.askedCType = b.cType;
+    p.ready = true;
     return 0;
 }
 
-BOUND_LANE LaneOf(int32_t type, int32_t cType, bool bigintAsBinary) {
-    if (bigintAsBinary)
-        return BOUND_LANE::Convert;
-    switch (type) {
-    case DS_SLONG:
-        return cType == SQL_C_LONG || cType == SQL_C_SLONG ? BOUND_LANE::Long : BOUND_LANE::Convert;
-    case DS_DOUBLE:
-        return cType == SQL_C_DOUBLE ? BOUND_LANE::Double : BOUND_LANE::Convert;
-    case DS_DATE:
-        return cType == SQL_C_DATE || cType == SQL_C_TYPE_DATE ? BOUND_LANE::Date : BOUND_LANE::Convert;
-    case DS_CHARZ:
-        return cType == SQL_C_CHAR ? BOUND_LANE::Text : cType == SQL_C_SBIGINT ? BOUND_LANE::TextBigint
-                                                                              : BOUND_LANE::Convert;
-    default:
-        return BOUND_LANE::Convert;
-    }
+// Whether a plan may be kept for the later values of its result: SQL_ARD_TYPE and
+// SQL_C_NUMERIC read ARD fields that may change between calls.
+bool Keepable(const COL_PLAN& p) {
+    return p.ready && p.askedCType != SQL_ARD_TYPE && p.askedCType != SQL_C_NUMERIC;
+}
+
+// Whether plan p, kept, still serves b on the statement's result as it stands.
+bool KeptFor(const STMT* stmt, const COL_PLAN& p, const BINDING& b) {
+    return p.forLoad != 0 && p.forLoad == stmt->resultDescsLoads && stmt->resultDescsLoaded &&
+           p.column == b.column && p.askedCType == b.cType;
 }
 
 // What CopyFixedOut answers: a truncation pending on the row turns success into a warning.
-SQLRETURN FixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err) {
+[[gnu::always_inline]] inline SQLRETURN FixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, const int* err) {
     std::memcpy(dst, value, size);
     if (outLen != nullptr)
         *outLen = static_cast<SQLLEN>(size);
@@ -393,7 +429,7 @@ SQLRETURN FixedOut(void* dst, const void* value, size_t size, SQLLEN* outLen, co
 // The text of a BIGINT as the agent renders it, "-" and up to 18 digits before the NUL (or
 // the element's end): no overflow is possible, so no bound is tested. false for anything
 // else (blanks, "+", 19 digits), which Convert reads by the full grammar.
-bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
+[[gnu::always_inline]] inline bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
     uint32_t i = 0;
     const bool negative = w > 0 && e[0] == '-';
     i += negative ? 1 : 0;
@@ -412,27 +448,74 @@ bool ReadPlainBigint(const unsigned char* e, uint32_t w, int64_t* out) {
     return true;
 }
 
+// Where the integer C types that text reaches by a lane end: their bounds and size.
+struct IntegerBounds {
+    int64_t min;
+    int64_t max;
+    size_t bytes;
+};
+[[gnu::always_inline]] inline IntegerBounds BoundsOf(int32_t cType) {
+    switch (cType) {
+    case SQL_C_SBIGINT: return {INT64_MIN, INT64_MAX, 8};
+    case SQL_C_UBIGINT: return {0, INT64_MAX, 8};  // a plain text is below 10^18 anyway
+    case SQL_C_LONG: case SQL_C_SLONG: return {INT32_MIN, INT32_MAX, 4};
+    case SQL_C_ULONG: return {0, UINT32_MAX, 4};
+    case SQL_C_SHORT: case SQL_C_SSHORT: return {INT16_MIN, INT16_MAX, 2};
+    case SQL_C_USHORT: return {0, UINT16_MAX, 2};
+    case SQL_C_TINYINT: case SQL_C_STINYINT: return {INT8_MIN, INT8_MAX, 1};
+    default: return {0, UINT8_MAX, 1};  // SQL_C_UTINYINT
+    }
+}
+
+// ASCII characters as UTF-16 units with a NUL unit, into a buffer of any alignment.
+void WidenAscii(unsigned char* out, const unsigned char* text, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        out[2 * i] = text[i];
+        out[2 * i + 1] = 0;
+    }
+    out[2 * n] = 0;
+    out[2 * n + 1] = 0;
+}
+
 // The lane of a whole value that is neither NULL nor at the server (v as ValueOf gives
 // it): SQL_SUCCESS or SQL_SUCCESS_WITH_INFO as Convert would answer, or -1 when the value
-// leaves the lane.
-inline int PutByLane(BOUND_LANE lane, ValueBytes v, const Target& t, int* err) {
+// leaves the lane, with nothing written.
+[[gnu::always_inline]] inline int PutByLane(DELIVERY_LANE lane, ValueBytes v, const Target& t, int* err) {
     const unsigned char* e = v.p;
     switch (lane) {
-    case BOUND_LANE::Long:
+    case DELIVERY_LANE::Long:
         return FixedOut(t.data, e, 4, t.octetLength, err);
-    case BOUND_LANE::Double: {
+    case DELIVERY_LANE::Double: {
         const auto d = Load<double>(e);
         if (!std::isfinite(d))
             return -1;  // out of range, with its diagnostic
         return FixedOut(t.data, &d, sizeof d, t.octetLength, err);
     }
-    case BOUND_LANE::Date:
+    case DELIVERY_LANE::Date:
         return FixedOut(t.data, e, sizeof(SQL_DATE_STRUCT), t.octetLength, err);
-    case BOUND_LANE::Text: {
-        // CopyCharOut's bounded copy of a whole value: the full length reported, the text
-        // cut to the buffer with its NUL, 01004 when cut.
-        if (t.text != t.narrow && !IsAscii(e, v.len))
-            return -1;  // converted: ASCII alone reads the same in both code sets
+    case DELIVERY_LANE::DateText: {
+        // ConvertDATE's text when it fits whole: "YYYY-MM-DD" and its NUL. Other years and
+        // fields, and buffers too short, answer by the converter.
+        const auto d = Load<SQL_DATE_STRUCT>(e);
+        const SQLLEN unit = t.cType == SQL_C_WCHAR ? 2 : 1;
+        if (d.year < 0 || d.year > 9999 || d.month > 99 || d.day > 99 || t.bufferLength < 11 * unit)
+            return -1;
+        if (unit == 1) {
+            DateText(static_cast<char*>(t.data), &d);
+        } else {
+            char text[DATETIME_TEXT_SIZE];
+            DateText(text, &d);
+            WidenAscii(static_cast<unsigned char*>(t.data), reinterpret_cast<const unsigned char*>(text), 10);
+        }
+        if (t.octetLength != nullptr)
+            *t.octetLength = 10 * unit;
+        return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    }
+    case DELIVERY_LANE::Text: {
+        // CopyNarrowTextOut's bounded copy of a whole value: the full length reported, the
+        // text cut to the buffer with its NUL, 01004 when cut.
+        if (t.elementCode != t.narrow && !IsAscii(e, v.len))
+            return -1;  // converted: only ASCII reads the same in both code sets
         const auto n = static_cast<SQLLEN>(v.len);
         if (t.octetLength != nullptr)
             *t.octetLength = n;
@@ -452,43 +535,66 @@ inline int PutByLane(BOUND_LANE lane, ValueBytes v, const Target& t, int* err) {
         out[k] = '\0';
         return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
     }
-    case BOUND_LANE::TextBigint: {
+    case DELIVERY_LANE::TextWide: {
+        // CopyCharToWChar of a text whose every byte is one unit: any ISO-8859-1 text, or
+        // ASCII in UTF-8 (anything else takes the converter's decoder).
+        if (t.elementCode == NarrowCode::Utf8 && !IsAscii(e, v.len))
+            return -1;
+        const SQLLEN need = 2 * static_cast<SQLLEN>(v.len);
+        if (t.octetLength != nullptr)
+            *t.octetLength = need;
+        const SQLLEN room = t.bufferLength > 0 ? t.bufferLength / 2 * 2 : 0;
+        if (room == 0) {
+            *err = ERR_DATA_WAS_TRUNCATED;
+            return SQL_SUCCESS_WITH_INFO;
+        }
+        size_t units = v.len;
+        if (room < need + 2) {
+            *err = ERR_DATA_WAS_TRUNCATED;
+            units = static_cast<size_t>(room - 2) / 2;
+        }
+        WidenAscii(static_cast<unsigned char*>(t.data), e, units);  // a byte's value is its unit
+        return *err == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
+    }
+    case DELIVERY_LANE::TextInteger: {
         int64_t x = 0;
         if (!ReadPlainBigint(e, v.len, &x))
             return -1;
-        return FixedOut(t.data, &x, sizeof x, t.octetLength, err);
+        if (t.cType == SQL_C_SBIGINT)  // every plain text fits: BIGINT's own pair
+            return FixedOut(t.data, &x, sizeof x, t.octetLength, err);
+        const IntegerBounds r = BoundsOf(t.cType);
+        if (x < r.min || x > r.max)
+            return -1;
+        return FixedOut(t.data, &x, r.bytes, t.octetLength, err);  // the low bytes, little-endian
     }
-    case BOUND_LANE::Convert:
+    case DELIVERY_LANE::Convert:
         break;
     }
     return -1;
 }
 
+// Whether the lane reads its value as a narrow text up to its NUL (TextInteger reads up to
+// the NUL itself, and its converter takes ValueOf's).
+constexpr bool TextLane(DELIVERY_LANE lane) {
+    return lane == DELIVERY_LANE::Text || lane == DELIVERY_LANE::TextWide;
+}
+
 }  // namespace
 
-void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARGET* plan) {
-    *plan = BOUND_TARGET{};
+NarrowCode ElementTextCode(const STMT* stmt) {
+    return DrvVariant().unicode ? NarrowCode::Utf8 : stmt->conn->narrow;
+}
+
+void PlanColumn(STMT* stmt, const BINDING& b, const DATASET* ds, COL_PLAN* plan) {
+    *plan = COL_PLAN{};
     // Only what GetColumn would serve without a diagnostic, from descriptions already
     // loaded: everything else goes to GetColumn value by value, which reports it.
     if (b.column == 0 || b.column > ds->colsUsed || !stmt->resultDescsLoaded)
         return;
     const COLDESC_ARRAY& descs = stmt->resultDescs;
     const COLDESC* desc = b.column <= descs.count ? &descs.items[b.column - 1] : nullptr;
-    Target t{};
-    bool bigintAsBinary = false;
-    if (ResolveTarget(stmt, b, desc, false, &t, &bigintAsBinary) != 0)
-        return;
-    plan->cType = t.cType;
-    plan->bufferLength = t.bufferLength;
-    plan->scale = t.scale;
-    plan->precision = t.precision;
-    plan->fractionDigits = t.fractionDigits;
-    plan->narrow = t.narrow;
-    plan->text = t.text;
-    plan->bigintAsBinary = bigintAsBinary;
-    plan->laneType = ds->cols[b.column - 1].type;
-    plan->lane = LaneOf(plan->laneType, t.cType, bigintAsBinary);
-    plan->ready = true;
+    if (PlanFor(stmt, b, desc, false, ds->cols[b.column - 1].type, plan) != 0)
+        *plan = COL_PLAN{};
 }
 
 namespace {
@@ -498,16 +604,15 @@ namespace {
 // data buffer would have been told (text is reported whole however little the scratch
 // holds), and the conversion answers as it would have; the cut the scratch makes is no
 // truncation of anything the application asked for.
-SQLRETURN GetLengthOnly(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds) {
+SQLRETURN GetLengthOnly(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN& plan, const DATASET* ds) {
     alignas(16) unsigned char scratch[128];  // the widest fixed C type, a number's text
     BINDING s = b;
-    BOUND_TARGET p = plan;
     s.data = scratch;
-    s.bufferLength = p.bufferLength = static_cast<SQLLEN>(sizeof scratch);
+    s.bufferLength = static_cast<SQLLEN>(sizeof scratch);
     int& err = stmt->diag.errCode;
     const int pending = err;
     err = 0;
-    SQLRETURN rc = GetBoundColumn(stmt, row, s, p, ds);
+    SQLRETURN rc = GetBoundColumn(stmt, row, s, plan, ds);
     if (rc == SQL_SUCCESS_WITH_INFO && err == ERR_DATA_WAS_TRUNCATED)
         rc = pending == ERR_DATA_WAS_TRUNCATED ? SQL_SUCCESS_WITH_INFO : SQL_SUCCESS;
     if (rc != SQL_ERROR && (err == 0 || err == ERR_DATA_WAS_TRUNCATED))
@@ -515,19 +620,19 @@ SQLRETURN GetLengthOnly(STMT* stmt, int32_t row, const BINDING& b, const BOUND_T
     return rc;
 }
 
-}  // namespace
-
-SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds) {
+// What a planned value needs besides its lane: a request the plan cannot serve (GetColumn
+// reports it), a value the agent keeps, a NULL, an unbound buffer, and an element of
+// another type than the plan's. The code lives in stmt->diag.errCode.
+SQLRETURN DeliverOther(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN& plan, const DATASET* ds) {
     if (b.data == nullptr && b.column != 0 && (b.indicator != nullptr || b.octetLength != nullptr))
         return GetLengthOnly(stmt, row, b, plan, ds);
-    if (!plan.ready || static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed))
+    if (!plan.ready || b.column != plan.column || static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed))
         return GetColumn(stmt, row, b, ds);
     const DATASET_COL* col = &ds->cols[b.column - 1];
     const int16_t ind = col->indicators[row];
     if (ind == DS_IND_AT_SERVER)
         return GetColumn(stmt, row, b, ds);  // a long value comes from the agent in pieces
-    const Target t{plan.cType, b.data, plan.bufferLength, b.octetLength, plan.scale, plan.precision,
-                   plan.fractionDigits, plan.narrow, plan.text};
+    const Target t = TargetOf(plan, b);
     if (ind == DS_IND_NULL) {
         if (b.indicator == nullptr)
             return Fail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
@@ -541,14 +646,66 @@ SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_
         *b.indicator = 0;
     int* err = &stmt->diag.errCode;
     const ValueBytes v = ValueOf(col, row);
-    // The common pairs take their lane; what a lane does not take goes the general way.
-    if (plan.lane != BOUND_LANE::Convert && col->type == plan.laneType) {
-        const int rc = PutByLane(plan.lane, v, t, err);
-        if (rc >= 0)
-            return static_cast<SQLRETURN>(rc);
-    }
     return plan.bigintAsBinary ? ConvertBigintAsBinary(col->type, v.p, v.len, t, err)
                                : Convert(col->type, v.p, v.len, 0, t, err);
+}
+
+// The column of ds whose elements a plan serves by its lane: planned for b's column and
+// of the element type planned for; null otherwise.
+const DATASET_COL* LanedColumn(const COL_PLAN& plan, uint16_t column, const DATASET* ds) {
+    if (!plan.ready || column != plan.column || column == 0 || column > ds->colsUsed)
+        return nullptr;
+    const DATASET_COL* col = &ds->cols[column - 1];
+    return col->type == plan.laneType ? col : nullptr;
+}
+
+// One value of a planned column into b's target, the code in *err: the road of every
+// bound value. col is LanedColumn's answer. A value there takes the lane (lane is a
+// constant where a loop knows it) and, when it leaves the lane, the converter; anything
+// else goes to DeliverOther.
+[[gnu::always_inline]] inline SQLRETURN Deliver(DELIVERY_LANE lane, STMT* stmt, int32_t row, const BINDING& b,
+                                                const COL_PLAN& plan, const DATASET_COL* col, const DATASET* ds,
+                                                int* err) {
+    if (col != nullptr && b.data != nullptr && static_cast<uint32_t>(row) < static_cast<uint32_t>(ds->rowsUsed)) {
+        const int16_t ind = col->indicators[row];
+        if (ind != DS_IND_NULL && ind != DS_IND_AT_SERVER) {
+            if (b.indicator != nullptr)
+                *b.indicator = 0;
+            const unsigned char* e = ds_Elem(col, row);
+            const ValueBytes v = lane == DELIVERY_LANE::Convert ? ValueOf(col, row)
+                                 : TextLane(lane)
+                                     ? ValueBytes{e, static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(e),
+                                                                                   col->width))}
+                                     : ValueBytes{e, col->width};
+            if (lane != DELIVERY_LANE::Convert) {
+                const int rc = PutByLane(lane, v, TargetOf(plan, b), err);
+                if (rc >= 0)
+                    return static_cast<SQLRETURN>(rc);
+            }
+            const Target t = TargetOf(plan, b);
+            const ValueBytes w = lane == DELIVERY_LANE::TextInteger ? ValueOf(col, row) : v;  // up to its NUL
+            return plan.bigintAsBinary ? ConvertBigintAsBinary(col->type, w.p, w.len, t, err)
+                                       : Convert(col->type, w.p, w.len, 0, t, err);
+        }
+    }
+    int& code = stmt->diag.errCode;
+    if (err == &code)
+        return DeliverOther(stmt, row, b, plan, ds);
+    const int saved = code;
+    code = *err;
+    const SQLRETURN rc = DeliverOther(stmt, row, b, plan, ds);
+    *err = code;
+    code = saved;
+    FreeColumnPiece(&stmt->getData);  // a bound value stays whole for SQLGetData
+    return rc;
+}
+
+}  // namespace
+
+SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN& plan, const DATASET* ds) {
+    const DATASET_COL* col = LanedColumn(plan, b.column, ds);
+    return Deliver(col != nullptr ? plan.lane : DELIVERY_LANE::Convert, stmt, row, b, plan, col, ds,
+                   &stmt->diag.errCode);
 }
 
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
@@ -574,9 +731,10 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
 
     GETDATA_STATE& st = stmt->getData;
     const DATASET_COL* col = &ds->cols[b.column - 1];
-    Target t{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow, ElementTextCode(stmt->conn)};
+    Target t{b.cType, b.data, b.bufferLength, b.octetLength, 0, 0, 0, stmt->conn->narrow, ElementTextCode(stmt)};
     SQLLEN total = 0;
     bool bigintAsBinary = false;
+    DELIVERY_LANE lane = DELIVERY_LANE::Convert;
     ValueBytes v{nullptr, 0};
 
     const bool firstAccess = st.column != b.column || st.row != static_cast<uint32_t>(row) + 1;
@@ -586,12 +744,29 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
             TraceLog("GetColumn: row out of range (%d,%d)", row, ds->rowsUsed);
             return Fail(stmt, ERR_INVALID_CURSOR_STATE);
         }
-        const COLDESC_ARRAY* descs = StmtGetResultDescs(stmt);
-        if (descs == nullptr)
-            return SQL_ERROR;
-        const COLDESC* desc = b.column <= descs->count ? &descs->items[b.column - 1] : nullptr;
-        if (int rc = ResolveTarget(stmt, b, desc, outputMode, &t, &bigintAsBinary); rc != 0)
-            return Fail(stmt, rc);
+        // The plan of the column and C type, kept for the later rows of the result (output
+        // parameters plan afresh: their row is not the result's).
+        COL_PLAN fresh;
+        std::vector<COL_PLAN>& kept = stmt->getDataPlans;
+        const COL_PLAN* plan = b.column <= kept.size() ? &kept[b.column - 1] : &fresh;
+        if (outputMode || !KeptFor(stmt, *plan, b)) {
+            const COLDESC_ARRAY* descs = StmtGetResultDescs(stmt);
+            if (descs == nullptr)
+                return SQL_ERROR;
+            const COLDESC* desc = b.column <= descs->count ? &descs->items[b.column - 1] : nullptr;
+            if (int rc = PlanFor(stmt, b, desc, outputMode, col->type, &fresh); rc != 0)
+                return Fail(stmt, rc);
+            plan = &fresh;
+            if (!outputMode && Keepable(fresh)) {
+                if (kept.size() < b.column)
+                    kept.resize(ds->colsUsed);  // b.column is at most colsUsed
+                fresh.forLoad = stmt->resultDescsLoads;
+                kept[b.column - 1] = fresh;
+            }
+        }
+        t = TargetOf(*plan, b);
+        bigintAsBinary = plan->bigintAsBinary;
+        lane = col->type == plan->laneType ? plan->lane : DELIVERY_LANE::Convert;
 
         FreeColumnPiece(&st);
         st.column = b.column;
@@ -658,10 +833,10 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         }
     }
 
-    // A whole value in one of the common pairs takes its lane, as a bound column does.
+    // A whole value takes its plan's lane, as a bound value does.
     int laned = -1;
-    if (firstAccess && !st.longValue)
-        laned = PutByLane(LaneOf(st.type, t.cType, bigintAsBinary), v, t, err);
+    if (firstAccess && !st.longValue && lane != DELIVERY_LANE::Convert)
+        laned = PutByLane(lane, v, t, err);
     const SQLRETURN rc = laned >= 0         ? static_cast<SQLRETURN>(laned)
                          : bigintAsBinary ? ConvertBigintAsBinary(st.type, v.p, v.len, t, err)
                                           : Convert(st.type, v.p, v.len, total, t, err);
@@ -675,7 +850,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         return rc;  // the agent keeps the position in a long value
     uint32_t used = v.len;
     if (rc == SQL_SUCCESS_WITH_INFO && IsTextOrBinary(t.cType) && !bigintAsBinary)
-        used = Consumed(st.type, v.p, t.cType, t.bufferLength, v.len, t.text, t.narrow);
+        used = Consumed(st.type, v.p, t.cType, t.bufferLength, v.len, t.elementCode, t.narrow);
     st.rest = v.p + used;
     st.remaining = v.len - used;
     return rc;
@@ -707,74 +882,34 @@ void Fold(ROW_OUTCOME* row, SQLRETURN rc) {
         row->rc = SQL_SUCCESS_WITH_INFO;
 }
 
-// The rows of a column one value at a time through GetBoundColumn.
-void ValueByValue(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count, const DATASET* ds,
-                  ROW_OUTCOME* rows) {
-    int& err = stmt->diag.errCode;
+// The rows of a column in lane L: one loop whose lane the compiler knows.
+template <DELIVERY_LANE L>
+void RowsOf(STMT* stmt, const BOUND_COLUMN& c, const DATASET_COL* col, int32_t first, SQLULEN k0, SQLULEN count,
+            const DATASET* ds, ROW_OUTCOME* rows) {
     for (SQLULEN j = 0; j < count; ++j) {
         if (rows[j].rc == SQL_ERROR)
             continue;
         const BINDING b = ElementOf(c, k0 + j);
         if (b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
             continue;
-        err = rows[j].err;
-        Fold(&rows[j], GetBoundColumn(stmt, first + static_cast<int32_t>(j), b, c.plan, ds));
-        rows[j].err = err;
-        FreeColumnPiece(&stmt->getData);
-    }
-}
-
-// The rows of a column in lane L: one loop whose lane the compiler knows. A NULL, and a
-// value that leaves the lane, go through GetBoundColumn.
-template <BOUND_LANE L>
-void LaneRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count, const DATASET* ds,
-              ROW_OUTCOME* rows) {
-    const DATASET_COL* col = &ds->cols[c.binding.column - 1];
-    int& err = stmt->diag.errCode;
-    for (SQLULEN j = 0; j < count; ++j) {
-        if (rows[j].rc == SQL_ERROR)
-            continue;
-        const BINDING b = ElementOf(c, k0 + j);
-        if (b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
-            continue;
-        const int32_t row = first + static_cast<int32_t>(j);
-        const int16_t ind = col->indicators[row];
-        if (ind != DS_IND_NULL && ind != DS_IND_AT_SERVER && b.data != nullptr) {
-            const Target t{c.plan.cType, b.data, c.plan.bufferLength, b.octetLength, 0, 0, 0, c.plan.narrow,
-                           c.plan.text};
-            if (b.indicator != nullptr)
-                *b.indicator = 0;
-            // ValueOf, knowing the lane: the text's bytes up to its NUL, or the element.
-            const unsigned char* e = ds_Elem(col, row);
-            const ValueBytes v{e, L == BOUND_LANE::Text ? static_cast<uint32_t>(strnlen(reinterpret_cast<const char*>(e),
-                                                                                          col->width))
-                                                        : col->width};
-            const int rc = PutByLane(L, v, t, &rows[j].err);
-            if (rc >= 0) {
-                Fold(&rows[j], static_cast<SQLRETURN>(rc));
-                continue;
-            }
-        }
-        err = rows[j].err;
-        Fold(&rows[j], GetBoundColumn(stmt, row, b, c.plan, ds));
-        rows[j].err = err;
-        FreeColumnPiece(&stmt->getData);
+        Fold(&rows[j], Deliver(L, stmt, first + static_cast<int32_t>(j), b, c.plan, col, ds, &rows[j].err));
     }
 }
 
 }  // namespace
 
-void GetBoundColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
-                        const DATASET* ds, ROW_OUTCOME* rows) {
-    const BOUND_TARGET& plan = c.plan;
-    const bool laned = plan.ready && first >= 0 && first + static_cast<int64_t>(count) <= ds->rowsUsed &&
-                       ds->cols[c.binding.column - 1].type == plan.laneType;
-    switch (laned ? plan.lane : BOUND_LANE::Convert) {
-    case BOUND_LANE::Long: return LaneRows<BOUND_LANE::Long>(stmt, c, first, k0, count, ds, rows);
-    case BOUND_LANE::Double: return LaneRows<BOUND_LANE::Double>(stmt, c, first, k0, count, ds, rows);
-    case BOUND_LANE::Date: return LaneRows<BOUND_LANE::Date>(stmt, c, first, k0, count, ds, rows);
-    case BOUND_LANE::Text: return LaneRows<BOUND_LANE::Text>(stmt, c, first, k0, count, ds, rows);
-    case BOUND_LANE::TextBigint: return LaneRows<BOUND_LANE::TextBigint>(stmt, c, first, k0, count, ds, rows);
-    case BOUND_LANE::Convert: return ValueByValue(stmt, c, first, k0, count, ds, rows);
+void DeliverColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
+                       const DATASET* ds, ROW_OUTCOME* rows) {
+    const DATASET_COL* col = LanedColumn(c.plan, c.binding.column, ds);
+    using enum DELIVERY_LANE;
+    switch (col != nullptr ? c.plan.lane : Convert) {
+    case Long: return RowsOf<Long>(stmt, c, col, first, k0, count, ds, rows);
+    case Double: return RowsOf<Double>(stmt, c, col, first, k0, count, ds, rows);
+    case Date: return RowsOf<Date>(stmt, c, col, first, k0, count, ds, rows);
+    case DateText: return RowsOf<DateText>(stmt, c, col, first, k0, count, ds, rows);
+    case Text: return RowsOf<Text>(stmt, c, col, first, k0, count, ds, rows);
+    case TextWide: return RowsOf<TextWide>(stmt, c, col, first, k0, count, ds, rows);
+    case TextInteger: return RowsOf<TextInteger>(stmt, c, col, first, k0, count, ds, rows);
+    case Convert: return RowsOf<Convert>(stmt, c, col, first, k0, count, ds, rows);
     }
 }

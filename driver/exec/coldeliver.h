@@ -1,9 +1,11 @@
-// Column value delivery: one value of one dataset row into one application target, the
-// road of every result value (bound columns at fetch, SQLGetData, output parameters). It
-// resolves SQL_C_DEFAULT and SQL_ARD_TYPE, writes NULL indicators, serves the bookmark
-// column, reads long values from the agent piece by piece, hands the value to the
-// converter of its internal type, and keeps the statement's GETDATA_STATE so that repeated
-// SQLGetData calls on one column go on where the last one stopped.
+// Column value delivery: values of dataset rows into application targets, the one road of
+// every result value (bound columns at fetch in rowsets of any size, SQLGetData, output
+// parameters). A request is planned once per binding and result (COL_PLAN: SQL_C_DEFAULT
+// and SQL_ARD_TYPE resolved, code sets, a lane for the common pairs of element type and
+// C type); each value then takes its plan's lane or the converter of its internal type,
+// which stays the reference. It writes NULL indicators, serves the bookmark column, reads
+// long values from the agent piece by piece, and keeps the statement's GETDATA_STATE so
+// that repeated SQLGetData calls on one column go on where the last one stopped.
 //
 // Runs inside a call on the statement's connection. Results are ODBC return codes
 // (SQL_NO_DATA only when a value has nothing more to give); SQL_ERROR and
@@ -15,7 +17,7 @@
 
 #include <cstdint>
 
-#include "driver/objects/stmt.h"  // STMT, and BOUND_TARGET, which a binding keeps
+#include "driver/objects/stmt.h"  // STMT, and COL_PLAN, which a binding keeps
 #include "util/dataset.h"
 
 // One request for a value. SQLGetData passes its one length/indicator pointer as both
@@ -30,11 +32,6 @@ struct BINDING {
     SQLLEN* indicator = nullptr;
 };
 
-// The code set of the text in the agent's result datasets (narrow text elements): UTF-8
-// in the Unicode library, whose server always speaks UTF-8, else the application's narrow
-// code set (CONN::narrow), in which the server writes it. Delivery converts from it once.
-NarrowCode ElementTextCode(const CONN* conn);
-
 // Moves the value of column b.column, row `row` (from 0) of ds into b's target. A caller
 // returning output parameters sets stmt->diag.errCode to 80 (IM906) before each call: the
 // application parameter descriptor then stands in for the ARD, and with the in/out flag
@@ -44,26 +41,36 @@ NarrowCode ElementTextCode(const CONN* conn);
 // record; 18 bookmark C type; 21 null data pointer; 49 an internal type no converter
 // serves; 64 row out of range (a row of -1: nothing handed out yet); 118 NULL without an
 // indicator; and the converters', the description loader's and the agent's codes. A failed
-// value is forgotten: the next call on it starts afresh.
+// value is forgotten: the next call on it starts afresh. The plan of a first access is
+// kept (STMT::getDataPlans) for the same column and C type until the result changes.
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
 
-// Resolves the binding b of a bound column against the statement's descriptions and ARD
-// as they stand; posts nothing.
-void PlanBoundColumn(STMT* stmt, const BINDING& b, const DATASET* ds, BOUND_TARGET* plan);
+// The code set of the result's narrow text elements (DS_CHARZ and the other narrow
+// layouts), which the agent fills: UTF-8 in the Unicode library, whose server always
+// speaks UTF-8, else the connection's (CONN::narrow), in which the server writes it.
+// SQL_C_CHAR text is in the connection's; a plan copies text as it stands only where the
+// two are the same, and converts once otherwise.
+NarrowCode ElementTextCode(const STMT* stmt);
 
-// GetColumn for a bound column at fetch, its target resolved by PlanBoundColumn for the
-// same binding: the same values, lengths and diagnostics, without SQLGetData's place in the
-// value, which a fetch forgets after the row anyway. A plan that is not ready, and a long
-// value the agent keeps, go to GetColumn.
-SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const BOUND_TARGET& plan, const DATASET* ds);
+// Plans column b.column of ds for the request b against the statement's descriptions and
+// ARD as they stand (the plan's fields tell what for); posts nothing. Not ready when GetColumn
+// has to answer instead (see COL_PLAN).
+void PlanColumn(STMT* stmt, const BINDING& b, const DATASET* ds, COL_PLAN* plan);
+
+// GetColumn for a bound value at fetch, through its plan (PlanColumn for the same column
+// and request): the same values, lengths and diagnostics, without SQLGetData's place in
+// the value, which a fetch forgets after the row anyway. A plan that is not ready, and a
+// long value the agent keeps, go to GetColumn.
+SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN& plan, const DATASET* ds);
 
 // A bound column of a rowset: its binding at the rowset's first element (the bind offset
-// included), the bytes from one element to the next, and its plan.
+// included), the bytes from one element to the next (the row size for row-wise binding),
+// and its plan.
 struct BOUND_COLUMN {
     BINDING binding;
     SQLLEN dataStride = 0;
     SQLLEN lengthStride = 0;
-    BOUND_TARGET plan;
+    COL_PLAN plan;
 };
 
 // What the values of one row of a rowset answered so far, and the code they left: each
@@ -73,15 +80,14 @@ struct ROW_OUTCOME {
     int err = 0;
 };
 
-// GetBoundColumn for count rows of ds from row `first` into the column's elements from
-// k0, column by column so that a lane runs as one loop: a row that already failed is
-// skipped (a failing column stops its row), and so is an element whose indicator holds
-// SQL_COLUMN_IGNORE. Each value sees its own row's code as stmt->diag.errCode, so the rows
-// answer exactly as they would moving row by row; rows[j] takes row first + j's outcome.
-// The caller leaves out columns whose values the agent may keep (long values), whose
-// pieces would then be asked in another order.
-void GetBoundColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
-                        const DATASET* ds, ROW_OUTCOME* rows);
+// Moves count rows of ds from row `first` into the column's elements from k0, in one loop
+// of the plan's lane: GetBoundColumn for each, a row that already failed skipped (a failing
+// column stops its row), and so is an element whose indicator holds SQL_COLUMN_IGNORE.
+// Each value sees its own row's code, so the rows answer exactly as they would moving row
+// by row; rows[j] takes row first + j's outcome. The caller leaves out columns whose values
+// the agent may keep (long values), whose pieces would then be asked in another order.
+void DeliverColumnRows(STMT* stmt, const BOUND_COLUMN& c, int32_t first, SQLULEN k0, SQLULEN count,
+                       const DATASET* ds, ROW_OUTCOME* rows);
 
 struct OUTPARAM_BINDING;
 // Output-parameter mode of GetColumn for the return of output parameters: one value of

@@ -63,11 +63,11 @@ BINDING BindingAt(const BINDCOL& bc, SQLLEN dataShift, SQLLEN lengthShift) {
     return b;
 }
 
-// What holds for a bound column through a whole rowset: its strides and its resolved
-// target. A rowset of many rows works them out once rather than once a value.
+// What holds for a bound column through a whole rowset: its strides and its plan. A
+// rowset of many rows works them out once rather than once a value.
 struct BoundRoad {
     Strides strides;
-    BOUND_TARGET target;
+    COL_PLAN plan;
 };
 
 // The roads of every bound column, in the order of stmt->boundCols; the block holds rows.
@@ -76,31 +76,31 @@ std::vector<BoundRoad> PlanRowset(STMT* stmt) {
     for (size_t c = 0; c < roads.size(); ++c) {
         const BINDCOL& bc = stmt->boundCols[c];
         roads[c].strides = StridesOf(stmt, bc);
-        PlanBoundColumn(stmt, BindingAt(bc, 0, 0), &stmt->rowBlock, &roads[c].target);
+        PlanColumn(stmt, BindingAt(bc, 0, 0), &stmt->rowBlock, &roads[c].plan);
     }
     return roads;
 }
 
-// The target of bound column bc (its binding at this row: b) for a fetch of one row,
-// resolved at the first such fetch of a result and kept on the binding: an application
-// fetching row by row would otherwise resolve every column again at every call. SQL_ARD_TYPE
-// and SQL_C_NUMERIC read ARD fields that may change between fetches, and a target that is
-// not ready reports something: those are resolved every time.
-const BOUND_TARGET& KeptTarget(STMT* stmt, BINDCOL& bc, const BINDING& b, BOUND_TARGET* scratch) {
+// The plan of bound column bc (its binding at this row: b) for a fetch of one row, made at
+// the first such fetch of a result and kept on the binding: an application fetching row by
+// row would otherwise plan every column again at every call. A plan that is not ready
+// reports something, and one that reads ARD fields may change between fetches: those are
+// made every time.
+const COL_PLAN& KeptPlan(STMT* stmt, BINDCOL& bc, const BINDING& b, COL_PLAN* scratch) {
     const uint32_t load = stmt->resultDescsLoads;
-    if (bc.keptForLoad == load && load != 0 && stmt->resultDescsLoaded)
-        return bc.kept;
-    PlanBoundColumn(stmt, b, &stmt->rowBlock, scratch);
+    if (bc.plan.forLoad == load && load != 0 && stmt->resultDescsLoaded)
+        return bc.plan;
+    PlanColumn(stmt, b, &stmt->rowBlock, scratch);
     if (!scratch->ready || bc.cType == SQL_ARD_TYPE || bc.cType == SQL_C_NUMERIC)
         return *scratch;
-    bc.kept = *scratch;
-    bc.keptForLoad = load;
-    return bc.kept;
+    bc.plan = *scratch;
+    bc.plan.forLoad = load;
+    return bc.plan;
 }
 
 // Moves row `row` of the block into element k of every bound column, at the ARD's bind
 // offset as it reads now. roads (PlanRowset) may be null when k is 0: each column then
-// takes its kept target (KeptTarget). An ODBC 3 fetch skips the bookmark column (a forward-only
+// takes its kept plan (KeptPlan). An ODBC 3 fetch skips the bookmark column (a forward-only
 // cursor has none) and a column whose indicator holds SQL_COLUMN_IGNORE. A failing column
 // stops the row. SQL_SUCCESS, SQL_SUCCESS_WITH_INFO or SQL_ERROR.
 SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads, bool odbc3) {
@@ -127,9 +127,9 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
         const BINDING b = BindingAt(bc, dataShift, lengthShift);
         if (odbc3 && b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
             continue;
-        BOUND_TARGET single;
-        const BOUND_TARGET& target = roads != nullptr ? roads[c].target : KeptTarget(stmt, bc, b, &single);
-        const SQLRETURN rc = GetBoundColumn(stmt, row, b, target, &stmt->rowBlock);
+        COL_PLAN single;
+        const COL_PLAN& plan = roads != nullptr ? roads[c].plan : KeptPlan(stmt, bc, b, &single);
+        const SQLRETURN rc = GetBoundColumn(stmt, row, b, plan, &stmt->rowBlock);
         if (rc == SQL_ERROR) {
             result = SQL_ERROR;
             break;
@@ -155,7 +155,7 @@ uint16_t BlockRowsFor(const STMT* stmt, SQLULEN n) {
     return static_cast<uint16_t>(perFetch / n * n);
 }
 
-// Whether a rowset may move its values column by column (GetBoundColumnRows): every
+// Whether a rowset may move its values column by column (DeliverColumnRows): every
 // column it transfers is planned and none holds long values, whose pieces the agent hands
 // out in the order they are asked for.
 bool ColumnWiseSafe(const STMT* stmt, const std::vector<BoundRoad>& roads) {
@@ -163,7 +163,7 @@ bool ColumnWiseSafe(const STMT* stmt, const std::vector<BoundRoad>& roads) {
         const uint16_t column = stmt->boundCols[c].column;
         if (column == 0)
             continue;  // the ODBC 3 fetch skips the bookmark column
-        if (!roads[c].target.ready || ds_IsRefType(stmt->rowBlock.cols[column - 1].type))
+        if (!roads[c].plan.ready || ds_IsRefType(stmt->rowBlock.cols[column - 1].type))
             return false;
     }
     return true;
@@ -185,8 +185,8 @@ void TransferRowsByColumn(STMT* stmt, int32_t row, SQLULEN k, SQLULEN count, con
         column.binding = BindingAt(bc, offset, offset);
         column.dataStride = roads[c].strides.data;
         column.lengthStride = roads[c].strides.length;
-        column.plan = roads[c].target;
-        GetBoundColumnRows(stmt, column, row, k, count, &stmt->rowBlock, rows);
+        column.plan = roads[c].plan;
+        DeliverColumnRows(stmt, column, row, k, count, &stmt->rowBlock, rows);
     }
 }
 

@@ -58,31 +58,39 @@ using PIECES = std::vector<DAE_PIECE>;
 // The lanes of the pairs of internal type and C type that a fetch meets most; each writes
 // what Convert writes for its pair and hands anything unusual (a value past its lane's
 // bounds) to Convert.
-enum class BOUND_LANE : uint8_t {
+enum class DELIVERY_LANE : uint8_t {
     Convert,      // no lane: Convert
     Long,         // DS_SLONG into SQL_C_LONG / SQL_C_SLONG
     Double,       // DS_DOUBLE into SQL_C_DOUBLE
     Date,         // DS_DATE into SQL_C_DATE / SQL_C_TYPE_DATE
-    Text,         // DS_CHARZ into SQL_C_CHAR
-    TextBigint,   // DS_CHARZ into SQL_C_SBIGINT (a BIGINT travels as its text)
+    DateText,     // DS_DATE into SQL_C_CHAR / SQL_C_WCHAR
+    Text,         // DS_CHARZ into SQL_C_CHAR, the element in the application's code set
+    TextWide,     // DS_CHARZ into SQL_C_WCHAR (ASCII, or any ISO-8859-1 element)
+    TextInteger,  // DS_CHARZ into an integer C type (a BIGINT travels as its text)
 };
 
-// A bound column's request resolved once for a rowset (PlanBoundColumn): the C type after
-// SQL_C_DEFAULT and SQL_ARD_TYPE, what its converter needs, and its lane. Not ready when
-// the column cannot take that road (the bookmark column, a request GetColumn refuses,
-// descriptions not loaded yet).
-struct BOUND_TARGET {
+// How the values of one column reach one request (PlanColumn), made once per binding and
+// result rather than once a value: the C type after SQL_C_DEFAULT and SQL_ARD_TYPE, what
+// its converter needs, the code sets of the column's text and of the application's, and
+// the lane. Not ready when the column cannot take that road (the bookmark column, a
+// request GetColumn refuses, descriptions not loaded yet). column, askedCType and forLoad
+// say what it was made for: the column, the C type as asked, and the STMT::resultDescsLoads
+// of its descriptions (0: none kept).
+struct COL_PLAN {
     int16_t cType = 0;
-    BOUND_LANE lane = BOUND_LANE::Convert;
-    int32_t laneType = 0;   // the internal type the lane was chosen for
-    SQLLEN bufferLength = 0;
+    DELIVERY_LANE lane = DELIVERY_LANE::Convert;
+    int32_t laneType = 0;     // the internal type the lane was chosen for
+    SQLLEN lengthIfZero = 0;  // SQL_C_DEFAULT's fixed size, for a buffer length of 0
     int scale = 0;
     int precision = 0;
     int fractionDigits = 0;
-    NarrowCode narrow = NarrowCode::Latin1;  // the connection's, for SQL_C_CHAR text
-    NarrowCode text = NarrowCode::Latin1;    // the dataset's text (ElementTextCode)
+    NarrowCode narrow = NarrowCode::Latin1;       // the application's, for SQL_C_CHAR text
+    NarrowCode elementCode = NarrowCode::Latin1;  // of the column's narrow text elements
     bool bigintAsBinary = false;
     bool ready = false;
+    uint16_t column = 0;
+    int16_t askedCType = 0;
+    uint32_t forLoad = 0;
 };
 
 // One bound column (SQLBindCol), in binding order.
@@ -94,11 +102,10 @@ struct BINDCOL {
     SQLLEN* indicator = nullptr;
     SQLLEN* octetLength = nullptr;
     PIECES pieces;
-    // Its target as a fetch of one row resolved it (driver/exec/fetch.cpp), kept for the
-    // later fetches of the same result: keptForLoad is the STMT::resultDescsLoads it was
-    // resolved against (0: none kept). A new binding replaces the record, and with it this.
-    BOUND_TARGET kept;
-    uint32_t keptForLoad = 0;
+    // Its plan as a fetch of one row made it (driver/exec/fetch.cpp), kept for the later
+    // fetches of the same result (plan.forLoad). A new binding replaces the record, and
+    // with it this.
+    COL_PLAN plan;
 };
 
 // One bound parameter (SQLBindParameter), at index number - 1.
@@ -256,6 +263,9 @@ struct STMT : HANDLE_HDR {
     int32_t rowsetStart = -1;
     DATASET rowBlock;
     GETDATA_STATE getData;
+    // SQLGetData's plans (driver/exec/coldeliver.cpp), at the column's index, each for the
+    // same column and C type in the later rows of the same result.
+    std::vector<COL_PLAN> getDataPlans;
 
     // Parameter kinds of the prepared text: input, output, input-output, and whether the
     // agent could not tell.

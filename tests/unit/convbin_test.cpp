@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
@@ -129,6 +131,41 @@ TEST(ConvBin, DateTimeByTarget) {
         convtest::Check(o, c.cType, c.expect,
                         "kind " + std::to_string(static_cast<int>(c.kind)) + " to " + std::to_string(c.cType));
     }
+}
+
+// The text forms are written by hand; printf's formats are the reference, over the edges
+// of every field: years under 1000, fields past two digits, fractions of every length.
+TEST(ConvBin, DateTimeTextMatchesPrintfForms) {
+    const SQLSMALLINT years[] = {0, 7, 999, 1000, 2024, 9999};
+    const SQLUSMALLINT fields[] = {0, 1, 9, 10, 59, 99, 100, 65535};
+    const SQLUINTEGER fractions[] = {0, 1, 5000000, 100000000, 123456789, 999999999};
+    char text[DATETIME_TEXT_SIZE];
+    char want[64];
+    for (const SQLSMALLINT y : years)
+        for (const SQLUSMALLINT f : fields) {
+            const SQL_DATE_STRUCT date{y, f, static_cast<SQLUSMALLINT>(f == 0 ? 31 : f)};
+            std::snprintf(want, sizeof want, "%04d-%02u-%02u", date.year, date.month, date.day);
+            EXPECT_EQ(std::string(text, DateText(text, &date)), want);
+            EXPECT_STREQ(text, want);
+            const SQL_TIME_STRUCT time{f, 59, f};
+            std::snprintf(want, sizeof want, "%02u:%02u:%02u", time.hour, time.minute, time.second);
+            EXPECT_EQ(std::string(text, TimeText(text, &time)), want);
+            for (const SQLUINTEGER fraction : fractions)
+                for (int digits = 0; digits <= 10; ++digits) {
+                    const SQL_TIMESTAMP_STRUCT ts{y, 12, f, f, 0, 7, fraction};
+                    int n = std::snprintf(want, sizeof want, "%04d-%02u-%02u %02u:%02u:%02u", ts.year, ts.month,
+                                          ts.day, ts.hour, ts.minute, ts.second);
+                    if (digits > 0) {
+                        char nine[16];
+                        std::snprintf(nine, sizeof nine, "%09u", static_cast<unsigned>(fraction));
+                        int kept = 9;
+                        while (kept > std::min(digits, 9) && nine[kept - 1] == '0')
+                            --kept;
+                        std::snprintf(want + n, sizeof want - static_cast<size_t>(n), ".%.*s", kept, nine);
+                    }
+                    EXPECT_EQ(std::string(text, TimestampText(text, &ts, digits)), want) << digits;
+                }
+        }
 }
 
 TEST(ConvBin, TimeToTimestampTakesTodaysDate) {

@@ -551,9 +551,9 @@ TEST_F(FetchTest, BlockComesFromTheAgentInFetchSizeRowsAndIsReused) {
     EXPECT_EQ(stmt->rowBlock.cols, nullptr);
 }
 
-// A fetch of one row keeps each bound column's resolved target for the next: a new
+// A fetch of one row keeps each bound column's plan for the next: a new
 // binding, ARD fields a numeric target reads, and a new result must each be seen.
-TEST_F(FetchTest, KeptTargetsFollowRebindingTheArdAndANewResult) {
+TEST_F(FetchTest, KeptPlansFollowRebindingTheArdAndANewResult) {
     NumberedRows(5);
     Executed();
     int32_t n = 0;
@@ -922,106 +922,227 @@ SQLRETURN Reference(const COLDESC& col, const std::string& bytes, SQLSMALLINT cT
     }
 }
 
-// The common pairs of internal type and C type take lanes of their own, at fetch and in
-// SQLGetData; the converters are the reference. Every road must hand out the bytes,
-// lengths, answer and code the converter does, at the edges of each lane too: cut and
-// exact buffers, bytes above 0x7F, a text that fills its element, BIGINT texts at and past
-// the lane's bounds, non-finite doubles. NULLs take the same road everywhere.
-TEST_F(FetchTest, BoundLanesAnswerAsTheGeneralConversion) {
+// Every pair of internal type and C type is planned once and delivered by its lane or by
+// the converter, at fetch (rowsets of one row and of many) and in SQLGetData (with the plan
+// it keeps for the next row); the converters are the reference. Every road must hand out
+// the bytes, lengths, answer and code the converter does, at the edges of each lane too, in
+// both narrow code sets: exact, one-too-short and zero buffers, text above ASCII and beyond
+// the BMP, a text that fills its element, integer texts at and past each C type's bounds,
+// non-finite doubles, dates at the edges of their text, NULLs, and no length/indicator
+// buffer at all.
+TEST_F(FetchTest, EveryLaneAnswersAsTheGeneralConversion) {
     const double inf = std::numeric_limits<double>::infinity();
+    const COLDESC integer = Col(SQL_INTEGER, DS_SLONG, 4);
+    const COLDESC dbl = Col(SQL_DOUBLE, DS_DOUBLE, 8);
+    const COLDESC date = Col(SQL_TYPE_DATE, DS_DATE, 6);
+    const COLDESC text = Col(SQL_VARCHAR, DS_CHARZ, 10);
+    const COLDESC bigint = Col(SQL_BIGINT, DS_CHARZ, 20);
+    const std::string cafe = "caf\xc3\xa9 au";          // é in UTF-8 (two characters in ISO-8859-1)
+    const std::string smile = "\xf0\x9f\x98\x80x";      // beyond the BMP in UTF-8
     const struct Case {
         COLDESC col;
         Cell cell;
         SQLSMALLINT cType;
         SQLLEN bufferLength;
     } cases[] = {
-        {Col(SQL_INTEGER, DS_SLONG, 4), I32(INT32_MIN), SQL_C_LONG, 0},
-        {Col(SQL_INTEGER, DS_SLONG, 4), I32(-1), SQL_C_SLONG, 0},
-        {Col(SQL_INTEGER, DS_SLONG, 4), Null(), SQL_C_SLONG, 0},
-        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(-2.5e300), SQL_C_DOUBLE, 0},
-        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(inf), SQL_C_DOUBLE, 0},
-        {Col(SQL_DOUBLE, DS_DOUBLE, 8), F64(std::nan("")), SQL_C_DOUBLE, 0},
-        {Col(SQL_TYPE_DATE, DS_DATE, 6), DateCell(2024, 2, 29), SQL_C_TYPE_DATE, 0},
-        {Col(SQL_TYPE_DATE, DS_DATE, 6), DateCell(1, 12, 31), SQL_C_DATE, 0},
-        // The dataset's text is UTF-8 (this is the Unicode library): ASCII takes the lane in
-        // either code set of the application, other text is converted into ISO-8859-1.
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 16},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 9},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 8},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 5},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 1},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"caf\xc3\xa9 au"}, SQL_C_CHAR, 0},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"\xc4\x80\xf0\x9f\x98\x80z"}, SQL_C_CHAR, 3},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {"cafe au"}, SQL_C_CHAR, 5},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {""}, SQL_C_CHAR, 4},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), {std::string(40, 'w')}, SQL_C_CHAR, 64},
-        {Col(SQL_VARCHAR, DS_CHARZ, 10), Null(), SQL_C_CHAR, 4},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"0"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-0"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"999999999999999999"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-999999999999999999"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"9223372036854775807"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-9223372036854775808"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"9223372036854775808"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"00000000000000000000001"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {" 12 "}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"+12"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"12x"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {"-"}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), {""}, SQL_C_SBIGINT, 0},
-        {Col(SQL_BIGINT, DS_CHARZ, 20), Null(), SQL_C_SBIGINT, 0},
+        {integer, I32(INT32_MIN), SQL_C_LONG, 0},
+        {integer, I32(-1), SQL_C_SLONG, 0},
+        {integer, Null(), SQL_C_SLONG, 0},
+        {dbl, F64(-2.5e300), SQL_C_DOUBLE, 0},
+        {dbl, F64(inf), SQL_C_DOUBLE, 0},
+        {dbl, F64(std::nan("")), SQL_C_DOUBLE, 0},
+        {date, DateCell(2024, 2, 29), SQL_C_TYPE_DATE, 0},
+        {date, DateCell(1, 12, 31), SQL_C_DATE, 0},
+        {date, DateCell(2024, 2, 29), SQL_C_CHAR, 11},
+        {date, DateCell(2024, 2, 29), SQL_C_CHAR, 10},
+        {date, DateCell(2024, 2, 29), SQL_C_CHAR, 0},
+        {date, DateCell(0, 1, 1), SQL_C_CHAR, 64},
+        {date, DateCell(9999, 12, 31), SQL_C_CHAR, 64},
+        {date, DateCell(10000, 1, 1), SQL_C_CHAR, 64},
+        {date, DateCell(-1, 1, 1), SQL_C_CHAR, 64},
+        {date, DateCell(2024, 100, 7), SQL_C_CHAR, 64},
+        {date, DateCell(999, 1, 2), SQL_C_WCHAR, 22},
+        {date, DateCell(999, 1, 2), SQL_C_WCHAR, 21},
+        {date, DateCell(999, 1, 2), SQL_C_WCHAR, 0},
+        {date, Null(), SQL_C_CHAR, 11},
+        {text, {cafe}, SQL_C_CHAR, 16},
+        {text, {cafe}, SQL_C_CHAR, 9},
+        {text, {cafe}, SQL_C_CHAR, 8},
+        {text, {cafe}, SQL_C_CHAR, 5},
+        {text, {cafe}, SQL_C_CHAR, 1},
+        {text, {cafe}, SQL_C_CHAR, 0},
+        {text, {smile}, SQL_C_CHAR, 3},
+        {text, {""}, SQL_C_CHAR, 4},
+        {text, {std::string(40, 'w')}, SQL_C_CHAR, 64},
+        {text, Null(), SQL_C_CHAR, 4},
+        {text, {"abc"}, SQL_C_WCHAR, 8},
+        {text, {"abc"}, SQL_C_WCHAR, 7},
+        {text, {"abc"}, SQL_C_WCHAR, 6},
+        {text, {"abc"}, SQL_C_WCHAR, 2},
+        {text, {"abc"}, SQL_C_WCHAR, 1},
+        {text, {"abc"}, SQL_C_WCHAR, 0},
+        {text, {"caf\xe9"}, SQL_C_WCHAR, 64},
+        {text, {cafe}, SQL_C_WCHAR, 64},
+        {text, {cafe}, SQL_C_WCHAR, 10},
+        {text, {smile}, SQL_C_WCHAR, 64},
+        {text, {smile}, SQL_C_WCHAR, 4},
+        {text, {""}, SQL_C_WCHAR, 2},
+        {text, {std::string(40, 'w')}, SQL_C_WCHAR, 128},
+        {text, Null(), SQL_C_WCHAR, 8},
+        {text, {"12"}, SQL_C_LONG, 0},
+        {text, {"12 "}, SQL_C_LONG, 0},
+        {bigint, {"0"}, SQL_C_SBIGINT, 0},
+        {bigint, {"-0"}, SQL_C_SBIGINT, 0},
+        {bigint, {"999999999999999999"}, SQL_C_SBIGINT, 0},
+        {bigint, {"-999999999999999999"}, SQL_C_SBIGINT, 0},
+        {bigint, {"9223372036854775807"}, SQL_C_SBIGINT, 0},
+        {bigint, {"-9223372036854775808"}, SQL_C_SBIGINT, 0},
+        {bigint, {"9223372036854775808"}, SQL_C_SBIGINT, 0},
+        {bigint, {"00000000000000000000001"}, SQL_C_SBIGINT, 0},
+        {bigint, {" 12 "}, SQL_C_SBIGINT, 0},
+        {bigint, {"+12"}, SQL_C_SBIGINT, 0},
+        {bigint, {"12x"}, SQL_C_SBIGINT, 0},
+        {bigint, {"-"}, SQL_C_SBIGINT, 0},
+        {bigint, {""}, SQL_C_SBIGINT, 0},
+        {bigint, Null(), SQL_C_SBIGINT, 0},
+        {bigint, {"-1"}, SQL_C_UBIGINT, 0},
+        {bigint, {"999999999999999999"}, SQL_C_UBIGINT, 0},
+        {bigint, {"2147483647"}, SQL_C_LONG, 0},
+        {bigint, {"2147483648"}, SQL_C_SLONG, 0},
+        {bigint, {"-2147483648"}, SQL_C_SLONG, 0},
+        {bigint, {"-2147483649"}, SQL_C_LONG, 0},
+        {bigint, {"4294967295"}, SQL_C_ULONG, 0},
+        {bigint, {"4294967296"}, SQL_C_ULONG, 0},
+        {bigint, {"-32768"}, SQL_C_SHORT, 0},
+        {bigint, {"32768"}, SQL_C_SSHORT, 0},
+        {bigint, {"65535"}, SQL_C_USHORT, 0},
+        {bigint, {"-128"}, SQL_C_STINYINT, 0},
+        {bigint, {"127"}, SQL_C_TINYINT, 0},
+        {bigint, {"255"}, SQL_C_UTINYINT, 0},
+        {bigint, {"256"}, SQL_C_UTINYINT, 0},
+        {bigint, {"-0"}, SQL_C_UTINYINT, 0},
+        {bigint, {"-1"}, SQL_C_UTINYINT, 0},
+        {bigint, {"-9223372036854775808"}, SQL_C_CHAR, 21},
+        {bigint, {"-9223372036854775808"}, SQL_C_CHAR, 20},
+        {bigint, {"-9223372036854775808"}, SQL_C_WCHAR, 42},
+        {bigint, {"-9223372036854775808"}, SQL_C_WCHAR, 41},
     };
     // Row-wise elements, so that every C type has the same stride. A rowset of one row
     // moves its values one by one, a longer one column by column.
     struct Element {
-        unsigned char data[64];
+        unsigned char data[128];
         SQLLEN len;
     };
-    for (const NarrowCode narrow : {NarrowCode::Latin1, NarrowCode::Utf8})
-    for (const SQLULEN rowset : {1, 2})
-        for (const Case& c : cases) {
-            SCOPED_TRACE(testing::Message() << "rowset " << rowset << ", C type " << c.cType << ", buffer "
-                                            << c.bufferLength << ", value " << testing::PrintToString(c.cell.bytes)
-                                            << (narrow == NarrowCode::Utf8 ? ", UTF-8" : ", ISO-8859-1"));
-            conn->narrow = narrow;
-            StmtFreeResultDescs(stmt);
-            script.cols = {c.col};
-            script.rows = {{c.cell}, {c.cell}};
-            script.next = 0;
-            stmt->blockPos = stmt->rowBlock.rowsUsed;
-            Executed();
-            Element bound[2];
-            std::memset(bound, 0x5A, sizeof bound);
-            bound[0].len = bound[1].len = 77;
-            Bind(1, c.cType, bound[0].data, c.bufferLength, &bound[0].len);
-            stmt->bindType = sizeof(Element);
-            stmt->cursor.rowsetSize = rowset;
-            const SQLRETURN fetchRc = Fetch();
-            const int fetchCode = stmt->diag.errCode;
-            unsigned char read[64];
-            std::memset(read, 0x5A, sizeof read);
-            SQLLEN readLen = 77;
-            const SQLRETURN getRc = GetData(1, c.cType, read, c.bufferLength, &readLen);
-            EXPECT_EQ(fetchRc, getRc);
-            EXPECT_EQ(fetchCode, stmt->diag.errCode);
-            if (c.cell.ind == 0) {
-                unsigned char want[64];
-                std::memset(want, 0x5A, sizeof want);
-                SQLLEN wantLen = 0;  // the indicator is written before the value
-                int err = 0;
-                const SQLRETURN wantRc = Reference(c.col, c.cell.bytes, c.cType, want, c.bufferLength,
-                                                   &wantLen, &err, ElementTextCode(conn), narrow);
-                EXPECT_EQ(getRc, wantRc);
-                EXPECT_EQ(stmt->diag.errCode, err);
-                EXPECT_EQ(readLen, wantLen);
-                EXPECT_EQ(0, std::memcmp(read, want, sizeof read));
-            }
-            for (SQLULEN k = 0; k < rowset; ++k) {
-                EXPECT_EQ(bound[k].len, readLen) << "element " << k;
-                EXPECT_EQ(0, std::memcmp(bound[k].data, read, sizeof read)) << "element " << k;
-            }
-            StmtBindColRemove(stmt, 1);
-        }
+    for (const NarrowCode code : {NarrowCode::Latin1, NarrowCode::Utf8})
+        for (const bool withIndicator : {true, false})
+            for (const SQLULEN rowset : {1, 2})
+                for (const Case& c : cases) {
+                    SCOPED_TRACE(testing::Message()
+                                 << (code == NarrowCode::Utf8 ? "UTF-8" : "ISO-8859-1") << ", indicator "
+                                 << withIndicator << ", rowset " << rowset << ", C type " << c.cType << ", buffer "
+                                 << c.bufferLength << ", value " << testing::PrintToString(c.cell.bytes));
+                    conn->narrow = code;
+                    StmtFreeResultDescs(stmt);
+                    script.cols = {c.col};
+                    script.rows = {{c.cell}, {c.cell}, {c.cell}};
+                    script.next = 0;
+                    stmt->blockPos = stmt->rowBlock.rowsUsed;
+                    Executed();
+                    Element bound[2];
+                    std::memset(bound, 0x5A, sizeof bound);
+                    bound[0].len = bound[1].len = 77;
+                    Bind(1, c.cType, bound[0].data, c.bufferLength, withIndicator ? &bound[0].len : nullptr);
+                    stmt->bindType = sizeof(Element);
+                    stmt->cursor.rowsetSize = rowset;
+                    unsigned char want[128];
+                    std::memset(want, 0x5A, sizeof want);
+                    SQLLEN wantLen = 0;  // the indicator is written before the value
+                    int wantErr = 0;
+                    SQLRETURN wantRc = SQL_ERROR;
+                    if (c.cell.ind == 0)
+                        wantRc = Reference(c.col, c.cell.bytes, c.cType, want, c.bufferLength,
+                                           withIndicator ? &wantLen : nullptr, &wantErr, ElementTextCode(stmt), code);
+                    else if (!withIndicator)
+                        wantErr = ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED;
+                    // The first rowset, SQLGetData on its first row, and (one row a rowset)
+                    // the next row with SQLGetData's kept plan.
+                    for (int round = 0; round < (rowset == 1 ? 2 : 1); ++round) {
+                        SCOPED_TRACE(round);
+                        const SQLRETURN fetchRc = Fetch();
+                        const int fetchCode = stmt->diag.errCode;
+                        unsigned char read[128];
+                        std::memset(read, 0x5A, sizeof read);
+                        SQLLEN readLen = 77;
+                        const SQLRETURN getRc =
+                            GetData(1, c.cType, read, c.bufferLength, withIndicator ? &readLen : nullptr);
+                        EXPECT_EQ(fetchRc, getRc);
+                        EXPECT_EQ(fetchCode, stmt->diag.errCode);
+                        if (c.cell.ind == 0 || !withIndicator) {
+                            EXPECT_EQ(getRc, wantRc);
+                            EXPECT_EQ(stmt->diag.errCode, wantErr);
+                        }
+                        if (c.cell.ind == 0) {
+                            if (withIndicator) {
+                                EXPECT_EQ(readLen, wantLen);
+                            }
+                            EXPECT_EQ(0, std::memcmp(read, want, sizeof read));
+                        }
+                        for (SQLULEN k = 0; k < rowset; ++k) {
+                            EXPECT_EQ(bound[k].len, withIndicator ? readLen : 77) << "element " << k;
+                            EXPECT_EQ(0, std::memcmp(bound[k].data, read, sizeof read)) << "element " << k;
+                        }
+                    }
+                    StmtBindColRemove(stmt, 1);
+                }
+}
+
+// SQLGetData keeps the plan of the column and C type it served: another C type, another
+// column, an ARD type whose record changes and a new result of other types are each
+// planned afresh.
+TEST_F(FetchTest, GetDataPlanFollowsTheTypeTheArdAndTheResult) {
+    script.cols = {Col(SQL_INTEGER, DS_SLONG, 4), Col(SQL_VARCHAR, DS_CHARZ, 10)};
+    for (int i = 1; i <= 4; ++i)
+        script.rows.push_back({I32(i), {std::to_string(10 * i)}});
+    Executed();
+    int32_t n = 0;
+    char buf[8] = {};
+    SQLLEN len = 0;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    ASSERT_EQ(GetData(2, SQL_C_LONG, &n, 0, &len), SQL_SUCCESS);
+    EXPECT_EQ(n, 10);
+    ASSERT_EQ(GetData(1, SQL_C_CHAR, buf, sizeof buf, &len), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "1");
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    ASSERT_EQ(GetData(1, SQL_C_CHAR, buf, sizeof buf, &len), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "2");
+    ASSERT_EQ(GetData(2, SQL_C_CHAR, buf, sizeof buf, &len), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "20");
+    ASSERT_EQ(GetData(1, SQL_C_DEFAULT, &n, 0, &len), SQL_SUCCESS);
+    EXPECT_EQ(n, 2);
+
+    // SQL_ARD_TYPE follows the record's type from one call to the next.
+    ASSERT_EQ(DescGrowRecs(stmt->ard, 2), 0);
+    stmt->ard->recs[2].conciseType = SQL_C_LONG;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    ASSERT_EQ(GetData(2, SQL_ARD_TYPE, &n, 0, &len), SQL_SUCCESS);
+    EXPECT_EQ(n, 30);
+    stmt->ard->recs[2].conciseType = SQL_C_CHAR;
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    ASSERT_EQ(GetData(2, SQL_ARD_TYPE, buf, sizeof buf, &len), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "40");
+
+    // A new result whose first column is text: the default C type planned for an integer
+    // does not serve.
+    StmtFreeResultDescs(stmt);
+    script = Script{};
+    script.cols = {Col(SQL_VARCHAR, DS_CHARZ, 10)};
+    script.rows = {{{"7"}}};
+    stmt->blockPos = stmt->rowBlock.rowsUsed;
+    Executed();
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    ASSERT_EQ(GetData(1, SQL_C_DEFAULT, buf, sizeof buf, &len), SQL_SUCCESS);
+    EXPECT_STREQ(buf, "7");
+    EXPECT_EQ(len, 1);
 }
 
 // With retrieval off rows advance and nothing is written; an ignored column is skipped by

@@ -1,7 +1,6 @@
 // Conversion from binary, date, time and timestamp values.
 #include "driver/exec/convert/convbin.h"
 
-#include <cstdio>
 #include <cstring>
 #include <ctime>
 
@@ -16,7 +15,78 @@ bool YearHasText(SQLSMALLINT year) {
     return year >= 0 && year <= 9999;
 }
 
+// v in decimal, zero-padded to at least width digits (width <= 9): what "%0*u" writes.
+char* PutDecimal(char* p, uint32_t v, int width) {
+    char digits[10];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    } while (v != 0);
+    while (n < width)
+        digits[n++] = '0';
+    while (n > 0)
+        *p++ = digits[--n];
+    return p;
+}
+
+// Two digits, the common case of every field but the year, without the loop.
+char* PutField(char* p, SQLUSMALLINT v) {
+    if (v >= 100)
+        return PutDecimal(p, v, 2);
+    p[0] = static_cast<char>('0' + v / 10);
+    p[1] = static_cast<char>('0' + v % 10);
+    return p + 2;
+}
+
+char* PutDate(char* p, SQLSMALLINT year, SQLUSMALLINT month, SQLUSMALLINT day) {
+    p = PutDecimal(p, static_cast<uint32_t>(year), 4);
+    *p++ = '-';
+    p = PutField(p, month);
+    *p++ = '-';
+    return PutField(p, day);
+}
+
+char* PutTime(char* p, SQLUSMALLINT hour, SQLUSMALLINT minute, SQLUSMALLINT second) {
+    p = PutField(p, hour);
+    *p++ = ':';
+    p = PutField(p, minute);
+    *p++ = ':';
+    return PutField(p, second);
+}
+
 }  // namespace
+
+size_t DateText(char* out, const SQL_DATE_STRUCT* date) {
+    char* end = PutDate(out, date->year, date->month, date->day);
+    *end = '\0';
+    return static_cast<size_t>(end - out);
+}
+
+size_t TimeText(char* out, const SQL_TIME_STRUCT* time) {
+    char* end = PutTime(out, time->hour, time->minute, time->second);
+    *end = '\0';
+    return static_cast<size_t>(end - out);
+}
+
+size_t TimestampText(char* out, const SQL_TIMESTAMP_STRUCT* ts, int fractionDigits) {
+    char* p = PutDate(out, ts->year, ts->month, ts->day);
+    *p++ = ' ';
+    p = PutTime(p, ts->hour, ts->minute, ts->second);
+    if (fractionDigits > 0) {
+        const int keep = fractionDigits < kMaxFractionDigits ? fractionDigits : kMaxFractionDigits;
+        char fraction[kMaxFractionDigits + 1];  // a uint32 has ten digits at most
+        PutDecimal(fraction, static_cast<uint32_t>(ts->fraction), kMaxFractionDigits);
+        int digits = kMaxFractionDigits;
+        while (digits > keep && fraction[digits - 1] == '0')
+            --digits;
+        *p++ = '.';
+        std::memcpy(p, fraction, static_cast<size_t>(digits));
+        p += digits;
+    }
+    *p = '\0';
+    return static_cast<size_t>(p - out);
+}
 
 SQLRETURN ConvertBINARY(const void* bytes, SQLLEN len, SQLLEN total, int32_t cType, void* dst, SQLLEN dstLen,
                         SQLLEN* outLen, int* err) {
@@ -61,8 +131,8 @@ SQLRETURN ConvertDATE(const SQL_DATE_STRUCT* date, int32_t cType, void* dst, SQL
     case SQL_C_CHAR: case SQL_C_WCHAR: {
         if (!YearHasText(date->year))
             return ConvertFailed(err, ERR_DATE_OVERFLOW);
-        char text[32];
-        std::snprintf(text, sizeof text, "%04d-%02u-%02u", date->year, date->month, date->day);
+        char text[DATETIME_TEXT_SIZE];
+        DateText(text, date);
         return CopyTextOut(text, false, cType, dst, dstLen, outLen, err);
     }
     case SQL_C_DATE: case SQL_C_TYPE_DATE:
@@ -82,8 +152,8 @@ SQLRETURN ConvertTIME(const SQL_TIME_STRUCT* time, int32_t cType, void* dst, SQL
                       int* err) {
     switch (cType) {
     case SQL_C_CHAR: case SQL_C_WCHAR: {
-        char text[32];
-        std::snprintf(text, sizeof text, "%02u:%02u:%02u", time->hour, time->minute, time->second);
+        char text[DATETIME_TEXT_SIZE];
+        TimeText(text, time);
         return CopyTextOut(text, false, cType, dst, dstLen, outLen, err);
     }
     case SQL_C_TIME: case SQL_C_TYPE_TIME:
@@ -115,18 +185,8 @@ SQLRETURN ConvertTIMESTAMP(const SQL_TIMESTAMP_STRUCT* ts, int32_t cType, void* 
     case SQL_C_CHAR: case SQL_C_WCHAR: {
         if (!YearHasText(ts->year) || ts->fraction > 999999999)
             return ConvertFailed(err, ERR_DATE_OVERFLOW);
-        char text[48];
-        int n = std::snprintf(text, sizeof text, "%04d-%02u-%02u %02u:%02u:%02u", ts->year, ts->month, ts->day,
-                              ts->hour, ts->minute, ts->second);
-        if (fractionDigits > 0) {
-            const int keep = fractionDigits < kMaxFractionDigits ? fractionDigits : kMaxFractionDigits;
-            char fraction[16];
-            std::snprintf(fraction, sizeof fraction, "%09u", static_cast<unsigned>(ts->fraction));
-            int digits = kMaxFractionDigits;
-            while (digits > keep && fraction[digits - 1] == '0')
-                --digits;
-            std::snprintf(text + n, sizeof text - static_cast<size_t>(n), ".%.*s", digits, fraction);
-        }
+        char text[DATETIME_TEXT_SIZE];
+        TimestampText(text, ts, fractionDigits);
         return CopyTextOut(text, true, cType, dst, dstLen, outLen, err);
     }
     case SQL_C_DATE: case SQL_C_TYPE_DATE: {

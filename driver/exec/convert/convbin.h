@@ -11,7 +11,18 @@
 #include <sql.h>
 #include <sqlext.h>
 
+#include <cstddef>
 #include <cstdint>
+
+// The text forms of DATE, TIME and TIMESTAMP values, written by hand (a fetch of dates as
+// text writes one a row): "YYYY-MM-DD", "HH:MM:SS" and "YYYY-MM-DD HH:MM:SS[.fff]", the
+// fraction as ConvertTIMESTAMP says. Fields take two digits or more, the year four or more
+// (a year outside 0..9999 is the caller's to refuse). out holds DATETIME_TEXT_SIZE bytes;
+// each writes a NUL and answers the length.
+constexpr size_t DATETIME_TEXT_SIZE = 48;
+size_t DateText(char* out, const SQL_DATE_STRUCT* date);
+size_t TimeText(char* out, const SQL_TIME_STRUCT* time);
+size_t TimestampText(char* out, const SQL_TIMESTAMP_STRUCT* ts, int fractionDigits);
 
 // SQL_C_BINARY: the bytes, cut with 01004. SQL_C_CHAR and SQL_C_WCHAR: two upper-case hex
 // digits a byte and a terminator, as many whole bytes as fit (01004 when not all); the
