@@ -57,6 +57,16 @@ Addressing AddressingOf(const STMT* stmt) {
     return a;
 }
 
+// The parameter sets (numbers from 0) that the rows of a dataset carry, in row order.
+struct SetSpan {
+    const uint32_t* first = nullptr;
+    size_t count = 0;
+    const uint32_t* begin() const { return first; }
+    const uint32_t* end() const { return first + count; }
+    uint32_t operator[](size_t k) const { return first[k]; }
+    size_t size() const { return count; }
+};
+
 SQLLEN ReadLength(const SQLLEN* base, const Addressing& a, uint32_t set) {
     SQLLEN v = 0;
     const size_t stride = a.rowSize != 0 ? a.rowSize : sizeof(SQLLEN);
@@ -242,15 +252,17 @@ bool CanonicalInteger(const Cell& c, bool wide, int64_t* out) {
 // Whether every set's SQL_C_SBIGINT / SQL_C_UBIGINT value of an input parameter can go to
 // the server as its 8-byte integer: none waits for the agent to take it at execution (those
 // pieces arrive as text), and no unsigned value lies beyond INT64_MAX (such a value keeps
-// its text, and the server decides about it as before). The cells it reads are kept for
-// the fill; a parameter bound without length or indicator is not read.
-int BigintTravelsAsInteger(const CellReader& in, const std::vector<uint32_t>& sets, ColumnPlan* plan,
-                           std::vector<Cell>& cells, bool* integer) {
+// its text, and the server decides about it as before). The cells it reads are kept in
+// cells (when given) for the fill; a parameter bound without length or indicator is not
+// read.
+int BigintTravelsAsInteger(const CellReader& in, const SetSpan& sets, ColumnPlan* plan, std::vector<Cell>* cells,
+                           bool* integer) {
     const PARAMREC& p = *in.p;
     *integer = true;
     if (p.cType == SQL_C_SBIGINT && p.indicator == nullptr && p.octetLength == nullptr)
         return 0;
-    plan->cells = cells.size();
+    if (cells != nullptr)
+        plan->cells = cells->size();
     for (uint32_t s : sets) {
         Cell c;
         if (int rc = ReadCell(in, s, &c); rc != 0)
@@ -262,17 +274,19 @@ int BigintTravelsAsInteger(const CellReader& in, const std::vector<uint32_t>& se
             std::memcpy(&v, c.data, sizeof v);
             *integer = *integer && v <= static_cast<uint64_t>(INT64_MAX);
         }
-        cells.push_back(c);
+        if (cells != nullptr)
+            cells->push_back(c);
     }
     return 0;
 }
 
 // Decides a column's kind, type and width from every set that is sent. The cells it
-// has to read for that (text, binary data, GUIDs, some BIGINTs) are kept in cells for the
-// fill, which then measures no text again. input: the parameter is input only (an
-// input/output value comes back in the column's type, which stays text for BIGINT).
-int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool paramOp, bool input,
-               ColumnPlan* plan, std::vector<Cell>& cells) {
+// has to read for that (text, binary data, GUIDs, some BIGINTs) are kept in cells (when
+// given) for the fill, which then measures no text again. input: the parameter is input
+// only (an input/output value comes back in the column's type, which stays text for
+// BIGINT).
+int PlanColumn(const CellReader& in, const SetSpan& sets, bool paramOp, bool input, ColumnPlan* plan,
+               std::vector<Cell>* cells) {
     plan->in = in;
     plan->cells = kNoCells;
     const PARAMREC& p = *in.p;
@@ -283,7 +297,8 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
     // Text of a BIGINT parameter goes as the integer while every value spells one.
     bool integers = input && p.sqlType == SQL_BIGINT && (p.cType == SQL_C_CHAR || wide);
     if (in.fixed == 0 || p.cType == SQL_C_GUID) {
-        plan->cells = cells.size();
+        if (cells != nullptr)
+            plan->cells = cells->size();
         for (uint32_t s : sets) {
             Cell c;
             if (int rc = ReadCell(in, s, &c); rc != 0)
@@ -294,7 +309,8 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
                                 std::memchr(c.data, 0, c.length) != nullptr);
             int64_t v = 0;
             integers = integers && (c.kind == Cell::Null || CanonicalInteger(c, wide, &v));
-            cells.push_back(c);
+            if (cells != nullptr)
+                cells->push_back(c);
         }
     }
     if (integers) {
@@ -564,8 +580,8 @@ bool FitsPlan(const DATASET* ds, std::vector<ColumnPlan>& plans, int32_t rows) {
 // and each column is set to NULL and zeroed (as a new dataset starts) just before it is
 // filled. A failure answers the code of the first failing cell in the order of the sets,
 // and of the parameters within a set, as a fill row by row would.
-int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vector<Cell>& cells,
-             const std::vector<uint32_t>& sets, bool clear) {
+int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vector<Cell>& cells, const SetSpan& sets,
+             bool clear) {
     auto end = static_cast<int32_t>(sets.size());  // rows after a failing one need no value
     int failure = 0;
     for (size_t m = 0; m < plans.size(); ++m) {
@@ -643,44 +659,47 @@ struct BuildScratch {
     return &scratch;
 }
 
-}  // namespace
-
-int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) {
-    const uint16_t described = stmt->paramDescs.count;
-    BuildScratch* scratch = ThreadScratch();
-    const BuildScratch::Release release{scratch};
-    std::vector<ColumnPlan>& plans = scratch->plans;
-    std::vector<Cell>& cells = scratch->cells;
-    plans.clear();
-    cells.clear();
-    const Addressing a = AddressingOf(stmt);
+// The sets not marked SQL_PARAM_IGNORE in the APD's operation array.
+std::vector<uint32_t> SentSets(const STMT* stmt) {
     const SQLUSMALLINT* operations = stmt->apd != nullptr ? stmt->apd->arrayStatus : nullptr;
     std::vector<uint32_t> sets;
-    try {
-        plans.reserve(described);
-        sets.reserve(stmt->paramSetSize);
-        for (uint32_t s = 0; s < stmt->paramSetSize; ++s)
-            if (operations == nullptr || operations[s] != SQL_PARAM_IGNORE)
-                sets.push_back(s);
-        for (uint16_t i = 0; i < described; ++i) {
-            const PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(i + 1));
-            if (p == nullptr || p->number == 0)
-                return ERR_WRONG_NUMBER_OF_PARAMETERS;
-            const int16_t direction = ParamDirection(stmt->paramDescs.items[i], p);
-            if (direction == OA_PARAM_OUTPUT)
-                continue;
-            const bool input = direction == OA_PARAM_INPUT;
-            ColumnPlan plan;
-            if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, input, &plan, cells);
-                rc != 0)
-                return rc;
-            plans.push_back(plan);
-        }
-    } catch (const std::bad_alloc&) {
-        return ERR_MEMORY_ALLOCATION_FAILURE;
-    }
-    const auto rows = static_cast<int32_t>(sets.size());
+    sets.reserve(stmt->paramSetSize);
+    for (uint32_t s = 0; s < stmt->paramSetSize; ++s)
+        if (operations == nullptr || operations[s] != SQL_PARAM_IGNORE)
+            sets.push_back(s);
+    return sets;
+}
 
+// Plans every input and input/output column from the sets (cells: see PlanColumn). 0, 48
+// for a described parameter that is not bound, or the first column's refusal.
+int PlanColumns(STMT* stmt, DaeRoad road, const SetSpan& sets, std::vector<ColumnPlan>& plans,
+                std::vector<Cell>* cells) {
+    const uint16_t described = stmt->paramDescs.count;
+    const Addressing a = AddressingOf(stmt);
+    plans.reserve(described);
+    for (uint16_t i = 0; i < described; ++i) {
+        const PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(i + 1));
+        if (p == nullptr || p->number == 0)
+            return ERR_WRONG_NUMBER_OF_PARAMETERS;
+        const int16_t direction = ParamDirection(stmt->paramDescs.items[i], p);
+        if (direction == OA_PARAM_OUTPUT)
+            continue;
+        const bool input = direction == OA_PARAM_INPUT;
+        ColumnPlan plan;
+        if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, input, &plan, cells);
+            rc != 0)
+            return rc;
+        plans.push_back(plan);
+    }
+    return 0;
+}
+
+// The rows of the sets filled in place into refill when it fits the plans, else into a
+// new dataset; out->setOfRow is left to the caller. A failed refill leaves refill with no
+// rows used.
+int FillDataset(std::vector<ColumnPlan>& plans, const std::vector<Cell>& cells, const SetSpan& sets,
+                DATASET* refill, PARAMSET* out) {
+    const auto rows = static_cast<int32_t>(sets.size());
     if (FitsPlan(refill, plans, rows)) {
         // The dataset of the last execution, cleared as a new one would start: a prepared
         // statement executed again saves the allocations, and the agent's bindings to its
@@ -691,10 +710,8 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
             return rc;
         }
         out->refilled = refill;
-        out->setOfRow = std::move(sets);
         return 0;
     }
-
     DatasetPtr ds(static_cast<DATASET*>(uh_Calloc(1, sizeof(DATASET))));
     if (ds == nullptr || ds_Init(ds.get(), static_cast<uint16_t>(plans.size())) != 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;
@@ -709,6 +726,98 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
     if (int rc = FillRows(ds.get(), plans, cells, sets, false); rc != 0)
         return rc;
     out->values = std::move(ds);
+    return 0;
+}
+
+// Whether filling a cell of the column can refuse it: a length or indicator buffer may
+// hold a length no rule gives a meaning to (or a piece too short for its type), and
+// hexadecimal and date/time text is converted by the driver.
+bool CanRefuse(const ColumnPlan& plan) {
+    const PARAMREC& p = *plan.in.p;
+    return p.indicator != nullptr || p.octetLength != nullptr || plan.kind == CellKind::Hex ||
+           plan.kind == CellKind::DateText || plan.kind == CellKind::DateWide;
+}
+
+// The refusal a fill of all the sets at once would give (the first failing cell in the
+// order of the sets, and of the parameters within a set), found without keeping a row: a
+// slice may only go to the server once no later slice can be refused.
+int FirstRefusal(const std::vector<ColumnPlan>& plans, const SetSpan& sets) {
+    std::vector<const ColumnPlan*> checked;
+    size_t widest = 0;
+    for (const ColumnPlan& plan : plans) {
+        if (CanRefuse(plan)) {
+            checked.push_back(&plan);
+            widest = std::max<size_t>(widest, plan.width);
+        }
+    }
+    if (checked.empty())
+        return 0;
+    std::vector<unsigned char> elem(widest + 1);
+    for (uint32_t s : sets) {
+        for (const ColumnPlan* plan : checked) {
+            Cell c;
+            int rc = ReadCell(plan->in, s, &c);
+            const bool converted = plan->kind == CellKind::Hex || plan->kind == CellKind::DateText ||
+                                   plan->kind == CellKind::DateWide;
+            if (rc == 0 && converted && c.kind == Cell::Value && c.length > 0)
+                rc = FillCell(*plan, c, elem.data());
+            if (rc != 0)
+                return rc;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+struct PARAMSLICES::Columns {
+    std::vector<ColumnPlan> plans;
+};
+
+PARAMSLICES::PARAMSLICES() = default;
+PARAMSLICES::~PARAMSLICES() = default;
+
+int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) {
+    BuildScratch* scratch = ThreadScratch();
+    const BuildScratch::Release release{scratch};
+    std::vector<ColumnPlan>& plans = scratch->plans;
+    std::vector<Cell>& cells = scratch->cells;
+    plans.clear();
+    cells.clear();
+    std::vector<uint32_t> sets;
+    try {
+        sets = SentSets(stmt);
+        if (int rc = PlanColumns(stmt, road, {sets.data(), sets.size()}, plans, &cells); rc != 0)
+            return rc;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    if (int rc = FillDataset(plans, cells, {sets.data(), sets.size()}, refill, out); rc != 0)
+        return rc;
     out->setOfRow = std::move(sets);
+    return 0;
+}
+
+int StmtPlanParamSlices(STMT* stmt, DaeRoad road, PARAMSLICES* out) {
+    try {
+        out->sets = SentSets(stmt);
+        out->next = 0;
+        out->columns = std::make_unique<PARAMSLICES::Columns>();
+        const SetSpan all{out->sets.data(), out->sets.size()};
+        if (int rc = PlanColumns(stmt, road, all, out->columns->plans, nullptr); rc != 0)
+            return rc;
+        return FirstRefusal(out->columns->plans, all);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+}
+
+int StmtBuildParamSlice(PARAMSLICES* slices, PARAMSET* out, DATASET* refill) {
+    const size_t first = slices->next;
+    const size_t count = std::min<size_t>(kParamSliceRows, slices->sets.size() - first);
+    slices->next = first + count;
+    static const std::vector<Cell> kNone;
+    if (int rc = FillDataset(slices->columns->plans, kNone, {slices->sets.data() + first, count}, refill, out); rc != 0)
+        return rc;
     return 0;
 }

@@ -3,7 +3,9 @@
 // numeric and text kind with the outcome the server gives them, and large parameter
 // arrays sent in slices with the counts, statuses and errors of one execution.
 // Uses the private configuration that driver_manager_test.cpp writes for the process.
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -86,6 +88,80 @@ TEST(BigintParams, StoredOrRefusedAsTheColumnDecides) {
             EXPECT_EQ(rc, SQL_SUCCESS) << state;
             EXPECT_EQ(s.Column(std::string("select ") + c.column + " from t"), std::vector<std::string>{c.back});
         }
+    }
+}
+
+// Column-wise arrays of 2500 sets, more than a slice: what the application sees is one
+// execution. All sets stored with their count and statuses; a set that fails in a later
+// slice (a duplicate key) leaves the sets before it stored (autocommit) and names itself
+// in the status array and the processed count; an ignored set is unused;
+// a date the driver refuses in the last slice refuses the execution with nothing stored.
+TEST(SlicedArrays, ALargeArrayEndsAsOneExecution) {
+    constexpr SQLULEN kSets = 2500;
+    for (const Lib& lib : kLibs) {
+        SCOPED_TRACE(lib.driver);
+        Session s(lib, "create table t (k integer primary key, v varchar(12), d date)");
+        std::vector<SQLINTEGER> keys(kSets);
+        std::vector<char> names(kSets * 12);
+        std::vector<SQLLEN> nameLens(kSets, SQL_NTS);
+        std::vector<char> dates(kSets * 24);
+        std::vector<SQLLEN> dateLens(kSets, SQL_NTS);
+        std::vector<SQLUSMALLINT> status(kSets, 99);
+        std::vector<SQLUSMALLINT> operations(kSets, SQL_PARAM_PROCEED);
+        SQLULEN processed = 0;
+        auto fill = [&](SQLINTEGER base) {
+            for (SQLULEN r = 0; r < kSets; ++r) {
+                keys[r] = base + static_cast<SQLINTEGER>(r);
+                std::snprintf(&names[r * 12], 12, "n%lu", static_cast<unsigned long>(r));
+                std::snprintf(&dates[r * 24], 24, r % 2 == 0 ? "2024-01-%02lu" : "{d '2024-02-%02lu'}",
+                              static_cast<unsigned long>(1 + r % 28));
+            }
+        };
+        ASSERT_EQ(s.Prepare("insert into t values (?, ?, ?)"), SQL_SUCCESS);
+        SQLBindParameter(s.stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, keys.data(), 0, nullptr);
+        SQLBindParameter(s.stmt, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 12, 0, names.data(), 12, nameLens.data());
+        SQLBindParameter(s.stmt, 3, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_TYPE_DATE, 10, 0, dates.data(), 24, dateLens.data());
+        SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(kSets), 0);
+        SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAM_STATUS_PTR, status.data(), 0);
+        SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMS_PROCESSED_PTR, &processed, 0);
+        SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAM_OPERATION_PTR, operations.data(), 0);
+        auto rowCount = [&] {
+            SQLLEN n = -2;
+            SQLRowCount(s.stmt, &n);
+            return n;
+        };
+        auto count = [&](SQLUSMALLINT want) { return std::count(status.begin(), status.end(), want); };
+
+        fill(0);
+        operations[2200] = SQL_PARAM_IGNORE;
+        ASSERT_EQ(SQLExecute(s.stmt), SQL_SUCCESS) << Diag(SQL_HANDLE_STMT, s.stmt);
+        EXPECT_EQ(processed, kSets - 1);
+        EXPECT_EQ(rowCount(), static_cast<SQLLEN>(kSets - 1));
+        EXPECT_EQ(count(SQL_PARAM_SUCCESS), static_cast<long>(kSets - 1));
+        EXPECT_EQ(status[2200], SQL_PARAM_UNUSED);
+        operations[2200] = SQL_PARAM_PROCEED;
+
+        fill(10000);
+        keys[1700] = 10005;  // a duplicate of set 5
+        EXPECT_EQ(SQLExecute(s.stmt), SQL_ERROR);
+        EXPECT_EQ(s.State(), "23000");
+        EXPECT_EQ(processed, 1701u);
+        EXPECT_EQ(count(SQL_PARAM_SUCCESS), 1700);
+        EXPECT_EQ(status[1700], SQL_PARAM_ERROR);
+        EXPECT_EQ(count(SQL_PARAM_UNUSED), static_cast<long>(kSets - 1701));
+
+        fill(20000);
+        std::snprintf(&dates[2400 * 24], 24, "{d '2024-13-01'}");
+        EXPECT_EQ(SQLExecute(s.stmt), SQL_ERROR);
+        const std::string refused = s.State();
+        EXPECT_TRUE(refused == "22007" || refused == "22008") << refused;
+        SQLFreeStmt(s.stmt, SQL_RESET_PARAMS);
+        SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAMSET_SIZE, reinterpret_cast<SQLPOINTER>(SQLULEN{1}), 0);
+        SQLSetStmtAttr(s.stmt, SQL_ATTR_PARAM_OPERATION_PTR, nullptr, 0);
+        EXPECT_EQ(s.Column("select count(*) from t"), std::vector<std::string>{std::to_string(kSets - 1 + 1700)});
+        EXPECT_EQ(s.Column("select count(*) from t where k >= 20000"), std::vector<std::string>{"0"});
+        EXPECT_EQ(s.Column("select v from t where k = 2499"), std::vector<std::string>{"n2499"});
+        EXPECT_EQ(s.Column("select d from t where k = 1001"), std::vector<std::string>{"2024-02-22"});
     }
 }
 

@@ -4,7 +4,9 @@
 // data at execution, the statement's state after a warning, and output parameters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -484,6 +486,76 @@ TEST_P(ArrayTest, OperationStatusAndProcessedArrays) {
     EXPECT_EQ(processed, 2u);
     EXPECT_EQ(std::vector<int>(status, status + 4),
               (std::vector<int>{SQL_PARAM_SUCCESS, SQL_PARAM_UNUSED, SQL_PARAM_ERROR, SQL_PARAM_UNUSED}));
+}
+
+// An array larger than a slice goes to the agent a slice at a time in one dataset refilled
+// for each (a last, shorter slice gets its own), the agent told before each slice but the
+// last that more follow, and told at the end that none does. What the application sees is
+// one execution: every set processed and its status, the agent's count; a failing slice
+// names its failing set among all the sets (the agent counts on from the slices before,
+// which this agent's fixed count of 300 puts at the slice's first set); a value a fill
+// would refuse in the last slice refuses the execution before any slice ran.
+TEST_P(ArrayTest, LargeArraysGoInSlicesAndEndAsOneExecution) {
+    constexpr uint32_t kSets = 2500;
+    fake.props[OA_PROP_STATEMENT_KIND] = OA_STMT_KIND_DML;
+    fake.props[OA_PROP_ROW_COUNT] = 300;
+    PrepareWith({Desc(), Desc()});
+    std::vector<int32_t> ids(kSets);
+    std::vector<char> hex(kSets * 4, '\0');
+    std::vector<SQLLEN> hexLen(kSets, SQL_NTS);
+    for (uint32_t s = 0; s < kSets; ++s) {
+        ids[s] = static_cast<int32_t>(s);
+        std::memcpy(&hex[s * 4], "0a", 3);
+    }
+    std::vector<SQLUSMALLINT> status(kSets, 99);
+    SQLULEN processed = 0;
+    ASSERT_EQ(Bind(1, SQL_C_SLONG, SQL_INTEGER, ids.data(), 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(Bind(2, SQL_C_CHAR, SQL_BINARY, hex.data(), 4, hexLen.data()), SQL_SUCCESS);
+    stmt->ipd->arrayStatus = status.data();
+    stmt->rowsProcessed = &processed;
+    stmt->paramSetSize = kSets;
+    const std::string follows = "SetProperty " + Hex(OA_PROP_SLICE_FOLLOWS);
+    auto sliceCalls = [&] {
+        std::vector<std::string> out;
+        for (const std::string& c : fake.calls)
+            if (c.rfind(follows, 0) == 0)
+                out.push_back(c.substr(follows.size()));
+        fake.calls.clear();
+        return out;
+    };
+
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    EXPECT_EQ(sliceCalls(), (std::vector<std::string>{"=0", "=1", "=1", "=0"}));
+    ASSERT_EQ(exec.values.size(), 2u);
+    EXPECT_EQ(exec.values[0]->rowsUsed, 1000);
+    EXPECT_EQ(Sent().rowsUsed, 500);
+    EXPECT_EQ(Cell(0, 0, 4), Bytes(&ids[2000], 4));
+    EXPECT_EQ(Cell(0, 499, 4), Bytes(&ids[2499], 4));
+    EXPECT_EQ(processed, kSets);
+    EXPECT_EQ(std::count(status.begin(), status.end(), SQL_PARAM_SUCCESS), static_cast<long>(kSets));
+    EXPECT_EQ(stmt->rowCount, 300);
+    size_t executions = 0;
+    for (const std::string& c : exec.calls)
+        executions += c.rfind("Execute", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(executions, 3u);
+
+    exec.calls.clear();
+    exec.executeCodes = {0, ERR_GENERAL_ERROR};
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_GENERAL_ERROR);
+    EXPECT_EQ(sliceCalls(), (std::vector<std::string>{"=0", "=1", "=1", "=0"}));
+    EXPECT_EQ(processed, 1001u);
+    EXPECT_EQ(status[999], SQL_PARAM_SUCCESS);
+    EXPECT_EQ(status[1000], SQL_PARAM_ERROR);
+    EXPECT_EQ(status[1001], SQL_PARAM_UNUSED);
+    EXPECT_EQ(status[kSets - 1], SQL_PARAM_UNUSED);
+    EXPECT_EQ(stmt->rowCount, 300);
+
+    exec.calls.clear();
+    std::memcpy(&hex[2400 * 4], "0g", 3);
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+    EXPECT_TRUE(exec.calls.empty());
 }
 
 // A query over several sets reports one set processed: the further sets are the next
