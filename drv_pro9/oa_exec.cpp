@@ -441,6 +441,8 @@ int db_BindInputParams(OA_STMT* stmt, int32_t paramRow) {
         return ERR_GENERAL_ERROR;
     }
     DB_SQLDABIND* bind = Bind(stmt);
+    if (int rc = db_BindInputPlace(bind, stmt->sliceSetsBefore, stmt->sliceSetsTotal); rc != 0)
+        return rc;
     for (uint32_t i = 0; i < n; ++i) {
         int16_t scale = i < stmt->paramDescCount ? stmt->paramDescs[i].scale : 0;
         if (int rc = db_BindInParam(bind, scale, i + 1, &values->cols[i], first, rows); rc != 0)
@@ -504,6 +506,7 @@ void oa_StmtReset(OA_STMT* stmt) {
     stmt->rowCount = -1;
     stmt->sliceFollows = false;
     stmt->rowsOfSlices = 0;
+    stmt->sliceSetsBefore = stmt->sliceSetsTotal = 0;
     stmt->inCount = stmt->inOutCount = stmt->outCount = 0;
     if (DB_CURSOR* cursor = Cursor(stmt)) {
         db_BindFree(&cursor->bind);
@@ -628,7 +631,9 @@ int OA_Execute(uint32_t handle) {
         rc = oa_ExecuteCore(stmt);
     const bool ran = rc == 0 || rc == ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING;
     stmt->rowsOfSlices = stmt->sliceFollows && ran && stmt->rowCount > 0 ? stmt->rowCount : 0;
-    stmt->sliceFollows = false;  // for this execution only, however it ended
+    // For this execution only, however it ended.
+    stmt->sliceFollows = false;
+    stmt->sliceSetsBefore = stmt->sliceSetsTotal = 0;
     return rc;
 }
 

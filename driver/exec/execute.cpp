@@ -236,11 +236,20 @@ SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow, cons
     return moved == SQL_SUCCESS ? result : moved;
 }
 
-// Tells the agent whether the next execution is a slice of an array with more to come.
-int SetSliceFollows(STMT* stmt, bool follows) {
-    const int32_t v = follows ? 1 : 0;
-    return CallSlot(stmt->conn->holder.ops->DRV_SetProperty, stmt->agentStmt, OA_PROP_SLICE_FOLLOWS,
-                    static_cast<const void*>(&v));
+// Tells the agent whether the next execution is a slice of an array with more to come, and
+// where its sets lie in the array (the sets sent before it, the sets sent in all; both 0
+// for no slice). 0 or the agent's refusal.
+int SetSlice(STMT* stmt, bool follows, size_t setsBefore = 0, size_t setsInAll = 0) {
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
+    const int32_t values[] = {follows ? 1 : 0, static_cast<int32_t>(std::min<size_t>(setsBefore, INT32_MAX)),
+                              static_cast<int32_t>(std::min<size_t>(setsInAll, INT32_MAX))};
+    const uint32_t codes[] = {OA_PROP_SLICE_FOLLOWS, OA_PROP_SLICE_SETS_BEFORE, OA_PROP_SLICE_SETS_TOTAL};
+    for (size_t k = 0; k < 3; ++k) {
+        if (int rc = CallSlot(ops->DRV_SetProperty, stmt->agentStmt, codes[k], static_cast<const void*>(&values[k]));
+            rc != 0)
+            return rc;
+    }
+    return 0;
 }
 
 // Whether the sets go to the agent in slices: more of them than a slice holds, input
@@ -268,7 +277,7 @@ bool SendsInSlices(STMT* stmt, DaeRoad road) {
                  int32_t{sizeof kind}, &len) != 0 ||
         kind != OA_STMT_KIND_DML)
         return false;
-    return SetSliceFollows(stmt, false) == 0;
+    return SetSlice(stmt, false) == 0;
 }
 
 // Hands a dataset to the agent and executes; afterwards the statement remembers the
@@ -299,7 +308,7 @@ SQLRETURN RunSliced(STMT* stmt, DaeRoad road) {
         part.first = slices.next;
         PARAMSET set;
         if (int built = StmtBuildParamSlice(&slices, &set, stmt->sentParamSet); built != 0) {
-            SetSliceFollows(stmt, false);
+            SetSlice(stmt, false);
             if ((stmt->conn->flags & CONN_FLAG_AUTOCOMMIT) != 0 && part.first > 0)
                 ConnEndTranOn(stmt->conn, SQL_COMMIT, stmt->diag);
             if (stmt->rowsProcessed != nullptr)
@@ -309,7 +318,7 @@ SQLRETURN RunSliced(STMT* stmt, DaeRoad road) {
             return Fail(stmt, built);
         }
         part.count = slices.next - part.first;
-        if (!slices.done() && SetSliceFollows(stmt, true) != 0) {
+        if (SetSlice(stmt, !slices.done(), part.first, slices.sets.size()) != 0) {
             rc = ERR_GENERAL_ERROR;
             break;
         }
@@ -323,7 +332,7 @@ SQLRETURN RunSliced(STMT* stmt, DaeRoad road) {
                 part.rowsBefore = count;
         }
     }
-    SetSliceFollows(stmt, false);
+    SetSlice(stmt, false);
     if (rc == 0 && warned)
         rc = ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING;
     return Finish(stmt, rc, slices.sets, part);

@@ -17,6 +17,18 @@ using itest::Diag;
 using itest::kLibs;
 using itest::Lib;
 
+// The messages of every diagnostic record of the statement, one a line.
+std::string AllDiags(SQLHSTMT stmt) {
+    std::string all;
+    SQLCHAR state[6] = {}, msg[512] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT len = 0;
+    for (SQLSMALLINT n = 1; SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, n, state, &native, msg, sizeof msg, &len));
+         ++n)
+        all += std::string(reinterpret_cast<char*>(msg)) + "\n";
+    return all;
+}
+
 struct Session : itest::Session {
     explicit Session(const Lib& l, const std::string& create)
         : itest::Session(l, "params", create) {}
@@ -94,7 +106,7 @@ TEST(BigintParams, StoredOrRefusedAsTheColumnDecides) {
 // Column-wise arrays of 2500 sets, more than a slice: what the application sees is one
 // execution. All sets stored with their count and statuses; a set that fails in a later
 // slice (a duplicate key) leaves the sets before it stored (autocommit) and names itself
-// in the status array and the processed count; an ignored set is unused;
+// in the status array, the processed count and the server's message; an ignored set is unused;
 // a date the driver refuses in the last slice refuses the execution with nothing stored.
 TEST(SlicedArrays, ALargeArrayEndsAsOneExecution) {
     constexpr SQLULEN kSets = 2500;
@@ -145,6 +157,7 @@ TEST(SlicedArrays, ALargeArrayEndsAsOneExecution) {
         keys[1700] = 10005;  // a duplicate of set 5
         EXPECT_EQ(SQLExecute(s.stmt), SQL_ERROR);
         EXPECT_EQ(s.State(), "23000");
+        EXPECT_NE(AllDiags(s.stmt).find("parameter row 1701 of 2500 failed"), std::string::npos) << AllDiags(s.stmt);
         EXPECT_EQ(processed, 1701u);
         EXPECT_EQ(count(SQL_PARAM_SUCCESS), 1700);
         EXPECT_EQ(status[1700], SQL_PARAM_ERROR);

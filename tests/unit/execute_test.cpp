@@ -525,7 +525,7 @@ TEST_P(ArrayTest, LargeArraysGoInSlicesAndEndAsOneExecution) {
     };
 
     ASSERT_EQ(Execute(), SQL_SUCCESS);
-    EXPECT_EQ(sliceCalls(), (std::vector<std::string>{"=0", "=1", "=1", "=0"}));
+    EXPECT_EQ(sliceCalls(), (std::vector<std::string>{"=0", "=1", "=1", "=0", "=0"}));
     ASSERT_EQ(exec.values.size(), 2u);
     EXPECT_EQ(exec.values[0]->rowsUsed, 1000);
     EXPECT_EQ(Sent().rowsUsed, 500);
