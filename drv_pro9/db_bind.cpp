@@ -254,6 +254,7 @@ int db_BindAllocCols(DB_SQLDABIND* b, uint16_t n) {
 int db_BindAllocParams(DB_SQLDABIND* b, uint32_t n) {
     b->params.clear();
     b->inputRowsSent = -1;
+    b->inputRowsBeforeSent = b->inputRowsTotalSent = 0;  // a new input SQLDA has no place
     try {
         b->params.resize(n);
     } catch (const std::bad_alloc&) {
@@ -280,6 +281,7 @@ void db_BindFree(DB_SQLDABIND* b) {
     b->outputRowsSent = -1;
     b->params.clear();
     b->inputRowsSent = -1;
+    b->inputRowsBeforeSent = b->inputRowsTotalSent = 0;
 }
 
 int db_DescribeCol(DB_SQLDABIND* b, bool output, uint32_t col, bool wide, int odbcVersion,
@@ -552,6 +554,24 @@ int db_ConvFetchedRows(DB_SQLDABIND* b, DATASET* ds, uint16_t col, int32_t rows)
     if (rc != 0)
         OA_ErrPost(b->errors, rc);
     return rc;
+}
+
+int db_BindInputPlace(DB_SQLDABIND* b, uint32_t rowsBefore, uint32_t rowsTotal) {
+    if (b->input == nullptr)
+        return 0;
+    if (b->inputRowsBeforeSent != rowsBefore) {
+        PRO_SQLDA_Set_DA_Attribute_dh_u32_t(b->input, ESQL_DA_ROWS_BEFORE, rowsBefore, b->sqlca);
+        if (int rc = Checked(b); rc != 0)
+            return rc;
+        b->inputRowsBeforeSent = rowsBefore;
+    }
+    if (b->inputRowsTotalSent != rowsTotal) {
+        PRO_SQLDA_Set_DA_Attribute_dh_u32_t(b->input, ESQL_DA_ROWS_TOTAL, rowsTotal, b->sqlca);
+        if (int rc = Checked(b); rc != 0)
+            return rc;
+        b->inputRowsTotalSent = rowsTotal;
+    }
+    return 0;
 }
 
 int db_BindInParam(DB_SQLDABIND* b, int16_t scale, uint32_t param, const DATASET_COL* value,

@@ -82,6 +82,10 @@ struct DB_SQLDABIND {
     std::vector<DB_PARAMBIND> params;
     // The parameter rows last set on the input SQLDA; -1 when not known.
     int64_t inputRowsSent = -1;
+    // The input SQLDA's place in a larger array last set (rows before, rows in all); the
+    // SQLDA starts with none.
+    uint32_t inputRowsBeforeSent = 0;
+    uint32_t inputRowsTotalSent = 0;
     // A timestamp parameter of the run lost digits the server cannot keep (its warning is
     // posted): the run answers with a warning. Cleared by whoever starts a run.
     bool fractionCut = false;
@@ -146,6 +150,10 @@ int db_ConvFetchedRows(DB_SQLDABIND* b, DATASET* ds, uint16_t col, int32_t rows)
 // dataset indicators (negative -> -1, else 0).
 int db_BindInParam(DB_SQLDABIND* b, int16_t scale, uint32_t param, const DATASET_COL* value,
                    int32_t first, int32_t rows);
+// Tells the input SQLDA where its rows lie in a larger parameter array (the rows before
+// them and the rows in all, 0 and 0 for none), for the server's messages; only what
+// changed is set. 0, or 15 with the messages posted.
+int db_BindInputPlace(DB_SQLDABIND* b, uint32_t rowsBefore, uint32_t rowsTotal);
 // As db_BindInParam with direction 2, after copying the value rows (data, indicators and
 // owned blocks, type and width) into rows 0.. of result column resultCol, which must have
 // room for them; the result column is what is bound.

@@ -60,6 +60,8 @@ constexpr DsTypeRow kDsTypes[] = {
     {DS_UTINYINT, ESQL_SMALLINT, true},
     {DS_USHORT, ESQL_INTEGER, true},
     {DS_ULONG, ESQL_BIGINT, true},
+    // Eight bytes as the server's BIGINT takes them: bound in place, no text to parse.
+    {DS_SBIGINT, ESQL_BIGINT, false},
     {DS_FLOAT, ESQL_REAL, false},
     {DS_DOUBLE, ESQL_FLOAT, false},
     {DS_DATE, ESQL_DATE, true},

@@ -116,6 +116,10 @@ struct OA_STMT {
     int32_t noScan = 0;           // prepare without escape translation
     int32_t maxLength = 0;        // statement option 3
     int64_t rowCount = -1;        // rows affected by the last execute; -1 unknown (a query)
+    bool sliceFollows = false;    // the next execute is a slice of an array with more to come
+    int64_t rowsOfSlices = 0;     // rows the slices before the running one touched
+    uint32_t sliceSetsBefore = 0; // the next execute's slice: its place in the array
+    uint32_t sliceSetsTotal = 0;
     OA_CURSOROPTS cursorOpts;
     int32_t option41A = 0;        // driver statement options 0x41A, 0x41C and 0x41E
     int32_t option41C = 0;

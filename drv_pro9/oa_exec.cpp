@@ -283,7 +283,9 @@ int CommitForStatement(OA_STMT* stmt, int runRc) {
 }  // namespace
 
 int db_TxnEndStatement(OA_STMT* stmt, int runRc) {
-    if (!Autocommit(stmt))
+    // A slice with more to come leaves the array's transaction open; a failed one ends the
+    // array, and its commit is made as for a whole array that failed there.
+    if (!Autocommit(stmt) || (stmt->sliceFollows && runRc == 0))
         return 0;
     return CommitForStatement(stmt, runRc);
 }
@@ -439,6 +441,8 @@ int db_BindInputParams(OA_STMT* stmt, int32_t paramRow) {
         return ERR_GENERAL_ERROR;
     }
     DB_SQLDABIND* bind = Bind(stmt);
+    if (int rc = db_BindInputPlace(bind, stmt->sliceSetsBefore, stmt->sliceSetsTotal); rc != 0)
+        return rc;
     for (uint32_t i = 0; i < n; ++i) {
         int16_t scale = i < stmt->paramDescCount ? stmt->paramDescs[i].scale : 0;
         if (int rc = db_BindInParam(bind, scale, i + 1, &values->cols[i], first, rows); rc != 0)
@@ -486,7 +490,7 @@ int db_CursorRun(OA_STMT* stmt, DbParams params, int32_t paramRow) {
     // Rows before a failing parameter row keep their effect, and the count says how many;
     // it is read before the messages are taken, which clears the SQLCA.
     if (!IsSelect(stmt))
-        stmt->rowCount = db->sqlca.sqlrows;
+        stmt->rowCount = stmt->rowsOfSlices + db->sqlca.sqlrows;
     return db->sqlca.sqlcode < 0 ? CallFailed(stmt) : 0;
 }
 
@@ -500,6 +504,9 @@ void oa_StmtReset(OA_STMT* stmt) {
     stmt->executions = 0;
     stmt->totalRows = 0;
     stmt->rowCount = -1;
+    stmt->sliceFollows = false;
+    stmt->rowsOfSlices = 0;
+    stmt->sliceSetsBefore = stmt->sliceSetsTotal = 0;
     stmt->inCount = stmt->inOutCount = stmt->outCount = 0;
     if (DB_CURSOR* cursor = Cursor(stmt)) {
         db_BindFree(&cursor->bind);
@@ -614,13 +621,20 @@ int OA_Execute(uint32_t handle) {
         SetFlags(stmt, STMT_NO_MORE_ROWS);
     stmt->executions = 0;
     stmt->totalRows = 0;
-    // A query's rows are not counted: its count stays unknown.
-    stmt->rowCount = IsSelect(stmt) ? -1 : 0;
+    // A query's rows are not counted: its count stays unknown. The slices of an array
+    // count as one execution.
+    stmt->rowCount = IsSelect(stmt) ? -1 : stmt->rowsOfSlices;
     // Pending values are asked for first: the statement runs once they are all in
     // (OA_ParamData), never with the cells still marked.
-    if (int rc = OA_ParamDataStart(stmt); rc != 0)
-        return rc;
-    return oa_ExecuteCore(stmt);
+    int rc = OA_ParamDataStart(stmt);
+    if (rc == 0)
+        rc = oa_ExecuteCore(stmt);
+    const bool ran = rc == 0 || rc == ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING;
+    stmt->rowsOfSlices = stmt->sliceFollows && ran && stmt->rowCount > 0 ? stmt->rowCount : 0;
+    // For this execution only, however it ended.
+    stmt->sliceFollows = false;
+    stmt->sliceSetsBefore = stmt->sliceSetsTotal = 0;
+    return rc;
 }
 
 int oa_ExecuteCore(OA_STMT* stmt) {

@@ -142,6 +142,16 @@ constexpr uint32_t OA_PROP_CONCURRENCY = 0x32030007;
 constexpr uint32_t OA_PROP_KEYSET_SIZE = 0x32030008;
 constexpr uint32_t OA_PROP_ROWSET_SIZE = 0x32030009;
 constexpr uint32_t OA_PROP_DESCRIBE_PARAMS = 0x3203000F;
+// Set (1) before an execution that is one slice of a parameter array with more slices to
+// come: in autocommit the statement's commit waits for the last slice, so that the array
+// is one transaction as when it is sent whole, and the next execution's row count goes on
+// from this one's. Holds for the next execution only.
+constexpr uint32_t OA_PROP_SLICE_FOLLOWS = 0x32030010;
+// Set before an execution that is one slice of a parameter array: the sets of the array
+// before the slice and the sets of the whole array, so that the server names a failing
+// set by its place in the array. Hold for the next execution only.
+constexpr uint32_t OA_PROP_SLICE_SETS_BEFORE = 0x32030011;
+constexpr uint32_t OA_PROP_SLICE_SETS_TOTAL = 0x32030012;
 // Answers of OA_PROP_STATEMENT_KIND.
 constexpr int32_t OA_STMT_KIND_SELECT = 1;
 constexpr int32_t OA_STMT_KIND_DML = 2;     // INSERT, DELETE or UPDATE

@@ -306,7 +306,7 @@ int SetStmtProperty(OA_STMT* s, uint32_t code, const void* value) {
     case OA_PROP_MAX_ROWS: case OA_PROP_NOSCAN: case OA_PROP_MAX_LENGTH: case OA_PROP_CURSOR_TYPE:
     case OA_PROP_CONCURRENCY: case OA_PROP_KEYSET_SIZE: case OA_PROP_ROWSET_SIZE: case 0x3203000A:
     case 0x3203000B: case 0x3203000C: case OA_PROP_DESCRIBE_PARAMS: case 0x3203041A: case 0x3203041C:
-    case 0x3203041E:
+    case 0x3203041E: case OA_PROP_SLICE_FOLLOWS: case OA_PROP_SLICE_SETS_BEFORE: case OA_PROP_SLICE_SETS_TOTAL:
         break;
     default:
         return ERR_DRIVER_NOT_CAPABLE;
@@ -361,6 +361,15 @@ int SetStmtProperty(OA_STMT* s, uint32_t code, const void* value) {
         return 0;
     case OA_PROP_DESCRIBE_PARAMS:
         return v == 0 ? 0 : OA_DescribeParamsRefine(s);
+    case OA_PROP_SLICE_FOLLOWS:
+        s->sliceFollows = v != 0;
+        return 0;
+    case OA_PROP_SLICE_SETS_BEFORE:
+    case OA_PROP_SLICE_SETS_TOTAL:
+        if (v < 0)
+            return ERR_INVALID_ARGUMENT_VALUE;
+        (code == OA_PROP_SLICE_SETS_BEFORE ? s->sliceSetsBefore : s->sliceSetsTotal) = static_cast<uint32_t>(v);
+        return 0;
     case 0x3203041A:
         if (v != 1 && v != 2)
             return ERR_INVALID_ARGUMENT_VALUE;

@@ -127,6 +127,7 @@ uint32_t ds_TypeWidth(int32_t type, uint32_t n) {
     case DS_FLOAT:
         return 4;
     case DS_DOUBLE:
+    case DS_SBIGINT:
         return 8;
     case DS_DATE:
     case DS_TIME:

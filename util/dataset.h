@@ -48,6 +48,7 @@ enum DS_CTYPE : int32_t {
     DS_WCHARZ = 25,        // NUL-terminated UCS-2
     DS_LONGWCHAR = 26,     // by reference: length in characters
     DS_WVARCHAR32 = 27,    // UCS-2 after an i32 character count
+    DS_SBIGINT = 28,       // i64: BIGINT input parameters, bound to the server as integers
 };
 
 // Indicator values; 0 or more means the value is present.

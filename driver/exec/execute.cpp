@@ -4,6 +4,7 @@
 #include "driver/exec/execute.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <new>
 #include <utility>
@@ -12,6 +13,7 @@
 #include "driver/exec/coldeliver.h"
 #include "driver/exec/convert/valtypes.h"
 #include "driver/exec/paramset.h"
+#include "driver/objects/conn.h"
 #include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/param.h"
@@ -146,6 +148,15 @@ void WriteParamStatuses(STMT* stmt, const std::vector<uint32_t>& setOfRow, size_
         status[0] = SQL_PARAM_ERROR;
 }
 
+// Where the last execution's sets begin among the sets sent, how many it carried, and the
+// agent's row count before it (the slices of an array count on from one another). An
+// execution of all the sets at once has nothing before it.
+struct SentPart {
+    size_t first = 0;
+    size_t count = SIZE_MAX;
+    SQLLEN rowsBefore = 0;
+};
+
 // Keeps the rows a successful execution touched for the diagnostics header: unknown (-1)
 // for a query, else the agent's count. True when a searched INSERT, UPDATE or DELETE
 // touched no row in any parameter set, which ODBC 3 answers with SQL_NO_DATA; only then is
@@ -175,9 +186,9 @@ bool RecordRowCount(STMT* stmt) {
 //    SQL_SUCCESS_WITH_INFO; a searched INSERT, UPDATE or DELETE that touched no row
 //    answers SQL_NO_DATA to an ODBC 3 application;
 //  - anything else: the agent's messages; the rows before the failing one (the agent's
-//    row count) took effect and the failing one is processed; SQL_ERROR, the state as it
-//    was.
-SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow) {
+//    row count, within the last part sent) took effect and the failing one is processed;
+//    SQL_ERROR, the state as it was.
+SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow, const SentPart& part = {}) {
     stmt->resultDescs.reset();
     stmt->resultDescsLoaded = false;
     stmt->bookmarkDesc.reset();
@@ -186,9 +197,13 @@ SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow) {
         rc != ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING) {
         StmtGetAgentErrors(stmt);
         SQLLEN done = 0;
-        size_t failed = 0;
-        if (StmtRowCount(stmt, &done) == 0 && done >= 0)
-            failed = std::min<size_t>(static_cast<size_t>(done), sent > 0 ? sent - 1 : 0);
+        const size_t first = std::min<size_t>(part.first, setOfRow.size());
+        const size_t inPart = std::min<size_t>(part.count, setOfRow.size() - first);
+        size_t failed = first;
+        if (StmtRowCount(stmt, &done) == 0 && done >= 0) {
+            const SQLLEN inThisPart = std::max<SQLLEN>(done - part.rowsBefore, 0);
+            failed = first + std::min<size_t>(static_cast<size_t>(inThisPart), inPart > 0 ? inPart - 1 : 0);
+        }
         stmt->rowCount = done;
         if (stmt->rowsProcessed != nullptr)
             *stmt->rowsProcessed = std::min<SQLULEN>(failed + 1, std::max<SQLULEN>(sent, 1));
@@ -221,13 +236,118 @@ SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow) {
     return moved == SQL_SUCCESS ? result : moved;
 }
 
+// Tells the agent whether the next execution is a slice of an array with more to come, and
+// where its sets lie in the array (the sets sent before it, the sets sent in all; both 0
+// for no slice). 0 or the agent's refusal.
+int SetSlice(STMT* stmt, bool follows, size_t setsBefore = 0, size_t setsInAll = 0) {
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
+    const int32_t values[] = {follows ? 1 : 0, static_cast<int32_t>(std::min<size_t>(setsBefore, INT32_MAX)),
+                              static_cast<int32_t>(std::min<size_t>(setsInAll, INT32_MAX))};
+    const uint32_t codes[] = {OA_PROP_SLICE_FOLLOWS, OA_PROP_SLICE_SETS_BEFORE, OA_PROP_SLICE_SETS_TOTAL};
+    for (size_t k = 0; k < 3; ++k) {
+        if (int rc = CallSlot(ops->DRV_SetProperty, stmt->agentStmt, codes[k], static_cast<const void*>(&values[k]));
+            rc != 0)
+            return rc;
+    }
+    return 0;
+}
+
+// Whether the sets go to the agent in slices: more of them than a slice holds, input
+// parameters only, a statement that the agent says is an INSERT, UPDATE or DELETE (no
+// query, whose sets open one result each, nor a procedure call), no value that the agent
+// is to take at execution, an agent with the wide types (narrowing wide values can refuse
+// one, which must come before anything ran), and an agent that keeps the slices one
+// transaction.
+bool SendsInSlices(STMT* stmt, DaeRoad road) {
+    if (stmt->paramSetSize <= kParamSliceRows || stmt->isQuery || stmt->inParams == 0 ||
+        stmt->outParams + stmt->inOutParams != 0 || stmt->conn->narrowWidePieces != 0)
+        return false;
+    if (road == DaeRoad::Agent) {
+        const STMT_DAE kept = stmt->dae;
+        stmt->dae = STMT_DAE{};
+        const bool atExec = StmtCheckDataAtExecParams(stmt);
+        stmt->dae = kept;
+        if (atExec)
+            return false;
+    }
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
+    int32_t kind = 0;
+    int32_t len = 0;
+    if (CallSlot(ops->DRV_GetProperty, stmt->agentStmt, OA_PROP_STATEMENT_KIND, static_cast<void*>(&kind),
+                 int32_t{sizeof kind}, &len) != 0 ||
+        kind != OA_STMT_KIND_DML)
+        return false;
+    return SetSlice(stmt, false) == 0;
+}
+
+// Hands a dataset to the agent and executes; afterwards the statement remembers the
+// dataset the agent holds (or frees it, when the holder says the driver frees datasets).
+int ExecuteSlice(STMT* stmt, PARAMSET& set) {
+    DATASET* values = set.dataset();
+    set.values.release();
+    const int rc = AgentExecute(stmt, values);
+    stmt->sentParamSet = DriverFreesData(stmt) ? nullptr : values;
+    if (DriverFreesData(stmt))
+        DatasetDeleter()(values);
+    return rc;
+}
+
+// The execution of a large array, slice by slice into one dataset: the agent keeps the
+// slices one transaction, and the end of the execution (counts, statuses, processed sets,
+// the failing set) reads as for the whole array sent at once. Only running out of memory
+// between slices has no counterpart: the slices before it stay done (committed in
+// autocommit) and the sets after them unused.
+SQLRETURN RunSliced(STMT* stmt, DaeRoad road) {
+    PARAMSLICES slices;
+    if (int rc = StmtPlanParamSlices(stmt, road, &slices); rc != 0)
+        return Fail(stmt, rc);
+    SentPart part;
+    bool warned = false;
+    int rc = 0;
+    while (!slices.done()) {
+        part.first = slices.next;
+        PARAMSET set;
+        if (int built = StmtBuildParamSlice(&slices, &set, stmt->sentParamSet); built != 0) {
+            SetSlice(stmt, false);
+            if ((stmt->conn->flags & CONN_FLAG_AUTOCOMMIT) != 0 && part.first > 0)
+                ConnEndTranOn(stmt->conn, SQL_COMMIT, stmt->diag);
+            if (stmt->rowsProcessed != nullptr)
+                *stmt->rowsProcessed = part.first;
+            const std::vector<uint32_t> done(slices.sets.begin(), slices.sets.begin() + part.first);
+            WriteParamStatuses(stmt, done, done.size(), SQL_PARAM_SUCCESS);
+            return Fail(stmt, built);
+        }
+        part.count = slices.next - part.first;
+        if (SetSlice(stmt, !slices.done(), part.first, slices.sets.size()) != 0) {
+            rc = ERR_GENERAL_ERROR;
+            break;
+        }
+        rc = ExecuteSlice(stmt, set);
+        warned = warned || rc == ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING;
+        if (rc != 0 && rc != ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING)
+            break;
+        if (!slices.done()) {
+            SQLLEN count = 0;
+            if (StmtRowCount(stmt, &count) == 0 && count > 0)
+                part.rowsBefore = count;
+        }
+    }
+    SetSlice(stmt, false);
+    if (rc == 0 && warned)
+        rc = ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING;
+    return Finish(stmt, rc, slices.sets, part);
+}
+
 // Builds the parameter dataset (when any parameter is input), executes through the
 // agent and ends the execution; on the agent's road a request for values given at
-// execution (102) keeps the dataset and starts the exchange instead.
+// execution (102) keeps the dataset and starts the exchange instead. A large array goes
+// in slices (RunSliced).
 SQLRETURN Run(STMT* stmt, DaeRoad road) {
     if (stmt->agentParamSet != nullptr && DriverFreesData(stmt))  // an exchange abandoned
         DatasetDeleter()(stmt->agentParamSet);
     stmt->agentParamSet = nullptr;
+    if (SendsInSlices(stmt, road))
+        return RunSliced(stmt, road);
     PARAMSET set;
     if (stmt->inParams + stmt->inOutParams != 0) {
         if (int rc = StmtBuildParamSet(stmt, road, &set, stmt->sentParamSet); rc != 0)

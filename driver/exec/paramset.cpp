@@ -27,6 +27,7 @@ enum class CellKind : uint8_t {
     DateText,  // narrow date/time text or escape, as the SQL type's structure
     DateWide,  // the same from UTF-16 text
     BigInt,    // SQL_C_SBIGINT / SQL_C_UBIGINT as decimal text
+    IntText,   // the text of an integer as the 8-byte integer of a BIGINT parameter
     Numeric,   // SQL_NUMERIC_STRUCT as its exact decimal text
     Guid,      // SQLGUID as its 36 characters
 };
@@ -55,6 +56,16 @@ Addressing AddressingOf(const STMT* stmt) {
         a.rowSize = static_cast<size_t>(apd->bindType);
     return a;
 }
+
+// The parameter sets (numbers from 0) that the rows of a dataset carry, in row order.
+struct SetSpan {
+    const uint32_t* first = nullptr;
+    size_t count = 0;
+    const uint32_t* begin() const { return first; }
+    const uint32_t* end() const { return first + count; }
+    uint32_t operator[](size_t k) const { return first[k]; }
+    size_t size() const { return count; }
+};
 
 SQLLEN ReadLength(const SQLLEN* base, const Addressing& a, uint32_t set) {
     SQLLEN v = 0;
@@ -203,11 +214,79 @@ bool StartsWithBrace(const Cell& c, bool wide) {
     return u == u'{';
 }
 
+// The integer that a value's text spells in its one canonical form (an optional '-', no
+// leading zero, no sign on 0, nothing else), within 64 bits. Only such text goes to the
+// server as an integer: the server's conversions give every column type the same value
+// from the integer as from that text, and any other text (" 7", "+7", "007", "7.0") keeps
+// the outcome the server gives it.
+bool CanonicalInteger(const Cell& c, bool wide, int64_t* out) {
+    if (c.kind != Cell::Value || c.data == nullptr || (wide && c.length % sizeof(SQLWCHAR) != 0))
+        return false;
+    const size_t n = wide ? c.length / sizeof(SQLWCHAR) : c.length;
+    auto at = [&](size_t i) -> uint32_t {
+        if (!wide)
+            return static_cast<unsigned char>(c.data[i]);
+        SQLWCHAR u = 0;
+        std::memcpy(&u, c.data + i * sizeof u, sizeof u);
+        return u;
+    };
+    size_t i = 0;
+    const bool negative = n > 0 && at(0) == '-';
+    if (negative)
+        i = 1;
+    if (i == n || n - i > 19 || (at(i) == '0' && (n - i > 1 || negative)))
+        return false;
+    uint64_t v = 0;  // 19 digits fit
+    for (; i < n; ++i) {
+        const uint32_t d = at(i) - '0';
+        if (d > 9)
+            return false;
+        v = v * 10 + d;
+    }
+    if (v > (negative ? uint64_t{1} << 63 : static_cast<uint64_t>(INT64_MAX)))
+        return false;
+    *out = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+    return true;
+}
+
+// Whether every set's SQL_C_SBIGINT / SQL_C_UBIGINT value of an input parameter can go to
+// the server as its 8-byte integer: none waits for the agent to take it at execution (those
+// pieces arrive as text), and no unsigned value lies beyond INT64_MAX (such a value keeps
+// its text, and the server decides about it as before). The cells it reads are kept in
+// cells (when given) for the fill; a parameter bound without length or indicator is not
+// read.
+int BigintTravelsAsInteger(const CellReader& in, const SetSpan& sets, ColumnPlan* plan, std::vector<Cell>* cells,
+                           bool* integer) {
+    const PARAMREC& p = *in.p;
+    *integer = true;
+    if (p.cType == SQL_C_SBIGINT && p.indicator == nullptr && p.octetLength == nullptr)
+        return 0;
+    if (cells != nullptr)
+        plan->cells = cells->size();
+    for (uint32_t s : sets) {
+        Cell c;
+        if (int rc = ReadCell(in, s, &c); rc != 0)
+            return rc;
+        if (c.kind == Cell::Pending) {
+            *integer = false;
+        } else if (c.kind == Cell::Value && p.cType == SQL_C_UBIGINT) {
+            uint64_t v = 0;
+            std::memcpy(&v, c.data, sizeof v);
+            *integer = *integer && v <= static_cast<uint64_t>(INT64_MAX);
+        }
+        if (cells != nullptr)
+            cells->push_back(c);
+    }
+    return 0;
+}
+
 // Decides a column's kind, type and width from every set that is sent. The cells it
-// has to read for that (text, binary data, GUIDs) are kept in cells for the fill, which
-// then measures no text again.
-int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool paramOp, ColumnPlan* plan,
-               std::vector<Cell>& cells) {
+// has to read for that (text, binary data, GUIDs, some BIGINTs) are kept in cells (when
+// given) for the fill, which then measures no text again. input: the parameter is input
+// only (an input/output value comes back in the column's type, which stays text for
+// BIGINT).
+int PlanColumn(const CellReader& in, const SetSpan& sets, bool paramOp, bool input, ColumnPlan* plan,
+               std::vector<Cell>* cells) {
     plan->in = in;
     plan->cells = kNoCells;
     const PARAMREC& p = *in.p;
@@ -215,8 +294,11 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
     bool anyEscape = false;
     bool anyNul = false;  // narrow text given with its length holds a NUL somewhere
     const bool wide = p.cType == SQL_C_WCHAR;
+    // Text of a BIGINT parameter goes as the integer while every value spells one.
+    bool integers = input && p.sqlType == SQL_BIGINT && (p.cType == SQL_C_CHAR || wide);
     if (in.fixed == 0 || p.cType == SQL_C_GUID) {
-        plan->cells = cells.size();
+        if (cells != nullptr)
+            plan->cells = cells->size();
         for (uint32_t s : sets) {
             Cell c;
             if (int rc = ReadCell(in, s, &c); rc != 0)
@@ -225,8 +307,15 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
             anyEscape = anyEscape || StartsWithBrace(c, wide);
             anyNul = anyNul || (c.counted && p.cType == SQL_C_CHAR && c.length > 0 &&
                                 std::memchr(c.data, 0, c.length) != nullptr);
-            cells.push_back(c);
+            int64_t v = 0;
+            integers = integers && (c.kind == Cell::Null || CanonicalInteger(c, wide, &v));
+            if (cells != nullptr)
+                cells->push_back(c);
         }
+    }
+    if (integers) {
+        plan->decide(CellKind::IntText, DS_SBIGINT, 8);
+        return 0;
     }
     const int32_t dateType = DateTimeDsType(p.sqlType);
     switch (p.cType) {
@@ -234,10 +323,18 @@ int PlanColumn(const CellReader& in, const std::vector<uint32_t>& sets, bool par
         // As text: a double would keep 15 of its up to 39 digits.
         plan->decide(CellKind::Numeric, DS_CHAR, static_cast<uint32_t>(NUMERIC_TEXT_LENGTH));
         return 0;
-    case SQL_C_SBIGINT: case SQL_C_UBIGINT:
+    case SQL_C_SBIGINT: case SQL_C_UBIGINT: {
+        bool integer = false;
+        if (int rc = input ? BigintTravelsAsInteger(in, sets, plan, cells, &integer) : 0; rc != 0)
+            return rc;
+        if (integer) {
+            plan->decide(CellKind::Copy, DS_SBIGINT, 8);  // an unsigned value here has the same bytes
+            return 0;
+        }
         // Twenty digits and a sign fit; every set's text has the same room.
         plan->decide(CellKind::BigInt, DS_CHAR, 32);
         return 0;
+    }
     case SQL_C_GUID:
         plan->decide(CellKind::Guid, DS_CHAR, GUID_TEXT_LENGTH + 1);
         return 0;
@@ -370,6 +467,13 @@ int FillCell(const ColumnPlan& plan, const Cell& c, unsigned char* elem) {
         }
         return 0;
     }
+    case CellKind::IntText: {
+        int64_t v = 0;
+        if (!CanonicalInteger(c, p.cType == SQL_C_WCHAR, &v))
+            return ERR_GENERAL_ERROR;  // planned from the same cells: cannot happen
+        std::memcpy(elem, &v, sizeof v);
+        return 0;
+    }
     case CellKind::Numeric: {
         SQL_NUMERIC_STRUCT numeric;
         std::memcpy(&numeric, c.data, sizeof numeric);
@@ -436,17 +540,38 @@ std::vector<PARAM_DESC> StmtParamDescs(const STMT* stmt) {
 
 namespace {
 
-// Whether ds has exactly the planned columns and rows, so that filling it again gives what
-// a new dataset of the plan would hold.
-bool FitsPlan(const DATASET* ds, const std::vector<ColumnPlan>& plans, int32_t rows) {
+// Whether a column of the kind reads the same from a wider element: text ends at its NUL
+// (the rest of a cleared element is zeroes), and counted values say their length.
+bool WidthIsRoom(CellKind k) {
+    return k == CellKind::Text || k == CellKind::WideText || k == CellKind::Binary || k == CellKind::Hex;
+}
+
+// Whether the element width of an earlier execution serves a column planned at need bytes:
+// exactly, or for text and counted values any width from need up to twice it (at least 64
+// bytes), so that values of varying lengths executed again do not rebuild the dataset (and
+// the agent's buffers and bindings with it) each time the longest one changes, while one
+// long value does not keep its room for good.
+bool WidthServes(CellKind k, uint32_t width, uint32_t need) {
+    need = std::max<uint32_t>(need, 1);
+    if (width == need)
+        return true;
+    return WidthIsRoom(k) && width > need && width <= std::max<uint64_t>(2 * uint64_t{need}, 64);
+}
+
+// Whether ds has the planned columns (types, widths that serve) and rows, so that filling
+// it again gives what a new dataset of the plan would hold. The plans then take the
+// widths of ds.
+bool FitsPlan(const DATASET* ds, std::vector<ColumnPlan>& plans, int32_t rows) {
     if (ds == nullptr || rows == 0 || ds->colsUsed != plans.size() || ds->rowsAllocated != rows)
         return false;
     for (size_t m = 0; m < plans.size(); ++m) {
         const DATASET_COL& col = ds->cols[m];
-        if (col.type != plans[m].type || col.width != std::max<uint32_t>(plans[m].width, 1) || col.data == nullptr ||
-            col.indicators == nullptr)
+        if (col.type != plans[m].type || !WidthServes(plans[m].kind, col.width, plans[m].width) ||
+            col.data == nullptr || col.indicators == nullptr)
             return false;
     }
+    for (size_t m = 0; m < plans.size(); ++m)
+        plans[m].width = ds->cols[m].width;
     return true;
 }
 
@@ -455,8 +580,8 @@ bool FitsPlan(const DATASET* ds, const std::vector<ColumnPlan>& plans, int32_t r
 // and each column is set to NULL and zeroed (as a new dataset starts) just before it is
 // filled. A failure answers the code of the first failing cell in the order of the sets,
 // and of the parameters within a set, as a fill row by row would.
-int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vector<Cell>& cells,
-             const std::vector<uint32_t>& sets, bool clear) {
+int FillRows(DATASET* ds, const std::vector<ColumnPlan>& plans, const std::vector<Cell>& cells, const SetSpan& sets,
+             bool clear) {
     auto end = static_cast<int32_t>(sets.size());  // rows after a failing one need no value
     int failure = 0;
     for (size_t m = 0; m < plans.size(); ++m) {
@@ -534,42 +659,47 @@ struct BuildScratch {
     return &scratch;
 }
 
-}  // namespace
-
-int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) {
-    const uint16_t described = stmt->paramDescs.count;
-    BuildScratch* scratch = ThreadScratch();
-    const BuildScratch::Release release{scratch};
-    std::vector<ColumnPlan>& plans = scratch->plans;
-    std::vector<Cell>& cells = scratch->cells;
-    plans.clear();
-    cells.clear();
-    const Addressing a = AddressingOf(stmt);
+// The sets not marked SQL_PARAM_IGNORE in the APD's operation array.
+std::vector<uint32_t> SentSets(const STMT* stmt) {
     const SQLUSMALLINT* operations = stmt->apd != nullptr ? stmt->apd->arrayStatus : nullptr;
     std::vector<uint32_t> sets;
-    try {
-        plans.reserve(described);
-        sets.reserve(stmt->paramSetSize);
-        for (uint32_t s = 0; s < stmt->paramSetSize; ++s)
-            if (operations == nullptr || operations[s] != SQL_PARAM_IGNORE)
-                sets.push_back(s);
-        for (uint16_t i = 0; i < described; ++i) {
-            const PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(i + 1));
-            if (p == nullptr || p->number == 0)
-                return ERR_WRONG_NUMBER_OF_PARAMETERS;
-            if (ParamDirection(stmt->paramDescs.items[i], p) == OA_PARAM_OUTPUT)
-                continue;
-            ColumnPlan plan;
-            if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, &plan, cells);
-                rc != 0)
-                return rc;
-            plans.push_back(plan);
-        }
-    } catch (const std::bad_alloc&) {
-        return ERR_MEMORY_ALLOCATION_FAILURE;
-    }
-    const auto rows = static_cast<int32_t>(sets.size());
+    sets.reserve(stmt->paramSetSize);
+    for (uint32_t s = 0; s < stmt->paramSetSize; ++s)
+        if (operations == nullptr || operations[s] != SQL_PARAM_IGNORE)
+            sets.push_back(s);
+    return sets;
+}
 
+// Plans every input and input/output column from the sets (cells: see PlanColumn). 0, 48
+// for a described parameter that is not bound, or the first column's refusal.
+int PlanColumns(STMT* stmt, DaeRoad road, const SetSpan& sets, std::vector<ColumnPlan>& plans,
+                std::vector<Cell>* cells) {
+    const uint16_t described = stmt->paramDescs.count;
+    const Addressing a = AddressingOf(stmt);
+    plans.reserve(described);
+    for (uint16_t i = 0; i < described; ++i) {
+        const PARAMREC* p = StmtGetParam(stmt, static_cast<uint16_t>(i + 1));
+        if (p == nullptr || p->number == 0)
+            return ERR_WRONG_NUMBER_OF_PARAMETERS;
+        const int16_t direction = ParamDirection(stmt->paramDescs.items[i], p);
+        if (direction == OA_PARAM_OUTPUT)
+            continue;
+        const bool input = direction == OA_PARAM_INPUT;
+        ColumnPlan plan;
+        if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, input, &plan, cells);
+            rc != 0)
+            return rc;
+        plans.push_back(plan);
+    }
+    return 0;
+}
+
+// The rows of the sets filled in place into refill when it fits the plans, else into a
+// new dataset; out->setOfRow is left to the caller. A failed refill leaves refill with no
+// rows used.
+int FillDataset(std::vector<ColumnPlan>& plans, const std::vector<Cell>& cells, const SetSpan& sets,
+                DATASET* refill, PARAMSET* out) {
+    const auto rows = static_cast<int32_t>(sets.size());
     if (FitsPlan(refill, plans, rows)) {
         // The dataset of the last execution, cleared as a new one would start: a prepared
         // statement executed again saves the allocations, and the agent's bindings to its
@@ -580,10 +710,8 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
             return rc;
         }
         out->refilled = refill;
-        out->setOfRow = std::move(sets);
         return 0;
     }
-
     DatasetPtr ds(static_cast<DATASET*>(uh_Calloc(1, sizeof(DATASET))));
     if (ds == nullptr || ds_Init(ds.get(), static_cast<uint16_t>(plans.size())) != 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;
@@ -598,6 +726,98 @@ int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) 
     if (int rc = FillRows(ds.get(), plans, cells, sets, false); rc != 0)
         return rc;
     out->values = std::move(ds);
+    return 0;
+}
+
+// Whether filling a cell of the column can refuse it: a length or indicator buffer may
+// hold a length no rule gives a meaning to (or a piece too short for its type), and
+// hexadecimal and date/time text is converted by the driver.
+bool CanRefuse(const ColumnPlan& plan) {
+    const PARAMREC& p = *plan.in.p;
+    return p.indicator != nullptr || p.octetLength != nullptr || plan.kind == CellKind::Hex ||
+           plan.kind == CellKind::DateText || plan.kind == CellKind::DateWide;
+}
+
+// The refusal a fill of all the sets at once would give (the first failing cell in the
+// order of the sets, and of the parameters within a set), found without keeping a row: a
+// slice may only go to the server once no later slice can be refused.
+int FirstRefusal(const std::vector<ColumnPlan>& plans, const SetSpan& sets) {
+    std::vector<const ColumnPlan*> checked;
+    size_t widest = 0;
+    for (const ColumnPlan& plan : plans) {
+        if (CanRefuse(plan)) {
+            checked.push_back(&plan);
+            widest = std::max<size_t>(widest, plan.width);
+        }
+    }
+    if (checked.empty())
+        return 0;
+    std::vector<unsigned char> elem(widest + 1);
+    for (uint32_t s : sets) {
+        for (const ColumnPlan* plan : checked) {
+            Cell c;
+            int rc = ReadCell(plan->in, s, &c);
+            const bool converted = plan->kind == CellKind::Hex || plan->kind == CellKind::DateText ||
+                                   plan->kind == CellKind::DateWide;
+            if (rc == 0 && converted && c.kind == Cell::Value && c.length > 0)
+                rc = FillCell(*plan, c, elem.data());
+            if (rc != 0)
+                return rc;
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+struct PARAMSLICES::Columns {
+    std::vector<ColumnPlan> plans;
+};
+
+PARAMSLICES::PARAMSLICES() = default;
+PARAMSLICES::~PARAMSLICES() = default;
+
+int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill) {
+    BuildScratch* scratch = ThreadScratch();
+    const BuildScratch::Release release{scratch};
+    std::vector<ColumnPlan>& plans = scratch->plans;
+    std::vector<Cell>& cells = scratch->cells;
+    plans.clear();
+    cells.clear();
+    std::vector<uint32_t> sets;
+    try {
+        sets = SentSets(stmt);
+        if (int rc = PlanColumns(stmt, road, {sets.data(), sets.size()}, plans, &cells); rc != 0)
+            return rc;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    if (int rc = FillDataset(plans, cells, {sets.data(), sets.size()}, refill, out); rc != 0)
+        return rc;
     out->setOfRow = std::move(sets);
+    return 0;
+}
+
+int StmtPlanParamSlices(STMT* stmt, DaeRoad road, PARAMSLICES* out) {
+    try {
+        out->sets = SentSets(stmt);
+        out->next = 0;
+        out->columns = std::make_unique<PARAMSLICES::Columns>();
+        const SetSpan all{out->sets.data(), out->sets.size()};
+        if (int rc = PlanColumns(stmt, road, all, out->columns->plans, nullptr); rc != 0)
+            return rc;
+        return FirstRefusal(out->columns->plans, all);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+}
+
+int StmtBuildParamSlice(PARAMSLICES* slices, PARAMSET* out, DATASET* refill) {
+    const size_t first = slices->next;
+    const size_t count = std::min<size_t>(kParamSliceRows, slices->sets.size() - first);
+    slices->next = first + count;
+    static const std::vector<Cell> kNone;
+    if (int rc = FillDataset(slices->columns->plans, kNone, {slices->sets.data() + first, count}, refill, out); rc != 0)
+        return rc;
     return 0;
 }

@@ -12,7 +12,9 @@
 
 #include <sql.h>
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "drv_pro9/oa_exec.h"
@@ -61,3 +63,33 @@ struct PARAMSET {
 // SQL_DEFAULT_PARAM (sent as NULL) nor a data-at-execution length, 16 (S1001), or a
 // conversion's code (22007, 22008 for a date escape, 22018 for hexadecimal text).
 int StmtBuildParamSet(STMT* stmt, DaeRoad road, PARAMSET* out, DATASET* refill = nullptr);
+
+// A large parameter array goes to the agent in slices of at most kParamSliceRows sets,
+// one dataset of that size refilled for each: the driver, the agent and the server then
+// hold a slice, not the whole array.
+constexpr uint32_t kParamSliceRows = 1000;
+
+// The sets of an execution sent in slices. Every column is decided once from all the sets
+// (each slice's cells then have the types and widths a single dataset of them all would
+// give), and every cell that a fill could refuse is checked before the first slice goes,
+// so that a refusal still comes before anything ran, with the code a single dataset's fill
+// would answer.
+struct PARAMSLICES {
+    std::vector<uint32_t> sets;  // every set sent, in order
+    size_t next = 0;             // index in sets of the first set of the next slice
+    struct Columns;
+    std::unique_ptr<Columns> columns;
+
+    PARAMSLICES();
+    ~PARAMSLICES();
+    bool done() const { return next >= sets.size(); }
+};
+
+// Plans the slices of the sets not marked SQL_PARAM_IGNORE: the codes of StmtBuildParamSet.
+// Keeps no cell.
+int StmtPlanParamSlices(STMT* stmt, DaeRoad road, PARAMSLICES* out);
+// Builds the next slice (its sets from slices->next on) into refill when it fits (see
+// StmtBuildParamSet), else into a new dataset, and moves slices->next past it.
+// out->setOfRow stays empty: the slice's sets are slices->sets from the old next on. 0, or
+// 16 (S1001).
+int StmtBuildParamSlice(PARAMSLICES* slices, PARAMSET* out, DATASET* refill);

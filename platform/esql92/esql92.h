@@ -266,8 +266,13 @@ enum esql_da_attribute {
     ESQL_DA_COUNT     = 2,   /* u32: columns described; a too-small area holds minus the count
                                 needed, read it as (int32_t) */
     ESQL_DA_KIND      = 3,   /* u32, read only: ESQL_SQLDA_INPUT or ESQL_SQLDA_OUTPUT */
-    ESQL_DA_ROWS      = 6    /* u32: rows per fetch (output) or parameter rows (input);
+    ESQL_DA_ROWS      = 6,   /* u32: rows per fetch (output) or parameter rows (input);
                                 default 1 */
+    /* Input: where the area's rows lie in a larger parameter array sent in parts, for the
+     * number of a failing row in messages: the rows of the array before the area's first
+     * (default 0) and the rows of the whole array (default 0: the area's own). */
+    ESQL_DA_ROWS_BEFORE = 7, /* u32 */
+    ESQL_DA_ROWS_TOTAL  = 8  /* u32 */
 };
 enum esql_col_attribute {
     ESQL_COL_DATA      = 1,   /* void*: buffer of rows x length bytes */

@@ -294,5 +294,7 @@ struct pro_sqlda {
     int32_t count;
     uint32_t rows;
     uint64_t generation = 0;
+    uint32_t rowsBefore = 0;   // DA attributes 7 and 8: the area's place in a larger array
+    uint32_t rowsTotal = 0;
     std::vector<esql::SqldaColumn> columns;
 };

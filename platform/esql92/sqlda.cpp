@@ -40,6 +40,8 @@ bool daAttr(int attribute, AttrInfo& info) {
     case ESQL_DA_COUNT: info = {VType::U32, true}; return true;
     case ESQL_DA_KIND: info = {VType::U32, false}; return true;
     case ESQL_DA_ROWS: info = {VType::U32, true}; return true;
+    case ESQL_DA_ROWS_BEFORE: info = {VType::U32, true}; return true;
+    case ESQL_DA_ROWS_TOTAL: info = {VType::U32, true}; return true;
     default: return false;
     }
 }
@@ -182,6 +184,8 @@ int PRO_SQLDA_Get_DA_Attribute_dh_u32_t(PRO_SQLDA* da, int attribute, uint32_t* 
         case ESQL_DA_COUNT: *value = static_cast<uint32_t>(da->count); break;
         case ESQL_DA_KIND: *value = static_cast<uint32_t>(da->kind); break;
         case ESQL_DA_ROWS: *value = da->rows; break;
+        case ESQL_DA_ROWS_BEFORE: *value = da->rowsBefore; break;
+        case ESQL_DA_ROWS_TOTAL: *value = da->rowsTotal; break;
         }
     }
     return finish(sqlca, o);
@@ -197,6 +201,10 @@ int PRO_SQLDA_Set_DA_Attribute_dh_u32_t(PRO_SQLDA* da, int attribute, uint32_t v
                                                              " outside the SQLDA");
             else
                 da->count = count;
+        } else if (attribute == ESQL_DA_ROWS_BEFORE) {
+            da->rowsBefore = value;
+        } else if (attribute == ESQL_DA_ROWS_TOTAL) {
+            da->rowsTotal = value;
         } else {
             da->rows = value;
         }

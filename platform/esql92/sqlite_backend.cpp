@@ -1124,9 +1124,12 @@ void execute(ESQL_TMHDL tm, ESQL_DBHDL db, ESQL_CURHDL cursor, PRO_SQLDA* in, Ou
             c.marked = false;
             c.unformed.clear();
             c.unformedTables.clear();
-            if (rows > 1)
+            // Named within the whole array when the area is a part of one.
+            const uint64_t before = in != nullptr ? in->rowsBefore : 0;
+            const uint64_t total = in != nullptr && in->rowsTotal != 0 ? in->rowsTotal : rows;
+            if (total > 1)
                 o.fail(o.code, o.messages.front().state,
-                       "parameter row " + std::to_string(r + 1) + " of " + std::to_string(rows) +
+                       "parameter row " + std::to_string(before + r + 1) + " of " + std::to_string(total) +
                            " failed; the rows before it took effect");
             stopped = true;
             break;

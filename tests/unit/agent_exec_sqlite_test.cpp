@@ -15,6 +15,7 @@
 #include "driver/handlers/connect.h"
 #include "driver/handlers/diagentry.h"
 #include "drv_pro9/oa_initsql.h"
+#include "drv_pro9/oa_props.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "tests/unit/conn_fixture.h"
 #include "tests/unit/esql92_fixture.h"
@@ -278,6 +279,37 @@ TEST_F(AgentExecSqlite, FailingRowInAutocommitEndsTheTransaction) {
     EXPECT_EQ(a.stmt->rowCount, 1);
     EXPECT_FALSE(TransactionOpen(a));
     EXPECT_EQ(Count(b), "1");
+}
+
+// In autocommit a slice of an array with more to come leaves its rows to the last slice's
+// commit (another connection sees none of them meanwhile); the mark holds for one
+// execution, and a failing slice ends the array's transaction with the rows before it.
+TEST_F(AgentExecSqlite, SliceWithMoreToComeWaitsForTheLastSlicesCommit) {
+    ASSERT_EQ(a.Exec("CREATE TABLE t (k INTEGER PRIMARY KEY)"), 0);
+    ASSERT_EQ(OA_Prepare(a.stmtId, "INSERT INTO t VALUES (?)"), 0);
+    auto slice = [&](const std::vector<std::vector<Value>>& rows, bool more) {
+        const int32_t follows = more ? 1 : 0;
+        EXPECT_EQ(OA_SetProperty(a.stmtId, OA_PROP_SLICE_FOLLOWS, &follows), 0);
+        EXPECT_EQ(OA_SetParamValues(a.stmtId, Params(rows)), 0);
+        return OA_Execute(a.stmtId);
+    };
+    ASSERT_EQ(slice({{1}, {2}}, true), 0);
+    EXPECT_TRUE(TransactionOpen(a));
+    EXPECT_EQ(Count(b), "0");
+    ASSERT_EQ(slice({{3}}, false), 0);
+    EXPECT_FALSE(TransactionOpen(a));
+    EXPECT_EQ(Count(b), "3");
+    EXPECT_EQ(a.stmt->rowCount, 3);  // the array's count
+
+    ASSERT_EQ(slice({{4}}, true), 0);
+    EXPECT_EQ(slice({{5}, {5}}, true), ERR_GENERAL_ERROR);
+    EXPECT_FALSE(TransactionOpen(a));
+    EXPECT_EQ(Count(b), "5");
+    EXPECT_EQ(a.stmt->rowCount, 2);
+    // The mark went with that execution: the next one commits.
+    ASSERT_EQ(OA_SetParamValues(a.stmtId, Params({{6}})), 0);
+    ASSERT_EQ(OA_Execute(a.stmtId), 0);
+    EXPECT_EQ(Count(b), "6");
 }
 
 TEST_F(AgentExecSqlite, InitialSqlFileIsCommittedOrLeftToTheApplication) {

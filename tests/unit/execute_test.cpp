@@ -4,7 +4,9 @@
 // data at execution, the statement's state after a warning, and output parameters.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -170,7 +172,7 @@ TEST_F(ExecuteTest, DateColumnIsDecidedFromEverySet) {
 }
 
 // Text columns are as wide as the longest value of any set (plus the NUL the agent
-// counts), 64-bit integers travel as text of one width, hexadecimal text for a binary
+// counts), 64-bit integers as the 8-byte integer, hexadecimal text for a binary
 // type becomes its bytes with room for the count whatever the text length, and a bad
 // escape or hex digit fails the execution with its SQLSTATE.
 TEST_F(ExecuteTest, WidthsAndConversionsPerColumn) {
@@ -191,9 +193,10 @@ TEST_F(ExecuteTest, WidthsAndConversionsPerColumn) {
     EXPECT_EQ(ds.cols[0].width, 7u);
     EXPECT_EQ(Cell(0, 1, 7), std::string("abcdef\0", 7));
     EXPECT_EQ(Ind(0, 2), 0);  // an empty value, not NULL
-    EXPECT_EQ(ds.cols[1].type, DS_CHAR);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ds_Elem(&ds.cols[1], 0))), "-9223372036854775808");
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(ds_Elem(&ds.cols[1], 1))), "7");
+    EXPECT_EQ(ds.cols[1].type, DS_SBIGINT);
+    EXPECT_EQ(ds.cols[1].width, 8u);
+    EXPECT_EQ(Cell(1, 0, 8), Bytes(&big[0], 8));
+    EXPECT_EQ(Cell(1, 2, 8), Bytes(&big[2], 8));
     EXPECT_EQ(ds.cols[2].type, DS_VARBINARY32);
     EXPECT_GE(ds.cols[2].width, 4u + 2u);
     EXPECT_EQ(Cell(2, 0, 6), std::string("\x02\0\0\0\x0A\x1B", 6));
@@ -219,6 +222,80 @@ TEST_F(ExecuteTest, WidthsAndConversionsPerColumn) {
             EXPECT_EQ(code, c.code);
         else
             EXPECT_TRUE(code == ERR_INVALID_DATETIME_FORMAT || code == ERR_DATE_OVERFLOW) << code;
+    }
+}
+
+// A BIGINT value goes to the agent as the 8-byte integer wherever the server then sees
+// the same value as from its text; the column stays text when one set's value would not
+// (an unsigned value past INT64_MAX, a value the agent takes at execution, an
+// input/output value, text that is not an integer's one spelling).
+TEST_F(ExecuteTest, BigintTravelsAsAnIntegerWhereTheValueStaysTheSame) {
+    const uint64_t large = uint64_t{1} << 63;
+    struct Case {
+        const char* name;
+        SQLSMALLINT cType;
+        std::vector<std::string> values;  // text, or the decimal of the C integer
+        bool nullSecond;                  // the second set is NULL
+        SQLSMALLINT paramType;
+        bool agentRoadAtExec;             // the second set's value is given at execution
+        int32_t type;                     // the column's internal type
+    } cases[] = {
+        {"signed", SQL_C_SBIGINT, {"-9223372036854775808", "9223372036854775807"}, false, SQL_PARAM_INPUT, false,
+         DS_SBIGINT},
+        {"signed with a NULL", SQL_C_SBIGINT, {"5", "0"}, true, SQL_PARAM_INPUT, false, DS_SBIGINT},
+        {"unsigned up to INT64_MAX", SQL_C_UBIGINT, {"0", "9223372036854775807"}, false, SQL_PARAM_INPUT, false,
+         DS_SBIGINT},
+        {"unsigned past INT64_MAX", SQL_C_UBIGINT, {"1", std::to_string(large)}, false, SQL_PARAM_INPUT, false,
+         DS_CHAR},
+        {"given to the agent at execution", SQL_C_SBIGINT, {"1", "2"}, false, SQL_PARAM_INPUT, true, DS_CHAR},
+        {"input/output", SQL_C_SBIGINT, {"1", "2"}, false, SQL_PARAM_INPUT_OUTPUT, false, DS_CHAR},
+        {"integer text", SQL_C_CHAR, {"-9223372036854775808", "0"}, true, SQL_PARAM_INPUT, false, DS_SBIGINT},
+        {"wide integer text", SQL_C_WCHAR, {"-12", "345"}, false, SQL_PARAM_INPUT, false, DS_SBIGINT},
+        {"leading zero", SQL_C_CHAR, {"1", "007"}, false, SQL_PARAM_INPUT, false, DS_CHAR},
+        {"sign and spaces", SQL_C_CHAR, {"+7", " 7"}, false, SQL_PARAM_INPUT, false, DS_CHAR},
+        {"minus zero", SQL_C_CHAR, {"1", "-0"}, false, SQL_PARAM_INPUT, false, DS_CHAR},
+        {"past 64 bits", SQL_C_CHAR, {"1", "9223372036854775808"}, false, SQL_PARAM_INPUT, false, DS_CHAR},
+        {"empty", SQL_C_CHAR, {"1", ""}, false, SQL_PARAM_INPUT, false, DS_CHAR},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        conn->cn_hasV2DAE = c.agentRoadAtExec ? 1 : 0;
+        PrepareWith({Desc(c.paramType == SQL_PARAM_INPUT ? "*I" : "*U")});
+        uint64_t ints[2] = {};
+        char text[2][24] = {};
+        SQLWCHAR wide[2][24] = {};
+        SQLLEN lens[2] = {SQL_NTS, SQL_NTS};
+        const bool isText = c.cType == SQL_C_CHAR || c.cType == SQL_C_WCHAR;
+        for (int s = 0; s < 2; ++s) {
+            const std::string& v = c.values[s];
+            ints[s] = v[0] == '-' ? static_cast<uint64_t>(std::stoll(v)) : std::stoull(v.empty() ? "0" : v);
+            std::strcpy(text[s], v.c_str());
+            for (size_t k = 0; k < v.size(); ++k)
+                wide[s][k] = static_cast<unsigned char>(v[k]);
+            if (!isText)
+                lens[s] = 0;
+        }
+        if (c.nullSecond)
+            lens[1] = SQL_NULL_DATA;
+        if (c.agentRoadAtExec)
+            lens[1] = SQL_DATA_AT_EXEC;
+        void* data = c.cType == SQL_C_CHAR ? static_cast<void*>(text) : c.cType == SQL_C_WCHAR ? static_cast<void*>(wide)
+                                                                                              : static_cast<void*>(ints);
+        const SQLLEN bufLen = c.cType == SQL_C_CHAR ? 24 : c.cType == SQL_C_WCHAR ? 48 : 0;
+        ASSERT_EQ(Bind(1, c.cType, SQL_BIGINT, data, bufLen, lens, c.paramType), SQL_SUCCESS);
+        stmt->paramSetSize = 2;
+        Execute();
+        ASSERT_FALSE(exec.values.empty());
+        EXPECT_EQ(Sent().cols[0].type, c.type);
+        if (c.type == DS_SBIGINT) {
+            EXPECT_EQ(Cell(0, 0, 8), Bytes(&ints[0], 8));
+            if (c.nullSecond)
+                EXPECT_EQ(Ind(0, 1), DS_IND_NULL);
+            else
+                EXPECT_EQ(Cell(0, 1, 8), Bytes(&ints[1], 8));
+        }
+        StmtCancelDataAtExec(stmt);
+        stmt->daeState = STMT_DAE_NONE;
     }
 }
 
@@ -258,12 +335,19 @@ TEST_F(ExecuteTest, ExecutingAgainRefillsTheAgentsDataset) {
     EXPECT_EQ(Cell(1, 1, 4), std::string(4, '\0'));
     EXPECT_EQ(Cell(2, 0, 6), std::string("\x02\0\0\0\0\xFF", 6));
 
-    // A longer text widens its column: a new dataset.
+    // A longer text widens its column: a new dataset. Shorter texts after it are refilled
+    // into the wider elements, which read as the shorter values.
     std::strcpy(text[0], "abcdefg");
     ASSERT_EQ(Execute(), SQL_SUCCESS);
     ASSERT_EQ(exec.values.size(), 2u);
     EXPECT_EQ(Sent().cols[0].width, 8u);
     EXPECT_EQ(Cell(0, 0, 8), std::string("abcdefg\0", 8));
+    std::strcpy(text[0], "ab");
+    std::strcpy(text[1], "c");
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    ASSERT_EQ(exec.values.size(), 2u);
+    EXPECT_EQ(Cell(0, 0, 8), std::string("ab\0\0\0\0\0\0", 8));
+    EXPECT_EQ(Cell(0, 1, 8), std::string("c\0\0\0\0\0\0\0", 8));
 
     // A bad hex digit in the same shape: refused, and the dataset has no rows left to run.
     std::strcpy(hex[1], "fg");
@@ -402,6 +486,76 @@ TEST_P(ArrayTest, OperationStatusAndProcessedArrays) {
     EXPECT_EQ(processed, 2u);
     EXPECT_EQ(std::vector<int>(status, status + 4),
               (std::vector<int>{SQL_PARAM_SUCCESS, SQL_PARAM_UNUSED, SQL_PARAM_ERROR, SQL_PARAM_UNUSED}));
+}
+
+// An array larger than a slice goes to the agent a slice at a time in one dataset refilled
+// for each (a last, shorter slice gets its own), the agent told before each slice but the
+// last that more follow, and told at the end that none does. What the application sees is
+// one execution: every set processed and its status, the agent's count; a failing slice
+// names its failing set among all the sets (the agent counts on from the slices before,
+// which this agent's fixed count of 300 puts at the slice's first set); a value a fill
+// would refuse in the last slice refuses the execution before any slice ran.
+TEST_P(ArrayTest, LargeArraysGoInSlicesAndEndAsOneExecution) {
+    constexpr uint32_t kSets = 2500;
+    fake.props[OA_PROP_STATEMENT_KIND] = OA_STMT_KIND_DML;
+    fake.props[OA_PROP_ROW_COUNT] = 300;
+    PrepareWith({Desc(), Desc()});
+    std::vector<int32_t> ids(kSets);
+    std::vector<char> hex(kSets * 4, '\0');
+    std::vector<SQLLEN> hexLen(kSets, SQL_NTS);
+    for (uint32_t s = 0; s < kSets; ++s) {
+        ids[s] = static_cast<int32_t>(s);
+        std::memcpy(&hex[s * 4], "0a", 3);
+    }
+    std::vector<SQLUSMALLINT> status(kSets, 99);
+    SQLULEN processed = 0;
+    ASSERT_EQ(Bind(1, SQL_C_SLONG, SQL_INTEGER, ids.data(), 0, nullptr), SQL_SUCCESS);
+    ASSERT_EQ(Bind(2, SQL_C_CHAR, SQL_BINARY, hex.data(), 4, hexLen.data()), SQL_SUCCESS);
+    stmt->ipd->arrayStatus = status.data();
+    stmt->rowsProcessed = &processed;
+    stmt->paramSetSize = kSets;
+    const std::string follows = "SetProperty " + Hex(OA_PROP_SLICE_FOLLOWS);
+    auto sliceCalls = [&] {
+        std::vector<std::string> out;
+        for (const std::string& c : fake.calls)
+            if (c.rfind(follows, 0) == 0)
+                out.push_back(c.substr(follows.size()));
+        fake.calls.clear();
+        return out;
+    };
+
+    ASSERT_EQ(Execute(), SQL_SUCCESS);
+    EXPECT_EQ(sliceCalls(), (std::vector<std::string>{"=0", "=1", "=1", "=0", "=0"}));
+    ASSERT_EQ(exec.values.size(), 2u);
+    EXPECT_EQ(exec.values[0]->rowsUsed, 1000);
+    EXPECT_EQ(Sent().rowsUsed, 500);
+    EXPECT_EQ(Cell(0, 0, 4), Bytes(&ids[2000], 4));
+    EXPECT_EQ(Cell(0, 499, 4), Bytes(&ids[2499], 4));
+    EXPECT_EQ(processed, kSets);
+    EXPECT_EQ(std::count(status.begin(), status.end(), SQL_PARAM_SUCCESS), static_cast<long>(kSets));
+    EXPECT_EQ(stmt->rowCount, 300);
+    size_t executions = 0;
+    for (const std::string& c : exec.calls)
+        executions += c.rfind("Execute", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(executions, 3u);
+
+    exec.calls.clear();
+    exec.executeCodes = {0, ERR_GENERAL_ERROR};
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_GENERAL_ERROR);
+    EXPECT_EQ(sliceCalls(), (std::vector<std::string>{"=0", "=1", "=1", "=0"}));
+    EXPECT_EQ(processed, 1001u);
+    EXPECT_EQ(status[999], SQL_PARAM_SUCCESS);
+    EXPECT_EQ(status[1000], SQL_PARAM_ERROR);
+    EXPECT_EQ(status[1001], SQL_PARAM_UNUSED);
+    EXPECT_EQ(status[kSets - 1], SQL_PARAM_UNUSED);
+    EXPECT_EQ(stmt->rowCount, 300);
+
+    exec.calls.clear();
+    std::memcpy(&hex[2400 * 4], "0g", 3);
+    EXPECT_EQ(Execute(), SQL_ERROR);
+    EXPECT_EQ(Code(), ERR_INVALID_CHARACTER_VALUE_FOR_CAST_SPECIFICATION);
+    EXPECT_TRUE(exec.calls.empty());
 }
 
 // A query over several sets reports one set processed: the further sets are the next
