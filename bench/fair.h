@@ -133,6 +133,9 @@ constexpr const char kFillSql[] =
     " SELECT x, x * 1000003, x * 0.25, printf('name %d', x), printf('%090d', x),"
     " printf('%04d/%02d/%02d', 2000 + x % 25, 1 + x % 12, 1 + x % 28) FROM n";
 
+// The journal settings the embedded server opens its files with.
+constexpr const char kServerJournal[] = "PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;";
+
 constexpr const char kCreateSql[] =
     "CREATE TABLE t (i INTEGER, b BIGINT, f FLOAT, v20 VARCHAR(20), v100 VARCHAR(100), d DATE)";
 
