@@ -161,6 +161,22 @@ void hdl_Free(HANDLE_TABLE* table) {
     table->freeCount = 0;
 }
 
+void hdl_Release(HANDLE_TABLE* table) {
+    HdlTableGuard guard(table);
+    if (table->slotCount != 0)
+        return;
+    std::free(table->slots);
+    std::free(table->freeBits);
+    Publish(table->slots, static_cast<HDL_SLOT*>(nullptr));
+    table->freeBits = nullptr;
+    table->room = 0;
+    while (HDL_KEPT_ARRAY* k = table->kept) {
+        table->kept = k->next;
+        std::free(k->slots);
+        std::free(k);
+    }
+}
+
 HANDLE_TABLE::~HANDLE_TABLE() {
     std::free(slots);
     std::free(freeBits);

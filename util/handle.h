@@ -65,6 +65,9 @@ int hdl_EnableLock(HANDLE_TABLE* table);
 // enabled stays enabled, as the lock lives as long as the record; a locked table empties
 // its slot array and keeps it for readers without the lock (the destructor frees it).
 void hdl_Free(HANDLE_TABLE* table);
+// Frees the arrays an emptied table (hdl_Free) kept for readers without the lock, once no
+// reader can be left: the library's unload. A table still holding slots is left alone.
+void hdl_Release(HANDLE_TABLE* table);
 // Registers the object in the lowest free slot, growing by 5 when full (the slot count;
 // the room behind it doubles). *outId is 0 on
 // entry and stays 0 on failure. Returns 0, ERR_LIMIT_ON_THE_NUMBER_OF_HANDLES or

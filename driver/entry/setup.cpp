@@ -3,6 +3,7 @@
 
 #include "driver/entry/export.h"
 #include "driver/frame/globals.h"
+#include "driver/frame/handle.h"
 #include "driver/frame/resources.h"
 #include "driver/library/library.h"
 
@@ -19,6 +20,9 @@ __attribute__((constructor)) static void DrvLibraryLoad() {
 __attribute__((destructor)) static void DrvLibraryUnload() {
     try {
         DrvDetach();
+        // The memory kept for callers without a lock goes with the library.
+        DrvReleaseTables();
+        GatePoolRelease();
     } catch (...) {
     }
 }

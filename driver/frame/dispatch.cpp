@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <type_traits>
 #include <new>
 #include <optional>
 #include <string>
@@ -460,10 +461,11 @@ struct GatePool {
     std::mutex lock;
     CALL_GATE* free = nullptr;
 };
-GatePool& Gates() {
-    static auto* pool = new GatePool;
-    return *pool;
-}
+// Constant-initialised and trivially destroyed: usable from the first load-time call to
+// the last, whatever the order of static destruction.
+constinit GatePool g_gates;
+static_assert(std::is_trivially_destructible_v<GatePool>);
+GatePool& Gates() { return g_gates; }
 
 }  // namespace
 
@@ -504,6 +506,14 @@ void GateRecycle(CALL_GATE* gate) {
     std::lock_guard<std::mutex> guard(pool.lock);
     gate->nextFree = pool.free;
     pool.free = gate;
+}
+
+void GatePoolRelease() {
+    std::lock_guard<std::mutex> guard(g_gates.lock);
+    while (CALL_GATE* gate = g_gates.free) {
+        g_gates.free = gate->nextFree;
+        delete gate;
+    }
 }
 
 std::shared_ptr<HandoffLock> GateShareCallLock(CALL_GATE* gate) {

@@ -49,6 +49,12 @@ void DrvFreeTables() {
     FreeTables(Drv());
 }
 
+void DrvReleaseTables() {
+    DRV_GLOBALS& g = Drv();
+    for (const TableSetup& t : kTables)
+        hdl_Release(&(g.*t.table));
+}
+
 int DrvGlobalInit() {
     DRV_GLOBALS& g = Drv();
     std::lock_guard<std::recursive_mutex> guard(g.handleLock);

@@ -60,6 +60,9 @@ inline bool DrvIsInitialised() { return g_drvInitialised.load(std::memory_order_
 int DrvGlobalInit();
 // Empties the four tables (library detach, driver/library/library.h). Handle lock held.
 void DrvFreeTables();
+// Frees what the emptied tables kept for readers without the lock; only at the library's
+// unload, when no call can be inside.
+void DrvReleaseTables();
 // Attaches a log sink to the open ODBC trace stream at the configured level; none when
 // the trace is off or the level is negative.
 void DrvOpenLogSinks();

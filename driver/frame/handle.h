@@ -101,6 +101,8 @@ CALL_GATE* GateAcquire();
 // Gives a gate back to the pool, its claim cleared last. The connection that used it has
 // left its handle table; handle lock held, or the connection was never registered.
 void GateRecycle(CALL_GATE* gate);
+// Deletes the gates the pool holds; only at the library's unload, when no call can be inside.
+void GatePoolRelease();
 // Inside a handler on the gate's connection: the call lock, to hand to a distributed-
 // transaction dispenser. From now on every handler on the connection runs under it, the
 // running one too.
