@@ -184,6 +184,12 @@ int BindParam(DB_SQLDABIND* b, Direction direction, int16_t scale, uint32_t para
 
     if (int rc = SetParamRows(b, rows); rc != 0)
         return rc;
+    // Compared with the values as they stand, before a record is made of them: the record
+    // just written and read back at once was a stall at every execution.
+    const DB_PARAMSENT& sent = slot->sent;
+    if (sent.valid && sent.serverType == serverType && sent.direction == static_cast<int16_t>(direction) &&
+        sent.scale == scale && sent.length == length && sent.data == data && sent.indicators == ind)
+        return 0;
     DB_PARAMSENT want;
     want.serverType = serverType;
     want.direction = static_cast<int16_t>(direction);

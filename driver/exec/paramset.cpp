@@ -120,8 +120,14 @@ struct CellReader {
     size_t stride = 0;  // from one set's value to the next
 };
 
-CellReader ReaderOf(const PARAMREC& p, DaeRoad road, const Addressing& a) {
-    return {&p, road, a, CTypeOctetLength(p.cType), a.rowSize != 0 ? a.rowSize : ElementSize(p)};
+// Fills r field by field, in place: a reader built aside and copied in whole is read back
+// from memory still being written, a stall of its own at every execution of a single row.
+void SetReader(CellReader* r, const PARAMREC& p, DaeRoad road, const Addressing& a) {
+    r->p = &p;
+    r->road = road;
+    r->a = a;
+    r->fixed = CTypeOctetLength(p.cType);
+    r->stride = a.rowSize != 0 ? a.rowSize : ElementSize(p);
 }
 
 // Reads set s of the reader's parameter. 0, or 21 for a negative length no rule gives a
@@ -280,14 +286,13 @@ int BigintTravelsAsInteger(const CellReader& in, const SetSpan& sets, ColumnPlan
     return 0;
 }
 
-// Decides a column's kind, type and width from every set that is sent. The cells it
-// has to read for that (text, binary data, GUIDs, some BIGINTs) are kept in cells (when
-// given) for the fill, which then measures no text again. input: the parameter is input
-// only (an input/output value comes back in the column's type, which stays text for
-// BIGINT).
-int PlanColumn(const CellReader& in, const SetSpan& sets, bool paramOp, bool input, ColumnPlan* plan,
-               std::vector<Cell>* cells) {
-    plan->in = in;
+// Decides a column's kind, type and width from every set that is sent, reading them
+// through plan->in. The cells it has to read for that (text, binary data, GUIDs, some
+// BIGINTs) are kept in cells (when given) for the fill, which then measures no text again.
+// input: the parameter is input only (an input/output value comes back in the column's
+// type, which stays text for BIGINT).
+int PlanColumn(const SetSpan& sets, bool paramOp, bool input, ColumnPlan* plan, std::vector<Cell>* cells) {
+    const CellReader& in = plan->in;
     plan->cells = kNoCells;
     const PARAMREC& p = *in.p;
     size_t longest = 0;
@@ -685,11 +690,10 @@ int PlanColumns(STMT* stmt, DaeRoad road, const SetSpan& sets, std::vector<Colum
         if (direction == OA_PARAM_OUTPUT)
             continue;
         const bool input = direction == OA_PARAM_INPUT;
-        ColumnPlan plan;
-        if (int rc = PlanColumn(ReaderOf(*p, road, a), sets, stmt->conn->cn_hasParamOp != 0, input, &plan, cells);
-            rc != 0)
+        ColumnPlan& plan = plans.emplace_back();
+        SetReader(&plan.in, *p, road, a);
+        if (int rc = PlanColumn(sets, stmt->conn->cn_hasParamOp != 0, input, &plan, cells); rc != 0)
             return rc;
-        plans.push_back(plan);
     }
     return 0;
 }

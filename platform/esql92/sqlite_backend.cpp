@@ -745,6 +745,10 @@ void connect(const char* target, const char* name, const char* user, const char*
         failWith(o, ESQL_ERR_CONNECT, "cannot set up database " + conn->path + ": " + sqlite3_errmsg(conn->db));
         return;
     }
+    if (!registerFormChecks(conn->db, &conn->marked, error)) {
+        failWith(o, ESQL_ERR_CONNECT, "cannot set up database " + conn->path + ": " + error);
+        return;
+    }
     sqlite3_update_hook(conn->db, onRowWritten, conn.get());
     // Every rollback, whoever asked for it (an end of transaction, a failed commit, SQLite
     // itself after some failures), takes the catalog rows written in its transaction along.

@@ -168,6 +168,42 @@ void fnCanonDateTime(sqlite3_context* ctx, int, sqlite3_value** argv) {
     fail(ctx, "22007", argText(a) + " is not a valid " + kindName(K));
 }
 
+// esql_date_formed(v), esql_time_formed(v), esql_timestamp_formed(v): the check of a DATE,
+// TIME or TIMESTAMP column in one call. True, after noting in the connection's flag (the
+// user data) that the row needs its stored form when v is a value written otherwise; fails
+// as esql_date does for what is no value of the type. It stands for
+// esql_mark(esql_date(v) COLLATE BINARY IS NOT v), which copies every value it checks and
+// calls twice; tables made before it keep that check, and both functions stay.
+template <DtKind K>
+void fnFormedDateTime(sqlite3_context* ctx, int, sqlite3_value** argv) {
+    sqlite3_value* a = argv[0];
+    int type = sqlite3_value_type(a);
+    if (type == SQLITE_TEXT) {
+        const char* p = reinterpret_cast<const char*>(sqlite3_value_text(a));
+        size_t n = static_cast<size_t>(sqlite3_value_bytes(a));
+        if (!isCanonicalDateTime(p, n, K)) {
+            DateTime v;
+            DtParse r = readDateTime(p, n, K, v);
+            if (r != DtParse::Ok) {
+                std::string shown = "'" + std::string(p, n) + "'";
+                if (r == DtParse::Overflow)
+                    fail(ctx, "22008", "datetime field overflow: " + shown + " is not a valid " + kindName(K));
+                else
+                    fail(ctx, "22007", shown + " is not a valid " + kindName(K));
+                return;
+            }
+            char buf[kDateTimeTextMax];
+            size_t m = formatDateTime(v, K, buf);
+            if (m != n || std::memcmp(buf, p, n) != 0)
+                *static_cast<bool*>(sqlite3_user_data(ctx)) = true;
+        }
+    } else if (type != SQLITE_NULL) {
+        fail(ctx, "22007", argText(a) + " is not a valid " + kindName(K));
+        return;
+    }
+    sqlite3_result_int(ctx, 1);
+}
+
 // esql_number(v): false for a number (and NULL); fails with 22018 for a text or blob, which
 // the affinity of a number column leaves only when it reads as no number.
 void fnNumber(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -516,6 +552,22 @@ bool registerServerFunctions(sqlite3* db, const std::string& user, const std::st
         }
     }
     return registerDecimalFunctions(db, error);
+}
+
+bool registerFormChecks(sqlite3* db, bool* marked, std::string& error) {
+    const std::pair<const char*, void (*)(sqlite3_context*, int, sqlite3_value**)> checks[] = {
+        {kDateFormed, fnFormedDateTime<DtKind::Date>},
+        {kTimeFormed, fnFormedDateTime<DtKind::Time>},
+        {kTimestampFormed, fnFormedDateTime<DtKind::Timestamp>},
+    };
+    for (const auto& [name, fn] : checks) {
+        if (sqlite3_create_function_v2(db, name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, marked, fn,
+                                       nullptr, nullptr, nullptr) != SQLITE_OK) {
+            error = sqlite3_errmsg(db);
+            return false;
+        }
+    }
+    return true;
 }
 
 }  // namespace esql::lite

@@ -46,8 +46,9 @@ bool translate(std::string_view text, Translation& out, Outcome& o);
 // Values kept in one form. A column whose type stores its values in one form (DATE, TIME,
 // TIMESTAMP, and NUMERIC rounded to its scale) gets, at CREATE TABLE or ALTER TABLE ADD, a check that refuses what is no value
 // of the type and marks a value not in that form (esql_mark); the back-end then rewrites the
-// marked rows with the expression storedFormExpr gives for the column. A value already in
-// that form costs two function calls and nothing more.
+// marked rows with the expression storedFormExpr gives for the column. A date, time or
+// timestamp already in that form costs one function call (esql_date_formed) and nothing
+// more.
 //
 // The expression giving the value of column `ref` (an SQL name) of declared type `decl` its
 // stored form, e.g. "esql_date(ref)" or "esql_numeric(ref, 10, 2)"; "" for a type whose
@@ -67,6 +68,15 @@ bool catalogColumnType(std::string_view name, ColumnDesc& out);
 // Returns false with SQLite's message.
 bool registerServerFunctions(sqlite3* db, const std::string& user, const std::string& dbName,
                              std::string& error);
+
+// The checks of DATE, TIME and TIMESTAMP columns (esql_date_formed and its kin): each sets
+// *marked when the row holds a value to give its stored form. Registered deterministic, as
+// SQLite asks of what a check calls: the argument differs from row to row, so no call is
+// left out. Returns false with SQLite's message.
+bool registerFormChecks(sqlite3* db, bool* marked, std::string& error);
+inline constexpr const char* kDateFormed = "esql_date_formed";
+inline constexpr const char* kTimeFormed = "esql_time_formed";
+inline constexpr const char* kTimestampFormed = "esql_timestamp_formed";
 
 // The exact numerics (sqlite_decimal.cpp): SUM and AVG in place of SQLite's, the CHECK and
 // the stored form of NUMERIC columns (esql_numeric_check, esql_numeric) and the exact

@@ -248,14 +248,11 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
         // at all (22018), which only such a value reaches.
         check(kRangeCheck, colRef + " BETWEEN " + lo + " AND " + hi + " OR esql_number(" + colRef + ")");
     };
-    auto storedForm = [&](const char* collation) {
+    auto storedForm = [&](const char* collation, const char* formed) {
         if (!hasCollate)
             suffix += std::string(" COLLATE ") + collation;
-        // The expression refuses what is no value of the type; its result compared by bytes
-        // (the column's collation would find the forms equal) tells a value to rewrite.
-        std::string typeText(sql.substr(t[b + 1].pos, t[lastWord].pos + t[lastWord].len - t[b + 1].pos));
-        check(kStoredFormCheck, "esql_mark(" + storedFormExpr(typeText, colRef) + " COLLATE BINARY IS NOT " +
-                                    colRef + ")");
+        // Refuses what is no value of the type and marks a value written in another form.
+        check(kStoredFormCheck, std::string(formed) + "(" + colRef + ")");
     };
     if (w == "NUMERIC" || w == "DECIMAL" || w == "DEC") {
         // Exact decimal text: TEXT affinity keeps the digits, the collation compares by value.
@@ -301,11 +298,11 @@ void rewriteColumnDef(std::string_view sql, const std::vector<Token>& t, const s
     } else if (w == "FLOAT" || w == "DOUBLE") {
         number("-1.7976931348623157e308", "1.7976931348623157e308");   // refuses infinities
     } else if (w == "DATE") {
-        storedForm(kDateCollation);
+        storedForm(kDateCollation, kDateFormed);
     } else if (w == "TIME") {
-        storedForm(kTimeCollation);
+        storedForm(kTimeCollation, kTimeFormed);
     } else if (w == "TIMESTAMP") {
-        storedForm(kTimestampCollation);
+        storedForm(kTimestampCollation, kTimestampFormed);
     }
     if (!suffix.empty())
         edits.push_back({t[e - 1].pos + t[e - 1].len, 0, suffix});

@@ -4,6 +4,8 @@
 // as before.
 #include <sqlite3.h>
 
+#include <algorithm>
+
 #include "tests/unit/esql92_fixture.h"
 
 namespace {
@@ -228,6 +230,40 @@ TEST(Esql92StoredForm, FilesWrittenBeforeReadAsBefore) {
     c.query("SELECT k FROM bad");
     EXPECT_EQ(state(c.ca), "22018");
     EXPECT_EQ(c.query("SELECT count(*) FROM bad"), (Rows{{"1"}}));
+}
+
+// A table whose date check was written in the earlier form (a stored form computed and
+// compared, then marked) keeps its rules: files made by earlier builds hold that check.
+TEST(Esql92StoredForm, TablesWithTheEarlierDateCheckKeepItsRules) {
+    TempDb f;
+    {
+        sqlite3* raw = nullptr;
+        ASSERT_EQ(sqlite3_open(f.path().c_str(), &raw), SQLITE_OK);
+        // The collation and functions are the stand-in's; any stand-ins let the file be
+        // written here.
+        sqlite3_create_collation(raw, "ESQL_DATE", SQLITE_UTF8, nullptr,
+                                 [](void*, int an, const void* a, int bn, const void* b) {
+                                     int c = std::memcmp(a, b, static_cast<size_t>(std::min(an, bn)));
+                                     return c != 0 ? c : an - bn;
+                                 });
+        for (const char* name : {"esql_mark", "esql_date"})
+            sqlite3_create_function(raw, name, 1, SQLITE_UTF8 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+                                    [](sqlite3_context* ctx, int, sqlite3_value** v) { sqlite3_result_value(ctx, v[0]); },
+                                    nullptr, nullptr);
+        ASSERT_EQ(sqlite3_exec(raw,
+                               "PRAGMA journal_mode=WAL;"
+                               "CREATE TABLE early (k INTEGER, d DATE COLLATE ESQL_DATE CONSTRAINT \"esql_form:d\""
+                               " CHECK (esql_mark(esql_date(d) COLLATE BINARY IS NOT d)));",
+                               nullptr, nullptr, nullptr),
+                  SQLITE_OK);
+        sqlite3_close(raw);
+    }
+    Conn c(f.target(), "stored-form-early");
+    ASSERT_EQ(c.exec("INSERT INTO early VALUES (1, '2024-01-31'), (2, '2024/02/01'), (3, NULL)"), 0) << message(c.ca);
+    EXPECT_LT(c.exec("INSERT INTO early VALUES (4, 'garbage')"), 0);
+    EXPECT_EQ(state(c.ca), "22007");
+    EXPECT_EQ(c.query("SELECT k, CAST(d AS VARCHAR(10)) FROM early ORDER BY k"),
+              (Rows{{"1", "2024/01/31"}, {"2", "2024/02/01"}, {"3", "NULL"}}));
 }
 
 }  // namespace
