@@ -708,12 +708,6 @@ SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const COL_PL
                    &stmt->diag.errCode);
 }
 
-namespace {
-
-// SQLGetData's first call on a whole value in the block whose column has a kept plan with a
-// lane: the lane writes it and the place in it is left as the general road leaves it (the
-// rest of a cut text, else nothing). -1 when the value takes the general road, with nothing
-// written and the place untouched.
 int GetWholeByLane(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
     const std::vector<COL_PLAN>& kept = stmt->getDataPlans;
     if (b.column == 0 || b.column > kept.size() || b.column > ds->colsUsed || b.data == nullptr ||
@@ -752,15 +746,11 @@ int GetWholeByLane(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds)
     return rc;
 }
 
-}  // namespace
-
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
     int* err = &stmt->diag.errCode;
     const bool outputMode = *err == ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
     if (outputMode)
         *err = 0;
-    else if (const int rc = GetWholeByLane(stmt, row, b, ds); rc >= 0)
-        return static_cast<SQLRETURN>(rc);
 
     if ((b.column == 0 && !stmt->cursor.bookmarks) || b.column > ds->colsUsed) {
         TraceLog("GetColumn: col out of range (%d,%d)", b.column, ds->colsUsed);
