@@ -61,8 +61,8 @@ constexpr auto kFetch = MakeCall<DoFetch>("Fetch", "", 1, kStmt);
 constexpr auto kFetchScroll = MakeCall<DoFetchScroll>("FetchScroll", "fOrient=%d, fOffset=%ld", 1, kStmt);
 constexpr auto kExtendedFetch =
     MakeCall<DoExtendedFetch>("ExtendedFetch", "fFetchType=%u irow=%ld pcrow=%lX rgfRowStatus=%lX", 1, kStmt);
-constexpr auto kGetData =
-    MakeCall<DoGetData>("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", 1, kStmt);
+constexpr auto kGetData = WithDbLockOnDemand(
+    MakeCall<DoGetData>("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", 1, kStmt));
 constexpr auto kSetPos = MakePendingCall("SetPos", "irow=%lu fOption=%u fLock=%u", kStmt);
 constexpr auto kBulkOperations = MakePendingCall("BulkOperations", "op=%u", kStmt);
 constexpr auto kGetTypeInfo = MakeCall<DoGetTypeInfo>("GetTypeInfo", "fSqlType=%d", 1, kStmt);

@@ -708,6 +708,44 @@ SQLRETURN GetBoundColumn(STMT* stmt, int32_t row, const BINDING& b, const COL_PL
                    &stmt->diag.errCode);
 }
 
+int GetWholeByLane(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
+    const std::vector<COL_PLAN>& kept = stmt->getDataPlans;
+    if (b.column == 0 || b.column > kept.size() || b.column > ds->colsUsed || b.data == nullptr ||
+        static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed))
+        return -1;
+    const COL_PLAN& plan = kept[b.column - 1];
+    const DATASET_COL* col = &ds->cols[b.column - 1];
+    GETDATA_STATE& st = stmt->getData;
+    if (plan.lane == DELIVERY_LANE::Convert || col->type != plan.laneType || !KeptFor(stmt, plan, b) ||
+        (st.column == b.column && st.row == static_cast<uint32_t>(row) + 1))
+        return -1;
+    const int16_t ind = col->indicators[row];
+    if (ind == DS_IND_NULL || ind == DS_IND_AT_SERVER)
+        return -1;
+    const ValueBytes v = ValueOf(col, row);
+    const Target t = TargetOf(plan, b);
+    int* err = &stmt->diag.errCode;
+    if (b.indicator != nullptr)
+        *b.indicator = 0;
+    const int rc = PutByLane(plan.lane, v, t, err);
+    if (rc < 0)
+        return rc;
+    if (st.owned)
+        FreeColumnPiece(&st);
+    uint32_t used = v.len;
+    if (rc == SQL_SUCCESS_WITH_INFO && IsTextOrBinary(t.cType))
+        used = Consumed(col->type, v.p, t.cType, t.bufferLength, v.len, t.elementCode, t.narrow);
+    st.column = b.column;
+    st.row = static_cast<uint16_t>(row + 1);
+    st.type = col->type;
+    st.cType = t.cType;
+    st.total = 0;
+    st.longValue = false;
+    st.rest = v.p + used;
+    st.remaining = v.len - used;
+    return rc;
+}
+
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
     int* err = &stmt->diag.errCode;
     const bool outputMode = *err == ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;

@@ -45,6 +45,12 @@ struct BINDING {
 // kept (STMT::getDataPlans) for the same column and C type until the result changes.
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
 
+// GetColumn's first call on a whole value in the block whose column has a kept plan with a
+// lane, for SQLGetData: the lane writes it and the place in it is left as GetColumn leaves
+// it (the rest of a cut text, else nothing). It reaches no agent. -1 when the value is for
+// GetColumn, with nothing written and the place untouched.
+int GetWholeByLane(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds);
+
 // The code set of the result's narrow text elements (DS_CHARZ and the other narrow
 // layouts), which the agent fills: UTF-8 in the Unicode library, whose server always
 // speaks UTF-8, else the connection's (CONN::narrow), in which the server writes it.

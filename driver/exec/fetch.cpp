@@ -6,6 +6,7 @@
 
 #include "driver/exec/coldeliver.h"
 #include "driver/exec/convert/valtypes.h"
+#include "driver/frame/dispatch.h"
 #include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
@@ -365,5 +366,9 @@ SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOI
     b.bufferLength = bufferLength;
     b.octetLength = indicator;
     b.indicator = indicator;
+    if (const int rc = GetWholeByLane(stmt, stmt->rowsetStart, b, &stmt->rowBlock); rc >= 0)
+        return static_cast<SQLRETURN>(rc);
+    // Anything else may reach the agent: the descriptions, a long value's pieces.
+    DbLockOnDemand();
     return GetColumn(stmt, stmt->rowsetStart, b, &stmt->rowBlock);
 }

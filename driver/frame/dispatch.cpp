@@ -81,14 +81,19 @@ thread_local ThreadCallState t_call;
 // mode skips it, the database lock.
 class HandlerLocks {
 public:
-    HandlerLocks(CALL_GATE* gate, bool skipDbLock, ThreadCallState& ts, DRV_GLOBALS& g)
+    // onDemand: the database lock waits for TakeDbLock (DbLockOnDemand).
+    HandlerLocks(CALL_GATE* gate, bool skipDbLock, bool onDemand, ThreadCallState& ts, DRV_GLOBALS& g)
         : ts_(ts), g_(g), gate_(gate), outer_(ts.handlerLocks) {
         ++ts_.callLocksHeld;
         if (gate->callLockShared)
             TakeCallLock();
         if (!skipDbLock) {
-            g_.dbLock.lock();
-            ts_.handlerHoldsDbLock = true;
+            if (onDemand) {
+                dbLockDue_ = true;
+            } else {
+                g_.dbLock.lock();
+                ts_.handlerHoldsDbLock = true;
+            }
         }
         ts_.handlerLocks = this;
     }
@@ -106,6 +111,14 @@ public:
     HandlerLocks& operator=(const HandlerLocks&) = delete;
 
     const CALL_GATE* gate() const { return gate_; }
+    // Takes the database lock the handler has not taken yet, for the rest of the handler.
+    void TakeDbLock() {
+        if (!dbLockDue_)
+            return;
+        dbLockDue_ = false;
+        g_.dbLock.lock();
+        ts_.handlerHoldsDbLock = true;
+    }
     // Takes the call lock for the rest of the handler, unless it holds it already.
     void TakeCallLock() {
         if (callLock_ != nullptr)
@@ -120,6 +133,7 @@ private:
     CALL_GATE* gate_;
     HandlerLocks* outer_;
     HandoffLock* callLock_ = nullptr;
+    bool dbLockDue_ = false;
 };
 
 HANDLE_TABLE* TableOf(int kind) {
@@ -427,7 +441,7 @@ SQLRETURN RunConnCall(const CALLREC& rec, uint32_t id, const void* args, const C
         ErrListFree(h->diag);
     SQLRETURN rc;
     {
-        HandlerLocks locks(h->gate, g.skipDbLock.load() != 0, ts, g);
+        HandlerLocks locks(h->gate, g.skipDbLock.load() != 0, rec.dbLockOnDemand, ts, g);
         rc = RunHandler(rec.handler, h, args, hook);
     }
     // The application's failover callback runs with the claim still held (it reads the
@@ -564,12 +578,18 @@ ConnRun RunOnConnection(const HANDLE_HDR* envr, uint32_t connId, ConnWork work, 
                     lock->lock();
             }
         } givenUp(handleLock);
-        HandlerLocks locks(conn->gate, skipDbLock, ts, g);
+        HandlerLocks locks(conn->gate, skipDbLock, false, ts, g);
         release = work(conn, context);
     }
     conn->gate->releaseAfterCall = release;
     claim.End();
     return ConnRun::Done;
+}
+
+void DbLockOnDemand() {
+    ThreadCallState& ts = ThisThreadCalls();
+    if (ts.handlerLocks != nullptr)
+        ts.handlerLocks->TakeDbLock();
 }
 
 DbLockRelease::DbLockRelease() {

@@ -18,7 +18,8 @@
 // one compare-and-swap, and then checks that the slot has not changed (records leave their
 // table only under their connection's claim, and gates are never freed). It then takes the
 // database lock, and the call lock only once the connection has handed it to a
-// distributed-transaction dispenser; the claim's end is one atomic store. Whatever is
+// distributed-transaction dispenser (a record taking the database lock on demand leaves it
+// to its handler, DbLockOnDemand); the claim's end is one atomic store. Whatever is
 // contended (a busy gate, a slot being written) is decided under the handle lock, as are
 // environment calls; those that reach connections do so through RunOnConnection, which
 // claims each connection and takes its locks as a call on it would, with the handle lock
@@ -115,6 +116,9 @@ struct CALLREC {
     // thread (SQLCancel): under the handle lock, without a claim or the call's locks, and
     // without clearing diagnostics. Null: such a call answers SQL_STILL_EXECUTING.
     CallHandler whileRunning = nullptr;
+    // The handler takes the database lock itself, where it reaches the agent
+    // (DbLockOnDemand): a call that mostly reads what the statement already holds.
+    bool dbLockOnDemand = false;
 };
 
 // A record with the type of its calls' arguments: an entry can hand it no other struct.
@@ -150,6 +154,13 @@ constexpr auto MakeCallWhileRunning(const char* name, const char* traceFormat, i
     static_assert(std::is_same_v<Args, typename HandlerTraits<decltype(WhileRunning)>::Args>);
     return CallRec<Args>{{name, traceFormat, clearDiag, kind, &RunTypedHandler<Args, Handler>,
                           &RunTypedHandler<Args, WhileRunning>}};
+}
+
+// The record r with its handler taking the database lock on demand (CALLREC::dbLockOnDemand).
+template <class A>
+constexpr CallRec<A> WithDbLockOnDemand(CallRec<A> r) {
+    r.rec.dbLockOnDemand = true;
+    return r;
 }
 
 // The handle id carried in an ODBC handle; 0 (never a valid id) when the value does not
@@ -201,6 +212,11 @@ public:
 private:
     bool released_ = false;
 };
+
+// Inside a handler whose record takes the database lock on demand: takes it for the rest
+// of the handler unless it holds it already or the thread mode skips it. Before any work
+// that may reach the agent. Elsewhere it does nothing.
+void DbLockOnDemand();
 
 // For environment handlers that reach a connection's agent (ending transactions, closing
 // the environment; see EnvrForEachConnection): runs work on the connection with handle id

@@ -409,6 +409,51 @@ TEST_F(DispatchTest, HandlerExceptionsBecomeDiagnostics) {
     EXPECT_EQ(CallODBC(kConnRec, HandleFromId(conn->id), NoArgs{}), SQL_SUCCESS);
 }
 
+// What a handler taking the database lock on demand saw: before, after one take and after
+// a second, and inside a DbLockRelease.
+struct OnDemandSeen {
+    bool lockedBefore = true, lockedAfter = false, lockedAfterSecond = false, lockedWhileReleased = true;
+};
+OnDemandSeen* g_onDemandSeen = nullptr;
+SQLRETURN TakeDbLockOnDemand(HANDLE_HDR*, const NoArgs&) {
+    g_onDemandSeen->lockedBefore = !FreeForOthers(Drv().dbLock);
+    DbLockOnDemand();
+    g_onDemandSeen->lockedAfter = !FreeForOthers(Drv().dbLock);
+    DbLockOnDemand();  // held already: nothing more
+    g_onDemandSeen->lockedAfterSecond = !FreeForOthers(Drv().dbLock);
+    {
+        DbLockRelease released;
+        g_onDemandSeen->lockedWhileReleased = !FreeForOthers(Drv().dbLock);
+    }
+    return SQL_SUCCESS;
+}
+
+// A handler whose record takes the database lock on demand runs without it until it asks,
+// then holds it (once) to its end; a thread mode without the lock never takes it.
+TEST_F(DispatchTest, DatabaseLockOnDemandIsTakenOnceWhenAsked) {
+    constexpr auto rec = WithDbLockOnDemand(MakeCall<TakeDbLockOnDemand>("GetData", "", 1, CALL_KIND_STMT));
+    OnDemandSeen seen;
+    g_onDemandSeen = &seen;
+    EXPECT_EQ(CallODBC(rec, HandleFromId(stmts[0]->id), NoArgs{}), SQL_SUCCESS);
+    EXPECT_FALSE(seen.lockedBefore);
+    EXPECT_TRUE(seen.lockedAfter);
+    EXPECT_TRUE(seen.lockedAfterSecond);
+    EXPECT_FALSE(seen.lockedWhileReleased);
+    EXPECT_TRUE(FreeForOthers(Drv().dbLock));
+    // Outside a handler it does nothing.
+    DbLockOnDemand();
+    EXPECT_TRUE(FreeForOthers(Drv().dbLock));
+
+    Drv().skipDbLock.store(1);
+    seen = OnDemandSeen{};
+    EXPECT_EQ(CallODBC(rec, HandleFromId(stmts[0]->id), NoArgs{}), SQL_SUCCESS);
+    Drv().skipDbLock.store(0);
+    EXPECT_FALSE(seen.lockedBefore);
+    EXPECT_FALSE(seen.lockedAfter);
+    EXPECT_TRUE(FreeForOthers(Drv().dbLock));
+    g_onDemandSeen = nullptr;
+}
+
 TEST_F(DispatchTest, UnloadLeavesEnvironmentsWithARunningCall) {
     std::latch entered(1), release(1);
     g_entered = &entered;

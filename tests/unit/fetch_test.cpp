@@ -266,7 +266,7 @@ TEST_F(FetchTest, PiecesJoinToTheWholeValue) {
         StmtFreeResultDescs(stmt);
         script = Script{};
         script.cols = {c.col};
-        script.rows = {{c.cell}};
+        script.rows = {{c.cell}, {c.cell}};
         Executed();
         ASSERT_EQ(Fetch(), SQL_SUCCESS);
         char whole[128];
@@ -276,27 +276,55 @@ TEST_F(FetchTest, PiecesJoinToTheWholeValue) {
         ASSERT_EQ(GetData(1, c.cType, probe, 0, &probeLen), SQL_SUCCESS_WITH_INFO);
         ASSERT_EQ(GetData(1, c.cType, whole, sizeof whole, &wholeLen), SQL_SUCCESS);
         EXPECT_EQ(wholeLen, probeLen);
-        // The same value again, in pieces: its row is fetched afresh.
+        // The same value again, in pieces: its rows are fetched afresh; the second row's
+        // first piece comes through the plan the first row left.
         StmtFreeResultDescs(stmt);
         script.next = 0;
-        ASSERT_EQ(Fetch(), SQL_SUCCESS);
-        std::string joined;
-        SQLRETURN rc;
-        std::vector<char> piece(static_cast<size_t>(c.pieceBuffer));
-        SQLLEN len = 0;
-        int calls = 0;
-        while ((rc = GetData(1, c.cType, piece.data(), c.pieceBuffer, &len)) != SQL_NO_DATA && ++calls < 50) {
-            ASSERT_NE(rc, SQL_ERROR);
-            // Text pieces are terminated; a binary one fills the buffer until the last.
-            size_t got = rc == SQL_SUCCESS ? static_cast<size_t>(len) : piece.size();
-            if (c.cType == SQL_C_CHAR)
-                got = strnlen(piece.data(), piece.size());
-            if (c.cType == SQL_C_WCHAR)
-                for (got = 0; piece[got] != 0 || piece[got + 1] != 0; got += 2) {
-                }
-            joined.append(piece.data(), got);
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            ASSERT_EQ(Fetch(), SQL_SUCCESS);
+            std::string joined;
+            SQLRETURN rc;
+            std::vector<char> piece(static_cast<size_t>(c.pieceBuffer));
+            SQLLEN len = 0;
+            int calls = 0;
+            while ((rc = GetData(1, c.cType, piece.data(), c.pieceBuffer, &len)) != SQL_NO_DATA && ++calls < 50) {
+                ASSERT_NE(rc, SQL_ERROR);
+                // Text pieces are terminated; a binary one fills the buffer until the last.
+                size_t got = rc == SQL_SUCCESS ? static_cast<size_t>(len) : piece.size();
+                if (c.cType == SQL_C_CHAR)
+                    got = strnlen(piece.data(), piece.size());
+                if (c.cType == SQL_C_WCHAR)
+                    for (got = 0; piece[got] != 0 || piece[got + 1] != 0; got += 2) {
+                    }
+                joined.append(piece.data(), got);
+            }
+            EXPECT_EQ(joined, std::string(whole, static_cast<size_t>(wholeLen)));
         }
-        EXPECT_EQ(joined, std::string(whole, static_cast<size_t>(wholeLen)));
+    }
+}
+
+// A value read whole has nothing more to give, on the first row and on the later ones
+// that the kept plans serve.
+TEST_F(FetchTest, WholeValueThenNoDataOnEveryRow) {
+    script.cols = {Col(SQL_INTEGER, DS_SLONG, 4), Col(SQL_VARCHAR, DS_CHARZ, 20)};
+    script.rows = {{I32(7), {"ab"}}, {I32(8), {"cd"}}, {I32(9), {"ef"}}};
+    Executed();
+    for (int row = 0; row < 3; ++row) {
+        SCOPED_TRACE(row);
+        ASSERT_EQ(Fetch(), SQL_SUCCESS);
+        int32_t n = 0;
+        char buf[8] = {};
+        SQLLEN len = 0;
+        ASSERT_EQ(GetData(1, SQL_C_LONG, &n, 0, &len), SQL_SUCCESS);
+        EXPECT_EQ(n, 7 + row);
+        EXPECT_EQ(GetData(1, SQL_C_LONG, &n, 0, &len), SQL_NO_DATA);
+        ASSERT_EQ(GetData(2, SQL_C_CHAR, buf, sizeof buf, &len), SQL_SUCCESS);
+        EXPECT_EQ(len, 2);
+        EXPECT_EQ(GetData(2, SQL_C_CHAR, buf, sizeof buf, &len), SQL_NO_DATA);
+        // Another column in between starts that column afresh.
+        ASSERT_EQ(GetData(1, SQL_C_LONG, &n, 0, &len), SQL_SUCCESS);
+        EXPECT_EQ(n, 7 + row);
     }
 }
 
