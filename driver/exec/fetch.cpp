@@ -18,11 +18,6 @@ namespace {
 // complete.
 constexpr int32_t kRowsetSpannedBlocks = -2;
 
-SQLRETURN Fail(STMT* stmt, int code) {
-    stmt->diag.errCode = code;
-    return SQL_ERROR;
-}
-
 // Whether the statement holds an executed result: prepared (or a catalog result) and run.
 bool Executed(const STMT* stmt) {
     return stmt->state == STMT_STATE_PREPARED && (stmt->flags & STMT_FLAG_CURSOR_OPEN) != 0;
@@ -300,9 +295,7 @@ int StmtFetchRowset(STMT* stmt, SQLULEN rowsetSize) {
     stmt->rowsetStart = -1;
     // The block keeps its arrays: the agent refills a block of the same shape in place.
     stmt->rowBlock.rowsUsed = 0;
-    const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    const int rc = ops != nullptr && ops->DRV_Fetch != nullptr ? ops->DRV_Fetch(stmt->agentStmt, rows, &stmt->rowBlock)
-                                                               : ERR_DRIVER_NOT_CAPABLE;
+    const int rc = CallSlot(stmt->conn->holder.ops, &OA_OPTABLE::DRV_Fetch, stmt->agentStmt, rows, &stmt->rowBlock);
     if (rc != 0) {
         stmt->rowBlock.rowsUsed = 0;
         StmtGetAgentErrors(stmt);
@@ -314,7 +307,7 @@ int StmtFetchRowset(STMT* stmt, SQLULEN rowsetSize) {
 
 SQLRETURN StmtFetchBound(STMT* stmt) {
     if (!Executed(stmt))
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     FreeColumnPiece(&stmt->getData);
     stmt->rowsetStart = -1;
     if (stmt->blockPos >= stmt->rowBlock.rowsUsed) {
@@ -330,9 +323,9 @@ SQLRETURN StmtFetchBound(STMT* stmt) {
 
 SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {
     if (!Executed(stmt))
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (orientation != SQL_FETCH_NEXT)
-        return Fail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
+        return StmtFail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
                                                                                : ERR_DRIVER_NOT_CAPABLE);
     const DESC* ird = stmt->ird;
     return FetchForward(stmt, std::max<SQLULEN>(stmt->cursor.rowsetSize, 1), stmt->rowsFetched,
@@ -342,23 +335,23 @@ SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {
 SQLRETURN StmtExtendedFetch(STMT* stmt, SQLUSMALLINT orientation, SQLLEN, SQLULEN* rowsFetched,
                             SQLUSMALLINT* rowStatus) {
     if (orientation != SQL_FETCH_NEXT)
-        return Fail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
+        return StmtFail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
                                                                                : ERR_DRIVER_NOT_CAPABLE);
     if (!Executed(stmt))
-        return Fail(stmt, ERR_INVALID_CURSOR_STATE);
+        return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
     return FetchForward(stmt, std::max<SQLULEN>(stmt->cursor.rowsetSize, 1), rowsFetched, rowStatus, true);
 }
 
 SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value, SQLLEN bufferLength,
                       SQLLEN* indicator) {
     if (!Executed(stmt))
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (bufferLength < 0)
-        return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+        return StmtFail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     if (stmt->rowsetStart == kRowsetSpannedBlocks)
-        return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+        return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);
     if (stmt->rowsetStart < 0)
-        return Fail(stmt, ERR_INVALID_CURSOR_STATE);
+        return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
     BINDING b;
     b.column = column;
     b.cType = cType;

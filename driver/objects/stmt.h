@@ -336,6 +336,12 @@ void StmtClose(STMT* stmt);
 // it and marks it freed; its memory goes when the call's claim ends.
 void StmtFree(STMT* stmt);
 
+// The statement's failure: the code left for its diagnostics, SQL_ERROR returned.
+inline SQLRETURN StmtFail(STMT* stmt, int code) {
+    stmt->diag.errCode = code;
+    return SQL_ERROR;
+}
+
 // Queues a message on the statement's diagnostics; takes the oldest one off.
 inline void StmtAddError(STMT* stmt, std::string_view text, int32_t native) {
     ErrListAdd(stmt->diag, text, native);
