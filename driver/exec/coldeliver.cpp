@@ -275,6 +275,7 @@ SQLRETURN PutBookmark(const BINDING& b, int16_t cType, int32_t bookmark, int* er
 SQLRETURN MoveOutParam(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASET* row) {
     BINDING b;
     b.column = binding.column;
+    b.mode = DeliveryMode::OutputParam;
     b.cType = binding.cType;
     b.fractionDigits = binding.scale;
     b.data = binding.data;
@@ -283,7 +284,6 @@ SQLRETURN MoveOutParam(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASE
     b.indicator = binding.indicator;
     // Each output value starts afresh: the row is new with every execution.
     FreeColumnPiece(&stmt->getData);
-    stmt->diag.errCode = ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
     const SQLRETURN rc = GetColumn(stmt, 0, b, row);
     FreeColumnPiece(&stmt->getData);
     return rc;
@@ -743,9 +743,9 @@ int GetWholeByLane(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds)
 
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
     int* err = &stmt->diag.errCode;
-    const bool outputMode = *err == ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
+    const bool outputMode = b.mode == DeliveryMode::OutputParam;
     if (outputMode)
-        *err = 0;
+        *err = 0;  // each value starts clear of what the execution or the last value left
 
     if ((b.column == 0 && !stmt->cursor.bookmarks) || b.column > ds->colsUsed) {
         TraceLog("GetColumn: col out of range (%d,%d)", b.column, ds->colsUsed);
