@@ -69,10 +69,11 @@ struct BoundRoad {
 // The roads of every bound column, in the order of stmt->boundCols; the block holds rows.
 std::vector<BoundRoad> PlanRowset(STMT* stmt) {
     std::vector<BoundRoad> roads(stmt->boundCols.size());
+    const DATASET* ds = StmtCurrentRowset(stmt).ds;
     for (size_t c = 0; c < roads.size(); ++c) {
         const BINDCOL& bc = stmt->boundCols[c];
         roads[c].strides = StridesOf(stmt, bc);
-        PlanColumn(stmt, BindingAt(bc, 0, 0), &stmt->rowBlock, &roads[c].plan);
+        PlanColumn(stmt, BindingAt(bc, 0, 0), ds, &roads[c].plan);
     }
     return roads;
 }
@@ -86,7 +87,7 @@ const COL_PLAN& KeptPlan(STMT* stmt, BINDCOL& bc, const BINDING& b, COL_PLAN* sc
     const uint32_t load = stmt->resultDescsLoads;
     if (bc.plan.forLoad == load && load != 0 && stmt->resultDescsLoaded)
         return bc.plan;
-    PlanColumn(stmt, b, &stmt->rowBlock, scratch);
+    PlanColumn(stmt, b, StmtCurrentRowset(stmt).ds, scratch);
     if (!scratch->ready || bc.cType == SQL_ARD_TYPE || bc.cType == SQL_C_NUMERIC)
         return *scratch;
     bc.plan = *scratch;
@@ -109,6 +110,7 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
     const int pending = err;
     if (err == ERR_DATA_WAS_TRUNCATED)
         err = 0;
+    const DATASET* ds = StmtCurrentRowset(stmt).ds;
     SQLRETURN result = SQL_SUCCESS;
     for (size_t c = 0; c < stmt->boundCols.size(); ++c) {
         BINDCOL& bc = stmt->boundCols[c];
@@ -125,7 +127,7 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
             continue;
         COL_PLAN single;
         const COL_PLAN& plan = roads != nullptr ? roads[c].plan : KeptPlan(stmt, bc, b, &single);
-        const SQLRETURN rc = GetBoundColumn(stmt, row, b, plan, &stmt->rowBlock);
+        const SQLRETURN rc = GetBoundColumn(stmt, row, b, plan, ds);
         if (rc == SQL_ERROR) {
             result = SQL_ERROR;
             break;
@@ -155,11 +157,12 @@ uint16_t BlockRowsFor(const STMT* stmt, SQLULEN n) {
 // column it transfers is planned and none holds long values, whose pieces the agent hands
 // out in the order they are asked for.
 bool ColumnWiseSafe(const STMT* stmt, const std::vector<BoundRoad>& roads) {
+    const DATASET* ds = StmtCurrentRowset(stmt).ds;
     for (size_t c = 0; c < roads.size(); ++c) {
         const uint16_t column = stmt->boundCols[c].column;
         if (column == 0)
             continue;  // the ODBC 3 fetch skips the bookmark column
-        if (!roads[c].plan.ready || ds_IsRefType(stmt->rowBlock.cols[column - 1].type))
+        if (!roads[c].plan.ready || ds_IsRefType(ds->cols[column - 1].type))
             return false;
     }
     return true;
@@ -173,6 +176,7 @@ void TransferRowsByColumn(STMT* stmt, int32_t row, SQLULEN k, SQLULEN count, con
     const DESC* ard = stmt->ard;
     const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
     std::fill(rows, rows + count, ROW_OUTCOME{});
+    const DATASET* ds = StmtCurrentRowset(stmt).ds;
     for (size_t c = 0; c < roads.size(); ++c) {
         const BINDCOL& bc = stmt->boundCols[c];
         if (bc.column == 0)
@@ -182,7 +186,7 @@ void TransferRowsByColumn(STMT* stmt, int32_t row, SQLULEN k, SQLULEN count, con
         column.dataStride = roads[c].strides.data;
         column.lengthStride = roads[c].strides.length;
         column.plan = roads[c].plan;
-        DeliverColumnRows(stmt, column, row, k, count, &stmt->rowBlock, rows);
+        DeliverColumnRows(stmt, column, row, k, count, ds, rows);
     }
 }
 
@@ -348,9 +352,10 @@ SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOI
         return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (bufferLength < 0)
         return StmtFail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
-    if (stmt->rowsetStart == kRowsetSpannedBlocks)
+    const STMT_ROWSET current = StmtCurrentRowset(stmt);
+    if (current.row == kRowsetSpannedBlocks)
         return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);
-    if (stmt->rowsetStart < 0)
+    if (current.row < 0)
         return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
     BINDING b;
     b.column = column;
@@ -359,9 +364,9 @@ SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOI
     b.bufferLength = bufferLength;
     b.octetLength = indicator;
     b.indicator = indicator;
-    if (const int rc = GetWholeByLane(stmt, stmt->rowsetStart, b, &stmt->rowBlock); rc >= 0)
+    if (const int rc = GetWholeByLane(stmt, current.row, b, current.ds); rc >= 0)
         return static_cast<SQLRETURN>(rc);
     // Anything else may reach the agent: the descriptions, a long value's pieces.
     DbLockOnDemand();
-    return GetColumn(stmt, stmt->rowsetStart, b, &stmt->rowBlock);
+    return GetColumn(stmt, current.row, b, current.ds);
 }
