@@ -22,11 +22,6 @@
 
 namespace {
 
-SQLRETURN Fail(STMT* stmt, int code) {
-    stmt->diag.errCode = code;
-    return SQL_ERROR;
-}
-
 template <class T>
 T Load(const unsigned char* p) {
     T v;
@@ -280,6 +275,7 @@ SQLRETURN PutBookmark(const BINDING& b, int16_t cType, int32_t bookmark, int* er
 SQLRETURN MoveOutParam(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASET* row) {
     BINDING b;
     b.column = binding.column;
+    b.mode = DeliveryMode::OutputParam;
     b.cType = binding.cType;
     b.fractionDigits = binding.scale;
     b.data = binding.data;
@@ -288,7 +284,6 @@ SQLRETURN MoveOutParam(STMT* stmt, const OUTPARAM_BINDING& binding, const DATASE
     b.indicator = binding.indicator;
     // Each output value starts afresh: the row is new with every execution.
     FreeColumnPiece(&stmt->getData);
-    stmt->diag.errCode = ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
     const SQLRETURN rc = GetColumn(stmt, 0, b, row);
     FreeColumnPiece(&stmt->getData);
     return rc;
@@ -635,13 +630,13 @@ SQLRETURN DeliverOther(STMT* stmt, int32_t row, const BINDING& b, const COL_PLAN
     const Target t = TargetOf(plan, b);
     if (ind == DS_IND_NULL) {
         if (b.indicator == nullptr)
-            return Fail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
+            return StmtFail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
         *b.indicator = SQL_NULL_DATA;
         ClearTarget(b, t.cType, t.bufferLength);
         return SQL_SUCCESS;
     }
     if (b.data == nullptr)
-        return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+        return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
     if (b.indicator != nullptr)
         *b.indicator = 0;
     int* err = &stmt->diag.errCode;
@@ -748,22 +743,22 @@ int GetWholeByLane(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds)
 
 SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds) {
     int* err = &stmt->diag.errCode;
-    const bool outputMode = *err == ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
+    const bool outputMode = b.mode == DeliveryMode::OutputParam;
     if (outputMode)
-        *err = 0;
+        *err = 0;  // each value starts clear of what the execution or the last value left
 
     if ((b.column == 0 && !stmt->cursor.bookmarks) || b.column > ds->colsUsed) {
         TraceLog("GetColumn: col out of range (%d,%d)", b.column, ds->colsUsed);
-        return Fail(stmt, ERR_INVALID_COLUMN_NUMBER);
+        return StmtFail(stmt, ERR_INVALID_COLUMN_NUMBER);
     }
     if (b.column == 0) {
         if (b.cType != SQL_C_BINARY && b.cType != SQL_C_UBIGINT)
-            return Fail(stmt, ERR_PROGRAM_TYPE_OUT_OF_RANGE);
+            return StmtFail(stmt, ERR_PROGRAM_TYPE_OUT_OF_RANGE);
         if (b.data == nullptr)
-            return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+            return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
         int32_t bookmark = 0;
         if (int rc = RowBookmark(stmt, row, &bookmark); rc != 0)
-            return Fail(stmt, rc);
+            return StmtFail(stmt, rc);
         return PutBookmark(b, b.cType, bookmark, err);
     }
 
@@ -780,7 +775,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         // First access to this value.
         if (static_cast<uint32_t>(row) >= static_cast<uint32_t>(ds->rowsUsed)) {
             TraceLog("GetColumn: row out of range (%d,%d)", row, ds->rowsUsed);
-            return Fail(stmt, ERR_INVALID_CURSOR_STATE);
+            return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
         }
         // The plan of the column and C type, kept for the later rows of the result (output
         // parameters plan afresh: their row is not the result's).
@@ -793,7 +788,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
                 return SQL_ERROR;
             const COLDESC* desc = b.column <= descs->count ? &descs->items[b.column - 1] : nullptr;
             if (int rc = PlanFor(stmt, b, desc, outputMode, col->type, &fresh); rc != 0)
-                return Fail(stmt, rc);
+                return StmtFail(stmt, rc);
             plan = &fresh;
             if (!outputMode && Keepable(fresh)) {
                 if (kept.size() < b.column)
@@ -819,13 +814,13 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
             }
             if (rc != 0 && rc != ERR_NO_DATA_FOUND) {
                 FreeColumnPiece(&st);
-                return Fail(stmt, rc);
+                return StmtFail(stmt, rc);
             }
         }
         if (ind == DS_IND_NULL || (ind == DS_IND_AT_SERVER && st.total == -1)) {
             FreeColumnPiece(&st);
             if (b.indicator == nullptr)
-                return Fail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
+                return StmtFail(stmt, ERR_INDICATOR_VARIABLE_REQUIRED_BUT_NOT_SUPPLIED);
             st.column = b.column;
             st.row = static_cast<uint16_t>(row + 1);
             *b.indicator = SQL_NULL_DATA;
@@ -834,7 +829,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
         }
         if (b.data == nullptr) {
             FreeColumnPiece(&st);
-            return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+            return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
         }
         if (st.longValue) {
             v = PieceOf(st);
@@ -857,13 +852,13 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
             return SQL_NO_DATA;
         t.cType = st.cType;
         if (b.data == nullptr)
-            return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+            return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
         if (st.longValue) {
             const int rc = GetColumnPiece(stmt, PieceSize(t, col->type));
             if (rc == ERR_NO_DATA_FOUND)
                 return SQL_NO_DATA;
             if (rc != 0)
-                return Fail(stmt, rc);
+                return StmtFail(stmt, rc);
             v = PieceOf(st);
             total = st.total;
         } else {

@@ -20,10 +20,16 @@
 #include "driver/objects/stmt.h"  // STMT, and COL_PLAN, which a binding keeps
 #include "util/dataset.h"
 
+// What a request delivers: a value of the result, or an output parameter's value from the
+// output row, for which the application parameter descriptor stands in for the ARD and the
+// plan is not kept.
+enum class DeliveryMode : uint8_t { Result, OutputParam };
+
 // One request for a value. SQLGetData passes its one length/indicator pointer as both
 // pointers. Fixed-size C types are written at their natural width.
 struct BINDING {
     uint16_t column = 0;          // from 1 in the dataset; 0 the bookmark column
+    DeliveryMode mode = DeliveryMode::Result;
     int16_t cType = 0;            // SQL_C_DEFAULT and SQL_ARD_TYPE included
     int16_t fractionDigits = 0;   // of a timestamp output parameter (output-parameter mode)
     void* data = nullptr;
@@ -32,10 +38,10 @@ struct BINDING {
     SQLLEN* indicator = nullptr;
 };
 
-// Moves the value of column b.column, row `row` (from 0) of ds into b's target. A caller
-// returning output parameters sets stmt->diag.errCode to 80 (IM906) before each call: the
-// application parameter descriptor then stands in for the ARD, and with the in/out flag
-// the binding's fraction digits for the column's.
+// Moves the value of column b.column, row `row` (from 0) of ds into b's target. In
+// output-parameter mode (b.mode) the application parameter descriptor stands in for the
+// ARD, with the in/out flag the binding's fraction digits for the column's, and the
+// statement's code starts at 0.
 //
 // Failures (SQL_ERROR): 17 column out of range or SQL_ARD_TYPE without a descriptor
 // record; 18 bookmark C type; 21 null data pointer; 49 an internal type no converter

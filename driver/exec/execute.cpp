@@ -24,11 +24,6 @@
 
 namespace {
 
-SQLRETURN Fail(STMT* stmt, int code) {
-    stmt->diag.errCode = code;
-    return SQL_ERROR;
-}
-
 // The length buffer that marks a parameter's value as given at execution: the octet
 // length, or the indicator where only that is bound.
 SQLLEN* LengthBuffer(const PARAMREC& p) {
@@ -86,11 +81,6 @@ void NarrowParamDescs(std::vector<PARAM_DESC>* descs) {
     }
 }
 
-template <class Slot, class... A>
-int CallSlot(Slot slot, A... args) {
-    return slot != nullptr ? slot(args...) : ERR_DRIVER_NOT_CAPABLE;
-}
-
 // Hands the values (null when no parameter is input) and, where the agent wants them, the
 // parameter descriptions to the agent and executes: one combined call when the agent has
 // it (descriptions sent once until a binding changes them), else values, descriptions and
@@ -113,23 +103,24 @@ int AgentExecute(STMT* stmt, DATASET* values) {
     const auto count = static_cast<uint16_t>(descs.size());
     if (combined) {
         if (sendDescs) {
-            const int rc = CallSlot(ops->DRV_PrepareAndExecute, stmt->agentStmt, nullptr, values, count,
-                                    static_cast<const PARAM_DESC*>(descs.data()));
+            const int rc = CallSlot(ops, &OA_OPTABLE::DRV_PrepareAndExecute, stmt->agentStmt, nullptr, values,
+                                    count, static_cast<const PARAM_DESC*>(descs.data()));
             stmt->flags |= STMT_FLAG_PARAMS_SEEN;
             return rc;
         }
         if (values != nullptr)
-            return CallSlot(ops->DRV_PrepareAndExecute, stmt->agentStmt, nullptr, values, uint16_t{0},
+            return CallSlot(ops, &OA_OPTABLE::DRV_PrepareAndExecute, stmt->agentStmt, nullptr, values, uint16_t{0},
                             static_cast<const PARAM_DESC*>(nullptr));
-        return CallSlot(ops->DRV_Execute, stmt->agentStmt);
+        return CallSlot(ops, &OA_OPTABLE::DRV_Execute, stmt->agentStmt);
     }
     if (values != nullptr) {
-        if (int rc = CallSlot(ops->DRV_SetParamValues, stmt->agentStmt, values); rc != 0)
+        if (int rc = CallSlot(ops, &OA_OPTABLE::DRV_SetParamValues, stmt->agentStmt, values); rc != 0)
             return rc;
     }
     if (sendDescs)
-        CallSlot(ops->DRV_SetParamDescs, stmt->agentStmt, count, static_cast<const PARAM_DESC*>(descs.data()));
-    return CallSlot(ops->DRV_Execute, stmt->agentStmt);
+        CallSlot(ops, &OA_OPTABLE::DRV_SetParamDescs, stmt->agentStmt, count,
+                 static_cast<const PARAM_DESC*>(descs.data()));
+    return CallSlot(ops, &OA_OPTABLE::DRV_Execute, stmt->agentStmt);
 }
 
 // Writes the IPD's status array, one entry per parameter set: sets left out by the
@@ -208,7 +199,7 @@ SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow, cons
         if (stmt->rowsProcessed != nullptr)
             *stmt->rowsProcessed = std::min<SQLULEN>(failed + 1, std::max<SQLULEN>(sent, 1));
         WriteParamStatuses(stmt, setOfRow, failed, SQL_PARAM_SUCCESS);
-        return Fail(stmt, rc);
+        return StmtFail(stmt, rc);
     }
     const bool warned = rc == ERR_DATASOURCE_COMPLETED_OPERATION_WITH_WARNING;
     const bool touchedNothing = RecordRowCount(stmt);
@@ -245,7 +236,8 @@ int SetSlice(STMT* stmt, bool follows, size_t setsBefore = 0, size_t setsInAll =
                               static_cast<int32_t>(std::min<size_t>(setsInAll, INT32_MAX))};
     const uint32_t codes[] = {OA_PROP_SLICE_FOLLOWS, OA_PROP_SLICE_SETS_BEFORE, OA_PROP_SLICE_SETS_TOTAL};
     for (size_t k = 0; k < 3; ++k) {
-        if (int rc = CallSlot(ops->DRV_SetProperty, stmt->agentStmt, codes[k], static_cast<const void*>(&values[k]));
+        if (int rc = CallSlot(ops, &OA_OPTABLE::DRV_SetProperty, stmt->agentStmt, codes[k],
+                              static_cast<const void*>(&values[k]));
             rc != 0)
             return rc;
     }
@@ -273,7 +265,7 @@ bool SendsInSlices(STMT* stmt, DaeRoad road) {
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     int32_t kind = 0;
     int32_t len = 0;
-    if (CallSlot(ops->DRV_GetProperty, stmt->agentStmt, OA_PROP_STATEMENT_KIND, static_cast<void*>(&kind),
+    if (CallSlot(ops, &OA_OPTABLE::DRV_GetProperty, stmt->agentStmt, OA_PROP_STATEMENT_KIND, static_cast<void*>(&kind),
                  int32_t{sizeof kind}, &len) != 0 ||
         kind != OA_STMT_KIND_DML)
         return false;
@@ -300,7 +292,7 @@ int ExecuteSlice(STMT* stmt, PARAMSET& set) {
 SQLRETURN RunSliced(STMT* stmt, DaeRoad road) {
     PARAMSLICES slices;
     if (int rc = StmtPlanParamSlices(stmt, road, &slices); rc != 0)
-        return Fail(stmt, rc);
+        return StmtFail(stmt, rc);
     SentPart part;
     bool warned = false;
     int rc = 0;
@@ -315,7 +307,7 @@ SQLRETURN RunSliced(STMT* stmt, DaeRoad road) {
                 *stmt->rowsProcessed = part.first;
             const std::vector<uint32_t> done(slices.sets.begin(), slices.sets.begin() + part.first);
             WriteParamStatuses(stmt, done, done.size(), SQL_PARAM_SUCCESS);
-            return Fail(stmt, built);
+            return StmtFail(stmt, built);
         }
         part.count = slices.next - part.first;
         if (SetSlice(stmt, !slices.done(), part.first, slices.sets.size()) != 0) {
@@ -351,14 +343,14 @@ SQLRETURN Run(STMT* stmt, DaeRoad road) {
     PARAMSET set;
     if (stmt->inParams + stmt->inOutParams != 0) {
         if (int rc = StmtBuildParamSet(stmt, road, &set, stmt->sentParamSet); rc != 0)
-            return Fail(stmt, rc);
+            return StmtFail(stmt, rc);
     }
     // An agent without the wide types takes wide values as narrow text. Converted while the
     // set still owns them: a refusal frees them. (A refilled dataset has no wide columns
     // left, as the first conversion made them narrow.)
     if (stmt->conn->narrowWidePieces != 0 && set.dataset() != nullptr) {
         if (int rc = ds_WideToAnsi(set.dataset(), stmt->conn->narrow); rc != 0)
-            return Fail(stmt, rc);
+            return StmtFail(stmt, rc);
     }
     // The agent takes the dataset: a new one, or the one it holds already, refilled.
     DATASET* values = set.dataset();
@@ -419,7 +411,7 @@ bool StmtCheckDataAtExec(STMT* stmt) {
 
 SQLRETURN StmtExecutePrologue(STMT* stmt) {
     if (stmt->daeState != STMT_DAE_NONE)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     // An earlier exchange's pieces are not this execution's values. The rows of a value
     // are made when SQLParamData reaches it, so that a large parameter set costs nothing
     // here.
@@ -436,7 +428,7 @@ SQLRETURN StmtExecutePrologue(STMT* stmt) {
 
 SQLRETURN StmtExecuteParams(STMT* stmt) {
     if ((stmt->flags & STMT_FLAG_PREPARED) == 0)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     stmt->daeState = STMT_DAE_NONE;
     if (stmt->paramKindsUnknown)
         StmtCountParamDirections(stmt);
@@ -444,7 +436,7 @@ SQLRETURN StmtExecuteParams(STMT* stmt) {
         const PARAMREC* p = StmtGetParam(stmt, n);
         if (p == nullptr || p->number == 0 ||
             (p->data == nullptr && LengthBuffer(*p) == nullptr && !IsOutputOnly(stmt, n)))
-            return Fail(stmt, ERR_WRONG_NUMBER_OF_PARAMETERS);
+            return StmtFail(stmt, ERR_WRONG_NUMBER_OF_PARAMETERS);
     }
     return Run(stmt, DaeRoad::Driver);
 }
@@ -452,13 +444,13 @@ SQLRETURN StmtExecuteParams(STMT* stmt) {
 SQLRETURN StmtExecuteArray(STMT* stmt) {
     // An exchange of values still pending belongs to the execution that started it.
     if ((stmt->flags & STMT_FLAG_PREPARED) == 0 || stmt->daeState != STMT_DAE_NONE)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     for (uint16_t n = 1; n <= stmt->paramDescs.count; ++n) {
         const PARAMREC* p = StmtGetParam(stmt, n);
         if (p == nullptr || p->number == 0)
-            return Fail(stmt, ERR_WRONG_NUMBER_OF_PARAMETERS);
+            return StmtFail(stmt, ERR_WRONG_NUMBER_OF_PARAMETERS);
         if (p->data == nullptr && LengthBuffer(*p) == nullptr && p->paramType != SQL_PARAM_OUTPUT)
-            return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+            return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
     }
     if (stmt->paramKindsUnknown)
         StmtCountParamDirections(stmt);
@@ -495,11 +487,11 @@ SQLRETURN StmtReturnOutParams(STMT* stmt) {
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     DatasetPtr row(static_cast<DATASET*>(uh_Calloc(1, sizeof(DATASET))));
     if (row == nullptr)
-        return Fail(stmt, ERR_MEMORY_ALLOCATION_FAILURE);
-    const int rc = ops->DRV_Fetch != nullptr ? ops->DRV_Fetch(stmt->agentStmt, 0, row.get()) : ERR_DRIVER_NOT_CAPABLE;
+        return StmtFail(stmt, ERR_MEMORY_ALLOCATION_FAILURE);
+    const int rc = CallSlot(ops, &OA_OPTABLE::DRV_Fetch, stmt->agentStmt, int32_t{0}, row.get());
     if (rc != 0) {
         StmtGetAgentErrors(stmt);
-        return Fail(stmt, rc);
+        return StmtFail(stmt, rc);
     }
     const SQLLEN offset = StmtParamBindOffset(stmt);
     const uint16_t n = static_cast<uint16_t>(std::min<size_t>(stmt->paramDescs.count, stmt->params.size()));
@@ -530,13 +522,13 @@ SQLRETURN StmtReturnOutParams(STMT* stmt) {
 }
 
 SQLRETURN StmtSetPosLocal(STMT* stmt, SQLSETPOSIROW, SQLUSMALLINT) {
-    return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLSetPos is built
+    return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLSetPos is built
 }
 
 SQLRETURN StmtSetPosComplete(STMT* stmt) {
-    return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLSetPos is built
+    return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLSetPos is built
 }
 
 SQLRETURN StmtBulkOperations(STMT* stmt, SQLUSMALLINT) {
-    return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLBulkOperations is built
+    return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLBulkOperations is built
 }

@@ -18,11 +18,6 @@ namespace {
 // complete.
 constexpr int32_t kRowsetSpannedBlocks = -2;
 
-SQLRETURN Fail(STMT* stmt, int code) {
-    stmt->diag.errCode = code;
-    return SQL_ERROR;
-}
-
 // Whether the statement holds an executed result: prepared (or a catalog result) and run.
 bool Executed(const STMT* stmt) {
     return stmt->state == STMT_STATE_PREPARED && (stmt->flags & STMT_FLAG_CURSOR_OPEN) != 0;
@@ -74,10 +69,11 @@ struct BoundRoad {
 // The roads of every bound column, in the order of stmt->boundCols; the block holds rows.
 std::vector<BoundRoad> PlanRowset(STMT* stmt) {
     std::vector<BoundRoad> roads(stmt->boundCols.size());
+    const DATASET* ds = StmtCurrentRowset(stmt).ds;
     for (size_t c = 0; c < roads.size(); ++c) {
         const BINDCOL& bc = stmt->boundCols[c];
         roads[c].strides = StridesOf(stmt, bc);
-        PlanColumn(stmt, BindingAt(bc, 0, 0), &stmt->rowBlock, &roads[c].plan);
+        PlanColumn(stmt, BindingAt(bc, 0, 0), ds, &roads[c].plan);
     }
     return roads;
 }
@@ -91,7 +87,7 @@ const COL_PLAN& KeptPlan(STMT* stmt, BINDCOL& bc, const BINDING& b, COL_PLAN* sc
     const uint32_t load = stmt->resultDescsLoads;
     if (bc.plan.forLoad == load && load != 0 && stmt->resultDescsLoaded)
         return bc.plan;
-    PlanColumn(stmt, b, &stmt->rowBlock, scratch);
+    PlanColumn(stmt, b, StmtCurrentRowset(stmt).ds, scratch);
     if (!scratch->ready || bc.cType == SQL_ARD_TYPE || bc.cType == SQL_C_NUMERIC)
         return *scratch;
     bc.plan = *scratch;
@@ -114,6 +110,7 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
     const int pending = err;
     if (err == ERR_DATA_WAS_TRUNCATED)
         err = 0;
+    const DATASET* ds = StmtCurrentRowset(stmt).ds;
     SQLRETURN result = SQL_SUCCESS;
     for (size_t c = 0; c < stmt->boundCols.size(); ++c) {
         BINDCOL& bc = stmt->boundCols[c];
@@ -130,7 +127,7 @@ SQLRETURN TransferRow(STMT* stmt, int32_t row, SQLULEN k, const BoundRoad* roads
             continue;
         COL_PLAN single;
         const COL_PLAN& plan = roads != nullptr ? roads[c].plan : KeptPlan(stmt, bc, b, &single);
-        const SQLRETURN rc = GetBoundColumn(stmt, row, b, plan, &stmt->rowBlock);
+        const SQLRETURN rc = GetBoundColumn(stmt, row, b, plan, ds);
         if (rc == SQL_ERROR) {
             result = SQL_ERROR;
             break;
@@ -160,11 +157,12 @@ uint16_t BlockRowsFor(const STMT* stmt, SQLULEN n) {
 // column it transfers is planned and none holds long values, whose pieces the agent hands
 // out in the order they are asked for.
 bool ColumnWiseSafe(const STMT* stmt, const std::vector<BoundRoad>& roads) {
+    const DATASET* ds = StmtCurrentRowset(stmt).ds;
     for (size_t c = 0; c < roads.size(); ++c) {
         const uint16_t column = stmt->boundCols[c].column;
         if (column == 0)
             continue;  // the ODBC 3 fetch skips the bookmark column
-        if (!roads[c].plan.ready || ds_IsRefType(stmt->rowBlock.cols[column - 1].type))
+        if (!roads[c].plan.ready || ds_IsRefType(ds->cols[column - 1].type))
             return false;
     }
     return true;
@@ -178,6 +176,7 @@ void TransferRowsByColumn(STMT* stmt, int32_t row, SQLULEN k, SQLULEN count, con
     const DESC* ard = stmt->ard;
     const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
     std::fill(rows, rows + count, ROW_OUTCOME{});
+    const DATASET* ds = StmtCurrentRowset(stmt).ds;
     for (size_t c = 0; c < roads.size(); ++c) {
         const BINDCOL& bc = stmt->boundCols[c];
         if (bc.column == 0)
@@ -187,7 +186,7 @@ void TransferRowsByColumn(STMT* stmt, int32_t row, SQLULEN k, SQLULEN count, con
         column.dataStride = roads[c].strides.data;
         column.lengthStride = roads[c].strides.length;
         column.plan = roads[c].plan;
-        DeliverColumnRows(stmt, column, row, k, count, &stmt->rowBlock, rows);
+        DeliverColumnRows(stmt, column, row, k, count, ds, rows);
     }
 }
 
@@ -300,9 +299,7 @@ int StmtFetchRowset(STMT* stmt, SQLULEN rowsetSize) {
     stmt->rowsetStart = -1;
     // The block keeps its arrays: the agent refills a block of the same shape in place.
     stmt->rowBlock.rowsUsed = 0;
-    const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    const int rc = ops != nullptr && ops->DRV_Fetch != nullptr ? ops->DRV_Fetch(stmt->agentStmt, rows, &stmt->rowBlock)
-                                                               : ERR_DRIVER_NOT_CAPABLE;
+    const int rc = CallSlot(stmt->conn->holder.ops, &OA_OPTABLE::DRV_Fetch, stmt->agentStmt, rows, &stmt->rowBlock);
     if (rc != 0) {
         stmt->rowBlock.rowsUsed = 0;
         StmtGetAgentErrors(stmt);
@@ -314,7 +311,7 @@ int StmtFetchRowset(STMT* stmt, SQLULEN rowsetSize) {
 
 SQLRETURN StmtFetchBound(STMT* stmt) {
     if (!Executed(stmt))
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     FreeColumnPiece(&stmt->getData);
     stmt->rowsetStart = -1;
     if (stmt->blockPos >= stmt->rowBlock.rowsUsed) {
@@ -330,9 +327,9 @@ SQLRETURN StmtFetchBound(STMT* stmt) {
 
 SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {
     if (!Executed(stmt))
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (orientation != SQL_FETCH_NEXT)
-        return Fail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
+        return StmtFail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
                                                                                : ERR_DRIVER_NOT_CAPABLE);
     const DESC* ird = stmt->ird;
     return FetchForward(stmt, std::max<SQLULEN>(stmt->cursor.rowsetSize, 1), stmt->rowsFetched,
@@ -342,23 +339,24 @@ SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {
 SQLRETURN StmtExtendedFetch(STMT* stmt, SQLUSMALLINT orientation, SQLLEN, SQLULEN* rowsFetched,
                             SQLUSMALLINT* rowStatus) {
     if (orientation != SQL_FETCH_NEXT)
-        return Fail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
+        return StmtFail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
                                                                                : ERR_DRIVER_NOT_CAPABLE);
     if (!Executed(stmt))
-        return Fail(stmt, ERR_INVALID_CURSOR_STATE);
+        return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
     return FetchForward(stmt, std::max<SQLULEN>(stmt->cursor.rowsetSize, 1), rowsFetched, rowStatus, true);
 }
 
 SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value, SQLLEN bufferLength,
                       SQLLEN* indicator) {
     if (!Executed(stmt))
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (bufferLength < 0)
-        return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
-    if (stmt->rowsetStart == kRowsetSpannedBlocks)
-        return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
-    if (stmt->rowsetStart < 0)
-        return Fail(stmt, ERR_INVALID_CURSOR_STATE);
+        return StmtFail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+    const STMT_ROWSET current = StmtCurrentRowset(stmt);
+    if (current.row == kRowsetSpannedBlocks)
+        return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);
+    if (current.row < 0)
+        return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
     BINDING b;
     b.column = column;
     b.cType = cType;
@@ -366,9 +364,9 @@ SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOI
     b.bufferLength = bufferLength;
     b.octetLength = indicator;
     b.indicator = indicator;
-    if (const int rc = GetWholeByLane(stmt, stmt->rowsetStart, b, &stmt->rowBlock); rc >= 0)
+    if (const int rc = GetWholeByLane(stmt, current.row, b, current.ds); rc >= 0)
         return static_cast<SQLRETURN>(rc);
     // Anything else may reach the agent: the descriptions, a long value's pieces.
     DbLockOnDemand();
-    return GetColumn(stmt, stmt->rowsetStart, b, &stmt->rowBlock);
+    return GetColumn(stmt, current.row, b, current.ds);
 }

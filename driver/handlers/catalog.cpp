@@ -43,11 +43,6 @@ struct FreeText {
 };
 using Text = std::unique_ptr<char, FreeText>;
 
-SQLRETURN Fail(STMT* stmt, int code) {
-    stmt->diag.errCode = code;
-    return SQL_ERROR;
-}
-
 // Steps shared by the calls: state, cursor, lengths, copies, trace, the agent.
 // types is the rewritten table-type list of SQLTables (null for the others).
 SQLRETURN RunCatalog(HANDLE_HDR* h, const CatalogArgs& a, const CatalogCall& call, const std::string* types) {
@@ -55,12 +50,12 @@ SQLRETURN RunCatalog(HANDLE_HDR* h, const CatalogArgs& a, const CatalogCall& cal
     // Checked first: closing the cursor would end a data-at-execution exchange
     // silently.
     if (stmt->daeState != STMT_DAE_NONE)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     for (int i = 0; i < call.names + (types != nullptr ? 1 : 0); ++i)
         if (a.lengths[i] < 0 && a.lengths[i] != SQL_NTS)
-            return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+            return StmtFail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     if (call.tableRequired && a.names[2] == nullptr)
-        return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+        return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
 
     StmtClose(stmt);
     StmtFreeResultDescs(stmt);
@@ -78,7 +73,7 @@ SQLRETURN RunCatalog(HANDLE_HDR* h, const CatalogArgs& a, const CatalogCall& cal
         const bool percent = a.names[i] == nullptr && (call.percentIfNull & (1u << i)) != 0;
         int rc = percent ? ut_StrNDup(&copy, "%", SQL_NTS) : ut_StrNDupUnquote(&copy, a.names[i], a.lengths[i]);
         if (rc != 0 || copy == nullptr)
-            return Fail(stmt, rc != 0 ? rc : ERR_MEMORY_ALLOCATION_FAILURE);
+            return StmtFail(stmt, rc != 0 ? rc : ERR_MEMORY_ALLOCATION_FAILURE);
         copies[i].reset(copy);
         args.names[i] = copy;
     }
@@ -88,11 +83,10 @@ SQLRETURN RunCatalog(HANDLE_HDR* h, const CatalogArgs& a, const CatalogCall& cal
         args.options[i] = a.options[i];
 
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    auto op = ops != nullptr ? ops->*call.slot : nullptr;
-    int rc = op != nullptr ? op(stmt->agentStmt, &args) : ERR_DRIVER_NOT_CAPABLE;
+    int rc = CallSlot(ops, call.slot, stmt->agentStmt, &args);
     if (rc != 0) {
         StmtGetAgentErrors(stmt);
-        return Fail(stmt, rc);
+        return StmtFail(stmt, rc);
     }
     stmt->state = STMT_STATE_PREPARED;
     stmt->flags |= STMT_FLAG_CURSOR_OPEN;

@@ -12,11 +12,6 @@
 
 namespace {
 
-SQLRETURN Fail(STMT* stmt, int code) {
-    stmt->diag.errCode = code;
-    return SQL_ERROR;
-}
-
 // SQL_COLUMN_LENGTH of ODBC 2: the bytes of the value in its ODBC 2 default C form (BIGINT
 // travels as text there), SQL_NO_TOTAL when unknown.
 SQLLEN Odbc2Length(const COLDESC& d) {
@@ -75,14 +70,14 @@ SQLRETURN StmtColAttribute(STMT* stmt, uint16_t column, int field, void* text, S
     // The bookmark column is known before anything is prepared; its count is not.
     const bool bookmark = column == 0 && stmt->cursor.bookmarks && field != 0 && field != SQL_DESC_COUNT;
     if (!bookmark && stmt->state != STMT_STATE_PREPARED)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (bufferLength < 0)
-        return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+        return StmtFail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     if (field == 0 || field == SQL_DESC_COUNT) {
         // The columns the application sees, whatever column was named.
         SQLSMALLINT n = 0;
         if (int rc = StmtNumResultCols(stmt, &n); rc != 0)
-            return Fail(stmt, rc);
+            return StmtFail(stmt, rc);
         return Number(number, n);
     }
     const COLDESC* d = ColumnDesc(stmt, column);
@@ -105,7 +100,7 @@ SQLRETURN StmtColAttribute(STMT* stmt, uint16_t column, int field, void* text, S
                                                         : field;
     ColumnAnswer answer;
     if (int rc = IrdColumnField(stmt, *d, column, irdField, &answer); rc != 0)
-        return Fail(stmt, rc);
+        return StmtFail(stmt, rc);
     if (!answer.isText)
         return Number(number, static_cast<SQLLEN>(answer.number));
     return OutString(answer.text, text, bufferLength, OutUnit::Bytes, width, textLength, &stmt->diag);
@@ -114,10 +109,10 @@ SQLRETURN StmtColAttribute(STMT* stmt, uint16_t column, int field, void* text, S
 SQLRETURN DoColAttribute(HANDLE_HDR* h, const ColAttributeArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     if (stmt->daeState != STMT_DAE_NONE)  // the statement has not run: no result yet
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (!IsColAttributeField(a.field)) {
         TraceLog("SQLColAttribute - unknown field identifier\n");
-        return Fail(stmt, ERR_DESCRIPTOR_TYPE_OUT_OF_RANGE);
+        return StmtFail(stmt, ERR_DESCRIPTOR_TYPE_OUT_OF_RANGE);
     }
     return StmtColAttribute(stmt, a.column, a.field, a.text, a.bufferLength, a.textLength, a.number, a.width);
 }
@@ -125,7 +120,7 @@ SQLRETURN DoColAttribute(HANDLE_HDR* h, const ColAttributeArgs& a) {
 SQLRETURN DoColAttributes(HANDLE_HDR* h, const ColAttributeArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     if (stmt->daeState != STMT_DAE_NONE)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     SQLRETURN rc = StmtColAttribute(stmt, a.column, a.field, a.text, a.bufferLength, a.textLength, a.number, a.width);
     // ODBC 2 knows no error for a field it does not define: it answers 0.
     if (rc == SQL_ERROR && stmt->diag.errCode == ERR_DESCRIPTOR_TYPE_OUT_OF_RANGE) {
@@ -139,9 +134,9 @@ SQLRETURN DoDescribeCol(HANDLE_HDR* h, const DescribeColArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     const bool bookmark = a.column == 0 && stmt->cursor.bookmarks;
     if (stmt->daeState != STMT_DAE_NONE || (!bookmark && stmt->state != STMT_STATE_PREPARED))
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (a.bufferLength < 0)
-        return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+        return StmtFail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
     const COLDESC* d = ColumnDesc(stmt, a.column);
     if (d == nullptr)
         return SQL_ERROR;

@@ -84,9 +84,7 @@ int OdbcVersion(const CONN* conn) {
 }
 
 int SetAgent(const CONN* conn, uint32_t code, const void* value) {
-    const OA_OPTABLE* ops = conn->holder.ops;
-    return ops != nullptr && ops->DRV_SetProperty != nullptr ? ops->DRV_SetProperty(conn->agentConn, code, value)
-                                                            : ERR_DRIVER_NOT_CAPABLE;
+    return CallSlot(conn->holder.ops, &OA_OPTABLE::DRV_SetProperty, conn->agentConn, code, value);
 }
 
 int SetAgentInt(const CONN* conn, uint32_t code, SQLULEN value) {
@@ -95,11 +93,8 @@ int SetAgentInt(const CONN* conn, uint32_t code, SQLULEN value) {
 }
 
 int GetAgent(const CONN* conn, uint32_t code, void* buf, int32_t size) {
-    const OA_OPTABLE* ops = conn->holder.ops;
     int32_t len = 0;
-    return ops != nullptr && ops->DRV_GetProperty != nullptr
-               ? ops->DRV_GetProperty(conn->agentConn, code, buf, size, &len)
-               : ERR_DRIVER_NOT_CAPABLE;
+    return CallSlot(conn->holder.ops, &OA_OPTABLE::DRV_GetProperty, conn->agentConn, code, buf, size, &len);
 }
 
 // A string the agent answers, NUL-terminated whatever it wrote.

@@ -234,10 +234,7 @@ uint32_t LocalConversions(const CONN* conn, uint16_t type, bool wide) {
 
 // Asks the agent; on failure the code and the agent's messages go on the connection.
 int AskAgent(CONN* conn, uint32_t code, void* buf, int32_t size, int32_t* length) {
-    const OA_OPTABLE* ops = conn->holder.ops;
-    int rc = ops != nullptr && ops->DRV_GetProperty != nullptr
-                 ? ops->DRV_GetProperty(conn->agentConn, code, buf, size, length)
-                 : ERR_DRIVER_NOT_CAPABLE;
+    int rc = CallSlot(conn->holder.ops, &OA_OPTABLE::DRV_GetProperty, conn->agentConn, code, buf, size, length);
     if (rc != 0) {
         ConnGetAgentErrors(conn, nullptr);
         conn->diag.errCode = rc;

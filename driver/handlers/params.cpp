@@ -20,11 +20,6 @@
 
 namespace {
 
-SQLRETURN Fail(STMT* stmt, int code) {
-    stmt->diag.errCode = code;
-    return SQL_ERROR;
-}
-
 bool IsParamRows(int16_t state) {
     return state == STMT_DAE_PARAMS || state == STMT_DAE_PARAMS_DONE;
 }
@@ -103,7 +98,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
     STMT_DAE& dae = stmt->dae;
     const int16_t state = stmt->daeState;
     if (!IsParamRows(state) && !IsColumnRows(state))
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     dae.curRow = dae.nextRow;
     if (IsParamRows(state)) {
         if (stmt->rowsProcessed != nullptr)
@@ -114,7 +109,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
         }
         PARAMREC* p = ParamAt(stmt, dae.nextPos);
         if (p == nullptr)  // unbound since the exchange began
-            return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+            return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
         dae.curPos = dae.nextPos++;
         dae.current = true;
         dae.pieces = 0;
@@ -136,7 +131,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
     }
     BINDCOL* c = ColumnAt(stmt, dae.nextPos);
     if (c == nullptr)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     dae.curPos = dae.nextPos++;
     dae.current = true;
     dae.pieces = 0;
@@ -168,16 +163,16 @@ SQLRETURN PutDataDriver(STMT* stmt, const PutDataArgs& a) {
         }
     }
     if (pieces == nullptr)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (!PieceArgsValid(a, cType, false))
-        return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+        return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
     if (JoinsNull(dae))
-        return Fail(stmt, ERR_ATTEMPT_TO_CONCATENATE_A_NULL_VALUE);
+        return StmtFail(stmt, ERR_ATTEMPT_TO_CONCATENATE_A_NULL_VALUE);
     // A value of a fixed-size type comes whole: its length is the type's, and a second
     // piece has nothing to join.
     const SQLLEN fixed = CTypeOctetLength(cType);
     if (fixed > 0 && dae.pieces > 0)
-        return Fail(stmt, ERR_NON_CHARACTER_AND_NON_BINARY_DATA);
+        return StmtFail(stmt, ERR_NON_CHARACTER_AND_NON_BINARY_DATA);
     DAE_PIECE& value = PieceOf(*pieces, dae.curRow, rows);
     ++dae.pieces;
     if (a.length == SQL_NULL_DATA) {
@@ -193,7 +188,7 @@ SQLRETURN PutDataDriver(STMT* stmt, const PutDataArgs& a) {
             value = DAE_PIECE{std::string(), false};
         value.bytes->append(static_cast<const char*>(a.data), len);
     } catch (const std::bad_alloc&) {
-        return Fail(stmt, ERR_MEMORY_ALLOCATION_FAILURE);
+        return StmtFail(stmt, ERR_MEMORY_ALLOCATION_FAILURE);
     }
     return SQL_SUCCESS;
 }
@@ -205,15 +200,13 @@ SQLRETURN ParamDataAgent(STMT* stmt, SQLPOINTER* token) {
     const int16_t state = stmt->daeState;
     // The agent collects parameter rows and SQLSetPos rows; it has no road for bulk rows.
     if (state != STMT_DAE_PARAMS && state != STMT_DAE_SETPOS)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     int32_t param = -1;
     int32_t row = 0;
     uint16_t* rowStatus = nullptr;  // the agent's, filled by a positioned operation
     int32_t status = 0;
-    const int rc = ops != nullptr && ops->DRV_ParamData != nullptr
-                       ? ops->DRV_ParamData(stmt->agentStmt, &param, &row, &rowStatus, &status)
-                       : ERR_DRIVER_NOT_CAPABLE;
+    const int rc = CallSlot(ops, &OA_OPTABLE::DRV_ParamData, stmt->agentStmt, &param, &row, &rowStatus, &status);
     dae.agentParam = param;
     dae.agentRow = row;
     if (stmt->rowsProcessed != nullptr && row >= 0)
@@ -230,7 +223,7 @@ SQLRETURN ParamDataAgent(STMT* stmt, SQLPOINTER* token) {
     if (state == STMT_DAE_PARAMS) {
         PARAMREC* p = ParamAt(stmt, param);
         if (p == nullptr)
-            return Fail(stmt, ERR_GENERAL_ERROR);
+            return StmtFail(stmt, ERR_GENERAL_ERROR);
         dae.curPos = static_cast<uint16_t>(param);
         if (token != nullptr)
             *token = p->data;
@@ -241,7 +234,7 @@ SQLRETURN ParamDataAgent(STMT* stmt, SQLPOINTER* token) {
         const int64_t pos = mapped ? int64_t{stmt->columnMap[static_cast<size_t>(param)]} - 1 : -1;
         BINDCOL* c = ColumnAt(stmt, pos);
         if (c == nullptr || row < 0 || static_cast<SQLULEN>(row) >= RowsetRows(stmt))
-            return Fail(stmt, ERR_GENERAL_ERROR);
+            return StmtFail(stmt, ERR_GENERAL_ERROR);
         dae.curPos = static_cast<uint16_t>(pos);
         dae.curRow = static_cast<uint32_t>(row);
         if (token != nullptr)
@@ -364,17 +357,17 @@ SQLRETURN PutDataAgent(STMT* stmt, const PutDataArgs& a) {
         }
     }
     if (!found)
-        return Fail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (!PieceArgsValid(a, cType, true))
-        return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+        return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
     if (JoinsNull(dae))
-        return Fail(stmt, ERR_ATTEMPT_TO_CONCATENATE_A_NULL_VALUE);
+        return StmtFail(stmt, ERR_ATTEMPT_TO_CONCATENATE_A_NULL_VALUE);
     if (a.length == SQL_DEFAULT_PARAM)
-        return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+        return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);
     // A fixed-size value comes whole, as on the driver's road: a second piece is refused
     // here, in the driver's words, before the agent sees it.
     if (CTypeOctetLength(cType) > 0 && dae.pieces > 0)
-        return Fail(stmt, ERR_NON_CHARACTER_AND_NON_BINARY_DATA);
+        return StmtFail(stmt, ERR_NON_CHARACTER_AND_NON_BINARY_DATA);
 
     uint32_t width = 0;
     int32_t dsType = CTypeToDsCType(cType, &width);
@@ -390,22 +383,20 @@ SQLRETURN PutDataAgent(STMT* stmt, const PutDataArgs& a) {
         if (CTypeOctetLength(cType) == 0)
             size = a.length == SQL_NTS ? TextBytes(cType, a.data) : static_cast<size_t>(a.length);
         if (int rc = ConvertPiece(stmt, cType, sqlType, bytes, size, &converted, &dsType); rc != 0)
-            return Fail(stmt, rc);
+            return StmtFail(stmt, rc);
         if (converted) {
             bytes = converted->data();
             size = converted->size();
         }
         if (size > UINT32_MAX)
-            return Fail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
+            return StmtFail(stmt, ERR_INVALID_STRING_OR_BUFFER_LENGTH);
         if (size == 0)
             bytes = nullptr;
     }
 
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    const int rc = ops != nullptr && ops->DRV_PutData != nullptr
-                       ? ops->DRV_PutData(stmt->agentStmt, static_cast<int16_t>(dsType), indicator, bytes,
-                                          static_cast<uint32_t>(size))
-                       : ERR_DRIVER_NOT_CAPABLE;
+    const int rc = CallSlot(ops, &OA_OPTABLE::DRV_PutData, stmt->agentStmt, static_cast<int16_t>(dsType), indicator,
+                            bytes, static_cast<uint32_t>(size));
     if (rc != 0) {
         stmt->diag.errCode = rc;
         StmtGetAgentErrors(stmt);
@@ -421,16 +412,16 @@ SQLRETURN PutDataAgent(STMT* stmt, const PutDataArgs& a) {
 SQLRETURN DoSetParam(HANDLE_HDR* h, const SetParamArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     if (a.data == nullptr && a.length == nullptr)
-        return Fail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+        return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
     if (a.scale < 0)
-        return Fail(stmt, ERR_INVALID_SCALE_VALUE);
+        return StmtFail(stmt, ERR_INVALID_SCALE_VALUE);
     int16_t cType = a.cType;
     if (cType == SQL_C_DEFAULT)
         cType = DefaultCType(a.sqlType, static_cast<int32_t>(stmt->conn->envr->odbcVersion));
     // The ODBC 2 call knows no numeric structure.
     const SQLLEN size = cType == SQL_C_NUMERIC ? 0 : ParamCTypeSize(cType);
     if (size == 0)
-        return Fail(stmt, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
+        return StmtFail(stmt, ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION);
     PARAMREC p;
     p.number = a.number;
     p.cType = cType;
@@ -451,9 +442,9 @@ SQLRETURN DoBindParameter(HANDLE_HDR* h, const BindParameterArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     // The call's own arguments; bindings made through descriptor fields check theirs there.
     if (a.paramType != SQL_PARAM_INPUT && a.paramType != SQL_PARAM_INPUT_OUTPUT && a.paramType != SQL_PARAM_OUTPUT)
-        return Fail(stmt, ERR_INVALID_PARAMETER_TYPE);
+        return StmtFail(stmt, ERR_INVALID_PARAMETER_TYPE);
     if (!IsSqlType(a.sqlType))
-        return Fail(stmt, ERR_SQL_DATA_TYPE_OUT_OF_RANGE);
+        return StmtFail(stmt, ERR_SQL_DATA_TYPE_OUT_OF_RANGE);
     return StmtBindParam(stmt, a.number, a.paramType, a.cType, a.sqlType, a.columnSize, a.digits,
                          a.data, a.bufferLength, a.length, a.length);
 }

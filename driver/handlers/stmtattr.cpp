@@ -63,29 +63,20 @@ SQLULEN ULen(SQLPOINTER value) {
     return static_cast<SQLULEN>(reinterpret_cast<uintptr_t>(value));
 }
 
-SQLRETURN Fail(STMT* stmt, int code) {
-    stmt->diag.errCode = code;
-    return SQL_ERROR;
-}
-
 SQLRETURN Changed(STMT* stmt) {
     stmt->diag.errCode = ERR_OPTION_VALUE_CHANGED;
     return SQL_SUCCESS_WITH_INFO;
 }
 
 int SendOption(STMT* stmt, uint16_t option, int32_t value) {
-    const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    if (ops == nullptr || ops->DRV_SetProperty == nullptr)
-        return ERR_DRIVER_NOT_CAPABLE;
-    return ops->DRV_SetProperty(stmt->agentStmt, OptionCode(option), &value);
+    return CallSlot(stmt->conn->holder.ops, &OA_OPTABLE::DRV_SetProperty, stmt->agentStmt, OptionCode(option),
+                    static_cast<const void*>(&value));
 }
 
 int AskOption(STMT* stmt, uint16_t option, int32_t* out) {
-    const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    if (ops == nullptr || ops->DRV_GetProperty == nullptr)
-        return ERR_DRIVER_NOT_CAPABLE;
     int32_t len = 0;
-    return ops->DRV_GetProperty(stmt->agentStmt, OptionCode(option), out, int32_t{sizeof *out}, &len);
+    return CallSlot(stmt->conn->holder.ops, &OA_OPTABLE::DRV_GetProperty, stmt->agentStmt, OptionCode(option),
+                    static_cast<void*>(out), int32_t{sizeof *out}, &len);
 }
 
 // The value of an option and its width in bytes (8 for the ODBC options, 4 for the
@@ -159,12 +150,12 @@ SQLRETURN Offer(STMT* stmt, uint16_t option, SQLULEN asked, int32_t sent, int re
         SQLULEN taken = 0;
         size_t width = 0;
         if (int rb = ReadOption(stmt, option, &taken, &width); rb != 0)
-            return Fail(stmt, rb);
+            return StmtFail(stmt, rb);
         store(taken);
         return SQL_SUCCESS_WITH_INFO;
     }
     StmtGetAgentErrors(stmt);
-    return Fail(stmt, refusedCode != 0 ? refusedCode : rc);
+    return StmtFail(stmt, refusedCode != 0 ? refusedCode : rc);
 }
 
 SQLRETURN SetQueryTimeout(STMT* stmt, SQLULEN value) {
@@ -182,7 +173,7 @@ SQLRETURN SetQueryTimeout(STMT* stmt, SQLULEN value) {
         return timeout != 0 ? Changed(stmt) : SQL_SUCCESS;
     }
     StmtGetAgentErrors(stmt);
-    return Fail(stmt, rc);
+    return StmtFail(stmt, rc);
 }
 
 SQLRETURN SetMaxLength(STMT* stmt, SQLULEN value) {
@@ -191,7 +182,7 @@ SQLRETURN SetMaxLength(STMT* stmt, SQLULEN value) {
         return value != 0 ? Changed(stmt) : SQL_SUCCESS;
     }
     if (stmt->state == STMT_STATE_PREPARED)
-        return Fail(stmt, ERR_OPERATION_INVALID_AT_THIS_TIME);
+        return StmtFail(stmt, ERR_OPERATION_INVALID_AT_THIS_TIME);
     const bool raised = value != 0 && value < kMinMaxLength;
     const SQLULEN wanted = raised ? kMinMaxLength : value;
     SQLRETURN r =
@@ -222,7 +213,7 @@ SQLRETURN SetForwardedOption(STMT* stmt, uint16_t option, SQLULEN value) {
     if (rc == ERR_OPTION_VALUE_CHANGED)
         return Changed(stmt);
     StmtGetAgentErrors(stmt);
-    return Fail(stmt, rc == ERR_DRIVER_NOT_CAPABLE ? ERR_OPTION_TYPE_OUT_OF_RANGE : rc);
+    return StmtFail(stmt, rc == ERR_DRIVER_NOT_CAPABLE ? ERR_OPTION_TYPE_OUT_OF_RANGE : rc);
 }
 
 // Sets a header field of one of the statement's current descriptors through the
@@ -249,13 +240,13 @@ SQLRETURN SetAppDesc(STMT* stmt, SQLPOINTER value, bool row) {
         auto* h = static_cast<HANDLE_HDR*>(hdl_Lookup(&Drv().descTable, HandleId(value)));
         auto* d = static_cast<DESC*>(h);
         if (d == nullptr || d->magic.load() != DESC_MAGIC)
-            return Fail(stmt, ERR_INVALID_ATTRIBUTE_VALUE);
+            return StmtFail(stmt, ERR_INVALID_ATTRIBUTE_VALUE);
         if (d != implicit) {
             if (d->conn != stmt->conn)
-                return Fail(stmt, ERR_INVALID_ATTRIBUTE_VALUE);
+                return StmtFail(stmt, ERR_INVALID_ATTRIBUTE_VALUE);
             if (d->allocKind != DESC_ALLOC_USER) {
                 d->diag.errCode = ERR_INVALID_USE_OF_AN_AUTOMATICALLY_ALLOCATED;
-                return Fail(stmt, ERR_INVALID_USE_OF_AN_AUTOMATICALLY_ALLOCATED);
+                return StmtFail(stmt, ERR_INVALID_USE_OF_AN_AUTOMATICALLY_ALLOCATED);
             }
         }
         target = d;
@@ -263,7 +254,7 @@ SQLRETURN SetAppDesc(STMT* stmt, SQLPOINTER value, bool row) {
     (row ? stmt->ard : stmt->apd) = target;
     if (int rc = row ? StmtApplyARD(stmt, target) : StmtApplyAPD(stmt, target); rc != 0) {
         target->diag.errCode = rc;
-        return Fail(stmt, rc);
+        return StmtFail(stmt, rc);
     }
     return SQL_SUCCESS;
 }
@@ -294,7 +285,7 @@ SQLRETURN SetCursorSensitivity(STMT* stmt, SQLULEN value) {
         return r;
     }
     default:
-        return Fail(stmt, ERR_INVALID_ATTRIBUTE_VALUE);
+        return StmtFail(stmt, ERR_INVALID_ATTRIBUTE_VALUE);
     }
 }
 
@@ -391,7 +382,7 @@ SQLRETURN StmtSetOption(STMT* stmt, uint16_t option, SQLULEN value) {
     case SQL_RETRIEVE_DATA: {
         const int32_t v = Saturated(value);
         if (SendOption(stmt, option, v) != 0)
-            return Fail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
+            return StmtFail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
         cur.retrieveData = static_cast<uint32_t>(v);
         return SQL_SUCCESS;
     }
@@ -410,7 +401,7 @@ SQLRETURN StmtSetOption(STMT* stmt, uint16_t option, SQLULEN value) {
     default:
         if (IsForwardedOption(option))
             return SetForwardedOption(stmt, option, value);
-        return Fail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
+        return StmtFail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
     }
 }
 
@@ -420,7 +411,7 @@ SQLRETURN StmtGetOption(STMT* stmt, uint16_t option, void* out) {
     SQLULEN value = 0;
     size_t width = 0;
     if (int rc = ReadOption(stmt, option, &value, &width); rc != 0)
-        return Fail(stmt, rc);
+        return StmtFail(stmt, rc);
     if (width == sizeof(SQLULEN)) {
         std::memcpy(out, &value, sizeof value);
     } else {
@@ -471,13 +462,13 @@ SQLRETURN StmtSetAttr(STMT* stmt, SQLINTEGER attribute, SQLPOINTER value, SQLINT
     case SQL_ATTR_APP_PARAM_DESC:
         return SetAppDesc(stmt, value, false);
     case SQL_ATTR_METADATA_ID:
-        return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+        return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);
     case SQL_ATTR_CURSOR_SENSITIVITY:
         return SetCursorSensitivity(stmt, ULen(value));
     case SQL_ATTR_CURSOR_SCROLLABLE:
         return SetCursorScrollable(stmt, ULen(value));
     default:
-        return Fail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
+        return StmtFail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
     }
 }
 
@@ -575,7 +566,7 @@ SQLRETURN DoGetStmtAttr(HANDLE_HDR* h, const GetStmtAttrArgs& a) {
         break;
     }
     case SQL_ATTR_METADATA_ID:
-        return Fail(stmt, ERR_DRIVER_NOT_CAPABLE);
+        return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);
     case SQL_ATTR_CURSOR_SENSITIVITY:
         PutULen(a.value, cur.currentConcurrency == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_SENSITIVE);
         break;
@@ -586,7 +577,7 @@ SQLRETURN DoGetStmtAttr(HANDLE_HDR* h, const GetStmtAttrArgs& a) {
                              : SQL_NONSCROLLABLE);
         break;
     default:
-        return Fail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
+        return StmtFail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
     }
     return SQL_SUCCESS;
 }
@@ -594,6 +585,6 @@ SQLRETURN DoGetStmtAttr(HANDLE_HDR* h, const GetStmtAttrArgs& a) {
 SQLRETURN DoBindCol(HANDLE_HDR* h, const BindColArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
     if (int rc = StmtBindCol(stmt, a.column, a.cType, a.data, a.bufferLength, a.indicator); rc != 0)
-        return Fail(stmt, rc);
+        return StmtFail(stmt, rc);
     return SQL_SUCCESS;
 }

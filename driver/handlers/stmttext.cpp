@@ -51,17 +51,11 @@ std::optional<std::string> ReadAgentText(Read read, int* rc) {
     return text;
 }
 
-// The agent's slot, or the driver's not-capable answer when the table lacks it.
-template <class Slot, class... A>
-int CallSlot(Slot slot, A... args) {
-    return slot != nullptr ? slot(args...) : ERR_DRIVER_NOT_CAPABLE;
-}
-
 // Gives the agent a cursor option the application asked for; on success it is current.
 void ApplyCursorOption(STMT* stmt, uint32_t code, uint32_t requested, uint32_t* current) {
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     const int32_t v = static_cast<int32_t>(requested);
-    if (CallSlot(ops->DRV_SetProperty, stmt->agentStmt, code, static_cast<const void*>(&v)) == 0)
+    if (CallSlot(ops, &OA_OPTABLE::DRV_SetProperty, stmt->agentStmt, code, static_cast<const void*>(&v)) == 0)
         *current = requested;
 }
 
@@ -70,7 +64,8 @@ bool OptionChanged(STMT* stmt, uint32_t code, uint32_t* current) {
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     int32_t v = 0;
     int32_t len = 0;
-    if (CallSlot(ops->DRV_GetProperty, stmt->agentStmt, code, static_cast<void*>(&v), int32_t{sizeof v}, &len) != 0 ||
+    if (CallSlot(ops, &OA_OPTABLE::DRV_GetProperty, stmt->agentStmt, code, static_cast<void*>(&v), int32_t{sizeof v},
+                 &len) != 0 ||
         static_cast<uint32_t>(v) == *current)
         return false;
     *current = static_cast<uint32_t>(v);
@@ -121,7 +116,7 @@ SQLRETURN StmtPrepare(STMT* stmt, const char* text) {
         cur.attrsChanged = false;
     }
 
-    if (int rc = CallSlot(ops->DRV_Prepare, stmt->agentStmt, text); rc != 0) {
+    if (int rc = CallSlot(ops, &OA_OPTABLE::DRV_Prepare, stmt->agentStmt, text); rc != 0) {
         StmtGetAgentErrors(stmt);
         stmt->diag.errCode = rc;
         return SQL_ERROR;
@@ -142,10 +137,10 @@ SQLRETURN StmtPrepare(STMT* stmt, const char* text) {
 
     uint16_t count = 0;
     COLDESC* descs = nullptr;
-    if (int rc = CallSlot(ops->DRV_DescribeParams, stmt->agentStmt, &count, &descs); rc != 0) {
+    if (int rc = CallSlot(ops, &OA_OPTABLE::DRV_DescribeParams, stmt->agentStmt, &count, &descs); rc != 0) {
         ds_ColDescFree(descs, count);
         stmt->diag.errCode = rc;
-        CallSlot(ops->DRV_CloseCursor, stmt->agentStmt);
+        CallSlot(ops, &OA_OPTABLE::DRV_CloseCursor, stmt->agentStmt);
         return SQL_ERROR;
     }
     stmt->paramDescs.adopt(descs, count);
@@ -242,10 +237,10 @@ SQLRETURN DoMoreResults(HANDLE_HDR* h, const NoArgs&) {
     stmt->bookmarkDesc.reset();
     StmtFreeRowBuffer(stmt);
     const OA_OPTABLE* ops = conn->holder.ops;
-    int rc = CallSlot(ops->DRV_MoreResults, stmt->agentStmt);
+    int rc = CallSlot(ops, &OA_OPTABLE::DRV_MoreResults, stmt->agentStmt);
     // Output parameter values are delivered with execution; the next result follows.
     if (rc == ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES)
-        rc = CallSlot(ops->DRV_MoreResults, stmt->agentStmt);
+        rc = CallSlot(ops, &OA_OPTABLE::DRV_MoreResults, stmt->agentStmt);
     if (rc == ERR_NO_MORE_RESULTS)
         return SQL_NO_DATA;
     if (rc != 0) {
@@ -264,7 +259,7 @@ SQLRETURN DoSetCursorName(HANDLE_HDR* h, const SetCursorNameArgs& a) {
     if (!name)
         return SQL_ERROR;
     TraceLog("SetCursorName [%s]\n", name->c_str());
-    int rc = CallSlot(stmt->conn->holder.ops->DRV_SetCursorName, stmt->agentStmt, name->c_str());
+    int rc = CallSlot(stmt->conn->holder.ops, &OA_OPTABLE::DRV_SetCursorName, stmt->agentStmt, name->c_str());
     if (rc != 0) {
         stmt->diag.errCode = rc;
         StmtGetAgentErrors(stmt);
@@ -279,10 +274,13 @@ SQLRETURN DoGetCursorName(HANDLE_HDR* h, const GetCursorNameArgs& a) {
         stmt->diag.errCode = ERR_INVALID_STRING_OR_BUFFER_LENGTH;
         return SQL_ERROR;
     }
-    auto slot = stmt->conn->holder.ops->DRV_GetCursorName;
+    const OA_OPTABLE* ops = stmt->conn->holder.ops;
     int rc = 0;
     std::optional<std::string> name = ReadAgentText(
-        [&](char* buf, int32_t size, int32_t* len) { return CallSlot(slot, stmt->agentStmt, buf, size, len); }, &rc);
+        [&](char* buf, int32_t size, int32_t* len) {
+            return CallSlot(ops, &OA_OPTABLE::DRV_GetCursorName, stmt->agentStmt, buf, size, len);
+        },
+        &rc);
     if (!name) {
         stmt->diag.errCode = rc;
         StmtGetAgentErrors(stmt);
@@ -304,11 +302,11 @@ SQLRETURN DoNativeSql(HANDLE_HDR* h, const NativeSqlArgs& a) {
         conn->diag.errCode = ERR_CONNECTION_NOT_OPEN;
         return SQL_ERROR;
     }
-    auto slot = conn->holder.ops->DRV_NativeSql;
+    const OA_OPTABLE* ops = conn->holder.ops;
     int rc = 0;
     std::optional<std::string> out = ReadAgentText(
         [&](char* buf, int32_t size, int32_t* len) {
-            return CallSlot(slot, conn->agentConn, in->c_str(), buf, size, len);
+            return CallSlot(ops, &OA_OPTABLE::DRV_NativeSql, conn->agentConn, in->c_str(), buf, size, len);
         },
         &rc);
     if (!out) {

@@ -13,9 +13,7 @@ SQLRETURN DoGetTypeInfo(HANDLE_HDR* h, const GetTypeInfoArgs& a) {
     stmt->state = STMT_STATE_ALLOCATED;
     stmt->isQuery = false;
     stmt->rowCount = -1;
-    const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    int rc = ops != nullptr && ops->DRV_GetTypeInfo != nullptr ? ops->DRV_GetTypeInfo(stmt->agentStmt, a.sqlType)
-                                                              : ERR_DRIVER_NOT_CAPABLE;
+    int rc = CallSlot(stmt->conn->holder.ops, &OA_OPTABLE::DRV_GetTypeInfo, stmt->agentStmt, a.sqlType);
     if (rc != 0) {
         StmtGetAgentErrors(stmt);
         stmt->diag.errCode = rc;

@@ -30,22 +30,18 @@ int BindOpTable(OA_OPHOLDER* holder) {
 // A 32-bit agent property of the agent connection; a missing slot answers as an agent
 // that does not know the property.
 int GetIntProperty(const CONN* conn, uint32_t code, int32_t* value) {
-    const OA_OPTABLE* ops = conn->holder.ops;
-    if (ops == nullptr || ops->DRV_GetProperty == nullptr)
-        return ERR_DRIVER_NOT_CAPABLE;
     int32_t v = 0;
     int32_t len = 0;
-    int rc = ops->DRV_GetProperty(conn->agentConn, code, &v, static_cast<int32_t>(sizeof v), &len);
+    int rc = CallSlot(conn->holder.ops, &OA_OPTABLE::DRV_GetProperty, conn->agentConn, code, static_cast<void*>(&v),
+                      static_cast<int32_t>(sizeof v), &len);
     if (rc == 0)
         *value = v;
     return rc;
 }
 
 int SetIntProperty(const CONN* conn, uint32_t code, int32_t value) {
-    const OA_OPTABLE* ops = conn->holder.ops;
-    if (ops == nullptr || ops->DRV_SetProperty == nullptr)
-        return ERR_DRIVER_NOT_CAPABLE;
-    return ops->DRV_SetProperty(conn->agentConn, code, &value);
+    return CallSlot(conn->holder.ops, &OA_OPTABLE::DRV_SetProperty, conn->agentConn, code,
+                    static_cast<const void*>(&value));
 }
 
 // Gives the server handle back to the agent; nothing when there is none.
@@ -246,10 +242,8 @@ int ApplyRequestedOptions(CONN* conn) {
         conn->flags ^= CONN_FLAG_AUTOCOMMIT;
     }
     if (conn->currentCatalog) {
-        const OA_OPTABLE* ops = conn->holder.ops;
-        if (ops->DRV_SetProperty == nullptr)
-            return ERR_DRIVER_NOT_CAPABLE;
-        return ops->DRV_SetProperty(conn->agentConn, OA_PROP_CURRENT_CATALOG, conn->currentCatalog->c_str());
+        return CallSlot(conn->holder.ops, &OA_OPTABLE::DRV_SetProperty, conn->agentConn, OA_PROP_CURRENT_CATALOG,
+                        static_cast<const void*>(conn->currentCatalog->c_str()));
     }
     return 0;
 }
@@ -348,8 +342,7 @@ SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {
             return SQL_ERROR;
         }
         conn->narrowWidePieces = 0;
-        int rc = ops->DRV_Connect != nullptr ? ops->DRV_Connect(conn->agentServer, request.get(), &conn->agentConn)
-                                             : ERR_DRIVER_NOT_CAPABLE;
+        int rc = CallSlot(ops, &OA_OPTABLE::DRV_Connect, conn->agentServer, request.get(), &conn->agentConn);
         conn->diag.errCode = rc;
         if (rc != 0) {
             TraceLog("ConnOpen: %s", "Unable to allocate connection handle");
@@ -458,9 +451,7 @@ int CloseConnection(CONN* conn, bool force) {
         if (DtcReleaseEnlistment(&conn->dtcDispenser, &conn->dtcEnlisted) != 0 && !force)
             return ERR_INVALID_TRANSACTION_STATE;  // still enlisted
         ConnFreeStatements(conn);
-        const OA_OPTABLE* ops = conn->holder.ops;
-        int rc = ops != nullptr && ops->DRV_Disconnect != nullptr ? ops->DRV_Disconnect(conn->agentConn)
-                                                                 : ERR_DRIVER_NOT_CAPABLE;
+        int rc = CallSlot(conn->holder.ops, &OA_OPTABLE::DRV_Disconnect, conn->agentConn);
         if (rc != 0) {
             ConnGetAgentErrors(conn, nullptr);
             if (!force)
@@ -538,9 +529,8 @@ SQLRETURN ConnEndTran(CONN* conn, int completionType) {
 }
 
 int ConnEndTranOn(CONN* conn, int completionType, DIAG& messages) {
-    const OA_OPTABLE* ops = conn->holder.ops;
-    auto slot = ops == nullptr ? nullptr : completionType == SQL_COMMIT ? ops->DRV_Commit : ops->DRV_Rollback;
-    int rc = slot != nullptr ? slot(conn->agentConn) : ERR_DRIVER_NOT_CAPABLE;
+    auto slot = completionType == SQL_COMMIT ? &OA_OPTABLE::DRV_Commit : &OA_OPTABLE::DRV_Rollback;
+    int rc = CallSlot(conn->holder.ops, slot, conn->agentConn);
     if (rc != 0)
         ConnMoveAgentErrors(conn, conn->agentConn, messages);
     return rc;

@@ -22,6 +22,7 @@
 
 #include "driver/frame/handle.h"
 #include "drv_pro9/oa_optable.h"
+#include "util/errcode.h"
 
 class ITransaction;
 struct ConnInitialSql;
@@ -184,6 +185,13 @@ struct CONN : HANDLE_HDR {
     CONN(const CONN&) = delete;
     CONN& operator=(const CONN&) = delete;
 };
+
+// Calls one slot of the agent's table with the given arguments: the agent's code, or the
+// driver's not-capable answer when the table or the slot is missing.
+template <class Slot, class... A>
+int CallSlot(const OA_OPTABLE* ops, Slot OA_OPTABLE::*slot, A... args) {
+    return ops != nullptr && ops->*slot != nullptr ? (ops->*slot)(args...) : ERR_DRIVER_NOT_CAPABLE;
+}
 
 // A new connection at the head of the environment's list: state allocated, autocommit on,
 // login timeout 120, the next sequence id, the information cache empty. Null when memory

@@ -124,8 +124,7 @@ STMT* StmtAlloc(CONN* conn) {
         conn->diag.errCode = ERR_MEMORY_ALLOCATION_FAILURE;
         return nullptr;
     }
-    int rc = ops != nullptr && ops->DRV_AllocStmt != nullptr ? ops->DRV_AllocStmt(conn->agentConn, &stmt->agentStmt)
-                                                             : ERR_DRIVER_NOT_CAPABLE;
+    int rc = CallSlot(ops, &OA_OPTABLE::DRV_AllocStmt, conn->agentConn, &stmt->agentStmt);
     if (rc != 0) {
         TraceLog("Unable to allocate statement handle");
         ConnGetAgentErrors(conn, nullptr);
@@ -331,10 +330,8 @@ const COLDESC_ARRAY* StmtGetResultDescs(STMT* stmt) {
     COLATTR* attrs = nullptr;
     // The extended describe also gives the column attributes the descriptor fields answer.
     const bool extended = ops != nullptr && ops->DRV_DescribeColsEx != nullptr && stmt->conn->agentCaps[0] != 0;
-    int rc = extended                                                ? ops->DRV_DescribeColsEx(stmt->agentStmt, &count,
-                                                                                             &attrCount, &descs, &attrs)
-             : ops != nullptr && ops->DRV_DescribeCols != nullptr ? ops->DRV_DescribeCols(stmt->agentStmt, &count, &descs)
-                                                                   : ERR_DRIVER_NOT_CAPABLE;
+    int rc = extended ? ops->DRV_DescribeColsEx(stmt->agentStmt, &count, &attrCount, &descs, &attrs)
+                      : CallSlot(ops, &OA_OPTABLE::DRV_DescribeCols, stmt->agentStmt, &count, &descs);
     if (rc == 0 && attrCount != 0 && attrs != nullptr)
         rc = KeepColAttrs(stmt, attrs, attrCount);
     if (attrs != nullptr) {
@@ -421,9 +418,11 @@ const COLDESC* StmtGetParamDesc(STMT* stmt, uint16_t n) {
         const int32_t on = 1;
         uint16_t count = 0;
         COLDESC* descs = nullptr;
-        int rc = ops == nullptr || ops->DRV_SetProperty == nullptr || ops->DRV_DescribeParams == nullptr
+        // Both slots or neither: describing is not switched on for an agent that cannot answer.
+        int rc = ops == nullptr || ops->DRV_DescribeParams == nullptr
                      ? ERR_DRIVER_NOT_CAPABLE
-                     : ops->DRV_SetProperty(stmt->agentStmt, OA_PROP_DESCRIBE_PARAMS, &on);
+                     : CallSlot(ops, &OA_OPTABLE::DRV_SetProperty, stmt->agentStmt, OA_PROP_DESCRIBE_PARAMS,
+                                static_cast<const void*>(&on));
         if (rc == 0)
             rc = ops->DRV_DescribeParams(stmt->agentStmt, &count, &descs);
         if (rc != 0) {
@@ -457,9 +456,8 @@ int StmtRowCount(STMT* stmt, SQLLEN* out) {
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     int32_t count = 0;
     int32_t len = 0;
-    int rc = ops != nullptr && ops->DRV_GetProperty != nullptr
-                 ? ops->DRV_GetProperty(stmt->agentStmt, OA_PROP_ROW_COUNT, &count, sizeof count, &len)
-                 : ERR_DRIVER_NOT_CAPABLE;
+    int rc = CallSlot(ops, &OA_OPTABLE::DRV_GetProperty, stmt->agentStmt, OA_PROP_ROW_COUNT,
+                      static_cast<void*>(&count), int32_t{sizeof count}, &len);
     if (rc != 0)
         return rc;
     if (out != nullptr)

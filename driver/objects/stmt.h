@@ -321,6 +321,19 @@ struct STMT : HANDLE_HDR {
     std::atomic<bool> cancelRequested{false};
 };
 
+// The rowset the application's calls read (SQLGetData, the transfer of a fetch's rows into
+// bound columns): the dataset its rows lie in and the index there of its current row, the
+// first of the rowset (negative while there is none at hand: before the first row, during
+// a fetch, or when the rowset spanned two agent fetches). A forward cursor's rowset lies
+// in the row block.
+struct STMT_ROWSET {
+    const DATASET* ds;
+    int32_t row;
+};
+inline STMT_ROWSET StmtCurrentRowset(const STMT* stmt) {
+    return {&stmt->rowBlock, stmt->rowsetStart};
+}
+
 // A new statement at the head of the connection's list, with its agent statement and its
 // implicit descriptors registered; the caller registers the statement. Null with the code
 // on the connection (08003 when not connected, the agent's code, 16, or the handle
@@ -335,6 +348,12 @@ void StmtClose(STMT* stmt);
 // (a current explicit descriptor stays: it is the connection's), unlinks and unregisters
 // it and marks it freed; its memory goes when the call's claim ends.
 void StmtFree(STMT* stmt);
+
+// The statement's failure: the code left for its diagnostics, SQL_ERROR returned.
+inline SQLRETURN StmtFail(STMT* stmt, int code) {
+    stmt->diag.errCode = code;
+    return SQL_ERROR;
+}
 
 // Queues a message on the statement's diagnostics; takes the oldest one off.
 inline void StmtAddError(STMT* stmt, std::string_view text, int32_t native) {

@@ -426,6 +426,22 @@ TEST_F(FetchTest, ArdTypeTakesTheRecordAndWithoutOneIsADiagnostic) {
     EXPECT_EQ(std::string(text), "12");
 }
 
+// Output-parameter mode is the request's: a code 80 left on the statement (an execution's
+// IM906) does not turn SQLGetData to the parameter descriptor.
+TEST_F(FetchTest, LeftoverOutputParameterCodeKeepsGetDataOnTheArd) {
+    script.cols = {Col(SQL_INTEGER, DS_SLONG, 4)};
+    script.rows = {{I32(12)}};
+    Executed();
+    ASSERT_EQ(Fetch(), SQL_SUCCESS);
+    ASSERT_EQ(DescGrowRecs(stmt->ard, 1), 0);
+    stmt->ard->recs[1].conciseType = SQL_C_CHAR;  // the APD has no record
+    char text[8];
+    SQLLEN len = 0;
+    stmt->diag.errCode = ERR_AGENT_HAS_OUTPUT_PARAMETER_VALUES;
+    ASSERT_EQ(StmtGetData(stmt, 1, SQL_ARD_TYPE, text, sizeof text, &len), SQL_SUCCESS);
+    EXPECT_EQ(std::string(text), "12");
+}
+
 TEST_F(FetchTest, GetDataNeedsAnExecutedStatementAndARow) {
     NumberedRows(1);
     char buf[8];
