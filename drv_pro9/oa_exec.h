@@ -27,6 +27,7 @@
 #include <memory>
 
 #include "drv_pro9/db_bind.h"
+#include "drv_pro9/oa_optable.h"
 #include "platform/esql92/esql92.h"
 #include "util/dataset.h"
 
@@ -34,18 +35,6 @@ struct DB_CONN;
 struct OA_COLATTRREQ;
 struct OA_CONN;
 struct OA_STMT;
-
-// The application's description of one parameter (SQLBindParameter), as the agent keeps
-// it (agent operation 18).
-struct PARAM_DESC {
-    int16_t sqlType;
-    int16_t cType;
-    int32_t columnSize;   // low 32 bits
-    int16_t scale;
-    int16_t reserved[2];
-    int16_t paramType;    // 1 SQL_PARAM_INPUT, 2 SQL_PARAM_INPUT_OUTPUT, 4 SQL_PARAM_OUTPUT
-};
-static_assert(sizeof(PARAM_DESC) == 16, "parameter descriptions are 16 bytes");
 
 // Kinds of PARAM_DESC::paramType.
 constexpr int16_t OA_PARAM_INPUT = 1;

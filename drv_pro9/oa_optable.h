@@ -30,10 +30,35 @@ struct COLDESC;            // column or parameter description
 struct COLATTR;            // column-attribute table entry
 struct DATASET;            // column-wise row buffer
 struct DS_ROWSET;          // rowset of a scrollable fetch
-struct PARAM_DESC;         // application's parameter description (16 bytes)
-struct NAMED_PARAM_DESC;   // PARAM_DESC with the parameter's name
-struct OA_BATCHSTMT;       // one statement of a statement batch
 struct XID;                // X/Open transaction branch identifier
+
+// The application's description of one parameter (SQLBindParameter), as the agent keeps
+// it (slots 18, 43 and 65) and the cursor library copies it.
+struct PARAM_DESC {
+    int16_t sqlType;
+    int16_t cType;
+    int32_t columnSize;   // low 32 bits
+    int16_t scale;
+    int16_t reserved[2];
+    int16_t paramType;    // 1 SQL_PARAM_INPUT, 2 SQL_PARAM_INPUT_OUTPUT, 4 SQL_PARAM_OUTPUT
+};
+static_assert(sizeof(PARAM_DESC) == 16, "parameter descriptions are 16 bytes");
+
+// A parameter description with the parameter's name (slot 54); the name is the caller's.
+struct NAMED_PARAM_DESC {
+    PARAM_DESC desc;
+    const char* name;
+};
+
+// One statement of a statement batch (slot 49): its text (null for the first: the
+// statement's prepared text), its parameter descriptions and values (the values pass to
+// the agent as slot 12 takes them).
+struct OA_BATCHSTMT {
+    const char* text;
+    uint16_t descCount;
+    const PARAM_DESC* descs;
+    DATASET* values;
+};
 
 // The argument record of the catalog slots 25-34: the names in the ODBC order of the call
 // (catalog, schema, table or procedure, column; for ForeignKeys the primary-key table's

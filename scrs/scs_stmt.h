@@ -1,0 +1,117 @@
+// The cursor library's working state: one SCS_STMT per agent statement allocated through
+// the library, one SCS_CONN per agent connection opened through it, and the
+// per-server lists of kept connect parameters (SCS_CONNINFO).
+//
+// An SCS_STMT hangs off its agent statement (oa_StmtLibState, drv_pro9/oa_services.h): made
+// by scs_AllocStmt, destroyed by scs_FreeStmt (scs_CursorFree, which frees the library's
+// auxiliary statements through the agent), or, when the agent frees the statement itself
+// (its connection's disconnect), by the slot's release, which frees memory only. The
+// statement attributes that govern the cursor stay where slot 1 writes them, in the
+// agent's OA_CURSOROPTS, read and written here through opts.
+//
+// Results are internal codes (rows of util/errcode.h), 0 for success.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "drv_pro9/oa_optable.h"
+#include "drv_pro9/oa_services.h"
+#include "sqlparse/scr_analyse.h"
+#include "util/utarray.h"
+
+struct COLDESC;
+struct DATASET;
+struct DS_ROWSET;
+struct UT_HASH;
+struct KSD;        // keyset descriptor (keyset cursors)
+struct SS_RESULT;  // static result set (static cursors)
+
+struct SCS_STMT {
+    OA_CURSOROPTS* opts = nullptr;       // the agent's, for the statement's lifetime
+    int32_t requestedType = 0;           // restored at the next preparation (SCS_ATTRS_CHANGED)
+    int32_t requestedConcurrency = 1;
+    int32_t rowCount = -1;               // rows in the result or keyset; -1 unknown
+    int32_t position = 0;                // SCS_POS_* or the current row of the rowset
+    int32_t rowsetStart = 0;
+    uint32_t agentConn = 0;
+    uint32_t agentStmt = 0;
+    const OA_OPHOLDER* agent = nullptr;  // the saved holder: the agent's own table
+    uint16_t flags = 0;                  // SCS_* bits (scrs/scs_cursor.h)
+
+    // From the agent at initialisation (properties and information items).
+    uint32_t textParamsWithNul = 0;      // 0x22010004
+    uint32_t needParamDescs = 0;         // 0x22010002
+    uint32_t lockByUpdate = 0;           // 0x22010007
+    uint32_t rowVersioning = 0;          // 0x2201000B
+    int32_t maxParams = 255;             // 0x22010009
+    uint32_t wide = 0;                   // 0x22010013
+    char identQuote = 0;                 // SQLGetInfo 29; 0: identifiers are never quoted
+    uint16_t identCase = 1;              // 28
+    uint16_t quotedIdentCase = 4;        // 93
+    uint16_t maxOrderByCols = 0;         // 99
+    uint32_t noCatalogs = 0;             // 92 answered 0
+    std::string userName;                // 47: owner of unqualified tables
+    std::string dbmsName;                // 17
+
+    // The analysed statement.
+    std::string text;                    // the prepared text
+    SCR_STMTINFO analysis{};
+    SCR_STMTINFO analysis2{};
+    SCR_STMTINFO valuesAnalysis{};
+    uint16_t clauseFlags = 0;            // of the analysis; 512: not a query
+    UT_ARRAY* fromTables = nullptr;      // SCR_TABLEREF
+    UT_ARRAY* tableCols = nullptr;       // SCS_COLDESC
+    UT_ARRAY* orderBy = nullptr;         // SCS_SELCOLDESC
+    UT_ARRAY* selectCols = nullptr;      // SCS_COLDESC
+    uint16_t orderingColCount = 0;
+    int32_t mixedState = -6;             // -6: no keyset window
+    KSD* keyset = nullptr;
+    SS_RESULT* staticResult = nullptr;
+
+    // Auxiliary agent statements: positioned statements and catalog reads; the
+    // optimistic-values query and the row-version work. 0: none.
+    uint32_t aux1 = 0;
+    uint32_t aux2 = 0;
+
+    // Parameters.
+    DATASET* keptParams = nullptr;       // copy of the application's values (owned)
+    DATASET* optValues = nullptr;        // optimistic values of the rowset (owned)
+    std::vector<PARAM_DESC> paramDescs;      // of the SQL the library runs
+    std::vector<PARAM_DESC> userParamDescs;  // copy of the application's
+
+    // Result descriptions loaded once (scs_LoadResultColDescs), owned (ds_ColDescFree).
+    uint16_t resultColCount = 0;
+    COLDESC* resultCols = nullptr;
+
+    // The pending positioned operation.
+    DATASET* setPosRows = nullptr;
+    std::vector<int16_t> setPosCols;
+    int32_t affectedRows = -1;           // rows the last positioned operation touched; -1 none
+
+    // Execute-and-describe and the long values of a fetched rowset (slots 44, 47, 48, 52).
+    DATASET* describeRows = nullptr;     // zeroed record (owned)
+    DATASET* getDataSet = nullptr;       // long values taken out of the rowset (owned)
+    int16_t gdColumn = 0;                // piecewise read in progress: column and row, 0 none
+    int16_t gdRow = 0;
+    int32_t gdReturned = 0;
+    int32_t gdRemaining = 0;
+};
+
+// Per agent connection opened through the library.
+struct SCS_CONN {
+    uint32_t server = 0;
+    UT_HASH* keyCache = nullptr;         // key columns by table (101 buckets, 16-byte keys)
+};
+
+// The kept copy of a connect request, for a second connection with the same parameters
+// (the row-version helper). The password is wiped before its memory goes; the initial
+// SQL is never kept.
+struct SCS_CONNINFO;
+
+// The working record of a live agent statement allocated through the library, or null
+// (unknown handle, or a statement the agent allocated for itself or for the library).
+SCS_STMT* scs_FindStmt(uint32_t agentStmt);
+SCS_CONN* scs_FindConn(uint32_t agentConn);
