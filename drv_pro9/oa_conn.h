@@ -23,6 +23,7 @@
 #include "drv_pro9/oa_dae.h"
 #include "drv_pro9/oa_err.h"
 #include "drv_pro9/oa_exec.h"
+#include "drv_pro9/oa_services.h"
 #include "drv_pro9/oa_sqltext.h"
 #include "drv_pro9/oa_stmtflags.h"
 
@@ -81,27 +82,7 @@ struct OA_CONN {
     // and the agent converts the narrow values and the initial SQL itself.
     int32_t narrowLatin1 = 0;
     int32_t cursorLibrary = 0;    // the cursor library asked for its capabilities
-};
-
-// Bits of OA_CURSOROPTS::setFlags: the application set the value itself.
-constexpr uint16_t OA_CURSOR_TYPE_SET = 0x1;
-constexpr uint16_t OA_KEYSET_SIZE_SET = 0x2;
-constexpr uint16_t OA_ROWSET_SIZE_SET = 0x4;
-// Bits of OA_CURSOROPTS::auxFlags that a new rowset size invalidates.
-constexpr uint16_t OA_CURSOR_AUX_ROWSET_BITS = 0x30;
-
-// The statement attributes that govern cursors, kept with the agent statement for the
-// cursor library (statement options 6 to 12).
-struct OA_CURSOROPTS {
-    int32_t rowsetSize = 1;
-    int32_t keysetSize = 0;
-    int32_t cursorType = 0;       // 0 forward-only, 1 keyset-driven, 2 dynamic, 3 static
-    int32_t concurrency = 1;      // 1 read-only, 2 lock, 3 row versions, 4 values
-    int32_t simulateCursor = 0;   // option 10
-    int32_t retrieveData = 1;     // option 11
-    int32_t useBookmarks = 0;     // option 12
-    uint16_t setFlags = 0;        // OA_*_SET
-    uint16_t auxFlags = 0;
+    OA_LIBSTATE lib;              // the cursor library's, freed with the connection
 };
 
 struct OA_STMT {
@@ -120,6 +101,8 @@ struct OA_STMT {
     int64_t rowsOfSlices = 0;     // rows the slices before the running one touched
     uint32_t sliceSetsBefore = 0; // the next execute's slice: its place in the array
     uint32_t sliceSetsTotal = 0;
+    // The statement attributes that govern cursors (statement options 6 to 12), kept for
+    // the cursor library.
     OA_CURSOROPTS cursorOpts;
     int32_t option41A = 0;        // driver statement options 0x41A, 0x41C and 0x41E
     int32_t option41C = 0;
@@ -152,6 +135,7 @@ struct OA_STMT {
 
     OA_DAE dae;                          // data at execution (drv_pro9/oa_dae.h)
     OA_SETPOS setPos;                    // the cursor library's positioned operation
+    OA_LIBSTATE lib;                     // the cursor library's, freed with the statement
 };
 
 // The live record behind an id of the agent's connection or statement table, or null.

@@ -13,11 +13,6 @@
 
 namespace {
 
-// Without the cursor library there is no positioned operation to run.
-int NoSetPosRun(OA_STMT*, uint16_t**, int32_t*) {
-    return ERR_DRIVER_NOT_CAPABLE;
-}
-
 // Types whose values have no fixed size: their pieces are appended, and their column is
 // rebuilt to hold the longest value.
 bool IsVariable(int32_t type) {
@@ -270,7 +265,7 @@ int RunDeferred(OA_STMT* stmt, bool positioned, uint16_t** outRowStatus, int32_t
     ClearCells(d);
     if (rc != 0)
         return rc;
-    return positioned ? oa_SetPosRun(stmt, outRowStatus, outStatus) : oa_ExecuteCore(stmt);
+    return positioned ? oa_Library.setPosRun(stmt->handle, outRowStatus, outStatus) : oa_ExecuteCore(stmt);
 }
 
 // Posts the code of a failure of the exchange itself on the statement.
@@ -280,8 +275,6 @@ int Fail(OA_STMT* stmt, int code) {
 }
 
 }  // namespace
-
-OA_SETPOSRUN oa_SetPosRun = NoSetPosRun;
 
 // ---- Piece arrays ---------------------------------------------------------------------------
 

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 
+#include "drv_pro9/oa_services.h"
 #include "util/dataset.h"
 
 struct OA_STMT;
@@ -72,20 +73,6 @@ struct OA_DAE {
     DAE_COLS rows;            // pieces of the positioned operation's row
 };
 
-// What the cursor library keeps of its positioned operation (SQLSetPos) on the agent
-// statement, for the agent's data at execution. The row dataset stays the library's.
-struct OA_SETPOS {
-    int32_t row = 0;
-    uint16_t operation = 0;   // SQL_POSITION 0, SQL_REFRESH 1, SQL_UPDATE 2, SQL_DELETE 3, SQL_ADD 4
-    DATASET* rows = nullptr;
-};
-
-// Runs the kept positioned operation (the cursor library's scs_SetPosRun): fills the
-// row-status array and status outs; 0 or a code.
-using OA_SETPOSRUN = int (*)(OA_STMT* stmt, uint16_t** outRowStatus, int32_t* outStatus);
-// The runner state 5 calls. Until the cursor library installs its own, a stand-in that
-// answers 43 (S1C00): there is no positioned operation to run.
-extern OA_SETPOSRUN oa_SetPosRun;
 
 // Ends any exchange of the statement: state 0, no cells, both arrays freed. For the
 // statement's reset and free.
@@ -97,11 +84,7 @@ void oa_DaeReset(OA_STMT* stmt);
 // 16 when the pieces cannot be set up (state 0 then).
 int OA_ParamDataStart(OA_STMT* stmt);
 
-// Called by the cursor library's positioned operation after it kept the operation in
-// stmt->setPos. Frees the previous row pieces; for SQL_UPDATE and SQL_ADD on a row
-// dataset with a pending cell starts the exchange (state 2) and answers 102; else 0.
-// 21 for an unknown handle, 16 on no memory.
-int OA_SetPosDataAtExec(uint32_t stmt);
+// OA_SetPosDataAtExec: drv_pro9/oa_services.h (the cursor library calls it).
 
 // Slot 38. Clears *outRowStatus; names the next pending cell (the parameter or column
 // number from 0 in *outParam, the row in *outRow; outs may be null) and answers 102, or

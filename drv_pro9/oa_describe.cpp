@@ -1,6 +1,7 @@
 // Description copies, the parameter-description refinement and native SQL of the agent.
 #include "drv_pro9/oa_describe.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 
@@ -52,9 +53,11 @@ int CopyDescs(const OA_DESCARRAY& from, uint16_t* outCount, COLDESC** outDescs) 
     return 0;
 }
 
-// Without the cursor library there is no SQL analyser.
-int NoParamProber(const char*, const char*, OA_PARAMPROBES*) {
-    return ERR_DRIVER_NOT_CAPABLE;
+// Entries the cursor library added after the statement's own (from index shared on).
+void FreeAddedAttrs(std::vector<COLATTR>* entries, size_t shared) {
+    for (size_t i = shared; i < entries->size(); ++i)
+        ut_ColAttrFree(&(*entries)[i]);
+    entries->resize(std::min(shared, entries->size()));
 }
 
 // The statement's attribute table as compaction takes it: grouped by attribute, each
@@ -144,8 +147,6 @@ int RunProbes(OA_STMT* stmt, const OA_PARAMPROBES& probes, std::vector<std::opti
 
 }  // namespace
 
-OA_PARAMPROBER oa_ParamProber = NoParamProber;
-
 int OA_DescribeCols(uint32_t handle, uint16_t* outCount, COLDESC** outDescs) {
     const OA_STMT* stmt = oa_FindStmt(handle);
     if (stmt == nullptr)
@@ -174,12 +175,19 @@ int OA_DescribeColsEx(uint32_t handle, uint16_t* outColCount, uint16_t* outAttrC
     COLDESC* cols = nullptr;
     if (int rc = CopyDescs(stmt->cols, &count, &cols); rc != 0)
         return rc;
-    // The cursor library completes the descriptions (scs_FixColAttribs) only when it has
-    // rewritten the select list; the agent's own statements never are.
+    // The cursor library completes the descriptions of a select list it rewrote; the
+    // entries it adds are its own copies, freed here once compaction copied them.
     std::vector<COLATTR> entries = AttributeMajor(stmt->colAttrs);
+    const size_t shared = entries.size();
+    if (int rc = oa_Library.fixColAttribs(handle, count, cols, &entries); rc != 0) {
+        FreeAddedAttrs(&entries, shared);
+        ds_ColDescFree(cols, count);
+        return rc;
+    }
     int32_t kept = 0;
     COLATTR* attrs = nullptr;
     int rc = ut_ColAttrCompact(static_cast<int32_t>(entries.size()), entries.data(), &kept, &attrs, 2);
+    FreeAddedAttrs(&entries, shared);
     if (rc == 0 && kept > UINT16_MAX) {
         for (int32_t i = 0; i < kept; ++i)
             ut_ColAttrFree(&attrs[i]);
@@ -211,7 +219,7 @@ int OA_DescribeParamsRefine(OA_STMT* stmt) {
     }
     OA_PARAMPROBES probes;
     if ((stmt->kind & SQLT_HAS_PARAMS) != 0 && stmt->params.count != 0 &&
-        oa_ParamProber(OA_PARAMPROBE_TEMPLATE, stmt->request.translated, &probes) == 0 &&
+        oa_Library.paramProber(OA_PARAMPROBE_TEMPLATE, stmt->request.translated, &probes) == 0 &&
         (!probes.ordinals.empty() || !probes.markerMap.empty() || probes.markers >= stmt->params.count)) {
         std::vector<std::optional<ProbedType>> types;
         if (int rc = RunProbes(stmt, probes, &types); rc != 0)

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "drv_pro9/oa_services.h"
+
 struct COLATTR;
 struct COLDESC;
 struct OA_STMT;
@@ -27,29 +29,7 @@ int OA_DescribeParams(uint32_t stmt, uint16_t* outCount, COLDESC** outDescs);
 int OA_DescribeColsEx(uint32_t stmt, uint16_t* outColCount, uint16_t* outAttrCount, COLDESC** outCols,
                       COLATTR** outAttrs);
 
-// What the SQL analyser (the cursor library's SCR_ParamDescAnalyse) makes of a statement
-// for the refinement: SELECT statements that return no rows and whose result columns stand
-// for the statement's parameter markers.
-struct OA_PARAMPROBES {
-    std::vector<std::string> probes;
-    // One character per result column over all probes in order; '?' marks a column that
-    // stands for the next parameter. Empty: there is no map, and every column stands for
-    // the next parameter.
-    std::string markerMap;
-    // How many parameters the probes stand for; without a map they must cover them all.
-    uint32_t markers = 0;
-    // One entry per result column over all probes in order: the ordinal (1-based) of the
-    // parameter the column describes, or 0. When given, descriptions go by ordinal and
-    // the map and count are not read: a parameter no column describes keeps its own.
-    std::vector<uint32_t> ordinals;
-};
-
-// Analyses sql into probes, starting each probe's select list from templ. 0, or a code
-// when it cannot (the refinement then leaves the descriptions as the prepare made them).
-using OA_PARAMPROBER = int (*)(const char* templ, const char* sql, OA_PARAMPROBES* out);
-// The analyser the refinement asks. Until the cursor library installs its own, a stand-in
-// that answers 43: there is no SQL analyser.
-extern OA_PARAMPROBER oa_ParamProber;
+// The analyser the refinement asks is oa_Library.paramProber (drv_pro9/oa_services.h).
 
 // The select-list template the analyser starts from.
 inline constexpr const char OA_PARAMPROBE_TEMPLATE[] = "cast (null as varchar)";

@@ -4,12 +4,12 @@
 
 #include <mutex>
 
-#include "drv_pro9/oa_describe.h"
+#include "drv_pro9/oa_services.h"
 #include "scrs/scr_paramdesc.h"
 
 OA_OPHOLDER* SCR_HookOpTable(OA_OPHOLDER* holder) {
     // Once, at the first binding (library load), before any statement can be described.
     static std::once_flag installed;
-    std::call_once(installed, [] { oa_ParamProber = SCR_ParamProber; });
+    std::call_once(installed, [] { oa_Library.paramProber = SCR_ParamProber; });
     return holder;
 }

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-#include "drv_pro9/oa_describe.h"
+#include "drv_pro9/oa_services.h"
 #include "sqlparse/ptree.h"
 #include "sqlparse/scsql_parse.h"
 #include "util/errcode.h"

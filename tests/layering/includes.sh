@@ -3,8 +3,9 @@
 #   util/      only util/
 #   platform/  only platform/
 #   sqlparse/  sqlparse/ and util/
-#   scrs/      scrs/, sqlparse/, drv_pro9/ and util/ (the cursor library sits on the agent's
-#              operation table and installs the analyser behind the agent's prober seam)
+#   scrs/      scrs/, sqlparse/, util/ and of drv_pro9/ only oa_optable.h and oa_services.h (the
+#              cursor library sits on the agent's operation table and reaches the rest of the
+#              agent through its services header alone)
 #   drv_pro9/  drv_pro9/, util/ and platform/ (never driver/ nor scrs/: the ODBC side and the
 #              cursor library reach the agent through its operation table, not the reverse)
 #   dtc/       dtc/, util/, platform/ and drv_pro9/oa_optable.h alone (the operation table
@@ -39,7 +40,7 @@ check() {  # folder, allowed folders (an alternation), optionally allowed single
 check util 'util'
 check platform 'platform'
 check sqlparse 'sqlparse|util'
-check scrs 'scrs|sqlparse|drv_pro9|util'
+check scrs 'scrs|sqlparse|util' 'drv_pro9/oa_(optable|services)\.h'
 check drv_pro9 'drv_pro9|util|platform'
 check dtc 'dtc|util|platform' 'drv_pro9/oa_optable\.h'
 check driver/diag 'driver/diag|util'

@@ -201,9 +201,9 @@ TEST_F(AgentDae, AGrowingPieceThatFindsNoMemoryLeavesTheCellAsItWas) {
 struct SetPosRun {
     static inline int calls = 0;
     static inline std::string seen;
-    static int Run(OA_STMT* stmt, uint16_t** outRowStatus, int32_t* outStatus) {
+    static int Run(uint32_t stmt, uint16_t** outRowStatus, int32_t* outStatus) {
         ++calls;
-        const DATASET* ds = stmt->setPos.rows;
+        const DATASET* ds = oa_StmtSetPos(stmt)->rows;
         seen = convtest::RenderDs(&ds->cols[0], 0) + "|" + convtest::RenderDs(&ds->cols[1], 0);
         static uint16_t status[1] = {2};
         *outRowStatus = status;
@@ -224,8 +224,8 @@ TEST_F(AgentDae, PositionedUpdatesAndAddsCollectTheirRowAndRunTheKeptOperation) 
     }
     EXPECT_EQ(OA_SetPosDataAtExec(0xFFFF), ERR_INVALID_ARGUMENT_VALUE);
 
-    OA_SETPOSRUN saved = oa_SetPosRun;
-    oa_SetPosRun = SetPosRun::Run;
+    const OA_SETPOSRUN saved = oa_Library.setPosRun;
+    oa_Library.setPosRun = SetPosRun::Run;
     a.stmt->setPos.operation = 2;
     ASSERT_EQ(OA_SetPosDataAtExec(a.stmtId), kNeedData);
     EXPECT_EQ(a.stmt->dae.state, DAE_ROWS);
@@ -237,7 +237,7 @@ TEST_F(AgentDae, PositionedUpdatesAndAddsCollectTheirRowAndRunTheKeptOperation) 
     uint16_t* status = nullptr;
     int32_t count = 0;
     EXPECT_EQ(OA_ParamData(a.stmtId, nullptr, nullptr, &status, &count), 0);
-    oa_SetPosRun = saved;
+    oa_Library.setPosRun = saved;
     EXPECT_EQ(SetPosRun::calls, 1);
     EXPECT_EQ(SetPosRun::seen, "42|row");
     ASSERT_NE(status, nullptr);

@@ -54,12 +54,12 @@ protected:
         const COLDESC& d = oa_FindStmt(other)->params.items[0];
         preset = std::to_string(d.sqlType) + "/" + std::to_string(d.columnSize) + "/0";
         ASSERT_EQ(OA_FreeStmt(other), 0);
-        saved_ = oa_ParamProber;
+        saved_ = oa_Library.paramProber;
         Prober::calls = 0;
         Prober::next = {};
     }
     void TearDown() override {
-        oa_ParamProber = saved_;
+        oa_Library.paramProber = saved_;
         a.Close();
     }
     int Refine() {
@@ -103,7 +103,7 @@ TEST_F(AgentDescribe, RefinementKeepsThePrepareDescriptionsWhereItCannotOrMayNot
     EXPECT_EQ(ParamTypes(), std::vector<std::string>(3, preset));
     // No markers.
     ASSERT_EQ(OA_Prepare(a.stmtId, "DELETE FROM t"), 0);
-    oa_ParamProber = Prober::Analyse;
+    oa_Library.paramProber = Prober::Analyse;
     EXPECT_EQ(Refine(), 0);
     EXPECT_EQ(Prober::calls, 0);
     // After execute nothing changes.
@@ -117,7 +117,7 @@ TEST_F(AgentDescribe, RefinementKeepsThePrepareDescriptionsWhereItCannotOrMayNot
 }
 
 TEST_F(AgentDescribe, ProbesOnTheServerTypeTheParametersOncePerPrepare) {
-    oa_ParamProber = Prober::Analyse;
+    oa_Library.paramProber = Prober::Analyse;
     Prober::next.probes = {"SELECT CAST(NULL AS INTEGER), v FROM t WHERE 1=0", "SELECT d FROM t WHERE 1=0"};
     Prober::next.markers = 3;
     ASSERT_EQ(OA_Prepare(a.stmtId, kInsert), 0);
@@ -143,7 +143,7 @@ TEST_F(AgentDescribe, ProbesOnTheServerTypeTheParametersOncePerPrepare) {
 }
 
 TEST_F(AgentDescribe, MarkerMapsCoverageAndSurplusColumns) {
-    oa_ParamProber = Prober::Analyse;
+    oa_Library.paramProber = Prober::Analyse;
     struct {
         const char* name;
         std::vector<std::string> probes;
@@ -196,7 +196,7 @@ TEST_F(AgentDescribe, MarkerMapsCoverageAndSurplusColumns) {
 // descriptions of the columns the markers are compared with, assigned to or inserted into.
 TEST_F(AgentDescribe, TheAnalyserTypesMarkersByTheirColumns) {
     SCR_HookOpTable(nullptr);
-    ASSERT_EQ(oa_ParamProber, SCR_ParamProber);
+    ASSERT_EQ(oa_Library.paramProber, SCR_ParamProber);
     const struct {
         const char* sql;
         std::vector<std::string> types;
@@ -220,7 +220,7 @@ TEST_F(AgentDescribe, TheAnalyserTypesMarkersByTheirColumns) {
 }
 
 TEST_F(AgentDescribe, AFailingProbeLeavesTheDescriptionsAndCanBeRetried) {
-    oa_ParamProber = Prober::Analyse;
+    oa_Library.paramProber = Prober::Analyse;
     Prober::next.probes = {"SELECT i FROM t WHERE 1=0", "SELECT nosuch FROM t WHERE 1=0"};
     Prober::next.markers = 3;
     ASSERT_EQ(OA_Prepare(a.stmtId, kInsert), 0);
