@@ -5,6 +5,7 @@
 
 #include <sql.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -13,9 +14,11 @@
 #include "drv_pro9/db_types.h"
 #include "drv_pro9/oa_describe.h"
 #include "drv_pro9/oa_props.h"
+#include "drv_pro9/oa_services.h"
 #include "scrs/scr_hook.h"
 #include "scrs/scr_paramdesc.h"
 #include "tests/unit/agent_exec_fixture.h"
+#include "tests/unit/agent_fixture.h"
 #include "tests/unit/esql92_fixture.h"
 #include "util/errcode.h"
 #include "util/utheap.h"
@@ -323,3 +326,105 @@ TEST_F(AgentDescribe, CopiesOfDescriptionsAreTheCallersOwn) {
 }
 
 }  // namespace
+
+// The cursor library's completion of a rewritten select list runs before compaction: what
+// it changes and adds is handed out, what it added is freed by the agent, and its failure
+// is slot 51's answer with nothing handed out.
+struct Completion {
+    static inline int rc = 0;
+    static int Fix(uint32_t, uint16_t count, COLDESC* cols, std::vector<COLATTR>* attrs) {
+        if (rc != 0)
+            return rc;
+        std::snprintf(cols[count - 1].name, sizeof cols[count - 1].name, "%s", "base_v");
+        COLATTR key{};
+        key.column = 1;
+        key.attribute = 1053;
+        key.kind = COLATTR_INT;
+        key.value.i = 1;
+        attrs->push_back(key);
+        COLATTR text{};
+        text.column = 2;
+        text.attribute = SQL_COLUMN_TABLE_NAME;
+        text.kind = COLATTR_TEXT;
+        text.value.text = static_cast<char*>(uh_Malloc(4));
+        std::memcpy(text.value.text, "t_2", 4);
+        attrs->push_back(text);
+        return 0;
+    }
+};
+
+TEST_F(AgentDescribe, TheLibraryCompletesRewrittenDescriptionsBeforeCompaction) {
+    const OA_FIXCOLATTRIBS saved = oa_Library.fixColAttribs;
+    oa_Library.fixColAttribs = Completion::Fix;
+    ASSERT_EQ(OA_Prepare(a.stmtId, "SELECT i, v FROM t"), 0);
+    uint16_t cols = 0, attrCount = 0;
+    COLDESC* descs = nullptr;
+    COLATTR* attrs = nullptr;
+    Completion::rc = 0;
+    ASSERT_EQ(OA_DescribeColsEx(a.stmtId, &cols, &attrCount, &descs, &attrs), 0);
+    EXPECT_STREQ(descs[1].name, "base_v");
+    const COLATTR* key = FindAttr(attrs, attrCount, 1053, 1);
+    ASSERT_NE(key, nullptr);
+    EXPECT_EQ(key->value.i, 1);
+    const COLATTR* table = FindAttr(attrs, attrCount, SQL_COLUMN_TABLE_NAME, 2);
+    ASSERT_NE(table, nullptr);
+    EXPECT_STREQ(table->value.text, "t_2");
+    for (uint16_t i = 0; i < attrCount; ++i)
+        ut_ColAttrFree(&attrs[i]);
+    uh_Free(attrs);
+    ds_ColDescFree(descs, cols);
+
+    Completion::rc = ERR_MEMORY_ALLOCATION_FAILURE;
+    descs = nullptr;
+    attrs = nullptr;
+    EXPECT_EQ(OA_DescribeColsEx(a.stmtId, &cols, &attrCount, &descs, &attrs), ERR_MEMORY_ALLOCATION_FAILURE);
+    EXPECT_EQ(descs, nullptr);
+    EXPECT_EQ(attrs, nullptr);
+    EXPECT_EQ(cols, 0);
+    oa_Library.fixColAttribs = saved;
+}
+
+// What the cursor library reaches outside the table: its state on the agent's records,
+// freed with them, and the error lists it moves across the SQL it runs.
+TEST_F(AgentDescribe, LibraryStateAndErrorListsThroughTheServices) {
+    static int released = 0;
+    released = 0;
+    uint32_t mine = 0;
+    ASSERT_EQ(OA_AllocStmt(a.connId, &mine), 0);
+    OA_LIBSTATE* slot = oa_StmtLibState(mine);
+    ASSERT_NE(slot, nullptr);
+    slot->state = uh_Malloc(8);
+    slot->release = [](void* p) {
+        ++released;
+        uh_Free(p);
+    };
+    EXPECT_EQ(oa_ConnOfStmt(mine), a.connId);
+    EXPECT_NE(oa_ServerOfConn(a.connId), 0u);
+    EXPECT_EQ(oa_StmtLibState(0xFFFF), nullptr);
+    EXPECT_EQ(oa_StmtText(mine), nullptr);
+    ASSERT_EQ(OA_Prepare(mine, "  SELECT i FROM t WHERE i = ?"), 0);
+    EXPECT_STREQ(oa_StmtText(mine), "SELECT i FROM t WHERE i = ?");
+    EXPECT_EQ(oa_StmtParamMarkers(mine), 1u);
+    EXPECT_TRUE(oa_StmtPrepared(mine));
+
+    // Two records on the helper statement, the last one a row warning: the warning is
+    // dropped, the other moves behind the user's own record, the helper's list is empty.
+    OA_STMT* helper = oa_FindStmt(mine);
+    EXPECT_EQ(oa_StmtKeepErrors(mine, 1), 0);
+    OA_ErrPostText(&helper->errors, "from the helper", "42S02");
+    OA_ErrPostText(&helper->errors, "row warning", "01S01");
+    OA_ErrPostText(&a.stmt->errors, "the user's own", "HY000");
+    EXPECT_EQ(oa_ErrDropRowWarning(mine), 0);
+    EXPECT_EQ(oa_ErrMove(a.stmtId, mine), 0);
+    EXPECT_EQ(helper->errors.head, nullptr);
+    const auto records = agenttest::Records(a.stmt->errors);
+    ASSERT_EQ(records.size(), 2u);
+    EXPECT_NE(records[0].find("the user's own"), std::string::npos);
+    EXPECT_NE(records[1].find("from the helper"), std::string::npos);
+    EXPECT_EQ(oa_ErrMove(a.stmtId, 0xFFFF), ERR_INVALID_ARGUMENT_VALUE);
+    EXPECT_EQ(oa_ErrClearOf(a.stmtId), 0);
+    EXPECT_EQ(a.stmt->errors.head, nullptr);
+
+    ASSERT_EQ(OA_FreeStmt(mine), 0);
+    EXPECT_EQ(released, 1);
+}
