@@ -2,7 +2,10 @@
 // information query.
 #include "scrs/scs_cursor.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <string>
 
 #include "util/dsrow.h"
 #include "util/errcode.h"
@@ -131,16 +134,16 @@ int scs_AgentGetInfo(const OA_OPHOLDER* holder, uint32_t agentConn, uint16_t inf
     const int width = IntInfoWidth(info);
     if (!text && width == 0)
         return ERR_OPTION_TYPE_OUT_OF_RANGE;
+    if (!text && bufLen < width)
+        return ERR_INVALID_ARGUMENT_VALUE;
     if (holder == nullptr || holder->ops == nullptr || holder->ops->DRV_GetProperty == nullptr)
         return ERR_DRIVER_NOT_CAPABLE;
+    const auto ask = holder->ops->DRV_GetProperty;
     if (!text) {
         int32_t value = 0;
         int32_t got = 0;
-        if (int rc = holder->ops->DRV_GetProperty(agentConn, oa_InfoIntCode(info), &value, sizeof value, &got);
-            rc != 0)
+        if (int rc = ask(agentConn, oa_InfoIntCode(info), &value, sizeof value, &got); rc != 0)
             return rc;
-        if (bufLen < width)
-            return ERR_INVALID_ARGUMENT_VALUE;
         if (buf != nullptr) {
             if (width == 2) {
                 const auto narrow = static_cast<uint16_t>(value);
@@ -153,22 +156,28 @@ int scs_AgentGetInfo(const OA_OPHOLDER* holder, uint32_t agentConn, uint16_t inf
             *outLen = static_cast<int16_t>(width);
         return 0;
     }
-    char answer[256] = {};
+    // Read whole: a text cut here would be answered short with no word of the cut.
+    std::string answer(256, '\0');
     int32_t got = 0;
-    if (int rc = holder->ops->DRV_GetProperty(agentConn, oa_InfoTextCode(info), answer, sizeof answer, &got); rc != 0)
+    const uint32_t code = oa_InfoTextCode(info);
+    int rc = ask(agentConn, code, answer.data(), static_cast<int32_t>(answer.size()), &got);
+    if (rc == 0 && got >= static_cast<int32_t>(answer.size()) && got < INT32_MAX) {
+        answer.assign(static_cast<size_t>(got) + 1, '\0');
+        rc = ask(agentConn, code, answer.data(), got + 1, &got);
+    }
+    if (rc != 0)
         return rc;
-    answer[sizeof answer - 1] = '\0';
-    const size_t length = std::strlen(answer);
+    const size_t length = std::strlen(answer.c_str());
     if (outLen != nullptr)
-        *outLen = static_cast<int16_t>(length);
+        *outLen = static_cast<int16_t>(std::min<size_t>(length, INT16_MAX));
     if (buf == nullptr || bufLen <= 0)
         return length == 0 ? 0 : ERR_DATA_WAS_TRUNCATED;
     auto* dst = static_cast<char*>(buf);
     if (length >= static_cast<size_t>(bufLen)) {
-        std::memcpy(dst, answer, static_cast<size_t>(bufLen) - 1);
+        std::memcpy(dst, answer.data(), static_cast<size_t>(bufLen) - 1);
         dst[bufLen - 1] = '\0';
         return ERR_DATA_WAS_TRUNCATED;
     }
-    std::memcpy(dst, answer, length + 1);
+    std::memcpy(dst, answer.data(), length + 1);
     return 0;
 }

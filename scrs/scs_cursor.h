@@ -117,9 +117,10 @@ void scs_SetRowStatus(DS_ROWSET* rowset, int32_t n, int16_t value);
 // An ODBC information item from the agent, through the holder's slot 0. Integer items
 // are asked as oa_InfoIntCode(item) and answered at their ODBC width (16 bits for 28,
 // 85, 93 and 99, 32 bits for 8, 26, 43, 44, 72, 78, 79, 80, 82, 83, 92): a buffer length
-// below that width gives 21. Text items (11, 17, 29, 47) as oa_InfoTextCode(item): cut
-// to the buffer with a NUL, the full length out and 19 (01004) when it does not fit (a
-// null buffer or a length of 0 takes nothing). Other items 27 (S1092); an agent error is
+// below that width gives 21 without asking. Text items (11, 17, 29, 47) as
+// oa_InfoTextCode(item), read whole: cut to the buffer with a NUL, the full length out
+// (at most 32767) and 19 (01004) when it does not fit (a null buffer or a length of 0
+// takes nothing). Other items 27 (S1092); no table or slot 43; an agent error is
 // answered unchanged.
 int scs_AgentGetInfo(const OA_OPHOLDER* holder, uint32_t agentConn, uint16_t info, void* buf, int16_t bufLen,
                      int16_t* outLen);

@@ -747,7 +747,7 @@ SQLRETURN GetColumn(STMT* stmt, int32_t row, const BINDING& b, const DATASET* ds
     if (outputMode)
         *err = 0;  // each value starts clear of what the execution or the last value left
 
-    if ((b.column == 0 && !stmt->cursor.bookmarks) || b.column > ds->colsUsed) {
+    if ((b.column == 0 && stmt->cursor.useBookmarks == 0) || b.column > ds->colsUsed) {
         TraceLog("GetColumn: col out of range (%d,%d)", b.column, ds->colsUsed);
         return StmtFail(stmt, ERR_INVALID_COLUMN_NUMBER);
     }

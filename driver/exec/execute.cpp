@@ -180,6 +180,7 @@ bool RecordRowCount(STMT* stmt) {
 //    row count, within the last part sent) took effect and the failing one is processed;
 //    SQL_ERROR, the state as it was.
 SQLRETURN Finish(STMT* stmt, int rc, const std::vector<uint32_t>& setOfRow, const SentPart& part = {}) {
+    StmtResetCursor(stmt);
     stmt->resultDescs.reset();
     stmt->resultDescsLoaded = false;
     stmt->bookmarkDesc.reset();

@@ -329,21 +329,22 @@ SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {
     if (!Executed(stmt))
         return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (orientation != SQL_FETCH_NEXT)
-        return StmtFail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
+        return StmtFail(stmt, stmt->cursor.cursorType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
                                                                                : ERR_DRIVER_NOT_CAPABLE);
     const DESC* ird = stmt->ird;
-    return FetchForward(stmt, std::max<SQLULEN>(stmt->cursor.rowsetSize, 1), stmt->rowsFetched,
+    return FetchForward(stmt, std::max<SQLULEN>(static_cast<uint32_t>(stmt->cursor.rowsetSize), 1), stmt->rowsFetched,
                         ird != nullptr ? ird->arrayStatus : nullptr, false);
 }
 
 SQLRETURN StmtExtendedFetch(STMT* stmt, SQLUSMALLINT orientation, SQLLEN, SQLULEN* rowsFetched,
                             SQLUSMALLINT* rowStatus) {
     if (orientation != SQL_FETCH_NEXT)
-        return StmtFail(stmt, stmt->cursor.currentType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
+        return StmtFail(stmt, stmt->cursor.cursorType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
                                                                                : ERR_DRIVER_NOT_CAPABLE);
     if (!Executed(stmt))
         return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
-    return FetchForward(stmt, std::max<SQLULEN>(stmt->cursor.rowsetSize, 1), rowsFetched, rowStatus, true);
+    return FetchForward(stmt, std::max<SQLULEN>(static_cast<uint32_t>(stmt->cursor.rowsetSize), 1), rowsFetched,
+                        rowStatus, true);
 }
 
 SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value, SQLLEN bufferLength,

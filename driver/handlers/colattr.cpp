@@ -58,7 +58,7 @@ SQLRETURN Number(SQLLEN* out, SQLLEN v) {
 
 // The column's description: the bookmark column's for column 0 while bookmarks are on.
 const COLDESC* ColumnDesc(STMT* stmt, uint16_t column) {
-    if (column == 0 && stmt->cursor.bookmarks)
+    if (column == 0 && stmt->cursor.useBookmarks != 0)
         return &BookmarkColumnDesc();
     return StmtGetColDesc(stmt, column);
 }
@@ -68,7 +68,7 @@ const COLDESC* ColumnDesc(STMT* stmt, uint16_t column) {
 SQLRETURN StmtColAttribute(STMT* stmt, uint16_t column, int field, void* text, SQLSMALLINT bufferLength,
                            SQLSMALLINT* textLength, SQLLEN* number, int width) {
     // The bookmark column is known before anything is prepared; its count is not.
-    const bool bookmark = column == 0 && stmt->cursor.bookmarks && field != 0 && field != SQL_DESC_COUNT;
+    const bool bookmark = column == 0 && stmt->cursor.useBookmarks != 0 && field != 0 && field != SQL_DESC_COUNT;
     if (!bookmark && stmt->state != STMT_STATE_PREPARED)
         return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (bufferLength < 0)
@@ -132,7 +132,7 @@ SQLRETURN DoColAttributes(HANDLE_HDR* h, const ColAttributeArgs& a) {
 
 SQLRETURN DoDescribeCol(HANDLE_HDR* h, const DescribeColArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
-    const bool bookmark = a.column == 0 && stmt->cursor.bookmarks;
+    const bool bookmark = a.column == 0 && stmt->cursor.useBookmarks != 0;
     if (stmt->daeState != STMT_DAE_NONE || (!bookmark && stmt->state != STMT_STATE_PREPARED))
         return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
     if (a.bufferLength < 0)

@@ -424,7 +424,15 @@ void PutNumber(const Answer& a, void* value) {
 }  // namespace
 
 SQLRETURN ConnSetStmtOption(CONN* conn, SQLUSMALLINT option, SQLULEN value) {
-    conn->stmtDefaults[option] = value;
+    // The cursor options live in the connection's cursor record, in 32 bits: a larger
+    // value is kept as the largest, and said so.
+    bool cut = false;
+    if (int32_t* field = CursorOptionField(&conn->cursorDefaults, option)) {
+        cut = value > static_cast<SQLULEN>(INT32_MAX);
+        *field = cut ? INT32_MAX : static_cast<int32_t>(value);
+    } else {
+        conn->stmtDefaults[option] = value;
+    }
     for (STMT* stmt = conn->stmts; stmt != nullptr; stmt = stmt->next) {
         SQLRETURN rc = StmtSetOption(stmt, option, value);
         if (rc == SQL_SUCCESS)
@@ -435,6 +443,10 @@ SQLRETURN ConnSetStmtOption(CONN* conn, SQLUSMALLINT option, SQLULEN value) {
         while (std::optional<ERRMSG> m = StmtNextError(stmt))
             ConnAddError(conn, m->text, m->native);
         return rc;
+    }
+    if (cut) {
+        conn->diag.errCode = ERR_OPTION_VALUE_CHANGED;
+        return SQL_SUCCESS_WITH_INFO;
     }
     return SQL_SUCCESS;
 }

@@ -68,6 +68,8 @@ SQLRETURN DoGetConnectAttr(HANDLE_HDR* conn, const GetConnectAttrArgs& a);
 // A statement option (0 to 3, 5 to 12) given on the connection: stored as the default for
 // its statements, then given to each statement in list order, stopping at the first that
 // does not take it without a word; that statement's result is returned and its
-// diagnostics are moved onto the connection. SQL_SUCCESS when every statement took it.
+// diagnostics are moved onto the connection. SQL_SUCCESS when every statement took it;
+// a cursor option (6 to 12) beyond 32 bits is kept as the largest 32-bit value and, when
+// every statement took it, answered 01S02.
 SQLRETURN ConnSetStmtOption(CONN* conn, SQLUSMALLINT option, SQLULEN value);
 

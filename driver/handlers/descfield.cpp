@@ -521,7 +521,7 @@ SQLRETURN SetHeader(DESC* desc, int field, SQLPOINTER value, const std::vector<U
                 desc->diag.errCode = u.stmt->diag.errCode;
                 if (ret == SQL_ERROR)
                     return ret;
-                desc->arraySize = u.stmt->cursor.rowsetSize;
+                desc->arraySize = static_cast<uint32_t>(u.stmt->cursor.rowsetSize);
             } else {
                 if (StmtStep(desc, StmtParamOptions(u.stmt, n, u.stmt->rowsProcessed)) != SQL_SUCCESS)
                     return SQL_ERROR;
@@ -891,7 +891,7 @@ SQLRETURN DescGetField(DESC* desc, int record, int field, void* value, SQLLEN bu
             return SQL_NO_DATA;
         const COLDESC* d = nullptr;
         if (record == 0) {
-            if (!stmt->cursor.bookmarks)
+            if (stmt->cursor.useBookmarks == 0)
                 return Fail(desc, ERR_INVALID_DESCRIPTOR_INDEX);
             d = &BookmarkColumnDesc();
         } else if ((d = StmtGetColDesc(stmt, static_cast<uint16_t>(record))) == nullptr) {

@@ -108,7 +108,8 @@ SQLRETURN CopyFields(DESC* src, DESC* dst) {
 
     const bool rowBoth = (src->type == DESC_ARD || src->type == DESC_IRD) && dst->type == DESC_ARD;
     const bool bookmarks =
-        rowBoth && src->stmt != nullptr && dst->stmt != nullptr && src->stmt->cursor.bookmarks && dst->stmt->cursor.bookmarks;
+        rowBoth && src->stmt != nullptr && dst->stmt != nullptr && src->stmt->cursor.useBookmarks != 0 &&
+        dst->stmt->cursor.useBookmarks != 0;
     const bool ipdBoth = src->type == DESC_IPD && dst->type == DESC_IPD;
     for (int n = bookmarks ? 0 : 1; n <= DescRecCount(dst); ++n) {
         for (int field : {SQL_DESC_TYPE, SQL_DESC_CONCISE_TYPE, SQL_DESC_DATETIME_INTERVAL_CODE,

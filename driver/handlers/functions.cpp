@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <iterator>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "driver/objects/conn.h"
 #include "driver/outstr/outstr.h"
+#include "scrs/scs_cursor.h"
 #include "util/errcode.h"
 
 namespace {
@@ -242,8 +244,65 @@ int AskAgent(CONN* conn, uint32_t code, void* buf, int32_t size, int32_t* length
     return rc;
 }
 
+// The items the cursor library reads from the agent for its cursors
+// (scs_AgentGetInfo): asked through it, so that both see the same answers.
+bool IsCursorItem(uint16_t type) {
+    switch (type) {
+    case 8: case 26: case 28: case 43: case 44: case 72: case 78: case 79: case 80: case 82: case 83: case 85:
+    case 92: case 93: case 99:
+    case 11: case 17: case 29: case 47:
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A cursor item through the cursor library; on failure the code and the agent's messages
+// go on the connection, as AskAgent leaves them. A cut text is no failure.
+int AskCursorItem(CONN* conn, uint16_t type, void* buf, int16_t size, int16_t* length) {
+    int rc = scs_AgentGetInfo(&conn->holder, conn->agentConn, type, buf, size, length);
+    if (rc == ERR_DATA_WAS_TRUNCATED)
+        return 0;
+    if (rc != 0) {
+        ConnGetAgentErrors(conn, nullptr);
+        conn->diag.errCode = rc;
+    }
+    return rc;
+}
+
+// An integer item from the agent (a 16-bit one when small).
+int AgentInt(CONN* conn, uint16_t type, bool small, int32_t* out) {
+    if (IsCursorItem(type)) {
+        int16_t length = 0;
+        if (!small)
+            return AskCursorItem(conn, type, out, int16_t{sizeof *out}, &length);
+        uint16_t v = 0;
+        const int rc = AskCursorItem(conn, type, &v, int16_t{sizeof v}, &length);
+        *out = v;
+        return rc;
+    }
+    int32_t length = 0;
+    return AskAgent(conn, oa_InfoIntCode(type), out, int32_t{sizeof *out}, &length);
+}
+
+// A cursor item's text, read whole (up to the 32766 bytes its 16-bit lengths allow).
+int CursorItemText(CONN* conn, uint16_t type, std::string* out) {
+    std::string buf(256, '\0');
+    int16_t length = 0;
+    int rc = AskCursorItem(conn, type, buf.data(), static_cast<int16_t>(buf.size()), &length);
+    if (rc == 0 && length >= static_cast<int16_t>(buf.size())) {
+        buf.assign(std::min<size_t>(static_cast<size_t>(length) + 1, INT16_MAX), '\0');
+        rc = AskCursorItem(conn, type, buf.data(), static_cast<int16_t>(buf.size()), &length);
+    }
+    if (rc == 0)
+        *out = buf.c_str();
+    return rc;
+}
+
 // The agent's text for the type, read whole however long it is.
 int AgentText(CONN* conn, uint16_t type, std::string* out) {
+    if (IsCursorItem(type))
+        return CursorItemText(conn, type, out);
     constexpr int32_t kFirstRead = 4096;
     std::string buf(kFirstRead, '\0');
     int32_t length = 0;
@@ -265,8 +324,7 @@ SQLRETURN AgentAnswer(CONN* conn, int index, const GetInfoArgs& a) {
         uint16_t& cached = conn->infoU16[slot];
         if (cached == 0xFFFF) {
             int32_t v = 0;
-            int32_t len = 0;
-            if (AskAgent(conn, oa_InfoIntCode(t.type), &v, sizeof v, &len) != 0)
+            if (AgentInt(conn, t.type, true, &v) != 0)
                 return SQL_ERROR;
             cached = static_cast<uint16_t>(v);
         }
@@ -276,8 +334,7 @@ SQLRETURN AgentAnswer(CONN* conn, int index, const GetInfoArgs& a) {
         int32_t& cached = conn->infoI32[slot];
         if (cached == -1) {
             int32_t v = 0;
-            int32_t len = 0;
-            if (AskAgent(conn, oa_InfoIntCode(t.type), &v, sizeof v, &len) != 0)
+            if (AgentInt(conn, t.type, false, &v) != 0)
                 return SQL_ERROR;
             cached = v;
         }

@@ -44,7 +44,7 @@ BINDCOL* ColumnAt(STMT* stmt, int64_t pos) {
 
 // Rows of a SQLSetPos or SQLBulkOperations row set.
 SQLULEN RowsetRows(const STMT* stmt) {
-    return std::max<SQLULEN>({stmt->cursor.rowsetSize, stmt->cursor.setPosRow, 1});
+    return std::max<SQLULEN>({static_cast<uint32_t>(stmt->cursor.rowsetSize), stmt->cursor.setPosRow, 1});
 }
 
 // A bound column's buffer for a row: rows lie a bind type apart, or a buffer length in

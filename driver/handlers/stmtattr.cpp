@@ -31,7 +31,7 @@ constexpr uint16_t kOption1052 = 1052;
 constexpr uint16_t kOption1054 = 1054;
 
 // Information item the agent answers non-zero when it keeps bookmarks.
-constexpr uint32_t kInfoBookmarkPersistence = 82;
+constexpr uint16_t kInfoBookmarkPersistence = 82;
 
 // Capability bit of an agent that takes a maximum length, and the least it takes.
 constexpr uint32_t kCapMaxLength = 0x1000;
@@ -63,6 +63,11 @@ SQLULEN ULen(SQLPOINTER value) {
     return static_cast<SQLULEN>(reinterpret_cast<uintptr_t>(value));
 }
 
+// A 32-bit field of the cursor record as an option value.
+SQLULEN FieldValue(int32_t field) {
+    return static_cast<SQLULEN>(static_cast<uint32_t>(field));
+}
+
 SQLRETURN Changed(STMT* stmt) {
     stmt->diag.errCode = ERR_OPTION_VALUE_CHANGED;
     return SQL_SUCCESS_WITH_INFO;
@@ -84,7 +89,7 @@ int AskOption(STMT* stmt, uint16_t option, int32_t* out) {
 // (the read-back after a set). 0 or an internal code; an agent that cannot answer gives 27.
 int ReadOption(STMT* stmt, uint16_t option, SQLULEN* value, size_t* width) {
     const bool readBack = stmt->diag.errCode == ERR_OPTION_VALUE_CHANGED;
-    const STMT_CURSOR& cur = stmt->cursor;
+    const SCS_CURSOR& cur = stmt->cursor;
     *width = sizeof(SQLULEN);
     auto stored = [&](SQLULEN v) {
         *value = v;
@@ -104,17 +109,17 @@ int ReadOption(STMT* stmt, uint16_t option, SQLULEN* value, size_t* width) {
     case SQL_MAX_LENGTH: return readBack ? fromAgent() : stored(stmt->maxLength);
     case SQL_ASYNC_ENABLE: return stored(stmt->asyncEnable != 0 ? 1 : 0);
     case SQL_BIND_TYPE: return stored(static_cast<SQLULEN>(static_cast<uint32_t>(stmt->bindType)));
-    case SQL_CURSOR_TYPE: return readBack ? fromAgent() : stored(cur.currentType);
-    case SQL_CONCURRENCY: return readBack ? fromAgent() : stored(cur.currentConcurrency);
-    case SQL_KEYSET_SIZE: return readBack ? fromAgent() : stored(cur.keysetSize);
-    case SQL_ROWSET_SIZE: return readBack ? fromAgent() : stored(cur.rowsetSize);
-    case SQL_SIMULATE_CURSOR: return readBack ? fromAgent() : stored(cur.simulateCursor);
-    case SQL_RETRIEVE_DATA: return stored(cur.retrieveData);
-    case SQL_USE_BOOKMARKS: return stored(cur.bookmarks ? 1 : 0);
+    case SQL_CURSOR_TYPE: return readBack ? fromAgent() : stored(FieldValue(cur.cursorType));
+    case SQL_CONCURRENCY: return readBack ? fromAgent() : stored(FieldValue(cur.concurrency));
+    case SQL_KEYSET_SIZE: return readBack ? fromAgent() : stored(FieldValue(cur.keysetSize));
+    case SQL_ROWSET_SIZE: return readBack ? fromAgent() : stored(FieldValue(cur.rowsetSize));
+    case SQL_SIMULATE_CURSOR: return readBack ? fromAgent() : stored(FieldValue(cur.simulateCursor));
+    case SQL_RETRIEVE_DATA: return stored(FieldValue(cur.retrieveData));
+    case SQL_USE_BOOKMARKS: return stored(FieldValue(cur.useBookmarks));
     case SQL_GET_BOOKMARK:
         if (stmt->state != STMT_STATE_PREPARED)
             return ERR_INVALID_CURSOR_STATE;
-        if (!cur.bookmarks)
+        if (cur.useBookmarks == 0)
             return ERR_OPERATION_INVALID_AT_THIS_TIME;
         return ERR_DRIVER_NOT_CAPABLE;  // a forward-only cursor has no bookmarks
     case SQL_ROW_NUMBER:
@@ -127,9 +132,9 @@ int ReadOption(STMT* stmt, uint16_t option, SQLULEN* value, size_t* width) {
     *width = sizeof(int32_t);
     switch (option) {
     case kOption1048: case kOption1049: return fromAgent();
-    case kOption1050: return readBack ? fromAgent() : stored(static_cast<uint32_t>(cur.driverOption1050));
-    case kOption1052: return readBack ? fromAgent() : stored(static_cast<uint32_t>(cur.driverOption1052));
-    case kOption1054: return readBack ? fromAgent() : stored(static_cast<uint32_t>(cur.driverOption1054));
+    case kOption1050: return readBack ? fromAgent() : stored(FieldValue(cur.comparedColumns));
+    case kOption1052: return readBack ? fromAgent() : stored(cur.keyRequest1052);
+    case kOption1054: return readBack ? fromAgent() : stored(cur.keyRequest1054);
     default: return IsForwardedOption(option) ? fromAgent() : ERR_OPTION_TYPE_OUT_OF_RANGE;
     }
 }
@@ -156,6 +161,18 @@ SQLRETURN Offer(STMT* stmt, uint16_t option, SQLULEN asked, int32_t sent, int re
     }
     StmtGetAgentErrors(stmt);
     return StmtFail(stmt, refusedCode != 0 ? refusedCode : rc);
+}
+
+// Offer for an option the cursor record keeps in 32 bits: store gets the value as kept, a
+// larger one as the largest, which an accepted value then answers with 75.
+template <class Store>
+SQLRETURN OfferCursorOption(STMT* stmt, uint16_t option, SQLULEN value, int refusedCode, Store store) {
+    bool cut = false;
+    const SQLRETURN r = Offer(stmt, option, value, Saturated(value), refusedCode, [&](SQLULEN v) {
+        cut = v > static_cast<SQLULEN>(INT32_MAX);
+        store(Saturated(v));
+    });
+    return r == SQL_SUCCESS && cut ? Changed(stmt) : r;
 }
 
 SQLRETURN SetQueryTimeout(STMT* stmt, SQLULEN value) {
@@ -191,18 +208,18 @@ SQLRETURN SetMaxLength(STMT* stmt, SQLULEN value) {
 }
 
 SQLRETURN SetRowsetSize(STMT* stmt, SQLULEN value) {
-    STMT_CURSOR& cur = stmt->cursor;
+    SCS_CURSOR& cur = stmt->cursor;
     const SQLULEN wanted = value == 0 ? 1 : value;
     // Rows of the current block are still being handed out one at a time: a new size
     // would misplace them.
     if (stmt->state == STMT_STATE_PREPARED && (stmt->flags & STMT_FLAG_CURSOR_OPEN) != 0 &&
-        cur.currentType == SQL_CURSOR_FORWARD_ONLY && cur.rowsetSize == 1 && stmt->blockPos != 0 &&
+        cur.cursorType == SQL_CURSOR_FORWARD_ONLY && cur.rowsetSize == 1 && stmt->blockPos != 0 &&
         stmt->blockPos < stmt->rowsPerFetch)
         return Changed(stmt);
-    return Offer(stmt, SQL_ROWSET_SIZE, wanted, Saturated(wanted), 0, [&](SQLULEN v) {
-        cur.prevRowsetSize = cur.rowsetSize;
+    return OfferCursorOption(stmt, SQL_ROWSET_SIZE, wanted, 0, [&](int32_t v) {
+        cur.lastFetchRowsetSize = cur.rowsetSize;
+        cur.flags |= SCS_ROWSET_SIZE_CHANGED;
         cur.rowsetSize = v;
-        cur.rowsetChanged = true;
     });
 }
 
@@ -275,10 +292,10 @@ SQLRETURN SetCursorSensitivity(STMT* stmt, SQLULEN value) {
         return r;
     }
     case SQL_SENSITIVE: {
-        if (stmt->cursor.currentConcurrency != SQL_CONCUR_READ_ONLY)
+        if (stmt->cursor.concurrency != SQL_CONCUR_READ_ONLY)
             return SQL_SUCCESS;
         SQLRETURN r = StmtSetOption(stmt, SQL_CONCURRENCY, SQL_CONCUR_VALUES);
-        if (r == SQL_SUCCESS_WITH_INFO && stmt->cursor.currentConcurrency != SQL_CONCUR_READ_ONLY) {
+        if (r == SQL_SUCCESS_WITH_INFO && stmt->cursor.concurrency != SQL_CONCUR_READ_ONLY) {
             stmt->diag.errCode = 0;
             return SQL_SUCCESS;
         }
@@ -292,10 +309,10 @@ SQLRETURN SetCursorSensitivity(STMT* stmt, SQLULEN value) {
 SQLRETURN SetCursorScrollable(STMT* stmt, SQLULEN value) {
     if (value == SQL_NONSCROLLABLE)
         return StmtSetOption(stmt, SQL_CURSOR_TYPE, SQL_CURSOR_FORWARD_ONLY);
-    if (value != SQL_SCROLLABLE || stmt->cursor.currentType != SQL_CURSOR_FORWARD_ONLY)
+    if (value != SQL_SCROLLABLE || stmt->cursor.cursorType != SQL_CURSOR_FORWARD_ONLY)
         return SQL_SUCCESS;
     SQLRETURN r = StmtSetOption(stmt, SQL_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
-    if (r == SQL_SUCCESS_WITH_INFO && stmt->cursor.currentType != SQL_CURSOR_FORWARD_ONLY) {
+    if (r == SQL_SUCCESS_WITH_INFO && stmt->cursor.cursorType != SQL_CURSOR_FORWARD_ONLY) {
         stmt->diag.errCode = 0;
         return SQL_SUCCESS;
     }
@@ -305,14 +322,11 @@ SQLRETURN SetCursorScrollable(STMT* stmt, SQLULEN value) {
 // Whether the agent keeps bookmarks: 0, 43 (S1C00) when it does not, or the agent's code.
 int BookmarksAvailable(STMT* stmt) {
     CONN* conn = stmt->conn;
-    const OA_OPTABLE* ops = conn->holder.ops;
-    if (ops == nullptr || ops->DRV_GetProperty == nullptr)
-        return ERR_DRIVER_NOT_CAPABLE;
     int32_t persistence = 0;
-    int32_t len = 0;
+    int16_t len = 0;
     std::lock_guard<std::recursive_mutex> guard(Drv().connectLock);
-    int rc = ops->DRV_GetProperty(conn->agentConn, oa_InfoIntCode(kInfoBookmarkPersistence), &persistence,
-                                  int32_t{sizeof persistence}, &len);
+    int rc = scs_AgentGetInfo(&conn->holder, conn->agentConn, kInfoBookmarkPersistence, &persistence,
+                              int16_t{sizeof persistence}, &len);
     if (rc != 0)
         return rc;
     return persistence == 0 ? ERR_DRIVER_NOT_CAPABLE : 0;
@@ -338,13 +352,27 @@ SQLRETURN StmtApplyConnDefaults(STMT* stmt) {
         if (StmtSetOption(stmt, option, conn->stmtDefaults[option]) == SQL_ERROR)
             return SQL_ERROR;
     }
+    // The statement's cursor record already holds the connection's cursor defaults; the
+    // agent statement is given each one that differs from a new record's.
+    static const SCS_CURSOR kInitial{};
+    for (uint16_t option = SQL_CURSOR_TYPE; option <= SQL_USE_BOOKMARKS; ++option) {
+        const int32_t value = *CursorOptionField(&conn->cursorDefaults, option);
+        if (value == *CursorOptionField(&kInitial, option))
+            continue;
+        if (StmtSetOption(stmt, option, FieldValue(value)) == SQL_ERROR)
+            return SQL_ERROR;
+    }
+    // The agent holds 0 (never set) for option 1050 until told, the record 1 from the
+    // start: the agent is told, so that both hold the same value. A refusal changes
+    // nothing here.
+    SendOption(stmt, kOption1050, stmt->cursor.comparedColumns);
     // What the agent changed stays changed; the new statement owes no warning.
     stmt->diag.errCode = 0;
     return SQL_SUCCESS;
 }
 
 SQLRETURN StmtSetOption(STMT* stmt, uint16_t option, SQLULEN value) {
-    STMT_CURSOR& cur = stmt->cursor;
+    SCS_CURSOR& cur = stmt->cursor;
     switch (option) {
     case SQL_QUERY_TIMEOUT:
         return SetQueryTimeout(stmt, value);
@@ -364,40 +392,39 @@ SQLRETURN StmtSetOption(STMT* stmt, uint16_t option, SQLULEN value) {
         stmt->ard->bindType = stmt->bindType;
         return SQL_SUCCESS;
     case SQL_CURSOR_TYPE:
-        return Offer(stmt, option, value, Saturated(value), ERR_OPTION_TYPE_OUT_OF_RANGE, [&](SQLULEN v) {
-            cur.requestedType = cur.currentType = static_cast<uint32_t>(v);
-        });
+        return OfferCursorOption(stmt, option, value, ERR_OPTION_TYPE_OUT_OF_RANGE,
+                                 [&](int32_t v) { cur.requestedType = cur.cursorType = v; });
     case SQL_CONCURRENCY:
-        return Offer(stmt, option, value, Saturated(value), ERR_OPTION_TYPE_OUT_OF_RANGE, [&](SQLULEN v) {
-            cur.requestedConcurrency = cur.currentConcurrency = static_cast<uint32_t>(v);
-        });
+        return OfferCursorOption(stmt, option, value, ERR_OPTION_TYPE_OUT_OF_RANGE,
+                                 [&](int32_t v) { cur.requestedConcurrency = cur.concurrency = v; });
     case SQL_KEYSET_SIZE:
-        return Offer(stmt, option, value, Saturated(value), ERR_OPTION_TYPE_OUT_OF_RANGE,
-                     [&](SQLULEN v) { cur.keysetSize = v; });
+        return OfferCursorOption(stmt, option, value, ERR_OPTION_TYPE_OUT_OF_RANGE,
+                                 [&](int32_t v) { cur.keysetSize = v; });
     case SQL_ROWSET_SIZE:
         return SetRowsetSize(stmt, value);
     case SQL_SIMULATE_CURSOR:
-        return Offer(stmt, option, value, Saturated(value), ERR_OPTION_TYPE_OUT_OF_RANGE,
-                     [&](SQLULEN v) { cur.simulateCursor = static_cast<uint32_t>(v); });
+        return OfferCursorOption(stmt, option, value, ERR_OPTION_TYPE_OUT_OF_RANGE,
+                                 [&](int32_t v) { cur.simulateCursor = v; });
     case SQL_RETRIEVE_DATA: {
         const int32_t v = Saturated(value);
         if (SendOption(stmt, option, v) != 0)
             return StmtFail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
-        cur.retrieveData = static_cast<uint32_t>(v);
+        cur.retrieveData = v;
         return SQL_SUCCESS;
     }
     case SQL_USE_BOOKMARKS:
-        cur.bookmarks = value != 0;
-        return SQL_SUCCESS;
+        // Kept as set: column 0 is there for any value but SQL_UB_OFF.
+        cur.useBookmarks = Saturated(value);
+        return value > static_cast<SQLULEN>(INT32_MAX) ? Changed(stmt) : SQL_SUCCESS;
     case kOption1050:
         return Offer(stmt, option, value, static_cast<int32_t>(value), ERR_OPTION_TYPE_OUT_OF_RANGE,
-                     [&](SQLULEN v) { cur.driverOption1050 = static_cast<int32_t>(v); });
+                     [&](SQLULEN v) { cur.comparedColumns = static_cast<int32_t>(v); });
     case kOption1052:
         return Offer(stmt, option, value, static_cast<int32_t>(value), 0,
-                     [&](SQLULEN v) { cur.driverOption1052 = static_cast<int32_t>(v); });
+                     [&](SQLULEN v) { cur.keyRequest1052 = static_cast<uint32_t>(v); });
     case kOption1054:
         return Offer(stmt, option, value, static_cast<int32_t>(value), 0,
-                     [&](SQLULEN v) { cur.driverOption1054 = static_cast<int32_t>(v); });
+                     [&](SQLULEN v) { cur.keyRequest1054 = static_cast<uint32_t>(v); });
     default:
         if (IsForwardedOption(option))
             return SetForwardedOption(stmt, option, value);
@@ -534,7 +561,7 @@ SQLRETURN DoSetStmtAttr(HANDLE_HDR* h, const SetStmtAttrArgs& a) {
 
 SQLRETURN DoGetStmtAttr(HANDLE_HDR* h, const GetStmtAttrArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
-    const STMT_CURSOR& cur = stmt->cursor;
+    const SCS_CURSOR& cur = stmt->cursor;
     switch (a.attribute) {
     case SQL_QUERY_TIMEOUT: case SQL_MAX_ROWS: case SQL_NOSCAN: case SQL_MAX_LENGTH: case SQL_ASYNC_ENABLE:
     case SQL_BIND_TYPE: case SQL_CURSOR_TYPE: case SQL_CONCURRENCY: case SQL_KEYSET_SIZE: case SQL_ROWSET_SIZE:
@@ -553,7 +580,7 @@ SQLRETURN DoGetStmtAttr(HANDLE_HDR* h, const GetStmtAttrArgs& a) {
     case SQL_ATTR_ROW_OPERATION_PTR: PutPointer(a.value, stmt->ard->arrayStatus); break;
     case SQL_ATTR_ROW_STATUS_PTR: PutPointer(a.value, stmt->ird->arrayStatus); break;
     case SQL_ATTR_ROWS_FETCHED_PTR: PutPointer(a.value, stmt->rowsFetched); break;
-    case SQL_ATTR_ROW_ARRAY_SIZE: PutULen(a.value, cur.rowsetSize); break;
+    case SQL_ATTR_ROW_ARRAY_SIZE: PutULen(a.value, FieldValue(cur.rowsetSize)); break;
     case SQL_ATTR_APP_ROW_DESC: case SQL_ATTR_APP_PARAM_DESC: case SQL_ATTR_IMP_ROW_DESC:
     case SQL_ATTR_IMP_PARAM_DESC: {
         const DESC* d = a.attribute == SQL_ATTR_APP_ROW_DESC     ? stmt->ard
@@ -568,11 +595,11 @@ SQLRETURN DoGetStmtAttr(HANDLE_HDR* h, const GetStmtAttrArgs& a) {
     case SQL_ATTR_METADATA_ID:
         return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);
     case SQL_ATTR_CURSOR_SENSITIVITY:
-        PutULen(a.value, cur.currentConcurrency == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_SENSITIVE);
+        PutULen(a.value, cur.concurrency == SQL_CONCUR_READ_ONLY ? SQL_INSENSITIVE : SQL_SENSITIVE);
         break;
     case SQL_ATTR_CURSOR_SCROLLABLE:
-        PutULen(a.value, cur.currentType == SQL_CURSOR_KEYSET_DRIVEN || cur.currentType == SQL_CURSOR_DYNAMIC ||
-                                 cur.currentType == SQL_CURSOR_STATIC
+        PutULen(a.value, cur.cursorType == SQL_CURSOR_KEYSET_DRIVEN || cur.cursorType == SQL_CURSOR_DYNAMIC ||
+                                 cur.cursorType == SQL_CURSOR_STATIC
                              ? SQL_SCROLLABLE
                              : SQL_NONSCROLLABLE);
         break;

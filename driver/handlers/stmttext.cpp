@@ -52,23 +52,22 @@ std::optional<std::string> ReadAgentText(Read read, int* rc) {
 }
 
 // Gives the agent a cursor option the application asked for; on success it is current.
-void ApplyCursorOption(STMT* stmt, uint32_t code, uint32_t requested, uint32_t* current) {
+void ApplyCursorOption(STMT* stmt, uint32_t code, int32_t requested, int32_t* current) {
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    const int32_t v = static_cast<int32_t>(requested);
-    if (CallSlot(ops, &OA_OPTABLE::DRV_SetProperty, stmt->agentStmt, code, static_cast<const void*>(&v)) == 0)
+    if (CallSlot(ops, &OA_OPTABLE::DRV_SetProperty, stmt->agentStmt, code, static_cast<const void*>(&requested)) == 0)
         *current = requested;
 }
 
 // Reads back a cursor option the agent may have changed at prepare; true when it did.
-bool OptionChanged(STMT* stmt, uint32_t code, uint32_t* current) {
+bool OptionChanged(STMT* stmt, uint32_t code, int32_t* current) {
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     int32_t v = 0;
     int32_t len = 0;
     if (CallSlot(ops, &OA_OPTABLE::DRV_GetProperty, stmt->agentStmt, code, static_cast<void*>(&v), int32_t{sizeof v},
                  &len) != 0 ||
-        static_cast<uint32_t>(v) == *current)
+        v == *current)
         return false;
-    *current = static_cast<uint32_t>(v);
+    *current = v;
     return true;
 }
 
@@ -108,12 +107,12 @@ SQLRETURN StmtPrepare(STMT* stmt, const char* text) {
     stmt->isQuery = false;
     stmt->rowCount = -1;
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
-    STMT_CURSOR& cur = stmt->cursor;
+    SCS_CURSOR& cur = stmt->cursor;
 
-    if (cur.attrsChanged) {
-        ApplyCursorOption(stmt, OA_PROP_CURSOR_TYPE, cur.requestedType, &cur.currentType);
-        ApplyCursorOption(stmt, OA_PROP_CONCURRENCY, cur.requestedConcurrency, &cur.currentConcurrency);
-        cur.attrsChanged = false;
+    if ((cur.flags & SCS_ATTRS_CHANGED) != 0) {
+        ApplyCursorOption(stmt, OA_PROP_CURSOR_TYPE, cur.requestedType, &cur.cursorType);
+        ApplyCursorOption(stmt, OA_PROP_CONCURRENCY, cur.requestedConcurrency, &cur.concurrency);
+        cur.flags &= static_cast<uint16_t>(~SCS_ATTRS_CHANGED);
     }
 
     if (int rc = CallSlot(ops, &OA_OPTABLE::DRV_Prepare, stmt->agentStmt, text); rc != 0) {
@@ -122,16 +121,15 @@ SQLRETURN StmtPrepare(STMT* stmt, const char* text) {
         return SQL_ERROR;
     }
 
-    cur.requestedType = cur.currentType;
-    cur.requestedConcurrency = cur.currentConcurrency;
+    cur.requestedType = cur.cursorType;
+    cur.requestedConcurrency = cur.concurrency;
     bool changed = false;
-    if (cur.currentType != SQL_CURSOR_FORWARD_ONLY && OptionChanged(stmt, OA_PROP_CURSOR_TYPE, &cur.currentType))
+    if (cur.cursorType != SQL_CURSOR_FORWARD_ONLY && OptionChanged(stmt, OA_PROP_CURSOR_TYPE, &cur.cursorType))
         changed = true;
-    if (cur.currentConcurrency != SQL_CONCUR_READ_ONLY &&
-        OptionChanged(stmt, OA_PROP_CONCURRENCY, &cur.currentConcurrency))
+    if (cur.concurrency != SQL_CONCUR_READ_ONLY && OptionChanged(stmt, OA_PROP_CONCURRENCY, &cur.concurrency))
         changed = true;
     if (changed) {
-        cur.attrsChanged = true;
+        cur.flags |= SCS_ATTRS_CHANGED;
         stmt->diag.errCode = ERR_OPTION_VALUE_CHANGED;
     }
 
@@ -236,6 +234,7 @@ SQLRETURN DoMoreResults(HANDLE_HDR* h, const NoArgs&) {
     stmt->resultDescsLoaded = false;
     stmt->bookmarkDesc.reset();
     StmtFreeRowBuffer(stmt);
+    StmtResetCursor(stmt);
     const OA_OPTABLE* ops = conn->holder.ops;
     int rc = CallSlot(ops, &OA_OPTABLE::DRV_MoreResults, stmt->agentStmt);
     // Output parameter values are delivered with execution; the next result follows.

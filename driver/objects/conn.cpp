@@ -282,8 +282,26 @@ CONN* ConnAlloc(ENVR* envr) {
     conn->next = envr->conns;
     envr->conns = conn;
     conn->sequenceId = ++envr->connCounter;
+    scs_CursorInit(&conn->cursorDefaults, 0, 0, nullptr, nullptr);
     ConnResetOptions(conn);
     return conn;
+}
+
+const int32_t* CursorOptionField(const SCS_CURSOR* cur, uint16_t option) {
+    switch (option) {
+    case SQL_CURSOR_TYPE: return &cur->cursorType;
+    case SQL_CONCURRENCY: return &cur->concurrency;
+    case SQL_KEYSET_SIZE: return &cur->keysetSize;
+    case SQL_ROWSET_SIZE: return &cur->rowsetSize;
+    case SQL_SIMULATE_CURSOR: return &cur->simulateCursor;
+    case SQL_RETRIEVE_DATA: return &cur->retrieveData;
+    case SQL_USE_BOOKMARKS: return &cur->useBookmarks;
+    default: return nullptr;
+    }
+}
+
+int32_t* CursorOptionField(SCS_CURSOR* cur, uint16_t option) {
+    return const_cast<int32_t*>(CursorOptionField(static_cast<const SCS_CURSOR*>(cur), option));
 }
 
 void ConnResetOptions(CONN* conn) {

@@ -22,6 +22,7 @@
 
 #include "driver/frame/handle.h"
 #include "drv_pro9/oa_optable.h"
+#include "scrs/scs_cursor.h"
 #include "util/errcode.h"
 
 class ITransaction;
@@ -59,13 +60,14 @@ constexpr int CONN_CAP_XA = 3;        // mask bit 0x2000: the agent has XA opera
 constexpr int CONN_CAP_FAILOVER = 4;  // mask bit 0x4000: the agent can fail over (none of ours)
 
 // The ODBC 2 statement options a connection keeps defaults for (SQLSetConnectOption with
-// a statement option): options 0 to 12, of which 4 (asynchronous enable) is the
-// connection's own.
-constexpr int CONN_STMT_OPTIONS = 13;
+// a statement option) are 0 to 12, of which 4 (asynchronous enable) is the connection's
+// own. Options 0 to 5 are kept in CONN::stmtDefaults; the cursor options 6 to 12
+// (SQL_CURSOR_TYPE .. SQL_USE_BOOKMARKS) in CONN::cursorDefaults, the record a new
+// statement's cursor record is set up from.
+constexpr int CONN_STMT_OPTIONS = 6;
 // The values a new statement starts from when the connection was given none.
-inline constexpr std::array<SQLULEN, CONN_STMT_OPTIONS> CONN_STMT_OPTION_INITIAL = {
-    0, 0, SQL_NOSCAN_OFF, 0, 0, SQL_BIND_BY_COLUMN, SQL_CURSOR_FORWARD_ONLY, SQL_CONCUR_READ_ONLY, 0, 1,
-    SQL_SC_NON_UNIQUE, SQL_RD_ON, SQL_UB_OFF};
+inline constexpr std::array<SQLULEN, CONN_STMT_OPTIONS> CONN_STMT_OPTION_INITIAL = {0, 0, SQL_NOSCAN_OFF, 0, 0,
+                                                                                   SQL_BIND_BY_COLUMN};
 
 // Sizes of the cache of answers the agent gave to SQLGetInfo.
 constexpr int CONN_INFO_I32 = 120;
@@ -143,8 +145,11 @@ struct CONN : HANDLE_HDR {
     SQLULEN asyncEnable = SQL_ASYNC_ENABLE_OFF;  // SQL_ATTR_ASYNC_ENABLE (ODBC 3)
     std::optional<std::string> option1051;    // driver option 1051, set before connecting
     // Statement option defaults (SQLSetConnectOption with a statement option), for the
-    // statements allocated later to start from.
+    // statements allocated later to start from: options 0 to 5 here, the cursor options
+    // 6 to 12 in the cursor record (set up by ConnAlloc; agent handles, holder and owner
+    // stay 0 and null).
     std::array<SQLULEN, CONN_STMT_OPTIONS> stmtDefaults = CONN_STMT_OPTION_INITIAL;
+    SCS_CURSOR cursorDefaults;
     // What the application set of autocommit, access mode, isolation and current catalog,
     // kept across connects and applied when the connection opens: a driver manager hands
     // such attributes over before it connects.
@@ -200,6 +205,11 @@ CONN* ConnAlloc(ENVR* envr);
 
 // Empties the cache of the agent's SQLGetInfo answers.
 void ConnResetOptions(CONN* conn);
+
+// The field of a cursor record that keeps cursor option 6 to 12 (SQL_CURSOR_TYPE ..
+// SQL_USE_BOOKMARKS); null for any other option.
+int32_t* CursorOptionField(SCS_CURSOR* cur, uint16_t option);
+const int32_t* CursorOptionField(const SCS_CURSOR* cur, uint16_t option);
 
 // Connects an allocated connection through the agent; 'W' opens it in wide mode. The
 // request carries the process-wide settings (ConnProcessSettings, connconf.h), so the

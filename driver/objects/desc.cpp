@@ -1,6 +1,8 @@
 // Descriptor records.
 #include "driver/objects/desc.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <new>
 
 #include "driver/frame/globals.h"
@@ -199,7 +201,8 @@ int StmtApplyAPD(STMT* stmt, DESC* apd) {
 }
 
 int StmtApplyARD(STMT* stmt, DESC* ard) {
-    stmt->cursor.rowsetSize = ard->arraySize;
+    // The cursor record counts in 32 bits; no rowset that large can be bound.
+    stmt->cursor.rowsetSize = static_cast<int32_t>(std::min<SQLULEN>(ard->arraySize, INT32_MAX));
     stmt->bindType = ard->bindType;
     // The descriptor's bindings replace the statement's: what it does not bind is unbound.
     stmt->boundCols.clear();

@@ -132,6 +132,8 @@ STMT* StmtAlloc(CONN* conn) {
         conn->diag.errCode = rc;
         return nullptr;
     }
+    scs_CursorInitFromConn(&stmt->cursor, stmt->agentStmt, conn->agentConn, &conn->holder, stmt,
+                           &conn->cursorDefaults);
     stmt->next = conn->stmts;
     conn->stmts = stmt;
     stmt->sequence = ++conn->stmtCounter;
@@ -171,10 +173,16 @@ STMT* StmtAlloc(CONN* conn) {
     return stmt;
 }
 
+void StmtResetCursor(STMT* stmt) {
+    scs_CursorReset(&stmt->cursor);
+    stmt->rowNumber = 0;
+}
+
 void StmtClose(STMT* stmt) {
     // A closed statement has no exchange of data at execution left: SQLCancel ends one.
     stmt->daeState = STMT_DAE_NONE;
     stmt->dae = STMT_DAE{};
+    StmtResetCursor(stmt);
     if (stmt->state != STMT_STATE_PREPARED)
         return;
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
@@ -193,6 +201,7 @@ void StmtFree(STMT* stmt) {
     StmtUnbindAll(stmt);
     StmtResetParams(stmt);
     FreeImplicitDescs(stmt);
+    scs_FreeRowset(&stmt->cursor);
     const OA_OPTABLE* ops = stmt->conn->holder.ops;
     if (stmt->agentStmt != 0 && ops != nullptr && ops->DRV_FreeStmt != nullptr)
         ops->DRV_FreeStmt(stmt->agentStmt);
@@ -358,7 +367,7 @@ const COLDESC* StmtGetColDesc(STMT* stmt, uint16_t column) {
     const COLDESC_ARRAY* descs = StmtGetResultDescs(stmt);
     if (descs == nullptr)
         return nullptr;
-    if (column == 0 && stmt->cursor.bookmarks) {
+    if (column == 0 && stmt->cursor.useBookmarks != 0) {
         if (!stmt->bookmarkDesc) {
             auto d = std::make_unique<COLDESC>();
             std::strcpy(d->name, "BOOKMARK");

@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "driver/objects/conn.h"
+#include "scrs/scs_cursor.h"
 #include "util/dataset.h"
 
 struct DESC;
@@ -133,29 +134,6 @@ struct PARAMSHADOW {
     int16_t scale = 0;
     int16_t paramType = 0;
     bool operator==(const PARAMSHADOW&) const = default;
-};
-
-// The statement's cursor settings: requested and current cursor type and concurrency (the
-// agent may take others at prepare), bookmarks, the rowset and keyset sizes, and the
-// options the agent keeps for the cursor library (until that library exists the driver
-// keeps the values the agent accepted).
-struct STMT_CURSOR {
-    uint32_t requestedType = SQL_CURSOR_FORWARD_ONLY;
-    uint32_t currentType = SQL_CURSOR_FORWARD_ONLY;
-    uint32_t requestedConcurrency = SQL_CONCUR_READ_ONLY;
-    uint32_t currentConcurrency = SQL_CONCUR_READ_ONLY;
-    bool attrsChanged = false;  // the requested values are still to be given to the agent
-    bool bookmarks = false;     // column 0 is described and bound
-    SQLULEN rowsetSize = 1;
-    SQLULEN setPosRow = 0;      // the row of the running SQLSetPos, 0 for the whole rowset
-    SQLULEN prevRowsetSize = 1;         // the rowset size before the last change
-    bool rowsetChanged = false;         // the rowset size changed since fetching last looked
-    SQLULEN keysetSize = 0;
-    uint32_t simulateCursor = 0;        // SQL_SIMULATE_CURSOR
-    uint32_t retrieveData = SQL_RD_ON;  // SQL_RETRIEVE_DATA
-    int32_t driverOption1050 = 0;       // the driver's statement options 1050, 1052 and 1054
-    int32_t driverOption1052 = 0;
-    int32_t driverOption1054 = 0;
 };
 
 // Data-at-execution states (STMT::daeState): which rows an exchange of SQLParamData and
@@ -302,7 +280,12 @@ struct STMT : HANDLE_HDR {
     SQLULEN* rowsFetched = nullptr;
     SQLULEN rowNumber = 0;
 
-    STMT_CURSOR cursor;
+    // The cursor record (scrs/scs_cursor.h): the requested and current cursor type and
+    // concurrency (the agent may take others at prepare; SCS_ATTRS_CHANGED then asks for
+    // the requested ones again at the next prepare), the rowset and keyset sizes, the
+    // other cursor options and the values of driver options 1050, 1052 and 1054, and the
+    // position in the current result. Set up from the connection's defaults at allocation.
+    SCS_CURSOR cursor;
 
     // Descriptors: the implicit four, and the current application ones (an explicit
     // descriptor of the connection, or the implicit one).
@@ -335,13 +318,17 @@ inline STMT_ROWSET StmtCurrentRowset(const STMT* stmt) {
 }
 
 // A new statement at the head of the connection's list, with its agent statement and its
-// implicit descriptors registered; the caller registers the statement. Null with the code
-// on the connection (08003 when not connected, the agent's code, 16, or the handle
-// table's).
+// implicit descriptors registered and its cursor record set up from the connection's
+// defaults; the caller registers the statement. Null with the code on the connection
+// (08003 when not connected, the agent's code, 16, or the handle table's).
 STMT* StmtAlloc(CONN* conn);
 
-// Closes the cursor: data at execution off, and when a result is held the agent's cursor
-// closed and the state back to allocated.
+// A new result, or none: the cursor record's row count unknown and its position before
+// the start, and the row number 0. Every execution, close and next result does it.
+void StmtResetCursor(STMT* stmt);
+
+// Closes the cursor: data at execution off, the cursor reset, and when a result is held
+// the agent's cursor closed and the state back to allocated.
 void StmtClose(STMT* stmt);
 
 // Frees everything the statement holds, its agent statement and its implicit descriptors

@@ -20,7 +20,8 @@ namespace {
 #define VARNO_CALLS(X)                                                                                     \
     X(AllocHandle) X(SetEnvAttr) X(DriverConnect) X(Disconnect) X(FreeHandle) X(FreeStmt) X(GetDiagRec)     \
     X(Prepare) X(ExecDirect) X(Execute) X(NumResultCols) X(NumParams) X(CloseCursor) X(Cancel)             \
-    X(SetCursorName) X(GetCursorName) X(NativeSql) X(MoreResults) X(AllocStmt) X(Fetch) X(GetData)
+    X(SetCursorName) X(GetCursorName) X(NativeSql) X(MoreResults) X(AllocStmt) X(Fetch) X(GetData)         \
+    X(GetStmtAttr)
 
 struct Driver {
     void* lib = dlopen(VARNO_LIB_A, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
@@ -231,6 +232,32 @@ TEST_F(Stmts, StatesThroughPrepareExecuteCloseAndFree) {
     EXPECT_EQ(D().Prepare(s, Text("select 1"), -5), SQL_ERROR);
     EXPECT_EQ(State(SQL_HANDLE_STMT, s), "HY090");
     EXPECT_EQ(D().FreeHandle(SQL_HANDLE_STMT, s), SQL_SUCCESS);
+}
+
+// SQL_ATTR_ROW_NUMBER counts the rows of the current result: each execution starts it
+// again, whether the statement was closed or executed directly anew.
+TEST_F(Stmts, RowNumberStartsAgainWithEachResult) {
+    SQLHSTMT s = NewStmt();
+    ASSERT_EQ(D().ExecDirect(s, Text("insert into t values (1, 'a'), (2, 'b'), (3, 'c')"), SQL_NTS), SQL_SUCCESS)
+        << State(SQL_HANDLE_STMT, s);
+    auto rowNumber = [&] {
+        SQLULEN n = 0xDEAD;
+        EXPECT_EQ(D().GetStmtAttr(s, SQL_ATTR_ROW_NUMBER, &n, 0, nullptr), SQL_SUCCESS) << State(SQL_HANDLE_STMT, s);
+        return n;
+    };
+    ASSERT_EQ(D().Prepare(s, Text("select a from t"), SQL_NTS), SQL_SUCCESS) << State(SQL_HANDLE_STMT, s);
+    ASSERT_EQ(D().Execute(s), SQL_SUCCESS) << State(SQL_HANDLE_STMT, s);
+    ASSERT_EQ(D().Fetch(s), SQL_SUCCESS);
+    ASSERT_EQ(D().Fetch(s), SQL_SUCCESS);
+    EXPECT_EQ(rowNumber(), 2u);
+    ASSERT_EQ(D().FreeStmt(s, SQL_CLOSE), SQL_SUCCESS);
+    ASSERT_EQ(D().Execute(s), SQL_SUCCESS) << State(SQL_HANDLE_STMT, s);
+    EXPECT_EQ(rowNumber(), 0u);
+    ASSERT_EQ(D().Fetch(s), SQL_SUCCESS);
+    EXPECT_EQ(rowNumber(), 1u);
+    ASSERT_EQ(D().ExecDirect(s, Text("select b from t"), SQL_NTS), SQL_SUCCESS) << State(SQL_HANDLE_STMT, s);
+    ASSERT_EQ(D().Fetch(s), SQL_SUCCESS);
+    EXPECT_EQ(rowNumber(), 1u);
 }
 
 TEST_F(Stmts, CursorNames) {

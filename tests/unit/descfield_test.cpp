@@ -418,7 +418,7 @@ TEST_F(DescTest, ColumnDescription) {
     EXPECT_EQ(StmtColAttribute(stmt, 1, SQL_DESC_COUNT, nullptr, 0, nullptr, &n, 'A'), SQL_ERROR);
     EXPECT_EQ(stmt->diag.errCode, ERR_FUNCTION_SEQUENCE_ERROR);
     Prepared();
-    stmt->cursor.bookmarks = true;
+    stmt->cursor.useBookmarks = SQL_UB_VARIABLE;
     for (uint16_t col : {0, 1}) {
         n = 0;
         EXPECT_EQ(StmtColAttribute(stmt, col, SQL_DESC_COUNT, nullptr, 0, nullptr, &n, 'A'), SQL_SUCCESS);

@@ -207,7 +207,7 @@ protected:
     }
     // Rowsets of n rows, their statuses and count where given.
     void Rowset(SQLULEN n, SQLUSMALLINT* status, SQLULEN* fetched = nullptr) {
-        stmt->cursor.rowsetSize = n;
+        stmt->cursor.rowsetSize = static_cast<int32_t>(n);
         stmt->ird->arrayStatus = status;
         if (fetched != nullptr)
             stmt->rowsFetched = fetched;
@@ -537,7 +537,7 @@ TEST_F(FetchTest, BookmarkColumn) {
     SQLLEN len = 0;
     EXPECT_EQ(GetData(0, SQL_C_BINARY, buf, sizeof buf, &len), SQL_ERROR);
     EXPECT_EQ(stmt->diag.errCode, ERR_INVALID_COLUMN_NUMBER);  // bookmarks off
-    stmt->cursor.bookmarks = true;
+    stmt->cursor.useBookmarks = SQL_UB_VARIABLE;
     EXPECT_EQ(GetData(0, SQL_C_ULONG, buf, sizeof buf, &len), SQL_ERROR);
     EXPECT_EQ(stmt->diag.errCode, ERR_PROGRAM_TYPE_OUT_OF_RANGE);
     // A forward-only cursor has no bookmarks to give.
@@ -673,7 +673,7 @@ TEST_F(FetchTest, OnlyNextIsServed) {
     Executed();
     EXPECT_EQ(StmtFetchScroll(stmt, SQL_FETCH_PRIOR, 0), SQL_ERROR);
     EXPECT_EQ(stmt->diag.errCode, ERR_FETCH_TYPE_OUT_OF_RANGE);
-    stmt->cursor.currentType = SQL_CURSOR_STATIC;
+    stmt->cursor.cursorType = SQL_CURSOR_STATIC;
     EXPECT_EQ(StmtFetchScroll(stmt, SQL_FETCH_FIRST, 0), SQL_ERROR);
     EXPECT_EQ(stmt->diag.errCode, ERR_DRIVER_NOT_CAPABLE);
     EXPECT_EQ(StmtFetchScroll(stmt, SQL_FETCH_NEXT, 0), SQL_SUCCESS);
@@ -1097,7 +1097,7 @@ TEST_F(FetchTest, EveryLaneAnswersAsTheGeneralConversion) {
                     bound[0].len = bound[1].len = 77;
                     Bind(1, c.cType, bound[0].data, c.bufferLength, withIndicator ? &bound[0].len : nullptr);
                     stmt->bindType = sizeof(Element);
-                    stmt->cursor.rowsetSize = rowset;
+                    stmt->cursor.rowsetSize = static_cast<int32_t>(rowset);
                     unsigned char want[128];
                     std::memset(want, 0x5A, sizeof want);
                     SQLLEN wantLen = 0;  // the indicator is written before the value

@@ -277,6 +277,11 @@ TEST_F(GetInfoTest, TextIsCutToTheBufferInBothWidths) {
     EXPECT_EQ(CallODBC(kGetInfoRec, HandleFromId(conn->id), GetInfoArgs{SQL_KEYWORDS, nullptr, 0, &length, 'A'}),
               SQL_SUCCESS);
     EXPECT_EQ(length, 5000);
+    // So is a cursor item, which the cursor library reads for the driver.
+    fake.textProps[oa_InfoTextCode(SQL_USER_NAME)] = std::string(600, 'u');
+    EXPECT_EQ(CallODBC(kGetInfoRec, HandleFromId(conn->id), GetInfoArgs{SQL_USER_NAME, nullptr, 0, &length, 'A'}),
+              SQL_SUCCESS);
+    EXPECT_EQ(length, 600);
 }
 
 TEST_F(GetInfoTest, AnswersBeforeConnectAndTheRefusals) {
@@ -319,6 +324,14 @@ TEST_F(GetInfoTest, AgentFailureReachesTheApplicationAndIsNotCached) {
     fake.props[oa_InfoIntCode(SQL_MAX_ROW_SIZE)] = 8000;
     ASSERT_EQ(Get(SQL_MAX_ROW_SIZE, 4), SQL_SUCCESS);
     EXPECT_EQ(Value<SQLUINTEGER>(), 8000u);
+    // The same for the cursor items, asked through the cursor library.
+    fake.errors[kFakeConn] = {"[Progress Server]no scrolling[SQLSTATE:HY000]"};
+    EXPECT_EQ(Get(SQL_SCROLL_OPTIONS, 4), SQL_ERROR);
+    EXPECT_EQ(conn->diag.errCode, 43);
+    EXPECT_EQ(Messages(conn->diag), std::vector<std::string>{"[Progress Server]no scrolling[SQLSTATE:HY000]"});
+    fake.props[oa_InfoIntCode(SQL_SCROLL_OPTIONS)] = SQL_SO_FORWARD_ONLY;
+    ASSERT_EQ(Get(SQL_SCROLL_OPTIONS, 4), SQL_SUCCESS);
+    EXPECT_EQ(Value<SQLUINTEGER>(), static_cast<SQLUINTEGER>(SQL_SO_FORWARD_ONLY));
 }
 
 TEST_F(GetInfoTest, ConversionMasksComeFromTheTableBySqlType) {

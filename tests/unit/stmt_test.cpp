@@ -198,7 +198,7 @@ TEST_F(StmtTest, HiddenColumnsAreSkippedByCountAndLookUpAlike) {
 // shows under ASan) and made again afterwards.
 TEST_F(StmtTest, OneBookmarkDescriptionFreedWithTheCaches) {
     script.columns = {"A"};
-    stmt->cursor.bookmarks = true;
+    stmt->cursor.useBookmarks = SQL_UB_VARIABLE;
     const COLDESC* first = StmtGetColDesc(stmt, 0);
     ASSERT_NE(first, nullptr);
     EXPECT_STREQ(first->name, "BOOKMARK");

@@ -131,7 +131,7 @@ TEST_F(StmtAttrTest, AttributesAreWrittenWithTheirWidths) {
         {SQL_ROWSET_SIZE, 6, 6, 8},
         {SQL_ATTR_SIMULATE_CURSOR, 1, 1, 8},
         {SQL_ATTR_RETRIEVE_DATA, SQL_RD_OFF, SQL_RD_OFF, 8},
-        {SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE, 1, 8},
+        {SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE, SQL_UB_VARIABLE, 8},  // as set
         {SQL_ATTR_ROW_NUMBER, {}, 0x100000002, 8},
         {SQL_ATTR_ENABLE_AUTO_IPD, {}, 0, 8},
         {SQL_ATTR_CURSOR_SCROLLABLE, {}, SQL_SCROLLABLE, 8},
@@ -319,7 +319,7 @@ TEST_F(StmtAttrTest, OptionsFollowTheAgentsAnswers) {
          ERR_OPTION_TYPE_OUT_OF_RANGE, SQL_RD_ON},
         {"1052 refused", 1052, 3, {{0x3203041C, 21}}, {}, false, SQL_ERROR, ERR_INVALID_ARGUMENT_VALUE, 0},
         {"1054 refused", 1054, 3, {{0x3203041E, 43}}, {}, false, SQL_ERROR, ERR_DRIVER_NOT_CAPABLE, 0},
-        {"1050 refused", 1050, 3, {{0x3203041A, 21}}, {}, false, SQL_ERROR, ERR_OPTION_TYPE_OUT_OF_RANGE, 0},
+        {"1050 refused", 1050, 3, {{0x3203041A, 21}}, {}, false, SQL_ERROR, ERR_OPTION_TYPE_OUT_OF_RANGE, 1},
         {"1225 taken", 1225, 3, {}, {}, false, SQL_SUCCESS, 0, {}},
         {"1226 taken", 1226, 3, {}, {}, false, SQL_SUCCESS, 0, {}},
         {"1278 not known", 1278, 3, {{0x320304FE, 43}}, {}, false, SQL_ERROR, ERR_OPTION_TYPE_OUT_OF_RANGE, {}},
@@ -359,9 +359,9 @@ TEST_F(StmtAttrTest, OptionsFollowTheAgentsAnswers) {
 TEST_F(StmtAttrTest, RowsetAndMaxLengthState) {
     ASSERT_EQ(SetOption(SQL_ROWSET_SIZE, 5), SQL_SUCCESS);
     ASSERT_EQ(SetOption(SQL_ROWSET_SIZE, 7), SQL_SUCCESS);
-    EXPECT_EQ(stmt->cursor.prevRowsetSize, 5u);
-    EXPECT_EQ(stmt->cursor.rowsetSize, 7u);
-    EXPECT_TRUE(stmt->cursor.rowsetChanged);
+    EXPECT_EQ(stmt->cursor.lastFetchRowsetSize, 5);
+    EXPECT_EQ(stmt->cursor.rowsetSize, 7);
+    EXPECT_TRUE(stmt->cursor.flags & SCS_ROWSET_SIZE_CHANGED);
 
     conn->agentCaps[2] = 1;
     stmt->state = STMT_STATE_PREPARED;
@@ -411,7 +411,7 @@ TEST_F(StmtAttrTest, AttributesTheDriverAnswers) {
     for (const Case& c : reads) {
         SCOPED_TRACE(c.attr);
         stmt->state = c.state;
-        stmt->cursor.bookmarks = c.bookmarks;
+        stmt->cursor.useBookmarks = c.bookmarks ? SQL_UB_VARIABLE : SQL_UB_OFF;
         SQLULEN v = 0;
         EXPECT_EQ(Get(c.attr, &v), SQL_ERROR);
         EXPECT_EQ(stmt->diag.errCode, c.code);
@@ -422,8 +422,8 @@ TEST_F(StmtAttrTest, AttributesTheDriverAnswers) {
 // a scrollable type the agent substituted is no warning.
 TEST_F(StmtAttrTest, SensitivityAndScrollabilityMapOntoCursorOptions) {
     ASSERT_EQ(Set(SQL_ATTR_CURSOR_SENSITIVITY, Ptr(SQL_INSENSITIVE)), SQL_SUCCESS);
-    EXPECT_EQ(stmt->cursor.currentConcurrency, static_cast<uint32_t>(SQL_CONCUR_READ_ONLY));
-    EXPECT_EQ(stmt->cursor.currentType, static_cast<uint32_t>(SQL_CURSOR_STATIC));
+    EXPECT_EQ(stmt->cursor.concurrency, SQL_CONCUR_READ_ONLY);
+    EXPECT_EQ(stmt->cursor.cursorType, SQL_CURSOR_STATIC);
     EXPECT_EQ(GetULen(SQL_ATTR_CURSOR_SENSITIVITY), static_cast<SQLULEN>(SQL_INSENSITIVE));
     EXPECT_EQ(Set(SQL_ATTR_CURSOR_SENSITIVITY, Ptr(7)), SQL_ERROR);
     EXPECT_EQ(stmt->diag.errCode, ERR_INVALID_ATTRIBUTE_VALUE);
@@ -528,6 +528,80 @@ TEST_F(StmtAttrTest, StatementOptionsGivenOnTheConnection) {
     conn->diag.errCode = 0;
     EXPECT_EQ(NewStmt(conn), nullptr);
     EXPECT_EQ(conn->diag.errCode, ERR_INVALID_ARGUMENT_VALUE);
+}
+
+// The cursor options given on the connection live in its cursor record: a statement
+// allocated later starts from them and its agent statement is told each one that is not
+// a new record's; a new statement's agent is told option 1050's default.
+TEST_F(StmtAttrTest, CursorOptionsGivenOnTheConnectionLiveInItsCursorRecord) {
+    envr->odbcVersion = 2;
+    for (const auto& [option, value] : std::vector<std::pair<uint16_t, SQLULEN>>{
+             {SQL_CURSOR_TYPE, SQL_CURSOR_STATIC}, {SQL_CONCURRENCY, SQL_CONCUR_VALUES}, {SQL_KEYSET_SIZE, 0},
+             {SQL_ROWSET_SIZE, 6}, {SQL_RETRIEVE_DATA, SQL_RD_OFF}, {SQL_USE_BOOKMARKS, SQL_UB_VARIABLE}}) {
+        EXPECT_EQ(DoSetConnectOption(conn, SetConnectOptionArgs{option, value, 'A'}), SQL_SUCCESS) << option;
+    }
+    EXPECT_EQ(conn->stmtDefaults.size(), 6u);  // options 0 to 5 only
+    EXPECT_EQ(conn->cursorDefaults.cursorType, SQL_CURSOR_STATIC);
+    EXPECT_EQ(conn->cursorDefaults.concurrency, SQL_CONCUR_VALUES);
+    EXPECT_EQ(conn->cursorDefaults.rowsetSize, 6);
+    EXPECT_EQ(conn->cursorDefaults.retrieveData, SQL_RD_OFF);
+    EXPECT_EQ(conn->cursorDefaults.useBookmarks, SQL_UB_VARIABLE);
+    // The statement that was there took each of them.
+    EXPECT_EQ(stmt->cursor.cursorType, SQL_CURSOR_STATIC);
+    EXPECT_EQ(stmt->cursor.useBookmarks, SQL_UB_VARIABLE);
+
+    TakeCalls();
+    STMT* later = NewStmt(conn);
+    ASSERT_NE(later, nullptr);
+    EXPECT_EQ(later->cursor.cursorType, SQL_CURSOR_STATIC);
+    EXPECT_EQ(later->cursor.requestedType, SQL_CURSOR_STATIC);
+    EXPECT_EQ(later->cursor.concurrency, SQL_CONCUR_VALUES);
+    EXPECT_EQ(later->cursor.rowsetSize, 6);
+    EXPECT_EQ(later->cursor.retrieveData, SQL_RD_OFF);
+    EXPECT_EQ(later->cursor.useBookmarks, SQL_UB_VARIABLE);
+    EXPECT_EQ(later->cursor.comparedColumns, 1);
+    EXPECT_EQ(later->cursor.agentStmt, later->agentStmt);
+    EXPECT_EQ(later->cursor.agentConn, conn->agentConn);
+    EXPECT_EQ(later->cursor.agent, &conn->holder);
+    EXPECT_EQ(later->cursor.owner, later);
+    std::vector<std::string> calls = TakeCalls();
+    calls.erase(std::remove_if(calls.begin(), calls.end(),
+                               [](const std::string& c) { return c.rfind("SetProperty", 0) != 0; }),
+                calls.end());
+    // The keyset size is a new record's: not sent. Use-bookmarks is the driver's alone.
+    EXPECT_EQ(calls, (std::vector<std::string>{"SetProperty 32030006=3", "SetProperty 32030007=4",
+                                               "SetProperty 32030009=6", "SetProperty 3203000B=0",
+                                               "SetProperty 3203041A=1"}));
+    SQLULEN v = 0;
+    ASSERT_EQ(DoGetStmtOption(later, GetStmtOptionArgs{SQL_USE_BOOKMARKS, &v}), SQL_SUCCESS);
+    EXPECT_EQ(v, static_cast<SQLULEN>(SQL_UB_VARIABLE));
+    uint32_t option1050 = 0;
+    ASSERT_EQ(DoGetStmtOption(later, GetStmtOptionArgs{1050, &option1050}), SQL_SUCCESS);
+    EXPECT_EQ(option1050, 1u);
+}
+
+// The cursor record keeps its sizes in 32 bits: a larger value is kept as the largest and
+// said so, on the statement and on the connection.
+TEST_F(StmtAttrTest, CursorSizesBeyond32BitsAreSaturated) {
+    const SQLULEN huge = SQLULEN{1} << 33;
+    for (uint16_t option : {uint16_t{SQL_ROWSET_SIZE}, uint16_t{SQL_KEYSET_SIZE}}) {
+        SCOPED_TRACE(option);
+        TakeCalls();
+        EXPECT_EQ(SetOption(option, huge), SQL_SUCCESS_WITH_INFO);
+        EXPECT_EQ(stmt->diag.errCode, ERR_OPTION_VALUE_CHANGED);
+        EXPECT_EQ(TakeCalls(), (std::vector<std::string>{"SetProperty 3203000" + std::to_string(option) + "=" +
+                                                          std::to_string(INT32_MAX)}));
+        SQLULEN v = 0;
+        stmt->diag.errCode = 0;
+        ASSERT_EQ(DoGetStmtOption(stmt, GetStmtOptionArgs{option, &v}), SQL_SUCCESS);
+        EXPECT_EQ(v, static_cast<SQLULEN>(INT32_MAX));
+    }
+    EXPECT_EQ(stmt->cursor.lastFetchRowsetSize, 1);
+
+    envr->odbcVersion = 2;
+    conn->diag.errCode = 0;
+    EXPECT_EQ(DoSetConnectOption(conn, SetConnectOptionArgs{SQL_KEYSET_SIZE, huge, 'A'}), SQL_SUCCESS_WITH_INFO);
+    EXPECT_EQ(conn->cursorDefaults.keysetSize, INT32_MAX);
 }
 
 }  // namespace
