@@ -104,7 +104,9 @@ struct OA_STMT {
     // The statement attributes that govern cursors (statement options 6 to 12), kept for
     // the cursor library.
     OA_CURSOROPTS cursorOpts;
-    int32_t option41A = 0;        // driver statement options 0x41A, 0x41C and 0x41E
+    // Driver statement options 0x41A (1050: optimistic values compare every column, 1, or
+    // the select list, 2), 0x41C and 0x41E.
+    int32_t option41A = 1;
     int32_t option41C = 0;
     int32_t option41E = 0;
 

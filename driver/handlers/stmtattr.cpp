@@ -362,10 +362,6 @@ SQLRETURN StmtApplyConnDefaults(STMT* stmt) {
         if (StmtSetOption(stmt, option, FieldValue(value)) == SQL_ERROR)
             return SQL_ERROR;
     }
-    // The agent holds 0 (never set) for option 1050 until told, the record 1 from the
-    // start: the agent is told, so that both hold the same value. A refusal changes
-    // nothing here.
-    SendOption(stmt, kOption1050, stmt->cursor.comparedColumns);
     // What the agent changed stays changed; the new statement owes no warning.
     stmt->diag.errCode = 0;
     return SQL_SUCCESS;

@@ -570,8 +570,7 @@ TEST_F(StmtAttrTest, CursorOptionsGivenOnTheConnectionLiveInItsCursorRecord) {
                 calls.end());
     // The keyset size is a new record's: not sent. Use-bookmarks is the driver's alone.
     EXPECT_EQ(calls, (std::vector<std::string>{"SetProperty 32030006=3", "SetProperty 32030007=4",
-                                               "SetProperty 32030009=6", "SetProperty 3203000B=0",
-                                               "SetProperty 3203041A=1"}));
+                                               "SetProperty 32030009=6", "SetProperty 3203000B=0"}));
     SQLULEN v = 0;
     ASSERT_EQ(DoGetStmtOption(later, GetStmtOptionArgs{SQL_USE_BOOKMARKS, &v}), SQL_SUCCESS);
     EXPECT_EQ(v, static_cast<SQLULEN>(SQL_UB_VARIABLE));
