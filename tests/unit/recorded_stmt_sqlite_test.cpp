@@ -1,14 +1,18 @@
 // The ODBC side on the embedded server with the recording table in front of what the
 // driver binds (the agent's table behind the cursor library's hook): a statement's life
 // as the slots it calls, with the texts and parameter datasets they carry, and an injected
-// agent failure as the application sees it.
+// agent failure as the application sees it. With the recording table between the cursor
+// library and the agent: what the library sends of a statement batch.
 #include <gtest/gtest.h>
 #include <sql.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "driver/diag/diag.h"
+#include "driver/frame/globals.h"
 #include "driver/handlers/connect.h"
 #include "driver/handlers/fetch.h"
 #include "driver/handlers/params.h"
@@ -31,7 +35,7 @@ class RecordedStmt : public conn_fixture::ConnTest {
 protected:
     void SetUp() override {
         ConnTest::SetUp();
-        ConnSetOpTableBinder(recorder.FrontBinder());
+        ConnSetOpTableBinder(behind ? recorder.BehindBinder() : recorder.FrontBinder());
         static constexpr auto connect = MakeCall<DoDriverConnect>("DriverConnect", "", 1, CALL_KIND_DBC);
         const std::string in = "DATABASENAME=" + db.path();
         char out[512];
@@ -40,8 +44,12 @@ protected:
                            DriverConnectArgs{nullptr, in.c_str(), SQL_NTS, out, sizeof out, &outLen,
                                              SQL_DRIVER_NOPROMPT, WIDTH_NARROW}),
                   SQL_SUCCESS);
-        ASSERT_EQ(recorder.Inner(), &OA_AgentOpTable);  // today's hook installs nothing
-        ASSERT_EQ(conn->holder.ops, recorder.Table());
+        ASSERT_EQ(recorder.Inner(), behind ? &OA_AgentOpTable : DrvHookedTable());
+        if (behind && recorder.Count(5) == 0) {
+            // The library keeps the table of the first holder it is handed in the process:
+            // another test's connect came first (run one test a process, as ctest does).
+            GTEST_SKIP() << "the cursor library saved another table before this test";
+        }
         stmt = NewStmt();
         ASSERT_NE(stmt, nullptr);
         ASSERT_EQ(DoExecDirect(stmt, SqlTextArgs{"CREATE TABLE t (k INTEGER, v VARCHAR(20))", SQL_NTS}), SQL_SUCCESS);
@@ -71,9 +79,27 @@ protected:
         return out;
     }
 
+    // The table DrvBindOpTable puts in a holder: the agent's, or the cursor library's in
+    // front of it.
+    static const OA_OPTABLE* DrvHookedTable() {
+        OA_OPHOLDER h;
+        DrvBindOpTable(&h);
+        return h.ops;
+    }
+
+    bool behind = false;
     esqltest::TempDb db;
     RecordingTable recorder;
     STMT* stmt = nullptr;
+};
+
+// The recording table between the cursor library and the agent.
+class RecordedBehindLibrary : public RecordedStmt {
+protected:
+    void SetUp() override {
+        behind = true;
+        RecordedStmt::SetUp();
+    }
 };
 
 // Insert two rows by a parameter array, then select them with a parameter: the log holds
@@ -162,6 +188,33 @@ TEST_F(RecordedStmt, InjectedPrepareFailureReachesTheApplication) {
     EXPECT_EQ(DoPrepare(stmt, SqlTextArgs{"SELECT v FROM t", SQL_NTS}), SQL_ERROR);
     const std::string silent = Diag(stmt);
     EXPECT_EQ(silent, "15") << silent;
+}
+
+// Waits for the cursor library's statement batch (slot 49, which only the library fills): a
+// SELECT stops the batch with 162 after the statements before it ran, and never reaches the
+// agent, nor does anything after it.
+TEST_F(RecordedBehindLibrary, DISABLED_BatchStopsAtASelect) {
+    const OA_OPTABLE* ops = conn->holder.ops;
+    ASSERT_NE(ops->DRV_ExecuteBatch, nullptr);
+    const OA_BATCHSTMT batch[] = {{"INSERT INTO t VALUES (1, 'a')", 0, nullptr, nullptr},
+                                  {"SELECT k FROM t", 0, nullptr, nullptr},
+                                  {"INSERT INTO t VALUES (2, 'b')", 0, nullptr, nullptr}};
+    recorder.Clear();
+    uint16_t done = 0;
+    int32_t* counts = nullptr;
+    EXPECT_EQ(ops->DRV_ExecuteBatch(stmt->agentStmt, 3, batch, &done, &counts), ERR_ONLY_DDL_AND_DML_COMMAND_CAN)
+        << recorder.Render();
+    EXPECT_EQ(done, 1);
+    if (counts != nullptr) {
+        EXPECT_EQ(counts[0], 1);
+    }
+    std::free(counts);  // the caller's, on the C heap
+    const auto texts = recorder.Texts();
+    EXPECT_NE(std::find(texts.begin(), texts.end(), "INSERT INTO t VALUES (1, 'a')"), texts.end()) << recorder.Render();
+    for (const std::string& t : texts) {
+        EXPECT_EQ(t.find("SELECT k FROM t"), std::string::npos) << recorder.Render();
+        EXPECT_EQ(t.find("(2, 'b')"), std::string::npos) << recorder.Render();
+    }
 }
 
 }  // namespace
