@@ -47,6 +47,11 @@ ConnLists& Lists() {
 struct ConnState {
     SCS_CONN conn;
     const SCS_CONNINFO* info = nullptr;
+
+    ConnState() = default;
+    ~ConnState();   // frees the key-column cache, also of a connect that failed later
+    ConnState(const ConnState&) = delete;
+    ConnState& operator=(const ConnState&) = delete;
 };
 
 std::atomic<int> g_failAt{0};
@@ -104,12 +109,13 @@ void FreeKeyCache(SCS_CONN* conn) {
     conn->keyCache = nullptr;
 }
 
+ConnState::~ConnState() { FreeKeyCache(&conn); }
+
 // The release of the connection's library slot: memory only, since it also runs when the
-// agent frees the connection itself.
+// agent frees the connection itself. The kept record goes first, then the key cache.
 void ReleaseConnState(void* state) {
     std::unique_ptr<ConnState> s(static_cast<ConnState*>(state));
     DropInfo(s->conn.server, s->info);
-    FreeKeyCache(&s->conn);
 }
 
 ConnState* StateOf(uint32_t agentConn) {
