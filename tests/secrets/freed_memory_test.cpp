@@ -2,7 +2,9 @@
 // block it frees for a password marker, then connects through the driver's own entry
 // points (SQLDriverConnect, SQLConnect, SQLDriverConnectW) against the embedded server and
 // disconnects; then opens and closes the XA switch with an open string that holds it,
-// against a fake Driver Manager and agent. Any freed block that still held the marker is a
+// against a fake Driver Manager and agent; then keeps an agent connection's parameters in
+// the cursor library's bookkeeping and drops them, by the library's disconnect and by the
+// agent's free of the connection. Any freed block that still held the marker is a
 // copy of the password that the driver left to the heap. It runs on its own, without the test framework, whose
 // allocations are not the driver's; the sanitizers' allocator cannot be replaced this way.
 #include <dlfcn.h>
@@ -19,7 +21,10 @@
 #include <memory>
 #include <system_error>
 
+#include "drv_pro9/db_conn.h"
+#include "drv_pro9/oa_conn.h"
 #include "dtc/xa_switch.h"
+#include "scrs/scs_conn.h"
 
 extern "C" xa_switch_t tessaryn_xa_switch;
 
@@ -152,6 +157,41 @@ int XaHits(const char* open) {
     return g_hits;
 }
 
+// An agent connection with the cursor library's bookkeeping, dropped by the library's
+// disconnect (or, without it, by the agent's free of the connection); the freed blocks
+// that held the password. The request's texts are stack buffers.
+int BookkeepingHits(bool libraryDisconnect) {
+    const char* name = libraryDisconnect ? "bookkeeping" : "bookkeeping dropped by the agent";
+    char user[8] = "u";
+    char pwd[32];
+    std::snprintf(pwd, sizeof pwd, "%s", kMarker);
+    char database[512];
+    std::snprintf(database, sizeof database, "%s/free.db", g_dir);
+    OA_CONNREQ req{};
+    req.user = user;
+    req.password = pwd;
+    req.database = database;
+    uint32_t server = 0;
+    uint32_t conn = 0;
+    g_hits = 0;
+    g_armed = true;
+    int rs = OA_OpenServer(nullptr, &server);
+    int rc = rs == 0 ? OA_Connect(server, &req, &conn) : rs;
+    int rb = rc == 0 ? scs_ConnectBookkeeping(server, &req, conn) : rc;
+    int rd = rb == 0 && libraryDisconnect ? scs_DisconnectBookkeeping(conn) : rb;
+    int ra = rc == 0 ? OA_Disconnect(conn) : rc;
+    if (rs == 0)
+        OA_CloseServer(server);
+    g_armed = false;
+    if (rs != 0 || rc != 0 || rb != 0 || rd != 0 || ra != 0) {
+        std::printf("%s: server %d, connect %d, bookkeeping %d, %d, disconnect %d\n", name, rs, rc, rb, rd, ra);
+        return 1;
+    }
+    if (g_hits != 0)
+        std::printf("%s: %d freed blocks held the password\n", name, g_hits);
+    return g_hits;
+}
+
 }  // namespace
 
 int main() {
@@ -191,6 +231,8 @@ int main() {
     SQLFreeHandle(SQL_HANDLE_DBC, dbc);
     SQLFreeHandle(SQL_HANDLE_ENV, env);
     failures += XaHits(in);
+    failures += BookkeepingHits(true);
+    failures += BookkeepingHits(false);
 
     std::error_code ignored;
     std::filesystem::remove_all(g_dir, ignored);
