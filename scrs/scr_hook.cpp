@@ -1,5 +1,5 @@
-// The cursor library's hook on the agent operation table. It installs nothing in the
-// table yet; it gives the agent's describe refinement the parameter-describe analyser.
+// The cursor library's hook on the agent operation table: the library table, the agent
+// holder and the back-calls, set up once.
 #include "scrs/scr_hook.h"
 
 #include <mutex>
@@ -7,9 +7,38 @@
 #include "drv_pro9/oa_services.h"
 #include "scrs/scr_paramdesc.h"
 
+namespace {
+
+// Both live as long as the process: holders point at the table until they are bound again,
+// and the working records of statements keep the holder's address.
+OA_OPTABLE g_libraryTable{};
+OA_OPHOLDER g_agentHolder{};
+std::once_flag g_hooked;
+
+}  // namespace
+
+void SCR_BuildLibraryTable(const OA_OPTABLE* agent, OA_OPTABLE* out) { *out = *agent; }
+
 OA_OPHOLDER* SCR_HookOpTable(OA_OPHOLDER* holder) {
-    // Once, at the first binding (library load), before any statement can be described.
-    static std::once_flag installed;
-    std::call_once(installed, [] { oa_Library.paramProber = SCR_ParamProber; });
+    // The first binding happens at library load, before any statement can exist.
+    std::call_once(g_hooked, [holder] {
+        const OA_OPTABLE* agent = holder != nullptr && holder->ops != nullptr ? holder->ops : &OA_AgentOpTable;
+        g_agentHolder.state = holder != nullptr ? holder->state : 0;
+        g_agentHolder.ops = agent;
+        SCR_BuildLibraryTable(agent, &g_libraryTable);
+        oa_Library.paramProber = SCR_ParamProber;
+    });
+    if (holder != nullptr)
+        holder->ops = &g_libraryTable;
     return holder;
+}
+
+const OA_OPTABLE* SCR_LibraryTable() { return g_agentHolder.ops != nullptr ? &g_libraryTable : nullptr; }
+
+const OA_OPHOLDER* SCR_AgentHolder() { return &g_agentHolder; }
+
+const OA_OPTABLE* SCR_SetAgentTable(const OA_OPTABLE* table) {
+    const OA_OPTABLE* before = g_agentHolder.ops;
+    g_agentHolder.ops = table;
+    return before;
 }
