@@ -6,6 +6,7 @@
 
 #include "drv_pro9/oa_services.h"
 #include "scrs/scr_paramdesc.h"
+#include "scrs/scs_ops.h"
 
 namespace {
 
@@ -17,7 +18,24 @@ std::once_flag g_hooked;
 
 }  // namespace
 
-void SCR_BuildLibraryTable(const OA_OPTABLE* agent, OA_OPTABLE* out) { *out = *agent; }
+void SCR_BuildLibraryTable(const OA_OPTABLE* agent, OA_OPTABLE* out) {
+    *out = *agent;
+    out->DRV_GetProperty = scs_GetProperty;
+    out->DRV_Connect = scs_Connect;
+    out->DRV_Disconnect = scs_Disconnect;
+    out->DRV_AllocStmt = scs_AllocStmt;
+    out->DRV_FreeStmt = scs_FreeStmt;
+    out->DRV_Prepare = scs_Prepare;
+    out->DRV_SetParamValues = scs_SetParamValues;
+    out->DRV_Execute = scs_Execute;
+    out->DRV_SetParamDescs = scs_SetParamDescs;
+    out->DRV_Fetch = scs_FetchRows;
+    out->DRV_CloseCursor = scs_CloseCursor;
+    out->DRV_ScrollFetch = scs_Fetch;
+    out->DRV_SetPos = scs_SetPos;
+    out->DRV_ExtendedFetch = scs_ExtendedFetch;
+    out->DRV_BulkOperations = scs_BulkOperations;
+}
 
 OA_OPHOLDER* SCR_HookOpTable(OA_OPHOLDER* holder) {
     // The first binding happens at library load, before any statement can exist.
@@ -27,6 +45,8 @@ OA_OPHOLDER* SCR_HookOpTable(OA_OPHOLDER* holder) {
         g_agentHolder.ops = agent;
         SCR_BuildLibraryTable(agent, &g_libraryTable);
         oa_Library.paramProber = SCR_ParamProber;
+        oa_Library.setPosRun = scs_SetPosRun;
+        oa_Library.fixColAttribs = scs_FixColAttribs;
     });
     if (holder != nullptr)
         holder->ops = &g_libraryTable;
