@@ -35,6 +35,28 @@ void SCR_BuildLibraryTable(const OA_OPTABLE* agent, OA_OPTABLE* out) {
     out->DRV_SetPos = scs_SetPos;
     out->DRV_ExtendedFetch = scs_ExtendedFetch;
     out->DRV_BulkOperations = scs_BulkOperations;
+    out->DRV_MoreResults = scs_MoreResults;
+    out->DRV_DDColumnPrivileges = scs_ColumnPrivileges;
+    out->DRV_DDColumns = scs_Columns;
+    out->DRV_DDForeignKeys = scs_ForeignKeys;
+    out->DRV_DDPrimaryKeys = scs_PrimaryKeys;
+    out->DRV_DDProcedureColumns = scs_ProcedureColumns;
+    out->DRV_DDProcedures = scs_Procedures;
+    out->DRV_DDSpecialColumns = scs_SpecialColumns;
+    out->DRV_DDStatistics = scs_Statistics;
+    out->DRV_DDTablePrivileges = scs_TablePrivileges;
+    out->DRV_DDTables = scs_Tables;
+    out->DRV_GetTypeInfo = scs_GetTypeInfo;
+    out->DRV_PrepareAndExecute = scs_PrepareAndExecute;
+    out->DRV_ExecuteDescribe = scs_ExecuteDescribe;
+    out->DRV_AllocPrepare = scs_AllocPrepare;
+    out->DRV_GetRowLayout = scs_GetRowLayout;
+    out->DRV_FetchInto = scs_FetchInto;
+    out->DRV_GetRowData = scs_GetData;
+    out->DRV_ExecuteBatch = scs_ExecuteBatch;
+    out->DRV_ExecuteDescribeEx = scs_ExecuteDescribeEx;
+    out->DRV_PrepareAndExecuteEx = scs_PrepareAndExecuteEx;
+    out->DRV_StoreParamDescs = scs_StoreParamDescs;
 }
 
 OA_OPHOLDER* SCR_HookOpTable(OA_OPHOLDER* holder) {

@@ -76,3 +76,71 @@ int scs_BulkOperations(uint32_t stmt, uint16_t operation, const int32_t* bookmar
 // oa_Library.fixColAttribs: completes the descriptions of a select list the library
 // rewrote; nothing for any other statement (no rewrite exists yet).
 int scs_FixColAttribs(uint32_t stmt, uint16_t colCount, COLDESC* cols, std::vector<COLATTR>* attrs);
+
+// ---- The remaining slots (24-35, 43-49, 52, 54, 65) ---------------------------------------
+
+// Slot 24: the position reset; forward-only and static read-only cursors ask the agent,
+// other cursors answer 73 (IM901).
+int scs_MoreResults(uint32_t stmt);
+// Slots 25-35: a keyset or dynamic cursor becomes static read-only for the catalog result,
+// the requested values kept and marked (SCS_ATTRS_CHANGED) so that the next prepare on the
+// statement gives them back; then the agent's operation.
+int scs_ColumnPrivileges(uint32_t stmt, const OA_CATARGS* args);
+int scs_Columns(uint32_t stmt, const OA_CATARGS* args);
+int scs_ForeignKeys(uint32_t stmt, const OA_CATARGS* args);
+int scs_PrimaryKeys(uint32_t stmt, const OA_CATARGS* args);
+int scs_ProcedureColumns(uint32_t stmt, const OA_CATARGS* args);
+int scs_Procedures(uint32_t stmt, const OA_CATARGS* args);
+int scs_SpecialColumns(uint32_t stmt, const OA_CATARGS* args);
+int scs_Statistics(uint32_t stmt, const OA_CATARGS* args);
+int scs_TablePrivileges(uint32_t stmt, const OA_CATARGS* args);
+int scs_Tables(uint32_t stmt, const OA_CATARGS* args);
+int scs_GetTypeInfo(uint32_t stmt, int16_t sqlType);
+// Slot 43: the values (first, so that the agent owns them whatever follows), the prepare
+// when a text is given, the descriptions when there are any, then the execution; the first
+// failure is answered. Slot 54 keeps the named descriptions (scs_StoreParamDescs).
+int scs_PrepareAndExecute(uint32_t stmt, const char* text, DATASET* values, uint16_t descCount,
+                          const PARAM_DESC* descs);
+int scs_PrepareAndExecuteEx(uint32_t stmt, const char* text, DATASET* values, uint16_t descCount,
+                            const NAMED_PARAM_DESC* descs);
+// Slot 65: keeps a copy of the descriptions; the agent's slot 65 when it has one, else 0.
+int scs_StoreParamDescs(uint32_t stmt, uint16_t count, const PARAM_DESC* descs);
+// Slot 45: a statement with the cursor type and concurrency, prepared when a text is given.
+// A failure frees the statement; a failed prepare leaves its messages on the connection.
+int scs_AllocPrepare(uint32_t conn, const char* text, int32_t concurrency, int32_t cursorType, uint32_t* outStmt);
+// Slots 44 and 52: rowset size, prepare, values, execution, then the descriptions of the
+// result and the parameters (each pair of outs when given; slot 52 the extended ones) and
+// the row count (negative as 0). 80 (IM906, output parameters) counts as success and is
+// answered at the end. The descriptions are the caller's (ds_ColDescFree).
+int scs_ExecuteDescribe(uint32_t stmt, const char* text, DATASET* values, uint16_t descCount, const PARAM_DESC* descs,
+                        uint32_t* rowsetSize, uint16_t* outColCount, COLDESC** outCols, uint16_t* outParamCount,
+                        COLDESC** outParams, int32_t* outRowCount);
+int scs_ExecuteDescribeEx(uint32_t stmt, const char* text, DATASET* values, uint16_t descCount,
+                          const PARAM_DESC* descs, uint32_t* rowsetSize, uint16_t* outColCount, COLDESC** outCols,
+                          uint16_t* outParamCount, COLDESC** outParams, int32_t* outRowCount, uint16_t* outAttrCount,
+                          COLATTR** outAttrs);
+// Slot 46: the columns of the row buffer (a fetch of no rows into it) and, when outCols is
+// given, one description each with its internal type and buffer length (the caller's).
+int scs_GetRowLayout(uint32_t stmt, uint16_t* outColCount, COLDESC** outCols, DATASET* rowBuffer);
+// Slot 47: as slot 41; long values of more than 60000 bytes leave the rowset (indicator
+// -3) for scs_GetData.
+int scs_FetchInto(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_t* outRowsFetched, int32_t* outRowCount,
+                  int16_t orientation);
+// Slot 48: the next piece of a long value that scs_FetchInto took out of the rowset (column
+// and row from 1): at most maxPiece bytes (2 x maxPiece for wide text) in a new heap block
+// in *outValue that belongs to the caller, who frees it (free()); its size in *outSize, the
+// bytes left before it in *outRemaining (0: nothing left), the value's type in *outType (1
+// text, 24 wide text, 14 binary). 82 without such a value, 21 out of range, 16 on no
+// memory. Without taken values a forward-only cursor asks the agent's slot 40.
+int scs_GetData(uint32_t stmt, uint16_t column, uint16_t row, uint32_t maxPiece, void** outValue, int32_t* outSize,
+                int32_t* outType, int32_t* outRemaining);
+// Slot 49: the statements one after another, a row count each (-2 when it cannot be read)
+// in a new array for the caller to free (free()). A query, or a call that returns a
+// result, stops the batch with 162 (S1000); any failure stops it with its code; *outDone
+// is then the index of the stopping statement, else the count.
+int scs_ExecuteBatch(uint32_t stmt, uint16_t count, const OA_BATCHSTMT* stmts, uint16_t* outDone,
+                     int32_t** outRowCounts);
+
+// The statement classifiers of the batch: the first word is SELECT, or CALL (either case).
+bool scs_IsSelectStmt(const char* text);
+bool scs_IsCallStmt(const char* text);

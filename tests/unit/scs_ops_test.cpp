@@ -29,7 +29,8 @@ using Strings = std::vector<std::string>;
 
 // ---- The table -------------------------------------------------------------------------------
 
-const std::set<int> kOverridden = {0, 5, 6, 7, 8, 11, 12, 13, 18, 19, 20, 36, 37, 41, 42};
+const std::set<int> kOverridden = {0,  5,  6,  7,  8,  11, 12, 13, 18, 19, 20, 24, 25, 26, 27, 28, 29, 30, 31,
+                                   32, 33, 34, 35, 36, 37, 41, 42, 43, 44, 45, 46, 47, 48, 49, 52, 54, 65};
 const std::set<int> kLibraryOnly = {36, 37, 41, 42, 44, 45, 46, 47, 48, 49, 52, 54, 65};
 
 const void* Slot(const OA_OPTABLE& t, int n) {
@@ -39,7 +40,7 @@ const void* Slot(const OA_OPTABLE& t, int n) {
 }
 
 TEST(ScsHook, TheLibraryTableOverridesItsSlotsAndPassesTheRest) {
-    EXPECT_EQ(kOverridden.size(), 15u);
+    EXPECT_EQ(kOverridden.size(), 37u);
     // A table of 66 distinct fakes, empty where the agent's own is empty.
     OA_OPTABLE agent{};
     for (int n = 0; n < OA_OPTABLE_SLOTS; ++n) {
@@ -163,6 +164,17 @@ TEST_F(ScsOps, AStatementRunsThroughTheLibraryAsItWouldOnTheAgent) {
     EXPECT_EQ(rt.rec.calls, (Strings{"11 SELECT i, v FROM t ORDER BY i", "13", "19 rows=0", "19 rows=2", "19 rows=1", "20", "8"}));
 }
 
+TEST_F(ScsOps, ParametersReachTheAgentAndTheirDescriptionsAreKept) {
+    RecordingTable rt;
+    DATASET* values = exectest::Params({{7, "seven"}});
+    const PARAM_DESC descs[2] = {exectest::Desc(1, 4), exectest::Desc(1, 12)};
+    ASSERT_EQ(lib->DRV_PrepareAndExecute(stmt, "INSERT INTO t VALUES (?, ?)", values, 2, descs), 0);
+    EXPECT_EQ(cur->userParamDescs.size(), 2u);
+    EXPECT_EQ(cur->keptParams, nullptr);  // forward-only: no copy
+    EXPECT_EQ(rt.rec.calls, (Strings{"12 rows=1", "11 INSERT INTO t VALUES (?, ?)", "18", "13"}));
+    EXPECT_EQ(GetStmt(OA_PROP_ROW_COUNT), 1);
+}
+
 TEST_F(ScsOps, ExecuteWithoutPrepareIsASequenceErrorThatNeverReachesTheAgent) {
     uint32_t fresh = 0;
     ASSERT_EQ(lib->DRV_AllocStmt(conn, &fresh), 0);
@@ -194,6 +206,77 @@ TEST_F(ScsOps, TheCapabilityStringIsCutToTheBufferAndStillAnswersZero) {
     EXPECT_STREQ(shortBuf, "001.0");
     EXPECT_EQ(len, 20);
     EXPECT_EQ(lib->DRV_GetProperty(stmt, 0x21010010, full, sizeof full, &len), ERR_INVALID_ARGUMENT_VALUE);
+}
+
+// A catalog result cannot be keyset-driven: it is static read-only, and the next prepare
+// on the statement gives the agent the keyset type back, so the ODBC side sees no change.
+TEST_F(ScsOps, ACatalogCallOnAKeysetStatementIsStaticUntilTheNextPrepare) {
+    ASSERT_EQ(SetStmt(OA_PROP_CURSOR_TYPE, SCS_KEYSET), 0);
+    ASSERT_EQ(SetStmt(OA_PROP_CONCURRENCY, SCS_LOCK), 0);
+    OA_CATARGS args{};
+    args.names[2] = "t";
+    ASSERT_EQ(lib->DRV_DDTables(stmt, &args), 0);
+    EXPECT_EQ(GetStmt(OA_PROP_CURSOR_TYPE), SCS_STATIC);
+    EXPECT_EQ(GetStmt(OA_PROP_CONCURRENCY), SCS_READ_ONLY);
+    EXPECT_NE(cur->flags & SCS_ATTRS_CHANGED, 0);
+    ASSERT_EQ(lib->DRV_DDColumns(stmt, &args), 0);  // a second catalog call keeps the request
+    EXPECT_EQ(cur->requestedType, SCS_KEYSET);
+    ASSERT_EQ(lib->DRV_CloseCursor(stmt), 0);
+
+    ASSERT_EQ(lib->DRV_Prepare(stmt, "SELECT i FROM t"), 0);
+    EXPECT_EQ(GetStmt(OA_PROP_CURSOR_TYPE), SCS_KEYSET);
+    EXPECT_EQ(GetStmt(OA_PROP_CONCURRENCY), SCS_LOCK);
+    EXPECT_EQ(cur->flags & SCS_ATTRS_CHANGED, 0);
+}
+
+TEST_F(ScsOps, MoreResultsOnAKeysetCursorIsRefusedAndResetsThePosition) {
+    ASSERT_EQ(SetStmt(OA_PROP_CURSOR_TYPE, SCS_KEYSET), 0);
+    ASSERT_EQ(Exec("SELECT i FROM t"), 0);
+    cur->position = 2;
+    cur->rowsetStart = 4;
+    cur->rowCount = 3;
+    RecordingTable rt;
+    EXPECT_EQ(lib->DRV_MoreResults(stmt), ERR_NO_MORE_RESULTS);
+    EXPECT_EQ(cur->position, SCS_POS_BEFORE_START);
+    EXPECT_EQ(cur->rowsetStart, 0);
+    EXPECT_EQ(cur->rowCount, -1);
+    EXPECT_TRUE(rt.rec.Of(24).empty());
+    ASSERT_EQ(SetStmt(OA_PROP_CURSOR_TYPE, SCS_FORWARD_ONLY), 0);
+    EXPECT_EQ(lib->DRV_MoreResults(stmt), ERR_NO_MORE_RESULTS);  // the agent's answer now
+    EXPECT_EQ(rt.rec.Of(24).size(), 1u);
+}
+
+TEST_F(ScsOps, ABatchStopsAtItsQuery) {
+    RecordingTable rt;
+    const OA_BATCHSTMT batch[3] = {
+        {"UPDATE t SET v = 'y' WHERE i = 1", 0, nullptr, nullptr},
+        {"  (select i FROM t)", 0, nullptr, nullptr},
+        {"DELETE FROM t", 0, nullptr, nullptr},
+    };
+    uint16_t done = 99;
+    int32_t* counts = nullptr;
+    EXPECT_EQ(lib->DRV_ExecuteBatch(stmt, 3, batch, &done, &counts), ERR_ONLY_DDL_AND_DML_COMMAND_CAN);
+    EXPECT_EQ(done, 1);
+    ASSERT_NE(counts, nullptr);
+    EXPECT_EQ(counts[0], 1);
+    std::free(counts);
+    EXPECT_EQ(rt.rec.Of(11), (Strings{"11 UPDATE t SET v = 'y' WHERE i = 1"}));
+
+    counts = nullptr;
+    EXPECT_EQ(lib->DRV_ExecuteBatch(stmt, 1, &batch[2], &done, &counts), 0);
+    EXPECT_EQ(done, 1);
+    EXPECT_EQ(counts[0], 3);
+    std::free(counts);
+}
+
+TEST_F(ScsOps, StatementClassifiers) {
+    EXPECT_TRUE(scs_IsSelectStmt("SELECT 1"));
+    EXPECT_TRUE(scs_IsSelectStmt("\n((select(1)))"));
+    EXPECT_FALSE(scs_IsSelectStmt("selected"));
+    EXPECT_FALSE(scs_IsSelectStmt(nullptr));
+    EXPECT_TRUE(scs_IsCallStmt("{?=call p(?)}"));
+    EXPECT_TRUE(scs_IsCallStmt("CALL p"));
+    EXPECT_FALSE(scs_IsCallStmt("caller"));
 }
 
 // The agent keeps option 3 and cuts nothing itself: the library cuts, once.
@@ -239,6 +322,7 @@ TEST_F(ScsOps, AForwardRowsetHasRowsetSizeRowsAndMovesThePosition) {
 
 TEST_F(ScsOps, APositionedOperationKeepsItsRowAndIsNotCapableYet) {
     ASSERT_EQ(SetStmt(OA_PROP_ROWSET_SIZE, 3), 0);
+    ASSERT_EQ(lib->DRV_CloseCursor(stmt), 0);  // nothing runs through the library now
     EXPECT_EQ(lib->DRV_SetPos(stmt, 1, 1, 0, nullptr, nullptr, nullptr, nullptr, 0), ERR_INVALID_CURSOR_STATE);
     ASSERT_EQ(lib->DRV_Prepare(stmt, "SELECT i FROM t"), 0);
     ASSERT_EQ(lib->DRV_Execute(stmt), 0);
@@ -252,6 +336,61 @@ TEST_F(ScsOps, APositionedOperationKeepsItsRowAndIsNotCapableYet) {
     EXPECT_EQ(cur->position, 2);
 }
 
+TEST_F(ScsOps, StoredDescriptionsAreKeptThoughTheAgentHasNoSlot) {
+    ASSERT_EQ(OA_AgentOpTable.DRV_StoreParamDescs, nullptr);
+    const PARAM_DESC d[1] = {exectest::Desc(1)};
+    EXPECT_EQ(lib->DRV_StoreParamDescs(stmt, 1, d), 0);
+    EXPECT_EQ(cur->userParamDescs.size(), 1u);
+    const NAMED_PARAM_DESC named[2] = {{exectest::Desc(1), "a"}, {exectest::Desc(1, 12), "b"}};
+    DATASET* values = exectest::Params({{9, "nine"}});
+    ASSERT_EQ(lib->DRV_PrepareAndExecuteEx(stmt, "INSERT INTO t VALUES (?, ?)", values, 2, named), 0);
+    ASSERT_EQ(cur->userParamDescs.size(), 2u);
+    EXPECT_EQ(cur->userParamDescs[1].sqlType, 12);
+}
+
+TEST_F(ScsOps, AllocatePrepareLeavesAFailedPrepareOnTheConnection) {
+    uint32_t made = 0;
+    ASSERT_EQ(lib->DRV_AllocPrepare(conn, "SELECT i FROM t", SCS_READ_ONLY, SCS_KEYSET, &made), 0);
+    ASSERT_NE(scs_FindStmt(made), nullptr);
+    EXPECT_EQ(scs_FindStmt(made)->opts->cursorType, SCS_KEYSET);
+    EXPECT_EQ(lib->DRV_FreeStmt(made), 0);
+
+    made = 0;
+    EXPECT_NE(lib->DRV_AllocPrepare(conn, "SELECT nope FROM nowhere", SCS_READ_ONLY, 0, &made), 0);
+    EXPECT_EQ(made, 0u);
+    OA_ERRTEXTS texts{};
+    ASSERT_EQ(lib->DRV_GetErrors(conn, &texts), 0);
+    EXPECT_GE(texts.count, 1);
+    if (texts.release != nullptr)
+        texts.release(&texts);
+}
+
+TEST_F(ScsOps, ExecuteAndDescribeAnswersTheResultAndTheRowCount) {
+    uint32_t rowset = 5;
+    uint16_t ncols = 0, nparams = 0;
+    COLDESC* cols = nullptr;
+    COLDESC* params = nullptr;
+    int32_t rows = -1;
+    DATASET* values = exectest::Params({{2}});
+    ASSERT_EQ(lib->DRV_ExecuteDescribe(stmt, "SELECT i, v FROM t WHERE i > ?", values, 0, nullptr, &rowset, &ncols,
+                                       &cols, &nparams, &params, &rows),
+              0);
+    EXPECT_EQ(ncols, 2);
+    EXPECT_EQ(nparams, 1);
+    EXPECT_EQ(rows, 0);  // a query's count is unknown: 0
+    EXPECT_EQ(FetchAll(), (std::vector<Strings>{{"3", "c"}}));
+    ds_ColDescFree(cols, ncols);
+    ds_ColDescFree(params, nparams);
+
+    DATASET layout{};
+    ASSERT_EQ(Exec("SELECT i, v FROM t"), 0);
+    ASSERT_EQ(lib->DRV_GetRowLayout(stmt, &ncols, &cols, &layout), 0);
+    EXPECT_EQ(ncols, 2);
+    EXPECT_EQ(cols[0].internalType, layout.cols[0].type);
+    ds_ColDescFree(cols, ncols);
+    ds_Free(&layout);
+}
+
 // The working record goes with the agent statement when the agent frees it itself.
 TEST_F(ScsOps, AStatementLeftAtDisconnectTakesItsRecordWithIt) {
     uint32_t left = 0;
@@ -262,6 +401,67 @@ TEST_F(ScsOps, AStatementLeftAtDisconnectTakesItsRecordWithIt) {
     EXPECT_EQ(scs_FindStmt(left), nullptr);
     EXPECT_EQ(scs_FindStmt(stmt), nullptr);
     conn = stmt = 0;
+}
+
+// ---- Long values read in pieces -----------------------------------------------------------
+
+// A fetch that answers one long text column of two rows: 60000 and 60001 bytes.
+int LongFetch(uint32_t, uint16_t rows, DATASET* block) {
+    ds_Free(block);
+    EXPECT_EQ(ds_Init(block, 1), 0);
+    block->cols[0].type = DS_LONGCHAR;
+    block->cols[0].width = 16;
+    block->colsUsed = 1;
+    if (rows == 0)
+        return 0;
+    EXPECT_EQ(ds_AllocRows(block, 2), 0);
+    block->rowsUsed = 2;
+    for (int r = 0; r < 2; ++r) {
+        const uint32_t n = 60000 + static_cast<uint32_t>(r);
+        auto* v = reinterpret_cast<DS_REFVAL*>(block->cols[0].data + 16 * r);
+        v->data = std::malloc(n);
+        std::memset(v->data, 'a' + r, n);
+        static_cast<char*>(v->data)[n - 1] = 'z';
+        v->length = n;
+        block->cols[0].indicators[r] = 0;
+    }
+    return 0;
+}
+
+TEST_F(ScsOps, ALongValuePastTheRowsetLimitIsReadInPieces) {
+    ASSERT_EQ(SetStmt(OA_PROP_ROWSET_SIZE, 2), 0);
+    ASSERT_EQ(Exec("SELECT v FROM t"), 0);
+    RecordingTable rt;
+    rt.rec.agent.DRV_Fetch = LongFetch;
+    DS_ROWSET* rs = nullptr;
+    uint32_t fetched = 0;
+    int32_t count = 0;
+    ASSERT_EQ(lib->DRV_FetchInto(stmt, &rs, 0, &fetched, &count, 1), 0);
+    ASSERT_EQ(fetched, 2u);
+    EXPECT_EQ(rs->rows->cols[0].indicators[0], 0);  // 60000 bytes stay
+    EXPECT_EQ(reinterpret_cast<DS_REFVAL*>(rs->rows->cols[0].data)->length, 60000u);
+    EXPECT_EQ(rs->rows->cols[0].indicators[1], DS_IND_AT_SERVER);
+
+    void* piece = nullptr;
+    int32_t size = 0, type = 0, remaining = 0;
+    EXPECT_EQ(lib->DRV_GetRowData(stmt, 1, 1, 25000, &piece, &size, &type, &remaining), ERR_NO_DATA_FOUND);
+    EXPECT_EQ(lib->DRV_GetRowData(stmt, 2, 2, 25000, &piece, &size, &type, &remaining), ERR_INVALID_ARGUMENT_VALUE);
+    std::string value;
+    std::vector<int32_t> sizes, rests;
+    for (int n = 0; n < 5; ++n) {
+        ASSERT_EQ(lib->DRV_GetRowData(stmt, 1, 2, 25000, &piece, &size, &type, &remaining), 0);
+        rests.push_back(remaining);
+        if (remaining == 0)
+            break;
+        sizes.push_back(size);
+        EXPECT_EQ(type, 1);
+        value.append(static_cast<char*>(piece), static_cast<size_t>(size));
+        std::free(piece);  // the caller's
+    }
+    EXPECT_EQ(sizes, (std::vector<int32_t>{25000, 25000, 10001}));
+    EXPECT_EQ(rests, (std::vector<int32_t>{60001, 35001, 10001, 0}));
+    EXPECT_EQ(value, std::string(60000, 'b') + "z");
+    ds_RowsetFree(&rs);
 }
 
 }  // namespace
