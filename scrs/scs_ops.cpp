@@ -77,7 +77,9 @@ int CapabilityString(uint32_t conn, void* buf, int32_t bufLen, int32_t* outLen) 
 }
 
 // The agent's fetch of rows into block, cut to statement option 3 when it is set. The agent
-// keeps the option but cuts nothing itself.
+// keeps the option but cuts nothing itself. A block without rows (the set-up of its
+// columns) is cut too: a fixed column the cut turns into a counted one then has the same
+// layout in every block the caller sees.
 int FetchBlock(SCS_STMT* cur, uint16_t rows, DATASET* block) {
     int rc = AgentOf(cur).DRV_Fetch(cur->agentStmt, rows, block);
     if (rc != 0) {
@@ -85,12 +87,113 @@ int FetchBlock(SCS_STMT* cur, uint16_t rows, DATASET* block) {
         return rc;
     }
     const int32_t max = cur->maxLength != nullptr ? *cur->maxLength : 0;
-    if (max > 0 && block->rowsUsed > 0)
+    if (max > 0)
         return ds_ApplyMaxLength(block, static_cast<uint32_t>(max));
     return 0;
 }
 
+int PrepareOf(SCS_STMT* cur, uint32_t stmt, const char* text) {
+    cur->affectedRows = -1;
+    if (int rc = AgentOf(cur).DRV_Prepare(stmt, text); rc != 0)
+        return rc;
+    if ((cur->flags & SCS_ANALYSED) != 0)
+        scs_CursorClearAnalysis(cur);
+    if ((cur->flags & SCS_ATTRS_CHANGED) != 0) {
+        // The agent keeps what it accepts in the attributes the record reads; the ODBC side
+        // then finds the values it asked for and reports no change.
+        AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CURSOR_TYPE, &cur->requestedType);
+        AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CONCURRENCY, &cur->requestedConcurrency);
+        cur->flags &= static_cast<uint16_t>(~SCS_ATTRS_CHANGED);
+    }
+    // Every cursor type runs as forward-only: nothing is analysed yet.
+    if (cur->opts->cursorType == SCS_KEYSET && oa_StmtParamMarkers(stmt) != 0)
+        cur->flags |= SCS_PARAMS_KEPT;
+    cur->flags |= SCS_THROUGH_LIBRARY;
+    return 0;
+}
+
+int SetParamValuesOf(SCS_STMT* cur, uint32_t stmt, DATASET* values) {
+    if (Scrollable(cur) && values != nullptr) {
+        DATASET* copy = nullptr;
+        if (int rc = ds_Clone(&copy, values); rc != 0) {
+            // The agent owns the values whatever the answer: it frees them.
+            AgentOf(cur).DRV_SetParamValues(stmt, values);
+            return rc;
+        }
+        if (cur->keptParams != nullptr)
+            DatasetDeleter{}(cur->keptParams);
+        cur->keptParams = copy;
+        cur->flags |= SCS_PARAMS_KEPT;
+    }
+    return AgentOf(cur).DRV_SetParamValues(stmt, values);
+}
+
+int ExecuteOf(SCS_STMT* cur, uint32_t stmt) {
+    if (!oa_StmtPrepared(stmt)) {
+        LOG_MSG(LOG_WARNING, "execute without prior prepare");
+        return ERR_FUNCTION_SEQUENCE_ERROR;
+    }
+    cur->affectedRows = -1;
+    cur->flags |= SCS_THROUGH_LIBRARY;
+    cur->flags &= static_cast<uint16_t>(~SCS_CLOSED);
+    return AgentOf(cur).DRV_Execute(stmt);
+}
+
+int SetParamDescsOf(SCS_STMT* cur, uint32_t stmt, uint16_t count, const PARAM_DESC* descs) {
+    try {
+        if (count != 0 && descs != nullptr)
+            cur->userParamDescs.assign(descs, descs + count);
+        else
+            cur->userParamDescs.clear();
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    return AgentOf(cur).DRV_SetParamDescs(stmt, count, descs);
+}
+
 }  // namespace
+
+int scs_Prepare(uint32_t stmt, const char* text) {
+    SCS_STMT* cur = scs_FindStmt(stmt);
+    return cur != nullptr ? PrepareOf(cur, stmt, text) : Agent().DRV_Prepare(stmt, text);
+}
+
+int scs_SetParamValues(uint32_t stmt, DATASET* values) {
+    SCS_STMT* cur = scs_FindStmt(stmt);
+    return cur != nullptr ? SetParamValuesOf(cur, stmt, values) : Agent().DRV_SetParamValues(stmt, values);
+}
+
+int scs_Execute(uint32_t stmt) {
+    SCS_STMT* cur = scs_FindStmt(stmt);
+    return cur != nullptr ? ExecuteOf(cur, stmt) : Agent().DRV_Execute(stmt);
+}
+
+int scs_SetParamDescs(uint32_t stmt, uint16_t count, const PARAM_DESC* descs) {
+    SCS_STMT* cur = scs_FindStmt(stmt);
+    return cur != nullptr ? SetParamDescsOf(cur, stmt, count, descs) : Agent().DRV_SetParamDescs(stmt, count, descs);
+}
+
+// One look-up for the whole execution: the ODBC side executes every statement here.
+int scs_PrepareAndExecute(uint32_t stmt, const char* text, DATASET* values, uint16_t descCount,
+                          const PARAM_DESC* descs) {
+    SCS_STMT* cur = scs_FindStmt(stmt);
+    if (cur == nullptr)
+        return Agent().DRV_PrepareAndExecute(stmt, text, values, descCount, descs);
+    // The values go first, so that the agent owns them whatever follows.
+    if (values != nullptr) {
+        if (int rc = SetParamValuesOf(cur, stmt, values); rc != 0)
+            return rc;
+    }
+    if (text != nullptr) {
+        if (int rc = PrepareOf(cur, stmt, text); rc != 0)
+            return rc;
+    }
+    if (descCount > 0) {
+        if (int rc = SetParamDescsOf(cur, stmt, descCount, descs); rc != 0)
+            return rc;
+    }
+    return ExecuteOf(cur, stmt);
+}
 
 int scs_GetProperty(uint32_t handle, uint32_t code, void* buf, int32_t bufLen, int32_t* outLen) {
     if (code == OA_PROP_ROW_COUNT) {
@@ -141,74 +244,6 @@ int scs_FreeStmt(uint32_t stmt) {
         oa_StmtLibState(stmt)->reset();
     }
     return Agent().DRV_FreeStmt(stmt);
-}
-
-int scs_Prepare(uint32_t stmt, const char* text) {
-    SCS_STMT* cur = scs_FindStmt(stmt);
-    if (cur == nullptr)
-        return Agent().DRV_Prepare(stmt, text);
-    cur->affectedRows = -1;
-    if (int rc = AgentOf(cur).DRV_Prepare(stmt, text); rc != 0)
-        return rc;
-    if ((cur->flags & SCS_ANALYSED) != 0)
-        scs_CursorClearAnalysis(cur);
-    if ((cur->flags & SCS_ATTRS_CHANGED) != 0) {
-        // The agent keeps what it accepts in the attributes the record reads; the ODBC side
-        // then finds the values it asked for and reports no change.
-        AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CURSOR_TYPE, &cur->requestedType);
-        AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CONCURRENCY, &cur->requestedConcurrency);
-        cur->flags &= static_cast<uint16_t>(~SCS_ATTRS_CHANGED);
-    }
-    // Every cursor type runs as forward-only: nothing is analysed yet.
-    if (cur->opts->cursorType == SCS_KEYSET && oa_StmtParamMarkers(stmt) != 0)
-        cur->flags |= SCS_PARAMS_KEPT;
-    cur->flags |= SCS_THROUGH_LIBRARY;
-    return 0;
-}
-
-int scs_SetParamValues(uint32_t stmt, DATASET* values) {
-    SCS_STMT* cur = scs_FindStmt(stmt);
-    if (cur != nullptr && Scrollable(cur) && values != nullptr) {
-        DATASET* copy = nullptr;
-        if (int rc = ds_Clone(&copy, values); rc != 0) {
-            // The agent owns the values whatever the answer: it frees them.
-            AgentOf(cur).DRV_SetParamValues(stmt, values);
-            return rc;
-        }
-        if (cur->keptParams != nullptr)
-            DatasetDeleter{}(cur->keptParams);
-        cur->keptParams = copy;
-        cur->flags |= SCS_PARAMS_KEPT;
-    }
-    return Agent().DRV_SetParamValues(stmt, values);
-}
-
-int scs_Execute(uint32_t stmt) {
-    SCS_STMT* cur = scs_FindStmt(stmt);
-    if (cur == nullptr)
-        return Agent().DRV_Execute(stmt);
-    if (!oa_StmtPrepared(stmt)) {
-        LOG_MSG(LOG_WARNING, "execute without prior prepare");
-        return ERR_FUNCTION_SEQUENCE_ERROR;
-    }
-    cur->affectedRows = -1;
-    cur->flags |= SCS_THROUGH_LIBRARY;
-    cur->flags &= static_cast<uint16_t>(~SCS_CLOSED);
-    return AgentOf(cur).DRV_Execute(stmt);
-}
-
-int scs_SetParamDescs(uint32_t stmt, uint16_t count, const PARAM_DESC* descs) {
-    if (SCS_STMT* cur = scs_FindStmt(stmt)) {
-        try {
-            if (count != 0 && descs != nullptr)
-                cur->userParamDescs.assign(descs, descs + count);
-            else
-                cur->userParamDescs.clear();
-        } catch (const std::bad_alloc&) {
-            return ERR_MEMORY_ALLOCATION_FAILURE;
-        }
-    }
-    return Agent().DRV_SetParamDescs(stmt, count, descs);
 }
 
 int scs_FetchRows(uint32_t stmt, uint16_t rows, DATASET* block) {

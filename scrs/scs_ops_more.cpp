@@ -217,13 +217,6 @@ int scs_TablePrivileges(uint32_t stmt, const OA_CATARGS* args) {
 int scs_Tables(uint32_t stmt, const OA_CATARGS* args) { return Catalog<&OA_OPTABLE::DRV_DDTables>(stmt, args); }
 int scs_GetTypeInfo(uint32_t stmt, int16_t sqlType) { return Catalog<&OA_OPTABLE::DRV_GetTypeInfo>(stmt, sqlType); }
 
-int scs_PrepareAndExecute(uint32_t stmt, const char* text, DATASET* values, uint16_t descCount,
-                          const PARAM_DESC* descs) {
-    if (int rc = PrepareValuesDescs(stmt, text, values, descCount, descs, KeepDescs); rc != 0)
-        return rc;
-    return scs_Execute(stmt);
-}
-
 int scs_PrepareAndExecuteEx(uint32_t stmt, const char* text, DATASET* values, uint16_t descCount,
                             const NAMED_PARAM_DESC* descs) {
     auto keep = [](uint32_t h, uint16_t count, const NAMED_PARAM_DESC* named) {

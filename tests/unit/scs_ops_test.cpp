@@ -290,6 +290,40 @@ TEST_F(ScsOps, FetchedValuesAreCutToTheMaximumLength) {
     EXPECT_EQ(FetchAll(), (std::vector<Strings>{{"abcdef"}}));
 }
 
+// A fetch that answers one fixed text column of 10 bytes, one row when rows are asked for.
+int FixedFetch(uint32_t, uint16_t rows, DATASET* block) {
+    ds_Free(block);
+    EXPECT_EQ(ds_Init(block, 1), 0);
+    block->cols[0].type = DS_CHAR;
+    block->cols[0].width = 10;
+    block->colsUsed = 1;
+    if (rows == 0)
+        return 0;
+    EXPECT_EQ(ds_AllocRows(block, 1), 0);
+    std::memcpy(block->cols[0].data, "abcdefghij", 10);
+    block->cols[0].indicators[0] = 0;
+    block->rowsUsed = 1;
+    return 0;
+}
+
+// A fixed column the cut turns into a counted one has that layout from the block's set-up
+// on, so that the caller's plans for the block's columns stay right.
+TEST_F(ScsOps, ACutFixedColumnKeepsOneLayoutInEveryBlock) {
+    ASSERT_EQ(SetStmt(OA_PROP_MAX_LENGTH, 3), 0);
+    RecordingTable rt;
+    rt.rec.agent.DRV_Fetch = FixedFetch;
+    DATASET block{};
+    ASSERT_EQ(lib->DRV_Fetch(stmt, 0, &block), 0);
+    EXPECT_EQ(block.cols[0].type, DS_VARCHAR32);
+    ASSERT_EQ(lib->DRV_Fetch(stmt, 2, &block), 0);
+    ASSERT_EQ(block.rowsUsed, 1);
+    EXPECT_EQ(block.cols[0].type, DS_VARCHAR32);
+    int32_t n = 0;
+    std::memcpy(&n, block.cols[0].data, sizeof n);
+    EXPECT_EQ(std::string(reinterpret_cast<const char*>(block.cols[0].data) + 4, static_cast<size_t>(n)), "abc");
+    ds_Free(&block);
+}
+
 TEST_F(ScsOps, AForwardRowsetHasRowsetSizeRowsAndMovesThePosition) {
     ASSERT_EQ(SetStmt(OA_PROP_ROWSET_SIZE, 2), 0);
     ASSERT_EQ(Exec("SELECT i FROM t ORDER BY i"), 0);
