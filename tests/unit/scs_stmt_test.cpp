@@ -11,6 +11,7 @@
 #include "scrs/scs_stmt.h"
 #include "tests/unit/agent_fixture.h"
 #include "util/errcode.h"
+#include "util/utheap.h"
 
 namespace {
 
@@ -117,6 +118,16 @@ TEST_F(ScsStmt, TheRecordGoesWithTheAgentStatement) {
     cur->userParamDescs.resize(3);
     stmt.lib.reset();
     EXPECT_EQ(scs_FindStmt(stmtId), nullptr);
+}
+
+// No memory is an ordinary S1001 here, never the end of the process, and leaves no record.
+TEST_F(ScsStmt, NoMemoryForTheRecordAnswersS1001) {
+    uh_FailAfter(0);
+    const int rc = scs_AttachStmt(stmtId, connId, &holder);
+    uh_FailAfter(-1);
+    EXPECT_EQ(rc, ERR_MEMORY_ALLOCATION_FAILURE);
+    EXPECT_EQ(scs_FindStmt(stmtId), nullptr);
+    EXPECT_EQ(stmt.lib.state, nullptr);
 }
 
 TEST_F(ScsStmt, ResultDescriptionsLoadOnceAndAreCheckedByNumber) {
