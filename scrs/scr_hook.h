@@ -14,8 +14,9 @@
 
 #include "drv_pro9/oa_optable.h"
 
-// Given a holder bound to the agent's table (or null, for the first call alone); returns
-// the same holder, pointing at the library table.
+// Given a holder bound to the agent's table, returns the same holder pointing at the
+// library table. A null holder is returned as it is (the set-up still runs once, over the
+// agent's own table).
 OA_OPHOLDER* SCR_HookOpTable(OA_OPHOLDER* holder);
 
 // The library table, null before the hook's first call.

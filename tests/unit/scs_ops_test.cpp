@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <set>
 #include <string>
 #include <vector>
@@ -184,6 +185,38 @@ TEST_F(ScsOps, ExecuteWithoutPrepareIsASequenceErrorThatNeverReachesTheAgent) {
     EXPECT_EQ(log.matching("execute without prior prepare").size(), 1u);
     EXPECT_TRUE(rt.rec.Of(13).empty());
     EXPECT_EQ(lib->DRV_FreeStmt(fresh), 0);
+}
+
+TEST_F(ScsOps, AnUnknownStatementIsAnInvalidArgumentInEveryOverride) {
+    const uint32_t bad = 0xDEAD0001;
+    DATASET block{};
+    DS_ROWSET* rs = nullptr;
+    uint32_t fetched = 0, made = 0;
+    int32_t count = 0, size = 0, type = 0, rest = 0;
+    void* piece = nullptr;
+    uint16_t done = 0;
+    int32_t* counts = nullptr;
+    OA_CATARGS args{};
+    const int answers[] = {
+        lib->DRV_Prepare(bad, "SELECT 1"),
+        lib->DRV_Execute(bad),
+        lib->DRV_Fetch(bad, 1, &block),
+        lib->DRV_CloseCursor(bad),
+        lib->DRV_ExtendedFetch(bad, &rs, 0, &fetched, &count, 1),
+        lib->DRV_FetchInto(bad, &rs, 0, &fetched, &count, 1),
+        lib->DRV_GetRowData(bad, 1, 1, 10, &piece, &size, &type, &rest),
+        lib->DRV_SetPos(bad, 1, 0, 0, nullptr, nullptr, nullptr, nullptr, 0),
+        lib->DRV_MoreResults(bad),
+        lib->DRV_DDTables(bad, &args),
+        lib->DRV_ExecuteBatch(bad, 0, nullptr, &done, &counts),
+        lib->DRV_PrepareAndExecute(bad, "SELECT 1", nullptr, 0, nullptr),
+        lib->DRV_AllocStmt(0xDEAD0002, &made),
+        lib->DRV_FreeStmt(bad),
+    };
+    for (size_t i = 0; i < std::size(answers); ++i)
+        EXPECT_EQ(answers[i], ERR_INVALID_ARGUMENT_VALUE) << "case " << i;
+    EXPECT_EQ(rs, nullptr);
+    EXPECT_EQ(counts, nullptr);
 }
 
 TEST_F(ScsOps, RowCountOfDmlComesFromTheAgent) {
