@@ -76,6 +76,11 @@ int32_t oa_StmtMaxLength(uint32_t stmt) {
     return s != nullptr ? s->maxLength : 0;
 }
 
+const int32_t* oa_StmtMaxLengthRef(uint32_t stmt) {
+    const OA_STMT* s = oa_FindStmt(stmt);
+    return s != nullptr ? &s->maxLength : nullptr;
+}
+
 int oa_StmtKeepErrors(uint32_t stmt, int32_t keep) {
     OA_STMT* s = oa_FindStmt(stmt);
     if (s == nullptr)

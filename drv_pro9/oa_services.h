@@ -92,6 +92,9 @@ const char* oa_StmtText(uint32_t stmt);
 uint32_t oa_StmtParamMarkers(uint32_t stmt);
 // Statement option 3 (SQL_MAX_LENGTH); 0 no limit or unknown.
 int32_t oa_StmtMaxLength(uint32_t stmt);
+// Where the statement keeps option 3 (its address stays while the statement lives), or
+// null: the library reads it after each fetch without a second look-up.
+const int32_t* oa_StmtMaxLengthRef(uint32_t stmt);
 
 // ---- Error lists -----------------------------------------------------------------------------
 

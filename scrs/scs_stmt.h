@@ -31,6 +31,7 @@ struct SS_RESULT;  // static result set (static cursors)
 
 struct SCS_STMT {
     OA_CURSOROPTS* opts = nullptr;       // the agent's, for the statement's lifetime
+    const int32_t* maxLength = nullptr;  // the agent's statement option 3, likewise
     int32_t requestedType = 0;           // restored at the next preparation (SCS_ATTRS_CHANGED)
     int32_t requestedConcurrency = 1;
     int32_t rowCount = -1;               // rows in the result or keyset; -1 unknown
@@ -113,5 +114,60 @@ struct SCS_CONNINFO;
 
 // The working record of a live agent statement allocated through the library, or null
 // (unknown handle, or a statement the agent allocated for itself or for the library).
+// O(1): the agent's handle look-up and its library slot.
 SCS_STMT* scs_FindStmt(uint32_t agentStmt);
+// The record the connect bookkeeping hung on a live agent connection, or null.
 SCS_CONN* scs_FindConn(uint32_t agentConn);
+
+// ---- The working record's life ------------------------------------------------------------
+
+// Sets up a new record for the agent statement: the attributes where the agent keeps them,
+// the library state cleared, the describe-rows record, then what the agent answers of the
+// connection (properties with a 4-byte buffer, information items through
+// scs_AgentGetInfo), each kept only when it is answered. The keyset, the static result and
+// the values cache stay unset. 0, or 16 (S1001) on no memory, with the auxiliary
+// statements' messages collected. Assumes holder points at the agent's own table.
+int scs_CursorInitFull(SCS_STMT* cur, uint32_t agentStmt, uint32_t agentConn, const OA_OPHOLDER* holder);
+// Frees the auxiliary statements through the agent (slot 8), then everything the record
+// owns; the record itself stays, empty, with its handles and holder.
+void scs_CursorFree(SCS_STMT* cur);
+// Frees the record's memory without calling the agent: the release of the statement's
+// library slot (oa_StmtLibState), which runs while the agent frees its statement.
+void scs_StmtRelease(void* record);
+// Hangs a new full record on the agent statement's library slot (replacing any earlier
+// one). 0, 21 for an unknown statement, 16 on no memory; a failed initialisation leaves no
+// record.
+int scs_AttachStmt(uint32_t agentStmt, uint32_t agentConn, const OA_OPHOLDER* holder);
+// Before a new analysis: the text, the analyses, the descriptor arrays, the loaded result
+// and parameter descriptions; state and auxiliary flags 0.
+void scs_CursorClearAnalysis(SCS_STMT* cur);
+
+// ---- Errors of the SQL the library runs ------------------------------------------------
+
+// Sets (1) or clears (0) the keep flag of the statement's error list, so that the messages
+// of many generated executions accumulate. 0, or 21.
+int scs_KeepStmtErrors(uint32_t agentStmt, int32_t keep);
+// Moves the messages of both auxiliary statements (those that exist) onto the user's
+// statement, in order, so that SQLGetDiagRec shows what the library's SQL met.
+void scs_CollectAuxErrors(const SCS_STMT* cur);
+// Drops the handle's last message when it is 01S01. 0, or 21.
+int scs_ErrDropRowWarning(uint32_t handle);
+
+// ---- Helpers of the later cursor parts --------------------------------------------------
+
+// The first of count descriptors whose column name equals the probe's and, when the probe
+// names a table or an owner, whose table or owner is equal too (exact bytes); its index
+// goes to indexOut when given. Null when none.
+const SCS_COLDESC* scs_FindColDesc(const SCS_COLDESC* items, uint32_t count, const SCS_COLDESC* probe,
+                                   uint32_t* indexOut);
+// How a rowset's keys go as parameters of a key query with keyCols key columns: blocks,
+// keys in the last block and keys per block ((maximum parameters - the application's
+// parameters) / keyCols tuples, at most the rowset size). 0, or 15 (S1000) when not one
+// key tuple fits a block, with the outs untouched.
+int scs_KeyBlockGeometry(const SCS_STMT* cur, uint16_t keyCols, int32_t* blocks, int32_t* keysInLast,
+                         int32_t* keysPerBlock);
+// Loads the result descriptions from the agent (slot 15) once. 0 or the agent's code.
+int scs_LoadResultColDescs(SCS_STMT* cur);
+// The description of result column `column` (from 1), loading them first: 21 without an
+// out, 17 (S1002) for 0 or a column past the count; the record keeps it.
+int scs_GetResultColDesc(SCS_STMT* cur, uint16_t column, const COLDESC** out);

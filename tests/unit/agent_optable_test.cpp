@@ -11,6 +11,7 @@
 #include "driver/frame/globals.h"
 #include "driver/library/library.h"
 #include "drv_pro9/oa_optable.h"
+#include "scrs/scr_hook.h"
 #include "util/errcode.h"
 
 namespace {
@@ -114,7 +115,8 @@ TEST(AgentOpTable, LibraryAttachBindsTheProcessHolder) {
     Drv().opHolder.ops = nullptr;
     Drv().opHolder.state = 7;
     ASSERT_EQ(DrvAttach(), 1);
-    EXPECT_EQ(Drv().opHolder.ops, &OA_AgentOpTable);
+    EXPECT_EQ(Drv().opHolder.ops, SCR_LibraryTable());  // the cursor library in front
+    EXPECT_EQ(SCR_AgentHolder()->ops, &OA_AgentOpTable);
     EXPECT_EQ(Drv().opHolder.state, 0);
 }
 
