@@ -73,11 +73,6 @@ SCS_STMT* scs_FindStmt(uint32_t agentStmt) {
     return slot != nullptr && slot->release == scs_StmtRelease ? static_cast<SCS_STMT*>(slot->state) : nullptr;
 }
 
-SCS_CONN* scs_FindConn(uint32_t agentConn) {
-    OA_LIBSTATE* slot = oa_ConnLibState(agentConn);
-    return slot != nullptr ? static_cast<SCS_CONN*>(slot->state) : nullptr;
-}
-
 int scs_CursorInitFull(SCS_STMT* cur, uint32_t agentStmt, uint32_t agentConn, const OA_OPHOLDER* holder) {
     *cur = SCS_STMT{};
     cur->agentStmt = agentStmt;
