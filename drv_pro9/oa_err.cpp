@@ -39,16 +39,6 @@ void SqlcaMessage(const ESQL_SQLCA* sqlca, char* out, size_t outSize) {
     out[n] = '\0';
 }
 
-// The error list of an agent handle: statement, connection, then server.
-OA_ERRLIST* FindList(uint32_t handle) {
-    if (OA_STMT* s = oa_FindStmt(handle))
-        return &s->errors;
-    if (OA_CONN* c = oa_FindConn(handle))
-        return &c->errors;
-    if (OA_SERVER* v = oa_FindServer(handle))
-        return &v->errors;
-    return nullptr;
-}
 
 }  // namespace
 
@@ -157,7 +147,7 @@ void OA_ErrPostText(OA_ERRLIST* list, const char* message, const char* sqlstate)
 }
 
 int OA_GetErrors(uint32_t handle, OA_ERRTEXTS* result) {
-    OA_ERRLIST* list = FindList(handle);
+    OA_ERRLIST* list = oa_ErrListOf(handle);
     if (list == nullptr || result == nullptr)
         return ERR_INVALID_ARGUMENT_VALUE;
     int32_t count = 0;
@@ -209,4 +199,14 @@ void OA_ErrTextsFree(OA_ERRTEXTS* result) {
     result->texts = nullptr;
     result->natives = nullptr;
     result->count = 0;
+}
+
+OA_ERRLIST* oa_ErrListOf(uint32_t handle) {
+    if (OA_STMT* s = oa_FindStmt(handle))
+        return &s->errors;
+    if (OA_CONN* c = oa_FindConn(handle))
+        return &c->errors;
+    if (OA_SERVER* v = oa_FindServer(handle))
+        return &v->errors;
+    return nullptr;
 }

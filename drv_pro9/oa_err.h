@@ -79,6 +79,9 @@ void OA_ErrPostText(OA_ERRLIST* list, const char* message, const char* sqlstate)
 void OA_ErrAppend(OA_ERRLIST* list, OA_ERRREC* rec);
 // Frees every record and leaves the list empty.
 void OA_ErrClear(OA_ERRLIST* list);
+// The list of a live agent statement, connection or server handle (looked up in that
+// order), or null.
+OA_ERRLIST* oa_ErrListOf(uint32_t handle);
 
 // Slot 2: takes the queued messages of an agent statement, connection or server handle
 // (looked up in that order). Unknown handle or null result: 21. An empty list: count 0,

@@ -16,15 +16,6 @@ int NoParamProber(const char*, const char*, OA_PARAMPROBES*) { return ERR_DRIVER
 int NoSetPosRun(uint32_t, uint16_t**, int32_t*) { return ERR_DRIVER_NOT_CAPABLE; }
 int NoFixColAttribs(uint32_t, uint16_t, COLDESC*, std::vector<COLATTR>*) { return 0; }
 
-// The error list of a statement or connection handle.
-OA_ERRLIST* ListOf(uint32_t handle) {
-    if (OA_STMT* stmt = oa_FindStmt(handle))
-        return &stmt->errors;
-    if (OA_CONN* conn = oa_FindConn(handle))
-        return &conn->errors;
-    return nullptr;
-}
-
 }  // namespace
 
 const OA_LIBCALLBACKS OA_LIBRARY_STANDINS = {NoParamProber, NoSetPosRun, NoFixColAttribs};
@@ -90,8 +81,8 @@ int oa_StmtKeepErrors(uint32_t stmt, int32_t keep) {
 }
 
 int oa_ErrMove(uint32_t target, uint32_t source) {
-    OA_ERRLIST* to = ListOf(target);
-    OA_ERRLIST* from = ListOf(source);
+    OA_ERRLIST* to = oa_ErrListOf(target);
+    OA_ERRLIST* from = oa_ErrListOf(source);
     if (to == nullptr || from == nullptr)
         return ERR_INVALID_ARGUMENT_VALUE;
     if (to == from)
@@ -105,7 +96,7 @@ int oa_ErrMove(uint32_t target, uint32_t source) {
 }
 
 int oa_ErrClearOf(uint32_t handle) {
-    OA_ERRLIST* list = ListOf(handle);
+    OA_ERRLIST* list = oa_ErrListOf(handle);
     if (list == nullptr)
         return ERR_INVALID_ARGUMENT_VALUE;
     OA_ErrClear(list);
@@ -113,7 +104,7 @@ int oa_ErrClearOf(uint32_t handle) {
 }
 
 int oa_ErrDropRowWarning(uint32_t handle) {
-    OA_ERRLIST* list = ListOf(handle);
+    OA_ERRLIST* list = oa_ErrListOf(handle);
     if (list == nullptr)
         return ERR_INVALID_ARGUMENT_VALUE;
     OA_ERRREC** slot = &list->head;

@@ -102,7 +102,7 @@ const int32_t* oa_StmtMaxLengthRef(uint32_t stmt);
 // messages of many generated executions accumulate. 0, or 21 for an unknown handle.
 int oa_StmtKeepErrors(uint32_t stmt, int32_t keep);
 // Appends every record of source's list to target's, in order, and leaves source empty.
-// Each handle is a statement or a connection. 0, or 21 when either is unknown.
+// Each handle is a statement, connection or server. 0, or 21 when either is unknown.
 int oa_ErrMove(uint32_t target, uint32_t source);
 // Empties the list of a statement or connection. 0, or 21.
 int oa_ErrClearOf(uint32_t handle);

@@ -210,16 +210,6 @@ std::optional<std::string> Text(const char* s) {
     return s != nullptr ? std::optional<std::string>(s) : std::nullopt;
 }
 
-// The agent's error list of a handle of its own; null for any other value.
-OA_ERRLIST* AgentErrors(uint32_t handle) {
-    if (OA_STMT* s = oa_FindStmt(handle))
-        return &s->errors;
-    if (OA_CONN* c = oa_FindConn(handle))
-        return &c->errors;
-    if (OA_SERVER* v = oa_FindServer(handle))
-        return &v->errors;
-    return nullptr;
-}
 
 // What a call carries, taken before the wrapped slot runs (it may take or change what it
 // is handed) and after it answered.
@@ -316,7 +306,7 @@ struct RecordingTable::Impl {
         }
         if (hit) {
             if (hit->post)
-                OA_ErrPost(AgentErrors(c.handle), hit->code);
+                OA_ErrPost(oa_ErrListOf(c.handle), hit->code);
         } else {
             c.rc = forward();
         }
