@@ -19,14 +19,59 @@
 #include "scrs/scs_stmt.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "tests/unit/esql92_fixture.h"
-#include "tests/unit/scs_recording.h"
+#include "tests/unit/recording_optable.h"
 #include "util/dsrow.h"
 #include "util/errcode.h"
 
 namespace {
 
-using scstest::RecordingTable;
 using Strings = std::vector<std::string>;
+
+// A recording table between the library and the agent (or a changed copy of the agent's
+// table) while it lives. The calls of the slots these tests follow read "<slot>", then the
+// text, then "rows=<n>" for the parameter values handed over or the rows a fetch brought.
+class RecordingTable {
+public:
+    explicit RecordingTable(const OA_OPTABLE& agent = OA_AgentOpTable) : agent_(agent), rec_(&agent_) {
+        before_ = SCR_SetAgentTable(rec_.Table());
+    }
+    ~RecordingTable() { SCR_SetAgentTable(before_); }
+    RecordingTable(const RecordingTable&) = delete;
+    RecordingTable& operator=(const RecordingTable&) = delete;
+
+    Strings Calls() const { return Lines(-1); }
+    Strings Of(int slot) const { return Lines(slot); }
+
+private:
+    Strings Lines(int slot) const {
+        static const std::set<int> followed = {5, 6, 7, 8, 11, 12, 13, 18, 19, 20, 24, 34, 43};
+        Strings out;
+        for (const rec::RecordedCall& c : rec_.Calls()) {
+            if (followed.count(c.slot) == 0 || (slot >= 0 && c.slot != slot))
+                continue;
+            std::string line = std::to_string(c.slot);
+            if (c.text)
+                line += " " + *c.text;
+            if (c.values)
+                line += " rows=" + std::to_string(c.values->rows.size());
+            if (c.slot == 19)
+                line += " rows=" + std::to_string(c.rowsFetched < 0 ? 0 : c.rowsFetched);
+            out.push_back(line);
+        }
+        return out;
+    }
+
+    OA_OPTABLE agent_;
+    rec::RecordingTable rec_;
+    const OA_OPTABLE* before_ = nullptr;
+};
+
+// The agent's table with its fetch replaced.
+OA_OPTABLE AgentFetchingWith(int (*fetch)(uint32_t, uint16_t, DATASET*)) {
+    OA_OPTABLE t = OA_AgentOpTable;
+    t.DRV_Fetch = fetch;
+    return t;
+}
 
 // ---- The table -------------------------------------------------------------------------------
 
@@ -162,7 +207,7 @@ TEST_F(ScsOps, AStatementRunsThroughTheLibraryAsItWouldOnTheAgent) {
     ASSERT_EQ(lib->DRV_FreeStmt(stmt), 0);
     EXPECT_EQ(scs_FindStmt(stmt), nullptr);
     stmt = 0;
-    EXPECT_EQ(rt.rec.calls, (Strings{"11 SELECT i, v FROM t ORDER BY i", "13", "19 rows=0", "19 rows=2", "19 rows=1", "20", "8"}));
+    EXPECT_EQ(rt.Calls(), (Strings{"11 SELECT i, v FROM t ORDER BY i", "13", "19 rows=2", "19 rows=1", "19 rows=0", "20", "8"}));
 }
 
 TEST_F(ScsOps, ParametersReachTheAgentAndTheirDescriptionsAreKept) {
@@ -172,7 +217,7 @@ TEST_F(ScsOps, ParametersReachTheAgentAndTheirDescriptionsAreKept) {
     ASSERT_EQ(lib->DRV_PrepareAndExecute(stmt, "INSERT INTO t VALUES (?, ?)", values, 2, descs), 0);
     EXPECT_EQ(cur->userParamDescs.size(), 2u);
     EXPECT_EQ(cur->keptParams, nullptr);  // forward-only: no copy
-    EXPECT_EQ(rt.rec.calls, (Strings{"12 rows=1", "11 INSERT INTO t VALUES (?, ?)", "18", "13"}));
+    EXPECT_EQ(rt.Calls(), (Strings{"12 rows=1", "11 INSERT INTO t VALUES (?, ?)", "18", "13"}));
     EXPECT_EQ(GetStmt(OA_PROP_ROW_COUNT), 1);
 }
 
@@ -183,7 +228,7 @@ TEST_F(ScsOps, ExecuteWithoutPrepareIsASequenceErrorThatNeverReachesTheAgent) {
     exectest::LogCapture log(LOG_WARNING);
     EXPECT_EQ(lib->DRV_Execute(fresh), ERR_FUNCTION_SEQUENCE_ERROR);
     EXPECT_EQ(log.matching("execute without prior prepare").size(), 1u);
-    EXPECT_TRUE(rt.rec.Of(13).empty());
+    EXPECT_TRUE(rt.Of(13).empty());
     EXPECT_EQ(lib->DRV_FreeStmt(fresh), 0);
 }
 
@@ -273,10 +318,10 @@ TEST_F(ScsOps, MoreResultsOnAKeysetCursorIsRefusedAndResetsThePosition) {
     EXPECT_EQ(cur->position, SCS_POS_BEFORE_START);
     EXPECT_EQ(cur->rowsetStart, 0);
     EXPECT_EQ(cur->rowCount, -1);
-    EXPECT_TRUE(rt.rec.Of(24).empty());
+    EXPECT_TRUE(rt.Of(24).empty());
     ASSERT_EQ(SetStmt(OA_PROP_CURSOR_TYPE, SCS_FORWARD_ONLY), 0);
     EXPECT_EQ(lib->DRV_MoreResults(stmt), ERR_NO_MORE_RESULTS);  // the agent's answer now
-    EXPECT_EQ(rt.rec.Of(24).size(), 1u);
+    EXPECT_EQ(rt.Of(24).size(), 1u);
 }
 
 TEST_F(ScsOps, ABatchStopsAtItsQuery) {
@@ -293,7 +338,7 @@ TEST_F(ScsOps, ABatchStopsAtItsQuery) {
     ASSERT_NE(counts, nullptr);
     EXPECT_EQ(counts[0], 1);
     std::free(counts);
-    EXPECT_EQ(rt.rec.Of(11), (Strings{"11 UPDATE t SET v = 'y' WHERE i = 1"}));
+    EXPECT_EQ(rt.Of(11), (Strings{"11 UPDATE t SET v = 'y' WHERE i = 1"}));
 
     counts = nullptr;
     EXPECT_EQ(lib->DRV_ExecuteBatch(stmt, 1, &batch[2], &done, &counts), 0);
@@ -343,8 +388,7 @@ int FixedFetch(uint32_t, uint16_t rows, DATASET* block) {
 // on, so that the caller's plans for the block's columns stay right.
 TEST_F(ScsOps, ACutFixedColumnKeepsOneLayoutInEveryBlock) {
     ASSERT_EQ(SetStmt(OA_PROP_MAX_LENGTH, 3), 0);
-    RecordingTable rt;
-    rt.rec.agent.DRV_Fetch = FixedFetch;
+    RecordingTable rt(AgentFetchingWith(FixedFetch));
     DATASET block{};
     ASSERT_EQ(lib->DRV_Fetch(stmt, 0, &block), 0);
     EXPECT_EQ(block.cols[0].type, DS_VARCHAR32);
@@ -498,8 +542,7 @@ int LongFetch(uint32_t, uint16_t rows, DATASET* block) {
 TEST_F(ScsOps, ALongValuePastTheRowsetLimitIsReadInPieces) {
     ASSERT_EQ(SetStmt(OA_PROP_ROWSET_SIZE, 2), 0);
     ASSERT_EQ(Exec("SELECT v FROM t"), 0);
-    RecordingTable rt;
-    rt.rec.agent.DRV_Fetch = LongFetch;
+    RecordingTable rt(AgentFetchingWith(LongFetch));
     DS_ROWSET* rs = nullptr;
     uint32_t fetched = 0;
     int32_t count = 0;
