@@ -103,6 +103,14 @@ int oa_ErrClearOf(uint32_t handle) {
     return 0;
 }
 
+int oa_ErrPostOn(uint32_t handle, const char* message, const char* sqlstate) {
+    OA_ERRLIST* list = oa_ErrListOf(handle);
+    if (list == nullptr || message == nullptr || sqlstate == nullptr)
+        return ERR_INVALID_ARGUMENT_VALUE;
+    OA_ErrPostText(list, message, sqlstate);
+    return 0;
+}
+
 int oa_ErrDropRowWarning(uint32_t handle) {
     OA_ERRLIST* list = oa_ErrListOf(handle);
     if (list == nullptr)

@@ -108,6 +108,10 @@ int oa_ErrMove(uint32_t target, uint32_t source);
 int oa_ErrClearOf(uint32_t handle);
 // Removes the last record of the handle's list when its SQLSTATE is "01S01". 0, or 21.
 int oa_ErrDropRowWarning(uint32_t handle);
+// Posts a message of the library's own (native code 0) on a statement or connection, so
+// that the ODBC side reads it with the agent's: a failure the agent never saw (a cache
+// file that could not be made) then says what happened. 0, or 21.
+int oa_ErrPostOn(uint32_t handle, const char* message, const char* sqlstate);
 
 // ---- The positioned operation the agent keeps for its data at execution ---------------------
 

@@ -53,6 +53,7 @@ int scs_CursorInitFromConn(SCS_CURSOR* cur, uint32_t agentStmt, uint32_t agentCo
         cur->rowsetSize = connDefaults->rowsetSize;
         cur->simulateCursor = connDefaults->simulateCursor;
         cur->useBookmarks = connDefaults->useBookmarks;
+        cur->hasDynMixCursors = connDefaults->hasDynMixCursors;
         cur->requestedType = cur->cursorType;
         cur->requestedConcurrency = cur->concurrency;
         cur->lastFetchRowsetSize = cur->rowsetSize;

@@ -80,6 +80,7 @@ struct SCS_CURSOR {
     uint16_t setPosOperation = 0;
     uint32_t fetchDirections = 0;       // SQLGetInfo 8, asked once; 0 not yet
     int32_t lastFetchRowsetSize = 1;    // rowset size of the current rowset
+    int32_t hasDynMixCursors = 0;       // the connection's cn_hasDynMixCurs: fetch through slot 41
 };
 
 // Base defaults (above), the two handles, the holder and the owner, which may be 0 and
