@@ -8,8 +8,8 @@
 // process, and they are unlinked as soon as they are open, so no name stays visible):
 //   data file:  u32 column count, i32 row count, then per column {i32 type, u32 width},
 //               then the row records one after another: per column a 4-byte indicator
-//               (the row's i16, sign-extended) and, only when it is 0, the value
-//               (encodings in dsc_cache.cpp);
+//               (the row's i16, sign-extended) and, only when it is 0 or more (a value is
+//               there), the value (encodings in dsc_cache.cpp);
 //   index file: one i64 per row, the byte offset of its record in the data file.
 // Offsets are 64-bit, so a data file may pass 2 GiB.
 //
@@ -48,6 +48,8 @@ struct DSC_CACHE {
     int32_t windowRows = DSC_MEMORY_ROWS;  // rows read back per window (grows for large rowsets)
     int32_t rowCount = 0;                  // rows in the cache (memory or files)
     DSC_LAYOUT layout;                     // of the rows in the files, from the first spill
+    char* dataBuffer = nullptr;            // stdio buffers of the two files, freed on close
+    char* indexBuffer = nullptr;
 };
 
 // ---- Codec --------------------------------------------------------------------------------
@@ -71,7 +73,8 @@ int DSCF_Append(FILE* data, FILE* index, DATASET* rows);
 
 // State 0, no files, window 5000 rows, no rows, no layout.
 void DSC_Init(DSC_CACHE* cache);
-// Closes (and so deletes) both files when open; state 0 and no rows. The window size stays.
+// Closes (and so deletes) both files when open; state 0, no rows, no layout. The window
+// size stays.
 void DSC_Close(DSC_CACHE* cache);
 // Reads the statement's whole result (slot 19 of agent, which must be the agent's own
 // table, not the library's) into the cache: rows empties first; while at most 5000 rows

@@ -11,7 +11,9 @@
 #include "scrs/scr_hook.h"
 #include "scrs/scs_conn.h"
 #include "scrs/scs_cursor.h"
+#include "scrs/scs_scroll.h"
 #include "scrs/scs_stmt.h"
+#include "scrs/ss_result.h"
 #include "util/dataset.h"
 #include "util/dsrow.h"
 #include "util/errcode.h"
@@ -27,6 +29,19 @@ const OA_OPTABLE& Agent() { return *SCR_AgentHolder()->ops; }
 const OA_OPTABLE& AgentOf(const SCS_STMT* cur) { return *cur->agent->ops; }
 
 bool Scrollable(const SCS_STMT* cur) { return cur->opts->cursorType != SCS_FORWARD_ONLY; }
+bool StaticReadOnly(const SCS_STMT* cur) {
+    return cur->opts->cursorType == SCS_STATIC && cur->opts->concurrency == SCS_READ_ONLY;
+}
+bool IsStatic(const SCS_STMT* cur) { return cur->opts->cursorType == SCS_STATIC; }
+
+// No result yet: the snapshot emptied, the count unknown, the cursor before the start.
+void ResetResult(SCS_STMT* cur) {
+    SS_Close(cur->staticResult);
+    cur->flags &= static_cast<uint16_t>(~SCS_RESULT_CACHED);
+    cur->rowCount = -1;
+    cur->position = SCS_POS_BEFORE_START;
+    cur->rowsetStart = 0;
+}
 
 // An agent connection property as a number; false when it cannot be read.
 bool ConnInt(uint32_t conn, uint32_t code, int32_t* value) {
@@ -96,16 +111,33 @@ int PrepareOf(SCS_STMT* cur, uint32_t stmt, const char* text) {
     cur->affectedRows = -1;
     if (int rc = AgentOf(cur).DRV_Prepare(stmt, text); rc != 0)
         return rc;
+    // Read before the analysis is dropped: dropping it clears the state flags.
+    const bool attrsChanged = (cur->flags & SCS_ATTRS_CHANGED) != 0;
     if ((cur->flags & SCS_ANALYSED) != 0)
         scs_CursorClearAnalysis(cur);
-    if ((cur->flags & SCS_ATTRS_CHANGED) != 0) {
+    if (attrsChanged) {
         // The agent keeps what it accepts in the attributes the record reads; the ODBC side
         // then finds the values it asked for and reports no change.
         AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CURSOR_TYPE, &cur->requestedType);
         AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CONCURRENCY, &cur->requestedConcurrency);
         cur->flags &= static_cast<uint16_t>(~SCS_ATTRS_CHANGED);
     }
-    // Every cursor type runs as forward-only: nothing is analysed yet.
+    // A new statement has no result yet: the previous snapshot, its count and the
+    // descriptions of the previous result go.
+    ResetResult(cur);
+    ds_ColDescFree(cur->resultCols, cur->resultColCount);
+    cur->resultCols = nullptr;
+    cur->resultColCount = 0;
+    cur->flags &= static_cast<uint16_t>(~SCS_CLOSED);
+    if (Scrollable(cur)) {
+        // Kept for the execute that finds the agent's statement gone after a close.
+        cur->text = text != nullptr ? text : "";
+        // Only the static read-only cursor is built: every scrollable request becomes one.
+        if (int rc = scs_p_ChangeCursorType(cur); rc != 0) {
+            scs_CollectAuxErrors(cur);
+            return rc;
+        }
+    }
     if (cur->opts->cursorType == SCS_KEYSET && oa_StmtParamMarkers(stmt) != 0)
         cur->flags |= SCS_PARAMS_KEPT;
     cur->flags |= SCS_THROUGH_LIBRARY;
@@ -128,7 +160,32 @@ int SetParamValuesOf(SCS_STMT* cur, uint32_t stmt, DATASET* values) {
     return AgentOf(cur).DRV_SetParamValues(stmt, values);
 }
 
+// After a close the agent may have dropped the prepared statement: the kept text is
+// prepared again, with the kept values and the application's descriptions.
+int PrepareAgain(SCS_STMT* cur, uint32_t stmt) {
+    if (int rc = AgentOf(cur).DRV_Prepare(stmt, cur->text.c_str()); rc != 0)
+        return rc;
+    if ((cur->flags & SCS_PARAMS_KEPT) != 0 && cur->keptParams != nullptr) {
+        DATASET* copy = nullptr;
+        if (int rc = ds_Clone(&copy, cur->keptParams); rc != 0)
+            return rc;
+        if (int rc = AgentOf(cur).DRV_SetParamValues(stmt, copy); rc != 0)
+            return rc;
+    }
+    if (cur->needParamDescs != 0 && !cur->userParamDescs.empty()) {
+        if (int rc = AgentOf(cur).DRV_SetParamDescs(stmt, static_cast<uint16_t>(cur->userParamDescs.size()),
+                                                    cur->userParamDescs.data());
+            rc != 0)
+            return rc;
+    }
+    return 0;
+}
+
 int ExecuteOf(SCS_STMT* cur, uint32_t stmt) {
+    if (Scrollable(cur) && (cur->flags & SCS_CLOSED) != 0 && !oa_StmtPrepared(stmt) && !cur->text.empty()) {
+        if (int rc = PrepareAgain(cur, stmt); rc != 0)
+            return rc;
+    }
     if (!oa_StmtPrepared(stmt)) {
         LOG_MSG(LOG_WARNING, "execute without prior prepare");
         return ERR_FUNCTION_SEQUENCE_ERROR;
@@ -136,7 +193,21 @@ int ExecuteOf(SCS_STMT* cur, uint32_t stmt) {
     cur->affectedRows = -1;
     cur->flags |= SCS_THROUGH_LIBRARY;
     cur->flags &= static_cast<uint16_t>(~SCS_CLOSED);
-    return AgentOf(cur).DRV_Execute(stmt);
+    // Every execution starts a new result: the snapshot of the last one goes.
+    ResetResult(cur);
+    if (int rc = AgentOf(cur).DRV_Execute(stmt); rc != 0)
+        return rc;
+    if (!Scrollable(cur))
+        return 0;
+    if (int rc = scs_LoadResultColDescs(cur); rc != 0) {
+        scs_CollectAuxErrors(cur);
+        return rc;
+    }
+    // A static read-only query reads its whole result now and lets the server cursor go;
+    // a statement without result columns has nothing to read.
+    if (StaticReadOnly(cur) && cur->resultColCount > 0)
+        return scs_p_FillStatic(cur);
+    return 0;
 }
 
 int SetParamDescsOf(SCS_STMT* cur, uint32_t stmt, uint16_t count, const PARAM_DESC* descs) {
@@ -152,6 +223,38 @@ int SetParamDescsOf(SCS_STMT* cur, uint32_t stmt, uint16_t count, const PARAM_DE
 }
 
 }  // namespace
+
+int scs_p_ChangeCursorType(SCS_STMT* cur) {
+    OA_CURSOROPTS& o = *cur->opts;
+    // The values the application asked for come back at the next prepare; a second change
+    // before that keeps the first request.
+    if ((cur->flags & SCS_ATTRS_CHANGED) == 0) {
+        cur->requestedType = o.cursorType;
+        cur->requestedConcurrency = o.concurrency;
+    }
+    const auto set = AgentOf(cur).DRV_SetProperty;
+    if (o.cursorType == SCS_KEYSET || o.cursorType == SCS_DYNAMIC) {
+        const int32_t type = SCS_STATIC;
+        if (set == nullptr || set(cur->agentStmt, OA_PROP_CURSOR_TYPE, &type) != 0) {
+            LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to static cursor");
+            return ERR_DRIVER_NOT_CAPABLE;
+        }
+        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to static cursor");
+        o.cursorType = SCS_STATIC;
+        cur->flags |= SCS_ATTRS_CHANGED;
+    }
+    if (o.concurrency != SCS_READ_ONLY) {
+        const int32_t readOnly = SCS_READ_ONLY;
+        if (set == nullptr || set(cur->agentStmt, OA_PROP_CONCURRENCY, &readOnly) != 0) {
+            LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to read-only concurrency");
+            return ERR_DRIVER_NOT_CAPABLE;
+        }
+        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to read-only concurrency");
+        o.concurrency = SCS_READ_ONLY;
+        cur->flags |= SCS_ATTRS_CHANGED;
+    }
+    return 0;
+}
 
 int scs_Prepare(uint32_t stmt, const char* text) {
     SCS_STMT* cur = scs_FindStmt(stmt);
@@ -198,7 +301,9 @@ int scs_PrepareAndExecute(uint32_t stmt, const char* text, DATASET* values, uint
 int scs_GetProperty(uint32_t handle, uint32_t code, void* buf, int32_t bufLen, int32_t* outLen) {
     if (code == OA_PROP_ROW_COUNT) {
         SCS_STMT* cur = scs_FindStmt(handle);
-        if (cur != nullptr && Scrollable(cur) && cur->analysis.rootKind == kQueryKind) {
+        // A cached static result knows its rows: the count is the snapshot's.
+        if (cur != nullptr && Scrollable(cur) &&
+            (cur->analysis.rootKind == kQueryKind || (cur->flags & SCS_RESULT_CACHED) != 0)) {
             if (buf == nullptr || bufLen < 4)
                 return ERR_INVALID_ARGUMENT_VALUE;
             const int32_t n = cur->affectedRows != -1 ? cur->affectedRows : cur->rowCount;
@@ -250,7 +355,31 @@ int scs_FetchRows(uint32_t stmt, uint16_t rows, DATASET* block) {
     SCS_STMT* cur = scs_FindStmt(stmt);
     if (cur == nullptr || block == nullptr)
         return Agent().DRV_Fetch(stmt, rows, block);
-    return FetchBlock(cur, rows, block);
+    if (!IsStatic(cur))
+        return FetchBlock(cur, rows, block);
+    // A static cursor serves its rows from the snapshot, read first when the result came
+    // without an execute (a catalog call).
+    if (rows == 0 && (cur->flags & SCS_RESULT_CACHED) == 0)
+        return FetchBlock(cur, rows, block);
+    if (int rc = scs_p_FillStatic(cur); rc != 0)
+        return rc;
+    DATASET* out = block;
+    int rc = 0;
+    if (rows == 0) {
+        // The set-up of the caller's columns: the layout of the snapshot, no rows.
+        const DATASET* model = cur->staticResult->rows;
+        rc = model != nullptr && model->colsUsed > 0 ? ds_CloneLayout(&out, model, 0) : 0;
+    } else {
+        rc = SS_FetchRowset(cur->staticResult, -1, rows, &out);
+    }
+    if (rc != 0) {
+        scs_CollectAuxErrors(cur);
+        return rc;
+    }
+    const int32_t max = cur->maxLength != nullptr ? *cur->maxLength : 0;
+    if (max > 0)
+        return ds_ApplyMaxLength(block, static_cast<uint32_t>(max));
+    return 0;
 }
 
 int scs_CloseCursor(uint32_t stmt) {
@@ -259,6 +388,12 @@ int scs_CloseCursor(uint32_t stmt) {
         return Agent().DRV_CloseCursor(stmt);
     cur->flags |= SCS_CLOSED;
     cur->flags &= static_cast<uint16_t>(~(SCS_THROUGH_LIBRARY | SCS_RESULT_CACHED));
+    // The snapshot goes with the cursor: memory and temporary files are not kept for a
+    // result nobody can fetch.
+    SS_Close(cur->staticResult);
+    cur->rowCount = -1;
+    cur->position = SCS_POS_BEFORE_START;
+    cur->rowsetStart = 0;
     int rc = AgentOf(cur).DRV_CloseCursor(stmt);
     if (rc != 0)
         scs_CollectAuxErrors(cur);
@@ -269,7 +404,7 @@ int scs_Fetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_t* outRo
     return scs_ExtendedFetch(stmt, outRowset, row, outRowsFetched, outRowCount, 0);
 }
 
-int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t /*row*/, uint32_t* outRowsFetched,
+int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_t* outRowsFetched,
                       int32_t* outRowCount, int16_t /*orientation*/) {
     SCS_STMT* cur = scs_FindStmt(stmt);
     if (cur == nullptr || outRowset == nullptr || outRowsFetched == nullptr || outRowCount == nullptr)
@@ -281,30 +416,38 @@ int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t /*row*/, uin
     cur->affectedRows = -1;
     *outRowsFetched = 0;
     *outRowset = nullptr;
-    // Scrolling by cursor type comes with the cursors themselves.
-    if (o.cursorType != SCS_FORWARD_ONLY)
-        return ERR_DRIVER_NOT_CAPABLE;
+    if (o.cursorType != SCS_FORWARD_ONLY && o.cursorType != SCS_STATIC)
+        return ERR_DRIVER_NOT_CAPABLE;  // keyset-driven, dynamic and mixed cursors come later
 
     const int32_t size = o.rowsetSize < 1 ? 1 : o.rowsetSize > 0xFFFF ? 0xFFFF : o.rowsetSize;
     DS_ROWSET* rowset = nullptr;
     if (int rc = ds_RowsetNew(&rowset, size); rc != 0)
         return rc;
-    int rc = FetchBlock(cur, static_cast<uint16_t>(size), rowset->rows);
+    int rc = 0;
+    if (o.cursorType == SCS_STATIC) {
+        rc = scs_p_StaticFetch(cur, rowset, row);
+    } else {
+        rc = FetchBlock(cur, static_cast<uint16_t>(size), rowset->rows);
+        for (int32_t i = 0; rc == 0 && i < rowset->rows->rowsUsed && i < rowset->rowCount; ++i)
+            rowset->rowStatus[i] = kRowSuccess;
+    }
+    *outRowCount = cur->rowCount;
     if (rc != 0) {
         ds_RowsetFree(&rowset);
+        scs_CollectAuxErrors(cur);
         return rc;
     }
-    const int32_t fetched = rowset->rows->rowsUsed;
-    for (int32_t i = 0; i < fetched && i < rowset->rowCount; ++i)
-        rowset->rowStatus[i] = kRowSuccess;
-    *outRowCount = cur->rowCount;
+    const int32_t fetched = rowset->rows != nullptr ? rowset->rows->rowsUsed : 0;
+    // No rows: no rowset either, so the caller has nothing to free or to show.
+    if (fetched == 0) {
+        ds_RowsetFree(&rowset);
+        return ERR_NO_DATA_FOUND;
+    }
     *outRowsFetched = static_cast<uint32_t>(fetched);
     // Statuses only: the values go.
     if (o.retrieveData == 0)
         ds_Free(rowset->rows);
     *outRowset = rowset;
-    if (fetched == 0)
-        return ERR_NO_DATA_FOUND;
     return scs_SetPositionWithin(&cur->position, &cur->rowsetStart, o.rowsetSize, 1);
 }
 

@@ -10,10 +10,13 @@
 // of the library's own work first moves the messages of its auxiliary statements onto the
 // statement (scs_CollectAuxErrors).
 //
-// Nothing is scrollable yet: every cursor type runs as forward-only does, and what is kept
-// for other types (parameter copies, the catalog overrides' requested values) serves the
-// later cursor parts. Where a cursor type has no implementation yet the answer is 43
-// (S1C00).
+// Forward-only cursors run as on the agent. Every other request becomes a static read-only
+// cursor at prepare (scs_p_ChangeCursorType): its whole result is read into the static
+// result set at execute (or at the first fetch of a catalog result) and the agent's cursor
+// closed, and every fetch is served from that snapshot. Keyset-driven, dynamic and mixed
+// cursors come later; where a cursor type has no implementation yet the answer is 43
+// (S1C00). What is kept for them (parameter copies, the catalog overrides' requested
+// values) serves the later cursor parts.
 #pragma once
 
 #include <cstdint>
@@ -21,10 +24,13 @@
 
 #include "drv_pro9/oa_optable.h"
 
+struct SCS_STMT;
+
 // ---- Statement and connection life (slots 0, 5-8, 11-13, 18-20, 36, 37, 41) ----------------
 
-// Slot 0. The row count (0x32010000) of a scrollable query: the rows the last positioned
-// operation touched, else the cursor's row count. The cursor capability string
+// Slot 0. The row count (0x32010000) of a scrollable query (or of a static cursor whose
+// result is cached): the rows the last positioned operation touched, else the cursor's row
+// count. The cursor capability string
 // (0x21010010): "001.005:" and twelve digits from the capability mask (or the single
 // capability properties when the mask cannot be read), the commit behaviour and two
 // further properties; cut to the buffer with a NUL, 0 also when cut, the full length out.
@@ -41,23 +47,42 @@ int scs_AllocStmt(uint32_t conn, uint32_t* outStmt);
 // Slot 8: the working record freed (its auxiliary statements through the agent), then the
 // agent's free.
 int scs_FreeStmt(uint32_t stmt);
-// Slot 11: the agent's prepare, then the library's: a previous analysis dropped, the
-// cursor type and concurrency the application asked for given back to the agent when the
-// library changed them (the mark SCS_ATTRS_CHANGED).
+// Slot 11: the agent's prepare, then the library's: a previous analysis, snapshot, row
+// count and result descriptions dropped, the cursor type and concurrency the application
+// asked for given back to the agent when the library changed them (the mark
+// SCS_ATTRS_CHANGED); then a scrollable request keeps its text and becomes static
+// read-only (43 when the agent refuses). A forward-only cursor keeps its concurrency.
 int scs_Prepare(uint32_t stmt, const char* text);
+// The fallback to a static read-only cursor: the requested type and concurrency kept
+// (unless a change is already pending), a keyset-driven or dynamic type set to static and a
+// concurrency other than read-only set to read-only on the agent statement through slot 1,
+// each change marked SCS_ATTRS_CHANGED so the next prepare gives the requested values
+// back. 43 (S1C00) when the agent refuses either. Assumes cur is a live working record.
+int scs_p_ChangeCursorType(SCS_STMT* cur);
 // Slot 12: for keyset, dynamic and static cursors a copy of the values is kept; the values
 // go to the agent, which owns them from then on.
 int scs_SetParamValues(uint32_t stmt, DATASET* values);
-// Slot 13: 22 (S1010) with a WARNING line for a statement not prepared; else the agent's.
+// Slot 13: 22 (S1010) with a WARNING line for a statement not prepared (a scrollable
+// cursor closed since its execution whose agent statement lost its prepare is prepared
+// again from the kept text first); the snapshot of the last result dropped; the agent's
+// execute; then for a scrollable query the result descriptions, and for a static read-only
+// query with result columns the whole result into the snapshot and the agent's cursor
+// closed (its own slot 20: the library's would mark the statement closed).
 int scs_Execute(uint32_t stmt);
 // Slot 18: a copy of the descriptions kept, then the agent's.
 int scs_SetParamDescs(uint32_t stmt, uint16_t count, const PARAM_DESC* descs);
-// Slot 19: the agent's fetch, then the values cut to statement option 3 when it is set.
+// Slot 19: a static cursor serves the next rows from its snapshot (read first when the
+// result came without an execute; 0 rows the snapshot's layout), every other cursor the
+// agent's fetch; then the values cut to statement option 3 when it is set.
 int scs_FetchRows(uint32_t stmt, uint16_t rows, DATASET* block);
-// Slot 20: the cursor marked closed, then the agent's close.
+// Slot 20: the cursor marked closed, the snapshot and its count dropped, then the agent's
+// close.
 int scs_CloseCursor(uint32_t stmt);
-// Slots 36 and 41: a rowset of rowset-size rows. The rowset goes to the caller, who frees
-// it (ds_RowsetFree), also with 82 (IM907: no rows); forward-only only, 43 for the rest.
+// Slots 36 and 41: a rowset of rowset-size rows: the agent's next rows for a forward-only
+// cursor, the rows at row (scs_p_StaticFetch: 85 before the start, 86 past the end) for a
+// static one, 43 for the rest. The rowset goes to the caller, who frees it
+// (ds_RowsetFree); 82 (IM907: no rows) and every failure hand out none (*outRowset null).
+// The row count out is the cursor's (-1 unknown) also on failure.
 int scs_Fetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_t* outRowsFetched, int32_t* outRowCount);
 int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_t* outRowsFetched,
                       int32_t* outRowCount, int16_t orientation);

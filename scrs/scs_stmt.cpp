@@ -6,6 +6,7 @@
 #include <new>
 
 #include "scrs/scs_cursor.h"
+#include "scrs/ss_result.h"
 #include "util/dataset.h"
 #include "util/dsrow.h"
 #include "util/errcode.h"
@@ -59,6 +60,8 @@ void FreeMemory(SCS_STMT* cur) {
     FreeDataset(&cur->optValues);
     FreeDataset(&cur->describeRows);
     FreeDataset(&cur->getDataSet);
+    // The snapshot's memory and its temporary files.
+    SS_Free(&cur->staticResult);
     // The positioned operation's rows are the caller's.
     cur->setPosRows = nullptr;
     cur->setPosCols.clear();

@@ -225,12 +225,15 @@ void ClearTarget(const BINDING& b, int32_t cType, SQLLEN bufferLength) {
         std::memset(b.data, 0, static_cast<size_t>(n));
 }
 
-// The bookmark of row `row`. The cursor library, which keeps bookmarks of keyset-driven and
-// static cursors, is not part of this build; every cursor is served forward-only, and a
-// forward-only cursor has no bookmarks: 43 (S1C00).
-int RowBookmark(STMT*, int32_t, int32_t* out) {
+// The bookmark of row `row` of the current rowset: the cursor library keeps the bookmarks
+// of keyset-driven and static cursors. A forward-only cursor has none to give (S1C00).
+int RowBookmark(STMT* stmt, int32_t row, int32_t* out) {
     *out = 0;
-    return ERR_DRIVER_NOT_CAPABLE;
+    if (stmt->cursor.cursorType == SCS_FORWARD_ONLY)
+        return ERR_DRIVER_NOT_CAPABLE;
+    if (row < 0)
+        return ERR_INVALID_CURSOR_STATE;
+    return scs_RowBookmark(&stmt->cursor, static_cast<uint32_t>(row), out);
 }
 
 // The largest piece of a long value that fits the target: room for a terminator of text,

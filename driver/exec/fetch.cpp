@@ -2,6 +2,7 @@
 #include "driver/exec/fetch.h"
 
 #include <algorithm>
+#include <new>
 #include <vector>
 
 #include "driver/exec/coldeliver.h"
@@ -10,6 +11,7 @@
 #include "driver/objects/desc.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
+#include "scrs/scs_scroll.h"
 #include "util/errcode.h"
 
 namespace {
@@ -35,7 +37,9 @@ Strides StridesOf(STMT* stmt, const BINDCOL& bc) {
         return {stmt->bindType, stmt->bindType};
     int32_t cType = bc.cType;
     if (cType == SQL_C_DEFAULT && bc.bufferLength == 0) {
-        const COLDESC* d = bc.column <= stmt->resultDescs.count ? &stmt->resultDescs.items[bc.column - 1] : nullptr;
+        const COLDESC* d = bc.column >= 1 && bc.column <= stmt->resultDescs.count
+                               ? &stmt->resultDescs.items[bc.column - 1]
+                               : nullptr;
         cType = DefaultCType(d != nullptr ? d->sqlType : 0, static_cast<int32_t>(stmt->conn->envr->odbcVersion));
     }
     const SQLLEN fixed = CTypeOctetLength(cType);
@@ -283,6 +287,198 @@ SQLRETURN FetchForward(STMT* stmt, SQLULEN n, SQLULEN* rowsFetched, SQLUSMALLINT
     return result;
 }
 
+// The cursor library's status of rowset row k (0-based); rows past the ones it holds have
+// none.
+int16_t StatusOf(const DS_ROWSET* rs, SQLULEN k) {
+    return k < static_cast<SQLULEN>(std::max(rs->rowCount, 0)) ? rs->rowStatus[k] : SQL_ROW_NOROW;
+}
+
+// The rowset of the cursor library into the bound columns (see StmtFillRowset); odbc3 lets
+// a row that only warned say so in its status.
+SQLRETURN FillRowset(STMT* stmt, SQLUSMALLINT* rowStatus, int32_t rowNumber, int32_t operation, bool odbc3) {
+    FreeColumnPiece(&stmt->getData);
+    DS_ROWSET* rs = stmt->cursor.rowset;
+    if (rs == nullptr || rs->rows == nullptr)
+        return SQL_SUCCESS;
+    const SQLULEN size = std::max<SQLULEN>(static_cast<uint32_t>(std::max(stmt->cursor.rowsetSize, 1)), 1);
+    SQLULEN first = 0;
+    SQLULEN end = size;
+    if (rowNumber > 0) {
+        if (static_cast<SQLULEN>(rowNumber) > size)
+            return StmtFail(stmt, ERR_ROW_VALUE_OUT_OF_RANGE);
+        first = static_cast<SQLULEN>(rowNumber) - 1;
+        end = first + 1;
+    }
+    const DESC* ard = stmt->ard;
+    const SQLUSMALLINT* operations = operation != -1 && ard != nullptr ? ard->arrayStatus : nullptr;
+    const bool retrieve = stmt->cursor.retrieveData != SQL_RD_OFF;
+
+    // What each row takes: nothing (ignored, no row, a row in error), its bookmark alone
+    // (deleted, or data not retrieved), or every bound column.
+    enum class Take : uint8_t { Nothing, Bookmark, All };
+    std::vector<Take> take(end - first, Take::Nothing);
+    std::vector<ROW_OUTCOME> outcomes(end - first);
+    SQLULEN returned = 0;
+    SQLULEN libraryErrors = 0;
+    bool anyAll = false;
+    for (SQLULEN k = first; k < end; ++k) {
+        if (operations != nullptr && operations[k] == SQL_ROW_IGNORE)
+            continue;
+        const int16_t s = StatusOf(rs, k);
+        if (rowStatus != nullptr)
+            rowStatus[k] = static_cast<SQLUSMALLINT>(s);
+        if (s == SQL_ROW_NOROW)
+            continue;
+        ++returned;
+        if (s == SQL_ROW_ERROR) {
+            ++libraryErrors;
+            continue;
+        }
+        take[k - first] = s != SQL_ROW_DELETED && retrieve ? Take::All : Take::Bookmark;
+        anyAll = anyAll || take[k - first] == Take::All;
+    }
+
+    // The data columns: runs of whole rows column by column when the columns allow it,
+    // else row by row.
+    bool dataColumns = false;
+    for (const BINDCOL& bc : stmt->boundCols)
+        dataColumns = dataColumns || bc.column != 0;
+    if (anyAll && dataColumns) {
+        const std::vector<BoundRoad> roads = PlanRowset(stmt);
+        const bool byColumn = ColumnWiseSafe(stmt, roads);
+        int& err = stmt->diag.errCode;
+        for (SQLULEN k = first; k < end;) {
+            if (take[k - first] != Take::All) {
+                ++k;
+                continue;
+            }
+            if (byColumn) {
+                SQLULEN run = k + 1;
+                while (run < end && take[run - first] == Take::All)
+                    ++run;
+                TransferRowsByColumn(stmt, static_cast<int32_t>(k), k, run - k, roads, &outcomes[k - first]);
+                k = run;
+                continue;
+            }
+            const int pending = err;
+            const SQLRETURN rc = TransferRow(stmt, static_cast<int32_t>(k), k, roads.data(), true);
+            outcomes[k - first] = ROW_OUTCOME{rc, rc != SQL_SUCCESS ? err : 0};
+            err = pending;
+            ++k;
+        }
+    }
+
+    // The bookmark column, row by row: its value is the row's number in the result.
+    if (const BINDCOL* bc = StmtGetBoundCol(stmt, 0); bc != nullptr) {
+        const Strides strides = StridesOf(stmt, *bc);
+        const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
+        const DATASET* ds = rs->rows;
+        int& err = stmt->diag.errCode;
+        for (SQLULEN k = first; k < end; ++k) {
+            ROW_OUTCOME& o = outcomes[k - first];
+            if (take[k - first] == Take::Nothing || o.rc == SQL_ERROR)
+                continue;
+            const auto kk = static_cast<SQLLEN>(k);
+            const BINDING b = BindingAt(*bc, offset + kk * strides.data, offset + kk * strides.length);
+            if (b.indicator != nullptr && *b.indicator == SQL_COLUMN_IGNORE)
+                continue;
+            const int pending = err;
+            err = 0;
+            const SQLRETURN rc = GetColumn(stmt, static_cast<int32_t>(k), b, ds);
+            if (rc == SQL_ERROR || (rc == SQL_SUCCESS_WITH_INFO && o.rc == SQL_SUCCESS))
+                o = ROW_OUTCOME{rc, err};
+            err = pending;
+        }
+    }
+
+    // Outcomes: a row whose column failed is in error and the rows after it go on; a row
+    // that warned makes the rowset warn.
+    SQLRETURN result = SQL_SUCCESS;
+    int warning = 0;
+    int rowError = 0;
+    SQLULEN failed = 0;
+    for (SQLULEN k = first; k < end; ++k) {
+        const ROW_OUTCOME& o = outcomes[k - first];
+        if (o.rc == SQL_ERROR) {
+            ++failed;
+            if (rowError == 0)
+                rowError = o.err;
+            if (rowStatus != nullptr)
+                rowStatus[k] = SQL_ROW_ERROR;
+        } else if (o.rc == SQL_SUCCESS_WITH_INFO) {
+            result = SQL_SUCCESS_WITH_INFO;
+            if (warning == 0)
+                warning = o.err;
+            if (rowStatus != nullptr && odbc3 && rowStatus[k] == SQL_ROW_SUCCESS)
+                rowStatus[k] = SQL_ROW_SUCCESS_WITH_INFO;
+        }
+        if (operation == SQL_REFRESH && rowStatus != nullptr && take[k - first] != Take::Nothing &&
+            (rowStatus[k] == SQL_ROW_UPDATED || rowStatus[k] == SQL_ROW_ADDED))
+            rowStatus[k] = SQL_ROW_SUCCESS;
+    }
+    FreeColumnPiece(&stmt->getData);
+    if (failed + libraryErrors == 0) {
+        if (result != SQL_SUCCESS)
+            stmt->diag.errCode = warning;
+        return result;
+    }
+    stmt->diag.errCode = failed != 0 ? rowError : ERR_GENERAL_ERROR;
+    return failed + libraryErrors == returned ? SQL_ERROR : SQL_SUCCESS_WITH_INFO;
+}
+
+// A catalog call's result is read forward whatever cursor type the statement asks for.
+bool Scrollable(const STMT* stmt) {
+    return stmt->cursor.cursorType != SQL_CURSOR_FORWARD_ONLY && (stmt->flags & STMT_FLAG_PREPARED) != 0;
+}
+
+bool MixedCursor(const SCS_CURSOR& cur) { return cur.cursorType == SQL_CURSOR_KEYSET_DRIVEN && cur.keysetSize != 0; }
+
+// The rowset fetch of the cursor library for a scrollable cursor.
+SQLRETURN ScrollFetch(STMT* stmt, SQLUSMALLINT orientation, SQLLEN row, SQLULEN* rowsFetched,
+                      SQLUSMALLINT* rowStatus, bool odbc3) {
+    SCS_CURSOR& cur = stmt->cursor;
+    if (stmt->conn->cn_hasScrlCurs == 0)
+        return StmtFail(stmt, ERR_DRIVER_DOES_NOT_SUPPORT_THIS_FUNCTION);
+    cur.appRowStatus = reinterpret_cast<uint16_t*>(rowStatus);
+    if (stmt->paramSetSize > 1 && orientation != SQL_FETCH_NEXT)
+        return StmtFail(stmt, ERR_PARAMETER_ARRAYS_ARE_NOT_SUPPORTED_WITH);
+    if ((cur.cursorType == SQL_CURSOR_DYNAMIC || MixedCursor(cur)) &&
+        (orientation == SQL_FETCH_BOOKMARK || orientation == SQL_FETCH_ABSOLUTE))
+        return StmtFail(stmt, ERR_FETCH_TYPE_OUT_OF_RANGE);
+    if (MixedCursor(cur) && cur.keysetSize < cur.rowsetSize)
+        return StmtFail(stmt, ERR_ROW_VALUE_OUT_OF_RANGE);
+    if (orientation == SQL_FETCH_ABSOLUTE && row == 0) {
+        scs_SetPosition(&cur, SCS_POS_BEFORE_START);
+        return SQL_NO_DATA;
+    }
+    if (!Executed(stmt))
+        return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
+    // Rows the ODBC 2 fetch took from the block would be lost to the rowsets.
+    if (stmt->fetchRoad == STMT_ROAD_BLOCK)
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+    if (StmtGetResultDescs(stmt) == nullptr)
+        return SQL_ERROR;
+    StmtFreeRowBuffer(stmt);
+    scs_FreeRowset(&cur);
+    stmt->fetchRoad = STMT_ROAD_ROWSET;
+    // The library counts rows in 32 bits: an offset beyond that reaches past any result.
+    const auto offset = static_cast<int32_t>(std::clamp<SQLLEN>(row, INT32_MIN, INT32_MAX));
+    uint32_t count = 0;
+    const int rc = scs_ScrollPosition(&cur, orientation, offset, &count);
+    if (rc == ERR_NO_DATA_FOUND) {
+        if (rowsFetched != nullptr)
+            *rowsFetched = 0;
+        return SQL_NO_DATA;
+    }
+    if (rc != 0) {
+        StmtGetAgentErrors(stmt);
+        return StmtFail(stmt, rc);
+    }
+    if (rowsFetched != nullptr)
+        *rowsFetched = count;
+    return FillRowset(stmt, rowStatus, 0, -1, odbc3);
+}
+
 }  // namespace
 
 int StmtFetchRowset(STMT* stmt, SQLULEN rowsetSize) {
@@ -312,6 +508,12 @@ int StmtFetchRowset(STMT* stmt, SQLULEN rowsetSize) {
 SQLRETURN StmtFetchBound(STMT* stmt) {
     if (!Executed(stmt))
         return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+    // A scrollable cursor's result read by rowsets has no row block to go on with.
+    if (Scrollable(stmt)) {
+        if (stmt->fetchRoad == STMT_ROAD_ROWSET)
+            return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+        stmt->fetchRoad = STMT_ROAD_BLOCK;
+    }
     FreeColumnPiece(&stmt->getData);
     stmt->rowsetStart = -1;
     if (stmt->blockPos >= stmt->rowBlock.rowsUsed) {
@@ -325,26 +527,52 @@ SQLRETURN StmtFetchBound(STMT* stmt) {
     return TransferRow(stmt, row, 0, nullptr, false);
 }
 
-SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN) {
+SQLRETURN StmtFetchScroll(STMT* stmt, SQLSMALLINT orientation, SQLLEN offset) {
     if (!Executed(stmt))
         return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
-    if (orientation != SQL_FETCH_NEXT)
-        return StmtFail(stmt, stmt->cursor.cursorType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
-                                                                               : ERR_DRIVER_NOT_CAPABLE);
+    const SQLULEN rowsetSize = std::max<SQLULEN>(static_cast<uint32_t>(stmt->cursor.rowsetSize), 1);
     const DESC* ird = stmt->ird;
-    return FetchForward(stmt, std::max<SQLULEN>(static_cast<uint32_t>(stmt->cursor.rowsetSize), 1), stmt->rowsFetched,
-                        ird != nullptr ? ird->arrayStatus : nullptr, false);
+    SQLUSMALLINT* status = ird != nullptr ? ird->arrayStatus : nullptr;
+    if (!Scrollable(stmt)) {
+        if (orientation != SQL_FETCH_NEXT)
+            return StmtFail(stmt, ERR_FETCH_TYPE_OUT_OF_RANGE);
+        return FetchForward(stmt, rowsetSize, stmt->rowsFetched, status, false);
+    }
+    SQLULEN localCount = 0;
+    SQLULEN* rowsFetched = stmt->rowsFetched != nullptr ? stmt->rowsFetched : &localCount;
+    // The library writes statuses as it fetches: without the application's array it gets
+    // one of ours for the call.
+    std::vector<SQLUSMALLINT> scratch;
+    if (status == nullptr) {
+        try {
+            scratch.resize(rowsetSize);
+        } catch (const std::bad_alloc&) {
+            return StmtFail(stmt, ERR_MEMORY_ALLOCATION_FAILURE);
+        }
+        status = scratch.data();
+    }
+    if (orientation == SQL_FETCH_BOOKMARK && stmt->fetchBookmark != nullptr)
+        offset += *static_cast<const int32_t*>(stmt->fetchBookmark);
+    const SQLRETURN r = ScrollFetch(stmt, static_cast<SQLUSMALLINT>(orientation), offset, rowsFetched, status, true);
+    if (!scratch.empty())
+        stmt->cursor.appRowStatus = nullptr;
+    return r;
 }
 
-SQLRETURN StmtExtendedFetch(STMT* stmt, SQLUSMALLINT orientation, SQLLEN, SQLULEN* rowsFetched,
+SQLRETURN StmtExtendedFetch(STMT* stmt, SQLUSMALLINT orientation, SQLLEN row, SQLULEN* rowsFetched,
                             SQLUSMALLINT* rowStatus) {
+    if (Scrollable(stmt))
+        return ScrollFetch(stmt, orientation, row, rowsFetched, rowStatus, false);
     if (orientation != SQL_FETCH_NEXT)
-        return StmtFail(stmt, stmt->cursor.cursorType == SQL_CURSOR_FORWARD_ONLY ? ERR_FETCH_TYPE_OUT_OF_RANGE
-                                                                               : ERR_DRIVER_NOT_CAPABLE);
+        return StmtFail(stmt, ERR_FETCH_TYPE_OUT_OF_RANGE);
     if (!Executed(stmt))
         return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
     return FetchForward(stmt, std::max<SQLULEN>(static_cast<uint32_t>(stmt->cursor.rowsetSize), 1), rowsFetched,
                         rowStatus, true);
+}
+
+SQLRETURN StmtFillRowset(STMT* stmt, SQLUSMALLINT* rowStatus, int32_t rowNumber, int32_t operation) {
+    return FillRowset(stmt, rowStatus, rowNumber, operation, false);
 }
 
 SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOINTER value, SQLLEN bufferLength,
@@ -358,6 +586,11 @@ SQLRETURN StmtGetData(STMT* stmt, SQLUSMALLINT column, SQLSMALLINT cType, SQLPOI
         return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);
     if (current.row < 0)
         return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
+    if (const DS_ROWSET* rs = stmt->cursor.rowset; rs != nullptr && rs->rows == current.ds) {
+        const int16_t s = scs_GetRowStatus(rs, current.row + 1);
+        if (s == SQL_ROW_DELETED || s == SQL_ROW_ERROR)
+            return StmtFail(stmt, ERR_INVALID_CURSOR_POSITION);
+    }
     BINDING b;
     b.column = column;
     b.cType = cType;

@@ -1,9 +1,10 @@
 // Statement options, attributes and column binding.
 //
-// Until the cursor library exists every cursor is read as a forward-only one would be:
-// SQL_GET_BOOKMARK has no bookmark to give (S1C00), SQL_ROW_NUMBER is the statement's own
-// row number, and column 0 is bindable when the agent answers information item 82
-// (SQL_BOOKMARK_PERSISTENCE) with a non-zero value.
+// SQL_GET_BOOKMARK is the cursor library's bookmark of the current row (a forward-only
+// cursor has none: S1C00); SQL_ROW_NUMBER is the statement's own row number for a
+// forward-only cursor and the row's number in the result for the others; column 0 is
+// bindable when the agent answers information item 82 (SQL_BOOKMARK_PERSISTENCE) with a
+// non-zero value.
 #include "driver/handlers/stmtattr.h"
 
 #include <sqlext.h>
@@ -121,11 +122,24 @@ int ReadOption(STMT* stmt, uint16_t option, SQLULEN* value, size_t* width) {
             return ERR_INVALID_CURSOR_STATE;
         if (cur.useBookmarks == 0)
             return ERR_OPERATION_INVALID_AT_THIS_TIME;
-        return ERR_DRIVER_NOT_CAPABLE;  // a forward-only cursor has no bookmarks
+        if (cur.cursorType == SQL_CURSOR_FORWARD_ONLY)
+            return ERR_DRIVER_NOT_CAPABLE;  // a forward-only cursor has no bookmarks
+        {
+            int32_t bookmark = 0;
+            if (const int rc = scs_GetBookmark(&cur, static_cast<uint32_t>(cur.position - 1), &bookmark); rc != 0)
+                return rc;
+            return stored(static_cast<SQLULEN>(static_cast<uint32_t>(bookmark)));
+        }
     case SQL_ROW_NUMBER:
         if (stmt->state != STMT_STATE_PREPARED)
             return ERR_INVALID_CURSOR_STATE;
-        return stored(stmt->rowNumber);
+        if (cur.cursorType == SQL_CURSOR_FORWARD_ONLY)
+            return stored(stmt->rowNumber);
+        // A scrollable cursor's row is counted in the result: none before the start, after
+        // the end or without a rowset.
+        return stored(cur.rowset != nullptr && cur.position >= 1
+                          ? static_cast<SQLULEN>(static_cast<uint32_t>(cur.rowsetStart + cur.position - 1))
+                          : 0);
     default:
         break;
     }
@@ -217,7 +231,10 @@ SQLRETURN SetRowsetSize(STMT* stmt, SQLULEN value) {
         stmt->blockPos < stmt->rowsPerFetch)
         return Changed(stmt);
     return OfferCursorOption(stmt, SQL_ROWSET_SIZE, wanted, 0, [&](int32_t v) {
-        cur.lastFetchRowsetSize = cur.rowsetSize;
+        // The size of the current rowset, which the next relative fetch counts from: a
+        // second change before that fetch must not take its place.
+        if ((cur.flags & SCS_ROWSET_SIZE_CHANGED) == 0)
+            cur.lastFetchRowsetSize = cur.rowsetSize;
         cur.flags |= SCS_ROWSET_SIZE_CHANGED;
         cur.rowsetSize = v;
     });

@@ -420,6 +420,9 @@ SQLRETURN ConnOpen(CONN* conn, int width, const ConnInitialSql* initSql) {
         conn->flags |= CONN_FLAG_AUTOCOMMIT;
     else
         conn->flags &= static_cast<uint16_t>(~CONN_FLAG_AUTOCOMMIT);
+    // Statements allocated from now on fetch their rowsets through the slot that takes
+    // the orientation when the agent (or the cursor library) has dynamic and mixed cursors.
+    conn->cursorDefaults.hasDynMixCursors = conn->cn_hasDynMixCurs;
 
     if ((conn->flags & CONN_FLAG_SET_AGENT_0F) != 0)
         SetIntProperty(conn, OA_PROP_AGENT_0F, 1);

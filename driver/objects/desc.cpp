@@ -201,8 +201,17 @@ int StmtApplyAPD(STMT* stmt, DESC* apd) {
 }
 
 int StmtApplyARD(STMT* stmt, DESC* ard) {
-    // The cursor record counts in 32 bits; no rowset that large can be bound.
-    stmt->cursor.rowsetSize = static_cast<int32_t>(std::min<SQLULEN>(ard->arraySize, INT32_MAX));
+    // The cursor record counts in 32 bits; no rowset that large can be bound. The size of
+    // the current rowset, which the next relative fetch counts from, is kept as the
+    // rowset-size option keeps it.
+    const auto size = static_cast<int32_t>(std::clamp<SQLULEN>(ard->arraySize, 1, INT32_MAX));
+    SCS_CURSOR& cur = stmt->cursor;
+    if (size != cur.rowsetSize) {
+        if ((cur.flags & SCS_ROWSET_SIZE_CHANGED) == 0)
+            cur.lastFetchRowsetSize = cur.rowsetSize;
+        cur.flags |= SCS_ROWSET_SIZE_CHANGED;
+        cur.rowsetSize = size;
+    }
     stmt->bindType = ard->bindType;
     // The descriptor's bindings replace the statement's: what it does not bind is unbound.
     stmt->boundCols.clear();

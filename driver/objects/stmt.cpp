@@ -175,7 +175,9 @@ STMT* StmtAlloc(CONN* conn) {
 
 void StmtResetCursor(STMT* stmt) {
     scs_CursorReset(&stmt->cursor);
+    scs_FreeRowset(&stmt->cursor);
     stmt->rowNumber = 0;
+    stmt->fetchRoad = STMT_ROAD_NONE;
 }
 
 void StmtClose(STMT* stmt) {

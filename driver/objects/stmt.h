@@ -29,6 +29,7 @@
 #include "driver/objects/conn.h"
 #include "scrs/scs_cursor.h"
 #include "util/dataset.h"
+#include "util/dsrow.h"
 
 struct DESC;
 
@@ -42,6 +43,11 @@ constexpr uint16_t STMT_FLAG_PREPARED = 0x1;
 constexpr uint16_t STMT_FLAG_CURSOR_OPEN = 0x2;      // executed
 constexpr uint16_t STMT_FLAG_NEEDBIND = 0x4;       // the connection's cn_needbind at allocation
 constexpr uint16_t STMT_FLAG_PARAMS_SEEN = 0x8;    // the agent has the current parameter bindings
+
+// STMT::fetchRoad: how the current result has been read so far.
+constexpr uint8_t STMT_ROAD_NONE = 0;
+constexpr uint8_t STMT_ROAD_BLOCK = 1;   // the ODBC 2 fetch, row by row from the row block
+constexpr uint8_t STMT_ROAD_ROWSET = 2;  // the cursor library's rowsets
 
 // Largest parameter number.
 constexpr uint16_t STMT_MAX_PARAMS = 1024;
@@ -279,6 +285,10 @@ struct STMT : HANDLE_HDR {
     void* fetchBookmark = nullptr;
     SQLULEN* rowsFetched = nullptr;
     SQLULEN rowNumber = 0;
+    // How the current result of a scrollable cursor has been read: the ODBC 2 fetch takes
+    // the row block and the rowset fetch the cursor library's rowsets; mixing them would
+    // drop rows. STMT_ROAD_*; none again at each execution (StmtResetCursor).
+    uint8_t fetchRoad = 0;
 
     // The cursor record (scrs/scs_cursor.h): the requested and current cursor type and
     // concurrency (the agent may take others at prepare; SCS_ATTRS_CHANGED then asks for
@@ -313,7 +323,11 @@ struct STMT_ROWSET {
     const DATASET* ds;
     int32_t row;
 };
+// A scrollable cursor's rowset is the cursor library's: its current row is the cursor's
+// position.
 inline STMT_ROWSET StmtCurrentRowset(const STMT* stmt) {
+    if (const DS_ROWSET* rs = stmt->cursor.rowset; rs != nullptr && rs->rows != nullptr)
+        return {rs->rows, stmt->cursor.position - 1};
     return {&stmt->rowBlock, stmt->rowsetStart};
 }
 
@@ -323,8 +337,9 @@ inline STMT_ROWSET StmtCurrentRowset(const STMT* stmt) {
 // (08003 when not connected, the agent's code, 16, or the handle table's).
 STMT* StmtAlloc(CONN* conn);
 
-// A new result, or none: the cursor record's row count unknown and its position before
-// the start, and the row number 0. Every execution, close and next result does it.
+// A new result, or none: the cursor record's row count unknown, its position before the
+// start and its rowset freed, the row number 0 and no fetch road taken. Every execution,
+// close and next result does it.
 void StmtResetCursor(STMT* stmt);
 
 // Closes the cursor: data at execution off, the cursor reset, and when a result is held

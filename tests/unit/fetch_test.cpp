@@ -673,9 +673,12 @@ TEST_F(FetchTest, OnlyNextIsServed) {
     Executed();
     EXPECT_EQ(StmtFetchScroll(stmt, SQL_FETCH_PRIOR, 0), SQL_ERROR);
     EXPECT_EQ(stmt->diag.errCode, ERR_FETCH_TYPE_OUT_OF_RANGE);
+    // A scrollable cursor needs the connection's scrollable cursors; nothing is asked.
     stmt->cursor.cursorType = SQL_CURSOR_STATIC;
     EXPECT_EQ(StmtFetchScroll(stmt, SQL_FETCH_FIRST, 0), SQL_ERROR);
-    EXPECT_EQ(stmt->diag.errCode, ERR_DRIVER_NOT_CAPABLE);
+    EXPECT_EQ(stmt->diag.errCode, ERR_DRIVER_DOES_NOT_SUPPORT_THIS_FUNCTION);
+    EXPECT_TRUE(script.asked.empty());
+    stmt->cursor.cursorType = SQL_CURSOR_FORWARD_ONLY;
     EXPECT_EQ(StmtFetchScroll(stmt, SQL_FETCH_NEXT, 0), SQL_SUCCESS);
     EXPECT_TRUE(script.asked.size() == 1);
 }

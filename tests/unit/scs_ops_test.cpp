@@ -287,7 +287,8 @@ TEST_F(ScsOps, TheCapabilityStringIsCutToTheBufferAndStillAnswersZero) {
 }
 
 // A catalog result cannot be keyset-driven: it is static read-only, and the next prepare
-// on the statement gives the agent the keyset type back, so the ODBC side sees no change.
+// on the statement decides again from the application's request (static read-only until
+// keyset-driven cursors exist), which stays kept for the prepare after.
 TEST_F(ScsOps, ACatalogCallOnAKeysetStatementIsStaticUntilTheNextPrepare) {
     ASSERT_EQ(SetStmt(OA_PROP_CURSOR_TYPE, SCS_KEYSET), 0);
     ASSERT_EQ(SetStmt(OA_PROP_CONCURRENCY, SCS_LOCK), 0);
@@ -302,9 +303,11 @@ TEST_F(ScsOps, ACatalogCallOnAKeysetStatementIsStaticUntilTheNextPrepare) {
     ASSERT_EQ(lib->DRV_CloseCursor(stmt), 0);
 
     ASSERT_EQ(lib->DRV_Prepare(stmt, "SELECT i FROM t"), 0);
-    EXPECT_EQ(GetStmt(OA_PROP_CURSOR_TYPE), SCS_KEYSET);
-    EXPECT_EQ(GetStmt(OA_PROP_CONCURRENCY), SCS_LOCK);
-    EXPECT_EQ(cur->flags & SCS_ATTRS_CHANGED, 0);
+    EXPECT_EQ(GetStmt(OA_PROP_CURSOR_TYPE), SCS_STATIC);
+    EXPECT_EQ(GetStmt(OA_PROP_CONCURRENCY), SCS_READ_ONLY);
+    EXPECT_NE(cur->flags & SCS_ATTRS_CHANGED, 0);
+    EXPECT_EQ(cur->requestedType, SCS_KEYSET);
+    EXPECT_EQ(cur->requestedConcurrency, SCS_LOCK);
 }
 
 TEST_F(ScsOps, MoreResultsOnAKeysetCursorIsRefusedAndResetsThePosition) {
@@ -421,14 +424,17 @@ TEST_F(ScsOps, AForwardRowsetHasRowsetSizeRowsAndMovesThePosition) {
     EXPECT_EQ(fetched, 0u);
     ds_RowsetFree(&rs);
 
-    // A keyset cursor fetches only once executed through the library, and not yet at all.
+    // A keyset cursor fetches only once executed through the library, where it is static
+    // read-only: its rows come from the snapshot.
     ASSERT_EQ(lib->DRV_CloseCursor(stmt), 0);
     ASSERT_EQ(SetStmt(OA_PROP_CURSOR_TYPE, SCS_KEYSET), 0);
     EXPECT_EQ(lib->DRV_ExtendedFetch(stmt, &rs, 0, &fetched, &count, 1), ERR_INVALID_CURSOR_STATE);
     ASSERT_EQ(lib->DRV_Prepare(stmt, "SELECT i FROM t"), 0);
     ASSERT_EQ(lib->DRV_Execute(stmt), 0);
-    EXPECT_EQ(lib->DRV_ExtendedFetch(stmt, &rs, 0, &fetched, &count, 1), ERR_DRIVER_NOT_CAPABLE);
-    EXPECT_EQ(rs, nullptr);
+    ASSERT_EQ(lib->DRV_ExtendedFetch(stmt, &rs, 1, &fetched, &count, 1), 0);
+    EXPECT_EQ(fetched, 2u);
+    EXPECT_EQ(count, 3);
+    ds_RowsetFree(&rs);
 }
 
 TEST_F(ScsOps, APositionedOperationKeepsItsRowAndIsNotCapableYet) {
@@ -463,7 +469,8 @@ TEST_F(ScsOps, AllocatePrepareLeavesAFailedPrepareOnTheConnection) {
     uint32_t made = 0;
     ASSERT_EQ(lib->DRV_AllocPrepare(conn, "SELECT i FROM t", SCS_READ_ONLY, SCS_KEYSET, &made), 0);
     ASSERT_NE(scs_FindStmt(made), nullptr);
-    EXPECT_EQ(scs_FindStmt(made)->opts->cursorType, SCS_KEYSET);
+    EXPECT_EQ(scs_FindStmt(made)->opts->cursorType, SCS_STATIC);  // keyset requested
+    EXPECT_EQ(scs_FindStmt(made)->requestedType, SCS_KEYSET);
     EXPECT_EQ(lib->DRV_FreeStmt(made), 0);
 
     made = 0;

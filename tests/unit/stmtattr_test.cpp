@@ -125,6 +125,8 @@ TEST_F(StmtAttrTest, AttributesAreWrittenWithTheirWidths) {
         {SQL_ATTR_NOSCAN, {}, 1, 8},
         {SQL_ATTR_ASYNC_ENABLE, 1, 1, 8},
         {SQL_ATTR_ROW_BIND_TYPE, 24, 24, 8},
+        // A forward-only cursor's own row number, before the cursor type changes.
+        {SQL_ATTR_ROW_NUMBER, {}, 0x100000002, 8},
         {SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC, SQL_CURSOR_STATIC, 8},
         {SQL_ATTR_CONCURRENCY, SQL_CONCUR_VALUES, SQL_CONCUR_VALUES, 8},
         {SQL_ATTR_KEYSET_SIZE, 40, 40, 8},
@@ -132,7 +134,6 @@ TEST_F(StmtAttrTest, AttributesAreWrittenWithTheirWidths) {
         {SQL_ATTR_SIMULATE_CURSOR, 1, 1, 8},
         {SQL_ATTR_RETRIEVE_DATA, SQL_RD_OFF, SQL_RD_OFF, 8},
         {SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE, SQL_UB_VARIABLE, 8},  // as set
-        {SQL_ATTR_ROW_NUMBER, {}, 0x100000002, 8},
         {SQL_ATTR_ENABLE_AUTO_IPD, {}, 0, 8},
         {SQL_ATTR_CURSOR_SCROLLABLE, {}, SQL_SCROLLABLE, 8},
         {SQL_ATTR_CURSOR_SENSITIVITY, {}, SQL_SENSITIVE, 8},
@@ -359,7 +360,8 @@ TEST_F(StmtAttrTest, OptionsFollowTheAgentsAnswers) {
 TEST_F(StmtAttrTest, RowsetAndMaxLengthState) {
     ASSERT_EQ(SetOption(SQL_ROWSET_SIZE, 5), SQL_SUCCESS);
     ASSERT_EQ(SetOption(SQL_ROWSET_SIZE, 7), SQL_SUCCESS);
-    EXPECT_EQ(stmt->cursor.lastFetchRowsetSize, 5);
+    // The current rowset's size stays until a fetch: the second change keeps it.
+    EXPECT_EQ(stmt->cursor.lastFetchRowsetSize, 1);
     EXPECT_EQ(stmt->cursor.rowsetSize, 7);
     EXPECT_TRUE(stmt->cursor.flags & SCS_ROWSET_SIZE_CHANGED);
 
