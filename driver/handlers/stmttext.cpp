@@ -190,7 +190,12 @@ SQLRETURN DoExecDirect(HANDLE_HDR* h, const SqlTextArgs& a) {
     if (prepared == SQL_ERROR)
         return SQL_ERROR;
     const SQLRETURN rc = Execute(stmt);
-    return rc == SQL_SUCCESS ? prepared : rc;
+    // The prepare's 01S02 (a cursor the agent changed) stays the answer of a clean run.
+    if (rc == SQL_SUCCESS && prepared == SQL_SUCCESS_WITH_INFO) {
+        stmt->diag.errCode = ERR_OPTION_VALUE_CHANGED;
+        return SQL_SUCCESS_WITH_INFO;
+    }
+    return rc;
 }
 
 SQLRETURN DoExecute(HANDLE_HDR* h, const NoArgs&) {

@@ -201,12 +201,23 @@ int StmtApplyAPD(STMT* stmt, DESC* apd) {
 }
 
 int StmtApplyARD(STMT* stmt, DESC* ard) {
-    // The cursor record counts in 32 bits; no rowset that large can be bound. The size of
-    // the current rowset, which the next relative fetch counts from, is kept as the
-    // rowset-size option keeps it.
-    const auto size = static_cast<int32_t>(std::clamp<SQLULEN>(ard->arraySize, 1, INT32_MAX));
+    // The cursor record counts in 32 bits; no rowset that large can be bound. The agent
+    // statement (the cursor library's rowsets) takes the size as the rowset-size option
+    // gives it, and the size of the current rowset, which the next relative fetch counts
+    // from, is kept as that option keeps it.
+    auto size = static_cast<int32_t>(std::clamp<SQLULEN>(ard->arraySize, 1, INT32_MAX));
     SCS_CURSOR& cur = stmt->cursor;
     if (size != cur.rowsetSize) {
+        const OA_OPTABLE* ops = stmt->conn->holder.ops;
+        int rc = CallSlot(ops, &OA_OPTABLE::DRV_SetProperty, stmt->agentStmt, OA_PROP_ROWSET_SIZE,
+                          static_cast<const void*>(&size));
+        if (rc == ERR_OPTION_VALUE_CHANGED) {
+            int32_t len = 0;
+            rc = CallSlot(ops, &OA_OPTABLE::DRV_GetProperty, stmt->agentStmt, OA_PROP_ROWSET_SIZE,
+                          static_cast<void*>(&size), int32_t{sizeof size}, &len);
+        }
+        if (rc != 0)
+            return rc;
         if ((cur.flags & SCS_ROWSET_SIZE_CHANGED) == 0)
             cur.lastFetchRowsetSize = cur.rowsetSize;
         cur.flags |= SCS_ROWSET_SIZE_CHANGED;

@@ -365,6 +365,21 @@ TEST_F(StmtAttrTest, RowsetAndMaxLengthState) {
     EXPECT_EQ(stmt->cursor.rowsetSize, 7);
     EXPECT_TRUE(stmt->cursor.flags & SCS_ROWSET_SIZE_CHANGED);
 
+    // Another descriptor's array size reaches the agent statement, whose rowsets the cursor
+    // library sizes from it, and keeps the current rowset's size as the option does.
+    DESC* ard = NewDesc(conn);
+    ASSERT_NE(ard, nullptr);
+    ard->arraySize = 4;
+    fake.calls.clear();
+    ASSERT_EQ(Set(SQL_ATTR_APP_ROW_DESC, HandleFromId(ard->id)), SQL_SUCCESS) << stmt->diag.errCode;
+    EXPECT_EQ(fake.calls, std::vector<std::string>{"SetProperty 32030009=4"});
+    EXPECT_EQ(stmt->cursor.rowsetSize, 4);
+    EXPECT_EQ(stmt->cursor.lastFetchRowsetSize, 1);
+    fake.setFails[OA_PROP_ROWSET_SIZE] = ERR_GENERAL_ERROR;
+    EXPECT_EQ(Set(SQL_ATTR_APP_ROW_DESC, nullptr), SQL_ERROR);  // the agent refuses the size
+    EXPECT_EQ(stmt->cursor.rowsetSize, 4);
+    fake.setFails.clear();
+
     conn->agentCaps[2] = 1;
     stmt->state = STMT_STATE_PREPARED;
     EXPECT_EQ(SetOption(SQL_MAX_LENGTH, 10000), SQL_ERROR);
