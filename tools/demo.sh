@@ -196,6 +196,42 @@ cur.execute("drop table ledger")
 conn.close()
 PY
 echo
+echo "== A static cursor scrolls the customers (ctypes on libodbc, the ANSI library): rowsets of 3"
+/usr/bin/python3 - <<'PY'
+import ctypes
+odbc = ctypes.CDLL("libodbc.so.2")
+env, dbc, stmt = ctypes.c_void_p(), ctypes.c_void_p(), ctypes.c_void_p()
+odbc.SQLAllocHandle(1, None, ctypes.byref(env))
+odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)
+odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
+assert odbc.SQLDriverConnect(dbc, None, b"DSN=sample_ansi", -3, None, 0, None, 0) == 0
+odbc.SQLSetConnectAttr(dbc, 110, ctypes.c_void_p(2), 0)        # SQL_ATTR_ODBC_CURSORS: the driver's own
+odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
+odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(3), 0)            # SQL_ATTR_CURSOR_TYPE: static
+odbc.SQLSetStmtAttr(stmt, 27, ctypes.c_void_p(3), 0)           # SQL_ATTR_ROW_ARRAY_SIZE: 3
+ids, idlen = (ctypes.c_int * 3)(), (ctypes.c_long * 3)()
+names, namelen = ctypes.create_string_buffer(41 * 3), (ctypes.c_long * 3)()
+status, fetched = (ctypes.c_ushort * 3)(), ctypes.c_ulong()
+odbc.SQLSetStmtAttr(stmt, 25, status, 0)                       # SQL_ATTR_ROW_STATUS_PTR
+odbc.SQLSetStmtAttr(stmt, 26, ctypes.byref(fetched), 0)        # SQL_ATTR_ROWS_FETCHED_PTR
+odbc.SQLBindCol(stmt, 1, 4, ids, 4, idlen)                     # SQL_C_SLONG
+odbc.SQLBindCol(stmt, 2, 1, names, 41, namelen)                # SQL_C_CHAR
+assert odbc.SQLExecDirect(stmt, b"select id, name from customer order by id", -3) == 0
+count = ctypes.c_long()
+odbc.SQLRowCount(stmt, ctypes.byref(count))
+print("executed: the whole result is in the cursor's cache, SQLRowCount says %d rows" % count.value)
+for label, orientation, offset in [("LAST", 3, 0), ("PRIOR", 4, 0), ("ABSOLUTE 7", 5, 7),
+                                   ("RELATIVE -5", 6, -5), ("FIRST", 2, 0), ("ABSOLUTE -1", 5, -1)]:
+    rc = odbc.SQLFetchScroll(stmt, orientation, ctypes.c_long(offset))
+    assert rc in (0, 1), (label, rc)
+    rows = [(ids[i], names.raw[41 * i:41 * i + namelen[i]].decode()) for i in range(fetched.value)]
+    print("    %-12s %d rows: %s" % (label, fetched.value, rows))
+odbc.SQLFreeHandle(3, stmt)
+odbc.SQLDisconnect(dbc)
+odbc.SQLFreeHandle(2, dbc)
+odbc.SQLFreeHandle(1, env)
+PY
+echo
 echo "== iusql lists the tables through the catalog (SQLTables, isql's 'help')"
 out=$(echo help | iusql -b -c -d'|' sample 2>&1)
 cut -d'|' -f2-4 <<<"$out" | sed 's/^/    /'
@@ -209,4 +245,4 @@ echo "   (SQLDriverConnect, SQLConnect, transactions), configuration from connec
 echo "   and File DSNs, SQLGetInfo, SQLGetTypeInfo and connection attributes, diagnostics and the"
 echo "   trace; statements prepared, described and executed with parameters (arrays, data at"
 echo "   execution), forward-only fetching into bound columns and with SQLGetData, the catalog"
-echo "   calls, descriptors and native SQL. Scrollable cursors come with the cursor library."
+echo "   calls, descriptors and native SQL, and static cursors scrolled in every direction."
