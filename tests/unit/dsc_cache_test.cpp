@@ -81,8 +81,9 @@ TEST(DscCodec, EveryStorableTypeRoundTripsWithNulls) {
         for (int c = 0; c < ds->colsUsed; ++c) {
             DATASET* d = ds.get();
             int32_t t = d->cols[c].type;
-            unsigned char raw[16] = {};
-            for (int k = 0; k < 16; ++k)
+            // As wide as the widest fixed element (a NUMERIC's 18 bytes and more).
+            unsigned char raw[64] = {};
+            for (int k = 0; k < 64; ++k)
                 raw[k] = static_cast<unsigned char>(alt ? 0xF0 + k : 0x41 + k);
             switch (t) {
             case DS_NONE:
