@@ -84,9 +84,10 @@ TEST(DscCodec, EveryStorableTypeRoundTripsWithNulls) {
         for (int c = 0; c < ds->colsUsed; ++c) {
             DATASET* d = ds.get();
             int32_t t = d->cols[c].type;
-            unsigned char raw[16] = {};
-            for (int k = 0; k < 16; ++k)
-                raw[k] = static_cast<unsigned char>(alt ? 0xF0 + k : 0x41 + k);
+            // As wide as the widest fixed element (wide text of 8 characters and its NUL).
+            unsigned char raw[32] = {};
+            for (int k = 0; k < 32; ++k)
+                raw[k] = static_cast<unsigned char>(alt ? 0xE0 + k : 0x41 + k);
             switch (t) {
             case DS_NONE:
                 d->cols[c].indicators[row] = 0;
@@ -120,6 +121,7 @@ TEST(DscCodec, EveryStorableTypeRoundTripsWithNulls) {
                 dsfix::PutPrefixed(d, c, row, dsfix::Wide("wv"), 2);
                 break;
             default:
+                ASSERT_LE(d->cols[c].width, sizeof raw);
                 dsfix::PutRaw(d, c, row, raw, d->cols[c].width);
                 break;
             }
