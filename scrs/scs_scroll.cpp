@@ -35,9 +35,11 @@ bool IsDynamicOrMixed(const SCS_CURSOR* cur) {
     return cur->cursorType == SCS_DYNAMIC || (cur->cursorType == SCS_KEYSET && cur->keysetSize > 0);
 }
 
-// No rows, and the position (and rowset start) before the start or after the end.
+// No rows and no rowset, and the position (and rowset start) before the start or after
+// the end.
 int NoData(SCS_CURSOR* cur, int32_t position, uint32_t* rowsFetched) {
     *rowsFetched = 0;
+    scs_FreeRowset(cur);
     scs_SetPosition(cur, position);
     return ERR_NO_DATA_FOUND;
 }
@@ -132,11 +134,9 @@ int scs_ScrollPosition(SCS_CURSOR* cur, uint16_t orientation, int32_t offset, ui
     const int rc = scs_FetchDispatch(cur, orientation, target, rowsFetched);
     if (rc == ERR_ATTEMPT_TO_FETCH_BEFORE_START_OF)
         return NoData(cur, SCS_POS_BEFORE_START, rowsFetched);
-    if (rc == ERR_ATTEMPT_TO_FETCH_BEYOND_END_OF || rc == ERR_NO_DATA_FOUND) {
-        // No rows at all (the library hands out no rowset then): the cursor is past the end.
-        scs_FreeRowset(cur);
+    // No rows at all: the cursor is past the end.
+    if (rc == ERR_ATTEMPT_TO_FETCH_BEYOND_END_OF || rc == ERR_NO_DATA_FOUND)
         return NoData(cur, SCS_POS_AFTER_END, rowsFetched);
-    }
     if (rc != 0)
         return rc;
     cur->position = 1;

@@ -37,8 +37,8 @@ constexpr int32_t SCS_CLASS_AFTER_END = 5;
 // On success cur->rowset is the new rowset (the previous one freed), position 1 and rowset
 // start the number of its first row (known from the row count the fetch reports once a
 // target counted from the end is resolved); *rowsFetched the rows in it. 82 with
-// *rowsFetched 0 and the position before the start or after the end. Other failures leave
-// the agent's messages on the agent statement for the caller to pull.
+// *rowsFetched 0, no rowset and the position before the start or after the end. Other
+// failures leave the agent's messages on the agent statement for the caller to pull.
 int scs_ScrollPosition(SCS_CURSOR* cur, uint16_t orientation, int32_t offset, uint32_t* rowsFetched);
 // The call into the library's rowset fetch: slot 41 with the orientation when
 // cur->hasDynMixCursors, else slot 36; the rowset goes to cur->rowset, the row count to

@@ -30,7 +30,10 @@ struct Files {
     }
     static std::string Bytes(FILE* f) {
         std::fflush(f);
-        std::string s(static_cast<size_t>(lseek(fileno(f), 0, SEEK_END)), '\0');
+        // Sized by fstat: moving the descriptor's offset behind the stream would mislead it.
+        struct stat st {};
+        EXPECT_EQ(fstat(fileno(f), &st), 0);
+        std::string s(static_cast<size_t>(st.st_size), '\0');
         EXPECT_EQ(pread(fileno(f), s.data(), s.size(), 0), static_cast<ssize_t>(s.size()));
         return s;
     }
@@ -81,10 +84,10 @@ TEST(DscCodec, EveryStorableTypeRoundTripsWithNulls) {
         for (int c = 0; c < ds->colsUsed; ++c) {
             DATASET* d = ds.get();
             int32_t t = d->cols[c].type;
-            // As wide as the widest fixed element (a NUMERIC's 18 bytes and more).
-            unsigned char raw[64] = {};
-            for (int k = 0; k < 64; ++k)
-                raw[k] = static_cast<unsigned char>(alt ? 0xF0 + k : 0x41 + k);
+            // As wide as the widest fixed element (wide text of 8 characters and its NUL).
+            unsigned char raw[32] = {};
+            for (int k = 0; k < 32; ++k)
+                raw[k] = static_cast<unsigned char>(alt ? 0xE0 + k : 0x41 + k);
             switch (t) {
             case DS_NONE:
                 d->cols[c].indicators[row] = 0;
@@ -118,6 +121,7 @@ TEST(DscCodec, EveryStorableTypeRoundTripsWithNulls) {
                 dsfix::PutPrefixed(d, c, row, dsfix::Wide("wv"), 2);
                 break;
             default:
+                ASSERT_LE(d->cols[c].width, sizeof raw);
                 dsfix::PutRaw(d, c, row, raw, d->cols[c].width);
                 break;
             }
@@ -175,6 +179,31 @@ TEST(DscCodec, ByteLayoutOfThreeRowsOfTwoColumns) {
     EXPECT_EQ(d.substr(42, 4), std::string("\xFF\xFF\xFF\xFF", 4));
     EXPECT_EQ(d.substr(54, 12), std::string("\0\0\0\0\xFB\xFF\xFF\xFF\xFF\xFF\xFF\xFF", 12));
     EXPECT_EQ(d.size(), 66u);
+}
+
+// Narrow fields are widened to 4 bytes, signed ones with their sign: a zero-extended
+// negative would still read back right, so only the bytes show it.
+TEST(DscCodec, NarrowFieldsAreWidenedByTheirSign) {
+    DatasetPtr ds = dsfix::Make({{DS_SSHORT, 2}, {DS_USHORT, 2}, {DS_STINYINT, 1}, {DS_UTINYINT, 1}, {DS_DATE, 6}}, 1, 1);
+    int16_t i16 = -2;
+    uint16_t u16 = 65534;
+    int8_t i8 = -2;
+    uint8_t u8 = 254;
+    const int16_t date[3] = {-1, 12, 31};
+    dsfix::PutRaw(ds.get(), 0, 0, &i16, 2);
+    dsfix::PutRaw(ds.get(), 1, 0, &u16, 2);
+    dsfix::PutRaw(ds.get(), 2, 0, &i8, 1);
+    dsfix::PutRaw(ds.get(), 3, 0, &u8, 1);
+    dsfix::PutRaw(ds.get(), 4, 0, date, 6);
+    Files f;
+    ASSERT_EQ(DSCF_Transfer(0, f.data, f.index, ds.get(), 0, 0, nullptr), 1);
+    const std::string d = Files::Bytes(f.data);
+    const size_t rec = 8 + 5 * 8;
+    ASSERT_EQ(d.size(), rec + 4 * 4 * 2 + 4 + 12);
+    std::vector<uint32_t> values;
+    for (size_t at = rec; at < d.size(); at += 4)
+        values.push_back(U32At(d, at));
+    EXPECT_EQ(values, (std::vector<uint32_t>{0, 0xFFFFFFFE, 0, 0xFFFE, 0, 0xFFFFFFFE, 0, 0xFE, 0, 0xFFFFFFFF, 12, 31}));
 }
 
 TEST(DscCodec, AppendGrowsTheFilesAndReadsAreCut) {
@@ -370,6 +399,7 @@ TEST_F(DscCache, FiveThousandRowsStayInMemory) {
     EXPECT_EQ(fetched, 5000);
     EXPECT_EQ(cache.state, DSC_IN_MEMORY);
     EXPECT_EQ(cache.data, nullptr);
+    EXPECT_EQ(cache.index, nullptr);
     EXPECT_EQ(cache.rowCount, 5000);
     ASSERT_EQ(rows.rowsUsed, 5000);
     EXPECT_TRUE(dscfake::HoldsRow(&rows, 4999, 4999));
@@ -386,6 +416,9 @@ TEST_F(DscCache, BeyondFiveThousandEveryRowSpills) {
         EXPECT_EQ(cache.rowCount, total);
         EXPECT_EQ(rows.rowsUsed, 0);
         EXPECT_EQ(cache.layout, (DSC_LAYOUT{{DS_SLONG, 4}, {DS_VARCHAR32, 24}}));
+        // Every row is in the files, the first spill's and the appended batches' alike.
+        EXPECT_EQ(U32At(Files::Bytes(cache.data), 4), static_cast<uint32_t>(total));
+        EXPECT_EQ(Files::Bytes(cache.index).size(), 8 * static_cast<size_t>(total));
         first = -1;
         Window(0, 10);
         Window(total - 3, 3);
