@@ -30,10 +30,6 @@ using itest::Lib;
 constexpr SQLINTEGER kFiller = -1;  // a key buffer the fetch did not write
 constexpr SQLULEN kAnyCount = ~SQLULEN{0};
 constexpr SQLSMALLINT kByFetch = 0;  // a step made by SQLFetch instead of SQLFetchScroll
-// A rowset that would begin before the first row gives the first rowset; ODBC 3 wants
-// SQL_SUCCESS_WITH_INFO with 01S06 then, which DISABLED_OverlappingTheStartWarns holds to.
-// Until the positioning reports it, the steps accept SQL_SUCCESS as well.
-constexpr SQLRETURN kStartOverlap = 1000;
 
 SQLRETURN SetAttr(SQLHSTMT stmt, SQLINTEGER attr, SQLULEN value) {
     return SQLSetStmtAttr(stmt, attr, reinterpret_cast<SQLPOINTER>(value), 0);
@@ -188,14 +184,7 @@ void RunSteps(Session& s, Rowset3& r, const std::vector<Step>& steps, Fetch fetc
         SCOPED_TRACE(Describe(step));
         r.Clear();
         const SQLRETURN rc = fetch(step);
-        if (step.rc == kStartOverlap) {
-            ASSERT_TRUE(rc == SQL_SUCCESS || rc == SQL_SUCCESS_WITH_INFO) << rc << " " << AllDiags(s.stmt);
-            if (rc == SQL_SUCCESS_WITH_INFO) {
-                EXPECT_EQ(StateOf(s.stmt), "01S06");
-            }
-        } else {
-            ASSERT_EQ(rc, step.rc) << AllDiags(s.stmt);
-        }
+        ASSERT_EQ(rc, step.rc) << AllDiags(s.stmt);
         if (step.rows != kAnyCount) {
             EXPECT_EQ(r.fetched, step.rows);
         }
@@ -220,9 +209,9 @@ TEST(StaticCursor, EveryOrientationOnTenRows) {
         {SQL_FETCH_NEXT, 0, SQL_SUCCESS, 3, "1 2 3", "000", 1},
         {SQL_FETCH_ABSOLUTE, 2, SQL_SUCCESS, 3, "2 3 4", "000", 2},
         // Rows -1 to 1 overlap the start: the first rowset.
-        {SQL_FETCH_PRIOR, 0, kStartOverlap, 3, "1 2 3", "000", 1},
+        {SQL_FETCH_PRIOR, 0, SQL_SUCCESS, 3, "1 2 3", "000", 1},
         {SQL_FETCH_ABSOLUTE, 3, SQL_SUCCESS, 3, "3 4 5", "000", 3},
-        {SQL_FETCH_RELATIVE, -3, kStartOverlap, 3, "1 2 3", "000", 1},
+        {SQL_FETCH_RELATIVE, -3, SQL_SUCCESS, 3, "1 2 3", "000", 1},
         {SQL_FETCH_RELATIVE, 4, SQL_SUCCESS, 3, "5 6 7", "000", 5},
         {SQL_FETCH_NEXT, 0, SQL_SUCCESS, 3, "8 9 10", "000", 8},
         {SQL_FETCH_NEXT, 0, SQL_NO_DATA, 0, "- - -", "", 0},  // after the end
@@ -255,33 +244,6 @@ TEST(StaticCursor, EveryOrientationOnTenRows) {
         ASSERT_EQ(s.OpenStatic(3), SQL_SUCCESS) << AllDiags(s.stmt);
         EXPECT_EQ(s.RowNumber(), 0u);  // no row yet
         RunSteps(s, r, steps, [&](const Step& st) { return SQLFetchScroll(s.stmt, st.orientation, st.offset); });
-    }
-}
-
-// A PRIOR or RELATIVE whose rowset would begin before the first row but not wholly before
-// it fetches the first rowset and says so: SQL_SUCCESS_WITH_INFO with 01S06. Disabled until
-// the scroll positioning reports it; today it answers SQL_SUCCESS.
-TEST(StaticCursor, DISABLED_OverlappingTheStartWarns) {
-    const std::vector<Step> steps = {
-        {SQL_FETCH_ABSOLUTE, 2, SQL_SUCCESS, 3, "2 3 4", "000", 2},
-        {SQL_FETCH_PRIOR, 0, SQL_SUCCESS_WITH_INFO, 3, "1 2 3", "000", 1},
-        {SQL_FETCH_ABSOLUTE, 3, SQL_SUCCESS, 3, "3 4 5", "000", 3},
-        {SQL_FETCH_RELATIVE, -4, SQL_SUCCESS_WITH_INFO, 3, "1 2 3", "000", 1},
-    };
-    for (const Lib& lib : kLibs) {
-        SCOPED_TRACE(lib.driver);
-        Session s(lib);
-        s.Fill(10);
-        Rowset3 r;
-        r.Bind(s.stmt);
-        ASSERT_EQ(s.OpenStatic(3), SQL_SUCCESS) << AllDiags(s.stmt);
-        RunSteps(s, r, steps, [&](const Step& st) {
-            const SQLRETURN rc = SQLFetchScroll(s.stmt, st.orientation, st.offset);
-            if (rc == SQL_SUCCESS_WITH_INFO) {
-                EXPECT_EQ(StateOf(s.stmt), "01S06");
-            }
-            return rc;
-        });
     }
 }
 
@@ -934,10 +896,7 @@ void ExpectServedStatic(bool prepared) {
 
 TEST(StaticCursor, PreparedScrollableRequestBecomesStatic) { ExpectServedStatic(true); }
 
-// Disabled until direct execution keeps the 01S02 of its prepare step: today SQLExecDirect
-// answers SQL_SUCCESS_WITH_INFO with no diagnostic record, the execution having cleared the
-// code the prepare left. Run it with --gtest_also_run_disabled_tests.
-TEST(StaticCursor, DISABLED_DirectScrollableRequestBecomesStatic) { ExpectServedStatic(false); }
+TEST(StaticCursor, DirectScrollableRequestBecomesStatic) { ExpectServedStatic(false); }
 
 // Each execution starts a new snapshot before its first row: what an earlier execution
 // scrolled to is gone, and rows written since are in. A row written while the cursor is
