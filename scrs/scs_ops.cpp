@@ -232,27 +232,24 @@ int scs_p_ChangeCursorType(SCS_STMT* cur) {
         cur->requestedType = o.cursorType;
         cur->requestedConcurrency = o.concurrency;
     }
+    // One option set on the agent statement and kept; 43 (S1C00) when the agent refuses.
     const auto set = AgentOf(cur).DRV_SetProperty;
+    auto change = [&](uint32_t code, int32_t value, int32_t* field, const char* what) -> int {
+        if (set == nullptr || set(cur->agentStmt, code, &value) != 0) {
+            LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to %s", what);
+            return ERR_DRIVER_NOT_CAPABLE;
+        }
+        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to %s", what);
+        *field = value;
+        cur->flags |= SCS_ATTRS_CHANGED;
+        return 0;
+    };
     if (o.cursorType == SCS_KEYSET || o.cursorType == SCS_DYNAMIC) {
-        const int32_t type = SCS_STATIC;
-        if (set == nullptr || set(cur->agentStmt, OA_PROP_CURSOR_TYPE, &type) != 0) {
-            LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to static cursor");
-            return ERR_DRIVER_NOT_CAPABLE;
-        }
-        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to static cursor");
-        o.cursorType = SCS_STATIC;
-        cur->flags |= SCS_ATTRS_CHANGED;
+        if (int rc = change(OA_PROP_CURSOR_TYPE, SCS_STATIC, &o.cursorType, "static cursor"); rc != 0)
+            return rc;
     }
-    if (o.concurrency != SCS_READ_ONLY) {
-        const int32_t readOnly = SCS_READ_ONLY;
-        if (set == nullptr || set(cur->agentStmt, OA_PROP_CONCURRENCY, &readOnly) != 0) {
-            LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to read-only concurrency");
-            return ERR_DRIVER_NOT_CAPABLE;
-        }
-        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to read-only concurrency");
-        o.concurrency = SCS_READ_ONLY;
-        cur->flags |= SCS_ATTRS_CHANGED;
-    }
+    if (o.concurrency != SCS_READ_ONLY)
+        return change(OA_PROP_CONCURRENCY, SCS_READ_ONLY, &o.concurrency, "read-only concurrency");
     return 0;
 }
 
