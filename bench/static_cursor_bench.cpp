@@ -489,6 +489,8 @@ int main(int argc, char** argv) {
                     const Figure fwdF = AsFigure(fwd.walk, fwd.peakWalk);
                     const Figure arrAbs = AsFigure(arr.absolute, arr.peakAbsolute);
                     toRaw.AddRaw("raw sqlite3, text " + text + tail, rawF, rawWrong);
+                    toRaw.AddRaw("raw sqlite3 array, text " + text + ", fill" + tail,
+                                 AsFigure(arr.execute, arr.peakExecute), arrWrong);
                     toRaw.AddRaw("raw sqlite3 array, text " + text + ", ABSOLUTE" + tail, arrAbs, arrWrong);
                     toRaw.Add("forward-only, rowset 100" + tail, c.Label(), fwdF, rawF, fwdWrong);
                     const Figure exec = AsFigure(stc.execute, stc.peakExecute);
@@ -512,6 +514,8 @@ int main(int argc, char** argv) {
                     toForward.Add("static: 1,000 ABSOLUTE of 100 rows, vs forward-only of as many rows" + tail,
                                   c.Label(), abs, fwdShare, absWrong.empty() ? fwdWrong : absWrong);
 
+                    if (stc.failed)
+                        continue;
                     Series& s = series[{n, c.Label(), d}];
                     if (fair::Time(fwdF) > 0)
                         s.walkVsFwd.push_back(fair::Time(walk) / fair::Time(fwdF));
@@ -537,6 +541,10 @@ int main(int argc, char** argv) {
         for (Dates d : dateForms) {
             const Series& lo = series[{counts[0], c.Label(), d}];
             const Series& hi = series[{rows, c.Label(), d}];
+            if (lo.staticPeak.empty() || hi.staticPeak.empty()) {
+                std::printf("| %s | %s | failed |  |  |  |  |  |  |\n", c.Label(), fair::DatesLabel(d));
+                continue;
+            }
             const auto med = [](const std::vector<double>& v) { return fair::Summarise(v).median; };
             const auto both = [&](const std::vector<double>& l, const std::vector<double>& h) {
                 char buf[64];
