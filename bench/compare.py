@@ -5,8 +5,8 @@
     compare.py BEFORE.tsv AFTER.tsv      each cell as "before → after"
 
 A line: bench, workload, column, median ratio, min, max, median peak-RSS ratio, median seconds,
-ok|wrong, clock (CPU time or wall time). Raw lines (column "raw") give the raw side's median
-seconds.
+ok|wrong, clock (CPU time or wall time), and the baseline when the ratios are not to raw sqlite3.
+Raw lines (column "raw") give the raw side's median seconds.
 """
 import sys
 
@@ -16,12 +16,13 @@ def load(path):
     with open(path) as f:
         for line in f:
             p = line.rstrip("\n").split("\t")
-            if len(p) != 10:
+            if len(p) not in (10, 11):
                 continue
             bench, workload, column = p[0], p[1], p[2]
             cells[(bench, workload, column)] = {
                 "ratio": float(p[3]), "min": float(p[4]), "max": float(p[5]), "peak": float(p[6]),
-                "seconds": float(p[7]), "wrong": p[8] != "ok", "clock": p[9]}
+                "seconds": float(p[7]), "wrong": p[8] != "ok", "clock": p[9],
+                "baseline": p[10] if len(p) == 11 else "raw"}
             order.append((bench, workload, column))
     return cells, order
 
@@ -44,9 +45,11 @@ def main():
         workloads = unique(k[1] for k in order if k[0] == bench and k[2] != "raw")
         columns = unique(k[2] for k in order if k[0] == bench and k[2] != "raw")
         clocks = " / ".join(unique(c["clock"] for r in runs for k, c in r[0].items() if k[0] == bench))
-        for title, fmt in ((clocks + ", ratio to raw: median (min-max)",
+        base = " / ".join(unique(c["baseline"] for r in runs for k, c in r[0].items()
+                                 if k[0] == bench and k[2] != "raw"))
+        for title, fmt in ((clocks + ", ratio to %s: median (min-max)" % base,
                             lambda c: "%.2fx (%.2f-%.2f)" % (c["ratio"], c["min"], c["max"])),
-                           ("peak RSS, ratio to raw", lambda c: "%.2fx" % c["peak"])):
+                           ("peak RSS, ratio to %s" % base, lambda c: "%.2fx" % c["peak"])):
             print("\n%s (%s%s)\n" % (bench, title, ", before → after" if len(runs) == 2 else ""))
             print("| workload | %s |" % " | ".join(columns))
             print("|---|%s" % ("---|" * len(columns)))

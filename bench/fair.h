@@ -252,33 +252,37 @@ struct Fingerprint {
     }
 };
 
-// The fingerprint of rows 1..rows as a reader with these C types takes it.
-inline uint64_t ExpectedFingerprint(long rows, Text text, Dates dates) {
-    Fingerprint fp;
+// Takes generated row x into fp as a reader with these C types takes it.
+inline void ExpectRow(Fingerprint& fp, long x, Text text, Dates dates) {
     Row r{};
     SQLWCHAR w20[21], w100[101];
     char date[11];
-    for (long x = 1; x <= rows; ++x) {
-        MakeRow(x, r);
-        fp.Int(r.i);
-        fp.Int(r.b);
-        fp.Double(r.f);
-        if (text == Text::Char) {
-            fp.Bytes(r.v20, r.n20);
-            fp.Bytes(r.v100, r.n100);
-        } else {
-            Widen(r.v20, r.n20, w20);
-            Widen(r.v100, r.n100, w100);
-            fp.Bytes(w20, r.n20 * 2);
-            fp.Bytes(w100, r.n100 * 2);
-        }
-        if (dates == Dates::Struct) {
-            fp.Date(r.d);
-        } else {
-            FormatDate(r.d, '-', date);
-            fp.DateText(date, 10);
-        }
+    MakeRow(x, r);
+    fp.Int(r.i);
+    fp.Int(r.b);
+    fp.Double(r.f);
+    if (text == Text::Char) {
+        fp.Bytes(r.v20, r.n20);
+        fp.Bytes(r.v100, r.n100);
+    } else {
+        Widen(r.v20, r.n20, w20);
+        Widen(r.v100, r.n100, w100);
+        fp.Bytes(w20, r.n20 * 2);
+        fp.Bytes(w100, r.n100 * 2);
     }
+    if (dates == Dates::Struct) {
+        fp.Date(r.d);
+    } else {
+        FormatDate(r.d, '-', date);
+        fp.DateText(date, 10);
+    }
+}
+
+// The fingerprint of rows 1..rows as a reader with these C types takes it.
+inline uint64_t ExpectedFingerprint(long rows, Text text, Dates dates) {
+    Fingerprint fp;
+    for (long x = 1; x <= rows; ++x)
+        ExpectRow(fp, x, text, dates);
     return fp.h;
 }
 
@@ -409,9 +413,10 @@ struct Cell {
     std::string why;
 };
 
+// Ratios are to raw sqlite3 unless another baseline is named (a tenth column in the TSV lines).
 class Report {
 public:
-    explicit Report(const char* bench) : bench_(bench) {}
+    explicit Report(const char* bench, const char* baseline = "raw sqlite3") : bench_(bench), baseline_(baseline) {}
 
     void Add(const std::string& workload, const std::string& column, const Figure& f, const Figure& raw,
              const std::string& wrong) {
@@ -449,15 +454,16 @@ public:
     // Every cell in full, then the markdown tables of ratios and of peak memory, then (with
     // BENCH_TSV=file) one tab-separated line a cell, appended, for bench/compare.py.
     void Print() const {
-        std::printf("\n%s: times are %s (BENCH_CLOCK=wall|cpu)\n", bench_, ClockName());
-        std::printf("\n%-58s %9s %15s %10s\n", "raw sqlite3", "median s", "(min-max)", "peak KB");
+        std::printf("\n%s: times are %s (BENCH_CLOCK=wall|cpu), ratios to %s\n", bench_, ClockName(), baseline_);
+        if (!raw_.empty())
+            std::printf("\n%-58s %9s %15s %10s\n", "raw sqlite3", "median s", "(min-max)", "peak KB");
         for (const auto& [label, c] : raw_) {
             const Spread s = Summarise(c.seconds);
             std::printf("%-58s %9.3f %6.3f-%-6.3f %10.0f%s%s\n", label.c_str(), s.median, s.min, s.max,
                         Summarise(c.peakKb).median, c.wrong ? "  WRONG: " : "", c.why.c_str());
         }
         std::printf("\n%-58s %-14s %9s %22s %10s %7s\n", "workload", "column", "median s", "ratio median (min-max)",
-                    "peak KB", "x raw");
+                    "peak KB", "x base");
         for (const auto& w : workloads_)
             for (const auto& col : columns_) {
                 auto it = cells_.find({w, col});
@@ -470,13 +476,13 @@ public:
                             s.median, r.median, r.min, r.max, p.median, pr.median, c.wrong ? "  WRONG: " : "",
                             c.why.c_str());
             }
-        Table((std::string(ClockName()) + ", ratio to raw sqlite3: median (min-max)").c_str(), [](const Cell& c) {
+        Table((std::string(ClockName()) + ", ratio to " + baseline_ + ": median (min-max)").c_str(), [](const Cell& c) {
             const Spread r = Summarise(c.ratio);
             char buf[64];
             std::snprintf(buf, sizeof buf, "%.2fx (%.2f-%.2f)", r.median, r.min, r.max);
             return std::string(buf);
         });
-        Table("peak RSS, ratio to raw sqlite3: median", [](const Cell& c) {
+        Table(("peak RSS, ratio to " + std::string(baseline_) + ": median").c_str(), [](const Cell& c) {
             char buf[64];
             std::snprintf(buf, sizeof buf, "%.2fx", Summarise(c.peakRatio).median);
             return std::string(buf);
@@ -498,9 +504,11 @@ public:
                     continue;
                 const Cell& c = it->second;
                 const Spread r = Summarise(c.ratio);
-                std::fprintf(out, "%s\t%s\t%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s\t%s\n", bench_, w.c_str(),
+                std::fprintf(out, "%s\t%s\t%s\t%.4f\t%.4f\t%.4f\t%.4f\t%.4f\t%s\t%s%s%s\n", bench_, w.c_str(),
                              col.c_str(), r.median, r.min, r.max, Summarise(c.peakRatio).median,
-                             Summarise(c.seconds).median, c.wrong ? "wrong" : "ok", ClockName());
+                             Summarise(c.seconds).median, c.wrong ? "wrong" : "ok", ClockName(),
+                             std::strcmp(baseline_, "raw sqlite3") == 0 ? "" : "\t",
+                             std::strcmp(baseline_, "raw sqlite3") == 0 ? "" : baseline_);
             }
         std::fclose(out);
     }
@@ -529,6 +537,7 @@ private:
     }
 
     const char* bench_;
+    const char* baseline_;
     std::vector<std::string> workloads_, columns_;
     std::map<std::pair<std::string, std::string>, Cell> cells_;
     std::map<std::string, Cell> raw_;
