@@ -25,6 +25,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 
 #include "drv_pro9/oa_services.h"
@@ -289,8 +290,6 @@ bool WriteHeader(FILE* data, uint32_t cols, int32_t rows) {
 
 bool Get(FILE* f, void* p, size_t n) { return n == 0 || fread_unlocked(p, n, 1, f) == 1; }
 
-bool Get4(FILE* f, uint32_t* v) { return Get(f, v, 4); }
-
 // The header and the descriptors; the data file then stands after them.
 bool ReadHead(FILE* data, uint32_t* cols, int32_t* rows, DSC_LAYOUT* layout) {
     uint32_t head[2];
@@ -313,13 +312,17 @@ bool ReadHead(FILE* data, uint32_t* cols, int32_t* rows, DSC_LAYOUT* layout) {
     return true;
 }
 
+// Reads one window's values from the data file through a buffer of its own with pread: a
+// window is thousands of small values, each too cheap for a stream call of its own, and
+// pread leaves the stream's position alone. A value larger than the buffer is read straight
+// into its place.
 class Reader {
 public:
-    Reader(FILE* data, int64_t fileSize) : data_(data), fileSize_(fileSize) {}
+    Reader(int fd, int64_t at, int64_t fileSize) : fd_(fd), pos_(at), fileSize_(fileSize) {}
 
     bool Value(DATASET_COL* col, int32_t row) {
         uint32_t raw;
-        if (!Get4(data_, &raw))
+        if (!Get4(&raw))
             return false;
         auto ind32 = static_cast<int32_t>(raw);
         if (ind32 < INT16_MIN || ind32 > INT16_MAX)
@@ -330,7 +333,7 @@ public:
         unsigned char* e = ds_Elem(col, row);
         uint32_t v;
         auto low16 = [&](size_t at) {
-            if (!Get4(data_, &v))
+            if (!Get4(&v))
                 return false;
             auto s = static_cast<uint16_t>(v);
             std::memcpy(e + at, &s, 2);
@@ -344,11 +347,11 @@ public:
         case DS_CHARZ:
         case DS_WCHAR:
         case DS_WCHARZ:
-            return Get(data_, e, col->width);
+            return Get(e, col->width);
         case DS_BIT:
         case DS_UTINYINT:
         case DS_STINYINT:
-            if (!Get4(data_, &v))
+            if (!Get4(&v))
                 return false;
             e[0] = static_cast<unsigned char>(v);
             return true;
@@ -358,9 +361,9 @@ public:
         case DS_SLONG:
         case DS_ULONG:
         case DS_FLOAT:
-            return Get(data_, e, 4);
+            return Get(e, 4);
         case DS_DOUBLE:
-            return Get(data_, e, 8);
+            return Get(e, 8);
         case DS_DATE:
         case DS_TIME:
             return low16(0) && low16(2) && low16(4);
@@ -369,11 +372,11 @@ public:
                 if (!low16(at))
                     return false;
             }
-            return Get(data_, e + 12, 4);
+            return Get(e + 12, 4);
         case DS_LONGCHAR:
         case DS_LONGBINARY:
         case DS_LONGWCHAR: {
-            if (!Get4(data_, &v))
+            if (!Get4(&v))
                 return false;
             bool wide = col->type == DS_LONGWCHAR;
             uint64_t bytes = wide ? 2 * static_cast<uint64_t>(v) : v;
@@ -389,10 +392,10 @@ public:
             }
             // The block is the dataset's from here, so a failed read below frees it.
             std::memcpy(e, &ref, sizeof ref);
-            return Get(data_, ref.data, bytes);
+            return Get(ref.data, bytes);
         }
         default: {
-            if (!Get4(data_, &v) || v > MaxLength(col->type, col->width))
+            if (!Get4(&v) || v > MaxLength(col->type, col->width))
                 return false;
             uint32_t prefix = PrefixOf(col->type);
             if (prefix == 1) {
@@ -403,14 +406,73 @@ public:
             } else {
                 std::memcpy(e, &v, 4);
             }
-            return Get(data_, e + prefix, col->type == DS_WVARCHAR32 ? 2 * static_cast<size_t>(v) : v);
+            return Get(e + prefix, col->type == DS_WVARCHAR32 ? 2 * static_cast<size_t>(v) : v);
         }
         }
     }
 
 private:
-    FILE* data_;
+    static constexpr size_t kBufSize = 64 * 1024;
+
+    bool Get4(uint32_t* v) { return Get(v, 4); }
+
+    bool Get(void* p, size_t n) {
+        if (n <= end_ - at_) {
+            if (n != 0)
+                std::memcpy(p, buf_.get() + at_, n);
+            at_ += n;
+            return true;
+        }
+        return GetSlow(static_cast<unsigned char*>(p), n);
+    }
+
+    bool GetSlow(unsigned char* out, size_t n) {
+        for (;;) {
+            const size_t take = std::min(n, end_ - at_);
+            if (take != 0)
+                std::memcpy(out, buf_.get() + at_, take);
+            at_ += take;
+            out += take;
+            n -= take;
+            if (n == 0)
+                return true;
+            if (n >= kBufSize)
+                return ReadAt(out, n);
+            at_ = end_ = 0;
+            const ssize_t got = PreadSome(buf_.get(), kBufSize);
+            if (got <= 0)
+                return false;  // the file ends inside a value: damaged
+            end_ = static_cast<size_t>(got);
+        }
+    }
+
+    bool ReadAt(unsigned char* out, size_t n) {
+        while (n > 0) {
+            const ssize_t got = PreadSome(out, n);
+            if (got <= 0)
+                return false;
+            out += got;
+            n -= static_cast<size_t>(got);
+        }
+        return true;
+    }
+
+    ssize_t PreadSome(unsigned char* out, size_t n) {
+        ssize_t got;
+        do {
+            got = pread(fd_, out, n, static_cast<off_t>(pos_));
+        } while (got < 0 && errno == EINTR);
+        if (got > 0)
+            pos_ += got;
+        return got;
+    }
+
+    int fd_;
+    int64_t pos_;  // file offset of the byte after the buffer's end
     int64_t fileSize_;
+    std::unique_ptr<unsigned char[]> buf_ = std::make_unique<unsigned char[]>(kBufSize);
+    size_t at_ = 0;
+    size_t end_ = 0;
 };
 
 int64_t SizeOf(FILE* f) {
@@ -439,8 +501,10 @@ int ReadTransfer(FILE* data, FILE* index, DATASET* rows, int32_t start, int32_t 
 
     int64_t descEnd = kHeaderSize + 8 * static_cast<int64_t>(cols);
     int64_t offset;
-    if (fseeko(index, 8 * static_cast<off_t>(start), SEEK_SET) != 0 || !Get(index, &offset, 8) ||
-        offset < descEnd || offset >= fileSize || fseeko(data, offset, SEEK_SET) != 0)
+    // The index entry alone: a stream would read a whole buffer of entries for it.
+    if (std::fflush(index) != 0 ||
+        pread(fileno(index), &offset, sizeof offset, 8 * static_cast<off_t>(start)) != sizeof offset ||
+        offset < descEnd || offset >= fileSize)
         return 0;
 
     if (ds_Init(rows, static_cast<uint16_t>(cols)) != 0)
@@ -453,7 +517,7 @@ int ReadTransfer(FILE* data, FILE* index, DATASET* rows, int32_t start, int32_t 
         rows->cols[c].width = layout[c].width;
         ok = ds_ColAllocRows(&rows->cols[c], n) == 0;
     }
-    Reader rd(data, fileSize);
+    Reader rd(fileno(data), offset, fileSize);
     for (int32_t r = 0; r < n && ok; ++r) {
         for (uint32_t c = 0; c < cols && ok; ++c)
             ok = rd.Value(&rows->cols[c], r);

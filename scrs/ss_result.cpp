@@ -2,6 +2,7 @@
 #include "scrs/ss_result.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 
 #include "util/dataset.h"
@@ -112,10 +113,28 @@ int SS_FetchRowset(SS_RESULT* ss, int32_t start, int32_t n, DATASET** out) {
     rc = ds_CloneLayout(out, ss->rows, m);
     if (rc != 0)
         return fail(rc);
-    for (int32_t i = 0; i < m; ++i) {
-        rc = ds_CopyRow(*out, ss->rows, i, pos + i - first, 0);
-        if (rc != 0)
-            return fail(rc);
+    const DATASET* src = ss->rows;
+    bool refs = false;
+    for (uint16_t c = 0; c < src->colsUsed; ++c)
+        refs = refs || ds_ColHoldsRefs(&src->cols[c]);
+    if (!refs && m > 0) {
+        // Values held in place: each column's run of rows is one copy.
+        const int32_t from = pos - first;
+        for (uint16_t c = 0; c < src->colsUsed; ++c) {
+            const DATASET_COL& s = src->cols[c];
+            DATASET_COL& d = (*out)->cols[c];
+            std::memcpy(d.indicators, s.indicators + from, sizeof(int16_t) * static_cast<size_t>(m));
+            if (s.width != 0)
+                std::memcpy(d.data, ds_Elem(&s, from), static_cast<size_t>(s.width) * static_cast<size_t>(m));
+        }
+        (*out)->rowsUsed = m;
+    } else {
+        // Long values are owned per row: each is duplicated.
+        for (int32_t i = 0; i < m; ++i) {
+            rc = ds_CopyRow(*out, ss->rows, i, pos + i - first, 0);
+            if (rc != 0)
+                return fail(rc);
+        }
     }
     if (sequential)
         ss->nextStart = m == n ? pos + n : SS_AT_END;

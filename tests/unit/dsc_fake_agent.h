@@ -14,6 +14,7 @@
 
 #include "drv_pro9/oa_optable.h"
 #include "util/dataset.h"
+#include "util/utheap.h"
 
 namespace dscfake {
 
@@ -23,6 +24,7 @@ struct Script {
     int calls = 0;
     int failAtCall = 0;           // 1-based call that answers failCode; 0 never
     int failCode = 0;
+    bool longText = false;        // the text as a long value the dataset owns per row
     std::function<void()> onFetch;
 };
 
@@ -44,7 +46,8 @@ inline int Fetch(uint32_t, uint16_t rows, DATASET* block) {
     if (ds_Init(block, 2) != 0)
         return 16;
     block->cols[0] = DATASET_COL{DS_SLONG, 4, nullptr, nullptr};
-    block->cols[1] = DATASET_COL{DS_VARCHAR32, 24, nullptr, nullptr};
+    block->cols[1] = s.longText ? DATASET_COL{DS_LONGCHAR, sizeof(DS_REFVAL), nullptr, nullptr}
+                                : DATASET_COL{DS_VARCHAR32, 24, nullptr, nullptr};
     block->colsUsed = 2;
     int32_t n = std::min<int32_t>(rows, s.total - s.served);
     if (ds_AllocRows(block, rows) != 0)
@@ -58,8 +61,16 @@ inline int Fetch(uint32_t, uint16_t rows, DATASET* block) {
         std::string t = Text(r);
         auto len = static_cast<uint32_t>(t.size());
         unsigned char* e = ds_Elem(&block->cols[1], i);
-        std::memcpy(e, &len, 4);
-        std::memcpy(e + 4, t.data(), t.size());
+        if (s.longText) {
+            DS_REFVAL ref{len, uh_Malloc(t.size() + 1)};
+            if (ref.data == nullptr)
+                return 16;
+            std::memcpy(ref.data, t.c_str(), t.size() + 1);
+            std::memcpy(e, &ref, sizeof ref);
+        } else {
+            std::memcpy(e, &len, 4);
+            std::memcpy(e + 4, t.data(), t.size());
+        }
         block->cols[1].indicators[i] = 0;
     }
     block->rowsUsed = n;
@@ -91,8 +102,15 @@ inline ::testing::AssertionResult HoldsRow(const DATASET* ds, int32_t i, int32_t
                    : ::testing::AssertionFailure() << "row " << i << " text not NULL";
     uint32_t len;
     const unsigned char* e = ds_Elem(&ds->cols[1], i);
-    std::memcpy(&len, e, 4);
-    std::string t(reinterpret_cast<const char*>(e + 4), len);
+    std::string t;
+    if (ds->cols[1].type == DS_LONGCHAR) {
+        DS_REFVAL ref;
+        std::memcpy(&ref, e, sizeof ref);
+        t.assign(static_cast<const char*>(ref.data), ref.length);
+    } else {
+        std::memcpy(&len, e, 4);
+        t.assign(reinterpret_cast<const char*>(e + 4), len);
+    }
     if (ds->cols[1].indicators[i] != 0 || t != Text(r))
         return ::testing::AssertionFailure() << "row " << i << " text " << t << ", not " << Text(r);
     return ::testing::AssertionSuccess();

@@ -143,3 +143,29 @@ TEST_F(StaticResult, AfterASpillRowsetsComeFromWindows) {
 }
 
 }  // namespace
+
+namespace {
+
+// Long values are owned by each row: a rowset holds copies of its own, which outlive the
+// snapshot, and every rowset's are freed once (ASan judges), in memory and after a spill.
+TEST_F(StaticResult, LongValuesAreCopiedIntoEachRowset) {
+    auto dir = std::filesystem::temp_directory_path() / ("ss_long_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    DSC_SetTempFolderForTests(dir.c_str());
+    for (int32_t total : {25, 5300}) {
+        SCOPED_TRACE(total);
+        int32_t count = -1;
+        const OA_OPTABLE* agent = dscfake::Agent(total);
+        dscfake::Current().longText = true;
+        ASSERT_EQ(SS_GetRsltSet(ss, agent, 1, &count), 0);
+        ASSERT_EQ(count, total);
+        EXPECT_EQ(Fetch(-1, 10), Range(0, 10));
+        EXPECT_EQ(Fetch(total - 8, 10), Range(total - 8, 8));
+        SS_Close(ss);
+        for (int32_t i = 0; i < out->rowsUsed; ++i)
+            EXPECT_TRUE(dscfake::HoldsRow(out, i, total - 8 + i));
+    }
+    std::filesystem::remove_all(dir);
+}
+
+}  // namespace
