@@ -482,19 +482,38 @@ int64_t SizeOf(FILE* f) {
     return st.st_size;
 }
 
+// Whether rows already holds arrays of this layout for n rows, none of them owning blocks:
+// a window read again into the same buffer then fills them in place instead of allocating
+// and zeroing megabytes at every jump.
+bool ReusableFor(const DATASET* rows, const DSC_LAYOUT& layout, int32_t n) {
+    if (rows->cols == nullptr || rows->colsUsed != layout.size() || rows->rowsAllocated < n || n == 0)
+        return false;
+    for (size_t c = 0; c < layout.size(); ++c) {
+        const DATASET_COL& col = rows->cols[c];
+        if (col.type != layout[c].type || col.width != layout[c].width || ds_ColHoldsRefs(&col) ||
+            col.indicators == nullptr || (col.width != 0 && col.data == nullptr))
+            return false;
+    }
+    return true;
+}
+
 int ReadTransfer(FILE* data, FILE* index, DATASET* rows, int32_t start, int32_t count,
                  const DSC_LAYOUT* expected) {
-    ds_Free(rows);
+    // Whatever fails leaves the buffer empty: no half-read window claims rows.
+    auto fail = [rows] {
+        ds_Free(rows);
+        return 0;
+    };
     int64_t fileSize = SizeOf(data);
     uint32_t cols;
     int32_t stored;
     DSC_LAYOUT layout;
     if (fileSize < 0 || !ReadHead(data, &cols, &stored, &layout))
-        return 0;
+        return fail();
     if (expected != nullptr && *expected != layout)
-        return 0;
+        return fail();
     if (start < 0 || start > stored - 1)
-        return 0;
+        return fail();
     int32_t n = stored - start;
     if (count > 0)
         n = std::min(count, n);
@@ -505,26 +524,29 @@ int ReadTransfer(FILE* data, FILE* index, DATASET* rows, int32_t start, int32_t 
     if (std::fflush(index) != 0 ||
         pread(fileno(index), &offset, sizeof offset, 8 * static_cast<off_t>(start)) != sizeof offset ||
         offset < descEnd || offset >= fileSize)
-        return 0;
+        return fail();
 
-    if (ds_Init(rows, static_cast<uint16_t>(cols)) != 0)
-        return 0;
-    rows->colsUsed = static_cast<uint16_t>(cols);
-    rows->rowsAllocated = n;  // set first: a release after a failure frees what was read
-    bool ok = true;
-    for (uint32_t c = 0; c < cols && ok; ++c) {
-        rows->cols[c].type = layout[c].type;
-        rows->cols[c].width = layout[c].width;
-        ok = ds_ColAllocRows(&rows->cols[c], n) == 0;
+    if (ReusableFor(rows, layout, n)) {
+        rows->rowsUsed = 0;
+    } else {
+        ds_Free(rows);
+        if (ds_Init(rows, static_cast<uint16_t>(cols)) != 0)
+            return fail();
+        rows->colsUsed = static_cast<uint16_t>(cols);
+        rows->rowsAllocated = n;  // set first: a release after a failure frees what was read
+        for (uint32_t c = 0; c < cols; ++c) {
+            rows->cols[c].type = layout[c].type;
+            rows->cols[c].width = layout[c].width;
+            if (ds_ColAllocRows(&rows->cols[c], n) != 0)
+                return fail();
+        }
     }
     Reader rd(fileno(data), offset, fileSize);
-    for (int32_t r = 0; r < n && ok; ++r) {
-        for (uint32_t c = 0; c < cols && ok; ++c)
-            ok = rd.Value(&rows->cols[c], r);
-    }
-    if (!ok) {
-        ds_Free(rows);
-        return 0;
+    for (int32_t r = 0; r < n; ++r) {
+        for (uint32_t c = 0; c < cols; ++c) {
+            if (!rd.Value(&rows->cols[c], r))
+                return fail();
+        }
     }
     rows->rowsUsed = n;
     return 1;
