@@ -137,11 +137,9 @@ public:
 
     void Put4(uint32_t v) { PutBytes(&v, 4); }
     void PutBytes(const void* p, size_t n) {
-        if (n == 0)
-            return;
-        size_t at = out_.size();
-        out_.resize(at + n);
-        std::memcpy(out_.data() + at, p, n);
+        // Appended as a copy: resizing first would zero the bytes only to overwrite them.
+        const auto* bytes = static_cast<const unsigned char*>(p);
+        out_.insert(out_.end(), bytes, bytes + n);
     }
 
     // One row record of every column; false when a value breaks its column's rules.
@@ -414,7 +412,15 @@ public:
 private:
     static constexpr size_t kBufSize = 64 * 1024;
 
-    bool Get4(uint32_t* v) { return Get(v, 4); }
+    // Most of a window is 4-byte fields: a copy of constant size the compiler makes inline.
+    bool Get4(uint32_t* v) {
+        if (end_ - at_ >= 4) {
+            std::memcpy(v, buf_.get() + at_, 4);
+            at_ += 4;
+            return true;
+        }
+        return GetSlow(reinterpret_cast<unsigned char*>(v), 4);
+    }
 
     bool Get(void* p, size_t n) {
         if (n <= end_ - at_) {
