@@ -91,20 +91,23 @@ int CapabilityString(uint32_t conn, void* buf, int32_t bufLen, int32_t* outLen) 
     return 0;
 }
 
-// The agent's fetch of rows into block, cut to statement option 3 when it is set. The agent
-// keeps the option but cuts nothing itself. A block without rows (the set-up of its
-// columns) is cut too: a fixed column the cut turns into a counted one then has the same
-// layout in every block the caller sees.
+// The values of block cut to statement option 3 when it is set: the agent keeps the option
+// but cuts nothing itself.
+int CutToMaxLength(const SCS_STMT* cur, DATASET* block) {
+    const int32_t max = cur->maxLength != nullptr ? *cur->maxLength : 0;
+    return max > 0 ? ds_ApplyMaxLength(block, static_cast<uint32_t>(max)) : 0;
+}
+
+// The agent's fetch of rows into block, cut to the maximum length. A block without rows
+// (the set-up of its columns) is cut too: a fixed column the cut turns into a counted one
+// then has the same layout in every block the caller sees.
 int FetchBlock(SCS_STMT* cur, uint16_t rows, DATASET* block) {
     int rc = AgentOf(cur).DRV_Fetch(cur->agentStmt, rows, block);
     if (rc != 0) {
         scs_CollectAuxErrors(cur);
         return rc;
     }
-    const int32_t max = cur->maxLength != nullptr ? *cur->maxLength : 0;
-    if (max > 0)
-        return ds_ApplyMaxLength(block, static_cast<uint32_t>(max));
-    return 0;
+    return CutToMaxLength(cur, block);
 }
 
 int PrepareOf(SCS_STMT* cur, uint32_t stmt, const char* text) {
@@ -373,10 +376,7 @@ int scs_FetchRows(uint32_t stmt, uint16_t rows, DATASET* block) {
         scs_CollectAuxErrors(cur);
         return rc;
     }
-    const int32_t max = cur->maxLength != nullptr ? *cur->maxLength : 0;
-    if (max > 0)
-        return ds_ApplyMaxLength(block, static_cast<uint32_t>(max));
-    return 0;
+    return CutToMaxLength(cur, block);
 }
 
 int scs_CloseCursor(uint32_t stmt) {

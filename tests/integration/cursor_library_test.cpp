@@ -14,24 +14,13 @@
 
 namespace {
 
+using itest::AllDiags;
 using itest::Diag;
 using itest::kLibs;
 using itest::Lib;
 
 SQLCHAR* Text(const std::string& s) {
     return reinterpret_cast<SQLCHAR*>(const_cast<char*>(s.c_str()));
-}
-
-// Every diagnostic record of the statement as "STATE message", one a line.
-std::string AllDiags(SQLHSTMT stmt) {
-    std::string all;
-    SQLCHAR state[6] = {}, msg[512] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT len = 0;
-    for (SQLSMALLINT n = 1;
-         SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, n, state, &native, msg, sizeof msg, &len)); ++n)
-        all += std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(msg) + "\n";
-    return all;
 }
 
 struct Session : itest::Session {

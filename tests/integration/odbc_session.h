@@ -1,6 +1,7 @@
 // Connections through unixODBC for the integration tests that take the private
 // configuration driver_manager_test.cpp writes for the process: the two libraries by driver
-// name, the first diagnostic of a handle, a connection with one statement, and a session on
+// name, the first diagnostic of a handle and every one of a statement, a connection with one
+// statement, and a session on
 // a database of its own whose first connect creates its tables (INITSQL), whose calls take
 // the library's width.
 #pragma once
@@ -33,6 +34,18 @@ inline std::string Diag(SQLSMALLINT type, SQLHANDLE h) {
     if (!SQL_SUCCEEDED(SQLGetDiagRec(type, h, 1, state, &native, msg, sizeof msg, &len)))
         return "";
     return std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(msg);
+}
+
+// Every diagnostic record of the statement as "STATE message", one a line.
+inline std::string AllDiags(SQLHSTMT stmt) {
+    std::string all;
+    SQLCHAR state[6] = {}, msg[512] = {};
+    SQLINTEGER native = 0;
+    SQLSMALLINT len = 0;
+    for (SQLSMALLINT n = 1;
+         SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, n, state, &native, msg, sizeof msg, &len)); ++n)
+        all += std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(msg) + "\n";
+    return all;
 }
 
 inline std::vector<SQLWCHAR> Wide(const std::string& text) {

@@ -23,6 +23,7 @@
 
 namespace {
 
+using itest::AllDiags;
 using itest::Diag;
 using itest::kLibs;
 using itest::Lib;
@@ -36,18 +37,6 @@ SQLRETURN SetAttr(SQLHSTMT stmt, SQLINTEGER attr, SQLULEN value) {
 }
 
 SQLRETURN SetPtr(SQLHSTMT stmt, SQLINTEGER attr, void* p) { return SQLSetStmtAttr(stmt, attr, p, 0); }
-
-// Every diagnostic record of the statement as "STATE message", one a line.
-std::string AllDiags(SQLHSTMT stmt) {
-    std::string all;
-    SQLCHAR state[6] = {}, msg[512] = {};
-    SQLINTEGER native = 0;
-    SQLSMALLINT len = 0;
-    for (SQLSMALLINT n = 1;
-         SQL_SUCCEEDED(SQLGetDiagRec(SQL_HANDLE_STMT, stmt, n, state, &native, msg, sizeof msg, &len)); ++n)
-        all += std::string(reinterpret_cast<char*>(state)) + " " + reinterpret_cast<char*>(msg) + "\n";
-    return all;
-}
 
 std::string StateOf(SQLHSTMT stmt) { return Diag(SQL_HANDLE_STMT, stmt).substr(0, 5); }
 
