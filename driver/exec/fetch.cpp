@@ -426,9 +426,12 @@ SQLRETURN FillRowset(STMT* stmt, SQLUSMALLINT* rowStatus, int32_t rowNumber, int
     return failed + libraryErrors == returned ? SQL_ERROR : SQL_SUCCESS_WITH_INFO;
 }
 
-// A catalog call's result is read forward whatever cursor type the statement asks for.
+// A catalog call's result on a static cursor scrolls as a query's does. On a keyset-driven or
+// dynamic one the library serves it static while this side still holds the type asked for,
+// whose positioning would not match: it is read forward.
 bool Scrollable(const STMT* stmt) {
-    return stmt->cursor.cursorType != SQL_CURSOR_FORWARD_ONLY && (stmt->flags & STMT_FLAG_PREPARED) != 0;
+    const int32_t type = stmt->cursor.cursorType;
+    return type == SQL_CURSOR_STATIC || (type != SQL_CURSOR_FORWARD_ONLY && (stmt->flags & STMT_FLAG_PREPARED) != 0);
 }
 
 bool MixedCursor(const SCS_CURSOR& cur) { return cur.cursorType == SQL_CURSOR_KEYSET_DRIVEN && cur.keysetSize != 0; }

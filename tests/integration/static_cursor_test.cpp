@@ -954,3 +954,47 @@ TEST(StaticCursor, RowsetSizeChangedBetweenFetches) {
 }
 
 }  // namespace
+
+namespace {
+
+// A catalog result on a static cursor scrolls as a query's does.
+TEST(StaticCursor, ACatalogResultScrolls) {
+    for (const Lib& lib : kLibs) {
+        SCOPED_TRACE(lib.driver);
+        Session s(lib, SQL_OV_ODBC3, "create table t (a integer, b integer, c integer, d integer, e integer)");
+        ASSERT_EQ(SetAttr(s.stmt, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC), SQL_SUCCESS) << AllDiags(s.stmt);
+        ASSERT_EQ(SetAttr(s.stmt, SQL_ATTR_ROW_ARRAY_SIZE, 2), SQL_SUCCESS) << AllDiags(s.stmt);
+        const SQLRETURN listed =
+            lib.wide ? SQLColumnsW(s.stmt, nullptr, 0, nullptr, 0, itest::Wide("t").data(), SQL_NTS, nullptr, 0)
+                     : SQLColumns(s.stmt, nullptr, 0, nullptr, 0, reinterpret_cast<SQLCHAR*>(const_cast<char*>("t")),
+                                  SQL_NTS, nullptr, 0);
+        ASSERT_EQ(listed, SQL_SUCCESS) << AllDiags(s.stmt);
+        char names[2][64] = {};
+        SQLLEN lengths[2] = {};
+        SQLULEN fetched = 0;
+        ASSERT_EQ(SQLBindCol(s.stmt, 4, SQL_C_CHAR, names, sizeof names[0], lengths), SQL_SUCCESS);
+        ASSERT_EQ(SetPtr(s.stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched), SQL_SUCCESS);
+        struct Step {
+            SQLSMALLINT orientation;
+            SQLLEN offset;
+            SQLRETURN rc;
+            std::string rows;
+        };
+        const Step steps[] = {
+            {SQL_FETCH_LAST, 0, SQL_SUCCESS, "d e"},  {SQL_FETCH_FIRST, 0, SQL_SUCCESS, "a b"},
+            {SQL_FETCH_ABSOLUTE, 3, SQL_SUCCESS, "c d"}, {SQL_FETCH_NEXT, 0, SQL_SUCCESS, "e"},
+            {SQL_FETCH_NEXT, 0, SQL_NO_DATA, ""},      {SQL_FETCH_PRIOR, 0, SQL_SUCCESS, "d e"},
+        };
+        for (const Step& st : steps) {
+            SCOPED_TRACE(st.orientation);
+            fetched = 99;
+            ASSERT_EQ(SQLFetchScroll(s.stmt, st.orientation, st.offset), st.rc) << AllDiags(s.stmt);
+            std::string rows;
+            for (SQLULEN i = 0; st.rc == SQL_SUCCESS && i < fetched; ++i)
+                rows += (i == 0 ? "" : " ") + std::string(names[i]);
+            EXPECT_EQ(rows, st.rows);
+        }
+    }
+}
+
+}  // namespace
