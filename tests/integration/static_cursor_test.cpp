@@ -998,3 +998,32 @@ TEST(StaticCursor, ACatalogResultScrolls) {
 }
 
 }  // namespace
+
+namespace {
+
+// An updatable static request is served read-only, answered 01S02 at every prepare.
+TEST(StaticCursor, AnUpdatableStaticRequestBecomesReadOnly) {
+    for (const Lib& lib : kLibs) {
+        SCOPED_TRACE(lib.driver);
+        Session s(lib);
+        s.Fill(3);
+        ASSERT_EQ(SetAttr(s.stmt, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC), SQL_SUCCESS) << AllDiags(s.stmt);
+        ASSERT_EQ(SetAttr(s.stmt, SQL_ATTR_CONCURRENCY, SQL_CONCUR_VALUES), SQL_SUCCESS) << AllDiags(s.stmt);
+        for (int round = 0; round < 2; ++round) {
+            SCOPED_TRACE(round);
+            ASSERT_EQ(s.Prepare("select k from t order by k"), SQL_SUCCESS_WITH_INFO) << AllDiags(s.stmt);
+            EXPECT_EQ(StateOf(s.stmt), "01S02");
+            SQLULEN concurrency = 0;
+            ASSERT_EQ(SQLGetStmtAttr(s.stmt, SQL_ATTR_CONCURRENCY, &concurrency, 0, nullptr), SQL_SUCCESS);
+            EXPECT_EQ(concurrency, SQLULEN{SQL_CONCUR_READ_ONLY});
+            ASSERT_EQ(SQLExecute(s.stmt), SQL_SUCCESS) << AllDiags(s.stmt);
+            SQLINTEGER k = 0;
+            SQLBindCol(s.stmt, 1, SQL_C_SLONG, &k, 0, nullptr);
+            ASSERT_EQ(SQLFetchScroll(s.stmt, SQL_FETCH_LAST, 0), SQL_SUCCESS) << AllDiags(s.stmt);
+            EXPECT_EQ(k, 3);
+            ASSERT_EQ(SQLFreeStmt(s.stmt, SQL_CLOSE), SQL_SUCCESS);
+        }
+    }
+}
+
+}  // namespace
