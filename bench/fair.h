@@ -6,6 +6,7 @@
 #pragma once
 
 #include <sql.h>
+#include <sqlite3.h>
 #include <sqlext.h>
 #include <sqlucode.h>
 #include <sys/resource.h>
@@ -326,10 +327,12 @@ inline bool WallClock() { return EnvIs("BENCH_CLOCK", "wall"); }
 inline double Time(const Figure& f) { return WallClock() ? f.seconds : f.cpu; }
 inline const char* ClockName() { return WallClock() ? "wall time" : "CPU time"; }
 
-// Runs work (which fills everything but peakKb) in a child process, so that the peak RSS is
-// its own and nothing it leaves behind touches the next run.
+// Runs work in a child process, so that the peak RSS is its own and nothing it leaves
+// behind touches the next run; its result (plain data) comes back through a pipe. A result
+// with a peakKb member gets the child's peak RSS there.
 template <class Work>
-Figure InChild(Work work) {
+auto InChild(Work work) -> decltype(work()) {
+    using Result = decltype(work());
     int fds[2];
     if (pipe(fds) != 0)
         std::exit(3);
@@ -337,21 +340,39 @@ Figure InChild(Work work) {
     const pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        Figure f = work();
-        rusage ru{};
-        getrusage(RUSAGE_SELF, &ru);
-        f.peakKb = ru.ru_maxrss;
-        if (write(fds[1], &f, sizeof f) != sizeof f)
+        Result r = work();
+        if constexpr (requires { r.peakKb; }) {
+            rusage ru{};
+            getrusage(RUSAGE_SELF, &ru);
+            r.peakKb = ru.ru_maxrss;
+        }
+        if (write(fds[1], &r, sizeof r) != sizeof r)
             _exit(1);
         _exit(0);
     }
     close(fds[1]);
-    Figure f{};
-    if (read(fds[0], &f, sizeof f) != sizeof f)
-        f = Figure{};
+    Result r{};
+    if (read(fds[0], &r, sizeof r) != sizeof r)
+        r = Result{};
     close(fds[0]);
     waitpid(pid, nullptr, 0);
-    return f;
+    return r;
+}
+
+// A new database file at path holding the benchmark table with rows generated rows.
+inline void CreateDatabase(const std::string& path, long rows) {
+    unlink(path.c_str());
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    const std::string sql = std::string(kCreateSql) +
+                            ";WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
+                            std::to_string(rows) + ") INSERT INTO t" + kFillSql + ";";
+    char* err = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+        std::fprintf(stderr, "cannot fill %s: %s\n", path.c_str(), err != nullptr ? err : "");
+        std::exit(1);
+    }
+    sqlite3_close(db);
 }
 
 // Prints the first diagnostic of a handle and ends the child.

@@ -28,20 +28,6 @@ using fair::Text;
 
 const char kQuery[] = "SELECT i, b, f, v20, v100, d FROM t";
 
-void CreateDatabase(const std::string& path, long rows) {
-    unlink(path.c_str());
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    const std::string sql = std::string(fair::kCreateSql) + ";WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
-                            std::to_string(rows) + ") INSERT INTO t" + fair::kFillSql + ";";
-    char* err = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "cannot fill %s: %s\n", path.c_str(), err != nullptr ? err : "");
-        std::exit(1);
-    }
-    sqlite3_close(db);
-}
-
 // Copies the text an application asks for into its buffer of room units, as a driver would.
 void CopyText(sqlite3_stmt* st, int col, Text text, void* dst, SQLLEN room, fair::Fingerprint& fp) {
     if (text == Text::Char) {
@@ -209,7 +195,7 @@ int main(int argc, char** argv) {
     const std::string wlib = fair::LibPath(fair::Lib::Unicode, VARNO_BENCH_DRIVER, VARNO_BENCH_DRIVER_W);
     fair::WriteOdbcInst(dir, a, wlib, NULL_BENCH_DRIVER);
     const std::string db = dir + "/t.db";
-    CreateDatabase(db, rows);
+    fair::CreateDatabase(db, rows);
     setenv("NULL_DRIVER_ROWS", std::to_string(rows).c_str(), 1);
     std::printf("odbc_fetch_bench: %ld rows, %d repeats\n  ANSI    %s\n  Unicode %s\n", rows, repeat, a.c_str(),
                 wlib.c_str());

@@ -36,21 +36,6 @@ constexpr int kAbsoluteFetches = 1000;
 constexpr uint32_t kSeed = 37;
 const char kQuery[] = "SELECT i, b, f, v20, v100, d FROM t";
 
-void CreateDatabase(const std::string& path, long rows) {
-    unlink(path.c_str());
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    const std::string sql = std::string(fair::kCreateSql) +
-                            ";WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
-                            std::to_string(rows) + ") INSERT INTO t" + fair::kFillSql + ";";
-    char* err = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
-        std::fprintf(stderr, "cannot fill %s: %s\n", path.c_str(), err != nullptr ? err : "");
-        std::exit(1);
-    }
-    sqlite3_close(db);
-}
-
 // The ABSOLUTE fetches' first rows: the same places on every side and in every run, each with a
 // full rowset after it.
 std::vector<long> Targets(long rows) {
@@ -195,29 +180,6 @@ struct Result {
     long offTarget = 0;    // ABSOLUTE rowsets that did not start at their target
     long peakExecute = 0, peakWalk = 0, peakAbsolute = 0;
 };
-
-template <class Work>
-Result InChild(Work work) {
-    int fds[2];
-    if (pipe(fds) != 0)
-        std::exit(3);
-    std::fflush(nullptr);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        close(fds[0]);
-        const Result r = work();
-        if (write(fds[1], &r, sizeof r) != sizeof r)
-            _exit(1);
-        _exit(0);
-    }
-    close(fds[1]);
-    Result r{};
-    if (read(fds[0], &r, sizeof r) != sizeof r)
-        r = Result{};
-    close(fds[0]);
-    waitpid(pid, nullptr, 0);
-    return r;
-}
 
 sqlite3_stmt* RawOpen(const std::string& path, sqlite3** db) {
     sqlite3_open_v2(path.c_str(), db, SQLITE_OPEN_READONLY, nullptr);
@@ -425,7 +387,7 @@ int main(int argc, char** argv) {
     std::map<long, std::vector<long>> targets;
     for (long n : counts) {
         dbs[n] = dir + "/t" + std::to_string(n) + ".db";
-        CreateDatabase(dbs[n], n);
+        fair::CreateDatabase(dbs[n], n);
         targets[n] = Targets(n);
     }
     std::printf("static_cursor_bench: %ld and %ld rows, rowset %lu, %d ABSOLUTE fetches (seed %u), %d repeats\n"
@@ -461,10 +423,10 @@ int main(int argc, char** argv) {
                 const std::string tail = ", " + std::to_string(n) + " rows (" + fair::DatesLabel(d) + ")";
                 for (const Config& c : configs) {
                     const Expected& e = expected[{n, c.text, d}];
-                    const Result raw = InChild([&] { return RawWalk(db, c.text, d); });
-                    const Result fwd = InChild([&] { return Odbc(db, c, d, false, {}); });
-                    const Result stc = InChild([&] { return Odbc(db, c, d, true, targets[n]); });
-                    const Result arr = InChild([&] { return RawScroll(db, c.text, d, n, targets[n]); });
+                    const Result raw = fair::InChild([&] { return RawWalk(db, c.text, d); });
+                    const Result fwd = fair::InChild([&] { return Odbc(db, c, d, false, {}); });
+                    const Result stc = fair::InChild([&] { return Odbc(db, c, d, true, targets[n]); });
+                    const Result arr = fair::InChild([&] { return RawScroll(db, c.text, d, n, targets[n]); });
 
                     const std::string text = c.text == Text::Char ? "CHAR" : "WCHAR";
                     const std::string rawWrong = CheckWalk(raw, n, e);
