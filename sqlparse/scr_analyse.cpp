@@ -228,6 +228,11 @@ int SetClauseFlags(SCR_STMTINFO* info, int keepCatalog) {
         return rc;
     SetFlag(info, SCR_F_SET_FUNCTION, setFunction);
 
+    // SELECT DISTINCT: the set quantifier leads the select quantifier.
+    const PT_NODE* quantifier = PT_Child(spec, 1);
+    const PT_NODE* set = quantifier != nullptr ? quantifier->child : nullptr;
+    SetFlag(info, SCR_F_DISTINCT, set != nullptr && set->text != nullptr && std::strcmp(set->text, "DISTINCT") == 0);
+
     PT_NODE* outer = nullptr;
     if (PT_Walk(info->root, CbFindAny, kOuterJoinWord, &outer) == 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;

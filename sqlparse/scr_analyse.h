@@ -30,6 +30,8 @@ constexpr uint32_t SCR_F_TABLES = 0x0020;        // two or more FROM tables
 constexpr uint32_t SCR_F_ORDINALS = 0x0040;      // SCR_OrderByGet met an ORDER BY ordinal
 constexpr uint32_t SCR_F_SET_FUNCTION = 0x0080;  // a set function in the query's select list
 constexpr uint32_t SCR_F_OUTER_JOIN = 0x0100;
+// 0x0200 is the cursor library's mark of a statement that is not a query.
+constexpr uint32_t SCR_F_DISTINCT = 0x0400;      // SELECT DISTINCT
 
 struct SCR_STMTINFO {
     char* text;          // the statement without its leading white space (uh_ heap)
@@ -63,6 +65,7 @@ struct SCS_COLDESC {
     int16_t decimalDigits;
     int32_t selectPosition;
     int32_t itemKind;  // SCS_ITEM_*
+    int32_t orderPosition;  // a key column: the ORDER BY item (from 1) that names it, 0 none
     char* text;  // owned (uh_ heap): an expression's whole text, a column's reference
 };
 constexpr int32_t SCS_ITEM_STAR = 1;        // "*"
@@ -75,6 +78,8 @@ struct SCS_SELCOLDESC {
     SCS_COLDESC col;     // the item's column (names and text), empty for an ordinal
     int32_t descending;  // 1 for DESC
     int32_t ordinal;     // the select-list position an ordinal item gives, else 0
+    int32_t isKey;       // the item names a key column
+    int32_t keyOnly;     // the item was added for the keys (keyset ordering)
 };
 
 // The element destructors for ut_ArrayFree.
@@ -89,7 +94,8 @@ void SCR_StmtInfoFree(SCR_STMTINFO* info);
 
 // Parses sql (leading white space skipped) into the record, freeing what it held, and for
 // a query (root kind 74), unless parseOnly, sets the clause flags: ORDER BY, GROUP BY,
-// UNION, several tables (SCR_TablesGet with keepCatalog), set function, outer join. 68
+// UNION, several tables (SCR_TablesGet with keepCatalog), set function, outer join,
+// DISTINCT. 68
 // when it does not parse (the record keeps the error texts, root kind 0); 16 when memory
 // ran out.
 int SCR_AnalyseSQL(SCR_STMTINFO* info, const char* sql, int parseOnly, int keepCatalog);
