@@ -55,15 +55,17 @@ bool scs_p_IsPseudoColumnQuotable(std::string_view column, std::string_view dbms
 // ---- FROM tables and their columns ------------------------------------------------------------
 
 // Resolves each FROM table (SCR_TABLEREF) in place through SQLTables: catalog, schema and
-// table become the catalog's (quoted when the connection has a quote). An empty owner is
-// tried as "%" first, then as the current user when two tables answer. 0; 10 (42S02) when a
-// table does not exist (posted on the statement); 97 (IM918) when the user name still leaves
-// two; 15; or the catalog call's code.
+// table become the catalog's (quoted when the connection has a quote). Names go as exact
+// patterns ("_" matches itself only). An empty owner is tried as "%" first, then as the
+// current user when two tables answer. 0; 10 (42S02) when a table does not exist (posted on
+// the statement); 97 (IM918) when the user name, or the owner given, still leaves two; 15
+// for a derived table (no name to ask for) or a name longer than a field; 16; or the
+// catalog call's code.
 int scs_p_GetTblDescs(SCS_STMT* cur, UT_ARRAY* tables);
 // Appends the column descriptors (SCS_COLDESC, item kind 4) of every table to out, through
 // SQLColumns with the names as exact patterns; long columns (SQL types -1, -4, -10) are left
-// out with skipLong. 0; 15 when a table has no column or a name cannot be kept; or the
-// catalog call's code.
+// out with skipLong. 0; 15 when a table has no name (derived) or no column, or a name cannot
+// be kept; or the catalog call's code.
 int scs_p_GetTblColDescs(SCS_STMT* cur, const UT_ARRAY* tables, bool skipLong, UT_ARRAY* out);
 
 // ---- Select list --------------------------------------------------------------------------------
@@ -75,12 +77,14 @@ int scs_p_GetTblColDescs(SCS_STMT* cur, const UT_ARRAY* tables, bool skipLong, U
 int scs_p_SelectColsGet(SCS_STMT* cur, UT_ARRAY* out, UT_ARRAY** unexpanded);
 // Completes the plain-column items of cur->selectCols from cur->tableCols: names normalised,
 // then the first table column of the same name (and, with several FROM tables and a named
-// table, of that table or alias) gives column, table, alias, owner and qualifier. 0.
+// table, of that alias, or of that table when it has none) gives column, table, alias, owner,
+// qualifier, SQL type, size and digits. 0, or 15 when a normal form is longer than a field.
 int scs_p_SelectCol_ColDescComplete(SCS_STMT* cur);
 // The select list rewritten when it holds "*" or "x.*" (the expanded items written out), or
 // when the add-key-columns request (option 1054) finds key columns it does not name (they
-// are appended, to the text and to cur->selectCols). The analysis' root text is then the new
-// statement and *rewritten true. 0, 15 or 16.
+// are appended, to the text and to cur->selectCols; in a join through their table's alias).
+// The analysis' root text and cur->text are then the new statement, for the caller to
+// prepare, and *rewritten true. 0, 15 or 16.
 int scs_p_SelListAddKeysnXpandWC(SCS_STMT* cur, const UT_ARRAY* unexpanded, bool addKeys, bool* rewritten);
 // A column as the generated SQL names it: with more than one FROM table prefixed by the
 // alias, else owner "." table, else table; the column name alone with one table.
@@ -89,11 +93,15 @@ std::string scs_QualifiedColName(uint32_t tableCount, const SCS_COLDESC& col);
 // ---- ORDER BY ----------------------------------------------------------------------------------
 
 // The ORDER BY items into cur->orderBy (the analysis' clause flags added to the record's);
-// ordinals take the expanded select-list item they name (68 past the list, 99 (IM919) for
-// an expression) and the statement text is rebuilt with them; names normalised, a table that
-// is a FROM alias moved to the alias field with the table's name and schema in its place.
+// ordinals take the expanded select-list item they name (68 past the list or 0, 99 (IM919)
+// for an expression), the list expanded and completed here, through the catalog, when
+// cur->selectCols is not made yet; the ordinals are then replaced in the statement
+// (SCR_OrderByResolve, not to be run again) and cur->text is the rebuilt text. Names
+// normalised, a table that is a FROM alias moved to the alias field with the table's name
+// and schema in its place. 0, 15, 16, 68, 99 or a catalog call's code.
 int scs_p_OrderByDescsGet(SCS_STMT* cur);
-// Each key column's orderPosition: the first ORDER BY item (from 1) naming it, else 0.
+// Each key column's orderPosition: the first ORDER BY item (from 1) naming it (column, and
+// table and owner when the item names them, compared as identifiers), else 0.
 void scs_p_KeyOrderPositions(SCS_STMT* cur);
 
 // ---- Parameters of key columns -------------------------------------------------------------------
@@ -110,6 +118,7 @@ int scs_AddParamDescs(SCS_STMT* cur, const SCS_COLDESC* cols, uint32_t n, bool a
 
 // After the agent described a select list the library rewrote (SCS_SELECT_REWRITTEN): each
 // column's unanswered attribute entries (negative codes) 1053 (a key column) and 1055 (an
-// expression) answered from cur->selectCols and the key columns; table, schema and catalog
-// the agent left empty taken from the select descriptor. Any other statement: nothing. 0 or 16.
+// expression) answered from cur->selectCols and the key columns, and entries appended for a
+// column that has none; table, schema and catalog the agent left empty taken, unquoted, from
+// the select descriptor. Any other statement: nothing. 0, 15 (no attribute list) or 16.
 int scs_p_FixColAttribs(SCS_STMT* cur, uint16_t colCount, COLDESC* cols, std::vector<COLATTR>* attrs);
