@@ -245,7 +245,7 @@ const SCS_CONNINFO* scs_ConnInfoOf(uint32_t agentConn) {
 
 void scs_FreeKeyCacheEntry(void* value, const void*, void*) {
     UT_ARRAY* keyCols = static_cast<UT_ARRAY*>(value);
-    ut_ArrayFree(&keyCols, nullptr);
+    ut_ArrayFree(&keyCols, SCR_ColDescFree);
 }
 
 std::recursive_mutex& scs_ConnListLock() { return Lists().lock; }

@@ -70,7 +70,8 @@ int scs_DisconnectBookkeeping(uint32_t agentConn);
 const SCS_CONNINFO* scs_ConnInfoOf(uint32_t agentConn);
 
 // The key-column cache's entry release (a UT_HASH_FN): frees the entry's UT_ARRAY of key
-// columns, whose elements own nothing.
+// columns (SCS_COLDESC, each element's text with it). The node stays: the caller removes
+// it or frees the table.
 void scs_FreeKeyCacheEntry(void* value, const void* key, void* user);
 
 // The connection-list lock: held around every insertion, search and removal of the

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "scrs/ks_keycols.h"
 #include "scrs/scs_cursor.h"
 #include "scrs/ss_result.h"
 #include "util/dataset.h"
@@ -60,6 +61,8 @@ void FreeMemory(SCS_STMT* cur) {
     FreeDataset(&cur->optValues);
     FreeDataset(&cur->describeRows);
     FreeDataset(&cur->getDataSet);
+    KS_Delete(cur->keyset);
+    cur->keyset = nullptr;
     // The snapshot's memory and its temporary files.
     SS_Free(&cur->staticResult);
     // The positioned operation's rows are the caller's.
@@ -180,6 +183,8 @@ void scs_CursorClearAnalysis(SCS_STMT* cur) {
     if (cur->opts != nullptr)
         cur->opts->auxFlags = 0;
     FreeDescriptors(cur);
+    // The keys belong to the old statement's tables; the descriptor itself is kept.
+    KS_ClearKeyCols(cur->keyset);
 }
 
 int scs_KeepStmtErrors(uint32_t agentStmt, int32_t keep) { return oa_StmtKeepErrors(agentStmt, keep); }

@@ -138,8 +138,9 @@ void scs_StmtRelease(void* record);
 // one). 0, 21 for an unknown statement, 16 on no memory; a failed initialisation leaves no
 // record.
 int scs_AttachStmt(uint32_t agentStmt, uint32_t agentConn, const OA_OPHOLDER* holder);
-// Before a new analysis: the text, the analyses, the descriptor arrays, the loaded result
-// and parameter descriptions; state and auxiliary flags 0.
+// Before a new analysis: the text, the analyses, the descriptor arrays, the keyset
+// descriptor's key columns, the loaded result and parameter descriptions; state and
+// auxiliary flags 0.
 void scs_CursorClearAnalysis(SCS_STMT* cur);
 
 // ---- Errors of the SQL the library runs ------------------------------------------------

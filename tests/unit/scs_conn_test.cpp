@@ -20,6 +20,7 @@
 #include "util/errcode.h"
 #include "util/utarray.h"
 #include "util/uthash.h"
+#include "util/utheap.h"
 
 namespace {
 
@@ -184,12 +185,14 @@ TEST_F(ScsConn, KeyCacheEntriesAreFreedWithTheConnection) {
         for (char first : {'1', '2'}) {
             char table[16] = "table";           // keys are 16 bytes
             table[5] = first;
-            UT_ARRAY* cols = ut_ArrayNew(64);
-            char col[64] = "id";
-            ASSERT_EQ(ut_ArrayAppend(cols, col), 1);
+            UT_ARRAY* cols = ut_ArrayNew(sizeof(SCS_COLDESC));
+            SCS_COLDESC col{};
+            std::strcpy(col.column, "id");
+            col.text = uh_StrDup("id");  // an element's own text goes with it
+            ASSERT_EQ(ut_ArrayAppend(cols, &col), 1);
             ASSERT_NE(ut_HashPut(conn->keyCache, table, cols), nullptr);
         }
-        // LeakSanitizer reports the arrays if they are not freed.
+        // LeakSanitizer reports the arrays and texts if they are not freed.
         if (libraryDisconnect)
             Close(id);
         else
