@@ -142,9 +142,11 @@ TEST(HostileInput, BadArgumentsAnswerTheirState) {
             EXPECT_EQ(s.State(), c.state);
             SQLCancel(s.stmt);
         }
-        // No refused exchange stored anything.
-        Session s(lib, db);
-        EXPECT_EQ(s.Column("select count(*) from t"), (std::vector<std::string>{"0"}));
+        {
+            // No refused exchange stored anything.
+            Session s(lib, db);
+            EXPECT_EQ(s.Column("select count(*) from t"), (std::vector<std::string>{"0"}));
+        }
         std::filesystem::remove(db);
     }
 }

@@ -71,6 +71,7 @@ protected:
     void TearDown() override {
         D().FreeHandle(SQL_HANDLE_ENV, env);
         unlink(db.c_str());
+        unlink(initSql.c_str());
     }
     SQLHDBC NewConnection() {
         SQLHANDLE h = nullptr;
