@@ -104,11 +104,6 @@ struct OA_STMT {
     // The statement attributes that govern cursors (statement options 6 to 12), kept for
     // the cursor library.
     OA_CURSOROPTS cursorOpts;
-    // Driver statement options 0x41A (1050: optimistic values compare every column, 1, or
-    // the select list, 2), 0x41C and 0x41E.
-    int32_t option41A = 1;
-    int32_t option41C = 0;
-    int32_t option41E = 0;
 
     // ---- Statement execution and procedure calls (drv_pro9/oa_exec.h, oa_proc.h) ----
     OA_SQLTEXT request;                  // the analysed text of the last prepare

@@ -167,6 +167,12 @@ constexpr uint32_t OA_PROP_CONCURRENCY = 0x32030007;
 constexpr uint32_t OA_PROP_KEYSET_SIZE = 0x32030008;
 constexpr uint32_t OA_PROP_ROWSET_SIZE = 0x32030009;
 constexpr uint32_t OA_PROP_DESCRIBE_PARAMS = 0x3203000F;
+// Driver statement options 1050 (optimistic values compare every column, 1, or the select
+// list, 2), 1052 (describe which result columns are key columns) and 1054 (add the key
+// columns a select list lacks), kept by the agent statement for the cursor library.
+constexpr uint32_t OA_PROP_COMPARED_COLUMNS = 0x3203041A;
+constexpr uint32_t OA_PROP_KEY_COLUMNS_INFO = 0x3203041C;
+constexpr uint32_t OA_PROP_ADD_KEY_COLUMNS = 0x3203041E;
 // Set (1) before an execution that is one slice of a parameter array with more slices to
 // come: in autocommit the statement's commit waits for the last slice, so that the array
 // is one transaction as when it is sent whole, and the next execution's row count goes on

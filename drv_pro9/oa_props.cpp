@@ -229,8 +229,8 @@ Answer StmtAnswer(const OA_STMT* s, uint32_t code) {
     case 0x3203000B: return Num(c.retrieveData);
     case 0x3203000C: return Num(c.useBookmarks);
     case 0x3203000D: case 0x3203000E: return Num(0);
-    case 0x3203041C: return Num(s->option41C);
-    case 0x3203041E: return Num(s->option41E);
+    case OA_PROP_KEY_COLUMNS_INFO: return Num(c.keyColumnsInfo);
+    case OA_PROP_ADD_KEY_COLUMNS: return Num(c.addKeyColumns);
     default: return {};
     }
 }
@@ -296,8 +296,7 @@ int SetCursorKind(OA_STMT* s, const Fallback& f, int32_t wanted, int32_t& field)
     if (&f == &kCursorTypeFallback && value == 2 && s->conn->cursorLibrary == 0)
         value = 1;
     field = value;
-    if (&f == &kCursorTypeFallback)
-        s->cursorOpts.setFlags |= OA_CURSOR_TYPE_SET;
+    s->cursorOpts.setFlags |= &f == &kCursorTypeFallback ? OA_CURSOR_TYPE_SET : OA_CONCURRENCY_SET;
     return value != wanted ? ERR_OPTION_VALUE_CHANGED : 0;
 }
 
@@ -305,8 +304,8 @@ int SetStmtProperty(OA_STMT* s, uint32_t code, const void* value) {
     switch (code) {
     case OA_PROP_MAX_ROWS: case OA_PROP_NOSCAN: case OA_PROP_MAX_LENGTH: case OA_PROP_CURSOR_TYPE:
     case OA_PROP_CONCURRENCY: case OA_PROP_KEYSET_SIZE: case OA_PROP_ROWSET_SIZE: case 0x3203000A:
-    case 0x3203000B: case 0x3203000C: case OA_PROP_DESCRIBE_PARAMS: case 0x3203041A: case 0x3203041C:
-    case 0x3203041E: case OA_PROP_SLICE_FOLLOWS: case OA_PROP_SLICE_SETS_BEFORE: case OA_PROP_SLICE_SETS_TOTAL:
+    case 0x3203000B: case 0x3203000C: case OA_PROP_DESCRIBE_PARAMS: case OA_PROP_COMPARED_COLUMNS: case OA_PROP_KEY_COLUMNS_INFO:
+    case OA_PROP_ADD_KEY_COLUMNS: case OA_PROP_SLICE_FOLLOWS: case OA_PROP_SLICE_SETS_BEFORE: case OA_PROP_SLICE_SETS_TOTAL:
         break;
     default:
         return ERR_DRIVER_NOT_CAPABLE;
@@ -370,16 +369,16 @@ int SetStmtProperty(OA_STMT* s, uint32_t code, const void* value) {
             return ERR_INVALID_ARGUMENT_VALUE;
         (code == OA_PROP_SLICE_SETS_BEFORE ? s->sliceSetsBefore : s->sliceSetsTotal) = static_cast<uint32_t>(v);
         return 0;
-    case 0x3203041A:
+    case OA_PROP_COMPARED_COLUMNS:
         if (v != 1 && v != 2)
             return ERR_INVALID_ARGUMENT_VALUE;
-        s->option41A = v;
+        c.comparedColumns = v;
         return 0;
-    case 0x3203041C:
-        s->option41C = v;
+    case OA_PROP_KEY_COLUMNS_INFO:
+        c.keyColumnsInfo = v;
         return 0;
-    default:   // 0x3203041E
-        s->option41E = v;
+    default:   // OA_PROP_ADD_KEY_COLUMNS
+        c.addKeyColumns = v;
         return 0;
     }
 }

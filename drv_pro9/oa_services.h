@@ -61,6 +61,7 @@ uint32_t oa_ServerOfConn(uint32_t conn);
 constexpr uint16_t OA_CURSOR_TYPE_SET = 0x1;
 constexpr uint16_t OA_KEYSET_SIZE_SET = 0x2;
 constexpr uint16_t OA_ROWSET_SIZE_SET = 0x4;
+constexpr uint16_t OA_CONCURRENCY_SET = 0x8;
 // Bits of OA_CURSOROPTS::auxFlags that a new rowset size invalidates.
 constexpr uint16_t OA_CURSOR_AUX_ROWSET_BITS = 0x30;
 
@@ -76,6 +77,11 @@ struct OA_CURSOROPTS {
     int32_t useBookmarks = 0;     // option 12
     uint16_t setFlags = 0;        // OA_*_SET
     uint16_t auxFlags = 0;
+    // Driver options 1050 (optimistic values compare every column, 1, or the select list,
+    // 2), 1052 (mark key columns) and 1054 (add the key columns a select list lacks).
+    int32_t comparedColumns = 1;
+    int32_t keyColumnsInfo = 0;
+    int32_t addKeyColumns = 0;
 };
 
 // The record of a live statement (its address stays while the statement lives), or null.

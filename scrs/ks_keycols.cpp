@@ -351,10 +351,26 @@ int KeyTables(SCS_STMT* cur, const UT_ARRAY* tables, const std::vector<SourceRea
     const auto* refs = static_cast<const SCR_TABLEREF*>(tables->elements);
     for (uint32_t i = 0; i < tables->count; ++i) {
         bool keyed = false;
+        const uint32_t before = out->count;
         if (int rc = KeyTable(cur, refs[i], sources, out, &keyed); rc != 0)
             return rc;
         if (!keyed)
             return ERR_NO_KEY_COLUMNS_FOUND_FOR_TABLE;
+        for (uint32_t k = before; k < out->count; ++k)
+            static_cast<SCS_COLDESC*>(out->elements)[k].fromIndex = static_cast<int32_t>(i + 1);
+    }
+    return 0;
+}
+
+// Cached columns name the tables of the statement that found them: each takes the alias
+// its table has in this statement.
+int TakeAliases(UT_ARRAY* keyCols, const UT_ARRAY* tables) {
+    const auto* refs = static_cast<const SCR_TABLEREF*>(tables->elements);
+    for (uint32_t k = 0; k < keyCols->count; ++k) {
+        SCS_COLDESC& d = static_cast<SCS_COLDESC*>(keyCols->elements)[k];
+        if (d.fromIndex < 1 || static_cast<uint32_t>(d.fromIndex) > tables->count ||
+            !PutName(d.alias, TextOf(refs[d.fromIndex - 1].alias)))
+            return ERR_GENERAL_ERROR;
     }
     return 0;
 }
@@ -462,8 +478,11 @@ int KS_GetKeyColDescs(SCS_STMT* cur, const UT_ARRAY* tables) {
         if (cache != nullptr && !CacheKeyOf(tables, &key))
             cache = nullptr;
         if (cache != nullptr) {
-            if (const auto* hit = static_cast<const UT_ARRAY*>(ut_HashFind(cache, key.data())); hit != nullptr)
-                return ut_ArrayAppendAll(keyset->keyCols, hit) == 1 ? 0 : ERR_MEMORY_ALLOCATION_FAILURE;
+            if (const auto* hit = static_cast<const UT_ARRAY*>(ut_HashFind(cache, key.data())); hit != nullptr) {
+                if (ut_ArrayAppendAll(keyset->keyCols, hit) != 1)
+                    return ERR_MEMORY_ALLOCATION_FAILURE;
+                return TakeAliases(keyset->keyCols, tables);
+            }
         }
         static const std::vector<SourceReader> kAllSources = {ReadSpecialColumns, ReadStatistics, ReadPrimaryKeys};
         int rc = KeyTables(cur, tables, kAllSources, keyset->keyCols);

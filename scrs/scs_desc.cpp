@@ -556,6 +556,11 @@ int scs_p_SelListAddKeysnXpandWC(SCS_STMT* cur, const UT_ARRAY* unexpanded, bool
             list += items[i].text != nullptr ? items[i].text : items[i].column;
         else
             return ERR_GENERAL_ERROR;
+        // The result column keeps the name the application gave it.
+        if (items[i].label[0] != '\0') {
+            list += " AS ";
+            list += items[i].label;
+        }
     }
     for (const SCS_COLDESC* key : missing) {
         list += ", ";

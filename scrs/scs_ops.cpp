@@ -11,6 +11,8 @@
 #include "scrs/scr_hook.h"
 #include "scrs/scs_conn.h"
 #include "scrs/scs_cursor.h"
+#include "scrs/scs_desc.h"
+#include "scrs/scs_prepare.h"
 #include "scrs/scs_scroll.h"
 #include "scrs/scs_stmt.h"
 #include "scrs/ss_result.h"
@@ -120,11 +122,16 @@ int PrepareOf(SCS_STMT* cur, uint32_t stmt, const char* text) {
         scs_CursorClearAnalysis(cur);
     if (attrsChanged) {
         // The agent keeps what it accepts in the attributes the record reads; the ODBC side
-        // then finds the values it asked for and reports no change.
-        AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CURSOR_TYPE, &cur->requestedType);
-        AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CONCURRENCY, &cur->requestedConcurrency);
+        // then finds the values it asked for and reports no change. A value the application
+        // set since the change is its new request and stays.
+        const uint16_t setSince = cur->opts->setFlags;
+        if ((setSince & OA_CURSOR_TYPE_SET) == 0)
+            AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CURSOR_TYPE, &cur->requestedType);
+        if ((setSince & OA_CONCURRENCY_SET) == 0)
+            AgentOf(cur).DRV_SetProperty(stmt, OA_PROP_CONCURRENCY, &cur->requestedConcurrency);
         cur->flags &= static_cast<uint16_t>(~SCS_ATTRS_CHANGED);
     }
+    cur->opts->setFlags &= static_cast<uint16_t>(~(OA_CURSOR_TYPE_SET | OA_CONCURRENCY_SET));
     // A new statement has no result yet: the previous snapshot, its count and the
     // descriptions of the previous result go.
     ResetResult(cur);
@@ -132,14 +139,18 @@ int PrepareOf(SCS_STMT* cur, uint32_t stmt, const char* text) {
     cur->resultCols = nullptr;
     cur->resultColCount = 0;
     cur->flags &= static_cast<uint16_t>(~SCS_CLOSED);
+    cur->ddl = scs_IsDdl(text);
     if (Scrollable(cur)) {
         // Kept for the execute that finds the agent's statement gone after a close.
-        cur->text = text != nullptr ? text : "";
-        // Only the static read-only cursor is built: every scrollable request becomes one.
-        if (int rc = scs_p_ChangeCursorType(cur); rc != 0) {
-            scs_CollectAuxErrors(cur);
-            return rc;
+        try {
+            cur->text = text != nullptr ? text : "";
+        } catch (const std::bad_alloc&) {
+            return ERR_MEMORY_ALLOCATION_FAILURE;
         }
+    }
+    if (int rc = scs_p_PrepareCursor(cur, text); rc != 0) {
+        scs_CollectAuxErrors(cur);
+        return rc;
     }
     if (cur->opts->cursorType == SCS_KEYSET && oa_StmtParamMarkers(stmt) != 0)
         cur->flags |= SCS_PARAMS_KEPT;
@@ -200,6 +211,9 @@ int ExecuteOf(SCS_STMT* cur, uint32_t stmt) {
     ResetResult(cur);
     if (int rc = AgentOf(cur).DRV_Execute(stmt); rc != 0)
         return rc;
+    // The tables may have changed: what the connection knows of their keys goes.
+    if (cur->ddl)
+        scs_ClearConnCaches(cur->agentConn);
     if (!Scrollable(cur))
         return 0;
     if (int rc = scs_LoadResultColDescs(cur); rc != 0) {
@@ -226,35 +240,6 @@ int SetParamDescsOf(SCS_STMT* cur, uint32_t stmt, uint16_t count, const PARAM_DE
 }
 
 }  // namespace
-
-int scs_p_ChangeCursorType(SCS_STMT* cur) {
-    OA_CURSOROPTS& o = *cur->opts;
-    // The values the application asked for come back at the next prepare; a second change
-    // before that keeps the first request.
-    if ((cur->flags & SCS_ATTRS_CHANGED) == 0) {
-        cur->requestedType = o.cursorType;
-        cur->requestedConcurrency = o.concurrency;
-    }
-    // One option set on the agent statement and kept; 43 (S1C00) when the agent refuses.
-    const auto set = AgentOf(cur).DRV_SetProperty;
-    auto change = [&](uint32_t code, int32_t value, int32_t* field, const char* what) -> int {
-        if (set == nullptr || set(cur->agentStmt, code, &value) != 0) {
-            LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to %s", what);
-            return ERR_DRIVER_NOT_CAPABLE;
-        }
-        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to %s", what);
-        *field = value;
-        cur->flags |= SCS_ATTRS_CHANGED;
-        return 0;
-    };
-    if (o.cursorType == SCS_KEYSET || o.cursorType == SCS_DYNAMIC) {
-        if (int rc = change(OA_PROP_CURSOR_TYPE, SCS_STATIC, &o.cursorType, "static cursor"); rc != 0)
-            return rc;
-    }
-    if (o.concurrency != SCS_READ_ONLY)
-        return change(OA_PROP_CONCURRENCY, SCS_READ_ONLY, &o.concurrency, "read-only concurrency");
-    return 0;
-}
 
 int scs_Prepare(uint32_t stmt, const char* text) {
     SCS_STMT* cur = scs_FindStmt(stmt);
@@ -501,10 +486,9 @@ int scs_BulkOperations(uint32_t stmt, uint16_t, const int32_t*, uint32_t, DATASE
     return scs_FindStmt(stmt) != nullptr ? ERR_DRIVER_NOT_CAPABLE : ERR_INVALID_ARGUMENT_VALUE;
 }
 
-int scs_FixColAttribs(uint32_t stmt, uint16_t, COLDESC*, std::vector<COLATTR>*) {
-    const SCS_STMT* cur = scs_FindStmt(stmt);
+int scs_FixColAttribs(uint32_t stmt, uint16_t colCount, COLDESC* cols, std::vector<COLATTR>* attrs) {
+    SCS_STMT* cur = scs_FindStmt(stmt);
     if (cur == nullptr || (cur->flags & SCS_SELECT_REWRITTEN) == 0)
         return 0;
-    // No select list is rewritten yet, so there is nothing to complete.
-    return 0;
+    return scs_p_FixColAttribs(cur, colCount, cols, attrs);
 }

@@ -10,10 +10,10 @@
 // of the library's own work first moves the messages of its auxiliary statements onto the
 // statement (scs_CollectAuxErrors).
 //
-// Forward-only cursors run as on the agent. Every other request becomes a static read-only
-// cursor at prepare (scs_p_ChangeCursorType): its whole result is read into the static
-// result set at execute (or at the first fetch of a catalog result) and the agent's cursor
-// closed, and every fetch is served from that snapshot. Keyset-driven, dynamic and mixed
+// Forward-only cursors run as on the agent. Every other request is decided at prepare
+// (scrs/scs_prepare.h) and, for now, served as a static read-only cursor: its whole result
+// is read into the static result set at execute (or at the first fetch of a catalog
+// result) and the agent's cursor closed, and every fetch is served from that snapshot. Keyset-driven, dynamic and mixed
 // cursors come later; where a cursor type has no implementation yet the answer is 43
 // (S1C00). What is kept for them (parameter copies, the catalog overrides' requested
 // values) serves the later cursor parts.
@@ -50,15 +50,9 @@ int scs_FreeStmt(uint32_t stmt);
 // Slot 11: the agent's prepare, then the library's: a previous analysis, snapshot, row
 // count and result descriptions dropped, the cursor type and concurrency the application
 // asked for given back to the agent when the library changed them (the mark
-// SCS_ATTRS_CHANGED); then a scrollable request keeps its text and becomes static
-// read-only (43 when the agent refuses). A forward-only cursor keeps its concurrency.
+// SCS_ATTRS_CHANGED); then the cursor decided (scs_p_PrepareCursor, scrs/scs_prepare.h),
+// a scrollable request keeping its text. A forward-only cursor keeps its concurrency.
 int scs_Prepare(uint32_t stmt, const char* text);
-// The fallback to a static read-only cursor: the requested type and concurrency kept
-// (unless a change is already pending), a keyset-driven or dynamic type set to static and a
-// concurrency other than read-only set to read-only on the agent statement through slot 1,
-// each change marked SCS_ATTRS_CHANGED so the next prepare gives the requested values
-// back. 43 (S1C00) when the agent refuses either. Assumes cur is a live working record.
-int scs_p_ChangeCursorType(SCS_STMT* cur);
 // Slot 12: for keyset, dynamic and static cursors a copy of the values is kept; the values
 // go to the agent, which owns them from then on.
 int scs_SetParamValues(uint32_t stmt, DATASET* values);
@@ -99,7 +93,7 @@ int scs_BulkOperations(uint32_t stmt, uint16_t operation, const int32_t* bookmar
                        DATASET* rowImage, const uint16_t* columns, uint16_t columnCount, uint16_t** outRowStatus,
                        uint32_t* outCount, DS_ROWSET** outRowset);
 // oa_Library.fixColAttribs: completes the descriptions of a select list the library
-// rewrote; nothing for any other statement (no rewrite exists yet).
+// rewrote (scs_p_FixColAttribs); nothing for any other statement.
 int scs_FixColAttribs(uint32_t stmt, uint16_t colCount, COLDESC* cols, std::vector<COLATTR>* attrs);
 
 // ---- The remaining slots (24-35, 43-49, 52, 54, 65) ---------------------------------------

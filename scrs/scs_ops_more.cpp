@@ -40,6 +40,8 @@ void CatalogCursor(SCS_STMT* cur) {
     }
     o.cursorType = SCS_STATIC;
     o.concurrency = SCS_READ_ONLY;
+    // Only what the application sets from now on replaces the kept request.
+    o.setFlags &= static_cast<uint16_t>(~(OA_CURSOR_TYPE_SET | OA_CONCURRENCY_SET));
 }
 
 template <auto Slot, typename Arg>

@@ -12,7 +12,9 @@
 // Results are internal codes (rows of util/errcode.h), 0 for success.
 #pragma once
 
+#include <array>
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -91,6 +93,7 @@ struct SCS_STMT {
     DATASET* setPosRows = nullptr;
     std::vector<int16_t> setPosCols;
     int32_t affectedRows = -1;           // rows the last positioned operation touched; -1 none
+    bool ddl = false;                    // the prepared text defines data: its execution clears caches
 
     // Execute-and-describe and the long values of a fetched rowset (slots 44, 47, 48, 52).
     DATASET* describeRows = nullptr;     // zeroed record (owned)
@@ -105,6 +108,9 @@ struct SCS_STMT {
 struct SCS_CONN {
     uint32_t server = 0;
     UT_HASH* keyCache = nullptr;         // key columns by table (101 buckets, 16-byte keys)
+    // FROM tables as the catalog resolved them (catalog, schema, table), by the tables as
+    // written (each part length-prefixed): a second cursor over them asks the catalog nothing.
+    std::map<std::string, std::vector<std::array<std::string, 3>>> resolvedTables;
 };
 
 // The kept copy of a connect request, for a second connection with the same parameters

@@ -691,6 +691,9 @@ int SCR_SelListGet(SCR_STMTINFO* info, UT_ARRAY* out) {
             CopyField(rec.column, TextOf(first));
             rec.text = uh_StrDup(TextOf(first));
         }
+        // "value AS x" and "value x": the name the result column takes.
+        if (rec.itemKind != SCS_ITEM_TABLE_STAR && PT_Child(item, 3) != nullptr)
+            CopyField(rec.label, TextOf(PT_Child(item, 3)));
         if (rec.text == nullptr || ut_ArrayAppend(out, &rec) == 0) {
             SCR_ColDescFree(&rec);
             rc = ERR_MEMORY_ALLOCATION_FAILURE;

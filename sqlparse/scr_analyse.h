@@ -66,6 +66,8 @@ struct SCS_COLDESC {
     int32_t selectPosition;
     int32_t itemKind;  // SCS_ITEM_*
     int32_t orderPosition;  // a key column: the ORDER BY item (from 1) that names it, 0 none
+    int32_t fromIndex;      // a key column: its FROM table (from 1)
+    char label[SCS_NAME_LEN];  // a select item's own name ("AS x"), as written; empty none
     char* text;  // owned (uh_ heap): an expression's whole text, a column's reference
 };
 constexpr int32_t SCS_ITEM_STAR = 1;        // "*"

@@ -43,7 +43,7 @@ bool IsColAttributeField(int field) {
     case SQL_DESC_BASE_COLUMN_NAME: case SQL_DESC_BASE_TABLE_NAME: case SQL_DESC_LITERAL_PREFIX:
     case SQL_DESC_LITERAL_SUFFIX: case SQL_DESC_LOCAL_TYPE_NAME: case SQL_DESC_NUM_PREC_RADIX: case SQL_DESC_ROWVER:
     case SQL_DESC_COUNT: case SQL_DESC_TYPE: case SQL_DESC_LENGTH: case SQL_DESC_PRECISION: case SQL_DESC_SCALE:
-    case SQL_DESC_NULLABLE: case SQL_DESC_NAME: case SQL_DESC_UNNAMED: case SQL_DESC_OCTET_LENGTH: case 1053:
+    case SQL_DESC_NULLABLE: case SQL_DESC_NAME: case SQL_DESC_UNNAMED: case SQL_DESC_OCTET_LENGTH: case 1053: case 1055:
         return true;
     default:
         return false;

@@ -88,7 +88,9 @@ constexpr FieldRule kDescFields[] = {
     {SQL_DESC_NAME, false, Form::Text, K_IRD | K_IPD, K_IPD},
     {SQL_DESC_UNNAMED, false, Form::I16, K_IRD | K_IPD, K_IPD},
     {SQL_DESC_OCTET_LENGTH, false, Form::Len, K_ALL, K_APP | K_IPD},
-    {1053, false, Form::I16, K_IRD, 0},  // the agent's own attribute 1053, passed through
+    // The agent's own attributes, passed through: 1053 a key column, 1055 an expression.
+    {1053, false, Form::I16, K_IRD, 0},
+    {1055, false, Form::I16, K_IRD, 0},
 };
 
 const FieldRule* FindRule(int field) {
@@ -791,7 +793,7 @@ int IrdColumnField(STMT* stmt, const COLDESC& d, uint16_t column, int field, Col
         const SQLLEN octets = SqlOctetLength(d.sqlType, d.columnSize);
         return number(narrowText && !bookmark && stmt->conn->narrow == NarrowCode::Utf8 ? 4 * octets : octets);
     }
-    case 1053: return number(extInt(field, &i) ? i : 0);
+    case 1053: case 1055: return number(extInt(field, &i) ? i : 0);
     default: return ERR_DESCRIPTOR_TYPE_OUT_OF_RANGE;
     }
 }

@@ -516,7 +516,7 @@ TEST_F(ScsDesc, TheRewriteWritesOutStarsAndAddsMissingKeyColumns) {
         {"SELECT name FROM customer", {{"\"CUST_ID\"", "\"CUSTOMER\""}}, false, nullptr},
         {"SELECT cust_id, name FROM customer", {{"\"CUST_ID\"", "\"CUSTOMER\""}}, true, nullptr},
         {"SELECT cust_id + 1 AS n FROM customer", {{"\"CUST_ID\"", "\"CUSTOMER\""}}, true,
-         "SELECT cust_id + 1, \"CUST_ID\" FROM customer"},
+         "SELECT cust_id + 1 AS n, \"CUST_ID\" FROM customer"},
         // In a join the added columns are named through their table's alias, or owner and table.
         {"SELECT c.name FROM order_line ol, customer c",
          {{"\"ORDER_ID\"", "\"ORDER_LINE\""}, {"\"LINE_NO\"", "\"ORDER_LINE\""}, {"\"CUST_ID\"", "\"CUSTOMER\""}},
