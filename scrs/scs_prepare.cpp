@@ -239,9 +239,9 @@ int PrepareQuery(SCS_STMT* cur) {
     }
     if (int rc = ResolveTables(cur); rc != 0)
         return rc;
-    // ORDER BY is resolved only where the keys order the cursor: a snapshot reads the
-    // result as the server orders it.
-    if (!forwardOnly && (flags & SCR_F_ORDER_BY) != 0) {
+    // ORDER BY is resolved only where the keys order the cursor: a snapshot, updatable or
+    // not, reads the result as the server orders it.
+    if (keysetLike && (flags & SCR_F_ORDER_BY) != 0) {
         if (int rc = scs_p_OrderByDescsGet(cur); rc != 0)
             return rc;
     }
@@ -274,7 +274,7 @@ int PrepareQuery(SCS_STMT* cur) {
         if (rc = scs_p_MarkKeyOrderColumns(cur); rc != 0)
             return rc;
     }
-    if ((flags & SCR_F_ORDER_BY) != 0)
+    if (keysetLike && (flags & SCR_F_ORDER_BY) != 0)
         scs_p_KeyOrderPositions(cur);
     // Keys found: keyset-driven, mixed, dynamic and updatable static cursors are served as
     // static read-only until they are built.

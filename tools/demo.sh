@@ -232,6 +232,45 @@ odbc.SQLFreeHandle(2, dbc)
 odbc.SQLFreeHandle(1, env)
 PY
 echo
+echo "== The cursor library at prepare: key columns on request, and what a keyset cursor cannot serve"
+/usr/bin/python3 - <<'PY'
+import ctypes
+odbc = ctypes.CDLL("libodbc.so.2")
+env, dbc = ctypes.c_void_p(), ctypes.c_void_p()
+odbc.SQLAllocHandle(1, None, ctypes.byref(env))
+odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)
+odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
+assert odbc.SQLDriverConnect(dbc, None, b"DSN=sample_ansi", -3, None, 0, None, 0) == 0
+def statement():
+    stmt = ctypes.c_void_p()
+    odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
+    return stmt
+stmt = statement()
+odbc.SQLSetStmtAttr(stmt, 1054, ctypes.c_void_p(1), 0)         # add the key columns a select list lacks
+assert odbc.SQLPrepare(stmt, b"select name from customer", -3) == 0
+cols = ctypes.c_short()
+odbc.SQLNumResultCols(stmt, ctypes.byref(cols))
+described = []
+for n in range(1, cols.value + 1):
+    name, key = ctypes.create_string_buffer(64), ctypes.c_long()
+    odbc.SQLColAttribute(stmt, n, 1011, name, 64, None, None)  # SQL_DESC_NAME
+    odbc.SQLColAttribute(stmt, n, 1053, None, 0, None, ctypes.byref(key))
+    described.append("%s%s" % (name.value.decode(), " (key)" if key.value else ""))
+print("    'select name from customer' with option 1054 returns: " + ", ".join(described))
+odbc.SQLFreeHandle(3, stmt)
+stmt = statement()
+odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(1), 0)            # SQL_ATTR_CURSOR_TYPE: keyset-driven
+rc = odbc.SQLPrepare(stmt, b"select city, count(*) from customer group by city", -3)
+state, native, text = ctypes.create_string_buffer(6), ctypes.c_int(), ctypes.create_string_buffer(256)
+odbc.SQLGetDiagRec(3, stmt, 1, state, ctypes.byref(native), text, 256, None)
+assert rc == -1 and state.value == b"IM913", (rc, state.value)
+print("    a keyset-driven cursor over GROUP BY: %s %s" % (state.value.decode(), text.value.decode()))
+odbc.SQLFreeHandle(3, stmt)
+odbc.SQLDisconnect(dbc)
+odbc.SQLFreeHandle(2, dbc)
+odbc.SQLFreeHandle(1, env)
+PY
+echo
 echo "== iusql lists the tables through the catalog (SQLTables, isql's 'help')"
 out=$(echo help | iusql -b -c -d'|' sample 2>&1)
 cut -d'|' -f2-4 <<<"$out" | sed 's/^/    /'
@@ -245,4 +284,5 @@ echo "   (SQLDriverConnect, SQLConnect, transactions), configuration from connec
 echo "   and File DSNs, SQLGetInfo, SQLGetTypeInfo and connection attributes, diagnostics and the"
 echo "   trace; statements prepared, described and executed with parameters (arrays, data at"
 echo "   execution), forward-only fetching into bound columns and with SQLGetData, the catalog"
-echo "   calls, descriptors and native SQL, and static cursors scrolled in every direction."
+echo "   calls, descriptors and native SQL, static cursors scrolled in every direction, and cursor"
+echo "   requests decided at prepare with the tables' key columns found through the catalog."
