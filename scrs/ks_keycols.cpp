@@ -118,6 +118,21 @@ int ReadSource(SCS_STMT* cur, SCS_CATALOG_OP op, const char* opName, const OA_CA
     return rc;
 }
 
+// A named column of a candidate; a row without a name leaves a hole in the key.
+void TakeName(KeyName&& k, bool null, Candidate* key) {
+    if (null || k.name.empty())
+        key->broken = true;
+    key->cols.push_back(std::move(k));
+}
+
+// A source that offers one key: its rows read, the candidate kept unless the read failed.
+int OneCandidate(DATASET* rows, Candidate&& key, int rc, std::vector<Candidate>* out) {
+    ds_Free(rows);
+    if (rc == 0 && !key.cols.empty())
+        out->push_back(std::move(key));
+    return rc;
+}
+
 // The best row identifier. This server answers the columns of every unique index in one
 // list whatever the scope and nullable asked, so the list is one candidate: a nullable
 // column anywhere in it sends the table on to the next source.
@@ -142,14 +157,9 @@ int ReadSpecialColumns(SCS_STMT* cur, const TableWork& tw, std::vector<Candidate
             k.pseudo = true;
             rc = ReadTypeFacts(rows, r, kSpType, kSpSize, kSpDigits, &k.sqlType, &k.size, &k.digits);
         }
-        if (null || k.name.empty())
-            key.broken = true;
-        key.cols.push_back(std::move(k));
+        TakeName(std::move(k), null, &key);
     }
-    ds_Free(&rows);
-    if (rc == 0 && !key.cols.empty())
-        out->push_back(std::move(key));
-    return rc;
+    return OneCandidate(&rows, std::move(key), rc, out);
 }
 
 // The unique indexes, each a candidate in the order reported. An index begins where the
@@ -200,14 +210,9 @@ int ReadPrimaryKeys(SCS_STMT* cur, const TableWork& tw, std::vector<Candidate>* 
         KeyName k;
         bool null = false;
         rc = scs_CatalogText(rows, kPkName, r, &k.name, &null);
-        if (null || k.name.empty())
-            key.broken = true;
-        key.cols.push_back(std::move(k));
+        TakeName(std::move(k), null, &key);
     }
-    ds_Free(&rows);
-    if (rc == 0 && !key.cols.empty())
-        out->push_back(std::move(key));
-    return rc;
+    return OneCandidate(&rows, std::move(key), rc, out);
 }
 
 // The table's columns, asked once per table whatever the number of candidates. Schema

@@ -40,6 +40,18 @@ size_t WideBoundedLen(const unsigned char* p, size_t units) {
     return units;
 }
 
+// Reads the value at (col, row) with read(column, element): 15 outside the rows read, 0
+// for a NULL (*isNull set), else read's answer.
+template <class Read>
+int ReadCell(const DATASET& rows, int col, int32_t row, bool* isNull, Read read) {
+    *isNull = false;
+    if (col < 0 || col >= rows.colsUsed || row < 0 || row >= rows.rowsUsed)
+        return ERR_GENERAL_ERROR;
+    const DATASET_COL& c = rows.cols[col];
+    *isNull = c.indicators != nullptr && c.indicators[row] == DS_IND_NULL;
+    return *isNull ? 0 : read(c, ds_Elem(&c, row));
+}
+
 }  // namespace
 
 int scs_EnsureAux1(SCS_STMT* cur) {
@@ -99,109 +111,95 @@ int scs_CatalogRead(SCS_STMT* cur, SCS_CATALOG_OP op, const char* opName, const 
 
 int scs_CatalogText(const DATASET& rows, int col, int32_t row, std::string* out, bool* isNull) {
     out->clear();
-    *isNull = false;
-    if (col < 0 || col >= rows.colsUsed || row < 0 || row >= rows.rowsUsed)
-        return ERR_GENERAL_ERROR;
-    const DATASET_COL& c = rows.cols[col];
-    if (c.indicators != nullptr && c.indicators[row] == DS_IND_NULL) {
-        *isNull = true;
-        return 0;
-    }
-    const unsigned char* e = ds_Elem(&c, row);
-    switch (c.type) {
-    case DS_CHAR: {
-        size_t n = BoundedLen(e, c.width);
-        while (n > 0 && e[n - 1] == ' ')
-            --n;
-        out->assign(reinterpret_cast<const char*>(e), n);
-        return 0;
-    }
-    case DS_CHARZ:
-        out->assign(reinterpret_cast<const char*>(e), BoundedLen(e, c.width));
-        return 0;
-    case DS_LONGCHAR: {
-        DS_REFVAL ref;
-        std::memcpy(&ref, e, sizeof ref);
-        if (ref.data != nullptr)
-            out->assign(static_cast<const char*>(ref.data), ref.length);
-        return 0;
-    }
-    case DS_VARCHAR8: case DS_VARCHAR16: case DS_VARCHAR32: {
-        const size_t prefix = c.type == DS_VARCHAR8 ? 1 : c.type == DS_VARCHAR16 ? 2 : 4;
-        if (c.width < prefix)
-            return ERR_GENERAL_ERROR;
-        uint32_t n = 0;
-        if (prefix == 1) {
-            n = e[0];
-        } else if (prefix == 2) {
-            uint16_t v;
-            std::memcpy(&v, e, sizeof v);
-            n = v;
-        } else {
+    return ReadCell(rows, col, row, isNull, [&](const DATASET_COL& c, const unsigned char* e) -> int {
+        switch (c.type) {
+        case DS_CHAR: {
+            size_t n = BoundedLen(e, c.width);
+            while (n > 0 && e[n - 1] == ' ')
+                --n;
+            out->assign(reinterpret_cast<const char*>(e), n);
+            return 0;
+        }
+        case DS_CHARZ:
+            out->assign(reinterpret_cast<const char*>(e), BoundedLen(e, c.width));
+            return 0;
+        case DS_LONGCHAR: {
+            DS_REFVAL ref;
+            std::memcpy(&ref, e, sizeof ref);
+            if (ref.data != nullptr)
+                out->assign(static_cast<const char*>(ref.data), ref.length);
+            return 0;
+        }
+        case DS_VARCHAR8: case DS_VARCHAR16: case DS_VARCHAR32: {
+            const size_t prefix = c.type == DS_VARCHAR8 ? 1 : c.type == DS_VARCHAR16 ? 2 : 4;
+            if (c.width < prefix)
+                return ERR_GENERAL_ERROR;
+            uint32_t n = 0;
+            if (prefix == 1) {
+                n = e[0];
+            } else if (prefix == 2) {
+                uint16_t v;
+                std::memcpy(&v, e, sizeof v);
+                n = v;
+            } else {
+                int32_t v;
+                std::memcpy(&v, e, sizeof v);
+                n = v < 0 ? 0 : static_cast<uint32_t>(v);
+            }
+            if (n > c.width - prefix)
+                n = static_cast<uint32_t>(c.width - prefix);
+            out->assign(reinterpret_cast<const char*>(e + prefix), n);
+            return 0;
+        }
+        case DS_WCHAR:
+            *out = WideText(e, WideBoundedLen(e, c.width / 2));
+            return 0;
+        case DS_WCHARZ:
+            *out = WideText(e, WideBoundedLen(e, c.width / 2));
+            return 0;
+        case DS_LONGWCHAR: {
+            DS_REFVAL ref;
+            std::memcpy(&ref, e, sizeof ref);
+            if (ref.data != nullptr)
+                *out = WideText(static_cast<const unsigned char*>(ref.data), ref.length);
+            return 0;
+        }
+        case DS_WVARCHAR32: {
+            if (c.width < 4)
+                return ERR_GENERAL_ERROR;
             int32_t v;
             std::memcpy(&v, e, sizeof v);
-            n = v < 0 ? 0 : static_cast<uint32_t>(v);
+            size_t n = v < 0 ? 0 : static_cast<size_t>(v);
+            if (n > (c.width - 4) / 2)
+                n = (c.width - 4) / 2;
+            *out = WideText(e + 4, n);
+            return 0;
         }
-        if (n > c.width - prefix)
-            n = static_cast<uint32_t>(c.width - prefix);
-        out->assign(reinterpret_cast<const char*>(e + prefix), n);
-        return 0;
-    }
-    case DS_WCHAR:
-        *out = WideText(e, WideBoundedLen(e, c.width / 2));
-        return 0;
-    case DS_WCHARZ:
-        *out = WideText(e, WideBoundedLen(e, c.width / 2));
-        return 0;
-    case DS_LONGWCHAR: {
-        DS_REFVAL ref;
-        std::memcpy(&ref, e, sizeof ref);
-        if (ref.data != nullptr)
-            *out = WideText(static_cast<const unsigned char*>(ref.data), ref.length);
-        return 0;
-    }
-    case DS_WVARCHAR32: {
-        if (c.width < 4)
+        default:
             return ERR_GENERAL_ERROR;
-        int32_t v;
-        std::memcpy(&v, e, sizeof v);
-        size_t n = v < 0 ? 0 : static_cast<size_t>(v);
-        if (n > (c.width - 4) / 2)
-            n = (c.width - 4) / 2;
-        *out = WideText(e + 4, n);
-        return 0;
-    }
-    default:
-        return ERR_GENERAL_ERROR;
-    }
+        }
+    });
 }
 
 int scs_CatalogInt(const DATASET& rows, int col, int32_t row, int64_t* out, bool* isNull) {
     *out = 0;
-    *isNull = false;
-    if (col < 0 || col >= rows.colsUsed || row < 0 || row >= rows.rowsUsed)
-        return ERR_GENERAL_ERROR;
-    const DATASET_COL& c = rows.cols[col];
-    if (c.indicators != nullptr && c.indicators[row] == DS_IND_NULL) {
-        *isNull = true;
-        return 0;
-    }
-    const unsigned char* e = ds_Elem(&c, row);
-    auto read = [&](auto v) {
-        std::memcpy(&v, e, sizeof v);
-        *out = static_cast<int64_t>(v);
-        return 0;
-    };
-    switch (c.type) {
-    case DS_STINYINT: return read(int8_t{});
-    case DS_SSHORT: return read(int16_t{});
-    case DS_SLONG: return read(int32_t{});
-    case DS_UTINYINT: return read(uint8_t{});
-    case DS_USHORT: return read(uint16_t{});
-    case DS_ULONG: return read(uint32_t{});
-    case DS_SBIGINT: return read(int64_t{});
-    default: return ERR_GENERAL_ERROR;
-    }
+    return ReadCell(rows, col, row, isNull, [&](const DATASET_COL& c, const unsigned char* e) -> int {
+        auto read = [&](auto v) {
+            std::memcpy(&v, e, sizeof v);
+            *out = static_cast<int64_t>(v);
+            return 0;
+        };
+        switch (c.type) {
+        case DS_STINYINT: return read(int8_t{});
+        case DS_SSHORT: return read(int16_t{});
+        case DS_SLONG: return read(int32_t{});
+        case DS_UTINYINT: return read(uint8_t{});
+        case DS_USHORT: return read(uint16_t{});
+        case DS_ULONG: return read(uint32_t{});
+        case DS_SBIGINT: return read(int64_t{});
+        default: return ERR_GENERAL_ERROR;
+        }
+    });
 }
 
 std::string scs_CatalogPattern(std::string_view name) {

@@ -40,37 +40,27 @@ bool IsQuoted(std::string_view text, char quote) {
     return quote != 0 && text.size() >= 2 && text.front() == quote && text.back() == quote;
 }
 
-std::string FoldUpper(std::string_view text, bool wide) {
+// Case folding of an identifier: UTF-8 aware in the wide library; the narrow code set is
+// the application's, where only ASCII letters are known to fold.
+std::string Fold(std::string_view text, bool wide, bool upper) {
     if (wide) {
         // Upper case may take more bytes than the text (U+023F to U+2C7E): room for that.
         std::string buf(text.size() * 2 + 4, '\0');
         std::memcpy(buf.data(), text.data(), text.size());
-        ut_Utf8Upper(buf.data(), buf.size());
+        upper ? ut_Utf8Upper(buf.data(), buf.size()) : ut_Utf8Lower(buf.data(), buf.size());
         buf.resize(std::strlen(buf.c_str()));
         return buf;
     }
-    // The narrow code set is the application's: only ASCII letters are known to fold.
+    const char from = upper ? 'a' : 'A';
     std::string out(text);
     for (char& c : out)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
+        if (c >= from && c <= from + 25)
+            c = static_cast<char>(c - from + (upper ? 'A' : 'a'));
     return out;
 }
 
-std::string FoldLower(std::string_view text, bool wide) {
-    if (wide) {
-        std::string buf(text.size() * 2 + 4, '\0');
-        std::memcpy(buf.data(), text.data(), text.size());
-        ut_Utf8Lower(buf.data(), buf.size());
-        buf.resize(std::strlen(buf.c_str()));
-        return buf;
-    }
-    std::string out(text);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
+std::string FoldUpper(std::string_view text, bool wide) { return Fold(text, wide, true); }
+std::string FoldLower(std::string_view text, bool wide) { return Fold(text, wide, false); }
 
 // The folding of normalisation: 1 upper, 2 lower, anything else as stored.
 std::string FoldStored(std::string_view text, uint16_t identCase, bool wide) {

@@ -13,6 +13,7 @@
 #include "scrs/scr_hook.h"
 #include "scrs/scs_stmt.h"
 #include "tests/unit/esql92_fixture.h"
+#include "tests/unit/scs_library_fixture.h"
 #include "tests/unit/recording_optable.h"
 #include "util/errcode.h"
 #include "util/utarray.h"
@@ -97,35 +98,17 @@ const char* const kSchema[] = {
     "CREATE TABLE ORDERXLINES (ORDER_ID INTEGER, LINE_NO INTEGER)",
 };
 
-class KeyCols : public ::testing::Test {
+class KeyCols : public scstest::LibraryTest {
 protected:
     void SetUp() override {
-        SCR_HookOpTable(nullptr);
-        lib = SCR_LibraryTable();
-        ASSERT_EQ(lib->DRV_OpenServer(nullptr, &server), 0);
-        db = file.path();
-        OA_CONNREQ req{};
-        req.options = empty;
-        req.database = db.data();
-        req.dbOptions = empty;
-        req.user = user;
-        req.password = empty;
-        ASSERT_EQ(lib->DRV_Connect(server, &req, &conn), 0);
-        ASSERT_EQ(lib->DRV_AllocStmt(conn, &stmt), 0);
-        cur = scs_FindStmt(stmt);
-        ASSERT_NE(cur, nullptr);
+        LibraryTest::SetUp();
+        if (HasFatalFailure())
+            return;
         ASSERT_EQ(cur->identQuote, '"');
         for (const char* sql : kSchema)
             ASSERT_EQ(lib->DRV_PrepareAndExecute(stmt, sql, nullptr, 0, nullptr), 0) << sql;
         ASSERT_EQ(KS_Ensure(cur), 0);
     }
-    void TearDown() override {
-        // Freeing the statement frees its keyset descriptor too.
-        EXPECT_EQ(lib->DRV_FreeStmt(stmt), 0);
-        EXPECT_EQ(lib->DRV_Disconnect(conn), 0);
-        EXPECT_EQ(lib->DRV_CloseServer(server), 0);
-    }
-
     // "column:type:size:digits" of each key column.
     Strings Keys() const {
         Strings out;
@@ -139,13 +122,6 @@ protected:
     }
     const SCS_COLDESC& Key(uint32_t i) const { return static_cast<const SCS_COLDESC*>(cur->keyset->keyCols->elements)[i]; }
 
-    esqltest::TempDb file;
-    std::string db;
-    char empty[1] = "";
-    char user[6] = "alice";
-    const OA_OPTABLE* lib = nullptr;
-    uint32_t server = 0, conn = 0, stmt = 0;
-    SCS_STMT* cur = nullptr;
 };
 
 TEST_F(KeyCols, EachTableTakesTheFirstKeyWhoseColumnsAreAllNotNull) {
@@ -261,13 +237,7 @@ TEST_F(KeyCols, TheCacheIsKeptPerConnection) {
     FromList from = Table("\"pk1\"");
     ASSERT_EQ(KS_GetKeyColDescs(cur, from.get()), 0);
     uint32_t conn2 = 0, stmt2 = 0;
-    OA_CONNREQ req{};
-    req.options = empty;
-    req.database = db.data();
-    req.dbOptions = empty;
-    req.user = user;
-    req.password = empty;
-    ASSERT_EQ(lib->DRV_Connect(server, &req, &conn2), 0);
+    ASSERT_EQ(Connect(&conn2), 0);
     ASSERT_EQ(lib->DRV_AllocStmt(conn2, &stmt2), 0);
     SCS_STMT* cur2 = scs_FindStmt(stmt2);
     ASSERT_EQ(KS_Ensure(cur2), 0);

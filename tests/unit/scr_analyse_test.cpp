@@ -9,6 +9,7 @@
 
 #include "sqlparse/ptree.h"
 #include "sqlparse/scr_analyse.h"
+#include "tests/unit/sql_text.h"
 #include "util/errcode.h"
 #include "util/utarray.h"
 #include "util/utheap.h"
@@ -23,19 +24,7 @@ struct Info {
         return SCR_AnalyseSQL(&info, sql.c_str(), 0, keepCatalog);
     }
     std::string Text() const { return Collapsed(info.root != nullptr ? info.root->text : ""); }
-    // Blanks collapsed, and none before a comma (an empty direction leaves one there).
-    static std::string Collapsed(const std::string& text) {
-        std::string out;
-        for (char c : text) {
-            if (c == ',' && !out.empty() && out.back() == ' ')
-                out.pop_back();
-            if (c != ' ' || (!out.empty() && out.back() != ' '))
-                out += c;
-        }
-        while (!out.empty() && out.back() == ' ')
-            out.pop_back();
-        return out;
-    }
+    static std::string Collapsed(const std::string& text) { return sqltest::Collapsed(text); }
 };
 
 // An owning UT_ARRAY of records.

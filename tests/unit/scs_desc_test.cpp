@@ -15,6 +15,8 @@
 #include "scrs/scs_desc.h"
 #include "scrs/scs_stmt.h"
 #include "tests/unit/esql92_fixture.h"
+#include "tests/unit/scs_library_fixture.h"
+#include "tests/unit/sql_text.h"
 #include "util/dataset.h"
 #include "util/errcode.h"
 #include "util/utarray.h"
@@ -234,19 +236,7 @@ int FetchWithLongNote(uint32_t stmt, uint16_t rows, DATASET* block) {
     return rc;
 }
 
-// Blanks collapsed and none before a comma: the regenerated text keeps the tree's spacing.
-std::string Collapsed(const std::string& text) {
-    std::string out;
-    for (char c : text) {
-        if (c == ',' && !out.empty() && out.back() == ' ')
-            out.pop_back();
-        if (c != ' ' || (!out.empty() && out.back() != ' '))
-            out += c;
-    }
-    while (!out.empty() && out.back() == ' ')
-        out.pop_back();
-    return out;
-}
+using sqltest::Collapsed;
 
 // A descriptor as "<alias or table>.<column>", an expression as "expr <text>".
 std::string Named(const SCS_COLDESC& d) {
@@ -262,23 +252,12 @@ std::vector<std::string> NamesOf(const UT_ARRAY* a) {
     return out;
 }
 
-class ScsDesc : public ::testing::Test {
+class ScsDesc : public scstest::LibraryTest {
 protected:
     void SetUp() override {
-        SCR_HookOpTable(nullptr);
-        lib = SCR_LibraryTable();
-        ASSERT_EQ(lib->DRV_OpenServer(nullptr, &server), 0);
-        db = file.path();
-        OA_CONNREQ req{};
-        req.options = empty;
-        req.database = db.data();
-        req.dbOptions = empty;
-        req.user = user;
-        req.password = empty;
-        ASSERT_EQ(lib->DRV_Connect(server, &req, &conn), 0);
-        ASSERT_EQ(lib->DRV_AllocStmt(conn, &stmt), 0);
-        cur = scs_FindStmt(stmt);
-        ASSERT_NE(cur, nullptr);
+        LibraryTest::SetUp();
+        if (HasFatalFailure())
+            return;
         for (const char* ddl : {
                  "CREATE TABLE ORDER_LINE (ORDER_ID INTEGER NOT NULL, LINE_NO INTEGER NOT NULL, QTY NUMERIC(10,2),"
                  " NOTE VARCHAR(40), PRIMARY KEY (ORDER_ID, LINE_NO))",
@@ -289,19 +268,9 @@ protected:
             ASSERT_EQ(lib->DRV_PrepareAndExecute(stmt, ddl, nullptr, 0, nullptr), 0) << ddl;
     }
     void TearDown() override {
-        if (cur != nullptr && cur->keyset != nullptr) {
-            ut_ArrayFree(&cur->keyset->keyCols, SCR_ColDescFree);
-            delete cur->keyset;
-            cur->keyset = nullptr;
-        }
+        // The statement's free takes its keyset descriptor with it.
         ut_ArrayFree(&unexpanded, SCR_ColDescFree);
-        if (stmt != 0) {
-            EXPECT_EQ(lib->DRV_FreeStmt(stmt), 0);
-        }
-        if (conn != 0) {
-            EXPECT_EQ(lib->DRV_Disconnect(conn), 0);
-        }
-        EXPECT_EQ(lib->DRV_CloseServer(server), 0);
+        LibraryTest::TearDown();
     }
 
     // Analyses the query and reads its FROM tables, as cursor preparation does.
@@ -356,13 +325,6 @@ protected:
         return out;
     }
 
-    esqltest::TempDb file;
-    std::string db;
-    char empty[1] = "";
-    char user[6] = "alice";
-    const OA_OPTABLE* lib = nullptr;
-    uint32_t server = 0, conn = 0, stmt = 0;
-    SCS_STMT* cur = nullptr;
     UT_ARRAY* unexpanded = nullptr;
 };
 

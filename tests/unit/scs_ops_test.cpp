@@ -19,6 +19,7 @@
 #include "scrs/scs_stmt.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "tests/unit/esql92_fixture.h"
+#include "tests/unit/scs_library_fixture.h"
 #include "tests/unit/recording_optable.h"
 #include "util/dsrow.h"
 #include "util/errcode.h"
@@ -132,39 +133,17 @@ TEST(ScsHook, EveryCallRepointsItsHolderAtTheOneCopy) {
 
 // ---- The overrides against the embedded server ---------------------------------------------
 
-class ScsOps : public ::testing::Test {
+class ScsOps : public scstest::LibraryTest {
 protected:
     void SetUp() override {
-        SCR_HookOpTable(nullptr);
-        lib = SCR_LibraryTable();
-        ASSERT_EQ(lib->DRV_OpenServer(nullptr, &server), 0);
-        db = file.path();
-        OA_CONNREQ req{};
-        req.options = empty;
-        req.database = db.data();
-        req.dbOptions = empty;
-        req.user = user;
-        req.password = empty;
-        ASSERT_EQ(lib->DRV_Connect(server, &req, &conn), 0);
-        ASSERT_EQ(lib->DRV_AllocStmt(conn, &stmt), 0);
-        cur = scs_FindStmt(stmt);
-        ASSERT_NE(cur, nullptr);
+        LibraryTest::SetUp();
+        if (HasFatalFailure())
+            return;
         ASSERT_EQ(Exec("CREATE TABLE t (i INTEGER, v VARCHAR(20))"), 0);
         ASSERT_EQ(Exec("INSERT INTO t VALUES (1, 'abcdef')"), 0);
         ASSERT_EQ(Exec("INSERT INTO t VALUES (2, 'b')"), 0);
         ASSERT_EQ(Exec("INSERT INTO t VALUES (3, 'c')"), 0);
     }
-    void TearDown() override {
-        if (stmt != 0) {
-            EXPECT_EQ(lib->DRV_FreeStmt(stmt), 0);
-        }
-        if (conn != 0) {
-            EXPECT_EQ(lib->DRV_Disconnect(conn), 0);
-        }
-        EXPECT_EQ(lib->DRV_CloseServer(server), 0);
-    }
-
-    int Exec(const char* sql) { return lib->DRV_PrepareAndExecute(stmt, sql, nullptr, 0, nullptr); }
     int SetStmt(uint32_t code, int32_t v) { return lib->DRV_SetProperty(stmt, code, &v); }
     int32_t GetStmt(uint32_t code) {
         int32_t v = -99, got = 0;
@@ -186,13 +165,6 @@ protected:
         return rows;
     }
 
-    esqltest::TempDb file;
-    std::string db;
-    char empty[1] = "";
-    char user[6] = "alice";
-    const OA_OPTABLE* lib = nullptr;
-    uint32_t server = 0, conn = 0, stmt = 0;
-    SCS_STMT* cur = nullptr;
 };
 
 TEST_F(ScsOps, AStatementRunsThroughTheLibraryAsItWouldOnTheAgent) {

@@ -14,6 +14,7 @@
 #include "scrs/scs_prepare.h"
 #include "scrs/scs_stmt.h"
 #include "tests/unit/esql92_fixture.h"
+#include "tests/unit/scs_library_fixture.h"
 #include "tests/unit/recording_optable.h"
 #include "util/errcode.h"
 #include "util/utarray.h"
@@ -28,23 +29,12 @@ size_t CatalogCalls(const rec::RecordingTable& rt) {
     return n;
 }
 
-class ScsPrepare : public ::testing::Test {
+class ScsPrepare : public scstest::LibraryTest {
 protected:
     void SetUp() override {
-        SCR_HookOpTable(nullptr);
-        lib = SCR_LibraryTable();
-        ASSERT_EQ(lib->DRV_OpenServer(nullptr, &server), 0);
-        db = file.path();
-        OA_CONNREQ req{};
-        req.options = empty;
-        req.database = db.data();
-        req.dbOptions = empty;
-        req.user = user;
-        req.password = empty;
-        ASSERT_EQ(lib->DRV_Connect(server, &req, &conn), 0);
-        ASSERT_EQ(lib->DRV_AllocStmt(conn, &stmt), 0);
-        cur = scs_FindStmt(stmt);
-        ASSERT_NE(cur, nullptr);
+        LibraryTest::SetUp();
+        if (HasFatalFailure())
+            return;
         for (const char* sql : {"CREATE TABLE keyed (id INTEGER NOT NULL PRIMARY KEY, v VARCHAR(20))",
                                 "CREATE TABLE nokey (a INTEGER, b VARCHAR(20))",
                                 "CREATE TABLE other (id INTEGER NOT NULL PRIMARY KEY, w VARCHAR(20))"})
@@ -53,25 +43,15 @@ protected:
     }
     void TearDown() override {
         SCR_SetAgentTable(before);
-        EXPECT_EQ(lib->DRV_FreeStmt(stmt), 0);
-        EXPECT_EQ(lib->DRV_Disconnect(conn), 0);
-        EXPECT_EQ(lib->DRV_CloseServer(server), 0);
+        LibraryTest::TearDown();
     }
 
-    int Exec(const char* sql) { return lib->DRV_PrepareAndExecute(stmt, sql, nullptr, 0, nullptr); }
     void Ask(int32_t type, int32_t concurrency) {
         ASSERT_EQ(lib->DRV_SetProperty(stmt, OA_PROP_CURSOR_TYPE, &type), 0);
         ASSERT_EQ(lib->DRV_SetProperty(stmt, OA_PROP_CONCURRENCY, &concurrency), 0);
     }
     uint32_t Keys() const { return cur->keyset != nullptr && cur->keyset->keyCols != nullptr ? cur->keyset->keyCols->count : 0; }
 
-    esqltest::TempDb file;
-    std::string db;
-    char empty[1] = "";
-    char user[6] = "alice";
-    const OA_OPTABLE* lib = nullptr;
-    uint32_t server = 0, conn = 0, stmt = 0;
-    SCS_STMT* cur = nullptr;
     rec::RecordingTable rt{&OA_AgentOpTable};
     const OA_OPTABLE* before = nullptr;
 };

@@ -13,6 +13,7 @@
 #include "scrs/scs_scroll.h"
 #include "tests/unit/agent_exec_fixture.h"
 #include "tests/unit/esql92_fixture.h"
+#include "tests/unit/scs_library_fixture.h"
 #include "util/dsrow.h"
 #include "util/errcode.h"
 
@@ -70,22 +71,13 @@ TEST(ScsScroll, RowsetArithmetic) {
 
 // ---- scs_ScrollPosition over the library and the agent ---------------------------------------
 
-class ScsScrollFetch : public ::testing::Test {
+class ScsScrollFetch : public scstest::LibraryTest {
 protected:
     void SetUp() override {
-        SCR_HookOpTable(nullptr);
-        holder.ops = SCR_LibraryTable();
-        lib = holder.ops;
-        ASSERT_EQ(lib->DRV_OpenServer(nullptr, &server), 0);
-        db = file.path();
-        OA_CONNREQ req{};
-        req.options = empty;
-        req.database = db.data();
-        req.dbOptions = empty;
-        req.user = user;
-        req.password = empty;
-        ASSERT_EQ(lib->DRV_Connect(server, &req, &conn), 0);
-        ASSERT_EQ(lib->DRV_AllocStmt(conn, &stmt), 0);
+        LibraryTest::SetUp();
+        if (HasFatalFailure())
+            return;
+        holder.ops = lib;
         ASSERT_EQ(lib->DRV_PrepareAndExecute(stmt, "CREATE TABLE t (i INTEGER)", nullptr, 0, nullptr), 0);
         for (int i = 1; i <= 10; ++i) {
             const std::string insert = "INSERT INTO t VALUES (" + std::to_string(i) + ")";
@@ -93,43 +85,41 @@ protected:
         }
     }
     void TearDown() override {
-        scs_FreeRowset(&cur);
-        EXPECT_EQ(lib->DRV_FreeStmt(stmt), 0);
-        EXPECT_EQ(lib->DRV_Disconnect(conn), 0);
-        EXPECT_EQ(lib->DRV_CloseServer(server), 0);
+        scs_FreeRowset(&app);
+        LibraryTest::TearDown();
     }
 
     // A static read-only cursor over rows 1..rows with rowset size r, executed and not yet
     // fetched: the ODBC side's record as a fresh execute leaves it.
     void Open(int32_t rows, int32_t r) {
-        scs_FreeRowset(&cur);
+        scs_FreeRowset(&app);
         lib->DRV_CloseCursor(stmt);
         ASSERT_EQ(SetStmt(OA_PROP_CURSOR_TYPE, SCS_STATIC), 0);
         ASSERT_EQ(SetStmt(OA_PROP_ROWSET_SIZE, r), 0);
         const std::string sql = "SELECT i FROM t WHERE i <= " + std::to_string(rows) + " ORDER BY i";
         ASSERT_EQ(lib->DRV_Prepare(stmt, sql.c_str()), 0);
         ASSERT_EQ(lib->DRV_Execute(stmt), 0);
-        scs_CursorInit(&cur, stmt, conn, &holder, nullptr);
-        cur.cursorType = SCS_STATIC;
-        cur.rowsetSize = r;
-        cur.lastFetchRowsetSize = r;
-        cur.hasDynMixCursors = 1;
+        scs_CursorInit(&app, stmt, conn, &holder, nullptr);
+        app.cursorType = SCS_STATIC;
+        app.rowsetSize = r;
+        app.lastFetchRowsetSize = r;
+        app.hasDynMixCursors = 1;
     }
     // The rowset size changed between fetches, as the statement-attribute setter does it.
     void Resize(int32_t r) {
-        if ((cur.flags & SCS_ROWSET_SIZE_CHANGED) == 0)
-            cur.lastFetchRowsetSize = cur.rowsetSize;
-        cur.flags |= SCS_ROWSET_SIZE_CHANGED;
-        cur.rowsetSize = r;
+        if ((app.flags & SCS_ROWSET_SIZE_CHANGED) == 0)
+            app.lastFetchRowsetSize = app.rowsetSize;
+        app.flags |= SCS_ROWSET_SIZE_CHANGED;
+        app.rowsetSize = r;
         ASSERT_EQ(SetStmt(OA_PROP_ROWSET_SIZE, r), 0);
     }
     // Fetches and answers the rows' values; the fetched count must agree with the rowset.
     std::vector<std::string> Fetch(uint16_t orientation, int32_t offset, int expectRc = 0) {
         uint32_t fetched = 99;
-        EXPECT_EQ(scs_ScrollPosition(&cur, orientation, offset, &fetched), expectRc);
+        EXPECT_EQ(scs_ScrollPosition(&app, orientation, offset, &fetched), expectRc);
         std::vector<std::string> values;
-        if (cur.rowset != nullptr && cur.rowset->rows != nullptr) {
-            for (auto& row : exectest::Rows(*cur.rowset->rows))
+        if (app.rowset != nullptr && app.rowset->rows != nullptr) {
+            for (auto& row : exectest::Rows(*app.rowset->rows))
                 values.push_back(row.at(0));
         }
         EXPECT_EQ(fetched, values.size());
@@ -137,26 +127,20 @@ protected:
     }
     void ExpectNoData(uint16_t orientation, int32_t offset, int32_t position) {
         EXPECT_TRUE(Fetch(orientation, offset, ERR_NO_DATA_FOUND).empty());
-        EXPECT_EQ(cur.rowset, nullptr);
-        EXPECT_EQ(cur.position, position);
-        EXPECT_EQ(cur.rowsetStart, position);
+        EXPECT_EQ(app.rowset, nullptr);
+        EXPECT_EQ(app.position, position);
+        EXPECT_EQ(app.rowsetStart, position);
     }
     int32_t Bookmark(uint32_t index) {
         int32_t b = -1;
-        EXPECT_EQ(scs_RowBookmark(&cur, index, &b), 0);
+        EXPECT_EQ(scs_RowBookmark(&app, index, &b), 0);
         return b;
     }
     int SetStmt(uint32_t code, int32_t v) { return lib->DRV_SetProperty(stmt, code, &v); }
 
     using V = std::vector<std::string>;
-    esqltest::TempDb file;
-    std::string db;
-    char empty[1] = "";
-    char user[6] = "alice";
     OA_OPHOLDER holder{};
-    const OA_OPTABLE* lib = nullptr;
-    uint32_t server = 0, conn = 0, stmt = 0;
-    SCS_CURSOR cur{};
+    SCS_CURSOR app{};  // the ODBC side's record of the statement's cursor
 };
 
 // The first fetch does not know the row count: a start counted from the end is resolved by
@@ -164,23 +148,23 @@ protected:
 TEST_F(ScsScrollFetch, AFirstFetchCountedFromTheEndKeepsTheRealStart) {
     Open(10, 3);
     EXPECT_EQ(Fetch(kLast, 0), (V{"8", "9", "10"}));
-    EXPECT_EQ(cur.rowCount, 10);
-    EXPECT_EQ(cur.position, 1);
-    EXPECT_EQ(cur.rowsetStart, 8);
+    EXPECT_EQ(app.rowCount, 10);
+    EXPECT_EQ(app.position, 1);
+    EXPECT_EQ(app.rowsetStart, 8);
     EXPECT_EQ(Bookmark(2), 10);
     ExpectNoData(kNext, 0, kAfterEnd);
     EXPECT_EQ(Fetch(kPrior, 0), (V{"8", "9", "10"}));  // PRIOR after the end is LAST
 
     Open(10, 3);
     EXPECT_EQ(Fetch(kAbsolute, -4), (V{"7", "8", "9"}));
-    EXPECT_EQ(cur.rowsetStart, 7);
+    EXPECT_EQ(app.rowsetStart, 7);
     EXPECT_EQ(Bookmark(0), 7);
     EXPECT_EQ(Fetch(kNext, 0), (V{"10"}));
-    EXPECT_EQ(cur.rowsetStart, 10);
+    EXPECT_EQ(app.rowsetStart, 10);
 
     Open(2, 3);
     EXPECT_EQ(Fetch(kAbsolute, -3), (V{"1", "2"}));  // overlaps the start: the first rowset
-    EXPECT_EQ(cur.rowsetStart, 1);
+    EXPECT_EQ(app.rowsetStart, 1);
 
     Open(10, 3);
     ExpectNoData(kAbsolute, -11, SCS_POS_BEFORE_START);
@@ -193,14 +177,14 @@ TEST_F(ScsScrollFetch, MovesOverAKnownCount) {
     EXPECT_EQ(Fetch(kNext, 0), (V{"4", "5", "6"}));
     EXPECT_EQ(Fetch(kRelative, -2), (V{"2", "3", "4"}));
     EXPECT_EQ(Fetch(kPrior, 0), (V{"1", "2", "3"}));  // from 2-4 back over the start: the first rowset
-    EXPECT_EQ(cur.rowsetStart, 1);
+    EXPECT_EQ(app.rowsetStart, 1);
     ExpectNoData(kPrior, 0, SCS_POS_BEFORE_START);
     ExpectNoData(kRelative, -1, SCS_POS_BEFORE_START);  // still before the start
     EXPECT_EQ(Fetch(kRelative, 9), (V{"9", "10"}));     // from before the start: ABSOLUTE 9
     ExpectNoData(kNext, 0, kAfterEnd);
     ExpectNoData(kRelative, 1, kAfterEnd);
     EXPECT_EQ(Fetch(kRelative, -2), (V{"9", "10"}));  // after the end: ABSOLUTE -2
-    EXPECT_EQ(cur.rowsetStart, 9);
+    EXPECT_EQ(app.rowsetStart, 9);
     ExpectNoData(kAbsolute, 11, kAfterEnd);
     ExpectNoData(kAbsolute, 0, SCS_POS_BEFORE_START);
     ExpectNoData(kAbsolute, -11, SCS_POS_BEFORE_START);
@@ -211,9 +195,9 @@ TEST_F(ScsScrollFetch, MovesOverAKnownCount) {
 TEST_F(ScsScrollFetch, ALastRowsetLargerThanTheResultStartsAtRowOne) {
     Open(2, 6);
     EXPECT_EQ(Fetch(kLast, 0), (V{"1", "2"}));  // count unknown
-    EXPECT_EQ(cur.rowsetStart, 1);
+    EXPECT_EQ(app.rowsetStart, 1);
     EXPECT_EQ(Fetch(kLast, 0), (V{"1", "2"}));  // count known
-    EXPECT_EQ(cur.rowsetStart, 1);
+    EXPECT_EQ(app.rowsetStart, 1);
     EXPECT_EQ(Fetch(kRelative, -1), (V{"1", "2"}));
 }
 
@@ -223,8 +207,8 @@ TEST_F(ScsScrollFetch, NextMovesByThePreviousFetchsRowsetSize) {
     Resize(5);
     Resize(4);  // the size the application saw is kept over two changes
     EXPECT_EQ(Fetch(kNext, 0), (V{"4", "5", "6", "7"}));
-    EXPECT_EQ(cur.lastFetchRowsetSize, 4);
-    EXPECT_EQ(cur.flags & SCS_ROWSET_SIZE_CHANGED, 0);
+    EXPECT_EQ(app.lastFetchRowsetSize, 4);
+    EXPECT_EQ(app.flags & SCS_ROWSET_SIZE_CHANGED, 0);
     EXPECT_EQ(Fetch(kNext, 0), (V{"8", "9", "10"}));
 }
 
