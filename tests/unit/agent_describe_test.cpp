@@ -57,6 +57,9 @@ protected:
         const COLDESC& d = oa_FindStmt(other)->params.items[0];
         preset = std::to_string(d.sqlType) + "/" + std::to_string(d.columnSize) + "/0";
         ASSERT_EQ(OA_FreeStmt(other), 0);
+        // The library's entries are installed once per process: what is saved and put back
+        // is what every later test finds, whichever test installed them first.
+        SCR_HookOpTable(nullptr);
         saved_ = oa_Library.paramProber;
         Prober::calls = 0;
         Prober::next = {};
@@ -101,6 +104,7 @@ TEST_F(AgentDescribe, RefinementKeepsThePrepareDescriptionsWhereItCannotOrMayNot
     EXPECT_EQ(Refine(), ERR_FUNCTION_SEQUENCE_ERROR);
     EXPECT_EQ(log.matching("execute without prior prepare").size(), 1u);
     // Without the cursor library's analyser the prepare's descriptions stay.
+    oa_Library.paramProber = OA_LIBRARY_STANDINS.paramProber;
     ASSERT_EQ(OA_Prepare(a.stmtId, kInsert), 0);
     EXPECT_EQ(Refine(), 0);
     EXPECT_EQ(ParamTypes(), std::vector<std::string>(3, preset));
