@@ -7,6 +7,8 @@
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <string>
 
 #include "sqlparse/ptree.h"
 #include "sqlparse/scsql_parse.h"
@@ -38,6 +40,7 @@ enum : int32_t {
     kSearchCondition = 68,
     kQuerySpec = 72,
     kSelectList = 73,
+    kParameter = 20,
     kQuery = 74,
     kSelectItem = 75,
     kSetFunction = 76,
@@ -525,6 +528,69 @@ int SCR_SelListSet(SCR_STMTINFO* info, const char* selectList) {
     list->childCount = 0;
     PT_Free(&list->child, PT_NodeFree);
     return Regenerate(info);
+}
+
+int SCR_SelListAppend(SCR_STMTINFO* info, const char* columns) {
+    PT_NODE* spec;
+    PT_NODE* te;
+    if (int rc = OuterParts(info, &spec, &te); rc != 0)
+        return rc;
+    PT_NODE* list = PT_Child(spec, 2);
+    if (list == nullptr || list->kind != kSelectList || columns == nullptr)
+        return ERR_GENERAL_ERROR;
+    const char* now = PT_NodeText(list);
+    if (now == nullptr)
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    std::string joined;
+    try {
+        joined = std::string(now) + ", " + columns;
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    return SCR_SelListSet(info, joined.c_str());
+}
+
+int SCR_TopDrop(SCR_STMTINFO* info) {
+    PT_NODE* spec;
+    PT_NODE* te;
+    if (int rc = OuterParts(info, &spec, &te); rc != 0)
+        return rc;
+    PT_NODE* quantifier = PT_Child(spec, 1);
+    if (quantifier == nullptr || quantifier->childCount <= 1)
+        return 0;  // no TOP
+    // The set quantifier (ALL, DISTINCT or nothing) stays.
+    const char* set = PT_NodeText(quantifier->child);
+    if (set == nullptr || PT_NodeSetText(quantifier, set) == 0)
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    uh_Free(quantifier->tmpl);
+    quantifier->tmpl = nullptr;
+    quantifier->childCount = 0;
+    PT_Free(&quantifier->child, PT_NodeFree);
+    return Regenerate(info);
+}
+
+int SCR_MarkerLayout(SCR_STMTINFO* info, SCR_MARKERS* out) {
+    PT_NODE* spec;
+    PT_NODE* te;
+    if (out == nullptr)
+        return ERR_GENERAL_ERROR;
+    *out = SCR_MARKERS{};
+    if (int rc = OuterParts(info, &spec, &te); rc != 0)
+        return rc;
+    auto count = [](PT_NODE* node, uint32_t* n) {
+        auto cb = [](PT_NODE* p, int32_t kind, void* user) -> int {
+            if (p->kind == kind)
+                ++*static_cast<uint32_t*>(user);
+            return 1;
+        };
+        return node == nullptr || PT_WalkBelow(node, cb, kParameter, n) != 0;
+    };
+    PT_NODE* from = PT_Child(te, 1);
+    if (!count(PT_Child(spec, 2), &out->inSelectList) ||
+        !count(from != nullptr && from->kind == kFromList ? from : nullptr, &out->inFrom) ||
+        !count(info->root, &out->total))
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    return 0;
 }
 
 int SCR_WhereAdd(SCR_STMTINFO* info, const char* predicate) {

@@ -120,6 +120,25 @@ PT_NODE* SCR_NodeFindFrom(int32_t kind, PT_NODE** slot);
 // regenerates; the fragment is never read as a template, nor is anything else.
 // The select list becomes the fragment.
 int SCR_SelListSet(SCR_STMTINFO* info, const char* selectList);
+// The select list becomes "<list>, <columns>": columns the cursor library reads beside the
+// application's.
+int SCR_SelListAppend(SCR_STMTINFO* info, const char* columns);
+// Drops TOP n (and its PERCENT and WITH TIES) from the query's select quantifier; the set
+// quantifier stays. Nothing for a query without TOP.
+int SCR_TopDrop(SCR_STMTINFO* info);
+
+// Where the application's parameter markers stand in a query: in its select list, in its
+// FROM list (JOIN ... ON, derived tables), and in the whole statement; those after the FROM
+// list (WHERE, GROUP BY, HAVING, ORDER BY) are the rest. Text order puts the select list's
+// first, then the FROM list's, so a predicate put at the head of the WHERE clause has
+// inSelectList + inFrom markers before it.
+struct SCR_MARKERS {
+    uint32_t inSelectList;
+    uint32_t inFrom;
+    uint32_t total;
+};
+int SCR_MarkerLayout(SCR_STMTINFO* info, SCR_MARKERS* out);
+
 // With a WHERE clause: "WHERE <predicate> AND (<old condition>)", flag 0x0002 set;
 // without: "WHERE <predicate>" where the clause would be, flag cleared.
 int SCR_WhereAdd(SCR_STMTINFO* info, const char* predicate);

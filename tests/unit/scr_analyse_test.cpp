@@ -318,3 +318,44 @@ TEST(StatementAnalysis, OutOfMemoryAtEveryStepIsReported) {
 }
 
 }  // namespace
+
+namespace {
+
+// The edits the keyset queries make: columns read beside the application's, TOP dropped,
+// and where the application's markers stand around the head of the WHERE clause.
+TEST(StatementAnalysis, KeysetEditsAndMarkerLayout) {
+    const struct {
+        const char* sql;
+        const char* appended;
+        const char* withoutTop;
+        uint32_t inSelectList, inFrom, total;
+    } cases[] = {
+        {"SELECT a, ? FROM t WHERE b = ?", "SELECT a, ?, k FROM t WHERE b = ?", "SELECT a, ? FROM t WHERE b = ?", 1, 0,
+         2},
+        {"SELECT * FROM t", "SELECT *, k FROM t", "SELECT * FROM t", 0, 0, 0},
+        {"SELECT TOP 3 a FROM t ORDER BY a", "SELECT TOP 3 a, k FROM t ORDER BY a", "SELECT a FROM t ORDER BY a", 0, 0,
+         0},
+        {"SELECT DISTINCT TOP 3 a FROM t", "SELECT DISTINCT TOP 3 a, k FROM t", "SELECT DISTINCT a FROM t", 0, 0, 0},
+        {"SELECT a FROM t INNER JOIN u ON t.x = u.x + ? WHERE a IN (SELECT ? FROM v) AND b = ?",
+         "SELECT a, k FROM t INNER JOIN u ON t.x = u.x + ? WHERE a IN ( SELECT ? FROM v ) AND b = ?",
+         "SELECT a FROM t INNER JOIN u ON t.x = u.x + ? WHERE a IN ( SELECT ? FROM v ) AND b = ?", 0, 1, 3},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.sql);
+        Info i;
+        ASSERT_EQ(i.Analyse(c.sql), 0);
+        SCR_MARKERS m{};
+        ASSERT_EQ(SCR_MarkerLayout(&i.info, &m), 0);
+        EXPECT_EQ(m.inSelectList, c.inSelectList);
+        EXPECT_EQ(m.inFrom, c.inFrom);
+        EXPECT_EQ(m.total, c.total);
+        ASSERT_EQ(SCR_TopDrop(&i.info), 0);
+        EXPECT_EQ(i.Text(), c.withoutTop);
+        Info j;
+        ASSERT_EQ(j.Analyse(c.sql), 0);
+        ASSERT_EQ(SCR_SelListAppend(&j.info, "k"), 0);
+        EXPECT_EQ(j.Text(), c.appended);
+    }
+}
+
+}  // namespace
