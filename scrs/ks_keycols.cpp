@@ -460,6 +460,7 @@ void KS_Delete(KSD* keyset) {
     if (keyset == nullptr)
         return;
     KS_ClearKeyCols(keyset);
+    SS_Free(&keyset->keys);
     delete keyset;
 }
 

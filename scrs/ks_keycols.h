@@ -27,14 +27,11 @@
 #include <array>
 #include <cstdint>
 
+#include "scrs/ks_keyset.h"
+
 struct SCS_STMT;
 struct UT_ARRAY;
 
-// The keyset descriptor: what a keyset-driven, mixed or dynamic cursor knows of its keys.
-struct KSD {
-    UT_ARRAY* keyCols = nullptr;  // SCS_COLDESC, one per key column in the order found (owned)
-    uint8_t fromTableCount = 0;   // names are qualified with their table when above 1
-};
 
 // The record's keyset descriptor, made when it has none. 0 or 16 (S1001).
 int KS_Ensure(SCS_STMT* cur);

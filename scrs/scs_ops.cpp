@@ -10,6 +10,7 @@
 #include "drv_pro9/oa_services.h"
 #include "scrs/scr_hook.h"
 #include "scrs/scs_conn.h"
+#include "scrs/ks_keyset.h"
 #include "scrs/scs_cursor.h"
 #include "scrs/scs_desc.h"
 #include "scrs/scs_prepare.h"
@@ -35,6 +36,11 @@ bool StaticReadOnly(const SCS_STMT* cur) {
     return cur->opts->cursorType == SCS_STATIC && cur->opts->concurrency == SCS_READ_ONLY;
 }
 bool IsStatic(const SCS_STMT* cur) { return cur->opts->cursorType == SCS_STATIC; }
+// A pure keyset-driven cursor over a query whose keys were found at prepare.
+bool KeysetDriven(const SCS_STMT* cur) {
+    return cur->opts->cursorType == SCS_KEYSET && cur->opts->keysetSize == 0 && cur->analysis.rootKind == kQueryKind &&
+           cur->keyset != nullptr && cur->keyset->keyCols != nullptr && cur->keyset->keyCols->count > 0;
+}
 
 // No result yet: the snapshot emptied, the count unknown, the cursor before the start.
 void ResetResult(SCS_STMT* cur) {
@@ -224,6 +230,14 @@ int ExecuteOf(SCS_STMT* cur, uint32_t stmt) {
     // a statement without result columns has nothing to read.
     if (StaticReadOnly(cur) && cur->resultColCount > 0)
         return scs_p_FillStatic(cur);
+    if (KeysetDriven(cur)) {
+        // Rows are read by key from here on: the application's own cursor is not fetched.
+        AgentOf(cur).DRV_CloseCursor(stmt);
+        if (int rc = KS_GetKeySet_KSD(cur); rc != 0) {
+            scs_CollectAuxErrors(cur);
+            return rc;
+        }
+    }
     return 0;
 }
 
@@ -398,8 +412,9 @@ int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_
     cur->affectedRows = -1;
     *outRowsFetched = 0;
     *outRowset = nullptr;
-    if (o.cursorType != SCS_FORWARD_ONLY && o.cursorType != SCS_STATIC)
-        return ERR_DRIVER_NOT_CAPABLE;  // keyset-driven, dynamic and mixed cursors come later
+    const bool keyset = KeysetDriven(cur);
+    if (o.cursorType != SCS_FORWARD_ONLY && o.cursorType != SCS_STATIC && !keyset)
+        return ERR_DRIVER_NOT_CAPABLE;  // dynamic and mixed cursors come later
 
     const int32_t size = o.rowsetSize < 1 ? 1 : o.rowsetSize > 0xFFFF ? 0xFFFF : o.rowsetSize;
     DS_ROWSET* rowset = nullptr;
@@ -408,6 +423,8 @@ int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_
     int rc = 0;
     if (o.cursorType == SCS_STATIC) {
         rc = scs_p_StaticFetch(cur, rowset, row);
+    } else if (keyset) {
+        rc = scs_p_KeysetFetch(cur, rowset, row);
     } else {
         rc = FetchBlock(cur, static_cast<uint16_t>(size), rowset->rows);
         for (int32_t i = 0; rc == 0 && i < rowset->rows->rowsUsed && i < rowset->rowCount; ++i)

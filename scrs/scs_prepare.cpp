@@ -105,12 +105,6 @@ int ResolveTables(SCS_STMT* cur) {
     return 0;
 }
 
-// Keys per block of a key query: the application's markers leave room for no key tuple.
-bool NoRoomForKeys(const SCS_STMT* cur, uint32_t markers) {
-    const uint32_t keys = KeyCount(cur);
-    return keys == 0 || cur->maxParams < 0 || static_cast<uint32_t>(cur->maxParams) < markers + keys;
-}
-
 // Forward-only with a key request: the key columns found (the primary key first) and, with
 // option 1054, added to the select list, which is written out when it holds "*" or "x.*".
 int AddKeyColumns(SCS_STMT* cur, bool addKeys) {
@@ -268,16 +262,23 @@ int PrepareQuery(SCS_STMT* cur) {
     }
     // Rows are fetched by key tuples beside the application's markers: without room for
     // one tuple no key query can be built.
-    if (NoRoomForKeys(cur, oa_StmtParamMarkers(cur->agentStmt)))
+    int32_t blocks = 0, inLast = 0, perBlock = 0;
+    if (SCR_MarkerLayout(&cur->analysis, &cur->markers) != 0 ||
+        scs_KeyBlockGeometry(cur, static_cast<uint16_t>(KeyCount(cur)), &blocks, &inLast, &perBlock) != 0) {
+        KS_ClearKeyCols(cur->keyset);
         return scs_p_ChangeCursorType(cur);
+    }
     if (o.cursorType == SCS_DYNAMIC || mixed) {
         if (rc = scs_p_MarkKeyOrderColumns(cur); rc != 0)
             return rc;
     }
     if (keysetLike && (flags & SCR_F_ORDER_BY) != 0)
         scs_p_KeyOrderPositions(cur);
-    // Keys found: keyset-driven, mixed, dynamic and updatable static cursors are served as
-    // static read-only until they are built.
+    // Keys found: a keyset-driven cursor reads its rows by them. Mixed, dynamic and
+    // updatable static cursors, and row-version concurrency, are served as static read-only
+    // until they are built.
+    if (o.cursorType == SCS_KEYSET && !mixed && o.concurrency != SCS_ROWVER)
+        return 0;
     return scs_p_ChangeCursorType(cur);
 }
 

@@ -273,11 +273,8 @@ int scs_p_FillStatic(SCS_STMT* cur) {
     return 0;
 }
 
-int scs_p_StaticFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
-    if (int rc = scs_p_FillStatic(cur); rc != 0)
-        return rc;
+int scs_p_StartRow(SCS_STMT* cur, int32_t row, int32_t r, int32_t* startOut) {
     const int32_t n = cur->rowCount;
-    const int32_t r = rowset->rowCount;
     int32_t a = 0;
     if (row >= 1) {
         a = row - 1;
@@ -298,6 +295,17 @@ int scs_p_StaticFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
         scs_SetPositionWithin(&cur->position, &cur->rowsetStart, r, SCS_POS_AFTER_END);
         return ERR_ATTEMPT_TO_FETCH_BEYOND_END_OF;
     }
+    *startOut = a;
+    return 0;
+}
+
+int scs_p_StaticFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
+    if (int rc = scs_p_FillStatic(cur); rc != 0)
+        return rc;
+    const int32_t r = rowset->rowCount;
+    int32_t a = 0;
+    if (int rc = scs_p_StartRow(cur, row, r, &a); rc != 0)
+        return rc;
     cur->rowsetStart = a + 1;
     if (int rc = SS_FetchRowset(cur->staticResult, a, r, &rowset->rows); rc != 0)
         return rc;

@@ -54,6 +54,11 @@ int32_t scs_p_RowsetClass(int32_t rowsetStart, int32_t newStart, int32_t rowsetS
 
 // ---- Fetch (the library's record) -----------------------------------------------------------
 
+// The first row (from 0) of the rowset of r rows that row names (1.. from the start, 0 the
+// last rowset, negative from the end) over the cursor's row count: 85 (IM910) before the
+// start and 86 (IM911) past the end, the position set to match.
+int scs_p_StartRow(SCS_STMT* cur, int32_t row, int32_t r, int32_t* startOut);
+
 // The static cursor's rowset at target row r (from 1; negative counts from the end; 0 the
 // last rowset): the result filled on the first fetch (SS_GetRsltSet, then the agent's
 // cursor closed), then rows [a, a + R) copied into rowset->rows with status 0 each. 85 for

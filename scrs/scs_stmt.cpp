@@ -141,8 +141,11 @@ void scs_CursorFree(SCS_STMT* cur) {
             ops->DRV_FreeStmt(cur->aux1);
         if (cur->aux2 != 0)
             ops->DRV_FreeStmt(cur->aux2);
+        if (cur->rowsetStmt != 0)
+            ops->DRV_FreeStmt(cur->rowsetStmt);
     }
-    cur->aux1 = cur->aux2 = 0;
+    cur->aux1 = cur->aux2 = cur->rowsetStmt = 0;
+    cur->rowsetTuples = 0;
     FreeMemory(cur);
 }
 
@@ -184,7 +187,10 @@ void scs_CursorClearAnalysis(SCS_STMT* cur) {
         cur->opts->auxFlags = 0;
     FreeDescriptors(cur);
     // The keys belong to the old statement's tables; the descriptor itself is kept.
+    KS_Close(cur->keyset);
     KS_ClearKeyCols(cur->keyset);
+    cur->rowsetTuples = 0;
+    cur->markers = SCR_MARKERS{};
 }
 
 int scs_KeepStmtErrors(uint32_t agentStmt, int32_t keep) { return oa_StmtKeepErrors(agentStmt, keep); }
@@ -194,6 +200,8 @@ void scs_CollectAuxErrors(const SCS_STMT* cur) {
         oa_ErrMove(cur->agentStmt, cur->aux1);
     if (cur->aux2 != 0)
         oa_ErrMove(cur->agentStmt, cur->aux2);
+    if (cur->rowsetStmt != 0)
+        oa_ErrMove(cur->agentStmt, cur->rowsetStmt);
 }
 
 int scs_ErrDropRowWarning(uint32_t handle) { return oa_ErrDropRowWarning(handle); }
@@ -219,7 +227,7 @@ const SCS_COLDESC* scs_FindColDesc(const SCS_COLDESC* items, uint32_t count, con
 
 int scs_KeyBlockGeometry(const SCS_STMT* cur, uint16_t keyCols, int32_t* blocks, int32_t* keysInLast,
                          int32_t* keysPerBlock) {
-    const int32_t free = cur->maxParams - static_cast<int32_t>(cur->userParamDescs.size());
+    const int32_t free = cur->maxParams - static_cast<int32_t>(cur->markers.total);
     // Not one key tuple fits beside the application's parameters: no key query can be built.
     if (keyCols == 0 || free < keyCols)
         return ERR_GENERAL_ERROR;

@@ -78,6 +78,10 @@ struct SCS_STMT {
     // optimistic-values query and the row-version work. 0: none.
     uint32_t aux1 = 0;
     uint32_t aux2 = 0;
+    // The rowset query of a keyset-driven cursor, prepared for rowsetTuples key tuples. 0: none.
+    uint32_t rowsetStmt = 0;
+    uint32_t rowsetTuples = 0;
+    SCR_MARKERS markers{};               // the application's markers in the analysed query
 
     // Parameters.
     DATASET* keptParams = nullptr;       // copy of the application's values (owned)
@@ -169,7 +173,7 @@ const SCS_COLDESC* scs_FindColDesc(const SCS_COLDESC* items, uint32_t count, con
                                    uint32_t* indexOut);
 // How a rowset's keys go as parameters of a key query with keyCols key columns: blocks,
 // keys in the last block and keys per block ((maximum parameters - the application's
-// parameters) / keyCols tuples, at most the rowset size). 0, or 15 (S1000) when not one
+// markers, cur->markers.total) / keyCols tuples, at most the rowset size). 0, or 15 (S1000) when not one
 // key tuple fits a block, with the outs untouched.
 int scs_KeyBlockGeometry(const SCS_STMT* cur, uint16_t keyCols, int32_t* blocks, int32_t* keysInLast,
                          int32_t* keysPerBlock);

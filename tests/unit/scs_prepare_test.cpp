@@ -73,13 +73,13 @@ TEST_F(ScsPrepare, TheDecisionTable) {
     } cases[] = {
         {"SELECT id, v FROM keyed", FO, RO, 0, FO, RO, 0, false},
         {"SELECT id, v FROM keyed", ST, RO, 0, ST, RO, 0, false},
-        {"SELECT v FROM keyed", KS, RO, 0, ST, RO, 1, true},
-        {"SELECT v FROM keyed ORDER BY v", KS, VA, 0, ST, RO, 1, true},
+        {"SELECT v FROM keyed", KS, RO, 0, KS, RO, 1, true},
+        {"SELECT v FROM keyed ORDER BY v", KS, VA, 0, KS, VA, 1, true},
         {"SELECT v FROM keyed", ST, LK, 0, ST, RO, 1, true},
         // An ORDER BY ordinal naming an expression matters only where keys order the rows.
         {"SELECT id + 1 FROM keyed ORDER BY 1", ST, LK, 0, ST, RO, 1, true},
         {"SELECT id + 1 FROM keyed ORDER BY 1", KS, RO, ERR_ORDERING_ON_AN_EXPRESSION_IS_NOT, KS, RO, 0, true},
-        {"SELECT keyed.v, other.w FROM keyed, other WHERE keyed.id = other.id", KS, RO, 0, ST, RO, 2, true},
+        {"SELECT keyed.v, other.w FROM keyed, other WHERE keyed.id = other.id", KS, RO, 0, KS, RO, 2, true},
         {"SELECT a FROM nokey", KS, LK, 0, ST, RO, 0, true},
         {"SELECT keyed.v, nokey.b FROM keyed, nokey", KS, RO, 0, ST, RO, 0, true},
         {"SELECT v, COUNT(*) FROM keyed GROUP BY v", KS, RO, ERR_SELECT_STATEMENT_CONTAINS_A_GROUP_BY, KS, RO, 0,

@@ -163,7 +163,7 @@ TEST_F(ScsStmt, KeysGoInBlocksThatFitTheParameterLimit) {
         SCOPED_TRACE(c.rowset * 100 + c.keyCols);
         cur->opts->rowsetSize = c.rowset;
         cur->maxParams = c.maxParams;
-        cur->userParamDescs.assign(c.userParams, PARAM_DESC{});
+        cur->markers.total = static_cast<uint32_t>(c.userParams);
         int32_t blocks = -1, last = -1, perBlock = -1;
         EXPECT_EQ(scs_KeyBlockGeometry(cur, c.keyCols, &blocks, &last, &perBlock), c.rc);
         EXPECT_EQ(blocks, c.blocks);

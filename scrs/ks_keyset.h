@@ -1,0 +1,89 @@
+// Keyset-driven cursors: the keyset descriptor, the keyset query that reads the key of every
+// row of a result at execute, and the rowset fetch that reads the rows of a rowset's keys.
+//
+// The keyset query is the application's query with its select list replaced by the key
+// columns and the key columns added to its ORDER BY; it runs on the first auxiliary
+// statement and its rows fill the keyset (an SS_RESULT: in memory up to 5,000 keys, then
+// spilled to the dataset cache's files). A rowset is read by the rowset query on the
+// cursor's rowset statement: the application's query without TOP, its select list followed
+// by hidden columns (the compared columns under values concurrency, then the key columns)
+// and "( k = ? OR ... )" at the head of its WHERE clause, one key tuple per key of a block
+// (as many as the agent's parameters allow beside the application's). Each fetched row is
+// placed by the value of its hidden key columns, never by arrival order; a key whose row is
+// gone gives an all-NULL row marked deleted. The hidden columns leave the rowset: the
+// compared ones become the optimistic values.
+//
+// The application's markers keep their values: generated parameters go where the key
+// predicate stands in the text (after the markers of the select list and the FROM list), and
+// the values of markers a query drops (the select list of the keyset query) are left out.
+//
+// Results are internal codes (rows of util/errcode.h), 0 for success.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "drv_pro9/oa_optable.h"
+#include "scrs/ss_result.h"
+#include "sqlparse/scr_analyse.h"
+
+struct DATASET;
+struct DS_ROWSET;
+struct SCS_STMT;
+struct UT_ARRAY;
+
+// Statuses of the keys (kept across fetches; a fetch reports them in the rowset).
+constexpr int16_t KS_ROW_SUCCESS = 0;
+constexpr int16_t KS_ROW_DELETED = 1;
+constexpr int16_t KS_ROW_UPDATED = 2;
+constexpr int16_t KS_ROW_ERROR = 5;
+
+// The keyset descriptor: what a keyset-driven, mixed or dynamic cursor knows of its keys.
+struct KSD {
+    UT_ARRAY* keyCols = nullptr;  // SCS_COLDESC, one per key column in the order found (owned)
+    uint8_t fromTableCount = 0;   // names are qualified with their table when above 1
+    SS_RESULT* keys = nullptr;    // the keys of the result, in keyset order (owned)
+    std::vector<int16_t> rowStatus;  // one KS_ROW_* per key
+};
+
+// Empties the keys and their statuses (the key columns stay). Null is ignored.
+void KS_Close(KSD* keyset);
+
+// The columns values concurrency compares (and reads beside each row): none under another
+// concurrency; with option 1050 = 2 the plain columns of the select list, else every
+// column of the tables but the long ones.
+std::vector<const SCS_COLDESC*> KS_ComparedColumns(const SCS_STMT* cur);
+// The key columns as the generated SQL names them, joined by ", ".
+std::string KS_KeyList(const SCS_STMT* cur);
+// "( k1 = ? AND k2 = ? OR ... )" for n key tuples; empty for n 0 or no key columns.
+std::string KS_KeyPredicate(const SCS_STMT* cur, uint32_t n);
+// Adds to the analysis' ORDER BY every key column it does not name (key order), while the
+// server's maximum ORDER BY columns allows.
+int KS_AddKeyOrderBy(SCR_STMTINFO* analysis, const SCS_STMT* cur);
+
+// One parameter row of `tuples` key tuples from rows [first, first + keys) of keyRows, the
+// last key repeated to fill the tuples. 15 for no rows, 0 tuples or keys, or tuples < keys.
+int KS_KeysToParams(const DATASET& keyRows, int32_t first, uint32_t tuples, uint32_t keys, DATASET** out);
+// The parameter row and descriptions of a generated query: the application's kept values
+// (those of its select list only when keepSelectList) around the generated ones, which go
+// after the markers of the select list and the FROM list. generated may be null (none).
+// *out is a new dataset (the caller's), or null when there are no parameters at all.
+int KS_JoinParams(const SCS_STMT* cur, const DATASET* generated, const std::vector<PARAM_DESC>& generatedDescs,
+                  bool keepSelectList, DATASET** out, std::vector<PARAM_DESC>* descs);
+
+// Builds the keyset at execute: runs the keyset query and reads every key; the cursor's row
+// count becomes the number of keys, every status KS_ROW_SUCCESS. The rowset query is built
+// again at the next fetch.
+int KS_GetKeySet_KSD(SCS_STMT* cur);
+// The rowset of a pure keyset-driven cursor that starts at row (1.. from the start, 0 the
+// last rowset, negative from the end): 85 (IM910) before the start and 86 (IM911) past the
+// end, with the position set; else the rows of the rowset's keys placed by key, deleted ones
+// empty, statuses from the keyset, optimistic values read under values concurrency and the
+// rows locked under lock concurrency (manual commit only).
+int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row);
+// Locks keyset rows [first, first + count) that are not deleted by updating each key column
+// to its own value, when the agent locks by update and the connection is not in autocommit
+// (where a lock would end at once and only write). 81 (01S01) when a row could not be
+// locked.
+int scs_p_LockRows(SCS_STMT* cur, int32_t first, int32_t count);
