@@ -460,19 +460,9 @@ int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
         if (k < rowset->rowCount)
             rowset->rowStatus[k] = status;
     }
-    // The hidden columns leave the rowset; the compared ones are the optimistic values.
-    if (cur->opts->concurrency == SCS_VALUES && rows->colsUsed > 0) {
-        DATASET* values = nullptr;
-        if (int rc = ds_Clone(&values, rows); rc != 0)
-            return rc;
-        for (int c = 0; c < visible; ++c)
-            ds_DropColumn(values, 0);
-        if (cur->optValues != nullptr)
-            DatasetDeleter{}(cur->optValues);
-        cur->optValues = values;
-    }
-    for (int c = rows->colsUsed - 1; c >= visible && c >= 0 && rows->colsUsed > 0; --c)
-        ds_DropColumn(rows, c);
+    cur->hiddenCols = static_cast<uint16_t>(hidden);
+    if (int rc = KS_TakeHiddenColumns(cur, rows); rc != 0)
+        return rc;
     if (cur->opts->concurrency == SCS_LOCK) {
         if (int rc = scs_p_LockRows(cur, start, m); rc != 0)
             return rc;
@@ -480,6 +470,68 @@ int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
     const int32_t max = cur->maxLength != nullptr ? *cur->maxLength : 0;
     if (max > 0 && rows->colsUsed > 0)
         return ds_ApplyMaxLength(rows, static_cast<uint32_t>(max));
+    return 0;
+}
+
+bool KS_StaticWithKeys(const SCS_STMT* cur) {
+    return cur->opts->cursorType == SCS_STATIC && cur->opts->concurrency != SCS_READ_ONLY &&
+           cur->analysis.rootKind == 74 && KeyColCount(cur) > 0;
+}
+
+int KS_FillStaticWithKeys(SCS_STMT* cur, int32_t* rowCount) {
+    *rowCount = -1;
+    if (int rc = EnsureStmt(cur, &cur->rowsetStmt); rc != 0)
+        return rc;
+    SCR_STMTINFO& q = cur->valuesAnalysis;
+    int rc = SCR_AnalyseSQL(&q, cur->text.c_str(), 0, cur->noCatalogs == 0 ? 1 : 0);
+    if (rc == 0)
+        rc = SCR_SelListAppend(&q, HiddenColumns(cur).c_str());
+    if (rc != 0) {
+        LOG_MSG(LOG_DEBUG, "SCR_AnalyseSQL failed: %s", cur->text.c_str());
+        return rc;
+    }
+    const OA_OPTABLE& agent = AgentOf(cur);
+    if (rc = agent.DRV_Prepare(cur->rowsetStmt, PT_NodeText(q.root)); rc != 0)
+        return rc;
+    // The rowset query is built again when a keyset-driven fetch needs it.
+    cur->opts->auxFlags &= static_cast<uint16_t>(~kRowsetQueryPrepared);
+    DATASET* values = nullptr;
+    std::vector<PARAM_DESC> descs;
+    if (rc = KS_JoinParams(cur, nullptr, {}, true, &values, &descs); rc != 0)
+        return rc;
+    if (rc = RunWithParams(cur, cur->rowsetStmt, values, descs); rc != 0)
+        return rc;
+    rc = SS_GetRsltSet(cur->staticResult, &agent, cur->rowsetStmt, rowCount);
+    agent.DRV_CloseCursor(cur->rowsetStmt);
+    if (rc != 0)
+        return rc;
+    cur->hiddenCols = static_cast<uint16_t>(KS_ComparedColumns(cur).size() + KeyColCount(cur));
+    try {
+        cur->keyset->rowStatus.assign(static_cast<size_t>(std::max(*rowCount, 0)), KS_ROW_SUCCESS);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    return 0;
+}
+
+int KS_TakeHiddenColumns(SCS_STMT* cur, DATASET* rows) {
+    const int hidden = cur->hiddenCols;
+    if (rows == nullptr || hidden == 0 || rows->colsUsed < hidden)
+        return 0;
+    const int visible = rows->colsUsed - hidden;
+    if (cur->opts->concurrency == SCS_VALUES) {
+        // The compared values stay beside the keys, one row per rowset row.
+        DATASET* values = nullptr;
+        if (int rc = ds_Clone(&values, rows); rc != 0)
+            return rc;
+        for (int c = 0; c < visible && values->colsUsed > 0; ++c)
+            ds_DropColumn(values, 0);
+        if (cur->optValues != nullptr)
+            DatasetDeleter{}(cur->optValues);
+        cur->optValues = values;
+    }
+    for (int c = rows->colsUsed - 1; c >= visible; --c)
+        ds_DropColumn(rows, c);
     return 0;
 }
 

@@ -82,6 +82,15 @@ int KS_GetKeySet_KSD(SCS_STMT* cur);
 // empty, statuses from the keyset, optimistic values read under values concurrency and the
 // rows locked under lock concurrency (manual commit only).
 int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row);
+// A static cursor that writes rows back (lock or values concurrency on an updatable query)
+// reads its snapshot once, with the hidden columns after the application's: the keys (and
+// compared values) come from the rows themselves. The snapshot's rows are the keyset.
+bool KS_StaticWithKeys(const SCS_STMT* cur);
+int KS_FillStaticWithKeys(SCS_STMT* cur, int32_t* rowCount);
+// Takes the hidden columns out of rows fetched from the snapshot: under values
+// concurrency they become the optimistic values.
+int KS_TakeHiddenColumns(SCS_STMT* cur, DATASET* rows);
+
 // Locks keyset rows [first, first + count) that are not deleted by updating each key column
 // to its own value, when the agent locks by update and the connection is not in autocommit
 // (where a lock would end at once and only write). 81 (01S01) when a row could not be

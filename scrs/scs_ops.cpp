@@ -32,9 +32,6 @@ const OA_OPTABLE& Agent() { return *SCR_AgentHolder()->ops; }
 const OA_OPTABLE& AgentOf(const SCS_STMT* cur) { return *cur->agent->ops; }
 
 bool Scrollable(const SCS_STMT* cur) { return cur->opts->cursorType != SCS_FORWARD_ONLY; }
-bool StaticReadOnly(const SCS_STMT* cur) {
-    return cur->opts->cursorType == SCS_STATIC && cur->opts->concurrency == SCS_READ_ONLY;
-}
 bool IsStatic(const SCS_STMT* cur) { return cur->opts->cursorType == SCS_STATIC; }
 // A pure keyset-driven cursor over a query whose keys were found at prepare.
 bool KeysetDriven(const SCS_STMT* cur) {
@@ -228,7 +225,7 @@ int ExecuteOf(SCS_STMT* cur, uint32_t stmt) {
     }
     // A static read-only query reads its whole result now and lets the server cursor go;
     // a statement without result columns has nothing to read.
-    if (StaticReadOnly(cur) && cur->resultColCount > 0)
+    if (IsStatic(cur) && cur->resultColCount > 0)
         return scs_p_FillStatic(cur);
     if (KeysetDriven(cur)) {
         // Rows are read by key from here on: the application's own cursor is not fetched.
@@ -371,6 +368,8 @@ int scs_FetchRows(uint32_t stmt, uint16_t rows, DATASET* block) {
     } else {
         rc = SS_FetchRowset(cur->staticResult, -1, rows, &out);
     }
+    if (rc == 0)
+        rc = KS_TakeHiddenColumns(cur, out);
     if (rc != 0) {
         scs_CollectAuxErrors(cur);
         return rc;

@@ -274,10 +274,12 @@ int PrepareQuery(SCS_STMT* cur) {
     }
     if (keysetLike && (flags & SCR_F_ORDER_BY) != 0)
         scs_p_KeyOrderPositions(cur);
-    // Keys found: a keyset-driven cursor reads its rows by them. Mixed, dynamic and
-    // updatable static cursors, and row-version concurrency, are served as static read-only
-    // until they are built.
+    // Keys found: a keyset-driven cursor reads its rows by them. Mixed and dynamic cursors,
+    // and row-version concurrency, are served as static read-only until they are built.
     if (o.cursorType == SCS_KEYSET && !mixed && o.concurrency != SCS_ROWVER)
+        return 0;
+    // A static cursor that writes rows back reads its keys with its snapshot.
+    if (isStatic && (o.concurrency == SCS_LOCK || o.concurrency == SCS_VALUES))
         return 0;
     return scs_p_ChangeCursorType(cur);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "scrs/scs_cursor.h"
+#include "scrs/ks_keyset.h"
 #include "scrs/scs_stmt.h"
 #include "scrs/ss_result.h"
 #include "util/dataset.h"
@@ -251,7 +252,11 @@ int scs_p_FillStatic(SCS_STMT* cur) {
             return rc;
     }
     int32_t rows = -1;
-    if (int rc = SS_GetRsltSet(cur->staticResult, cur->agent->ops, cur->agentStmt, &rows); rc != 0) {
+    // A cursor that writes rows back reads its keys with its rows, from a query of its own.
+    const bool withKeys = KS_StaticWithKeys(cur);
+    const int filled = withKeys ? KS_FillStaticWithKeys(cur, &rows)
+                                : SS_GetRsltSet(cur->staticResult, cur->agent->ops, cur->agentStmt, &rows);
+    if (int rc = filled; rc != 0) {
         // A part of the result is no result: nothing is counted or served from it.
         SS_Close(cur->staticResult);
         cur->rowCount = -1;
@@ -263,7 +268,7 @@ int scs_p_FillStatic(SCS_STMT* cur) {
     cur->position = SCS_POS_BEFORE_START;
     // The snapshot is complete: the server cursor goes, through the agent's own close so
     // that the statement is not marked closed (a lock cursor keeps its locks open).
-    if (cur->opts->concurrency != SCS_LOCK) {
+    if (cur->opts->concurrency != SCS_LOCK || withKeys) {
         if (int rc = cur->agent->ops->DRV_CloseCursor(cur->agentStmt); rc != 0) {
             scs_CollectAuxErrors(cur);
             return rc;
@@ -309,9 +314,19 @@ int scs_p_StaticFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
     cur->rowsetStart = a + 1;
     if (int rc = SS_FetchRowset(cur->staticResult, a, r, &rowset->rows); rc != 0)
         return rc;
+    if (int rc = KS_TakeHiddenColumns(cur, rowset->rows); rc != 0)
+        return rc;
     const int32_t got = rowset->rows != nullptr ? rowset->rows->rowsUsed : 0;
-    for (int32_t i = 0; i < got && i < rowset->rowCount; ++i)
-        rowset->rowStatus[i] = kRowSuccess;
+    const std::vector<int16_t>* kept = cur->hiddenCols != 0 && cur->keyset != nullptr ? &cur->keyset->rowStatus : nullptr;
+    for (int32_t i = 0; i < got && i < rowset->rowCount; ++i) {
+        // A snapshot row keeps what the cursor's own operations made of it.
+        const size_t k = static_cast<size_t>(a + i);
+        rowset->rowStatus[i] = kept != nullptr && k < kept->size() ? (*kept)[k] : kRowSuccess;
+    }
+    if (cur->opts->concurrency == SCS_LOCK && kept != nullptr) {
+        if (int rc = scs_p_LockRows(cur, a, got); rc != 0)
+            return rc;
+    }
     // The block fetch cuts the agent's values to statement option 3; the copy cuts its own,
     // so both roads hand out the same values.
     const int32_t max = cur->maxLength != nullptr ? *cur->maxLength : 0;

@@ -191,6 +191,7 @@ void scs_CursorClearAnalysis(SCS_STMT* cur) {
     KS_ClearKeyCols(cur->keyset);
     cur->rowsetTuples = 0;
     cur->markers = SCR_MARKERS{};
+    cur->hiddenCols = 0;
 }
 
 int scs_KeepStmtErrors(uint32_t agentStmt, int32_t keep) { return oa_StmtKeepErrors(agentStmt, keep); }

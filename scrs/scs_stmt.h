@@ -82,6 +82,9 @@ struct SCS_STMT {
     uint32_t rowsetStmt = 0;
     uint32_t rowsetTuples = 0;
     SCR_MARKERS markers{};               // the application's markers in the analysed query
+    // Columns the library reads after the application's (compared columns, then keys) and
+    // takes out of every rowset: a static cursor's snapshot holds them.
+    uint16_t hiddenCols = 0;
 
     // Parameters.
     DATASET* keptParams = nullptr;       // copy of the application's values (owned)

@@ -105,8 +105,8 @@ struct Session : itest::Session {
 };
 
 // The decision table: statement x cursor type x concurrency -> what the prepare answers
-// and the cursor the statement then has. Dynamic cursors and updatable static ones are
-// served as static read-only for now.
+// and the cursor the statement then has. Dynamic cursors are served as static read-only
+// for now.
 TEST(CursorPrepare, EachStatementGetsTheCursorItCanHave) {
     constexpr SQLULEN FO = SQL_CURSOR_FORWARD_ONLY, KS = SQL_CURSOR_KEYSET_DRIVEN, DY = SQL_CURSOR_DYNAMIC,
                       ST = SQL_CURSOR_STATIC;
@@ -126,7 +126,7 @@ TEST(CursorPrepare, EachStatementGetsTheCursorItCanHave) {
         {"select a, b from nullu", KS, RO, "01S02", ST, RO},
         {"select a, b from uniq", DY, LK, "01S02", ST, RO},
         {"select id, v from keyed", ST, RO, "", ST, RO},
-        {"select id, v from keyed", ST, LK, "01S02", ST, RO},
+        {"select id, v from keyed", ST, LK, "", ST, LK},
         {"select a, b from nokey", ST, VA, "01S02", ST, RO},
         // Queries that cannot be keyset-driven or dynamic.
         {"select v, count(*) from keyed group by v", KS, RO, "IM913", KS, RO},

@@ -75,9 +75,9 @@ TEST_F(ScsPrepare, TheDecisionTable) {
         {"SELECT id, v FROM keyed", ST, RO, 0, ST, RO, 0, false},
         {"SELECT v FROM keyed", KS, RO, 0, KS, RO, 1, true},
         {"SELECT v FROM keyed ORDER BY v", KS, VA, 0, KS, VA, 1, true},
-        {"SELECT v FROM keyed", ST, LK, 0, ST, RO, 1, true},
+        {"SELECT v FROM keyed", ST, LK, 0, ST, LK, 1, true},
         // An ORDER BY ordinal naming an expression matters only where keys order the rows.
-        {"SELECT id + 1 FROM keyed ORDER BY 1", ST, LK, 0, ST, RO, 1, true},
+        {"SELECT id + 1 FROM keyed ORDER BY 1", ST, LK, 0, ST, LK, 1, true},
         {"SELECT id + 1 FROM keyed ORDER BY 1", KS, RO, ERR_ORDERING_ON_AN_EXPRESSION_IS_NOT, KS, RO, 0, true},
         {"SELECT keyed.v, other.w FROM keyed, other WHERE keyed.id = other.id", KS, RO, 0, KS, RO, 2, true},
         {"SELECT a FROM nokey", KS, LK, 0, ST, RO, 0, true},
