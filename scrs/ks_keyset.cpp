@@ -19,6 +19,7 @@
 #include "util/errcode.h"
 #include "util/log.h"
 #include "util/utarray.h"
+#include "util/utheap.h"
 
 namespace {
 
@@ -41,6 +42,9 @@ int Into(DatasetPtr* slot, Make make) {
     slot->reset(made);
     return rc;
 }
+
+// An empty heap dataset, as DatasetDeleter frees it.
+DATASET* NewDataset() { return static_cast<DATASET*>(uh_Calloc(1, sizeof(DATASET))); }
 
 // A new dataset holding a copy of row `row` of src.
 int RowOf(const DATASET& src, int32_t row, DATASET** out) {
@@ -175,8 +179,10 @@ int FetchByKeys(SCS_STMT* cur, const DATASET& keyRows, int32_t m, uint32_t tuple
         int rc = agent.DRV_Fetch(cur->rowsetStmt, static_cast<uint16_t>(tuples), &block);
         if (rc == 0) {
             if (*fetched == nullptr) {
-                *fetched = new (std::nothrow) DATASET(block);
-                if (*fetched == nullptr) {
+                *fetched = NewDataset();
+                if (*fetched != nullptr) {
+                    **fetched = block;  // the block's arrays move over
+                } else {
                     ds_Free(&block);
                     rc = ERR_MEMORY_ALLOCATION_FAILURE;
                 }
@@ -433,7 +439,7 @@ int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
         if (int rc = ds_CloneLayout(&rows, fetched.get(), r); rc != 0)
             return rc;
     } else {
-        rows = new (std::nothrow) DATASET;
+        rows = NewDataset();
         if (rows == nullptr)
             return ERR_MEMORY_ALLOCATION_FAILURE;
     }
