@@ -3,6 +3,7 @@
 #include "scrs/ks_keyset.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 #include <string>
@@ -15,6 +16,7 @@
 #include "scrs/scs_stmt.h"
 #include "sqlparse/ptree.h"
 #include "util/dataset.h"
+#include "util/charset.h"
 #include "util/dsrow.h"
 #include "util/errcode.h"
 #include "util/log.h"
@@ -73,6 +75,43 @@ int ColumnsOf(const DATASET& src, int from, int to, DATASET** out) {
     for (int c = 0; c < from; ++c)
         ds_DropColumn(copy, 0);
     *out = copy;
+    return 0;
+}
+
+bool IsNarrowText(int32_t type) {
+    return type == DS_CHAR || type == DS_CHARZ || type == DS_VARCHAR8 || type == DS_VARCHAR16 || type == DS_VARCHAR32;
+}
+
+// Key values read from the server are UTF-8 in the Unicode library, where the agent reads
+// narrow parameters in the application's narrow code set (ISO-8859-1 in the C locale): text
+// keys go back as wide text, which it reads the same in every code set.
+int WidenTextColumns(const SCS_STMT* cur, DATASET* row) {
+    if (cur->wide == 0 || row == nullptr || row->rowsUsed != 1)
+        return 0;
+    for (int c = 0; c < row->colsUsed; ++c) {
+        if (!IsNarrowText(row->cols[c].type))
+            continue;
+        std::string text;
+        bool null = false;
+        if (int rc = scs_CatalogText(*row, c, 0, &text, &null); rc != 0)
+            return rc;
+        std::vector<SQLWCHAR> units(text.size() + 1, 0);
+        const SQLLEN n = null ? 0 : ut_Utf8DecodeN(text.data(), static_cast<SQLLEN>(text.size()), units.data(),
+                                                    static_cast<SQLLEN>(text.size()));
+        const uint32_t width = static_cast<uint32_t>((std::max<SQLLEN>(n, 0) + 1) * 2);
+        if (int rc = ds_InsertColumn(row, c + 1, DS_WCHARZ, width); rc != 0)
+            return rc;
+        DATASET_COL& w = row->cols[c + 1];
+        if (null) {
+            w.indicators[0] = DS_IND_NULL;
+        } else {
+            std::memset(w.data, 0, width);
+            std::memcpy(w.data, units.data(), static_cast<size_t>(std::max<SQLLEN>(n, 0)) * 2);
+            w.indicators[0] = static_cast<int16_t>(std::min<SQLLEN>(n * 2, INT16_MAX));
+        }
+        if (int rc = ds_DropColumn(row, c); rc != 0)
+            return rc;
+    }
     return 0;
 }
 
@@ -168,6 +207,8 @@ int FetchByKeys(SCS_STMT* cur, const DATASET& keyRows, int32_t m, uint32_t tuple
         DatasetPtr generated;
         const auto make = [&](DATASET** o) { return KS_KeysToParams(keyRows, first, tuples, keys, o); };
         if (int rc = Into(&generated, make); rc != 0)
+            return rc;
+        if (int rc = WidenTextColumns(cur, generated.get()); rc != 0)
             return rc;
         DATASET* values = nullptr;
         std::vector<PARAM_DESC> descs;
@@ -398,7 +439,8 @@ int KS_GetKeySet_KSD(SCS_STMT* cur) {
 
 int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
     KSD* ks = cur->keyset;
-    if (ks == nullptr || ks->keys == nullptr || KeyColCount(cur) == 0)
+    if (ks == nullptr || ks->keys == nullptr || KeyColCount(cur) == 0 ||
+        ks->rowStatus.size() < static_cast<size_t>(std::max(cur->rowCount, 0)))
         return ERR_GENERAL_ERROR;
     const int32_t r = rowset->rowCount;
     int32_t start = 0;
@@ -584,6 +626,10 @@ int scs_p_LockRows(SCS_STMT* cur, int32_t first, int32_t count) {
         DATASET* values = nullptr;
         if (KS_KeysToParams(*keyRows, i, 2, 1, &values) != 0)
             break;
+        if (WidenTextColumns(cur, values) != 0) {
+            DatasetDeleter{}(values);
+            break;
+        }
         if (RunWithParams(cur, cur->aux1, values, descs) != 0)
             break;
         int32_t touched = 0;

@@ -383,9 +383,10 @@ int scs_CloseCursor(uint32_t stmt) {
         return Agent().DRV_CloseCursor(stmt);
     cur->flags |= SCS_CLOSED;
     cur->flags &= static_cast<uint16_t>(~(SCS_THROUGH_LIBRARY | SCS_RESULT_CACHED));
-    // The snapshot goes with the cursor: memory and temporary files are not kept for a
-    // result nobody can fetch.
+    // The snapshot and the keys go with the cursor: memory and temporary files are not kept
+    // for a result nobody can fetch.
     SS_Close(cur->staticResult);
+    KS_Close(cur->keyset);
     cur->rowCount = -1;
     cur->position = SCS_POS_BEFORE_START;
     cur->rowsetStart = 0;
