@@ -359,12 +359,13 @@ auto InChild(Work work) -> decltype(work()) {
     return r;
 }
 
-// A new database file at path holding the benchmark table with rows generated rows.
-inline void CreateDatabase(const std::string& path, long rows) {
+// A new database file at path holding the benchmark table with rows generated rows; createSql
+// may declare the same six columns another way (a key, say).
+inline void CreateDatabase(const std::string& path, long rows, const char* createSql = kCreateSql) {
     unlink(path.c_str());
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    const std::string sql = std::string(kCreateSql) +
+    const std::string sql = std::string(createSql) +
                             ";WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
                             std::to_string(rows) + ") INSERT INTO t" + kFillSql + ";";
     char* err = nullptr;

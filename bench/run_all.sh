@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The whole fair comparison: builds the drivers and the benchmarks, runs the fetch, static cursor,
-# insert and pyodbc benchmarks, and writes their output and results under $BUILD/bench-results/:
+# keyset cursor, insert and pyodbc benchmarks, and writes their output and results under
+# $BUILD/bench-results/:
 # LABEL.txt (everything printed), LABEL.tsv (one line a cell) and LABEL.md (the tables).
 #
 #   bench/run_all.sh [LABEL]                 LABEL defaults to the commit's short hash
@@ -22,6 +23,7 @@ export BENCH_TSV="$tsv"
 {
     "$build/bench/odbc_fetch_bench"
     "$build/bench/static_cursor_bench"
+    "$build/bench/keyset_cursor_bench"
     "$build/bench/insert_bench"
     /usr/bin/python3 "$root/bench/pyodbc_bench.py" --build "$build"
 } 2>&1 | tee "$out/$label.txt"
