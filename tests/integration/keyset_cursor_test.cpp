@@ -7,111 +7,50 @@
 // Uses the private configuration that driver_manager_test.cpp writes for the process.
 #include <langinfo.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tests/integration/odbc_session.h"
+#include "tests/integration/cursor_fixture.h"
 
 namespace {
 
-using itest::AllDiags;
-using itest::Diag;
+using curtest::AllDiags;
+using curtest::BoundRow;
+using curtest::Diag;
+using curtest::ExecOn;
+using curtest::GetAttr;
+using curtest::kAnyCount;
+using curtest::Rowset3;
+using curtest::RunSteps;
+using curtest::SetAttr;
+using curtest::SetPtr;
+using curtest::StateOf;
+using curtest::StatusesMatch;
+using curtest::Step;
 using itest::kLibs;
 using itest::Lib;
 
-constexpr SQLINTEGER kFiller = -1;  // a key buffer the fetch did not write
-constexpr SQLULEN kAnyCount = ~SQLULEN{0};  // rows fetched not compared
 constexpr const char* kKeyed = "create table t (id integer not null primary key, v varchar(20))";
 
-SQLRETURN SetAttr(SQLHANDLE h, SQLINTEGER attr, SQLULEN value) {
-    return SQLSetStmtAttr(h, attr, reinterpret_cast<SQLPOINTER>(value), 0);
-}
-
-SQLRETURN SetPtr(SQLHSTMT stmt, SQLINTEGER attr, void* p) { return SQLSetStmtAttr(stmt, attr, p, 0); }
-
-SQLULEN GetAttr(SQLHSTMT stmt, SQLINTEGER attr) {
-    SQLULEN v = 99;
-    EXPECT_EQ(SQLGetStmtAttr(stmt, attr, &v, 0, nullptr), SQL_SUCCESS) << AllDiags(stmt);
-    return v;
-}
-
-std::string StateOf(SQLHSTMT stmt) { return Diag(SQL_HANDLE_STMT, stmt).substr(0, 5); }
-
-// Runs text on statement h in the width of the library.
-SQLRETURN ExecOn(bool wide, SQLHSTMT h, const std::string& text) {
-    return wide ? SQLExecDirectW(h, itest::Wide(text).data(), SQL_NTS)
-                : SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
-}
-
-struct Session : itest::Session {
+struct Session : curtest::Session {
     explicit Session(const Lib& l, const std::string& create = kKeyed, SQLULEN version = SQL_OV_ODBC3)
-        : itest::Session(l, "keyset", create, version) {
-        // Scrolling must be the driver's: the Driver Manager's cursor library stays out.
-        SQLULEN dmCursors = 99;
-        EXPECT_EQ(SQLGetConnectAttr(dbc, SQL_ATTR_ODBC_CURSORS, &dmCursors, 0, nullptr), SQL_SUCCESS);
-        EXPECT_EQ(dmCursors, SQLULEN{SQL_CUR_USE_DRIVER});
-    }
-
-    // Rows id = 1..n with v = "v<id>", by one parameter array on a statement of its own.
-    void Fill(int n) {
-        SQLHSTMT h = nullptr;
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h), SQL_SUCCESS);
-        std::vector<SQLINTEGER> keys(n);
-        std::vector<char> values(static_cast<size_t>(n) * 21);
-        for (int i = 0; i < n; ++i) {
-            keys[i] = i + 1;
-            std::snprintf(&values[static_cast<size_t>(i) * 21], 21, "v%d", i + 1);
-        }
-        SetAttr(h, SQL_ATTR_PARAMSET_SIZE, static_cast<SQLULEN>(n));
-        SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, keys.data(), 0, nullptr);
-        SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, values.data(), 21, nullptr);
-        EXPECT_EQ(ExecOn(lib.wide, h, "insert into t values (?, ?)"), SQL_SUCCESS) << AllDiags(h);
-        SQLFreeHandle(SQL_HANDLE_STMT, h);
-    }
-
-    // Runs text on a statement of its own.
-    void Run(const std::string& text) {
-        SQLHSTMT h = nullptr;
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h), SQL_SUCCESS);
-        EXPECT_TRUE(SQL_SUCCEEDED(ExecOn(lib.wide, h, text))) << text << ": " << AllDiags(h);
-        SQLFreeHandle(SQL_HANDLE_STMT, h);
-    }
+        : curtest::Session(l, "keyset", create, version) {}
 
     // A keyset-driven cursor of the given rowset size and concurrency; the open must keep the
     // cursor asked for (no 01S02).
     SQLRETURN OpenKeyset(SQLULEN rowset, const std::string& text = "select id, v from t order by id",
                          SQLULEN concurrency = SQL_CONCUR_READ_ONLY) {
-        SetAttr(stmt, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
-        SetAttr(stmt, SQL_ATTR_CONCURRENCY, concurrency);
-        SetAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, rowset);
-        const SQLRETURN rc = Exec(text);
+        const SQLRETURN rc = Open(SQL_CURSOR_KEYSET_DRIVEN, rowset, text, concurrency);
         if (rc == SQL_SUCCESS) {
             EXPECT_EQ(GetAttr(stmt, SQL_ATTR_CURSOR_TYPE), SQLULEN{SQL_CURSOR_KEYSET_DRIVEN});
             EXPECT_EQ(GetAttr(stmt, SQL_ATTR_CONCURRENCY), concurrency);
         }
         return rc;
     }
-
-    SQLLEN RowCount() {
-        SQLLEN n = -2;
-        EXPECT_EQ(SQLRowCount(stmt, &n), SQL_SUCCESS) << AllDiags(stmt);
-        return n;
-    }
-
-    // SQL_ATTR_ROW_NUMBER; 0 without a current row, where the Driver Manager answers 24000.
-    SQLULEN RowNumber() {
-        SQLULEN n = 99;
-        if (SQLGetStmtAttr(stmt, SQL_ATTR_ROW_NUMBER, &n, 0, nullptr) == SQL_SUCCESS)
-            return n;
-        EXPECT_EQ(StateOf(stmt), "24000") << AllDiags(stmt);
-        return 0;
-    }
 };
+
+using Bound = curtest::Bound<Session>;  // a session on rows 1..n with a rowset of three bound
 
 // Another user: a second connection to the session's database file, in autocommit.
 struct OtherUser : itest::Connection {
@@ -122,101 +61,6 @@ struct OtherUser : itest::Connection {
         EXPECT_EQ(ExecOn(wide, stmt, text), SQL_SUCCESS) << text << ": " << AllDiags(stmt);
     }
 };
-
-// A rowset of three rows bound column-wise, with statuses and rows fetched.
-struct Rowset3 {
-    SQLINTEGER k[3];
-    SQLLEN kInd[3];
-    char v[3][21];
-    SQLLEN vInd[3];
-    SQLUSMALLINT status[3];
-    SQLULEN fetched;
-
-    void Bind(SQLHSTMT stmt) {
-        SQLBindCol(stmt, 1, SQL_C_SLONG, k, 0, kInd);
-        SQLBindCol(stmt, 2, SQL_C_CHAR, v, sizeof v[0], vInd);
-        SetPtr(stmt, SQL_ATTR_ROW_STATUS_PTR, status);
-        SetPtr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched);
-    }
-    void Clear() {
-        for (int i = 0; i < 3; ++i) {
-            k[i] = kFiller;
-            std::strcpy(v[i], "-");
-            status[i] = 9;
-        }
-        fetched = 99;
-    }
-    // "k1 k2 k3": "-" for a row the fetch left alone, "k=value" for a value other than "v<k>".
-    std::string Keys() const {
-        std::string out;
-        for (int i = 0; i < 3; ++i) {
-            if (i != 0)
-                out += ' ';
-            if (k[i] == kFiller) {
-                out += std::strcmp(v[i], "-") == 0 ? "-" : std::string("?=") + v[i];
-                continue;
-            }
-            out += std::to_string(k[i]);
-            if (std::string(v[i]) != "v" + std::to_string(k[i]))
-                out += "=" + std::string(v[i]);
-        }
-        return out;
-    }
-    std::string Statuses() const {
-        std::string out;
-        for (SQLUSMALLINT s : status)
-            out += static_cast<char>('0' + s);
-        return out;
-    }
-};
-
-// One scroll and what it should answer. Statuses are not compared after SQL_NO_DATA (they
-// are undefined then); keys are, since a fetch without rows writes no bound buffer.
-struct Step {
-    SQLSMALLINT orientation;
-    SQLLEN offset;
-    SQLRETURN rc;
-    SQLULEN rows;
-    const char* keys;
-    const char* statuses;
-    SQLULEN rowNumber;
-};
-
-std::string Describe(const Step& s) {
-    static const char* const names[] = {"", "NEXT", "FIRST", "LAST", "PRIOR", "ABSOLUTE", "RELATIVE", "", "BOOKMARK"};
-    return std::string(names[s.orientation]) + " " + std::to_string(s.offset);
-}
-
-// Whether statuses match the pattern, where '?' stands for a row fetched and perhaps marked
-// updated (SQL_ROW_SUCCESS or SQL_ROW_UPDATED).
-bool StatusesMatch(const std::string& got, const std::string& pattern) {
-    if (got.size() != pattern.size())
-        return false;
-    for (size_t i = 0; i < got.size(); ++i) {
-        const bool ok = pattern[i] == '?' ? (got[i] == '0' + SQL_ROW_SUCCESS || got[i] == '0' + SQL_ROW_UPDATED)
-                                          : got[i] == pattern[i];
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
-// Runs the steps in order, each from the position the one before left.
-void RunSteps(Session& s, Rowset3& r, const std::vector<Step>& steps) {
-    for (const Step& step : steps) {
-        SCOPED_TRACE(Describe(step));
-        r.Clear();
-        ASSERT_EQ(SQLFetchScroll(s.stmt, step.orientation, step.offset), step.rc) << AllDiags(s.stmt);
-        if (step.rows != kAnyCount) {
-            EXPECT_EQ(r.fetched, step.rows);
-        }
-        EXPECT_EQ(r.Keys(), step.keys);
-        if (step.rc != SQL_NO_DATA) {
-            EXPECT_TRUE(StatusesMatch(r.Statuses(), step.statuses)) << r.Statuses() << " for " << step.statuses;
-        }
-        EXPECT_EQ(s.RowNumber(), step.rowNumber);
-    }
-}
 
 // Ten rows, rowset of three, bound column-wise: LAST as the very first fetch, then each
 // orientation from where the step before left, including rowsets that run past the end and
@@ -243,48 +87,29 @@ TEST(KeysetCursor, EveryOrientationOnTenRows) {
         {SQL_FETCH_RELATIVE, -2, SQL_SUCCESS, 2, "9 10 -", "003", 9},
         {SQL_FETCH_ABSOLUTE, 2, SQL_SUCCESS, 3, "2 3 4", "000", 2},
     };
-    for (const Lib& lib : kLibs) {
-        SCOPED_TRACE(lib.driver);
-        Session s(lib);
-        s.Fill(10);
-        Rowset3 r;
-        r.Bind(s.stmt);
+    curtest::ScrollTenRows<Session>(steps, [](Session& s) {
         ASSERT_EQ(s.OpenKeyset(3), SQL_SUCCESS) << AllDiags(s.stmt);
         EXPECT_EQ(s.RowCount(), 10);
-        EXPECT_EQ(s.RowNumber(), 0u);
-        RunSteps(s, r, steps);
-    }
+    });
 }
 
 // Row-wise binding: each row of the rowset lands in its own structure, and a short rowset
 // leaves the structure after it alone.
 TEST(KeysetCursor, RowWiseBinding) {
-    struct Row {
-        SQLINTEGER k;
-        SQLLEN kInd;
-        char v[21];
-        SQLLEN vInd;
-    };
     for (const Lib& lib : kLibs) {
         SCOPED_TRACE(lib.driver);
         Session s(lib);
         s.Fill(10);
-        Row rows[3];
+        BoundRow rows[3];
         std::memset(rows, 0x5a, sizeof rows);
         SQLUSMALLINT status[3] = {9, 9, 9};
         SQLULEN fetched = 99;
-        SetAttr(s.stmt, SQL_ATTR_ROW_BIND_TYPE, sizeof(Row));
-        SQLBindCol(s.stmt, 1, SQL_C_SLONG, &rows[0].k, 0, &rows[0].kInd);
-        SQLBindCol(s.stmt, 2, SQL_C_CHAR, rows[0].v, sizeof rows[0].v, &rows[0].vInd);
+        curtest::BindRowWise(s.stmt, rows);
         SetPtr(s.stmt, SQL_ATTR_ROW_STATUS_PTR, status);
         SetPtr(s.stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched);
         ASSERT_EQ(s.OpenKeyset(3), SQL_SUCCESS) << AllDiags(s.stmt);
 
-        auto element = [&](int i) {
-            const Row& r = rows[i];
-            return std::to_string(r.k) + ":" + std::string(r.v, strnlen(r.v, sizeof r.v)) + ":" +
-                   std::to_string(r.kInd) + ":" + std::to_string(r.vInd);
-        };
+        auto element = [&](int i) { return rows[i].Text(); };
         const std::string untouched = element(2);
         ASSERT_EQ(SQLFetchScroll(s.stmt, SQL_FETCH_ABSOLUTE, 9), SQL_SUCCESS) << AllDiags(s.stmt);
         EXPECT_EQ(fetched, 2u);
@@ -308,18 +133,11 @@ TEST(KeysetCursor, BookmarksReadBackAndScrolledTo) {
         SCOPED_TRACE(lib.driver);
         {
             SCOPED_TRACE("ODBC 3");
-            Session s(lib);
-            s.Fill(10);
-            ASSERT_EQ(SetAttr(s.stmt, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE), SQL_SUCCESS) << AllDiags(s.stmt);
-            Rowset3 r;
-            r.Bind(s.stmt);
-            SQLLEN marks[3] = {};
-            SQLLEN markLen[3] = {};
-            ASSERT_EQ(SQLBindCol(s.stmt, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], markLen), SQL_SUCCESS)
-                << AllDiags(s.stmt);
-            ASSERT_EQ(s.OpenKeyset(3), SQL_SUCCESS) << AllDiags(s.stmt);
-            ASSERT_EQ(SQLFetchScroll(s.stmt, SQL_FETCH_ABSOLUTE, 4), SQL_SUCCESS) << AllDiags(s.stmt);
-            ASSERT_EQ(r.Keys(), "4 5 6");
+            Bound b(lib, 10);
+            auto& [s, r] = b;
+            SQLLEN marks[3] = {}, markLen[3] = {};
+            ASSERT_NO_FATAL_FAILURE(curtest::OpenOnRowFourWithVariableBookmarks(s.stmt, r, marks, markLen,
+                                                                                [&] { return s.OpenKeyset(3); }));
             EXPECT_EQ(markLen[1], SQLLEN{sizeof marks[0]});
             SQLLEN kept = marks[1];  // row 5
             ASSERT_EQ(SetPtr(s.stmt, SQL_ATTR_FETCH_BOOKMARK_PTR, &kept), SQL_SUCCESS);
@@ -347,16 +165,10 @@ TEST(KeysetCursor, BookmarksReadBackAndScrolledTo) {
             SCOPED_TRACE("ODBC 2");
             Session s(lib, kKeyed, SQL_OV_ODBC2);
             s.Fill(10);
-            ASSERT_EQ(SQLSetStmtOption(s.stmt, SQL_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN), SQL_SUCCESS)
-                << AllDiags(s.stmt);
-            ASSERT_EQ(SQLSetStmtOption(s.stmt, SQL_ROWSET_SIZE, 3), SQL_SUCCESS) << AllDiags(s.stmt);
-            ASSERT_EQ(SQLSetStmtOption(s.stmt, SQL_USE_BOOKMARKS, SQL_UB_ON), SQL_SUCCESS) << AllDiags(s.stmt);
             Rowset3 r;
-            SQLBindCol(s.stmt, 1, SQL_C_SLONG, r.k, 0, r.kInd);
-            SQLBindCol(s.stmt, 2, SQL_C_CHAR, r.v, sizeof r.v[0], r.vInd);
             BOOKMARK marks[3] = {};
-            ASSERT_EQ(SQLBindCol(s.stmt, 0, SQL_C_BOOKMARK, marks, 0, nullptr), SQL_SUCCESS) << AllDiags(s.stmt);
-            ASSERT_EQ(s.Exec("select id, v from t order by id"), SQL_SUCCESS) << AllDiags(s.stmt);
+            ASSERT_NO_FATAL_FAILURE(curtest::OpenOdbc2WithBookmarks(s, SQL_CURSOR_KEYSET_DRIVEN, r, marks,
+                                                                    "select id, v from t order by id"));
             r.Clear();
             ASSERT_EQ(SQLExtendedFetch(s.stmt, SQL_FETCH_ABSOLUTE, 7, &r.fetched, r.status), SQL_SUCCESS)
                 << AllDiags(s.stmt);
@@ -383,10 +195,8 @@ TEST(KeysetCursor, SeesOtherUsersUpdatesAndDeletesButNotTheirInserts) {
         SCOPED_TRACE(lib.driver);
         for (bool prepared : {false, true}) {
             SCOPED_TRACE(prepared ? "prepared" : "direct");
-            Session s(lib);
-            s.Fill(10);
-            Rowset3 r;
-            r.Bind(s.stmt);
+            Bound b(lib, 10);
+            auto& [s, r] = b;
             const std::string text = "select id, v from t order by id";
             if (prepared) {
                 SetAttr(s.stmt, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_KEYSET_DRIVEN);
@@ -466,7 +276,7 @@ TEST(KeysetCursor, ARowStaysWithItsKeyWhenItsOrderingColumnChanges) {
             {SQL_FETCH_LAST, 0, "3=d 2=b 1=0"},
         };
         for (const auto& c : cases) {
-            SCOPED_TRACE(Describe({c.orientation, c.offset, 0, 0, nullptr, nullptr, 0}));
+            SCOPED_TRACE(curtest::Describe(c.orientation, c.offset));
             r.Clear();
             ASSERT_EQ(SQLFetchScroll(s.stmt, c.orientation, c.offset), SQL_SUCCESS) << AllDiags(s.stmt);
             EXPECT_EQ(r.fetched, 3u);
@@ -481,10 +291,8 @@ TEST(KeysetCursor, ARowStaysWithItsKeyWhenItsOrderingColumnChanges) {
 TEST(KeysetCursor, ApplicationParametersAreSentWithTheKeys) {
     for (const Lib& lib : kLibs) {
         SCOPED_TRACE(lib.driver);
-        Session s(lib);
-        s.Fill(10);
-        Rowset3 r;
-        r.Bind(s.stmt);
+        Bound b(lib, 10);
+        auto& [s, r] = b;
         SQLINTEGER from = 4;
         ASSERT_EQ(SQLBindParameter(s.stmt, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, &from, 0, nullptr),
                   SQL_SUCCESS);
@@ -636,48 +444,14 @@ TEST(KeysetCursor, KeyTextBeyondAscii) {
         ScrollATwoColumnKey(lib, true);
 }
 
-// Sets TMPDIR to an empty folder of the test's own for the test's time, and gives both back.
-struct OwnTempFolder {
-    std::string path;
-    std::optional<std::string> saved;
-    OwnTempFolder() : path(itest::DbBase("keysettmp")) {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directory(path);
-        if (const char* old = std::getenv("TMPDIR"); old != nullptr)
-            saved = old;
-        setenv("TMPDIR", path.c_str(), 1);
-    }
-    ~OwnTempFolder() {
-        if (saved)
-            setenv("TMPDIR", saved->c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-        std::filesystem::remove_all(path);
-    }
-    bool Empty() const { return std::filesystem::is_empty(path); }
-    // The process's open files made in the folder that have lost their name.
-    int OpenNameless() const {
-        int n = 0;
-        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-            std::error_code ec;
-            const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
-            if (!ec && target.rfind(path + "/", 0) == 0 && target.ends_with(" (deleted)"))
-                ++n;
-        }
-        return n;
-    }
-};
-
 // 6,000 keys, more than memory keeps: scrolls on both sides of the 5,000th key and across
 // it, a row deleted beyond it marked, and the spilled keys' files gone with the cursor.
 TEST(KeysetCursor, KeysBeyondTheMemoryCache) {
     for (const Lib& lib : kLibs) {
         SCOPED_TRACE(lib.driver);
-        OwnTempFolder tmp;
-        Session s(lib);
-        s.Fill(6000);
-        Rowset3 r;
-        r.Bind(s.stmt);
+        curtest::OwnTempFolder tmp("keysettmp", "");
+        Bound b(lib, 6000);
+        auto& [s, r] = b;
         ASSERT_EQ(s.OpenKeyset(3), SQL_SUCCESS) << AllDiags(s.stmt);
         EXPECT_EQ(s.RowCount(), 6000);
         EXPECT_TRUE(tmp.Empty());
@@ -697,10 +471,7 @@ TEST(KeysetCursor, KeysBeyondTheMemoryCache) {
         ASSERT_EQ(s.OpenKeyset(3), SQL_SUCCESS) << AllDiags(s.stmt);
         EXPECT_EQ(s.RowCount(), 5999);
         EXPECT_EQ(tmp.OpenNameless(), files);
-        ASSERT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, s.stmt), SQL_SUCCESS);
-        s.stmt = nullptr;
-        EXPECT_EQ(tmp.OpenNameless(), 0) << "after freeing the statement";
-        EXPECT_TRUE(tmp.Empty());
+        ASSERT_NO_FATAL_FAILURE(tmp.ExpectFreeingTheStatementLeavesNoFile(s));
     }
 }
 
@@ -709,7 +480,7 @@ TEST(KeysetCursor, KeysBeyondTheMemoryCache) {
 TEST(KeysetCursor, ClosingTheCursorLetsTheSpilledKeysGo) {
     for (const Lib& lib : kLibs) {
         SCOPED_TRACE(lib.driver);
-        OwnTempFolder tmp;
+        curtest::OwnTempFolder tmp("keysettmp", "");
         Session s(lib);
         s.Fill(6000);
         ASSERT_EQ(s.OpenKeyset(3), SQL_SUCCESS) << AllDiags(s.stmt);

@@ -8,182 +8,43 @@
 // given; and each execution starting a fresh snapshot.
 // Uses the private configuration that driver_manager_test.cpp writes for the process.
 #include <langinfo.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <filesystem>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "tests/integration/odbc_session.h"
+#include "tests/integration/cursor_fixture.h"
 
 namespace {
 
-using itest::AllDiags;
-using itest::Diag;
+using curtest::AllDiags;
+using curtest::BoundRow;
+using curtest::kAnyCount;
+using curtest::kFiller;
+using curtest::Rowset3;
+using curtest::RunSteps;
+using curtest::SetAttr;
+using curtest::SetPtr;
+using curtest::StateOf;
+using curtest::Step;
 using itest::kLibs;
 using itest::Lib;
 
-constexpr SQLINTEGER kFiller = -1;  // a key buffer the fetch did not write
-constexpr SQLULEN kAnyCount = ~SQLULEN{0};
 constexpr SQLSMALLINT kByFetch = 0;  // a step made by SQLFetch instead of SQLFetchScroll
 
-SQLRETURN SetAttr(SQLHSTMT stmt, SQLINTEGER attr, SQLULEN value) {
-    return SQLSetStmtAttr(stmt, attr, reinterpret_cast<SQLPOINTER>(value), 0);
-}
-
-SQLRETURN SetPtr(SQLHSTMT stmt, SQLINTEGER attr, void* p) { return SQLSetStmtAttr(stmt, attr, p, 0); }
-
-std::string StateOf(SQLHSTMT stmt) { return Diag(SQL_HANDLE_STMT, stmt).substr(0, 5); }
-
-struct Session : itest::Session {
+struct Session : curtest::Session {
     explicit Session(const Lib& l, SQLULEN version = SQL_OV_ODBC3,
                      const std::string& create = "create table t (k integer, v varchar(20))")
-        : itest::Session(l, "static", create, version) {
-        // Scrolling must be the driver's: the Driver Manager's cursor library stays out.
-        SQLULEN dmCursors = 99;
-        EXPECT_EQ(SQLGetConnectAttr(dbc, SQL_ATTR_ODBC_CURSORS, &dmCursors, 0, nullptr), SQL_SUCCESS);
-        EXPECT_EQ(dmCursors, SQLULEN{SQL_CUR_USE_DRIVER});
-    }
-
-    // Rows k = 1..n with v = "v<k>", by one parameter array on a statement of its own.
-    void Fill(int n) {
-        SQLHSTMT h = nullptr;
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h), SQL_SUCCESS);
-        std::vector<SQLINTEGER> keys(n);
-        std::vector<char> values(static_cast<size_t>(n) * 21);
-        for (int i = 0; i < n; ++i) {
-            keys[i] = i + 1;
-            std::snprintf(&values[static_cast<size_t>(i) * 21], 21, "v%d", i + 1);
-        }
-        SetAttr(h, SQL_ATTR_PARAMSET_SIZE, static_cast<SQLULEN>(n));
-        SQLBindParameter(h, 1, SQL_PARAM_INPUT, SQL_C_SLONG, SQL_INTEGER, 0, 0, keys.data(), 0, nullptr);
-        SQLBindParameter(h, 2, SQL_PARAM_INPUT, SQL_C_CHAR, SQL_VARCHAR, 20, 0, values.data(), 21, nullptr);
-        EXPECT_EQ(ExecOn(h, "insert into t values (?, ?)"), SQL_SUCCESS) << AllDiags(h);
-        SQLFreeHandle(SQL_HANDLE_STMT, h);
-    }
-
-    // Runs text on statement h in the library's width.
-    SQLRETURN ExecOn(SQLHSTMT h, const std::string& text) {
-        return lib.wide ? SQLExecDirectW(h, itest::Wide(text).data(), SQL_NTS)
-                        : SQLExecDirect(h, reinterpret_cast<SQLCHAR*>(const_cast<char*>(text.c_str())), SQL_NTS);
-    }
-
-    // Runs text on a statement of its own.
-    void Run(const std::string& text) {
-        SQLHSTMT h = nullptr;
-        ASSERT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h), SQL_SUCCESS);
-        EXPECT_TRUE(SQL_SUCCEEDED(ExecOn(h, text))) << text << ": " << AllDiags(h);
-        SQLFreeHandle(SQL_HANDLE_STMT, h);
-    }
+        : curtest::Session(l, "static", create, version) {}
 
     // A static cursor of the given rowset size over the rows in key order.
     SQLRETURN OpenStatic(SQLULEN rowset, const std::string& text = "select k, v from t order by k") {
-        SetAttr(stmt, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC);
-        SetAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, rowset);
-        return Exec(text);
-    }
-
-    // SQL_ATTR_ROW_NUMBER; 0 without a current row, where the Driver Manager answers 24000
-    // before the driver is asked.
-    SQLULEN RowNumber() {
-        SQLULEN n = 99;
-        if (SQLGetStmtAttr(stmt, SQL_ATTR_ROW_NUMBER, &n, 0, nullptr) == SQL_SUCCESS)
-            return n;
-        EXPECT_EQ(StateOf(stmt), "24000") << AllDiags(stmt);
-        return 0;
+        return Open(SQL_CURSOR_STATIC, rowset, text);
     }
 };
 
-// A rowset of three rows bound column-wise: keys, values, their indicators, the statuses
-// and the rows fetched.
-struct Rowset3 {
-    SQLINTEGER k[3];
-    SQLLEN kInd[3];
-    char v[3][21];
-    SQLLEN vInd[3];
-    SQLUSMALLINT status[3];
-    SQLULEN fetched;
-
-    void Bind(SQLHSTMT stmt, bool withStatus = true) {
-        SQLBindCol(stmt, 1, SQL_C_SLONG, k, 0, kInd);
-        SQLBindCol(stmt, 2, SQL_C_CHAR, v, sizeof v[0], vInd);
-        SetPtr(stmt, SQL_ATTR_ROW_STATUS_PTR, withStatus ? status : nullptr);
-        SetPtr(stmt, SQL_ATTR_ROWS_FETCHED_PTR, &fetched);
-    }
-    void Clear() {
-        for (int i = 0; i < 3; ++i) {
-            k[i] = kFiller;
-            std::strcpy(v[i], "-");
-            status[i] = 9;
-        }
-        fetched = 99;
-    }
-    // "k1 k2 k3" with "-" for a key the fetch left alone; a row whose value is not "v<k>"
-    // shows as "k!".
-    std::string Keys() const {
-        std::string out;
-        for (int i = 0; i < 3; ++i) {
-            if (i != 0)
-                out += ' ';
-            if (k[i] == kFiller) {
-                out += '-';
-                continue;
-            }
-            out += std::to_string(k[i]);
-            if (std::string(v[i]) != "v" + std::to_string(k[i]))
-                out += '!';
-        }
-        return out;
-    }
-    std::string Statuses() const {
-        std::string out;
-        for (SQLUSMALLINT s : status)
-            out += static_cast<char>('0' + s);
-        return out;
-    }
-};
-
-// One scroll and what it should answer. Statuses are not compared after SQL_NO_DATA (they
-// are undefined then); keys are, since a fetch without rows writes no bound buffer.
-struct Step {
-    SQLSMALLINT orientation;
-    SQLLEN offset;
-    SQLRETURN rc;
-    SQLULEN rows;
-    const char* keys;
-    const char* statuses;
-    SQLULEN rowNumber;
-};
-
-std::string Describe(const Step& s) {
-    static const char* const names[] = {"SQLFetch", "NEXT", "FIRST", "LAST", "PRIOR", "ABSOLUTE", "RELATIVE", "", "BOOKMARK"};
-    return std::string(names[s.orientation]) + " " + std::to_string(s.offset);
-}
-
-// Runs the steps in order on a rowset of three, each on the position the one before left.
-// fetch performs one scroll.
-template <class Fetch>
-void RunSteps(Session& s, Rowset3& r, const std::vector<Step>& steps, Fetch fetch) {
-    for (const Step& step : steps) {
-        SCOPED_TRACE(Describe(step));
-        r.Clear();
-        const SQLRETURN rc = fetch(step);
-        ASSERT_EQ(rc, step.rc) << AllDiags(s.stmt);
-        if (step.rows != kAnyCount) {
-            EXPECT_EQ(r.fetched, step.rows);
-        }
-        EXPECT_EQ(r.Keys(), step.keys);
-        if (rc != SQL_NO_DATA) {
-            EXPECT_EQ(r.Statuses(), step.statuses);
-        }
-        EXPECT_EQ(s.RowNumber(), step.rowNumber);
-    }
-}
+using Bound = curtest::Bound<Session>;  // a session on rows 1..n with a rowset of three bound
 
 // Ten rows, rowset of three: each orientation from the position the step before left,
 // including the edges where a rowset overlaps the start or the end or lies beyond them.
@@ -224,16 +85,8 @@ TEST(StaticCursor, EveryOrientationOnTenRows) {
         {SQL_FETCH_ABSOLUTE, -1, SQL_SUCCESS, 1, "10 - -", "033", 10},
         {SQL_FETCH_RELATIVE, 1, SQL_NO_DATA, 0, "- - -", "", 0},
     };
-    for (const Lib& lib : kLibs) {
-        SCOPED_TRACE(lib.driver);
-        Session s(lib);
-        s.Fill(10);
-        Rowset3 r;
-        r.Bind(s.stmt);
-        ASSERT_EQ(s.OpenStatic(3), SQL_SUCCESS) << AllDiags(s.stmt);
-        EXPECT_EQ(s.RowNumber(), 0u);  // no row yet
-        RunSteps(s, r, steps, [&](const Step& st) { return SQLFetchScroll(s.stmt, st.orientation, st.offset); });
-    }
+    curtest::ScrollTenRows<Session>(
+        steps, [](Session& s) { ASSERT_EQ(s.OpenStatic(3), SQL_SUCCESS) << AllDiags(s.stmt); });
 }
 
 // Bookmarks of a static cursor: column 0 bound as a variable bookmark gives each row's,
@@ -242,19 +95,11 @@ TEST(StaticCursor, EveryOrientationOnTenRows) {
 TEST(StaticCursor, VariableBookmarksReadBackAndScrolledTo) {
     for (const Lib& lib : kLibs) {
         SCOPED_TRACE(lib.driver);
-        Session s(lib);
-        s.Fill(10);
-        ASSERT_EQ(SetAttr(s.stmt, SQL_ATTR_USE_BOOKMARKS, SQL_UB_VARIABLE), SQL_SUCCESS) << AllDiags(s.stmt);
-        Rowset3 r;
-        r.Bind(s.stmt);
-        SQLLEN marks[3] = {};
-        SQLLEN markLen[3] = {};
-        ASSERT_EQ(SQLBindCol(s.stmt, 0, SQL_C_VARBOOKMARK, marks, sizeof marks[0], markLen), SQL_SUCCESS)
-            << AllDiags(s.stmt);
-        ASSERT_EQ(s.OpenStatic(3), SQL_SUCCESS) << AllDiags(s.stmt);
-
-        ASSERT_EQ(SQLFetchScroll(s.stmt, SQL_FETCH_ABSOLUTE, 4), SQL_SUCCESS) << AllDiags(s.stmt);
-        ASSERT_EQ(r.Keys(), "4 5 6");
+        Bound b(lib, 10);
+        auto& [s, r] = b;
+        SQLLEN marks[3] = {}, markLen[3] = {};
+        ASSERT_NO_FATAL_FAILURE(curtest::OpenOnRowFourWithVariableBookmarks(s.stmt, r, marks, markLen,
+                                                                            [&] { return s.OpenStatic(3); }));
         // The bookmarks tell the rows apart and name them in the result's order.
         for (int i = 0; i < 3; ++i) {
             EXPECT_EQ(markLen[i], SQLLEN{sizeof marks[0]});
@@ -300,12 +145,6 @@ TEST(StaticCursor, VariableBookmarksReadBackAndScrolledTo) {
 // Row-wise and column-wise binding at a bind offset that moves between fetches, with and
 // without a row-status array: the rowset lands where the offset says and nowhere else.
 TEST(StaticCursor, RowWiseAndColumnWiseBindingAtAnOffset) {
-    struct Row {
-        SQLINTEGER k;
-        SQLLEN kInd;
-        char v[21];
-        SQLLEN vInd;
-    };
     struct Columns {
         SQLINTEGER k[3];
         SQLLEN kInd[3];
@@ -320,7 +159,7 @@ TEST(StaticCursor, RowWiseAndColumnWiseBindingAtAnOffset) {
                              (withStatus ? ", statuses" : ", no statuses"));
                 Session s(lib);
                 s.Fill(10);
-                Row rows[6];
+                BoundRow rows[6];
                 Columns blocks[2];
                 std::memset(rows, 0x5a, sizeof rows);
                 std::memset(blocks, 0x5a, sizeof blocks);
@@ -328,9 +167,7 @@ TEST(StaticCursor, RowWiseAndColumnWiseBindingAtAnOffset) {
                 SQLULEN fetched = 99;
                 SQLLEN offset = 0;
                 if (rowWise) {
-                    SetAttr(s.stmt, SQL_ATTR_ROW_BIND_TYPE, sizeof(Row));
-                    SQLBindCol(s.stmt, 1, SQL_C_SLONG, &rows[0].k, 0, &rows[0].kInd);
-                    SQLBindCol(s.stmt, 2, SQL_C_CHAR, rows[0].v, sizeof rows[0].v, &rows[0].vInd);
+                    curtest::BindRowWise(s.stmt, rows);
                 } else {
                     SQLBindCol(s.stmt, 1, SQL_C_SLONG, blocks[0].k, 0, blocks[0].kInd);
                     SQLBindCol(s.stmt, 2, SQL_C_CHAR, blocks[0].v, sizeof blocks[0].v[0], blocks[0].vInd);
@@ -342,19 +179,15 @@ TEST(StaticCursor, RowWiseAndColumnWiseBindingAtAnOffset) {
 
                 // Element i of the copy that starts at `base`, as "k:v:kInd:vInd".
                 auto element = [&](int base, int i) {
-                    if (rowWise) {
-                        const Row& r = rows[base + i];
-                        return std::to_string(r.k) + ":" + std::string(r.v, strnlen(r.v, sizeof r.v)) + ":" +
-                               std::to_string(r.kInd) + ":" + std::to_string(r.vInd);
-                    }
+                    if (rowWise)
+                        return rows[base + i].Text();
                     const Columns& c = blocks[base / 3];
-                    return std::to_string(c.k[i]) + ":" + std::string(c.v[i], strnlen(c.v[i], sizeof c.v[i])) + ":" +
-                           std::to_string(c.kInd[i]) + ":" + std::to_string(c.vInd[i]);
+                    return curtest::Element(c.k[i], c.v[i], sizeof c.v[i], c.kInd[i], c.vInd[i]);
                 };
                 const std::string untouched = element(0, 0);
 
                 // The second copy (rows 3-5 or block 1): rows 9 and 10 and no third.
-                offset = rowWise ? SQLLEN{3 * sizeof(Row)} : SQLLEN{sizeof(Columns)};
+                offset = rowWise ? SQLLEN{3 * sizeof(BoundRow)} : SQLLEN{sizeof(Columns)};
                 ASSERT_EQ(SQLFetchScroll(s.stmt, SQL_FETCH_ABSOLUTE, 9), SQL_SUCCESS) << AllDiags(s.stmt);
                 EXPECT_EQ(fetched, 2u);
                 if (withStatus) {
@@ -602,40 +435,6 @@ TEST(StaticCursor, LongTextInPiecesAfterAScroll) {
     }
 }
 
-// Sets TMPDIR to an empty folder of the test's own for the test's time, and gives both
-// back.
-struct OwnTempFolder {
-    std::string path;
-    std::optional<std::string> saved;
-    OwnTempFolder() : path(itest::DbBase("statictmp")) {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directory(path);
-        if (const char* old = std::getenv("TMPDIR"); old != nullptr)
-            saved = old;
-        setenv("TMPDIR", path.c_str(), 1);
-    }
-    ~OwnTempFolder() {
-        if (saved)
-            setenv("TMPDIR", saved->c_str(), 1);
-        else
-            unsetenv("TMPDIR");
-        std::filesystem::remove_all(path);
-    }
-    bool Empty() const { return std::filesystem::is_empty(path); }
-    // The process's open files that were made in the folder and have lost their name.
-    int OpenNameless() const {
-        int n = 0;
-        for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
-            std::error_code ec;
-            const std::string target = std::filesystem::read_symlink(fd.path(), ec).string();
-            if (!ec && target.rfind(path + "/kvrtmp", 0) == 0 && target.size() > 10 &&
-                target.compare(target.size() - 10, 10, " (deleted)") == 0)
-                ++n;
-        }
-        return n;
-    }
-};
-
 // 6,000 rows: more than the cache holds in memory, so the rest is in two temporary files
 // that no one else can see. Scrolls land on both sides of the 5,000th row and across it;
 // closing the cursor closes the files, and so does freeing the statement.
@@ -655,18 +454,16 @@ TEST(StaticCursor, ResultBeyondTheMemoryCache) {
     };
     for (const Lib& lib : kLibs) {
         SCOPED_TRACE(lib.driver);
-        OwnTempFolder tmp;
-        Session s(lib);
-        s.Fill(6000);
-        Rowset3 r;
-        r.Bind(s.stmt);
+        curtest::OwnTempFolder tmp("statictmp", "kvrtmp");
+        Bound b(lib, 6000);
+        auto& [s, r] = b;
         ASSERT_EQ(s.OpenStatic(3), SQL_SUCCESS) << AllDiags(s.stmt);
         SQLLEN count = 0;
         EXPECT_EQ(SQLRowCount(s.stmt, &count), SQL_SUCCESS);
         EXPECT_EQ(count, 6000);
         EXPECT_TRUE(tmp.Empty());
         EXPECT_EQ(tmp.OpenNameless(), 2);
-        RunSteps(s, r, steps, [&](const Step& st) { return SQLFetchScroll(s.stmt, st.orientation, st.offset); });
+        RunSteps(s, r, steps);
         EXPECT_TRUE(tmp.Empty());
         ASSERT_EQ(SQLFreeStmt(s.stmt, SQL_CLOSE), SQL_SUCCESS);
         EXPECT_EQ(tmp.OpenNameless(), 0) << "after SQL_CLOSE";
@@ -677,10 +474,7 @@ TEST(StaticCursor, ResultBeyondTheMemoryCache) {
         ASSERT_EQ(SQLFreeStmt(s.stmt, SQL_CLOSE), SQL_SUCCESS);
         ASSERT_EQ(s.OpenStatic(3), SQL_SUCCESS) << AllDiags(s.stmt);
         EXPECT_EQ(tmp.OpenNameless(), 2);
-        ASSERT_EQ(SQLFreeHandle(SQL_HANDLE_STMT, s.stmt), SQL_SUCCESS);
-        s.stmt = nullptr;
-        EXPECT_EQ(tmp.OpenNameless(), 0) << "after freeing the statement";
-        EXPECT_TRUE(tmp.Empty());
+        ASSERT_NO_FATAL_FAILURE(tmp.ExpectFreeingTheStatementLeavesNoFile(s));
     }
 }
 
@@ -692,15 +486,10 @@ TEST(StaticCursor, Odbc2ExtendedFetchWithFixedBookmarks) {
         SCOPED_TRACE(lib.driver);
         Session s(lib, SQL_OV_ODBC2);
         s.Fill(10);
-        ASSERT_EQ(SQLSetStmtOption(s.stmt, SQL_CURSOR_TYPE, SQL_CURSOR_STATIC), SQL_SUCCESS) << AllDiags(s.stmt);
-        ASSERT_EQ(SQLSetStmtOption(s.stmt, SQL_ROWSET_SIZE, 3), SQL_SUCCESS) << AllDiags(s.stmt);
-        ASSERT_EQ(SQLSetStmtOption(s.stmt, SQL_USE_BOOKMARKS, SQL_UB_ON), SQL_SUCCESS) << AllDiags(s.stmt);
         Rowset3 r;
-        SQLBindCol(s.stmt, 1, SQL_C_SLONG, r.k, 0, r.kInd);
-        SQLBindCol(s.stmt, 2, SQL_C_CHAR, r.v, sizeof r.v[0], r.vInd);
         BOOKMARK marks[3] = {};
-        ASSERT_EQ(SQLBindCol(s.stmt, 0, SQL_C_BOOKMARK, marks, 0, nullptr), SQL_SUCCESS) << AllDiags(s.stmt);
-        ASSERT_EQ(s.Exec("select k, v from t order by k"), SQL_SUCCESS) << AllDiags(s.stmt);
+        ASSERT_NO_FATAL_FAILURE(
+            curtest::OpenOdbc2WithBookmarks(s, SQL_CURSOR_STATIC, r, marks, "select k, v from t order by k"));
 
         BOOKMARK kept = 0;
         struct XStep {
@@ -830,10 +619,8 @@ TEST(StaticCursor, Odbc2MixingFetchAndExtendedFetchIsASequenceError) {
 TEST(StaticCursor, Odbc3FetchIsTheNextRowset) {
     for (const Lib& lib : kLibs) {
         SCOPED_TRACE(lib.driver);
-        Session s(lib);
-        s.Fill(10);
-        Rowset3 r;
-        r.Bind(s.stmt);
+        Bound b(lib, 10);
+        auto& [s, r] = b;
         ASSERT_EQ(s.OpenStatic(3), SQL_SUCCESS) << AllDiags(s.stmt);
         const std::vector<Step> steps = {
             {kByFetch, 0, SQL_SUCCESS, 3, "1 2 3", "000", 1},
@@ -895,10 +682,8 @@ TEST(StaticCursor, EachExecutionStartsAFreshSnapshot) {
         SCOPED_TRACE(lib.driver);
         for (bool prepared : {true, false}) {
             SCOPED_TRACE(prepared ? "prepared" : "direct");
-            Session s(lib);
-            s.Fill(10);
-            Rowset3 r;
-            r.Bind(s.stmt);
+            Bound b(lib, 10);
+            auto& [s, r] = b;
             SetAttr(s.stmt, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_STATIC);
             SetAttr(s.stmt, SQL_ATTR_ROW_ARRAY_SIZE, 3);
             const std::string text = "select k, v from t order by k";
