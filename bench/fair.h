@@ -323,6 +323,42 @@ private:
     double cpu_;
 };
 
+// A span of measured work on both clocks, as plain data a child can report.
+struct Span {
+    double wall = 0, cpu = 0;
+};
+
+// A Clock that stops into a Span.
+class Timer {
+public:
+    void Stop(Span& s) const {
+        Figure f;
+        clock_.Stop(f);
+        s.wall = f.seconds;
+        s.cpu = f.cpu;
+    }
+
+private:
+    Clock clock_;
+};
+
+// The process's peak resident size so far, in KB.
+inline long PeakKb() {
+    rusage ru{};
+    getrusage(RUSAGE_SELF, &ru);
+    return ru.ru_maxrss;
+}
+
+// A span and the peak RSS after it, as a report's figure.
+inline Figure AsFigure(const Span& s, long peakKb) {
+    Figure f;
+    f.seconds = s.wall;
+    f.cpu = s.cpu;
+    f.peakKb = peakKb;
+    f.failed = false;
+    return f;
+}
+
 inline bool WallClock() { return EnvIs("BENCH_CLOCK", "wall"); }
 inline double Time(const Figure& f) { return WallClock() ? f.seconds : f.cpu; }
 inline const char* ClockName() { return WallClock() ? "wall time" : "CPU time"; }

@@ -15,88 +15,21 @@
 //   build/bench/keyset_cursor_bench [rows]     (default 100000)
 //   BENCH_REPEAT=n (default 5), BENCH_LIB=a|w, BENCH_CTYPE=char|wchar, BENCH_DATES=date|char,
 //   BENCH_LIB_DIR=<dir of the .so files>, BENCH_TSV=<file>.
-#include <memory>
-
-#include "fair.h"
+#include "cursor_bench.h"
 
 namespace {
 
+using cursorbench::kRowset;
+using fair::AsFigure;
 using fair::Config;
 using fair::Dates;
 using fair::Figure;
+using fair::Span;
 using fair::Text;
 
-constexpr SQLULEN kRowset = 100;
-const char kQuery[] = "SELECT i, b, f, v20, v100, d FROM t";
 // The benchmark's columns with i as the key a keyset needs.
 const char kKeyedCreate[] =
     "CREATE TABLE t (i INTEGER NOT NULL PRIMARY KEY, b BIGINT, f FLOAT, v20 VARCHAR(20), v100 VARCHAR(100), d DATE)";
-
-// The bound rowset, column-wise, in the application's C types; indicators in bytes.
-struct Columns {
-    Text text;
-    Dates dates;
-    SQLLEN unit, dateSize;
-    SQLINTEGER i[kRowset];
-    SQLBIGINT b[kRowset];
-    double x[kRowset];
-    std::vector<char> v20, v100, d;
-    SQLLEN ind[6][kRowset];
-    SQLUSMALLINT status[kRowset];
-
-    Columns(Text t, Dates ds)
-        : text(t), dates(ds), unit(t == Text::WChar ? sizeof(SQLWCHAR) : 1),
-          dateSize(ds == Dates::Struct ? sizeof(SQL_DATE_STRUCT) : 11), v20(kRowset * 21 * unit),
-          v100(kRowset * 101 * unit), d(kRowset * dateSize) {}
-
-    void Bind(SQLHSTMT st) {
-        const SQLSMALLINT textType = text == Text::WChar ? SQL_C_WCHAR : SQL_C_CHAR;
-        SQLBindCol(st, 1, SQL_C_SLONG, i, 0, ind[0]);
-        SQLBindCol(st, 2, SQL_C_SBIGINT, b, 0, ind[1]);
-        SQLBindCol(st, 3, SQL_C_DOUBLE, x, 0, ind[2]);
-        SQLBindCol(st, 4, textType, v20.data(), 21 * unit, ind[3]);
-        SQLBindCol(st, 5, textType, v100.data(), 101 * unit, ind[4]);
-        SQLBindCol(st, 6, dates == Dates::Struct ? SQL_C_TYPE_DATE : SQL_C_CHAR, d.data(), dateSize, ind[5]);
-        SQLSetStmtAttr(st, SQL_ATTR_ROW_STATUS_PTR, status, 0);
-    }
-
-    // The fingerprint of row k, as bench/static_cursor_bench.cpp takes it.
-    void Take(size_t k, fair::Fingerprint& fp) const {
-        fp.Int(i[k]);
-        fp.Int(b[k]);
-        fp.Double(x[k]);
-        // A length beyond the buffer (a fault) is cut to it.
-        fp.Bytes(&v20[k * 21 * static_cast<size_t>(unit)], std::min(ind[3][k], 20 * unit));
-        fp.Bytes(&v100[k * 101 * static_cast<size_t>(unit)], std::min(ind[4][k], 100 * unit));
-        if (dates == Dates::Struct)
-            fp.Date(*reinterpret_cast<const SQL_DATE_STRUCT*>(&d[k * sizeof(SQL_DATE_STRUCT)]));
-        else
-            fp.DateText(&d[k * 11], ind[5][k]);
-    }
-};
-
-struct Span {
-    double wall = 0, cpu = 0;
-};
-
-class Timer {
-public:
-    void Stop(Span& s) const {
-        Figure f;
-        clock_.Stop(f);
-        s.wall = f.seconds;
-        s.cpu = f.cpu;
-    }
-
-private:
-    fair::Clock clock_;
-};
-
-long PeakKb() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
 
 // What one child reports (plain data, through a pipe).
 struct Result {
@@ -115,64 +48,26 @@ struct Result {
 // and NEXT walk, each on its own clock.
 Result Odbc(const std::string& path, Config c, Dates dates, bool keyset) {
     fair::Connection conn(fair::DriverName(c.lib), "DATABASENAME=" + path);
-    SQLHSTMT st = nullptr;
-    SQLAllocHandle(SQL_HANDLE_STMT, conn.dbc, &st);
     Result r;
-    if (keyset)
-        SQLSetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_KEYSET_DRIVEN), 0);
-    auto bound = std::make_unique<Columns>(c.text, dates);
-    SQLULEN granted = 0, fetched = 0;
-    SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0);
-    SQLGetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, &granted, 0, nullptr);
-    SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
-    bound->Bind(st);
-    r.rowset = static_cast<long>(granted);
-    char q[sizeof kQuery];
-    std::memcpy(q, kQuery, sizeof q);
-    if (!SQL_SUCCEEDED(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(q), SQL_NTS)))
-        fair::Fail("prepare", SQL_HANDLE_STMT, st);
-    SQLULEN type = 0;
-    SQLGetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr);
-    r.cursorType = static_cast<long>(type);
+    cursorbench::Columns bound(kRowset, c.text, dates);
+    std::vector<SQLUSMALLINT> status(kRowset);
+    SQLULEN fetched = 0;
+    const SQLHSTMT st = cursorbench::Prepare(
+        conn.dbc, keyset ? std::optional<SQLULEN>(SQL_CURSOR_KEYSET_DRIVEN) : std::nullopt, fetched, r,
+        [&](SQLHSTMT h) {
+            bound.Bind(h);
+            SQLSetStmtAttr(h, SQL_ATTR_ROW_STATUS_PTR, status.data(), 0);
+        });
     fair::Fingerprint fp;
-    {
-        const Timer timer;
-        if (!SQL_SUCCEEDED(SQLExecute(st)))
-            fair::Fail("execute", SQL_HANDLE_STMT, st);
-        if (keyset) {
-            timer.Stop(r.execute);
-            r.peakExecute = PeakKb();
-        }
-        const Timer walk;
-        SQLRETURN rc;
-        while (SQL_SUCCEEDED(rc = SQLFetchScroll(st, SQL_FETCH_NEXT, 0))) {
-            for (SQLULEN k = 0; k < fetched; ++k) {
-                bound->Take(k, fp);
-                r.notSuccess += bound->status[k] != SQL_ROW_SUCCESS ? 1 : 0;
-            }
-            r.rows += static_cast<long>(fetched);
-        }
-        if (rc != SQL_NO_DATA)
-            fair::Fail("fetch next", SQL_HANDLE_STMT, st);
-        (keyset ? walk : timer).Stop(r.walk);
-        r.peakWalk = PeakKb();
-    }
+    r.rows = cursorbench::ExecuteAndWalk(st, fetched, keyset, r, [&](SQLULEN k) {
+        bound.Take(k, fp);
+        r.notSuccess += status[k] != SQL_ROW_SUCCESS ? 1 : 0;
+    });
     r.fp = fp.h;
-    SQLLEN count = -2;
-    SQLRowCount(st, &count);
-    r.rowCount = static_cast<long>(count);
+    r.rowCount = cursorbench::RowCount(st);
     SQLFreeHandle(SQL_HANDLE_STMT, st);
     r.failed = false;
     return r;
-}
-
-Figure AsFigure(const Span& s, long peakKb) {
-    Figure f;
-    f.seconds = s.wall;
-    f.cpu = s.cpu;
-    f.peakKb = peakKb;
-    f.failed = false;
-    return f;
 }
 
 // What is wrong with a run; "" when nothing.
@@ -202,14 +97,9 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "keyset_cursor_bench: at least %lu rows\n", kRowset);
         return 1;
     }
-    const int repeat = fair::Repeat();
-    const std::vector<Config> configs = fair::Configs();
-    const std::vector<Dates> dateForms = fair::DateForms();
-    const std::string dir = fair::TempDir("keyset-cursor-bench");
-    setenv("TMPDIR", dir.c_str(), 1);  // the keyset's spill files, removed with the rest
-    const std::string a = fair::LibPath(fair::Lib::Ansi, VARNO_LIB_A, VARNO_LIB_W);
-    const std::string w = fair::LibPath(fair::Lib::Unicode, VARNO_LIB_A, VARNO_LIB_W);
-    fair::WriteOdbcInst(dir, a, w, "/dev/null");
+    // TMPDIR is the run's folder: the keyset's spill files go with the rest.
+    const cursorbench::Setup setup = cursorbench::SetUp("keyset-cursor-bench", VARNO_LIB_A, VARNO_LIB_W);
+    const auto& [repeat, configs, dateForms, dir, a, w] = setup;
     const std::string db = dir + "/t.db";
     fair::CreateDatabase(db, rows, kKeyedCreate);
     std::printf("keyset_cursor_bench: %ld rows keyed by i, rowset %lu, %d repeats\n  ANSI    %s\n  Unicode %s\n", rows,

@@ -22,19 +22,23 @@
 
 #include <random>
 
-#include "fair.h"
+#include "cursor_bench.h"
 
 namespace {
 
+using cursorbench::kQuery;
+using cursorbench::kRowset;
+using fair::AsFigure;
 using fair::Config;
 using fair::Dates;
 using fair::Figure;
+using fair::PeakKb;
+using fair::Span;
 using fair::Text;
+using fair::Timer;
 
-constexpr SQLULEN kRowset = 100;
 constexpr int kAbsoluteFetches = 1000;
 constexpr uint32_t kSeed = 37;
-const char kQuery[] = "SELECT i, b, f, v20, v100, d FROM t";
 
 // The ABSOLUTE fetches' first rows: the same places on every side and in every run, each with a
 // full rowset after it.
@@ -47,47 +51,9 @@ std::vector<long> Targets(long rows) {
     return out;
 }
 
-// Column-wise buffers of n rows in the application's C types: the ODBC side's bound rowset, and
-// the raw side's rowset and its copy of the whole result. Indicators are in bytes, as ODBC's.
-struct Columns {
-    Text text;
-    Dates dates;
-    size_t n;
-    SQLLEN unit, dateSize;
-    std::vector<SQLINTEGER> i;
-    std::vector<SQLBIGINT> b;
-    std::vector<double> x;
-    std::vector<char> v20, v100, d;
-    std::vector<SQLLEN> ind;  // six columns of n
-
-    Columns(size_t rows, Text t, Dates ds)
-        : text(t), dates(ds), n(rows), unit(t == Text::WChar ? sizeof(SQLWCHAR) : 1),
-          dateSize(ds == Dates::Struct ? sizeof(SQL_DATE_STRUCT) : 11), i(rows), b(rows), x(rows),
-          v20(rows * 21 * unit), v100(rows * 101 * unit), d(rows * dateSize), ind(6 * rows) {}
-
-    void Bind(SQLHSTMT st) {
-        const SQLSMALLINT textType = text == Text::WChar ? SQL_C_WCHAR : SQL_C_CHAR;
-        SQLBindCol(st, 1, SQL_C_SLONG, i.data(), 0, &ind[0]);
-        SQLBindCol(st, 2, SQL_C_SBIGINT, b.data(), 0, &ind[n]);
-        SQLBindCol(st, 3, SQL_C_DOUBLE, x.data(), 0, &ind[2 * n]);
-        SQLBindCol(st, 4, textType, v20.data(), 21 * unit, &ind[3 * n]);
-        SQLBindCol(st, 5, textType, v100.data(), 101 * unit, &ind[4 * n]);
-        SQLBindCol(st, 6, dates == Dates::Struct ? SQL_C_TYPE_DATE : SQL_C_CHAR, d.data(), dateSize, &ind[5 * n]);
-    }
-
-    // The fingerprint of row k, as bench/odbc_fetch_bench.cpp takes it.
-    void Take(size_t k, fair::Fingerprint& fp) const {
-        fp.Int(i[k]);
-        fp.Int(b[k]);
-        fp.Double(x[k]);
-        // A length beyond the buffer (a fault) is cut to it, as the raw side cuts its copy.
-        fp.Bytes(&v20[k * 21 * unit], std::min(ind[3 * n + k], 20 * unit));
-        fp.Bytes(&v100[k * 101 * unit], std::min(ind[4 * n + k], 100 * unit));
-        if (dates == Dates::Struct)
-            fp.Date(*reinterpret_cast<const SQL_DATE_STRUCT*>(&d[k * sizeof(SQL_DATE_STRUCT)]));
-        else
-            fp.DateText(&d[k * 11], ind[5 * n + k]);
-    }
+// The raw side's buffers: its rowset and its copy of the whole result.
+struct Columns : cursorbench::Columns {
+    using cursorbench::Columns::Columns;
 
     // Row k from the raw statement's current row, as a driver would deliver it.
     void Read(sqlite3_stmt* st, size_t k) {
@@ -141,30 +107,6 @@ private:
 };
 
 // ---- Measurements in child processes ---------------------------------------------------------
-
-struct Span {
-    double wall = 0, cpu = 0;
-};
-
-class Timer {
-public:
-    void Stop(Span& s) const {
-        Figure f;
-        clock_.Stop(f);
-        s.wall = f.seconds;
-        s.cpu = f.cpu;
-    }
-
-private:
-    fair::Clock clock_;
-};
-
-// The process's peak resident size so far, in KB.
-long PeakKb() {
-    rusage ru{};
-    getrusage(RUSAGE_SELF, &ru);
-    return ru.ru_maxrss;
-}
 
 // What one child reports (copied through a pipe: plain data only). A walk is the rows read in
 // order (raw, forward-only, static NEXT); the ABSOLUTE fetches' rows are tallied apart.
@@ -252,51 +194,17 @@ Result RawScroll(const std::string& path, Text text, Dates dates, long rows, con
 // its own clock.
 Result Odbc(const std::string& path, Config c, Dates dates, bool scrollable, const std::vector<long>& targets) {
     fair::Connection conn(fair::DriverName(c.lib), "DATABASENAME=" + path);
-    SQLHSTMT st = nullptr;
-    SQLAllocHandle(SQL_HANDLE_STMT, conn.dbc, &st);
     Result r;
-    if (scrollable)
-        SQLSetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, reinterpret_cast<SQLPOINTER>(SQL_CURSOR_STATIC), 0);
-    Columns bound(kRowset, c.text, dates);
-    SQLULEN granted = 0, fetched = 0;
-    SQLSetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, reinterpret_cast<SQLPOINTER>(kRowset), 0);
-    SQLGetStmtAttr(st, SQL_ATTR_ROW_ARRAY_SIZE, &granted, 0, nullptr);
-    SQLSetStmtAttr(st, SQL_ATTR_ROWS_FETCHED_PTR, &fetched, 0);
-    bound.Bind(st);
-    r.rowset = static_cast<long>(granted);
-    char q[sizeof kQuery];
-    std::memcpy(q, kQuery, sizeof q);
-    if (!SQL_SUCCEEDED(SQLPrepare(st, reinterpret_cast<SQLCHAR*>(q), SQL_NTS)))
-        fair::Fail("prepare", SQL_HANDLE_STMT, st);
-    SQLULEN type = 0;
-    SQLGetStmtAttr(st, SQL_ATTR_CURSOR_TYPE, &type, 0, nullptr);
-    r.cursorType = static_cast<long>(type);
+    cursorbench::Columns bound(kRowset, c.text, dates);
+    SQLULEN fetched = 0;
+    const SQLHSTMT st =
+        cursorbench::Prepare(conn.dbc, scrollable ? std::optional<SQLULEN>(SQL_CURSOR_STATIC) : std::nullopt, fetched,
+                             r, [&](SQLHSTMT h) { bound.Bind(h); });
     fair::Fingerprint fp;
-    {
-        const Timer timer;
-        if (!SQL_SUCCEEDED(SQLExecute(st)))
-            fair::Fail("execute", SQL_HANDLE_STMT, st);
-        if (scrollable) {
-            timer.Stop(r.execute);
-            r.peakExecute = PeakKb();
-        }
-        const Timer walk;
-        SQLRETURN rc;
-        while (SQL_SUCCEEDED(rc = SQLFetchScroll(st, SQL_FETCH_NEXT, 0))) {
-            for (SQLULEN k = 0; k < fetched; ++k)
-                bound.Take(k, fp);
-            r.walkRows += static_cast<long>(fetched);
-        }
-        if (rc != SQL_NO_DATA)
-            fair::Fail("fetch next", SQL_HANDLE_STMT, st);
-        (scrollable ? walk : timer).Stop(r.walk);
-        r.peakWalk = PeakKb();
-    }
+    r.walkRows = cursorbench::ExecuteAndWalk(st, fetched, scrollable, r, [&](SQLULEN k) { bound.Take(k, fp); });
     r.walkFp = fp.h;
     if (scrollable) {
-        SQLLEN count = -2;
-        SQLRowCount(st, &count);
-        r.rowCount = static_cast<long>(count);
+        r.rowCount = cursorbench::RowCount(st);
         fair::Fingerprint afp;
         const Timer timer;
         for (long target : targets) {
@@ -318,15 +226,6 @@ Result Odbc(const std::string& path, Config c, Dates dates, bool scrollable, con
 }
 
 // ---- Reports ----------------------------------------------------------------------------------
-
-Figure AsFigure(const Span& s, long peakKb) {
-    Figure f;
-    f.seconds = s.wall;
-    f.cpu = s.cpu;
-    f.peakKb = peakKb;
-    f.failed = false;
-    return f;
-}
 
 // What the parent expects of one row count and set of C types.
 struct Expected {
@@ -375,14 +274,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const long counts[] = {rows / 10, rows};
-    const int repeat = fair::Repeat();
-    const std::vector<Config> configs = fair::Configs();
-    const std::vector<Dates> dateForms = fair::DateForms();
-    const std::string dir = fair::TempDir("static-cursor-bench");
-    setenv("TMPDIR", dir.c_str(), 1);  // the cache's spill files, removed with the rest
-    const std::string a = fair::LibPath(fair::Lib::Ansi, VARNO_LIB_A, VARNO_LIB_W);
-    const std::string w = fair::LibPath(fair::Lib::Unicode, VARNO_LIB_A, VARNO_LIB_W);
-    fair::WriteOdbcInst(dir, a, w, "/dev/null");
+    // TMPDIR is the run's folder: the cache's spill files go with the rest.
+    const cursorbench::Setup setup = cursorbench::SetUp("static-cursor-bench", VARNO_LIB_A, VARNO_LIB_W);
+    const auto& [repeat, configs, dateForms, dir, a, w] = setup;
     std::map<long, std::string> dbs;
     std::map<long, std::vector<long>> targets;
     for (long n : counts) {
