@@ -232,6 +232,58 @@ odbc.SQLFreeHandle(2, dbc)
 odbc.SQLFreeHandle(1, env)
 PY
 echo
+echo "== A keyset-driven cursor sees another user's update and delete, not their insert"
+/usr/bin/python3 - <<'PY'
+import ctypes
+odbc = ctypes.CDLL("libodbc.so.2")
+env = ctypes.c_void_p()
+odbc.SQLAllocHandle(1, None, ctypes.byref(env))
+odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)
+def connect():
+    dbc = ctypes.c_void_p()
+    odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
+    assert odbc.SQLDriverConnect(dbc, None, b"DSN=sample", -3, None, 0, None, 0) == 0
+    odbc.SQLSetConnectAttr(dbc, 110, ctypes.c_void_p(2), 0)    # SQL_ATTR_ODBC_CURSORS: the driver's own
+    return dbc
+def run(dbc, sql):
+    s = ctypes.c_void_p()
+    odbc.SQLAllocHandle(3, dbc, ctypes.byref(s))
+    assert odbc.SQLExecDirect(s, sql, -3) == 0, sql
+    odbc.SQLFreeHandle(3, s)
+me, other = connect(), connect()
+run(me, b"create table stock (id integer not null primary key, item varchar(20))")
+for i, item in enumerate([b"bolts", b"nuts", b"washers", b"screws"], 1):
+    run(me, b"insert into stock values (%d, '%s')" % (i, item))
+stmt = ctypes.c_void_p()
+odbc.SQLAllocHandle(3, me, ctypes.byref(stmt))
+odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(1), 0)            # SQL_ATTR_CURSOR_TYPE: keyset-driven
+odbc.SQLSetStmtAttr(stmt, 27, ctypes.c_void_p(4), 0)           # SQL_ATTR_ROW_ARRAY_SIZE: 4
+ids, idlen = (ctypes.c_int * 4)(), (ctypes.c_long * 4)()
+items, itemlen = ctypes.create_string_buffer(21 * 4), (ctypes.c_long * 4)()
+status, fetched = (ctypes.c_ushort * 4)(), ctypes.c_ulong()
+odbc.SQLSetStmtAttr(stmt, 25, status, 0)
+odbc.SQLSetStmtAttr(stmt, 26, ctypes.byref(fetched), 0)
+odbc.SQLBindCol(stmt, 1, 4, ids, 4, idlen)
+odbc.SQLBindCol(stmt, 2, 1, items, 21, itemlen)
+assert odbc.SQLExecDirect(stmt, b"select id, item from stock order by id", -3) == 0
+def show(label):
+    assert odbc.SQLFetchScroll(stmt, 2, ctypes.c_long(0)) == 0     # SQL_FETCH_FIRST
+    rows = ["%d %s" % (ids[i], items.raw[21 * i:21 * i + itemlen[i]].decode()) if status[i] != 1 else "(deleted)"
+            for i in range(fetched.value)]
+    print("    %-38s %s" % (label, "; ".join(rows)))
+show("the keyset, read at execute:")
+run(other, b"update stock set item = 'hex bolts' where id = 1")
+run(other, b"delete from stock where id = 3")
+run(other, b"insert into stock values (5, 'rivets')")
+show("after the other user's changes:")
+odbc.SQLFreeHandle(3, stmt)
+run(me, b"drop table stock")
+for dbc in (me, other):
+    odbc.SQLDisconnect(dbc)
+    odbc.SQLFreeHandle(2, dbc)
+odbc.SQLFreeHandle(1, env)
+PY
+echo
 echo "== The cursor library at prepare: key columns on request, and what a keyset cursor cannot serve"
 /usr/bin/python3 - <<'PY'
 import ctypes
@@ -284,5 +336,6 @@ echo "   (SQLDriverConnect, SQLConnect, transactions), configuration from connec
 echo "   and File DSNs, SQLGetInfo, SQLGetTypeInfo and connection attributes, diagnostics and the"
 echo "   trace; statements prepared, described and executed with parameters (arrays, data at"
 echo "   execution), forward-only fetching into bound columns and with SQLGetData, the catalog"
-echo "   calls, descriptors and native SQL, static cursors scrolled in every direction, and cursor"
-echo "   requests decided at prepare with the tables' key columns found through the catalog."
+echo "   calls, descriptors and native SQL, static and keyset-driven cursors scrolled in every"
+echo "   direction, and cursor requests decided at prepare with the tables' key columns found"
+echo "   through the catalog."
