@@ -245,6 +245,10 @@ int FetchByKeys(SCS_STMT* cur, const DATASET& keyRows, int32_t m, uint32_t tuple
 
 }  // namespace
 
+int KS_WidenTextParams(const SCS_STMT* cur, DATASET* row) { return WidenTextColumns(cur, row); }
+
+std::string KS_HiddenColumnList(const SCS_STMT* cur) { return HiddenColumns(cur); }
+
 std::vector<const SCS_COLDESC*> KS_ComparedColumns(const SCS_STMT* cur) {
     std::vector<const SCS_COLDESC*> out;
     if (cur->opts->concurrency != SCS_VALUES)

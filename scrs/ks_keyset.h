@@ -58,6 +58,12 @@ std::vector<const SCS_COLDESC*> KS_ComparedColumns(const SCS_STMT* cur);
 std::string KS_KeyList(const SCS_STMT* cur);
 // "( k1 = ? AND k2 = ? OR ... )" for n key tuples; empty for n 0 or no key columns.
 std::string KS_KeyPredicate(const SCS_STMT* cur, uint32_t n);
+// The hidden columns the rowset query and a static snapshot read after the application's:
+// the compared columns, then the key columns, joined by ", ".
+std::string KS_HiddenColumnList(const SCS_STMT* cur);
+// A one-row parameter dataset of values read from the server made fit for the agent: in
+// the Unicode library its narrow text columns become wide text.
+int KS_WidenTextParams(const SCS_STMT* cur, DATASET* row);
 // Adds to the analysis' ORDER BY every key column it does not name (key order), while the
 // server's maximum ORDER BY columns allows.
 int KS_AddKeyOrderBy(SCR_STMTINFO* analysis, const SCS_STMT* cur);

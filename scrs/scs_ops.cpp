@@ -15,6 +15,7 @@
 #include "scrs/scs_desc.h"
 #include "scrs/scs_prepare.h"
 #include "scrs/scs_scroll.h"
+#include "scrs/scs_setpos.h"
 #include "scrs/scs_stmt.h"
 #include "scrs/ss_result.h"
 #include "util/dataset.h"
@@ -483,7 +484,7 @@ int scs_SetPos(uint32_t stmt, int32_t row, uint16_t operation, uint16_t /*lockTy
     return rc;
 }
 
-int scs_SetPosRun(uint32_t stmt, uint16_t** /*outRowStatus*/, int32_t* /*outStatus*/) {
+int scs_SetPosRun(uint32_t stmt, uint16_t** outRowStatus, int32_t* outStatus) {
     SCS_STMT* cur = scs_FindStmt(stmt);
     const OA_SETPOS* kept = oa_StmtSetPos(stmt);
     if (cur == nullptr || kept == nullptr)
@@ -494,8 +495,10 @@ int scs_SetPosRun(uint32_t stmt, uint16_t** /*outRowStatus*/, int32_t* /*outStat
             rc != 0)
             return rc;
     }
-    // Positioned operations come with the keyset, dynamic and static cursors.
-    return ERR_DRIVER_NOT_CAPABLE;
+    // Dynamic and mixed cursors, and static ones that keep no keys, change no rows.
+    if (!scs_SetPosSupported(cur))
+        return ERR_DRIVER_NOT_CAPABLE;
+    return scs_p_SetPosOp(cur, kept->row, kept->operation, outRowStatus, outStatus, kept->rows, cur->setPosCols);
 }
 
 int scs_BulkOperations(uint32_t stmt, uint16_t, const int32_t*, uint32_t, DATASET*, const uint16_t*, uint16_t,

@@ -86,7 +86,8 @@ int scs_SetPos(uint32_t stmt, int32_t row, uint16_t operation, uint16_t lockType
                int32_t* outRowCount, DATASET* rowImage, const uint16_t* columns, uint16_t columnCount);
 // The positioned operation kept on the statement (oa_Library.setPosRun, called by the
 // agent once values given at execution are in): the row made the position unless it adds
-// a row; 43 for every cursor type until positioned operations exist.
+// a row, then scs_p_SetPosOp (scrs/scs_setpos.h) for a keyset-driven cursor and a static
+// one that keeps its keys; 43 for every other cursor.
 int scs_SetPosRun(uint32_t stmt, uint16_t** outRowStatus, int32_t* outStatus);
 // Slot 42: bulk operations by bookmark, 43 until they exist.
 int scs_BulkOperations(uint32_t stmt, uint16_t operation, const int32_t* bookmarks, uint32_t rowCount,
