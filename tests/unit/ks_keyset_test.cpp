@@ -28,9 +28,7 @@ protected:
         LibraryTest::SetUp();
         if (HasFatalFailure())
             return;
-        // The connection learns that the library is there, as the ODBC side's connect does.
-        int32_t caps = 0, got = 0;
-        ASSERT_EQ(lib->DRV_GetProperty(conn, OA_PROP_CAPABILITIES, &caps, sizeof caps, &got), 0);
+        AnnounceLibrary();
         ASSERT_EQ(Exec("CREATE TABLE one (id INTEGER NOT NULL PRIMARY KEY, v VARCHAR(20))"), 0);
         ASSERT_EQ(Exec("CREATE TABLE two (a INTEGER NOT NULL, b INTEGER NOT NULL, v VARCHAR(20), PRIMARY KEY (a, b))"),
                   0);

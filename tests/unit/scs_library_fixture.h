@@ -37,6 +37,12 @@ protected:
         EXPECT_EQ(lib->DRV_CloseServer(server), 0);
     }
 
+    // The connection learns that the cursor library is there, as the ODBC side's connect
+    // lets it (keysets and dynamic cursors are the library's).
+    void AnnounceLibrary() {
+        int32_t caps = 0, got = 0;
+        ASSERT_EQ(lib->DRV_GetProperty(conn, OA_PROP_CAPABILITIES, &caps, sizeof caps, &got), 0);
+    }
     // Another connection of the user to the database, through the library.
     int Connect(uint32_t* out) {
         OA_CONNREQ req{};

@@ -173,9 +173,7 @@ TEST_F(ScsPrepare, AChangedRequestComesBackUnlessTheApplicationAskedAgain) {
 // How far a seek orders: the ORDER BY item that completes the key, else every item beside
 // the key; and where the key stands in the ORDER BY.
 TEST_F(ScsPrepare, OrderingColumnsOfAMixedCursor) {
-    // Keysets are the library's once the connection knows the library is there.
-    int32_t caps = 0, got = 0;
-    ASSERT_EQ(lib->DRV_GetProperty(conn, OA_PROP_CAPABILITIES, &caps, sizeof caps, &got), 0);
+    AnnounceLibrary();
     int32_t keysetSize = 10;
     ASSERT_EQ(lib->DRV_SetProperty(stmt, OA_PROP_KEYSET_SIZE, &keysetSize), 0);
     const struct {

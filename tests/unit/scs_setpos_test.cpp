@@ -35,8 +35,7 @@ protected:
         LibraryTest::SetUp();
         if (HasFatalFailure())
             return;
-        int32_t caps = 0, got = 0;
-        ASSERT_EQ(lib->DRV_GetProperty(conn, OA_PROP_CAPABILITIES, &caps, sizeof caps, &got), 0);
+        AnnounceLibrary();
         ASSERT_EQ(Exec("CREATE TABLE t (id INTEGER NOT NULL PRIMARY KEY, a VARCHAR(20), b VARCHAR(20))"), 0);
         for (const char* row : {"1, 'a1', NULL", "2, 'a2', 'b2'", "3, 'a3', NULL", "4, 'a4', 'b4'", "5, 'a5', 'b5'"})
             ASSERT_EQ(Exec((std::string("INSERT INTO t VALUES (") + row + ")").c_str()), 0);
