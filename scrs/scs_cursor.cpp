@@ -14,8 +14,10 @@ namespace {
 
 constexpr int16_t kRowError = 5;  // SQL_ROW_ERROR
 
+// The whole rowset (a positioned operation on every row) still holds its rows: their
+// bookmarks stay readable, so that a refresh of every row can hand them back.
 bool NoCurrentRow(int32_t position) {
-    return position == SCS_POS_BEFORE_START || position == SCS_POS_AFTER_END || position == SCS_POS_WHOLE_ROWSET;
+    return position == SCS_POS_BEFORE_START || position == SCS_POS_AFTER_END;
 }
 
 bool IsPureKeyset(const SCS_CURSOR* cur) { return cur->cursorType == SCS_KEYSET && cur->keysetSize == 0; }

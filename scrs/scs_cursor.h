@@ -103,7 +103,7 @@ void scs_CursorReset(SCS_CURSOR* cur);
 void scs_FreeRowset(SCS_CURSOR* cur);
 
 // The bookmark of row index (0-based within the rowset): 21 (S1009) without an out or
-// for an index not below the rowset size; 64 (24000) at position 0, -3 or -2; a pure
+// for an index not below the rowset size; 64 (24000) at position 0 or -3; a pure
 // keyset or static cursor answers scs_RowBookmark; any other type 43 (S1C00).
 int scs_GetBookmark(const SCS_CURSOR* cur, uint32_t rowIndex, int32_t* out);
 // 0 with bookmark 0 for forward-only, dynamic and mixed cursors; 21 for a null out or an

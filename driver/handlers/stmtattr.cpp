@@ -124,6 +124,8 @@ int ReadOption(STMT* stmt, uint16_t option, SQLULEN* value, size_t* width) {
             return ERR_OPERATION_INVALID_AT_THIS_TIME;
         if (cur.cursorType == SQL_CURSOR_FORWARD_ONLY)
             return ERR_DRIVER_NOT_CAPABLE;  // a forward-only cursor has no bookmarks
+        if (cur.position == SCS_POS_WHOLE_ROWSET)
+            return ERR_INVALID_CURSOR_STATE;  // an operation on every row leaves no one current row
         {
             int32_t bookmark = 0;
             if (const int rc = scs_GetBookmark(&cur, static_cast<uint32_t>(cur.position - 1), &bookmark); rc != 0)

@@ -135,7 +135,7 @@ TEST(ScsCursor, Bookmarks) {
         {"mixed by row", SCS_KEYSET, 5, 2, -1, Row, 0, 0, 0},
         {"forward-only by row", SCS_FORWARD_ONLY, 0, 0, -1, Row, 7, 0, 0},
         {"before the start", SCS_KEYSET, 0, SCS_POS_BEFORE_START, -1, Get, 0, ERR_INVALID_CURSOR_STATE, 0},
-        {"whole rowset", SCS_KEYSET, 0, SCS_POS_WHOLE_ROWSET, -1, Get, 0, ERR_INVALID_CURSOR_STATE, 0},
+        {"whole rowset", SCS_KEYSET, 0, SCS_POS_WHOLE_ROWSET, -1, Get, 1, 0, 12},
         {"after the end", SCS_STATIC, 0, SCS_POS_AFTER_END, -1, Row, 0, ERR_INVALID_CURSOR_STATE, 0},
         {"row in error", SCS_KEYSET, 0, 2, 1, Get, 1, ERR_INVALID_CURSOR_POSITION, 0},
         {"row in error by row", SCS_STATIC, 0, 2, 2, Row, 2, ERR_INVALID_CURSOR_POSITION, 0},
