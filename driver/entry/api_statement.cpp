@@ -63,7 +63,7 @@ constexpr auto kExtendedFetch =
     MakeCall<DoExtendedFetch>("ExtendedFetch", "fFetchType=%u irow=%ld pcrow=%lX rgfRowStatus=%lX", 1, kStmt);
 constexpr auto kGetData = WithDbLockOnDemand(
     MakeCall<DoGetData>("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", 1, kStmt));
-constexpr auto kSetPos = MakePendingCall("SetPos", "irow=%lu fOption=%u fLock=%u", kStmt);
+constexpr auto kSetPos = MakeCall<DoSetPos>("SetPos", "irow=%lu fOption=%u fLock=%u", 1, kStmt);
 constexpr auto kBulkOperations = MakePendingCall("BulkOperations", "op=%u", kStmt);
 constexpr auto kGetTypeInfo = MakeCall<DoGetTypeInfo>("GetTypeInfo", "fSqlType=%d", 1, kStmt);
 constexpr auto kGetTypeInfoW = MakeCall<DoGetTypeInfo>("GetTypeInfoW", "fSqlType=%d", 1, kStmt);
@@ -220,7 +220,7 @@ VARNO_EXPORT SQLRETURN SQL_API SQLGetData(SQLHSTMT hstmt, SQLUSMALLINT icol, SQL
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW row, SQLUSMALLINT op, SQLUSMALLINT lock) {
-    return CallODBC(kSetPos, hstmt, Pending(row, op, lock));
+    return CallODBC(kSetPos, hstmt, SetPosArgs{row, op, lock});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT hstmt, SQLSMALLINT op) {

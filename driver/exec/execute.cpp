@@ -403,13 +403,6 @@ bool StmtCheckDataAtExecParams(STMT* stmt) {
     return false;
 }
 
-bool StmtCheckDataAtExec(STMT* stmt) {
-    // Stand-in until SQLSetPos and SQLBulkOperations are built: no further column waits.
-    stmt->dae.nextPos = 0;
-    stmt->dae.nextRow = 0;
-    return false;
-}
-
 SQLRETURN StmtExecutePrologue(STMT* stmt) {
     if (stmt->daeState != STMT_DAE_NONE)
         return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
@@ -520,14 +513,6 @@ SQLRETURN StmtReturnOutParams(STMT* stmt) {
             return moved;
     }
     return result;
-}
-
-SQLRETURN StmtSetPosLocal(STMT* stmt, SQLSETPOSIROW, SQLUSMALLINT) {
-    return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLSetPos is built
-}
-
-SQLRETURN StmtSetPosComplete(STMT* stmt) {
-    return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLSetPos is built
 }
 
 SQLRETURN StmtBulkOperations(STMT* stmt, SQLUSMALLINT) {

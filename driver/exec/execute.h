@@ -4,8 +4,8 @@
 // parameter dataset handed to the agent with the prepared statement, which the agent
 // reuses across executions and across the sets of an array), the end of an execution
 // (parameters processed, the IPD's status array, the statement executed) and the return
-// of output parameters. SQLSetPos and SQLBulkOperations still answer "Driver not
-// capable" (S1C00): they come with the cursor library.
+// of output parameters; SQLSetPos (driver/exec/setpos.cpp). SQLBulkOperations still
+// answers "Driver not capable" (S1C00).
 //
 // Everything runs inside a call on the statement's connection. Results are ODBC return
 // codes; a failure leaves its internal code in stmt->diag.errCode.
@@ -30,7 +30,8 @@ SQLRETURN StmtExecutePrologue(STMT* stmt);
 // bind type put it). True with the position and row left on it; false with both reset.
 bool StmtCheckDataAtExecParams(STMT* stmt);
 
-// The same for the bound columns of a SQLSetPos or SQLBulkOperations row set.
+// The same for the bound columns of the rows a SQLSetPos update or add writes (the SetPos
+// row alone, or every rowset row the row-operation array does not ignore).
 bool StmtCheckDataAtExec(STMT* stmt);
 
 // Executes the prepared statement with the parameters bound and the values given at
@@ -79,8 +80,24 @@ void StmtSetOutParamMover(OutParamMover mover);
 // cut, or the first failure (the values before it are kept).
 SQLRETURN StmtReturnOutParams(STMT* stmt);
 
-// Finish a SQLSetPos (driver's road with the SetPos row and operation, agent's road) or a
-// SQLBulkOperations whose values are in.
+// SQLSetPos. Checked in this order: a lock other than SQL_LOCK_NO_CHANGE S1C00; an exchange
+// of values pending S1010; no scrollable cursors IM001; a forward-only cursor S1109;
+// update, delete or add under read-only concurrency S1009; no open cursor 24000; unless
+// adding: no current rowset 24000, a row past the rowset size S1107, a row named alone
+// that is missing (or, for refresh, update and delete, deleted or in error) S1109; an
+// operation past SQL_ADD S1C00; update or add with no column bound 21S02. Then the cursor
+// is positioned (row 0: every row) and the cursor library's slot 37 runs the operation;
+// a refresh reads the rowset again and hands the target rows to the bound buffers. Update
+// and add answer SQL_NEED_DATA while values given at execution are wanted (the agent asks
+// for them when the connection has cn_hasV2DAE, else the driver collects them first).
+// The statuses the library hands back go to the rowset and the application's row-status
+// array; one row that changed nothing (01S03) is SQL_ERROR, some rows of many (01S04,
+// 01S01) SQL_SUCCESS_WITH_INFO.
+SQLRETURN StmtSetPos(STMT* stmt, SQLSETPOSIROW row, SQLUSMALLINT operation, SQLUSMALLINT lock);
+// The driver's road once every value given at execution is collected: the update or add
+// with the SetPos row and operation.
 SQLRETURN StmtSetPosLocal(STMT* stmt, SQLSETPOSIROW row, SQLUSMALLINT operation);
-SQLRETURN StmtSetPosComplete(STMT* stmt);
+// The end of a positioned operation with the library's code and statuses (freed here).
+SQLRETURN StmtSetPosComplete(STMT* stmt, int rc, uint16_t* rowStatus, int32_t count);
+// A SQLBulkOperations whose values are in.
 SQLRETURN StmtBulkOperations(STMT* stmt, SQLUSMALLINT operation);

@@ -1,6 +1,7 @@
 // Fetch calls.
 #include "driver/handlers/fetch.h"
 
+#include "driver/exec/execute.h"
 #include "driver/exec/fetch.h"
 #include "driver/objects/envr.h"
 #include "driver/objects/stmt.h"
@@ -23,4 +24,8 @@ SQLRETURN DoExtendedFetch(HANDLE_HDR* h, const ExtendedFetchArgs& a) {
 
 SQLRETURN DoGetData(HANDLE_HDR* h, const GetDataArgs& a) {
     return StmtGetData(static_cast<STMT*>(h), a.column, a.cType, a.value, a.bufferLength, a.indicator);
+}
+
+SQLRETURN DoSetPos(HANDLE_HDR* h, const SetPosArgs& a) {
+    return StmtSetPos(static_cast<STMT*>(h), a.row, a.operation, a.lock);
 }

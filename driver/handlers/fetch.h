@@ -31,9 +31,18 @@ struct GetDataArgs {
     auto TraceFields() const { return std::tuple(column, cType, value, bufferLength, indicator); }
 };
 
+struct SetPosArgs {
+    SQLSETPOSIROW row;
+    SQLUSMALLINT operation;
+    SQLUSMALLINT lock;
+    auto TraceFields() const { return std::tuple(row, operation, lock); }
+};
+
 // An ODBC 2 application fetches one row into its bound columns; an ODBC 3 one fetches the
 // next rowset (SQLFetchScroll with SQL_FETCH_NEXT).
 SQLRETURN DoFetch(HANDLE_HDR* stmt, const NoArgs&);
 SQLRETURN DoFetchScroll(HANDLE_HDR* stmt, const FetchScrollArgs& a);
 SQLRETURN DoExtendedFetch(HANDLE_HDR* stmt, const ExtendedFetchArgs& a);
 SQLRETURN DoGetData(HANDLE_HDR* stmt, const GetDataArgs& a);
+// A positioned operation on the current rowset (StmtSetPos).
+SQLRETURN DoSetPos(HANDLE_HDR* stmt, const SetPosArgs& a);

@@ -17,6 +17,7 @@
 #include "driver/objects/stmt.h"
 #include "util/charset.h"
 #include "util/errcode.h"
+#include "util/utheap.h"
 
 namespace {
 
@@ -42,9 +43,10 @@ BINDCOL* ColumnAt(STMT* stmt, int64_t pos) {
     return &stmt->boundCols[static_cast<size_t>(pos)];
 }
 
-// Rows of a SQLSetPos or SQLBulkOperations row set.
+// Rows of a SQLSetPos or SQLBulkOperations row set: the rowset's, which the bound arrays
+// hold (a SetPos row left from an earlier rowset may lie past them).
 SQLULEN RowsetRows(const STMT* stmt) {
-    return std::max<SQLULEN>({static_cast<uint32_t>(stmt->cursor.rowsetSize), stmt->cursor.setPosRow, 1});
+    return std::max<SQLULEN>(static_cast<uint32_t>(std::max(stmt->cursor.rowsetSize, 1)), 1);
 }
 
 // A bound column's buffer for a row: rows lie a bind type apart, or a buffer length in
@@ -217,7 +219,11 @@ SQLRETURN ParamDataAgent(STMT* stmt, SQLPOINTER* token) {
         stmt->daeState = STMT_DAE_NONE;
         dae.current = false;
         stmt->diag.errCode = rc;
-        return state == STMT_DAE_PARAMS ? StmtAfterExecute(stmt) : StmtSetPosComplete(stmt);
+        if (state == STMT_DAE_PARAMS) {
+            uh_Free(rowStatus);
+            return StmtAfterExecute(stmt);
+        }
+        return StmtSetPosComplete(stmt, rc, rowStatus, status);
     }
     // The agent's names are checked against the bindings before they index anything.
     if (state == STMT_DAE_PARAMS) {
@@ -228,8 +234,7 @@ SQLRETURN ParamDataAgent(STMT* stmt, SQLPOINTER* token) {
         if (token != nullptr)
             *token = p->data;
     } else {
-        if (stmt->cursor.setPosRow > 0)
-            row += static_cast<int32_t>(stmt->cursor.setPosRow) - 1;
+        // The image holds every rowset row at its own index.
         const bool mapped = param >= 0 && static_cast<size_t>(param) < stmt->columnMap.size();
         const int64_t pos = mapped ? int64_t{stmt->columnMap[static_cast<size_t>(param)]} - 1 : -1;
         BINDCOL* c = ColumnAt(stmt, pos);

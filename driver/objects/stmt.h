@@ -266,6 +266,10 @@ struct STMT : HANDLE_HDR {
     STMT_DAE dae;
     // Agent column index -> bound-column position + 1, for the rows of SQLSetPos.
     std::vector<uint16_t> columnMap;
+    // The row image of the last SQLSetPos and the result columns it carries: the agent
+    // reads the image until its exchange of values given at execution ends.
+    DatasetPtr setPosImage;
+    std::vector<uint16_t> setPosColumns;
     uint32_t paramSetSize = 1;          // SQLParamOptions / SQL_ATTR_PARAMSET_SIZE
     SQLULEN* rowsProcessed = nullptr;   // SQL_ATTR_PARAMS_PROCESSED_PTR
     // The parameter dataset the agent asks values for (agent's road of data at execution),

@@ -15,11 +15,15 @@
 #include "conn_fixture.h"
 #include "exec_fixture.h"
 #include "driver/handlers/colattr.h"
+#include "driver/handlers/fetch.h"
 #include "driver/handlers/lifecycle.h"
 #include "driver/handlers/params.h"
+#include "driver/handlers/stmtattr.h"
 #include "driver/handlers/stmttext.h"
 #include "driver/objects/desc.h"
+#include "util/dsrow.h"
 #include "util/errcode.h"
+#include "util/utheap.h"
 
 namespace {
 
@@ -53,8 +57,46 @@ int FakeDescribeParams(uint32_t, uint16_t* count, COLDESC** descs) {
     return 0;
 }
 
+// Slot 37 as the cursor library takes it: the target row, the operation, the result columns
+// and each image row as "cell|cell" (a value as text, else its indicator); it answers every
+// row updated.
+struct SetPosSeen {
+    int32_t row = 0;
+    uint16_t operation = 0;
+    std::vector<uint16_t> columns;
+    std::vector<std::string> rows;
+};
+SetPosSeen g_setPos;
+
+int FakeSetPos(uint32_t, int32_t row, uint16_t operation, uint16_t, uint16_t** status, int32_t* count, DATASET* image,
+               const uint16_t* columns, uint16_t columnCount) {
+    g_setPos = SetPosSeen{row, operation, std::vector<uint16_t>(columns, columns + columnCount), {}};
+    for (int32_t r = 0; image != nullptr && r < image->rowsUsed; ++r) {
+        std::string cells;
+        for (uint16_t c = 0; c < image->colsUsed; ++c) {
+            const DATASET_COL& col = image->cols[c];
+            std::string v = std::to_string(col.indicators[r]);
+            if (col.indicators[r] >= 0 && col.type == DS_SLONG) {
+                int32_t n = 0;
+                std::memcpy(&n, ds_Elem(&col, r), sizeof n);
+                v = std::to_string(n);
+            } else if (col.indicators[r] >= 0) {
+                v = reinterpret_cast<const char*>(ds_Elem(&col, r));
+            }
+            cells += (c != 0 ? "|" : "") + v;
+        }
+        g_setPos.rows.push_back(cells);
+    }
+    *count = row == -2 ? image->rowsUsed : 1;
+    *status = static_cast<uint16_t*>(uh_Malloc(sizeof(uint16_t) * static_cast<size_t>(*count)));
+    for (int32_t i = 0; i < *count; ++i)
+        (*status)[i] = SQL_ROW_UPDATED;
+    return 0;
+}
+
 const OA_OPTABLE kParamTable = [] {
     OA_OPTABLE t = kFakeTable;
+    t.DRV_SetPos = FakeSetPos;
     t.DRV_AllocStmt = FakeAllocStmt;
     t.DRV_FreeStmt = FakeOk;
     t.DRV_CloseCursor = FakeOk;
@@ -559,6 +601,75 @@ TEST_F(ParamsTest, AgentRoadReportsTheAgentsAnswers) {
         EXPECT_EQ(token, k.token);
         EXPECT_EQ(Code(), k.rc == SQL_ERROR ? ERR_GENERAL_ERROR : 0);
     }
+}
+
+// On the driver's road the values of a positioned update given at execution are collected
+// first, row by row, rows the row-operation array ignores passed over; the image then holds
+// each rowset row at its own index, an ignored one marked -4, and the statuses go to the
+// application's array but for the ignored row.
+TEST_F(ParamsTest, DriverRoadCollectsSetPosValuesBeforeTheImage) {
+    conn->cn_hasScrlCurs = 1;
+    conn->cn_hasV2DAE = 0;
+    ASSERT_EQ(DoPrepare(stmt, SqlTextArgs{"SELECT id, v FROM t", SQL_NTS}), SQL_SUCCESS);
+    stmt->flags |= STMT_FLAG_CURSOR_OPEN;
+    COLDESC* descs = ds_ColDescAlloc(2);
+    descs[0].sqlType = SQL_INTEGER;
+    descs[1].sqlType = SQL_VARCHAR;
+    stmt->resultDescs.adopt(descs, 2);
+    stmt->resultDescsLoaded = true;
+    SCS_CURSOR& cur = stmt->cursor;
+    cur.cursorType = SQL_CURSOR_KEYSET_DRIVEN;
+    cur.concurrency = SQL_CONCUR_VALUES;
+    cur.rowsetSize = 3;
+    cur.rowsetStart = 1;
+    cur.position = 1;
+    ASSERT_EQ(ds_RowsetNew(&cur.rowset, 3), 0);
+    for (int i = 0; i < 3; ++i)
+        cur.rowset->rowStatus[i] = SQL_ROW_SUCCESS;
+    SQLUSMALLINT appStatus[3] = {9, 9, 9};
+    cur.appRowStatus = appStatus;
+    SQLUSMALLINT ops[3] = {SQL_ROW_PROCEED, SQL_ROW_IGNORE, SQL_ROW_PROCEED};
+    stmt->ard->arrayStatus = ops;
+
+    int32_t ids[3] = {1, 2, 3};
+    SQLLEN idLen[3] = {4, 4, 4};
+    char v[3][8] = {"x", "y", "z"};
+    SQLLEN vLen[3] = {SQL_DATA_AT_EXEC, SQL_DATA_AT_EXEC, SQL_LEN_DATA_AT_EXEC(2)};
+    ASSERT_EQ(DoBindCol(stmt, BindColArgs{1, SQL_C_SLONG, ids, 0, idLen}), SQL_SUCCESS);
+    ASSERT_EQ(DoBindCol(stmt, BindColArgs{2, SQL_C_CHAR, v, sizeof v[0], vLen}), SQL_SUCCESS);
+
+    ASSERT_EQ(DoSetPos(stmt, SetPosArgs{0, SQL_UPDATE, SQL_LOCK_NO_CHANGE}), SQL_NEED_DATA);
+    SQLPOINTER token = nullptr;
+    ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
+    EXPECT_EQ(token, v[0]);
+    ASSERT_EQ(Put("ab", 2), SQL_SUCCESS);
+    ASSERT_EQ(ParamData(&token), SQL_NEED_DATA);
+    EXPECT_EQ(token, v[2]);
+    ASSERT_EQ(Put("c", SQL_NTS), SQL_SUCCESS);
+    ASSERT_EQ(Put("d", 1), SQL_SUCCESS);
+    g_setPos = SetPosSeen{};
+    ASSERT_EQ(ParamData(&token), SQL_SUCCESS) << Code();
+    EXPECT_EQ(g_setPos.row, -2);
+    EXPECT_EQ(g_setPos.operation, SQL_UPDATE);
+    EXPECT_EQ(g_setPos.columns, (std::vector<uint16_t>{1, 2}));
+    EXPECT_EQ(g_setPos.rows, (std::vector<std::string>{"1|ab", "-4|-4", "3|cd"}));
+    EXPECT_EQ(std::vector<int>(appStatus, appStatus + 3), (std::vector<int>{SQL_ROW_UPDATED, 9, SQL_ROW_UPDATED}));
+
+    // One row: its values at its own index, the other rows left NULL; a read-only column
+    // and one the application leaves out are not written.
+    stmt->resultDescs.items[0].flags = 1u << 4;
+    vLen[2] = 2;
+    std::strcpy(v[2], "zz");
+    ops[2] = SQL_ROW_PROCEED;
+    ASSERT_EQ(DoSetPos(stmt, SetPosArgs{3, SQL_UPDATE, SQL_LOCK_NO_CHANGE}), SQL_SUCCESS) << Code();
+    EXPECT_EQ(g_setPos.row, 3);
+    EXPECT_EQ(g_setPos.columns, (std::vector<uint16_t>{2}));
+    EXPECT_EQ(g_setPos.rows, (std::vector<std::string>{"-1", "-1", "zz"}));
+    vLen[2] = SQL_COLUMN_IGNORE;
+    ASSERT_EQ(DoSetPos(stmt, SetPosArgs{3, SQL_UPDATE, SQL_LOCK_NO_CHANGE}), SQL_SUCCESS) << Code();
+    EXPECT_TRUE(g_setPos.columns.empty());
+    stmt->ard->arrayStatus = nullptr;
+    cur.appRowStatus = nullptr;
 }
 
 // ---- SQLBindParameter, SQLSetParam, SQLDescribeParam ----
