@@ -232,7 +232,7 @@ odbc.SQLFreeHandle(2, dbc)
 odbc.SQLFreeHandle(1, env)
 PY
 echo
-echo "== A keyset-driven cursor sees another user's update and delete, not their insert"
+echo "== A keyset-driven cursor sees another user's update and delete, not their insert, and writes by key"
 /usr/bin/python3 - <<'PY'
 import ctypes
 odbc = ctypes.CDLL("libodbc.so.2")
@@ -257,6 +257,7 @@ for i, item in enumerate([b"bolts", b"nuts", b"washers", b"screws"], 1):
 stmt = ctypes.c_void_p()
 odbc.SQLAllocHandle(3, me, ctypes.byref(stmt))
 odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(1), 0)            # SQL_ATTR_CURSOR_TYPE: keyset-driven
+odbc.SQLSetStmtAttr(stmt, 7, ctypes.c_void_p(4), 0)            # SQL_ATTR_CONCURRENCY: by values
 odbc.SQLSetStmtAttr(stmt, 27, ctypes.c_void_p(4), 0)           # SQL_ATTR_ROW_ARRAY_SIZE: 4
 ids, idlen = (ctypes.c_int * 4)(), (ctypes.c_long * 4)()
 items, itemlen = ctypes.create_string_buffer(21 * 4), (ctypes.c_long * 4)()
@@ -276,6 +277,12 @@ run(other, b"update stock set item = 'hex bolts' where id = 1")
 run(other, b"delete from stock where id = 3")
 run(other, b"insert into stock values (5, 'rivets')")
 show("after the other user's changes:")
+# SQLSetPos writes row 4 back through the cursor: the library updates it by its key.
+item = b"wing nuts"
+ctypes.memmove(ctypes.addressof(items) + 21 * 3, item + b"\0", len(item) + 1)
+itemlen[3] = len(item)
+assert odbc.SQLSetPos(stmt, 4, 2, 0) == 0                      # SQL_UPDATE, SQL_LOCK_NO_CHANGE
+show("after SQLSetPos(4, SQL_UPDATE):")
 odbc.SQLFreeHandle(3, stmt)
 run(me, b"drop table stock")
 for dbc in (me, other):
@@ -337,5 +344,5 @@ echo "   and File DSNs, SQLGetInfo, SQLGetTypeInfo and connection attributes, di
 echo "   trace; statements prepared, described and executed with parameters (arrays, data at"
 echo "   execution), forward-only fetching into bound columns and with SQLGetData, the catalog"
 echo "   calls, descriptors and native SQL, static and keyset-driven cursors scrolled in every"
-echo "   direction, and cursor requests decided at prepare with the tables' key columns found"
-echo "   through the catalog."
+echo "   direction with rows written back by SQLSetPos, and cursor requests decided at prepare"
+echo "   with the tables' key columns found through the catalog."
