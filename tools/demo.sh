@@ -67,31 +67,66 @@ PY
 echo "-- the driver's trace of the connect (passwords are written as ***):"
 grep -A2 'SQLDriverConnectW hDbc' "$conf/trace.log" | head -3
 grep 'SQLDriverConnectW: returning\|SQLDisconnect: returning' "$conf/trace.log" | head -2
+# The ctypes steps the demo's programs share: libodbc, one ODBC 3 environment, connections
+# that scroll with the driver's own cursors, statements; everything freed at exit.
+cat > "$conf/demo_odbc.py" <<'PY'
+import atexit
+import ctypes
+
+odbc = ctypes.CDLL("libodbc.so.2")
+env = ctypes.c_void_p()
+odbc.SQLAllocHandle(1, None, ctypes.byref(env))
+odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)           # SQL_ATTR_ODBC_VERSION: 3
+_connections = []
+
+
+def connect(dsn):
+    dbc = ctypes.c_void_p()
+    odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
+    assert odbc.SQLDriverConnect(dbc, None, b"DSN=" + dsn, -3, None, 0, None, 0) == 0, dsn
+    odbc.SQLSetConnectAttr(dbc, 110, ctypes.c_void_p(2), 0)    # SQL_ATTR_ODBC_CURSORS: the driver's own
+    _connections.append(dbc)
+    return dbc
+
+
+def statement(dbc):
+    stmt = ctypes.c_void_p()
+    odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
+    return stmt
+
+
+def run(dbc, sql):
+    stmt = statement(dbc)
+    assert odbc.SQLExecDirect(stmt, sql, -3) == 0, sql
+    odbc.SQLFreeHandle(3, stmt)
+
+
+@atexit.register
+def _close():
+    for dbc in _connections:
+        odbc.SQLDisconnect(dbc)
+        odbc.SQLFreeHandle(2, dbc)
+    odbc.SQLFreeHandle(1, env)
+PY
+export PYTHONPATH="$conf"
 echo
 echo "== Statements through unixODBC (ctypes on libodbc): prepare, describe, native SQL"
 /usr/bin/python3 - <<'PY'
 import ctypes
-odbc = ctypes.CDLL("libodbc.so.2")
-env, dbc, stmt = ctypes.c_void_p(), ctypes.c_void_p(), ctypes.c_void_p()
-odbc.SQLAllocHandle(1, None, ctypes.byref(env))
-odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)
-odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
-rc = odbc.SQLDriverConnect(dbc, None, b"DSN=sample_ansi", -3, None, 0, None, 0)
-odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
+from demo_odbc import odbc, connect, statement
+dbc = connect(b"sample_ansi")
+stmt = statement(dbc)
 cols, params = ctypes.c_short(), ctypes.c_short()
 odbc.SQLPrepare(stmt, b"SELECT 1 AS one, 'x' AS two, ? AS three", -3)
 odbc.SQLNumResultCols(stmt, ctypes.byref(cols))
 odbc.SQLNumParams(stmt, ctypes.byref(params))
-assert rc == 0 and (cols.value, params.value) == (3, 1), (rc, cols.value, params.value)
+assert (cols.value, params.value) == (3, 1), (cols.value, params.value)
 print("prepared a SELECT: %d result columns, %d parameter" % (cols.value, params.value))
 out, outlen = ctypes.create_string_buffer(256), ctypes.c_int()
 rc = odbc.SQLNativeSql(dbc, b"SELECT {fn UCASE('abc')}, {d '2026-12-10'}", -3, out, 256, ctypes.byref(outlen))
 assert rc == 0, rc
 print("native SQL of SELECT {fn UCASE('abc')}, {d '2026-12-10'}:", out.value.decode())
 odbc.SQLFreeHandle(3, stmt)
-odbc.SQLDisconnect(dbc)
-odbc.SQLFreeHandle(2, dbc)
-odbc.SQLFreeHandle(1, env)
 PY
 echo
 echo "== pyodbc creates the sample database through the driver: customers, products and orders"
@@ -199,14 +234,8 @@ echo
 echo "== A static cursor scrolls the customers (ctypes on libodbc, the ANSI library): rowsets of 3"
 /usr/bin/python3 - <<'PY'
 import ctypes
-odbc = ctypes.CDLL("libodbc.so.2")
-env, dbc, stmt = ctypes.c_void_p(), ctypes.c_void_p(), ctypes.c_void_p()
-odbc.SQLAllocHandle(1, None, ctypes.byref(env))
-odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)
-odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
-assert odbc.SQLDriverConnect(dbc, None, b"DSN=sample_ansi", -3, None, 0, None, 0) == 0
-odbc.SQLSetConnectAttr(dbc, 110, ctypes.c_void_p(2), 0)        # SQL_ATTR_ODBC_CURSORS: the driver's own
-odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
+from demo_odbc import odbc, connect, statement
+stmt = statement(connect(b"sample_ansi"))
 odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(3), 0)            # SQL_ATTR_CURSOR_TYPE: static
 odbc.SQLSetStmtAttr(stmt, 27, ctypes.c_void_p(3), 0)           # SQL_ATTR_ROW_ARRAY_SIZE: 3
 ids, idlen = (ctypes.c_int * 3)(), (ctypes.c_long * 3)()
@@ -227,35 +256,17 @@ for label, orientation, offset in [("LAST", 3, 0), ("PRIOR", 4, 0), ("ABSOLUTE 7
     rows = [(ids[i], names.raw[41 * i:41 * i + namelen[i]].decode()) for i in range(fetched.value)]
     print("    %-12s %d rows: %s" % (label, fetched.value, rows))
 odbc.SQLFreeHandle(3, stmt)
-odbc.SQLDisconnect(dbc)
-odbc.SQLFreeHandle(2, dbc)
-odbc.SQLFreeHandle(1, env)
 PY
 echo
 echo "== A keyset-driven cursor sees another user's update and delete, not their insert, and writes by key"
 /usr/bin/python3 - <<'PY'
 import ctypes
-odbc = ctypes.CDLL("libodbc.so.2")
-env = ctypes.c_void_p()
-odbc.SQLAllocHandle(1, None, ctypes.byref(env))
-odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)
-def connect():
-    dbc = ctypes.c_void_p()
-    odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
-    assert odbc.SQLDriverConnect(dbc, None, b"DSN=sample", -3, None, 0, None, 0) == 0
-    odbc.SQLSetConnectAttr(dbc, 110, ctypes.c_void_p(2), 0)    # SQL_ATTR_ODBC_CURSORS: the driver's own
-    return dbc
-def run(dbc, sql):
-    s = ctypes.c_void_p()
-    odbc.SQLAllocHandle(3, dbc, ctypes.byref(s))
-    assert odbc.SQLExecDirect(s, sql, -3) == 0, sql
-    odbc.SQLFreeHandle(3, s)
-me, other = connect(), connect()
+from demo_odbc import odbc, connect, statement, run
+me, other = connect(b"sample"), connect(b"sample")
 run(me, b"create table stock (id integer not null primary key, item varchar(20))")
 for i, item in enumerate([b"bolts", b"nuts", b"washers", b"screws"], 1):
     run(me, b"insert into stock values (%d, '%s')" % (i, item))
-stmt = ctypes.c_void_p()
-odbc.SQLAllocHandle(3, me, ctypes.byref(stmt))
+stmt = statement(me)
 odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(1), 0)            # SQL_ATTR_CURSOR_TYPE: keyset-driven
 odbc.SQLSetStmtAttr(stmt, 7, ctypes.c_void_p(4), 0)            # SQL_ATTR_CONCURRENCY: by values
 odbc.SQLSetStmtAttr(stmt, 27, ctypes.c_void_p(4), 0)           # SQL_ATTR_ROW_ARRAY_SIZE: 4
@@ -285,26 +296,14 @@ assert odbc.SQLSetPos(stmt, 4, 2, 0) == 0                      # SQL_UPDATE, SQL
 show("after SQLSetPos(4, SQL_UPDATE):")
 odbc.SQLFreeHandle(3, stmt)
 run(me, b"drop table stock")
-for dbc in (me, other):
-    odbc.SQLDisconnect(dbc)
-    odbc.SQLFreeHandle(2, dbc)
-odbc.SQLFreeHandle(1, env)
 PY
 echo
 echo "== The cursor library at prepare: key columns on request, and what a keyset cursor cannot serve"
 /usr/bin/python3 - <<'PY'
 import ctypes
-odbc = ctypes.CDLL("libodbc.so.2")
-env, dbc = ctypes.c_void_p(), ctypes.c_void_p()
-odbc.SQLAllocHandle(1, None, ctypes.byref(env))
-odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)
-odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
-assert odbc.SQLDriverConnect(dbc, None, b"DSN=sample_ansi", -3, None, 0, None, 0) == 0
-def statement():
-    stmt = ctypes.c_void_p()
-    odbc.SQLAllocHandle(3, dbc, ctypes.byref(stmt))
-    return stmt
-stmt = statement()
+from demo_odbc import odbc, connect, statement
+dbc = connect(b"sample_ansi")
+stmt = statement(dbc)
 odbc.SQLSetStmtAttr(stmt, 1054, ctypes.c_void_p(1), 0)         # add the key columns a select list lacks
 assert odbc.SQLPrepare(stmt, b"select name from customer", -3) == 0
 cols = ctypes.c_short()
@@ -317,7 +316,7 @@ for n in range(1, cols.value + 1):
     described.append("%s%s" % (name.value.decode(), " (key)" if key.value else ""))
 print("    'select name from customer' with option 1054 returns: " + ", ".join(described))
 odbc.SQLFreeHandle(3, stmt)
-stmt = statement()
+stmt = statement(dbc)
 odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(1), 0)            # SQL_ATTR_CURSOR_TYPE: keyset-driven
 rc = odbc.SQLPrepare(stmt, b"select city, count(*) from customer group by city", -3)
 state, native, text = ctypes.create_string_buffer(6), ctypes.c_int(), ctypes.create_string_buffer(256)
@@ -325,9 +324,6 @@ odbc.SQLGetDiagRec(3, stmt, 1, state, ctypes.byref(native), text, 256, None)
 assert rc == -1 and state.value == b"IM913", (rc, state.value)
 print("    a keyset-driven cursor over GROUP BY: %s %s" % (state.value.decode(), text.value.decode()))
 odbc.SQLFreeHandle(3, stmt)
-odbc.SQLDisconnect(dbc)
-odbc.SQLFreeHandle(2, dbc)
-odbc.SQLFreeHandle(1, env)
 PY
 echo
 echo "== iusql lists the tables through the catalog (SQLTables, isql's 'help')"
