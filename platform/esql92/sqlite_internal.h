@@ -39,8 +39,9 @@ struct Translation {
 };
 
 // Translates the server's dialect into SQLite's: convert(SQL_xxx, v), TOP n, the functions
-// whose names SQLite reserves, bare SYSDATE-like keywords, the catalog schemas, and the column
-// types of CREATE TABLE and ALTER TABLE ADD. Returns false after posting (the (+) marker).
+// whose names SQLite reserves, bare SYSDATE-like keywords, the catalog schemas, the column
+// types of CREATE TABLE and ALTER TABLE ADD, and the place of NULLs in every ORDER BY (above
+// every value: NULLS LAST ascending, NULLS FIRST descending). Returns false after posting (the (+) marker).
 bool translate(std::string_view text, Translation& out, Outcome& o);
 
 // Values kept in one form. A column whose type stores its values in one form (DATE, TIME,

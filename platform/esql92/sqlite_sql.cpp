@@ -394,6 +394,62 @@ bool isSignPosition(std::string_view sql, const std::vector<Token>& t, size_t mi
     return false;
 }
 
+// Whether token x, at depth 0 of an ORDER BY clause, ends the clause. The window frame words
+// end it only after an item has begun: alone they may name a column.
+bool endsOrderBy(std::string_view sql, const std::vector<Token>& t, size_t x, size_t itemStart) {
+    const Token& k = t[x];
+    if (isPunct(sql, k, ';') || isWord(sql, k, "LIMIT") || isWord(sql, k, "OFFSET") || isWord(sql, k, "FOR") ||
+        isWord(sql, k, "FETCH"))
+        return true;
+    return x > itemStart && (isWord(sql, k, "ROWS") || isWord(sql, k, "RANGE") || isWord(sql, k, "GROUPS"));
+}
+
+// The server sorts NULLs above every value, and the agent says so (SQL_NULL_COLLATION is
+// SQL_NC_HIGH): the scrollable cursors build their seek predicates on it. SQLite sorts them
+// first when ascending, so every ORDER BY item, at any depth (subqueries, set operations,
+// windows), gets NULLS LAST when ascending and NULLS FIRST when descending, unless it names
+// its own. The words go right after the item's last token, so that whatever the translation
+// appends to the clause (a LIMIT from TOP) is pushed after them.
+void orderNullsHigh(std::string_view sql, const std::vector<Token>& t, std::vector<Edit>& edits) {
+    const size_t n = t.size();
+    for (size_t i = 0; i + 1 < n; ++i) {
+        if (!isWord(sql, t[i], "ORDER") || !isWord(sql, t[i + 1], "BY") || (i > 0 && isPunct(sql, t[i - 1], '.')))
+            continue;
+        size_t itemStart = i + 2;
+        bool ownNulls = false;
+        auto endItem = [&](size_t end) {   // the item is tokens [itemStart, end)
+            if (end > itemStart && !ownNulls) {
+                const Token& last = t[end - 1];
+                edits.push_back({last.pos + last.len, 0, isWord(sql, last, "DESC") ? " NULLS FIRST" : " NULLS LAST"});
+            }
+            itemStart = end + 1;
+            ownNulls = false;
+        };
+        int depth = 0;
+        size_t x = i + 2;
+        for (; x < n; ++x) {
+            const Token& k = t[x];
+            if (isPunct(sql, k, '(')) {
+                ++depth;
+            } else if (isPunct(sql, k, ')')) {
+                if (depth == 0)
+                    break;   // the end of the parenthesised query or window that holds the clause
+                --depth;
+            } else if (depth > 0) {
+                continue;
+            } else if (endsOrderBy(sql, t, x, itemStart)) {
+                break;
+            } else if (isPunct(sql, k, ',')) {
+                endItem(x);
+            } else if (isWord(sql, k, "NULLS") && x + 1 < n &&
+                       (isWord(sql, t[x + 1], "FIRST") || isWord(sql, t[x + 1], "LAST"))) {
+                ownNulls = true;
+            }
+        }
+        endItem(x);
+    }
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------
@@ -516,6 +572,10 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
     std::vector<Token> t = tokenize(text);
     std::vector<int> match = matchParens(text, t);
     std::vector<Edit> edits;
+    // Inserts at one position keep the order they are pushed in: what closes an expression
+    // (a CAST's parenthesis) comes first, then the NULLS words of the ORDER BY item it ends,
+    // then what follows the clause (TOP's LIMIT, kept in `tails` until the end).
+    std::vector<Edit> tails;
     size_t n = t.size();
     auto name = [&](size_t i) { return tokenName(text, t[i]); };
     auto prevIsDot = [&](size_t i) { return i > 0 && isPunct(text, t[i - 1], '.'); };
@@ -650,11 +710,13 @@ bool translate(std::string_view text, Translation& out, Outcome& o) {
                         --depth;
                     }
                 }
-                edits.push_back({end, 0, " LIMIT " + count});
+                tails.push_back({end, 0, " LIMIT " + count});
                 i = j + 1;
             }
         }
     }
+    orderNullsHigh(text, t, edits);
+    edits.insert(edits.end(), tails.begin(), tails.end());
     rewriteTableDefinition(text, t, match, edits);
     out.sql = applyEdits(text, edits);
     out.kind = classify(text, t);

@@ -1,7 +1,7 @@
 // The server's SQL dialect on the SQLite back-end of the ESQL-92 client stand-in: the scalar
 // functions and DECODE that the driver's escape translation emits, convert(SQL_xxx, v), TOP n,
-// the date and time literal forms, and the agent's catalog queries over SYSPROGRESS and the
-// PUB meta tables.
+// NULLs sorting above every value, the date and time literal forms, and the agent's catalog
+// queries over SYSPROGRESS and the PUB meta tables.
 #include <ctime>
 
 #include "platform/esql92/sqlite_internal.h"
@@ -136,6 +136,78 @@ TEST_F(Esql92Dialect, DecodeConvertAndTop) {
     EXPECT_EQ(c.query("SELECT DISTINCT TOP 2 v FROM t ORDER BY v"), (Rows{{"a"}, {"b"}}));
     EXPECT_EQ(c.query("SELECT * FROM (SELECT TOP 1 id, v FROM t ORDER BY id) x"), (Rows{{"1", "a"}}));
     EXPECT_EQ(c.query("SELECT count(*) FROM t WHERE id IN (SELECT TOP 3 id FROM t ORDER BY id);"), (Rows{{"3"}}));
+}
+
+// NULLs sort above every value, as the agent reports: each ORDER BY item gets NULLS LAST
+// ascending and NULLS FIRST descending, wherever the clause stands and however it ends.
+TEST(Esql92Translate, OrderByItemsSortNullsHigh) {
+    struct Case {
+        const char* sql;
+        const char* want;
+    } cases[] = {
+        {"SELECT a FROM t ORDER BY a", "SELECT a FROM t ORDER BY a NULLS LAST"},
+        {"SELECT a FROM t ORDER BY a ASC;", "SELECT a FROM t ORDER BY a ASC NULLS LAST;"},
+        {"SELECT a FROM t order by a desc", "SELECT a FROM t order by a desc NULLS FIRST"},
+        {"SELECT a FROM t ORDER BY a, b DESC, coalesce(c, d) ASC",
+         "SELECT a FROM t ORDER BY a NULLS LAST, b DESC NULLS FIRST, coalesce(c, d) ASC NULLS LAST"},
+        {"SELECT v FROM t ORDER BY v COLLATE NOCASE DESC, w COLLATE NOCASE",
+         "SELECT v FROM t ORDER BY v COLLATE NOCASE DESC NULLS FIRST, w COLLATE NOCASE NULLS LAST"},
+        {"SELECT a, b FROM t ORDER BY 2 DESC, 1", "SELECT a, b FROM t ORDER BY 2 DESC NULLS FIRST, 1 NULLS LAST"},
+        {"SELECT a FROM t ORDER BY CASE WHEN a > 0 THEN 1 ELSE 0 END DESC",
+         "SELECT a FROM t ORDER BY CASE WHEN a > 0 THEN 1 ELSE 0 END DESC NULLS FIRST"},
+        // The words follow the parenthesis the translation adds around a CAST.
+        {"SELECT d FROM t ORDER BY CAST(d AS DATE)", "SELECT d FROM t ORDER BY esql_date(CAST(d AS DATE TEXT)) NULLS LAST"},
+        {"SELECT * FROM (SELECT a FROM t ORDER BY a DESC) x ORDER BY a",
+         "SELECT * FROM (SELECT a FROM t ORDER BY a DESC NULLS FIRST) x ORDER BY a NULLS LAST"},
+        {"SELECT count(*) FROM t WHERE a IN (SELECT a FROM u ORDER BY b, c DESC ) AND b > 0",
+         "SELECT count(*) FROM t WHERE a IN (SELECT a FROM u ORDER BY b NULLS LAST, c DESC NULLS FIRST ) AND b > 0"},
+        {"SELECT a FROM t UNION SELECT b FROM u ORDER BY 1 DESC",
+         "SELECT a FROM t UNION SELECT b FROM u ORDER BY 1 DESC NULLS FIRST"},
+        // TOP's LIMIT lands after the words, at the end or before the closing parenthesis.
+        {"SELECT TOP 5 a FROM t ORDER BY a", "SELECT  a FROM t ORDER BY a NULLS LAST LIMIT 5"},
+        {"SELECT TOP 5 a FROM t ORDER BY a DESC;", "SELECT  a FROM t ORDER BY a DESC NULLS FIRST LIMIT 5;"},
+        {"SELECT * FROM (SELECT TOP 1 a FROM t ORDER BY a DESC) x",
+         "SELECT * FROM (SELECT  a FROM t ORDER BY a DESC NULLS FIRST LIMIT 1) x"},
+        // The clause ends at LIMIT, OFFSET and FOR; an item naming its NULLS keeps them.
+        {"SELECT a FROM t ORDER BY a LIMIT 3 OFFSET 1", "SELECT a FROM t ORDER BY a NULLS LAST LIMIT 3 OFFSET 1"},
+        {"SELECT a FROM t ORDER BY a DESC FOR UPDATE", "SELECT a FROM t ORDER BY a DESC NULLS FIRST FOR UPDATE"},
+        {"SELECT a FROM t ORDER BY a NULLS FIRST, b DESC NULLS LAST, c",
+         "SELECT a FROM t ORDER BY a NULLS FIRST, b DESC NULLS LAST, c NULLS LAST"},
+        // Windows: the clause ends at the window's parenthesis or its frame.
+        {"SELECT row_number() OVER (PARTITION BY a ORDER BY b DESC) FROM t",
+         "SELECT row_number() OVER (PARTITION BY a ORDER BY b DESC NULLS FIRST) FROM t"},
+        {"SELECT sum(a) OVER (ORDER BY b ROWS BETWEEN UNBOUNDED PRECEDING AND CURRENT ROW) FROM t",
+         "SELECT sum(a) OVER (ORDER BY b NULLS LAST ROWS BETWEEN UNBOUNDED PRECEDING AND CURRENT ROW) FROM t"},
+        {"SELECT a FROM t ORDER BY rows", "SELECT a FROM t ORDER BY rows NULLS LAST"},
+        // Nothing that only looks like the clause.
+        {"SELECT 'ORDER BY a' FROM t WHERE \"ORDER\" = 1", "SELECT 'ORDER BY a' FROM t WHERE \"ORDER\" = 1"},
+    };
+    for (const Case& k : cases) {
+        esql::lite::Translation tr;
+        esql::Outcome o;
+        ASSERT_TRUE(esql::lite::translate(k.sql, tr, o)) << k.sql;
+        EXPECT_EQ(tr.sql, k.want) << k.sql;
+    }
+}
+
+// On real data: ascending puts NULLs last, descending first, in every place a clause can be.
+TEST_F(Esql92Dialect, NullsSortAboveEveryValue) {
+    ASSERT_EQ(c.exec("CREATE TABLE n (id INTEGER, v VARCHAR(5))"), 0) << message(c.ca);
+    ASSERT_EQ(c.exec("INSERT INTO n VALUES (1, 'b'), (2, NULL), (3, 'a'), (4, NULL), (5, 'c')"), 0) << message(c.ca);
+    const Rows up{{"a"}, {"b"}, {"c"}, {"NULL"}, {"NULL"}};
+    const Rows down{{"NULL"}, {"NULL"}, {"c"}, {"b"}, {"a"}};
+    EXPECT_EQ(c.query("SELECT v FROM n ORDER BY v"), up);
+    EXPECT_EQ(c.query("SELECT v FROM n ORDER BY 1 ASC"), up);
+    EXPECT_EQ(c.query("SELECT v FROM n ORDER BY v COLLATE NOCASE DESC"), down);
+    EXPECT_EQ(c.query("SELECT v FROM n ORDER BY v DESC, id"), down);
+    EXPECT_EQ(c.query("SELECT v, id FROM n ORDER BY v DESC, id DESC"),
+              (Rows{{"NULL", "4"}, {"NULL", "2"}, {"c", "5"}, {"b", "1"}, {"a", "3"}}));
+    EXPECT_EQ(c.query("SELECT TOP 2 id FROM n ORDER BY v DESC, id"), (Rows{{"2"}, {"4"}}));
+    EXPECT_EQ(c.query("SELECT * FROM (SELECT TOP 4 v FROM n ORDER BY v) x"), (Rows{{"a"}, {"b"}, {"c"}, {"NULL"}}));
+    EXPECT_EQ(c.query("SELECT v FROM n WHERE id < 3 UNION ALL SELECT v FROM n WHERE id >= 3 ORDER BY 1"), up);
+    EXPECT_EQ(c.query("SELECT id, row_number() OVER (ORDER BY v) FROM n ORDER BY id"),
+              (Rows{{"1", "2"}, {"2", "4"}, {"3", "1"}, {"4", "5"}, {"5", "3"}}));
+    EXPECT_EQ(c.query("SELECT v FROM n ORDER BY v NULLS FIRST, id"), (Rows{{"NULL"}, {"NULL"}, {"a"}, {"b"}, {"c"}}));
 }
 
 TEST_F(Esql92Dialect, DateAndTimeLiteralForms) {
