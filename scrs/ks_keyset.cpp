@@ -268,6 +268,7 @@ void KS_Close(KSD* keyset) {
     if (keyset == nullptr)
         return;
     SS_Close(keyset->keys);
+    keyset->boundRows.reset();
     keyset->rowStatus.clear();
     keyset->rowStatus.shrink_to_fit();
 }
@@ -446,16 +447,25 @@ int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
     if (ks == nullptr || ks->keys == nullptr || KeyColCount(cur) == 0 ||
         ks->rowStatus.size() < static_cast<size_t>(std::max(cur->rowCount, 0)))
         return ERR_GENERAL_ERROR;
-    const int32_t r = rowset->rowCount;
     int32_t start = 0;
-    if (int rc = scs_p_StartRow(cur, row, r, &start); rc != 0)
+    if (int rc = scs_p_StartRow(cur, row, rowset->rowCount, &start); rc != 0)
         return rc;
     cur->rowsetStart = start + 1;
+    return KS_ReadRowsetAt(cur, rowset, start, nullptr);
+}
 
+int KS_ReadRowsetAt(SCS_STMT* cur, DS_ROWSET* rowset, int32_t start, int32_t* liveRows) {
+    KSD* ks = cur->keyset;
+    if (liveRows != nullptr)
+        *liveRows = 0;
+    if (ks == nullptr || ks->keys == nullptr || KeyColCount(cur) == 0 || start < 0)
+        return ERR_GENERAL_ERROR;
+    const int32_t r = rowset->rowCount;
     DatasetPtr keyRows;
     if (int rc = Into(&keyRows, [&](DATASET** o) { return SS_FetchRowset(ks->keys, start, r, o); }); rc != 0)
         return rc;
-    const int32_t m = keyRows != nullptr ? keyRows->rowsUsed : 0;
+    const int32_t statuses = static_cast<int32_t>(ks->rowStatus.size()) - start;
+    const int32_t m = keyRows != nullptr ? std::clamp<int32_t>(keyRows->rowsUsed, 0, std::max(statuses, 0)) : 0;
     int32_t blocks = 0, inLast = 0, perBlock = 0;
     if (int rc = scs_KeyBlockGeometry(cur, static_cast<uint16_t>(KeyColCount(cur)), &blocks, &inLast, &perBlock);
         rc != 0)
@@ -506,6 +516,8 @@ int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
             if (status == KS_ROW_UPDATED || status == KS_ROW_ERROR)
                 status = KS_ROW_SUCCESS;
             rc = ds_CopyRow(rows, fetched.get(), rows->rowsUsed, found->second, 0);
+            if (liveRows != nullptr)
+                ++*liveRows;
         }
         if (rc != 0)
             return rc;

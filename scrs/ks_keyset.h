@@ -26,6 +26,7 @@
 
 #include "drv_pro9/oa_optable.h"
 #include "scrs/ss_result.h"
+#include "util/dataset.h"
 #include "sqlparse/scr_analyse.h"
 
 struct DATASET;
@@ -45,6 +46,9 @@ struct KSD {
     uint8_t fromTableCount = 0;   // names are qualified with their table when above 1
     SS_RESULT* keys = nullptr;    // the keys of the result, in keyset order (owned)
     std::vector<int16_t> rowStatus;  // one KS_ROW_* per key
+    // A seek window's rows, each with its key columns and then the ordering columns that are
+    // no key: the rows a seek starts from (dynamic and mixed cursors). Null without a window.
+    DatasetPtr boundRows;
 };
 
 // Empties the keys and their statuses (the key columns stay). Null is ignored.
@@ -88,6 +92,33 @@ int KS_GetKeySet_KSD(SCS_STMT* cur);
 // empty, statuses from the keyset, optimistic values read under values concurrency and the
 // rows locked under lock concurrency (manual commit only).
 int scs_p_KeysetFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row);
+// The rows of keys [start, start + rowset size) of the keyset (or seek window) into the
+// rowset, placed by key: the rowset query's part of scs_p_KeysetFetch, with no position
+// checks. *liveRows (when given) := the keys whose row was found.
+int KS_ReadRowsetAt(SCS_STMT* cur, DS_ROWSET* rowset, int32_t start, int32_t* liveRows);
+
+// ---- Seek windows (dynamic and mixed cursors) ---------------------------------------------
+// A window of keys is found by a seek on the ordering columns (the ORDER BY items, then the
+// key columns it does not name) from the first or last row of the current window: "( a > ?
+// OR a = ? AND k > ? )" and its kin, NULLs placed as the server's null collation says.
+constexpr uint16_t KS_SEEK_NEXT = 1;
+constexpr uint16_t KS_SEEK_FIRST = 2;
+constexpr uint16_t KS_SEEK_LAST = 3;
+constexpr uint16_t KS_SEEK_PRIOR = 4;
+constexpr uint16_t KS_SEEK_RELATIVE = 6;
+// Replaces the window by the keys of `windowSize` rows: the first or last rows of the result,
+// the rows after or before the current window (NEXT, PRIOR), or the window moved by offset
+// rows (RELATIVE; 0 reads it again from its first row). The keys go to the keyset (in
+// memory, ascending), one KS_ROW_SUCCESS status each, and the bound rows are taken again.
+// 82 (IM907) when no row is there (the window is then empty).
+int KS_FetchBySeek(SCS_STMT* cur, uint16_t orientation, int32_t offset, int32_t windowSize);
+// The rows in the current window (0 without one).
+int32_t KS_WindowRows(const SCS_STMT* cur);
+// For tests: the seek predicate and its parameter columns (indexes into the bound rows) for
+// the orientation (NEXT or PRIOR) and mode (0 past the window, 1 from inside it, 3 from
+// inside it including the bound row).
+int KS_SeekPredicate(const SCS_STMT* cur, uint16_t orientation, int mode, std::string* text,
+                     std::vector<int>* paramCols);
 // A static cursor that writes rows back (lock or values concurrency on an updatable query)
 // reads its snapshot once, with the hidden columns after the application's: the keys (and
 // compared values) come from the rows themselves. The snapshot's rows are the keyset.

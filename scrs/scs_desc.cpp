@@ -675,6 +675,8 @@ int scs_p_OrderByDescsGet(SCS_STMT* cur) {
     const auto* refs = Elements<const SCR_TABLEREF>(cur->fromTables);
     for (uint32_t i = 0; i < order->count; ++i) {
         SCS_COLDESC& c = items[i].col;
+        if (c.itemKind == SCS_ITEM_EXPRESSION)
+            continue;
         const bool quotable = scs_p_IsPseudoColumnQuotable(c.column, cur->dbmsName);
         if (!PutField(c.column, Normalize(cur, c.column, quotable)))
             return ERR_GENERAL_ERROR;

@@ -35,9 +35,14 @@ const OA_OPTABLE& AgentOf(const SCS_STMT* cur) { return *cur->agent->ops; }
 bool Scrollable(const SCS_STMT* cur) { return cur->opts->cursorType != SCS_FORWARD_ONLY; }
 bool IsStatic(const SCS_STMT* cur) { return cur->opts->cursorType == SCS_STATIC; }
 // A pure keyset-driven cursor over a query whose keys were found at prepare.
+// A query whose key columns were found: its rows are read by key.
+bool Keyed(const SCS_STMT* cur) {
+    return cur->analysis.rootKind == kQueryKind && cur->keyset != nullptr && cur->keyset->keyCols != nullptr &&
+           cur->keyset->keyCols->count > 0;
+}
+
 bool KeysetDriven(const SCS_STMT* cur) {
-    return cur->opts->cursorType == SCS_KEYSET && cur->opts->keysetSize == 0 && cur->analysis.rootKind == kQueryKind &&
-           cur->keyset != nullptr && cur->keyset->keyCols != nullptr && cur->keyset->keyCols->count > 0;
+    return cur->opts->cursorType == SCS_KEYSET && cur->opts->keysetSize == 0 && Keyed(cur);
 }
 
 // No result yet: the snapshot emptied, the count unknown, the cursor before the start.
@@ -228,6 +233,14 @@ int ExecuteOf(SCS_STMT* cur, uint32_t stmt) {
     // a statement without result columns has nothing to read.
     if (IsStatic(cur) && cur->resultColCount > 0)
         return scs_p_FillStatic(cur);
+    if (cur->opts->cursorType != SCS_STATIC && Keyed(cur) && !KeysetDriven(cur)) {
+        // Dynamic and mixed cursors find their windows by seeks, from the first fetch on.
+        AgentOf(cur).DRV_CloseCursor(stmt);
+        KS_Close(cur->keyset);
+        cur->mixedState = -6;
+        cur->shortAtEnd = false;
+        return 0;
+    }
     if (KeysetDriven(cur)) {
         // Rows are read by key from here on: the application's own cursor is not fetched.
         AgentOf(cur).DRV_CloseCursor(stmt);
@@ -402,7 +415,7 @@ int scs_Fetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_t* outRo
 }
 
 int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_t* outRowsFetched,
-                      int32_t* outRowCount, int16_t /*orientation*/) {
+                      int32_t* outRowCount, int16_t orientation) {
     SCS_STMT* cur = scs_FindStmt(stmt);
     if (cur == nullptr || outRowset == nullptr || outRowsFetched == nullptr || outRowCount == nullptr)
         return ERR_INVALID_ARGUMENT_VALUE;
@@ -414,8 +427,13 @@ int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_
     *outRowsFetched = 0;
     *outRowset = nullptr;
     const bool keyset = KeysetDriven(cur);
-    if (o.cursorType != SCS_FORWARD_ONLY && o.cursorType != SCS_STATIC && !keyset)
-        return ERR_DRIVER_NOT_CAPABLE;  // dynamic and mixed cursors come later
+    const bool dynamic = o.cursorType == SCS_DYNAMIC && Keyed(cur);
+    const bool mixed = o.cursorType == SCS_KEYSET && o.keysetSize > 0 && Keyed(cur);
+    // Dynamic and mixed cursors move by orientation: a plain fetch cannot say where to.
+    if ((dynamic || mixed) && orientation == 0)
+        return ERR_DRIVER_NOT_CAPABLE;
+    if (o.cursorType != SCS_FORWARD_ONLY && o.cursorType != SCS_STATIC && !keyset && !dynamic && !mixed)
+        return ERR_DRIVER_NOT_CAPABLE;
 
     const int32_t size = o.rowsetSize < 1 ? 1 : o.rowsetSize > 0xFFFF ? 0xFFFF : o.rowsetSize;
     DS_ROWSET* rowset = nullptr;
@@ -426,6 +444,10 @@ int scs_ExtendedFetch(uint32_t stmt, DS_ROWSET** outRowset, int32_t row, uint32_
         rc = scs_p_StaticFetch(cur, rowset, row);
     } else if (keyset) {
         rc = scs_p_KeysetFetch(cur, rowset, row);
+    } else if (dynamic) {
+        rc = scs_p_DynamicScroll(cur, row, static_cast<uint16_t>(orientation), rowset);
+    } else if (mixed) {
+        rc = scs_p_MixedFetch(cur, row, static_cast<uint16_t>(orientation), rowset);
     } else {
         rc = FetchBlock(cur, static_cast<uint16_t>(size), rowset->rows);
         for (int32_t i = 0; rc == 0 && i < rowset->rows->rowsUsed && i < rowset->rowCount; ++i)

@@ -194,6 +194,46 @@ int TableColumns(SCS_STMT* cur) {
     return 0;
 }
 
+// Can windows be found by seeks on the ordering? Each ORDER BY item must be a column (its
+// value is read back and compared), TOP would cut every window on its own, and the order
+// must reach every key column within the server's ORDER BY maximum, or it is not total.
+bool Seekable(SCS_STMT* cur) {
+    if (SCR_HasTop(&cur->analysis) != 0)
+        return false;
+    const uint32_t items = cur->orderBy != nullptr ? cur->orderBy->count : 0;
+    const auto* order = items != 0 ? static_cast<const SCS_SELCOLDESC*>(cur->orderBy->elements) : nullptr;
+    for (uint32_t i = 0; i < items; ++i)
+        if (order[i].col.itemKind == SCS_ITEM_EXPRESSION)
+            return false;
+    uint32_t unordered = 0;
+    const uint32_t keys = KeyCount(cur);
+    const auto* key = static_cast<const SCS_COLDESC*>(cur->keyset->keyCols->elements);
+    for (uint32_t k = 0; k < keys; ++k)
+        unordered += key[k].orderPosition == 0 ? 1 : 0;
+    return cur->maxOrderByCols == 0 || items + unordered <= cur->maxOrderByCols;
+}
+
+// The library serves a dynamic request as keyset-driven: the type set on the agent
+// statement, the requested one given back at the next preparation.
+int ChangeToKeyset(SCS_STMT* cur) {
+    OA_CURSOROPTS& o = *cur->opts;
+    if ((cur->flags & SCS_ATTRS_CHANGED) == 0) {
+        cur->requestedType = o.cursorType;
+        cur->requestedConcurrency = o.concurrency;
+    }
+    int32_t value = SCS_KEYSET;
+    const auto set = AgentOf(cur).DRV_SetProperty;
+    if (set == nullptr || set(cur->agentStmt, OA_PROP_CURSOR_TYPE, &value) != 0) {
+        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to keyset-driven cursor");
+        return ERR_DRIVER_NOT_CAPABLE;
+    }
+    LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to keyset-driven cursor");
+    o.cursorType = SCS_KEYSET;
+    cur->flags |= SCS_ATTRS_CHANGED;
+    o.setFlags &= static_cast<uint16_t>(~OA_CURSOR_TYPE_SET);
+    return 0;
+}
+
 // A query: checks for the cursor asked for, then its tables and keys.
 int PrepareQuery(SCS_STMT* cur) {
     const OA_CURSOROPTS& o = *cur->opts;
@@ -274,8 +314,15 @@ int PrepareQuery(SCS_STMT* cur) {
     }
     if (keysetLike && (flags & SCR_F_ORDER_BY) != 0)
         scs_p_KeyOrderPositions(cur);
-    // Keys found: a keyset-driven cursor reads its rows by them. Mixed and dynamic cursors,
-    // and row-version concurrency, are served as static read-only until they are built.
+    if ((o.cursorType == SCS_DYNAMIC || mixed) && o.concurrency != SCS_ROWVER) {
+        if (Seekable(cur))
+            return 0;
+        // A dynamic cursor without a seekable order keeps its keys as a keyset; a mixed one
+        // (its keyset size would make the keyset mixed again) becomes a snapshot.
+        return o.cursorType == SCS_DYNAMIC && o.keysetSize == 0 ? ChangeToKeyset(cur) : scs_p_ChangeCursorType(cur);
+    }
+    // Keys found: a keyset-driven cursor reads its rows by them. Row-version concurrency is
+    // served as static read-only.
     if (o.cursorType == SCS_KEYSET && !mixed && o.concurrency != SCS_ROWVER)
         return 0;
     // A static cursor that writes rows back reads its keys with its snapshot.
@@ -350,7 +397,7 @@ int scs_p_MarkKeyOrderColumns(SCS_STMT* cur) {
         if (item.isKey != 0)
             continue;
         ++nonKeyItems;
-        if (item.col.sqlType == 0) {
+        if (item.col.sqlType == 0 && item.col.itemKind != SCS_ITEM_EXPRESSION) {
             const SCS_COLDESC* col = scs_FindColDesc(cols, colCount, &item.col, nullptr);
             if (col == nullptr)
                 return ERR_GENERAL_ERROR;

@@ -334,3 +334,235 @@ int scs_p_StaticFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row) {
         return ds_ApplyMaxLength(rowset->rows, static_cast<uint32_t>(max));
     return 0;
 }
+
+// ---- Dynamic and mixed cursors ------------------------------------------------------------
+
+namespace {
+
+// Reads the rowset at window row a (from 0): the rowset's place in the window follows.
+int ReadWindowRowset(SCS_STMT* cur, DS_ROWSET* rowset, int32_t a, int32_t* liveRows) {
+    cur->rowsetStart = a + 1;
+    return KS_ReadRowsetAt(cur, rowset, a, liveRows);
+}
+
+int32_t RowsIn(const DS_ROWSET* rowset) { return rowset->rows != nullptr ? rowset->rows->rowsUsed : 0; }
+
+void DropRows(DS_ROWSET* rowset) {
+    if (rowset->rows != nullptr)
+        ds_Free(rowset->rows);
+}
+
+}  // namespace
+
+int scs_p_DynamicFetch(SCS_STMT* cur, uint16_t orientation, int32_t offset, DS_ROWSET* rowset) {
+    const int32_t r = rowset->rowCount;
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        // Each attempt starts empty: the rowset holds the rows of the one that succeeds.
+        DropRows(rowset);
+        const int rc = attempt == 0 ? KS_FetchBySeek(cur, orientation, offset, r)
+                                    : KS_FetchBySeek(cur, KS_SEEK_RELATIVE, 0, r);
+        if (rc != 0)
+            return rc;
+        int32_t live = 0;
+        if (int rrc = ReadWindowRowset(cur, rowset, 0, &live); rrc != 0)
+            return rrc;
+        // A row deleted or moved between the seek and the read: the same place again.
+        if (live == KS_WindowRows(cur))
+            return 0;
+    }
+    DropRows(rowset);
+    LOG_MSG(LOG_ERR, "scs_p_DynamicFetch: the rows kept changing under the keyset");
+    return ERR_TOO_MANY_UPDATES_BY_OTHER_USERS;
+}
+
+int scs_p_DynamicScroll(SCS_STMT* cur, int32_t offset, uint16_t orientation, DS_ROWSET* rowset) {
+    const int32_t r = rowset->rowCount;
+    auto fetch = [&](uint16_t o, int32_t v) {
+        const int rc = scs_p_DynamicFetch(cur, o, v, rowset);
+        return rc == ERR_NO_DATA_FOUND ? 0 : rc;
+    };
+    auto beforeStart = [&] {
+        DropRows(rowset);
+        cur->position = SCS_POS_BEFORE_START;
+        return ERR_ATTEMPT_TO_FETCH_BEFORE_START_OF;
+    };
+    auto afterEnd = [&] {
+        DropRows(rowset);
+        cur->position = SCS_POS_AFTER_END;
+        return ERR_ATTEMPT_TO_FETCH_BEYOND_END_OF;
+    };
+    auto first = [&] {
+        DropRows(rowset);
+        cur->shortAtEnd = false;
+        return fetch(KS_SEEK_FIRST, 0);
+    };
+    switch (orientation) {
+    case KS_SEEK_NEXT: {
+        if (int rc = fetch(orientation, 0); rc != 0)
+            return rc;
+        if (RowsIn(rowset) == 0)
+            return afterEnd();
+        cur->shortAtEnd = RowsIn(rowset) < r;
+        return 0;
+    }
+    case KS_SEEK_FIRST:
+    case KS_SEEK_LAST: {
+        if (int rc = fetch(orientation, 0); rc != 0)
+            return rc;
+        cur->shortAtEnd = false;
+        if (RowsIn(rowset) == 0)
+            return afterEnd();
+        // One window holds the whole result.
+        if (RowsIn(rowset) < r)
+            cur->rowCount = RowsIn(rowset);
+        return 0;
+    }
+    case KS_SEEK_PRIOR: {
+        if (int rc = fetch(orientation, 0); rc != 0)
+            return rc;
+        cur->shortAtEnd = false;
+        if (RowsIn(rowset) == 0)
+            return beforeStart();
+        return RowsIn(rowset) < r ? first() : 0;
+    }
+    case KS_SEEK_RELATIVE: {
+        const int32_t held = KS_WindowRows(cur);
+        const bool wasShortAtEnd = cur->shortAtEnd;
+        if (int rc = fetch(orientation, offset); rc != 0)
+            return rc;
+        const int32_t got = RowsIn(rowset);
+        if (got == 0)
+            return offset < 0 ? beforeStart() : afterEnd();
+        if (got >= r) {
+            cur->shortAtEnd = false;
+            return 0;
+        }
+        if (offset >= 0) {
+            cur->shortAtEnd = true;
+            return 0;
+        }
+        // Backwards and short: the start was reached, unless the window was short at the
+        // end already and the move stays inside the result.
+        const int32_t n = cur->rowCount;
+        const int64_t back = -static_cast<int64_t>(offset);
+        if (!wasShortAtEnd || ((n >= r || n < 0) && back >= r - 1) || (n >= 0 && n < r && n < held + back))
+            return first();
+        return 0;
+    }
+    default:
+        return ERR_FETCH_TYPE_OUT_OF_RANGE;
+    }
+}
+
+int scs_p_MixedFetch(SCS_STMT* cur, int32_t offset, uint16_t orientation, DS_ROWSET* rowset) {
+    const int32_t r = rowset->rowCount;
+    const int32_t k = cur->opts->keysetSize;
+    if (k < r)
+        return ERR_ROW_VALUE_OUT_OF_RANGE;
+    if ((cur->flags & SCS_KEYSET_SIZE_SET) != 0) {
+        cur->mixedState = -6;
+        cur->flags &= static_cast<uint16_t>(~SCS_KEYSET_SIZE_SET);
+    }
+    int32_t& state = cur->mixedState;
+    const int32_t s = std::max(cur->rowsetStart, 1);
+    auto window = [&] { return KS_WindowRows(cur); };
+    const bool valid = state != -6 && window() > 0;
+    // Moves the window; 82 when no row is there.
+    auto seek = [&](uint16_t o, int32_t v) { return KS_FetchBySeek(cur, o, v, k); };
+    int32_t a = 0;
+    int rc = 0;
+    switch (orientation) {
+    case KS_SEEK_NEXT:
+        if (valid && window() >= s + 2 * r - 1) {
+            a = s + r - 1;
+        } else {
+            rc = seek(KS_SEEK_RELATIVE, s + r - 1);
+            if (rc == ERR_NO_DATA_FOUND) {
+                state = -5;
+                return rc;
+            }
+            state = -1;
+            a = 0;
+        }
+        break;
+    case KS_SEEK_FIRST:
+        if (!(valid && (state == -2 || (state == -3 && window() < k)))) {
+            rc = seek(KS_SEEK_FIRST, 0);
+            state = -2;
+        }
+        a = 0;
+        break;
+    case KS_SEEK_LAST:
+        if (!(valid && state == -3)) {
+            rc = seek(KS_SEEK_LAST, 0);
+            state = -3;
+        }
+        a = std::max(window() - r, 0);
+        break;
+    case KS_SEEK_PRIOR:
+        if (state == -5) {
+            rc = seek(KS_SEEK_LAST, 0);
+            state = -3;
+            a = std::max(window() - r, 0);
+            break;
+        }
+        a = s - r - 1;
+        if (valid && a >= 0)
+            break;
+        if (valid && state == -2 && a > -r) {
+            a = 0;
+            break;
+        }
+        if (valid && state == -2) {
+            cur->position = SCS_POS_BEFORE_START;
+            return ERR_ATTEMPT_TO_FETCH_BEFORE_START_OF;
+        }
+        rc = seek(KS_SEEK_RELATIVE, s - k - 1);
+        state = -1;
+        a = window() - r;
+        if (rc == 0 && window() < k) {
+            state = -2;
+            rc = seek(KS_SEEK_FIRST, 0);
+            a = std::max(a, 0);
+        }
+        break;
+    case KS_SEEK_RELATIVE: {
+        const int64_t target = static_cast<int64_t>(offset) + s - 1;
+        if (valid && target >= 0 && target + r <= window()) {
+            a = static_cast<int32_t>(target);
+            break;
+        }
+        const int32_t before = window();
+        rc = seek(KS_SEEK_RELATIVE, static_cast<int32_t>(std::clamp<int64_t>(target, INT32_MIN + 1, INT32_MAX)));
+        state = -1;
+        a = 0;
+        if (rc == 0 && window() < r && offset < 0 && (-static_cast<int64_t>(offset) > r || window() < before)) {
+            state = -2;
+            rc = seek(KS_SEEK_FIRST, 0);
+        }
+        break;
+    }
+    default:
+        return ERR_FETCH_TYPE_OUT_OF_RANGE;
+    }
+    if (rc == ERR_NO_DATA_FOUND) {
+        const bool backwards = orientation == KS_SEEK_PRIOR || (orientation == KS_SEEK_RELATIVE && offset < 0);
+        state = -6;
+        cur->position = backwards ? SCS_POS_BEFORE_START : SCS_POS_AFTER_END;
+        return backwards ? ERR_ATTEMPT_TO_FETCH_BEFORE_START_OF : ERR_ATTEMPT_TO_FETCH_BEYOND_END_OF;
+    }
+    if (rc != 0)
+        return rc;
+    if (a >= window()) {
+        cur->position = SCS_POS_AFTER_END;
+        return ERR_ATTEMPT_TO_FETCH_BEYOND_END_OF;
+    }
+    if (int frc = ReadWindowRowset(cur, rowset, a, nullptr); frc != 0)
+        return frc;
+    // The count is known once one window holds the whole result: it begins at the first row
+    // and ends before the keyset size is reached. A short rowset alone says nothing of the
+    // rows before the window.
+    if (cur->rowCount < 0 && window() < k && (state == -2 || state == -3))
+        cur->rowCount = window();
+    return 0;
+}

@@ -68,3 +68,17 @@ int scs_p_StaticFetch(SCS_STMT* cur, DS_ROWSET* rowset, int32_t row);
 // agent's cursor closed unless the concurrency is lock, SCS_RESULT_CACHED set, the row
 // count kept. Shared by the execution, the block fetch and the rowset fetch.
 int scs_p_FillStatic(SCS_STMT* cur);
+// A dynamic cursor's rowset: the window of R keys found by a seek from the current one (NEXT,
+// FIRST, LAST, PRIOR, RELATIVE; other orientations 38), then its rows read by key. A rowset
+// whose rows changed under the seek is read again from the same place, at most three times
+// (then 101, IM920). A PRIOR or backward RELATIVE move that reaches the start reads the first
+// rowset; 85 before the start and 86 past the end, the position set to match.
+int scs_p_DynamicScroll(SCS_STMT* cur, int32_t offset, uint16_t orientation, DS_ROWSET* rowset);
+// One dynamic fetch: the seek and the keyed read, retried as above.
+int scs_p_DynamicFetch(SCS_STMT* cur, uint16_t orientation, int32_t offset, DS_ROWSET* rowset);
+// A mixed cursor's rowset: inside its window of keyset-size keys while the rowset fits,
+// else the window moved by a seek first (cur->mixedState: -6 no window, -1 inside the
+// result, -2 the window begins at the first row, -3 it ends at the last row, -5 a forward
+// move found no more rows). The row count becomes known only when one window holds the
+// whole result.
+int scs_p_MixedFetch(SCS_STMT* cur, int32_t offset, uint16_t orientation, DS_ROWSET* rowset);

@@ -397,7 +397,7 @@ int Refresh(SCS_STMT* cur, int32_t row, uint16_t* statuses) {
         DS_ROWSET* rs = nullptr;
         if (int rc = ds_RowsetNew(&rs, RowsetSize(cur)); rc != 0)
             return rc;
-        const int rc = scs_p_KeysetFetch(cur, rs, cur->rowsetStart);
+        const int rc = KS_ReadRowsetAt(cur, rs, cur->rowsetStart - 1, nullptr);
         ds_RowsetFree(&rs);
         if (rc != 0)
             return rc;
@@ -477,8 +477,9 @@ bool scs_SetPosSupported(const SCS_STMT* cur) {
     if (cur == nullptr || cur->keyset == nullptr || KeyColCount(cur) == 0 || cur->fromTables == nullptr ||
         cur->fromTables->count == 0)
         return false;
-    if (cur->opts->cursorType == SCS_KEYSET)
-        return cur->opts->keysetSize == 0 && cur->analysis.rootKind == kQueryKind;
+    // Keyset-driven, mixed and dynamic cursors address the rowset's rows by their keys.
+    if (cur->opts->cursorType == SCS_KEYSET || cur->opts->cursorType == SCS_DYNAMIC)
+        return cur->analysis.rootKind == kQueryKind;
     return IsStatic(cur) && KS_StaticWithKeys(cur) && cur->hiddenCols != 0 &&
            (cur->opts->concurrency == SCS_LOCK || cur->opts->concurrency == SCS_VALUES);
 }
@@ -565,7 +566,7 @@ int scs_p_RefreshOptConcRows(SCS_STMT* cur, const std::vector<int32_t>& rows) {
     DS_ROWSET* rs = nullptr;
     if (int rc = ds_RowsetNew(&rs, RowsetSize(cur)); rc != 0)
         return rc;
-    const int rc = scs_p_KeysetFetch(cur, rs, cur->rowsetStart);
+    const int rc = KS_ReadRowsetAt(cur, rs, cur->rowsetStart - 1, nullptr);
     ds_RowsetFree(&rs);
     std::copy(saved.begin(), saved.end(), kept.begin() + static_cast<std::ptrdiff_t>(from));
     return rc;

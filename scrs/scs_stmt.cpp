@@ -131,6 +131,8 @@ int scs_CursorInitFull(SCS_STMT* cur, uint32_t agentStmt, uint32_t agentConn, co
         cur->dbmsName = name;
     if (scs_AgentGetInfo(holder, agentConn, 99, &small, sizeof small, nullptr) == 0)
         cur->maxOrderByCols = small;
+    if (scs_AgentGetInfo(holder, agentConn, 85, &small, sizeof small, nullptr) == 0)
+        cur->nullCollation = small;
     return 0;
 }
 

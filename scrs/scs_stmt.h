@@ -55,6 +55,7 @@ struct SCS_STMT {
     uint16_t identCase = 1;              // 28
     uint16_t quotedIdentCase = 4;        // 93
     uint16_t maxOrderByCols = 0;         // 99
+    uint16_t nullCollation = 0;          // 85: 0 high, 1 low, 2 start, 4 end
     uint32_t noCatalogs = 0;             // 92 answered 0
     std::string userName;                // 47: owner of unqualified tables
     std::string dbmsName;                // 17
@@ -71,6 +72,7 @@ struct SCS_STMT {
     UT_ARRAY* selectCols = nullptr;      // SCS_COLDESC
     uint16_t orderingColCount = 0;
     int32_t mixedState = -6;             // -6: no keyset window
+    bool shortAtEnd = false;             // a dynamic cursor's last forward fetch came short
     KSD* keyset = nullptr;
     SS_RESULT* staticResult = nullptr;
 

@@ -142,3 +142,20 @@ int SS_FetchRowset(SS_RESULT* ss, int32_t start, int32_t n, DATASET** out) {
         ss->nextStart = start;
     return 0;
 }
+
+int SS_Adopt(SS_RESULT* ss, DATASET* rows) {
+    if (ss == nullptr || ss->rows == nullptr) {
+        if (rows != nullptr)
+            DatasetDeleter{}(rows);
+        return ERR_GENERAL_ERROR;
+    }
+    SS_Close(ss);
+    if (rows != nullptr) {
+        ds_Free(ss->rows);
+        *ss->rows = *rows;  // the arrays move over
+        *rows = DATASET{};
+        DatasetDeleter{}(rows);
+    }
+    ss->cache.rowCount = ss->rows->rowsUsed;
+    return 0;
+}

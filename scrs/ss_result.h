@@ -41,3 +41,6 @@ int SS_GetRsltSet(SS_RESULT* ss, const OA_OPTABLE* agent, uint32_t stmt, int32_t
 // start at that start. On failure *out holds no rows (a dataset the call allocated is freed
 // and *out nulled).
 int SS_FetchRowset(SS_RESULT* ss, int32_t start, int32_t n, DATASET** out);
+// SS_Close, then rows (a heap dataset, taken over; null gives none) become the whole
+// result, in memory: a seek window's keys. 15 without a holder.
+int SS_Adopt(SS_RESULT* ss, DATASET* rows);

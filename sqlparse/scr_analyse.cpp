@@ -569,6 +569,15 @@ int SCR_TopDrop(SCR_STMTINFO* info) {
     return Regenerate(info);
 }
 
+int SCR_HasTop(SCR_STMTINFO* info) {
+    PT_NODE* spec;
+    PT_NODE* te;
+    if (OuterParts(info, &spec, &te) != 0)
+        return 0;
+    const PT_NODE* quantifier = PT_Child(spec, 1);
+    return quantifier != nullptr && quantifier->childCount > 1 ? 1 : 0;
+}
+
 int SCR_MarkerLayout(SCR_STMTINFO* info, SCR_MARKERS* out) {
     PT_NODE* spec;
     PT_NODE* te;
@@ -678,8 +687,13 @@ int SCR_OrderByGet(SCR_STMTINFO* info, UT_ARRAY* out) {
                 break;
             }
         } else {
-            rc = ERR_GENERAL_ERROR;
-            break;
+            // An expression orders as written; no column of it can be sought by.
+            rec.col.itemKind = SCS_ITEM_EXPRESSION;
+            rec.col.text = uh_StrDup(TextOf(key));
+            if (rec.col.text == nullptr) {
+                rc = ERR_MEMORY_ALLOCATION_FAILURE;
+                break;
+            }
         }
         if (ut_ArrayAppend(out, &rec) == 0) {
             SCR_SelColDescFree(&rec);

@@ -126,6 +126,8 @@ int SCR_SelListAppend(SCR_STMTINFO* info, const char* columns);
 // Drops TOP n (and its PERCENT and WITH TIES) from the query's select quantifier; the set
 // quantifier stays. Nothing for a query without TOP.
 int SCR_TopDrop(SCR_STMTINFO* info);
+// 1 when the query's select quantifier has TOP n, else 0 (also for no query).
+int SCR_HasTop(SCR_STMTINFO* info);
 
 // Where the application's parameter markers stand in a query: in its select list, in its
 // FROM list (JOIN ... ON, derived tables), and in the whole statement; those after the FROM

@@ -391,7 +391,9 @@ SQLRETURN Refresh(STMT* stmt) {
     const int32_t start = cur.rowsetStart;
     scs_FreeRowset(&cur);
     uint32_t fetched = 0;
-    rc = scs_ScrollPosition(&cur, SQL_FETCH_ABSOLUTE, start, &fetched);
+    // Dynamic and mixed cursors number no rows: they read the same place again.
+    const bool numbered = start >= 1;
+    rc = scs_ScrollPosition(&cur, numbered ? SQL_FETCH_ABSOLUTE : SQL_FETCH_RELATIVE, numbered ? start : 0, &fetched);
     if (rc != 0)
         return FailWith(stmt, rc);
     if (int prc = scs_SetPosition(&cur, Target(stmt)); prc != 0)

@@ -138,8 +138,8 @@ int ReadOption(STMT* stmt, uint16_t option, SQLULEN* value, size_t* width) {
         if (cur.cursorType == SQL_CURSOR_FORWARD_ONLY)
             return stored(stmt->rowNumber);
         // A scrollable cursor's row is counted in the result: none before the start, after
-        // the end or without a rowset.
-        return stored(cur.rowset != nullptr && cur.position >= 1
+        // the end, without a rowset, or on a dynamic or mixed cursor, which numbers no rows.
+        return stored(cur.rowset != nullptr && cur.position >= 1 && cur.rowsetStart >= 1
                           ? static_cast<SQLULEN>(static_cast<uint32_t>(cur.rowsetStart + cur.position - 1))
                           : 0);
     default:

@@ -105,8 +105,7 @@ struct Session : itest::Session {
 };
 
 // The decision table: statement x cursor type x concurrency -> what the prepare answers
-// and the cursor the statement then has. Dynamic cursors are served as static read-only
-// for now.
+// and the cursor the statement then has.
 TEST(CursorPrepare, EachStatementGetsTheCursorItCanHave) {
     constexpr SQLULEN FO = SQL_CURSOR_FORWARD_ONLY, KS = SQL_CURSOR_KEYSET_DRIVEN, DY = SQL_CURSOR_DYNAMIC,
                       ST = SQL_CURSOR_STATIC;
@@ -121,10 +120,14 @@ TEST(CursorPrepare, EachStatementGetsTheCursorItCanHave) {
     } cases[] = {
         {"select id, v from keyed", FO, RO, "", FO, RO},
         {"select id, v from keyed", KS, LK, "", KS, LK},
-        {"select id, v from keyed order by v", DY, VA, "01S02", ST, RO},
+        {"select id, v from keyed order by v", DY, VA, "", DY, VA},
+        // No seek can find a window under TOP: keyset-driven instead. An ORDER BY expression
+        // is beyond the analyser: a snapshot.
+        {"select top 5 id, v from keyed order by v", DY, RO, "01S02", KS, RO},
+        {"select id, v from keyed order by id + 1", DY, LK, "01S02", ST, RO},
         {"select a, b from nokey", KS, RO, "01S02", ST, RO},
         {"select a, b from nullu", KS, RO, "01S02", ST, RO},
-        {"select a, b from uniq", DY, LK, "01S02", ST, RO},
+        {"select a, b from uniq", DY, LK, "", DY, LK},
         {"select id, v from keyed", ST, RO, "", ST, RO},
         {"select id, v from keyed", ST, LK, "", ST, LK},
         {"select a, b from nokey", ST, VA, "01S02", ST, RO},
