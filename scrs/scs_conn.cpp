@@ -12,6 +12,7 @@
 #include <new>
 
 #include "drv_pro9/oa_services.h"
+#include "scrs/rvc_rowver.h"
 #include "scrs/scs_stmt.h"
 #include "util/errcode.h"
 #include "util/utarray.h"
@@ -227,6 +228,9 @@ int scs_ConnectBookkeeping(uint32_t server, const OA_CONNREQ* req, uint32_t agen
 }
 
 int scs_DisconnectBookkeeping(uint32_t agentConn) {
+    // The connection's row-version helpers first: they delete its lines and close while
+    // its kept parameters and its handle still name it.
+    RVC_ConnectionClosing(agentConn);
     if (StateOf(agentConn) == nullptr)
         return ERR_INVALID_ARGUMENT_VALUE;
     oa_ConnLibState(agentConn)->reset();   // ReleaseConnState

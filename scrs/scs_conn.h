@@ -60,8 +60,9 @@ struct SCS_CONNINFO {
 // (S1001) when memory runs out. On failure nothing is kept: the caller then disconnects
 // the agent connection. A connection that already had bookkeeping has it replaced.
 int scs_ConnectBookkeeping(uint32_t server, const OA_CONNREQ* req, uint32_t agentConn);
-// Before the agent's disconnect: drops the connection's kept parameters (the password
-// wiped first) and its key-column cache. 0, or 21 for an unknown connection. When the
+// Before the agent's disconnect: closes the connection's row-version helpers
+// (RVC_ConnectionClosing), then drops its kept parameters (the password wiped first) and
+// its key-column cache. 0, or 21 for an unknown connection. When the
 // agent frees a connection without it, the connection's SCS_CONN goes the same way.
 int scs_DisconnectBookkeeping(uint32_t agentConn);
 

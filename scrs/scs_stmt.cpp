@@ -137,6 +137,12 @@ int scs_CursorInitFull(SCS_STMT* cur, uint32_t agentStmt, uint32_t agentConn, co
 }
 
 void scs_CursorFree(SCS_STMT* cur) {
+    // The lines go while the helper is still bound; a failure leaves them for the
+    // connection's close, which deletes every line of the connection.
+    if (cur->rowVersion.helper != nullptr) {
+        RVC_DropCursor(cur);
+        RVC_Detach(cur);
+    }
     const OA_OPTABLE* ops = cur->agent != nullptr ? cur->agent->ops : nullptr;
     if (ops != nullptr && ops->DRV_FreeStmt != nullptr) {
         if (cur->aux1 != 0)
@@ -153,6 +159,7 @@ void scs_CursorFree(SCS_STMT* cur) {
 
 void scs_StmtRelease(void* record) {
     auto* cur = static_cast<SCS_STMT*>(record);
+    RVC_Forget(cur);
     FreeMemory(cur);
     delete cur;
 }

@@ -21,6 +21,7 @@
 
 #include "drv_pro9/oa_optable.h"
 #include "drv_pro9/oa_services.h"
+#include "scrs/rvc_rowver.h"
 #include "sqlparse/scr_analyse.h"
 #include "util/utarray.h"
 
@@ -83,6 +84,9 @@ struct SCS_STMT {
     // The rowset query of a keyset-driven cursor, prepared for rowsetTuples key tuples. 0: none.
     uint32_t rowsetStmt = 0;
     uint32_t rowsetTuples = 0;
+    // The row-version helper of a dynamic cursor on a row-versioning connection
+    // (scrs/rvc_rowver.h); helper null when the cursor has none.
+    RVC_STATE rowVersion{};
     SCR_MARKERS markers{};               // the application's markers in the analysed query
     // Columns the library reads after the application's (compared columns, then keys) and
     // takes out of every rowset: a static cursor's snapshot holds them.
@@ -143,11 +147,13 @@ SCS_CONN* scs_FindConn(uint32_t agentConn);
 // the values cache stay unset. 0, or 16 (S1001) on no memory, with the auxiliary
 // statements' messages collected. Assumes holder points at the agent's own table.
 int scs_CursorInitFull(SCS_STMT* cur, uint32_t agentStmt, uint32_t agentConn, const OA_OPHOLDER* holder);
-// Frees the auxiliary statements through the agent (slot 8), then everything the record
-// owns; the record itself stays, empty, with its handles and holder.
+// Deletes the cursor's row-version lines and releases its helper (when it has one), frees
+// the auxiliary statements through the agent (slot 8), then everything the record owns; the
+// record itself stays, empty, with its handles and holder.
 void scs_CursorFree(SCS_STMT* cur);
 // Frees the record's memory without calling the agent: the release of the statement's
-// library slot (oa_StmtLibState), which runs while the agent frees its statement.
+// library slot (oa_StmtLibState), which runs while the agent frees its statement. A
+// row-version helper is only left (RVC_Forget): its connection's close ends it.
 void scs_StmtRelease(void* record);
 // Hangs a new full record on the agent statement's library slot (replacing any earlier
 // one). 0, 21 for an unknown statement, 16 on no memory; a failed initialisation leaves no
