@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "scrs/ks_keycols.h"
+#include "scrs/rvc_rowver.h"
 #include "scrs/scs_catalog.h"
 #include "scrs/scs_cursor.h"
 #include "scrs/scs_desc.h"
@@ -213,6 +214,16 @@ bool Seekable(SCS_STMT* cur) {
     return cur->maxOrderByCols == 0 || items + unordered <= cur->maxOrderByCols;
 }
 
+// A dynamic cursor on a row-versioning connection: bound to its connection's helper, and
+// its lines of any earlier use (of this statement, or of a process that died with the
+// same identity) deleted, so that every row it fetches first is new. Without the table
+// the server's message and IM926 end the preparation.
+int StartRowVersions(SCS_STMT* cur) {
+    if (int rc = RVC_Attach(cur); rc != 0)
+        return rc;
+    return RVC_DropCursor(cur);
+}
+
 // The library serves a dynamic request as keyset-driven: the type set on the agent
 // statement, the requested one given back at the next preparation.
 int ChangeToKeyset(SCS_STMT* cur) {
@@ -316,7 +327,7 @@ int PrepareQuery(SCS_STMT* cur) {
         scs_p_KeyOrderPositions(cur);
     if ((o.cursorType == SCS_DYNAMIC || mixed) && o.concurrency != SCS_ROWVER) {
         if (Seekable(cur))
-            return 0;
+            return o.cursorType == SCS_DYNAMIC && cur->rowVersioning != 0 ? StartRowVersions(cur) : 0;
         // A dynamic cursor without a seekable order keeps its keys as a keyset; a mixed one
         // (its keyset size would make the keyset mixed again) becomes a snapshot.
         return o.cursorType == SCS_DYNAMIC && o.keysetSize == 0 ? ChangeToKeyset(cur) : scs_p_ChangeCursorType(cur);

@@ -6,6 +6,7 @@
 
 #include "scrs/scs_cursor.h"
 #include "scrs/ks_keyset.h"
+#include "scrs/rvc_rowver.h"
 #include "scrs/scs_stmt.h"
 #include "scrs/ss_result.h"
 #include "util/dataset.h"
@@ -347,6 +348,22 @@ int ReadWindowRowset(SCS_STMT* cur, DS_ROWSET* rowset, int32_t a, int32_t* liveR
 
 int32_t RowsIn(const DS_ROWSET* rowset) { return rowset->rows != nullptr ? rowset->rows->rowsUsed : 0; }
 
+// Rows others changed since the cursor last saw them read as updated: their digests are
+// compared with the row-version table's.
+int CheckVersions(SCS_STMT* cur, DS_ROWSET* rowset) {
+    KSD* ks = cur->keyset;
+    const int32_t n = std::min(KS_WindowRows(cur), RowsIn(rowset));
+    if (n == 0 || ks->keys == nullptr || ks->keys->rows == nullptr)
+        return 0;
+    std::vector<int16_t> versions(static_cast<size_t>(n), RVC_ROW_UNCHANGED);
+    const int rc = RVC_CheckRows(cur, *ks->keys->rows, *rowset->rows, n, versions.data());
+    for (int32_t k = 0; k < n && k < rowset->rowCount; ++k) {
+        rowset->rowStatus[k] = versions[static_cast<size_t>(k)];
+        ks->rowStatus[static_cast<size_t>(k)] = versions[static_cast<size_t>(k)];
+    }
+    return rc;
+}
+
 void DropRows(DS_ROWSET* rowset) {
     if (rowset->rows != nullptr)
         ds_Free(rowset->rows);
@@ -368,7 +385,7 @@ int scs_p_DynamicFetch(SCS_STMT* cur, uint16_t orientation, int32_t offset, DS_R
             return rrc;
         // A row deleted or moved between the seek and the read: the same place again.
         if (live == KS_WindowRows(cur))
-            return 0;
+            return cur->rowVersion.helper != nullptr ? CheckVersions(cur, rowset) : 0;
     }
     DropRows(rowset);
     LOG_MSG(LOG_ERR, "scs_p_DynamicFetch: the rows kept changing under the keyset");

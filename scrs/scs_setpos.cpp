@@ -7,6 +7,7 @@
 
 #include "drv_pro9/oa_services.h"
 #include "scrs/ks_keyset.h"
+#include "scrs/rvc_rowver.h"
 #include "scrs/scs_cursor.h"
 #include "scrs/scs_desc.h"
 #include "scrs/scs_catalog.h"
@@ -484,6 +485,59 @@ bool scs_SetPosSupported(const SCS_STMT* cur) {
            (cur->opts->concurrency == SCS_LOCK || cur->opts->concurrency == SCS_VALUES);
 }
 
+namespace {
+
+// After the cursor's own update on a row-versioning dynamic cursor: the updated rows are read
+// again as a fetch reads them and their new versions recorded, so that the next fetch does
+// not report the cursor's own change as another user's. The fetch's digest and this one come
+// from the same rowset row.
+int RecordOwnVersions(SCS_STMT* cur, int32_t row, uint16_t* statuses, int32_t n) {
+    const int32_t start0 = cur->rowsetStart - 1;
+    const int32_t size = RowsetSize(cur);
+    std::vector<int16_t>& kept = cur->keyset->rowStatus;
+    const std::vector<int16_t> saved = kept;
+    DS_ROWSET* rs = nullptr;
+    if (int rc = ds_RowsetNew(&rs, size); rc != 0)
+        return rc;
+    int rc = KS_ReadRowsetAt(cur, rs, start0, nullptr);
+    kept = saved;  // the statuses the update gave stay
+    DatasetPtr keys;
+    if (rc == 0) {
+        DATASET* got = nullptr;
+        rc = SS_FetchRowset(cur->keyset->keys, start0, size, &got);
+        keys.reset(got);
+    }
+    std::vector<RVC_DIGEST> keyDigests(static_cast<size_t>(size)), rowDigests(static_cast<size_t>(size));
+    std::vector<int16_t> versions(static_cast<size_t>(size), RVC_ROW_UNCHANGED);
+    const int32_t live = rc == 0 && rs->rows != nullptr && keys != nullptr ? std::min(rs->rows->rowsUsed, keys->rowsUsed) : 0;
+    for (int32_t i = 0; rc == 0 && i < n; ++i) {
+        const int32_t at = row == kEveryRow ? i : row - 1;
+        if (statuses[i] != KS_ROW_UPDATED || at >= live)
+            continue;
+        if (RVC_RowDigest(*keys, at, &keyDigests[static_cast<size_t>(at)]) != 0 ||
+            RVC_RowDigest(*rs->rows, at, &rowDigests[static_cast<size_t>(at)]) != 0) {
+            statuses[i] = KS_ROW_ERROR;
+            continue;
+        }
+        versions[static_cast<size_t>(at)] = RVC_ROW_UPDATED;
+    }
+    ds_RowsetFree(&rs);
+    if (rc != 0)
+        return rc;
+    rc = RVC_UpdateRows(cur, keyDigests, rowDigests, versions.data(), live);
+    for (int32_t i = 0; i < n; ++i) {
+        const int32_t at = row == kEveryRow ? i : row - 1;
+        if (at < live && versions[static_cast<size_t>(at)] == RVC_ROW_ERROR) {
+            statuses[i] = KS_ROW_ERROR;
+            if (start0 + at >= 0 && static_cast<size_t>(start0 + at) < kept.size())
+                kept[static_cast<size_t>(start0 + at)] = KS_ROW_ERROR;
+        }
+    }
+    return rc;
+}
+
+}  // namespace
+
 int scs_p_SetPosOp(SCS_STMT* cur, int32_t row, uint16_t operation, uint16_t** outRowStatus, int32_t* outRowCount,
                    const DATASET* rowImage, const std::vector<int16_t>& columns) {
     if (operation != kRefresh && operation != kUpdate && operation != kDelete && operation != kAdd)
@@ -522,6 +576,11 @@ int scs_p_SetPosOp(SCS_STMT* cur, int32_t row, uint16_t operation, uint16_t** ou
             rc = operation == kAdd ? Insert(cur, row, rowImage, written, statuses)
                                    : UpdateOrDelete(cur, row, operation == kUpdate, rowImage, written, statuses);
             HandOverErrors(cur);
+            const bool updated = rc == 0 || rc == ERR_MORE_THAN_ONE_ROW_UPDATED_OR || rc == ERR_ERROR_IN_ROW;
+            if (operation == kUpdate && updated && cur->rowVersion.helper != nullptr) {
+                if (int vrc = RecordOwnVersions(cur, row, statuses, n); vrc != 0)
+                    rc = vrc;
+            }
         }
     } else if (rc == 0) {
         rc = Refresh(cur, row, statuses);

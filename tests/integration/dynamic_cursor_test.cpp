@@ -4,6 +4,9 @@
 // column with duplicates that return exactly the plain ordered SELECT's rows both ways,
 // mixed cursors across the edges of their key window, and SQLSetPos on both.
 // Uses the private configuration that driver_manager_test.cpp writes for the process.
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -284,6 +287,128 @@ TEST(DynamicCursor, SetPosUpdatesOnDynamicAndMixed) {
             EXPECT_EQ(r.Keys(), "4 5=mine 6");
         }
     }
+}
+
+}  // namespace
+
+namespace {
+
+constexpr const char* kVersionTable =
+    "create table KVRRVC (HCONN char(8) not null, HCURS char(8) not null, KEYVER char(32) not null, "
+    "ROWVER char(32) not null)";
+constexpr const char* kVersionIndex = "create unique index KVRRVC_KEY on KVRRVC (HCONN, HCURS, KEYVER)";
+
+// A connection with row versions on (DYN_CURS_SENSITIVITY=HIGH) to the session's file, its
+// statement a dynamic cursor of three rows bound to r.
+struct Versioned : itest::Connection {
+    Versioned(const Session& s, Rowset3& r)
+        : itest::Connection(s.lib.driver, s.lib.wide, "DATABASENAME=" + s.db + ";DYN_CURS_SENSITIVITY=HIGH") {
+        r.Bind(stmt);
+        SetAttr(stmt, SQL_ATTR_CURSOR_TYPE, SQL_CURSOR_DYNAMIC);
+        SetAttr(stmt, SQL_ATTR_CONCURRENCY, SQL_CONCUR_LOCK);
+        SetAttr(stmt, SQL_ATTR_ROW_ARRAY_SIZE, 3);
+    }
+    SQLRETURN Open() { return ExecOn(wide, stmt, "select id, v from t order by id"); }
+    SQLRETURN Move(SQLSMALLINT orientation, SQLLEN offset = 0) { return SQLFetchScroll(stmt, orientation, offset); }
+};
+
+long CountOf(Session& s, const std::string& query) {
+    SQLHSTMT h = nullptr;
+    SQLAllocHandle(SQL_HANDLE_STMT, s.dbc, &h);
+    SQLINTEGER n = -1;
+    SQLLEN ind = 0;
+    EXPECT_EQ(s.ExecOn(h, query), SQL_SUCCESS) << AllDiags(h);
+    SQLBindCol(h, 1, SQL_C_SLONG, &n, 0, &ind);
+    EXPECT_EQ(SQLFetch(h), SQL_SUCCESS) << AllDiags(h);
+    SQLFreeHandle(SQL_HANDLE_STMT, h);
+    return n;
+}
+
+// With row versions, a row another user changed reads SQL_ROW_UPDATED once; a row the cursor
+// changed itself does not.
+TEST(DynamicCursorVersions, OthersChangesReadUpdatedOnce) {
+    for (const Lib& lib : kLibs) {
+        SCOPED_TRACE(lib.driver);
+        Session s(lib);
+        s.Fill(6);
+        s.Run(kVersionTable);
+        s.Run(kVersionIndex);
+        Rowset3 r;
+        Versioned v(s, r);
+        ASSERT_EQ(v.Open(), SQL_SUCCESS) << AllDiags(v.stmt);
+        ASSERT_EQ(v.Move(SQL_FETCH_NEXT), SQL_SUCCESS) << AllDiags(v.stmt);
+        EXPECT_EQ(r.Statuses(), "000");
+        EXPECT_EQ(CountOf(s, "select count(*) from KVRRVC"), 3);
+
+        s.Run("update t set v = 'theirs' where id = 2");
+        r.Clear();
+        ASSERT_EQ(v.Move(SQL_FETCH_RELATIVE, 0), SQL_SUCCESS) << AllDiags(v.stmt);
+        EXPECT_EQ(r.Keys(), "1 2=theirs 3");
+        EXPECT_EQ(r.Statuses(), "020");
+        ASSERT_EQ(v.Move(SQL_FETCH_RELATIVE, 0), SQL_SUCCESS) << AllDiags(v.stmt);
+        EXPECT_EQ(r.Statuses(), "000");
+
+        std::strcpy(r.v[2], "mine");
+        r.vInd[2] = SQL_NTS;
+        ASSERT_EQ(SQLSetPos(v.stmt, 3, SQL_UPDATE, SQL_LOCK_NO_CHANGE), SQL_SUCCESS) << AllDiags(v.stmt);
+        r.Clear();
+        ASSERT_EQ(v.Move(SQL_FETCH_RELATIVE, 0), SQL_SUCCESS) << AllDiags(v.stmt);
+        EXPECT_EQ(r.Keys(), "1 2=theirs 3=mine");
+        EXPECT_EQ(r.Statuses(), "000");
+        // The rows of the next window are new to the cursor: recorded, not updated.
+        ASSERT_EQ(v.Move(SQL_FETCH_NEXT), SQL_SUCCESS) << AllDiags(v.stmt);
+        EXPECT_EQ(r.Statuses(), "000");
+        EXPECT_EQ(CountOf(s, "select count(*) from KVRRVC"), 6);
+    }
+}
+
+// Without the row-version table the dynamic cursor's preparation fails: the server's message,
+// then IM926.
+TEST(DynamicCursorVersions, NoVersionTableFailsThePrepare) {
+    for (const Lib& lib : kLibs) {
+        SCOPED_TRACE(lib.driver);
+        Session s(lib);
+        s.Fill(3);
+        Rowset3 r;
+        Versioned v(s, r);
+        EXPECT_EQ(v.Open(), SQL_ERROR);
+        const std::string all = AllDiags(v.stmt);
+        EXPECT_NE(all.find("KVRRVC"), std::string::npos) << all;
+        EXPECT_NE(all.find("IM926"), std::string::npos) << all;
+        EXPECT_LT(all.find("KVRRVC"), all.find("IM926")) << all;
+    }
+}
+
+// Two processes on one database keep their own lines: handles are the same small numbers in
+// every process, the lines' connection column is not.
+TEST(DynamicCursorVersions, TwoProcessesKeepTheirOwnLines) {
+    const Lib& lib = kLibs[0];
+    Session s(lib);
+    s.Fill(6);
+    s.Run(kVersionTable);
+    s.Run(kVersionIndex);
+    Rowset3 r;
+    Versioned v(s, r);
+    ASSERT_EQ(v.Open(), SQL_SUCCESS) << AllDiags(v.stmt);
+    ASSERT_EQ(v.Move(SQL_FETCH_NEXT), SQL_SUCCESS) << AllDiags(v.stmt);
+    const pid_t child = fork();
+    if (child == 0) {
+        // The same steps in a process of its own, on a connection of its own.
+        Rowset3 cr;
+        Versioned cv(s, cr);
+        const bool ok = cv.Open() == SQL_SUCCESS && cv.Move(SQL_FETCH_NEXT) == SQL_SUCCESS;
+        _exit(ok ? 0 : 1);
+    }
+    ASSERT_GT(child, 0);
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(CountOf(s, "select count(distinct HCONN) from KVRRVC"), 2);
+    EXPECT_EQ(CountOf(s, "select count(*) from KVRRVC"), 6);
+    // This process's lines are intact: an unchanged row reads unchanged, a changed one updated.
+    s.Run("update t set v = 'theirs' where id = 1");
+    ASSERT_EQ(v.Move(SQL_FETCH_RELATIVE, 0), SQL_SUCCESS) << AllDiags(v.stmt);
+    EXPECT_EQ(r.Statuses(), "200");
 }
 
 }  // namespace
