@@ -163,6 +163,18 @@ int Prepare(const RVC_HELPER* h, const std::string& text) {
 
 std::string Quoted(const char* value) { return std::string("'") + value + "'"; }
 
+// Ends the helper's transaction: one commit for the lines of a whole operation (a commit of
+// the embedded server is synced to disk: one per row would cost more than the fetch). After
+// a failure what was written is committed too: its statuses say so. A failed commit is the
+// operation's failure.
+int EndTransaction(const RVC_HELPER* h, int rc) {
+    const OA_OPTABLE& agent = AgentOf(h);
+    const int ended = agent.DRV_Commit(h->helperConn);
+    if (ended != 0)
+        agent.DRV_Rollback(h->helperConn);
+    return rc != 0 ? rc : ended;
+}
+
 std::string SelectText(const RVC_STATE& s) {
     return "SELECT ROWVER FROM KVRRVC WHERE HCONN = " + Quoted(s.hconn) + " AND HCURS = " + Quoted(s.hcurs) +
            " AND KEYVER = ?";
@@ -242,9 +254,10 @@ int Open(const SCS_STMT* cur, RVC_HELPER* h) {
         oa_ErrMove(cur->agentStmt, conn->server);
         return rc;
     }
-    // Its lines must be committed whatever the kept parameters say of autocommit.
-    const int32_t on = 1;
-    rc = agent.DRV_SetProperty(h->helperConn, OA_PROP_AUTOCOMMIT, &on);
+    // Its lines are committed by each operation as a whole (EndTransaction), whatever the
+    // kept parameters say of autocommit.
+    const int32_t off = 0;
+    rc = agent.DRV_SetProperty(h->helperConn, OA_PROP_AUTOCOMMIT, &off);
     if (rc == 0)
         rc = agent.DRV_AllocStmt(h->helperConn, &h->helperStmt);
     if (rc != 0) {
@@ -445,6 +458,7 @@ int RVC_DropCursor(SCS_STMT* cur) {
     }
     if (rc == 0)
         rc = Run(cur, h, nullptr, 0);
+    rc = EndTransaction(h, rc);
     if (rc == 0)
         return 0;
     // The server's words first, then what the user can do about them.
@@ -495,6 +509,14 @@ int RVC_UpdateRows(SCS_STMT* cur, const std::vector<RVC_DIGEST>& keyDigests,
             fail(k, rc);
         else if (touched <= 0)
             fail(k, ERR_GENERAL_ERROR);   // the line went: the version is not recorded
+    }
+    if (h != nullptr) {
+        if (int ended = EndTransaction(h, 0); ended != 0) {
+            // Nothing of this operation is recorded.
+            for (int32_t k = 0; k < n; ++k)
+                if (status[k] == RVC_ROW_UPDATED)
+                    fail(k, ended);
+        }
     }
     if (first != 0)
         RVC_MoveErrors(cur);
@@ -567,6 +589,11 @@ int RVC_CheckRows(SCS_STMT* cur, const DATASET& keyRows, const DATASET& rows, in
     } catch (const std::bad_alloc&) {
         rc = ERR_MEMORY_ALLOCATION_FAILURE;
     }
+    // The reads end their snapshot too, so that the next check sees other users' lines.
+    if (int ended = EndTransaction(h, 0); ended != 0 && rc == 0) {
+        rc = ended;
+        std::fill(status, status + n, RVC_ROW_ERROR);
+    }
     if (rc != 0) {
         // A row not yet recorded, or found changed without the new version written, was
         // not seen through: it is an error, never "new" or "updated".
@@ -611,7 +638,7 @@ void RVC_ConnectionClosing(uint32_t agentConn) {
             agent.DRV_SetParamValues(h->helperStmt, nullptr);
             if (agent.DRV_SetParamDescs != nullptr)
                 agent.DRV_SetParamDescs(h->helperStmt, 0, nullptr);
-            if (agent.DRV_Execute(h->helperStmt) != 0)
+            if (EndTransaction(h.get(), agent.DRV_Execute(h->helperStmt)) != 0)
                 LOG_MSG(LOG_DEBUG, "RVC_ConnectionClosing: the lines of %s could not be deleted", h->hconn);
         }
         Close(*h);
