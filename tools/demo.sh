@@ -80,10 +80,11 @@ odbc.SQLSetEnvAttr(env, 200, ctypes.c_void_p(3), 0)           # SQL_ATTR_ODBC_VE
 _connections = []
 
 
-def connect(dsn):
+def connect(dsn, extra=b""):
     dbc = ctypes.c_void_p()
     odbc.SQLAllocHandle(2, env, ctypes.byref(dbc))
-    assert odbc.SQLDriverConnect(dbc, None, b"DSN=" + dsn, -3, None, 0, None, 0) == 0, dsn
+    text = b"DSN=" + dsn + (b";" + extra if extra else b"")
+    assert odbc.SQLDriverConnect(dbc, None, text, -3, None, 0, None, 0) == 0, text
     odbc.SQLSetConnectAttr(dbc, 110, ctypes.c_void_p(2), 0)    # SQL_ATTR_ODBC_CURSORS: the driver's own
     _connections.append(dbc)
     return dbc
@@ -298,6 +299,47 @@ odbc.SQLFreeHandle(3, stmt)
 run(me, b"drop table stock")
 PY
 echo
+echo "== A dynamic cursor sees another user's insert at its next move, and with row versions their update"
+/usr/bin/python3 - <<'PY'
+import ctypes
+from demo_odbc import odbc, connect, statement, run
+# DYN_CURS_SENSITIVITY=HIGH: the cursor keeps a version of each row it read in KVRRVC.
+me = connect(b"sample", b"DYN_CURS_SENSITIVITY=HIGH")
+other = connect(b"sample")
+run(other, b"create table queue (id integer not null primary key, job varchar(20))")
+run(other, b"create table KVRRVC (HCONN char(8) not null, HCURS char(8) not null, "
+           b"KEYVER char(32) not null, ROWVER char(32) not null)")
+run(other, b"create unique index KVRRVC_KEY on KVRRVC (HCONN, HCURS, KEYVER)")
+for i, job in [(10, b"print"), (20, b"mail"), (30, b"backup"), (40, b"report")]:
+    run(other, b"insert into queue values (%d, '%s')" % (i, job))
+stmt = statement(me)
+odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(2), 0)            # SQL_ATTR_CURSOR_TYPE: dynamic
+odbc.SQLSetStmtAttr(stmt, 27, ctypes.c_void_p(2), 0)           # SQL_ATTR_ROW_ARRAY_SIZE: 2
+ids, idlen = (ctypes.c_int * 2)(), (ctypes.c_long * 2)()
+jobs, joblen = ctypes.create_string_buffer(21 * 2), (ctypes.c_long * 2)()
+status, fetched = (ctypes.c_ushort * 2)(), ctypes.c_ulong()
+odbc.SQLSetStmtAttr(stmt, 25, status, 0)
+odbc.SQLSetStmtAttr(stmt, 26, ctypes.byref(fetched), 0)
+odbc.SQLBindCol(stmt, 1, 4, ids, 4, idlen)
+odbc.SQLBindCol(stmt, 2, 1, jobs, 21, joblen)
+assert odbc.SQLExecDirect(stmt, b"select id, job from queue order by id", -3) == 0
+def move(label, orientation, offset=0):
+    assert odbc.SQLFetchScroll(stmt, orientation, ctypes.c_long(offset)) == 0, label
+    names = {0: "", 2: " (updated)"}
+    rows = ["%d %s%s" % (ids[i], jobs.raw[21 * i:21 * i + joblen[i]].decode(), names.get(status[i], ""))
+            for i in range(fetched.value)]
+    print("    %-46s %s" % (label, "; ".join(rows)))
+move("NEXT:", 1)
+run(other, b"insert into queue values (25, 'archive')")
+run(other, b"update queue set job = 'mail all' where id = 20")
+move("the other user inserts 25 and updates 20; NEXT:", 1)
+move("PRIOR:", 4)
+move("RELATIVE 0 (read again):", 6, 0)
+odbc.SQLFreeHandle(3, stmt)
+run(other, b"drop table queue")
+run(other, b"drop table KVRRVC")
+PY
+echo
 echo "== The cursor library at prepare: key columns on request, and what a keyset cursor cannot serve"
 /usr/bin/python3 - <<'PY'
 import ctypes
@@ -339,6 +381,6 @@ echo "   (SQLDriverConnect, SQLConnect, transactions), configuration from connec
 echo "   and File DSNs, SQLGetInfo, SQLGetTypeInfo and connection attributes, diagnostics and the"
 echo "   trace; statements prepared, described and executed with parameters (arrays, data at"
 echo "   execution), forward-only fetching into bound columns and with SQLGetData, the catalog"
-echo "   calls, descriptors and native SQL, static and keyset-driven cursors scrolled in every"
+echo "   calls, descriptors and native SQL, static, keyset-driven, mixed and dynamic cursors scrolled in every"
 echo "   direction with rows written back by SQLSetPos, and cursor requests decided at prepare"
 echo "   with the tables' key columns found through the catalog."
