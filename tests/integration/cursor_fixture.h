@@ -112,6 +112,17 @@ struct Session : itest::Session {
     }
 };
 
+// Another user: a second connection to the session's database file, in autocommit.
+struct OtherUser : itest::Connection {
+    explicit OtherUser(const itest::Session& s)
+        : itest::Connection(s.lib.driver, s.lib.wide, "DATABASENAME=" + s.db) {}
+
+    void Run(const std::string& text) {
+        SQLFreeStmt(stmt, SQL_CLOSE);
+        EXPECT_EQ(curtest::ExecOn(wide, stmt, text), SQL_SUCCESS) << text << ": " << AllDiags(stmt);
+    }
+};
+
 // One bound row of (key, v) as "k:v:kInd:vInd".
 inline std::string Element(SQLINTEGER k, const char* v, size_t room, SQLLEN kInd, SQLLEN vInd) {
     return std::to_string(k) + ":" + std::string(v, strnlen(v, room)) + ":" + std::to_string(kInd) + ":" +

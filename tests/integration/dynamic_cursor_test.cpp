@@ -17,6 +17,7 @@
 namespace {
 
 using curtest::AllDiags;
+using curtest::OtherUser;
 using curtest::ExecOn;
 using curtest::GetAttr;
 using curtest::kAnyCount;
@@ -50,15 +51,6 @@ struct Session : curtest::Session {
 
 using Bound = curtest::Bound<Session>;
 
-struct OtherUser : itest::Connection {
-    explicit OtherUser(const Session& s) : itest::Connection(s.lib.driver, s.lib.wide, "DATABASENAME=" + s.db) {}
-
-    void Run(const std::string& text) {
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        EXPECT_EQ(ExecOn(wide, stmt, text), SQL_SUCCESS) << text << ": " << AllDiags(stmt);
-    }
-};
-
 // Ten rows, rowset of three: every move a dynamic cursor takes, and ABSOLUTE refused.
 TEST(DynamicCursor, EveryOrientationOnTenRows) {
     const std::vector<Step> steps = {
@@ -84,10 +76,7 @@ TEST(DynamicCursor, EveryOrientationOnTenRows) {
         Bound b(lib, 10);
         ASSERT_EQ(b.s.OpenAs(SQL_CURSOR_DYNAMIC, 3, "select id, v from t order by id"), SQL_SUCCESS)
             << AllDiags(b.s.stmt);
-        RunSteps(b.s, b.r, steps, [&](const Step& st) {
-            const SQLRETURN rc = SQLFetchScroll(b.s.stmt, st.orientation, st.offset);
-            return rc;
-        });
+        RunSteps(b.s, b.r, steps);
         for (SQLSMALLINT refused : {SQL_FETCH_ABSOLUTE, SQL_FETCH_BOOKMARK}) {
             EXPECT_EQ(SQLFetchScroll(b.s.stmt, refused, 1), SQL_ERROR);
             EXPECT_EQ(StateOf(b.s.stmt), "HY106");
@@ -221,7 +210,7 @@ TEST(MixedCursor, WalksAcrossWindowEdges) {
         Bound b(lib, 12);
         ASSERT_EQ(b.s.OpenAs(SQL_CURSOR_KEYSET_DRIVEN, 3, "select id, v from t order by id", 5), SQL_SUCCESS)
             << AllDiags(b.s.stmt);
-        RunSteps(b.s, b.r, steps, [&](const Step& st) { return SQLFetchScroll(b.s.stmt, st.orientation, st.offset); });
+        RunSteps(b.s, b.r, steps);
         // 12 rows never fit one window of 5: the count stays unknown.
         EXPECT_EQ(b.s.RowCount(), -1);
         EXPECT_EQ(SQLFetchScroll(b.s.stmt, SQL_FETCH_ABSOLUTE, 2), SQL_ERROR);

@@ -16,6 +16,7 @@
 namespace {
 
 using curtest::AllDiags;
+using curtest::OtherUser;
 using curtest::BoundRow;
 using curtest::Diag;
 using curtest::ExecOn;
@@ -51,16 +52,6 @@ struct Session : curtest::Session {
 };
 
 using Bound = curtest::Bound<Session>;  // a session on rows 1..n with a rowset of three bound
-
-// Another user: a second connection to the session's database file, in autocommit.
-struct OtherUser : itest::Connection {
-    explicit OtherUser(const Session& s) : itest::Connection(s.lib.driver, s.lib.wide, "DATABASENAME=" + s.db) {}
-
-    void Run(const std::string& text) {
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        EXPECT_EQ(ExecOn(wide, stmt, text), SQL_SUCCESS) << text << ": " << AllDiags(stmt);
-    }
-};
 
 // Ten rows, rowset of three, bound column-wise: LAST as the very first fetch, then each
 // orientation from where the step before left, including rowsets that run past the end and

@@ -15,6 +15,7 @@
 namespace {
 
 using curtest::AllDiags;
+using curtest::OtherUser;
 using curtest::Diag;
 using curtest::ExecOn;
 using curtest::GetAttr;
@@ -49,15 +50,6 @@ struct Session : curtest::Session {
 
 // Another user: a second connection to the session's database file, in
 // autocommit.
-struct OtherUser : itest::Connection {
-    explicit OtherUser(const Session& s) : itest::Connection(s.lib.driver, s.lib.wide, "DATABASENAME=" + s.db) {}
-
-    void Run(const std::string& text) {
-        SQLFreeStmt(stmt, SQL_CLOSE);
-        EXPECT_EQ(ExecOn(wide, stmt, text), SQL_SUCCESS) << text << ": " << AllDiags(stmt);
-    }
-};
-
 struct Cursor {
     const char* name;
     SQLULEN type;
