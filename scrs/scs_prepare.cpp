@@ -195,6 +195,40 @@ int TableColumns(SCS_STMT* cur) {
     return 0;
 }
 
+// Serves the statement with another cursor type (and read-only concurrency when asked): each
+// option set on the agent statement and kept, the application's values given back at the
+// next prepare (a second change before that keeps the first request). 43 (S1C00) when the
+// agent refuses.
+int ChangeCursor(SCS_STMT* cur, int32_t type, const char* typeName, bool readOnly) {
+    OA_CURSOROPTS& o = *cur->opts;
+    if ((cur->flags & SCS_ATTRS_CHANGED) == 0) {
+        cur->requestedType = o.cursorType;
+        cur->requestedConcurrency = o.concurrency;
+    }
+    const auto set = AgentOf(cur).DRV_SetProperty;
+    auto change = [&](uint32_t code, int32_t value, int32_t* field, const char* what) -> int {
+        if (set == nullptr || set(cur->agentStmt, code, &value) != 0) {
+            LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to %s", what);
+            return ERR_DRIVER_NOT_CAPABLE;
+        }
+        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to %s", what);
+        *field = value;
+        cur->flags |= SCS_ATTRS_CHANGED;
+        return 0;
+    };
+    if (o.cursorType != type && o.cursorType != SCS_FORWARD_ONLY && o.cursorType != SCS_STATIC) {
+        if (int rc = change(OA_PROP_CURSOR_TYPE, type, &o.cursorType, typeName); rc != 0)
+            return rc;
+    }
+    if (readOnly && o.concurrency != SCS_READ_ONLY) {
+        if (int rc = change(OA_PROP_CONCURRENCY, SCS_READ_ONLY, &o.concurrency, "read-only concurrency"); rc != 0)
+            return rc;
+    }
+    // The library's own settings are no request of the application's.
+    o.setFlags &= static_cast<uint16_t>(~(OA_CURSOR_TYPE_SET | (readOnly ? OA_CONCURRENCY_SET : 0)));
+    return 0;
+}
+
 // Can windows be found by seeks on the ordering? Each ORDER BY item must be a column (its
 // value is read back and compared), TOP would cut every window on its own, and the order
 // must reach every key column within the server's ORDER BY maximum, or it is not total.
@@ -222,27 +256,6 @@ int StartRowVersions(SCS_STMT* cur) {
     if (int rc = RVC_Attach(cur); rc != 0)
         return rc;
     return RVC_DropCursor(cur);
-}
-
-// The library serves a dynamic request as keyset-driven: the type set on the agent
-// statement, the requested one given back at the next preparation.
-int ChangeToKeyset(SCS_STMT* cur) {
-    OA_CURSOROPTS& o = *cur->opts;
-    if ((cur->flags & SCS_ATTRS_CHANGED) == 0) {
-        cur->requestedType = o.cursorType;
-        cur->requestedConcurrency = o.concurrency;
-    }
-    int32_t value = SCS_KEYSET;
-    const auto set = AgentOf(cur).DRV_SetProperty;
-    if (set == nullptr || set(cur->agentStmt, OA_PROP_CURSOR_TYPE, &value) != 0) {
-        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to keyset-driven cursor");
-        return ERR_DRIVER_NOT_CAPABLE;
-    }
-    LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to keyset-driven cursor");
-    o.cursorType = SCS_KEYSET;
-    cur->flags |= SCS_ATTRS_CHANGED;
-    o.setFlags &= static_cast<uint16_t>(~OA_CURSOR_TYPE_SET);
-    return 0;
 }
 
 // A query: checks for the cursor asked for, then its tables and keys.
@@ -330,7 +343,8 @@ int PrepareQuery(SCS_STMT* cur) {
             return o.cursorType == SCS_DYNAMIC && cur->rowVersioning != 0 ? StartRowVersions(cur) : 0;
         // A dynamic cursor without a seekable order keeps its keys as a keyset; a mixed one
         // (its keyset size would make the keyset mixed again) becomes a snapshot.
-        return o.cursorType == SCS_DYNAMIC && o.keysetSize == 0 ? ChangeToKeyset(cur) : scs_p_ChangeCursorType(cur);
+        return o.cursorType == SCS_DYNAMIC && o.keysetSize == 0 ? ChangeCursor(cur, SCS_KEYSET, "keyset-driven cursor", false)
+                                                              : scs_p_ChangeCursorType(cur);
     }
     // Keys found: a keyset-driven cursor reads its rows by them. Row-version concurrency is
     // served as static read-only.
@@ -421,38 +435,7 @@ int scs_p_MarkKeyOrderColumns(SCS_STMT* cur) {
     return 0;
 }
 
-int scs_p_ChangeCursorType(SCS_STMT* cur) {
-    OA_CURSOROPTS& o = *cur->opts;
-    // The values the application asked for come back at the next prepare; a second change
-    // before that keeps the first request.
-    if ((cur->flags & SCS_ATTRS_CHANGED) == 0) {
-        cur->requestedType = o.cursorType;
-        cur->requestedConcurrency = o.concurrency;
-    }
-    // One option set on the agent statement and kept; 43 (S1C00) when the agent refuses.
-    const auto set = AgentOf(cur).DRV_SetProperty;
-    auto change = [&](uint32_t code, int32_t value, int32_t* field, const char* what) -> int {
-        if (set == nullptr || set(cur->agentStmt, code, &value) != 0) {
-            LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Couldn't switch to %s", what);
-            return ERR_DRIVER_NOT_CAPABLE;
-        }
-        LOG_MSG(LOG_DEBUG, "scs_p_ChangeCursorType: Switched to %s", what);
-        *field = value;
-        cur->flags |= SCS_ATTRS_CHANGED;
-        return 0;
-    };
-    if (o.cursorType == SCS_KEYSET || o.cursorType == SCS_DYNAMIC) {
-        if (int rc = change(OA_PROP_CURSOR_TYPE, SCS_STATIC, &o.cursorType, "static cursor"); rc != 0)
-            return rc;
-    }
-    if (o.concurrency != SCS_READ_ONLY) {
-        if (int rc = change(OA_PROP_CONCURRENCY, SCS_READ_ONLY, &o.concurrency, "read-only concurrency"); rc != 0)
-            return rc;
-    }
-    // The library's own settings are no request of the application's.
-    o.setFlags &= static_cast<uint16_t>(~(OA_CURSOR_TYPE_SET | OA_CONCURRENCY_SET));
-    return 0;
-}
+int scs_p_ChangeCursorType(SCS_STMT* cur) { return ChangeCursor(cur, SCS_STATIC, "static cursor", true); }
 
 int scs_p_PrepareCursor(SCS_STMT* cur, const char* text) {
     const OA_CURSOROPTS& o = *cur->opts;
