@@ -523,9 +523,30 @@ int scs_SetPosRun(uint32_t stmt, uint16_t** outRowStatus, int32_t* outStatus) {
     return scs_p_SetPosOp(cur, kept->row, kept->operation, outRowStatus, outStatus, kept->rows, cur->setPosCols);
 }
 
-int scs_BulkOperations(uint32_t stmt, uint16_t, const int32_t*, uint32_t, DATASET*, const uint16_t*, uint16_t,
-                       uint16_t**, uint32_t*, DS_ROWSET**) {
-    return scs_FindStmt(stmt) != nullptr ? ERR_DRIVER_NOT_CAPABLE : ERR_INVALID_ARGUMENT_VALUE;
+int scs_BulkOperations(uint32_t stmt, uint16_t operation, const int32_t* bookmarks, uint32_t rowCount,
+                       DATASET* rowImage, const uint16_t* columns, uint16_t columnCount, uint16_t** outRowStatus,
+                       uint32_t* outCount, DS_ROWSET** outRowset) {
+    SCS_STMT* cur = scs_FindStmt(stmt);
+    if (cur == nullptr || outRowStatus == nullptr)
+        return ERR_INVALID_ARGUMENT_VALUE;
+    *outRowStatus = nullptr;
+    if ((cur->flags & SCS_THROUGH_LIBRARY) == 0)
+        return ERR_INVALID_CURSOR_STATE;
+    // Bookmarks number the rows of a keyset or a snapshot: dynamic and mixed cursors have none.
+    if (!IsStatic(cur) && !KeysetDriven(cur))
+        return ERR_BULK_OPERATIONS_ARE_NOT_SUPPORTED_ON;
+    std::vector<int16_t> cols;
+    try {
+        cols.assign(columns, columns != nullptr ? columns + columnCount : columns);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    cur->affectedRows = 0;
+    const int rc =
+        scs_p_BulkByBookmark(cur, operation, bookmarks, rowCount, rowImage, cols, outRowStatus, outCount, outRowset);
+    if (rc != 0)
+        scs_CollectAuxErrors(cur);
+    return rc;
 }
 
 int scs_FixColAttribs(uint32_t stmt, uint16_t colCount, COLDESC* cols, std::vector<COLATTR>* attrs) {

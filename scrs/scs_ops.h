@@ -89,7 +89,8 @@ int scs_SetPos(uint32_t stmt, int32_t row, uint16_t operation, uint16_t lockType
 // a row, then scs_p_SetPosOp (scrs/scs_setpos.h) for a keyset-driven cursor and a static
 // one that keeps its keys; 43 for every other cursor.
 int scs_SetPosRun(uint32_t stmt, uint16_t** outRowStatus, int32_t* outStatus);
-// Slot 42: bulk operations by bookmark, 43 until they exist.
+// Slot 42: bulk operations by bookmark (scs_p_BulkByBookmark, scrs/scs_setpos.h) on a keyset-driven
+// or static cursor; 149 (IM924) on any other.
 int scs_BulkOperations(uint32_t stmt, uint16_t operation, const int32_t* bookmarks, uint32_t rowCount,
                        DATASET* rowImage, const uint16_t* columns, uint16_t columnCount, uint16_t** outRowStatus,
                        uint32_t* outCount, DS_ROWSET** outRowset);

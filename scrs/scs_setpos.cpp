@@ -213,38 +213,146 @@ void HandOverErrors(SCS_STMT* cur) {
     oa_ErrMove(cur->agentStmt, cur->aux1);
 }
 
-// Update (with the written columns) or delete of one row or every row of the rowset.
-int UpdateOrDelete(SCS_STMT* cur, int32_t row, bool update, const DATASET* image, const std::vector<Written>& written,
-                   uint16_t* statuses) {
-    const OA_OPTABLE& agent = AgentOf(cur);
-    const int32_t start0 = cur->rowsetStart - 1;
+// What an update or delete of rowset rows shares: the rows' keys and compared values, the
+// text up to its compared columns, and the text last prepared.
+struct Change {
+    bool update = false;
+    const DATASET* image = nullptr;
+    const std::vector<Written>* written = nullptr;
     RowSource src;
-    if (int rc = LoadRowSource(cur, start0, &src); rc != 0)
+    std::vector<const SCS_COLDESC*> compared;
+    std::string base;
+    std::string prepared;
+};
+
+int StartChange(SCS_STMT* cur, bool update, const DATASET* image, const std::vector<Written>& written, Change* c) {
+    c->update = update;
+    c->image = image;
+    c->written = &written;
+    if (int rc = LoadRowSource(cur, cur->rowsetStart - 1, &c->src); rc != 0)
         return rc;
-    const std::vector<const SCS_COLDESC*> compared = KS_ComparedColumns(cur);
+    c->compared = KS_ComparedColumns(cur);
     const uint32_t keyCols = KeyColCount(cur);
     const SCS_COLDESC* keys = KeyCols(cur);
-    if (written.size() + keyCols + compared.size() > static_cast<size_t>(std::max(cur->maxParams, 0))) {
+    if (written.size() + keyCols + c->compared.size() > static_cast<size_t>(std::max(cur->maxParams, 0))) {
         LOG_MSG(LOG_ERR, "scs_p_SetPosOp: more parameters than the agent takes");
         return ERR_GENERAL_ERROR;
     }
-    std::string base = update ? "UPDATE " + TableName(cur) + " SET " : "DELETE FROM " + TableName(cur);
-    for (size_t w = 0; w < written.size(); ++w)
-        base += (w != 0 ? ", " : "") + written[w].name + " = ?";
-    base += " WHERE ";
-    for (uint32_t k = 0; k < keyCols; ++k)
-        base += (k != 0 ? " AND " : "") + std::string(keys[k].column) + " = ?";
+    try {
+        c->base = update ? "UPDATE " + TableName(cur) + " SET " : "DELETE FROM " + TableName(cur);
+        for (size_t w = 0; w < written.size(); ++w)
+            c->base += (w != 0 ? ", " : "") + written[w].name + " = ?";
+        c->base += " WHERE ";
+        for (uint32_t k = 0; k < keyCols; ++k)
+            c->base += (k != 0 ? " AND " : "") + std::string(keys[k].column) + " = ?";
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    return 0;
+}
 
+// Changes rowset row i (from 0) with the values of image row imageRow: its new status, and
+// a code that ends the whole operation (a text the agent cannot prepare) or 0.
+int ChangeRow(SCS_STMT* cur, Change& c, int32_t i, int32_t imageRow, int16_t* status) {
+    const uint32_t keyCols = KeyColCount(cur);
+    const SCS_COLDESC* keys = KeyCols(cur);
+    const RowSource& src = c.src;
+    int rc = 0;
+    // Under values concurrency the row is found by its values as fetched; a NULL value is
+    // compared with IS NULL and takes no parameter.
+    std::string text = c.base;
+    std::vector<int> nonNull;
+    if (!c.compared.empty()) {
+        if (src.compared == nullptr || i >= src.compared->rowsUsed)
+            rc = ERR_GENERAL_ERROR;
+        for (size_t k = 0; rc == 0 && k < c.compared.size(); ++k) {
+            const int col = src.comparedFirst + static_cast<int>(k);
+            const bool null = src.compared->cols[col].indicators[i] == DS_IND_NULL;
+            text += " AND " + std::string(c.compared[k]->column) + (null ? " IS NULL" : " = ?");
+            if (!null)
+                nonNull.push_back(col);
+        }
+    }
+    DatasetPtr params, part;
+    if (rc == 0 && !nonNull.empty()) {
+        const auto keep = [&](int col) { return std::find(nonNull.begin(), nonNull.end(), col) != nonNull.end(); };
+        rc = RowColumns(*src.compared, i, keep, &part);
+        if (rc == 0)
+            rc = KS_WidenTextParams(cur, part.get());
+        if (rc == 0)
+            rc = Prepend(&params, &part);
+    }
+    if (rc == 0) {
+        rc = RowColumns(*src.keys, i, [&](int col) { return col >= src.keyFirst; }, &part);
+        if (rc == 0)
+            rc = KS_WidenTextParams(cur, part.get());
+        if (rc == 0)
+            rc = Prepend(&params, &part);
+    }
+    if (rc == 0 && c.update) {
+        const std::vector<Written>& written = *c.written;
+        const auto keep = [&](int col) {
+            return std::any_of(written.begin(), written.end(), [col](const Written& w) { return w.imageCol == col; });
+        };
+        rc = imageRow < c.image->rowsUsed ? RowColumns(*c.image, imageRow, keep, &part) : ERR_INVALID_ARGUMENT_VALUE;
+        if (rc == 0)
+            rc = Prepend(&params, &part);
+    }
+    if (rc == 0) {
+        try {
+            cur->paramDescs.clear();
+            for (const Written& w : *c.written)
+                cur->paramDescs.push_back(w.desc);
+            for (uint32_t kc = 0; kc < keyCols; ++kc)
+                cur->paramDescs.push_back(scs_ParamDescFromColDesc(keys[kc]));
+            for (int col : nonNull)
+                cur->paramDescs.push_back(
+                    scs_ParamDescFromColDesc(*c.compared[static_cast<size_t>(col - src.comparedFirst)]));
+        } catch (const std::bad_alloc&) {
+            rc = ERR_MEMORY_ALLOCATION_FAILURE;
+        }
+    }
+    if (rc == 0 && text != c.prepared) {
+        // A text that cannot be prepared fails every row alike: the operation ends.
+        if (int prc = AgentOf(cur).DRV_Prepare(cur->aux1, text.c_str()); prc != 0) {
+            *status = KS_ROW_ERROR;
+            return prc;
+        }
+        c.prepared = text;
+    }
+    int32_t touched = 0;
+    if (rc == 0)
+        rc = RunRow(cur, params.release(), &touched);
+    *status = rc == 0 && touched > 0 ? (c.update ? KS_ROW_UPDATED : KS_ROW_DELETED) : KS_ROW_ERROR;
+    return 0;
+}
+
+// The operation's outcome from the rows changed of those tried.
+int ChangeOutcome(SCS_STMT* cur, int32_t changed, int32_t tried, bool many) {
+    cur->affectedRows = changed;
+    if (changed == 0)
+        return ERR_NO_ROWS_UPDATED_OR_DELETED;
+    if (many && changed < tried)
+        return ERR_MORE_THAN_ONE_ROW_UPDATED_OR;
+    return 0;
+}
+
+// Update (with the written columns) or delete of one row or every row of the rowset.
+int UpdateOrDelete(SCS_STMT* cur, int32_t row, bool update, const DATASET* image, const std::vector<Written>& written,
+                   uint16_t* statuses) {
+    Change c;
+    if (int rc = StartChange(cur, update, image, written, &c); rc != 0)
+        return rc;
+    const int32_t start0 = cur->rowsetStart - 1;
     const int32_t first = row == kEveryRow ? 0 : row - 1;
-    const int32_t last = row == kEveryRow ? src.rows : row;
+    const int32_t last = row == kEveryRow ? c.src.rows : row;
     std::vector<int16_t>& kept = cur->keyset->rowStatus;
-    std::string prepared;
     int32_t tried = 0, changed = 0;
     std::vector<int32_t> updated;
     for (int32_t i = first; i < last; ++i) {
         const size_t o = row == kEveryRow ? static_cast<size_t>(i) : 0;
         const size_t k = static_cast<size_t>(start0 + i);
-        if (i >= src.rows || k >= kept.size())
+        if (i >= c.src.rows || k >= kept.size())
             return ERR_INVALID_CURSOR_POSITION;  // only a single row can lie past the keys
         int16_t& status = kept[k];
         if (status == KS_ROW_DELETED || status == KS_ROW_ERROR) {
@@ -258,92 +366,21 @@ int UpdateOrDelete(SCS_STMT* cur, int32_t row, bool update, const DATASET* image
             continue;
         }
         ++tried;
-        int rc = 0;
-        // Under values concurrency the row is found by its values as fetched; a NULL value
-        // is compared with IS NULL and takes no parameter.
-        std::string text = base;
-        std::vector<int> nonNull;
-        if (!compared.empty()) {
-            if (src.compared == nullptr || i >= src.compared->rowsUsed)
-                rc = ERR_GENERAL_ERROR;
-            for (size_t c = 0; rc == 0 && c < compared.size(); ++c) {
-                const int col = src.comparedFirst + static_cast<int>(c);
-                const bool null = src.compared->cols[col].indicators[i] == DS_IND_NULL;
-                text += " AND " + std::string(compared[c]->column) + (null ? " IS NULL" : " = ?");
-                if (!null)
-                    nonNull.push_back(col);
-            }
-        }
-        DatasetPtr params, part;
-        if (rc == 0 && !nonNull.empty()) {
-            const auto keep = [&](int c) { return std::find(nonNull.begin(), nonNull.end(), c) != nonNull.end(); };
-            rc = RowColumns(*src.compared, i, keep, &part);
-            if (rc == 0)
-                rc = KS_WidenTextParams(cur, part.get());
-            if (rc == 0)
-                rc = Prepend(&params, &part);
-        }
-        if (rc == 0) {
-            rc = RowColumns(*src.keys, i, [&](int c) { return c >= src.keyFirst; }, &part);
-            if (rc == 0)
-                rc = KS_WidenTextParams(cur, part.get());
-            if (rc == 0)
-                rc = Prepend(&params, &part);
-        }
-        if (rc == 0 && update) {
-            const auto keep = [&](int c) {
-                return std::any_of(written.begin(), written.end(), [c](const Written& w) { return w.imageCol == c; });
-            };
-            rc = i < image->rowsUsed ? RowColumns(*image, i, keep, &part) : ERR_INVALID_ARGUMENT_VALUE;
-            if (rc == 0)
-                rc = Prepend(&params, &part);
-        }
-        if (rc == 0) {
-            try {
-                cur->paramDescs.clear();
-                for (const Written& w : written)
-                    cur->paramDescs.push_back(w.desc);
-                for (uint32_t kc = 0; kc < keyCols; ++kc)
-                    cur->paramDescs.push_back(scs_ParamDescFromColDesc(keys[kc]));
-                for (int col : nonNull)
-                    cur->paramDescs.push_back(
-                        scs_ParamDescFromColDesc(*compared[static_cast<size_t>(col - src.comparedFirst)]));
-            } catch (const std::bad_alloc&) {
-                rc = ERR_MEMORY_ALLOCATION_FAILURE;
-            }
-        }
-        if (rc == 0 && text != prepared) {
-            // A text that cannot be prepared fails every row alike: the operation ends.
-            if (int prc = agent.DRV_Prepare(cur->aux1, text.c_str()); prc != 0) {
-                status = KS_ROW_ERROR;
-                statuses[o] = static_cast<uint16_t>(status);
-                return prc;
-            }
-            prepared = text;
-        }
-        int32_t touched = 0;
-        if (rc == 0)
-            rc = RunRow(cur, params.release(), &touched);
-        if (rc == 0 && touched > 0) {
-            status = update ? KS_ROW_UPDATED : KS_ROW_DELETED;
+        const int rc = ChangeRow(cur, c, i, i, &status);
+        statuses[o] = static_cast<uint16_t>(status);
+        if (rc != 0)
+            return rc;
+        if (status != KS_ROW_ERROR) {
             ++changed;
             if (update)
                 updated.push_back(i);
-        } else {
-            status = KS_ROW_ERROR;
         }
-        statuses[o] = static_cast<uint16_t>(status);
     }
-    cur->affectedRows = changed;
     if (!updated.empty() && Values(cur)) {
         if (int rc = scs_p_RefreshOptConcRows(cur, updated); rc != 0)
             return rc;
     }
-    if (changed == 0)
-        return ERR_NO_ROWS_UPDATED_OR_DELETED;
-    if (row == kEveryRow && changed < tried)
-        return ERR_MORE_THAN_ONE_ROW_UPDATED_OR;
-    return 0;
+    return ChangeOutcome(cur, changed, tried, row == kEveryRow);
 }
 
 int Insert(SCS_STMT* cur, int32_t row, const DATASET* image, const std::vector<Written>& written,
@@ -630,3 +667,141 @@ int scs_p_RefreshOptConcRows(SCS_STMT* cur, const std::vector<int32_t>& rows) {
     std::copy(saved.begin(), saved.end(), kept.begin() + static_cast<std::ptrdiff_t>(from));
     return rc;
 }
+
+int scs_p_BulkByBookmark(SCS_STMT* cur, uint16_t operation, const int32_t* bookmarks, uint32_t count,
+                         const DATASET* rowImage, const std::vector<int16_t>& columns, uint16_t** outRowStatus,
+                         uint32_t* outCount, DS_ROWSET** outRowset) {
+    constexpr uint16_t kUpdateByBookmark = 5, kFetchByBookmark = 7;  // 6 deletes
+    *outRowStatus = nullptr;
+    if (outCount != nullptr)
+        *outCount = 0;
+    if (outRowset != nullptr)
+        *outRowset = nullptr;
+    if (operation < kUpdateByBookmark || operation > kFetchByBookmark || bookmarks == nullptr || count == 0 ||
+        count > static_cast<uint32_t>(INT32_MAX) ||
+        (operation == kUpdateByBookmark && (rowImage == nullptr || columns.empty())) ||
+        (operation == kFetchByBookmark && outRowset == nullptr))
+        return ERR_GENERAL_ERROR;
+    // A bookmark is a row of the result; the operations serve the rows of the current rowset.
+    const int32_t size = RowsetSize(cur);
+    const int32_t start = cur->rowsetStart;
+    if (start < 1 || cur->position == SCS_POS_BEFORE_START || cur->position == SCS_POS_AFTER_END)
+        return ERR_BOOKMARK_REFERS_TO_ROW_OUTSIDE_THE;
+    for (uint32_t i = 0; i < count; ++i)
+        if (bookmarks[i] < start || bookmarks[i] - start >= size)
+            return ERR_BOOKMARK_REFERS_TO_ROW_OUTSIDE_THE;
+    const auto n = static_cast<int32_t>(count);
+    uint16_t* statuses = static_cast<uint16_t*>(uh_Calloc(count, sizeof(uint16_t)));
+    if (statuses == nullptr)
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    std::fill(statuses, statuses + count, static_cast<uint16_t>(KS_ROW_ERROR));
+    int rc = 0;
+    if (operation == kFetchByBookmark) {
+        // The rowset read again (a keyset cursor by key, a static one from its snapshot), then
+        // handed out in the bookmarks' order: each row once, as often as it is named.
+        DS_ROWSET* current = nullptr;
+        rc = ds_RowsetNew(&current, size);
+        if (rc == 0 && IsStatic(cur)) {
+            rc = SS_FetchRowset(cur->staticResult, start - 1, size, &current->rows);
+            if (rc == 0)
+                rc = KS_TakeHiddenColumns(cur, current->rows);
+            const std::vector<int16_t>* kept = cur->keyset != nullptr && cur->hiddenCols != 0 ? &cur->keyset->rowStatus : nullptr;
+            for (int32_t k = 0; rc == 0 && current->rows != nullptr && k < current->rows->rowsUsed; ++k) {
+                const size_t at = static_cast<size_t>(start - 1 + k);
+                current->rowStatus[k] = kept != nullptr && at < kept->size() ? (*kept)[at] : KS_ROW_SUCCESS;
+            }
+        } else if (rc == 0) {
+            rc = KS_ReadRowsetAt(cur, current, start - 1, nullptr);
+        }
+        DS_ROWSET* out = nullptr;
+        if (rc == 0)
+            rc = ds_RowsetNew(&out, n);
+        if (rc == 0 && current->rows != nullptr)
+            rc = ds_CloneLayout(&out->rows, current->rows, n);
+        int32_t fetched = 0;
+        for (int32_t i = 0; rc == 0 && i < n; ++i) {
+            const int32_t k = bookmarks[i] - start;
+            if (current->rows == nullptr || k >= current->rows->rowsUsed) {
+                rc = out->rows != nullptr ? ds_InsertRow(out->rows, i) : 0;  // no such row
+                statuses[i] = kNoRow;
+            } else {
+                rc = ds_CopyRow(out->rows, current->rows, i, k, 0);
+                statuses[i] = static_cast<uint16_t>(current->rowStatus[k]);
+                fetched += statuses[i] != KS_ROW_DELETED ? 1 : 0;
+            }
+            if (rc == 0)
+                out->rowStatus[i] = static_cast<int16_t>(statuses[i]);
+        }
+        if (rc == 0 && out->rows != nullptr)
+            out->rows->rowsUsed = n;
+        ds_RowsetFree(&current);
+        if (rc != 0) {
+            ds_RowsetFree(&out);
+            uh_Free(statuses);
+            return rc;
+        }
+        *outRowset = out;
+        *outRowStatus = statuses;
+        if (outCount != nullptr)
+            *outCount = static_cast<uint32_t>(fetched);
+        return 0;
+    }
+
+    // Update or delete: each bookmark's row by its key, with image row i for bookmark i.
+    const bool update = operation == kUpdateByBookmark;
+    if (int crc = scs_CheckUpdatable(cur->clauseFlags); crc != 0)
+        rc = crc;
+    else if (cur->opts->concurrency == SCS_READ_ONLY || !scs_SetPosSupported(cur))
+        rc = ERR_INVALID_ARGUMENT_VALUE;
+    std::vector<Written> written;
+    if (rc == 0 && update) {
+        rc = WrittenColumns(cur, columns, &written);
+        if (rc == 0 && written.empty())
+            rc = ERR_INVALID_ARGUMENT_VALUE;  // nothing but read-only columns
+    }
+    if (rc == 0)
+        rc = scs_EnsureAux1(cur);
+    if (rc != 0) {
+        uh_Free(statuses);
+        return rc;
+    }
+    oa_ErrClearOf(cur->aux1);
+    scs_KeepStmtErrors(cur->aux1, 1);
+    Change c;
+    rc = StartChange(cur, update, rowImage, written, &c);
+    int32_t changed = 0;
+    std::vector<int32_t> updated;
+    std::vector<int16_t>& kept = cur->keyset->rowStatus;
+    for (int32_t i = 0; rc == 0 && i < n; ++i) {
+        const int32_t k = bookmarks[i] - start;
+        const size_t at = static_cast<size_t>(start - 1 + k);
+        if (k >= c.src.rows || at >= kept.size()) {
+            statuses[i] = kNoRow;
+            continue;
+        }
+        int16_t status = KS_ROW_ERROR;
+        rc = ChangeRow(cur, c, k, i, &status);
+        statuses[i] = static_cast<uint16_t>(status);
+        if (status == KS_ROW_ERROR)
+            continue;
+        kept[at] = status;
+        ++changed;
+        if (update)
+            updated.push_back(k);
+    }
+    HandOverErrors(cur);
+    if (rc == 0 && !updated.empty() && Values(cur))
+        rc = scs_p_RefreshOptConcRows(cur, updated);
+    if (rc == 0)
+        rc = ChangeOutcome(cur, changed, n, n > 1);
+    const bool handOut = rc == 0 || rc == ERR_NO_ROWS_UPDATED_OR_DELETED || rc == ERR_MORE_THAN_ONE_ROW_UPDATED_OR;
+    if (!handOut) {
+        uh_Free(statuses);
+        return rc;
+    }
+    *outRowStatus = statuses;
+    if (outCount != nullptr)
+        *outCount = static_cast<uint32_t>(changed);
+    return rc;
+}
+

@@ -19,6 +19,7 @@
 #include <vector>
 
 struct DATASET;
+struct DS_ROWSET;
 struct SCS_STMT;
 
 // Whether the cursor takes positioned operations here: a keyset-driven cursor with its key
@@ -48,3 +49,22 @@ int scs_p_SetPosOp(SCS_STMT* cur, int32_t row, uint16_t operation, uint16_t** ou
 // keyset's rowset query for a keyset-driven cursor (the optimistic values of the whole
 // rowset), the row written into the snapshot for a static one. The keyset statuses stay.
 int scs_p_RefreshOptConcRows(SCS_STMT* cur, const std::vector<int32_t>& rows);
+// SQLBulkOperations by bookmark (5 update, 6 delete, 7 fetch) on a keyset-driven or static
+// cursor. A bookmark is a row number of the result; each must name a row of the current
+// rowset (else 150, IM925, and nothing is done). *outRowStatus receives a new array
+// (uh_Calloc; the caller frees it with uh_Free) of one status per bookmark, in the
+// bookmarks' order.
+//   update  image row i holds the new values of bookmark i's row, columns as for
+//           scs_p_SetPosOp; each row changed by key (and its values as fetched under values
+//           concurrency); a row named twice is changed twice;
+//   delete  each row deleted by key;
+//   fetch   the current rowset read again (by key, or from a static cursor's snapshot) and
+//           handed out in *outRowset in the bookmarks' order: row and status i are those of
+//           bookmark i, a row named twice comes twice, a row another user deleted has
+//           status 1 and no values.
+// *outCount (may be null) receives the rows changed, or fetched. Codes as scs_p_SetPosOp:
+// 91 none changed, 92 some of many; 21 on a read-only cursor; 15 for an operation outside
+// 5-7 or missing arguments.
+int scs_p_BulkByBookmark(SCS_STMT* cur, uint16_t operation, const int32_t* bookmarks, uint32_t count,
+                         const DATASET* rowImage, const std::vector<int16_t>& columns, uint16_t** outRowStatus,
+                         uint32_t* outCount, DS_ROWSET** outRowset);

@@ -64,7 +64,7 @@ constexpr auto kExtendedFetch =
 constexpr auto kGetData = WithDbLockOnDemand(
     MakeCall<DoGetData>("GetData", "icol=%u fCType=%d rgbValue=%lX cbValueMax=%ld pcbValue=%lX", 1, kStmt));
 constexpr auto kSetPos = MakeCall<DoSetPos>("SetPos", "irow=%lu fOption=%u fLock=%u", 1, kStmt);
-constexpr auto kBulkOperations = MakePendingCall("BulkOperations", "op=%u", kStmt);
+constexpr auto kBulkOperations = MakeCall<DoBulkOperations>("BulkOperations", "Operation=%d", 1, kStmt);
 constexpr auto kGetTypeInfo = MakeCall<DoGetTypeInfo>("GetTypeInfo", "fSqlType=%d", 1, kStmt);
 constexpr auto kGetTypeInfoW = MakeCall<DoGetTypeInfo>("GetTypeInfoW", "fSqlType=%d", 1, kStmt);
 
@@ -224,7 +224,7 @@ VARNO_EXPORT SQLRETURN SQL_API SQLSetPos(SQLHSTMT hstmt, SQLSETPOSIROW row, SQLU
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLBulkOperations(SQLHSTMT hstmt, SQLSMALLINT op) {
-    return CallODBC(kBulkOperations, hstmt, Pending(op));
+    return CallODBC(kBulkOperations, hstmt, BulkOperationsArgs{op});
 }
 
 VARNO_EXPORT SQLRETURN SQL_API SQLGetTypeInfo(SQLHSTMT hstmt, SQLSMALLINT type) {

@@ -515,6 +515,3 @@ SQLRETURN StmtReturnOutParams(STMT* stmt) {
     return result;
 }
 
-SQLRETURN StmtBulkOperations(STMT* stmt, SQLUSMALLINT) {
-    return StmtFail(stmt, ERR_DRIVER_NOT_CAPABLE);  // stand-in until SQLBulkOperations is built
-}

@@ -99,5 +99,17 @@ SQLRETURN StmtSetPos(STMT* stmt, SQLSETPOSIROW row, SQLUSMALLINT operation, SQLU
 SQLRETURN StmtSetPosLocal(STMT* stmt, SQLSETPOSIROW row, SQLUSMALLINT operation);
 // The end of a positioned operation with the library's code and statuses (freed here).
 SQLRETURN StmtSetPosComplete(STMT* stmt, int rc, uint16_t* rowStatus, int32_t count);
-// A SQLBulkOperations whose values are in.
+// SQLBulkOperations on a static or keyset-driven cursor (else IM924): SQL_ADD adds the rows
+// of the bound arrays (SQLSetPos row 0, SQL_ADD); SQL_UPDATE_BY_BOOKMARK, SQL_DELETE_BY_BOOKMARK
+// and SQL_FETCH_BY_BOOKMARK work on the rows named by the bound bookmark column (read at
+// its C type and stride; each must lie in the current rowset, else IM925; after any bulk
+// operation there is none until a fetch), the row count being the ARD's array size. An
+// operation outside 4-7 is HY092 before any work; bookmarks off or column 0 unbound HY092;
+// no result 24000. The update collects values given at execution itself (SQL_NEED_DATA) on
+// either road. Statuses go to the IRD's row-status array in the bookmarks' order, the
+// count to its rows-processed and the statement's rows-fetched pointers; a fetch hands its
+// rows to the bound columns in the same order (the bookmark column keeps the
+// application's bookmarks).
 SQLRETURN StmtBulkOperations(STMT* stmt, SQLUSMALLINT operation);
+// The update by bookmark once its values given at execution are collected.
+SQLRETURN StmtBulkUpdateCollected(STMT* stmt);

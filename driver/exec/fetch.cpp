@@ -310,7 +310,10 @@ SQLRETURN FillRowset(STMT* stmt, SQLUSMALLINT* rowStatus, int32_t rowNumber, int
         end = first + 1;
     }
     const DESC* ard = stmt->ard;
-    const SQLUSMALLINT* operations = operation != -1 && ard != nullptr ? ard->arrayStatus : nullptr;
+    // Rows fetched by bookmark stand in the bookmarks' order: the bookmark column holds the
+    // application's bookmarks, and no row-operation entry applies.
+    const bool byBookmark = operation == SQL_FETCH_BY_BOOKMARK;
+    const SQLUSMALLINT* operations = operation != -1 && !byBookmark && ard != nullptr ? ard->arrayStatus : nullptr;
     const bool retrieve = stmt->cursor.retrieveData != SQL_RD_OFF;
 
     // What each row takes: nothing (ignored, no row, a row in error), its bookmark alone
@@ -369,7 +372,7 @@ SQLRETURN FillRowset(STMT* stmt, SQLUSMALLINT* rowStatus, int32_t rowNumber, int
     }
 
     // The bookmark column, row by row: its value is the row's number in the result.
-    if (const BINDCOL* bc = StmtGetBoundCol(stmt, 0); bc != nullptr) {
+    if (const BINDCOL* bc = StmtGetBoundCol(stmt, 0); bc != nullptr && !byBookmark) {
         const Strides strides = StridesOf(stmt, *bc);
         const SQLLEN offset = ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
         const DATASET* ds = rs->rows;

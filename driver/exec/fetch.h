@@ -52,7 +52,9 @@ SQLRETURN StmtExtendedFetch(STMT* stmt, SQLUSMALLINT orientation, SQLLEN row, SQ
 
 // Copies the cursor library's current rowset into the bound columns at the ARD's bind
 // offset: row rowNumber alone (from 1; S1107 past the rowset size), or every row for 0.
-// operation is -1 for a fetch, else SQLSetPos's option: rows whose row-operation entry is
+// operation is -1 for a fetch, SQL_FETCH_BY_BOOKMARK for the rows of SQLBulkOperations (in
+// the bookmarks' order: the bookmark column is left as the application set it), else
+// SQLSetPos's option: rows whose row-operation entry is
 // SQL_ROW_IGNORE stay untouched then, and a refresh reports updated and added rows as
 // SQL_ROW_SUCCESS. Each row's status goes to rowStatus (may be null). Rows without data
 // are skipped; a row the library marks in error takes nothing (S1000); a deleted row, or

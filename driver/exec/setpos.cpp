@@ -44,10 +44,14 @@ SQLLEN BindOffset(const STMT* stmt) {
     return ard != nullptr && ard->bindOffset != nullptr ? *ard->bindOffset : 0;
 }
 
+// A bulk update by bookmark writes every row of the bound arrays; the row-operation array
+// plays no part in it.
+bool BulkUpdate(const STMT* stmt) { return stmt->cursor.setPosOperation == SQL_UPDATE_BY_BOOKMARK; }
+
 // Whether the row-operation array marks rowset row index k ignored.
 bool RowIgnored(const STMT* stmt, SQLULEN k) {
     const DESC* ard = stmt->ard;
-    return ard != nullptr && ard->arrayStatus != nullptr && ard->arrayStatus[k] == SQL_ROW_IGNORE;
+    return !BulkUpdate(stmt) && ard != nullptr && ard->arrayStatus != nullptr && ard->arrayStatus[k] == SQL_ROW_IGNORE;
 }
 
 // The status of rowset row n (from 1); a row past those fetched is no row.
@@ -64,6 +68,8 @@ struct RowSpan {
     SQLULEN end;
 };
 RowSpan TargetRows(const STMT* stmt) {
+    if (BulkUpdate(stmt))
+        return RowSpan{0, stmt->bulkRows};
     const uint32_t row = stmt->cursor.setPosRow;
     return row != 0 ? RowSpan{row - 1, row} : RowSpan{0, RowsetSize(stmt)};
 }
@@ -277,7 +283,7 @@ int BuildRowImage(STMT* stmt, bool agentRoad) {
         image->cols[j].type = cols[j].type;
         image->cols[j].width = cols[j].width;
     }
-    const auto rows = static_cast<int32_t>(RowsetSize(stmt));
+    const auto rows = static_cast<int32_t>(BulkUpdate(stmt) ? stmt->bulkRows : RowsetSize(stmt));
     if (!cols.empty() && ds_AllocRows(image.get(), rows) != 0)
         return ERR_MEMORY_ALLOCATION_FAILURE;
     image->rowsUsed = rows;
@@ -554,3 +560,171 @@ SQLRETURN StmtSetPosComplete(STMT* stmt, int rc, uint16_t* status, int32_t count
         rc == ERR_MORE_THAN_ONE_ROW_UPDATED_OR || (rc == ERR_ERROR_IN_ROW && stmt->cursor.setPosRow == 0);
     return someRows ? SQL_SUCCESS_WITH_INFO : SQL_ERROR;
 }
+
+// ---- SQLBulkOperations --------------------------------------------------------------------
+
+namespace {
+
+// The bookmarks of rows [0, n) of the bound bookmark column, read at its C type and stride.
+int ReadBookmarks(STMT* stmt, SQLULEN n, std::vector<int32_t>* out) {
+    const BINDCOL* bc = StmtGetBoundCol(stmt, 0);
+    if (bc == nullptr || bc->data == nullptr)
+        return ERR_OPTION_TYPE_OUT_OF_RANGE;
+    const int16_t cType = bc->cType == SQL_C_DEFAULT ? SQL_C_BOOKMARK : bc->cType;
+    size_t width = 0;
+    switch (cType) {
+    case SQL_C_SLONG:
+    case SQL_C_ULONG:
+        width = 4;
+        break;
+    case SQL_C_SBIGINT:
+    case SQL_C_UBIGINT:
+        width = 8;
+        break;
+    case SQL_C_BINARY:  // SQL_C_VARBOOKMARK: as many bytes of the 8-byte bookmark as it holds
+        width = static_cast<size_t>(std::clamp<SQLLEN>(bc->bufferLength, 0, 8));
+        break;
+    default:
+        return ERR_RESTRICTED_DATATYPE_ATTRIBUTE_VIOLATION;
+    }
+    try {
+        out->assign(n, 0);
+    } catch (const std::bad_alloc&) {
+        return ERR_MEMORY_ALLOCATION_FAILURE;
+    }
+    for (SQLULEN k = 0; k < n; ++k) {
+        const BoundValue v = ValueAt(stmt, *bc, cType, k);
+        size_t bytes = width;
+        if (cType == SQL_C_BINARY && bc->octetLength != nullptr && v.octet >= 0)
+            bytes = std::min<size_t>(bytes, static_cast<size_t>(v.octet));
+        uint64_t value = 0;
+        std::memcpy(&value, v.data, bytes);  // little-endian: the low bytes first
+        const bool negative = (cType == SQL_C_SLONG && static_cast<int32_t>(value) < 0) ||
+                              (cType == SQL_C_SBIGINT && static_cast<int64_t>(value) < 0);
+        // A bookmark the driver never gave out names no row.
+        (*out)[k] = negative || value > static_cast<uint64_t>(INT32_MAX) ? 0 : static_cast<int32_t>(value);
+    }
+    return 0;
+}
+
+// Every bookmark names a row of the current rowset: there is none after a bulk operation
+// until the next fetch.
+int CheckBookmarks(const STMT* stmt, const std::vector<int32_t>& bookmarks) {
+    const SCS_CURSOR& cur = stmt->cursor;
+    const int64_t start = cur.rowsetStart;
+    const auto size = static_cast<int64_t>(RowsetSize(stmt));
+    if (start < 1 || cur.rowset == nullptr)
+        return ERR_BOOKMARK_REFERS_TO_ROW_OUTSIDE_THE;
+    for (int32_t b : bookmarks)
+        if (b < start || b >= start + size)
+            return ERR_BOOKMARK_REFERS_TO_ROW_OUTSIDE_THE;
+    return 0;
+}
+
+// Slot 42 and what follows it: statuses to the IRD, counts, the fetched rows to the bound
+// columns; no current rowset afterwards.
+SQLRETURN RunBulk(STMT* stmt, SQLUSMALLINT operation, DATASET* image, const std::vector<uint16_t>& columns) {
+    SCS_CURSOR& cur = stmt->cursor;
+    const std::vector<int32_t>& bookmarks = stmt->bulkBookmarks;
+    const auto n = static_cast<uint32_t>(bookmarks.size());
+    uint16_t* status = nullptr;
+    uint32_t count = 0;
+    DS_ROWSET* fetched = nullptr;
+    const bool fetch = operation == SQL_FETCH_BY_BOOKMARK;
+    const auto ncols = static_cast<uint16_t>(columns.size());
+    const int rc = CallSlot(stmt->conn->holder.ops, &OA_OPTABLE::DRV_BulkOperations, stmt->agentStmt,
+                            static_cast<uint16_t>(operation), bookmarks.data(), n, image,
+                            ncols != 0 ? columns.data() : nullptr, ncols, &status, &count,
+                            fetch ? &fetched : static_cast<DS_ROWSET**>(nullptr));
+    SQLRETURN result = SQL_SUCCESS;
+    if (rc != 0) {
+        StmtGetAgentErrors(stmt);
+        stmt->diag.errCode = rc;
+        result = rc == ERR_MORE_THAN_ONE_ROW_UPDATED_OR ? SQL_SUCCESS_WITH_INFO : SQL_ERROR;
+    }
+    if (fetch && fetched != nullptr) {
+        StmtFreeRowBuffer(stmt);
+        scs_FreeRowset(&cur);
+        cur.rowset = fetched;
+        result = StmtFillRowset(stmt, nullptr, 0, SQL_FETCH_BY_BOOKMARK);
+    }
+    const DESC* ird = stmt->ird;
+    if (ird != nullptr && ird->arrayStatus != nullptr)
+        for (uint32_t i = 0; i < n; ++i)
+            ird->arrayStatus[i] = status != nullptr ? status[i] : static_cast<SQLUSMALLINT>(SQL_ROW_ERROR);
+    if (ird != nullptr && ird->rowsProcessed != nullptr)
+        *ird->rowsProcessed = n;
+    if (stmt->rowsFetched != nullptr)
+        *stmt->rowsFetched = n;
+    uh_Free(status);
+    stmt->bulkBookmarks.clear();
+    stmt->setPosImage.reset();
+    stmt->setPosColumns.clear();
+    cur.setPosOperation = 0;
+    // The rows the bookmarks named are no longer the rowset the cursor stands on.
+    cur.rowsetStart = -1;
+    return result;
+}
+
+}  // namespace
+
+SQLRETURN StmtBulkOperations(STMT* stmt, SQLUSMALLINT operation) {
+    SCS_CURSOR& cur = stmt->cursor;
+    if (operation < SQL_ADD || operation > SQL_FETCH_BY_BOOKMARK)
+        return StmtFail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
+    if (stmt->daeState != STMT_DAE_NONE)
+        return StmtFail(stmt, ERR_FUNCTION_SEQUENCE_ERROR);
+    if (stmt->conn->cn_hasScrlCurs == 0)
+        return StmtFail(stmt, ERR_DRIVER_DOES_NOT_SUPPORT_THIS_FUNCTION);
+    const bool keyset = cur.cursorType == SQL_CURSOR_KEYSET_DRIVEN && cur.keysetSize == 0;
+    if (cur.cursorType != SQL_CURSOR_STATIC && !keyset)
+        return StmtFail(stmt, ERR_BULK_OPERATIONS_ARE_NOT_SUPPORTED_ON);
+    if (stmt->state != STMT_STATE_PREPARED || (stmt->flags & STMT_FLAG_CURSOR_OPEN) == 0)
+        return StmtFail(stmt, ERR_INVALID_CURSOR_STATE);
+    const SQLULEN rows = stmt->ard != nullptr ? stmt->ard->arraySize : 1;
+    if (rows == 0)
+        return SQL_SUCCESS;
+    if (rows > RowsetSize(stmt) && operation != SQL_ADD)
+        return StmtFail(stmt, ERR_ROW_VALUE_OUT_OF_RANGE);
+    if (operation == SQL_ADD)
+        return StmtSetPos(stmt, 0, SQL_ADD, SQL_LOCK_NO_CHANGE);
+    if (cur.useBookmarks == SQL_UB_OFF)
+        return StmtFail(stmt, ERR_OPTION_TYPE_OUT_OF_RANGE);
+    if (int rc = ReadBookmarks(stmt, rows, &stmt->bulkBookmarks); rc != 0)
+        return StmtFail(stmt, rc);
+    if (int rc = CheckBookmarks(stmt, stmt->bulkBookmarks); rc != 0) {
+        stmt->bulkBookmarks.clear();
+        return StmtFail(stmt, rc);
+    }
+    if (operation != SQL_UPDATE_BY_BOOKMARK)
+        return RunBulk(stmt, operation, nullptr, {});
+    if (cur.concurrency == SQL_CONCUR_READ_ONLY)
+        return StmtFail(stmt, ERR_INVALID_ARGUMENT_VALUE);
+    if (!HasDataColumn(stmt))
+        return StmtFail(stmt, ERR_DEGREE_OF_DERIVED_TABLE_DOES_NOT);
+    // The driver collects the values given at execution of every row first, whichever road
+    // the connection's parameters take.
+    cur.setPosOperation = SQL_UPDATE_BY_BOOKMARK;
+    stmt->bulkRows = static_cast<uint32_t>(rows);
+    for (BINDCOL& bc : stmt->boundCols)
+        PIECES().swap(bc.pieces);
+    stmt->dae = STMT_DAE{};
+    stmt->dae.operation = SQL_UPDATE_BY_BOOKMARK;
+    if (StmtCheckDataAtExec(stmt)) {
+        stmt->daeState = STMT_DAE_BULK;
+        return SQL_NEED_DATA;
+    }
+    return StmtBulkUpdateCollected(stmt);
+}
+
+SQLRETURN StmtBulkUpdateCollected(STMT* stmt) {
+    stmt->daeState = STMT_DAE_NONE;
+    if (int rc = BuildRowImage(stmt, false); rc != 0) {
+        stmt->bulkBookmarks.clear();
+        stmt->cursor.setPosOperation = 0;
+        return StmtFail(stmt, rc);
+    }
+    const std::vector<uint16_t> columns = stmt->setPosColumns;
+    return RunBulk(stmt, SQL_UPDATE_BY_BOOKMARK, stmt->setPosImage.get(), columns);
+}
+

@@ -29,3 +29,9 @@ SQLRETURN DoGetData(HANDLE_HDR* h, const GetDataArgs& a) {
 SQLRETURN DoSetPos(HANDLE_HDR* h, const SetPosArgs& a) {
     return StmtSetPos(static_cast<STMT*>(h), a.row, a.operation, a.lock);
 }
+
+SQLRETURN DoBulkOperations(HANDLE_HDR* h, const BulkOperationsArgs& a) {
+    // A negative operation is out of range like any other: HY092.
+    const auto op = a.operation < 0 ? SQLUSMALLINT{0} : static_cast<SQLUSMALLINT>(a.operation);
+    return StmtBulkOperations(static_cast<STMT*>(h), op);
+}

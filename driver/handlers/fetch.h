@@ -46,3 +46,10 @@ SQLRETURN DoExtendedFetch(HANDLE_HDR* stmt, const ExtendedFetchArgs& a);
 SQLRETURN DoGetData(HANDLE_HDR* stmt, const GetDataArgs& a);
 // A positioned operation on the current rowset (StmtSetPos).
 SQLRETURN DoSetPos(HANDLE_HDR* stmt, const SetPosArgs& a);
+
+struct BulkOperationsArgs {
+    SQLSMALLINT operation;
+    auto TraceFields() const { return std::tuple(operation); }
+};
+// SQLBulkOperations (StmtBulkOperations).
+SQLRETURN DoBulkOperations(HANDLE_HDR* stmt, const BulkOperationsArgs& a);

@@ -129,7 +129,7 @@ SQLRETURN ParamDataDriver(STMT* stmt, SQLPOINTER* token) {
     }
     if (state == STMT_DAE_BULK_DONE) {
         stmt->daeState = STMT_DAE_NONE;
-        return StmtBulkOperations(stmt, dae.operation);
+        return StmtBulkUpdateCollected(stmt);
     }
     BINDCOL* c = ColumnAt(stmt, dae.nextPos);
     if (c == nullptr)
@@ -454,14 +454,21 @@ SQLRETURN DoBindParameter(HANDLE_HDR* h, const BindParameterArgs& a) {
                          a.data, a.bufferLength, a.length, a.length);
 }
 
+// The agent takes the values of parameters and SQLSetPos rows itself when it can; the rows
+// of SQLBulkOperations the driver always collects.
+bool AgentRoad(const STMT* stmt) {
+    const int16_t state = stmt->daeState;
+    return stmt->conn->cn_hasV2DAE != 0 && state != STMT_DAE_BULK && state != STMT_DAE_BULK_DONE;
+}
+
 SQLRETURN DoParamData(HANDLE_HDR* h, const ParamDataArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
-    return stmt->conn->cn_hasV2DAE != 0 ? ParamDataAgent(stmt, a.token) : ParamDataDriver(stmt, a.token);
+    return AgentRoad(stmt) ? ParamDataAgent(stmt, a.token) : ParamDataDriver(stmt, a.token);
 }
 
 SQLRETURN DoPutData(HANDLE_HDR* h, const PutDataArgs& a) {
     auto* stmt = static_cast<STMT*>(h);
-    return stmt->conn->cn_hasV2DAE != 0 ? PutDataAgent(stmt, a) : PutDataDriver(stmt, a);
+    return AgentRoad(stmt) ? PutDataAgent(stmt, a) : PutDataDriver(stmt, a);
 }
 
 SQLRETURN DoDescribeParam(HANDLE_HDR* h, const DescribeParamArgs& a) {

@@ -270,6 +270,10 @@ struct STMT : HANDLE_HDR {
     // reads the image until its exchange of values given at execution ends.
     DatasetPtr setPosImage;
     std::vector<uint16_t> setPosColumns;
+    // The rows of a pending SQLBulkOperations update (the ARD's array size) and their
+    // bookmarks, kept while its values given at execution are collected.
+    uint32_t bulkRows = 0;
+    std::vector<int32_t> bulkBookmarks;
     uint32_t paramSetSize = 1;          // SQLParamOptions / SQL_ATTR_PARAMSET_SIZE
     SQLULEN* rowsProcessed = nullptr;   // SQL_ATTR_PARAMS_PROCESSED_PTR
     // The parameter dataset the agent asks values for (agent's road of data at execution),
