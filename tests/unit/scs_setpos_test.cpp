@@ -339,3 +339,125 @@ TEST_F(ScsSetPos, StaticCursorWithValuesConcurrency) {
 }
 
 }  // namespace
+
+// ---- Bulk operations by bookmark (slot 42) -------------------------------------------------
+
+namespace {
+
+constexpr uint16_t kUpdateByBookmark = 5, kDeleteByBookmark = 6, kFetchByBookmark = 7;
+
+class ScsBulk : public ScsSetPos {
+protected:
+    // Slot 42 with the bookmarks; the statuses to *st, the fetched rows (when a fetch) to
+    // *rows.
+    int Bulk(uint16_t op, std::vector<int32_t> marks, Statuses* st, DATASET* image = nullptr,
+             std::vector<uint16_t> cols = {}, std::vector<Strings>* rows = nullptr) {
+        uint16_t* out = nullptr;
+        uint32_t count = 0;
+        DS_ROWSET* rs = nullptr;
+        rt.Clear();
+        const int rc = lib->DRV_BulkOperations(stmt, op, marks.data(), static_cast<uint32_t>(marks.size()), image,
+                                               cols.empty() ? nullptr : cols.data(), static_cast<uint16_t>(cols.size()),
+                                               &out, &count, op == kFetchByBookmark ? &rs : nullptr);
+        st->assign(out, out + (out != nullptr ? marks.size() : 0));
+        uh_Free(out);
+        if (rows != nullptr && rs != nullptr && rs->rows != nullptr)
+            *rows = exectest::Rows(*rs->rows);
+        ds_RowsetFree(&rs);
+        if (image != nullptr)
+            DatasetDeleter{}(image);
+        return rc;
+    }
+};
+
+// Update and delete by bookmark: each bookmark's row by its key (under values also by its
+// values as fetched, a NULL one with IS NULL and no parameter), with image row i for
+// bookmark i; an alias in the select list does not name the column written.
+TEST_F(ScsBulk, UpdateAndDeleteTextsParametersAndStatuses) {
+    const struct {
+        int32_t concurrency;
+        Strings updates;
+        std::vector<Strings> updateParams;
+        Strings deletes;
+        std::vector<Strings> deleteParams;
+    } cases[] = {
+        {SCS_LOCK,
+         {"UPDATE \"PUB\".\"t\" SET \"b\" = ? WHERE \"id\" = ?"},
+         {{"for3", "3"}, {"for1", "1"}},
+         {"DELETE FROM \"PUB\".\"t\" WHERE \"id\" = ?"},
+         {{"2"}}},
+        {SCS_VALUES,
+         {"UPDATE \"PUB\".\"t\" SET \"b\" = ? WHERE \"id\" = ? AND \"id\" = ? AND \"a\" = ? AND \"b\" IS NULL"},
+         {{"for3", "3", "3", "a3"}, {"for1", "1", "1", "a1"}},
+         {"DELETE FROM \"PUB\".\"t\" WHERE \"id\" = ? AND \"id\" = ? AND \"a\" = ? AND \"b\" = ?"},
+         {{"2", "2", "a2", "b2"}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.concurrency);
+        Open(SCS_KEYSET, c.concurrency, 3, "SELECT id, b AS label FROM t ORDER BY id");
+        Statuses st;
+        ASSERT_EQ(Bulk(kUpdateByBookmark, {3, 1}, &st, exectest::Params({{"for3"}, {"for1"}}), {2}), 0)
+            << rt.Render();
+        EXPECT_EQ(st, (Statuses{2, 2}));
+        EXPECT_EQ(cur->affectedRows, 2);
+        EXPECT_EQ(Prepared(), c.updates);
+        EXPECT_EQ(ParamRows(), c.updateParams);
+        ASSERT_EQ(Bulk(kDeleteByBookmark, {2}, &st), 0) << rt.Render();
+        EXPECT_EQ(st, (Statuses{1}));
+        EXPECT_EQ(Prepared(), c.deletes);
+        EXPECT_EQ(ParamRows(), c.deleteParams);
+        EXPECT_EQ(Table(), (Strings{"1:a1:for1", "3:a3:for3", "4:a4:b4", "5:a5:b5"}));
+        ASSERT_EQ(lib->DRV_CloseCursor(stmt), 0);
+        ASSERT_EQ(Exec("INSERT INTO t VALUES (2, 'a2', 'b2')"), 0);
+        ASSERT_EQ(Exec("UPDATE t SET b = NULL WHERE id IN (1, 3)"), 0);
+    }
+}
+
+// Outcomes: one row of many that fails warns (01S04) with its status 5; none changed is
+// 01S03; a bookmark outside the rowset, an operation outside 5-7 and a column that is no
+// result column are refused before any statement runs.
+TEST_F(ScsBulk, OutcomesAndRefusals) {
+    Open(SCS_KEYSET, SCS_LOCK, 3, "SELECT id, a FROM t ORDER BY id");
+    Statuses st;
+    ASSERT_EQ(Other("DELETE FROM t WHERE id = 2"), 0);
+    EXPECT_EQ(Bulk(kDeleteByBookmark, {1, 2, 3}, &st), ERR_MORE_THAN_ONE_ROW_UPDATED_OR);
+    EXPECT_EQ(st, (Statuses{1, 5, 1}));
+    EXPECT_EQ(Bulk(kDeleteByBookmark, {2}, &st), ERR_NO_ROWS_UPDATED_OR_DELETED);
+    EXPECT_EQ(st, (Statuses{5}));
+
+    for (int32_t outside : {0, 4, -1}) {
+        EXPECT_EQ(Bulk(kDeleteByBookmark, {1, outside}, &st), ERR_BOOKMARK_REFERS_TO_ROW_OUTSIDE_THE);
+        EXPECT_EQ(rt.Count(11), 0u);
+    }
+    EXPECT_EQ(Bulk(4, {1}, &st), ERR_GENERAL_ERROR);
+    EXPECT_EQ(Bulk(kUpdateByBookmark, {1}, &st, exectest::Params({{"x"}}), {9}), ERR_INVALID_ARGUMENT_VALUE);
+    EXPECT_EQ(rt.Count(11), 0u);
+}
+
+// Fetch by bookmark: the rowset read again by key and handed out in the bookmarks' order,
+// a row named twice twice, a row gone marked deleted; a static read-only cursor serves it
+// from its snapshot without a statement.
+TEST_F(ScsBulk, FetchInBookmarkOrder) {
+    Open(SCS_KEYSET, SCS_READ_ONLY, 3, "SELECT id, a FROM t ORDER BY id");
+    ASSERT_EQ(Other("UPDATE t SET a = 'new' WHERE id = 1"), 0);
+    ASSERT_EQ(Other("DELETE FROM t WHERE id = 2"), 0);
+    Statuses st;
+    std::vector<Strings> rows;
+    ASSERT_EQ(Bulk(kFetchByBookmark, {3, 1, 2, 3}, &st, nullptr, {}, &rows), 0) << rt.Render();
+    EXPECT_EQ(st, (Statuses{0, 0, 1, 0}));
+    ASSERT_EQ(rows.size(), 4u);
+    EXPECT_EQ(rows[0], (Strings{"3", "a3"}));
+    EXPECT_EQ(rows[1], (Strings{"1", "new"}));
+    EXPECT_EQ(rows[3], (Strings{"3", "a3"}));
+    ASSERT_EQ(lib->DRV_CloseCursor(stmt), 0);
+
+    Open(SCS_STATIC, SCS_READ_ONLY, 3, "SELECT id, a FROM t ORDER BY id");
+    ASSERT_EQ(Other("UPDATE t SET a = 'later' WHERE id = 3"), 0);
+    rows.clear();
+    ASSERT_EQ(Bulk(kFetchByBookmark, {2, 1}, &st, nullptr, {}, &rows), 0) << rt.Render();
+    EXPECT_EQ(st, (Statuses{0, 0}));
+    EXPECT_EQ(rows, (std::vector<Strings>{{"3", "a3"}, {"1", "new"}}));
+    EXPECT_EQ(rt.Count(13), 0u);  // nothing executed: the snapshot serves it
+}
+
+}  // namespace
