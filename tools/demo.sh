@@ -259,7 +259,7 @@ for label, orientation, offset in [("LAST", 3, 0), ("PRIOR", 4, 0), ("ABSOLUTE 7
 odbc.SQLFreeHandle(3, stmt)
 PY
 echo
-echo "== A keyset-driven cursor sees another user's update and delete, not their insert, and writes by key"
+echo "== A keyset-driven cursor sees another user's update and delete, not their insert, writes by key, and reads by bookmark"
 /usr/bin/python3 - <<'PY'
 import ctypes
 from demo_odbc import odbc, connect, statement, run
@@ -295,6 +295,27 @@ ctypes.memmove(ctypes.addressof(items) + 21 * 3, item + b"\0", len(item) + 1)
 itemlen[3] = len(item)
 assert odbc.SQLSetPos(stmt, 4, 2, 0) == 0                      # SQL_UPDATE, SQL_LOCK_NO_CHANGE
 show("after SQLSetPos(4, SQL_UPDATE):")
+odbc.SQLFreeHandle(3, stmt)
+# SQLBulkOperations: the rows named by the bookmarks of column 0, in their order.
+stmt = statement(me)
+odbc.SQLSetStmtAttr(stmt, 6, ctypes.c_void_p(1), 0)            # keyset-driven
+odbc.SQLSetStmtAttr(stmt, 7, ctypes.c_void_p(2), 0)            # SQL_CONCUR_LOCK
+odbc.SQLSetStmtAttr(stmt, 12, ctypes.c_void_p(2), 0)           # SQL_ATTR_USE_BOOKMARKS: variable
+odbc.SQLSetStmtAttr(stmt, 27, ctypes.c_void_p(4), 0)
+marks, marklen = (ctypes.c_longlong * 4)(), (ctypes.c_long * 4)()
+odbc.SQLSetStmtAttr(stmt, 25, status, 0)
+odbc.SQLSetStmtAttr(stmt, 26, ctypes.byref(fetched), 0)
+odbc.SQLBindCol(stmt, 0, -2, marks, 8, marklen)                # SQL_C_VARBOOKMARK
+odbc.SQLBindCol(stmt, 1, 4, ids, 4, idlen)
+odbc.SQLBindCol(stmt, 2, 1, items, 21, itemlen)
+assert odbc.SQLExecDirect(stmt, b"select id, item from stock order by id", -3) == 0
+assert odbc.SQLFetchScroll(stmt, 2, ctypes.c_long(0)) == 0
+order = [3, 1, 2, 3]
+for i, b in enumerate(order):
+    marks[i], marklen[i] = b, 8
+assert odbc.SQLBulkOperations(stmt, 7) == 0                    # SQL_FETCH_BY_BOOKMARK
+print("    %-38s %s" % ("SQLBulkOperations by bookmarks %s:" % order,
+      "; ".join("%d %s" % (ids[i], items.raw[21 * i:21 * i + itemlen[i]].decode()) for i in range(4))))
 odbc.SQLFreeHandle(3, stmt)
 run(me, b"drop table stock")
 PY
