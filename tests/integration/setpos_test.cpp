@@ -30,22 +30,6 @@ struct Session : curtest::Session {
     explicit Session(const Lib& l, SQLULEN version = SQL_OV_ODBC3)
         : curtest::Session(l, "setpos", "create table t (id integer not null primary key, v varchar(20))", version) {}
 
-    // The table as "id:v ..." in key order, read on a statement of its own.
-    std::string Table() {
-        SQLHSTMT h = nullptr;
-        EXPECT_EQ(SQLAllocHandle(SQL_HANDLE_STMT, dbc, &h), SQL_SUCCESS);
-        EXPECT_EQ(ExecOn(h, "select id, v from t order by id"), SQL_SUCCESS) << AllDiags(h);
-        SQLINTEGER id = 0;
-        char v[21] = {};
-        SQLLEN idInd = 0, vInd = 0;
-        SQLBindCol(h, 1, SQL_C_SLONG, &id, 0, &idInd);
-        SQLBindCol(h, 2, SQL_C_CHAR, v, sizeof v, &vInd);
-        std::string out;
-        while (SQLFetch(h) == SQL_SUCCESS)
-            out += (out.empty() ? "" : " ") + std::to_string(id) + ":" + (vInd == SQL_NULL_DATA ? "null" : v);
-        SQLFreeHandle(SQL_HANDLE_STMT, h);
-        return out;
-    }
 };
 
 // Another user: a second connection to the session's database file, in
