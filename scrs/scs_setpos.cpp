@@ -720,17 +720,14 @@ int scs_p_BulkByBookmark(SCS_STMT* cur, uint16_t operation, const int32_t* bookm
             rc = ds_CloneLayout(&out->rows, current->rows, n);
         int32_t fetched = 0;
         for (int32_t i = 0; rc == 0 && i < n; ++i) {
+            // A row without values (deleted, or past the result) stays all NULL.
             const int32_t k = bookmarks[i] - start;
-            if (current->rows == nullptr || k >= current->rows->rowsUsed) {
-                rc = out->rows != nullptr ? ds_InsertRow(out->rows, i) : 0;  // no such row
-                statuses[i] = kNoRow;
-            } else {
+            statuses[i] = static_cast<uint16_t>(current->rowStatus[k]);
+            if (current->rows != nullptr && k < current->rows->rowsUsed && out->rows != nullptr) {
                 rc = ds_CopyRow(out->rows, current->rows, i, k, 0);
-                statuses[i] = static_cast<uint16_t>(current->rowStatus[k]);
                 fetched += statuses[i] != KS_ROW_DELETED ? 1 : 0;
             }
-            if (rc == 0)
-                out->rowStatus[i] = static_cast<int16_t>(statuses[i]);
+            out->rowStatus[i] = static_cast<int16_t>(statuses[i]);
         }
         if (rc == 0 && out->rows != nullptr)
             out->rows->rowsUsed = n;

@@ -449,7 +449,13 @@ TEST_F(ScsBulk, FetchInBookmarkOrder) {
     EXPECT_EQ(rows[0], (Strings{"3", "a3"}));
     EXPECT_EQ(rows[1], (Strings{"1", "new"}));
     EXPECT_EQ(rows[3], (Strings{"3", "a3"}));
+    // Every row of the rowset gone: each named one is deleted, none a missing row.
+    ASSERT_EQ(Other("DELETE FROM t WHERE id IN (1, 3)"), 0);
+    ASSERT_EQ(Bulk(kFetchByBookmark, {1, 2}, &st, nullptr, {}, &rows), 0) << rt.Render();
+    EXPECT_EQ(st, (Statuses{1, 1}));
     ASSERT_EQ(lib->DRV_CloseCursor(stmt), 0);
+    ASSERT_EQ(Exec("INSERT INTO t VALUES (1, 'new', NULL)"), 0);
+    ASSERT_EQ(Exec("INSERT INTO t VALUES (3, 'a3', NULL)"), 0);
 
     Open(SCS_STATIC, SCS_READ_ONLY, 3, "SELECT id, a FROM t ORDER BY id");
     ASSERT_EQ(Other("UPDATE t SET a = 'later' WHERE id = 3"), 0);
