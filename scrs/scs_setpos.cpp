@@ -12,6 +12,7 @@
 #include "scrs/scs_desc.h"
 #include "scrs/scs_catalog.h"
 #include "scrs/scs_prepare.h"
+#include "scrs/scs_scroll.h"
 #include "scrs/scs_stmt.h"
 #include "scrs/ss_result.h"
 #include "sqlparse/ptree.h"
@@ -702,14 +703,7 @@ int scs_p_BulkByBookmark(SCS_STMT* cur, uint16_t operation, const int32_t* bookm
         DS_ROWSET* current = nullptr;
         rc = ds_RowsetNew(&current, size);
         if (rc == 0 && IsStatic(cur)) {
-            rc = SS_FetchRowset(cur->staticResult, start - 1, size, &current->rows);
-            if (rc == 0)
-                rc = KS_TakeHiddenColumns(cur, current->rows);
-            const std::vector<int16_t>* kept = cur->keyset != nullptr && cur->hiddenCols != 0 ? &cur->keyset->rowStatus : nullptr;
-            for (int32_t k = 0; rc == 0 && current->rows != nullptr && k < current->rows->rowsUsed; ++k) {
-                const size_t at = static_cast<size_t>(start - 1 + k);
-                current->rowStatus[k] = kept != nullptr && at < kept->size() ? (*kept)[at] : KS_ROW_SUCCESS;
-            }
+            rc = scs_p_StaticFetch(cur, current, start);
         } else if (rc == 0) {
             rc = KS_ReadRowsetAt(cur, current, start - 1, nullptr);
         }

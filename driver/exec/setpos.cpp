@@ -724,7 +724,6 @@ SQLRETURN StmtBulkUpdateCollected(STMT* stmt) {
         stmt->cursor.setPosOperation = 0;
         return StmtFail(stmt, rc);
     }
-    const std::vector<uint16_t> columns = stmt->setPosColumns;
-    return RunBulk(stmt, SQL_UPDATE_BY_BOOKMARK, stmt->setPosImage.get(), columns);
+    return RunBulk(stmt, SQL_UPDATE_BY_BOOKMARK, stmt->setPosImage.get(), stmt->setPosColumns);
 }
 
